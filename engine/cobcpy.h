@@ -1,0 +1,104 @@
+// cobcpy: the copybook analysis engine.
+// A CopyAnalyzer reads one fixed-format COBOL copybook and turns it into a doubly
+// linked list of laid-out CopyItem nodes (category, digits, scale, byte length,
+// position, array element, REDEFINES target, remark).
+// All texts are Shift_JIS byte strings; every capacity counts bytes.
+#ifndef COBCPY_H
+#define COBCPY_H
+
+#include <cstdint>
+#include <cstdio>
+
+#include "cgiclib.h"
+
+// Category bits: at most one of them, from the PICTURE or its absence.
+constexpr unsigned ITEM_NUMERIC      = 0x1;
+constexpr unsigned ITEM_ALPHANUMERIC = 0x2;
+constexpr unsigned ITEM_NATIONAL     = 0x4;
+constexpr unsigned ITEM_GROUP        = 0x8;
+constexpr unsigned ITEM_BOOLEAN      = 0x10;
+// Usage bits: every usage word of the entry adds its bit; groups pass them on.
+constexpr unsigned USAGE_BINARY      = 0x100;
+constexpr unsigned USAGE_COMP5       = 0x200;
+constexpr unsigned USAGE_PACKED      = 0x400;
+// Structure bits.
+constexpr unsigned ITEM_ARRAY        = 0x10000;
+constexpr unsigned ITEM_REDEFINES    = 0x20000;
+constexpr unsigned ITEM_SIGNED       = 0x40000;
+constexpr unsigned USAGE_BIT         = 0x80000;
+constexpr unsigned USAGE_FLOAT       = 0x100000;
+constexpr unsigned USAGE_DOUBLE      = 0x200000;
+constexpr unsigned ITEM_LIST_END     = 0x1000000;
+
+// One data description entry of the copybook, or one occurrence copy of it.
+struct CopyItem {
+    int level, dimension, digits, byteLength, position, serialNo, elementNo, occursCount, scale;
+    unsigned flags;
+    char name[64], remark[64], picture[64];
+    CopyItem *parent, *firstChild, *next, *prev, *nextSibling, *prevSibling, *redefines;
+};
+
+// Whole-text comparison with ASCII letters folded to lower case; 0 when equal.
+int CompareNoCase(const char* a, const char* b);
+
+class CopyAnalyzer {
+public:
+    explicit CopyAnalyzer(const char* fileName);
+    CopyAnalyzer(const CopyAnalyzer&) = delete;
+    CopyAnalyzer& operator=(const CopyAnalyzer&) = delete;
+    virtual CopyItem* InitItem(CopyItem* item);                       // slot 0
+    virtual void      LoadSource();
+    virtual void      JoinEntries();
+    virtual char*     SkipBlanks(char* position);
+    virtual char*     SkipWord(char* position);
+    virtual char*     CutWord(char* position, char* buffer, int capacity);
+    virtual char*     NextLine(char* position);
+    virtual CopyItem* NewItem();
+    virtual void      AppendItem(CopyItem* item);
+    virtual void      InsertItemAfter(CopyItem* after, CopyItem* item);
+    virtual void      ParseEntries();                                 // slot 10
+    virtual bool      ParseUsage(CopyItem* item, const char* word);
+    virtual void      BeginEntry(CopyItem*& item);
+    virtual char*     ParseLevel(CopyItem* item, char* position);
+    virtual char*     ParseName(CopyItem* item, char* position);
+    virtual char*     ParseClauses(CopyItem* item, char* position);
+    virtual char*     ParseTrailingClauses(CopyItem* item, char* position);
+    virtual char*     EndEntry(CopyItem* item, char* position);
+    virtual int       AnalyzeSignedPicture(const char* picture);
+    virtual int       AnalyzeNumericPicture(const char* picture);
+    virtual int       AnalyzeNationalPicture(const char* picture);     // slot 20
+    virtual int       AnalyzeAlphanumericPicture(const char* picture);
+    virtual int       AnalyzeBooleanPicture(const char* picture);
+    virtual void      ExpandArrays(CopyItem* first);
+    virtual CopyItem* LinkSiblings(CopyItem* item);
+    virtual CopyItem* LinkGroups(CopyItem* item);
+    virtual void      ComputeByteLengths(CopyItem* first);
+    virtual CopyItem* ComputeDimensions(CopyItem* item, int depth);
+    virtual CopyItem* NumberElements(CopyItem* item);
+    virtual void      NumberAllElements();
+    virtual void      NumberItems();                                  // slot 30
+    virtual int       ComputeGroupLengths(CopyItem* item);
+    virtual void      ComputeRecordLength();
+    virtual CopyItem* ComputePositions(CopyItem* item, int position);
+    virtual ~CopyAnalyzer();
+    virtual bool        SetFileName(const char* name);
+    virtual const char* FileName();
+    virtual int         GetFileName(char* buffer, int size);
+    virtual CopyItem*   GetHead();
+    virtual void        FreeItems();
+    virtual CopyItem*   Analyze();                                    // slot 40
+    virtual unsigned    GetRecordLength();
+    virtual unsigned    GetItemCount();
+protected:
+    unsigned recordLength;
+    unsigned itemCount;
+    char fileName[257];
+    char* sourceText;
+    CopyItem* head;
+    FILE* sourceFile;
+    int stage;
+};
+
+#include "copyrecord.h"
+
+#endif

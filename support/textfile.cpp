@@ -1,0 +1,111 @@
+// Text-mode file access with the Windows rules (see textfile.h).
+#include "textfile.h"
+
+#include <cstdarg>
+#include <cstring>
+#include <vector>
+
+std::FILE* OpenTextFile(const char* path, const char* mode) {
+    if (path == nullptr || mode == nullptr) return nullptr;
+    char binaryMode[8];
+    std::size_t n = 0;
+    for (const char* p = mode; *p != '\0' && n < sizeof binaryMode - 2; ++p) {
+        if (*p != 'b' && *p != 't') binaryMode[n++] = *p;
+    }
+    binaryMode[n++] = 'b';
+    binaryMode[n] = '\0';
+    return std::fopen(path, binaryMode);
+}
+
+int ReadTextChar(std::FILE* file) {
+    int c = std::getc(file);
+    if (c == '\r') {
+        int following = std::getc(file);
+        if (following == '\n') return '\n';
+        if (following != EOF) std::ungetc(following, file);
+    }
+    return c;
+}
+
+bool ReadTextLine(std::FILE* file, std::string& line) {
+    line.clear();
+    int c;
+    while ((c = ReadTextChar(file)) != EOF) {
+        line.push_back(static_cast<char>(c));
+        if (c == '\n') break;
+    }
+    return !line.empty() || c != EOF;
+}
+
+bool ReadTextFile(const char* path, std::string& text) {
+    text.clear();
+    std::FILE* file = OpenTextFile(path, "r");
+    if (file == nullptr) return false;
+    char block[65536];
+    std::size_t got;
+    std::string raw;
+    while ((got = std::fread(block, 1, sizeof block, file)) > 0) raw.append(block, got);
+    bool ok = !std::ferror(file);
+    std::fclose(file);
+    text.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+        text.push_back(raw[i]);
+    }
+    return ok;
+}
+
+std::string ToTextModeBytes(const char* data, std::size_t size) {
+    std::string out;
+    out.reserve(size + size / 16);
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == '\n') out.push_back('\r');
+        out.push_back(data[i]);
+    }
+    return out;
+}
+
+std::size_t WriteText(std::FILE* file, const char* data, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const void* lf = std::memchr(data + done, '\n', size - done);
+        std::size_t stretch = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - (data + done)) : size - done;
+        if (stretch > 0 && std::fwrite(data + done, 1, stretch, file) != stretch) return done;
+        done += stretch;
+        if (lf) {
+            if (std::fwrite("\r\n", 1, 2, file) != 2) return done;
+            ++done;
+        }
+    }
+    return done;
+}
+
+std::size_t WriteText(std::FILE* file, const char* text) {
+    return WriteText(file, text, std::strlen(text));
+}
+
+int PrintText(std::FILE* file, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int needed = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    if (needed < 0) {
+        va_end(again);
+        return -1;
+    }
+    std::vector<char> buffer(static_cast<std::size_t>(needed) + 1);
+    std::vsnprintf(buffer.data(), buffer.size(), format, again);
+    va_end(again);
+    std::size_t written = WriteText(file, buffer.data(), static_cast<std::size_t>(needed));
+    return written == static_cast<std::size_t>(needed) ? needed : -1;
+}
+
+bool WriteTextFile(const char* path, const char* data, std::size_t size) {
+    std::FILE* file = OpenTextFile(path, "w");
+    if (file == nullptr) return false;
+    bool ok = WriteText(file, data, size) == size;
+    if (std::fclose(file) != 0) ok = false;
+    return ok;
+}
