@@ -34,7 +34,7 @@ win:
 
 fuzz:
 	cmake -S . -B build/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQB_FUZZ=ON -DQB_BENCH=OFF >/dev/null
-	cmake --build build/fuzz -j$(JOBS)
+	cmake --build build/fuzz -j$(JOBS) --target fuzz_targets
 
 test-native: native
 	cd build/native && ctest --output-on-failure -j$(JOBS)
