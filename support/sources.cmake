@@ -1,1 +1,3 @@
-target_sources(cgiclib PRIVATE)
+target_sources(cgiclib PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/exception.cpp
+)
