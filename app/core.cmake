@@ -4,6 +4,10 @@
 add_library(quillbox_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/rows.cpp
   ${CMAKE_CURRENT_LIST_DIR}/startup.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/html_report.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ddl.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/clipboard_text.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/search.cpp
 )
 target_include_directories(quillbox_core PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(quillbox_core PUBLIC cobcpy)

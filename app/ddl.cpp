@@ -1,0 +1,62 @@
+// The CREATE TABLE file: one column per elementary item of the analysed layout.
+#include "quillbox.h"
+
+#include <cstring>
+
+namespace {
+
+// Column type, first match: floating point, then numeric with and without decimals,
+// then bit items; everything else is character data of the item's byte length.
+int PrintColumnType(std::FILE* file, const CopyItem* item) {
+    const unsigned flags = item->flags;
+    if (flags & USAGE_FLOAT) return PrintText(file, " REAL");
+    if (flags & USAGE_DOUBLE) return PrintText(file, " DOUBLE PRECISION");
+    if ((flags & ITEM_NUMERIC) && item->scale != 0) return PrintText(file, " DECIMAL(%d,%d)", item->digits, item->scale);
+    if (flags & ITEM_NUMERIC) return PrintText(file, " NUMERIC(%d)", item->digits);
+    if (flags & USAGE_BIT) return PrintText(file, " BLOB");
+    return PrintText(file, " VARCHAR(%d)", item->byteLength);
+}
+
+}  // namespace
+
+bool WriteCreateTable(std::FILE* file, const CopyItem* head, const char* tableName,
+                      bool useSerialNo, bool quoteNames) {
+    const char* quote = quoteNames ? "\"" : "";
+    bool ok = PrintText(file, "CREATE TABLE %s%s%s (\n", quote, tableName != nullptr ? tableName : "", quote) >= 0;
+    bool first = true;
+    const CopyItem* item = head;
+    while (item != nullptr) {
+        if (item->flags & ITEM_REDEFINES) {
+            // A redefining area gives no column: skip the item and everything below it.
+            const int level = item->level;
+            item = item->next;
+            while (item != nullptr && item->level > level) item = item->next;
+            continue;
+        }
+        if (item->flags & ITEM_GROUP) {
+            item = item->next;
+            continue;
+        }
+        char name[64];
+        std::memcpy(name, item->name, sizeof name - 1);
+        name[sizeof name - 1] = '\0';
+        if (!first && PrintText(file, ",\n") < 0) ok = false;
+        first = false;
+        if (PrintText(file, "    %s%s", quote, name) < 0) ok = false;
+        if (item->elementNo != 0 && PrintText(file, "_%d", useSerialNo ? item->serialNo : item->elementNo) < 0) ok = false;
+        if (PrintText(file, "%s", quote) < 0) ok = false;
+        if (PrintColumnType(file, item) < 0) ok = false;
+        item = item->next;
+    }
+    if (PrintText(file, "\n);\n") < 0) ok = false;
+    return ok;
+}
+
+ExportResult WriteCreateTable(const char* path, const CopyItem* head, const char* tableName,
+                              bool useSerialNo, bool quoteNames) {
+    std::FILE* file = OpenTextFile(path, "w");
+    if (file == nullptr) return EXPORT_OPEN_FAILED;
+    bool ok = WriteCreateTable(file, head, tableName, useSerialNo, quoteNames);
+    if (std::fclose(file) != 0) ok = false;
+    return ok ? EXPORT_DONE : EXPORT_WRITE_FAILED;
+}
