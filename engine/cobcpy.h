@@ -97,6 +97,15 @@ protected:
     CopyItem* head;
     FILE* sourceFile;
     int stage;
+    // The last node of the list, so that appending costs the same at any list length.
+    // Rule for every operation that changes the list: whenever `head` is null, `tail`
+    // is null; otherwise `tail` is the node whose `next` is null. An operation that
+    // links a node behind the last one (AppendItem, InsertItemAfter, array expansion
+    // inserting copies at the end) makes it the new `tail`; one that unlinks or frees
+    // the last node moves `tail` to its predecessor (FreeItems sets it to null).
+    // AppendItem still walks forward along `next` from `tail`, so a node chained
+    // behind `tail` by direct assignment is found; it never walks the whole list.
+    CopyItem* tail;
 };
 
 #include "copyrecord.h"

@@ -1,31 +1,279 @@
-// The entry parser: a stage machine over the joined entries.
-// PLACEHOLDER: every body below still has to be built.
+// The entry parser: a stage machine over the joined entries, one entry per line.
+//
+// Stage 0 creates the item, 1 reads the level number, 2 the name, 3 the clauses up to
+// the PICTURE clause, 4 the clauses after it, 5 ends the entry (EndEntry). Every
+// handler cuts words into a 64-byte buffer, so a word keeps at most 63 bytes.
+#include <climits>
+#include <cstring>
+
 #include "engine_internal.h"
 
+namespace {
+
+constexpr int kWordCapacity = 64;
+
+bool IsWord(const char* word, const char* keyword) { return CompareNoCase(word, keyword) == 0; }
+
+bool IsFloatWord(const char* word) { return IsWord(word, "COMP-1") || IsWord(word, "COMPUTATIONAL-1"); }
+
+bool IsDoubleWord(const char* word) { return IsWord(word, "COMP-2") || IsWord(word, "COMPUTATIONAL-2"); }
+
+// A decimal integer as a level number or an OCCURS count is written: an optional sign,
+// then digits, reading up to the first other byte; no digit reads as 0. A number above
+// the largest signed 32-bit value is refused rather than wrapped; a negative one that
+// large reads as INT_MIN, which every caller refuses as below 1.
+int ReadCount(const char* position) {
+    bool negative = false;
+    if (*position == '+' || *position == '-') negative = *position++ == '-';
+    long long value = 0;
+    for (; *position >= '0' && *position <= '9'; ++position) {
+        value = value * 10 + (*position - '0');
+        if (value > INT_MAX) {
+            if (negative) return INT_MIN;
+            RAISE(CException, "レコード長が大きすぎます。");
+        }
+    }
+    return static_cast<int>(negative ? -value : value);
+}
+
+bool HasFloatUsage(const CopyItem* item) { return (item->flags & (USAGE_FLOAT | USAGE_DOUBLE)) != 0; }
+
+void CopyText(char* target, const char* text) {
+    std::size_t length = std::strlen(text);
+    if (length > kWordCapacity - 1) length = kWordCapacity - 1;
+    std::memcpy(target, text, length);
+    target[length] = '\0';
+}
+
+}  // namespace
+
+// Classifies a PICTURE character-string by its first byte and stores the analyser's
+// counts in the item; the string itself is stored as written.
+static void ClassifyPicture(CopyAnalyzer& analyzer, CopyItem* item, const char* picture) {
+    char first = picture[0];
+    if (first >= 'A' && first <= 'Z') first = static_cast<char>(first - 'A' + 'a');
+    switch (first) {
+    case '9': case 'z': case '\\': case '$': case '+': case '-': {
+        int result = analyzer.AnalyzeNumericPicture(picture);
+        item->flags |= ITEM_NUMERIC;
+        item->digits = result >> 8;
+        item->scale = result & 0xFF;
+        break;
+    }
+    case 's': {
+        int result = analyzer.AnalyzeSignedPicture(picture);
+        item->flags |= ITEM_NUMERIC | ITEM_SIGNED;
+        item->digits = result >> 8;
+        item->scale = result & 0xFF;
+        break;
+    }
+    case 'x': case 'b':
+        item->digits = analyzer.AnalyzeAlphanumericPicture(picture);
+        item->flags |= ITEM_ALPHANUMERIC;
+        break;
+    case 'n': case 'g': case 'j':
+        item->digits = analyzer.AnalyzeNationalPicture(picture);
+        item->flags |= ITEM_NATIONAL;
+        break;
+    case '1':
+        item->digits = analyzer.AnalyzeBooleanPicture(picture);
+        item->flags |= ITEM_BOOLEAN;
+        break;
+    default:
+        RAISE(CException, "認識できないデータ型");
+    }
+    CopyText(item->picture, picture);
+}
+
+// The REDEFINES clause, with the position at the word after REDEFINES: links the item
+// to the nearest earlier item of the named name. Returns the position right after the
+// name as cut.
+static char* TakeRedefines(CopyAnalyzer& analyzer, CopyItem* item, char* position) {
+    char target[kWordCapacity];
+    position = analyzer.CutWord(position, target, kWordCapacity);
+    if (target[0] == '\0') RAISE(CException, "共有領域項目名なし");
+    CopyItem* found = item->prev;
+    while (found != nullptr && CompareNoCase(found->name, target) != 0) found = found->prev;
+    if (found == nullptr) RAISE(CException, "共有領域項目名誤り");
+    item->redefines = found;
+    item->flags |= ITEM_REDEFINES;
+    return position;
+}
+
+// The OCCURS clause, with the position at the count. The position is not moved.
+static void TakeOccurs(CopyItem* item, const char* position) {
+    item->occursCount = ReadCount(position);
+    item->flags |= ITEM_ARRAY;
+    item->dimension = -1;
+    if (item->occursCount < 1) RAISE(CException, "配列要素数不当");
+}
+
 void CopyAnalyzer::ParseEntries() {
-    RAISE(CException, "not built yet");
+    if (sourceText == nullptr) return;
+    char* position = sourceText;
+    CopyItem* item = nullptr;
+    while (*position != '\0') {
+        stage = 0;
+        while (*position != '\0' && *position != '\n') {
+            switch (stage) {
+            case 0: BeginEntry(item); break;
+            case 1: position = ParseLevel(item, position); break;
+            case 2: position = ParseName(item, position); break;
+            case 3: position = ParseClauses(item, position); break;
+            case 4: position = ParseTrailingClauses(item, position); break;
+            case 5: position = EndEntry(item, position); break;
+            default: RAISE(CException, "解析ステージ不当");
+            }
+        }
+        // An entry whose period ends its line, or whose clauses run to the end of the
+        // line, is ended here, so that its usage is checked like any other entry's.
+        if (stage == 5) position = EndEntry(item, position);
+        position = NextLine(position);
+    }
 }
 
 bool CopyAnalyzer::ParseUsage(CopyItem* item, const char* word) {
-    RAISE(CException, "not built yet");
+    unsigned flag = 0;
+    if (IsWord(word, "BINARY") || IsWord(word, "COMP") || IsWord(word, "COMP-4") ||
+        IsWord(word, "COMPUTATIONAL") || IsWord(word, "COMPUTATIONAL-4"))
+        flag = USAGE_BINARY;
+    else if (IsWord(word, "PACKED-DECIMAL") || IsWord(word, "COMP-3") || IsWord(word, "COMPUTATIONAL-3"))
+        flag = USAGE_PACKED;
+    else if (IsWord(word, "COMP-5") || IsWord(word, "COMPUTATIONAL-5"))
+        flag = USAGE_COMP5;
+    else if (IsWord(word, "BIT"))
+        flag = USAGE_BIT;
+    if (flag == 0) return false;
+    item->flags |= flag;
+    return true;
 }
 
 void CopyAnalyzer::BeginEntry(CopyItem*& item) {
-    RAISE(CException, "not built yet");
+    try {
+        item = NewItem();
+        AppendItem(item);
+        stage = 1;
+    } catch (CMemoryException e) {
+        e.AddLocation(__LINE__, COBCPY_MODULE);
+        throw e;
+    } catch (...) {
+        RAISE(CException, "おそらくメモリ関係の例外。");
+    }
 }
 
 char* CopyAnalyzer::ParseLevel(CopyItem* item, char* position) {
-    RAISE(CException, "not built yet");
+    position = SkipBlanks(position);
+    char c = *position;
+    if (c == '\0' || c == ';' || c == '.' || c == '\n' || (c == '*' && position[1] == '>')) {
+        // The line holds no entry: its item is taken off the end of the list again.
+        position = NextLine(position);
+        if (item != nullptr) {
+            if (item->prev != nullptr)
+                item->prev->next = item->next;
+            else if (head == item)
+                head = item->next;
+            if (item->next != nullptr)
+                item->next->prev = item->prev;
+            else if (tail == item)
+                tail = item->prev;
+            ReleaseBytes(item);
+        }
+        stage = 0;
+        return position;
+    }
+    item->level = ReadCount(position);
+    if (item->level < 1 || item->level > 49) RAISE(CException, "レベル番号解析エラー");
+    position = SkipBlanks(SkipWord(position));
+    if (*position == ';') RAISE(CException, "文法エラー？？？");
+    stage = 2;
+    return position;
 }
 
 char* CopyAnalyzer::ParseName(CopyItem* item, char* position) {
-    RAISE(CException, "not built yet");
+    if (*position == '\n' || *position == ';' || *position == '\0') RAISE(CException, "項目名なし！！");
+    char* wordStart = position;
+    char word[kWordCapacity];
+    position = SkipBlanks(SkipWord(CutWord(position, word, kWordCapacity)));
+    if (IsWord(word, "PIC") || IsWord(word, "PICTURE") || IsWord(word, "REDEFINES")) {
+        stage = 3;
+        return wordStart;
+    }
+    if (IsWord(word, "OCCURS")) {
+        TakeOccurs(item, position);
+        position = SkipBlanks(SkipWord(position));
+    } else if (IsFloatWord(word)) {
+        item->flags |= USAGE_FLOAT;
+    } else if (IsDoubleWord(word)) {
+        item->flags |= USAGE_DOUBLE;
+    } else if (IsWord(word, "DEPENDING")) {
+        RAISE(CException, "DEPENDING指定の配列はサポートしていません。\n");
+    } else if (!ParseUsage(item, word)) {
+        CopyText(item->name, word);
+    }
+    stage = 3;
+    if (*position == ';') {
+        stage = 5;
+        if (!HasFloatUsage(item)) item->flags |= ITEM_GROUP;
+        ++position;
+    }
+    return position;
 }
 
 char* CopyAnalyzer::ParseClauses(CopyItem* item, char* position) {
-    RAISE(CException, "not built yet");
+    char* wordStart = position;
+    char word[kWordCapacity];
+    position = SkipBlanks(SkipWord(CutWord(position, word, kWordCapacity)));
+    if (IsWord(word, "REDEFINES")) {
+        return SkipBlanks(SkipWord(TakeRedefines(*this, item, position)));
+    }
+    if (IsWord(word, "OCCURS")) {
+        TakeOccurs(item, position);
+        return SkipBlanks(SkipWord(position));
+    }
+    if (ParseUsage(item, word)) return position;
+    if (IsFloatWord(word)) {
+        item->flags |= USAGE_FLOAT;
+        return position;
+    }
+    if (IsDoubleWord(word)) {
+        item->flags |= USAGE_DOUBLE;
+        return position;
+    }
+    if (IsWord(word, "DEPENDING")) RAISE(CException, "DEPENDING指定の配列はサポートしていません。\n");
+    if (IsWord(word, "PIC") || IsWord(word, "PICTURE")) {
+        char picture[kWordCapacity];
+        position = SkipBlanks(SkipWord(CutWord(position, picture, kWordCapacity)));
+        ClassifyPicture(*this, item, picture);
+    } else if (!HasFloatUsage(item)) {
+        // The first ordinary word ends the clauses that may come before the PICTURE
+        // clause; an item without a PICTURE by then is a group, and stage 4 reads the
+        // word again.
+        item->flags |= ITEM_GROUP;
+        position = wordStart;
+    }
+    if (*position == ';') {
+        stage = 5;
+        ++position;
+    } else {
+        stage = 4;
+    }
+    return position;
 }
 
 char* CopyAnalyzer::ParseTrailingClauses(CopyItem* item, char* position) {
-    RAISE(CException, "not built yet");
+    char word[kWordCapacity];
+    position = CutWord(position, word, kWordCapacity);
+    if (ParseUsage(item, word)) {
+        // the flag is set
+    } else if (IsWord(word, "REDEFINES")) {
+        position = TakeRedefines(*this, item, SkipBlanks(SkipWord(position)));
+    } else if (IsWord(word, "OCCURS")) {
+        position = SkipBlanks(SkipWord(position));
+        TakeOccurs(item, position);
+    } else if (IsWord(word, "DEPENDING")) {
+        RAISE(CException, "DEPENDING指定の配列はサポートしていません。\n");
+    }
+    position = SkipBlanks(SkipWord(position));
+    if (*position == '\0' || *position == ';' || *position == '\n') stage = 5;
+    return position;
 }

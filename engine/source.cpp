@@ -1,27 +1,174 @@
 // Loading and filtering of the copybook source, joining, and the scanning primitives.
-// PLACEHOLDER: every body below still has to be built.
+//
+// The copybook is read byte by byte; every byte the scanner reacts to (blank, tab, line
+// feed, ".", ";", "*", ">", "/") lies below 0x40 and so is never the second byte of a
+// Shift_JIS double-byte character.
+#include <climits>
+#include <cstring>
+
 #include "engine_internal.h"
 
+namespace {
+
+bool IsWordDelimiter(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == ';' || c == '\0';
+}
+
+// Whether the first "." of the line from its seventh byte on ends a file description
+// entry: there is one, and it does not stand inside a "*>" comment.
+bool HasPeriodOutsideComment(const char* line, std::size_t length) {
+    std::size_t period = length;
+    std::size_t comment = length;
+    for (std::size_t i = 6; i < length; ++i) {
+        if (line[i] == '.' && period == length) period = i;
+        if (line[i] == '*' && i + 1 < length && line[i + 1] == '>' && comment == length) comment = i;
+        if (period != length) break;
+    }
+    return period != length && !(comment != length && period > comment);
+}
+
+// The file description filter. Returns whether the line is program text to keep;
+// `inFileDescription` is the switch that carries over from line to line.
+bool KeepLine(const char* line, std::size_t length, bool& inFileDescription) {
+    if (inFileDescription) {
+        inFileDescription = !HasPeriodOutsideComment(line, length);
+        return false;
+    }
+    if (length < 8) return false;
+    if (line[6] == '*' || line[6] == '/') return false;
+    if ((line[7] == 'F' || line[7] == 'f') && length > 8 && (line[8] == 'D' || line[8] == 'd')) {
+        inFileDescription = !HasPeriodOutsideComment(line, length);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void CopyAnalyzer::LoadSource() {
-    RAISE(CException, "not built yet");
+    if (sourceFile != nullptr) {
+        std::fclose(sourceFile);
+        sourceFile = nullptr;
+    }
+    if (sourceText != nullptr) {
+        ReleaseBytes(sourceText);
+        sourceText = nullptr;
+    }
+    sourceFile = OpenTextFile(fileName, "r");
+    if (sourceFile == nullptr) RAISE(CFileException, "ファイルのオープンに失敗！！");
+    if (std::fseek(sourceFile, 0, SEEK_END) != 0) RAISE(CFileException, "ファイルシーク失敗！！");
+    long size = std::ftell(sourceFile);
+    // The same 2 GB limit on every platform, also where a long has 64 bits.
+    if (size < 0 || size >= static_cast<long>(INT_MAX))
+        RAISE(CFileException, "ファイルサイズ取得失敗！！(MAX:2GB)");
+    std::rewind(sourceFile);
+    char* text = nullptr;
+    try {
+        text = static_cast<char*>(AllocateBytes(static_cast<std::size_t>(size) + 1));
+    } catch (CMemoryException e) {
+        e.AddLocation(__LINE__, COBCPY_MODULE);
+        throw e;
+    } catch (...) {
+        RAISE(CMemoryException, "メモリ確保失敗");
+    }
+    if (text == nullptr) RAISE(CMemoryException, "メモリ確保失敗");
+    text[0] = '\0';
+    sourceText = text;
+
+    // Each physical line is read whole, however long, straight into the buffer behind
+    // the text kept so far; a kept line is then moved down over its sequence area. The
+    // text mode only ever drops bytes, so the file's size bounds everything read; a file
+    // that grew since its size was taken is read up to that size.
+    const std::size_t capacity = static_cast<std::size_t>(size);
+    std::size_t kept = 0;
+    bool inFileDescription = false;
+    bool atEnd = false;
+    while (!atEnd) {
+        std::size_t length = 0;
+        for (;;) {
+            if (kept + length >= capacity) {
+                atEnd = true;
+                break;
+            }
+            int c = ReadTextChar(sourceFile);
+            if (c == EOF) {
+                atEnd = true;
+                break;
+            }
+            // A NUL byte would end the text early and lose every later line.
+            text[kept + length++] = c == '\0' ? ' ' : static_cast<char>(c);
+            if (c == '\n') break;
+        }
+        if (length == 0) break;
+        if (KeepLine(text + kept, length, inFileDescription)) {
+            std::memmove(text + kept, text + kept + 6, length - 6);
+            kept += length - 6;
+        }
+    }
+    text[kept] = '\0';
+    std::fclose(sourceFile);
+    sourceFile = nullptr;
 }
 
 void CopyAnalyzer::JoinEntries() {
-    RAISE(CException, "not built yet");
+    if (sourceText == nullptr) return;
+    char* p = sourceText;
+    while (*p != '\0') {
+        bool inComment = false;
+        bool decimalPointSeen = false;
+        while (*p != '\0' && (*p != '.' || inComment)) {
+            if (p[0] == '*' && p[1] == '>') {
+                p[0] = ' ';
+                p[1] = ' ';
+                p += 2;
+                inComment = true;
+                if (*p == '\0') break;
+            }
+            if (*p == '\n') {
+                *p = ' ';
+                inComment = false;
+            }
+            if (inComment) *p = ' ';
+            ++p;
+            if (*p == '.' && !decimalPointSeen) {
+                char after = p[1];
+                if (after != ' ' && after != '\n' && after != '\t' && after != '.' && after != '\0') {
+                    if (inComment)
+                        *p = ' ';
+                    else
+                        decimalPointSeen = true;
+                    ++p;
+                }
+            }
+        }
+        if (*p == '.') *p = ';';
+        // The rest of the line is the entry's trailer, left as it is.
+        while (*p != '\0' && *p != '\n') ++p;
+        if (*p == '\n') ++p;
+    }
 }
 
 char* CopyAnalyzer::SkipBlanks(char* position) {
-    RAISE(CException, "not built yet");
+    while (*position == ' ' || *position == '\t') ++position;
+    return position;
 }
 
 char* CopyAnalyzer::SkipWord(char* position) {
-    RAISE(CException, "not built yet");
+    while (!IsWordDelimiter(*position)) ++position;
+    return position;
 }
 
 char* CopyAnalyzer::CutWord(char* position, char* buffer, int capacity) {
-    RAISE(CException, "not built yet");
+    if (capacity < 1) RAISE(CException, "文字列切り出し用領域サイズエラー");
+    int copied = 0;
+    while (copied < capacity && !IsWordDelimiter(*position)) buffer[copied++] = *position++;
+    if (copied < capacity) buffer[copied] = '\0';
+    buffer[capacity - 1] = '\0';
+    return position;
 }
 
 char* CopyAnalyzer::NextLine(char* position) {
-    RAISE(CException, "not built yet");
+    while (*position != '\0' && *position != '\n') ++position;
+    if (*position == '\n') ++position;
+    return position;
 }
