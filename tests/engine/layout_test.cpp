@@ -280,6 +280,21 @@ TEST(Layout, TreeLinksFollowLevels) {
     EXPECT_EQ(3u, analyzer.GetRecordLength());
     EXPECT_EQ(2, items[0]->byteLength);
     EXPECT_EQ(3, items[5]->position);
+
+    // An item whose level lies between a group's and its subordinates' also becomes a
+    // child of the group, and the group's first child from then on.
+    head = AnalyzeEntries(analyzer, {"01 R.", "05 G COMP-3.", "10 A PIC 9(3).", "07 B PIC 9(3).",
+                                     "05 C PIC 9(3)."});
+    items = Items(head);
+    ASSERT_EQ(5u, items.size());
+    EXPECT_EQ(items[1], items[2]->parent);
+    EXPECT_EQ(items[1], items[3]->parent);
+    EXPECT_EQ(items[3], items[1]->firstChild);
+    EXPECT_EQ(items[4], items[1]->nextSibling);
+    EXPECT_TRUE(items[3]->flags & USAGE_PACKED);
+    EXPECT_FALSE(items[4]->flags & USAGE_PACKED);
+    EXPECT_EQ(2, items[1]->byteLength);
+    EXPECT_EQ(7u, analyzer.GetRecordLength());
 }
 
 TEST(Layout, SizeLimits) {
