@@ -196,6 +196,7 @@ void CopyAnalyzer::ExpandArrays(CopyItem* first) {
 }
 
 CopyItem* CopyAnalyzer::LinkSiblings(CopyItem* item) {
+    if (!item) return nullptr;
     // `open` holds, by rising level, the latest item of each level that can still get a
     // next sibling: an item of a smaller level closes every open item above it.
     std::vector<CopyItem*> open;
@@ -221,6 +222,7 @@ CopyItem* CopyAnalyzer::LinkSiblings(CopyItem* item) {
 }
 
 CopyItem* CopyAnalyzer::LinkGroups(CopyItem* item) {
+    if (!item) return nullptr;
     CopyItem* current = item;
     CopyItem* y = item->next;
     while (y) {
@@ -256,6 +258,7 @@ CopyItem* CopyAnalyzer::ComputeDimensions(CopyItem* item, int depth) {
 }
 
 CopyItem* CopyAnalyzer::NumberElements(CopyItem* item) {
+    if (!item) return nullptr;
     const int n = item->occursCount;
     CopyItem* p = item;
     for (int k = 1; k <= n; ++k) {
@@ -324,8 +327,9 @@ void CopyAnalyzer::ComputeRecordLength() {
 CopyItem* CopyAnalyzer::ComputePositions(CopyItem* item, int position) {
     // Called for the first item of the list it lays out the whole list; called for a
     // redefining group, that group and its subordinates. Returns the item after them.
+    if (!item) return nullptr;
     const bool wholeList = item->prev == nullptr;
-    // Places an item of `length` bytes at `at`; its last byte must stay in range.
+    // Places `y` at `at`; the last byte of its storage must stay in range too.
     auto place = [](CopyItem* y, std::int64_t at) {
         if (at + (y->byteLength > 0 ? y->byteLength - 1 : 0) > INT_MAX) RaiseTooLong();
         y->position = static_cast<int>(at);
