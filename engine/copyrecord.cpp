@@ -1,0 +1,505 @@
+// The record object: construction, names, the data file, the record buffer and item
+// lookup by serial number and by qualified name.
+#include <climits>
+#include <cstring>
+
+#include "engine_internal.h"
+
+// Qualified names already looked up, so that a program reading many records by name
+// pays the path walk once per name. Entries hold item pointers into the analyzer's
+// list; the cache is emptied by SetCopybook and checked against the list's head and
+// item count on every lookup.
+struct CopyRecordNameCache {
+    static constexpr int kEntries = 256;
+    static constexpr int kKeyCapacity = 56;
+    struct Entry {
+        CopyItem* item;
+        uint32_t hash;
+        uint32_t length;
+        char key[kKeyCapacity];
+    };
+    CopyItem* head;
+    unsigned itemCount;
+    Entry entries[kEntries];
+};
+
+namespace {
+
+// The Shift_JIS full-width space.
+const char kFullWidthSpace[2] = {'\x81', '\x40'};
+
+constexpr int kMaxKeyLength = 1024;
+
+// Copies at most 256 bytes of `name` into a 257-byte array; true if all of it fitted.
+bool CopyName(char* target, const char* name) {
+    if (name == nullptr) name = "";
+    size_t length = std::strlen(name);
+    bool fitted = length <= 256;
+    if (!fitted) length = 256;
+    std::memcpy(target, name, length);
+    target[length] = '\0';
+    return fitted;
+}
+
+// A segment of a qualified name read as an occurrence number: its value when it is
+// a positive decimal number (INT_MAX when too large for an int), 0 otherwise.
+long ReadOccurrence(const char* segment) {
+    if (*segment == '\0') return 0;
+    long value = 0;
+    for (const char* p = segment; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return 0;
+        if (value < INT_MAX) value = value * 10 + (*p - '0');
+    }
+    return value > INT_MAX ? INT_MAX : value;
+}
+
+}  // namespace
+
+CopyRecord::CopyRecord(const char* dataFileName, const char* copybookFileName)
+    : copybookAnalyzer(copybookFileName != nullptr ? copybookFileName : ""),
+      dataFile(nullptr),
+      dataFileName{},
+      record(nullptr),
+      nationalSpace(nullptr),
+      recordLength(0),
+      positiveZone(0x40),
+      negativeZone(0x50),
+      recordCapacity(0),
+      openMode(0),
+      lastAccess(0),
+      nationalSpaceBytes{kFullWidthSpace[0], kFullWidthSpace[1]},
+      nameCache(nullptr) {
+    nationalSpace = nationalSpaceBytes;
+    CopyName(this->dataFileName, dataFileName);
+    // The analyzer was given the copybook name on construction.
+    if (copybookFileName != nullptr && copybookFileName[0] != '\0') {
+        copybookAnalyzer.Analyze();
+        recordLength = static_cast<int32_t>(copybookAnalyzer.GetRecordLength());
+    }
+}
+
+CopyRecord::~CopyRecord() {
+    if (dataFile != nullptr) std::fclose(dataFile);
+    ReleaseBytes(record);
+    ReleaseBytes(nameCache);
+}
+
+CopyAnalyzer* CopyRecord::Analyzer() { return &copybookAnalyzer; }
+
+void CopyRecord::SetNationalSpace(const char* twoByteCharacter) {
+    const char* source = twoByteCharacter != nullptr ? twoByteCharacter : kFullWidthSpace;
+    nationalSpaceBytes[0] = source[0];
+    nationalSpaceBytes[1] = source[1];
+    nationalSpace = nationalSpaceBytes;
+}
+
+void CopyRecord::SetPositiveZone(unsigned short zone) { positiveZone = zone; }
+
+void CopyRecord::SetNegativeZone(unsigned short zone) { negativeZone = zone; }
+
+bool CopyRecord::SetDataFileName(const char* name) { return CopyName(dataFileName, name); }
+
+const char* CopyRecord::DataFileName() { return dataFileName; }
+
+int CopyRecord::GetDataFileName(char* buffer, int size) {
+    int length = static_cast<int>(std::strlen(dataFileName));
+    if (buffer == nullptr) return length + 1;
+    if (size < 1) return size;
+    int copied = length < size - 1 ? length : size - 1;
+    std::memcpy(buffer, dataFileName, static_cast<size_t>(copied));
+    buffer[copied] = '\0';
+    return copied;
+}
+
+bool CopyRecord::SetCopybook(const char* name) {
+    // The new layout replaces the old one: empty the list before analysing, and
+    // forget every item found by name in it.
+    copybookAnalyzer.FreeItems();
+    if (nameCache != nullptr) nameCache->head = nullptr;
+    bool fitted = copybookAnalyzer.SetFileName(name != nullptr ? name : "");
+    try {
+        copybookAnalyzer.Analyze();
+    } catch (...) {
+        // A half-analysed list has no positions: leave no layout behind.
+        copybookAnalyzer.FreeItems();
+        recordLength = 0;
+        throw;
+    }
+    recordLength = static_cast<int32_t>(copybookAnalyzer.GetRecordLength());
+    // An open file keeps its buffer; a longer record needs a larger one.
+    if (record != nullptr && recordCapacity < recordLength + 10) ResizeRecord();
+    return fitted;
+}
+
+const char* CopyRecord::CopybookFileName() { return copybookAnalyzer.FileName(); }
+
+int CopyRecord::GetCopybookFileName(char* buffer, int size) {
+    return copybookAnalyzer.GetFileName(buffer, size);
+}
+
+CopyItem* CopyRecord::GetHead() { return copybookAnalyzer.GetHead(); }
+
+CopyItem* CopyRecord::FindItemBySerial(int serialNo) {
+    if (serialNo <= 0) RAISE(CException, "インデックス値不当");
+    for (CopyItem* item = copybookAnalyzer.GetHead(); item != nullptr; item = item->next) {
+        if (item->serialNo == serialNo) return item;
+    }
+    return nullptr;
+}
+
+CopyItem* CopyRecord::FindItemByName(const char* key) {
+    if (key == nullptr) return nullptr;
+    // Length and hash in one pass over the key.
+    uint32_t hash = 2166136261u;
+    size_t length = 0;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(key); *p != 0; ++p) {
+        hash = (hash ^ *p) * 16777619u;
+        if (++length >= kMaxKeyLength) RAISE(CException, "キー名長過ぎ");
+    }
+
+    CopyItem* head = copybookAnalyzer.GetHead();
+    CopyRecordNameCache::Entry* entry = nullptr;
+    if (length < CopyRecordNameCache::kKeyCapacity) {
+        if (nameCache == nullptr) {
+            nameCache = static_cast<CopyRecordNameCache*>(AllocateBytes(sizeof(CopyRecordNameCache)));
+            if (nameCache == nullptr) RAISE(CMemoryException, "メモリ確保失敗");
+            nameCache->head = nullptr;
+        }
+        if (nameCache->head != head || nameCache->itemCount != copybookAnalyzer.GetItemCount()) {
+            std::memset(nameCache->entries, 0, sizeof nameCache->entries);
+            nameCache->head = head;
+            nameCache->itemCount = copybookAnalyzer.GetItemCount();
+        }
+        entry = &nameCache->entries[hash % CopyRecordNameCache::kEntries];
+        if (entry->item != nullptr && entry->hash == hash && entry->length == length &&
+            std::memcmp(entry->key, key, length) == 0) {
+            return entry->item;
+        }
+    }
+
+    // The path walk: segments separated by '.', each a data name or an occurrence number.
+    char segments[kMaxKeyLength];
+    std::memcpy(segments, key, length + 1);
+    char* segment = segments;
+    char* rest = std::strchr(segment, '.');
+    if (rest != nullptr) *rest++ = '\0';
+
+    CopyItem* found = nullptr;
+    CopyItem* current = head;
+    int matchedLevel = 0;
+    bool occurrenceExpected = false;
+    while (current != nullptr) {
+        if (CompareNoCase(segment, current->name) == 0) {
+            if (occurrenceExpected) break;
+            if (rest == nullptr) {
+                if (current->elementNo == 0) found = current;
+                break;
+            }
+            if (matchedLevel >= current->level) break;
+            segment = rest;
+            rest = std::strchr(segment, '.');
+            if (rest != nullptr) *rest++ = '\0';
+            matchedLevel = current->level;
+            if (current->occursCount == 0) {
+                current = current->next;
+            } else {
+                occurrenceExpected = true;
+            }
+            continue;
+        }
+        long occurrence = ReadOccurrence(segment);
+        if (occurrence > 0) {
+            occurrenceExpected = false;
+            if (occurrence == current->elementNo) {
+                if (rest == nullptr) {
+                    found = current;
+                    break;
+                }
+                if (matchedLevel >= current->level) break;
+                segment = rest;
+                rest = std::strchr(segment, '.');
+                if (rest != nullptr) *rest++ = '\0';
+                matchedLevel = current->level;
+                current = current->next;
+                continue;
+            }
+        }
+        current = current->nextSibling;
+    }
+
+    if (found != nullptr && entry != nullptr) {
+        entry->item = found;
+        entry->hash = hash;
+        entry->length = static_cast<uint32_t>(length);
+        std::memcpy(entry->key, key, length);
+    }
+    return found;
+}
+
+// ---- The data file -------------------------------------------------------------
+
+bool CopyRecord::Open(int mode) {
+    if (copybookAnalyzer.GetHead() == nullptr) RAISE(CException, "コピー句ファイルがおかしい。");
+    if (dataFile != nullptr) return false;
+    static const char* const kModes[] = {nullptr, "rb", "rb+", "wb", "wb+", "ab", "ab+", "r"};
+    if (mode < 1 || mode > 7) RAISE(CFileException, "オープンモードエラー");
+    FILE* file = mode == 7 ? OpenTextFile(dataFileName, kModes[mode]) : std::fopen(dataFileName, kModes[mode]);
+    if (file == nullptr) RAISE(CFileException, "オープンエラー");
+
+    ReleaseBytes(record);
+    record = nullptr;
+    recordCapacity = 0;
+    try {
+        size_t capacity = static_cast<size_t>(recordLength) + 10;
+        record = static_cast<char*>(AllocateBytes(capacity));
+        if (record == nullptr) RAISE(CMemoryException, "メモリ確保失敗");
+        std::memset(record, 0, capacity);
+        recordCapacity = static_cast<int32_t>(capacity);
+    } catch (CMemoryException failure) {
+        // Without a buffer the file is of no use: do not leave it open.
+        std::fclose(file);
+        failure.AddLocation(__LINE__, COBCPY_MODULE);
+        throw failure;
+    } catch (...) {
+        std::fclose(file);
+        RAISE(CMemoryException, "メモリ確保失敗！！");
+    }
+    dataFile = file;
+    openMode = mode;
+    lastAccess = 0;
+    return true;
+}
+
+bool CopyRecord::Close() {
+    if (dataFile == nullptr) return false;
+    std::fclose(dataFile);
+    dataFile = nullptr;
+    ReleaseBytes(record);
+    record = nullptr;
+    recordCapacity = 0;
+    openMode = 0;
+    lastAccess = 0;
+    return true;
+}
+
+// Grows the buffer of an open file to the current record length, keeping its bytes.
+void CopyRecord::ResizeRecord() {
+    size_t capacity = static_cast<size_t>(recordLength) + 10;
+    char* larger = static_cast<char*>(AllocateBytes(capacity));
+    if (larger == nullptr) RAISE(CMemoryException, "メモリ確保失敗");
+    std::memset(larger, 0, capacity);
+    if (record != nullptr) std::memcpy(larger, record, static_cast<size_t>(recordCapacity));
+    ReleaseBytes(record);
+    record = larger;
+    recordCapacity = static_cast<int32_t>(capacity);
+}
+
+// A stream open for update must be repositioned between reading and writing;
+// a null seek does that without moving.
+void CopyRecord::PrepareAccess(int direction) {
+    if (lastAccess != 0 && lastAccess != direction) std::fseek(dataFile, 0, SEEK_CUR);
+    lastAccess = direction;
+}
+
+// Reads up to recordLength bytes into the record: raw in the binary modes, with the
+// text-mode rule in mode 7. Returns the count read.
+size_t CopyRecord::ReadBlock() {
+    size_t wanted = static_cast<size_t>(recordLength);
+    PrepareAccess(1);
+    if (openMode != 7) return std::fread(record, 1, wanted, dataFile);
+    size_t count = 0;
+    int c;
+    while (count < wanted && (c = ReadTextChar(dataFile)) != EOF) record[count++] = static_cast<char>(c);
+    return count;
+}
+
+bool CopyRecord::ReadRecord() {
+    if (dataFile == nullptr || record == nullptr || recordLength <= 0) return false;
+    if (ReadBlock() != static_cast<size_t>(recordLength)) return false;
+    record[recordLength] = '\0';
+    return true;
+}
+
+bool CopyRecord::ReadRecordBytes() {
+    if (dataFile == nullptr || record == nullptr || recordLength <= 0) return false;
+    size_t count = ReadBlock();
+    if (count == 0) return false;
+    if (count < static_cast<size_t>(recordLength)) return false;
+    if (count == 1 && record[0] == '\x1a') return false;
+    record[recordLength] = '\0';
+    return true;
+}
+
+bool CopyRecord::WriteRecord() {
+    if (dataFile == nullptr || record == nullptr || recordLength <= 0) return false;
+    PrepareAccess(2);
+    return std::fwrite(record, static_cast<size_t>(recordLength), 1, dataFile) == 1;
+}
+
+// One text line into the record, blank-padded to the record length. A line longer
+// than the record continues in the next call; a line of exactly the record's length
+// takes its newline with it.
+bool CopyRecord::ReadLine() {
+    if (dataFile == nullptr || record == nullptr || recordLength <= 0) return false;
+    PrepareAccess(1);
+    int32_t count = 0;
+    bool ended = false;
+    int c = EOF;
+    while (count < recordLength) {
+        c = ReadTextChar(dataFile);
+        if (c == EOF) break;
+        if (c == '\n') {
+            ended = true;
+            break;
+        }
+        record[count++] = static_cast<char>(c);
+    }
+    if (count == 0 && !ended) return false;
+    if (count == recordLength && !ended) {
+        // Take the newline that ends a line of exactly the record's length; leave
+        // anything else for the next call.
+        int next = std::getc(dataFile);
+        if (next == '\r') {
+            int after = std::getc(dataFile);
+            if (after != '\n') std::fseek(dataFile, after == EOF ? -1 : -2, SEEK_CUR);
+        } else if (next != '\n' && next != EOF) {
+            std::ungetc(next, dataFile);
+        }
+    }
+    std::memset(record + count, ' ', static_cast<size_t>(recordLength - count));
+    record[recordLength] = '\0';
+    return true;
+}
+
+char* CopyRecord::RecordBuffer() { return record; }
+
+FILE* CopyRecord::DataFile() { return dataFile; }
+
+// ---- Keyed forms of the value operations -----------------------------------------
+
+#define BY_SERIAL(serialNo, message)                                   \
+    CopyItem* item = FindItemBySerial(serialNo);                       \
+    if (item == nullptr) RAISE(CException, message)
+#define BY_NAME(key, message)                                          \
+    CopyItem* item = FindItemByName(key);                              \
+    if (item == nullptr) RAISE(CException, message)
+
+char* CopyRecord::GetString(int serialNo, char* buffer, int size) {
+    BY_SERIAL(serialNo, "インデックスオーバー");
+    return GetString(item, buffer, size);
+}
+char* CopyRecord::GetString(const char* key, char* buffer, int size) {
+    BY_NAME(key, "項目が見つかりません！");
+    return GetString(item, buffer, size);
+}
+bool CopyRecord::SetString(int serialNo, const char* text, int length) {
+    BY_SERIAL(serialNo, "インデックスオーバー");
+    return SetString(item, text, length);
+}
+bool CopyRecord::SetString(const char* key, const char* text, int length) {
+    BY_NAME(key, "項目が見つかりません！");
+    return SetString(item, text, length);
+}
+
+int8_t CopyRecord::GetInt8(int serialNo, bool dropDecimals) {
+    BY_SERIAL(serialNo, "インデックスオーバー！！");
+    return GetInt8(item, dropDecimals);
+}
+int8_t CopyRecord::GetInt8(const char* key, bool dropDecimals) {
+    BY_NAME(key, "項目がありません！");
+    return GetInt8(item, dropDecimals);
+}
+int16_t CopyRecord::GetInt16(int serialNo, bool dropDecimals) {
+    BY_SERIAL(serialNo, "インデックスオーバー！！");
+    return GetInt16(item, dropDecimals);
+}
+int16_t CopyRecord::GetInt16(const char* key, bool dropDecimals) {
+    BY_NAME(key, "項目がありません！");
+    return GetInt16(item, dropDecimals);
+}
+int32_t CopyRecord::GetInt32(int serialNo, bool dropDecimals) {
+    BY_SERIAL(serialNo, "インデックスオーバー！！");
+    return GetInt32(item, dropDecimals);
+}
+int32_t CopyRecord::GetInt32(const char* key, bool dropDecimals) {
+    BY_NAME(key, "項目がありません！");
+    return GetInt32(item, dropDecimals);
+}
+int64_t CopyRecord::GetInt64(int serialNo, bool dropDecimals) {
+    BY_SERIAL(serialNo, "インデックスオーバー！！");
+    return GetInt64(item, dropDecimals);
+}
+int64_t CopyRecord::GetInt64(const char* key, bool dropDecimals) {
+    BY_NAME(key, "項目がありません！");
+    return GetInt64(item, dropDecimals);
+}
+
+bool CopyRecord::SetInt8(int serialNo, int8_t value, bool dropDecimals) {
+    BY_SERIAL(serialNo, "インデックスオーバー！！");
+    return SetInt8(item, value, dropDecimals);
+}
+bool CopyRecord::SetInt8(const char* key, int8_t value, bool dropDecimals) {
+    BY_NAME(key, "項目がありません！");
+    return SetInt8(item, value, dropDecimals);
+}
+bool CopyRecord::SetInt16(int serialNo, int16_t value, bool dropDecimals) {
+    BY_SERIAL(serialNo, "インデックスオーバー！！");
+    return SetInt16(item, value, dropDecimals);
+}
+bool CopyRecord::SetInt16(const char* key, int16_t value, bool dropDecimals) {
+    BY_NAME(key, "項目がありません！");
+    return SetInt16(item, value, dropDecimals);
+}
+bool CopyRecord::SetInt32(int serialNo, int32_t value, bool dropDecimals) {
+    BY_SERIAL(serialNo, "インデックスオーバー！！");
+    return SetInt32(item, value, dropDecimals);
+}
+bool CopyRecord::SetInt32(const char* key, int32_t value, bool dropDecimals) {
+    BY_NAME(key, "項目がありません！");
+    return SetInt32(item, value, dropDecimals);
+}
+bool CopyRecord::SetInt64(int serialNo, int64_t value, bool dropDecimals) {
+    BY_SERIAL(serialNo, "インデックスオーバー！！");
+    return SetInt64(item, value, dropDecimals);
+}
+bool CopyRecord::SetInt64(const char* key, int64_t value, bool dropDecimals) {
+    BY_NAME(key, "項目がありません！");
+    return SetInt64(item, value, dropDecimals);
+}
+
+double CopyRecord::GetDouble(int serialNo) {
+    BY_SERIAL(serialNo, "インデックスオーバー！！");
+    return GetDouble(item);
+}
+double CopyRecord::GetDouble(const char* key) {
+    BY_NAME(key, "項目がありません！");
+    return GetDouble(item);
+}
+bool CopyRecord::SetDouble(int serialNo, double value) {
+    BY_SERIAL(serialNo, "インデックスオーバー！！");
+    return SetDouble(item, value);
+}
+bool CopyRecord::SetDouble(const char* key, double value) {
+    BY_NAME(key, "項目が見つかりません！！");
+    return SetDouble(item, value);
+}
+
+char* CopyRecord::GetBytes(int serialNo, char* buffer, int size) {
+    BY_SERIAL(serialNo, "インデックスオーバー！！");
+    return GetBytes(item, buffer, size);
+}
+char* CopyRecord::GetBytes(const char* key, char* buffer, int size) {
+    BY_NAME(key, "項目がありません！");
+    return GetBytes(item, buffer, size);
+}
+bool CopyRecord::SetBits(int serialNo, const char* text, int length) {
+    BY_SERIAL(serialNo, "項目が見つかりません！");
+    return SetBits(item, text, length);
+}
+bool CopyRecord::SetBits(const char* key, const char* text, int length) {
+    BY_NAME(key, "項目が見つかりません！");
+    return SetBits(item, text, length);
+}
+
+#undef BY_SERIAL
+#undef BY_NAME

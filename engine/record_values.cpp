@@ -1,0 +1,360 @@
+// The record object's value conversions between the record buffer and program values:
+// display, signed display, packed decimal, binary, COMP-5, national and bit forms.
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "engine_internal.h"
+
+namespace {
+
+// Zones whose bit 0x10 is set, other than 0x3 and 0xF: a display byte with one of
+// them makes the number negative (bits 1, 5, 7, 9, 11, 13).
+constexpr unsigned kNegativeZoneMask = 0x2AA2;
+
+// Decimal digits kept in the decimal forms: the last 18 bytes of a longer item.
+constexpr int kDecimalWindow = 18;
+
+// Integer readers divide at most this often: the widest value is 0 after it.
+constexpr int kMaxDivisions = 20;
+
+// The Shift_JIS full-width space, the default national filler.
+constexpr char kFullWidthSpaceLead = '\x81';
+constexpr char kFullWidthSpaceTrail = '\x40';
+
+bool IsDigitChar(char c) { return c == '0' || c == '1'; }
+
+// The low `count` bytes (1 to 8) of `value` read back as the item would: sign-extended
+// for a signed item, zero-extended otherwise.
+uint64_t Extend(uint64_t value, int count, bool isSigned) {
+    if (count >= 8) return value;
+    if (count <= 0) return 0;
+    int bits = count * 8;
+    uint64_t low = value & ((uint64_t{1} << bits) - 1);
+    if (isSigned && (low >> (bits - 1)) != 0) low |= ~uint64_t{0} << bits;
+    return low;
+}
+
+template <typename T>
+T Narrow(uint64_t value, const CopyItem* item, bool dropDecimals) {
+    // Arithmetic of the accessor's width: the value wraps into it, then divides.
+    T result = static_cast<T>(value);
+    if (dropDecimals) {
+        int divisions = item->scale < kMaxDivisions ? item->scale : kMaxDivisions;
+        for (int i = 0; i < divisions; ++i) result = static_cast<T>(result / 10);
+    }
+    return result;
+}
+
+}  // namespace
+
+// The item's bytes inside the record; raises when there is no record, no item, or
+// the item does not lie inside the record.
+unsigned char* CopyRecord::ItemBytes(CopyItem* item, const char* missingMessage) {
+    if (item == nullptr) RAISE(CException, missingMessage);
+    if (record == nullptr) RAISE(CException, "データファイルがオープンされていない。");
+    int64_t start = static_cast<int64_t>(item->position) - 1;
+    int64_t end = start + item->byteLength;
+    if (start < 0 || item->byteLength < 0 || end > recordLength) {
+        RAISE(CException, "項目がレコードの範囲外です。");
+    }
+    return reinterpret_cast<unsigned char*>(record) + start;
+}
+
+// The item's integer value, modulo 2 to the 64th.
+uint64_t CopyRecord::DecodeInteger(CopyItem* item, bool signByNegativeZone) {
+    if (item == nullptr) RAISE(CException, "項目がありません！");
+    unsigned flags = item->flags;
+    if ((flags & ITEM_NUMERIC) == 0) RAISE(CException, "データ型が正しくない。");
+    const unsigned char* bytes = ItemBytes(item, "項目がありません！");
+    int length = item->byteLength;
+    bool isSigned = (flags & ITEM_SIGNED) != 0;
+    uint64_t value = 0;
+
+    if (flags & (USAGE_COMP5 | USAGE_BINARY)) {
+        // Two's complement of the item's own length; the low-order 8 bytes of a longer one.
+        int count = length < 8 ? length : 8;
+        if (flags & USAGE_COMP5) {
+            for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
+        } else {
+            const unsigned char* low = bytes + (length - count);
+            for (int i = 0; i < count; ++i) value = (value << 8) | low[i];
+        }
+        return Extend(value, count, isSigned);
+    }
+
+    // The decimal forms read the last 18 bytes; the zero bytes that would stand before
+    // a shorter item leave the value 0, so they are not visited.
+    int count = length < kDecimalWindow ? length : kDecimalWindow;
+    const unsigned char* digits = bytes + (length - count);
+    if (flags & USAGE_PACKED) {
+        for (int i = 0; i < count; ++i) {
+            unsigned high = digits[i] >> 4;
+            unsigned low = digits[i] & 0x0F;
+            value = value * 10 + high;
+            if (low <= 9) {
+                value = value * 10 + low;
+            } else if (low == 0x0D) {
+                value = 0 - value;
+            }
+        }
+        return value;
+    }
+
+    bool negative = false;
+    if (signByNegativeZone) {
+        for (int i = 0; i < count; ++i) {
+            value = value * 10 + (digits[i] & 0x0F);
+            negative |= (digits[i] & 0xF0u) == negativeZone;
+        }
+    } else {
+        unsigned zones = 0;
+        for (int i = 0; i < count; ++i) {
+            value = value * 10 + (digits[i] & 0x0F);
+            zones |= (kNegativeZoneMask >> (digits[i] >> 4)) & 1u;
+        }
+        negative = zones != 0;
+    }
+    return negative ? 0 - value : value;
+}
+
+int8_t CopyRecord::GetInt8(CopyItem* item, bool dropDecimals) {
+    return Narrow<int8_t>(DecodeInteger(item, false), item, dropDecimals);
+}
+
+int16_t CopyRecord::GetInt16(CopyItem* item, bool dropDecimals) {
+    return Narrow<int16_t>(DecodeInteger(item, false), item, dropDecimals);
+}
+
+int32_t CopyRecord::GetInt32(CopyItem* item, bool dropDecimals) {
+    return Narrow<int32_t>(DecodeInteger(item, false), item, dropDecimals);
+}
+
+int64_t CopyRecord::GetInt64(CopyItem* item, bool dropDecimals) {
+    return Narrow<int64_t>(DecodeInteger(item, false), item, dropDecimals);
+}
+
+double CopyRecord::GetDouble(CopyItem* item) {
+    double value = static_cast<double>(static_cast<int64_t>(DecodeInteger(item, true)));
+    int divisions = item->scale < 400 ? item->scale : 400;
+    for (int i = 0; i < divisions; ++i) value /= 10.0;
+    return value;
+}
+
+// Stores `kept` (the digits that fit the item's digit count), negated when `negative`,
+// in the item's form. `cut` tells that digits were already dropped; false is returned
+// then, or when the item's bytes cannot hold the value.
+bool CopyRecord::StoreDigits(CopyItem* item, uint64_t kept, bool negative, bool cut) {
+    unsigned char* bytes = ItemBytes(item, "項目がありません！");
+    int length = item->byteLength;
+    unsigned flags = item->flags;
+    bool isSigned = (flags & ITEM_SIGNED) != 0;
+    uint64_t value = negative ? 0 - kept : kept;
+    bool below = negative && kept != 0;
+
+    if (flags & (USAGE_COMP5 | USAGE_BINARY)) {
+        // The low-order bytes of the value in the item's own length; a longer item
+        // carries the sign in its extra high-order bytes.
+        unsigned char fill = below ? 0xFF : 0x00;
+        bool littleEndian = (flags & USAGE_COMP5) != 0;
+        for (int i = 0; i < length; ++i) {
+            unsigned char b = i < 8 ? static_cast<unsigned char>(value >> (8 * i)) : fill;
+            bytes[littleEndian ? i : length - 1 - i] = b;
+        }
+        int count = length < 8 ? length : 8;
+        if (Extend(value, count, isSigned) != value) cut = true;
+        return !cut;
+    }
+
+    if (flags & USAGE_PACKED) {
+        std::memset(bytes, 0, static_cast<size_t>(length));
+        if (length == 0) return !cut && kept == 0;
+        uint64_t rest = kept;
+        unsigned sign = isSigned ? (below ? 0x0D : 0x0C) : 0x0F;
+        bytes[length - 1] = static_cast<unsigned char>(((rest % 10) << 4) | sign);
+        rest /= 10;
+        for (int i = length - 2; i >= 0 && rest != 0; --i) {
+            unsigned low = static_cast<unsigned>(rest % 10);
+            rest /= 10;
+            unsigned high = static_cast<unsigned>(rest % 10);
+            rest /= 10;
+            bytes[i] = static_cast<unsigned char>((high << 4) | low);
+        }
+        if (rest != 0) cut = true;
+        return !cut;
+    }
+
+    // Display: '0' characters, the digits right-aligned, the sign in the last zone.
+    std::memset(bytes, '0', static_cast<size_t>(length));
+    uint64_t rest = kept;
+    for (int i = length - 1; i >= 0 && rest != 0; --i) {
+        bytes[i] = static_cast<unsigned char>('0' + rest % 10);
+        rest /= 10;
+    }
+    if (rest != 0) cut = true;
+    if (isSigned && length > 0) {
+        unsigned zone = below ? negativeZone : positiveZone;
+        bytes[length - 1] = static_cast<unsigned char>((bytes[length - 1] & 0x0F) | (zone & 0xF0));
+    }
+    return !cut;
+}
+
+bool CopyRecord::StoreInteger(CopyItem* item, int64_t value, bool dropDecimals) {
+    ItemBytes(item, "項目がありません！");
+    if (dropDecimals) {
+        int divisions = item->scale < kMaxDivisions ? item->scale : kMaxDivisions;
+        for (int i = 0; i < divisions; ++i) value /= 10;
+    }
+    bool negative = value < 0;
+    uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    // Keep the last `digits` decimal digits of the magnitude.
+    uint64_t kept = magnitude;
+    if (item->digits < 20) {
+        uint64_t limit = 1;
+        for (int i = 0; i < item->digits; ++i) limit *= 10;
+        kept = magnitude % limit;
+    }
+    return StoreDigits(item, kept, negative, kept != magnitude);
+}
+
+bool CopyRecord::SetInt8(CopyItem* item, int8_t value, bool dropDecimals) {
+    return StoreInteger(item, value, dropDecimals);
+}
+
+bool CopyRecord::SetInt16(CopyItem* item, int16_t value, bool dropDecimals) {
+    return StoreInteger(item, value, dropDecimals);
+}
+
+bool CopyRecord::SetInt32(CopyItem* item, int32_t value, bool dropDecimals) {
+    return StoreInteger(item, value, dropDecimals);
+}
+
+bool CopyRecord::SetInt64(CopyItem* item, int64_t value, bool dropDecimals) {
+    return StoreInteger(item, value, dropDecimals);
+}
+
+bool CopyRecord::SetDouble(CopyItem* item, double value) {
+    ItemBytes(item, "項目が見つかりません！！");
+    // Neither infinity nor NaN has decimal digits: nothing is stored.
+    if (!std::isfinite(value)) return false;
+    int scale = item->scale < 0 ? 0 : (item->scale > 400 ? 400 : item->scale);
+    // The magnitude with `scale` decimal places, as decimal formatting rounds it.
+    double magnitude = std::fabs(value);
+    int needed = std::snprintf(nullptr, 0, "%.*f", scale, magnitude);
+    std::string text(static_cast<size_t>(needed) + 1, '\0');
+    std::snprintf(&text[0], text.size(), "%.*f", scale, magnitude);
+    text.resize(static_cast<size_t>(needed));
+    std::string digits;
+    digits.reserve(text.size());
+    for (char c : text) {
+        if (c >= '0' && c <= '9') digits.push_back(c);
+    }
+    // The last `digits` digits (at most 19, the most a 64-bit magnitude holds here);
+    // any nonzero digit before them is cut off.
+    size_t keep = item->digits < 0 ? 0 : static_cast<size_t>(item->digits);
+    if (keep > 19) keep = 19;
+    if (keep > digits.size()) keep = digits.size();
+    bool cut = false;
+    for (size_t i = 0; i + keep < digits.size(); ++i) {
+        if (digits[i] != '0') cut = true;
+    }
+    uint64_t kept = 0;
+    for (size_t i = digits.size() - keep; i < digits.size(); ++i) {
+        kept = kept * 10 + static_cast<uint64_t>(digits[i] - '0');
+    }
+    return StoreDigits(item, kept, value < 0, cut);
+}
+
+char* CopyRecord::GetString(CopyItem* item, char* buffer, int size) {
+    if (size < 1 || buffer == nullptr) RAISE(CException, "バッファサイズ少な杉");
+    const unsigned char* bytes = ItemBytes(item, "項目が見つかりません！");
+    int length = item->byteLength;
+    if (item->flags & USAGE_BIT) {
+        // The bits, most significant first, then '0' filling: size - 1 characters.
+        std::memset(buffer, '0', static_cast<size_t>(size));
+        int room = size - 1;
+        int written = 0;
+        for (int i = 0; i < length && written < room; ++i) {
+            for (int bit = 7; bit >= 0 && written < room; --bit) {
+                buffer[written++] = ((bytes[i] >> bit) & 1) ? '1' : '0';
+            }
+        }
+        buffer[size - 1] = '\0';
+        return buffer;
+    }
+    std::memset(buffer, 0, static_cast<size_t>(size));
+    std::memcpy(buffer, bytes, static_cast<size_t>(length < size ? length : size));
+    return buffer;
+}
+
+bool CopyRecord::SetString(CopyItem* item, const char* text, int length) {
+    unsigned char* bytes = ItemBytes(item, "項目が見つかりません！");
+    if (text == nullptr) text = "";
+    if (length <= 0) length = static_cast<int>(std::strlen(text));
+    int itemLength = item->byteLength;
+    unsigned flags = item->flags;
+
+    if (flags & ITEM_NATIONAL) {
+        int characters = item->digits;
+        if (characters > itemLength / 2) characters = itemLength / 2;
+        for (int i = 0; i < characters; ++i) {
+            bytes[2 * i] = static_cast<unsigned char>(nationalSpace[0]);
+            bytes[2 * i + 1] = static_cast<unsigned char>(nationalSpace[1]);
+        }
+        if (length % 2 != 0) RAISE(CException, "日本語項目に半角文字は設定できない。");
+        if (nationalSpace[0] == kFullWidthSpaceLead && nationalSpace[1] == kFullWidthSpaceTrail) {
+            for (int i = 0; i < length && text[i] != '\0'; i += 2) {
+                unsigned char lead = static_cast<unsigned char>(text[i]);
+                bool doubleByte = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
+                if (!doubleByte) RAISE(CException, "Shift-JIS日本語項目に半角文字は設定できない。");
+            }
+        }
+    } else if (flags & ITEM_BOOLEAN) {
+        for (int i = 0; i < length; ++i) {
+            if (!IsDigitChar(text[i])) RAISE(CException, "2進数文字でない");
+        }
+        if (flags & USAGE_BIT) {
+            // First character into the most significant bit; a final incomplete byte
+            // keeps its bits at the top.
+            std::memset(bytes, 0, static_cast<size_t>(itemLength));
+            int capacity = item->digits < itemLength * 8 ? item->digits : itemLength * 8;
+            if (capacity < 0) capacity = 0;
+            int stored = length < capacity ? length : capacity;
+            for (int i = 0; i < stored; ++i) {
+                if (text[i] == '1') bytes[i / 8] |= static_cast<unsigned char>(0x80u >> (i % 8));
+            }
+            return stored == length;
+        }
+        std::memset(bytes, '0', static_cast<size_t>(itemLength));
+    } else {
+        std::memset(bytes, ' ', static_cast<size_t>(itemLength));
+    }
+    std::memcpy(bytes, text, static_cast<size_t>(length < itemLength ? length : itemLength));
+    return itemLength >= length;
+}
+
+char* CopyRecord::GetBytes(CopyItem* item, char* buffer, int size) {
+    if (size < 1 || buffer == nullptr) RAISE(CException, "バッファサイズ少な杉");
+    const unsigned char* bytes = ItemBytes(item, "項目がありません！");
+    int length = item->byteLength;
+    std::memset(buffer, 0, static_cast<size_t>(size));
+    std::memcpy(buffer, bytes, static_cast<size_t>(length < size ? length : size));
+    return buffer;
+}
+
+bool CopyRecord::SetBits(CopyItem* item, const char* text, int length) {
+    unsigned char* bytes = ItemBytes(item, "項目が見つかりません！");
+    if ((item->flags & ITEM_BOOLEAN) == 0) RAISE(CException, "ビット型ではない");
+    if (text == nullptr || length < 0) length = 0;
+    int itemLength = item->byteLength;
+    if (item->flags & USAGE_BIT) {
+        std::memset(bytes, 0, static_cast<size_t>(itemLength));
+    } else {
+        for (int i = 0; i < length; ++i) {
+            if (!IsDigitChar(text[i])) RAISE(CException, "2進数文字でない");
+        }
+        std::memset(bytes, '0', static_cast<size_t>(itemLength));
+    }
+    if (length > 0) std::memcpy(bytes, text, static_cast<size_t>(length < itemLength ? length : itemLength));
+    return itemLength >= length;
+}
