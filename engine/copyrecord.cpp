@@ -115,7 +115,10 @@ bool CopyRecord::SetCopybook(const char* name) {
     // The new layout replaces the old one: empty the list before analysing, and
     // forget every item found by name in it.
     copybookAnalyzer.FreeItems();
-    if (nameCache != nullptr) nameCache->head = nullptr;
+    if (nameCache != nullptr) {
+        std::memset(nameCache->entries, 0, sizeof nameCache->entries);
+        nameCache->head = nullptr;
+    }
     bool fitted = copybookAnalyzer.SetFileName(name != nullptr ? name : "");
     try {
         copybookAnalyzer.Analyze();
@@ -158,6 +161,7 @@ CopyItem* CopyRecord::FindItemByName(const char* key) {
     }
 
     CopyItem* head = copybookAnalyzer.GetHead();
+    if (head == nullptr) return nullptr;
     CopyRecordNameCache::Entry* entry = nullptr;
     if (length < CopyRecordNameCache::kKeyCapacity) {
         if (nameCache == nullptr) {
