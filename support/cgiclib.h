@@ -83,6 +83,12 @@ public:
     const char* EscapeHtml();
 protected:
     char* text;
+private:
+    // Takes over `storage`, a block of exactly its text length plus one byte.
+    struct AdoptStorage {};
+    CGIString(char* storage, AdoptStorage);
+    // Releases the old storage and installs `storage`; returns the new text.
+    const char* Install(char* storage);
 };
 
 class CGIException : public CGIObject {
@@ -143,8 +149,11 @@ void* AllocateBytes(std::size_t size);   // null when the storage is not availab
 void  ReleaseBytes(void* block);         // null is accepted
 
 // Test hook: the request that is `count` requests from now (0 = the very next one)
-// fails with a null result; a negative count switches the hook off.
+// fails with a null result; a negative count switches the hook off (both hooks).
 void FailAllocationAfter(int count);
+// Test hook for storage that stays exhausted: the request `count` requests from now
+// and every later one fail, until FailAllocationAfter(-1) switches the hook off.
+void FailEveryAllocationAfter(int count);
 
 #include "textfile.h"
 
