@@ -7,20 +7,29 @@
 
 // Qualified names already looked up, so that a program reading many records by name
 // pays the path walk once per name. Entries hold item pointers into the analyzer's
-// list; the cache is emptied by SetCopybook and checked against the list's head and
-// item count on every lookup.
+// list: the cache is emptied by SetCopybook (and whenever the list's head changes), so
+// a layout must be replaced through SetCopybook, not through the analyzer directly.
+//
+// Entries are placed by a hash of the key's text. A second, smaller table remembers
+// by the key's address which entry answered it last, so that a key held in the same
+// place (a literal, typically) is answered by one text comparison.
 struct CopyRecordNameCache {
     static constexpr int kEntries = 256;
+    static constexpr int kRecent = 128;
     static constexpr int kKeyCapacity = 56;
     struct Entry {
         CopyItem* item;
         uint32_t hash;
         uint32_t length;
-        char key[kKeyCapacity];
+        char key[kKeyCapacity];   // terminated
+    };
+    struct Recent {
+        const char* key;
+        const Entry* entry;
     };
     CopyItem* head;
-    unsigned itemCount;
     Entry entries[kEntries];
+    Recent recent[kRecent];
 };
 
 namespace {
@@ -51,6 +60,28 @@ long ReadOccurrence(const char* segment) {
         if (value < INT_MAX) value = value * 10 + (*p - '0');
     }
     return value > INT_MAX ? INT_MAX : value;
+}
+
+// A quick hash of a key for the name cache: its length, first and last eight bytes.
+// Keys that share them share a cache entry and are told apart by comparing them whole.
+uint32_t KeyHash(const char* key, size_t length) {
+    uint64_t head = 0;
+    uint64_t tail = 0;
+    if (length >= 8) {
+        std::memcpy(&head, key, 8);
+        std::memcpy(&tail, key + length - 8, 8);
+    } else {
+        std::memcpy(&head, key, length);
+    }
+    uint64_t mixed = (head * 0x9E3779B97F4A7C15ull) ^ (tail * 0xC2B2AE3D27D4EB4Full) ^ length;
+    mixed ^= mixed >> 29;
+    mixed *= 0xBF58476D1CE4E5B9ull;
+    return static_cast<uint32_t>(mixed >> 32);
+}
+
+// The place of a key's address in the table of recent keys.
+inline unsigned RecentSlot(const char* key) {
+    return static_cast<unsigned>(reinterpret_cast<uintptr_t>(key) >> 3) % CopyRecordNameCache::kRecent;
 }
 
 }  // namespace
@@ -117,6 +148,7 @@ bool CopyRecord::SetCopybook(const char* name) {
     copybookAnalyzer.FreeItems();
     if (nameCache != nullptr) {
         std::memset(nameCache->entries, 0, sizeof nameCache->entries);
+        std::memset(nameCache->recent, 0, sizeof nameCache->recent);
         nameCache->head = nullptr;
     }
     bool fitted = copybookAnalyzer.SetFileName(name != nullptr ? name : "");
@@ -152,36 +184,45 @@ CopyItem* CopyRecord::FindItemBySerial(int serialNo) {
 
 CopyItem* CopyRecord::FindItemByName(const char* key) {
     if (key == nullptr) return nullptr;
-    // Length and hash in one pass over the key.
-    uint32_t hash = 2166136261u;
-    size_t length = 0;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(key); *p != 0; ++p) {
-        hash = (hash ^ *p) * 16777619u;
-        if (++length >= kMaxKeyLength) RAISE(CException, "キー名長過ぎ");
-    }
-
     CopyItem* head = copybookAnalyzer.GetHead();
     if (head == nullptr) return nullptr;
+    if (nameCache != nullptr && nameCache->head == head) {
+        const CopyRecordNameCache::Recent& recent = nameCache->recent[RecentSlot(key)];
+        if (recent.key == key && recent.entry->item != nullptr && std::strcmp(recent.entry->key, key) == 0) {
+            return recent.entry->item;
+        }
+    }
+    size_t length = std::strlen(key);
+    if (length >= kMaxKeyLength) RAISE(CException, "キー名長過ぎ");
+    return WalkName(key, length);
+}
+
+// Finds a key by its text in the cache, or by the path walk of its qualified name,
+// from the first item of the list; what it finds is remembered for the next lookup.
+CopyItem* CopyRecord::WalkName(const char* key, size_t length) {
+    CopyItem* head = copybookAnalyzer.GetHead();
     CopyRecordNameCache::Entry* entry = nullptr;
+    uint32_t hash = KeyHash(key, length);
     if (length < CopyRecordNameCache::kKeyCapacity) {
         if (nameCache == nullptr) {
             nameCache = static_cast<CopyRecordNameCache*>(AllocateBytes(sizeof(CopyRecordNameCache)));
             if (nameCache == nullptr) RAISE(CMemoryException, "メモリ確保失敗");
             nameCache->head = nullptr;
         }
-        if (nameCache->head != head || nameCache->itemCount != copybookAnalyzer.GetItemCount()) {
+        if (nameCache->head != head) {
             std::memset(nameCache->entries, 0, sizeof nameCache->entries);
+            std::memset(nameCache->recent, 0, sizeof nameCache->recent);
             nameCache->head = head;
-            nameCache->itemCount = copybookAnalyzer.GetItemCount();
         }
         entry = &nameCache->entries[hash % CopyRecordNameCache::kEntries];
         if (entry->item != nullptr && entry->hash == hash && entry->length == length &&
             std::memcmp(entry->key, key, length) == 0) {
+            nameCache->recent[RecentSlot(key)] = {key, entry};
             return entry->item;
         }
     }
 
-    // The path walk: segments separated by '.', each a data name or an occurrence number.
+    // Segments separated by '.', each a data name or an occurrence number.
     char segments[kMaxKeyLength];
     std::memcpy(segments, key, length + 1);
     char* segment = segments;
@@ -235,7 +276,8 @@ CopyItem* CopyRecord::FindItemByName(const char* key) {
         entry->item = found;
         entry->hash = hash;
         entry->length = static_cast<uint32_t>(length);
-        std::memcpy(entry->key, key, length);
+        std::memcpy(entry->key, key, length + 1);
+        nameCache->recent[RecentSlot(key)] = {key, entry};
     }
     return found;
 }

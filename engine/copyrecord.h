@@ -126,6 +126,7 @@ private:
     void ResizeRecord();
     size_t ReadBlock();
     void PrepareAccess(int direction);
+    CopyItem* WalkName(const char* key, size_t length);
 };
 
 #endif
