@@ -34,7 +34,11 @@ std::size_t CutLength(const char* source, std::size_t limit) {
     std::size_t n = 0;
     while (source[n] != '\0') {
         std::size_t width = 1;
-        if (IsShiftJisLeadByte(static_cast<unsigned char>(source[n])) && source[n + 1] != '\0') width = 2;
+        if (IsShiftJisLeadByte(static_cast<unsigned char>(source[n]))) {
+            // A first byte left without its second (a text cut elsewhere) is dropped.
+            if (source[n + 1] == '\0') break;
+            width = 2;
+        }
         if (n + width > limit) break;
         n += width;
     }
