@@ -17,6 +17,7 @@ struct CopyRecordNameCache {
     static constexpr int kEntries = 256;
     static constexpr int kRecent = 128;
     static constexpr int kKeyCapacity = 56;
+    static constexpr unsigned kProbes = 8;
     struct Entry {
         CopyItem* item;
         uint32_t hash;
@@ -81,7 +82,18 @@ uint32_t KeyHash(const char* key, size_t length) {
 
 // The place of a key's address in the table of recent keys.
 inline unsigned RecentSlot(const char* key) {
-    return static_cast<unsigned>(reinterpret_cast<uintptr_t>(key) >> 3) % CopyRecordNameCache::kRecent;
+    uint64_t address = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key));
+    return static_cast<unsigned>((address * 0x9E3779B97F4A7C15ull) >> 57);   // 0 to 127
+}
+
+// Notes which entry answered a key at this address: two places per address, the
+// newer first.
+void RememberRecent(CopyRecordNameCache* cache, const char* key, const CopyRecordNameCache::Entry* entry) {
+    unsigned slot = RecentSlot(key);
+    CopyRecordNameCache::Recent* first = &cache->recent[slot];
+    CopyRecordNameCache::Recent* second = &cache->recent[slot ^ 1];
+    if (first->key != key) *second = *first;
+    *first = {key, entry};
 }
 
 }  // namespace
@@ -187,9 +199,12 @@ CopyItem* CopyRecord::FindItemByName(const char* key) {
     CopyItem* head = copybookAnalyzer.GetHead();
     if (head == nullptr) return nullptr;
     if (nameCache != nullptr && nameCache->head == head) {
-        const CopyRecordNameCache::Recent& recent = nameCache->recent[RecentSlot(key)];
-        if (recent.key == key && recent.entry->item != nullptr && std::strcmp(recent.entry->key, key) == 0) {
-            return recent.entry->item;
+        unsigned slot = RecentSlot(key);
+        for (unsigned way = 0; way < 2; ++way) {
+            const CopyRecordNameCache::Recent& recent = nameCache->recent[slot ^ way];
+            if (recent.key == key && recent.entry->item != nullptr && std::strcmp(recent.entry->key, key) == 0) {
+                return recent.entry->item;
+            }
         }
     }
     size_t length = std::strlen(key);
@@ -214,12 +229,21 @@ CopyItem* CopyRecord::WalkName(const char* key, size_t length) {
             std::memset(nameCache->recent, 0, sizeof nameCache->recent);
             nameCache->head = head;
         }
-        entry = &nameCache->entries[hash % CopyRecordNameCache::kEntries];
-        if (entry->item != nullptr && entry->hash == hash && entry->length == length &&
-            std::memcmp(entry->key, key, length) == 0) {
-            nameCache->recent[RecentSlot(key)] = {key, entry};
-            return entry->item;
+        // A few places from the key's own: the first free one takes a new key; when all
+        // are taken, the key's own place is given up.
+        for (unsigned probe = 0; probe < CopyRecordNameCache::kProbes; ++probe) {
+            CopyRecordNameCache::Entry* candidate = &nameCache->entries[(hash + probe) % CopyRecordNameCache::kEntries];
+            if (candidate->item == nullptr) {
+                entry = candidate;
+                break;
+            }
+            if (candidate->hash == hash && candidate->length == length &&
+                std::memcmp(candidate->key, key, length) == 0) {
+                RememberRecent(nameCache, key, candidate);
+                return candidate->item;
+            }
         }
+        if (entry == nullptr) entry = &nameCache->entries[hash % CopyRecordNameCache::kEntries];
     }
 
     // Segments separated by '.', each a data name or an occurrence number.
@@ -277,7 +301,7 @@ CopyItem* CopyRecord::WalkName(const char* key, size_t length) {
         entry->hash = hash;
         entry->length = static_cast<uint32_t>(length);
         std::memcpy(entry->key, key, length + 1);
-        nameCache->recent[RecentSlot(key)] = {key, entry};
+        RememberRecent(nameCache, key, entry);
     }
     return found;
 }

@@ -169,11 +169,19 @@ __attribute__((always_inline)) inline uint64_t CopyRecord::DecodeInteger(CopyIte
     int count = length < kDecimalWindow ? length : kDecimalWindow;
     const unsigned char* digits = bytes + (length - count);
     if (flags & USAGE_PACKED) {
-        for (int i = 0; i < count; ++i) {
+        // Per byte: value * 10 + high nibble, then * 10 + a digit low nibble, or the
+        // value negated by a low nibble D. Two bytes of digits are taken in one step.
+        int i = 0;
+        for (; i + 2 <= count; i += 2) {
+            unsigned first = digits[i];
+            unsigned second = digits[i + 1];
+            if ((first & 0x0F) > 9 || (second & 0x0F) > 9) break;
+            value = value * 10000 + ((first >> 4) * 10 + (first & 0x0F)) * 100 + (second >> 4) * 10 + (second & 0x0F);
+        }
+        for (; i < count; ++i) {
             unsigned high = digits[i] >> 4;
             unsigned low = digits[i] & 0x0F;
             if (low <= 9) {
-                // value * 10 + high, then * 10 + low, in one step.
                 value = value * 100 + high * 10 + low;
             } else {
                 value = value * 10 + high;

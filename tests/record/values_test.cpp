@@ -115,6 +115,13 @@ TEST_F(Values, PackedForms) {
     EXPECT_FALSE(record.SetInt32(&wide, 12345678));
     EXPECT_EQ(record.GetInt32(&wide), 2345678);
 
+    // A sign nibble before the last byte negates what was read so far; other
+    // non-digit nibbles are passed over.
+    Put(plain, "\x1D\x2C");
+    EXPECT_EQ(record.GetInt32(&plain), -8);
+    Put(plain, "\x1A\x2D");
+    EXPECT_EQ(record.GetInt32(&plain), -12);
+
     // 18 digits, the widest decimal item.
     CopyItem longest = MakeItem(50, 10, kSigned | USAGE_PACKED, 18);
     EXPECT_TRUE(record.SetInt64(&longest, -999999999999999999));
