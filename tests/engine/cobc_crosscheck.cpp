@@ -1,0 +1,208 @@
+// Cross-check of the engine's layout against GnuCOBOL: for every bundled example
+// copybook, a COBOL program that COPYs it is compiled with cobc and prints the offset
+// (from the record's address) and byte length of every named item and of every
+// occurrence of the items under OCCURS; each must equal the engine's position and
+// byteLength. FILLER and unnamed items cannot be referenced from a program; their
+// bytes are still checked through the offsets of the items after them and through
+// the record length.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cobcpy.h"
+
+namespace {
+
+const std::string kExamples = std::string(QB_SOURCE_DIR) + "/examples";
+
+// The example copybooks written inside GnuCOBOL's subset of the language.
+const char* const kCheckedExamples[] = {"CUSTMAST", "ORDERREC", "MIXEDUSE"};
+
+bool HaveCobc() { return std::system("command -v cobc >/dev/null 2>&1") == 0; }
+
+std::string Quote(const std::string& text) { return "'" + text + "'"; }
+
+// Fixed-format program text: words wrapped between columns 12 and 72.
+class ProgramText {
+public:
+    void Line(const std::string& text) { out_ << "       " << text << "\n"; }
+    void Statement(const std::vector<std::string>& words) {
+        std::string line = "           ";
+        for (const std::string& w : words) {
+            if (line.size() > 11 && line.size() + 1 + w.size() > 72) {
+                out_ << line << "\n";
+                line = "               ";
+            }
+            if (line.back() != ' ') line += ' ';
+            line += w;
+        }
+        out_ << line << "\n";
+    }
+    std::string Text() const { return out_.str(); }
+
+private:
+    std::ostringstream out_;
+};
+
+// The words that name one item (one occurrence) in a program: the name, qualified by
+// every group above it, then the subscripts of every array level, outermost first.
+std::vector<std::string> Reference(const CopyItem* item) {
+    std::vector<std::string> words{item->name};
+    std::vector<int> subscripts;
+    for (const CopyItem* p = item; p != nullptr; p = p->parent) {
+        if (p != item) {
+            words.push_back("OF");
+            words.push_back(p->name);
+        }
+        int outer = p->parent != nullptr ? p->parent->dimension : 0;
+        if (p->dimension > outer) subscripts.insert(subscripts.begin(), p->elementNo);
+    }
+    if (!subscripts.empty()) {
+        std::string s = "(";
+        for (std::size_t i = 0; i < subscripts.size(); ++i)
+            s += (i ? " " : "") + std::to_string(subscripts[i]);
+        words.push_back(s + ")");
+    }
+    return words;
+}
+
+std::string Describe(const CopyItem* item) {
+    std::string text;
+    for (const std::string& w : Reference(item)) text += (text.empty() ? "" : " ") + w;
+    return text;
+}
+
+bool Referable(const CopyItem* item) {
+    if (item->name[0] == '\0' || CompareNoCase(item->name, "FILLER") == 0) return false;
+    for (const CopyItem* p = item->parent; p != nullptr; p = p->parent)
+        if (p->name[0] == '\0' || CompareNoCase(p->name, "FILLER") == 0) return false;
+    return true;
+}
+
+struct Measured {
+    long offset;
+    long length;
+};
+
+class CobcCrossCheck : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CobcCrossCheck, EveryItemAndOccurrenceMatchesGnuCobol) {
+    if (!HaveCobc()) GTEST_SKIP() << "cobc (GnuCOBOL) is not installed, so there is nothing to compare with";
+    const std::string member = GetParam();
+    CopyAnalyzer analyzer("");
+    ASSERT_TRUE(analyzer.SetFileName((kExamples + "/" + member + ".cpy").c_str()));
+    CopyItem* head = nullptr;
+    try {
+        head = analyzer.Analyze();
+    } catch (CException e) {
+        FAIL() << member << ": " << e.GetMessageText();
+    }
+    ASSERT_EQ(head->level, 1) << "the example must start with its 01 record";
+
+    ProgramText program;
+    program.Line("IDENTIFICATION DIVISION.");
+    program.Line("PROGRAM-ID. XCHECK.");
+    program.Line("DATA DIVISION.");
+    program.Line("WORKING-STORAGE SECTION.");
+    program.Line("COPY " + member + ".");
+    program.Line("01 XC-PTR USAGE POINTER.");
+    program.Line("01 XC-PTR-N REDEFINES XC-PTR PIC S9(18) COMP-5.");
+    program.Line("01 XC-BASE USAGE POINTER.");
+    program.Line("01 XC-BASE-N REDEFINES XC-BASE PIC S9(18) COMP-5.");
+    program.Line("01 XC-OFF PIC 9(9).");
+    program.Line("01 XC-LEN PIC 9(9).");
+    program.Line("PROCEDURE DIVISION.");
+    program.Statement({"SET", "XC-BASE", "TO", "ADDRESS", "OF", head->name});
+    program.Statement({"MOVE", "FUNCTION", "BYTE-LENGTH", "(", head->name, ")", "TO", "XC-LEN"});
+    program.Statement({"DISPLAY", "\"R 0 \"", "XC-LEN"});
+
+    std::map<int, const CopyItem*> checked;
+    int total = 0;
+    for (const CopyItem* item = head; item != nullptr; item = item->next) {
+        ++total;
+        if (item->level != 1 && item == head) continue;
+        if (!Referable(item)) continue;
+        checked[item->serialNo] = item;
+        std::vector<std::string> ref = Reference(item);
+        std::vector<std::string> set{"SET", "XC-PTR", "TO", "ADDRESS", "OF"};
+        set.insert(set.end(), ref.begin(), ref.end());
+        program.Statement(set);
+        program.Statement({"COMPUTE", "XC-OFF", "=", "XC-PTR-N", "-", "XC-BASE-N", "+", "1"});
+        std::vector<std::string> len{"MOVE", "FUNCTION", "BYTE-LENGTH", "("};
+        len.insert(len.end(), ref.begin(), ref.end());
+        len.insert(len.end(), {")", "TO", "XC-LEN"});
+        program.Statement(len);
+        program.Statement({"DISPLAY", "\"I " + std::to_string(item->serialNo) + " \"", "XC-OFF", "\" \"", "XC-LEN"});
+    }
+    program.Statement({"STOP", "RUN."});
+    // Most items must be compared; only FILLER items and their subordinates are not.
+    ASSERT_GE(checked.size() * 10, static_cast<std::size_t>(total) * 8) << member;
+
+    const std::filesystem::path dir = std::filesystem::current_path() / "cobc_crosscheck_work" / member;
+    std::filesystem::create_directories(dir);
+    const std::string source = (dir / "xcheck.cob").string();
+    const std::string exe = (dir / "xcheck").string();
+    const std::string log = (dir / "cobc.log").string();
+    const std::string out = (dir / "run.txt").string();
+    const std::string text = program.Text();
+    ASSERT_TRUE(WriteTextFile(source.c_str(), text.data(), text.size()));
+    const std::string compile = "cobc -x -debug -fbinary-size=2-4-8 -I " + Quote(kExamples) + " -o " +
+                                Quote(exe) + " " + Quote(source) + " >" + Quote(log) + " 2>&1";
+    if (std::system(compile.c_str()) != 0) {
+        std::string messages;
+        ReadTextFile(log.c_str(), messages);
+        FAIL() << "cobc refused the program for " << member << ":\n" << messages;
+    }
+    ASSERT_EQ(std::system((Quote(exe) + " >" + Quote(out) + " 2>&1").c_str()), 0);
+
+    std::string output;
+    ASSERT_TRUE(ReadTextFile(out.c_str(), output));
+    std::istringstream lines(output);
+    std::map<int, Measured> measured;
+    long recordBytes = -1;
+    std::string kind;
+    while (lines >> kind) {
+        int serial = 0;
+        long offset = 0, length = 0;
+        if (kind == "R") {
+            lines >> serial >> recordBytes;
+        } else if (kind == "I") {
+            lines >> serial >> offset >> length;
+            measured[serial] = Measured{offset, length};
+        } else {
+            FAIL() << "unexpected output of the program: " << output;
+        }
+    }
+    EXPECT_EQ(recordBytes, static_cast<long>(analyzer.GetRecordLength())) << member << ": record length";
+    EXPECT_EQ(measured.size(), checked.size()) << member;
+    for (const auto& entry : checked) {
+        const CopyItem* item = entry.second;
+        auto found = measured.find(entry.first);
+        ASSERT_NE(found, measured.end()) << Describe(item);
+        EXPECT_EQ(found->second.offset, item->position) << member << ": position of " << Describe(item);
+        EXPECT_EQ(found->second.length, item->byteLength) << member << ": length of " << Describe(item);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, CobcCrossCheck, ::testing::ValuesIn(kCheckedExamples));
+
+// A new example copybook must be added to the cross-check list above.
+TEST(CobcCrossCheckList, CoversEveryBundledExample) {
+    std::vector<std::string> missing;
+    for (const auto& entry : std::filesystem::directory_iterator(kExamples)) {
+        if (entry.path().extension() != ".cpy") continue;
+        const std::string stem = entry.path().stem().string();
+        bool listed = false;
+        for (const char* name : kCheckedExamples) listed = listed || stem == name;
+        if (!listed) missing.push_back(stem);
+    }
+    EXPECT_TRUE(missing.empty()) << "not cross-checked: " << (missing.empty() ? "" : missing.front());
+}
+
+}  // namespace
