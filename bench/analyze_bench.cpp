@@ -1,0 +1,87 @@
+// Analysis cost against the size of the source and of the expanded list. Each case
+// analyses a generated copybook file and reports the items of the finished list per
+// second; the cost per item should stay flat from the smallest to the largest case.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "cobcpy.h"
+
+namespace {
+
+std::string BenchFile(const std::string& name) {
+    return (std::filesystem::temp_directory_path() / ("quillbox_bench_" + name + ".cpy")).string();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    if (!WriteTextFile(path.c_str(), text.data(), text.size())) std::abort();
+}
+
+// `entries` entries in groups of ten: a group, eight elementary items of mixed usage
+// with a remark, and one REDEFINES of the item before it.
+std::string EntriesCopybook(long entries) {
+    std::string text = "       01  BENCH-REC.\n";
+    char line[128];
+    for (long i = 1; i < entries; i += 10) {
+        std::snprintf(line, sizeof line, "           05  GRP-%07ld.\n", i);
+        text += line;
+        const char* pictures[] = {"PIC X(10)", "PIC 9(5)", "PIC S9(7)V99 COMP-3", "PIC S9(4) COMP",
+                                  "PIC N(4)",  "PIC 9(9) COMP-5", "PIC ZZ,ZZ9.99", "PIC X(3)"};
+        for (int k = 0; k < 8; ++k) {
+            std::snprintf(line, sizeof line, "               10  F%d-%07ld  %s.   *> field %d\n", k, i,
+                          pictures[k], k);
+            text += line;
+        }
+        std::snprintf(line, sizeof line, "               10  R-%07ld REDEFINES F7-%07ld PIC 9(3).\n", i, i);
+        text += line;
+    }
+    return text;
+}
+
+// A nested array expanding to `items` items: each occurrence of the outer group holds
+// one item and an inner array of eight.
+std::string ArrayCopybook(long items) {
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "       01  BENCH-REC.\n"
+                  "           05  ROW OCCURS %ld.\n"
+                  "               10  ROW-KEY   PIC X(4).\n"
+                  "               10  ROW-AMT   PIC S9(5) COMP-3 OCCURS 8.\n",
+                  items / 10);
+    return text;
+}
+
+void RunAnalysis(benchmark::State& state, const std::string& path) {
+    unsigned items = 0;
+    CopyAnalyzer analyzer(path.c_str());
+    for (auto _ : state) {
+        analyzer.FreeItems();
+        benchmark::DoNotOptimize(analyzer.Analyze());
+        items = analyzer.GetItemCount();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * items);
+    state.counters["items"] = items;
+}
+
+void BM_AnalyzeEntries(benchmark::State& state) {
+    const std::string path = BenchFile("entries_" + std::to_string(state.range(0)));
+    WriteFile(path, EntriesCopybook(state.range(0)));
+    RunAnalysis(state, path);
+    std::remove(path.c_str());
+}
+
+void BM_AnalyzeArray(benchmark::State& state) {
+    const std::string path = BenchFile("array_" + std::to_string(state.range(0)));
+    WriteFile(path, ArrayCopybook(state.range(0)));
+    RunAnalysis(state, path);
+    std::remove(path.c_str());
+}
+
+BENCHMARK(BM_AnalyzeEntries)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AnalyzeArray)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
