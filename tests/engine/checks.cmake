@@ -13,6 +13,8 @@ if(QB_FUZZ)
   foreach(lib cobcpy cgiclib)
     get_target_property(lib_sources ${lib} SOURCES)
     get_target_property(lib_dir ${lib} SOURCE_DIR)
+    # The record value access is not part of an analysis.
+    list(FILTER lib_sources EXCLUDE REGEX "record[^/]*[.]cpp$")
     foreach(src ${lib_sources})
       if(NOT IS_ABSOLUTE ${src})
         set(src ${lib_dir}/${src})

@@ -1,0 +1,11 @@
+000100*  comment line
+000200 FD  IN-FILE
+000300     RECORD CONTAINS 80.
+000400 01  R.
+000500     05  A PIC S9(5)V99 COMP-3.    *> remark
+000600     05  B PIC ZZ,ZZ9.99.
+000700     05  C COMP-1.
+000800     05  D PIC N(5).
+000900     05  E PIC 1(10) BIT.
+001000     05  F PIC 9(4)
+001100           COMP. *> over two lines
