@@ -1,0 +1,85 @@
+// Helpers shared by the engine tests: copybook files written byte for byte, an
+// analyser that shows its protected state, and exception checks.
+#ifndef ENGINE_TEST_UTIL_H
+#define ENGINE_TEST_UTIL_H
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cobcpy.h"
+
+namespace enginetest {
+
+// A copybook file with the given bytes, named after the running test; removed again.
+class TempCopybook {
+public:
+    explicit TempCopybook(const std::string& bytes) {
+        static int counter = 0;
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        path = std::string("engtmp_") + info->test_suite_name() + "_" + info->name() + "_" +
+               std::to_string(++counter) + ".cpy";
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        if (file != nullptr) {
+            std::fwrite(bytes.data(), 1, bytes.size(), file);
+            std::fclose(file);
+        }
+    }
+    ~TempCopybook() { std::remove(path.c_str()); }
+    const char* Path() const { return path.c_str(); }
+
+private:
+    std::string path;
+};
+
+// An analyser whose protected state the tests can read.
+class ProbeAnalyzer : public CopyAnalyzer {
+public:
+    explicit ProbeAnalyzer(const char* name = "") : CopyAnalyzer(name) {}
+    const char* Text() const { return sourceText; }
+    CopyItem* Tail() const { return tail; }
+    int Stage() const { return stage; }
+    void SetStage(int value) { stage = value; }
+    bool FileOpen() const { return sourceFile != nullptr; }
+    // Loads and joins `bytes` written as a copybook file.
+    std::string Joined(const std::string& bytes, bool join = true) {
+        TempCopybook file(bytes);
+        SetFileName(file.Path());
+        LoadSource();
+        if (join) JoinEntries();
+        return sourceText;
+    }
+    // Loads, joins and parses `bytes` (no layout passes).
+    CopyItem* Parsed(const std::string& bytes) {
+        Joined(bytes);
+        ParseEntries();
+        return head;
+    }
+};
+
+inline std::vector<CopyItem*> Items(CopyItem* head) {
+    std::vector<CopyItem*> items;
+    for (CopyItem* item = head; item != nullptr; item = item->next) items.push_back(item);
+    return items;
+}
+
+// Runs `action` and checks that it raises exactly `className` with `message` from the engine.
+template <class Action>
+void ExpectRaise(Action action, const char* className, const char* message) {
+    try {
+        action();
+        ADD_FAILURE() << "nothing raised, expected " << className;
+    } catch (CException e) {
+        EXPECT_STREQ(className, e.GetExceptionName());
+        EXPECT_STREQ(message, e.GetMessageText());
+        EXPECT_STREQ("cobcpy", e.GetSourceFileName());
+        EXPECT_GT(e.GetLine(), 0);
+    }
+}
+
+}  // namespace enginetest
+
+#endif
