@@ -44,6 +44,16 @@ std::string Here(const char* name) {
 #endif
 }
 
+// Per-process scratch file names: test cases run in parallel processes.
+std::string ScratchName(const char* kind) {
+#ifdef _WIN32
+    unsigned long id = GetCurrentProcessId();
+#else
+    unsigned long id = static_cast<unsigned long>(getpid());
+#endif
+    return std::string("cli_") + kind + "_" + std::to_string(id) + ".tmp";
+}
+
 #ifdef _WIN32
 // A Unix path of the build (/work/...) as Wine's drive Z: path.
 std::string WindowsPath(std::string path) {
@@ -55,7 +65,7 @@ std::string WindowsPath(std::string path) {
 }
 
 Result RunCli(const std::vector<std::string>& args) {
-    std::string outPath = Here("cli_out.tmp"), errPath = Here("cli_err.tmp");
+    std::string outPath = Here(ScratchName("out").c_str()), errPath = Here(ScratchName("err").c_str());
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS, 0, nullptr);
     HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS, 0, nullptr);
@@ -91,7 +101,7 @@ Result RunCli(const std::vector<std::string>& args) {
 }
 #else
 Result RunCli(const std::vector<std::string>& args) {
-    std::string outPath = Here("cli_out.tmp"), errPath = Here("cli_err.tmp");
+    std::string outPath = Here(ScratchName("out").c_str()), errPath = Here(ScratchName("err").c_str());
     Result result{-1, "", ""};
     pid_t child = fork();
     if (child == 0) {
