@@ -1,0 +1,375 @@
+// The commands of the main window: loading, the clipboard, the HTML report, the
+// CREATE TABLE file and the search.
+#include "desktop.h"
+
+#include <commctrl.h>
+#include <cstdio>
+#include <cstring>
+
+#include "modal_seam.h"
+#include "resource.h"
+
+namespace {
+
+const char* const ERROR_CAPTION = "エラー";
+const char* const NOTICE_CAPTION = "通知";
+const char* const OPEN_FAILED = "ファイルのオープンに失敗";
+// A file that was created but could not be written to its end is not reported as done.
+const char* const WRITE_FAILED = "ファイルの書き込みに失敗";
+const char* const CLIPBOARD_OPEN_FAILED = "クリップボードのオープンに失敗";
+
+void SetStatusText(const char* text)
+{
+    std::snprintf(statusText, sizeof statusText, "%s", text);
+    ShowStatusText();
+}
+
+// Releases a block of AllocateBytes when the scope ends.
+class BlockGuard {
+public:
+    explicit BlockGuard(void* block) : block(block) {}
+    ~BlockGuard() { ReleaseBytes(block); }
+    BlockGuard(const BlockGuard&) = delete;
+    BlockGuard& operator=(const BlockGuard&) = delete;
+private:
+    void* block;
+};
+
+// Deletes the clipboard's temporary file when the paste command ends, also when a
+// failure leaves it.
+class TempFileGuard {
+public:
+    explicit TempFileGuard(const char* path) : path(path) {}
+    ~TempFileGuard() { DeleteFileA(path); }
+    TempFileGuard(const TempFileGuard&) = delete;
+    TempFileGuard& operator=(const TempFileGuard&) = delete;
+private:
+    const char* path;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------
+void OnCommand(HWND window, int command)
+{
+    switch (command) {
+    case IDM_OPEN:
+        if (ChooseOpenFile("コピー句ファイルの選択"))
+            LoadAndAnalyze(window, currentFileName);
+        break;
+    case IDM_CLOSE:
+        analyzer.FreeItems();
+        SetWindowTextA(window, PRODUCT_NAME);
+        FillItemTable(window, analyzer.GetHead(), arrayExpansion);
+        break;
+    case IDM_HTML:
+        HtmlCommand(window);
+        break;
+    case IDM_DDL:
+        DdlCommand(window);
+        break;
+    case IDM_EXIT:
+        SendMessageA(window, WM_CLOSE, 0, 0);
+        break;
+    case IDM_ARRAY_EXPANSION:
+        arrayExpansion = ToggleMenuCheck(window, GetMenu(window), IDM_ARRAY_EXPANSION);
+        FillItemTable(window, analyzer.GetHead(), arrayExpansion);
+        break;
+    case IDM_VERSION:
+        ShowVersion(window);
+        break;
+    case IDM_HELP:
+        ShowHelp(window);
+        break;
+    case IDM_SEARCH:
+        SearchCommand(window);
+        break;
+    case IDM_FIND_NEXT:
+        FindNext(window);
+        break;
+    case IDM_FIND_PREV:
+        FindPrevious(window);
+        break;
+    case IDM_COPY_ALL:
+        CopyRowsToClipboard(ItemList(window), true);
+        break;
+    case IDM_COPY_ROWS:
+        CopyRowsToClipboard(ItemList(window), false);
+        break;
+    case IDM_PASTE:
+        PasteAndAnalyze(window);
+        break;
+    default:
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------------
+// Loading
+void LoadAndAnalyze(HWND window, const char* path)
+{
+    try {
+        analyzer.FreeItems();
+        analyzer.SetFileName(path);
+        SetStatusText("解析中...");
+        CopyItem* head = analyzer.Analyze();
+        FillItemTable(window, head, arrayExpansion);
+        char title[FILE_NAME_CAPACITY + TEMP_FILE_PATH_CAPACITY];
+        FormatWindowTitle(path, title, sizeof title);
+        SetWindowTextA(window, title);
+    } catch (CException failure) {
+        analyzer.FreeItems();
+        SetWindowTextA(window, PRODUCT_NAME);
+        EnableExportCommands(window, false);
+        SendMessageA(ItemList(window), LVM_DELETEALLITEMS, 0, 0);
+        modalUi.messageBox(window, failure.GetMessageText(), ERROR_CAPTION, MB_ICONWARNING);
+        SetStatusText("解析エラー");
+    }
+}
+
+// ---------------------------------------------------------------------------------
+// Clipboard
+char* ReadClipboardText(HWND window)
+{
+    if (!OpenClipboard(window)) {
+        modalUi.messageBox(window, CLIPBOARD_OPEN_FAILED, ERROR_CAPTION, MB_ICONWARNING);
+        return nullptr;
+    }
+    HANDLE handle = GetClipboardData(CF_TEXT);
+    if (!handle) {
+        CloseClipboard();
+        return nullptr;
+    }
+    const char* text = static_cast<const char*>(GlobalLock(handle));
+    if (!text) {
+        CloseClipboard();
+        return nullptr;
+    }
+    // The text ends at its terminator or, should another program have left none, at the
+    // end of the block.
+    std::size_t length = strnlen(text, GlobalSize(handle));
+    char* copy = static_cast<char*>(AllocateBytes(length + 1));
+    if (copy) {
+        std::memcpy(copy, text, length);
+        copy[length] = '\0';
+    }
+    GlobalUnlock(handle);
+    CloseClipboard();
+    return copy;
+}
+
+void PasteAndAnalyze(HWND window)
+{
+    if (modalUi.messageBox(window, "クリップボードのテキストデータを解析しますか？", "確認",
+                           MB_ICONQUESTION | MB_YESNO) != IDYES)
+        return;
+    char* text = ReadClipboardText(window);
+    if (!text)
+        return;
+    {
+        BlockGuard release(text);
+        if (!WritePastedSource(tempFilePath, text)) {
+            DeleteFileA(tempFilePath);
+            modalUi.messageBox(window, "テンポラリファイルの作成に失敗", ERROR_CAPTION, MB_ICONERROR);
+            return;
+        }
+    }
+    TempFileGuard removeFile(tempFilePath);
+    LoadAndAnalyze(window, tempFilePath);
+    currentFileName[0] = '\0';
+}
+
+int ListViewCells::RowCount() const
+{
+    return static_cast<int>(SendMessageA(listView, LVM_GETITEMCOUNT, 0, 0));
+}
+
+void ListViewCells::GetCellText(int row, int column, char* buffer, int size) const
+{
+    if (!buffer || size < 1)
+        return;
+    buffer[0] = '\0';
+    LVITEMA cell;
+    std::memset(&cell, 0, sizeof cell);
+    cell.iSubItem = column;
+    cell.pszText = buffer;
+    cell.cchTextMax = size;
+    SendMessageA(listView, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&cell));
+    buffer[size - 1] = '\0';
+}
+
+void CopyRowsToClipboard(HWND listView, bool withTitle)
+{
+    ListViewCells table(listView);
+    // The block is as long as the text: a line cannot outgrow it.
+    std::size_t length = BuildClipboardText(table, withTitle, nullptr, 0);
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_DDESHARE, length + 1);
+    if (!block)
+        QB_RAISE_MEMORY("GlobalAlloc失敗");
+    char* text = static_cast<char*>(GlobalLock(block));
+    if (!text) {
+        GlobalFree(block);
+        QB_RAISE_MEMORY("GlobalAlloc失敗");
+    }
+    BuildClipboardText(table, withTitle, text, length + 1);
+    GlobalUnlock(block);
+
+    HWND owner = GetParent(listView);
+    if (!OpenClipboard(owner)) {
+        modalUi.messageBox(owner, CLIPBOARD_OPEN_FAILED, ERROR_CAPTION, MB_ICONWARNING);
+        GlobalFree(block);
+        return;
+    }
+    if (!EmptyClipboard()) {
+        modalUi.messageBox(owner, "クリップボードの初期化に失敗", ERROR_CAPTION, MB_ICONWARNING);
+        GlobalFree(block);
+        CloseClipboard();
+        return;
+    }
+    if (!SetClipboardData(CF_TEXT, block)) {
+        modalUi.messageBox(owner, "クリップボードへのコピーに失敗", ERROR_CAPTION, MB_ICONWARNING);
+        GlobalFree(block);
+    }
+    CloseClipboard();
+}
+
+// ---------------------------------------------------------------------------------
+// HTML report
+void HtmlCommand(HWND window)
+{
+    saveFileName[0] = '\0';
+    if (ChooseSaveFile("HTMLの書き出し", SAVE_KIND_HTML))
+        WriteHtmlReport(window, saveFileName, arrayExpansion);
+}
+
+void WriteHtmlReport(HWND owner, const char* path, bool expansion)
+{
+    HWND boxOwner = mainWindow ? mainWindow : owner;
+    ExportResult result = WriteHtmlReport(path, analyzer.GetHead(), analyzer.GetRecordLength(),
+                                          currentFileName, expansion);
+    switch (result) {
+    case EXPORT_DONE:
+        modalUi.messageBox(boxOwner, "HTMLファイルに出力完了。", NOTICE_CAPTION, MB_ICONINFORMATION);
+        break;
+    case EXPORT_OPEN_FAILED:
+        modalUi.messageBox(boxOwner, OPEN_FAILED, "HTML出力", MB_ICONWARNING);
+        break;
+    case EXPORT_WRITE_FAILED:
+        modalUi.messageBox(boxOwner, WRITE_FAILED, "HTML出力", MB_ICONWARNING);
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------------
+// CREATE TABLE file
+void DdlCommand(HWND window)
+{
+    tableName[0] = '\0';
+    std::snprintf(inputDialogTitle, sizeof inputDialogTitle, "%s", "テーブル名");
+    std::snprintf(inputDialogPrompt, sizeof inputDialogPrompt, "%s", "テーブル名の入力");
+    // 0 is the cancelled dialog, -1 a dialog that could not be shown.
+    if (modalUi.dialogBox(appInstance, IDD_INPUT, window, InputDialogProc) <= 0)
+        return;
+    if (tableName[0] == '\0') {
+        modalUi.messageBox(window, "テーブル名を入力してください。", "未入力", MB_ICONWARNING);
+        return;
+    }
+    saveFileName[0] = '\0';
+    if (ChooseSaveFile("SQL(CREATE文)の出力", SAVE_KIND_DDL))
+        WriteCreateTable(window, saveFileName);
+}
+
+void WriteCreateTable(HWND owner, const char* path)
+{
+    ExportResult result = WriteCreateTable(path, analyzer.GetHead(), tableName, ddlUseSerialNo, ddlQuoteNames);
+    switch (result) {
+    case EXPORT_DONE:
+        modalUi.messageBox(owner, "CREATE文出力完了。", NOTICE_CAPTION, MB_ICONINFORMATION);
+        break;
+    case EXPORT_OPEN_FAILED:
+        modalUi.messageBox(owner, OPEN_FAILED, "DDL出力", MB_ICONWARNING);
+        break;
+    case EXPORT_WRITE_FAILED:
+        modalUi.messageBox(owner, WRITE_FAILED, "DDL出力", MB_ICONWARNING);
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------------
+// Search
+int FirstMarkedRow(HWND listView)
+{
+    int rows = static_cast<int>(SendMessageA(listView, LVM_GETITEMCOUNT, 0, 0));
+    for (int index = 0; index < rows; ++index) {
+        if (SendMessageA(listView, LVM_GETITEMSTATE, index, LVIS_SELECTED | LVIS_FOCUSED) != 0)
+            return index;
+    }
+    return -1;
+}
+
+void SelectRow(HWND listView, int rowNumber)
+{
+    LVITEMA state;
+    std::memset(&state, 0, sizeof state);
+    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(listView, LVM_SETITEMSTATE, rowNumber - 1, reinterpret_cast<LPARAM>(&state));
+    SendMessageA(listView, LVM_ENSUREVISIBLE, rowNumber - 1, TRUE);
+}
+
+void SearchCommand(HWND window)
+{
+    if (modalUi.dialogBox(appInstance, IDD_SEARCH, window, SearchDialogProc) <= 0 || searchText[0] == '\0')
+        return;
+    HWND list = ItemList(window);
+    int found = FindForward(ListViewCells(list), 0, searchText);
+    if (found < 0) {
+        char message[SEARCH_TEXT_CAPACITY + 64];
+        FormatSearchNotFound(searchText, message, sizeof message);
+        modalUi.messageBox(window, message, SEARCH_CAPTION, MB_ICONWARNING);
+        return;
+    }
+    SelectRow(list, found);
+}
+
+void FindNext(HWND window)
+{
+    if (searchText[0] == '\0') {
+        SendMessageA(window, WM_COMMAND, IDM_SEARCH, 0);
+        return;
+    }
+    HWND list = ItemList(window);
+    ListViewCells table(list);
+    SearchStart start = PlanFindNext(table.RowCount(), FirstMarkedRow(list));
+    if (start.wrapNotice)
+        modalUi.messageBox(window, SEARCH_LAST_ROW_NOTICE, SEARCH_CAPTION, MB_ICONWARNING);
+    int found = FindForward(table, start.startIndex, searchText);
+    if (found < 0) {
+        char message[SEARCH_TEXT_CAPACITY + 64];
+        FormatFindNotFound(true, start.afterNumber, searchText, message, sizeof message);
+        modalUi.messageBox(window, message, SEARCH_CAPTION, MB_ICONWARNING);
+        return;
+    }
+    SelectRow(list, found);
+}
+
+void FindPrevious(HWND window)
+{
+    if (searchText[0] == '\0') {
+        SendMessageA(window, WM_COMMAND, IDM_SEARCH, 0);
+        return;
+    }
+    HWND list = ItemList(window);
+    ListViewCells table(list);
+    SearchStart start = PlanFindPrevious(table.RowCount(), FirstMarkedRow(list));
+    if (start.wrapNotice)
+        modalUi.messageBox(window, SEARCH_FIRST_ROW_NOTICE, SEARCH_CAPTION, MB_ICONWARNING);
+    int found = FindBackward(table, start.startIndex, searchText);
+    if (found < 0) {
+        char message[SEARCH_TEXT_CAPACITY + 64];
+        FormatFindNotFound(false, start.afterNumber, searchText, message, sizeof message);
+        modalUi.messageBox(window, message, SEARCH_CAPTION, MB_ICONWARNING);
+        return;
+    }
+    SelectRow(list, found);
+}

@@ -1,0 +1,99 @@
+// The dialogs of Quillbox.exe: open and save file dialogs, the table-name input dialog
+// of the CREATE TABLE command, and the search dialog.
+#include "desktop.h"
+
+#include <commdlg.h>
+#include <cstring>
+
+#include "modal_seam.h"
+#include "resource.h"
+
+bool ChooseOpenFile(const char* title)
+{
+    OPENFILENAMEA dialog;
+    std::memset(&dialog, 0, sizeof dialog);
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = mainWindow;
+    dialog.lpstrFilter = "すべてのファイル(*.*)\0*.*\0";
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = currentFileName;   // the dialog starts with the present path
+    dialog.nMaxFile = FILE_NAME_CAPACITY;
+    dialog.lpstrTitle = title;
+    dialog.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    return modalUi.getOpenFileName(&dialog) != FALSE;
+}
+
+bool ChooseSaveFile(const char* title, int kind)
+{
+    OPENFILENAMEA dialog;
+    std::memset(&dialog, 0, sizeof dialog);
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = mainWindow;
+    if (kind == SAVE_KIND_DDL) {
+        dialog.lpstrFilter = "DDL(SQL)(*.sql)\0*.sql\0";
+        dialog.lpstrDefExt = "sql";
+    } else {
+        dialog.lpstrFilter = "HTML ドキュメント(*.html)\0*.html\0";
+        dialog.lpstrDefExt = "html";
+    }
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = saveFileName;
+    dialog.nMaxFile = FILE_NAME_CAPACITY;
+    dialog.lpstrTitle = title;
+    dialog.Flags = OFN_OVERWRITEPROMPT;
+    return modalUi.getSaveFileName(&dialog) != FALSE;
+}
+
+// Every message is reported as not handled, so the dialog manager does the rest.
+INT_PTR CALLBACK InputDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        SetWindowTextA(dialog, inputDialogTitle);
+        SetDlgItemTextA(dialog, IDC_INPUT_GROUP, inputDialogPrompt);
+        CheckDlgButton(dialog, IDC_USE_SERIAL_NO, ddlUseSerialNo ? BST_CHECKED : BST_UNCHECKED);
+        SetFocus(GetDlgItem(dialog, IDC_INPUT_EDIT));
+        break;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK) {
+            GetDlgItemTextA(dialog, IDC_INPUT_EDIT, tableName, TABLE_NAME_CAPACITY);
+            tableName[TABLE_NAME_CAPACITY - 1] = '\0';
+            ddlUseSerialNo = IsDlgButtonChecked(dialog, IDC_USE_SERIAL_NO) == BST_CHECKED;
+            ddlQuoteNames = IsDlgButtonChecked(dialog, IDC_QUOTE_NAMES) == BST_CHECKED;
+            EndDialog(dialog, 1);
+        } else if (LOWORD(wParam) == IDCANCEL) {
+            EndDialog(dialog, 0);
+        }
+        break;
+    case WM_CLOSE:
+        EndDialog(dialog, static_cast<INT_PTR>(wParam));
+        break;
+    default:
+        break;
+    }
+    return FALSE;
+}
+
+// Escape (IDCANCEL) is ignored: the dialog ends by its button or its close box.
+INT_PTR CALLBACK SearchDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        SetDlgItemTextA(dialog, IDC_SEARCH_EDIT, searchText);
+        SetFocus(GetDlgItem(dialog, IDC_SEARCH_EDIT));
+        break;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_SEARCH_BUTTON) {
+            GetDlgItemTextA(dialog, IDC_SEARCH_EDIT, searchText, SEARCH_TEXT_CAPACITY);
+            searchText[SEARCH_TEXT_CAPACITY - 1] = '\0';
+            EndDialog(dialog, 1);
+        }
+        break;
+    case WM_CLOSE:
+        EndDialog(dialog, static_cast<INT_PTR>(wParam));
+        break;
+    default:
+        break;
+    }
+    return FALSE;
+}
