@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+#include <shlobj.h>
 #include <string>
 #include <vector>
 
@@ -207,6 +210,194 @@ TEST_F(MainWindowTest, CopyWithAndWithoutTitleReadBackFromTheClipboard)
         CloseClipboard();
         EXPECT_EQ(text, BuildClipboardText(table, withTitle)) << withTitle;
     }
+    EXPECT_TRUE(boxes.empty());
+}
+
+
+// A modal dialog of the program's own template, with its own procedure, filled in by a
+// script once it is shown: the script sets the controls and presses a button.
+DLGPROC realProcedure;
+void (*dialogScript)(HWND dialog);
+std::string dialogCaption;
+INT_PTR CALLBACK ScriptedProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    INT_PTR result = realProcedure(dialog, message, wParam, lParam);
+    if (message == WM_INITDIALOG) {
+        char caption[256];
+        GetWindowTextA(dialog, caption, sizeof caption);
+        dialogCaption = caption;
+        dialogScript(dialog);
+    }
+    return result;
+}
+INT_PTR ScriptedDialog(HINSTANCE instance, int templateId, HWND owner, DLGPROC procedure)
+{
+    realProcedure = procedure;
+    return DialogBoxParamA(instance, MAKEINTRESOURCEA(templateId), owner, ScriptedProcedure, 0);
+}
+
+std::string savePath;
+std::string saveFilter;
+std::string saveExtension;
+BOOL AnswerSave(OPENFILENAMEA* dialog)
+{
+    saveFilter = dialog->lpstrFilter;
+    saveExtension = dialog->lpstrDefExt ? dialog->lpstrDefExt : "";
+    lstrcpynA(dialog->lpstrFile, savePath.c_str(), dialog->nMaxFile);
+    return TRUE;
+}
+
+std::string ReadBytes(const std::string& path)
+{
+    std::string bytes;
+    if (FILE* file = fopen(path.c_str(), "rb")) {
+        char buffer[4096];
+        size_t got;
+        while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
+            bytes.append(buffer, got);
+        fclose(file);
+    }
+    return bytes;
+}
+
+TEST_F(MainWindowTest, HtmlAndDdlExportsWriteTheCoreBytes)
+{
+    std::string path = DataPath("SAMPLE.cpy");
+    Start(path);
+    CopyAnalyzer expected(path.c_str());
+    CopyItem* head = expected.Analyze();
+    modalUi.getSaveFileName = AnswerSave;
+
+    savePath = "gui_report.html";
+    SendMessageA(window, WM_COMMAND, IDM_HTML, 0);
+    EXPECT_EQ(saveFilter, "HTML ドキュメント(*.html)");
+    EXPECT_EQ(saveExtension, "html");
+    ASSERT_EQ(WriteHtmlReport("gui_expected.html", head, expected.GetRecordLength(), currentFileName, false),
+              EXPORT_DONE);
+    EXPECT_EQ(ReadBytes("gui_report.html"), ReadBytes("gui_expected.html"));
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "HTMLファイルに出力完了。");
+    EXPECT_EQ(boxes[0].caption, "通知");
+
+    // The input dialog: its caption and prompt, serial numbers chosen, quotes chosen.
+    modalUi.dialogBox = ScriptedDialog;
+    dialogScript = [](HWND dialog) {
+        char prompt[256];
+        GetDlgItemTextA(dialog, IDC_INPUT_GROUP, prompt, sizeof prompt);
+        EXPECT_STREQ(prompt, "テーブル名の入力");
+        EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_QUOTE_NAMES), static_cast<UINT>(BST_UNCHECKED));
+        SetDlgItemTextA(dialog, IDC_INPUT_EDIT, "T1");
+        CheckDlgButton(dialog, IDC_USE_SERIAL_NO, BST_CHECKED);
+        CheckDlgButton(dialog, IDC_QUOTE_NAMES, BST_CHECKED);
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    };
+    savePath = "gui_table.sql";
+    SendMessageA(window, WM_COMMAND, IDM_DDL, 0);
+    EXPECT_EQ(dialogCaption, "テーブル名");
+    EXPECT_STREQ(tableName, "T1");
+    EXPECT_TRUE(ddlUseSerialNo);
+    EXPECT_TRUE(ddlQuoteNames);
+    EXPECT_EQ(saveFilter, "DDL(SQL)(*.sql)");
+    EXPECT_EQ(saveExtension, "sql");
+    ASSERT_EQ(WriteCreateTable("gui_expected.sql", head, "T1", true, true), EXPORT_DONE);
+    EXPECT_EQ(ReadBytes("gui_table.sql"), ReadBytes("gui_expected.sql"));
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text, "CREATE文出力完了。");
+
+    // Cancelled: nothing asked further, the serial-number choice stays.
+    dialogScript = [](HWND dialog) {
+        EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_USE_SERIAL_NO), static_cast<UINT>(BST_CHECKED));
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    };
+    SendMessageA(window, WM_COMMAND, IDM_DDL, 0);
+    EXPECT_EQ(boxes.size(), 2u);
+}
+
+TEST_F(MainWindowTest, SearchDialogThenF3AndShiftF3)
+{
+    Start(DataPath("SAMPLE.cpy"));
+    modalUi.dialogBox = ScriptedDialog;
+    dialogScript = [](HWND dialog) {
+        SetDlgItemTextA(dialog, IDC_SEARCH_EDIT, "smp-");
+        PostMessageA(dialog, WM_COMMAND, IDC_SEARCH_BUTTON, 0);
+    };
+    SendMessageA(window, WM_COMMAND, IDM_SEARCH, 0);
+    EXPECT_EQ(dialogCaption, "項目検索");
+    EXPECT_STREQ(searchText, "smp-");
+    EXPECT_EQ(FirstMarkedRow(List()), 1);   // SMP-CODE, below the 01 item
+    SendMessageA(window, WM_COMMAND, IDM_FIND_NEXT, 0);
+    EXPECT_EQ(FirstMarkedRow(List()), 2);
+    SendMessageA(window, WM_COMMAND, IDM_FIND_PREV, 0);
+    EXPECT_EQ(FirstMarkedRow(List()), 1);
+    EXPECT_TRUE(boxes.empty());
+
+    // F3 on the last row: the notice, then from the top again.
+    SelectRow(List(), Rows());
+    LVITEMA clear = {};
+    clear.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(List(), LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&clear));
+    SendMessageA(window, WM_COMMAND, IDM_FIND_NEXT, 0);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, SEARCH_LAST_ROW_NOTICE);
+    EXPECT_EQ(boxes[0].caption, "検索");
+    EXPECT_EQ(FirstMarkedRow(List()), 1);
+
+    // Not found.
+    dialogScript = [](HWND dialog) {
+        SetDlgItemTextA(dialog, IDC_SEARCH_EDIT, "PIC");
+        PostMessageA(dialog, WM_COMMAND, IDC_SEARCH_BUTTON, 0);
+    };
+    SendMessageA(window, WM_COMMAND, IDM_SEARCH, 0);
+    ASSERT_EQ(boxes.size(), 2u);
+    char message[300];
+    FormatSearchNotFound("PIC", message, sizeof message);
+    EXPECT_EQ(boxes[1].text, message);
+}
+
+TEST_F(MainWindowTest, PasteAnalysesTheClipboardThroughTheTemporaryFile)
+{
+    Start("");
+    const char source[] = "000100 01  PASTE-REC.\r\n000200     05  P-A PIC X(02).\n000300     05  P-B PIC 9(03).\r";
+    ASSERT_TRUE(OpenClipboard(window));
+    EmptyClipboard();
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, sizeof source);
+    memcpy(GlobalLock(block), source, sizeof source);
+    GlobalUnlock(block);
+    SetClipboardData(CF_TEXT, block);
+    CloseClipboard();
+
+    strcpy(currentFileName, "stale.cpy");
+    SendMessageA(window, WM_COMMAND, IDM_PASTE, 0);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "クリップボードのテキストデータを解析しますか？");
+    EXPECT_EQ(Rows(), 3);
+    EXPECT_EQ(Cell(2, COLUMN_NAME), "P-B");
+    EXPECT_STREQ(currentFileName, "");
+    EXPECT_EQ(GetFileAttributesA(tempFilePath), INVALID_FILE_ATTRIBUTES);
+
+    // No text on the clipboard: nothing after the question.
+    ASSERT_TRUE(OpenClipboard(window));
+    EmptyClipboard();
+    CloseClipboard();
+    SendMessageA(window, WM_COMMAND, IDM_PASTE, 0);
+    EXPECT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(Rows(), 3);
+}
+
+TEST_F(MainWindowTest, DropOfThreeFilesAnalysesTheFirst)
+{
+    Start("");
+    std::string first = DataPath("SAMPLE.cpy");
+    std::string names = first + '\0' + DataPath("MISSING.cpy") + '\0' + DataPath("OTHER.cpy") + '\0' + '\0';
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + names.size());
+    DROPFILES* drop = static_cast<DROPFILES*>(GlobalLock(block));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = FALSE;
+    memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), names.data(), names.size());
+    GlobalUnlock(block);
+    SendMessageA(window, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);
+    EXPECT_STREQ(currentFileName, first.c_str());
+    EXPECT_GT(Rows(), 0);
     EXPECT_TRUE(boxes.empty());
 }
 
