@@ -332,7 +332,9 @@ void SearchCommand(HWND window)
     SelectRow(list, found);
 }
 
-void FindNext(HWND window)
+// F3 (forward) and Shift+F3 (backward): where to start, the wrap notice and the
+// not-found message all come from the search plan of the row model.
+static void FindAgain(HWND window, bool forward)
 {
     if (searchText[0] == '\0') {
         SendMessageA(window, WM_COMMAND, IDM_SEARCH, 0);
@@ -340,36 +342,22 @@ void FindNext(HWND window)
     }
     HWND list = ItemList(window);
     ListViewCells table(list);
-    SearchStart start = PlanFindNext(table.RowCount(), FirstMarkedRow(list));
+    SearchStart start = forward ? PlanFindNext(table.RowCount(), FirstMarkedRow(list))
+                                : PlanFindPrevious(table.RowCount(), FirstMarkedRow(list));
     if (start.wrapNotice)
-        modalUi.messageBox(window, SEARCH_LAST_ROW_NOTICE, SEARCH_CAPTION, MB_ICONWARNING);
-    int found = FindForward(table, start.startIndex, searchText);
+        modalUi.messageBox(window, forward ? SEARCH_LAST_ROW_NOTICE : SEARCH_FIRST_ROW_NOTICE,
+                           SEARCH_CAPTION, MB_ICONWARNING);
+    int found = forward ? FindForward(table, start.startIndex, searchText)
+                        : FindBackward(table, start.startIndex, searchText);
     if (found < 0) {
         char message[SEARCH_TEXT_CAPACITY + 64];
-        FormatFindNotFound(true, start.afterNumber, searchText, message, sizeof message);
+        FormatFindNotFound(forward, start.afterNumber, searchText, message, sizeof message);
         modalUi.messageBox(window, message, SEARCH_CAPTION, MB_ICONWARNING);
         return;
     }
     SelectRow(list, found);
 }
 
-void FindPrevious(HWND window)
-{
-    if (searchText[0] == '\0') {
-        SendMessageA(window, WM_COMMAND, IDM_SEARCH, 0);
-        return;
-    }
-    HWND list = ItemList(window);
-    ListViewCells table(list);
-    SearchStart start = PlanFindPrevious(table.RowCount(), FirstMarkedRow(list));
-    if (start.wrapNotice)
-        modalUi.messageBox(window, SEARCH_FIRST_ROW_NOTICE, SEARCH_CAPTION, MB_ICONWARNING);
-    int found = FindBackward(table, start.startIndex, searchText);
-    if (found < 0) {
-        char message[SEARCH_TEXT_CAPACITY + 64];
-        FormatFindNotFound(false, start.afterNumber, searchText, message, sizeof message);
-        modalUi.messageBox(window, message, SEARCH_CAPTION, MB_ICONWARNING);
-        return;
-    }
-    SelectRow(list, found);
-}
+void FindNext(HWND window) { FindAgain(window, true); }
+
+void FindPrevious(HWND window) { FindAgain(window, false); }

@@ -11,6 +11,12 @@
 
 #include "quillbox.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 class ItemList {
 public:
     // Appends an item with the given level and name; every other field is zero.
@@ -49,8 +55,14 @@ inline std::string ReadFileBytes(const std::string& path) {
 }
 
 // A file name in the test's working folder, unique per test.
+// A scratch file of this test process: test cases run in parallel processes.
 inline std::string TestFilePath(const char* name) {
-    return std::string("app_core_") + name;
+#ifdef _WIN32
+    unsigned long id = GetCurrentProcessId();
+#else
+    unsigned long id = static_cast<unsigned long>(getpid());
+#endif
+    return std::string("app_core_") + std::to_string(id) + "_" + name;
 }
 
 #endif

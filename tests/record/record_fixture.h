@@ -12,10 +12,26 @@
 
 #include "cobcpy.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 // A file of the working directory, removed when the test ends.
+inline std::string ProcessUnique(std::string name) {
+#ifdef _WIN32
+    unsigned long id = GetCurrentProcessId();
+#else
+    unsigned long id = static_cast<unsigned long>(getpid());
+#endif
+    return std::to_string(id) + "_" + name;
+}
+
 class ScratchFile {
 public:
-    explicit ScratchFile(std::string name) : path_(std::move(name)) { std::remove(path_.c_str()); }
+    // The name is made unique to this test process: test cases run in parallel processes.
+    explicit ScratchFile(std::string name) : path_(ProcessUnique(std::move(name))) { std::remove(path_.c_str()); }
     ~ScratchFile() { std::remove(path_.c_str()); }
     const char* path() const { return path_.c_str(); }
     // Raw bytes on disk.
