@@ -9,13 +9,20 @@
 
 #include "cobcpy.h"
 
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
+
 namespace {
 
 // Writes the entries as a fixed-format copybook (program text from column 8) and
 // analyses it with `analyzer`.
 CopyItem* AnalyzeEntries(CopyAnalyzer& analyzer, const std::vector<std::string>& entries) {
     static int serial = 0;
-    const std::string path = testing::TempDir() + "picture_test_" + std::to_string(++serial) + ".cpy";
+    const std::string path = testing::TempDir() + "picture_test_" + std::to_string(static_cast<unsigned long>(getpid())) + "_" + std::to_string(++serial) + ".cpy";
     std::string text;
     for (const std::string& entry : entries) text += "000100 " + entry + "\n";
     EXPECT_TRUE(WriteTextFile(path.c_str(), text.data(), text.size()));
