@@ -66,6 +66,18 @@ inline std::vector<CopyItem*> Items(CopyItem* head) {
     return items;
 }
 
+// Writes the entries as a fixed-format copybook, one entry per line behind a
+// sequence area of seven columns, and runs the whole analysis on it.
+inline CopyItem* AnalyzeEntries(CopyAnalyzer& analyzer, const std::vector<std::string>& entries,
+                                const std::string& sequenceArea = "       ") {
+    std::string text;
+    for (const std::string& entry : entries) text += sequenceArea + entry + "\n";
+    TempCopybook file(text);
+    analyzer.FreeItems();
+    analyzer.SetFileName(file.Path());
+    return analyzer.Analyze();
+}
+
 // Runs `action` and checks that it raises exactly `className` with `message` from the engine.
 template <class Action>
 void ExpectRaise(Action action, const char* className, const char* message) {

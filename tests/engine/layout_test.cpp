@@ -2,59 +2,17 @@
 // numbers, group and record lengths, positions, and the size limits.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "cobcpy.h"
-
-#ifdef _WIN32
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
+#include "engine_test_util.h"
 
 namespace {
 
-// Writes the entries as a fixed-format copybook, one entry per line, and analyses it.
-CopyItem* AnalyzeEntries(CopyAnalyzer& analyzer, const std::vector<std::string>& entries) {
-    static int serial = 0;
-    const std::string path = testing::TempDir() + "layout_test_" + std::to_string(static_cast<unsigned long>(getpid())) + "_" + std::to_string(++serial) + ".cpy";
-    std::string text;
-    for (const std::string& entry : entries) text += "       " + entry + "\n";
-    EXPECT_TRUE(WriteTextFile(path.c_str(), text.data(), text.size()));
-    analyzer.FreeItems();
-    analyzer.SetFileName(path.c_str());
-    try {
-        CopyItem* head = analyzer.Analyze();
-        std::remove(path.c_str());
-        return head;
-    } catch (...) {
-        std::remove(path.c_str());
-        throw;
-    }
-}
-
-std::vector<CopyItem*> Items(CopyItem* head) {
-    std::vector<CopyItem*> items;
-    for (CopyItem* item = head; item; item = item->next) items.push_back(item);
-    return items;
-}
-
-void ExpectRaise(const std::function<void()>& action, const char* message,
-                 const char* className = "CException") {
-    try {
-        action();
-        ADD_FAILURE() << "no exception, expected " << message;
-    } catch (CException& e) {
-        EXPECT_STREQ(message, e.GetMessageText());
-        EXPECT_STREQ(className, e.GetExceptionName());
-        EXPECT_STREQ("cobcpy", e.GetSourceFileName());
-    }
-}
+using enginetest::AnalyzeEntries;
+using enginetest::ExpectRaise;
+using enginetest::Items;
 
 // One expected row: name, element number, position, length, dimension.
 struct Row {
@@ -221,7 +179,7 @@ TEST(Layout, RedefinesInsideARepeatedGroup) {
 
 TEST(Layout, RepeatedRedefiningGroupIsRefused) {
     CopyAnalyzer analyzer("");
-    ExpectRaise([&] { AnalyzeEntries(analyzer, {"05 A PIC X(4).", "05 B REDEFINES A OCCURS 2.", "10 C PIC X(2)."}); },
+    ExpectRaise([&] { AnalyzeEntries(analyzer, {"05 A PIC X(4).", "05 B REDEFINES A OCCURS 2.", "10 C PIC X(2)."}); }, "CException",
                 "REDEFINES項目がおかしい・・・？");
     // Items copied before the failure stay in the list until it is freed.
     ASSERT_NE(nullptr, analyzer.GetHead());
@@ -307,22 +265,20 @@ TEST(Layout, TreeLinksFollowLevels) {
 TEST(Layout, SizeLimits) {
     CopyAnalyzer analyzer("");
     // Expansion past 8,388,608 items is refused before anything is copied.
-    ExpectRaise([&] { AnalyzeEntries(analyzer, {"01 R.", "05 A PIC X OCCURS 9000000."}); },
-                "メモリの確保に失敗しました。", "CMemoryException");
+    ExpectRaise([&] { AnalyzeEntries(analyzer, {"01 R.", "05 A PIC X OCCURS 9000000."}); }, "CMemoryException", "メモリの確保に失敗しました。");
     analyzer.FreeItems();
-    ExpectRaise([&] { AnalyzeEntries(analyzer, {"01 R.", "05 G OCCURS 3000.", "10 A PIC X OCCURS 3000."}); },
-                "メモリの確保に失敗しました。", "CMemoryException");
+    ExpectRaise([&] { AnalyzeEntries(analyzer, {"01 R.", "05 G OCCURS 3000.", "10 A PIC X OCCURS 3000."}); }, "CMemoryException", "メモリの確保に失敗しました。");
     analyzer.FreeItems();
 
-    ExpectRaise([&] { AnalyzeEntries(analyzer, {"01 R.", "05 A PIC X(2000000000).", "05 B PIC X(200000000)."}); },
+    ExpectRaise([&] { AnalyzeEntries(analyzer, {"01 R.", "05 A PIC X(2000000000).", "05 B PIC X(200000000)."}); }, "CException",
                 "レコード長が大きすぎます。");
-    ExpectRaise([&] { AnalyzeEntries(analyzer, {"05 A PIC X(2000000000).", "05 B PIC X(200000000)."}); },
+    ExpectRaise([&] { AnalyzeEntries(analyzer, {"05 A PIC X(2000000000).", "05 B PIC X(200000000)."}); }, "CException",
                 "レコード長が大きすぎます。");
-    ExpectRaise([&] { AnalyzeEntries(analyzer, {"05 A PIC X(1000000) OCCURS 3000."}); },
+    ExpectRaise([&] { AnalyzeEntries(analyzer, {"05 A PIC X(1000000) OCCURS 3000."}); }, "CException",
                 "レコード長が大きすぎます。");
     // A redefining item lies inside the record but may still reach past its end.
     ExpectRaise([&] { AnalyzeEntries(analyzer, {"05 A PIC X(2147483000).", "05 B PIC X(600).",
-                                                "05 C REDEFINES B PIC X(2000)."}); },
+                                                "05 C REDEFINES B PIC X(2000)."}); }, "CException",
                 "レコード長が大きすぎます。");
 
     // Exactly the largest length is accepted.
@@ -373,8 +329,7 @@ TEST(Layout, FailedCopyLeavesASoundList) {
     analyzer.Add(5, "A", 1, 5);
     analyzer.Add(5, "B", 1, 0);
     FailAllocationAfter(2);
-    ExpectRaise([&] { analyzer.ExpandArrays(analyzer.Head()); }, "メモリの確保に失敗しました。",
-                "CMemoryException");
+    ExpectRaise([&] { analyzer.ExpandArrays(analyzer.Head()); }, "CMemoryException", "メモリの確保に失敗しました。");
     FailAllocationAfter(-1);
     const std::vector<CopyItem*> items = Items(analyzer.Head());
     ASSERT_EQ(5u, items.size());

@@ -1,57 +1,17 @@
 // PICTURE analysis, the end-of-entry checks and remark, and storage lengths by usage.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "cobcpy.h"
-
-#ifdef _WIN32
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
+#include "engine_test_util.h"
 
 namespace {
 
-// Writes the entries as a fixed-format copybook (program text from column 8) and
-// analyses it with `analyzer`.
-CopyItem* AnalyzeEntries(CopyAnalyzer& analyzer, const std::vector<std::string>& entries) {
-    static int serial = 0;
-    const std::string path = testing::TempDir() + "picture_test_" + std::to_string(static_cast<unsigned long>(getpid())) + "_" + std::to_string(++serial) + ".cpy";
-    std::string text;
-    for (const std::string& entry : entries) text += "000100 " + entry + "\n";
-    EXPECT_TRUE(WriteTextFile(path.c_str(), text.data(), text.size()));
-    analyzer.FreeItems();
-    analyzer.SetFileName(path.c_str());
-    try {
-        CopyItem* head = analyzer.Analyze();
-        std::remove(path.c_str());
-        return head;
-    } catch (...) {
-        std::remove(path.c_str());
-        throw;
-    }
-}
-
-// Runs `action` and checks that it raises the engine's exception of class
-// `className` with `message`.
-void ExpectRaise(const std::function<void()>& action, const char* message,
-                 const char* className = "CException") {
-    try {
-        action();
-        ADD_FAILURE() << "no exception, expected " << message;
-    } catch (CException& e) {
-        EXPECT_STREQ(message, e.GetMessageText());
-        EXPECT_STREQ(className, e.GetExceptionName());
-        EXPECT_STREQ("cobcpy", e.GetSourceFileName());
-        EXPECT_GT(e.GetLine(), 0);
-    }
-}
+using enginetest::AnalyzeEntries;
+using enginetest::ExpectRaise;
+using enginetest::Items;
 
 struct Counts {
     const char* picture;
@@ -97,7 +57,7 @@ TEST(PictureAnalysis, NumericRefusals) {
     };
     for (const Refusal& c : cases) {
         SCOPED_TRACE(c.picture);
-        ExpectRaise([&] { analyzer.AnalyzeNumericPicture(c.picture); }, c.message);
+        ExpectRaise([&] { analyzer.AnalyzeNumericPicture(c.picture); }, "CException", c.message);
     }
 }
 
@@ -121,7 +81,7 @@ TEST(PictureAnalysis, SignedDigitsAndDecimals) {
     };
     for (const Refusal& c : refusals) {
         SCOPED_TRACE(c.picture);
-        ExpectRaise([&] { analyzer.AnalyzeSignedPicture(c.picture); }, c.message);
+        ExpectRaise([&] { analyzer.AnalyzeSignedPicture(c.picture); }, "CException", c.message);
     }
 }
 
@@ -140,17 +100,17 @@ TEST(PictureAnalysis, CountingPictures) {
     EXPECT_EQ(10, analyzer.AnalyzeBooleanPicture("1(10)"));
     EXPECT_EQ(3, analyzer.AnalyzeBooleanPicture("111"));
 
-    ExpectRaise([&] { analyzer.AnalyzeAlphanumericPicture("XA"); }, "データ型エラー");
-    ExpectRaise([&] { analyzer.AnalyzeAlphanumericPicture("X9"); }, "データ型エラー");
-    ExpectRaise([&] { analyzer.AnalyzeAlphanumericPicture("X(1A)"); }, "桁指定エラー");
-    ExpectRaise([&] { analyzer.AnalyzeAlphanumericPicture("X()()"); }, "桁指定エラー");
-    ExpectRaise([&] { analyzer.AnalyzeAlphanumericPicture("X(2147483648)"); },
+    ExpectRaise([&] { analyzer.AnalyzeAlphanumericPicture("XA"); }, "CException", "データ型エラー");
+    ExpectRaise([&] { analyzer.AnalyzeAlphanumericPicture("X9"); }, "CException", "データ型エラー");
+    ExpectRaise([&] { analyzer.AnalyzeAlphanumericPicture("X(1A)"); }, "CException", "桁指定エラー");
+    ExpectRaise([&] { analyzer.AnalyzeAlphanumericPicture("X()()"); }, "CException", "桁指定エラー");
+    ExpectRaise([&] { analyzer.AnalyzeAlphanumericPicture("X(2147483648)"); }, "CException",
                 "レコード長が大きすぎます。");
-    ExpectRaise([&] { analyzer.AnalyzeAlphanumericPicture("X(2147483647)X"); },
+    ExpectRaise([&] { analyzer.AnalyzeAlphanumericPicture("X(2147483647)X"); }, "CException",
                 "レコード長が大きすぎます。");
-    ExpectRaise([&] { analyzer.AnalyzeNationalPicture("NX"); }, "データ型エラー");
-    ExpectRaise([&] { analyzer.AnalyzeNationalPicture("N(-1)"); }, "桁指定エラー");
-    ExpectRaise([&] { analyzer.AnalyzeBooleanPicture("10"); }, "データ型エラー");
+    ExpectRaise([&] { analyzer.AnalyzeNationalPicture("NX"); }, "CException", "データ型エラー");
+    ExpectRaise([&] { analyzer.AnalyzeNationalPicture("N(-1)"); }, "CException", "桁指定エラー");
+    ExpectRaise([&] { analyzer.AnalyzeBooleanPicture("10"); }, "CException", "データ型エラー");
 }
 
 // Reaches the parse stage and builds single items for EndEntry.
@@ -239,7 +199,7 @@ TEST(EndEntry, UsageMustSuitTheCategory) {
         SCOPED_TRACE(c.picture);
         CopyItem* item = analyzer.Item(c.flags, c.picture);
         if (c.message)
-            ExpectRaise([&] { analyzer.EndEntry(item, text); }, c.message);
+            ExpectRaise([&] { analyzer.EndEntry(item, text); }, "CException", c.message);
         else
             EXPECT_EQ(text + 1, analyzer.EndEntry(item, text));
     }
@@ -262,7 +222,7 @@ TEST(PictureInCopybook, ErrorsReachTheCaller) {
     for (const Refusal& c : cases) {
         SCOPED_TRACE(c.picture);
         CopyAnalyzer analyzer("");
-        ExpectRaise([&] { AnalyzeEntries(analyzer, {c.picture}); }, c.message);
+        ExpectRaise([&] { AnalyzeEntries(analyzer, {c.picture}); }, "CException", c.message);
     }
 }
 
@@ -346,9 +306,9 @@ TEST(ByteLengths, UsageInheritedFromGroups) {
     EXPECT_FALSE(b->flags & USAGE_PACKED);
     EXPECT_EQ(5, b->byteLength);
 
-    ExpectRaise([&] { AnalyzeEntries(analyzer, {"01 G COMP.", "05 A PIC X(20)."}); },
+    ExpectRaise([&] { AnalyzeEntries(analyzer, {"01 G COMP.", "05 A PIC X(20)."}); }, "CException",
                 "数値型が64ビットを超えるかもしれません。");
-    ExpectRaise([&] { AnalyzeEntries(analyzer, {"01 G COMP-5.", "05 A PIC X(19)."}); },
+    ExpectRaise([&] { AnalyzeEntries(analyzer, {"01 G COMP-5.", "05 A PIC X(19)."}); }, "CException",
                 "数値型が64ビットを超えるかもしれません。");
 }
 
