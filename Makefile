@@ -5,14 +5,12 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 EXAMPLE ?= examples/CUSTMAST.cpy
-WIN_ENV = WINEPREFIX=$(CURDIR)/build/win/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+WINE = bash scripts/wine-env build/win/wineprefix
 
-.PHONY: run test gui deps native asan win fuzz test-native test-asan test-win test-fuzz bench clean
+.PHONY: run test gui screenshot deps native asan win fuzz test-native test-asan test-win test-fuzz bench clean
 
 run: deps native
-	@if [ -x build/native/cli/quillbox-cli ]; then \
-	  build/native/cli/quillbox-cli layout $(EXAMPLE); \
-	else echo "quillbox-cli is not built yet: the analysis engine comes first."; fi
+	@build/native/cli/quillbox-cli layout $(EXAMPLE)
 
 test: deps test-native test-asan test-win test-fuzz
 	@echo "all test runs passed"
@@ -46,14 +44,18 @@ test-win: win
 	cd build/win && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure
 
 test-fuzz: fuzz
-	@if [ -x scripts/run-fuzz ]; then bash scripts/run-fuzz build/fuzz; else echo "no fuzz targets yet"; fi
+	bash scripts/run-fuzz build/fuzz
 
 bench: native
 	@for b in build/native/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
 
 gui: deps win
-	@if [ -x scripts/run-gui ]; then bash scripts/run-gui $(EXAMPLE); \
-	else echo "Quillbox.exe is not built yet."; fi
+	$(WINE) wine build/win/app/Quillbox.exe $(abspath $(EXAMPLE))
+
+# Refreshes docs/screenshot.png from the screenshot test's picture.
+screenshot: deps win
+	cd build/win && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -R 'wine_prefix|gui_screenshot'
+	cp build/win/tests/gui/screenshot.png docs/screenshot.png
 
 clean:
 	rm -rf build

@@ -8,10 +8,6 @@
 
 namespace {
 
-// Zones whose bit 0x10 is set, other than 0x3 and 0xF: a display byte with one of
-// them makes the number negative (bits 1, 5, 7, 9, 11, 13).
-constexpr unsigned kNegativeZoneMask = 0x2AA2;
-
 // Decimal digits kept in the decimal forms: the last 18 bytes of a longer item.
 constexpr int kDecimalWindow = 18;
 
@@ -99,6 +95,9 @@ __attribute__((always_inline)) inline uint64_t DecodeDisplay(const unsigned char
     negative = negativeLanes != 0;
     return value;
 #else
+    // Zones whose bit 0x10 is set, other than 0x3 and 0xF: a display byte with one of
+    // them makes the number negative (bits 1, 5, 7, 9, 11, 13).
+    constexpr unsigned kNegativeZoneMask = 0x2AA2;
     uint64_t value = 0;
     unsigned zones = 0;
     for (int i = 0; i < count; ++i) {
