@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "core_internal.h"
 
 const char* const CLIPBOARD_TITLES[CLIPBOARD_COLUMN_COUNT] = {
     "No", "レベル", "項目名", "宣言", "桁数", "小数部桁数", "バイト",

@@ -1,8 +1,6 @@
 // The CREATE TABLE file: one column per elementary item of the analysed layout.
 #include "quillbox.h"
 
-#include <cstring>
-
 namespace {
 
 // Column type, first match: floating point, then numeric with and without decimals,
@@ -22,27 +20,22 @@ int PrintColumnType(std::FILE* file, const CopyItem* item) {
 bool WriteCreateTable(std::FILE* file, const CopyItem* head, const char* tableName,
                       bool useSerialNo, bool quoteNames) {
     const char* quote = quoteNames ? "\"" : "";
-    bool ok = PrintText(file, "CREATE TABLE %s%s%s (\n", quote, tableName != nullptr ? tableName : "", quote) >= 0;
+    bool ok = PrintText(file, "CREATE TABLE %s%s%s (\n", quote, TextOrEmpty(tableName), quote) >= 0;
     bool first = true;
     const CopyItem* item = head;
     while (item != nullptr) {
         if (item->flags & ITEM_REDEFINES) {
             // A redefining area gives no column: skip the item and everything below it.
-            const int level = item->level;
-            item = item->next;
-            while (item != nullptr && item->level > level) item = item->next;
+            item = ItemAfterSubtree(item);
             continue;
         }
         if (item->flags & ITEM_GROUP) {
             item = item->next;
             continue;
         }
-        char name[64];
-        std::memcpy(name, item->name, sizeof name - 1);
-        name[sizeof name - 1] = '\0';
         if (!first && PrintText(file, ",\n") < 0) ok = false;
         first = false;
-        if (PrintText(file, "    %s%s", quote, name) < 0) ok = false;
+        if (PrintText(file, "    %s%s", quote, ItemText(item->name).Get()) < 0) ok = false;
         if (item->elementNo != 0 && PrintText(file, "_%d", useSerialNo ? item->serialNo : item->elementNo) < 0) ok = false;
         if (PrintText(file, "%s", quote) < 0) ok = false;
         if (PrintColumnType(file, item) < 0) ok = false;

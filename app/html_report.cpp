@@ -5,7 +5,6 @@
 
 #include <cstring>
 
-#include "core_internal.h"
 
 namespace {
 
@@ -23,22 +22,12 @@ void AssignEscaped(CGIString& text, const char* source) {
     text.EscapeHtml();
 }
 
-// A 64-byte item text, read up to its 63rd byte when it is not terminated.
-void AssignEscapedField(CGIString& text, const char (&field)[64]) {
-    char bounded[64];
-    std::memcpy(bounded, field, sizeof bounded - 1);
-    bounded[sizeof bounded - 1] = '\0';
-    AssignEscaped(text, bounded);
-}
+// A 64-byte item text, escaped.
+void AssignEscapedField(CGIString& text, const char (&field)[64]) { AssignEscaped(text, ItemText(field).Get()); }
 
 const char* HtmlUsageText(unsigned flags) {
-    if (flags & USAGE_BINARY) return "BINARY";
-    if (flags & USAGE_PACKED) return "PACK";
-    if (flags & USAGE_COMP5) return "COMP-5";
-    if (flags & USAGE_BIT) return "BIT";
-    if (flags & USAGE_FLOAT) return "FLOAT";
-    if (flags & USAGE_DOUBLE) return "DOUBLE";
-    return "&nbsp;";
+    const ItemFlagName* usage = ItemUsage(flags);
+    return usage != nullptr ? usage->shown : "&nbsp;";
 }
 
 // Remembers a failed write instead of stopping at the first one: the caller

@@ -53,6 +53,20 @@ extern const ItemColumn ITEM_COLUMNS[ITEM_COLUMN_COUNT];
 
 typedef char ItemRowCells[ITEM_COLUMN_COUNT][ITEM_CELL_SIZE];
 
+// A category or usage of an item by its flag: the text the table and the HTML report
+// show, and the lower-case name the command-line tool's JSON gives.
+struct ItemFlagName {
+    unsigned flag;
+    const char* shown;
+    const char* name;
+};
+// The category: the last of numeric, alphanumeric, national, boolean and group whose
+// flag is set (a group keeps "集団項目" whatever else is set). Null when none is.
+const ItemFlagName* ItemCategory(unsigned flags);
+// The usage shown: the first of binary, packed, COMP-5, bit, float and double whose flag
+// is set. Null when none is; with a single usage bit, that usage's names.
+const ItemFlagName* ItemUsage(unsigned flags);
+
 // The fifteen cell texts of one item; `rowNumber` is its 1-based number among the shown
 // rows. Every cell is terminated.
 void FormatItemRow(const CopyItem* item, int rowNumber, char cells[ITEM_COLUMN_COUNT][ITEM_CELL_SIZE]);
@@ -207,8 +221,5 @@ void TakeCommandLineArgument(const char* commandLine, char* buffer, std::size_t 
 // A path without a backslash gives TEMP_FILE_NAME alone. False (and an empty buffer) when
 // the result does not fit in `size` - 1 bytes.
 bool BuildTempFilePath(const char* modulePath, char* buffer, std::size_t size);
-
-// True when `c` is the first byte of a Shift_JIS double-byte character.
-bool IsShiftJisLeadByte(unsigned char c);
 
 #endif

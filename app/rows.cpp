@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core_internal.h"
 
 const ItemColumn ITEM_COLUMNS[ITEM_COLUMN_COUNT] = {
     {"データ型", COLUMN_LEFT, 0},
@@ -25,43 +24,28 @@ const ItemColumn ITEM_COLUMNS[ITEM_COLUMN_COUNT] = {
     {"備考", COLUMN_LEFT, 110},
 };
 
-bool IsShiftJisLeadByte(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
-std::size_t CutLength(const char* source, std::size_t limit) {
-    if (source == nullptr) return 0;
-    std::size_t n = 0;
-    while (source[n] != '\0') {
-        std::size_t width = 1;
-        if (IsShiftJisLeadByte(static_cast<unsigned char>(source[n]))) {
-            // A first byte left without its second (a text cut elsewhere) is dropped.
-            if (source[n + 1] == '\0') break;
-            width = 2;
-        }
-        if (n + width > limit) break;
-        n += width;
-    }
-    return n;
-}
-
-std::size_t CopyTextCut(char* buffer, std::size_t size, const char* source) {
-    if (size == 0) return 0;
-    std::size_t n = CutLength(source, size - 1);
-    if (n > 0) std::memcpy(buffer, source, n);
-    buffer[n] = '\0';
-    return n;
-}
-
 namespace {
 
-// A text field of an item: 64 bytes that the engine always terminates; a field that is
-// not terminated is read up to its 63rd byte.
+// Categories in rising precedence, usages in falling precedence.
+const ItemFlagName kCategories[] = {
+    {ITEM_NUMERIC, "数値", "numeric"},
+    {ITEM_ALPHANUMERIC, "文字", "alphanumeric"},
+    {ITEM_NATIONAL, "2バイト文字", "national"},
+    {ITEM_BOOLEAN, "ビット", "boolean"},
+    {ITEM_GROUP, "集団項目", "group"},
+};
+const ItemFlagName kUsages[] = {
+    {USAGE_BINARY, "BINARY", "binary"},
+    {USAGE_PACKED, "PACK", "packed-decimal"},
+    {USAGE_COMP5, "COMP-5", "comp-5"},
+    {USAGE_BIT, "BIT", "bit"},
+    {USAGE_FLOAT, "FLOAT", "comp-1"},
+    {USAGE_DOUBLE, "DOUBLE", "comp-2"},
+};
+
+// A text field of an item into a cell.
 void CopyField(char* cell, const char (&field)[64]) {
-    char bounded[64];
-    std::memcpy(bounded, field, sizeof bounded - 1);
-    bounded[sizeof bounded - 1] = '\0';
-    CopyTextCut(cell, ITEM_CELL_SIZE, bounded);
+    CopyTextCut(cell, ITEM_CELL_SIZE, ItemText(field).Get());
 }
 
 void FormatNumber(char* cell, int value) {
@@ -74,25 +58,8 @@ void FormatCount(char* cell, int value) {
     if (std::strcmp(cell, "0") == 0) cell[0] = '\0';
 }
 
-const char* CategoryText(unsigned flags) {
-    const char* text = "";
-    if (flags & ITEM_NUMERIC) text = "数値";
-    if (flags & ITEM_ALPHANUMERIC) text = "文字";
-    if (flags & ITEM_NATIONAL) text = "2バイト文字";
-    if (flags & ITEM_BOOLEAN) text = "ビット";
-    if (flags & ITEM_GROUP) text = "集団項目";
-    return text;
-}
-
-const char* UsageText(unsigned flags) {
-    if (flags & USAGE_BINARY) return "BINARY";
-    if (flags & USAGE_PACKED) return "PACK";
-    if (flags & USAGE_COMP5) return "COMP-5";
-    if (flags & USAGE_BIT) return "BIT";
-    if (flags & USAGE_FLOAT) return "FLOAT";
-    if (flags & USAGE_DOUBLE) return "DOUBLE";
-    return "";
-}
+// The shown text of a category or usage; empty for none.
+const char* ShownText(const ItemFlagName* name) { return name != nullptr ? name->shown : ""; }
 
 bool IsShown(const CopyItem* item, bool arrayExpansion) {
     return arrayExpansion || item->elementNo <= 1;
@@ -100,9 +67,24 @@ bool IsShown(const CopyItem* item, bool arrayExpansion) {
 
 }  // namespace
 
+const ItemFlagName* ItemCategory(unsigned flags) {
+    const ItemFlagName* found = nullptr;
+    for (const ItemFlagName& category : kCategories) {
+        if (flags & category.flag) found = &category;
+    }
+    return found;
+}
+
+const ItemFlagName* ItemUsage(unsigned flags) {
+    for (const ItemFlagName& usage : kUsages) {
+        if (flags & usage.flag) return &usage;
+    }
+    return nullptr;
+}
+
 void FormatItemRow(const CopyItem* item, int rowNumber, char cells[ITEM_COLUMN_COUNT][ITEM_CELL_SIZE]) {
     const unsigned flags = item->flags;
-    CopyTextCut(cells[0], ITEM_CELL_SIZE, CategoryText(flags));
+    CopyTextCut(cells[0], ITEM_CELL_SIZE, ShownText(ItemCategory(flags)));
     FormatNumber(cells[1], rowNumber);
     std::snprintf(cells[2], ITEM_CELL_SIZE, "%02d", item->level);
     CopyField(cells[3], item->name);
@@ -118,7 +100,7 @@ void FormatItemRow(const CopyItem* item, int rowNumber, char cells[ITEM_COLUMN_C
     FormatNumber(cells[5], item->digits);
     FormatCount(cells[6], item->scale);
     FormatNumber(cells[7], item->byteLength);
-    CopyTextCut(cells[8], ITEM_CELL_SIZE, UsageText(flags));
+    CopyTextCut(cells[8], ITEM_CELL_SIZE, ShownText(ItemUsage(flags)));
     if (item->redefines != nullptr) {
         CopyField(cells[9], item->redefines->name);
     } else {

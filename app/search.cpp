@@ -13,27 +13,17 @@ namespace {
 // Room the row test reads a cell with: 254 bytes and a terminator.
 constexpr int SEARCH_CELL_SIZE = 255;
 
-// Width in bytes of the character at `p`: 2 for a double-byte character, 1 otherwise
-// (a lead byte at the very end counts as a character of its own).
-int CharWidth(const char* p) {
-    return (IsShiftJisLeadByte(static_cast<unsigned char>(p[0])) && p[1] != '\0') ? 2 : 1;
-}
-
-unsigned char FoldLatin(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
 // Whether `search` stands at `p`, character by character: double-byte characters must
 // be equal as a whole (their second byte may look like a Latin letter and is never
 // folded), single-byte ones equal after folding half-width Latin letters.
 bool MatchesAt(const char* p, const char* search) {
     while (*search != '\0') {
         if (*p == '\0') return false;
-        int width = CharWidth(search);
-        if (CharWidth(p) != width) return false;
+        std::size_t width = ShiftJisCharWidth(search);
+        if (ShiftJisCharWidth(p) != width) return false;
         if (width == 2) {
             if (p[0] != search[0] || p[1] != search[1]) return false;
-        } else if (FoldLatin(static_cast<unsigned char>(*p)) != FoldLatin(static_cast<unsigned char>(*search))) {
+        } else if (FoldByte(*p) != FoldByte(*search)) {
             return false;
         }
         p += width;
@@ -46,7 +36,7 @@ bool MatchesAt(const char* p, const char* search) {
 
 const char* FindTextNoCase(const char* text, const char* search) {
     if (text == nullptr || search == nullptr) return nullptr;
-    for (const char* p = text;; p += CharWidth(p)) {
+    for (const char* p = text;; p += ShiftJisCharWidth(p)) {
         if (MatchesAt(p, search)) return p;
         if (*p == '\0') return nullptr;
     }
@@ -98,11 +88,11 @@ SearchStart PlanFindPrevious(int rowCount, int selectedIndex) {
 
 void FormatSearchNotFound(const char* searchText, char* buffer, std::size_t size) {
     if (size == 0) return;
-    std::snprintf(buffer, size, "\"%s\"は見つかりませんでした。", searchText != nullptr ? searchText : "");
+    std::snprintf(buffer, size, "\"%s\"は見つかりませんでした。", TextOrEmpty(searchText));
 }
 
 void FormatFindNotFound(bool forward, int number, const char* searchText, char* buffer, std::size_t size) {
     if (size == 0) return;
     std::snprintf(buffer, size, forward ? "No.%dより後で\"%s\"は見つかりませんでした。" : "No.%dより前で\"%s\"は見つかりませんでした。",
-                  number, searchText != nullptr ? searchText : "");
+                  number, TextOrEmpty(searchText));
 }

@@ -5,11 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core_internal.h"
 
 void FormatWindowTitle(const char* path, char* buffer, std::size_t size) {
     if (size == 0) return;
-    std::snprintf(buffer, size, "%s - %s", path != nullptr ? path : "", PRODUCT_NAME);
+    std::snprintf(buffer, size, "%s - %s", TextOrEmpty(path), PRODUCT_NAME);
 }
 
 void TakeCommandLineArgument(const char* commandLine, char* buffer, std::size_t size) {
@@ -27,13 +26,9 @@ void TakeCommandLineArgument(const char* commandLine, char* buffer, std::size_t 
     const char* end = p;
     while (*end != '\0' && *end != '"' && (quoted || (*end != ' ' && *end != '\t'))) ++end;
     std::size_t length = static_cast<std::size_t>(end - p);
-    // Cut to the room without splitting a double-byte character.
-    std::size_t n = 0;
-    while (n < length) {
-        std::size_t width = (IsShiftJisLeadByte(static_cast<unsigned char>(p[n])) && n + 1 < length) ? 2 : 1;
-        if (n + width > size - 1) break;
-        n += width;
-    }
+    // Cut to the room without splitting a double-byte character; a first byte right
+    // before the end of the argument stays, as a character of its own.
+    std::size_t n = ShiftJisCutLength(p, length, size - 1, false);
     std::memcpy(buffer, p, n);
     buffer[n] = '\0';
 }
@@ -45,14 +40,8 @@ bool BuildTempFilePath(const char* modulePath, char* buffer, std::size_t size) {
     // The folder ends after the last backslash that stands at a character boundary: the
     // second byte of a double-byte character may be 0x5C and is stepped over.
     std::size_t folderLength = 0;
-    for (std::size_t i = 0; modulePath[i] != '\0';) {
-        unsigned char c = static_cast<unsigned char>(modulePath[i]);
-        if (IsShiftJisLeadByte(c) && modulePath[i + 1] != '\0') {
-            i += 2;
-            continue;
-        }
-        if (c == '\\') folderLength = i + 1;
-        ++i;
+    for (std::size_t i = 0; modulePath[i] != '\0'; i += ShiftJisCharWidth(modulePath + i)) {
+        if (modulePath[i] == '\\' ) folderLength = i + 1;
     }
     std::size_t nameLength = std::strlen(TEMP_FILE_NAME);
     if (folderLength + nameLength > size - 1) return false;

@@ -1,27 +1,10 @@
 // The analysis object: construction, the item list primitives and the public analysis entry.
-#include <cstring>
-
 #include "engine_internal.h"
-
-namespace {
-
-// Copies at most `capacity` - 1 bytes of `name` into `target` and terminates it.
-// True when the whole name fitted.
-bool CopyName(char* target, std::size_t capacity, const char* name) {
-    if (name == nullptr) name = "";
-    std::size_t length = 0;
-    while (length < capacity - 1 && name[length] != '\0') ++length;
-    std::memcpy(target, name, length);
-    target[length] = '\0';
-    return name[length] == '\0';
-}
-
-}  // namespace
 
 CopyAnalyzer::CopyAnalyzer(const char* name)
     : recordLength(0), itemCount(0), fileName{}, sourceText(nullptr), head(nullptr),
-      sourceFile(nullptr), stage(0), tail(nullptr) {
-    CopyName(fileName, sizeof fileName, name);
+      sourceFile(nullptr), stage(0), tail(nullptr), keywords(&COPYBOOK_KEYWORDS) {
+    CopyTextIn(fileName, sizeof fileName, name);
 }
 
 CopyAnalyzer::~CopyAnalyzer() {
@@ -90,20 +73,12 @@ void CopyAnalyzer::InsertItemAfter(CopyItem* after, CopyItem* item) {
 }
 
 bool CopyAnalyzer::SetFileName(const char* name) {
-    return CopyName(fileName, sizeof fileName, name);
+    return CopyTextIn(fileName, sizeof fileName, name);
 }
 
 const char* CopyAnalyzer::FileName() { return fileName; }
 
-int CopyAnalyzer::GetFileName(char* buffer, int size) {
-    int length = static_cast<int>(std::strlen(fileName));
-    if (buffer == nullptr) return length + 1;
-    if (size < 1) return size;
-    int copied = length < size - 1 ? length : size - 1;
-    std::memcpy(buffer, fileName, copied);
-    buffer[copied] = '\0';
-    return copied;
-}
+int CopyAnalyzer::GetFileName(char* buffer, int size) { return CopyTextOut(fileName, buffer, size); }
 
 CopyItem* CopyAnalyzer::GetHead() { return head; }
 
@@ -146,8 +121,8 @@ int CompareNoCase(const char* a, const char* b) {
     const unsigned char* x = reinterpret_cast<const unsigned char*>(a);
     const unsigned char* y = reinterpret_cast<const unsigned char*>(b);
     for (;; ++x, ++y) {
-        int cx = (*x >= 'A' && *x <= 'Z') ? *x - 'A' + 'a' : *x;
-        int cy = (*y >= 'A' && *y <= 'Z') ? *y - 'A' + 'a' : *y;
+        int cx = BYTE_TABLES.fold[*x];
+        int cy = BYTE_TABLES.fold[*y];
         if (cx != cy) return cx - cy;
         if (cx == 0) return 0;
     }

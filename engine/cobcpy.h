@@ -8,8 +8,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "cgiclib.h"
+
+struct KeywordTable;
 
 // Category bits: at most one of them, from the PICTURE or its absence.
 constexpr unsigned ITEM_NUMERIC      = 0x1;
@@ -40,6 +43,32 @@ struct CopyItem {
 
 // Whole-text comparison with ASCII letters folded to lower case; 0 when equal.
 int CompareNoCase(const char* a, const char* b);
+
+// The item after `item` and everything subordinate to it: the first later item whose
+// level is not greater than `item`'s, null at the end of the list. Walks over a
+// redefining area (REDEFINES item and subtree) that shares storage counted elsewhere.
+template <class Item>
+Item* ItemAfterSubtree(Item* item) {
+    const int level = item->level;
+    for (item = item->next; item != nullptr && item->level > level; item = item->next) {
+    }
+    return item;
+}
+
+// The text of a 64-byte item field (name, remark, picture). The engine always
+// terminates these fields; one that is not (an item filled by hand) is read up to its
+// 63rd byte.
+class ItemText {
+public:
+    explicit ItemText(const char (&field)[64]) {
+        std::memcpy(text, field, sizeof text - 1);
+        text[sizeof text - 1] = '\0';
+    }
+    const char* Get() const { return text; }
+
+private:
+    char text[64];
+};
 
 class CopyAnalyzer {
 public:
@@ -106,6 +135,10 @@ protected:
     // AppendItem still walks forward along `next` from `tail`, so a node chained
     // behind `tail` by direct assignment is found; it never walks the whole list.
     CopyItem* tail;
+    // The reserved words the parse stages and ParseUsage look words up in: the copybook
+    // dialect's table (COPYBOOK_KEYWORDS, keywords.h) unless a subclass sets a table
+    // that extends it.
+    const KeywordTable* keywords;
 };
 
 #include "copyrecord.h"

@@ -35,21 +35,7 @@ struct CopyRecordNameCache {
 
 namespace {
 
-// The Shift_JIS full-width space.
-const char kFullWidthSpace[2] = {'\x81', '\x40'};
-
 constexpr int kMaxKeyLength = 1024;
-
-// Copies at most 256 bytes of `name` into a 257-byte array; true if all of it fitted.
-bool CopyName(char* target, const char* name) {
-    if (name == nullptr) name = "";
-    size_t length = std::strlen(name);
-    bool fitted = length <= 256;
-    if (!fitted) length = 256;
-    std::memcpy(target, name, length);
-    target[length] = '\0';
-    return fitted;
-}
 
 // A segment of a qualified name read as an occurrence number: its value when it is
 // a positive decimal number (INT_MAX when too large for an int), 0 otherwise.
@@ -57,7 +43,7 @@ long ReadOccurrence(const char* segment) {
     if (*segment == '\0') return 0;
     long value = 0;
     for (const char* p = segment; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9') return 0;
+        if (!IsDecimalDigit(*p)) return 0;
         if (value < INT_MAX) value = value * 10 + (*p - '0');
     }
     return value > INT_MAX ? INT_MAX : value;
@@ -113,7 +99,7 @@ CopyRecord::CopyRecord(const char* dataFileName, const char* copybookFileName)
       nationalSpaceBytes{kFullWidthSpace[0], kFullWidthSpace[1]},
       nameCache(nullptr) {
     nationalSpace = nationalSpaceBytes;
-    CopyName(this->dataFileName, dataFileName);
+    CopyTextIn(this->dataFileName, sizeof this->dataFileName, dataFileName);
     // The analyzer was given the copybook name on construction.
     if (copybookFileName != nullptr && copybookFileName[0] != '\0') {
         copybookAnalyzer.Analyze();
@@ -140,19 +126,11 @@ void CopyRecord::SetPositiveZone(unsigned short zone) { positiveZone = zone; }
 
 void CopyRecord::SetNegativeZone(unsigned short zone) { negativeZone = zone; }
 
-bool CopyRecord::SetDataFileName(const char* name) { return CopyName(dataFileName, name); }
+bool CopyRecord::SetDataFileName(const char* name) { return CopyTextIn(dataFileName, sizeof dataFileName, name); }
 
 const char* CopyRecord::DataFileName() { return dataFileName; }
 
-int CopyRecord::GetDataFileName(char* buffer, int size) {
-    int length = static_cast<int>(std::strlen(dataFileName));
-    if (buffer == nullptr) return length + 1;
-    if (size < 1) return size;
-    int copied = length < size - 1 ? length : size - 1;
-    std::memcpy(buffer, dataFileName, static_cast<size_t>(copied));
-    buffer[copied] = '\0';
-    return copied;
-}
+int CopyRecord::GetDataFileName(char* buffer, int size) { return CopyTextOut(dataFileName, buffer, size); }
 
 bool CopyRecord::SetCopybook(const char* name) {
     // The new layout replaces the old one: empty the list before analysing, and

@@ -3,9 +3,13 @@
 #define COBCPY_ENGINE_INTERNAL_H
 
 #include "cobcpy.h"
+#include "keywords.h"
 
 // The engine's module name, carried by every exception it raises.
 #define COBCPY_MODULE "cobcpy"
+
+// The Shift_JIS full-width space, the default filler of national items.
+inline constexpr char kFullWidthSpace[2] = {'\x81', '\x40'};
 
 // Raises ExceptionClass with `message` from the current line of the engine.
 #define RAISE(ExceptionClass, message) CGI_RAISE_FROM(ExceptionClass, message, COBCPY_MODULE)

@@ -42,9 +42,7 @@ int CheckedSize(std::int64_t size) {
 // The name in the form in which CompareNoCase compares it: A to Z folded to a to z.
 std::string FoldedName(const char* name) {
     std::string key(name);
-    for (char& c : key) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+    for (char& c : key) c = FoldByte(c);
     return key;
 }
 
@@ -313,9 +311,7 @@ void CopyAnalyzer::ComputeRecordLength() {
         if (item->flags & ITEM_REDEFINES) {
             // A redefining item and everything subordinate to it share storage already
             // counted for the item it redefines.
-            const int level = item->level;
-            item = item->next;
-            while (item && item->level > level) item = item->next;
+            item = ItemAfterSubtree(item);
             continue;
         }
         if (!(item->flags & ITEM_GROUP)) sum = CheckedSize(sum + item->byteLength);

@@ -4,19 +4,12 @@
 // the PICTURE clause, 4 the clauses after it, 5 ends the entry (EndEntry). Every
 // handler cuts words into a 64-byte buffer, so a word keeps at most 63 bytes.
 #include <climits>
-#include <cstring>
 
 #include "engine_internal.h"
 
 namespace {
 
 constexpr int kWordCapacity = 64;
-
-bool IsWord(const char* word, const char* keyword) { return CompareNoCase(word, keyword) == 0; }
-
-bool IsFloatWord(const char* word) { return IsWord(word, "COMP-1") || IsWord(word, "COMPUTATIONAL-1"); }
-
-bool IsDoubleWord(const char* word) { return IsWord(word, "COMP-2") || IsWord(word, "COMPUTATIONAL-2"); }
 
 // A decimal integer as a level number or an OCCURS count is written: an optional sign,
 // then digits, reading up to the first other byte; no digit reads as 0. A number above
@@ -26,7 +19,7 @@ int ReadCount(const char* position) {
     bool negative = false;
     if (*position == '+' || *position == '-') negative = *position++ == '-';
     long long value = 0;
-    for (; *position >= '0' && *position <= '9'; ++position) {
+    for (; IsDecimalDigit(*position); ++position) {
         value = value * 10 + (*position - '0');
         if (value > INT_MAX) {
             if (negative) return INT_MIN;
@@ -36,23 +29,20 @@ int ReadCount(const char* position) {
     return static_cast<int>(negative ? -value : value);
 }
 
-bool HasFloatUsage(const CopyItem* item) { return (item->flags & (USAGE_FLOAT | USAGE_DOUBLE)) != 0; }
-
-void CopyText(char* target, const char* text) {
-    std::size_t length = std::strlen(text);
-    if (length > kWordCapacity - 1) length = kWordCapacity - 1;
-    std::memcpy(target, text, length);
-    target[length] = '\0';
+// Variable-length arrays are not supported: the word DEPENDING ends the analysis
+// wherever it stands after the level number.
+[[noreturn]] void RaiseDepending() {
+    RAISE(CException, "DEPENDING指定の配列はサポートしていません。\n");
 }
+
+bool HasFloatUsage(const CopyItem* item) { return (item->flags & (USAGE_FLOAT | USAGE_DOUBLE)) != 0; }
 
 }  // namespace
 
 // Classifies a PICTURE character-string by its first byte and stores the analyser's
 // counts in the item; the string itself is stored as written.
 static void ClassifyPicture(CopyAnalyzer& analyzer, CopyItem* item, const char* picture) {
-    char first = picture[0];
-    if (first >= 'A' && first <= 'Z') first = static_cast<char>(first - 'A' + 'a');
-    switch (first) {
+    switch (FoldByte(picture[0])) {
     case '9': case 'z': case '\\': case '$': case '+': case '-': {
         int result = analyzer.AnalyzeNumericPicture(picture);
         item->flags |= ITEM_NUMERIC;
@@ -82,7 +72,7 @@ static void ClassifyPicture(CopyAnalyzer& analyzer, CopyItem* item, const char* 
     default:
         RAISE(CException, "認識できないデータ型");
     }
-    CopyText(item->picture, picture);
+    CopyTextIn(item->picture, sizeof item->picture, picture);
 }
 
 // The REDEFINES clause, with the position at the word after REDEFINES: links the item
@@ -133,18 +123,9 @@ void CopyAnalyzer::ParseEntries() {
 }
 
 bool CopyAnalyzer::ParseUsage(CopyItem* item, const char* word) {
-    unsigned flag = 0;
-    if (IsWord(word, "BINARY") || IsWord(word, "COMP") || IsWord(word, "COMP-4") ||
-        IsWord(word, "COMPUTATIONAL") || IsWord(word, "COMPUTATIONAL-4"))
-        flag = USAGE_BINARY;
-    else if (IsWord(word, "PACKED-DECIMAL") || IsWord(word, "COMP-3") || IsWord(word, "COMPUTATIONAL-3"))
-        flag = USAGE_PACKED;
-    else if (IsWord(word, "COMP-5") || IsWord(word, "COMPUTATIONAL-5"))
-        flag = USAGE_COMP5;
-    else if (IsWord(word, "BIT"))
-        flag = USAGE_BIT;
-    if (flag == 0) return false;
-    item->flags |= flag;
+    const Keyword* keyword = keywords->Find(word);
+    if (keyword == nullptr || keyword->kind != KEYWORD_USAGE) return false;
+    item->flags |= keyword->flag;
     return true;
 }
 
@@ -164,7 +145,7 @@ void CopyAnalyzer::BeginEntry(CopyItem*& item) {
 char* CopyAnalyzer::ParseLevel(CopyItem* item, char* position) {
     position = SkipBlanks(position);
     char c = *position;
-    if (c == '\0' || c == ';' || c == '.' || c == '\n' || (c == '*' && position[1] == '>')) {
+    if (IsEntryEnd(c) || c == '.' || (c == '*' && position[1] == '>')) {
         // The line holds no entry: its item is taken off the end of the list again.
         position = NextLine(position);
         if (item != nullptr) {
@@ -190,25 +171,28 @@ char* CopyAnalyzer::ParseLevel(CopyItem* item, char* position) {
 }
 
 char* CopyAnalyzer::ParseName(CopyItem* item, char* position) {
-    if (*position == '\n' || *position == ';' || *position == '\0') RAISE(CException, "項目名なし！！");
+    if (IsEntryEnd(*position)) RAISE(CException, "項目名なし！！");
     char* wordStart = position;
     char word[kWordCapacity];
     position = SkipBlanks(SkipWord(CutWord(position, word, kWordCapacity)));
-    if (IsWord(word, "PIC") || IsWord(word, "PICTURE") || IsWord(word, "REDEFINES")) {
+    const Keyword* keyword = keywords->Find(word);
+    switch (keyword != nullptr ? keyword->kind : KEYWORD_ORDINARY) {
+    case KEYWORD_PICTURE:
+    case KEYWORD_REDEFINES:
         stage = 3;
         return wordStart;
-    }
-    if (IsWord(word, "OCCURS")) {
+    case KEYWORD_OCCURS:
         TakeOccurs(item, position);
         position = SkipBlanks(SkipWord(position));
-    } else if (IsFloatWord(word)) {
-        item->flags |= USAGE_FLOAT;
-    } else if (IsDoubleWord(word)) {
-        item->flags |= USAGE_DOUBLE;
-    } else if (IsWord(word, "DEPENDING")) {
-        RAISE(CException, "DEPENDING指定の配列はサポートしていません。\n");
-    } else if (!ParseUsage(item, word)) {
-        CopyText(item->name, word);
+        break;
+    case KEYWORD_FLOATING:
+        item->flags |= keyword->flag;
+        break;
+    case KEYWORD_DEPENDING:
+        RaiseDepending();
+    default:
+        if (!ParseUsage(item, word)) CopyTextIn(item->name, sizeof item->name, word);
+        break;
     }
     stage = 3;
     if (*position == ';') {
@@ -223,24 +207,22 @@ char* CopyAnalyzer::ParseClauses(CopyItem* item, char* position) {
     char* wordStart = position;
     char word[kWordCapacity];
     position = SkipBlanks(SkipWord(CutWord(position, word, kWordCapacity)));
-    if (IsWord(word, "REDEFINES")) {
+    const Keyword* keyword = keywords->Find(word);
+    const int kind = keyword != nullptr ? keyword->kind : KEYWORD_ORDINARY;
+    if (kind == KEYWORD_REDEFINES) {
         return SkipBlanks(SkipWord(TakeRedefines(*this, item, position)));
     }
-    if (IsWord(word, "OCCURS")) {
+    if (kind == KEYWORD_OCCURS) {
         TakeOccurs(item, position);
         return SkipBlanks(SkipWord(position));
     }
     if (ParseUsage(item, word)) return position;
-    if (IsFloatWord(word)) {
-        item->flags |= USAGE_FLOAT;
+    if (kind == KEYWORD_FLOATING) {
+        item->flags |= keyword->flag;
         return position;
     }
-    if (IsDoubleWord(word)) {
-        item->flags |= USAGE_DOUBLE;
-        return position;
-    }
-    if (IsWord(word, "DEPENDING")) RAISE(CException, "DEPENDING指定の配列はサポートしていません。\n");
-    if (IsWord(word, "PIC") || IsWord(word, "PICTURE")) {
+    if (kind == KEYWORD_DEPENDING) RaiseDepending();
+    if (kind == KEYWORD_PICTURE) {
         char picture[kWordCapacity];
         position = SkipBlanks(SkipWord(CutWord(position, picture, kWordCapacity)));
         ClassifyPicture(*this, item, picture);
@@ -263,17 +245,23 @@ char* CopyAnalyzer::ParseClauses(CopyItem* item, char* position) {
 char* CopyAnalyzer::ParseTrailingClauses(CopyItem* item, char* position) {
     char word[kWordCapacity];
     position = CutWord(position, word, kWordCapacity);
-    if (ParseUsage(item, word)) {
-        // the flag is set
-    } else if (IsWord(word, "REDEFINES")) {
-        position = TakeRedefines(*this, item, SkipBlanks(SkipWord(position)));
-    } else if (IsWord(word, "OCCURS")) {
-        position = SkipBlanks(SkipWord(position));
-        TakeOccurs(item, position);
-    } else if (IsWord(word, "DEPENDING")) {
-        RAISE(CException, "DEPENDING指定の配列はサポートしていません。\n");
+    if (!ParseUsage(item, word)) {
+        // Any other word, PIC, PICTURE, COMP-1 and COMP-2 included, is passed over.
+        switch (keywords->KindOf(word)) {
+        case KEYWORD_REDEFINES:
+            position = TakeRedefines(*this, item, SkipBlanks(SkipWord(position)));
+            break;
+        case KEYWORD_OCCURS:
+            position = SkipBlanks(SkipWord(position));
+            TakeOccurs(item, position);
+            break;
+        case KEYWORD_DEPENDING:
+            RaiseDepending();
+        default:
+            break;
+        }
     }
     position = SkipBlanks(SkipWord(position));
-    if (*position == '\0' || *position == ';' || *position == '\n') stage = 5;
+    if (IsEntryEnd(*position)) stage = 5;
     return position;
 }

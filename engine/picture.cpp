@@ -13,19 +13,12 @@
 
 namespace {
 
-// ASCII letters are compared without regard to case; no other byte is folded.
-char Fold(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 // The repetition count written after the "(" at `open`: the decimal digits that follow
 // it (none reads as 0). The digits themselves are checked again by the caller, one by
 // one, while it stays in its count state.
 std::int64_t ReadRepeat(const char* open) {
     std::int64_t n = 0;
-    for (const char* p = open + 1; IsDigit(*p); ++p) {
+    for (const char* p = open + 1; IsDecimalDigit(*p); ++p) {
         n = n * 10 + (*p - '0');
         if (n > INT_MAX) RAISE(CException, "レコード長が大きすぎます。");
     }
@@ -52,7 +45,7 @@ int CountSymbols(const char* picture, const char* accepted) {
     enum { kSymbol, kCount } state = kSymbol;
     std::int64_t count = 0;
     for (const char* p = picture; *p; ++p) {
-        const char c = Fold(*p);
+        const char c = FoldByte(*p);
         if (state == kSymbol) {
             bool known = false;
             for (const char* a = accepted; *a; ++a) {
@@ -69,7 +62,7 @@ int CountSymbols(const char* picture, const char* accepted) {
             CheckCount(count);
         } else {
             if (c == ')') state = kSymbol;
-            else if (!IsDigit(c)) RAISE(CException, "桁指定エラー");
+            else if (!IsDecimalDigit(c)) RAISE(CException, "桁指定エラー");
         }
     }
     CheckNotNegative(count);
@@ -107,10 +100,10 @@ char* CopyAnalyzer::EndEntry(CopyItem* item, char* position) {
     // The remark: a "*>" comment behind the terminating period on the entry's line.
     char* p = position;
     if (*p == ';') ++p;
-    while (*p == ' ' || *p == '\t') ++p;
+    while (IsBlank(*p)) ++p;
     if (p[0] == '*' && p[1] == '>') {
         p += 2;
-        while (*p == ' ' || *p == '\t') ++p;
+        while (IsBlank(*p)) ++p;
         int length = 0;
         while (*p && *p != '\n' && length < static_cast<int>(sizeof item->remark) - 1)
             item->remark[length++] = *p++;
@@ -128,7 +121,7 @@ int CopyAnalyzer::AnalyzeSignedPicture(const char* picture) {
     bool point = false;
     // The leading S takes no digit position.
     for (const char* p = picture + (*picture ? 1 : 0); *p; ++p) {
-        const char c = Fold(*p);
+        const char c = FoldByte(*p);
         if (point && c == 'v') RAISE(CException, "小数部指定不当");
         switch (state) {
         case kFirstDigit:
@@ -154,7 +147,7 @@ int CopyAnalyzer::AnalyzeSignedPicture(const char* picture) {
             break;
         case kCount:
             if (c == ')') state = kSymbol;
-            else if (!IsDigit(c)) RAISE(CException, "桁指定エラー");
+            else if (!IsDecimalDigit(c)) RAISE(CException, "桁指定エラー");
             break;
         }
         CheckCount(digits);
@@ -177,7 +170,7 @@ int CopyAnalyzer::AnalyzeNumericPicture(const char* picture) {
         if (point) ++decimals;
     };
     for (const char* p = picture; *p; ++p) {
-        const char c = Fold(*p);
+        const char c = FoldByte(*p);
         if (point && (c == 'v' || c == '.')) RAISE(CException, "小数部指定不当");
         switch (state) {
         case kSymbol:
@@ -211,7 +204,7 @@ int CopyAnalyzer::AnalyzeNumericPicture(const char* picture) {
             break;
         case kCount:
             if (c == ')') state = kSymbol;
-            else if (!IsDigit(c)) RAISE(CException, "桁指定エラー");
+            else if (!IsDecimalDigit(c)) RAISE(CException, "桁指定エラー");
             break;
         case kAfterInsertion:
             if (c == '9' || c == 'z') {

@@ -14,10 +14,6 @@ constexpr int kDecimalWindow = 18;
 // Integer readers divide at most this often: the widest value is 0 after it.
 constexpr int kMaxDivisions = 20;
 
-// The Shift_JIS full-width space, the default national filler.
-constexpr char kFullWidthSpaceLead = '\x81';
-constexpr char kFullWidthSpaceTrail = '\x40';
-
 bool IsDigitChar(char c) { return c == '0' || c == '1'; }
 
 // The low `count` bytes (1 to 8) of `value` read back as the item would: sign-extended
@@ -386,11 +382,9 @@ bool CopyRecord::SetString(CopyItem* item, const char* text, int length) {
             bytes[2 * i + 1] = static_cast<unsigned char>(nationalSpace[1]);
         }
         if (length % 2 != 0) RAISE(CException, "日本語項目に半角文字は設定できない。");
-        if (nationalSpace[0] == kFullWidthSpaceLead && nationalSpace[1] == kFullWidthSpaceTrail) {
+        if (nationalSpace[0] == kFullWidthSpace[0] && nationalSpace[1] == kFullWidthSpace[1]) {
             for (int i = 0; i < length && text[i] != '\0'; i += 2) {
-                unsigned char lead = static_cast<unsigned char>(text[i]);
-                bool doubleByte = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
-                if (!doubleByte) RAISE(CException, "Shift-JIS日本語項目に半角文字は設定できない。");
+                if (!IsShiftJisLeadByte(text[i])) RAISE(CException, "Shift-JIS日本語項目に半角文字は設定できない。");
             }
         }
     } else if (flags & ITEM_BOOLEAN) {

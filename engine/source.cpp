@@ -10,10 +10,6 @@
 
 namespace {
 
-bool IsWordDelimiter(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == ';' || c == '\0';
-}
-
 // Whether the first "." of the line from its seventh byte on ends a file description
 // entry: there is one, and it does not stand inside a "*>" comment.
 bool HasPeriodOutsideComment(const char* line, std::size_t length) {
@@ -36,7 +32,7 @@ bool KeepLine(const char* line, std::size_t length, bool& inFileDescription) {
     }
     if (length < 8) return false;
     if (line[6] == '*' || line[6] == '/') return false;
-    if ((line[7] == 'F' || line[7] == 'f') && length > 8 && (line[8] == 'D' || line[8] == 'd')) {
+    if (FoldByte(line[7]) == 'f' && length > 8 && FoldByte(line[8]) == 'd') {
         inFileDescription = !HasPeriodOutsideComment(line, length);
         return false;
     }
@@ -132,7 +128,7 @@ void CopyAnalyzer::JoinEntries() {
             ++p;
             if (*p == '.' && !decimalPointSeen) {
                 char after = p[1];
-                if (after != ' ' && after != '\n' && after != '\t' && after != '.' && after != '\0') {
+                if (!IsBlank(after) && after != '\n' && after != '.' && after != '\0') {
                     if (inComment)
                         *p = ' ';
                     else
@@ -149,7 +145,7 @@ void CopyAnalyzer::JoinEntries() {
 }
 
 char* CopyAnalyzer::SkipBlanks(char* position) {
-    while (*position == ' ' || *position == '\t') ++position;
+    while (IsBlank(*position)) ++position;
     return position;
 }
 

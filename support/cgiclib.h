@@ -156,5 +156,6 @@ void FailAllocationAfter(int count);
 void FailEveryAllocationAfter(int count);
 
 #include "textfile.h"
+#include "textrules.h"
 
 #endif

@@ -9,9 +9,6 @@
 
 namespace {
 
-// The text that stands for a null argument.
-const char* TextOrEmpty(const char* text) { return text != nullptr ? text : ""; }
-
 // "%d" text of a number; the buffer holds the widest signed 32-bit value.
 struct NumberText {
     explicit NumberText(int number) { std::snprintf(digits, sizeof digits, "%d", number); }

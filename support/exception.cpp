@@ -8,34 +8,6 @@
 
 namespace {
 
-const std::size_t kMessageCapacity = 512;  // bytes of message text, terminator apart
-
-// Texts the caller must not pass as null; a null is read as the empty text so that a
-// careless raiser cannot crash the handler that reads the exception.
-const char* TextOrEmpty(const char* text) { return text != nullptr ? text : ""; }
-
-// Copies at most `capacity` bytes of `text` into `target` and terminates it there.
-// Returns the length of the whole source text.
-std::size_t CopyCut(char* target, const char* text, std::size_t capacity) {
-    std::size_t length = std::strlen(text);
-    std::size_t taken = length < capacity ? length : capacity;
-    std::memcpy(target, text, taken);
-    target[taken] = '\0';
-    return length;
-}
-
-// The copy-out rule shared by the Copy... operations.
-int CopyOut(const char* text, char* buffer, int size) {
-    std::size_t length = std::strlen(text);
-    if (buffer == nullptr) return static_cast<int>(length + 1);
-    if (size < 1) return size;
-    std::size_t room = static_cast<std::size_t>(size) - 1;
-    std::size_t taken = length < room ? length : room;
-    std::memcpy(buffer, text, taken);
-    buffer[taken] = '\0';
-    return static_cast<int>(taken);
-}
-
 // Length of one trail entry "<file> : <line>\n", terminator not counted.
 std::size_t EntryLength(int line, const char* fileName) {
     int length = std::snprintf(nullptr, 0, "%s : %d\n", fileName, line);
@@ -46,8 +18,9 @@ std::size_t EntryLength(int line, const char* fileName) {
 
 CException::CException(const char* message, int line, const char* sourceFileName)
     : line(line), sourceFileName(sourceFileName), exceptionName("CException"), location(nullptr) {
-    CopyCut(messageText, TextOrEmpty(message), kMessageCapacity);
-    messageText[kMessageCapacity] = '\0';
+    // A null message reads as the empty text, so that a careless raiser cannot crash
+    // the handler that reads the exception.
+    CopyTextIn(messageText, sizeof messageText, message);
     // The first entry: the separator, at most 11 characters of the number, the line
     // feed and the terminator fit in 16 bytes beside the file name.
     const char* name = TextOrEmpty(sourceFileName);
@@ -85,17 +58,15 @@ bool CException::AddLocation(int line, const char* fileName) {
 }
 
 bool CException::SetMessageText(const char* text) {
-    std::size_t length = CopyCut(messageText, TextOrEmpty(text), kMessageCapacity);
-    return length <= kMessageCapacity;
+    return CopyTextIn(messageText, sizeof messageText, text);
 }
 
 bool CException::AppendMessageText(const char* text) {
     std::size_t current = std::strlen(messageText);
-    std::size_t length = CopyCut(messageText + current, TextOrEmpty(text), kMessageCapacity - current);
-    return current + length <= kMessageCapacity;
+    return CopyTextIn(messageText + current, sizeof messageText - current, text);
 }
 
-int CException::CopyMessageText(char* buffer, int size) { return CopyOut(messageText, buffer, size); }
+int CException::CopyMessageText(char* buffer, int size) { return CopyTextOut(messageText, buffer, size); }
 
 const char* CException::GetMessageText() { return messageText; }
 
@@ -104,13 +75,13 @@ int CException::CopyLocation(char* buffer, int size) {
         if (buffer != nullptr && size >= 1) buffer[0] = '\0';
         return 0;
     }
-    return CopyOut(location, buffer, size);
+    return CopyTextOut(location, buffer, size);
 }
 
 const char* CException::GetLocation() { return location != nullptr ? location : ""; }
 
 int CException::CopySourceFileName(char* buffer, int size) {
-    return CopyOut(TextOrEmpty(sourceFileName), buffer, size);
+    return CopyTextOut(TextOrEmpty(sourceFileName), buffer, size);
 }
 
 const char* CException::GetSourceFileName() { return sourceFileName; }
@@ -118,7 +89,7 @@ const char* CException::GetSourceFileName() { return sourceFileName; }
 int CException::GetLine() { return line; }
 
 int CException::CopyExceptionName(char* buffer, int size) {
-    return CopyOut(TextOrEmpty(exceptionName), buffer, size);
+    return CopyTextOut(TextOrEmpty(exceptionName), buffer, size);
 }
 
 const char* CException::GetExceptionName() { return exceptionName; }
