@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "engine_test_util.h"
+#include "keywords.h"
 
 using enginetest::ExpectRaise;
 using enginetest::Items;
@@ -210,4 +211,68 @@ TEST(ParseEntries, EntryEndChecksRunAtTheEndOfTheLine) {
     ExpectRaise([&] { a.Parsed(Lines({"05 A PIC X(10) COMP."})); }, "CException", "属性の組み合わせが不当");
     ProbeAnalyzer b;
     ExpectRaise([&] { b.Parsed(std::string("       05 A PIC X(10) COMP")); }, "CException", "属性の組み合わせが不当");
+}
+
+namespace {
+
+// Records every word that reaches ParseUsage, then lets the seed rule decide.
+class UsageRecorder : public StubAnalyzer {
+public:
+    std::vector<std::string> words;
+    bool ParseUsage(CopyItem* item, const char* word) override {
+        words.push_back(word);
+        return CopyAnalyzer::ParseUsage(item, word);
+    }
+};
+
+// A dialect that adds a usage word and makes BIT an ordinary word.
+const Keyword kDialectWords[] = {
+    {"COMP-6", KEYWORD_USAGE, USAGE_PACKED},
+    {"BIT", KEYWORD_ORDINARY, 0},
+};
+const KeywordTable kDialect = {kDialectWords, 2, &COPYBOOK_KEYWORDS};
+
+class DialectAnalyzer : public StubAnalyzer {
+public:
+    DialectAnalyzer() { keywords = &kDialect; }
+};
+
+}  // namespace
+
+TEST(ParseEntries, UsageWordsReachParseUsageWhereTheStagesAskForThem) {
+    // Stage 2 asks for every word but the other keywords, stage 3 for every word but
+    // REDEFINES and OCCURS, stage 4 for every word.
+    UsageRecorder a;
+    a.Parsed(Lines({"05 A OCCURS 2 COMP-3 PIC X COMP VALUE 1."}));
+    EXPECT_EQ((std::vector<std::string>{"A", "COMP-3", "PIC", "COMP", "VALUE", "1"}), a.words);
+    EXPECT_EQ(ITEM_ARRAY | USAGE_PACKED | USAGE_BINARY | ITEM_ALPHANUMERIC, a.GetHead()->flags);
+    a.words.clear();
+    a.FreeItems();
+    a.Parsed(Lines({"05 COMP-1."}));
+    EXPECT_TRUE(a.words.empty());
+}
+
+TEST(Keywords, OneLookupAndDialectsThatExtendTheTable) {
+    EXPECT_EQ(KEYWORD_PICTURE, COPYBOOK_KEYWORDS.KindOf("pic"));
+    EXPECT_EQ(KEYWORD_PICTURE, COPYBOOK_KEYWORDS.KindOf("Picture"));
+    EXPECT_EQ(KEYWORD_ORDINARY, COPYBOOK_KEYWORDS.KindOf("PICT"));
+    EXPECT_EQ(KEYWORD_ORDINARY, COPYBOOK_KEYWORDS.KindOf(""));
+    const Keyword* word = COPYBOOK_KEYWORDS.Find("computational-2");
+    ASSERT_NE(nullptr, word);
+    EXPECT_EQ(KEYWORD_FLOATING, word->kind);
+    EXPECT_EQ(USAGE_DOUBLE, word->flag);
+    EXPECT_EQ(USAGE_COMP5, COPYBOOK_KEYWORDS.Find("comp-5")->flag);
+    EXPECT_EQ(KEYWORD_DEPENDING, COPYBOOK_KEYWORDS.KindOf("Depending"));
+
+    DialectAnalyzer d;
+    d.Parsed(Lines({"05 A PIC 9 COMP-6.", "05 BIT PIC X.", "05 C PIC 9 COMP-3 OCCURS 2."}));
+    std::vector<CopyItem*> items = Items(d.GetHead());
+    ASSERT_EQ(3u, items.size());
+    EXPECT_EQ(USAGE_PACKED | ITEM_NUMERIC, items[0]->flags);
+    EXPECT_STREQ("BIT", items[1]->name);
+    EXPECT_EQ(ITEM_ALPHANUMERIC, items[1]->flags);
+    EXPECT_EQ(USAGE_PACKED | ITEM_NUMERIC | ITEM_ARRAY, items[2]->flags);
+    // The seed table is untouched by the dialect.
+    StubAnalyzer seed;
+    EXPECT_STREQ("", One(seed, "05 BIT PIC X.")->name);
 }
