@@ -1,0 +1,167 @@
+// The columns and the JSON nesting of a layout.
+#include "layoutplan.h"
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "textcodec.h"
+
+namespace {
+
+// A numeric picture with editing symbols (Z, comma, point, currency, sign
+// characters...) holds text, not a number to convert.
+bool IsEditedPicture(const char* picture) {
+    for (const char* p = picture; *p; ++p) {
+        char c = *p;
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c == '9' || c == 'S' || c == 'V' || c == 'P' || c == '(' || c == ')' || (c >= '0' && c <= '8')) continue;
+        return true;
+    }
+    return false;
+}
+
+Field::Kind KindOf(const CopyItem* item) {
+    unsigned flags = item->flags;
+    if (flags & USAGE_FLOAT) return Field::kFloat;
+    if (flags & USAGE_DOUBLE) return Field::kDouble;
+    if (flags & ITEM_NUMERIC) {
+        if (flags & USAGE_PACKED) return Field::kPacked;
+        if (flags & USAGE_BINARY) return Field::kBinary;
+        if (flags & USAGE_COMP5) return Field::kComp5;
+        if (IsEditedPicture(item->picture) || item->byteLength != item->digits) return Field::kText;
+        return Field::kDisplay;
+    }
+    if (flags & ITEM_NATIONAL) return Field::kNational;
+    if (flags & ITEM_BOOLEAN) return (flags & USAGE_BIT) ? Field::kBits : Field::kBoolChars;
+    return Field::kText;
+}
+
+std::string NameOf(const CopyItem* item, TextCodec& shiftJis) {
+    std::string name;
+    if (!shiftJis.Decode(reinterpret_cast<const unsigned char*>(item->name), std::strlen(item->name), name)) {
+        name = item->name;
+    }
+    return name;
+}
+
+bool InRedefiningArea(const CopyItem* item) {
+    for (const CopyItem* p = item; p != nullptr; p = p->parent) {
+        if (p->flags & ITEM_REDEFINES) return true;
+    }
+    return false;
+}
+
+struct TreeBuilder {
+    const std::map<const CopyItem*, int>& fieldOf;
+    bool all;
+    TextCodec& shiftJis;
+
+    JsonNode Element(CopyItem* item) {
+        JsonNode node;
+        if (item->flags & ITEM_GROUP) {
+            node.kind = JsonNode::kObject;
+            Siblings(item->firstChild, node.children);
+        } else {
+            auto found = fieldOf.find(item);
+            node.field = found == fieldOf.end() ? -1 : found->second;
+        }
+        return node;
+    }
+
+    void Siblings(CopyItem* first, std::vector<JsonNode>& out) {
+        std::map<std::string, int> seen;
+        for (CopyItem* item = first; item != nullptr;) {
+            if (!all && (item->flags & ITEM_REDEFINES)) {
+                item = item->nextSibling;
+                continue;
+            }
+            std::string key = NameOf(item, shiftJis);
+            if (key.empty()) key = "FILLER";
+            // Keys stay unique within an object: a repeated name (FILLER) is numbered.
+            int repeat = ++seen[key];
+            if (repeat > 1) key += "_" + std::to_string(repeat);
+            JsonNode node;
+            if (item->occursCount > 0) {
+                node.kind = JsonNode::kArray;
+                CopyItem* element = item;
+                int expected = item->elementNo;
+                while (element != nullptr && element->occursCount == item->occursCount &&
+                       element->elementNo == expected && std::strcmp(element->name, item->name) == 0) {
+                    node.children.push_back(Element(element));
+                    ++expected;
+                    element = element->nextSibling;
+                }
+                item = element;
+            } else {
+                node = Element(item);
+                item = item->nextSibling;
+            }
+            node.key = key;
+            if (node.kind != JsonNode::kLeaf || node.field >= 0) out.push_back(std::move(node));
+        }
+    }
+};
+
+}  // namespace
+
+bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool serialNo, LayoutPlan& plan,
+                     std::string& error) {
+    std::string ignored;
+    std::unique_ptr<TextCodec> shiftJis = TextCodec::Create("cp932", ignored);
+    if (!shiftJis) shiftJis = TextCodec::Create("ascii", ignored);
+    plan = LayoutPlan();
+    plan.recordLength = recordLength;
+
+    std::set<const CopyItem*> redefined;
+    for (CopyItem* item = head; item != nullptr; item = item->next) {
+        if (item->redefines != nullptr) redefined.insert(item->redefines);
+    }
+    std::map<const CopyItem*, int> fieldOf;
+    for (CopyItem* item = head; item != nullptr;) {
+        if (!redefinesAll && (item->flags & ITEM_REDEFINES)) {
+            // The redefining item and everything under it, as the DDL export skips them.
+            int level = item->level;
+            item = item->next;
+            while (item != nullptr && item->level > level) item = item->next;
+            continue;
+        }
+        if (item->flags & ITEM_GROUP) {
+            item = item->next;
+            continue;
+        }
+        Field field;
+        field.item = item;
+        field.kind = KindOf(item);
+        field.column = NameOf(item, *shiftJis);
+        if (item->elementNo != 0) field.column += "_" + std::to_string(serialNo ? item->serialNo : item->elementNo);
+        field.offset = item->position - 1;
+        field.length = item->byteLength;
+        field.digits = item->digits;
+        field.scale = item->scale;
+        field.isSigned = (item->flags & ITEM_SIGNED) != 0;
+        field.view = InRedefiningArea(item);
+        field.overlaid = field.view;
+        for (const CopyItem* p = item; p != nullptr && !field.overlaid; p = p->parent) {
+            if (redefined.count(p)) field.overlaid = true;
+        }
+        if (field.offset < 0 || field.length < 0 || field.offset + field.length > recordLength) {
+            error = "item " + field.column + " lies outside the record";
+            return false;
+        }
+        bool binary = field.kind == Field::kBinary || field.kind == Field::kComp5;
+        if ((binary && (field.length < 1 || field.length > 8)) ||
+            (field.kind == Field::kFloat && field.length != 4) || (field.kind == Field::kDouble && field.length != 8)) {
+            error = "item " + field.column + " has a length of " + std::to_string(field.length) +
+                    " bytes, which its usage cannot hold";
+            return false;
+        }
+        fieldOf[item] = static_cast<int>(plan.fields.size());
+        plan.fields.push_back(std::move(field));
+        item = item->next;
+    }
+    TreeBuilder builder{fieldOf, redefinesAll, *shiftJis};
+    builder.Siblings(head, plan.roots);
+    return true;
+}

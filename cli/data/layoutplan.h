@@ -1,0 +1,47 @@
+// The columns of a data table: the elementary items of a copybook's layout in list
+// order, as the CREATE TABLE export names them, with what decoding needs of each; and
+// the nesting of groups and OCCURS arrays that JSON Lines shows.
+#ifndef QUILLBOX_DATA_LAYOUTPLAN_H
+#define QUILLBOX_DATA_LAYOUTPLAN_H
+
+#include <string>
+#include <vector>
+
+#include "cobcpy.h"
+
+class TextCodec;
+
+struct Field {
+    enum Kind { kDisplay, kPacked, kBinary, kComp5, kFloat, kDouble, kText, kNational, kBits, kBoolChars };
+    CopyItem* item;
+    Kind kind;
+    std::string column;   // UTF-8 column name: the item's name, "_" and its element number in an array
+    int offset;           // first byte in the record, from 0
+    int length;
+    int digits;
+    int scale;
+    bool isSigned;
+    bool view;            // inside a redefining area: its bytes belong to an earlier item too
+    bool overlaid;        // shares its bytes with another item (redefines or is redefined)
+};
+
+struct JsonNode {
+    enum Kind { kLeaf, kObject, kArray } kind = kLeaf;
+    std::string key;      // UTF-8, unescaped; empty for array elements
+    int field = -1;       // the leaf's column
+    std::vector<JsonNode> children;
+};
+
+struct LayoutPlan {
+    std::vector<Field> fields;
+    std::vector<JsonNode> roots;
+    int recordLength = 0;
+};
+
+// Builds the plan of the list from `head`. `redefinesAll` takes every view of a
+// redefined area, otherwise only the items outside redefining areas (as the DDL).
+// False with `error` set when an item lies outside the record.
+bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool serialNo, LayoutPlan& plan,
+                     std::string& error);
+
+#endif

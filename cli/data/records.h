@@ -1,0 +1,83 @@
+// Record framing of data files: fixed-length records, text lines, variable records
+// with a record descriptor word (RDW) and RDW records in blocks with a block
+// descriptor word (BDW). Reading and writing go through large buffers, so that memory
+// does not depend on the file's size.
+#ifndef QUILLBOX_DATA_RECORDS_H
+#define QUILLBOX_DATA_RECORDS_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+enum class RecordFormat { kFixed, kLines, kRdw, kRdwBlock };
+
+// Parses "fixed", "lines", "rdw", "rdw-block"; false for anything else.
+bool ParseRecordFormat(const std::string& name, RecordFormat& format);
+
+class RecordReader {
+public:
+    enum Status {
+        kRecord,     // a record of the layout's length
+        kWrongLength,// a record of another length (reported; the next one can be read)
+        kFatal,      // framing broken (bad descriptor word, line too long): nothing more can be read
+        kEnd
+    };
+    RecordReader(std::FILE* in, RecordFormat format, size_t recordLength);
+
+    // The next record: its bytes stay valid until the next call. `reason` tells what
+    // is wrong for kWrongLength and kFatal.
+    Status Next(const unsigned char*& data, size_t& length, std::string& reason);
+    // Passes over `count` records: by seeking in a fixed-length file when it can,
+    // otherwise by reading them. False when the input ended or broke first.
+    bool Skip(long long count, std::string& reason);
+    // Bytes consumed from the input so far.
+    uint64_t Consumed() const { return consumed_; }
+    bool ReadFailed() const { return readFailed_; }
+
+private:
+    bool Fill(size_t need);
+    Status NextFixed(const unsigned char*& data, size_t& length, std::string& reason);
+    Status NextLine(const unsigned char*& data, size_t& length, std::string& reason);
+    Status NextRdw(const unsigned char*& data, size_t& length, std::string& reason);
+
+    std::FILE* in_;
+    RecordFormat format_;
+    size_t recordLength_;
+    std::vector<unsigned char> buffer_;
+    size_t begin_ = 0;   // first unread byte
+    size_t end_ = 0;     // end of the bytes read
+    bool eof_ = false;
+    bool readFailed_ = false;
+    uint64_t consumed_ = 0;
+    uint64_t blockLeft_ = 0;   // bytes of records left in the current block (rdw-block)
+    bool inBlock_ = false;
+};
+
+class RecordWriter {
+public:
+    // `blockSize`: the most bytes of a block, its BDW included (rdw-block); `crlf`:
+    // lines end in CR LF (lines).
+    RecordWriter(std::FILE* out, RecordFormat format, size_t blockSize, bool crlf);
+    ~RecordWriter();
+    RecordWriter(const RecordWriter&) = delete;
+    RecordWriter& operator=(const RecordWriter&) = delete;
+    // False when the output cannot be written.
+    bool Write(const unsigned char* data, size_t length);
+    // Writes what is buffered (and the last block); false when the output failed.
+    bool Finish();
+
+private:
+    bool FlushBlock();
+    bool Drain(bool all);
+
+    std::FILE* out_;
+    RecordFormat format_;
+    size_t blockSize_;
+    bool crlf_;
+    bool failed_ = false;
+    std::string pending_;   // bytes waiting for the output
+    std::string block_;     // the block being filled (rdw-block)
+};
+
+#endif

@@ -1,0 +1,408 @@
+// CSV and JSON Lines rows.
+#include "tableio.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr size_t kChunk = 1 << 20;
+
+// A parsed JSON value; numbers keep their text, so that they stay exact.
+struct JsonValue {
+    enum Type { kNull, kBool, kNumber, kString, kObject, kArray } type = kNull;
+    std::string text;
+    std::vector<std::pair<std::string, JsonValue>> members;
+    std::vector<JsonValue> items;
+};
+
+class JsonParser {
+public:
+    explicit JsonParser(const std::string& text) : p_(text.data()), end_(text.data() + text.size()) {}
+
+    bool Parse(JsonValue& value, std::string& error) {
+        if (!Value(value, 0)) {
+            error = error_.empty() ? "not JSON" : error_;
+            return false;
+        }
+        Blanks();
+        if (p_ != end_) {
+            error = "text after the JSON value";
+            return false;
+        }
+        return true;
+    }
+
+private:
+    void Blanks() {
+        while (p_ != end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\r' || *p_ == '\n')) ++p_;
+    }
+    bool Fail(const char* message) {
+        if (error_.empty()) error_ = message;
+        return false;
+    }
+    bool Literal(const char* word) {
+        size_t n = std::strlen(word);
+        if (static_cast<size_t>(end_ - p_) < n || std::memcmp(p_, word, n) != 0) return Fail("not JSON");
+        p_ += n;
+        return true;
+    }
+    static void AppendUtf8(uint32_t cp, std::string& out) {
+        if (cp < 0x80) out.push_back(static_cast<char>(cp));
+        else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    bool Hex4(uint32_t& unit) {
+        if (end_ - p_ < 4) return Fail("bad \\u escape");
+        unit = 0;
+        for (int i = 0; i < 4; ++i) {
+            char c = *p_++;
+            unit <<= 4;
+            if (c >= '0' && c <= '9') unit |= static_cast<uint32_t>(c - '0');
+            else if (c >= 'a' && c <= 'f') unit |= static_cast<uint32_t>(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F') unit |= static_cast<uint32_t>(c - 'A' + 10);
+            else return Fail("bad \\u escape");
+        }
+        return true;
+    }
+    bool String(std::string& out) {
+        ++p_;   // the opening quote
+        while (p_ != end_ && *p_ != '"') {
+            unsigned char c = static_cast<unsigned char>(*p_++);
+            if (c < 0x20) return Fail("control character in a JSON string");
+            if (c != '\\') {
+                out.push_back(static_cast<char>(c));
+                continue;
+            }
+            if (p_ == end_) return Fail("unterminated JSON string");
+            char e = *p_++;
+            switch (e) {
+            case '"': out.push_back('"'); break;
+            case '\\': out.push_back('\\'); break;
+            case '/': out.push_back('/'); break;
+            case 'b': out.push_back('\b'); break;
+            case 'f': out.push_back('\f'); break;
+            case 'n': out.push_back('\n'); break;
+            case 'r': out.push_back('\r'); break;
+            case 't': out.push_back('\t'); break;
+            case 'u': {
+                uint32_t unit;
+                if (!Hex4(unit)) return false;
+                if (unit >= 0xD800 && unit <= 0xDBFF) {
+                    uint32_t low;
+                    if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u') return Fail("lone surrogate in a JSON string");
+                    p_ += 2;
+                    if (!Hex4(low) || low < 0xDC00 || low > 0xDFFF) return Fail("lone surrogate in a JSON string");
+                    unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+                } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+                    return Fail("lone surrogate in a JSON string");
+                }
+                AppendUtf8(unit, out);
+                break;
+            }
+            default: return Fail("bad escape in a JSON string");
+            }
+        }
+        if (p_ == end_) return Fail("unterminated JSON string");
+        ++p_;
+        return true;
+    }
+    bool Value(JsonValue& value, int depth) {
+        if (depth > 200) return Fail("JSON nested too deeply");
+        Blanks();
+        if (p_ == end_) return Fail("JSON value missing");
+        char c = *p_;
+        if (c == '{') {
+            ++p_;
+            value.type = JsonValue::kObject;
+            Blanks();
+            if (p_ != end_ && *p_ == '}') {
+                ++p_;
+                return true;
+            }
+            for (;;) {
+                Blanks();
+                if (p_ == end_ || *p_ != '"') return Fail("JSON object key missing");
+                std::string key;
+                if (!String(key)) return false;
+                Blanks();
+                if (p_ == end_ || *p_ != ':') return Fail("':' missing in a JSON object");
+                ++p_;
+                value.members.emplace_back(std::move(key), JsonValue());
+                if (!Value(value.members.back().second, depth + 1)) return false;
+                Blanks();
+                if (p_ != end_ && *p_ == ',') {
+                    ++p_;
+                    continue;
+                }
+                if (p_ != end_ && *p_ == '}') {
+                    ++p_;
+                    return true;
+                }
+                return Fail("',' or '}' missing in a JSON object");
+            }
+        }
+        if (c == '[') {
+            ++p_;
+            value.type = JsonValue::kArray;
+            Blanks();
+            if (p_ != end_ && *p_ == ']') {
+                ++p_;
+                return true;
+            }
+            for (;;) {
+                value.items.emplace_back();
+                if (!Value(value.items.back(), depth + 1)) return false;
+                Blanks();
+                if (p_ != end_ && *p_ == ',') {
+                    ++p_;
+                    continue;
+                }
+                if (p_ != end_ && *p_ == ']') {
+                    ++p_;
+                    return true;
+                }
+                return Fail("',' or ']' missing in a JSON array");
+            }
+        }
+        if (c == '"') {
+            value.type = JsonValue::kString;
+            return String(value.text);
+        }
+        if (c == 't' || c == 'f') {
+            value.type = JsonValue::kBool;
+            value.text = c == 't' ? "true" : "false";
+            return Literal(value.text.c_str());
+        }
+        if (c == 'n') {
+            value.type = JsonValue::kNull;
+            return Literal("null");
+        }
+        const char* start = p_;
+        while (p_ != end_ && (std::strchr("+-.eE", *p_) != nullptr || (*p_ >= '0' && *p_ <= '9'))) ++p_;
+        if (p_ == start) return Fail("not JSON");
+        value.type = JsonValue::kNumber;
+        value.text.assign(start, p_);
+        return true;
+    }
+
+    const char* p_;
+    const char* end_;
+    std::string error_;
+};
+
+void FillFromJson(const JsonNode& node, const JsonValue* value, std::vector<Cell>& cells) {
+    switch (node.kind) {
+    case JsonNode::kLeaf: {
+        Cell& cell = cells[static_cast<size_t>(node.field)];
+        if (value == nullptr || value->type == JsonValue::kNull) {
+            cell.kind = Cell::kNull;
+            cell.text.clear();
+        } else {
+            cell.kind = value->type == JsonValue::kString ? Cell::kText : Cell::kNumber;
+            cell.text = value->type == JsonValue::kObject || value->type == JsonValue::kArray ? "[structure]" : value->text;
+        }
+        return;
+    }
+    case JsonNode::kObject:
+        for (const JsonNode& child : node.children) {
+            const JsonValue* member = nullptr;
+            if (value != nullptr && value->type == JsonValue::kObject) {
+                for (const auto& m : value->members) {
+                    if (m.first == child.key) {
+                        member = &m.second;
+                        break;
+                    }
+                }
+            }
+            FillFromJson(child, member, cells);
+        }
+        return;
+    case JsonNode::kArray:
+        for (size_t i = 0; i < node.children.size(); ++i) {
+            const JsonValue* element = nullptr;
+            if (value != nullptr && value->type == JsonValue::kArray && i < value->items.size()) element = &value->items[i];
+            FillFromJson(node.children[i], element, cells);
+        }
+        return;
+    }
+}
+
+void AppendJsonNode(std::string& out, const JsonNode& node, const std::vector<Cell>& cells) {
+    switch (node.kind) {
+    case JsonNode::kLeaf: {
+        const Cell& cell = cells[static_cast<size_t>(node.field)];
+        if (cell.kind == Cell::kNull) out += "null";
+        else if (cell.kind == Cell::kNumber && !(cell.text == "NaN" || cell.text == "Infinity" || cell.text == "-Infinity")) out += cell.text;
+        else AppendJsonString(out, cell.text);
+        return;
+    }
+    case JsonNode::kObject:
+    case JsonNode::kArray: {
+        bool object = node.kind == JsonNode::kObject;
+        out.push_back(object ? '{' : '[');
+        bool first = true;
+        for (const JsonNode& child : node.children) {
+            if (!first) out.push_back(',');
+            first = false;
+            if (object) {
+                AppendJsonString(out, child.key);
+                out.push_back(':');
+            }
+            AppendJsonNode(out, child, cells);
+        }
+        out.push_back(object ? '}' : ']');
+        return;
+    }
+    }
+}
+
+}  // namespace
+
+void AppendCsvField(std::string& out, const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        out += text;
+        return;
+    }
+    out.push_back('"');
+    for (char c : text) {
+        if (c == '"') out.push_back('"');
+        out.push_back(c);
+    }
+    out.push_back('"');
+}
+
+void AppendJsonString(std::string& out, const std::string& text) {
+    out.push_back('"');
+    for (char c : text) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out.push_back('\\');
+            out.push_back(c);
+        } else if (u < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", u);
+            out += escape;
+        } else {
+            out.push_back(c);
+        }
+    }
+    out.push_back('"');
+}
+
+void AppendCsvRow(std::string& out, const std::vector<Cell>& cells, const char* lineEnd) {
+    for (size_t i = 0; i < cells.size(); ++i) {
+        if (i > 0) out.push_back(',');
+        if (cells[i].kind != Cell::kNull) AppendCsvField(out, cells[i].text);
+    }
+    out += lineEnd;
+}
+
+void AppendJsonRow(std::string& out, const LayoutPlan& plan, const std::vector<Cell>& cells) {
+    JsonNode top;
+    top.kind = JsonNode::kObject;
+    out.push_back('{');
+    bool first = true;
+    for (const JsonNode& root : plan.roots) {
+        if (!first) out.push_back(',');
+        first = false;
+        AppendJsonString(out, root.key);
+        out.push_back(':');
+        AppendJsonNode(out, root, cells);
+    }
+    out += "}\n";
+}
+
+bool ReadJsonRow(const std::string& line, const LayoutPlan& plan, std::vector<Cell>& cells, std::string& error) {
+    JsonValue value;
+    JsonParser parser(line);
+    if (!parser.Parse(value, error)) return false;
+    if (value.type != JsonValue::kObject) {
+        error = "a line that is no JSON object";
+        return false;
+    }
+    JsonNode top;
+    top.kind = JsonNode::kObject;
+    top.children = plan.roots;
+    FillFromJson(top, &value, cells);
+    return true;
+}
+
+TableReader::TableReader(std::FILE* in) : in_(in), buffer_(kChunk) {}
+
+int TableReader::Peek() {
+    if (begin_ == end_) {
+        if (eof_) return EOF;
+        end_ = std::fread(buffer_.data(), 1, buffer_.size(), in_);
+        begin_ = 0;
+        if (end_ < buffer_.size()) {
+            if (std::ferror(in_)) readFailed_ = true;
+            eof_ = true;
+        }
+        if (end_ == 0) return EOF;
+    }
+    return static_cast<unsigned char>(buffer_[begin_]);
+}
+
+int TableReader::Get() {
+    int c = Peek();
+    if (c != EOF) ++begin_;
+    return c;
+}
+
+bool TableReader::NextCsvRow(std::vector<std::string>& fields, std::string& error) {
+    fields.clear();
+    if (Peek() == EOF) return false;
+    fields.emplace_back();
+    for (;;) {
+        int c = Get();
+        if (c == EOF) return true;
+        if (c == '\n') return true;
+        if (c == '\r' && Peek() == '\n') {
+            Get();
+            return true;
+        }
+        if (c == ',') {
+            fields.emplace_back();
+            continue;
+        }
+        if (c == '"' && fields.back().empty()) {
+            for (;;) {
+                c = Get();
+                if (c == EOF) {
+                    error = "a quoted field is never closed";
+                    return false;
+                }
+                if (c == '"') {
+                    if (Peek() != '"') break;
+                    Get();
+                }
+                fields.back().push_back(static_cast<char>(c));
+            }
+            continue;
+        }
+        fields.back().push_back(static_cast<char>(c));
+    }
+}
+
+bool TableReader::NextLine(std::string& line) {
+    for (;;) {
+        line.clear();
+        int c;
+        while ((c = Get()) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        bool blank = line.find_first_not_of(" \t") == std::string::npos;
+        if (!blank) return true;
+        if (c == EOF) return false;
+    }
+}

@@ -1,0 +1,418 @@
+// Text conversion for data files: iconv on Linux, the Win32 code page functions on
+// Windows. Single-byte code pages convert through tables built once from the platform's
+// converter; Shift_JIS and the Japanese EBCDIC pages convert through it item by item,
+// with plain ASCII taken as it is where the code page allows that.
+#include "textcodec.h"
+
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#include <iconv.h>
+#endif
+
+namespace {
+
+constexpr unsigned char kShiftOut = 0x0E;
+constexpr unsigned char kShiftIn = 0x0F;
+
+struct PageInfo {
+    const char* name;      // the option's name
+    const char* iconvName; // glibc's name
+    unsigned windowsPage;  // 0: none
+    enum Kind { kAscii, kUtf8, kShiftJis, kSingleEbcdic, kJapaneseEbcdic } kind;
+};
+
+const PageInfo kPages[] = {
+    {"cp932", "CP932", 932, PageInfo::kShiftJis},
+    {"ascii", "ASCII", 20127, PageInfo::kAscii},
+    {"utf-8", "UTF-8", 65001, PageInfo::kUtf8},
+    {"ibm-037", "IBM037", 37, PageInfo::kSingleEbcdic},
+    {"ibm-1140", "IBM1140", 1140, PageInfo::kSingleEbcdic},
+    {"ibm-500", "IBM500", 500, PageInfo::kSingleEbcdic},
+    {"ibm-1047", "IBM1047", 1047, PageInfo::kSingleEbcdic},
+    {"ibm-930", "IBM930", 0, PageInfo::kJapaneseEbcdic},
+    {"ibm-939", "IBM939", 0, PageInfo::kJapaneseEbcdic},
+    {"ibm-1390", "IBM1390", 0, PageInfo::kJapaneseEbcdic},
+    {"ibm-1399", "IBM1399", 0, PageInfo::kJapaneseEbcdic},
+};
+
+// The length of the UTF-8 sequence at `p` (at most `left` bytes), 0 when malformed.
+size_t Utf8Sequence(const unsigned char* p, size_t left, uint32_t* codePoint) {
+    unsigned char c = p[0];
+    size_t n;
+    uint32_t cp;
+    if (c < 0x80) {
+        if (codePoint) *codePoint = c;
+        return 1;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+        cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (left < n) return 0;
+    for (size_t i = 1; i < n; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (p[i] & 0x3F);
+    }
+    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        return 0;
+    }
+    if (codePoint) *codePoint = cp;
+    return n;
+}
+
+void AppendUtf8(uint32_t cp, std::string& out) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+bool AllAscii(const unsigned char* p, size_t n) {
+    unsigned char any = 0;
+    for (size_t i = 0; i < n; ++i) any |= p[i];
+    return any < 0x80;
+}
+
+// UTF-16BE national text (the single-byte code pages and UTF-8 have no double-byte set).
+bool DecodeUtf16(const unsigned char* p, size_t n, std::string& out) {
+    if (n % 2 != 0) return false;
+    for (size_t i = 0; i < n; i += 2) {
+        uint32_t unit = (uint32_t{p[i]} << 8) | p[i + 1];
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            if (i + 3 >= n) return false;
+            uint32_t low = (uint32_t{p[i + 2]} << 8) | p[i + 3];
+            if (low < 0xDC00 || low > 0xDFFF) return false;
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+            return false;
+        }
+        AppendUtf8(unit, out);
+    }
+    return true;
+}
+
+bool EncodeUtf16(const char* text, size_t n, std::string& out) {
+    out.clear();
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    for (size_t i = 0; i < n;) {
+        uint32_t cp;
+        size_t len = Utf8Sequence(p + i, n - i, &cp);
+        if (len == 0) return false;
+        i += len;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            uint32_t high = 0xD800 + (cp >> 10), low = 0xDC00 + (cp & 0x3FF);
+            out.push_back(static_cast<char>(high >> 8));
+            out.push_back(static_cast<char>(high & 0xFF));
+            out.push_back(static_cast<char>(low >> 8));
+            out.push_back(static_cast<char>(low & 0xFF));
+        } else {
+            out.push_back(static_cast<char>(cp >> 8));
+            out.push_back(static_cast<char>(cp & 0xFF));
+        }
+    }
+    return true;
+}
+
+// One direction of the platform's converter between a code page and UTF-8.
+class Converter {
+public:
+    Converter(const PageInfo& page, bool toUtf8) : page_(page), toUtf8_(toUtf8) {
+#ifndef _WIN32
+        cd_ = toUtf8 ? iconv_open("UTF-8", page.iconvName) : iconv_open(page.iconvName, "UTF-8");
+#endif
+    }
+    ~Converter() {
+#ifndef _WIN32
+        if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
+#endif
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    bool Usable() const {
+#ifdef _WIN32
+        return page_.windowsPage != 0 && IsValidCodePage(page_.windowsPage);
+#else
+        return cd_ != reinterpret_cast<iconv_t>(-1);
+#endif
+    }
+
+    // Converts the whole input and appends it to `out`, with the converter's shift
+    // state reset before and flushed after; false on any byte that does not convert.
+    bool Convert(const char* in, size_t n, std::string& out) {
+#ifdef _WIN32
+        UINT from = toUtf8_ ? page_.windowsPage : CP_UTF8;
+        UINT to = toUtf8_ ? CP_UTF8 : page_.windowsPage;
+        if (n == 0) return true;
+        int wide = MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, in, static_cast<int>(n), nullptr, 0);
+        if (wide <= 0) return false;
+        std::wstring w(static_cast<size_t>(wide), L'\0');
+        MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, in, static_cast<int>(n), &w[0], wide);
+        BOOL usedDefault = FALSE;
+        BOOL* used = to == CP_UTF8 ? nullptr : &usedDefault;
+        int bytes = WideCharToMultiByte(to, 0, w.data(), wide, nullptr, 0, nullptr, used);
+        if (bytes <= 0 || usedDefault) return false;
+        size_t start = out.size();
+        out.resize(start + static_cast<size_t>(bytes));
+        WideCharToMultiByte(to, 0, w.data(), wide, &out[start], bytes, nullptr, nullptr);
+        return true;
+#else
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        char* input = const_cast<char*>(in);
+        size_t left = n;
+        char buffer[1024];
+        for (;;) {
+            char* output = buffer;
+            size_t room = sizeof buffer;
+            size_t r = left > 0 ? iconv(cd_, &input, &left, &output, &room) : iconv(cd_, nullptr, nullptr, &output, &room);
+            out.append(buffer, static_cast<size_t>(output - buffer));
+            if (r != static_cast<size_t>(-1)) {
+                if (left == 0 && input != nullptr) {
+                    input = nullptr;   // flush the shift state next
+                    continue;
+                }
+                if (left == 0) return true;
+            } else if (errno != E2BIG) {
+                return false;
+            }
+        }
+#endif
+    }
+
+private:
+    const PageInfo& page_;
+    bool toUtf8_;
+#ifndef _WIN32
+    iconv_t cd_ = reinterpret_cast<iconv_t>(-1);
+#endif
+};
+
+class AsciiCodec : public TextCodec {
+public:
+    explicit AsciiCodec(bool utf8) : utf8_(utf8) { std::memcpy(nationalSpace_, "\x30\x00", 2); }
+    bool Decode(const unsigned char* bytes, size_t length, std::string& out) override {
+        if (utf8_ ? !IsUtf8(reinterpret_cast<const char*>(bytes), length) : !AllAscii(bytes, length)) return false;
+        out.append(reinterpret_cast<const char*>(bytes), length);
+        return true;
+    }
+    bool DecodeNational(const unsigned char* bytes, size_t length, std::string& out) override {
+        return DecodeUtf16(bytes, length, out);
+    }
+    bool Encode(const char* text, size_t length, std::string& out) override {
+        if (utf8_ ? !IsUtf8(text, length) : !AllAscii(reinterpret_cast<const unsigned char*>(text), length)) return false;
+        out.assign(text, length);
+        return true;
+    }
+    bool EncodeNational(const char* text, size_t length, std::string& out) override {
+        return EncodeUtf16(text, length, out);
+    }
+
+private:
+    bool utf8_;
+};
+
+// A single-byte EBCDIC page: both directions by table.
+class TableCodec : public TextCodec {
+public:
+    bool Build(const PageInfo& page) {
+        ebcdic_ = true;
+        std::memcpy(nationalSpace_, "\x30\x00", 2);
+        Converter to(page, true);
+        if (!to.Usable()) return false;
+        for (int b = 0; b < 256; ++b) {
+            char c = static_cast<char>(b);
+            std::string text;
+            valid_[b] = to.Convert(&c, 1, text) && !text.empty();
+            if (!valid_[b]) continue;
+            utf8_[b] = text;
+            uint32_t cp = 0;
+            if (Utf8Sequence(reinterpret_cast<const unsigned char*>(text.data()), text.size(), &cp) == text.size() &&
+                reverse_.count(cp) == 0) {
+                reverse_[cp] = static_cast<unsigned char>(b);
+            }
+        }
+        return true;
+    }
+    bool Decode(const unsigned char* bytes, size_t length, std::string& out) override {
+        for (size_t i = 0; i < length; ++i) {
+            if (!valid_[bytes[i]]) return false;
+            out += utf8_[bytes[i]];
+        }
+        return true;
+    }
+    bool DecodeNational(const unsigned char* bytes, size_t length, std::string& out) override {
+        return DecodeUtf16(bytes, length, out);
+    }
+    bool Encode(const char* text, size_t length, std::string& out) override {
+        out.clear();
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+        for (size_t i = 0; i < length;) {
+            uint32_t cp;
+            size_t n = Utf8Sequence(p + i, length - i, &cp);
+            if (n == 0) return false;
+            auto found = reverse_.find(cp);
+            if (found == reverse_.end()) return false;
+            out.push_back(static_cast<char>(found->second));
+            i += n;
+        }
+        return true;
+    }
+    bool EncodeNational(const char* text, size_t length, std::string& out) override {
+        return EncodeUtf16(text, length, out);
+    }
+
+private:
+    bool valid_[256] = {};
+    std::string utf8_[256];
+    std::unordered_map<uint32_t, unsigned char> reverse_;
+};
+
+// Shift_JIS and the Japanese EBCDIC pages, through the platform's converter.
+class MultiByteCodec : public TextCodec {
+public:
+    explicit MultiByteCodec(const PageInfo& page) : page_(page), to_(page, true), from_(page, false) {
+        ebcdic_ = page.kind == PageInfo::kJapaneseEbcdic;
+        if (ebcdic_) std::memcpy(nationalSpace_, "\x40\x40", 2);
+    }
+    bool Usable() const { return to_.Usable() && from_.Usable(); }
+
+    bool Decode(const unsigned char* bytes, size_t length, std::string& out) override {
+        if (!ebcdic_ && AllAscii(bytes, length)) {
+            out.append(reinterpret_cast<const char*>(bytes), length);
+            return true;
+        }
+        return to_.Convert(reinterpret_cast<const char*>(bytes), length, out);
+    }
+    bool DecodeNational(const unsigned char* bytes, size_t length, std::string& out) override {
+        if (length % 2 != 0) return false;
+        if (ebcdic_) {
+            // Double-byte characters without shift codes: converted as if between SO and SI.
+            scratch_.assign(1, static_cast<char>(kShiftOut));
+            scratch_.append(reinterpret_cast<const char*>(bytes), length);
+            scratch_.push_back(static_cast<char>(kShiftIn));
+            for (size_t i = 0; i < length; ++i) {
+                if (bytes[i] == kShiftOut || bytes[i] == kShiftIn) return false;
+            }
+            return to_.Convert(scratch_.data(), scratch_.size(), out);
+        }
+        for (size_t i = 0; i < length; i += 2) {
+            if (!IsShiftJisLead(bytes[i])) return false;
+        }
+        return to_.Convert(reinterpret_cast<const char*>(bytes), length, out);
+    }
+    bool Encode(const char* text, size_t length, std::string& out) override {
+        out.clear();
+        if (!ebcdic_ && AllAscii(reinterpret_cast<const unsigned char*>(text), length)) {
+            out.assign(text, length);
+            return true;
+        }
+        if (!IsUtf8(text, length)) return false;
+        return from_.Convert(text, length, out);
+    }
+    bool EncodeNational(const char* text, size_t length, std::string& out) override {
+        out.clear();
+        if (!IsUtf8(text, length)) return false;
+        if (!from_.Convert(text, length, out)) return false;
+        if (ebcdic_) {
+            if (out.empty()) return true;
+            // Double-byte text only: one SO ... SI run, which the item does not store.
+            if (out.size() < 2 || static_cast<unsigned char>(out.front()) != kShiftOut ||
+                static_cast<unsigned char>(out.back()) != kShiftIn) {
+                return false;
+            }
+            out = out.substr(1, out.size() - 2);
+            for (unsigned char c : out) {
+                if (c == kShiftOut || c == kShiftIn) return false;
+            }
+            return out.size() % 2 == 0;
+        }
+        for (size_t i = 0; i < out.size(); i += 2) {
+            if (!IsShiftJisLead(static_cast<unsigned char>(out[i])) || i + 1 >= out.size()) return false;
+        }
+        return true;
+    }
+
+private:
+    static bool IsShiftJisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+    const PageInfo& page_;
+    Converter to_;
+    Converter from_;
+    std::string scratch_;
+};
+
+}  // namespace
+
+bool IsUtf8(const char* text, size_t length) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    for (size_t i = 0; i < length;) {
+        if (p[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t n = Utf8Sequence(p + i, length - i, nullptr);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+TextCodec::~TextCodec() = default;
+
+const char* TextCodec::Names() {
+    return "cp932, ascii, utf-8, ibm-037, ibm-1140, ibm-500, ibm-1047, ibm-930, ibm-939, ibm-1390, ibm-1399";
+}
+
+std::unique_ptr<TextCodec> TextCodec::Create(const std::string& name, std::string& error) {
+    std::string lower;
+    for (char c : name) lower.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+    if (lower == "shift_jis" || lower == "sjis") lower = "cp932";
+    if (lower == "utf8") lower = "utf-8";
+    for (const PageInfo& page : kPages) {
+        if (lower != page.name) continue;
+        switch (page.kind) {
+        case PageInfo::kAscii:
+        case PageInfo::kUtf8:
+            return std::unique_ptr<TextCodec>(new AsciiCodec(page.kind == PageInfo::kUtf8));
+        case PageInfo::kSingleEbcdic: {
+            std::unique_ptr<TableCodec> codec(new TableCodec);
+            if (codec->Build(page)) return std::unique_ptr<TextCodec>(codec.release());
+            break;
+        }
+        default: {
+            std::unique_ptr<MultiByteCodec> codec(new MultiByteCodec(page));
+            if (codec->Usable()) return std::unique_ptr<TextCodec>(codec.release());
+            break;
+        }
+        }
+        error = "the encoding " + name + " cannot be converted on this system";
+        return nullptr;
+    }
+    error = "unknown encoding " + name + " (known: " + Names() + ")";
+    return nullptr;
+}

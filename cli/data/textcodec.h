@@ -1,0 +1,50 @@
+// Text conversion between the bytes of a data file and UTF-8, for the code pages a
+// data file is written in: Shift_JIS (cp932), ASCII, UTF-8 and the EBCDIC code pages,
+// Japanese ones with double-byte text between shift-out (0x0E) and shift-in (0x0F).
+//
+// Alphanumeric items hold text as the code page writes it (with SO/SI in the Japanese
+// EBCDIC pages); national items hold double-byte characters only: Shift_JIS in cp932,
+// the EBCDIC double-byte set without SO/SI in the Japanese EBCDIC pages, UTF-16BE with
+// the single-byte code pages and UTF-8.
+#ifndef QUILLBOX_DATA_TEXTCODEC_H
+#define QUILLBOX_DATA_TEXTCODEC_H
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+class TextCodec {
+public:
+    // The codec of a code page name (cp932, ascii, utf-8, ibm-037, ...), or null with
+    // `error` set when the name is unknown or the platform cannot convert it.
+    static std::unique_ptr<TextCodec> Create(const std::string& name, std::string& error);
+    // The names Create knows, for usage texts.
+    static const char* Names();
+
+    virtual ~TextCodec();
+    // Appends the UTF-8 form of `length` bytes to `out`; false (out may hold part of
+    // the text) when the bytes are no text of the code page.
+    virtual bool Decode(const unsigned char* bytes, size_t length, std::string& out) = 0;
+    virtual bool DecodeNational(const unsigned char* bytes, size_t length, std::string& out) = 0;
+    // Replaces `out` by the code page's bytes for UTF-8 `text`; false when the text is
+    // no UTF-8 or holds a character the code page lacks.
+    virtual bool Encode(const char* text, size_t length, std::string& out) = 0;
+    virtual bool EncodeNational(const char* text, size_t length, std::string& out) = 0;
+
+    bool IsEbcdic() const { return ebcdic_; }
+    // The blank of alphanumeric items and the two bytes of a national blank.
+    unsigned char Space() const { return ebcdic_ ? 0x40 : 0x20; }
+    const char* NationalSpace() const { return nationalSpace_; }
+    // The zone of display digits: 0x30 ('0'-'9') or 0xF0 in EBCDIC.
+    unsigned char DigitZone() const { return ebcdic_ ? 0xF0 : 0x30; }
+    unsigned char Digit(int d) const { return static_cast<unsigned char>(DigitZone() | d); }
+
+protected:
+    bool ebcdic_ = false;
+    char nationalSpace_[2] = {'\x81', '\x40'};
+};
+
+// True when `length` bytes of `text` are well-formed UTF-8.
+bool IsUtf8(const char* text, size_t length);
+
+#endif

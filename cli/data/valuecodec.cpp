@@ -1,0 +1,523 @@
+// Item values between stored bytes and exact text. Decoding reads the bytes itself and
+// checks every one of them, so that bad data is found and named; encoding stores
+// numbers, text and bits through the record object's setters.
+#ifdef _WIN32
+#define __USE_MINGW_ANSI_STDIO 1
+#endif
+#include "valuecodec.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const uint64_t kPowers[20] = {1ull,
+                              10ull,
+                              100ull,
+                              1000ull,
+                              10000ull,
+                              100000ull,
+                              1000000ull,
+                              10000000ull,
+                              100000000ull,
+                              1000000000ull,
+                              10000000000ull,
+                              100000000000ull,
+                              1000000000000ull,
+                              10000000000000ull,
+                              100000000000000ull,
+                              1000000000000000ull,
+                              10000000000000000ull,
+                              100000000000000000ull,
+                              1000000000000000000ull,
+                              10000000000000000000ull};
+
+std::string Hex(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value & 0xFFu);
+    return text;
+}
+
+bool Fail(Fault& fault, int offset, std::string reason) {
+    fault.offset = offset;
+    fault.reason = std::move(reason);
+    return false;
+}
+
+// The shortest text that reads back as the same value.
+template <typename T>
+void AppendShortest(std::string& out, T value, int maxDigits) {
+    if (std::isnan(value)) {
+        out += "NaN";
+        return;
+    }
+    if (std::isinf(value)) {
+        out += value < 0 ? "-Infinity" : "Infinity";
+        return;
+    }
+    char text[64];
+    for (int precision = 1; precision <= maxDigits; ++precision) {
+        std::snprintf(text, sizeof text, "%.*Lg", precision, static_cast<long double>(value));
+        T back;
+        if (sizeof(T) == sizeof(float)) back = static_cast<T>(std::strtof(text, nullptr));
+        else if (sizeof(T) == sizeof(double)) back = static_cast<T>(std::strtod(text, nullptr));
+        else back = static_cast<T>(std::strtold(text, nullptr));
+        if (back == value) break;
+    }
+    out += text;
+}
+
+bool ParseFloatText(const std::string& text, long double& value) {
+    if (text == "NaN") {
+        value = NAN;
+        return true;
+    }
+    if (text == "Infinity" || text == "-Infinity") {
+        value = text[0] == '-' ? -HUGE_VALL : HUGE_VALL;
+        return true;
+    }
+    if (text.empty()) return false;
+    for (char c : text) {
+        if (!((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E')) return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtold(text.c_str(), &end);
+    return end == text.c_str() + text.size();
+}
+
+// IBM hexadecimal floating point: sign, a 7-bit exponent of 16 biased by 64, and a
+// fraction of 24 (short) or 56 (long) bits.
+long double FromIbmHex(const unsigned char* b, int length) {
+    int bits = length == 4 ? 24 : 56;
+    uint64_t fraction = 0;
+    for (int i = 1; i < length; ++i) fraction = (fraction << 8) | b[i];
+    int exponent = (b[0] & 0x7F) - 64;
+    long double value = std::ldexp(static_cast<long double>(fraction), 4 * exponent - bits);
+    return (b[0] & 0x80) ? -value : value;
+}
+
+bool ToIbmHex(long double value, unsigned char* b, int length) {
+    int bits = length == 4 ? 24 : 56;
+    std::memset(b, 0, static_cast<size_t>(length));
+    if (std::isnan(value) || std::isinf(value)) return false;
+    bool negative = std::signbit(value);
+    long double magnitude = std::fabs(value);
+    if (magnitude != 0) {
+        int binaryExponent;
+        std::frexp(magnitude, &binaryExponent);
+        int exponent = binaryExponent > 0 ? (binaryExponent + 3) / 4 : -((-binaryExponent) / 4);
+        uint64_t fraction = static_cast<uint64_t>(std::llround(std::ldexp(magnitude, bits - 4 * exponent)));
+        if (fraction >> bits) {
+            fraction >>= 4;
+            ++exponent;
+        }
+        if (exponent + 64 < 0 || exponent + 64 > 127) return false;
+        b[0] = static_cast<unsigned char>(exponent + 64);
+        for (int i = length - 1; i >= 1; --i) {
+            b[i] = static_cast<unsigned char>(fraction & 0xFF);
+            fraction >>= 8;
+        }
+    }
+    if (negative) b[0] |= 0x80;
+    return true;
+}
+
+// Trailing blanks of UTF-8 text: spaces, and the full-width space of national text.
+void TrimBlanks(std::string& text, bool national) {
+    for (;;) {
+        if (!text.empty() && text.back() == ' ') {
+            text.pop_back();
+        } else if (national && text.size() >= 3 && text.compare(text.size() - 3, 3, "\xE3\x80\x80") == 0) {
+            text.resize(text.size() - 3);
+        } else {
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+RecordImage::RecordImage(int length) : CopyRecord("", "") { recordLength = length; }
+
+RecordImage::~RecordImage() { record = nullptr; }
+
+void AppendDecimal(std::string& out, bool negative, uint64_t magnitude, int scale) {
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    bool zero = n == 1 && digits[0] == '0';
+    if (negative && !zero) out.push_back('-');
+    if (scale <= 0) {
+        while (n > 0) out.push_back(digits[--n]);
+        if (!zero) out.append(static_cast<size_t>(-scale), '0');
+        return;
+    }
+    while (n <= scale) digits[n++] = '0';
+    while (n > scale) out.push_back(digits[--n]);
+    out.push_back('.');
+    while (n > 0) out.push_back(digits[--n]);
+}
+
+bool ParseDecimal(const std::string& text, int scale, bool& negative, uint64_t& magnitude, std::string& reason) {
+    size_t i = 0, n = text.size();
+    while (i < n && text[i] == ' ') ++i;
+    while (n > i && text[n - 1] == ' ') --n;
+    negative = false;
+    if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    std::string digits;       // the unscaled digits, leading zeros dropped
+    int fraction = 0;
+    bool point = false, any = false;
+    int cutNonzero = 0;       // nonzero digits beyond the scale
+    int zerosNeeded = scale < 0 ? -scale : 0;
+    for (; i < n; ++i) {
+        char c = text[i];
+        if (c == '.' && !point) {
+            point = true;
+            continue;
+        }
+        if (c < '0' || c > '9') {
+            reason = "\"" + text + "\" is not a decimal number";
+            return false;
+        }
+        any = true;
+        if (point) {
+            ++fraction;
+            if (fraction > scale) {
+                if (c != '0') ++cutNonzero;
+                continue;
+            }
+        }
+        if (!(digits.empty() && c == '0')) digits.push_back(c);
+    }
+    if (!any) {
+        reason = "\"" + text + "\" is not a decimal number";
+        return false;
+    }
+    if (cutNonzero > 0) {
+        reason = "\"" + text + "\" has more than " + std::to_string(scale < 0 ? 0 : scale) + " decimal places";
+        return false;
+    }
+    if (scale > 0 && !digits.empty()) digits.append(static_cast<size_t>(scale - (fraction < scale ? fraction : scale)), '0');
+    if (zerosNeeded > 0 && !digits.empty()) {
+        // P scaling: the low digits the picture leaves out must be zeros.
+        for (int k = 0; k < zerosNeeded; ++k) {
+            if (digits.empty() || digits.back() != '0') {
+                reason = "\"" + text + "\" is not a multiple of 1" + std::string(static_cast<size_t>(zerosNeeded), '0');
+                return false;
+            }
+            digits.pop_back();
+        }
+    }
+    if (digits.size() > 19) {
+        reason = "\"" + text + "\" has too many digits";
+        return false;
+    }
+    magnitude = 0;
+    for (char c : digits) magnitude = magnitude * 10 + static_cast<uint64_t>(c - '0');
+    if (magnitude == 0) negative = false;
+    return true;
+}
+
+std::unique_ptr<ValueCodec> ValueCodec::Create(const DataOptions& options, int recordLength, std::string& error) {
+    std::unique_ptr<ValueCodec> codec(new ValueCodec(options, recordLength));
+    codec->text_ = TextCodec::Create(options.encoding, error);
+    if (!codec->text_) return nullptr;
+    TextCodec& text = *codec->text_;
+    codec->digitZone_ = text.DigitZone() >> 4;
+    unsigned positive = options.positiveZone, negative = options.negativeZone;
+    if (!options.signZonesGiven && text.IsEbcdic()) {
+        positive = 0xC0;
+        negative = 0xD0;
+    }
+    codec->positiveZone_ = (positive >> 4) & 0x0F;
+    codec->negativeZone_ = (negative >> 4) & 0x0F;
+    codec->image_.SetPositiveZone(static_cast<unsigned short>(positive));
+    codec->image_.SetNegativeZone(static_cast<unsigned short>(negative));
+    codec->image_.SetNationalSpace(text.NationalSpace());
+    return codec;
+}
+
+ValueCodec::ValueCodec(const DataOptions& options, int recordLength) : options_(options), image_(recordLength) {}
+
+bool ValueCodec::Decode(const Field& field, const unsigned char* record, Cell& cell, Fault& fault) {
+    const unsigned char* bytes = record + field.offset;
+    cell.text.clear();
+    switch (field.kind) {
+    case Field::kDisplay: return DecodeDisplay(field, bytes, cell, fault);
+    case Field::kPacked: return DecodePacked(field, bytes, cell, fault);
+    case Field::kBinary:
+    case Field::kComp5: return DecodeBinary(field, bytes, cell, fault);
+    case Field::kFloat:
+    case Field::kDouble: return DecodeFloat(field, bytes, cell, fault);
+    case Field::kText:
+    case Field::kNational: {
+        bool national = field.kind == Field::kNational;
+        bool ok = national ? text_->DecodeNational(bytes, static_cast<size_t>(field.length), cell.text)
+                           : text_->Decode(bytes, static_cast<size_t>(field.length), cell.text);
+        if (!ok) return Fail(fault, field.offset, std::string(national ? "national " : "") + "text does not convert from " + options_.encoding);
+        if (options_.trim) TrimBlanks(cell.text, national);
+        cell.kind = Cell::kText;
+        return true;
+    }
+    case Field::kBits: {
+        int bits = field.digits;
+        for (int i = 0; i < field.length * 8; ++i) {
+            bool set = (bytes[i / 8] >> (7 - i % 8)) & 1;
+            if (i < bits) cell.text.push_back(set ? '1' : '0');
+            else if (set) return Fail(fault, field.offset + i / 8, "bits beyond the item's " + std::to_string(bits) + " are set");
+        }
+        cell.kind = Cell::kText;
+        return true;
+    }
+    case Field::kBoolChars:
+        for (int i = 0; i < field.length; ++i) {
+            if (bytes[i] == text_->Digit(0)) cell.text.push_back('0');
+            else if (bytes[i] == text_->Digit(1)) cell.text.push_back('1');
+            else return Fail(fault, field.offset + i, "byte " + Hex(bytes[i]) + " is not a bit character");
+        }
+        cell.kind = Cell::kText;
+        return true;
+    }
+    return false;
+}
+
+bool ValueCodec::DecodeDisplay(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault) {
+    uint64_t magnitude = 0;
+    bool negative = false;
+    int last = field.length - 1;
+    for (int i = 0; i <= last; ++i) {
+        unsigned b = bytes[i], digit = b & 0x0F, zone = b >> 4;
+        if (digit > 9) return Fail(fault, field.offset + i, "display byte " + Hex(b) + " is not a digit");
+        if (zone != digitZone_) {
+            if (i == last && field.isSigned && zone == negativeZone_) negative = true;
+            else if (!(i == last && field.isSigned && zone == positiveZone_)) {
+                return Fail(fault, field.offset + i,
+                            (i == last && field.isSigned ? "sign zone of byte " : "display byte ") + Hex(b) +
+                                (i == last && field.isSigned ? " is neither the positive nor the negative zone" : " is not a digit"));
+            }
+        }
+        magnitude = magnitude * 10 + digit;
+    }
+    AppendDecimal(cell.text, negative, magnitude, field.scale);
+    cell.kind = Cell::kNumber;
+    return true;
+}
+
+bool ValueCodec::DecodePacked(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault) {
+    uint64_t magnitude = 0;
+    int nibbles = 2 * field.length - 1;
+    int spare = nibbles - field.digits;   // leading nibbles the picture does not use
+    for (int k = 0; k < nibbles; ++k) {
+        unsigned b = bytes[k / 2];
+        unsigned digit = (k % 2 == 0) ? b >> 4 : b & 0x0F;
+        if (digit > 9) return Fail(fault, field.offset + k / 2, "packed nibble " + Hex(digit).substr(3) + " of byte " + Hex(b) + " is not a digit");
+        if (k < spare && digit != 0) return Fail(fault, field.offset + k / 2, "packed value has more digits than the picture's " + std::to_string(field.digits));
+        magnitude = magnitude * 10 + digit;
+    }
+    unsigned sign = bytes[field.length - 1] & 0x0F;
+    bool negative = false;
+    if (sign == 0x0D && field.isSigned) negative = true;
+    else if (!(sign == 0x0C || sign == 0x0F)) {
+        return Fail(fault, field.offset + field.length - 1,
+                    sign == 0x0D ? "negative sign in an unsigned packed item" : "packed sign nibble " + Hex(sign).substr(3) + " is no sign");
+    }
+    AppendDecimal(cell.text, negative, magnitude, field.scale);
+    cell.kind = Cell::kNumber;
+    return true;
+}
+
+bool ValueCodec::DecodeBinary(const Field& field, const unsigned char* bytes, Cell& cell, Fault&) {
+    uint64_t value = 0;
+    int n = field.length;
+    if (field.kind == Field::kComp5) {
+        for (int i = n - 1; i >= 0; --i) value = (value << 8) | bytes[i];
+    } else {
+        for (int i = 0; i < n; ++i) value = (value << 8) | bytes[i];
+    }
+    bool negative = false;
+    if (field.isSigned && (value >> (8 * n - 1)) & 1) {
+        if (n < 8) value |= ~uint64_t{0} << (8 * n);
+        negative = true;
+        value = 0 - value;
+    }
+    AppendDecimal(cell.text, negative, value, field.scale);
+    cell.kind = Cell::kNumber;
+    return true;
+}
+
+bool ValueCodec::DecodeFloat(const Field& field, const unsigned char* bytes, Cell& cell, Fault&) {
+    unsigned char b[8];
+    int n = field.length;
+    if (options_.floats == FloatFormat::kIbmHex) {
+        long double value = FromIbmHex(bytes, n);
+        if (n == 4) AppendShortest(cell.text, static_cast<double>(value), 17);
+        else AppendShortest(cell.text, value, 21);
+    } else {
+        for (int i = 0; i < n; ++i) b[i] = options_.floats == FloatFormat::kIeeeBe ? bytes[n - 1 - i] : bytes[i];
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        for (int i = 0; i < n / 2; ++i) std::swap(b[i], b[n - 1 - i]);
+#endif
+        if (n == 4) {
+            float value;
+            std::memcpy(&value, b, 4);
+            AppendShortest(cell.text, value, 9);
+        } else {
+            double value;
+            std::memcpy(&value, b, 8);
+            AppendShortest(cell.text, value, 17);
+        }
+    }
+    cell.kind = Cell::kNumber;
+    return true;
+}
+
+void ValueCodec::Blank(unsigned char* record, int length) {
+    std::memset(record, text_->Space(), static_cast<size_t>(length));
+}
+
+void ValueCodec::Clear(const Field& field, unsigned char* record) {
+    Fault ignored;
+    Cell cell;
+    switch (field.kind) {
+    case Field::kText:
+    case Field::kNational:
+    case Field::kBits:
+    case Field::kBoolChars: cell.kind = Cell::kText; break;
+    default: cell.kind = Cell::kNumber; cell.text = "0"; break;
+    }
+    Encode(field, cell, record, ignored);
+}
+
+bool ValueCodec::Encode(const Field& field, const Cell& cell, unsigned char* record, Fault& fault) {
+    image_.Attach(record);
+    if (cell.kind == Cell::kNull) {
+        if (field.overlaid) return true;
+        if (field.kind != Field::kText && field.kind != Field::kNational) return Fail(fault, field.offset, "no value");
+    }
+    CopyItem* item = field.item;
+    unsigned char* bytes = record + field.offset;
+    try {
+        switch (field.kind) {
+        case Field::kDisplay:
+        case Field::kPacked:
+        case Field::kBinary:
+        case Field::kComp5: return EncodeNumber(field, cell.text, record, fault);
+        case Field::kFloat:
+        case Field::kDouble: return EncodeFloat(field, cell.text, record, fault);
+        case Field::kText:
+        case Field::kNational: {
+            bool national = field.kind == Field::kNational;
+            bool ok = national ? text_->EncodeNational(cell.text.data(), cell.text.size(), scratch_)
+                               : text_->Encode(cell.text.data(), cell.text.size(), scratch_);
+            if (!ok) return Fail(fault, field.offset, "\"" + cell.text + "\" does not convert to " + options_.encoding);
+            if (scratch_.size() > static_cast<size_t>(field.length)) {
+                return Fail(fault, field.offset, "text of " + std::to_string(scratch_.size()) + " bytes does not fit the item's " + std::to_string(field.length));
+            }
+            // Blanks of the code page after the text; the setter then copies the item whole.
+            while (scratch_.size() < static_cast<size_t>(field.length)) {
+                if (national) scratch_.append(text_->NationalSpace(), 2);
+                else scratch_.push_back(static_cast<char>(text_->Space()));
+            }
+            if (field.length > 0) image_.SetString(item, scratch_.data(), field.length);
+            return true;
+        }
+        case Field::kBits:
+        case Field::kBoolChars: {
+            if (cell.text.size() > static_cast<size_t>(field.digits)) {
+                return Fail(fault, field.offset, "\"" + cell.text + "\" has more than the item's " + std::to_string(field.digits) + " bits");
+            }
+            for (char c : cell.text) {
+                if (c != '0' && c != '1') return Fail(fault, field.offset, "\"" + cell.text + "\" is not a string of 0 and 1");
+            }
+            scratch_ = cell.text;
+            if (field.kind == Field::kBoolChars) scratch_.resize(static_cast<size_t>(field.length), '0');
+            if (field.kind == Field::kBits) {
+                if (scratch_.empty()) std::memset(bytes, 0, static_cast<size_t>(field.length));
+                else image_.SetString(item, scratch_.data(), static_cast<int>(scratch_.size()));
+            } else if (field.length > 0) {
+                image_.SetString(item, scratch_.data(), field.length);
+                for (int i = 0; i < field.length; ++i) bytes[i] = text_->Digit(bytes[i] & 1);
+            }
+            return true;
+        }
+        }
+    } catch (CException& failure) {
+        return Fail(fault, field.offset, "the value does not fit the item");
+    }
+    return false;
+}
+
+bool ValueCodec::EncodeNumber(const Field& field, const std::string& text, unsigned char* record, Fault& fault) {
+    bool negative;
+    uint64_t magnitude;
+    std::string reason;
+    if (!ParseDecimal(text, field.scale, negative, magnitude, reason)) return Fail(fault, field.offset, reason);
+    if (negative && !field.isSigned) return Fail(fault, field.offset, "negative value " + text + " for an unsigned item");
+    unsigned char* bytes = record + field.offset;
+    bool binary = field.kind == Field::kBinary || field.kind == Field::kComp5;
+    bool fitsDigits = field.digits >= 19 || magnitude < kPowers[field.digits < 0 ? 0 : field.digits];
+    if (fitsDigits && magnitude <= static_cast<uint64_t>(INT64_MAX)) {
+        int64_t value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+        image_.SetInt64(field.item, value);
+        if (field.kind == Field::kDisplay && digitZone_ != 0x3) {
+            // The setter writes the digits '0'-'9'; the data's digits carry their own zone.
+            int last = field.length - 1;
+            for (int i = 0; i <= last; ++i) {
+                if (i == last && field.isSigned) break;
+                bytes[i] = static_cast<unsigned char>((digitZone_ << 4) | (bytes[i] & 0x0F));
+            }
+        }
+        return true;
+    }
+    if (binary) {
+        // A binary value beyond the picture's digits that the item's bytes still hold.
+        int bits = 8 * field.length;
+        bool fits;
+        if (field.isSigned) {
+            uint64_t limit = uint64_t{1} << (bits - 1);
+            fits = negative ? magnitude <= limit : magnitude < limit;
+        } else {
+            fits = bits >= 64 || magnitude < (uint64_t{1} << bits);
+        }
+        if (!fits) return Fail(fault, field.offset, text + " does not fit the item's " + std::to_string(field.length) + " bytes");
+        uint64_t value = negative ? 0 - magnitude : magnitude;
+        for (int i = 0; i < field.length; ++i) {
+            unsigned char b = static_cast<unsigned char>(value >> (8 * i));
+            bytes[field.kind == Field::kComp5 ? i : field.length - 1 - i] = b;
+        }
+        return true;
+    }
+    return Fail(fault, field.offset, text + " has more digits than the picture's " + std::to_string(field.digits));
+}
+
+bool ValueCodec::EncodeFloat(const Field& field, const std::string& text, unsigned char* record, Fault& fault) {
+    long double value;
+    if (!ParseFloatText(text, value)) return Fail(fault, field.offset, "\"" + text + "\" is not a number");
+    unsigned char* bytes = record + field.offset;
+    int n = field.length;
+    if (options_.floats == FloatFormat::kIbmHex) {
+        long double stored = n == 4 ? static_cast<long double>(static_cast<double>(value)) : value;
+        if (!ToIbmHex(stored, bytes, n)) return Fail(fault, field.offset, text + " is out of the range of IBM hexadecimal floating point");
+        return true;
+    }
+    unsigned char b[8];
+    if (n == 4) {
+        float f = static_cast<float>(value);
+        std::memcpy(b, &f, 4);
+    } else {
+        double d = static_cast<double>(value);
+        std::memcpy(b, &d, 8);
+    }
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    for (int i = 0; i < n / 2; ++i) std::swap(b[i], b[n - 1 - i]);
+#endif
+    for (int i = 0; i < n; ++i) bytes[i] = options_.floats == FloatFormat::kIeeeBe ? b[n - 1 - i] : b[i];
+    return true;
+}
