@@ -199,7 +199,7 @@ int DecodeData(CopyItem* head, int recordLength, const DataOptions& options, std
     }
 
     long long number = options.skip;
-    bool ok = true;
+    bool ok = true, writeFailed = false;
     if (!reader.Skip(options.skip, reason)) {
         if (!reason.empty()) {
             report.Fatal(options.dataName + ": " + reason);
@@ -261,10 +261,14 @@ int DecodeData(CopyItem* head, int recordLength, const DataOptions& options, std
         report.Progress(reader.Consumed());
         if (!WriteOut(output, out, false)) {
             report.Fatal(options.tableName + ": cannot write the output");
+            writeFailed = true;
             ok = false;
         }
     }
-    if (ok && (!WriteOut(output, out, true) || std::fflush(out) != 0)) report.Fatal(options.tableName + ": cannot write the output");
+    // The rows before a stop are written too.
+    if (!writeFailed && (!WriteOut(output, out, true) || std::fflush(out) != 0)) {
+        report.Fatal(options.tableName + ": cannot write the output");
+    }
     if (reader.ReadFailed()) report.Fatal(options.dataName + ": read error");
     return report.Finish();
 }

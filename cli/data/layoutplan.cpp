@@ -87,8 +87,10 @@ struct TreeBuilder {
                 node.kind = JsonNode::kArray;
                 CopyItem* element = item;
                 int expected = item->elementNo;
-                while (element != nullptr && element->occursCount == item->occursCount &&
-                       element->elementNo == expected && std::strcmp(element->name, item->name) == 0) {
+                // The occurrences are the siblings that follow with the same name and
+                // the next element numbers.
+                while (element != nullptr && element->elementNo == expected &&
+                       std::strcmp(element->name, item->name) == 0) {
                     node.children.push_back(Element(element));
                     ++expected;
                     element = element->nextSibling;

@@ -1,0 +1,168 @@
+// Bad data: every reason is reported with the file, the record number, the item and
+// its offset; the three policies stop, skip the record, or leave the value empty.
+#include <gtest/gtest.h>
+
+#include "data_test_util.h"
+
+using datatest::Bytes;
+using datatest::Layout;
+using datatest::RunResult;
+
+namespace {
+
+const std::vector<std::string> kLayout = {
+    "01 REC.",
+    "   05 NAME PIC X(3).",
+    "   05 QTY  PIC S9(3).",
+    "   05 AMT  PIC S9(3) COMP-3.",
+    "   05 CNT  PIC 9(3) COMP-3.",
+    "   05 KANA PIC N(1).",
+    "   05 FLAG PIC 1(2).",
+    "   05 BITS PIC 1(4) USAGE BIT.",
+};
+
+// A good record: ABC, +12 (zone 0x40), -7, 5, a full-width space, 10, 1010.
+std::string Good() { return "ABC" "01B" + Bytes({0x00, 0x7D, 0x00, 0x5F, 0x81, 0x40}) + "10" + Bytes({0xA0}); }
+
+struct Case {
+    const char* what;
+    int offset;      // of the byte changed
+    int value;       // its new value
+    const char* item;
+    const char* reason;
+};
+
+const Case kDecodeCases[] = {
+    {"display byte not a digit", 3, 'x', "QTY (offset 3)", "display byte 0x78 is not a digit"},
+    {"sign zone neither", 5, 0x62, "QTY (offset 5)", "is neither the positive nor the negative zone"},
+    {"packed nibble", 6, 0x0A, "AMT (offset 6)", "packed nibble A of byte 0x0A is not a digit"},
+    {"packed sign", 7, 0x71, "AMT (offset 7)", "packed sign nibble 1 is no sign"},
+    {"unsigned packed negative", 9, 0x5D, "CNT (offset 9)", "negative sign in an unsigned packed item"},
+    {"text does not convert", 1, 0x80, "NAME (offset 0)", "text does not convert from cp932"},
+    {"national half-width", 10, 0x41, "KANA (offset 10)", "national text does not convert"},
+    {"bit character", 12, '2', "FLAG (offset 12)", "byte 0x32 is not a bit character"},
+    {"bits beyond the picture", 14, 0xA1, "BITS (offset 14)", "bits beyond the item's 4 are set"},
+};
+
+TEST(BadData, EveryReasonStopsWithRecordItemOffsetAndReason) {
+    Layout layout(kLayout);
+    ASSERT_EQ(layout.Length(), 15);
+    DataOptions options;
+    options.dataName = "in.dat";
+    RunResult good = layout.Decode(Good(), options);
+    ASSERT_EQ(good.status, kExitDone) << good.err;
+    EXPECT_EQ(good.out, u8"NAME,QTY,AMT,CNT,KANA,FLAG,BITS\nABC,12,-7,5,　,10,1010\n");
+    for (const Case& c : kDecodeCases) {
+        SCOPED_TRACE(c.what);
+        std::string bad = Good();
+        bad[static_cast<size_t>(c.offset)] = static_cast<char>(c.value);
+        RunResult result = layout.Decode(Good() + bad + Good(), options);
+        EXPECT_EQ(result.status, kExitFailed);
+        EXPECT_NE(result.err.find(std::string("in.dat: record 2, item ") + c.item + ": "), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(c.reason), std::string::npos) << result.err;
+        // Only the record before the bad one was written.
+        EXPECT_EQ(result.out, good.out);
+    }
+}
+
+TEST(BadData, SkipAndNullGoOnAndEndWithStatusThreeAndASummary) {
+    Layout layout(kLayout);
+    std::string bad = Good();
+    bad[6] = 0x0A;
+    DataOptions options;
+    options.onError = OnError::kSkip;
+    RunResult skipped = layout.Decode(Good() + bad + Good(), options);
+    EXPECT_EQ(skipped.status, kExitBadData);
+    EXPECT_EQ(skipped.out, u8"NAME,QTY,AMT,CNT,KANA,FLAG,BITS\nABC,12,-7,5,　,10,1010\nABC,12,-7,5,　,10,1010\n");
+    EXPECT_NE(skipped.err.find("decode: 3 records read, 2 written, 1 bad"), std::string::npos) << skipped.err;
+    EXPECT_NE(skipped.err.find("bad: -: record 2, item AMT (offset 6)"), std::string::npos) << skipped.err;
+    options.onError = OnError::kNull;
+    RunResult nulled = layout.Decode(bad, options);
+    EXPECT_EQ(nulled.status, kExitBadData);
+    EXPECT_EQ(nulled.out, u8"NAME,QTY,AMT,CNT,KANA,FLAG,BITS\nABC,12,,5,　,10,1010\n");
+    options.format = TableFormat::kJsonl;
+    EXPECT_NE(layout.Decode(bad, options).out.find("\"AMT\":null"), std::string::npos);
+}
+
+TEST(BadData, RecordsOfTheWrongLengthAreReportedNeverPaddedOrDropped) {
+    Layout layout({"01 REC.", "   05 N PIC 9(4)."});
+    DataOptions options;
+    RunResult shortLast = layout.Decode("12345", options);
+    EXPECT_EQ(shortLast.status, kExitFailed);
+    EXPECT_NE(shortLast.err.find("-: record 2: short record: 1 of 4 bytes"), std::string::npos) << shortLast.err;
+    options.records = RecordFormat::kLines;
+    options.onError = OnError::kSkip;
+    RunResult lines = layout.Decode("1234\n123\n12345\n5678\n", options);
+    EXPECT_EQ(lines.status, kExitBadData);
+    EXPECT_EQ(lines.out, "N\n1234\n5678\n");
+    EXPECT_NE(lines.err.find("record 2: line of 3 bytes, the record has 4"), std::string::npos) << lines.err;
+    options.records = RecordFormat::kRdw;
+    RunResult rdw = layout.Decode(Bytes({0, 8, 0, 0}) + "1234" + Bytes({0, 7, 0, 0}) + "123", options);
+    EXPECT_EQ(rdw.status, kExitBadData);
+    EXPECT_NE(rdw.err.find("record 2: RDW record of 3 bytes, the record has 4"), std::string::npos) << rdw.err;
+}
+
+TEST(BadData, BrokenDescriptorWordsEndTheRunWhateverThePolicy) {
+    Layout layout({"01 REC.", "   05 N PIC 9(4)."});
+    DataOptions options;
+    options.onError = OnError::kSkip;
+    options.records = RecordFormat::kRdw;
+    struct {
+        std::string data;
+        const char* message;
+    } cases[] = {
+        {Bytes({0, 8, 0, 0}) + "1234" + Bytes({0, 2, 0, 0}), "record 2: bad RDW: record length 2"},
+        {Bytes({0, 8, 0, 1}) + "1234", "record 1: bad RDW: bytes 3 and 4 are not zero"},
+        {Bytes({0, 8, 0, 0}) + "12", "record 1: bad RDW: record of 8 bytes cut by the end of the file"},
+        {Bytes({0, 8, 0, 0}) + "1234" + Bytes({0, 8}), "record 2: bad RDW: 2 bytes where a descriptor word belongs"},
+    };
+    for (const auto& c : cases) {
+        RunResult result = layout.Decode(c.data, options);
+        EXPECT_EQ(result.status, kExitFailed);
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    }
+    options.records = RecordFormat::kRdwBlock;
+    RunResult block = layout.Decode(Bytes({0, 12, 0, 0, 0, 9, 0, 0}) + "1234", options);
+    EXPECT_EQ(block.status, kExitFailed);
+    EXPECT_NE(block.err.find("bad RDW: record of 9 bytes in a block with 8 left"), std::string::npos) << block.err;
+    block = layout.Decode(Bytes({0, 3, 0, 0}), options);
+    EXPECT_NE(block.err.find("bad BDW: block length 3"), std::string::npos) << block.err;
+}
+
+TEST(BadData, ValuesThatDoNotFitAreNeverCut) {
+    Layout layout(kLayout);
+    DataOptions options;
+    options.tableName = "in.csv";
+    const std::string header = "NAME,QTY,AMT,CNT,KANA,FLAG,BITS\n";
+    struct {
+        const char* row;
+        const char* message;
+    } cases[] = {
+        {"ABCD,1,1,1,,10,1", "item NAME (offset 0): text of 4 bytes does not fit the item's 3"},
+        {"A,1000,1,1,,10,1", "item QTY (offset 3): 1000 has more digits than the picture's 3"},
+        {"A,1.5,1,1,,10,1", "item QTY (offset 3): \"1.5\" has more than 0 decimal places"},
+        {"A,1,x1,1,,10,1", "item AMT (offset 6): \"x1\" is not a decimal number"},
+        {"A,1,1,-1,,10,1", "item CNT (offset 8): negative value -1 for an unsigned item"},
+        {"A,1,1,1,A,10,1", "item KANA (offset 10): \"A\" does not convert to cp932"},
+        {"A,1,1,1,,12,1", "item FLAG (offset 12): \"12\" is not a string of 0 and 1"},
+        {"A,1,1,1,,10,10101", "item BITS (offset 14): \"10101\" has more than the item's 4 bits"},
+        {"A,,1,1,,10,1", "item QTY (offset 3): no value"},
+        {"A,1,1", "in.csv: record 1: a row of 3 fields, the layout has 7"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row);
+        RunResult result = layout.Encode(header + c.row + "\n", options);
+        EXPECT_EQ(result.status, kExitFailed);
+        EXPECT_EQ(result.out, "");
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    }
+    options.onError = OnError::kNull;
+    RunResult nulled = layout.Encode(header + "A,1000,1,1,,10,1\n", options);
+    EXPECT_EQ(nulled.status, kExitBadData);
+    EXPECT_EQ(nulled.out.substr(0, 6), "A  00@");
+    RunResult header2 = layout.Encode("NAME,QTY\n", options);
+    EXPECT_EQ(header2.status, kExitFailed);
+    EXPECT_NE(header2.err.find("header column 3 is (none), the layout has AMT"), std::string::npos) << header2.err;
+}
+
+}  // namespace

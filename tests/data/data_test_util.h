@@ -1,0 +1,91 @@
+// Helpers of the data codec tests: a copybook analysed from entries, and decode and
+// encode runs over byte strings through scratch streams.
+#ifndef DATA_TEST_UTIL_H
+#define DATA_TEST_UTIL_H
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cobcpy.h"
+#include "datacodec.h"
+
+#ifdef _WIN32
+#include <process.h>
+inline int ProcessId() { return _getpid(); }
+#else
+#include <unistd.h>
+inline int ProcessId() { return static_cast<int>(getpid()); }
+#endif
+
+namespace datatest {
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+inline std::string ReadAll(std::FILE* file) {
+    std::string text;
+    std::rewind(file);
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+    return text;
+}
+
+// A copybook of the given entries (one per line behind seven blank columns), analysed.
+class Layout {
+public:
+    explicit Layout(const std::vector<std::string>& entries) : analyzer_("") {
+        static int counter = 0;
+        path_ = "datatmp_" + std::to_string(::ProcessId()) + "_" + std::to_string(++counter) + ".cpy";
+        std::string text;
+        for (const std::string& entry : entries) text += "       " + entry + "\n";
+        std::FILE* file = std::fopen(path_.c_str(), "wb");
+        std::fwrite(text.data(), 1, text.size(), file);
+        std::fclose(file);
+        analyzer_.SetFileName(path_.c_str());
+        analyzer_.Analyze();
+    }
+    ~Layout() { std::remove(path_.c_str()); }
+    CopyItem* Head() { return analyzer_.GetHead(); }
+    int Length() { return static_cast<int>(analyzer_.GetRecordLength()); }
+    const std::string& Path() const { return path_; }
+
+    RunResult Decode(const std::string& data, const DataOptions& options) { return Run(true, data, options); }
+    RunResult Encode(const std::string& table, const DataOptions& options) { return Run(false, table, options); }
+
+private:
+    RunResult Run(bool decode, const std::string& input, const DataOptions& options) {
+        RunResult result;
+        std::FILE* in = std::tmpfile();
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        std::fwrite(input.data(), 1, input.size(), in);
+        std::rewind(in);
+        result.status = decode ? DecodeData(Head(), Length(), options, in, out, err)
+                               : EncodeData(Head(), Length(), options, in, out, err);
+        result.out = ReadAll(out);
+        result.err = ReadAll(err);
+        std::fclose(in);
+        std::fclose(out);
+        std::fclose(err);
+        return result;
+    }
+    CopyAnalyzer analyzer_;
+    std::string path_;
+};
+
+inline std::string Bytes(std::initializer_list<int> values) {
+    std::string bytes;
+    for (int v : values) bytes.push_back(static_cast<char>(v));
+    return bytes;
+}
+
+}  // namespace datatest
+
+#endif
