@@ -33,6 +33,22 @@ constexpr unsigned USAGE_FLOAT       = 0x100000;
 constexpr unsigned USAGE_DOUBLE      = 0x200000;
 constexpr unsigned ITEM_LIST_END     = 0x1000000;
 
+// Bits that only the COBOL-rules analysis (CobolAnalyzer, cobolrules.h) sets; the
+// analysis above leaves them 0. Each qualifies the category and usage bits above,
+// which keep their meaning, so every reader of those bits works unchanged.
+constexpr unsigned ITEM_ALPHABETIC   = 0x20;        // PICTURE of A only (with ITEM_ALPHANUMERIC)
+constexpr unsigned ITEM_EDITED       = 0x40;        // numeric-, alphanumeric- or national-edited PICTURE
+constexpr unsigned ITEM_CONDITION    = 0x80;        // level 88: no storage; `picture` holds its VALUE text
+constexpr unsigned ITEM_RENAMES      = 0x800;       // level 66: no storage of its own; `picture` holds "RENAMES a THRU b"
+constexpr unsigned USAGE_POINTER     = 0x1000;      // POINTER, PROCEDURE-POINTER, FUNCTION-POINTER
+constexpr unsigned USAGE_INDEX       = 0x2000;      // INDEX (4 bytes)
+constexpr unsigned USAGE_NATIONAL    = 0x4000;      // USAGE NATIONAL or DISPLAY-1 (two bytes per character)
+constexpr unsigned USAGE_COMPX       = 0x8000;      // COMP-X (with USAGE_BINARY: unsigned, most significant byte first)
+constexpr unsigned SIGN_SEPARATE     = 0x400000;    // SIGN ... SEPARATE: one byte of its own for the sign character
+constexpr unsigned SIGN_LEADING      = 0x800000;    // SIGN LEADING: the sign is in (or before) the first digit
+constexpr unsigned ITEM_SYNC         = 0x2000000;   // SYNCHRONIZED: aligned to its own size from the start of the record
+constexpr unsigned ITEM_VARIABLE     = 0x4000000;   // OCCURS ... DEPENDING ON: laid out at its maximum count
+
 // One data description entry of the copybook, or one occurrence copy of it.
 struct CopyItem {
     int level, dimension, digits, byteLength, position, serialNo, elementNo, occursCount, scale;

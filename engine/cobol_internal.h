@@ -1,0 +1,100 @@
+// Shared by the sources of the COBOL-rules analysis only (cobol_*.cpp).
+#ifndef COBCPY_COBOL_INTERNAL_H
+#define COBCPY_COBOL_INTERNAL_H
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "cobolrules.h"
+#include "engine_internal.h"
+
+// One word of the source after format handling and COPY expansion.
+struct CobolToken {
+    enum Kind { Word, Literal, Period, PseudoDelimiter };
+    Kind kind = Word;
+    std::string text;  // as written (a literal with its quotes and prefix)
+    int file = 0;      // index into CobolWork::files
+    int line = 0;      // line of the token's first byte, from 1
+};
+
+// One data description entry: its words up to (without) the separator period.
+struct CobolEntry {
+    std::vector<CobolToken> tokens;
+    int file = 0;
+    int line = 0;
+};
+
+// How an item is stored.
+enum class CobolUsage {
+    None, Display, National, Display1, Binary, Comp5, CompX, Packed, Float, Double,
+    Pointer, Index, BinaryChar, BinaryShort, BinaryLong, BinaryDouble, Bit
+};
+
+// What the parser learnt about one entry, and what the layout works out for it.
+struct CobolItemInfo {
+    CopyItem* item = nullptr;
+    int entry = 0;  // index into CobolWork::entries
+    // From the entry.
+    bool hasPicture = false;
+    int pictureSize = 0;       // character positions of the PICTURE (sign not separate)
+    int pictureDigits = 0;     // digit positions, P not counted
+    bool nationalPicture = false;  // N or G: two bytes per character
+    bool numericPicture = false;   // numeric category (not edited)
+    CobolUsage usage = CobolUsage::None;
+    bool sync = false;
+    int sign = 0;              // 0 none, 1 LEADING, 2 TRAILING
+    bool separate = false;
+    int occursMin = 0, occursMax = 0;
+    bool variable = false;
+    std::string dependingOn;
+    std::string redefinesName;
+    std::string renamesFrom, renamesThru;
+    // Tree and layout.
+    CobolItemInfo* parent = nullptr;
+    std::vector<CobolItemInfo*> children;  // storage items and 88s, in source order
+    CobolItemInfo* target = nullptr;       // the redefined item
+    int record = -1;
+    long long offset = 0;                  // from the start of its record, first occurrence
+    long long size = 0;                    // one occurrence
+    int align = 1;                         // alignment of this item and everything in it
+    bool group = false;
+    CobolUsage effectiveUsage = CobolUsage::Display;
+};
+
+struct CobolRecord {
+    std::vector<CobolItemInfo*> top;  // storage items at the top of the record
+    std::vector<CobolItemInfo*> renames;
+    long long size = 0;
+};
+
+struct CobolWork {
+    std::vector<std::string> files;  // the copybook and every member read, by index
+    std::vector<CobolToken> tokens;
+    std::vector<CobolEntry> entries;
+    std::vector<std::unique_ptr<CobolItemInfo>> infos;  // one per parsed item, in order
+    std::vector<CobolRecord> records;
+    std::unordered_map<const CopyItem*, std::string> depending;
+    long long recordLength = 0;
+};
+
+// The text of an entry for a message: its words joined by single blanks, at most 256 bytes.
+std::string CobolEntryText(const CobolEntry& entry);
+
+// Raises CCobolException with `message` at line `line` of file `file` of `work`.
+[[noreturn]] void CobolRaiseAt(const CobolWork& work, int file, int line, const std::string& entryText,
+                               const std::string& message, int codeLine);
+#define COBOL_RAISE(work, file, line, entryText, message) \
+    CobolRaiseAt((work), (file), (line), (entryText), (message), __LINE__)
+
+// ASCII upper case of a word (keyword lookups).
+std::string CobolUpper(const std::string& word);
+
+// Reads the file named `fileName` with its COPY members into `work.tokens`.
+void CobolLoadTokens(CobolWork& work, const char* fileName, const CobolOptions& options,
+                     std::vector<CobolWarning>& warnings);
+// Splits `work.tokens` into `work.entries`.
+void CobolSplitEntries(CobolWork& work, std::vector<CobolWarning>& warnings);
+
+#endif

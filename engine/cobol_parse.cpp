@@ -1,0 +1,570 @@
+// Entry parsing of the COBOL-rules analysis: one CopyItem per data description entry,
+// through three tables: the clause table (keyword -> handler), the usage table and the
+// PICTURE symbol table. Clauses may come in any order.
+#include <cstring>
+
+#include "cobol_internal.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------------
+// PICTURE symbols
+
+enum class Sym { Alpha, Alnum, Digit, Sign, Point, Scale, Insert, Comma, Dot, PlusMinus, CrDb, Suppress, Currency, Exponent, National, Dbcs, Boolean };
+
+struct PictureSymbol {
+    char symbol;   // upper case
+    Sym kind;
+    int width;     // character positions per occurrence
+};
+
+const PictureSymbol kPictureSymbols[] = {
+    {'A', Sym::Alpha, 1},     {'X', Sym::Alnum, 1},     {'9', Sym::Digit, 1},    {'S', Sym::Sign, 0},
+    {'V', Sym::Point, 0},     {'P', Sym::Scale, 0},     {'B', Sym::Insert, 1},   {'0', Sym::Insert, 1},
+    {'/', Sym::Insert, 1},    {',', Sym::Comma, 1},     {'.', Sym::Dot, 1},      {'+', Sym::PlusMinus, 1},
+    {'-', Sym::PlusMinus, 1}, {'Z', Sym::Suppress, 1},  {'*', Sym::Suppress, 1}, {'$', Sym::Currency, 1},
+    {'\\', Sym::Currency, 1}, {'E', Sym::Exponent, 1},  {'N', Sym::National, 1}, {'G', Sym::Dbcs, 1},
+    {'1', Sym::Boolean, 1},
+};
+
+const PictureSymbol* FindSymbol(char c) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    for (const PictureSymbol& s : kPictureSymbols)
+        if (s.symbol == c) return &s;
+    return nullptr;
+}
+
+struct PictureResult {
+    int size = 0, digits = 0, scale = 0;
+    unsigned flags = 0;
+    bool national = false, numeric = false;
+    std::string error;
+};
+
+PictureResult AnalyzePicture(const std::string& picture) {
+    PictureResult r;
+    struct Run { Sym kind; char symbol; int count; };
+    std::vector<Run> runs;
+    for (std::size_t i = 0; i < picture.size();) {
+        char c = picture[i];
+        int width = 1;
+        Sym kind;
+        char upper = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+        if ((upper == 'C' || upper == 'D') && i + 1 < picture.size()) {
+            char next = picture[i + 1];
+            if (next >= 'a' && next <= 'z') next = static_cast<char>(next - 'a' + 'A');
+            if ((upper == 'C' && next == 'R') || (upper == 'D' && next == 'B')) {
+                runs.push_back({Sym::CrDb, upper, 1});
+                i += 2;
+                continue;
+            }
+        }
+        const PictureSymbol* symbol = FindSymbol(c);
+        if (symbol == nullptr) {
+            r.error = std::string("PICTURE に使えない文字 '") + c + "' があります。";
+            return r;
+        }
+        kind = symbol->kind;
+        width = 1;
+        ++i;
+        int count = width;
+        if (i < picture.size() && picture[i] == '(') {
+            std::size_t close = picture.find(')', i);
+            if (close == std::string::npos || close == i + 1) {
+                r.error = "PICTURE の繰返し数 (n) が正しくありません。";
+                return r;
+            }
+            long long n = 0;
+            for (std::size_t k = i + 1; k < close; ++k) {
+                if (picture[k] < '0' || picture[k] > '9' || n > 100000000) {
+                    r.error = "PICTURE の繰返し数 (n) が正しくありません。";
+                    return r;
+                }
+                n = n * 10 + (picture[k] - '0');
+            }
+            if (n < 1) {
+                r.error = "PICTURE の繰返し数 (n) が正しくありません。";
+                return r;
+            }
+            count = static_cast<int>(n);
+            i = close + 1;
+        }
+        if (!runs.empty() && runs.back().symbol == upper && kind != Sym::CrDb) runs.back().count += count;
+        else runs.push_back({kind, upper, count});
+    }
+    if (runs.empty()) {
+        r.error = "PICTURE の文字列がありません。";
+        return r;
+    }
+    int counts[17] = {};
+    for (const Run& run : runs) counts[static_cast<int>(run.kind)] += run.count;
+    auto has = [&](Sym s) { return counts[static_cast<int>(s)] > 0; };
+    // Character positions and digit positions.
+    bool afterPoint = false, seenDigit = false;
+    int plus = 0, minus = 0, currency = 0, leadingScale = 0, trailingScale = 0;
+    long long size = 0;
+    for (const Run& run : runs) {
+        switch (run.kind) {
+        case Sym::CrDb: size += 2; break;
+        case Sym::Sign: case Sym::Point: break;
+        case Sym::Scale:
+            if (seenDigit && !afterPoint) trailingScale += run.count;
+            else leadingScale += run.count;
+            break;
+        case Sym::National: case Sym::Dbcs: size += run.count; break;
+        case Sym::Dot:
+            size += run.count;
+            afterPoint = true;
+            break;
+        default: size += run.count;
+        }
+        if (run.kind == Sym::Point) afterPoint = true;
+        if (run.kind == Sym::Digit || run.kind == Sym::Suppress) {
+            r.digits += run.count;
+            if (afterPoint) r.scale += run.count;
+            seenDigit = true;
+        }
+        if (run.kind == Sym::PlusMinus || run.kind == Sym::Currency) {
+            int& total = run.kind == Sym::Currency ? currency : (run.symbol == '+' ? plus : minus);
+            // A floating string: every symbol after the first stands for a digit.
+            int digitPositions = total == 0 ? run.count - 1 : run.count;
+            if (seenDigit && total == 0) digitPositions = 0;  // a trailing sign
+            total += run.count;
+            r.digits += digitPositions;
+            if (afterPoint) r.scale += digitPositions;
+            if (digitPositions > 0) seenDigit = true;
+        }
+    }
+    if (has(Sym::Exponent)) size -= counts[static_cast<int>(Sym::Dot)];  // the point of a floating picture is implied
+    r.scale += leadingScale - trailingScale;
+    if (size > 0x7fffffff / 4) {
+        r.error = "PICTURE が長すぎます。";
+        return r;
+    }
+    r.size = static_cast<int>(size);
+    // Category.
+    const bool editing = has(Sym::Insert) || has(Sym::Comma) || has(Sym::Dot) || has(Sym::PlusMinus) ||
+                         has(Sym::CrDb) || has(Sym::Suppress) || has(Sym::Currency);
+    if (has(Sym::Boolean)) {
+        r.flags = ITEM_BOOLEAN;
+        r.digits = counts[static_cast<int>(Sym::Boolean)];
+    } else if (has(Sym::National) || has(Sym::Dbcs)) {
+        r.flags = ITEM_NATIONAL | ((has(Sym::Insert)) ? ITEM_EDITED : 0);
+        r.national = true;
+        r.digits = r.size;
+        r.scale = 0;
+    } else if (has(Sym::Alnum) || has(Sym::Alpha)) {
+        r.flags = ITEM_ALPHANUMERIC;
+        if (has(Sym::Insert)) r.flags |= ITEM_EDITED;
+        else if (!has(Sym::Alnum) && !has(Sym::Digit)) r.flags |= ITEM_ALPHABETIC;
+        r.digits = r.size;
+        r.scale = 0;
+    } else if (has(Sym::Exponent) || editing) {
+        r.flags = ITEM_NUMERIC | ITEM_EDITED;
+    } else {
+        r.flags = ITEM_NUMERIC | (has(Sym::Sign) ? ITEM_SIGNED : 0);
+        r.numeric = true;
+        if (r.size == 0) r.size = 0;
+    }
+    if ((r.flags & ITEM_NUMERIC) && r.digits + leadingScale + trailingScale > 38) {
+        r.error = "数字項目の桁数は38桁までです。";
+        return r;
+    }
+    if (r.size == 0 && !(r.numeric && r.digits == 0 && has(Sym::Scale))) {
+        if (r.size == 0) {
+            r.error = "PICTURE に桁がありません。";
+            return r;
+        }
+    }
+    return r;
+}
+
+// ---------------------------------------------------------------------------------
+// Usages
+
+struct UsageWord {
+    const char* word;
+    CobolUsage usage;
+    unsigned flags;
+};
+
+const UsageWord kUsages[] = {
+    {"DISPLAY", CobolUsage::Display, 0},
+    {"DISPLAY-1", CobolUsage::Display1, USAGE_NATIONAL},
+    {"NATIONAL", CobolUsage::National, USAGE_NATIONAL},
+    {"BINARY", CobolUsage::Binary, USAGE_BINARY},
+    {"COMP", CobolUsage::Binary, USAGE_BINARY},
+    {"COMPUTATIONAL", CobolUsage::Binary, USAGE_BINARY},
+    {"COMP-4", CobolUsage::Binary, USAGE_BINARY},
+    {"COMPUTATIONAL-4", CobolUsage::Binary, USAGE_BINARY},
+    {"COMP-5", CobolUsage::Comp5, USAGE_COMP5},
+    {"COMPUTATIONAL-5", CobolUsage::Comp5, USAGE_COMP5},
+    {"COMP-X", CobolUsage::CompX, USAGE_BINARY | USAGE_COMPX},
+    {"COMPUTATIONAL-X", CobolUsage::CompX, USAGE_BINARY | USAGE_COMPX},
+    {"COMP-3", CobolUsage::Packed, USAGE_PACKED},
+    {"COMPUTATIONAL-3", CobolUsage::Packed, USAGE_PACKED},
+    {"PACKED-DECIMAL", CobolUsage::Packed, USAGE_PACKED},
+    {"COMP-1", CobolUsage::Float, USAGE_FLOAT},
+    {"COMPUTATIONAL-1", CobolUsage::Float, USAGE_FLOAT},
+    {"FLOAT-SHORT", CobolUsage::Float, USAGE_FLOAT},
+    {"COMP-2", CobolUsage::Double, USAGE_DOUBLE},
+    {"COMPUTATIONAL-2", CobolUsage::Double, USAGE_DOUBLE},
+    {"FLOAT-LONG", CobolUsage::Double, USAGE_DOUBLE},
+    {"POINTER", CobolUsage::Pointer, USAGE_POINTER},
+    {"PROCEDURE-POINTER", CobolUsage::Pointer, USAGE_POINTER},
+    {"FUNCTION-POINTER", CobolUsage::Pointer, USAGE_POINTER},
+    {"INDEX", CobolUsage::Index, USAGE_INDEX},
+    {"BINARY-CHAR", CobolUsage::BinaryChar, USAGE_COMP5},
+    {"BINARY-SHORT", CobolUsage::BinaryShort, USAGE_COMP5},
+    {"BINARY-LONG", CobolUsage::BinaryLong, USAGE_COMP5},
+    {"BINARY-DOUBLE", CobolUsage::BinaryDouble, USAGE_COMP5},
+    {"BIT", CobolUsage::Bit, USAGE_BIT},
+};
+
+const UsageWord* FindUsage(const std::string& upper) {
+    for (const UsageWord& u : kUsages)
+        if (upper == u.word) return &u;
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------------
+// Clauses
+
+struct Cursor {
+    CobolWork& work;
+    const CobolEntry& entry;
+    std::size_t i;
+    CobolItemInfo& info;
+    CopyItem* item;
+    std::vector<CobolWarning>& warnings;
+
+    bool AtEnd() const { return i >= entry.tokens.size(); }
+    const CobolToken& Peek() const { return entry.tokens[i]; }
+    std::string PeekUpper() const { return AtEnd() || Peek().kind != CobolToken::Word ? std::string() : CobolUpper(Peek().text); }
+    bool Accept(const char* word) {
+        if (PeekUpper() == word) {
+            ++i;
+            return true;
+        }
+        return false;
+    }
+    [[noreturn]] void Fail(const std::string& message) const {
+        const CobolToken& at = AtEnd() ? entry.tokens.back() : Peek();
+        COBOL_RAISE(work, at.file, at.line, CobolEntryText(entry), message);
+    }
+    std::string Word(const char* what) {
+        if (AtEnd() || Peek().kind != CobolToken::Word) Fail(std::string(what) + " がありません。");
+        return entry.tokens[i++].text;
+    }
+    int Number(const char* what) {
+        std::string w = Word(what);
+        long long n = 0;
+        for (char c : w) {
+            if (c < '0' || c > '9' || n > 100000000) Fail(std::string(what) + " は正の整数で書いてください: " + w);
+            n = n * 10 + (c - '0');
+        }
+        return static_cast<int>(n);
+    }
+};
+
+bool IsClauseWord(const std::string& upper);
+
+bool IsFigurative(const std::string& upper) {
+    static const char* const kWords[] = {"ZERO", "ZEROS", "ZEROES", "SPACE", "SPACES", "HIGH-VALUE", "HIGH-VALUES",
+                                         "LOW-VALUE", "LOW-VALUES", "QUOTE", "QUOTES", "NULL", "NULLS"};
+    for (const char* w : kWords)
+        if (upper == w) return true;
+    return false;
+}
+
+bool IsNumericLiteral(const std::string& text) {
+    std::size_t i = (text.size() > 1 && (text[0] == '+' || text[0] == '-')) ? 1 : 0;
+    bool digit = false;
+    for (; i < text.size(); ++i) {
+        if (text[i] >= '0' && text[i] <= '9') digit = true;
+        else if (text[i] != '.' && text[i] != ',') return false;
+    }
+    return digit;
+}
+
+// VALUE [IS] / VALUES [ARE] literal [THRU literal] ...: for a level 88 the literals as
+// written go into `picture`; elsewhere the one literal is checked and passed over.
+bool AtLiteral(const Cursor& c) {
+    if (c.AtEnd()) return false;
+    const CobolToken& t = c.Peek();
+    if (t.kind == CobolToken::Literal) return true;
+    return t.kind == CobolToken::Word && (IsNumericLiteral(t.text) || IsFigurative(CobolUpper(t.text)));
+}
+
+void ClauseValue(Cursor& c) {
+    c.Accept("IS");
+    c.Accept("ARE");
+    std::string text;
+    auto take = [&c, &text]() {
+        if (!text.empty()) text += ' ';
+        text += c.entry.tokens[c.i++].text;
+    };
+    auto literal = [&c, &take]() {
+        if (c.PeekUpper() == "ALL") take();
+        if (!AtLiteral(c)) c.Fail("VALUE の後に定数がありません。");
+        take();
+    };
+    literal();
+    if (c.item->level == 88) {
+        for (;;) {
+            std::string upper = c.PeekUpper();
+            if (upper == "THRU" || upper == "THROUGH") {
+                take();
+                literal();
+            } else if (AtLiteral(c) || upper == "ALL") {
+                literal();
+            } else if (upper == "WHEN") {
+                // WHEN SET TO FALSE [IS] literal
+                take();
+                c.Accept("SET");
+                c.Accept("TO");
+                if (!c.Accept("FALSE")) c.Fail("WHEN SET TO FALSE の書き方が正しくありません。");
+                c.Accept("IS");
+                literal();
+            } else {
+                break;
+            }
+        }
+        std::strncpy(c.item->picture, text.c_str(), sizeof c.item->picture - 1);
+        c.item->picture[sizeof c.item->picture - 1] = '\0';
+    }
+}
+
+void ClausePicture(Cursor& c) {
+    c.Accept("IS");
+    if (c.AtEnd() || c.Peek().kind != CobolToken::Word) c.Fail("PICTURE の文字列がありません。");
+    if (c.info.hasPicture) c.Fail("PICTURE 句が二つあります。");
+    const std::string picture = c.entry.tokens[c.i++].text;
+    PictureResult r = AnalyzePicture(picture);
+    if (!r.error.empty()) {
+        --c.i;
+        c.Fail(r.error + " (" + picture + ")");
+    }
+    c.info.hasPicture = true;
+    c.info.pictureSize = r.size;
+    c.info.pictureDigits = r.digits;
+    c.info.nationalPicture = r.national;
+    c.info.numericPicture = r.numeric;
+    c.item->flags |= r.flags;
+    c.item->digits = r.digits;
+    c.item->scale = r.scale;
+    std::strncpy(c.item->picture, picture.c_str(), sizeof c.item->picture - 1);
+    c.item->picture[sizeof c.item->picture - 1] = '\0';
+}
+
+void SetUsage(Cursor& c, const UsageWord& u) {
+    c.info.usage = u.usage;
+    c.item->flags |= u.flags;
+    // BINARY-CHAR and the like are signed unless they say UNSIGNED.
+    if (u.usage == CobolUsage::BinaryChar || u.usage == CobolUsage::BinaryShort || u.usage == CobolUsage::BinaryLong ||
+        u.usage == CobolUsage::BinaryDouble) {
+        if (!c.Accept("UNSIGNED")) {
+            c.Accept("SIGNED");
+            c.item->flags |= ITEM_SIGNED;
+        }
+    }
+}
+
+void ClauseUsage(Cursor& c) {
+    c.Accept("IS");
+    std::string word = c.Word("USAGE の種類");
+    const UsageWord* u = FindUsage(CobolUpper(word));
+    if (u == nullptr) {
+        --c.i;
+        c.Fail("USAGE " + word + " は使えません。");
+    }
+    SetUsage(c, *u);
+}
+
+void ClauseRedefines(Cursor& c) {
+    if (c.item->level == 66 || c.item->level == 88) c.Fail("この項目に REDEFINES は書けません。");
+    c.info.redefinesName = c.Word("REDEFINES の対象の名前");
+}
+
+// Names after KEY IS / INDEXED BY: up to the next clause keyword.
+void SkipNames(Cursor& c) {
+    while (!c.AtEnd() && c.Peek().kind == CobolToken::Word) {
+        std::string upper = c.PeekUpper();
+        if (IsClauseWord(upper) || upper == "ASCENDING" || upper == "DESCENDING" || upper == "INDEXED") break;
+        ++c.i;
+    }
+}
+
+void ClauseOccurs(Cursor& c) {
+    if (c.item->level == 1 || c.item->level == 77 || c.item->level == 66 || c.item->level == 88)
+        c.Fail("レベル " + std::to_string(c.item->level) + " の項目に OCCURS は書けません。");
+    int first = c.Number("OCCURS の回数");
+    int min = first, max = first;
+    if (c.Accept("TO")) {
+        max = c.Number("OCCURS の最大回数");
+        if (max < min) c.Fail("OCCURS の最大回数が最小回数より小さくなっています。");
+    }
+    if (max < 1) c.Fail("OCCURS の回数は1以上にしてください。");
+    c.Accept("TIMES");
+    if (c.Accept("DEPENDING")) {
+        c.Accept("ON");
+        c.info.dependingOn = c.Word("DEPENDING ON の項目名");
+        c.info.variable = true;
+    } else if (min != max) {
+        c.Fail("OCCURS m TO n には DEPENDING ON が必要です。");
+    }
+    for (;;) {
+        if (c.Accept("ASCENDING") || c.Accept("DESCENDING")) {
+            c.Accept("KEY");
+            c.Accept("IS");
+            SkipNames(c);
+        } else if (c.Accept("INDEXED")) {
+            c.Accept("BY");
+            SkipNames(c);
+        } else {
+            break;
+        }
+    }
+    c.info.occursMin = min;
+    c.info.occursMax = max;
+    c.item->occursCount = max;
+    c.item->dimension = -1;
+}
+
+void ClauseSignWords(Cursor& c) {
+    if (c.Accept("LEADING")) c.info.sign = 1;
+    else if (c.Accept("TRAILING")) c.info.sign = 2;
+    else c.Fail("SIGN の後に LEADING か TRAILING を書いてください。");
+    if (c.Accept("SEPARATE")) {
+        c.info.separate = true;
+        c.Accept("CHARACTER");
+    }
+}
+
+void ClauseSign(Cursor& c) {
+    c.Accept("IS");
+    ClauseSignWords(c);
+}
+
+void ClauseLeadingTrailing(Cursor& c) {
+    --c.i;
+    ClauseSignWords(c);
+}
+
+void ClauseSync(Cursor& c) {
+    c.info.sync = true;
+    if (!c.Accept("LEFT")) c.Accept("RIGHT");
+}
+
+void ClauseJustified(Cursor& c) { c.Accept("RIGHT"); }
+
+void ClauseBlank(Cursor& c) {
+    c.Accept("WHEN");
+    if (!(c.Accept("ZERO") || c.Accept("ZEROS") || c.Accept("ZEROES"))) c.Fail("BLANK WHEN の後に ZERO を書いてください。");
+}
+
+void ClauseNothing(Cursor&) {}
+
+void ClauseGroupUsage(Cursor& c) {
+    c.Accept("IS");
+    if (!c.Accept("NATIONAL")) c.Fail("GROUP-USAGE の後に NATIONAL を書いてください。");
+    c.info.usage = CobolUsage::National;
+    c.item->flags |= USAGE_NATIONAL;
+}
+
+void ClauseRenames(Cursor& c) {
+    if (c.item->level != 66) c.Fail("RENAMES はレベル66の項目にだけ書けます。");
+    c.info.renamesFrom = c.Word("RENAMES の対象の名前");
+    std::string text = "RENAMES " + c.info.renamesFrom;
+    if (c.Accept("THRU") || c.Accept("THROUGH")) {
+        c.info.renamesThru = c.Word("THRU の後の名前");
+        text += " THRU " + c.info.renamesThru;
+    }
+    std::strncpy(c.item->picture, text.c_str(), sizeof c.item->picture - 1);
+    c.item->picture[sizeof c.item->picture - 1] = '\0';
+}
+
+struct Clause {
+    const char* keyword;
+    void (*handler)(Cursor&);
+};
+
+const Clause kClauses[] = {
+    {"PIC", ClausePicture},          {"PICTURE", ClausePicture},    {"USAGE", ClauseUsage},
+    {"VALUE", ClauseValue},          {"VALUES", ClauseValue},       {"REDEFINES", ClauseRedefines},
+    {"OCCURS", ClauseOccurs},        {"SIGN", ClauseSign},          {"LEADING", ClauseLeadingTrailing},
+    {"TRAILING", ClauseLeadingTrailing}, {"SYNC", ClauseSync},      {"SYNCHRONIZED", ClauseSync},
+    {"JUST", ClauseJustified},       {"JUSTIFIED", ClauseJustified}, {"BLANK", ClauseBlank},
+    {"GLOBAL", ClauseNothing},       {"EXTERNAL", ClauseNothing},   {"IS", ClauseNothing},
+    {"GROUP-USAGE", ClauseGroupUsage}, {"RENAMES", ClauseRenames},
+};
+
+const Clause* FindClause(const std::string& upper) {
+    for (const Clause& c : kClauses)
+        if (upper == c.keyword) return &c;
+    return nullptr;
+}
+
+bool IsClauseWord(const std::string& upper) { return FindClause(upper) != nullptr || FindUsage(upper) != nullptr; }
+
+bool AllDigits(const std::string& text) {
+    if (text.empty()) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+}  // namespace
+
+void CobolAnalyzer::ParseEntries() {
+    for (std::size_t e = 0; e < work->entries.size(); ++e) {
+        const CobolEntry& entry = work->entries[e];
+        const CobolToken& first = entry.tokens.front();
+        const std::string upper = CobolUpper(first.text);
+        // File, sort and report descriptions, section and division headers describe no record storage.
+        if (upper == "FD" || upper == "SD" || upper == "RD" || upper == "CD") continue;
+        if (entry.tokens.size() >= 2) {
+            std::string second = CobolUpper(entry.tokens[1].text);
+            if (second == "SECTION" || second == "DIVISION") continue;
+        }
+        if (first.kind != CobolToken::Word || !AllDigits(first.text))
+            COBOL_RAISE(*work, first.file, first.line, CobolEntryText(entry),
+                        "データ記述項はレベル番号で始めてください: " + first.text);
+        int level = first.text.size() > 2 ? 100 : std::atoi(first.text.c_str());
+        if (!((level >= 1 && level <= 49) || level == 66 || level == 77 || level == 88))
+            COBOL_RAISE(*work, first.file, first.line, CobolEntryText(entry),
+                        "レベル番号 " + first.text + " は使えません（01-49, 66, 77, 88）。");
+        CopyItem* item = nullptr;
+        BeginEntry(item);
+        item->level = level;
+        work->infos.push_back(std::make_unique<CobolItemInfo>());
+        CobolItemInfo& info = *work->infos.back();
+        info.item = item;
+        info.entry = static_cast<int>(e);
+        Cursor c{*work, entry, 1, info, item, warnings};
+        // The name: a word that is no clause keyword (FILLER included).
+        if (!c.AtEnd() && c.Peek().kind == CobolToken::Word && !IsClauseWord(c.PeekUpper())) {
+            std::string name = c.entry.tokens[c.i++].text;
+            std::strncpy(item->name, name.c_str(), sizeof item->name - 1);
+            item->name[sizeof item->name - 1] = '\0';
+        } else if (level == 66 || level == 88) {
+            c.Fail("レベル " + std::to_string(level) + " の項目には名前が必要です。");
+        }
+        while (!c.AtEnd()) {
+            const CobolToken& t = c.Peek();
+            std::string word = t.kind == CobolToken::Word ? CobolUpper(t.text) : std::string();
+            if (const Clause* clause = FindClause(word)) {
+                ++c.i;
+                clause->handler(c);
+            } else if (const UsageWord* u = FindUsage(word)) {
+                ++c.i;
+                SetUsage(c, *u);
+            } else {
+                c.Fail("解釈できない語があります: " + t.text);
+            }
+        }
+        if (level == 88 && item->picture[0] == '\0') c.Fail("レベル88の項目には VALUE が必要です。");
+        if (level == 66 && info.renamesFrom.empty()) c.Fail("レベル66の項目には RENAMES が必要です。");
+        stage = 0;
+    }
+}

@@ -1,0 +1,566 @@
+// Source reading of the COBOL-rules analysis: the copybook's lines in fixed or free
+// format become words (tokens) with their file and line, COPY statements are replaced
+// by their members' words (with REPLACING applied), and the words are cut into entries
+// at their separator periods.
+//
+// Fixed format: columns 1-6 sequence area, column 7 indicator ("*" "/" comment, "-"
+// continuation, "D" "d" debugging line, skipped), program text in columns 8-72; tabs
+// advance to the next multiple of 8 as GnuCOBOL expands them. Free format: the whole
+// line is program text. In both, "*>" starts a comment that runs to the end of the line.
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include "cobol_internal.h"
+
+namespace {
+
+constexpr int kMaxCopyDepth = 32;
+constexpr int kTabStop = 8;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f'; }
+
+bool EqualsNoCase(const std::string& a, const std::string& b) {
+    return CompareNoCase(a.c_str(), b.c_str()) == 0;
+}
+
+std::string ExpandTabs(const std::string& line) {
+    std::string out;
+    for (char c : line) {
+        if (c == '\t') {
+            do out += ' ';
+            while (out.size() % kTabStop != 0);
+        } else if (c != '\r') {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// The lexer of one file: words, literals, "==" and periods, line by line.
+class Lexer {
+public:
+    Lexer(CobolWork& work, int file, std::vector<CobolToken>& out, std::vector<CobolWarning>& warnings)
+        : work_(work), file_(file), out_(out), warnings_(warnings) {}
+
+    void Run(const std::vector<std::string>& lines, bool freeFormat) {
+        free_ = freeFormat;
+        for (std::size_t i = 0; i < lines.size(); ++i) Line(ExpandTabs(lines[i]), static_cast<int>(i + 1));
+        if (openQuote_ != 0) Unterminated();
+    }
+
+private:
+    void Line(const std::string& raw, int lineNo) {
+        line_ = lineNo;
+        std::string text;
+        bool continuation = false;
+        // Compiler directives: ">>SOURCE [FORMAT] [IS] FREE|FIXED"; others are passed over.
+        std::size_t first = raw.find_first_not_of(' ');
+        std::size_t directiveAt = free_ ? first : (raw.size() > 6 ? raw.find_first_not_of(' ', 6) : std::string::npos);
+        if (directiveAt != std::string::npos && raw.compare(directiveAt, 2, ">>") == 0) {
+            Directive(raw.substr(directiveAt + 2));
+            return;
+        }
+        if (free_) {
+            if (first != std::string::npos && (raw[first] == '*' && first == 0)) return;  // "*" in column 1
+            text = raw;
+        } else {
+            if (raw.size() <= 6) {
+                if (first != std::string::npos) NoSequenceArea(raw);
+                return;
+            }
+            const char indicator = raw[6];
+            switch (indicator) {
+            case '*': case '/': return;
+            case 'D': case 'd': return;
+            case '$': return;  // a Micro Focus directive line
+            case '-': continuation = true; break;
+            case ' ': break;
+            default: NoSequenceArea(raw);
+            }
+            text = raw.size() > 7 ? raw.substr(7, 65) : std::string();
+        }
+        if (openQuote_ != 0 && !continuation) Unterminated();
+        std::size_t i = 0;
+        if (continuation) {
+            i = text.find_first_not_of(' ');
+            if (i == std::string::npos) return;  // an empty continuation line
+            if (openQuote_ != 0) {
+                if (text[i] != openQuote_)
+                    COBOL_RAISE(work_, file_, line_, text, "継続行の文字定数は引用符で始めてください。");
+                ++i;
+                Literal(text, i);
+            } else {
+                joinNext_ = true;
+            }
+        }
+        while (i < text.size()) {
+            const char c = text[i];
+            if (IsBlank(c)) { ++i; joinNext_ = false; continue; }
+            if ((c == ',' || c == ';') && (i + 1 == text.size() || IsBlank(text[i + 1]))) { ++i; continue; }
+            if (c == '*' && i + 1 < text.size() && text[i + 1] == '>') break;
+            if (c == '=' && i + 1 < text.size() && text[i + 1] == '=') {
+                Push(CobolToken::PseudoDelimiter, "==");
+                i += 2;
+                continue;
+            }
+            if (c == '.' && (i + 1 == text.size() || IsBlank(text[i + 1]) ||
+                             (text[i + 1] == '*' && i + 2 < text.size() && text[i + 2] == '>'))) {
+                Push(CobolToken::Period, ".");
+                ++i;
+                continue;
+            }
+            if (c == '"' || c == '\'') {
+                Begin(CobolToken::Literal, std::string(1, c));
+                openQuote_ = c;
+                ++i;
+                Literal(text, i);
+                continue;
+            }
+            // A word, up to a blank, a separator period or the start of a literal
+            // (which then takes the word as its prefix: X"..", N"..").
+            std::size_t start = i;
+            while (i < text.size() && !IsBlank(text[i])) {
+                char d = text[i];
+                if (d == '"' || d == '\'') break;
+                if (d == '.' && (i + 1 == text.size() || IsBlank(text[i + 1]))) break;
+                if ((d == ',' || d == ';') && (i + 1 == text.size() || IsBlank(text[i + 1]))) break;
+                if (d == '*' && i + 1 < text.size() && text[i + 1] == '>') break;
+                if (d == '=' && i + 1 < text.size() && text[i + 1] == '=') break;
+                ++i;
+            }
+            std::string word = text.substr(start, i - start);
+            if (i < text.size() && (text[i] == '"' || text[i] == '\'') && word.size() <= 2 && !joinNext_) {
+                Begin(CobolToken::Literal, word + text[i]);
+                openQuote_ = text[i];
+                ++i;
+                Literal(text, i);
+                continue;
+            }
+            if (joinNext_ && !out_.empty() && out_.back().kind == CobolToken::Word) {
+                out_.back().text += word;
+            } else {
+                Push(CobolToken::Word, word);
+            }
+            joinNext_ = false;
+        }
+        joinNext_ = false;
+        // In fixed format a literal left open runs to column 72 and goes on in a
+        // continuation line.
+        if (openQuote_ != 0 && !free_) out_.back().text.append(65 - std::min<std::size_t>(text.size(), 65), ' ');
+    }
+
+    // Reads literal characters from `i` up to and including the closing quote.
+    void Literal(const std::string& text, std::size_t& i) {
+        std::string& lit = out_.back().text;
+        while (i < text.size()) {
+            char c = text[i++];
+            lit += c;
+            if (c == openQuote_) {
+                if (i < text.size() && text[i] == openQuote_) {
+                    lit += text[i++];
+                    continue;
+                }
+                openQuote_ = 0;
+                return;
+            }
+        }
+    }
+
+    void Begin(CobolToken::Kind kind, const std::string& text) {
+        Push(kind, text);
+        literalLine_ = line_;
+    }
+
+    void Push(CobolToken::Kind kind, const std::string& text) {
+        CobolToken token;
+        token.kind = kind;
+        token.text = text;
+        token.file = file_;
+        token.line = line_;
+        out_.push_back(std::move(token));
+    }
+
+    void Unterminated() {
+        COBOL_RAISE(work_, file_, literalLine_, out_.empty() ? std::string() : out_.back().text,
+                    "文字定数の終わりの引用符がありません。");
+    }
+
+    void NoSequenceArea(const std::string& raw) {
+        COBOL_RAISE(work_, file_, line_, raw,
+                    "固定形式の行ではありません（1-6桁目は一連番号、7桁目は標識 * / - D、"
+                    "8-72桁目が本文です）。桁に合わない原始ファイルは自由形式で読んでください。");
+    }
+
+    void Directive(const std::string& rest) {
+        std::string upper = CobolUpper(rest);
+        if (upper.compare(0, 6, "SOURCE") != 0) return;
+        if (upper.find("FREE") != std::string::npos) free_ = true;
+        else if (upper.find("FIXED") != std::string::npos) free_ = false;
+    }
+
+    CobolWork& work_;
+    int file_;
+    std::vector<CobolToken>& out_;
+    std::vector<CobolWarning>& warnings_;
+    bool free_ = false;
+    int line_ = 0;
+    int literalLine_ = 0;
+    char openQuote_ = 0;
+    bool joinNext_ = false;
+};
+
+// A fixed-format file whose text starts in column 1 (no sequence area): its first
+// line with program text has something other than an indicator in column 7 and text
+// before it.
+bool LooksFreeFormat(const std::vector<std::string>& lines) {
+    for (const std::string& raw : lines) {
+        std::string line = ExpandTabs(raw);
+        std::size_t first = line.find_first_not_of(' ');
+        if (first == std::string::npos) continue;
+        if (line.size() > 6 && first >= 6) return false;  // text from column 7 on: fixed
+        if (line[first] == '*' && first == 0) continue;   // a comment in column 1
+        // Text in columns 1-6: a sequence number (digits only) is fixed format.
+        std::size_t end = line.find(' ', first);
+        std::string head = line.substr(first, std::min<std::size_t>(end, 6) - first);
+        bool digitsOnly = !head.empty() && std::all_of(head.begin(), head.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (digitsOnly && end != std::string::npos && end >= 6) return false;
+        if (line.size() <= 6) return true;
+        char indicator = line[6];
+        return !(indicator == ' ' || indicator == '*' || indicator == '/' || indicator == '-' ||
+                 indicator == 'D' || indicator == 'd');
+    }
+    return false;
+}
+
+class Loader {
+public:
+    Loader(CobolWork& work, const CobolOptions& options, std::vector<CobolWarning>& warnings)
+        : work_(work), options_(options), warnings_(warnings) {}
+
+    // The words of file `path`, COPY statements expanded. `from` is the COPY statement's
+    // place (file index and line) for messages, -1 for the copybook itself.
+    std::vector<CobolToken> Load(const std::string& path, int fromFile, int fromLine, int depth) {
+        std::string text;
+        const int file = static_cast<int>(work_.files.size());
+        work_.files.push_back(path);
+        if (!ReadTextFile(path.c_str(), text)) {
+            if (fromFile < 0) COBOL_RAISE(work_, file, 0, "", "ファイルのオープンに失敗！！");
+            COBOL_RAISE(work_, fromFile, fromLine, "COPY", "COPYメンバのファイルを開けません: " + path);
+        }
+        std::vector<std::string> lines;
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            lines.push_back(text.substr(start, end - start));
+            start = end + 1;
+        }
+        bool freeFormat = options_.freeFormat;
+        if (!freeFormat && LooksFreeFormat(lines)) {
+            freeFormat = true;
+            CobolWarning warning;
+            warning.fileName = path;
+            warning.line = 1;
+            warning.message = "1-6桁目に本文があるため自由形式として読みました。";
+            warnings_.push_back(warning);
+        }
+        std::vector<CobolToken> raw;
+        Lexer(work_, file, raw, warnings_).Run(lines, freeFormat);
+        for (CobolToken& token : raw)
+            if (token.kind == CobolToken::Word) ApplyOptionReplacements(token.text);
+        return ExpandCopies(raw, path, depth);
+    }
+
+private:
+    void ApplyOptionReplacements(std::string& word) {
+        for (const auto& pair : options_.replacements) {
+            if (pair.first.empty()) continue;
+            ReplaceAllNoCase(word, pair.first, pair.second);
+        }
+    }
+
+    static void ReplaceAllNoCase(std::string& word, const std::string& search, const std::string& by) {
+        std::string upperWord = CobolUpper(word), upperSearch = CobolUpper(search);
+        std::string out;
+        std::size_t at = 0;
+        for (;;) {
+            std::size_t found = upperWord.find(upperSearch, at);
+            if (found == std::string::npos) break;
+            out.append(word, at, found - at);
+            out += by;
+            at = found + search.size();
+        }
+        if (at == 0) return;
+        out.append(word, at, std::string::npos);
+        word = out;
+    }
+
+    struct Replacement {
+        int mode = 0;  // 0 whole words, 1 LEADING, 2 TRAILING, 3 placeholder inside words
+        std::vector<CobolToken> from, by;
+    };
+
+    // One operand of REPLACING: ==pseudo-text== or a single word or literal.
+    std::vector<CobolToken> Operand(const std::vector<CobolToken>& tokens, std::size_t& i, const CobolToken& at) {
+        std::vector<CobolToken> result;
+        if (i >= tokens.size() || tokens[i].kind == CobolToken::Period)
+            COBOL_RAISE(work_, at.file, at.line, "COPY", "COPY の REPLACING の書き方が正しくありません。");
+        if (tokens[i].kind == CobolToken::PseudoDelimiter) {
+            ++i;
+            while (i < tokens.size() && tokens[i].kind != CobolToken::PseudoDelimiter) result.push_back(tokens[i++]);
+            if (i >= tokens.size())
+                COBOL_RAISE(work_, at.file, at.line, "COPY", "REPLACING の == が閉じられていません。");
+            ++i;
+        } else {
+            result.push_back(tokens[i++]);
+        }
+        return result;
+    }
+
+    std::vector<CobolToken> ExpandCopies(const std::vector<CobolToken>& tokens, const std::string& path, int depth) {
+        std::vector<CobolToken> out;
+        out.reserve(tokens.size());
+        for (std::size_t i = 0; i < tokens.size(); ++i) {
+            const CobolToken& t = tokens[i];
+            if (!(t.kind == CobolToken::Word && EqualsNoCase(t.text, "COPY"))) {
+                out.push_back(t);
+                continue;
+            }
+            // COPY name [OF|IN library] [SUPPRESS] [REPLACING ...] .
+            std::string statement = "COPY";
+            std::size_t j = i + 1;
+            if (j >= tokens.size() || tokens[j].kind == CobolToken::Period || tokens[j].kind == CobolToken::PseudoDelimiter)
+                COBOL_RAISE(work_, t.file, t.line, statement, "COPY のメンバ名がありません。");
+            std::string member = tokens[j].text;
+            bool literalName = tokens[j].kind == CobolToken::Literal;
+            if (literalName && member.size() >= 2) member = member.substr(1, member.size() - 2);
+            statement += " " + tokens[j].text;
+            ++j;
+            std::string library;
+            if (j + 1 < tokens.size() && tokens[j].kind == CobolToken::Word &&
+                (EqualsNoCase(tokens[j].text, "OF") || EqualsNoCase(tokens[j].text, "IN"))) {
+                library = tokens[j + 1].text;
+                if (tokens[j + 1].kind == CobolToken::Literal && library.size() >= 2)
+                    library = library.substr(1, library.size() - 2);
+                j += 2;
+            }
+            if (j < tokens.size() && tokens[j].kind == CobolToken::Word && EqualsNoCase(tokens[j].text, "SUPPRESS")) ++j;
+            std::vector<Replacement> replacements;
+            if (j < tokens.size() && tokens[j].kind == CobolToken::Word && EqualsNoCase(tokens[j].text, "REPLACING")) {
+                ++j;
+                while (j < tokens.size() && tokens[j].kind != CobolToken::Period) {
+                    Replacement r;
+                    if (tokens[j].kind == CobolToken::Word && EqualsNoCase(tokens[j].text, "LEADING")) { r.mode = 1; ++j; }
+                    else if (tokens[j].kind == CobolToken::Word && EqualsNoCase(tokens[j].text, "TRAILING")) { r.mode = 2; ++j; }
+                    r.from = Operand(tokens, j, t);
+                    if (j >= tokens.size() || !(tokens[j].kind == CobolToken::Word && EqualsNoCase(tokens[j].text, "BY")))
+                        COBOL_RAISE(work_, t.file, t.line, statement, "COPY の REPLACING に BY がありません。");
+                    ++j;
+                    r.by = Operand(tokens, j, t);
+                    if (r.from.empty())
+                        COBOL_RAISE(work_, t.file, t.line, statement, "REPLACING の置き換え元が空です。");
+                    if (r.mode == 0 && r.from.size() == 1 && r.from[0].kind == CobolToken::Word &&
+                        r.from[0].text.size() > 2 && r.from[0].text.front() == ':' && r.from[0].text.back() == ':')
+                        r.mode = 3;
+                    if (r.mode != 0 && (r.from.size() != 1 || r.by.size() > 1))
+                        COBOL_RAISE(work_, t.file, t.line, statement, "LEADING/TRAILING の置き換えは1語どうしで書いてください。");
+                    replacements.push_back(std::move(r));
+                }
+            }
+            if (j >= tokens.size() || tokens[j].kind != CobolToken::Period)
+                COBOL_RAISE(work_, t.file, t.line, statement, "COPY 文がピリオドで終わっていません。");
+            if (depth + 1 > kMaxCopyDepth)
+                COBOL_RAISE(work_, t.file, t.line, statement, "COPY の入れ子が深すぎます（32段まで）。");
+            std::string found = Find(path, member, library, literalName);
+            if (found.empty())
+                COBOL_RAISE(work_, t.file, t.line, statement, "COPYメンバ " + member + " が見つかりません。");
+            std::string canonical = Canonical(found);
+            for (const std::string& open : stack_) {
+                if (open == canonical) {
+                    std::string chain;
+                    for (const std::string& s : stack_) chain += std::filesystem::path(s).filename().string() + " -> ";
+                    chain += std::filesystem::path(canonical).filename().string();
+                    COBOL_RAISE(work_, t.file, t.line, statement, "COPY が循環しています: " + chain);
+                }
+            }
+            stack_.push_back(canonical);
+            std::vector<CobolToken> body = Load(found, t.file, t.line, depth + 1);
+            stack_.pop_back();
+            if (!replacements.empty()) body = Replace(body, replacements);
+            out.insert(out.end(), body.begin(), body.end());
+            i = j;  // the period of the COPY statement
+        }
+        return out;
+    }
+
+    static bool TokenMatches(const CobolToken& a, const CobolToken& b) {
+        if (a.kind != b.kind) return false;
+        if (a.kind == CobolToken::Literal) return a.text == b.text;
+        return EqualsNoCase(a.text, b.text);
+    }
+
+    static std::vector<CobolToken> Replace(const std::vector<CobolToken>& body, const std::vector<Replacement>& rs) {
+        std::vector<CobolToken> out;
+        for (std::size_t i = 0; i < body.size();) {
+            bool done = false;
+            for (const Replacement& r : rs) {
+                if (r.mode == 0) {
+                    if (i + r.from.size() > body.size()) continue;
+                    bool match = true;
+                    for (std::size_t k = 0; k < r.from.size() && match; ++k) match = TokenMatches(body[i + k], r.from[k]);
+                    if (!match) continue;
+                    for (CobolToken by : r.by) {
+                        by.file = body[i].file;
+                        by.line = body[i].line;
+                        out.push_back(by);
+                    }
+                    i += r.from.size();
+                    done = true;
+                    break;
+                }
+                const CobolToken& t = body[i];
+                if (t.kind != CobolToken::Word) continue;
+                const std::string& pattern = r.from[0].text;
+                const std::string by = r.by.empty() ? std::string() : r.by[0].text;
+                std::string upperWord = CobolUpper(t.text), upperPattern = CobolUpper(pattern);
+                if (r.mode == 1 && t.text.size() > pattern.size() && upperWord.compare(0, pattern.size(), upperPattern) == 0) {
+                    out.push_back(t);
+                    out.back().text = by + t.text.substr(pattern.size());
+                } else if (r.mode == 2 && t.text.size() > pattern.size() &&
+                           upperWord.compare(t.text.size() - pattern.size(), pattern.size(), upperPattern) == 0) {
+                    out.push_back(t);
+                    out.back().text = t.text.substr(0, t.text.size() - pattern.size()) + by;
+                } else if (r.mode == 3 && upperWord.find(upperPattern) != std::string::npos) {
+                    out.push_back(t);
+                    ReplaceAllNoCase(out.back().text, pattern, by);
+                } else {
+                    continue;
+                }
+                ++i;
+                done = true;
+                break;
+            }
+            if (!done) out.push_back(body[i++]);
+        }
+        return out;
+    }
+
+    static std::string Canonical(const std::string& path) {
+        std::error_code error;
+        std::filesystem::path p = std::filesystem::weakly_canonical(path, error);
+        return error ? path : p.string();
+    }
+
+    static bool IsFile(const std::filesystem::path& p) {
+        std::error_code error;
+        return std::filesystem::is_regular_file(p, error);
+    }
+
+    // The member file: in the including file's folder, then in each include folder,
+    // as name, name.cpy, name.CPY, name.cob, name.cbl (also in upper and lower case).
+    std::string Find(const std::string& including, const std::string& member, const std::string& library, bool literalName) {
+        std::vector<std::filesystem::path> dirs;
+        dirs.push_back(std::filesystem::path(including).parent_path());
+        for (const std::string& d : options_.includeDirs) dirs.push_back(d);
+        std::vector<std::string> stems{member, CobolUpper(member)};
+        std::string lower = member;
+        for (char& c : lower) if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        stems.push_back(lower);
+        static const char* const kSuffixes[] = {"", ".cpy", ".CPY", ".cob", ".cbl"};
+        if (literalName && std::filesystem::path(member).is_absolute() && IsFile(member)) return member;
+        for (const auto& dir : dirs) {
+            std::vector<std::filesystem::path> bases;
+            if (!library.empty()) bases.push_back(dir / library);
+            bases.push_back(dir);
+            for (const auto& base : bases)
+                for (const std::string& stem : stems)
+                    for (const char* suffix : kSuffixes) {
+                        std::filesystem::path candidate = base / (stem + suffix);
+                        if (IsFile(candidate)) return candidate.string();
+                    }
+        }
+        return std::string();
+    }
+
+    CobolWork& work_;
+    const CobolOptions& options_;
+    std::vector<CobolWarning>& warnings_;
+    std::vector<std::string> stack_;
+};
+
+}  // namespace
+
+std::string CobolUpper(const std::string& word) {
+    std::string upper = word;
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return upper;
+}
+
+std::string CobolEntryText(const CobolEntry& entry) {
+    std::string text;
+    for (const CobolToken& t : entry.tokens) {
+        if (!text.empty()) text += ' ';
+        text += t.text;
+        if (text.size() >= 256) break;
+    }
+    if (text.size() > 256) text.resize(256);
+    return text;
+}
+
+void CobolRaiseAt(const CobolWork& work, int file, int line, const std::string& entryText, const std::string& message,
+                  int codeLine) {
+    const char* name = (file >= 0 && static_cast<std::size_t>(file) < work.files.size()) ? work.files[file].c_str() : "";
+    throw CCobolException(message.c_str(), name, line, entryText.c_str(), codeLine, COBCPY_MODULE);
+}
+
+void CobolLoadTokens(CobolWork& work, const char* fileName, const CobolOptions& options,
+                     std::vector<CobolWarning>& warnings) {
+    Loader loader(work, options, warnings);
+    work.tokens = loader.Load(fileName, -1, 0, 0);
+}
+
+void CobolSplitEntries(CobolWork& work, std::vector<CobolWarning>& warnings) {
+    work.entries.clear();
+    CobolEntry entry;
+    const std::vector<CobolToken>& tokens = work.tokens;
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const CobolToken& t = tokens[i];
+        if (t.kind == CobolToken::Word) {
+            const std::string upper = CobolUpper(t.text);
+            // Embedded SQL or CICS (EXEC ... END-EXEC) declares no storage of the record.
+            if (upper == "EXEC" && entry.tokens.empty()) {
+                std::size_t j = i + 1;
+                while (j < tokens.size() && !(tokens[j].kind == CobolToken::Word && CobolUpper(tokens[j].text) == "END-EXEC")) ++j;
+                if (j >= tokens.size()) COBOL_RAISE(work, t.file, t.line, "EXEC", "EXEC に対応する END-EXEC がありません。");
+                i = j;
+                if (i + 1 < tokens.size() && tokens[i + 1].kind == CobolToken::Period) ++i;
+                continue;
+            }
+            // Listing control words have no effect on the data.
+            if (entry.tokens.empty() && (upper == "EJECT" || upper == "SKIP1" || upper == "SKIP2" || upper == "SKIP3")) {
+                if (i + 1 < tokens.size() && tokens[i + 1].kind == CobolToken::Period) ++i;
+                continue;
+            }
+        }
+        if (t.kind == CobolToken::Period) {
+            if (!entry.tokens.empty()) work.entries.push_back(std::move(entry));
+            entry = CobolEntry();
+            continue;
+        }
+        if (entry.tokens.empty()) {
+            entry.file = t.file;
+            entry.line = t.line;
+        }
+        entry.tokens.push_back(t);
+    }
+    if (!entry.tokens.empty()) {
+        CobolWarning warning;
+        warning.fileName = work.files[entry.file];
+        warning.line = entry.line;
+        warning.message = "最後の記述項にピリオドがありません。";
+        warnings.push_back(warning);
+        work.entries.push_back(std::move(entry));
+    }
+}

@@ -1,0 +1,284 @@
+// Cross-check of the COBOL-rules analysis against GnuCOBOL: each copybook (the real
+// copybooks of ../shared/corpus-raw, and the copybooks of examples/cobol and
+// tests/cobol/data) is COPYed into a program compiled with
+// `cobc -x -std=ibm -fbinary-size=2-4-8`, which prints the offset from its record and
+// the byte length of every named item with storage, in every occurrence, and the
+// length of every record. Each must equal the analysis with 8-byte pointers.
+//
+// A copybook that cobc itself refuses (even as the bare COPY) is skipped with cobc's
+// message; so is everything when cobc is not installed. Copybooks written without an
+// 01 are COPYed under one of the program's own.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cobolrules.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kSource = QB_SOURCE_DIR;
+const fs::path kCorpus = kSource.parent_path() / "shared" / "corpus-raw";
+
+bool HaveCobc() { return std::system("command -v cobc >/dev/null 2>&1") == 0; }
+
+std::string Quote(const std::string& text) { return "'" + text + "'"; }
+
+std::vector<std::string> CopybookList() {
+    std::vector<std::string> files;
+    for (const fs::path& dir : {kCorpus, kSource / "examples" / "cobol", kSource / "tests" / "cobol" / "data"}) {
+        std::error_code error;
+        if (!fs::is_directory(dir, error)) continue;
+        for (const auto& entry : fs::directory_iterator(dir))
+            if (entry.path().extension() == ".cpy") files.push_back(entry.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// COPY members of the corpus are stored under their project's prefix
+// ("zappbuild-epsmtinp.cpy" holds member EPSMTINP): a folder of links under the
+// member names lets both cobc and the analysis find them.
+fs::path MemberFolder() {
+    const fs::path dir = fs::current_path() / "cobol_crosscheck_members";
+    fs::create_directories(dir);
+    std::error_code error;
+    if (!fs::is_directory(kCorpus, error)) return dir;
+    for (const auto& entry : fs::directory_iterator(kCorpus)) {
+        std::string stem = entry.path().stem().string();
+        std::size_t dash = stem.find('-');
+        if (entry.path().extension() != ".cpy" || dash == std::string::npos) continue;
+        std::string member = stem.substr(dash + 1);
+        for (char& c : member) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        fs::path link = dir / (member + ".cpy");
+        fs::remove(link, error);
+        fs::create_symlink(entry.path(), link, error);
+    }
+    return dir;
+}
+
+// Fixed-format program text: words wrapped between columns 12 and 72.
+class ProgramText {
+public:
+    void Line(const std::string& text) { out_ << "       " << text << "\n"; }
+    void Statement(const std::vector<std::string>& words) {
+        std::string line = "           ";
+        for (const std::string& w : words) {
+            if (line.size() > 11 && line.size() + 1 + w.size() > 72) {
+                out_ << line << "\n";
+                line = "               ";
+            }
+            if (line.back() != ' ') line += ' ';
+            line += w;
+        }
+        out_ << line << "\n";
+    }
+    std::string Text() const { return out_.str(); }
+
+private:
+    std::ostringstream out_;
+};
+
+bool Named(const CopyItem* item) { return item->name[0] != '\0' && CompareNoCase(item->name, "FILLER") != 0; }
+
+// The record item an item is measured from: its 01 or 77, or the program's own 01.
+const CopyItem* RecordOf(const CopyItem* item) {
+    if (item->level == 66) return item->parent;
+    const CopyItem* top = item;
+    while (top->parent != nullptr) top = top->parent;
+    return (top->level == 1 || top->level == 77) ? top : nullptr;
+}
+
+// The words that name one occurrence of an item: qualified by every group above it,
+// subscripted by the occurrence numbers of every table level, outermost first.
+std::vector<std::string> Reference(const CopyItem* item) {
+    std::vector<std::string> words{item->name};
+    std::vector<int> subscripts;
+    for (const CopyItem* p = item; p != nullptr; p = p->parent) {
+        if (p != item) {
+            words.push_back("OF");
+            words.push_back(p->name);
+        }
+        int outer = p->parent != nullptr ? p->parent->dimension : 0;
+        if (p->dimension > outer && item->level != 66) subscripts.insert(subscripts.begin(), p->elementNo);
+    }
+    if (RecordOf(item) == nullptr && item->level != 66) {
+        words.push_back("OF");
+        words.push_back("XC-WRAP");
+    }
+    if (!subscripts.empty()) {
+        std::string s = "(";
+        for (std::size_t i = 0; i < subscripts.size(); ++i) s += (i ? " " : "") + std::to_string(subscripts[i]);
+        words.push_back(s + ")");
+    }
+    return words;
+}
+
+std::string Join(const std::vector<std::string>& words) {
+    std::string text;
+    for (const std::string& w : words) text += (text.empty() ? "" : " ") + w;
+    return text;
+}
+
+bool Referable(const CopyItem* item) {
+    if (item->level == 88 || !Named(item)) return false;
+    for (const CopyItem* p = item->parent; p != nullptr; p = p->parent)
+        if (!Named(p)) return false;
+    return true;
+}
+
+int Shell(const std::string& command) { return std::system(command.c_str()); }
+
+std::string Slurp(const std::string& path) {
+    std::string text;
+    ReadTextFile(path.c_str(), text);
+    return text;
+}
+
+class CobolCrossCheck : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(CobolCrossCheck, EveryItemOccurrenceAndRecordMatchesGnuCobol) {
+    if (!HaveCobc()) GTEST_SKIP() << "cobc (GnuCOBOL) is not installed, so there is nothing to compare with";
+    const fs::path copybook = GetParam();
+    const fs::path members = MemberFolder();
+    const fs::path dir = fs::current_path() / "cobol_crosscheck_work" / copybook.stem();
+    fs::create_directories(dir);
+
+    CobolOptions options;
+    options.pointerSize = 8;
+    options.includeDirs.push_back(members.string());
+    CobolAnalyzer analyzer(copybook.string().c_str(), options);
+    CopyItem* head = nullptr;
+    std::string refusal;
+    try {
+        head = analyzer.Analyze();
+    } catch (CCobolException e) {
+        refusal = std::string(e.GetCopybookFile()) + ":" + std::to_string(e.GetCopybookLine()) + ": " + e.GetMessageText();
+    } catch (CException e) {
+        refusal = e.GetMessageText();
+    }
+
+    const bool wrapped = head != nullptr && head->level != 1 && head->level != 77;
+    ProgramText program;
+    program.Line("IDENTIFICATION DIVISION.");
+    program.Line("PROGRAM-ID. XCHECK.");
+    program.Line("DATA DIVISION.");
+    program.Line("WORKING-STORAGE SECTION.");
+    if (head == nullptr || wrapped) program.Line("01 XC-WRAP.");
+    program.Line("COPY " + Quote(copybook.string()) + ".");
+    const std::string declarations = program.Text();
+
+    // cobc's verdict on the copybook alone.
+    const std::string bare = (dir / "bare.cob").string();
+    const std::string bareText = declarations + "       PROCEDURE DIVISION.\n           STOP RUN.\n";
+    ASSERT_TRUE(WriteTextFile(bare.c_str(), bareText.data(), bareText.size()));
+    const std::string flags = " -std=ibm -fbinary-size=2-4-8 -I " + Quote(members.string()) + " ";
+    const std::string bareLog = (dir / "bare.log").string();
+    if (Shell("cobc -fsyntax-only" + flags + Quote(bare) + " >" + Quote(bareLog) + " 2>&1") != 0)
+        GTEST_SKIP() << "cobc refuses " << copybook.filename() << " itself:\n" << Slurp(bareLog);
+    ASSERT_TRUE(refusal.empty()) << "cobc accepts " << copybook << " but the analysis refuses it: " << refusal;
+
+    program.Line("01 XC-PTR USAGE POINTER.");
+    program.Line("01 XC-PTR-N REDEFINES XC-PTR PIC S9(18) COMP-5.");
+    program.Line("01 XC-BASE USAGE POINTER.");
+    program.Line("01 XC-BASE-N REDEFINES XC-BASE PIC S9(18) COMP-5.");
+    program.Line("01 XC-OFF PIC 9(9).");
+    program.Line("01 XC-LEN PIC 9(9).");
+    program.Line("PROCEDURE DIVISION.");
+    // Tables with DEPENDING ON at their maximum, as the analysis lays them out.
+    for (const CopyItem* item = head; item != nullptr; item = item->next)
+        if ((item->flags & ITEM_VARIABLE) && item->elementNo == 1)
+            program.Statement({"MOVE", std::to_string(item->occursCount), "TO", analyzer.DependingOn(item)});
+
+    std::vector<const CopyItem*> records;
+    std::map<int, const CopyItem*> checked;
+    int storageItems = 0;
+    for (const CopyItem* item = head; item != nullptr; item = item->next) {
+        if (item->level == 88) continue;
+        ++storageItems;
+        if (item->level == 1 || item->level == 77) records.push_back(item);
+        if (!Referable(item)) continue;
+        checked[item->serialNo] = item;
+        const CopyItem* record = RecordOf(item);
+        program.Statement({"SET", "XC-BASE", "TO", "ADDRESS", "OF", record != nullptr ? record->name : "XC-WRAP"});
+        std::vector<std::string> ref = Reference(item);
+        std::vector<std::string> set{"SET", "XC-PTR", "TO", "ADDRESS", "OF"};
+        set.insert(set.end(), ref.begin(), ref.end());
+        program.Statement(set);
+        program.Statement({"COMPUTE", "XC-OFF", "=", "XC-PTR-N", "-", "XC-BASE-N", "+", "1"});
+        std::vector<std::string> len{"MOVE", "FUNCTION", "BYTE-LENGTH", "("};
+        len.insert(len.end(), ref.begin(), ref.end());
+        len.insert(len.end(), {")", "TO", "XC-LEN"});
+        program.Statement(len);
+        program.Statement({"DISPLAY", "\"I " + std::to_string(item->serialNo) + " \"", "XC-OFF", "\" \"", "XC-LEN"});
+    }
+    if (wrapped) {
+        program.Statement({"MOVE", "FUNCTION", "BYTE-LENGTH", "(", "XC-WRAP", ")", "TO", "XC-LEN"});
+        program.Statement({"DISPLAY", "\"R \"", "XC-LEN"});
+    }
+    for (const CopyItem* record : records) {
+        program.Statement({"MOVE", "FUNCTION", "BYTE-LENGTH", "(", record->name, ")", "TO", "XC-LEN"});
+        program.Statement({"DISPLAY", "\"R \"", "XC-LEN"});
+    }
+    program.Statement({"STOP", "RUN."});
+    // FILLER and unnamed items are checked through the offsets of the items after them.
+    ASSERT_GE(checked.size() * 10, static_cast<std::size_t>(storageItems) * 5) << copybook;
+
+    const std::string source = (dir / "xcheck.cob").string();
+    const std::string exe = (dir / "xcheck").string();
+    const std::string log = (dir / "cobc.log").string();
+    const std::string out = (dir / "run.txt").string();
+    const std::string text = program.Text();
+    ASSERT_TRUE(WriteTextFile(source.c_str(), text.data(), text.size()));
+    if (Shell("cobc -x" + flags + "-o " + Quote(exe) + " " + Quote(source) + " >" + Quote(log) + " 2>&1") != 0)
+        FAIL() << "cobc refused the measuring program for " << copybook << ":\n" << Slurp(log);
+    ASSERT_EQ(Shell(Quote(exe) + " >" + Quote(out) + " 2>&1"), 0) << Slurp(out);
+
+    std::istringstream lines(Slurp(out));
+    std::map<int, std::pair<long, long>> measured;
+    long recordBytes = 0;
+    std::string kind;
+    while (lines >> kind) {
+        if (kind == "R") {
+            long length = 0;
+            lines >> length;
+            recordBytes = std::max(recordBytes, length);
+        } else if (kind == "I") {
+            int serial = 0;
+            long offset = 0, length = 0;
+            lines >> serial >> offset >> length;
+            measured[serial] = {offset, length};
+        } else {
+            FAIL() << "unexpected output of the measuring program: " << Slurp(out);
+        }
+    }
+    EXPECT_EQ(recordBytes, static_cast<long>(analyzer.GetRecordLength())) << copybook << ": record length";
+    EXPECT_EQ(measured.size(), checked.size()) << copybook;
+    for (const auto& entry : checked) {
+        const CopyItem* item = entry.second;
+        auto found = measured.find(entry.first);
+        ASSERT_NE(found, measured.end()) << Join(Reference(item));
+        EXPECT_EQ(found->second.first, item->position) << copybook.filename() << ": position of " << Join(Reference(item));
+        EXPECT_EQ(found->second.second, item->byteLength) << copybook.filename() << ": length of " << Join(Reference(item));
+    }
+}
+
+std::string TestName(const ::testing::TestParamInfo<std::string>& info) {
+    std::string name = fs::path(info.param).parent_path().filename().string() + "_" + fs::path(info.param).stem().string();
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Copybooks, CobolCrossCheck, ::testing::ValuesIn(CopybookList()), TestName);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CobolCrossCheck);
+
+}  // namespace
