@@ -270,7 +270,14 @@ void AppendJsonNode(std::string& out, const JsonNode& node, const std::vector<Ce
 }  // namespace
 
 void AppendCsvField(std::string& out, const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+    bool plain = true;
+    for (char c : text) {
+        if (c == ',' || c == '"' || c == '\r' || c == '\n') {
+            plain = false;
+            break;
+        }
+    }
+    if (plain) {
         out += text;
         return;
     }
@@ -303,7 +310,8 @@ void AppendJsonString(std::string& out, const std::string& text) {
 void AppendCsvRow(std::string& out, const std::vector<Cell>& cells, const char* lineEnd) {
     for (size_t i = 0; i < cells.size(); ++i) {
         if (i > 0) out.push_back(',');
-        if (cells[i].kind != Cell::kNull) AppendCsvField(out, cells[i].text);
+        if (cells[i].kind == Cell::kNumber) out += cells[i].text;
+        else if (cells[i].kind == Cell::kText) AppendCsvField(out, cells[i].text);
     }
     out += lineEnd;
 }

@@ -146,23 +146,27 @@ RecordImage::RecordImage(int length) : CopyRecord("", "") { recordLength = lengt
 RecordImage::~RecordImage() { record = nullptr; }
 
 void AppendDecimal(std::string& out, bool negative, uint64_t magnitude, int scale) {
-    char digits[24];
-    int n = 0;
+    // Built right to left in a local buffer, then appended at once.
+    char text[64];
+    char* end = text + sizeof text;
+    char* p = end;
+    bool isZero = magnitude == 0;   // a zero value has no sign
+    int places = scale > 0 ? (scale < 40 ? scale : 40) : 0;
+    if (scale < 0 && magnitude != 0) {
+        int zeros = -scale < 20 ? -scale : 20;
+        for (int i = 0; i < zeros; ++i) *--p = '0';
+    }
+    for (int i = 0; i < places; ++i) {
+        *--p = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    }
+    if (places > 0) *--p = '.';
     do {
-        digits[n++] = static_cast<char>('0' + magnitude % 10);
+        *--p = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
     } while (magnitude != 0);
-    bool zero = n == 1 && digits[0] == '0';
-    if (negative && !zero) out.push_back('-');
-    if (scale <= 0) {
-        while (n > 0) out.push_back(digits[--n]);
-        if (!zero) out.append(static_cast<size_t>(-scale), '0');
-        return;
-    }
-    while (n <= scale) digits[n++] = '0';
-    while (n > scale) out.push_back(digits[--n]);
-    out.push_back('.');
-    while (n > 0) out.push_back(digits[--n]);
+    if (negative && !isZero) *--p = '-';
+    out.append(p, static_cast<size_t>(end - p));
 }
 
 bool ParseDecimal(const std::string& text, int scale, bool& negative, uint64_t& magnitude, std::string& reason) {
