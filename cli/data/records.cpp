@@ -21,21 +21,30 @@ bool ParseRecordFormat(const std::string& name, RecordFormat& format) {
 }
 
 RecordReader::RecordReader(std::FILE* in, RecordFormat format, size_t recordLength)
-    : in_(in), format_(format), recordLength_(recordLength), buffer_(kChunk + recordLength + 8) {}
+    : in_(in),
+      format_(format),
+      recordLength_(recordLength),
+      buffer_(new unsigned char[kChunk + recordLength + 8]),
+      capacity_(kChunk + recordLength + 8) {}
 
 // Makes at least `need` unread bytes available, unless the input ends first; true
 // when they are there.
 bool RecordReader::Fill(size_t need) {
     if (end_ - begin_ >= need) return true;
     if (begin_ > 0) {
-        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+        std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
         end_ -= begin_;
         begin_ = 0;
     }
-    if (buffer_.size() < need) buffer_.resize(need + kChunk);
+    if (capacity_ < need) {
+        std::unique_ptr<unsigned char[]> larger(new unsigned char[need + kChunk]);
+        std::memcpy(larger.get(), buffer_.get(), end_);
+        buffer_.swap(larger);
+        capacity_ = need + kChunk;
+    }
     while (end_ < need && !eof_) {
-        size_t room = buffer_.size() - end_;
-        size_t got = std::fread(buffer_.data() + end_, 1, room, in_);
+        size_t room = capacity_ - end_;
+        size_t got = std::fread(buffer_.get() + end_, 1, room, in_);
         end_ += got;
         if (got < room) {
             if (std::ferror(in_)) readFailed_ = true;
@@ -58,7 +67,7 @@ RecordReader::Status RecordReader::NextFixed(const unsigned char*& data, size_t&
     bool whole = Fill(recordLength_);
     length = end_ - begin_;
     if (length == 0) return kEnd;
-    data = buffer_.data() + begin_;
+    data = buffer_.get() + begin_;
     if (!whole) {
         begin_ = end_;
         consumed_ += length;
@@ -76,7 +85,7 @@ RecordReader::Status RecordReader::NextLine(const unsigned char*& data, size_t& 
     const unsigned char* newline = nullptr;
     for (;;) {
         newline = static_cast<const unsigned char*>(
-            std::memchr(buffer_.data() + begin_ + scanned, '\n', end_ - begin_ - scanned));
+            std::memchr(buffer_.get() + begin_ + scanned, '\n', end_ - begin_ - scanned));
         if (newline != nullptr) break;
         scanned = end_ - begin_;
         if (eof_) break;
@@ -86,7 +95,7 @@ RecordReader::Status RecordReader::NextLine(const unsigned char*& data, size_t& 
         }
         Fill(scanned + kChunk);
     }
-    data = buffer_.data() + begin_;
+    data = buffer_.get() + begin_;
     size_t taken;
     if (newline != nullptr) {
         length = static_cast<size_t>(newline - data);
@@ -114,7 +123,7 @@ RecordReader::Status RecordReader::NextRdw(const unsigned char*& data, size_t& l
             reason = "bad BDW: " + std::to_string(end_ - begin_) + " bytes at the end of the file";
             return kFatal;
         }
-        const unsigned char* b = buffer_.data() + begin_;
+        const unsigned char* b = buffer_.get() + begin_;
         uint64_t blockLength;
         if (b[0] & 0x80) {
             // Extended (large block) BDW: a 31-bit length.
@@ -140,7 +149,7 @@ RecordReader::Status RecordReader::NextRdw(const unsigned char*& data, size_t& l
         reason = "bad RDW: " + std::to_string(end_ - begin_) + " bytes where a descriptor word belongs";
         return kFatal;
     }
-    const unsigned char* r = buffer_.data() + begin_;
+    const unsigned char* r = buffer_.get() + begin_;
     size_t described = (size_t{r[0]} << 8) | r[1];
     if (r[2] != 0 || r[3] != 0) {
         reason = "bad RDW: bytes 3 and 4 are not zero (spanned records are not read)";
@@ -162,7 +171,7 @@ RecordReader::Status RecordReader::NextRdw(const unsigned char*& data, size_t& l
         reason = "bad RDW: record of " + std::to_string(described) + " bytes cut by the end of the file";
         return kFatal;
     }
-    data = buffer_.data() + begin_ + 4;
+    data = buffer_.get() + begin_ + 4;
     length = described - 4;
     begin_ += described;
     consumed_ += described;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,8 @@ private:
     std::FILE* in_;
     RecordFormat format_;
     size_t recordLength_;
-    std::vector<unsigned char> buffer_;
+    std::unique_ptr<unsigned char[]> buffer_;   // not cleared: only bytes read are looked at
+    size_t capacity_;
     size_t begin_ = 0;   // first unread byte
     size_t end_ = 0;     // end of the bytes read
     bool eof_ = false;

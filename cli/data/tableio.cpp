@@ -346,14 +346,14 @@ bool ReadJsonRow(const std::string& line, const LayoutPlan& plan, std::vector<Ce
     return true;
 }
 
-TableReader::TableReader(std::FILE* in) : in_(in), buffer_(kChunk) {}
+TableReader::TableReader(std::FILE* in) : in_(in), buffer_(new char[kChunk]) {}
 
 int TableReader::Peek() {
     if (begin_ == end_) {
         if (eof_) return EOF;
-        end_ = std::fread(buffer_.data(), 1, buffer_.size(), in_);
+        end_ = std::fread(buffer_.get(), 1, kChunk, in_);
         begin_ = 0;
-        if (end_ < buffer_.size()) {
+        if (end_ < kChunk) {
             if (std::ferror(in_)) readFailed_ = true;
             eof_ = true;
         }

@@ -4,6 +4,7 @@
 #define QUILLBOX_DATA_TABLEIO_H
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,7 @@ private:
     int Get();
     int Peek();
     std::FILE* in_;
-    std::vector<char> buffer_;
+    std::unique_ptr<char[]> buffer_;   // not cleared: only bytes read are looked at
     size_t begin_ = 0, end_ = 0;
     bool eof_ = false, readFailed_ = false;
 };

@@ -142,11 +142,12 @@ bool EncodeUtf16(const char* text, size_t n, std::string& out) {
 // One direction of the platform's converter between a code page and UTF-8.
 class Converter {
 public:
-    Converter(const PageInfo& page, bool toUtf8) : page_(page), toUtf8_(toUtf8) {
-#ifndef _WIN32
-        cd_ = toUtf8 ? iconv_open("UTF-8", page.iconvName) : iconv_open(page.iconvName, "UTF-8");
+#ifdef _WIN32
+    Converter(const PageInfo& page, bool toUtf8) : page_(page), toUtf8_(toUtf8) {}
+#else
+    Converter(const PageInfo& page, bool toUtf8)
+        : cd_(toUtf8 ? iconv_open("UTF-8", page.iconvName) : iconv_open(page.iconvName, "UTF-8")) {}
 #endif
-    }
     ~Converter() {
 #ifndef _WIN32
         if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
@@ -206,10 +207,11 @@ public:
     }
 
 private:
+#ifdef _WIN32
     const PageInfo& page_;
     bool toUtf8_;
-#ifndef _WIN32
-    iconv_t cd_ = reinterpret_cast<iconv_t>(-1);
+#else
+    iconv_t cd_;
 #endif
 };
 
@@ -296,7 +298,7 @@ private:
 // Shift_JIS and the Japanese EBCDIC pages, through the platform's converter.
 class MultiByteCodec : public TextCodec {
 public:
-    explicit MultiByteCodec(const PageInfo& page) : page_(page), to_(page, true), from_(page, false) {
+    explicit MultiByteCodec(const PageInfo& page) : to_(page, true), from_(page, false) {
         ebcdic_ = page.kind == PageInfo::kJapaneseEbcdic;
         if (ebcdic_) std::memcpy(nationalSpace_, "\x40\x40", 2);
     }
@@ -306,6 +308,20 @@ public:
         if (!ebcdic_ && AllAscii(bytes, length)) {
             out.append(reinterpret_cast<const char*>(bytes), length);
             return true;
+        }
+        if (ebcdic_) {
+            // Text of an item ends in single-byte mode: a shift-out needs its shift-in.
+            bool shifted = false;
+            for (size_t i = 0; i < length; ++i) {
+                if (bytes[i] == kShiftOut) {
+                    if (shifted) return false;
+                    shifted = true;
+                } else if (bytes[i] == kShiftIn) {
+                    if (!shifted) return false;
+                    shifted = false;
+                }
+            }
+            if (shifted) return false;
         }
         return to_.Convert(reinterpret_cast<const char*>(bytes), length, out);
     }
@@ -360,7 +376,6 @@ public:
 
 private:
     static bool IsShiftJisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-    const PageInfo& page_;
     Converter to_;
     Converter from_;
     std::string scratch_;

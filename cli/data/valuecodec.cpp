@@ -115,7 +115,13 @@ bool ToIbmHex(long double value, unsigned char* b, int length) {
             fraction >>= 4;
             ++exponent;
         }
-        if (exponent + 64 < 0 || exponent + 64 > 127) return false;
+        if (exponent + 64 < 0) {
+            // Below the smallest normalized value: the fraction of exponent -64, not
+            // normalized, as such values are stored.
+            exponent = -64;
+            fraction = static_cast<uint64_t>(std::llround(std::ldexp(magnitude, bits + 256)));
+        }
+        if (exponent + 64 > 127) return false;
         b[0] = static_cast<unsigned char>(exponent + 64);
         for (int i = length - 1; i >= 1; --i) {
             b[i] = static_cast<unsigned char>(fraction & 0xFF);
