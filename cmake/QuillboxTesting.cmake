@@ -14,6 +14,8 @@ function(qb_add_gtest name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} ${QB_GTEST_LIBS})
   target_compile_definitions(${name} PRIVATE QB_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  # tests/test_util.h, the helpers every test folder shares.
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${name} COMMAND ${QB_WINE} wine $<TARGET_FILE:${name}>)
     set_tests_properties(${name} PROPERTIES

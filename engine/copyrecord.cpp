@@ -12,7 +12,10 @@
 //
 // Entries are placed by a hash of the key's text. A second, smaller table remembers
 // by the key's address which entry answered it last, so that a key held in the same
-// place (a literal, typically) is answered by one text comparison.
+// place (a literal, typically) is answered by one text comparison. A standard
+// unordered_map keyed by the text (string_view keys over owned strings) was measured
+// in its place: bench/record_bench ByName ran at 373 MB/s against 670 MB/s with this
+// table, so the table stays.
 struct CopyRecordNameCache {
     static constexpr int kEntries = 256;
     static constexpr int kRecent = 128;

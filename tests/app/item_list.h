@@ -10,12 +10,9 @@
 #include <vector>
 
 #include "quillbox.h"
+#include "test_util.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
+using qbtest::ReadFileBytes;
 
 class ItemList {
 public:
@@ -42,27 +39,8 @@ private:
 
 inline void SetText(char (&field)[64], const char* text) { std::snprintf(field, sizeof field, "%s", text); }
 
-// The bytes of a file, read as binary.
-inline std::string ReadFileBytes(const std::string& path) {
-    std::string bytes;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return bytes;
-    char block[4096];
-    std::size_t got;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0) bytes.append(block, got);
-    std::fclose(file);
-    return bytes;
-}
-
-// A file name in the test's working folder, unique per test.
-// A scratch file of this test process: test cases run in parallel processes.
-inline std::string TestFilePath(const char* name) {
-#ifdef _WIN32
-    unsigned long id = GetCurrentProcessId();
-#else
-    unsigned long id = static_cast<unsigned long>(getpid());
-#endif
-    return std::string("app_core_") + std::to_string(id) + "_" + name;
-}
+// A scratch file of this test process in the test's working folder: test cases run in
+// parallel processes.
+inline std::string TestFilePath(const char* name) { return qbtest::ProcessUniqueName("app_core_", name); }
 
 #endif

@@ -1,5 +1,5 @@
-// Helpers shared by the engine tests: copybook files written byte for byte, an
-// analyser that shows its protected state, and exception checks.
+// Helpers of the engine tests: copybook files written byte for byte and an analyser
+// that shows its protected state; the exception checks come from test_util.h.
 #ifndef ENGINE_TEST_UTIL_H
 #define ENGINE_TEST_UTIL_H
 
@@ -11,8 +11,11 @@
 #include <vector>
 
 #include "cobcpy.h"
+#include "test_util.h"
 
 namespace enginetest {
+
+using qbtest::ExpectRaise;
 
 // A copybook file with the given bytes, named after the running test; removed again.
 class TempCopybook {
@@ -22,11 +25,7 @@ public:
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
         path = std::string("engtmp_") + info->test_suite_name() + "_" + info->name() + "_" +
                std::to_string(++counter) + ".cpy";
-        std::FILE* file = std::fopen(path.c_str(), "wb");
-        if (file != nullptr) {
-            std::fwrite(bytes.data(), 1, bytes.size(), file);
-            std::fclose(file);
-        }
+        qbtest::WriteFileBytes(path, bytes);
     }
     ~TempCopybook() { std::remove(path.c_str()); }
     const char* Path() const { return path.c_str(); }
@@ -76,20 +75,6 @@ inline CopyItem* AnalyzeEntries(CopyAnalyzer& analyzer, const std::vector<std::s
     analyzer.FreeItems();
     analyzer.SetFileName(file.Path());
     return analyzer.Analyze();
-}
-
-// Runs `action` and checks that it raises exactly `className` with `message` from the engine.
-template <class Action>
-void ExpectRaise(Action action, const char* className, const char* message) {
-    try {
-        action();
-        ADD_FAILURE() << "nothing raised, expected " << className;
-    } catch (CException e) {
-        EXPECT_STREQ(className, e.GetExceptionName());
-        EXPECT_STREQ(message, e.GetMessageText());
-        EXPECT_STREQ("cobcpy", e.GetSourceFileName());
-        EXPECT_GT(e.GetLine(), 0);
-    }
 }
 
 }  // namespace enginetest

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "desktop.h"
+#include "test_util.h"
 #include "modal_seam.h"
 #include "resource.h"
 
@@ -247,19 +248,6 @@ BOOL AnswerSave(OPENFILENAMEA* dialog)
     return TRUE;
 }
 
-std::string ReadBytes(const std::string& path)
-{
-    std::string bytes;
-    if (FILE* file = fopen(path.c_str(), "rb")) {
-        char buffer[4096];
-        size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
-            bytes.append(buffer, got);
-        fclose(file);
-    }
-    return bytes;
-}
-
 TEST_F(MainWindowTest, HtmlAndDdlExportsWriteTheCoreBytes)
 {
     std::string path = DataPath("SAMPLE.cpy");
@@ -274,7 +262,7 @@ TEST_F(MainWindowTest, HtmlAndDdlExportsWriteTheCoreBytes)
     EXPECT_EQ(saveExtension, "html");
     ASSERT_EQ(WriteHtmlReport("gui_expected.html", head, expected.GetRecordLength(), currentFileName, false),
               EXPORT_DONE);
-    EXPECT_EQ(ReadBytes("gui_report.html"), ReadBytes("gui_expected.html"));
+    EXPECT_EQ(qbtest::ReadFileBytes("gui_report.html"), qbtest::ReadFileBytes("gui_expected.html"));
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "HTMLファイルに出力完了。");
     EXPECT_EQ(boxes[0].caption, "通知");
@@ -300,7 +288,7 @@ TEST_F(MainWindowTest, HtmlAndDdlExportsWriteTheCoreBytes)
     EXPECT_EQ(saveFilter, "DDL(SQL)(*.sql)");
     EXPECT_EQ(saveExtension, "sql");
     ASSERT_EQ(WriteCreateTable("gui_expected.sql", head, "T1", true, true), EXPORT_DONE);
-    EXPECT_EQ(ReadBytes("gui_table.sql"), ReadBytes("gui_expected.sql"));
+    EXPECT_EQ(qbtest::ReadFileBytes("gui_table.sql"), qbtest::ReadFileBytes("gui_expected.sql"));
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1].text, "CREATE文出力完了。");
 

@@ -139,14 +139,7 @@ TEST(Lookup, FailedAnalysisLeavesNoLayout) {
     EXPECT_EQ(record.GetHead(), nullptr);
     EXPECT_EQ(record.FindItemByName("R.A"), nullptr);
     EXPECT_RAISES(record.Open(1), CException, "コピー句ファイルがおかしい。");
-    bool raised = false;
-    try {
-        CopyRecord failing("", bad.path());
-    } catch (CException& failure) {
-        raised = true;
-        EXPECT_STREQ(failure.GetMessageText(), "認識できないデータ型");
-    }
-    EXPECT_TRUE(raised);
+    EXPECT_RAISES(CopyRecord failing("", bad.path()), CException, "認識できないデータ型");
 }
 
 TEST(Lookup, Names) {

@@ -11,45 +11,18 @@
 #include <vector>
 
 #include "cobcpy.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
+#include "test_util.h"
 
 // A file of the working directory, removed when the test ends.
-inline std::string ProcessUnique(std::string name) {
-#ifdef _WIN32
-    unsigned long id = GetCurrentProcessId();
-#else
-    unsigned long id = static_cast<unsigned long>(getpid());
-#endif
-    return std::to_string(id) + "_" + name;
-}
-
 class ScratchFile {
 public:
     // The name is made unique to this test process: test cases run in parallel processes.
-    explicit ScratchFile(std::string name) : path_(ProcessUnique(std::move(name))) { std::remove(path_.c_str()); }
+    explicit ScratchFile(std::string name) : path_(qbtest::ProcessUniqueName("", name)) { std::remove(path_.c_str()); }
     ~ScratchFile() { std::remove(path_.c_str()); }
     const char* path() const { return path_.c_str(); }
     // Raw bytes on disk.
-    void Write(const std::string& bytes) const {
-        FILE* file = std::fopen(path_.c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
-        std::fclose(file);
-    }
-    std::string Read() const {
-        std::string bytes;
-        FILE* file = std::fopen(path_.c_str(), "rb");
-        if (file == nullptr) return bytes;
-        int c;
-        while ((c = std::getc(file)) != EOF) bytes.push_back(static_cast<char>(c));
-        std::fclose(file);
-        return bytes;
-    }
+    void Write(const std::string& bytes) const { ASSERT_TRUE(qbtest::WriteFileBytes(path_, bytes)); }
+    std::string Read() const { return qbtest::ReadFileBytes(path_); }
 private:
     std::string path_;
 };
@@ -78,20 +51,5 @@ inline CopyItem MakeItem(int position, int byteLength, unsigned flags, int digit
 }
 
 inline std::string Bytes(const char* buffer, int count) { return std::string(buffer, static_cast<size_t>(count)); }
-
-// Runs `statement`, which must raise `Class` with `message`.
-#define EXPECT_RAISES(statement, Class, message)                                  \
-    do {                                                                          \
-        bool raised = false;                                                      \
-        try {                                                                     \
-            statement;                                                            \
-        } catch (Class & failure) {                                               \
-            raised = true;                                                        \
-            EXPECT_STREQ(failure.GetMessageText(), message);                      \
-            EXPECT_STREQ(failure.GetExceptionName(), #Class);                     \
-            EXPECT_STREQ(failure.GetSourceFileName(), "cobcpy");                  \
-        }                                                                         \
-        EXPECT_TRUE(raised) << "no " #Class " from " #statement;                  \
-    } while (0)
 
 #endif

@@ -6,18 +6,9 @@
 #include <string>
 
 #include "cgiclib.h"
+#include "test_util.h"
 
 namespace {
-
-std::string ReadRaw(const char* path) {
-    std::string out;
-    std::FILE* f = std::fopen(path, "rb");
-    if (!f) return out;
-    int c;
-    while ((c = std::getc(f)) != EOF) out.push_back(static_cast<char>(c));
-    std::fclose(f);
-    return out;
-}
 
 // Points standard output at `path` (in the dying child only).
 void CaptureStandardOutput(const char* path) {
@@ -55,7 +46,7 @@ TEST(ErrorPageDeathTest, ExitWithReportWritesTheReportAndEndsWithStatus2) {
             e.ExitWithReport();
         },
         ::testing::ExitedWithCode(2), "");
-    EXPECT_EQ(ReadRaw(path), std::string(kReport));
+    EXPECT_EQ(qbtest::ReadFileBytes(path), std::string(kReport));
     std::remove(path);
 }
 
@@ -70,7 +61,7 @@ TEST(ErrorPageDeathTest, ExitWithErrorPageFormatsTheDetailAndEndsWithStatus1) {
             s.ExitWithErrorPage("題名", "見出し<", "%s=%d\n", "行", 42);
         },
         ::testing::ExitedWithCode(1), "");
-    std::string page = ReadRaw(path);
+    std::string page = qbtest::ReadFileBytes(path);
     EXPECT_EQ(page.rfind("Content-Type: text/html\r\n\r\n<html>\r\n", 0), 0u);
     EXPECT_NE(page.find("<title>題名</title>\r\n"), std::string::npos);
     EXPECT_NE(page.find("<h1>見出し&lt;</h1>\r\n"), std::string::npos);
@@ -91,7 +82,7 @@ TEST(ErrorPageDeathTest, OverlongDetailIsCutNotOverrun) {
             o.ExitWithErrorPage("t", "h", "%s", longText.c_str());
         },
         ::testing::ExitedWithCode(1), "");
-    std::string page = ReadRaw(path);
+    std::string page = qbtest::ReadFileBytes(path);
     EXPECT_NE(page.find("<p>" + std::string(4099, 'w') + "</p>"), std::string::npos);
     std::remove(path);
 }

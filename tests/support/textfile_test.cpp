@@ -5,41 +5,25 @@
 #include <string>
 
 #include "cgiclib.h"
+#include "test_util.h"
 
 namespace {
-
-std::string ReadRaw(const char* path) {
-    std::string out;
-    std::FILE* f = std::fopen(path, "rb");
-    if (!f) return out;
-    int c;
-    while ((c = std::getc(f)) != EOF) out.push_back(static_cast<char>(c));
-    std::fclose(f);
-    return out;
-}
-
-void WriteRaw(const char* path, const std::string& bytes) {
-    std::FILE* f = std::fopen(path, "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
 
 TEST(TextFile, WritingTurnsEveryLineFeedIntoCrLf) {
     const char* path = "textfile_write.tmp";
     ASSERT_TRUE(WriteTextFile(path, "a\nb\r\n\n", 6));
-    EXPECT_EQ(ReadRaw(path), std::string("a\r\nb\r\r\n\r\n"));
+    EXPECT_EQ(qbtest::ReadFileBytes(path), std::string("a\r\nb\r\r\n\r\n"));
     std::FILE* f = OpenTextFile(path, "w");
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(PrintText(f, "%s=%d\n", "x", 12), 5);
     std::fclose(f);
-    EXPECT_EQ(ReadRaw(path), std::string("x=12\r\n"));
+    EXPECT_EQ(qbtest::ReadFileBytes(path), std::string("x=12\r\n"));
     std::remove(path);
 }
 
 TEST(TextFile, ReadingDropsOnlyACarriageReturnBeforeALineFeed) {
     const char* path = "textfile_read.tmp";
-    WriteRaw(path, std::string("one\r\ntwo\rthree\n\r\rlast\r"));
+    ASSERT_TRUE(qbtest::WriteFileBytes(path, "one\r\ntwo\rthree\n\r\rlast\r"));
     std::FILE* f = OpenTextFile(path, "r");
     ASSERT_NE(f, nullptr);
     std::string line;
