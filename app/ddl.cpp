@@ -15,6 +15,18 @@ int PrintColumnType(std::FILE* file, const CopyItem* item) {
     return PrintText(file, " VARCHAR(%d)", item->byteLength);
 }
 
+// Level of an item for the subtree walk: a level-77 item is a record of its own, as
+// a level-01 one is. (66 and 88 items lie below their record and give no column.)
+int SubtreeLevel(const CopyItem* item) { return item->level == 77 ? 1 : item->level; }
+
+// The item after `item` and everything subordinate to it (null at the end).
+const CopyItem* AfterSubtree(const CopyItem* item) {
+    const int level = SubtreeLevel(item);
+    for (item = item->next; item != nullptr && SubtreeLevel(item) > level; item = item->next) {
+    }
+    return item;
+}
+
 }  // namespace
 
 bool WriteCreateTable(std::FILE* file, const CopyItem* head, const char* tableName,
@@ -26,10 +38,11 @@ bool WriteCreateTable(std::FILE* file, const CopyItem* head, const char* tableNa
     while (item != nullptr) {
         if (item->flags & ITEM_REDEFINES) {
             // A redefining area gives no column: skip the item and everything below it.
-            item = ItemAfterSubtree(item);
+            item = AfterSubtree(item);
             continue;
         }
-        if (item->flags & ITEM_GROUP) {
+        // Groups, condition names (88) and RENAMES items (66) have no storage of their own.
+        if (item->flags & (ITEM_GROUP | ITEM_CONDITION | ITEM_RENAMES)) {
             item = item->next;
             continue;
         }

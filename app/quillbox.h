@@ -61,10 +61,12 @@ struct ItemFlagName {
     const char* name;
 };
 // The category: the last of numeric, alphanumeric, national, boolean and group whose
-// flag is set (a group keeps "集団項目" whatever else is set). Null when none is.
+// flag is set (a group keeps "集団項目" whatever else is set), then a level-88 condition
+// name ("条件名") or a level-66 RENAMES item ("再命名"). Null when none is.
 const ItemFlagName* ItemCategory(unsigned flags);
-// The usage shown: the first of binary, packed, COMP-5, bit, float and double whose flag
-// is set. Null when none is; with a single usage bit, that usage's names.
+// The 属性 text: the first of binary, packed, COMP-5, bit, float and double whose flag
+// is set, then (COBOL-rules analysis only) pointer, index, national, sign separate,
+// sign leading, SYNC and OCCURS DEPENDING. Null when none is.
 const ItemFlagName* ItemUsage(unsigned flags);
 
 // The fifteen cell texts of one item; `rowNumber` is its 1-based number among the shown

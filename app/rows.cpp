@@ -33,6 +33,9 @@ const ItemFlagName kCategories[] = {
     {ITEM_NATIONAL, "2バイト文字", "national"},
     {ITEM_BOOLEAN, "ビット", "boolean"},
     {ITEM_GROUP, "集団項目", "group"},
+    // Only the COBOL-rules analysis sets these two; such an item has no other category.
+    {ITEM_CONDITION, "条件名", "condition"},
+    {ITEM_RENAMES, "再命名", "renames"},
 };
 const ItemFlagName kUsages[] = {
     {USAGE_BINARY, "BINARY", "binary"},
@@ -41,6 +44,15 @@ const ItemFlagName kUsages[] = {
     {USAGE_BIT, "BIT", "bit"},
     {USAGE_FLOAT, "FLOAT", "comp-1"},
     {USAGE_DOUBLE, "DOUBLE", "comp-2"},
+    // Only the COBOL-rules analysis sets the bits below, so an item of the seed
+    // analysis reads exactly as before; they come after the six above.
+    {USAGE_POINTER, "POINTER", "pointer"},
+    {USAGE_INDEX, "INDEX", "index"},
+    {USAGE_NATIONAL, "NATIONAL", "national"},
+    {SIGN_SEPARATE, "SEPARATE", "sign-separate"},
+    {SIGN_LEADING, "LEADING", "sign-leading"},
+    {ITEM_SYNC, "SYNC", "sync"},
+    {ITEM_VARIABLE, "DEPENDING", "depending"},
 };
 
 // A text field of an item into a cell.
