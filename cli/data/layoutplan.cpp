@@ -26,11 +26,16 @@ Field::Kind KindOf(const CopyItem* item) {
     unsigned flags = item->flags;
     if (flags & USAGE_FLOAT) return Field::kFloat;
     if (flags & USAGE_DOUBLE) return Field::kDouble;
+    // Pointers and indexes: native binary numbers.
+    if (flags & (USAGE_POINTER | USAGE_INDEX)) return Field::kComp5;
     if (flags & ITEM_NUMERIC) {
         if (flags & USAGE_PACKED) return Field::kPacked;
         if (flags & USAGE_BINARY) return Field::kBinary;
         if (flags & USAGE_COMP5) return Field::kComp5;
-        if (IsEditedPicture(item->picture) || item->byteLength != item->digits) return Field::kText;
+        int separate = (flags & SIGN_SEPARATE) ? 1 : 0;
+        if ((flags & ITEM_EDITED) || IsEditedPicture(item->picture) || item->byteLength != item->digits + separate) {
+            return Field::kText;
+        }
         return Field::kDisplay;
     }
     if (flags & ITEM_NATIONAL) return Field::kNational;
@@ -46,9 +51,16 @@ std::string NameOf(const CopyItem* item, TextCodec& shiftJis) {
     return name;
 }
 
-bool InRedefiningArea(const CopyItem* item) {
+// An item that redefines: by its REDEFINES clause, or a record after the first, which
+// shares the record's bytes with it.
+bool IsRedefining(const CopyItem* item, const CopyItem* head) {
+    return (item->flags & ITEM_REDEFINES) != 0 || (item->parent == nullptr && item != head && item->level != 66 &&
+                                                   item->position == 1 && item->level != 88);
+}
+
+bool InRedefiningArea(const CopyItem* item, const CopyItem* head) {
     for (const CopyItem* p = item; p != nullptr; p = p->parent) {
-        if (p->flags & ITEM_REDEFINES) return true;
+        if (IsRedefining(p, head)) return true;
     }
     return false;
 }
@@ -57,6 +69,7 @@ struct TreeBuilder {
     const std::map<const CopyItem*, int>& fieldOf;
     bool all;
     TextCodec& shiftJis;
+    const CopyItem* head;
 
     JsonNode Element(CopyItem* item) {
         JsonNode node;
@@ -73,7 +86,7 @@ struct TreeBuilder {
     void Siblings(CopyItem* first, std::vector<JsonNode>& out) {
         std::map<std::string, int> seen;
         for (CopyItem* item = first; item != nullptr;) {
-            if (!all && (item->flags & ITEM_REDEFINES)) {
+            if ((!all && IsRedefining(item, head)) || (item->flags & (ITEM_CONDITION | ITEM_RENAMES))) {
                 item = item->nextSibling;
                 continue;
             }
@@ -122,7 +135,12 @@ bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool s
     }
     std::map<const CopyItem*, int> fieldOf;
     for (CopyItem* item = head; item != nullptr;) {
-        if (!redefinesAll && (item->flags & ITEM_REDEFINES)) {
+        // Condition names and RENAMES have no storage of their own.
+        if (item->flags & (ITEM_CONDITION | ITEM_RENAMES)) {
+            item = item->next;
+            continue;
+        }
+        if (!redefinesAll && IsRedefining(item, head)) {
             // The redefining item and everything under it, as the DDL export skips them.
             int level = item->level;
             item = item->next;
@@ -143,7 +161,9 @@ bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool s
         field.digits = item->digits;
         field.scale = item->scale;
         field.isSigned = (item->flags & ITEM_SIGNED) != 0;
-        field.view = InRedefiningArea(item);
+        field.signLeading = (item->flags & SIGN_LEADING) != 0;
+        field.signSeparate = (item->flags & SIGN_SEPARATE) != 0;
+        field.view = InRedefiningArea(item, head);
         field.overlaid = field.view;
         for (const CopyItem* p = item; p != nullptr && !field.overlaid; p = p->parent) {
             if (redefined.count(p)) field.overlaid = true;
@@ -163,7 +183,7 @@ bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool s
         plan.fields.push_back(std::move(field));
         item = item->next;
     }
-    TreeBuilder builder{fieldOf, redefinesAll, *shiftJis};
+    TreeBuilder builder{fieldOf, redefinesAll, *shiftJis, head};
     builder.Siblings(head, plan.roots);
     return true;
 }

@@ -21,6 +21,8 @@ struct Field {
     int digits;
     int scale;
     bool isSigned;
+    bool signLeading;     // display: the sign is in (or before) the first digit
+    bool signSeparate;    // display: the sign is a character of its own
     bool view;            // inside a redefining area: its bytes belong to an earlier item too
     bool overlaid;        // shares its bytes with another item (redefines or is redefined)
 };

@@ -301,16 +301,26 @@ bool ValueCodec::Decode(const Field& field, const unsigned char* record, Cell& c
 bool ValueCodec::DecodeDisplay(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault) {
     uint64_t magnitude = 0;
     bool negative = false;
-    int last = field.length - 1;
-    for (int i = 0; i <= last; ++i) {
+    int first = 0, last = field.length - 1;
+    int signAt = -1;   // the byte whose zone is the sign (embedded sign)
+    if (field.isSigned && field.signSeparate) {
+        // A sign character of its own before or after the digits.
+        int at = field.signLeading ? first++ : last--;
+        unsigned char sign = bytes[at];
+        unsigned char plus = text_->IsEbcdic() ? 0x4E : '+', minus = text_->IsEbcdic() ? 0x60 : '-';
+        if (sign == minus) negative = true;
+        else if (sign != plus) return Fail(fault, field.offset + at, "sign byte " + Hex(sign) + " is neither + nor -");
+    } else if (field.isSigned) {
+        signAt = field.signLeading ? first : last;
+    }
+    for (int i = first; i <= last; ++i) {
         unsigned b = bytes[i], digit = b & 0x0F, zone = b >> 4;
         if (digit > 9) return Fail(fault, field.offset + i, "display byte " + Hex(b) + " is not a digit");
         if (zone != digitZone_) {
-            if (i == last && field.isSigned && zone == negativeZone_) negative = true;
-            else if (!(i == last && field.isSigned && zone == positiveZone_)) {
-                return Fail(fault, field.offset + i,
-                            (i == last && field.isSigned ? "sign zone of byte " : "display byte ") + Hex(b) +
-                                (i == last && field.isSigned ? " is neither the positive nor the negative zone" : " is not a digit"));
+            if (i == signAt && zone == negativeZone_) negative = true;
+            else if (i != signAt) return Fail(fault, field.offset + i, "display byte " + Hex(b) + " is not a digit");
+            else if (zone != positiveZone_) {
+                return Fail(fault, field.offset + i, "sign zone of byte " + Hex(b) + " is neither the positive nor the negative zone");
             }
         }
         magnitude = magnitude * 10 + digit;
@@ -473,6 +483,21 @@ bool ValueCodec::EncodeNumber(const Field& field, const std::string& text, unsig
     unsigned char* bytes = record + field.offset;
     bool binary = field.kind == Field::kBinary || field.kind == Field::kComp5;
     bool fitsDigits = field.digits >= 19 || magnitude < kPowers[field.digits < 0 ? 0 : field.digits];
+    if (fitsDigits && field.kind == Field::kDisplay && field.isSigned && (field.signLeading || field.signSeparate)) {
+        // A leading or separate sign, which the record object's setters do not write.
+        int first = 0, last = field.length - 1;
+        if (field.signSeparate) {
+            int at = field.signLeading ? first++ : last--;
+            bytes[at] = text_->IsEbcdic() ? (negative ? 0x60 : 0x4E) : (negative ? '-' : '+');
+        }
+        uint64_t rest = magnitude;
+        for (int i = last; i >= first; --i, rest /= 10) bytes[i] = text_->Digit(static_cast<int>(rest % 10));
+        if (!field.signSeparate) {
+            unsigned zone = negative ? negativeZone_ : positiveZone_;
+            bytes[first] = static_cast<unsigned char>((zone << 4) | (bytes[first] & 0x0F));
+        }
+        return true;
+    }
     if (fitsDigits && magnitude <= static_cast<uint64_t>(INT64_MAX)) {
         int64_t value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
         image_.SetInt64(field.item, value);

@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "cobcpy.h"
+#include "cobolrules.h"
 #include "datacodec.h"
 
 #ifdef _WIN32
@@ -40,7 +42,9 @@ inline std::string ReadAll(std::FILE* file) {
 // A copybook of the given entries (one per line behind seven blank columns), analysed.
 class Layout {
 public:
-    explicit Layout(const std::vector<std::string>& entries) : analyzer_("") {
+    // `cobol`: analysed by the COBOL rules (CobolAnalyzer) instead of the seed analysis.
+    explicit Layout(const std::vector<std::string>& entries, bool cobol = false)
+        : analyzer_(cobol ? new CobolAnalyzer("") : new CopyAnalyzer("")) {
         static int counter = 0;
         path_ = "datatmp_" + std::to_string(::ProcessId()) + "_" + std::to_string(++counter) + ".cpy";
         std::string text;
@@ -48,12 +52,12 @@ public:
         std::FILE* file = std::fopen(path_.c_str(), "wb");
         std::fwrite(text.data(), 1, text.size(), file);
         std::fclose(file);
-        analyzer_.SetFileName(path_.c_str());
-        analyzer_.Analyze();
+        analyzer_->SetFileName(path_.c_str());
+        analyzer_->Analyze();
     }
     ~Layout() { std::remove(path_.c_str()); }
-    CopyItem* Head() { return analyzer_.GetHead(); }
-    int Length() { return static_cast<int>(analyzer_.GetRecordLength()); }
+    CopyItem* Head() { return analyzer_->GetHead(); }
+    int Length() { return static_cast<int>(analyzer_->GetRecordLength()); }
     const std::string& Path() const { return path_; }
 
     RunResult Decode(const std::string& data, const DataOptions& options) { return Run(true, data, options); }
@@ -76,7 +80,7 @@ private:
         std::fclose(err);
         return result;
     }
-    CopyAnalyzer analyzer_;
+    std::unique_ptr<CopyAnalyzer> analyzer_;
     std::string path_;
 };
 

@@ -246,3 +246,29 @@ TEST(RoundTrip, FloatFormats) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RoundTrip, CobolRulesLayoutWithSignClausesConditionsAndRenames) {
+    Layout layout({"01 REC.",
+                   "   05 LEAD-SEP PIC S9(3) SIGN LEADING SEPARATE.",
+                   "   05 TRAIL-SEP PIC S9(3) SIGN TRAILING SEPARATE.",
+                   "   05 LEAD-ZONE PIC S9(3) SIGN LEADING.",
+                   "   05 STATUS-CODE PIC X.",
+                   "      88 ACTIVE VALUE 'A'.",
+                   "   05 SCALED PIC 9(3)PP.",
+                   "66 ALL-SIGNS RENAMES LEAD-SEP THRU LEAD-ZONE."},
+                  true);
+    ASSERT_EQ(layout.Length(), 4 + 4 + 3 + 1 + 3);
+    DataOptions options;
+    std::string data = "-012" "345+" "P67" "A" "123";
+    RunResult decoded = layout.Decode(data, options);
+    ASSERT_EQ(decoded.status, kExitDone) << decoded.err;
+    EXPECT_EQ(decoded.out, "LEAD-SEP,TRAIL-SEP,LEAD-ZONE,STATUS-CODE,SCALED\n-12,345,-67,A,12300\n");
+    EXPECT_EQ(layout.Encode(decoded.out, options).out, data);
+    RunResult notMultiple = layout.Encode("LEAD-SEP,TRAIL-SEP,LEAD-ZONE,STATUS-CODE,SCALED\n1,2,3,A,12345\n", options);
+    EXPECT_EQ(notMultiple.status, kExitFailed);
+    EXPECT_NE(notMultiple.err.find("is not a multiple of 100"), std::string::npos) << notMultiple.err;
+}
+
+}  // namespace
