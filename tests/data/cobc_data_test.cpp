@@ -116,19 +116,13 @@ TEST(GnuCobolData, DecodeGivesEveryValueAndEncodeGivesGnuCobolsBytes) {
     Layout layout(entries);
     ASSERT_GT(layout.Length(), 0);
 
-    const std::string stem = "cobcdata_" + std::to_string(ProcessId());
+    const std::string stem = qbtest::ProcessUniqueName("cobcdata_", "writerec");
     const std::string program = stem + ".cob", executable = "./" + stem, data = stem + ".dat";
-    std::string text = ProgramText(layout.Path(), data);
-    std::FILE* file = std::fopen(program.c_str(), "wb");
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fclose(file);
+    ASSERT_TRUE(qbtest::WriteFileBytes(program, ProgramText(layout.Path(), data)));
     std::string compile = "cobc -x -fbinary-size=2-4-8 -o " + executable + " " + program + " 2>" + stem + ".log";
     ASSERT_EQ(std::system(compile.c_str()), 0) << "cobc refused the program; see " << stem << ".log";
     ASSERT_EQ(std::system(executable.c_str()), 0);
-    file = std::fopen(data.c_str(), "rb");
-    ASSERT_NE(file, nullptr);
-    std::string written = datatest::ReadAll(file);
-    std::fclose(file);
+    std::string written = qbtest::ReadFileBytes(data);
     ASSERT_EQ(written.size(), kRows.size() * static_cast<size_t>(layout.Length()));
 
     DataOptions options;

@@ -13,14 +13,7 @@
 #include "cobcpy.h"
 #include "cobolrules.h"
 #include "datacodec.h"
-
-#ifdef _WIN32
-#include <process.h>
-inline int ProcessId() { return _getpid(); }
-#else
-#include <unistd.h>
-inline int ProcessId() { return static_cast<int>(getpid()); }
-#endif
+#include "test_util.h"
 
 namespace datatest {
 
@@ -30,6 +23,7 @@ struct RunResult {
     std::string err;
 };
 
+// The bytes of a stream from its start.
 inline std::string ReadAll(std::FILE* file) {
     std::string text;
     std::rewind(file);
@@ -46,12 +40,10 @@ public:
     explicit Layout(const std::vector<std::string>& entries, bool cobol = false)
         : analyzer_(cobol ? new CobolAnalyzer("") : new CopyAnalyzer("")) {
         static int counter = 0;
-        path_ = "datatmp_" + std::to_string(::ProcessId()) + "_" + std::to_string(++counter) + ".cpy";
+        path_ = qbtest::ProcessUniqueName("datatmp_", std::to_string(++counter) + ".cpy");
         std::string text;
         for (const std::string& entry : entries) text += "       " + entry + "\n";
-        std::FILE* file = std::fopen(path_.c_str(), "wb");
-        std::fwrite(text.data(), 1, text.size(), file);
-        std::fclose(file);
+        qbtest::WriteFileBytes(path_, text);
         analyzer_->SetFileName(path_.c_str());
         analyzer_->Analyze();
     }
