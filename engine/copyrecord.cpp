@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 
+#include "cobolrules.h"
 #include "engine_internal.h"
 
 // Qualified names already looked up, so that a program reading many records by name
@@ -100,13 +101,24 @@ CopyRecord::CopyRecord(const char* dataFileName, const char* copybookFileName)
       openMode(0),
       lastAccess(0),
       nationalSpaceBytes{kFullWidthSpace[0], kFullWidthSpace[1]},
-      nameCache(nullptr) {
+      nameCache(nullptr),
+      analysis(&copybookAnalyzer) {
     nationalSpace = nationalSpaceBytes;
     CopyTextIn(this->dataFileName, sizeof this->dataFileName, dataFileName);
     // The analyzer was given the copybook name on construction.
     if (copybookFileName != nullptr && copybookFileName[0] != '\0') {
-        copybookAnalyzer.Analyze();
-        recordLength = static_cast<int32_t>(copybookAnalyzer.GetRecordLength());
+        analysis->Analyze();
+        recordLength = static_cast<int32_t>(analysis->GetRecordLength());
+    }
+}
+
+CopyRecord::CopyRecord(const char* dataFileName, const char* copybookFileName, const CobolOptions& options)
+    : CopyRecord(dataFileName, nullptr) {
+    cobolAnalyzer.reset(new CobolAnalyzer(copybookFileName != nullptr ? copybookFileName : "", options));
+    analysis = cobolAnalyzer.get();
+    if (copybookFileName != nullptr && copybookFileName[0] != '\0') {
+        analysis->Analyze();
+        recordLength = static_cast<int32_t>(analysis->GetRecordLength());
     }
 }
 
@@ -116,7 +128,7 @@ CopyRecord::~CopyRecord() {
     ReleaseBytes(nameCache);
 }
 
-CopyAnalyzer* CopyRecord::Analyzer() { return &copybookAnalyzer; }
+CopyAnalyzer* CopyRecord::Analyzer() { return analysis; }
 
 void CopyRecord::SetNationalSpace(const char* twoByteCharacter) {
     const char* source = twoByteCharacter != nullptr ? twoByteCharacter : kFullWidthSpace;
@@ -138,38 +150,38 @@ int CopyRecord::GetDataFileName(char* buffer, int size) { return CopyTextOut(dat
 bool CopyRecord::SetCopybook(const char* name) {
     // The new layout replaces the old one: empty the list before analysing, and
     // forget every item found by name in it.
-    copybookAnalyzer.FreeItems();
+    analysis->FreeItems();
     if (nameCache != nullptr) {
         std::memset(nameCache->entries, 0, sizeof nameCache->entries);
         std::memset(nameCache->recent, 0, sizeof nameCache->recent);
         nameCache->head = nullptr;
     }
-    bool fitted = copybookAnalyzer.SetFileName(name != nullptr ? name : "");
+    bool fitted = analysis->SetFileName(name != nullptr ? name : "");
     try {
-        copybookAnalyzer.Analyze();
+        analysis->Analyze();
     } catch (...) {
         // A half-analysed list has no positions: leave no layout behind.
-        copybookAnalyzer.FreeItems();
+        analysis->FreeItems();
         recordLength = 0;
         throw;
     }
-    recordLength = static_cast<int32_t>(copybookAnalyzer.GetRecordLength());
+    recordLength = static_cast<int32_t>(analysis->GetRecordLength());
     // An open file keeps its buffer; a longer record needs a larger one.
     if (record != nullptr && recordCapacity < recordLength + 10) ResizeRecord();
     return fitted;
 }
 
-const char* CopyRecord::CopybookFileName() { return copybookAnalyzer.FileName(); }
+const char* CopyRecord::CopybookFileName() { return analysis->FileName(); }
 
 int CopyRecord::GetCopybookFileName(char* buffer, int size) {
-    return copybookAnalyzer.GetFileName(buffer, size);
+    return analysis->GetFileName(buffer, size);
 }
 
-CopyItem* CopyRecord::GetHead() { return copybookAnalyzer.GetHead(); }
+CopyItem* CopyRecord::GetHead() { return analysis->GetHead(); }
 
 CopyItem* CopyRecord::FindItemBySerial(int serialNo) {
     if (serialNo <= 0) RAISE(CException, "インデックス値不当");
-    for (CopyItem* item = copybookAnalyzer.GetHead(); item != nullptr; item = item->next) {
+    for (CopyItem* item = analysis->GetHead(); item != nullptr; item = item->next) {
         if (item->serialNo == serialNo) return item;
     }
     return nullptr;
@@ -177,7 +189,7 @@ CopyItem* CopyRecord::FindItemBySerial(int serialNo) {
 
 CopyItem* CopyRecord::FindItemByName(const char* key) {
     if (key == nullptr) return nullptr;
-    CopyItem* head = copybookAnalyzer.GetHead();
+    CopyItem* head = analysis->GetHead();
     if (head == nullptr) return nullptr;
     if (nameCache != nullptr && nameCache->head == head) {
         unsigned slot = RecentSlot(key);
@@ -196,7 +208,7 @@ CopyItem* CopyRecord::FindItemByName(const char* key) {
 // Finds a key by its text in the cache, or by the path walk of its qualified name,
 // from the first item of the list; what it finds is remembered for the next lookup.
 CopyItem* CopyRecord::WalkName(const char* key, size_t length) {
-    CopyItem* head = copybookAnalyzer.GetHead();
+    CopyItem* head = analysis->GetHead();
     CopyRecordNameCache::Entry* entry = nullptr;
     uint32_t hash = KeyHash(key, length);
     if (length < CopyRecordNameCache::kKeyCapacity) {
@@ -290,7 +302,7 @@ CopyItem* CopyRecord::WalkName(const char* key, size_t length) {
 // ---- The data file -------------------------------------------------------------
 
 bool CopyRecord::Open(int mode) {
-    if (copybookAnalyzer.GetHead() == nullptr) RAISE(CException, "コピー句ファイルがおかしい。");
+    if (analysis->GetHead() == nullptr) RAISE(CException, "コピー句ファイルがおかしい。");
     if (dataFile != nullptr) return false;
     static const char* const kModes[] = {nullptr, "rb", "rb+", "wb", "wb+", "ab", "ab+", "r"};
     if (mode < 1 || mode > 7) RAISE(CFileException, "オープンモードエラー");

@@ -22,16 +22,25 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "cobcpy.h"
 
 struct CopyRecordNameCache;
+struct CobolOptions;
+class CobolAnalyzer;
 
 class CopyRecord {
 public:
     // Analyses the copybook at once when its name is not empty; an analysis failure
     // leaves the constructor by its exception.
     CopyRecord(const char* dataFileName, const char* copybookFileName);
+    // The same over the COBOL-rules analysis (CobolAnalyzer, cobolrules.h) with
+    // `options`: real copybooks as written, with SIGN ... SEPARATE items (their sign
+    // character '+' or '-' before or after the digits), SIGN LEADING items (the sign in
+    // the first digit's zone) and POINTER and INDEX items (binary of their length, most
+    // significant byte first, unsigned). Analyzer() then gives the CobolAnalyzer.
+    CopyRecord(const char* dataFileName, const char* copybookFileName, const CobolOptions& options);
     CopyRecord(const CopyRecord&) = delete;
     CopyRecord& operator=(const CopyRecord&) = delete;
     virtual ~CopyRecord();
@@ -118,6 +127,8 @@ private:
     int lastAccess;                      // 1 after a read, 2 after a write, 0 otherwise
     char nationalSpaceBytes[2];          // own copy of the national filler
     CopyRecordNameCache* nameCache;      // qualified names already looked up; emptied by SetCopybook
+    std::unique_ptr<CobolAnalyzer> cobolAnalyzer;  // the COBOL-rules analysis, when chosen
+    CopyAnalyzer* analysis;              // the analyzer in use: copybookAnalyzer or *cobolAnalyzer
 
     unsigned char* ItemBytes(CopyItem* item, const char* missingMessage);
     uint64_t DecodeInteger(CopyItem* item, bool signByNegativeZone);

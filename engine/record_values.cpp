@@ -14,6 +14,9 @@ constexpr int kDecimalWindow = 18;
 // Integer readers divide at most this often: the widest value is 0 after it.
 constexpr int kMaxDivisions = 20;
 
+// Usages of the COBOL rules stored as binary without a digit count: POINTER and INDEX.
+constexpr unsigned kBinaryOnly = USAGE_POINTER | USAGE_INDEX;
+
 bool IsDigitChar(char c) { return c == '0' || c == '1'; }
 
 // The low `count` bytes (1 to 8) of `value` read back as the item would: sign-extended
@@ -131,13 +134,14 @@ inline unsigned char* CopyRecord::ItemBytes(CopyItem* item, const char* missingM
 __attribute__((always_inline)) inline uint64_t CopyRecord::DecodeInteger(CopyItem* item, bool signByNegativeZone) {
     if (item == nullptr) RAISE(CException, "項目がありません！");
     unsigned flags = item->flags;
-    if ((flags & ITEM_NUMERIC) == 0) RAISE(CException, "データ型が正しくない。");
+    // POINTER and INDEX items (COBOL rules) have no category; they read as binary.
+    if ((flags & (ITEM_NUMERIC | kBinaryOnly)) == 0) RAISE(CException, "データ型が正しくない。");
     const unsigned char* bytes = ItemBytes(item, "項目がありません！");
     int length = item->byteLength;
     bool isSigned = (flags & ITEM_SIGNED) != 0;
     uint64_t value = 0;
 
-    if (flags & (USAGE_COMP5 | USAGE_BINARY)) {
+    if (flags & (USAGE_COMP5 | USAGE_BINARY | kBinaryOnly)) {
         // Two's complement of the item's own length; the low-order 8 bytes of a longer one.
         int count = length < 8 ? length : 8;
         if (flags & USAGE_COMP5) {
@@ -187,7 +191,16 @@ __attribute__((always_inline)) inline uint64_t CopyRecord::DecodeInteger(CopyIte
     }
 
     bool negative = false;
-    if (signByNegativeZone) {
+    if (flags & SIGN_SEPARATE) {
+        // The sign character stands before or after the digits, in a byte of its own.
+        const unsigned char* sign = (flags & SIGN_LEADING) ? bytes : bytes + length - 1;
+        const unsigned char* first = (flags & SIGN_LEADING) ? bytes + 1 : bytes;
+        int digitCount = length > 0 ? length - 1 : 0;
+        count = digitCount < kDecimalWindow ? digitCount : kDecimalWindow;
+        digits = first + (digitCount - count);
+        for (int i = 0; i < count; ++i) value = value * 10 + (digits[i] & 0x0Fu);
+        negative = length > 0 && *sign == '-';
+    } else if (signByNegativeZone) {
         for (int i = 0; i < count; ++i) {
             value = value * 10 + (digits[i] & 0x0Fu);
             negative |= (digits[i] & 0xF0u) == negativeZone;
@@ -232,7 +245,7 @@ bool CopyRecord::StoreDigits(CopyItem* item, uint64_t kept, bool negative, bool 
     uint64_t value = negative ? 0 - kept : kept;
     bool below = negative && kept != 0;
 
-    if (flags & (USAGE_COMP5 | USAGE_BINARY)) {
+    if (flags & (USAGE_COMP5 | USAGE_BINARY | kBinaryOnly)) {
         // The low-order bytes of the value in the item's own length; a longer item
         // carries the sign in its extra high-order bytes.
         unsigned char fill = below ? 0xFF : 0x00;
@@ -264,7 +277,16 @@ bool CopyRecord::StoreDigits(CopyItem* item, uint64_t kept, bool negative, bool 
         return !cut;
     }
 
-    // Display: '0' characters, the digits right-aligned, the sign in the last zone.
+    // Display: '0' characters, the digits right-aligned, the sign in the last zone
+    // (COBOL rules: in the first zone for SIGN LEADING; a character of its own before or
+    // after the digits for SIGN ... SEPARATE).
+    unsigned char* signByte = nullptr;
+    if (flags & SIGN_SEPARATE) {
+        if (length == 0) return !cut && kept == 0;
+        signByte = (flags & SIGN_LEADING) ? bytes : bytes + length - 1;
+        if (flags & SIGN_LEADING) ++bytes;
+        --length;
+    }
     std::memset(bytes, '0', static_cast<size_t>(length));
     uint64_t rest = kept;
     for (int i = length - 1; i >= 0 && rest != 0; --i) {
@@ -272,7 +294,12 @@ bool CopyRecord::StoreDigits(CopyItem* item, uint64_t kept, bool negative, bool 
         rest /= 10;
     }
     if (rest != 0) cut = true;
-    if (isSigned && length > 0) {
+    if (signByte != nullptr) {
+        *signByte = below ? '-' : '+';
+    } else if (isSigned && length > 0 && (flags & SIGN_LEADING)) {
+        unsigned zone = below ? negativeZone : positiveZone;
+        bytes[0] = static_cast<unsigned char>((bytes[0] & 0x0F) | (zone & 0xF0));
+    } else if (isSigned && length > 0) {
         unsigned zone = below ? negativeZone : positiveZone;
         bytes[length - 1] = static_cast<unsigned char>((bytes[length - 1] & 0x0F) | (zone & 0xF0));
     }
@@ -289,7 +316,8 @@ bool CopyRecord::StoreInteger(CopyItem* item, int64_t value, bool dropDecimals) 
     uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     // Keep the last `digits` decimal digits of the magnitude.
     uint64_t kept = magnitude;
-    if (item->digits < 20) {
+    // A POINTER or INDEX item has no digit count: it takes the value's binary bytes.
+    if (item->digits < 20 && (item->flags & kBinaryOnly) == 0) {
         uint64_t limit = 1;
         for (int i = 0; i < item->digits; ++i) limit *= 10;
         kept = magnitude % limit;
