@@ -38,8 +38,8 @@ public:
     // The same over the COBOL-rules analysis (CobolAnalyzer, cobolrules.h) with
     // `options`: real copybooks as written, with SIGN ... SEPARATE items (their sign
     // character '+' or '-' before or after the digits), SIGN LEADING items (the sign in
-    // the first digit's zone) and POINTER and INDEX items (binary of their length, most
-    // significant byte first, unsigned). Analyzer() then gives the CobolAnalyzer.
+    // the first digit's zone) and POINTER and INDEX items (binary of their length, least
+    // significant byte first as GnuCOBOL stores them, unsigned). Analyzer() then gives the CobolAnalyzer.
     CopyRecord(const char* dataFileName, const char* copybookFileName, const CobolOptions& options);
     CopyRecord(const CopyRecord&) = delete;
     CopyRecord& operator=(const CopyRecord&) = delete;

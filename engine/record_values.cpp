@@ -14,7 +14,8 @@ constexpr int kDecimalWindow = 18;
 // Integer readers divide at most this often: the widest value is 0 after it.
 constexpr int kMaxDivisions = 20;
 
-// Usages of the COBOL rules stored as binary without a digit count: POINTER and INDEX.
+// Usages of the COBOL rules stored as native binary (least significant byte first, as
+// GnuCOBOL keeps them and as COMP-5) without a digit count: POINTER and INDEX.
 constexpr unsigned kBinaryOnly = USAGE_POINTER | USAGE_INDEX;
 
 bool IsDigitChar(char c) { return c == '0' || c == '1'; }
@@ -144,7 +145,7 @@ __attribute__((always_inline)) inline uint64_t CopyRecord::DecodeInteger(CopyIte
     if (flags & (USAGE_COMP5 | USAGE_BINARY | kBinaryOnly)) {
         // Two's complement of the item's own length; the low-order 8 bytes of a longer one.
         int count = length < 8 ? length : 8;
-        if (flags & USAGE_COMP5) {
+        if (flags & (USAGE_COMP5 | kBinaryOnly)) {
             for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
         } else {
             const unsigned char* low = bytes + (length - count);
@@ -249,7 +250,7 @@ bool CopyRecord::StoreDigits(CopyItem* item, uint64_t kept, bool negative, bool 
         // The low-order bytes of the value in the item's own length; a longer item
         // carries the sign in its extra high-order bytes.
         unsigned char fill = below ? 0xFF : 0x00;
-        bool littleEndian = (flags & USAGE_COMP5) != 0;
+        bool littleEndian = (flags & (USAGE_COMP5 | kBinaryOnly)) != 0;
         for (int i = 0; i < length; ++i) {
             unsigned char b = i < 8 ? static_cast<unsigned char>(value >> (8 * i)) : fill;
             bytes[littleEndian ? i : length - 1 - i] = b;

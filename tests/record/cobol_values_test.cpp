@@ -115,11 +115,11 @@ TEST(CobolRecord, PointerAndIndexReadAsBinaryOfTheirLength) {
         ASSERT_NE(nullptr, link);
         ASSERT_NE(nullptr, slot);
         std::memset(record.RecordBuffer(), 0, static_cast<size_t>(size + 4));
-        record.RecordBuffer()[size - 2] = '\x12';
-        record.RecordBuffer()[size - 1] = '\x34';
+        record.RecordBuffer()[0] = '\x34';
+        record.RecordBuffer()[1] = '\x12';
         EXPECT_EQ(0x1234, record.GetInt64(link));
         EXPECT_TRUE(record.SetInt32(slot, 0x01020304));
-        EXPECT_EQ(std::string("\x01\x02\x03\x04"), Bytes(record.RecordBuffer() + size, 4));
+        EXPECT_EQ(std::string("\x04\x03\x02\x01"), Bytes(record.RecordBuffer() + size, 4));
         EXPECT_EQ(0x01020304, record.GetInt32(slot));
         EXPECT_TRUE(record.SetInt64(link, 0xFFFFFFFFll));
         EXPECT_EQ(0xFFFFFFFFll, record.GetInt64(link));
