@@ -1,0 +1,5 @@
+>>SOURCE FORMAT FREE
+01 R. *> comment
+  05 A PIC X(3) VALUE "a.b".
+  05 B USAGE IS POINTER.
+  COPY FUZZMEM REPLACING ==:P:== BY ==M==.
