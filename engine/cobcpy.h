@@ -57,6 +57,16 @@ struct CopyItem {
     CopyItem *parent, *firstChild, *next, *prev, *nextSibling, *prevSibling, *redefines;
 };
 
+// The longest item list an analysis builds, array occurrence copies included. An
+// array expansion that would pass it raises CItemLimitException: a CMemoryException
+// with the message of a failed allocation, which a caller may tell apart by its class.
+constexpr long MAX_LIST_ITEMS = 8388608;
+
+class CItemLimitException : public CMemoryException {
+public:
+    using CMemoryException::CMemoryException;
+};
+
 // Whole-text comparison with ASCII letters folded to lower case; 0 when equal.
 int CompareNoCase(const char* a, const char* b);
 

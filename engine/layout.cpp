@@ -26,7 +26,7 @@ namespace {
 
 // The longest list an analysis may build. An array expansion that would pass it is
 // refused like a failed allocation, before the memory is actually used up.
-constexpr std::int64_t kMaxListItems = 8388608;
+constexpr std::int64_t kMaxListItems = MAX_LIST_ITEMS;
 
 constexpr unsigned kInheritedUsages = USAGE_BINARY | USAGE_PACKED | USAGE_COMP5 | USAGE_BIT;
 
@@ -112,7 +112,7 @@ void CopyAnalyzer::ExpandArrays(CopyItem* first) {
         after->next = item;
     };
     auto reserve = [&count](std::int64_t copies) {
-        if (count + copies > kMaxListItems) RAISE(CMemoryException, "メモリの確保に失敗しました。");
+        if (count + copies > kMaxListItems) RAISE(CItemLimitException, "メモリの確保に失敗しました。");
         count += copies;
     };
 

@@ -1,0 +1,106 @@
+// What every command of quillbox-cli shares: the copybook named on the command line
+// and its loading, the failure of a command, and texts for a terminal.
+//
+// A command lives in a file of its own and is added to the program by its
+// registration function (commands.h), which declares the subcommand with its options
+// and help, and sets the subcommand's callback to the work.
+#ifndef QUILLBOX_CLI_COMMON_H
+#define QUILLBOX_CLI_COMMON_H
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "cobcpy.h"
+
+// The failure of a command: exit status 1 and "quillbox-cli: FILE: MESSAGE" on
+// standard error. `file` is the name as given on the command line (the terminal's
+// encoding); `message` is UTF-8.
+struct CommandFailure {
+    std::string file;
+    std::string message;
+};
+
+// The copybook named on the command line. Options that change how it is read are
+// declared by AddCopybookArgument and kept here.
+struct CopybookArgument {
+    std::string name;   // as given; "-" for standard input
+};
+
+// Declares the positional COPYBOOK of `command`.
+void AddCopybookArgument(CLI::App* command, CopybookArgument& copybook);
+
+// A copybook analysed for a command. Standard input, pipes and other files that are
+// not plain files are copied to a temporary file first, which goes with this object.
+class LoadedCopybook {
+public:
+    LoadedCopybook() = default;
+    LoadedCopybook(const LoadedCopybook&) = delete;
+    LoadedCopybook& operator=(const LoadedCopybook&) = delete;
+    ~LoadedCopybook();
+
+    CopyAnalyzer& Analyzer() { return *analyzer; }
+    CopyItem* Head() { return head; }
+    unsigned long RecordLength() const { return recordLength; }
+    // The name as given on the command line.
+    const std::string& Name() const { return name; }
+
+private:
+    friend void LoadCopybook(const CopybookArgument& argument, LoadedCopybook& loaded);
+    std::unique_ptr<CopyAnalyzer> analyzer;
+    CopyItem* head = nullptr;
+    unsigned long recordLength = 0;
+    std::string name;
+    std::string temporaryFile;
+};
+
+// Analyses the copybook named by `argument` into `loaded`. Every failure becomes a
+// CommandFailure that names the copybook: a file that cannot be read says why, a path
+// longer than the analysis keeps is refused, the analysis's own message is converted
+// to UTF-8.
+void LoadCopybook(const CopybookArgument& argument, LoadedCopybook& loaded);
+
+// Runs `work`, turning the exceptions of the engine and of the support library into a
+// CommandFailure naming `file`.
+template <typename Work>
+auto NamingFile(const std::string& file, Work work) -> decltype(work());
+
+// Raises the CommandFailure of a writer's result other than EXPORT_DONE, naming `out`
+// (as given on the command line); `error` is the errno value the writer left (0 for
+// none), the reason of a file that could not be created.
+void FailOnExport(int exportResult, int error, const std::string& out);
+
+// A text of the system (Shift_JIS) as UTF-8.
+std::string SystemToUtf8(const std::string& text);
+
+// A UTF-8 text made safe for a terminal: control characters (C0, DEL and C1) become
+// "?", so that no byte of an item text can move the cursor or change the terminal.
+std::string TerminalSafe(const std::string& utf8);
+
+// Writes bytes to standard output; false when the stream failed.
+void WriteOut(const std::string& bytes);
+
+// Command-line arguments arrive in the ANSI code page on Windows, in UTF-8 elsewhere.
+std::string ArgumentToUtf8(const std::string& argument);
+std::string ArgumentToShiftJis(const std::string& argument);
+
+// The message of an exception of the engine or of the support library, as UTF-8.
+std::string ExceptionMessage(CException& error);
+std::string ExceptionMessage(CGIException& error);
+
+template <typename Work>
+auto NamingFile(const std::string& file, Work work) -> decltype(work()) {
+    try {
+        return work();
+    } catch (CException& error) {
+        throw CommandFailure{file, ExceptionMessage(error)};
+    } catch (CGIException& error) {
+        throw CommandFailure{file, ExceptionMessage(error)};
+    } catch (const char* text) {
+        throw CommandFailure{file, SystemToUtf8(text)};
+    }
+}
+
+#endif

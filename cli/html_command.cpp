@@ -1,0 +1,39 @@
+// quillbox-cli html: the desktop program's HTML report of the layout.
+#include <cerrno>
+#include <memory>
+#include <string>
+
+#include "cli_common.h"
+#include "commands.h"
+#include "quillbox.h"
+
+namespace {
+
+struct HtmlOptions {
+    CopybookArgument copybook;
+    std::string out;
+    bool expand = false;
+};
+
+}  // namespace
+
+void AddHtmlCommand(CLI::App& program) {
+    auto options = std::make_shared<HtmlOptions>();
+    CLI::App* command = program.add_subcommand(
+        "html", "the HTML report (Shift_JIS, CR LF); its file line shows COPYBOOK as given");
+    command->add_flag("--expand", options->expand, "show every array element (array expansion on)");
+    AddCopybookArgument(command, options->copybook);
+    command->add_option("OUT", options->out, "the report file to write; a failed write keeps the file that was there")
+        ->required();
+    command->callback([options] {
+        LoadedCopybook copybook;
+        LoadCopybook(options->copybook, copybook);
+        const std::string shown = ArgumentToShiftJis(options->copybook.name);
+        errno = 0;
+        ExportResult result = NamingFile(ArgumentToUtf8(options->out), [&] {
+            return WriteHtmlReport(options->out.c_str(), copybook.Head(), copybook.RecordLength(), shown.c_str(),
+                                   options->expand);
+        });
+        FailOnExport(result, errno, options->out);
+    });
+}

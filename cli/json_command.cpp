@@ -1,0 +1,156 @@
+// quillbox-cli json: every shown item with every field, as JSON (UTF-8).
+//
+// The document is built as an ordered JSON value and written with one line per item.
+// Texts are converted from Shift_JIS; a byte that is no character there, and any
+// byte sequence that is not UTF-8 (a file name, say), is written as U+FFFD, so the
+// output is always valid UTF-8.
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "cli_common.h"
+#include "commands.h"
+#include "quillbox.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+struct JsonOptions {
+    CopybookArgument copybook;
+    bool expand = false;
+};
+
+// A 64-byte text field of an item, which need not be terminated.
+Json Text(const char (&field)[64]) {
+    char bounded[64];
+    std::memcpy(bounded, field, sizeof bounded - 1);
+    bounded[sizeof bounded - 1] = '\0';
+    return SystemToUtf8(bounded);
+}
+
+Json Category(unsigned flags) {
+    const char* name = nullptr;
+    if (flags & ITEM_NUMERIC) name = "numeric";
+    if (flags & ITEM_ALPHANUMERIC) name = "alphanumeric";
+    if (flags & ITEM_NATIONAL) name = "national";
+    if (flags & ITEM_BOOLEAN) name = "boolean";
+    if (flags & ITEM_GROUP) name = "group";
+    return name != nullptr ? Json(name) : Json(nullptr);
+}
+
+Json Usages(unsigned flags) {
+    static const struct {
+        unsigned bit;
+        const char* name;
+    } usages[] = {
+        {USAGE_BINARY, "binary"}, {USAGE_COMP5, "comp-5"}, {USAGE_PACKED, "packed-decimal"},
+        {USAGE_BIT, "bit"},       {USAGE_FLOAT, "comp-1"}, {USAGE_DOUBLE, "comp-2"},
+    };
+    Json list = Json::array();
+    for (const auto& usage : usages) {
+        if (flags & usage.bit) list.push_back(usage.name);
+    }
+    return list;
+}
+
+Json ItemObject(const CopyItem* item, int row) {
+    const unsigned f = item->flags;
+    Json object;
+    object["row"] = row;
+    object["serialNo"] = item->serialNo;
+    object["level"] = item->level;
+    object["name"] = Text(item->name);
+    object["picture"] = Text(item->picture);
+    object["category"] = Category(f);
+    object["usage"] = Usages(f);
+    object["signed"] = (f & ITEM_SIGNED) != 0;
+    object["array"] = (f & ITEM_ARRAY) != 0;
+    object["digits"] = item->digits;
+    object["scale"] = item->scale;
+    object["byteLength"] = item->byteLength;
+    object["position"] = item->position;
+    object["elementNo"] = item->elementNo;
+    object["dimension"] = item->dimension;
+    object["occursCount"] = item->occursCount;
+    if (item->redefines != nullptr) {
+        object["redefines"] = Json{{"serialNo", item->redefines->serialNo}, {"name", Text(item->redefines->name)}};
+    } else {
+        object["redefines"] = nullptr;
+    }
+    object["remark"] = Text(item->remark);
+    object["flags"] = f;
+    return object;
+}
+
+// A value on one line, with a blank after every ":" and ",".
+std::string OneLine(const Json& value) {
+    std::string out;
+    if (value.is_object()) {
+        out += "{";
+        bool first = true;
+        for (const auto& member : value.items()) {
+            if (!first) out += ", ";
+            first = false;
+            out += Json(member.key()).dump(-1, ' ', false, Json::error_handler_t::replace) + ": " + OneLine(member.value());
+        }
+        return out + "}";
+    }
+    if (value.is_array()) {
+        out += "[";
+        for (std::size_t i = 0; i < value.size(); ++i) out += (i == 0 ? "" : ", ") + OneLine(value[i]);
+        return out + "]";
+    }
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// The document: its fields one per line, the items one per line.
+std::string DocumentText(const Json& document) {
+    std::string out = "{\n";
+    bool first = true;
+    for (const auto& member : document.items()) {
+        if (!first) out += ",\n";
+        first = false;
+        out += "  " + OneLine(Json(member.key())) + ": ";
+        const Json& value = member.value();
+        if (value.is_array() && !value.empty()) {
+            out += "[";
+            for (std::size_t i = 0; i < value.size(); ++i) out += (i == 0 ? "\n    " : ",\n    ") + OneLine(value[i]);
+            out += "\n  ]";
+        } else {
+            out += OneLine(value);
+        }
+    }
+    return out + "\n}\n";
+}
+
+}  // namespace
+
+void AddJsonCommand(CLI::App& program) {
+    auto options = std::make_shared<JsonOptions>();
+    CLI::App* command = program.add_subcommand("json", "every shown item with every field, as JSON (UTF-8)");
+    command->add_flag("--expand", options->expand, "show every array element (array expansion on)");
+    AddCopybookArgument(command, options->copybook);
+    command->footer(
+        "The output is always valid UTF-8: item texts are converted from Shift_JIS, and a byte\n"
+        "that is no character there (or of a file name that is not UTF-8) is written as\n"
+        "U+FFFD, the replacement character.");
+    command->callback([options] {
+        LoadedCopybook copybook;
+        LoadCopybook(options->copybook, copybook);
+        Json document;
+        document["file"] = ArgumentToUtf8(options->copybook.name);
+        document["recordLength"] = copybook.RecordLength();
+        document["arrayExpansion"] = options->expand;
+        Json items = Json::array();
+        int row = 0;
+        for (const CopyItem* item = FirstShownItem(copybook.Head(), options->expand); item != nullptr;
+             item = NextShownItem(item, options->expand)) {
+            items.push_back(ItemObject(item, ++row));
+        }
+        document["items"] = std::move(items);
+        WriteOut(DocumentText(document));
+    });
+}

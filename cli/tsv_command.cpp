@@ -1,0 +1,31 @@
+// quillbox-cli tsv: the desktop program's clipboard text of "copy all rows".
+#include <memory>
+#include <string>
+
+#include "cli_common.h"
+#include "commands.h"
+#include "quillbox.h"
+
+namespace {
+
+struct TsvOptions {
+    CopybookArgument copybook;
+    bool expand = false;
+    bool noTitle = false;
+};
+
+}  // namespace
+
+void AddTsvCommand(CLI::App& program) {
+    auto options = std::make_shared<TsvOptions>();
+    CLI::App* command = program.add_subcommand(
+        "tsv", "the clipboard text of \"copy all rows\" (Shift_JIS, CR LF) to standard output");
+    command->add_flag("--expand", options->expand, "show every array element (array expansion on)");
+    command->add_flag("--no-title", options->noTitle, "leave out the title row");
+    AddCopybookArgument(command, options->copybook);
+    command->callback([options] {
+        LoadedCopybook copybook;
+        LoadCopybook(options->copybook, copybook);
+        WriteOut(BuildClipboardText(ItemRowTable(copybook.Head(), options->expand), !options->noTitle));
+    });
+}
