@@ -483,30 +483,17 @@ bool ValueCodec::EncodeNumber(const Field& field, const std::string& text, unsig
     unsigned char* bytes = record + field.offset;
     bool binary = field.kind == Field::kBinary || field.kind == Field::kComp5;
     bool fitsDigits = field.digits >= 19 || magnitude < kPowers[field.digits < 0 ? 0 : field.digits];
-    if (fitsDigits && field.kind == Field::kDisplay && field.isSigned && (field.signLeading || field.signSeparate)) {
-        // A leading or separate sign, which the record object's setters do not write.
-        int first = 0, last = field.length - 1;
-        if (field.signSeparate) {
-            int at = field.signLeading ? first++ : last--;
-            bytes[at] = text_->IsEbcdic() ? (negative ? 0x60 : 0x4E) : (negative ? '-' : '+');
-        }
-        uint64_t rest = magnitude;
-        for (int i = last; i >= first; --i, rest /= 10) bytes[i] = text_->Digit(static_cast<int>(rest % 10));
-        if (!field.signSeparate) {
-            unsigned zone = negative ? negativeZone_ : positiveZone_;
-            bytes[first] = static_cast<unsigned char>((zone << 4) | (bytes[first] & 0x0F));
-        }
-        return true;
-    }
     if (fitsDigits && magnitude <= static_cast<uint64_t>(INT64_MAX)) {
         int64_t value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
         image_.SetInt64(field.item, value);
-        if (field.kind == Field::kDisplay && digitZone_ != 0x3) {
-            // The setter writes the digits '0'-'9'; the data's digits carry their own zone.
-            int last = field.length - 1;
-            for (int i = 0; i <= last; ++i) {
-                if (i == last && field.isSigned) break;
-                bytes[i] = static_cast<unsigned char>((digitZone_ << 4) | (bytes[i] & 0x0F));
+        if (field.kind == Field::kDisplay && text_->IsEbcdic()) {
+            // The setter writes the digits '0'-'9' and a separate sign as '+' or '-';
+            // EBCDIC has digits F0-F9 and the signs 0x4E and 0x60. An embedded sign
+            // keeps the zone the setter gave it.
+            int signAt = !field.isSigned ? -1 : field.signLeading ? 0 : field.length - 1;
+            for (int i = 0; i < field.length; ++i) {
+                if (i != signAt) bytes[i] = static_cast<unsigned char>((digitZone_ << 4) | (bytes[i] & 0x0F));
+                else if (field.signSeparate) bytes[i] = bytes[i] == '-' ? 0x60 : 0x4E;
             }
         }
         return true;

@@ -266,6 +266,11 @@ TEST(RoundTrip, CobolRulesLayoutWithSignClausesConditionsAndRenames) {
     ASSERT_EQ(decoded.status, kExitDone) << decoded.err;
     EXPECT_EQ(decoded.out, "LEAD-SEP,TRAIL-SEP,LEAD-ZONE,STATUS-CODE,SCALED\n-12,345,-67,A,12300\n");
     EXPECT_EQ(layout.Encode(decoded.out, options).out, data);
+    options.encoding = "ibm-037";
+    std::string ebcdic = Bytes({0x60, 0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0x4E, 0xD0, 0xF6, 0xF7, 0xC1, 0xF1, 0xF2, 0xF3});
+    EXPECT_EQ(layout.Encode(decoded.out, options).out, ebcdic);
+    EXPECT_EQ(layout.Decode(ebcdic, options).out, decoded.out);
+    options.encoding = "cp932";
     RunResult notMultiple = layout.Encode("LEAD-SEP,TRAIL-SEP,LEAD-ZONE,STATUS-CODE,SCALED\n1,2,3,A,12345\n", options);
     EXPECT_EQ(notMultiple.status, kExitFailed);
     EXPECT_NE(notMultiple.err.find("is not a multiple of 100"), std::string::npos) << notMultiple.err;
