@@ -286,9 +286,37 @@ void HandWritten(benchmark::State& state) {
     Report(state, sum);
 }
 
-void ByItem(benchmark::State& state) {
+// Runs `body` on a record object of the bench copybook and data file; an exception
+// skips the case with its message.
+template <class Body>
+void WithRecord(benchmark::State& state, Body body) {
     try {
         CopyRecord record(dataPath.c_str(), copybookPath.c_str());
+        body(record);
+    } catch (CException& failure) {
+        state.SkipWithError(failure.GetMessageText());
+    } catch (const char* text) {
+        state.SkipWithError(text);
+    }
+}
+
+// Reads the whole data file through `record` once per iteration, adding up
+// `recordSum()` of every record.
+template <class RecordSum>
+void ReadEveryRecord(benchmark::State& state, CopyRecord& record, RecordSum recordSum) {
+    int64_t sum = 0;
+    for (auto _ : state) {
+        record.Open(1);
+        sum = 0;
+        while (record.ReadRecord()) sum += recordSum();
+        record.Close();
+        benchmark::DoNotOptimize(sum);
+    }
+    Report(state, sum);
+}
+
+void ByItem(benchmark::State& state) {
+    WithRecord(state, [&](CopyRecord& record) {
         CopyItem* items[kFieldCount];
         for (int i = 0; i < kFieldCount; ++i) {
             items[i] = record.FindItemByName(kFields[i].key);
@@ -297,43 +325,22 @@ void ByItem(benchmark::State& state) {
                 return;
             }
         }
-        int64_t sum = 0;
-        for (auto _ : state) {
-            record.Open(1);
-            sum = 0;
-            while (record.ReadRecord()) {
-                for (CopyItem* item : items) sum += record.GetInt64(item);
-            }
-            record.Close();
-            benchmark::DoNotOptimize(sum);
-        }
-        Report(state, sum);
-    } catch (CException& failure) {
-        state.SkipWithError(failure.GetMessageText());
-    } catch (const char* text) {
-        state.SkipWithError(text);
-    }
+        ReadEveryRecord(state, record, [&] {
+            int64_t sum = 0;
+            for (CopyItem* item : items) sum += record.GetInt64(item);
+            return sum;
+        });
+    });
 }
 
 void ByName(benchmark::State& state) {
-    try {
-        CopyRecord record(dataPath.c_str(), copybookPath.c_str());
-        int64_t sum = 0;
-        for (auto _ : state) {
-            record.Open(1);
-            sum = 0;
-            while (record.ReadRecord()) {
-                for (const Field& field : kFields) sum += record.GetInt64(field.key);
-            }
-            record.Close();
-            benchmark::DoNotOptimize(sum);
-        }
-        Report(state, sum);
-    } catch (CException& failure) {
-        state.SkipWithError(failure.GetMessageText());
-    } catch (const char* text) {
-        state.SkipWithError(text);
-    }
+    WithRecord(state, [&](CopyRecord& record) {
+        ReadEveryRecord(state, record, [&] {
+            int64_t sum = 0;
+            for (const Field& field : kFields) sum += record.GetInt64(field.key);
+            return sum;
+        });
+    });
 }
 
 // Every variant must reach the sum that the hand-written decoder found while the

@@ -20,17 +20,22 @@ CopyItem* CopyAnalyzer::InitItem(CopyItem* item) {
     return item;
 }
 
-CopyItem* CopyAnalyzer::NewItem() {
-    CopyItem* item = nullptr;
+void* AllocateEngineBytes(std::size_t size, const char* message) {
+    void* block = nullptr;
     try {
-        item = static_cast<CopyItem*>(AllocateBytes(sizeof(CopyItem)));
+        block = AllocateBytes(size);
     } catch (CMemoryException e) {
         e.AddLocation(__LINE__, COBCPY_MODULE);
         throw e;
     } catch (...) {
-        RAISE(CMemoryException, "メモリの確保に失敗しました。");
+        RAISE(CMemoryException, message);
     }
-    if (item == nullptr) RAISE(CMemoryException, "メモリの確保に失敗しました。");
+    if (block == nullptr) RAISE(CMemoryException, message);
+    return block;
+}
+
+CopyItem* CopyAnalyzer::NewItem() {
+    CopyItem* item = static_cast<CopyItem*>(AllocateEngineBytes(sizeof(CopyItem), "メモリの確保に失敗しました。"));
     try {
         InitItem(item);
     } catch (...) {

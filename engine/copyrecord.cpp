@@ -213,8 +213,7 @@ CopyItem* CopyRecord::WalkName(const char* key, size_t length) {
     uint32_t hash = KeyHash(key, length);
     if (length < CopyRecordNameCache::kKeyCapacity) {
         if (nameCache == nullptr) {
-            nameCache = static_cast<CopyRecordNameCache*>(AllocateBytes(sizeof(CopyRecordNameCache)));
-            if (nameCache == nullptr) RAISE(CMemoryException, "メモリ確保失敗");
+            nameCache = static_cast<CopyRecordNameCache*>(AllocateEngineBytes(sizeof(CopyRecordNameCache), "メモリ確保失敗"));
             nameCache->head = nullptr;
         }
         if (nameCache->head != head) {
@@ -314,8 +313,7 @@ bool CopyRecord::Open(int mode) {
     recordCapacity = 0;
     try {
         size_t capacity = static_cast<size_t>(recordLength) + 10;
-        record = static_cast<char*>(AllocateBytes(capacity));
-        if (record == nullptr) RAISE(CMemoryException, "メモリ確保失敗");
+        record = static_cast<char*>(AllocateEngineBytes(capacity, "メモリ確保失敗"));
         std::memset(record, 0, capacity);
         recordCapacity = static_cast<int32_t>(capacity);
     } catch (CMemoryException failure) {
@@ -348,8 +346,7 @@ bool CopyRecord::Close() {
 // Grows the buffer of an open file to the current record length, keeping its bytes.
 void CopyRecord::ResizeRecord() {
     size_t capacity = static_cast<size_t>(recordLength) + 10;
-    char* larger = static_cast<char*>(AllocateBytes(capacity));
-    if (larger == nullptr) RAISE(CMemoryException, "メモリ確保失敗");
+    char* larger = static_cast<char*>(AllocateEngineBytes(capacity, "メモリ確保失敗"));
     std::memset(larger, 0, capacity);
     if (record != nullptr) std::memcpy(larger, record, static_cast<size_t>(recordCapacity));
     ReleaseBytes(record);

@@ -14,4 +14,9 @@ inline constexpr char kFullWidthSpace[2] = {'\x81', '\x40'};
 // Raises ExceptionClass with `message` from the current line of the engine.
 #define RAISE(ExceptionClass, message) CGI_RAISE_FROM(ExceptionClass, message, COBCPY_MODULE)
 
+// `size` bytes from AllocateBytes, never null: a failed request raises CMemoryException
+// with `message`; a CMemoryException from the storage layer is passed on with the
+// engine's place added to its trail.
+void* AllocateEngineBytes(std::size_t size, const char* message);
+
 #endif

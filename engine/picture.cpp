@@ -39,6 +39,24 @@ void CheckNotNegative(std::int64_t count) {
 // The largest count of digit positions a numeric item may hold.
 constexpr std::int64_t kMaxNumericDigits = 18;
 
+// A byte inside the "(n)" of a repetition: true at the ")" that ends it; anything but
+// a digit is refused.
+bool EndsCount(char c) {
+    if (c == ')') return true;
+    if (!IsDecimalDigit(c)) RAISE(CException, "桁指定エラー");
+    return false;
+}
+
+// The result of a numeric analyser: `size` * 256 + `decimals`, after the checks every
+// numeric string passes at its end. With at most 18 digits and a 63-byte string, both
+// parts fit their 8 bits.
+int NumericResult(std::int64_t size, std::int64_t digits, std::int64_t decimals) {
+    CheckNotNegative(digits);
+    CheckNotNegative(decimals);
+    if (digits > kMaxNumericDigits) RAISE(CException, "数値型は18桁まで");
+    return static_cast<int>(size * 256 + decimals);
+}
+
 // The shared scheme of the national, alphanumeric and boolean analysers: each accepted
 // symbol counts one, "(n)" adds n - 1.
 int CountSymbols(const char* picture, const char* accepted) {
@@ -60,9 +78,8 @@ int CountSymbols(const char* picture, const char* accepted) {
                 RAISE(CException, "データ型エラー");
             }
             CheckCount(count);
-        } else {
-            if (c == ')') state = kSymbol;
-            else if (!IsDecimalDigit(c)) RAISE(CException, "桁指定エラー");
+        } else if (EndsCount(c)) {
+            state = kSymbol;
         }
     }
     CheckNotNegative(count);
@@ -146,16 +163,12 @@ int CopyAnalyzer::AnalyzeSignedPicture(const char* picture) {
             }
             break;
         case kCount:
-            if (c == ')') state = kSymbol;
-            else if (!IsDecimalDigit(c)) RAISE(CException, "桁指定エラー");
+            if (EndsCount(c)) state = kSymbol;
             break;
         }
         CheckCount(digits);
     }
-    CheckNotNegative(digits);
-    CheckNotNegative(decimals);
-    if (digits > kMaxNumericDigits) RAISE(CException, "数値型は18桁まで");
-    return static_cast<int>(digits * 256 + decimals);
+    return NumericResult(digits, digits, decimals);
 }
 
 int CopyAnalyzer::AnalyzeNumericPicture(const char* picture) {
@@ -203,8 +216,7 @@ int CopyAnalyzer::AnalyzeNumericPicture(const char* picture) {
             }
             break;
         case kCount:
-            if (c == ')') state = kSymbol;
-            else if (!IsDecimalDigit(c)) RAISE(CException, "桁指定エラー");
+            if (EndsCount(c)) state = kSymbol;
             break;
         case kAfterInsertion:
             if (c == '9' || c == 'z') {
@@ -217,11 +229,7 @@ int CopyAnalyzer::AnalyzeNumericPicture(const char* picture) {
         }
         CheckCount(positions);
     }
-    CheckNotNegative(digits);
-    CheckNotNegative(decimals);
-    if (digits > kMaxNumericDigits) RAISE(CException, "数値型は18桁まで");
-    // With at most 18 digits and a 63-byte string, both parts fit their 8 bits.
-    return static_cast<int>(positions * 256 + decimals);
+    return NumericResult(positions, digits, decimals);
 }
 
 int CopyAnalyzer::AnalyzeNationalPicture(const char* picture) {

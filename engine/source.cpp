@@ -58,16 +58,7 @@ void CopyAnalyzer::LoadSource() {
     if (size < 0 || size >= static_cast<long>(INT_MAX))
         RAISE(CFileException, "ファイルサイズ取得失敗！！(MAX:2GB)");
     std::rewind(sourceFile);
-    char* text = nullptr;
-    try {
-        text = static_cast<char*>(AllocateBytes(static_cast<std::size_t>(size) + 1));
-    } catch (CMemoryException e) {
-        e.AddLocation(__LINE__, COBCPY_MODULE);
-        throw e;
-    } catch (...) {
-        RAISE(CMemoryException, "メモリ確保失敗");
-    }
-    if (text == nullptr) RAISE(CMemoryException, "メモリ確保失敗");
+    char* text = static_cast<char*>(AllocateEngineBytes(static_cast<std::size_t>(size) + 1, "メモリ確保失敗"));
     text[0] = '\0';
     sourceText = text;
 
