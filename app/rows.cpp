@@ -28,8 +28,10 @@ namespace {
 
 // Categories in rising precedence, usages in falling precedence.
 const ItemFlagName kCategories[] = {
-    {ITEM_NUMERIC, "数値", "numeric"},    {ITEM_ALPHANUMERIC, "文字", "alphanumeric"},
-    {ITEM_NATIONAL, "2バイト文字", "national"}, {ITEM_BOOLEAN, "ビット", "boolean"},
+    {ITEM_NUMERIC, "数値", "numeric"},
+    {ITEM_ALPHANUMERIC, "文字", "alphanumeric"},
+    {ITEM_NATIONAL, "2バイト文字", "national"},
+    {ITEM_BOOLEAN, "ビット", "boolean"},
     {ITEM_GROUP, "集団項目", "group"},
     // Only the COBOL-rules analysis sets these two; such an item has no other category.
     {ITEM_CONDITION, "条件名", "condition"},
