@@ -40,8 +40,7 @@ std::string ExpandTabs(const std::string& line) {
 // The lexer of one file: words, literals, "==" and periods, line by line.
 class Lexer {
 public:
-    Lexer(CobolWork& work, int file, std::vector<CobolToken>& out, std::vector<CobolWarning>& warnings)
-        : work_(work), file_(file), out_(out), warnings_(warnings) {}
+    Lexer(CobolWork& work, int file, std::vector<CobolToken>& out) : work_(work), file_(file), out_(out) {}
 
     void Run(const std::vector<std::string>& lines, bool freeFormat) {
         free_ = freeFormat;
@@ -202,7 +201,6 @@ private:
     CobolWork& work_;
     int file_;
     std::vector<CobolToken>& out_;
-    std::vector<CobolWarning>& warnings_;
     bool free_ = false;
     int line_ = 0;
     int literalLine_ = 0;
@@ -266,7 +264,7 @@ public:
             warnings_.push_back(warning);
         }
         std::vector<CobolToken> raw;
-        Lexer(work_, file, raw, warnings_).Run(lines, freeFormat);
+        Lexer(work_, file, raw).Run(lines, freeFormat);
         for (CobolToken& token : raw)
             if (token.kind == CobolToken::Word) ApplyOptionReplacements(token.text);
         return ExpandCopies(raw, path, depth);
@@ -405,6 +403,13 @@ private:
         for (std::size_t i = 0; i < body.size();) {
             bool done = false;
             for (const Replacement& r : rs) {
+                if (r.mode == 0 && r.from.size() == 1 && r.from[0].kind == CobolToken::Word &&
+                    body[i].kind == CobolToken::Word && body[i].text.find('(') != std::string::npos &&
+                    ReplaceInsideParentheses(body[i], r.from[0].text, r.by, out)) {
+                    ++i;
+                    done = true;
+                    break;
+                }
                 if (r.mode == 0) {
                     if (i + r.from.size() > body.size()) continue;
                     bool match = true;
@@ -444,6 +449,34 @@ private:
             if (!done) out.push_back(body[i++]);
         }
         return out;
+    }
+
+    // Parentheses separate words in COBOL, so "X(LEN)" holds the word LEN: a one-word
+    // operand is matched against the parts of a word between its parentheses as well.
+    static bool ReplaceInsideParentheses(const CobolToken& t, const std::string& from, const std::vector<CobolToken>& by,
+                                         std::vector<CobolToken>& out) {
+        std::string replacement;
+        for (const CobolToken& b : by) replacement += b.text;
+        std::string result;
+        bool changed = false;
+        std::size_t start = 0;
+        while (start <= t.text.size()) {
+            std::size_t end = t.text.find_first_of("()", start);
+            if (end == std::string::npos) end = t.text.size();
+            std::string part = t.text.substr(start, end - start);
+            if (!part.empty() && EqualsNoCase(part, from)) {
+                result += replacement;
+                changed = true;
+            } else {
+                result += part;
+            }
+            if (end < t.text.size()) result += t.text[end];
+            start = end + 1;
+        }
+        if (!changed) return false;
+        out.push_back(t);
+        out.back().text = result;
+        return true;
     }
 
     static std::string Canonical(const std::string& path) {
