@@ -78,9 +78,9 @@ private:
                 last = n;
                 continue;
             }
-            while (!stack.empty() && stack.back()->item->level >= level) stack.pop_back();
             if (!stack.empty() && stack.back()->item->level == 77)
                 Fail(n, "レベル77の項目の下に従属項目は置けません。");
+            while (!stack.empty() && stack.back()->item->level >= level) stack.pop_back();
             if (stack.empty()) {
                 // The top of a copybook written without its 01: one record of items in a row.
                 if (work_.records.empty() || work_.records.back().top.front()->item->level == 1 ||
@@ -118,7 +118,8 @@ private:
                     break;
                 }
         }
-        if (n->sign == 0 && !n->group) {
+        // A SIGN clause of a group reaches the signed numeric items below it.
+        if (n->sign == 0 && !n->group && (item->flags & ITEM_SIGNED)) {
             for (CobolItemInfo* p = n->parent; p != nullptr; p = p->parent)
                 if (p->sign != 0) {
                     n->sign = p->sign;

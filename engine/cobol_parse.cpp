@@ -43,7 +43,7 @@ struct PictureResult {
 
 PictureResult AnalyzePicture(const std::string& picture) {
     PictureResult r;
-    struct Run { Sym kind; char symbol; int count; };
+    struct Run { Sym kind; char symbol; long long count; };
     std::vector<Run> runs;
     for (std::size_t i = 0; i < picture.size();) {
         char c = picture[i];
@@ -67,7 +67,7 @@ PictureResult AnalyzePicture(const std::string& picture) {
         kind = symbol->kind;
         width = 1;
         ++i;
-        int count = width;
+        long long count = width;
         if (i < picture.size() && picture[i] == '(') {
             std::size_t close = picture.find(')', i);
             if (close == std::string::npos || close == i + 1) {
@@ -86,7 +86,7 @@ PictureResult AnalyzePicture(const std::string& picture) {
                 r.error = "PICTURE の繰返し数 (n) が正しくありません。";
                 return r;
             }
-            count = static_cast<int>(n);
+            count = n;
             i = close + 1;
         }
         if (!runs.empty() && runs.back().symbol == upper && kind != Sym::CrDb) runs.back().count += count;
@@ -96,12 +96,12 @@ PictureResult AnalyzePicture(const std::string& picture) {
         r.error = "PICTURE の文字列がありません。";
         return r;
     }
-    int counts[17] = {};
+    long long counts[17] = {};
     for (const Run& run : runs) counts[static_cast<int>(run.kind)] += run.count;
     auto has = [&](Sym s) { return counts[static_cast<int>(s)] > 0; };
     // Character positions and digit positions.
     bool afterPoint = false, seenDigit = false;
-    int plus = 0, minus = 0, currency = 0, leadingScale = 0, trailingScale = 0;
+    long long plus = 0, minus = 0, currency = 0, leadingScale = 0, trailingScale = 0, digits = 0, scale = 0;
     long long size = 0;
     for (const Run& run : runs) {
         switch (run.kind) {
@@ -120,34 +120,37 @@ PictureResult AnalyzePicture(const std::string& picture) {
         }
         if (run.kind == Sym::Point) afterPoint = true;
         if (run.kind == Sym::Digit || run.kind == Sym::Suppress) {
-            r.digits += run.count;
-            if (afterPoint) r.scale += run.count;
+            digits += run.count;
+            if (afterPoint) scale += run.count;
             seenDigit = true;
         }
         if (run.kind == Sym::PlusMinus || run.kind == Sym::Currency) {
-            int& total = run.kind == Sym::Currency ? currency : (run.symbol == '+' ? plus : minus);
+            long long& total = run.kind == Sym::Currency ? currency : (run.symbol == '+' ? plus : minus);
             // A floating string: every symbol after the first stands for a digit.
-            int digitPositions = total == 0 ? run.count - 1 : run.count;
+            long long digitPositions = total == 0 ? run.count - 1 : run.count;
             if (seenDigit && total == 0) digitPositions = 0;  // a trailing sign
             total += run.count;
-            r.digits += digitPositions;
-            if (afterPoint) r.scale += digitPositions;
+            digits += digitPositions;
+            if (afterPoint) scale += digitPositions;
             if (digitPositions > 0) seenDigit = true;
         }
     }
     if (has(Sym::Exponent)) size -= counts[static_cast<int>(Sym::Dot)];  // the point of a floating picture is implied
-    r.scale += leadingScale - trailingScale;
-    if (size > 0x7fffffff / 4) {
+    if (size > 0x7fffffff / 4 || digits > 0x7fffffff / 4 || leadingScale + trailingScale > 0x7fffffff / 4) {
         r.error = "PICTURE が長すぎます。";
         return r;
     }
     r.size = static_cast<int>(size);
+    r.digits = static_cast<int>(digits);
+    // Scaling positions P: to the left of the digits they move the assumed point left
+    // (PPP99 is .00099), to the right they stand for zeros (9(3)PPP).
+    r.scale = static_cast<int>(leadingScale > 0 ? leadingScale + digits : scale - trailingScale);
     // Category.
     const bool editing = has(Sym::Insert) || has(Sym::Comma) || has(Sym::Dot) || has(Sym::PlusMinus) ||
                          has(Sym::CrDb) || has(Sym::Suppress) || has(Sym::Currency);
     if (has(Sym::Boolean)) {
         r.flags = ITEM_BOOLEAN;
-        r.digits = counts[static_cast<int>(Sym::Boolean)];
+        r.digits = r.size;
     } else if (has(Sym::National) || has(Sym::Dbcs)) {
         r.flags = ITEM_NATIONAL | ((has(Sym::Insert)) ? ITEM_EDITED : 0);
         r.national = true;
@@ -164,17 +167,14 @@ PictureResult AnalyzePicture(const std::string& picture) {
     } else {
         r.flags = ITEM_NUMERIC | (has(Sym::Sign) ? ITEM_SIGNED : 0);
         r.numeric = true;
-        if (r.size == 0) r.size = 0;
     }
-    if ((r.flags & ITEM_NUMERIC) && r.digits + leadingScale + trailingScale > 38) {
+    if ((r.flags & ITEM_NUMERIC) && digits + leadingScale + trailingScale > 38) {
         r.error = "数字項目の桁数は38桁までです。";
         return r;
     }
-    if (r.size == 0 && !(r.numeric && r.digits == 0 && has(Sym::Scale))) {
-        if (r.size == 0) {
-            r.error = "PICTURE に桁がありません。";
-            return r;
-        }
+    if (r.size == 0) {
+        r.error = "PICTURE に桁がありません。";
+        return r;
     }
     return r;
 }

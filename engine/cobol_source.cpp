@@ -209,24 +209,20 @@ private:
 };
 
 // A fixed-format file whose text starts in column 1 (no sequence area): its first
-// line with program text has something other than an indicator in column 7 and text
-// before it.
+// line with program text begins before column 7 with a level number, COPY or a
+// floating comment, which a sequence number never is.
 bool LooksFreeFormat(const std::vector<std::string>& lines) {
     for (const std::string& raw : lines) {
         std::string line = ExpandTabs(raw);
         std::size_t first = line.find_first_not_of(' ');
         if (first == std::string::npos) continue;
-        if (line.size() > 6 && first >= 6) return false;  // text from column 7 on: fixed
-        if (line[first] == '*' && first == 0) continue;   // a comment in column 1
-        // Text in columns 1-6: a sequence number (digits only) is fixed format.
+        if (first >= 6) return false;
         std::size_t end = line.find(' ', first);
-        std::string head = line.substr(first, std::min<std::size_t>(end, 6) - first);
-        bool digitsOnly = !head.empty() && std::all_of(head.begin(), head.end(), [](char c) { return c >= '0' && c <= '9'; });
-        if (digitsOnly && end != std::string::npos && end >= 6) return false;
-        if (line.size() <= 6) return true;
-        char indicator = line[6];
-        return !(indicator == ' ' || indicator == '*' || indicator == '/' || indicator == '-' ||
-                 indicator == 'D' || indicator == 'd');
+        if (end == std::string::npos) end = line.size();
+        if (end >= 6) return false;  // a sequence number, or a comment line's indicator
+        std::string word = CobolUpper(line.substr(first, end - first));
+        bool level = word.size() <= 2 && std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
+        return level || word == "COPY" || word.compare(0, 2, "*>") == 0;
     }
     return false;
 }
@@ -235,6 +231,12 @@ class Loader {
 public:
     Loader(CobolWork& work, const CobolOptions& options, std::vector<CobolWarning>& warnings)
         : work_(work), options_(options), warnings_(warnings) {}
+
+    // The words of the copybook itself.
+    std::vector<CobolToken> Load(const std::string& path) {
+        stack_.push_back(Canonical(path));
+        return Load(path, -1, 0, 0);
+    }
 
     // The words of file `path`, COPY statements expanded. `from` is the COPY statement's
     // place (file index and line) for messages, -1 for the copybook itself.
@@ -347,6 +349,8 @@ private:
             std::vector<Replacement> replacements;
             if (j < tokens.size() && tokens[j].kind == CobolToken::Word && EqualsNoCase(tokens[j].text, "REPLACING")) {
                 ++j;
+                if (j >= tokens.size() || tokens[j].kind == CobolToken::Period)
+                    COBOL_RAISE(work_, t.file, t.line, statement, "COPY の REPLACING の書き方が正しくありません。");
                 while (j < tokens.size() && tokens[j].kind != CobolToken::Period) {
                     Replacement r;
                     if (tokens[j].kind == CobolToken::Word && EqualsNoCase(tokens[j].text, "LEADING")) { r.mode = 1; ++j; }
@@ -551,7 +555,7 @@ void CobolRaiseAt(const CobolWork& work, int file, int line, const std::string& 
 void CobolLoadTokens(CobolWork& work, const char* fileName, const CobolOptions& options,
                      std::vector<CobolWarning>& warnings) {
     Loader loader(work, options, warnings);
-    work.tokens = loader.Load(fileName, -1, 0, 0);
+    work.tokens = loader.Load(fileName);
 }
 
 void CobolSplitEntries(CobolWork& work, std::vector<CobolWarning>& warnings) {

@@ -1,0 +1,208 @@
+// Items and layout of the COBOL-rules analysis: what the list carries for 88, 66 and
+// 77 entries, the new flag bits, the two IBM sizes, tables with DEPENDING ON, records,
+// and repeated analyses. Lengths and positions against GnuCOBOL are the cross-check's.
+#include "cobol_test_util.h"
+
+namespace {
+
+using coboltest::Analysis;
+using coboltest::Find;
+using coboltest::Fixed;
+using coboltest::Folder;
+using coboltest::Items;
+
+TEST(CobolLayout, ConditionNamesFollowTheirVariable) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 T OCCURS 2.", "    10 S PIC X.",
+                                                             "      88 S-ON VALUES 'Y' 'J'", "                'S'.",
+                                                             "      88 S-RANGE VALUE 'A' THRU 'F'.", "  05 B PIC X."}));
+    Analysis a(path);
+    std::vector<CopyItem*> items = Items(a.head);
+    // R, T, S, S-ON, S-RANGE, then the second occurrence, then B.
+    ASSERT_EQ(items.size(), 10u);
+    EXPECT_STREQ(items[3]->name, "S-ON");
+    EXPECT_EQ(items[3]->level, 88);
+    EXPECT_STREQ(items[3]->picture, "'Y' 'J' 'S'");
+    EXPECT_STREQ(items[4]->picture, "'A' THRU 'F'");
+    EXPECT_TRUE(items[3]->flags & ITEM_CONDITION);
+    EXPECT_EQ(items[3]->byteLength, 0);
+    EXPECT_EQ(items[3]->position, items[2]->position);
+    EXPECT_EQ(items[3]->parent, items[2]);
+    EXPECT_EQ(items[2]->firstChild, nullptr) << "a variable with conditions stays elementary";
+    CopyItem* second = Find(a.head, "S-ON", 2);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->position, 2);
+    EXPECT_EQ(a.analyzer.GetRecordLength(), 3u);
+    EXPECT_EQ(a["R"]->byteLength, 3);
+}
+
+TEST(CobolLayout, RenamesCoversItsRangeAndCountsNowhere) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 A PIC X(2).", "  05 B PIC 9(3).", "  05 C PIC X.",
+                                                             "66 AB RENAMES A THRU B.", "66 CC RENAMES C."}));
+    Analysis a(path);
+    EXPECT_EQ(a.analyzer.GetRecordLength(), 6u);
+    EXPECT_EQ(a["R"]->byteLength, 6);
+    CopyItem* ab = a["AB"];
+    EXPECT_EQ(ab->level, 66);
+    EXPECT_TRUE(ab->flags & ITEM_RENAMES);
+    EXPECT_STREQ(ab->picture, "RENAMES A THRU B");
+    EXPECT_EQ(ab->position, 1);
+    EXPECT_EQ(ab->byteLength, 5);
+    EXPECT_EQ(ab->parent, a.head);
+    EXPECT_EQ(a["CC"]->position, 6);
+    EXPECT_STREQ(a["CC"]->picture, "RENAMES C");
+}
+
+TEST(CobolLayout, EveryRecordStartsAtOneAndTheLongestGivesTheLength) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R1.", "  05 A PIC X(4).", "01 R2 REDEFINES R1.", "  05 B PIC X(9).",
+                                                             "77 W PIC S9(4) COMP.", "01 R3 PIC X(2)."}));
+    Analysis a(path);
+    EXPECT_EQ(a["B"]->position, 1);
+    EXPECT_EQ(a["W"]->position, 1);
+    EXPECT_EQ(a["W"]->byteLength, 2);
+    EXPECT_EQ(a["R3"]->position, 1);
+    EXPECT_EQ(a["R2"]->redefines, a["R1"]);
+    EXPECT_EQ(a.analyzer.GetRecordLength(), 9u);
+}
+
+TEST(CobolLayout, FragmentWithoutRecordIsLaidOutInARow) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"05 A PIC X(2).", "05 G.", "  10 B PIC X(3).", "05 C PIC X."}));
+    Analysis a(path);
+    EXPECT_EQ(a["C"]->position, 6);
+    EXPECT_EQ(a["A"]->nextSibling, a["G"]);
+    EXPECT_EQ(a["G"]->nextSibling, a["C"]);
+    EXPECT_EQ(a.analyzer.GetRecordLength(), 6u);
+}
+
+TEST(CobolLayout, IbmSizesForSmallCompFiveAndPointers) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 C1 PIC 9 COMP-5.", "  05 C4 PIC S9(4) COMP-5.",
+                                                             "  05 P POINTER.", "  05 PP PROCEDURE-POINTER.",
+                                                             "  05 FP FUNCTION-POINTER.", "  05 X PIC X."}));
+    Analysis four(path);
+    EXPECT_EQ(four["C1"]->byteLength, 2);
+    EXPECT_EQ(four["C4"]->byteLength, 2);
+    EXPECT_EQ(four["P"]->byteLength, 4);
+    EXPECT_TRUE(four["P"]->flags & USAGE_POINTER);
+    EXPECT_EQ(four["FP"]->byteLength, 4);
+    EXPECT_EQ(four["X"]->position, 17);
+    CobolOptions options;
+    options.pointerSize = 8;
+    Analysis eight(path, options);
+    EXPECT_EQ(eight["P"]->byteLength, 8);
+    EXPECT_EQ(eight["X"]->position, 29);
+}
+
+TEST(CobolLayout, SyncAlignsToFourBytePointersByDefault) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 A PIC X.", "  05 P POINTER SYNC.", "  05 I INDEX SYNC."}));
+    Analysis a(path);
+    EXPECT_EQ(a["P"]->position, 5);
+    EXPECT_TRUE(a["P"]->flags & ITEM_SYNC);
+    EXPECT_EQ(a["I"]->position, 9);
+    EXPECT_TRUE(a["I"]->flags & USAGE_INDEX);
+    EXPECT_EQ(a.analyzer.GetRecordLength(), 12u);
+}
+
+TEST(CobolLayout, DependingOnTablesAtTheirMaximum) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 N PIC 99.", "  05 T OCCURS 1 TO 4 TIMES DEPENDING ON N.",
+                                                             "    10 T1 PIC X(3).", "  05 Z PIC X."}));
+    Analysis a(path);
+    EXPECT_EQ(a["Z"]->position, 15);
+    EXPECT_EQ(a.analyzer.GetRecordLength(), 15u);
+    int occurrences = 0;
+    for (CopyItem* item = a.head; item != nullptr; item = item->next) {
+        if (CompareNoCase(item->name, "T") != 0) continue;
+        ++occurrences;
+        EXPECT_TRUE(item->flags & ITEM_VARIABLE);
+        EXPECT_STREQ(a.analyzer.DependingOn(item), "N");
+        EXPECT_EQ(item->occursCount, 4);
+    }
+    EXPECT_EQ(occurrences, 4);
+    EXPECT_STREQ(a.analyzer.DependingOn(a["Z"]), "");
+    a.analyzer.FreeItems();
+    EXPECT_STREQ(a.analyzer.DependingOn(nullptr), "");
+}
+
+TEST(CobolLayout, SignSeparateAndCategoryBits) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R SIGN IS TRAILING SEPARATE.", "  05 L PIC S9(3) SIGN LEADING SEPARATE.",
+                                                             "  05 T PIC S9(3).", "  05 U PIC 9(3).", "  05 AL PIC A(4).",
+                                                             "  05 AE PIC XXBXX.", "  05 NE PIC ZZ,ZZ9.99-.", "  05 SC PIC PPP99.",
+                                                             "  05 TS PIC 9(3)PPP.", "  05 N PIC N(2)."}));
+    Analysis a(path);
+    EXPECT_EQ(a["L"]->flags & (SIGN_SEPARATE | SIGN_LEADING), SIGN_SEPARATE | SIGN_LEADING);
+    EXPECT_EQ(a["L"]->byteLength, 4);
+    EXPECT_EQ(a["T"]->flags & (SIGN_SEPARATE | SIGN_LEADING), SIGN_SEPARATE) << "the record's SIGN clause reaches it";
+    EXPECT_EQ(a["T"]->byteLength, 4);
+    EXPECT_EQ(a["U"]->byteLength, 3);
+    EXPECT_EQ(a["AL"]->flags & (ITEM_ALPHANUMERIC | ITEM_ALPHABETIC), ITEM_ALPHANUMERIC | ITEM_ALPHABETIC);
+    EXPECT_EQ(a["AE"]->flags & (ITEM_ALPHANUMERIC | ITEM_EDITED), ITEM_ALPHANUMERIC | ITEM_EDITED);
+    EXPECT_EQ(a["NE"]->flags & (ITEM_NUMERIC | ITEM_EDITED), ITEM_NUMERIC | ITEM_EDITED);
+    EXPECT_EQ(a["NE"]->digits, 7);
+    EXPECT_EQ(a["NE"]->scale, 2);
+    EXPECT_EQ(a["NE"]->byteLength, 10);
+    EXPECT_EQ(a["SC"]->scale, 5);
+    EXPECT_EQ(a["SC"]->byteLength, 2);
+    EXPECT_EQ(a["TS"]->scale, -3);
+    EXPECT_EQ(a["N"]->byteLength, 4);
+    EXPECT_TRUE(a["N"]->flags & ITEM_NATIONAL);
+}
+
+TEST(CobolLayout, CompXSizeIsAGuessWithAWarning) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 A PIC 9(2) COMP-X.", "  05 B PIC 9(5) COMP-X."}));
+    Analysis a(path);
+    EXPECT_EQ(a["A"]->byteLength, 1);
+    EXPECT_EQ(a["B"]->byteLength, 3);
+    EXPECT_TRUE(a["B"]->flags & USAGE_COMPX);
+    ASSERT_EQ(a.analyzer.Warnings().size(), 2u);
+    EXPECT_EQ(a.analyzer.Warnings()[1].line, 3);
+    EXPECT_EQ(a.analyzer.Warnings()[1].fileName, path);
+}
+
+TEST(CobolLayout, ExpansionMarksTheEndAndNumbersEveryItem) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 G OCCURS 2.", "    10 H OCCURS 3 PIC X.", "  05 Z PIC X."}));
+    Analysis a(path);
+    std::vector<CopyItem*> items = Items(a.head);
+    ASSERT_EQ(items.size(), 10u);
+    for (std::size_t i = 0; i < items.size(); ++i) EXPECT_EQ(items[i]->serialNo, static_cast<int>(i + 1));
+    EXPECT_EQ(a.analyzer.GetItemCount(), 10u);
+    EXPECT_TRUE(items.back()->flags & ITEM_LIST_END);
+    EXPECT_EQ(items[5]->elementNo, 2);  // the second G
+    EXPECT_EQ(items[6]->dimension, 2);
+    EXPECT_EQ(items[6]->parent, items[5]);
+    EXPECT_EQ(items[8]->position, 6);
+}
+
+TEST(CobolLayout, RepeatedAnalysisGivesTheSameList) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 A PIC X(4) OCCURS 3.", "  05 B PIC S9(4) COMP SYNC."}));
+    CobolAnalyzer analyzer(path.c_str());
+    CopyItem* first = analyzer.Analyze();
+    std::vector<int> positions;
+    for (CopyItem* item = first; item != nullptr; item = item->next) positions.push_back(item->position);
+    analyzer.FreeItems();
+    CopyItem* second = analyzer.Analyze();
+    std::vector<int> again;
+    for (CopyItem* item = second; item != nullptr; item = item->next) again.push_back(item->position);
+    EXPECT_EQ(positions, again);
+    EXPECT_EQ(analyzer.GetRecordLength(), 14u);
+}
+
+TEST(CobolLayout, SeedAnalysisOfTheSameFileIsUnchanged) {
+    // The seed's rules refuse what the COBOL rules accept; the two objects share nothing.
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 A PIC X.", "    88 A-ON VALUE 'Y'."}));
+    CopyAnalyzer seed(path.c_str());
+    EXPECT_THROW(seed.Analyze(), CException);
+    Analysis a(path);
+    EXPECT_EQ(Items(a.head).size(), 3u);
+}
+
+}  // namespace

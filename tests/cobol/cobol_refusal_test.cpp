@@ -1,0 +1,170 @@
+// Every refusal of the COBOL-rules analysis, each with the file and line it names.
+#include "cobol_test_util.h"
+
+namespace {
+
+using coboltest::Fixed;
+using coboltest::Folder;
+using coboltest::Refuse;
+
+struct Case {
+    const char* title;
+    std::vector<std::string> lines;  // fixed-format program text of the copybook
+    const char* message;             // the start of the expected message
+    int line;                        // the line the refusal names
+};
+
+const Case kCases[] = {
+    {"LiteralContinuationWithoutQuote", {"01 R.", "  05 A PIC X(80) VALUE 'ABC", "|      -   DEF'."},
+     "継続行の文字定数は引用符で始めてください。", 3},
+    {"UnterminatedLiteral", {"01 R.", "  05 A PIC X(8) VALUE 'ABC", "  05 B PIC X."}, "文字定数の終わりの引用符がありません。", 2},
+    {"ReplacingWithoutOperand", {"01 R.", "  COPY MEMBER REPLACING."}, "COPY の REPLACING の書き方が正しくありません。", 2},
+    {"ReplacingUnclosedPseudoText", {"01 R.", "  COPY MEMBER REPLACING ==A== BY ==B."}, "REPLACING の == が閉じられていません。", 2},
+    {"ReplacingWithoutBy", {"01 R.", "  COPY MEMBER REPLACING ==A== ==B==."}, "COPY の REPLACING に BY がありません。", 2},
+    {"ReplacingEmptyPattern", {"01 R.", "  COPY MEMBER REPLACING ==== BY ==B==."}, "REPLACING の置き換え元が空です。", 2},
+    {"LeadingWithSeveralWords", {"01 R.", "  COPY MEMBER REPLACING LEADING ==A B== BY ==C==."},
+     "LEADING/TRAILING の置き換えは1語どうしで書いてください。", 2},
+    {"CopyWithoutName", {"01 R.", "  05 A PIC X.", "  COPY."}, "COPY のメンバ名がありません。", 3},
+    {"CopyWithoutPeriod", {"01 R.", "  COPY MEMBER"}, "COPY 文がピリオドで終わっていません。", 2},
+    {"CopyMemberMissing", {"01 R.", "", "  COPY NOSUCHMEMBER."}, "COPYメンバ NOSUCHMEMBER が見つかりません。", 3},
+    {"ExecWithoutEnd", {"01 R.", "  05 A PIC X.", "EXEC SQL INCLUDE SQLCA"}, "EXEC に対応する END-EXEC がありません。", 3},
+    {"NoLevelNumber", {"01 R.", "  05 A PIC X.", "  PROCEDURE-NAME PIC X."}, "データ記述項はレベル番号で始めてください", 3},
+    {"LevelOutOfRange", {"01 R.", "  50 A PIC X."}, "レベル番号 50 は使えません", 2},
+    {"ConditionWithoutName", {"01 R.", "  05 A PIC X.", "  88 VALUE 'Y'."}, "レベル 88 の項目には名前が必要です。", 3},
+    {"UnknownWord", {"01 R.", "  05 A PIC X", "       WIDTH 3."}, "解釈できない語があります: WIDTH", 3},
+    {"ConditionWithoutValue", {"01 R.", "  05 A PIC X.", "  88 A-ON."}, "レベル88の項目には VALUE が必要です。", 3},
+    {"RenamesWithoutClause", {"01 R.", "  05 A PIC X.", "66 B."}, "レベル66の項目には RENAMES が必要です。", 3},
+    {"PictureBadCharacter", {"01 R.", "  05 A PIC 9(3)K."}, "PICTURE に使えない文字 'K' があります。", 2},
+    {"PictureBadCount", {"01 R.", "  05 A PIC X(3A)."}, "PICTURE の繰返し数 (n) が正しくありません。", 2},
+    {"PictureMissing", {"01 R.", "  05 A PIC."}, "PICTURE の文字列がありません。", 2},
+    {"PictureTwice", {"01 R.", "  05 A PIC X PIC 9."}, "PICTURE 句が二つあります。", 2},
+    {"PictureTooManyDigits", {"01 R.", "  05 A PIC 9(39)."}, "数字項目の桁数は38桁までです。", 2},
+    {"PictureWithoutPositions", {"01 R.", "  05 A PIC SV."}, "PICTURE に桁がありません。", 2},
+    {"PictureTooLong", {"01 R.", "  05 A PIC X(500000000)X(500000000)."}, "PICTURE が長すぎます。", 2},
+    {"UnknownUsage", {"01 R.", "  05 A PIC 9 USAGE COMP-9."}, "USAGE COMP-9 は使えません。", 2},
+    {"RedefinesOnCondition", {"01 R.", "  05 A PIC X.", "  88 B VALUE 'Y' REDEFINES A."}, "この項目に REDEFINES は書けません。", 3},
+    {"OccursOnRecord", {"01 R OCCURS 2.", "  05 A PIC X."}, "レベル 1 の項目に OCCURS は書けません。", 1},
+    {"OccursNotANumber", {"01 R.", "  05 A PIC X OCCURS N TIMES."}, "OCCURS の回数 は正の整数で書いてください: N", 2},
+    {"OccursMaximumBelowMinimum", {"01 R.", "  05 N PIC 9.", "  05 A PIC X OCCURS 5 TO 2 DEPENDING ON N."},
+     "OCCURS の最大回数が最小回数より小さくなっています。", 3},
+    {"OccursZero", {"01 R.", "  05 A PIC X OCCURS 0."}, "OCCURS の回数は1以上にしてください。", 2},
+    {"OccursRangeWithoutDepending", {"01 R.", "  05 A PIC X OCCURS 1 TO 5."}, "OCCURS m TO n には DEPENDING ON が必要です。", 2},
+    {"DependingObjectMissing", {"01 R.", "  05 A PIC X", "     OCCURS 1 TO 5 DEPENDING ON CNT."}, "DEPENDING ON の項目 CNT がありません。", 2},
+    {"SignWithoutPlace", {"01 R.", "  05 A PIC S9 SIGN SEPARATE."}, "SIGN の後に LEADING か TRAILING を書いてください。", 2},
+    {"BlankWithoutZero", {"01 R.", "  05 A PIC 9 BLANK WHEN SPACE."}, "BLANK WHEN の後に ZERO を書いてください。", 2},
+    {"GroupUsageNotNational", {"01 R GROUP-USAGE DISPLAY.", "  05 A PIC N."}, "GROUP-USAGE の後に NATIONAL を書いてください。", 1},
+    {"RenamesOutsideLevel66", {"01 R.", "  05 A PIC X RENAMES B."}, "RENAMES はレベル66の項目にだけ書けます。", 2},
+    {"ValueWithoutLiteral", {"01 R.", "  05 A PIC X VALUE PIC."}, "VALUE の後に定数がありません。", 2},
+    {"ValueWhenWithoutFalse", {"01 R.", "  05 A PIC X.", "  88 B VALUE 'Y' WHEN SET TO 'N'."},
+     "WHEN SET TO FALSE の書き方が正しくありません。", 3},
+    {"ConditionFirst", {"88 B VALUE 'Y'.", "01 R PIC X."}, "レベル88の項目の前に条件変数がありません。", 1},
+    {"RenamesFirst", {"66 B RENAMES A.", "01 R PIC X."}, "レベル66の項目の前にレコードがありません。", 1},
+    {"UnderLevel77", {"77 W PIC X.", "  05 A PIC X."}, "レベル77の項目の下に従属項目は置けません。", 2},
+    {"GroupWithPicture", {"01 R.", "  05 G PIC X(4).", "    10 A PIC X."}, "従属項目のある集団項目に PICTURE 句は書けません。", 2},
+    {"ElementaryWithoutPicture", {"01 R.", "  05 A.", "  05 B PIC X."}, "基本項目に PICTURE 句がありません。", 2},
+    {"BinaryOverAlphanumeric", {"01 R.", "  05 A PIC X(4) COMP."}, "USAGE BINARY は数字項目", 2},
+    {"BinaryTooLong", {"01 R.", "  05 A PIC 9(19) COMP."}, "2進項目は18桁までです。", 2},
+    {"CompXOverEdited", {"01 R.", "  05 A PIC Z9 COMP-X."}, "USAGE COMP-X の PICTURE は 9 か X にしてください", 2},
+    {"NationalOverAlphanumeric", {"01 R.", "  05 A PIC X USAGE NATIONAL."}, "USAGE NATIONAL の項目の PICTURE は N か数字にしてください", 2},
+    {"Display1OverAlphanumeric", {"01 R.", "  05 A PIC X DISPLAY-1."}, "USAGE DISPLAY-1 の項目の PICTURE は G か N にしてください", 2},
+    {"BitOverAlphanumeric", {"01 R.", "  05 A PIC X BIT."}, "USAGE BIT の項目の PICTURE は 1 にしてください", 2},
+    {"FloatWithPicture", {"01 R.", "  05 A PIC 9 COMP-1."}, "USAGE COMP-1 の項目に PICTURE 句は書けません。", 2},
+    {"GroupUsageOverAlphanumeric", {"01 R.", "  05 G USAGE COMP-3.", "    10 A PIC 9(3).", "    10 B PIC X(3)."},
+     "USAGE PACKED-DECIMAL は数字項目", 4},
+    {"SignWithoutS", {"01 R.", "  05 A PIC 9(3) SIGN LEADING SEPARATE."}, "SIGN 句は S のある数字項目にだけ書けます。", 2},
+    {"RedefinesNotPreceding", {"01 R.", "  05 A PIC X.", "  05 B PIC X.", "  05 C REDEFINES A PIC X."},
+     "REDEFINES の対象 A は直前の同じレベルの項目ではありません。", 4},
+    {"RenamesTargetMissing", {"01 R.", "  05 A PIC X.", "66 B RENAMES Z."}, "RENAMES の対象 Z がこのレコードにありません。", 3},
+    {"RenamesRecord", {"01 R.", "  05 A PIC X.", "66 B RENAMES R."}, "レベル01と77の項目は RENAMES できません。", 3},
+    {"RenamesThruMissing", {"01 R.", "  05 A PIC X.", "66 B RENAMES A THRU Z."}, "THRU の項目 Z がこのレコードにありません。", 3},
+    {"RenamesThruBefore", {"01 R.", "  05 A PIC X.", "  05 C PIC X.", "66 B RENAMES C THRU A."},
+     "THRU の項目 A が C より前にあります。", 4},
+    {"RecordTooLong", {"01 R.", "  05 A PIC X(99999999) OCCURS 99999."}, "レコード長が大きすぎます。", 2},
+};
+
+class CobolRefusal : public ::testing::TestWithParam<Case> {};
+
+TEST_P(CobolRefusal, NamesTheFileAndLine) {
+    const Case& c = GetParam();
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed(c.lines));
+    folder.Write("MEMBER.cpy", Fixed({"05 M PIC X."}));
+    coboltest::Refusal r = Refuse(path);
+    ASSERT_TRUE(r.refused) << c.title;
+    EXPECT_EQ(r.message.compare(0, std::string(c.message).size(), c.message), 0) << r.message;
+    EXPECT_EQ(r.file, path);
+    EXPECT_EQ(r.line, c.line) << r.message;
+    EXPECT_FALSE(r.entry.empty()) << r.message;
+}
+
+INSTANTIATE_TEST_SUITE_P(Messages, CobolRefusal, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.title); });
+
+TEST(CobolRefusalPlace, MissingFileNamesTheFile) {
+    coboltest::Refusal r = Refuse("no/such/copybook.cpy");
+    ASSERT_TRUE(r.refused);
+    EXPECT_EQ(r.message, "ファイルのオープンに失敗！！");
+    EXPECT_EQ(r.file, "no/such/copybook.cpy");
+    EXPECT_EQ(r.line, 0);
+}
+
+TEST(CobolRefusalPlace, InsideAMemberNamesTheMemberAndItsLine) {
+    Folder folder;
+    const std::string book = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 A PIC X.", "  COPY PART."}));
+    const std::string part = folder.Write("PART.cpy", Fixed({"  05 B PIC X.", "", "  05 C PIC Q."}));
+    coboltest::Refusal r = Refuse(book);
+    ASSERT_TRUE(r.refused);
+    EXPECT_EQ(r.file, part);
+    EXPECT_EQ(r.line, 3);
+    EXPECT_EQ(r.entry, "05 C PIC Q");
+}
+
+TEST(CobolRefusalPlace, NoSequenceAreaLineSaysWhatIsExpected) {
+    Folder folder;
+    // Fixed format from its first line, then a line with text in column 7.
+    const std::string book = folder.Write("BOOK.cpy", "000100 01 R.\n000200 05 A PIC X.\n000300X05 B PIC X.\n");
+    coboltest::Refusal r = Refuse(book);
+    ASSERT_TRUE(r.refused);
+    EXPECT_EQ(r.message.compare(0, std::string("固定形式の行ではありません").size(), "固定形式の行ではありません"), 0);
+    EXPECT_EQ(r.line, 3);
+}
+
+TEST(CobolRefusalPlace, CopyCycleNamesTheChain) {
+    Folder folder;
+    const std::string book = folder.Write("BOOK.cpy", Fixed({"01 R.", "  COPY ONE."}));
+    folder.Write("ONE.cpy", Fixed({"  05 A PIC X.", "  COPY TWO."}));
+    const std::string two = folder.Write("TWO.cpy", Fixed({"  05 B PIC X.", "  COPY ONE."}));
+    coboltest::Refusal r = Refuse(book);
+    ASSERT_TRUE(r.refused);
+    EXPECT_EQ(r.message, "COPY が循環しています: BOOK.cpy -> ONE.cpy -> TWO.cpy -> ONE.cpy") << r.message;
+    EXPECT_EQ(r.file, two);
+    EXPECT_EQ(r.line, 2);
+}
+
+TEST(CobolRefusalPlace, CopyNestedTooDeep) {
+    Folder folder;
+    const std::string book = folder.Write("BOOK.cpy", Fixed({"01 R.", "  COPY M1."}));
+    for (int i = 1; i <= 40; ++i)
+        folder.Write("M" + std::to_string(i) + ".cpy",
+                     Fixed({"  05 A" + std::to_string(i) + " PIC X.", "  COPY M" + std::to_string(i + 1) + "."}));
+    coboltest::Refusal r = Refuse(book);
+    ASSERT_TRUE(r.refused);
+    EXPECT_EQ(r.message, "COPY の入れ子が深すぎます（32段まで）。");
+    EXPECT_EQ(r.file, folder.Path("M32.cpy"));
+    EXPECT_EQ(r.line, 2);
+}
+
+TEST(CobolRefusalPlace, CaughtAsCExceptionKeepsItsMessageAndName) {
+    Folder folder;
+    const std::string book = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 A PIC X(4) COMP."}));
+    CobolAnalyzer analyzer(book.c_str());
+    try {
+        analyzer.Analyze();
+        FAIL() << "accepted";
+    } catch (CException e) {
+        EXPECT_STREQ(e.GetExceptionName(), "CCobolException");
+        EXPECT_EQ(std::string(e.GetMessageText()).find("USAGE BINARY"), 0u);
+    }
+}
+
+}  // namespace

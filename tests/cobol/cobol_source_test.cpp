@@ -1,0 +1,159 @@
+// Source handling of the COBOL-rules analysis: fixed and free format, continuation,
+// comments, debugging lines, tabs, COPY with its member search and REPLACING, and the
+// replacement option for :TAG: placeholders.
+#include "cobol_test_util.h"
+
+namespace {
+
+using coboltest::Analysis;
+using coboltest::Find;
+using coboltest::Fixed;
+using coboltest::Folder;
+
+TEST(CobolSource, FixedFormatKeepsColumnsEightToSeventyTwo) {
+    Folder folder;
+    // Sequence numbers, identification text in 73-80, comment and debugging lines.
+    // Columns 1-6, 7 and 8-72 of a line, then identification text in 73-80.
+    auto line = [](const std::string& sequence, char indicator, const std::string& text, const std::string& ident) {
+        std::string l = sequence + indicator + text;
+        l.append(72 - l.size(), ' ');
+        return l + ident + "\n";
+    };
+    const std::string path = folder.Write("BOOK.cpy", line("000100", ' ', "01  REC.", "IDENT001") +
+                                                          line("000200", '*', "    05 COMMENTED PIC X(9).", "") +
+                                                          line("000300", '/', "    05 PAGED PIC X(9).", "") +
+                                                          line("000400", 'D', "    05 DEBUGGING PIC X(9).", "") +
+                                                          line("000500", 'd', "    05 DEBUGGING2 PIC X(9).", "") +
+                                                          line("000600", ' ', "    05  A      PIC X(4).", "05 X PIC") +
+                                                          line("ABCDEF", ' ', "    05  B      PIC 9(3). *> note. 05 C PIC X.", ""));
+    Analysis a(path);
+    std::vector<CopyItem*> items = coboltest::Items(a.head);
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_STREQ(items[1]->name, "A");
+    EXPECT_EQ(items[1]->byteLength, 4);
+    EXPECT_EQ(items[2]->byteLength, 3);
+    EXPECT_EQ(a.analyzer.GetRecordLength(), 7u);
+}
+
+TEST(CobolSource, ContinuedLiteralRunsToColumnSeventyTwo) {
+    Folder folder;
+    std::string first = "       01  R PIC X(80).";
+    std::string line1 = "       88  LONG-VALUE VALUE 'ABC";
+    line1.append(72 - line1.size(), ' ');
+    const std::string path = folder.Write("BOOK.cpy", first + "\n" + line1 + "\n" + "      -    'DEF'.\n");
+    Analysis a(path);
+    CopyItem* condition = Find(a.head, "LONG-VALUE");
+    ASSERT_NE(condition, nullptr);
+    // 'ABC' then blanks up to column 72, continued by DEF: the 63 bytes kept of the text.
+    std::string expected = "'ABC" + std::string(72 - 32, ' ') + "DEF'";
+    EXPECT_EQ(std::string(condition->picture), expected.substr(0, 63));
+}
+
+TEST(CobolSource, ContinuedWordAndTabs) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy",
+                                          "       01  R.\n"
+                                          "\t   05  LONG-NA\n"
+                                          "      -    ME  PIC\tX(2).\n"
+                                          "       05  B   PIC X.\n");
+    Analysis a(path);
+    EXPECT_NE(Find(a.head, "LONG-NAME"), nullptr);
+    EXPECT_EQ(a["B"]->position, 3);
+}
+
+TEST(CobolSource, PeriodInsideLiteralDoesNotEndTheEntry) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 A PIC X(9) VALUE 'A. B. C.'.", "  05 B PIC 9.99."}));
+    Analysis a(path);
+    EXPECT_EQ(a["A"]->byteLength, 9);
+    EXPECT_EQ(a["B"]->byteLength, 4);
+    EXPECT_EQ(a["B"]->scale, 2);
+}
+
+TEST(CobolSource, FreeFormatByDirectiveOptionOrColumnOne) {
+    Folder folder;
+    const std::string text = "01 R. *> a record\n  05 A PIC X(3).\n05 B PIC 9(2).\n";
+    const std::string directive = folder.Write("DIR.cpy", "       >>SOURCE FORMAT FREE\n" + text);
+    Analysis byDirective(directive);
+    EXPECT_EQ(byDirective.analyzer.GetRecordLength(), 5u);
+    EXPECT_TRUE(byDirective.analyzer.Warnings().empty());
+
+    const std::string plain = folder.Write("PLAIN.cpy", text);
+    CobolOptions options;
+    options.freeFormat = true;
+    Analysis byOption(plain, options);
+    EXPECT_EQ(byOption.analyzer.GetRecordLength(), 5u);
+    EXPECT_TRUE(byOption.analyzer.Warnings().empty());
+
+    // Without either, text starting in column 1 is recognised, with a warning.
+    Analysis guessed(plain);
+    EXPECT_EQ(guessed.analyzer.GetRecordLength(), 5u);
+    ASSERT_EQ(guessed.analyzer.Warnings().size(), 1u);
+    EXPECT_EQ(guessed.analyzer.Warnings()[0].fileName, plain);
+}
+
+TEST(CobolSource, CopyMemberSearchFoldersAndNames) {
+    Folder folder;
+    folder.Write("lib/PARTA.CPY", Fixed({"05 A PIC X(2)."}));
+    folder.Write("lib/PARTB.cob", Fixed({"05 B PIC X(3)."}));
+    folder.Write("book/partc.cbl", Fixed({"05 C PIC X(4)."}));
+    folder.Write("book/SUB/PARTD.cpy", Fixed({"05 D PIC X(5)."}));
+    const std::string path = folder.Write("book/BOOK.cpy",
+                                          Fixed({"01 R.", "COPY PARTA.", "COPY PARTB.", "COPY PARTC.", "COPY PARTD OF SUB.",
+                                                 "COPY 'partc.cbl' SUPPRESS."}));
+    CobolOptions options;
+    options.includeDirs.push_back(folder.Path("lib"));
+    Analysis a(path, options);
+    EXPECT_EQ(a["A"]->position, 1);
+    EXPECT_EQ(a["B"]->position, 3);
+    EXPECT_EQ(a["C"]->position, 6);
+    EXPECT_EQ(a["D"]->position, 10);
+    EXPECT_EQ(a.analyzer.GetRecordLength(), 18u);
+}
+
+TEST(CobolSource, CopyReplacingPseudoTextWordsLeadingAndTrailing) {
+    Folder folder;
+    folder.Write("PART.cpy", Fixed({"05 :P:-NAME PIC X(LEN).", "05 WS-CODE PIC 9 COMP.", "05 AMOUNT-IN PIC 9(3).",
+                                   "05 OLD-WORD PIC X."}));
+    const std::string path = folder.Write("BOOK.cpy",
+                                          Fixed({"01 R.", "COPY PART REPLACING ==:P:== BY ==CUST==", "  ==LEN== BY ==7==",
+                                                 "  ==PIC 9 COMP== BY ==PIC 9(5) COMP-3==", "  LEADING ==WS-== BY ==XX-==",
+                                                 "  TRAILING ==-IN== BY ==-OUT==", "  OLD-WORD BY NEW-WORD."}));
+    Analysis a(path);
+    EXPECT_EQ(a["CUST-NAME"]->byteLength, 7);
+    EXPECT_EQ(a["XX-CODE"]->byteLength, 3);
+    EXPECT_TRUE(a["XX-CODE"]->flags & USAGE_PACKED);
+    EXPECT_NE(Find(a.head, "AMOUNT-OUT"), nullptr);
+    EXPECT_NE(Find(a.head, "NEW-WORD"), nullptr);
+}
+
+TEST(CobolSource, PlaceholdersStayUnlessReplaced) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 :TAG:-REC.", "  05 :TAG:-ID PIC X(4)."}));
+    Analysis kept(path);
+    EXPECT_NE(Find(kept.head, ":TAG:-ID"), nullptr);
+    CobolOptions options;
+    options.replacements.push_back({":TAG:", "CUST"});
+    Analysis replaced(path, options);
+    EXPECT_NE(Find(replaced.head, "CUST-ID"), nullptr);
+    EXPECT_STREQ(replaced.head->name, "CUST-REC");
+}
+
+TEST(CobolSource, EmbeddedSqlAndListingWordsArePassedOver) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"EXEC SQL DECLARE T TABLE", "  ( A CHAR(4) ) END-EXEC.", "EJECT",
+                                                             "01 R.", "SKIP2", "  05 A PIC X(4)."}));
+    Analysis a(path);
+    EXPECT_EQ(coboltest::Items(a.head).size(), 2u);
+}
+
+TEST(CobolSource, MissingLastPeriodIsAWarning) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 A PIC X(4)"}));
+    Analysis a(path);
+    EXPECT_EQ(a.analyzer.GetRecordLength(), 4u);
+    ASSERT_EQ(a.analyzer.Warnings().size(), 1u);
+    EXPECT_EQ(a.analyzer.Warnings()[0].line, 2);
+}
+
+}  // namespace
