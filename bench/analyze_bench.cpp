@@ -1,13 +1,21 @@
 // Analysis cost against the size of the source and of the expanded list. Each case
 // analyses a generated copybook file and reports the items of the finished list per
 // second; the cost per item should stay flat from the smallest to the largest case.
+//
+// The Cobol cases run the COBOL-rules analysis (CobolAnalyzer) over the same generated
+// copybooks, and over the real copybooks of ../shared/corpus-raw beside the analysis of
+// their normalized versions in ../shared/corpus (when those folders are present): per
+// item it should stay within 1.5 times the cost of the analysis above.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "cobcpy.h"
+#include "cobolrules.h"
 
 namespace {
 
@@ -53,9 +61,10 @@ std::string ArrayCopybook(long items) {
     return text;
 }
 
+template <class Analyzer = CopyAnalyzer>
 void RunAnalysis(benchmark::State& state, const std::string& path) {
     unsigned items = 0;
-    CopyAnalyzer analyzer(path.c_str());
+    Analyzer analyzer(path.c_str());
     for (auto _ : state) {
         analyzer.FreeItems();
         benchmark::DoNotOptimize(analyzer.Analyze());
@@ -79,6 +88,70 @@ void BM_AnalyzeArray(benchmark::State& state) {
     std::remove(path.c_str());
 }
 
+void BM_CobolAnalyzeEntries(benchmark::State& state) {
+    const std::string path = BenchFile("cobol_entries_" + std::to_string(state.range(0)));
+    WriteFile(path, EntriesCopybook(state.range(0)));
+    RunAnalysis<CobolAnalyzer>(state, path);
+    std::remove(path.c_str());
+}
+
+void BM_CobolAnalyzeArray(benchmark::State& state) {
+    const std::string path = BenchFile("cobol_array_" + std::to_string(state.range(0)));
+    WriteFile(path, ArrayCopybook(state.range(0)));
+    RunAnalysis<CobolAnalyzer>(state, path);
+    std::remove(path.c_str());
+}
+
+// The copybooks of a folder of the shared corpus that `Analyzer` accepts, sorted.
+template <class Analyzer>
+std::vector<std::string> AcceptedCopybooks(const char* folder) {
+    std::vector<std::string> paths;
+    const std::filesystem::path dir = std::filesystem::path(QB_SOURCE_DIR) / ".." / "shared" / folder;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+        if (entry.path().extension() != ".cpy") continue;
+        const std::string path = entry.path().string();
+        try {
+            Analyzer analyzer(path.c_str());
+            analyzer.Analyze();
+            paths.push_back(path);
+        } catch (...) {
+        }
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+// Every accepted copybook of the folder analysed once per iteration; items per second.
+template <class Analyzer>
+void RunCorpus(benchmark::State& state, const char* folder) {
+    const std::vector<std::string> paths = AcceptedCopybooks<Analyzer>(folder);
+    if (paths.empty()) {
+        state.SkipWithError("no copybook of the shared corpus folder is present");
+        return;
+    }
+    std::vector<std::unique_ptr<Analyzer>> analyzers;
+    for (const std::string& path : paths) analyzers.emplace_back(new Analyzer(path.c_str()));
+    unsigned items = 0;
+    for (auto _ : state) {
+        items = 0;
+        for (auto& analyzer : analyzers) {
+            analyzer->FreeItems();
+            benchmark::DoNotOptimize(analyzer->Analyze());
+            items += analyzer->GetItemCount();
+        }
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * items);
+    state.counters["items"] = items;
+    state.counters["files"] = static_cast<double>(paths.size());
+}
+
+// The normalized corpus under the seed rules, the raw corpus under the COBOL rules.
+void BM_AnalyzeCorpus(benchmark::State& state) { RunCorpus<CopyAnalyzer>(state, "corpus"); }
+void BM_CobolAnalyzeCorpusRaw(benchmark::State& state) { RunCorpus<CobolAnalyzer>(state, "corpus-raw"); }
+// The normalized corpus under the COBOL rules: the same text under both analyses.
+void BM_CobolAnalyzeCorpus(benchmark::State& state) { RunCorpus<CobolAnalyzer>(state, "corpus"); }
+
 // Reference for the array cases: one read of every node of the finished list, the least
 // that any pass over it costs. Its per-item cost rises with the list's size as the nodes
 // stop fitting in the processor's caches; the analysis, ten passes over the same nodes,
@@ -100,6 +173,11 @@ void BM_WalkArrayList(benchmark::State& state) {
 
 BENCHMARK(BM_AnalyzeEntries)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AnalyzeArray)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CobolAnalyzeEntries)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CobolAnalyzeArray)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AnalyzeCorpus)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CobolAnalyzeCorpus)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CobolAnalyzeCorpusRaw)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WalkArrayList)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
