@@ -87,6 +87,23 @@ void AddCopybookArgument(CLI::App* command, CopybookArgument& copybook) {
     command->add_option("COPYBOOK", copybook.name,
                         "the copybook file; \"-\" reads it from standard input")
         ->required();
+    CLI::Option* cobol = command->add_flag(
+        "--cobol", copybook.cobol,
+        "analyse under the COBOL rules: copybooks as written (fixed or free format, COPY, levels 66, 77 "
+        "and 88, every clause and usage), laid out as GnuCOBOL lays them out");
+    command->add_option("-I,--include", copybook.includeDirs, "a folder searched for COPY members (repeatable)")
+        ->needs(cobol);
+    command->add_flag("--free", copybook.freeFormat, "free-format source from the first line")->needs(cobol);
+    command->add_option("--replace", copybook.replacements,
+                        "TAG=TEXT: replace TAG (a :TAG: placeholder, say) by TEXT in every word (repeatable)")
+        ->needs(cobol)
+        ->check([](const std::string& value) {
+            return value.find('=') == std::string::npos || value[0] == '=' ? std::string("expected TAG=TEXT")
+                                                                            : std::string();
+        });
+    command->add_option("--pointer-size", copybook.pointerSize, "bytes of a POINTER item: 4 (default) or 8")
+        ->needs(cobol)
+        ->check(CLI::IsMember({4, 8}));
 }
 
 LoadedCopybook::~LoadedCopybook() {
@@ -94,11 +111,41 @@ LoadedCopybook::~LoadedCopybook() {
     if (!temporaryFile.empty()) std::remove(temporaryFile.c_str());
 }
 
+namespace {
+
+CobolOptions CobolSettings(const CopybookArgument& argument) {
+    CobolOptions options;
+    options.includeDirs = argument.includeDirs;
+    options.freeFormat = argument.freeFormat;
+    options.pointerSize = argument.pointerSize;
+    for (const std::string& replacement : argument.replacements) {
+        std::string text = ArgumentToShiftJis(replacement);
+        std::size_t equals = text.find('=');
+        options.replacements.emplace_back(text.substr(0, equals), text.substr(equals + 1));
+    }
+    return options;
+}
+
+// "FILE:LINE" of a place in a copybook: the name as given on the command line for the
+// file analysed (which may be a temporary copy of standard input), the member's path
+// otherwise; the file alone when there is no line.
+std::string CopybookPlace(const std::string& file, int line, const std::string& analysedPath, const std::string& shown) {
+    std::string place = file.empty() || file == analysedPath ? shown : SystemToUtf8(file);
+    if (line > 0) place += ":" + std::to_string(line);
+    return place;
+}
+
+}  // namespace
+
 void LoadCopybook(const CopybookArgument& argument, LoadedCopybook& loaded) {
     const std::string& given = argument.name;
     const std::string shown = ArgumentToUtf8(given);
     loaded.name = given;
-    loaded.analyzer.reset(new CopyAnalyzer(""));
+    if (argument.cobol) {
+        loaded.analyzer.reset(new CobolAnalyzer("", CobolSettings(argument)));
+    } else {
+        loaded.analyzer.reset(new CopyAnalyzer(""));
+    }
     std::string path = given;
 
     if (given == "-") {
@@ -131,6 +178,12 @@ void LoadCopybook(const CopybookArgument& argument, LoadedCopybook& loaded) {
     NamingFile(shown, [&] {
         try {
             loaded.head = loaded.analyzer->Analyze();
+        } catch (CCobolException& refusal) {
+            std::string message = ExceptionMessage(refusal);
+            const std::string entry = refusal.GetEntryText();
+            if (!entry.empty()) message += "\n    " + SystemToUtf8(entry);
+            throw CommandFailure{CopybookPlace(refusal.GetCopybookFile(), refusal.GetCopybookLine(), path, shown),
+                                 message};
         } catch (CItemLimitException&) {
             throw CommandFailure{shown, "the copybook needs more than " + GroupedDigits(MAX_LIST_ITEMS) +
                                             " items, the limit of an analysis"};
@@ -138,6 +191,14 @@ void LoadCopybook(const CopybookArgument& argument, LoadedCopybook& loaded) {
         return 0;
     });
     loaded.recordLength = loaded.analyzer->GetRecordLength();
+    if (CobolAnalyzer* cobol = loaded.Cobol()) {
+        for (const CobolWarning& warning : cobol->Warnings()) {
+            std::string line = "quillbox-cli: " + CopybookPlace(warning.fileName, warning.line, path, shown) +
+                               ": warning: " + SystemToUtf8(warning.message);
+            line = TerminalSafe(line) + "\n";
+            std::fwrite(line.data(), 1, line.size(), stderr);
+        }
+    }
 }
 
 void FailOnExport(int exportResult, int error, const std::string& out) {

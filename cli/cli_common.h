@@ -10,10 +10,11 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
-#include "cobcpy.h"
+#include "cobolrules.h"
 
 // The failure of a command: exit status 1 and "quillbox-cli: FILE: MESSAGE" on
 // standard error. `file` is the name as given on the command line (the terminal's
@@ -27,9 +28,16 @@ struct CommandFailure {
 // declared by AddCopybookArgument and kept here.
 struct CopybookArgument {
     std::string name;   // as given; "-" for standard input
+    // --cobol: the COBOL-rules analysis (CobolAnalyzer) instead of the default one, with
+    // the settings below (each of them needs --cobol).
+    bool cobol = false;
+    std::vector<std::string> includeDirs;    // -I DIR, in order
+    bool freeFormat = false;                 // --free
+    std::vector<std::string> replacements;   // --replace TAG=TEXT, in order
+    int pointerSize = 4;                     // --pointer-size 4|8
 };
 
-// Declares the positional COPYBOOK of `command`.
+// Declares the positional COPYBOOK of `command` and the options of the COBOL rules.
 void AddCopybookArgument(CLI::App* command, CopybookArgument& copybook);
 
 // A copybook analysed for a command. Standard input, pipes and other files that are
@@ -42,6 +50,8 @@ public:
     ~LoadedCopybook();
 
     CopyAnalyzer& Analyzer() { return *analyzer; }
+    // The COBOL-rules analyzer under --cobol; null otherwise.
+    CobolAnalyzer* Cobol() { return dynamic_cast<CobolAnalyzer*>(analyzer.get()); }
     CopyItem* Head() { return head; }
     unsigned long RecordLength() const { return recordLength; }
     // The name as given on the command line.
@@ -59,7 +69,9 @@ private:
 // Analyses the copybook named by `argument` into `loaded`. Every failure becomes a
 // CommandFailure that names the copybook: a file that cannot be read says why, a path
 // longer than the analysis keeps is refused, the analysis's own message is converted
-// to UTF-8.
+// to UTF-8. A refusal of the COBOL rules names the file and line ("FILE:LINE", the
+// member's own inside a COPY member) and adds the entry's text on a second line; the
+// warnings of an accepted copybook go to standard error, one line each.
 void LoadCopybook(const CopybookArgument& argument, LoadedCopybook& loaded);
 
 // Runs `work`, turning the exceptions of the engine and of the support library into a

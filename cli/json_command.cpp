@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -32,13 +33,19 @@ Json Text(const char (&field)[64]) {
 }
 
 Json Category(unsigned flags) {
-    const char* name = nullptr;
+    std::string name;
     if (flags & ITEM_NUMERIC) name = "numeric";
     if (flags & ITEM_ALPHANUMERIC) name = "alphanumeric";
     if (flags & ITEM_NATIONAL) name = "national";
     if (flags & ITEM_BOOLEAN) name = "boolean";
     if (flags & ITEM_GROUP) name = "group";
-    return name != nullptr ? Json(name) : Json(nullptr);
+    // The COBOL rules' finer categories and the items without storage (bits the
+    // default analysis leaves 0).
+    if ((flags & ITEM_ALPHABETIC) && name == "alphanumeric") name = "alphabetic";
+    if ((flags & ITEM_EDITED) && !name.empty() && name != "group") name += "-edited";
+    if (flags & ITEM_CONDITION) name = "condition";
+    if (flags & ITEM_RENAMES) name = "renames";
+    return !name.empty() ? Json(name) : Json(nullptr);
 }
 
 Json Usages(unsigned flags) {
@@ -48,12 +55,82 @@ Json Usages(unsigned flags) {
     } usages[] = {
         {USAGE_BINARY, "binary"}, {USAGE_COMP5, "comp-5"}, {USAGE_PACKED, "packed-decimal"},
         {USAGE_BIT, "bit"},       {USAGE_FLOAT, "comp-1"}, {USAGE_DOUBLE, "comp-2"},
+        // COBOL rules only.
+        {USAGE_COMPX, "comp-x"},  {USAGE_POINTER, "pointer"}, {USAGE_INDEX, "index"},
+        {USAGE_NATIONAL, "national"},
     };
     Json list = Json::array();
     for (const auto& usage : usages) {
         if (flags & usage.bit) list.push_back(usage.name);
     }
     return list;
+}
+
+// The words of an item text: literals in quotes or apostrophes stay whole.
+std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        if (text[at] == ' ') {
+            ++at;
+            continue;
+        }
+        std::size_t end = at;
+        while (end < text.size() && text[end] != ' ') {
+            if (text[end] == '\'' || text[end] == '"') {
+                // To the closing quote; a doubled quote stands for itself.
+                const char quote = text[end++];
+                while (end < text.size()) {
+                    if (text[end] == quote && (end + 1 >= text.size() || text[end + 1] != quote)) break;
+                    end += text[end] == quote ? 2 : 1;
+                }
+            }
+            if (end < text.size()) ++end;
+        }
+        words.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    return words;
+}
+
+bool IsThru(const std::string& word) {
+    return CompareNoCase(word.c_str(), "THRU") == 0 || CompareNoCase(word.c_str(), "THROUGH") == 0;
+}
+
+// A condition name's VALUE text as values and ranges: "'A' 'X' THRU 'Z'" gives
+// ["'A'", ["'X'", "'Z'"]]. The text is what the item keeps (at most 63 bytes).
+Json ConditionValues(const CopyItem* item) {
+    std::vector<std::string> words = Words(Text(item->picture).get<std::string>());
+    Json values = Json::array();
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (i + 2 < words.size() && IsThru(words[i + 1])) {
+            values.push_back(Json::array({words[i], words[i + 2]}));
+            i += 2;
+        } else {
+            values.push_back(words[i]);
+        }
+    }
+    return values;
+}
+
+// "RENAMES a THRU b" as {"from": a, "thru": b} (thru null without THRU).
+Json RenamesRange(const CopyItem* item) {
+    std::vector<std::string> words = Words(Text(item->picture).get<std::string>());
+    Json range{{"from", words.size() > 1 ? Json(words[1]) : Json(nullptr)}, {"thru", nullptr}};
+    if (words.size() > 3 && IsThru(words[2])) range["thru"] = words[3];
+    return range;
+}
+
+// The facts of the COBOL rules, after the fields every item has.
+void AddCobolFields(Json& object, const CopyItem* item, CobolAnalyzer& analyzer) {
+    const unsigned f = item->flags;
+    object["condition"] = (f & ITEM_CONDITION) ? ConditionValues(item) : Json(nullptr);
+    object["renames"] = (f & ITEM_RENAMES) ? RenamesRange(item) : Json(nullptr);
+    object["signSeparate"] = (f & SIGN_SEPARATE) != 0;
+    object["signLeading"] = (f & SIGN_LEADING) != 0;
+    object["sync"] = (f & ITEM_SYNC) != 0;
+    object["variableOccurs"] =
+        (f & ITEM_VARIABLE) ? Json{{"dependingOn", SystemToUtf8(analyzer.DependingOn(item))}} : Json(nullptr);
 }
 
 Json ItemObject(const CopyItem* item, int row) {
@@ -149,6 +226,7 @@ void AddJsonCommand(CLI::App& program) {
         for (const CopyItem* item = FirstShownItem(copybook.Head(), options->expand); item != nullptr;
              item = NextShownItem(item, options->expand)) {
             items.push_back(ItemObject(item, ++row));
+            if (CobolAnalyzer* cobol = copybook.Cobol()) AddCobolFields(items.back(), item, *cobol);
         }
         document["items"] = std::move(items);
         WriteOut(DocumentText(document));

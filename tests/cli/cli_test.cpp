@@ -210,3 +210,79 @@ TEST(CliErrors, AnalysisFailureUsageErrorAndHelp) {
 }
 
 }  // namespace
+
+namespace {
+
+// The COBOL rules: a copybook as written, with a COPY member from an -I folder.
+const std::vector<std::string> kPayrec = {"--cobol", "-I", "tests/cli/cobol/copy", "tests/cli/cobol/PAYREC.cpy"};
+
+std::vector<std::string> Args(std::vector<std::string> args, const std::vector<std::string>& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+TEST(CliCobol, EveryCommandTakesTheCobolRules) {
+    ExpectOutput("PAYREC.cobol.layout.txt", Args({"layout"}, kPayrec));
+    ExpectOutput("PAYREC.cobol.expand.tsv", Args({"tsv", "--expand"}, kPayrec));
+    ExpectOutput("PAYREC.cobol.json", Args({"json"}, kPayrec));
+    ExpectFile("PAYREC.cobol.ddl", Args({"ddl", "--table", "PAY"}, kPayrec));
+    ExpectFile("PAYREC.cobol.html", Args({"html"}, kPayrec));
+}
+
+TEST(CliCobol, SettingsOfTheCobolRules) {
+    // --free, --pointer-size and --replace change the layout; -I finds the member.
+    Result fixed = RunCli({"json", "--cobol", "tests/cli/cobol/FREEPTR.cpy"});
+    EXPECT_EQ(0, fixed.status) << fixed.err;
+    EXPECT_NE(std::string::npos, fixed.out.find("\"recordLength\": 7,"));
+    EXPECT_NE(std::string::npos, fixed.out.find("\"usage\": [\"pointer\"]"));
+    Result wide = RunCli({"json", "--cobol", "--pointer-size", "8", "tests/cli/cobol/FREEPTR.cpy"});
+    EXPECT_NE(std::string::npos, wide.out.find("\"recordLength\": 11,"));
+    // --replace works on the text before COPY ... REPLACING, so the placeholder is gone.
+    Result replaced = RunCli({"tsv", "--cobol", "-I", "tests/cli/cobol/copy", "--replace", ":P:=LN",
+                              "tests/cli/cobol/PAYREC.cpy"});
+    EXPECT_EQ(0, replaced.status) << replaced.err;
+    EXPECT_NE(std::string::npos, replaced.out.find("\tLN-ITEM\t"));
+    EXPECT_EQ(std::string::npos, replaced.out.find("\tPL-ITEM\t"));
+    Result noMember = RunCli({"tsv", "--cobol", "tests/cli/cobol/PAYREC.cpy"});
+    EXPECT_EQ(1, noMember.status);
+    EXPECT_EQ(0u, noMember.err.find("quillbox-cli: tests/cli/cobol/PAYREC.cpy:20: ")) << noMember.err;
+    EXPECT_NE(std::string::npos, noMember.err.find("\n    COPY PAYLINE")) << noMember.err;
+    EXPECT_EQ("", noMember.out);
+}
+
+TEST(CliCobol, RefusalNamesFileLineAndEntryWarningsGoToStandardError) {
+    Result refused = RunCli({"layout", "--cobol", "tests/cli/cobol/BADPIC.cpy"});
+    EXPECT_EQ(1, refused.status);
+    EXPECT_EQ("", refused.out);
+    EXPECT_EQ(0u, refused.err.find("quillbox-cli: tests/cli/cobol/BADPIC.cpy:3: ")) << refused.err;
+    EXPECT_EQ(refused.err.size() - std::string("\n    05 BAD-AMOUNT PIC 9(5)Q\n").size(),
+              refused.err.find("\n    05 BAD-AMOUNT PIC 9(5)Q\n"))
+        << refused.err;
+
+    Result warned = RunCli({"tsv", "--cobol", "tests/cli/cobol/COMPX.cpy"});
+    EXPECT_EQ(0, warned.status);
+    EXPECT_NE(std::string::npos, warned.out.find("\tFLAG-BITS\t"));
+    EXPECT_EQ(0u, warned.err.find("quillbox-cli: tests/cli/cobol/COMPX.cpy:2: warning: ")) << warned.err;
+
+    // The default rules refuse what the COBOL rules take, with the default message.
+    Result seed = RunCli({"layout", "tests/cli/cobol/PAYREC.cpy"});
+    EXPECT_EQ(1, seed.status);
+    EXPECT_EQ(std::string::npos, seed.err.find(":5:"));
+}
+
+TEST(CliCobol, SettingsNeedTheCobolRulesAndValidValues) {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"layout", "--free", "tests/cli/cobol/FREEPTR.cpy"},
+             {"tsv", "-I", "tests", "tests/cli/cobol/PAYREC.cpy"},
+             {"json", "--replace", "A=B", "tests/cli/cobol/PAYREC.cpy"},
+             {"ddl", "--table", "T", "--pointer-size", "8", "tests/cli/cobol/PAYREC.cpy", "x.sql"},
+             {"json", "--cobol", "--pointer-size", "2", "tests/cli/cobol/FREEPTR.cpy"},
+             {"json", "--cobol", "--replace", "NOEQUALS", "tests/cli/cobol/FREEPTR.cpy"}}) {
+        Result usage = RunCli(args);
+        EXPECT_EQ(2, usage.status) << args[1];
+        EXPECT_NE(std::string::npos, usage.err.find("usage:")) << args[1];
+        EXPECT_EQ("", usage.out);
+    }
+}
+
+}  // namespace
