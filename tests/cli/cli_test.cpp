@@ -232,10 +232,14 @@ TEST(CliCobol, EveryCommandTakesTheCobolRules) {
 TEST(CliCobol, SettingsOfTheCobolRules) {
     // --free, --pointer-size and --replace change the layout; -I finds the member.
     Result fixed = RunCli({"json", "--cobol", "tests/cli/cobol/FREEPTR.cpy"});
+    // Text from column 1 is recognised as free format, as --free says it is.
     EXPECT_EQ(0, fixed.status) << fixed.err;
     EXPECT_NE(std::string::npos, fixed.out.find("\"recordLength\": 7,"));
-    EXPECT_NE(std::string::npos, fixed.out.find("\"usage\": [\"pointer\"]"));
-    Result wide = RunCli({"json", "--cobol", "--pointer-size", "8", "tests/cli/cobol/FREEPTR.cpy"});
+    Result free = RunCli({"json", "--cobol", "--free", "tests/cli/cobol/FREEPTR.cpy"});
+    EXPECT_EQ(0, free.status) << free.err;
+    EXPECT_NE(std::string::npos, free.out.find("\"recordLength\": 7,"));
+    EXPECT_NE(std::string::npos, free.out.find("\"usage\": [\"pointer\"]"));
+    Result wide = RunCli({"json", "--cobol", "--free", "--pointer-size", "8", "tests/cli/cobol/FREEPTR.cpy"});
     EXPECT_NE(std::string::npos, wide.out.find("\"recordLength\": 11,"));
     // --replace works on the text before COPY ... REPLACING, so the placeholder is gone.
     Result replaced = RunCli({"tsv", "--cobol", "-I", "tests/cli/cobol/copy", "--replace", ":P:=LN",

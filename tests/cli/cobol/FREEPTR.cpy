@@ -1,4 +1,3 @@
->>SOURCE FORMAT FREE
 01 FREE-REC. *> a free-format record
   05 FREE-CODE PIC X(3).
   05 FREE-LINK USAGE IS POINTER.
