@@ -24,6 +24,12 @@ struct CommandFailure {
     std::string message;
 };
 
+// The end of a command with another exit status than 0 or 1 (decode and encode: 3 when
+// bad data was met and not stopped on); main() returns it after the output is flushed.
+struct CommandStatus {
+    int status;
+};
+
 // The copybook named on the command line. Options that change how it is read are
 // declared by AddCopybookArgument and kept here.
 struct CopybookArgument {

@@ -10,5 +10,7 @@ void AddTsvCommand(CLI::App& program);
 void AddHtmlCommand(CLI::App& program);
 void AddDdlCommand(CLI::App& program);
 void AddJsonCommand(CLI::App& program);
+void AddDecodeCommand(CLI::App& program);
+void AddEncodeCommand(CLI::App& program);
 
 #endif

@@ -87,6 +87,8 @@ int main(int argc, char** argv) {
     AddHtmlCommand(program);
     AddDdlCommand(program);
     AddJsonCommand(program);
+    AddDecodeCommand(program);
+    AddEncodeCommand(program);
     for (CLI::App* command : program.get_subcommands({})) {
         if (command->get_footer().empty()) {
             command->footer(INPUT_HELP);
@@ -109,6 +111,9 @@ int main(int argc, char** argv) {
         return 2;
     } catch (const CommandFailure& failure) {
         return Fail(failure);
+    } catch (const CommandStatus& ended) {
+        std::fflush(stdout);
+        return ended.status;
     } catch (const std::exception& error) {
         return Fail(CommandFailure{"", error.what()});
     }

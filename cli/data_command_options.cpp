@@ -1,0 +1,198 @@
+// The options and the run shared by decode and encode.
+#include "data_command_options.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#define QB_ISATTY _isatty
+#define QB_FILENO _fileno
+#else
+#include <unistd.h>
+#define QB_ISATTY isatty
+#define QB_FILENO fileno
+#endif
+
+#include "cobolrules.h"
+#include "textcodec.h"
+
+namespace {
+
+constexpr long long kProgressFrom = 4LL << 20;   // inputs below this size show no progress
+
+std::string Check(bool ok, const std::string& message) { return ok ? std::string() : message; }
+
+CLI::Validator OneOf(const char* const* names, const char* label) {
+    return CLI::Validator(
+        [names](std::string& value) {
+            for (const char* const* n = names; *n != nullptr; ++n) {
+                if (value == *n) return std::string();
+            }
+            std::string known;
+            for (const char* const* n = names; *n != nullptr; ++n) known += std::string(known.empty() ? "" : ", ") + *n;
+            return "\"" + value + "\" is none of " + known;
+        },
+        label);
+}
+
+const char* const kFormats[] = {"csv", "jsonl", nullptr};
+const char* const kRecords[] = {"fixed", "lines", "rdw", "rdw-block", nullptr};
+const char* const kFloats[] = {"ieee-le", "ieee-be", "ibm-hex", nullptr};
+const char* const kRedefines[] = {"first", "all", nullptr};
+const char* const kPolicies[] = {"stop", "skip", "null", nullptr};
+
+std::FILE* OpenStream(const std::string& name, bool write) {
+    if (name == "-") {
+#ifdef _WIN32
+        _setmode(_fileno(write ? stdout : stdin), _O_BINARY);
+#endif
+        return write ? stdout : stdin;
+    }
+    std::FILE* file = std::fopen(name.c_str(), write ? "wb" : "rb");
+    if (file == nullptr) throw CommandFailure{ArgumentToUtf8(name), std::strerror(errno)};
+    return file;
+}
+
+}  // namespace
+
+void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* inputName, const char* inputHelp) {
+    CLI::Option* cobol = command->add_flag("--cobol", options.cobol,
+                      "analyse the copybook by the COBOL rules (free format, COPY, 66/77/88 levels, every "
+                      "clause), laid out as GnuCOBOL does");
+    command->add_option("-I,--include", options.includeDirs, "a folder searched for COPY members (with --cobol)")
+        ->type_name("DIR")
+        ->needs(cobol);
+    AddCopybookArgument(command, options.copybook);
+    command->add_option(inputName, options.input, inputHelp)->required();
+    command->add_option("-o,--output", options.output, "the file to write; \"-\" (the default) is standard output");
+    command->add_option("--format", options.format, "the table: csv (default) or jsonl")->check(OneOf(kFormats, "csv|jsonl"));
+    command->add_option("--encoding", options.encoding,
+                        std::string("the code page of the data's text: ") + TextCodec::Names() + " (default cp932)")
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                std::string error;
+                return TextCodec::Create(value, error) ? std::string() : error;
+            },
+            "CODEPAGE"));
+    command->add_option("--sign-zones", options.signZones,
+                        "POS,NEG: zones of the sign byte of signed display numbers (default 0x40,0x50; "
+                        "0xC0,0xD0 with an EBCDIC encoding; 0x30,0x70 for GnuCOBOL's files)")
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                unsigned p, n;
+                return Check(ParseSignZones(value, p, n), "expected POS,NEG such as 0x30,0x70");
+            },
+            "POS,NEG"));
+    command->add_option("--records", options.records,
+                        "fixed (default): records of the record length; lines: one record per text line; "
+                        "rdw: variable records with a record descriptor word; rdw-block: the same in blocks")
+        ->check(OneOf(kRecords, "fixed|lines|rdw|rdw-block"));
+    command->add_option("--float", options.floats, "COMP-1/COMP-2 form: ieee-le (default), ieee-be, ibm-hex")
+        ->check(OneOf(kFloats, "ieee-le|ieee-be|ibm-hex"));
+    command->add_option("--redefines", options.redefines,
+                        "first (default): only items outside redefining areas, like the DDL; all: every view")
+        ->check(OneOf(kRedefines, "first|all"));
+    command->add_option("--skip", options.skip, "records passed over first")->check(CLI::NonNegativeNumber);
+    command->add_option("--count", options.count, "records taken at most")->check(CLI::NonNegativeNumber);
+    command->add_option("--on-error", options.onError,
+                        "bad data: stop (default, exit 1), skip the record, or null (an empty value); "
+                        "a summary follows on standard error, and exit 3 when bad data was met")
+        ->check(OneOf(kPolicies, "stop|skip|null"));
+    command->add_flag("--trim", options.trim, "drop trailing blanks of text items");
+    command->add_flag("--serial-no", options.serialNo, "number array columns by the item's running number");
+    command->add_flag("--crlf", options.crlf, "CSV lines (and line records) end in CR LF");
+    command->add_option("--output-encoding", options.outputEncoding,
+                        "the code page of the CSV/JSONL side: utf-8 (default) or cp932 (Excel in Japan)")
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                std::string error;
+                return Check(value == "utf-8" || TextCodec::Create(value, error) != nullptr, error);
+            },
+            "CODEPAGE"));
+    command->add_option("--block-size", options.blockSize, "the largest block encode writes in rdw-block (32760)")
+        ->check(CLI::Range(static_cast<size_t>(16), static_cast<size_t>(0x7FFFFFFF)));
+}
+
+namespace {
+
+// The copybook analysed by the COBOL rules, from a file.
+std::unique_ptr<CobolAnalyzer> AnalyzeByCobolRules(const DataCommandOptions& given) {
+    const std::string shown = ArgumentToUtf8(given.copybook.name);
+    if (given.copybook.name == "-") throw CommandFailure{shown, "--cobol reads the copybook from a file"};
+    std::FILE* probe = std::fopen(given.copybook.name.c_str(), "rb");
+    if (probe == nullptr) throw CommandFailure{shown, std::strerror(errno)};
+    std::fclose(probe);
+    CobolOptions options;
+    options.includeDirs = given.includeDirs;
+    std::unique_ptr<CobolAnalyzer> analyzer(new CobolAnalyzer(given.copybook.name.c_str(), options));
+    try {
+        analyzer->Analyze();
+    } catch (CCobolException& error) {
+        std::string place = error.GetCopybookFile()[0] != '\0'
+                                ? SystemToUtf8(error.GetCopybookFile()) + ":" + std::to_string(error.GetCopybookLine())
+                                : shown;
+        throw CommandFailure{place, ExceptionMessage(error)};
+    }
+    return analyzer;
+}
+
+}  // namespace
+
+void RunDataCommand(const DataCommandOptions& given, bool decode) {
+    LoadedCopybook copybook;
+    std::unique_ptr<CobolAnalyzer> cobol;
+    if (given.cobol) {
+        cobol = NamingFile(ArgumentToUtf8(given.copybook.name), [&] { return AnalyzeByCobolRules(given); });
+    } else {
+        LoadCopybook(given.copybook, copybook);
+    }
+    CopyItem* head = cobol ? cobol->GetHead() : copybook.Head();
+    int recordLength = static_cast<int>(cobol ? cobol->GetRecordLength() : copybook.RecordLength());
+
+    DataOptions options;
+    options.encoding = given.encoding;
+    if (!given.signZones.empty()) {
+        ParseSignZones(given.signZones, options.positiveZone, options.negativeZone);
+        options.signZonesGiven = true;
+    }
+    ParseRecordFormat(given.records, options.records);
+    ParseFloatFormat(given.floats, options.floats);
+    options.redefinesAll = given.redefines == "all";
+    options.skip = given.skip;
+    options.count = given.count;
+    ParseOnError(given.onError, options.onError);
+    ParseTableFormat(given.format, options.format);
+    options.trim = given.trim;
+    options.serialNo = given.serialNo;
+    options.crlf = given.crlf;
+    options.tableEncoding = given.outputEncoding;
+    options.blockSize = given.blockSize;
+    std::string inputShown = ArgumentToUtf8(given.input);
+    std::string outputShown = ArgumentToUtf8(given.output);
+    options.dataName = decode ? inputShown : outputShown;
+    options.tableName = decode ? outputShown : inputShown;
+
+    std::FILE* in = OpenStream(given.input, false);
+    std::FILE* out = nullptr;
+    try {
+        out = OpenStream(given.output, true);
+    } catch (...) {
+        if (in != stdin) std::fclose(in);
+        throw;
+    }
+    if (QB_ISATTY(QB_FILENO(stderr))) {
+        struct stat status;
+        bool small = fstat(QB_FILENO(in), &status) == 0 && S_ISREG(status.st_mode) && status.st_size < kProgressFrom;
+        options.progress = !small;
+    }
+    int status = decode ? DecodeData(head, recordLength, options, in, out, stderr)
+                        : EncodeData(head, recordLength, options, in, out, stderr);
+    if (in != stdin) std::fclose(in);
+    if (out != stdout && std::fclose(out) != 0 && status == kExitDone) {
+        throw CommandFailure{outputShown, "the file could not be written"};
+    }
+    if (status != kExitDone) throw CommandStatus{status};
+}

@@ -1,0 +1,46 @@
+// The options decode and encode share: how the data file's records and values are
+// stored, and the table's form.
+#ifndef QUILLBOX_CLI_DATA_COMMAND_OPTIONS_H
+#define QUILLBOX_CLI_DATA_COMMAND_OPTIONS_H
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "cli_common.h"
+#include "datacodec.h"
+
+struct DataCommandOptions {
+    CopybookArgument copybook;
+    bool cobol = false;                  // the COBOL-rules analysis
+    std::vector<std::string> includeDirs;   // -I: folders of COPY members (with --cobol)
+    std::string input = "-";          // DATA of decode, INPUT of encode
+    std::string output = "-";         // -o
+    std::string format = "csv";
+    std::string encoding = "cp932";
+    std::string signZones;
+    std::string records = "fixed";
+    std::string floats = "ieee-le";
+    std::string redefines = "first";
+    long long skip = 0;
+    long long count = -1;
+    std::string onError = "stop";
+    bool trim = false;
+    bool serialNo = false;
+    bool crlf = false;
+    std::string outputEncoding = "utf-8";
+    size_t blockSize = 32760;
+};
+
+// Declares COPYBOOK, the input (named `inputName`) and every shared option.
+void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* inputName, const char* inputHelp);
+
+// Runs decode (`decode` true) or encode with the options given: the copybook analysed,
+// the files opened ("-" for the standard streams), the run's status returned through
+// CommandStatus or CommandFailure.
+void RunDataCommand(const DataCommandOptions& options, bool decode);
+
+#endif
