@@ -1,38 +1,51 @@
 # Quillbox: the two commands of the README, and the builds behind them.
-#   make run    install what is missing, build, show the bundled example's layout
-#   make test   install what is missing, build native, sanitizer and Windows builds, run every test
-#   make gui    run the desktop program under Wine on the bundled example
+#   make run     install what is missing, build, show the bundled example's layout
+#   make test    install what is missing, build the native, sanitizer, Windows and fuzz
+#                builds, run every test; one summary line per run, then the total
+#   make gui     run the desktop program under Wine on the bundled example
+#   make dist    build/dist/quillbox-VERSION-win32.zip, the Windows download
+#   make screenshot  refresh docs/screenshot.png from the screenshot test
+# Each build says one line; its configure and compiler output goes to build/NAME.log.
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 EXAMPLE ?= examples/CUSTMAST.cpy
 WINE = bash scripts/wine-env build/win/wineprefix
+XVFB = xvfb-run -a -s "-screen 0 1280x1024x24"
 
-.PHONY: run test gui screenshot deps native asan win fuzz test-native test-asan test-win test-fuzz bench clean
+NATIVE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ASAN_FLAGS   = -DCMAKE_BUILD_TYPE=Debug -DQB_SANITIZE=ON -DQB_BENCH=OFF
+WIN_FLAGS    = -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release -DQB_BENCH=OFF
+FUZZ_FLAGS   = -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQB_FUZZ=ON -DQB_BENCH=OFF
 
-run: deps native
+# $(call build,DIR,CMAKE FLAGS[,--target T]): configure and build build/DIR quietly.
+define build
+	@bash scripts/quiet-build $(1) $(2) -- $(3) -j$(JOBS)
+endef
+
+.PHONY: run test gui dist screenshot deps native asan win fuzz test-native test-asan \
+        test-win test-fuzz bench clean
+
+run: deps
+	$(call build,native,$(NATIVE_FLAGS),--target quillbox-cli)
 	@build/native/cli/quillbox-cli layout $(EXAMPLE)
 
-test: deps test-native test-asan test-win test-fuzz
-	@echo "all test runs passed"
+test: deps
+	@bash scripts/run-tests
 
 deps:
 	@bash scripts/install-deps
 
 native:
-	cmake -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	cmake --build build/native -j$(JOBS)
+	$(call build,native,$(NATIVE_FLAGS))
 
 asan:
-	cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DQB_SANITIZE=ON -DQB_BENCH=OFF >/dev/null
-	cmake --build build/asan -j$(JOBS)
+	$(call build,asan,$(ASAN_FLAGS))
 
 win:
-	cmake -S . -B build/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release -DQB_BENCH=OFF >/dev/null
-	cmake --build build/win -j$(JOBS)
+	$(call build,win,$(WIN_FLAGS))
 
 fuzz:
-	cmake -S . -B build/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQB_FUZZ=ON -DQB_BENCH=OFF >/dev/null
-	cmake --build build/fuzz -j$(JOBS) --target fuzz_targets
+	$(call build,fuzz,$(FUZZ_FLAGS),--target fuzz_targets)
 
 test-native: native
 	cd build/native && ctest --output-on-failure -j$(JOBS)
@@ -41,7 +54,7 @@ test-asan: asan
 	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(JOBS)
 
 test-win: win
-	cd build/win && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure
+	cd build/win && $(XVFB) ctest --output-on-failure
 
 test-fuzz: fuzz
 	bash scripts/run-fuzz build/fuzz
@@ -52,9 +65,12 @@ bench: native
 gui: deps win
 	$(WINE) wine build/win/app/Quillbox.exe $(abspath $(EXAMPLE))
 
+dist: deps win
+	@bash scripts/make-dist build/win build/dist
+
 # Refreshes docs/screenshot.png from the screenshot test's picture.
 screenshot: deps win
-	cd build/win && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -R 'wine_prefix|gui_screenshot'
+	cd build/win && $(XVFB) ctest --output-on-failure -R 'wine_prefix|gui_screenshot'
 	cp build/win/tests/gui/screenshot.png docs/screenshot.png
 
 clean:
