@@ -20,20 +20,9 @@ const char* const CLIPBOARD_OPEN_FAILED = "クリップボードのオープン�
 
 void SetStatusText(const char* text)
 {
-    std::snprintf(statusText, sizeof statusText, "%s", text);
+    std::snprintf(frontEnd.statusText, sizeof frontEnd.statusText, "%s", text);
     ShowStatusText();
 }
-
-// Releases a block of AllocateBytes when the scope ends.
-class BlockGuard {
-public:
-    explicit BlockGuard(void* block) : block(block) {}
-    ~BlockGuard() { ReleaseBytes(block); }
-    BlockGuard(const BlockGuard&) = delete;
-    BlockGuard& operator=(const BlockGuard&) = delete;
-private:
-    void* block;
-};
 
 // Deletes the clipboard's temporary file when the paste command ends, also when a
 // failure leaves it.
@@ -55,12 +44,12 @@ void OnCommand(HWND window, int command)
     switch (command) {
     case IDM_OPEN:
         if (ChooseOpenFile("コピー句ファイルの選択"))
-            LoadAndAnalyze(window, currentFileName);
+            LoadAndAnalyze(window, frontEnd.currentFileName);
         break;
     case IDM_CLOSE:
-        analyzer.FreeItems();
+        frontEnd.analyzer.FreeItems();
         SetWindowTextA(window, PRODUCT_NAME);
-        FillItemTable(window, analyzer.GetHead(), arrayExpansion);
+        FillItemTable(window, frontEnd.analyzer.GetHead(), frontEnd.arrayExpansion);
         break;
     case IDM_HTML:
         HtmlCommand(window);
@@ -72,8 +61,8 @@ void OnCommand(HWND window, int command)
         SendMessageA(window, WM_CLOSE, 0, 0);
         break;
     case IDM_ARRAY_EXPANSION:
-        arrayExpansion = ToggleMenuCheck(window, GetMenu(window), IDM_ARRAY_EXPANSION);
-        FillItemTable(window, analyzer.GetHead(), arrayExpansion);
+        frontEnd.arrayExpansion = ToggleMenuCheck(window, GetMenu(window), IDM_ARRAY_EXPANSION);
+        FillItemTable(window, frontEnd.analyzer.GetHead(), frontEnd.arrayExpansion);
         break;
     case IDM_VERSION:
         ShowVersion(window);
@@ -109,19 +98,19 @@ void OnCommand(HWND window, int command)
 void LoadAndAnalyze(HWND window, const char* path)
 {
     try {
-        analyzer.FreeItems();
-        analyzer.SetFileName(path);
+        frontEnd.analyzer.FreeItems();
+        frontEnd.analyzer.SetFileName(path);
         SetStatusText("解析中...");
-        CopyItem* head = analyzer.Analyze();
-        FillItemTable(window, head, arrayExpansion);
+        CopyItem* head = frontEnd.analyzer.Analyze();
+        FillItemTable(window, head, frontEnd.arrayExpansion);
         char title[FILE_NAME_CAPACITY + TEMP_FILE_PATH_CAPACITY];
         FormatWindowTitle(path, title, sizeof title);
         SetWindowTextA(window, title);
     } catch (CException failure) {
-        analyzer.FreeItems();
+        frontEnd.analyzer.FreeItems();
         SetWindowTextA(window, PRODUCT_NAME);
         EnableExportCommands(window, false);
-        SendMessageA(ItemList(window), LVM_DELETEALLITEMS, 0, 0);
+        ListView_DeleteAllItems(ItemList(window));
         modalUi.messageBox(window, failure.GetMessageText(), ERROR_CAPTION, MB_ICONWARNING);
         SetStatusText("解析エラー");
     }
@@ -168,20 +157,20 @@ void PasteAndAnalyze(HWND window)
         return;
     {
         BlockGuard release(text);
-        if (!WritePastedSource(tempFilePath, text)) {
-            DeleteFileA(tempFilePath);
+        if (!WritePastedSource(frontEnd.tempFilePath, text)) {
+            DeleteFileA(frontEnd.tempFilePath);
             modalUi.messageBox(window, "テンポラリファイルの作成に失敗", ERROR_CAPTION, MB_ICONERROR);
             return;
         }
     }
-    TempFileGuard removeFile(tempFilePath);
-    LoadAndAnalyze(window, tempFilePath);
-    currentFileName[0] = '\0';
+    TempFileGuard removeFile(frontEnd.tempFilePath);
+    LoadAndAnalyze(window, frontEnd.tempFilePath);
+    frontEnd.currentFileName[0] = '\0';
 }
 
 int ListViewCells::RowCount() const
 {
-    return static_cast<int>(SendMessageA(listView, LVM_GETITEMCOUNT, 0, 0));
+    return ListView_GetItemCount(listView);
 }
 
 void ListViewCells::GetCellText(int row, int column, char* buffer, int size) const
@@ -189,12 +178,7 @@ void ListViewCells::GetCellText(int row, int column, char* buffer, int size) con
     if (!buffer || size < 1)
         return;
     buffer[0] = '\0';
-    LVITEMA cell;
-    std::memset(&cell, 0, sizeof cell);
-    cell.iSubItem = column;
-    cell.pszText = buffer;
-    cell.cchTextMax = size;
-    SendMessageA(listView, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&cell));
+    ListView_GetItemText(listView, row, column, buffer, size);
     buffer[size - 1] = '\0';
 }
 
@@ -237,60 +221,55 @@ void CopyRowsToClipboard(HWND listView, bool withTitle)
 // HTML report
 void HtmlCommand(HWND window)
 {
-    saveFileName[0] = '\0';
+    frontEnd.saveFileName[0] = '\0';
     if (ChooseSaveFile("HTMLの書き出し", SAVE_KIND_HTML))
-        WriteHtmlReport(window, saveFileName, arrayExpansion);
+        WriteHtmlReport(window, frontEnd.saveFileName, frontEnd.arrayExpansion);
 }
 
 void WriteHtmlReport(HWND owner, const char* path, bool expansion)
 {
-    HWND boxOwner = mainWindow ? mainWindow : owner;
-    ExportResult result = WriteHtmlReport(path, analyzer.GetHead(), analyzer.GetRecordLength(),
-                                          currentFileName, expansion);
-    switch (result) {
-    case EXPORT_DONE:
-        modalUi.messageBox(boxOwner, "HTMLファイルに出力完了。", NOTICE_CAPTION, MB_ICONINFORMATION);
-        break;
-    case EXPORT_OPEN_FAILED:
-        modalUi.messageBox(boxOwner, OPEN_FAILED, "HTML出力", MB_ICONWARNING);
-        break;
-    case EXPORT_WRITE_FAILED:
-        modalUi.messageBox(boxOwner, WRITE_FAILED, "HTML出力", MB_ICONWARNING);
-        break;
-    }
+    ExportResult result = WriteHtmlReport(path, frontEnd.analyzer.GetHead(), frontEnd.analyzer.GetRecordLength(),
+                                          frontEnd.currentFileName, expansion);
+    ReportExportResult(MainWindowOr(owner), result, "HTMLファイルに出力完了。", "HTML出力");
 }
 
 // ---------------------------------------------------------------------------------
 // CREATE TABLE file
 void DdlCommand(HWND window)
 {
-    tableName[0] = '\0';
-    std::snprintf(inputDialogTitle, sizeof inputDialogTitle, "%s", "テーブル名");
-    std::snprintf(inputDialogPrompt, sizeof inputDialogPrompt, "%s", "テーブル名の入力");
+    frontEnd.tableName[0] = '\0';
+    std::snprintf(frontEnd.inputDialogTitle, sizeof frontEnd.inputDialogTitle, "%s", "テーブル名");
+    std::snprintf(frontEnd.inputDialogPrompt, sizeof frontEnd.inputDialogPrompt, "%s", "テーブル名の入力");
     // 0 is the cancelled dialog, -1 a dialog that could not be shown.
-    if (modalUi.dialogBox(appInstance, IDD_INPUT, window, InputDialogProc) <= 0)
+    if (modalUi.dialogBox(frontEnd.instance, IDD_INPUT, window, InputDialogProc) <= 0)
         return;
-    if (tableName[0] == '\0') {
+    if (frontEnd.tableName[0] == '\0') {
         modalUi.messageBox(window, "テーブル名を入力してください。", "未入力", MB_ICONWARNING);
         return;
     }
-    saveFileName[0] = '\0';
+    frontEnd.saveFileName[0] = '\0';
     if (ChooseSaveFile("SQL(CREATE文)の出力", SAVE_KIND_DDL))
-        WriteCreateTable(window, saveFileName);
+        WriteCreateTable(window, frontEnd.saveFileName);
 }
 
 void WriteCreateTable(HWND owner, const char* path)
 {
-    ExportResult result = WriteCreateTable(path, analyzer.GetHead(), tableName, ddlUseSerialNo, ddlQuoteNames);
+    ExportResult result = WriteCreateTable(path, frontEnd.analyzer.GetHead(), frontEnd.tableName,
+                                           frontEnd.ddlUseSerialNo, frontEnd.ddlQuoteNames);
+    ReportExportResult(owner, result, "CREATE文出力完了。", "DDL出力");
+}
+
+void ReportExportResult(HWND owner, ExportResult result, const char* doneMessage, const char* caption)
+{
     switch (result) {
     case EXPORT_DONE:
-        modalUi.messageBox(owner, "CREATE文出力完了。", NOTICE_CAPTION, MB_ICONINFORMATION);
+        modalUi.messageBox(owner, doneMessage, NOTICE_CAPTION, MB_ICONINFORMATION);
         break;
     case EXPORT_OPEN_FAILED:
-        modalUi.messageBox(owner, OPEN_FAILED, "DDL出力", MB_ICONWARNING);
+        modalUi.messageBox(owner, OPEN_FAILED, caption, MB_ICONWARNING);
         break;
     case EXPORT_WRITE_FAILED:
-        modalUi.messageBox(owner, WRITE_FAILED, "DDL出力", MB_ICONWARNING);
+        modalUi.messageBox(owner, WRITE_FAILED, caption, MB_ICONWARNING);
         break;
     }
 }
@@ -299,9 +278,9 @@ void WriteCreateTable(HWND owner, const char* path)
 // Search
 int FirstMarkedRow(HWND listView)
 {
-    int rows = static_cast<int>(SendMessageA(listView, LVM_GETITEMCOUNT, 0, 0));
+    int rows = ListView_GetItemCount(listView);
     for (int index = 0; index < rows; ++index) {
-        if (SendMessageA(listView, LVM_GETITEMSTATE, index, LVIS_SELECTED | LVIS_FOCUSED) != 0)
+        if (ListView_GetItemState(listView, index, LVIS_SELECTED | LVIS_FOCUSED) != 0)
             return index;
     }
     return -1;
@@ -309,23 +288,20 @@ int FirstMarkedRow(HWND listView)
 
 void SelectRow(HWND listView, int rowNumber)
 {
-    LVITEMA state;
-    std::memset(&state, 0, sizeof state);
-    state.state = LVIS_SELECTED | LVIS_FOCUSED;
-    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(listView, LVM_SETITEMSTATE, rowNumber - 1, reinterpret_cast<LPARAM>(&state));
-    SendMessageA(listView, LVM_ENSUREVISIBLE, rowNumber - 1, TRUE);
+    ListView_SetItemState(listView, rowNumber - 1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_EnsureVisible(listView, rowNumber - 1, TRUE);
 }
 
 void SearchCommand(HWND window)
 {
-    if (modalUi.dialogBox(appInstance, IDD_SEARCH, window, SearchDialogProc) <= 0 || searchText[0] == '\0')
+    if (modalUi.dialogBox(frontEnd.instance, IDD_SEARCH, window, SearchDialogProc) <= 0 ||
+        frontEnd.searchText[0] == '\0')
         return;
     HWND list = ItemList(window);
-    int found = FindForward(ListViewCells(list), 0, searchText);
+    int found = FindForward(ListViewCells(list), 0, frontEnd.searchText);
     if (found < 0) {
         char message[SEARCH_TEXT_CAPACITY + 64];
-        FormatSearchNotFound(searchText, message, sizeof message);
+        FormatSearchNotFound(frontEnd.searchText, message, sizeof message);
         modalUi.messageBox(window, message, SEARCH_CAPTION, MB_ICONWARNING);
         return;
     }
@@ -336,7 +312,7 @@ void SearchCommand(HWND window)
 // not-found message all come from the search plan of the row model.
 static void FindAgain(HWND window, bool forward)
 {
-    if (searchText[0] == '\0') {
+    if (frontEnd.searchText[0] == '\0') {
         SendMessageA(window, WM_COMMAND, IDM_SEARCH, 0);
         return;
     }
@@ -347,11 +323,11 @@ static void FindAgain(HWND window, bool forward)
     if (start.wrapNotice)
         modalUi.messageBox(window, forward ? SEARCH_LAST_ROW_NOTICE : SEARCH_FIRST_ROW_NOTICE,
                            SEARCH_CAPTION, MB_ICONWARNING);
-    int found = forward ? FindForward(table, start.startIndex, searchText)
-                        : FindBackward(table, start.startIndex, searchText);
+    int found = forward ? FindForward(table, start.startIndex, frontEnd.searchText)
+                        : FindBackward(table, start.startIndex, frontEnd.searchText);
     if (found < 0) {
         char message[SEARCH_TEXT_CAPACITY + 64];
-        FormatFindNotFound(forward, start.afterNumber, searchText, message, sizeof message);
+        FormatFindNotFound(forward, start.afterNumber, frontEnd.searchText, message, sizeof message);
         modalUi.messageBox(window, message, SEARCH_CAPTION, MB_ICONWARNING);
         return;
     }

@@ -9,35 +9,58 @@
 #include "quillbox.h"
 
 // ---------------------------------------------------------------------------------
-// Front-end state: one set for the whole run.
-extern CopyAnalyzer analyzer;
-extern char currentFileName[FILE_NAME_CAPACITY];
-extern char tempFilePath[TEMP_FILE_PATH_CAPACITY];
-extern char saveFileName[FILE_NAME_CAPACITY];
+// Front-end state: one instance, `frontEnd`, for the whole run.
 constexpr int STATUS_TEXT_CAPACITY = 256;
-extern char statusText[STATUS_TEXT_CAPACITY];
-extern char tableName[TABLE_NAME_CAPACITY];
-extern bool ddlUseSerialNo;
-extern bool ddlQuoteNames;
 constexpr int DIALOG_TEXT_CAPACITY = 256;
-extern char inputDialogTitle[DIALOG_TEXT_CAPACITY];
-extern char inputDialogPrompt[DIALOG_TEXT_CAPACITY];
-extern char searchText[SEARCH_TEXT_CAPACITY];
-extern bool arrayExpansion;
 
-extern HINSTANCE appInstance;
-extern HWND mainWindow;        // owner of the file dialogs and message boxes
-extern HWND statusBar;
-extern HMENU contextMenu;
+struct FrontEndState {
+    CopyAnalyzer analyzer{""};                      // the one analysis object
+    char currentFileName[FILE_NAME_CAPACITY] = {};  // the copybook shown; empty after a paste
+    char tempFilePath[TEMP_FILE_PATH_CAPACITY] = {};  // the clipboard's temporary file, fixed at start
+    char saveFileName[FILE_NAME_CAPACITY] = {};     // the save dialog's result
+    char statusText[STATUS_TEXT_CAPACITY] = {};     // what the status bar shows
+    // The CREATE TABLE command: table name, naming options and the input dialog's texts.
+    char tableName[TABLE_NAME_CAPACITY] = {};
+    bool ddlUseSerialNo = false;
+    bool ddlQuoteNames = false;
+    char inputDialogTitle[DIALOG_TEXT_CAPACITY] = "入力";
+    char inputDialogPrompt[DIALOG_TEXT_CAPACITY] = "入力してください";
+    char searchText[SEARCH_TEXT_CAPACITY] = {};     // the search string
+    bool arrayExpansion = false;                    // show every array element
+    HINSTANCE instance = nullptr;
+    HWND mainWindow = nullptr;                      // owner of the file dialogs and message boxes
+    HWND statusBar = nullptr;
+    HMENU contextMenu = nullptr;
+};
+
+extern FrontEndState frontEnd;
+
+// The owner of a message box: the main window while it exists, else `window`.
+inline HWND MainWindowOr(HWND window)
+{
+    return frontEnd.mainWindow ? frontEnd.mainWindow : window;
+}
 
 constexpr const char* WINDOW_CLASS_NAME = "Quillbox_Class";
 
 // Raises CMemoryException from the window code (module "quillbox").
 #define QB_RAISE_MEMORY(message) throw CMemoryException((message), __LINE__, "quillbox")
 
-// Puts every state value back to its value at start (the tests run many windows in one
-// process; the program starts once).
+// Puts the analysis, the texts and the settings back to their values at start (the
+// tests run many windows in one process; the program starts once). The handles and
+// tempFilePath stay.
 void ResetFrontEndState();
+
+// Frees a block of AllocateBytes when the scope ends, on every path.
+class BlockGuard {
+public:
+    explicit BlockGuard(void* block) : block(block) {}
+    ~BlockGuard() { ReleaseBytes(block); }
+    BlockGuard(const BlockGuard&) = delete;
+    BlockGuard& operator=(const BlockGuard&) = delete;
+private:
+    void* block;
+};
 
 // ---------------------------------------------------------------------------------
 // Start-up
@@ -65,7 +88,16 @@ void ShowContextMenu(HWND window);
 // Enables or greys the three items of the right-click menu for the present table and
 // clipboard.
 void UpdateContextMenu(HWND window);
-bool ToggleMenuCheck(HWND window, HMENU menu, UINT item);
+// The check mark of a menu item: read its state (GetMenuItemInfoA), change the check,
+// write it back (SetMenuItemInfoA). Returns the item's check state afterwards: the new
+// one, the old one when writing failed, false when reading failed; each failure is
+// shown ("メニュー状態取得失敗！" / "メニュー状態設定失敗！", caption "エラー").
+enum class MenuCheck { Toggle, Clear };
+bool ChangeMenuCheck(HWND window, HMENU menu, UINT item, MenuCheck change);
+inline bool ToggleMenuCheck(HWND window, HMENU menu, UINT item)
+{
+    return ChangeMenuCheck(window, menu, item, MenuCheck::Toggle);
+}
 void ShowVersion(HWND window);
 void ShowHelp(HWND window);
 void OnCommand(HWND window, int command);
@@ -95,6 +127,9 @@ void HtmlCommand(HWND window);
 void WriteHtmlReport(HWND owner, const char* path, bool arrayExpansion);
 void DdlCommand(HWND window);
 void WriteCreateTable(HWND owner, const char* path);
+// Tells how a file output ended: `doneMessage` with the caption "通知" when it was
+// written, else the open or write failure with `caption`.
+void ReportExportResult(HWND owner, ExportResult result, const char* doneMessage, const char* caption);
 INT_PTR CALLBACK InputDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // ---------------------------------------------------------------------------------

@@ -3,20 +3,18 @@
 #include "desktop.h"
 
 #include <commdlg.h>
-#include <cstring>
 
 #include "modal_seam.h"
 #include "resource.h"
 
 bool ChooseOpenFile(const char* title)
 {
-    OPENFILENAMEA dialog;
-    std::memset(&dialog, 0, sizeof dialog);
+    OPENFILENAMEA dialog = {};
     dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = mainWindow;
+    dialog.hwndOwner = frontEnd.mainWindow;
     dialog.lpstrFilter = "すべてのファイル(*.*)\0*.*\0";
     dialog.nFilterIndex = 1;
-    dialog.lpstrFile = currentFileName;   // the dialog starts with the present path
+    dialog.lpstrFile = frontEnd.currentFileName;   // the dialog starts with the present path
     dialog.nMaxFile = FILE_NAME_CAPACITY;
     dialog.lpstrTitle = title;
     dialog.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
@@ -25,10 +23,9 @@ bool ChooseOpenFile(const char* title)
 
 bool ChooseSaveFile(const char* title, int kind)
 {
-    OPENFILENAMEA dialog;
-    std::memset(&dialog, 0, sizeof dialog);
+    OPENFILENAMEA dialog = {};
     dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = mainWindow;
+    dialog.hwndOwner = frontEnd.mainWindow;
     if (kind == SAVE_KIND_DDL) {
         dialog.lpstrFilter = "DDL(SQL)(*.sql)\0*.sql\0";
         dialog.lpstrDefExt = "sql";
@@ -37,7 +34,7 @@ bool ChooseSaveFile(const char* title, int kind)
         dialog.lpstrDefExt = "html";
     }
     dialog.nFilterIndex = 1;
-    dialog.lpstrFile = saveFileName;
+    dialog.lpstrFile = frontEnd.saveFileName;
     dialog.nMaxFile = FILE_NAME_CAPACITY;
     dialog.lpstrTitle = title;
     dialog.Flags = OFN_OVERWRITEPROMPT;
@@ -49,17 +46,17 @@ INT_PTR CALLBACK InputDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 {
     switch (message) {
     case WM_INITDIALOG:
-        SetWindowTextA(dialog, inputDialogTitle);
-        SetDlgItemTextA(dialog, IDC_INPUT_GROUP, inputDialogPrompt);
-        CheckDlgButton(dialog, IDC_USE_SERIAL_NO, ddlUseSerialNo ? BST_CHECKED : BST_UNCHECKED);
+        SetWindowTextA(dialog, frontEnd.inputDialogTitle);
+        SetDlgItemTextA(dialog, IDC_INPUT_GROUP, frontEnd.inputDialogPrompt);
+        CheckDlgButton(dialog, IDC_USE_SERIAL_NO, frontEnd.ddlUseSerialNo ? BST_CHECKED : BST_UNCHECKED);
         SetFocus(GetDlgItem(dialog, IDC_INPUT_EDIT));
         break;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {
-            GetDlgItemTextA(dialog, IDC_INPUT_EDIT, tableName, TABLE_NAME_CAPACITY);
-            tableName[TABLE_NAME_CAPACITY - 1] = '\0';
-            ddlUseSerialNo = IsDlgButtonChecked(dialog, IDC_USE_SERIAL_NO) == BST_CHECKED;
-            ddlQuoteNames = IsDlgButtonChecked(dialog, IDC_QUOTE_NAMES) == BST_CHECKED;
+            GetDlgItemTextA(dialog, IDC_INPUT_EDIT, frontEnd.tableName, TABLE_NAME_CAPACITY);
+            frontEnd.tableName[TABLE_NAME_CAPACITY - 1] = '\0';
+            frontEnd.ddlUseSerialNo = IsDlgButtonChecked(dialog, IDC_USE_SERIAL_NO) == BST_CHECKED;
+            frontEnd.ddlQuoteNames = IsDlgButtonChecked(dialog, IDC_QUOTE_NAMES) == BST_CHECKED;
             EndDialog(dialog, 1);
         } else if (LOWORD(wParam) == IDCANCEL) {
             EndDialog(dialog, 0);
@@ -79,13 +76,13 @@ INT_PTR CALLBACK SearchDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 {
     switch (message) {
     case WM_INITDIALOG:
-        SetDlgItemTextA(dialog, IDC_SEARCH_EDIT, searchText);
+        SetDlgItemTextA(dialog, IDC_SEARCH_EDIT, frontEnd.searchText);
         SetFocus(GetDlgItem(dialog, IDC_SEARCH_EDIT));
         break;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDC_SEARCH_BUTTON) {
-            GetDlgItemTextA(dialog, IDC_SEARCH_EDIT, searchText, SEARCH_TEXT_CAPACITY);
-            searchText[SEARCH_TEXT_CAPACITY - 1] = '\0';
+            GetDlgItemTextA(dialog, IDC_SEARCH_EDIT, frontEnd.searchText, SEARCH_TEXT_CAPACITY);
+            frontEnd.searchText[SEARCH_TEXT_CAPACITY - 1] = '\0';
             EndDialog(dialog, 1);
         }
         break;

@@ -9,42 +9,13 @@
 #include "modal_seam.h"
 #include "resource.h"
 
-// ---------------------------------------------------------------------------------
-// Front-end state
-CopyAnalyzer analyzer("");
-char currentFileName[FILE_NAME_CAPACITY];
-char tempFilePath[TEMP_FILE_PATH_CAPACITY];
-char saveFileName[FILE_NAME_CAPACITY];
-char statusText[STATUS_TEXT_CAPACITY];
-char tableName[TABLE_NAME_CAPACITY];
-bool ddlUseSerialNo = false;
-bool ddlQuoteNames = false;
-char inputDialogTitle[DIALOG_TEXT_CAPACITY] = "入力";
-char inputDialogPrompt[DIALOG_TEXT_CAPACITY] = "入力してください";
-char searchText[SEARCH_TEXT_CAPACITY];
-bool arrayExpansion = false;
-
-HINSTANCE appInstance;
-HWND mainWindow;
-HWND statusBar;
-HMENU contextMenu;
+FrontEndState frontEnd;
 
 namespace {
 
 const char* const MENU_STATE_READ_FAILED = "メニュー状態取得失敗！";
 const char* const MENU_STATE_WRITE_FAILED = "メニュー状態設定失敗！";
 const char* const ERROR_CAPTION = "エラー";
-
-// Frees a block of AllocateBytes when the scope ends, on every path.
-class BlockGuard {
-public:
-    explicit BlockGuard(void* block) : block(block) {}
-    ~BlockGuard() { ReleaseBytes(block); }
-    BlockGuard(const BlockGuard&) = delete;
-    BlockGuard& operator=(const BlockGuard&) = delete;
-private:
-    void* block;
-};
 
 int ColumnFormat(ColumnAlignment alignment)
 {
@@ -55,23 +26,6 @@ int ColumnFormat(ColumnAlignment alignment)
     }
 }
 
-// Clears the check of the array-expansion item, whatever the template says.
-void UncheckArrayExpansion(HWND window)
-{
-    HMENU menu = GetMenu(window);
-    MENUITEMINFOA info;
-    std::memset(&info, 0, sizeof info);
-    info.cbSize = sizeof info;
-    info.fMask = MIIM_STATE;
-    if (!GetMenuItemInfoA(menu, IDM_ARRAY_EXPANSION, FALSE, &info)) {
-        modalUi.messageBox(window, MENU_STATE_READ_FAILED, ERROR_CAPTION, MB_ICONWARNING);
-        return;
-    }
-    info.fState &= ~MFS_CHECKED;
-    if (!SetMenuItemInfoA(menu, IDM_ARRAY_EXPANSION, FALSE, &info))
-        modalUi.messageBox(window, MENU_STATE_WRITE_FAILED, ERROR_CAPTION, MB_ICONWARNING);
-}
-
 void BuildContextMenu()
 {
     struct Entry { const char* text; UINT command; };
@@ -80,19 +34,18 @@ void BuildContextMenu()
         {"全行コピる（タイトル行含まない）", IDM_COPY_ROWS},
         {"コピー句のソースを貼り付け Ctrl + V", IDM_PASTE},
     };
-    contextMenu = CreatePopupMenu();
-    if (!contextMenu)
+    frontEnd.contextMenu = CreatePopupMenu();
+    if (!frontEnd.contextMenu)
         return;
     UINT position = 0;
     for (const Entry& entry : entries) {
-        MENUITEMINFOA info;
-        std::memset(&info, 0, sizeof info);
+        MENUITEMINFOA info = {};
         info.cbSize = sizeof info;
         info.fMask = MIIM_ID | MIIM_TYPE;
         info.fType = MFT_STRING;
         info.wID = entry.command;
         info.dwTypeData = const_cast<char*>(entry.text);
-        InsertMenuItemA(contextMenu, position, TRUE, &info);
+        InsertMenuItemA(frontEnd.contextMenu, position, TRUE, &info);
         ++position;
     }
 }
@@ -104,14 +57,13 @@ bool InsertColumns(HWND window)
     HWND list = ItemList(window);
     for (int index = 0; index < ITEM_COLUMN_COUNT; ++index) {
         const ItemColumn& column = ITEM_COLUMNS[index];
-        LVCOLUMNA entry;
-        std::memset(&entry, 0, sizeof entry);
+        LVCOLUMNA entry = {};
         entry.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         entry.fmt = ColumnFormat(column.alignment);
         entry.cx = column.width;
         entry.pszText = const_cast<char*>(column.title);
         entry.iSubItem = index;
-        if (SendMessageA(list, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&entry)) == -1) {
+        if (ListView_InsertColumn(list, index, &entry) == -1) {
             char caption[64];
             std::snprintf(caption, sizeof caption, "ListView_InsertColumn%d", index);
             modalUi.messageBox(window, "リストビューカラム追加エラー", caption, MB_ICONERROR);
@@ -125,7 +77,7 @@ bool InsertColumns(HWND window)
 // A refused row or cell: tell, and ask the window to close as the exit command does.
 void ReportTableFailure(HWND window, const char* caption)
 {
-    modalUi.messageBox(mainWindow ? mainWindow : window, "リストアイテム追加エラー", caption, MB_ICONERROR);
+    modalUi.messageBox(MainWindowOr(window), "リストアイテム追加エラー", caption, MB_ICONERROR);
     SendMessageA(window, WM_CLOSE, 0, 0);
 }
 
@@ -137,8 +89,8 @@ bool HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         return true;
     case WM_SIZE:
         ResizeItemTable(window);
-        if (statusBar)
-            SendMessageA(statusBar, WM_SIZE, wParam, lParam);
+        if (frontEnd.statusBar)
+            SendMessageA(frontEnd.statusBar, WM_SIZE, wParam, lParam);
         return true;
     case WM_NOTIFY: {
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
@@ -151,28 +103,27 @@ bool HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         return true;
     case WM_DROPFILES: {
         HDROP drop = reinterpret_cast<HDROP>(wParam);
-        DragQueryFileA(drop, 0, currentFileName, FILE_NAME_CAPACITY);
-        currentFileName[FILE_NAME_CAPACITY - 1] = '\0';
+        DragQueryFileA(drop, 0, frontEnd.currentFileName, FILE_NAME_CAPACITY);
+        frontEnd.currentFileName[FILE_NAME_CAPACITY - 1] = '\0';
         DragFinish(drop);
-        LoadAndAnalyze(window, currentFileName);
+        LoadAndAnalyze(window, frontEnd.currentFileName);
         return true;
     }
     case WM_CLOSE: {
-        LRESULT rows = SendMessageA(ItemList(window), LVM_GETITEMCOUNT, 0, 0);
-        if (rows > 0 &&
+        if (ListView_GetItemCount(ItemList(window)) > 0 &&
             modalUi.messageBox(window, "終了してもいいですか？", "確認", MB_ICONQUESTION | MB_YESNO) == IDNO)
             return true;
         DestroyWindow(window);
         return true;
     }
     case WM_DESTROY:
-        if (contextMenu) {
-            DestroyMenu(contextMenu);
-            contextMenu = nullptr;
+        if (frontEnd.contextMenu) {
+            DestroyMenu(frontEnd.contextMenu);
+            frontEnd.contextMenu = nullptr;
         }
-        if (window == mainWindow) {
-            mainWindow = nullptr;
-            statusBar = nullptr;
+        if (window == frontEnd.mainWindow) {
+            frontEnd.mainWindow = nullptr;
+            frontEnd.statusBar = nullptr;
         }
         PostQuitMessage(0);
         return true;
@@ -185,17 +136,17 @@ bool HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 
 void ResetFrontEndState()
 {
-    analyzer.FreeItems();
-    currentFileName[0] = '\0';
-    saveFileName[0] = '\0';
-    statusText[0] = '\0';
-    tableName[0] = '\0';
-    ddlUseSerialNo = false;
-    ddlQuoteNames = false;
-    std::snprintf(inputDialogTitle, sizeof inputDialogTitle, "%s", "入力");
-    std::snprintf(inputDialogPrompt, sizeof inputDialogPrompt, "%s", "入力してください");
-    searchText[0] = '\0';
-    arrayExpansion = false;
+    frontEnd.analyzer.FreeItems();
+    frontEnd.currentFileName[0] = '\0';
+    frontEnd.saveFileName[0] = '\0';
+    frontEnd.statusText[0] = '\0';
+    frontEnd.tableName[0] = '\0';
+    frontEnd.ddlUseSerialNo = false;
+    frontEnd.ddlQuoteNames = false;
+    std::snprintf(frontEnd.inputDialogTitle, sizeof frontEnd.inputDialogTitle, "%s", "入力");
+    std::snprintf(frontEnd.inputDialogPrompt, sizeof frontEnd.inputDialogPrompt, "%s", "入力してください");
+    frontEnd.searchText[0] = '\0';
+    frontEnd.arrayExpansion = false;
 }
 
 HWND ItemList(HWND window)
@@ -220,22 +171,23 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 void InitMainWindow(HWND window)
 {
     InitCommonControls();
-    mainWindow = window;
+    frontEnd.mainWindow = window;
 
-    statusBar = CreateStatusWindowA(WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP | CCS_BOTTOM, "", window,
+    frontEnd.statusBar = CreateStatusWindowA(WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP | CCS_BOTTOM, "", window,
                                     IDC_STATUS_BAR);
-    if (statusBar) {
+    if (frontEnd.statusBar) {
         int edge = -1;
-        SendMessageA(statusBar, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(&edge));
+        SendMessageA(frontEnd.statusBar, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(&edge));
     }
 
-    UncheckArrayExpansion(window);
+    // The array-expansion item starts unchecked, whatever the template says.
+    ChangeMenuCheck(window, GetMenu(window), IDM_ARRAY_EXPANSION, MenuCheck::Clear);
     BuildContextMenu();
     ResizeItemTable(window);
 
     HWND list = ItemList(window);
-    LRESULT style = SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
-    SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, style | LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
+    ListView_SetExtendedListViewStyle(list, ListView_GetExtendedListViewStyle(list) | LVS_EX_FULLROWSELECT |
+                                                LVS_EX_GRIDLINES);
 
     if (!InsertColumns(window))
         return;
@@ -243,8 +195,8 @@ void InitMainWindow(HWND window)
     EnableExportCommands(window, false);
     SetWindowTextA(window, PRODUCT_NAME);
 
-    if (currentFileName[0] != '\0')
-        LoadAndAnalyze(window, currentFileName);
+    if (frontEnd.currentFileName[0] != '\0')
+        LoadAndAnalyze(window, frontEnd.currentFileName);
 }
 
 void ResizeItemTable(HWND window)
@@ -252,12 +204,12 @@ void ResizeItemTable(HWND window)
     HWND list = ItemList(window);
     if (!list)
         return;
-    RECT client;
+    RECT client = {};
     GetClientRect(window, &client);
     int statusHeight = 0;
-    if (statusBar) {
-        RECT bar;
-        GetWindowRect(statusBar, &bar);
+    if (frontEnd.statusBar) {
+        RECT bar = {};
+        GetWindowRect(frontEnd.statusBar, &bar);
         statusHeight = bar.bottom - bar.top;
     }
     int height = client.bottom - statusHeight;
@@ -266,30 +218,28 @@ void ResizeItemTable(HWND window)
 
 void UpdateContextMenu(HWND window)
 {
-    if (!contextMenu)
+    if (!frontEnd.contextMenu)
         return;
-    LRESULT rows = SendMessageA(ItemList(window), LVM_GETITEMCOUNT, 0, 0);
-    UINT copyState = rows > 0 ? MF_ENABLED : MF_GRAYED;
-    EnableMenuItem(contextMenu, IDM_COPY_ROWS, MF_BYCOMMAND | copyState);
-    EnableMenuItem(contextMenu, IDM_COPY_ALL, MF_BYCOMMAND | copyState);
-    EnableMenuItem(contextMenu, IDM_PASTE,
+    UINT copyState = ListView_GetItemCount(ItemList(window)) > 0 ? MF_ENABLED : MF_GRAYED;
+    EnableMenuItem(frontEnd.contextMenu, IDM_COPY_ROWS, MF_BYCOMMAND | copyState);
+    EnableMenuItem(frontEnd.contextMenu, IDM_COPY_ALL, MF_BYCOMMAND | copyState);
+    EnableMenuItem(frontEnd.contextMenu, IDM_PASTE,
                    MF_BYCOMMAND | (IsClipboardFormatAvailable(CF_TEXT) ? MF_ENABLED : MF_GRAYED));
 }
 
 void ShowContextMenu(HWND window)
 {
-    if (!contextMenu)
+    if (!frontEnd.contextMenu)
         return;
     UpdateContextMenu(window);
-    POINT cursor;
+    POINT cursor = {};
     GetCursorPos(&cursor);
-    TrackPopupMenuEx(contextMenu, TPM_RIGHTBUTTON, cursor.x, cursor.y, window, nullptr);
+    TrackPopupMenuEx(frontEnd.contextMenu, TPM_RIGHTBUTTON, cursor.x, cursor.y, window, nullptr);
 }
 
-bool ToggleMenuCheck(HWND window, HMENU menu, UINT item)
+bool ChangeMenuCheck(HWND window, HMENU menu, UINT item, MenuCheck change)
 {
-    MENUITEMINFOA info;
-    std::memset(&info, 0, sizeof info);
+    MENUITEMINFOA info = {};
     info.cbSize = sizeof info;
     info.fMask = MIIM_STATE;
     if (!GetMenuItemInfoA(menu, item, FALSE, &info)) {
@@ -297,15 +247,16 @@ bool ToggleMenuCheck(HWND window, HMENU menu, UINT item)
         return false;
     }
     bool wasChecked = (info.fState & MFS_CHECKED) != 0;
-    if (wasChecked)
-        info.fState &= ~MFS_CHECKED;
-    else
+    bool checked = change == MenuCheck::Toggle ? !wasChecked : false;
+    if (checked)
         info.fState |= MFS_CHECKED;
+    else
+        info.fState &= ~MFS_CHECKED;
     if (!SetMenuItemInfoA(menu, item, FALSE, &info)) {
         modalUi.messageBox(window, MENU_STATE_WRITE_FAILED, ERROR_CAPTION, MB_ICONWARNING);
         return wasChecked;
     }
-    return !wasChecked;
+    return checked;
 }
 
 void ShowVersion(HWND window)
@@ -354,16 +305,16 @@ void EnableExportCommands(HWND window, bool enable)
 
 void ShowStatusText()
 {
-    if (statusBar) {
-        SendMessageA(statusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(statusText));
-        UpdateWindow(statusBar);
+    if (frontEnd.statusBar) {
+        SendMessageA(frontEnd.statusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(frontEnd.statusText));
+        UpdateWindow(frontEnd.statusBar);
     }
 }
 
 void FillItemTable(HWND window, CopyItem* head, bool expansion)
 {
     HWND list = ItemList(window);
-    SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+    ListView_DeleteAllItems(list);
 
     // One repaint after the whole fill instead of one per cell.
     SendMessageA(list, WM_SETREDRAW, FALSE, 0);
@@ -382,25 +333,23 @@ void FillItemTable(HWND window, CopyItem* head, bool expansion)
         ItemRowCells cells;
         FormatItemRow(item, rowNumber, cells);
 
-        LVITEMA row;
-        std::memset(&row, 0, sizeof row);
+        LVITEMA row = {};
         row.mask = LVIF_TEXT;
         row.iItem = rowNumber - 1;
         row.iSubItem = COLUMN_CATEGORY;
         row.pszText = cells[COLUMN_CATEGORY];
-        LRESULT index = SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row));
+        int index = ListView_InsertItem(list, &row);
         if (index == -1) {
             ReportTableFailure(window, "ListView_InsertItem");
             return;
         }
         for (int column = 1; column < ITEM_COLUMN_COUNT; ++column) {
-            LVITEMA cell;
-            std::memset(&cell, 0, sizeof cell);
+            LVITEMA cell = {};
             cell.mask = LVIF_TEXT;
-            cell.iItem = static_cast<int>(index);
+            cell.iItem = index;
             cell.iSubItem = column;
             cell.pszText = cells[column];
-            if (!SendMessageA(list, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&cell))) {
+            if (!ListView_SetItem(list, &cell)) {
                 char caption[64];
                 std::snprintf(caption, sizeof caption, "ListView_SetItem%d", column);
                 ReportTableFailure(window, caption);
@@ -410,6 +359,6 @@ void FillItemTable(HWND window, CopyItem* head, bool expansion)
     }
 
     EnableExportCommands(window, head != nullptr);
-    FormatStatusText(head, analyzer.GetRecordLength(), statusText, sizeof statusText);
+    FormatStatusText(head, frontEnd.analyzer.GetRecordLength(), frontEnd.statusText, sizeof frontEnd.statusText);
     ShowStatusText();
 }

@@ -16,7 +16,7 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 int RunMessageLoop(HWND window, HACCEL accelerators)
 {
-    MSG message;
+    MSG message = {};
     for (;;) {
         BOOL got = GetMessageA(&message, nullptr, 0, 0);
         if (got == 0)
@@ -38,22 +38,20 @@ int RunMessageLoop(HWND window, HACCEL accelerators)
 
 void PrepareStartup(HINSTANCE instance, const char* commandLine)
 {
-    TakeCommandLineArgument(commandLine ? commandLine : "", currentFileName, sizeof currentFileName);
-    appInstance = instance;
+    TakeCommandLineArgument(commandLine ? commandLine : "", frontEnd.currentFileName, sizeof frontEnd.currentFileName);
+    frontEnd.instance = instance;
     char modulePath[MODULE_PATH_CAPACITY];
     DWORD length = GetModuleFileNameA(nullptr, modulePath, sizeof modulePath);
     if (length >= sizeof modulePath)
         length = sizeof modulePath - 1;
     modulePath[length] = '\0';
-    BuildTempFilePath(modulePath, tempFilePath, sizeof tempFilePath);
+    BuildTempFilePath(modulePath, frontEnd.tempFilePath, sizeof frontEnd.tempFilePath);
 }
 
 bool RegisterMainWindowClass(HINSTANCE instance)
 {
-    WNDCLASSA windowClass;
-    windowClass.style = 0;
+    WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = MainWindowProc;
-    windowClass.cbClsExtra = 0;
     windowClass.cbWndExtra = DLGWINDOWEXTRA;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));

@@ -116,7 +116,7 @@ TEST_F(MainWindowTest, CommandLineFileFillsTheTableThenCloseEmptiesIt)
             EXPECT_EQ(Cell(row, column), rows.Cell(row, column)) << row << "," << column;
     char status[256];
     FormatStatusText(head, expected.GetRecordLength(), status, sizeof status);
-    EXPECT_STREQ(statusText, status);
+    EXPECT_STREQ(frontEnd.statusText, status);
     char title[1024];
     FormatWindowTitle(path.c_str(), title, sizeof title);
     EXPECT_EQ(Title(), title);
@@ -125,7 +125,7 @@ TEST_F(MainWindowTest, CommandLineFileFillsTheTableThenCloseEmptiesIt)
 
     SendMessageA(window, WM_COMMAND, IDM_CLOSE, 0);
     EXPECT_EQ(Rows(), 0);
-    EXPECT_STREQ(statusText, "");
+    EXPECT_STREQ(frontEnd.statusText, "");
     EXPECT_EQ(Title(), "Quillbox");
     for (UINT item : {IDM_CLOSE, IDM_HTML, IDM_DDL})
         EXPECT_TRUE(MenuState(item) & MF_GRAYED) << item;
@@ -142,11 +142,11 @@ TEST_F(MainWindowTest, ArrayExpansionToggledTwiceRestoresTheTable)
             before.push_back(Cell(row, column));
     CopyAnalyzer expected(path.c_str());
     SendMessageA(window, WM_COMMAND, IDM_ARRAY_EXPANSION, 0);
-    EXPECT_TRUE(arrayExpansion);
+    EXPECT_TRUE(frontEnd.arrayExpansion);
     EXPECT_TRUE(MenuState(IDM_ARRAY_EXPANSION) & MF_CHECKED);
     EXPECT_EQ(Rows(), ItemRowTable(expected.Analyze(), true).RowCount());
     SendMessageA(window, WM_COMMAND, IDM_ARRAY_EXPANSION, 0);
-    EXPECT_FALSE(arrayExpansion);
+    EXPECT_FALSE(frontEnd.arrayExpansion);
     EXPECT_FALSE(MenuState(IDM_ARRAY_EXPANSION) & MF_CHECKED);
     std::vector<std::string> after;
     for (int row = 0; row < Rows(); ++row)
@@ -163,7 +163,7 @@ TEST_F(MainWindowTest, AnalysisErrorAfterSuccessEmptiesTheView)
     LoadAndAnalyze(window, broken.c_str());
     EXPECT_EQ(Rows(), 0);
     EXPECT_EQ(Title(), "Quillbox");
-    EXPECT_STREQ(statusText, "解析エラー");
+    EXPECT_STREQ(frontEnd.statusText, "解析エラー");
     for (UINT item : {IDM_CLOSE, IDM_HTML, IDM_DDL})
         EXPECT_TRUE(MenuState(item) & MF_GRAYED) << item;
     ASSERT_EQ(boxes.size(), 1u);
@@ -260,7 +260,7 @@ TEST_F(MainWindowTest, HtmlAndDdlExportsWriteTheCoreBytes)
     SendMessageA(window, WM_COMMAND, IDM_HTML, 0);
     EXPECT_EQ(saveFilter, "HTML ドキュメント(*.html)");
     EXPECT_EQ(saveExtension, "html");
-    ASSERT_EQ(WriteHtmlReport("gui_expected.html", head, expected.GetRecordLength(), currentFileName, false),
+    ASSERT_EQ(WriteHtmlReport("gui_expected.html", head, expected.GetRecordLength(), frontEnd.currentFileName, false),
               EXPORT_DONE);
     EXPECT_EQ(qbtest::ReadFileBytes("gui_report.html"), qbtest::ReadFileBytes("gui_expected.html"));
     ASSERT_EQ(boxes.size(), 1u);
@@ -282,9 +282,9 @@ TEST_F(MainWindowTest, HtmlAndDdlExportsWriteTheCoreBytes)
     savePath = "gui_table.sql";
     SendMessageA(window, WM_COMMAND, IDM_DDL, 0);
     EXPECT_EQ(dialogCaption, "テーブル名");
-    EXPECT_STREQ(tableName, "T1");
-    EXPECT_TRUE(ddlUseSerialNo);
-    EXPECT_TRUE(ddlQuoteNames);
+    EXPECT_STREQ(frontEnd.tableName, "T1");
+    EXPECT_TRUE(frontEnd.ddlUseSerialNo);
+    EXPECT_TRUE(frontEnd.ddlQuoteNames);
     EXPECT_EQ(saveFilter, "DDL(SQL)(*.sql)");
     EXPECT_EQ(saveExtension, "sql");
     ASSERT_EQ(WriteCreateTable("gui_expected.sql", head, "T1", true, true), EXPORT_DONE);
@@ -311,7 +311,7 @@ TEST_F(MainWindowTest, SearchDialogThenF3AndShiftF3)
     };
     SendMessageA(window, WM_COMMAND, IDM_SEARCH, 0);
     EXPECT_EQ(dialogCaption, "項目検索");
-    EXPECT_STREQ(searchText, "smp-");
+    EXPECT_STREQ(frontEnd.searchText, "smp-");
     EXPECT_EQ(FirstMarkedRow(List()), 1);   // SMP-CODE, below the 01 item
     SendMessageA(window, WM_COMMAND, IDM_FIND_NEXT, 0);
     EXPECT_EQ(FirstMarkedRow(List()), 2);
@@ -354,14 +354,14 @@ TEST_F(MainWindowTest, PasteAnalysesTheClipboardThroughTheTemporaryFile)
     SetClipboardData(CF_TEXT, block);
     CloseClipboard();
 
-    strcpy(currentFileName, "stale.cpy");
+    strcpy(frontEnd.currentFileName, "stale.cpy");
     SendMessageA(window, WM_COMMAND, IDM_PASTE, 0);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "クリップボードのテキストデータを解析しますか？");
     EXPECT_EQ(Rows(), 3);
     EXPECT_EQ(Cell(2, COLUMN_NAME), "P-B");
-    EXPECT_STREQ(currentFileName, "");
-    EXPECT_EQ(GetFileAttributesA(tempFilePath), INVALID_FILE_ATTRIBUTES);
+    EXPECT_STREQ(frontEnd.currentFileName, "");
+    EXPECT_EQ(GetFileAttributesA(frontEnd.tempFilePath), INVALID_FILE_ATTRIBUTES);
 
     // No text on the clipboard: nothing after the question.
     ASSERT_TRUE(OpenClipboard(window));
@@ -384,7 +384,7 @@ TEST_F(MainWindowTest, DropOfThreeFilesAnalysesTheFirst)
     memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), names.data(), names.size());
     GlobalUnlock(block);
     SendMessageA(window, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);
-    EXPECT_STREQ(currentFileName, first.c_str());
+    EXPECT_STREQ(frontEnd.currentFileName, first.c_str());
     EXPECT_GT(Rows(), 0);
     EXPECT_TRUE(boxes.empty());
 }
