@@ -1,12 +1,17 @@
-// Helper of the screenshot test, run beside a running Quillbox.exe:
-//   screenshot_probe check COPYBOOK [RESULT]  waits for the main window and checks that its list
-//                                    view shows as many rows as the copybook has shown items
-//   screenshot_probe close           closes the table, then the window
+// Helper of the screenshot test, run on the Wine desktop of the screenshot:
+//   screenshot_probe start PROGRAM COPYBOOK RESULT  starts PROGRAM (Quillbox.exe) on COPYBOOK,
+//                    waits for its main window and checks that its list view shows as many
+//                    rows as the copybook has shown items; writes the verdict to RESULT
+//   screenshot_probe close  closes the table, then the window
+// The program is started from here, so that one process creates the Wine desktop: two
+// started at once could both try to.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "quillbox.h"
 #include "resource.h"
@@ -15,6 +20,23 @@ int main(int argc, char** argv)
 {
     if (argc < 2)
         return 2;
+    bool start = std::strcmp(argv[1], "start") == 0;
+    if (start) {
+        if (argc < 5)
+            return 2;
+        std::string commandLine = std::string("\"") + argv[2] + "\" \"" + argv[3] + "\"";
+        std::vector<char> line(commandLine.begin(), commandLine.end());
+        line.push_back('\0');
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessA(argv[2], line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+            std::printf("cannot start %s\n", argv[2]);
+            return 1;
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
     HWND window = nullptr;
     for (int attempt = 0; attempt < 300 && !window; ++attempt) {
         window = FindWindowA("Quillbox_Class", nullptr);
@@ -30,24 +52,22 @@ int main(int argc, char** argv)
         PostMessageA(window, WM_CLOSE, 0, 0);
         return 0;
     }
-    if (argc < 3)
+    if (!start)
         return 2;
-    CopyAnalyzer analyzer(argv[2]);
+    CopyAnalyzer analyzer(argv[3]);
     int expected = CountShownItems(analyzer.Analyze(), false);
     HWND list = GetDlgItem(window, IDC_ITEM_LIST);
     int rows = -1;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+        rows = ListView_GetItemCount(list);
         if (rows == expected)
             break;
         Sleep(100);
     }
     bool ok = rows == expected && expected > 0;
-    if (argc > 3) {
-        if (FILE* file = std::fopen(argv[3], "w")) {
-            std::fprintf(file, "%s rows %d, expected %d\n", ok ? "ok" : "failed", rows, expected);
-            std::fclose(file);
-        }
+    if (FILE* file = std::fopen(argv[4], "w")) {
+        std::fprintf(file, "%s rows %d, expected %d\n", ok ? "ok" : "failed", rows, expected);
+        std::fclose(file);
     }
     return ok ? 0 : 1;
 }
