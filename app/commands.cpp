@@ -47,9 +47,10 @@ void OnCommand(HWND window, int command)
             LoadAndAnalyze(window, frontEnd.currentFileName);
         break;
     case IDM_CLOSE:
-        frontEnd.analyzer.FreeItems();
+        frontEnd.ShownAnalyzer().FreeItems();
+        frontEnd.fileLoaded = false;
         SetWindowTextA(window, PRODUCT_NAME);
-        FillItemTable(window, frontEnd.analyzer.GetHead(), frontEnd.arrayExpansion);
+        FillItemTable(window, frontEnd.ShownAnalyzer().GetHead(), frontEnd.arrayExpansion);
         break;
     case IDM_HTML:
         HtmlCommand(window);
@@ -62,7 +63,13 @@ void OnCommand(HWND window, int command)
         break;
     case IDM_ARRAY_EXPANSION:
         frontEnd.arrayExpansion = ToggleMenuCheck(window, GetMenu(window), IDM_ARRAY_EXPANSION);
-        FillItemTable(window, frontEnd.analyzer.GetHead(), frontEnd.arrayExpansion);
+        FillItemTable(window, frontEnd.ShownAnalyzer().GetHead(), frontEnd.arrayExpansion);
+        break;
+    case IDM_COBOL_RULES:
+        // The file shown (or whose analysis failed) is analysed again under the new rules.
+        frontEnd.cobolRules = ToggleMenuCheck(window, GetMenu(window), IDM_COBOL_RULES);
+        if (frontEnd.fileLoaded && frontEnd.currentFileName[0] != '\0')
+            LoadAndAnalyze(window, frontEnd.currentFileName);
         break;
     case IDM_VERSION:
         ShowVersion(window);
@@ -95,23 +102,41 @@ void OnCommand(HWND window, int command)
 
 // ---------------------------------------------------------------------------------
 // Loading
+std::string AnalysisFailureText(CException& failure)
+{
+    CCobolException* refusal = dynamic_cast<CCobolException*>(&failure);
+    if (refusal == nullptr) return failure.GetMessageText();
+    std::string text = refusal->GetCopybookFile();
+    if (refusal->GetCopybookLine() > 0) text += "(" + std::to_string(refusal->GetCopybookLine()) + ")";
+    if (!text.empty()) text += ": ";
+    text += refusal->GetMessageText();
+    if (refusal->GetEntryText()[0] != '\0') text += std::string("\n") + refusal->GetEntryText();
+    return text;
+}
+
 void LoadAndAnalyze(HWND window, const char* path)
 {
+    // The list of either analysis goes: the table shows the new one's.
+    frontEnd.analyzer.FreeItems();
+    frontEnd.cobolAnalyzer.FreeItems();
+    frontEnd.shownByCobolRules = frontEnd.cobolRules;
+    frontEnd.fileLoaded = true;
+    CopyAnalyzer& analyzer = frontEnd.LoadingAnalyzer();
     try {
-        frontEnd.analyzer.FreeItems();
-        frontEnd.analyzer.SetFileName(path);
+        analyzer.FreeItems();
+        analyzer.SetFileName(path);
         SetStatusText("解析中...");
-        CopyItem* head = frontEnd.analyzer.Analyze();
+        CopyItem* head = analyzer.Analyze();
         FillItemTable(window, head, frontEnd.arrayExpansion);
         char title[FILE_NAME_CAPACITY + TEMP_FILE_PATH_CAPACITY];
         FormatWindowTitle(path, title, sizeof title);
         SetWindowTextA(window, title);
-    } catch (CException failure) {
-        frontEnd.analyzer.FreeItems();
+    } catch (CException& failure) {
+        analyzer.FreeItems();
         SetWindowTextA(window, PRODUCT_NAME);
         EnableExportCommands(window, false);
         ListView_DeleteAllItems(ItemList(window));
-        modalUi.messageBox(window, failure.GetMessageText(), ERROR_CAPTION, MB_ICONWARNING);
+        modalUi.messageBox(window, AnalysisFailureText(failure).c_str(), ERROR_CAPTION, MB_ICONWARNING);
         SetStatusText("解析エラー");
     }
 }
@@ -228,7 +253,7 @@ void HtmlCommand(HWND window)
 
 void WriteHtmlReport(HWND owner, const char* path, bool expansion)
 {
-    ExportResult result = WriteHtmlReport(path, frontEnd.analyzer.GetHead(), frontEnd.analyzer.GetRecordLength(),
+    ExportResult result = WriteHtmlReport(path, frontEnd.ShownAnalyzer().GetHead(), frontEnd.ShownAnalyzer().GetRecordLength(),
                                           frontEnd.currentFileName, expansion);
     ReportExportResult(MainWindowOr(owner), result, "HTMLファイルに出力完了。", "HTML出力");
 }
@@ -254,7 +279,7 @@ void DdlCommand(HWND window)
 
 void WriteCreateTable(HWND owner, const char* path)
 {
-    ExportResult result = WriteCreateTable(path, frontEnd.analyzer.GetHead(), frontEnd.tableName,
+    ExportResult result = WriteCreateTable(path, frontEnd.ShownAnalyzer().GetHead(), frontEnd.tableName,
                                            frontEnd.ddlUseSerialNo, frontEnd.ddlQuoteNames);
     ReportExportResult(owner, result, "CREATE文出力完了。", "DDL出力");
 }

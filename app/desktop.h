@@ -6,6 +6,9 @@
 
 #include <windows.h>
 
+#include <string>
+
+#include "cobolrules.h"
 #include "quillbox.h"
 
 // ---------------------------------------------------------------------------------
@@ -15,6 +18,16 @@ constexpr int DIALOG_TEXT_CAPACITY = 256;
 
 struct FrontEndState {
     CopyAnalyzer analyzer{""};                      // the one analysis object
+    // The COBOL rules (設定 > COBOL標準構文で解析, off at start, not kept between runs):
+    // while `cobolRules` is on, every load analyses with `cobolAnalyzer` instead.
+    CobolAnalyzer cobolAnalyzer{""};
+    bool cobolRules = false;
+    bool shownByCobolRules = false;                 // the table shows cobolAnalyzer's list
+    bool fileLoaded = false;                        // currentFileName was loaded and not closed since
+    // The analysis the next load uses, and the one whose list the table shows (they
+    // differ after the setting was switched with no file to analyse again).
+    CopyAnalyzer& LoadingAnalyzer() { return cobolRules ? static_cast<CopyAnalyzer&>(cobolAnalyzer) : analyzer; }
+    CopyAnalyzer& ShownAnalyzer() { return shownByCobolRules ? static_cast<CopyAnalyzer&>(cobolAnalyzer) : analyzer; }
     char currentFileName[FILE_NAME_CAPACITY] = {};  // the copybook shown; empty after a paste
     char tempFilePath[TEMP_FILE_PATH_CAPACITY] = {};  // the clipboard's temporary file, fixed at start
     char saveFileName[FILE_NAME_CAPACITY] = {};     // the save dialog's result
@@ -112,6 +125,9 @@ void ShowStatusText();
 // ---------------------------------------------------------------------------------
 // Loading and the clipboard
 void LoadAndAnalyze(HWND window, const char* path);
+// The text of an analysis failure's message box: the message alone, or for a refusal
+// of the COBOL rules "ファイル名(行番号): message" and the entry's text on the next line.
+std::string AnalysisFailureText(CException& failure);
 bool ChooseOpenFile(const char* title);
 void PasteAndAnalyze(HWND window);
 // A copy of the clipboard's text in a block of AllocateBytes, or null.

@@ -137,6 +137,10 @@ bool HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 void ResetFrontEndState()
 {
     frontEnd.analyzer.FreeItems();
+    frontEnd.cobolAnalyzer.FreeItems();
+    frontEnd.cobolRules = false;
+    frontEnd.shownByCobolRules = false;
+    frontEnd.fileLoaded = false;
     frontEnd.currentFileName[0] = '\0';
     frontEnd.saveFileName[0] = '\0';
     frontEnd.statusText[0] = '\0';
@@ -182,6 +186,7 @@ void InitMainWindow(HWND window)
 
     // The array-expansion item starts unchecked, whatever the template says.
     ChangeMenuCheck(window, GetMenu(window), IDM_ARRAY_EXPANSION, MenuCheck::Clear);
+    frontEnd.cobolRules = ChangeMenuCheck(window, GetMenu(window), IDM_COBOL_RULES, MenuCheck::Clear);
     BuildContextMenu();
     ResizeItemTable(window);
 
@@ -359,6 +364,6 @@ void FillItemTable(HWND window, CopyItem* head, bool expansion)
     }
 
     EnableExportCommands(window, head != nullptr);
-    FormatStatusText(head, frontEnd.analyzer.GetRecordLength(), frontEnd.statusText, sizeof frontEnd.statusText);
+    FormatStatusText(head, frontEnd.ShownAnalyzer().GetRecordLength(), frontEnd.statusText, sizeof frontEnd.statusText);
     ShowStatusText();
 }

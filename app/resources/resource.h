@@ -36,5 +36,6 @@
 #define IDM_COPY_ALL            40013
 #define IDM_FIND_NEXT           40016
 #define IDM_FIND_PREV           40017
+#define IDM_COBOL_RULES         40018
 
 #endif

@@ -390,3 +390,121 @@ TEST_F(MainWindowTest, DropOfThreeFilesAnalysesTheFirst)
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------
+// 設定 > COBOL標準構文で解析 (40018): the COBOL-rules analysis for every load.
+namespace {
+
+// The rows a CobolAnalyzer gives for `path`.
+ItemRowTable CobolRows(const std::string& path)
+{
+    CobolAnalyzer analyzer(path.c_str());
+    return ItemRowTable(analyzer.Analyze(), false);
+}
+
+TEST_F(MainWindowTest, CobolRulesItemIsLastInTheSettingsMenuAndUncheckedAtStart)
+{
+    Start("");
+    HMENU settings = GetSubMenu(GetMenu(window), 2);
+    ASSERT_NE(settings, nullptr);
+    int count = GetMenuItemCount(settings);
+    ASSERT_GE(count, 2);
+    EXPECT_EQ(GetMenuItemID(settings, count - 1), static_cast<UINT>(IDM_COBOL_RULES));
+    char text[64] = "";
+    GetMenuStringA(settings, count - 1, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "COBOL標準構文で解析");
+    EXPECT_FALSE(MenuState(IDM_COBOL_RULES) & (MF_CHECKED | MF_GRAYED));
+    EXPECT_FALSE(frontEnd.cobolRules);
+
+    // Switched with nothing loaded: only the check changes.
+    SendMessageA(window, WM_COMMAND, IDM_COBOL_RULES, 0);
+    EXPECT_TRUE(MenuState(IDM_COBOL_RULES) & MF_CHECKED);
+    EXPECT_TRUE(frontEnd.cobolRules);
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_TRUE(boxes.empty());
+    SendMessageA(window, WM_COMMAND, IDM_COBOL_RULES, 0);
+    EXPECT_FALSE(MenuState(IDM_COBOL_RULES) & MF_CHECKED);
+}
+
+TEST_F(MainWindowTest, SwitchingTheRulesAnalysesTheCurrentFileAgain)
+{
+    std::string path = DataPath("COBOLREC.cpy");
+    Start("\"" + path + "\"");
+    // The default rules refuse the condition names.
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_STREQ(frontEnd.statusText, "解析エラー");
+
+    SendMessageA(window, WM_COMMAND, IDM_COBOL_RULES, 0);
+    EXPECT_EQ(boxes.size(), 1u);
+    ItemRowTable rows = CobolRows(path);
+    ASSERT_EQ(Rows(), rows.RowCount());
+    for (int row = 0; row < rows.RowCount(); ++row)
+        for (int column = 0; column < ITEM_COLUMN_COUNT; ++column)
+            EXPECT_EQ(Cell(row, column), rows.Cell(row, column)) << row << "," << column;
+    EXPECT_EQ(Cell(2, 0), "条件名");
+    EXPECT_EQ(Cell(2, 4), "'O'");
+    EXPECT_EQ(Cell(Rows() - 1, 0), "再命名");
+    EXPECT_STREQ(frontEnd.statusText, "レコード長 :         41Byte");
+    char title[1024];
+    FormatWindowTitle(path.c_str(), title, sizeof title);
+    EXPECT_EQ(Title(), title);
+    for (UINT item : {IDM_CLOSE, IDM_HTML, IDM_DDL})
+        EXPECT_FALSE(MenuState(item) & MF_GRAYED) << item;
+
+    // Array expansion works on the list shown: five occurrences of the table.
+    SendMessageA(window, WM_COMMAND, IDM_ARRAY_EXPANSION, 0);
+    EXPECT_EQ(Rows(), rows.RowCount() + 8);
+    SendMessageA(window, WM_COMMAND, IDM_ARRAY_EXPANSION, 0);
+
+    // Back to the default rules: the same file is refused again.
+    SendMessageA(window, WM_COMMAND, IDM_COBOL_RULES, 0);
+    EXPECT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_EQ(Title(), "Quillbox");
+
+    // After the close command nothing is analysed again.
+    SendMessageA(window, WM_COMMAND, IDM_COBOL_RULES, 0);
+    ASSERT_EQ(Rows(), rows.RowCount());
+    SendMessageA(window, WM_COMMAND, IDM_CLOSE, 0);
+    SendMessageA(window, WM_COMMAND, IDM_COBOL_RULES, 0);
+    SendMessageA(window, WM_COMMAND, IDM_COBOL_RULES, 0);
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_EQ(boxes.size(), 2u);
+}
+
+TEST_F(MainWindowTest, CobolRefusalShowsFileLineAndEntry)
+{
+    Start("");
+    SendMessageA(window, WM_COMMAND, IDM_COBOL_RULES, 0);
+    std::string path = DataPath("COBOLBAD.cpy");
+    LoadAndAnalyze(window, path.c_str());
+    ASSERT_EQ(boxes.size(), 1u);
+    const std::string& text = boxes[0].text;
+    EXPECT_EQ(text.find(path + "(3): "), 0u) << text;
+    EXPECT_EQ(text.substr(text.size() - std::strlen("\n05 BAD-AMOUNT PIC 9(5)Q")), "\n05 BAD-AMOUNT PIC 9(5)Q") << text;
+    EXPECT_EQ(boxes[0].caption, "エラー");
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_STREQ(frontEnd.statusText, "解析エラー");
+    for (UINT item : {IDM_CLOSE, IDM_HTML, IDM_DDL})
+        EXPECT_TRUE(MenuState(item) & MF_GRAYED) << item;
+}
+
+TEST_F(MainWindowTest, PasteUnderTheCobolRules)
+{
+    Start("");
+    SendMessageA(window, WM_COMMAND, IDM_COBOL_RULES, 0);
+    std::string text = qbtest::ReadFileBytes(DataPath("COBOLREC.cpy"));
+    ASSERT_TRUE(OpenClipboard(window));
+    EmptyClipboard();
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+    std::memcpy(GlobalLock(block), text.c_str(), text.size() + 1);
+    GlobalUnlock(block);
+    SetClipboardData(CF_TEXT, block);
+    CloseClipboard();
+    SendMessageA(window, WM_COMMAND, IDM_PASTE, 0);
+    EXPECT_EQ(Rows(), CobolRows(DataPath("COBOLREC.cpy")).RowCount());
+    EXPECT_EQ(Cell(2, 0), "条件名");
+}
+
+}  // namespace
