@@ -79,6 +79,19 @@ protected:
         ListViewCells(List()).GetCellText(row, column, text, sizeof text);
         return text;
     }
+    // The table holds exactly `rows`, the title names `path`, the exports are enabled.
+    void ExpectShown(const ItemRowTable& rows, const std::string& path)
+    {
+        ASSERT_EQ(Rows(), rows.RowCount());
+        for (int row = 0; row < rows.RowCount(); ++row)
+            for (int column = 0; column < ITEM_COLUMN_COUNT; ++column)
+                EXPECT_EQ(Cell(row, column), rows.Cell(row, column)) << row << "," << column;
+        char title[1024];
+        FormatWindowTitle(path.c_str(), title, sizeof title);
+        EXPECT_EQ(Title(), title);
+        for (UINT item : {IDM_CLOSE, IDM_HTML, IDM_DDL})
+            EXPECT_FALSE(MenuState(item) & MF_GRAYED) << item;
+    }
     HWND window = nullptr;
 };
 
@@ -109,19 +122,10 @@ TEST_F(MainWindowTest, CommandLineFileFillsTheTableThenCloseEmptiesIt)
     Start("\"" + path + "\" ignored");
     CopyAnalyzer expected(path.c_str());
     CopyItem* head = expected.Analyze();
-    ItemRowTable rows(head, false);
-    ASSERT_EQ(Rows(), rows.RowCount());
-    for (int row = 0; row < rows.RowCount(); ++row)
-        for (int column = 0; column < ITEM_COLUMN_COUNT; ++column)
-            EXPECT_EQ(Cell(row, column), rows.Cell(row, column)) << row << "," << column;
+    ExpectShown(ItemRowTable(head, false), path);
     char status[256];
     FormatStatusText(head, expected.GetRecordLength(), status, sizeof status);
     EXPECT_STREQ(frontEnd.statusText, status);
-    char title[1024];
-    FormatWindowTitle(path.c_str(), title, sizeof title);
-    EXPECT_EQ(Title(), title);
-    for (UINT item : {IDM_CLOSE, IDM_HTML, IDM_DDL})
-        EXPECT_FALSE(MenuState(item) & MF_GRAYED) << item;
 
     SendMessageA(window, WM_COMMAND, IDM_CLOSE, 0);
     EXPECT_EQ(Rows(), 0);
@@ -438,19 +442,11 @@ TEST_F(MainWindowTest, SwitchingTheRulesAnalysesTheCurrentFileAgain)
     SendMessageA(window, WM_COMMAND, IDM_COBOL_RULES, 0);
     EXPECT_EQ(boxes.size(), 1u);
     ItemRowTable rows = CobolRows(path);
-    ASSERT_EQ(Rows(), rows.RowCount());
-    for (int row = 0; row < rows.RowCount(); ++row)
-        for (int column = 0; column < ITEM_COLUMN_COUNT; ++column)
-            EXPECT_EQ(Cell(row, column), rows.Cell(row, column)) << row << "," << column;
+    ExpectShown(rows, path);
     EXPECT_EQ(Cell(2, 0), "条件名");
     EXPECT_EQ(Cell(2, 4), "'O'");
     EXPECT_EQ(Cell(Rows() - 1, 0), "再命名");
     EXPECT_STREQ(frontEnd.statusText, "レコード長 :         41Byte");
-    char title[1024];
-    FormatWindowTitle(path.c_str(), title, sizeof title);
-    EXPECT_EQ(Title(), title);
-    for (UINT item : {IDM_CLOSE, IDM_HTML, IDM_DDL})
-        EXPECT_FALSE(MenuState(item) & MF_GRAYED) << item;
 
     // Array expansion works on the list shown: five occurrences of the table.
     SendMessageA(window, WM_COMMAND, IDM_ARRAY_EXPANSION, 0);
