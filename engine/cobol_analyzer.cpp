@@ -74,9 +74,10 @@ CopyItem* CobolAnalyzer::Analyze() {
     warnings.clear();
     CopyItem* result = CopyAnalyzer::Analyze();
     // The words and entries are needed no more; the DEPENDING ON names stay.
+    work->entries.clear();
     work->tokens.clear();
     work->tokens.shrink_to_fit();
-    work->entries.clear();
+    work->remarks.clear();
     work->entries.shrink_to_fit();
     work->infos.clear();
     work->records.clear();

@@ -2,7 +2,7 @@
 #ifndef COBCPY_COBOL_INTERNAL_H
 #define COBCPY_COBOL_INTERNAL_H
 
-#include <memory>
+#include <deque>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -14,16 +14,31 @@
 struct CobolToken {
     enum Kind { Word, Literal, Period, PseudoDelimiter };
     Kind kind = Word;
-    std::string text;  // as written (a literal with its quotes and prefix)
     int file = 0;      // index into CobolWork::files
     int line = 0;      // line of the token's first byte, from 1
+    int remark = -1;   // a period's "*>" comment on the rest of its line: index into CobolWork::remarks
+    std::string text;  // as written (a literal with its quotes and prefix)
+};
+
+// A run of consecutive tokens of CobolWork::tokens.
+struct CobolTokenSpan {
+    const CobolToken* first = nullptr;
+    std::size_t count = 0;
+    std::size_t size() const { return count; }
+    bool empty() const { return count == 0; }
+    const CobolToken& operator[](std::size_t i) const { return first[i]; }
+    const CobolToken& front() const { return first[0]; }
+    const CobolToken& back() const { return first[count - 1]; }
+    const CobolToken* begin() const { return first; }
+    const CobolToken* end() const { return first + count; }
 };
 
 // One data description entry: its words up to (without) the separator period.
 struct CobolEntry {
-    std::vector<CobolToken> tokens;
+    CobolTokenSpan tokens;
     int file = 0;
     int line = 0;
+    int remark = -1;  // the "*>" comment after its period on the same line
 };
 
 // How an item is stored.
@@ -61,6 +76,9 @@ struct CobolItemInfo {
     int align = 1;                         // alignment of this item and everything in it
     bool group = false;
     CobolUsage effectiveUsage = CobolUsage::Display;
+    // Emission: whether the item as written has been placed, and its latest occurrence.
+    bool emitted = false;
+    CopyItem* latest = nullptr;
 };
 
 struct CobolRecord {
@@ -71,9 +89,10 @@ struct CobolRecord {
 
 struct CobolWork {
     std::vector<std::string> files;  // the copybook and every member read, by index
-    std::vector<CobolToken> tokens;
-    std::vector<CobolEntry> entries;
-    std::vector<std::unique_ptr<CobolItemInfo>> infos;  // one per parsed item, in order
+    std::vector<CobolToken> tokens;    // the words of the copybook and its members, in order
+    std::vector<std::string> remarks;  // texts of the remarks the tokens refer to
+    std::vector<CobolEntry> entries;   // runs of `tokens`
+    std::deque<CobolItemInfo> infos;  // one per parsed item, in order
     std::vector<CobolRecord> records;
     std::unordered_map<const CopyItem*, std::string> depending;
     long long recordLength = 0;

@@ -37,7 +37,12 @@ public:
 
     void Run() {
         BuildTrees();
-        for (auto& info : work_.infos) Resolve(info.get());
+        for (CobolItemInfo& info : work_.infos) {
+            if (info.variable && names_.empty())
+                for (CobolItemInfo& other : work_.infos)
+                    if (IsStorage(&other)) names_.insert(CobolUpper(other.item->name));
+            Resolve(&info);
+        }
         for (CobolRecord& record : work_.records) {
             record.size = LayoutChildren(record.top, 0, false);
             for (CobolItemInfo* r : record.renames) Renames(record, r);
@@ -54,8 +59,8 @@ private:
     void BuildTrees() {
         std::vector<CobolItemInfo*> stack;
         CobolItemInfo* last = nullptr;  // the latest storage item
-        for (auto& owned : work_.infos) {
-            CobolItemInfo* n = owned.get();
+        for (CobolItemInfo& owned : work_.infos) {
+            CobolItemInfo* n = &owned;
             const int level = n->item->level;
             if (level == 88) {
                 if (last == nullptr) Fail(n, "レベル88の項目の前に条件変数がありません。");
@@ -129,10 +134,7 @@ private:
         }
         if (!n->redefinesName.empty()) Redefines(n);
         if (n->variable) {
-            bool found = false;
-            for (auto& other : work_.infos)
-                if (IsStorage(other.get()) && SameName(n->dependingOn, other->item->name)) found = true;
-            if (!found) Fail(n, "DEPENDING ON の項目 " + n->dependingOn + " がありません。");
+            if (names_.count(CobolUpper(n->dependingOn)) == 0) Fail(n, "DEPENDING ON の項目 " + n->dependingOn + " がありません。");
             item->flags |= ITEM_VARIABLE;
         }
         if (n->sync) item->flags |= ITEM_SYNC;
@@ -376,6 +378,7 @@ private:
     CobolWork& work_;
     const CobolOptions& options_;
     std::vector<CobolWarning>& warnings_;
+    std::unordered_set<std::string> names_;  // every storage item's name, for DEPENDING ON
 };
 
 // Builds the final list: every item as written for its first occurrence, a copy for
@@ -387,6 +390,7 @@ public:
     std::vector<CopyItem*> Run(std::vector<CopyItem*>& created, long long& count) {
         created_ = &created;
         count_ = &count;
+        order_.reserve(static_cast<std::size_t>(count));
         for (CobolRecord& record : work_.records) {
             CopyItem* previousTop = nullptr;
             for (CobolItemInfo* t : record.top) {
@@ -430,7 +434,8 @@ private:
         const int count = table ? n->occursMax : 1;
         for (int k = 1; k <= count; ++k) {
             const long long at = shift + static_cast<long long>(k - 1) * n->size;
-            CopyItem* item = Occurrence(n, firstSeen_.insert(n).second);
+            CopyItem* item = Occurrence(n, !n->emitted);
+            n->emitted = true;
             item->position = static_cast<int>(n->offset + at + 1);
             item->byteLength = static_cast<int>(n->size);
             item->dimension = dimension + (table ? 1 : 0);
@@ -438,17 +443,17 @@ private:
             if (item->dimension > 0) item->flags |= ITEM_ARRAY;
             item->parent = parent;
             if (n->target != nullptr) {
-                auto found = latest_.find(n->target);
-                item->redefines = found != latest_.end() ? found->second : n->target->item;
+                item->redefines = n->target->latest != nullptr ? n->target->latest : n->target->item;
             }
-            latest_[n] = item;
+            n->latest = item;
             if (n->variable) work_.depending[item] = n->dependingOn;
             order_.push_back(item);
             result.push_back(item);
             CopyItem* previousChild = nullptr;
             for (CobolItemInfo* c : n->children) {
                 if (!IsStorage(c)) {
-                    CopyItem* condition = Occurrence(c, firstSeen_.insert(c).second);
+                    CopyItem* condition = Occurrence(c, !c->emitted);
+                    c->emitted = true;
                     condition->position = item->position;
                     condition->byteLength = 0;
                     condition->dimension = item->dimension;
@@ -477,8 +482,6 @@ private:
     std::vector<CopyItem*>* created_ = nullptr;
     long long* count_ = nullptr;
     std::vector<CopyItem*> order_;
-    std::unordered_set<const CobolItemInfo*> firstSeen_;
-    std::unordered_map<const CobolItemInfo*, CopyItem*> latest_;
 };
 
 }  // namespace

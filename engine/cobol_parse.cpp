@@ -99,6 +99,19 @@ PictureResult AnalyzePicture(const std::string& picture) {
     long long counts[17] = {};
     for (const Run& run : runs) counts[static_cast<int>(run.kind)] += run.count;
     auto has = [&](Sym s) { return counts[static_cast<int>(s)] > 0; };
+    // The symbols that may stand only once, or only first.
+    if (counts[static_cast<int>(Sym::Point)] + counts[static_cast<int>(Sym::Dot)] > 1) {
+        r.error = "PICTURE に小数点が二つあります。";
+        return r;
+    }
+    if (counts[static_cast<int>(Sym::Sign)] > 1 || (has(Sym::Sign) && runs.front().kind != Sym::Sign)) {
+        r.error = "PICTURE の S は先頭に一つだけ書けます。";
+        return r;
+    }
+    if (counts[static_cast<int>(Sym::CrDb)] > 1 || (has(Sym::CrDb) && runs.back().kind != Sym::CrDb)) {
+        r.error = "PICTURE の CR と DB は末尾に一つだけ書けます。";
+        return r;
+    }
     // Character positions and digit positions.
     bool afterPoint = false, seenDigit = false;
     long long plus = 0, minus = 0, currency = 0, leadingScale = 0, trailingScale = 0, digits = 0, scale = 0;
@@ -222,9 +235,13 @@ const UsageWord kUsages[] = {
 };
 
 const UsageWord* FindUsage(const std::string& upper) {
-    for (const UsageWord& u : kUsages)
-        if (upper == u.word) return &u;
-    return nullptr;
+    static const std::unordered_map<std::string, const UsageWord*> table = [] {
+        std::unordered_map<std::string, const UsageWord*> map;
+        for (const UsageWord& u : kUsages) map.emplace(u.word, &u);
+        return map;
+    }();
+    auto found = table.find(upper);
+    return found != table.end() ? found->second : nullptr;
 }
 
 // ---------------------------------------------------------------------------------
@@ -500,9 +517,13 @@ const Clause kClauses[] = {
 };
 
 const Clause* FindClause(const std::string& upper) {
-    for (const Clause& c : kClauses)
-        if (upper == c.keyword) return &c;
-    return nullptr;
+    static const std::unordered_map<std::string, const Clause*> table = [] {
+        std::unordered_map<std::string, const Clause*> map;
+        for (const Clause& c : kClauses) map.emplace(c.keyword, &c);
+        return map;
+    }();
+    auto found = table.find(upper);
+    return found != table.end() ? found->second : nullptr;
 }
 
 bool IsClauseWord(const std::string& upper) { return FindClause(upper) != nullptr || FindUsage(upper) != nullptr; }
@@ -537,10 +558,14 @@ void CobolAnalyzer::ParseEntries() {
         CopyItem* item = nullptr;
         BeginEntry(item);
         item->level = level;
-        work->infos.push_back(std::make_unique<CobolItemInfo>());
-        CobolItemInfo& info = *work->infos.back();
+        work->infos.emplace_back();
+        CobolItemInfo& info = work->infos.back();
         info.item = item;
         info.entry = static_cast<int>(e);
+        if (entry.remark >= 0) {
+            std::strncpy(item->remark, work->remarks[entry.remark].c_str(), sizeof item->remark - 1);
+            item->remark[sizeof item->remark - 1] = '\0';
+        }
         Cursor c{*work, entry, 1, info, item, warnings};
         // The name: a word that is no clause keyword (FILLER included).
         if (!c.AtEnd() && c.Peek().kind == CobolToken::Word && !IsClauseWord(c.PeekUpper())) {

@@ -16,6 +16,7 @@
 namespace {
 
 constexpr int kMaxCopyDepth = 32;
+constexpr std::size_t kMaxWords = 16 * 1024 * 1024;
 constexpr int kTabStop = 8;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f'; }
@@ -25,6 +26,7 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
 }
 
 std::string ExpandTabs(const std::string& line) {
+    if (line.find_first_of("\t\r") == std::string::npos) return line;
     std::string out;
     for (char c : line) {
         if (c == '\t') {
@@ -97,7 +99,18 @@ private:
             const char c = text[i];
             if (IsBlank(c)) { ++i; joinNext_ = false; continue; }
             if ((c == ',' || c == ';') && (i + 1 == text.size() || IsBlank(text[i + 1]))) { ++i; continue; }
-            if (c == '*' && i + 1 < text.size() && text[i + 1] == '>') break;
+            if (c == '*' && i + 1 < text.size() && text[i + 1] == '>') {
+                // A comment right after an entry's period on its line is the entry's remark.
+                if (!out_.empty() && out_.back().kind == CobolToken::Period && out_.back().line == line_) {
+                    std::size_t from = text.find_first_not_of(" \t", i + 2);
+                    std::size_t to = text.find_last_not_of(" \t");
+                    if (from != std::string::npos) {
+                        out_.back().remark = static_cast<int>(work_.remarks.size());
+                        work_.remarks.push_back(text.substr(from, std::min<std::size_t>(to + 1 - from, 63)));
+                    }
+                }
+                break;
+            }
             if (c == '=' && i + 1 < text.size() && text[i + 1] == '=') {
                 Push(CobolToken::PseudoDelimiter, "==");
                 i += 2;
@@ -266,9 +279,11 @@ public:
             warnings_.push_back(warning);
         }
         std::vector<CobolToken> raw;
+        raw.reserve(lines.size() * 4);
         Lexer(work_, file, raw).Run(lines, freeFormat);
-        for (CobolToken& token : raw)
-            if (token.kind == CobolToken::Word) ApplyOptionReplacements(token.text);
+        if (!options_.replacements.empty())
+            for (CobolToken& token : raw)
+                if (token.kind == CobolToken::Word) ApplyOptionReplacements(token.text);
         return ExpandCopies(raw, path, depth);
     }
 
@@ -318,13 +333,17 @@ private:
         return result;
     }
 
-    std::vector<CobolToken> ExpandCopies(const std::vector<CobolToken>& tokens, const std::string& path, int depth) {
+    std::vector<CobolToken> ExpandCopies(std::vector<CobolToken>& tokens, const std::string& path, int depth) {
+        bool copies = false;
+        for (const CobolToken& t : tokens)
+            copies = copies || (t.kind == CobolToken::Word && t.text.size() == 4 && EqualsNoCase(t.text, "COPY"));
+        if (!copies) return std::move(tokens);
         std::vector<CobolToken> out;
         out.reserve(tokens.size());
         for (std::size_t i = 0; i < tokens.size(); ++i) {
-            const CobolToken& t = tokens[i];
-            if (!(t.kind == CobolToken::Word && EqualsNoCase(t.text, "COPY"))) {
-                out.push_back(t);
+            CobolToken& t = tokens[i];
+            if (!(t.kind == CobolToken::Word && t.text.size() == 4 && EqualsNoCase(t.text, "COPY"))) {
+                out.push_back(std::move(t));
                 continue;
             }
             // COPY name [OF|IN library] [SUPPRESS] [REPLACING ...] .
@@ -390,7 +409,12 @@ private:
             std::vector<CobolToken> body = Load(found, t.file, t.line, depth + 1);
             stack_.pop_back();
             if (!replacements.empty()) body = Replace(body, replacements);
-            out.insert(out.end(), body.begin(), body.end());
+            // Members copied again and again (each COPYing others several times) could
+            // multiply the text beyond any record: a bound on the words of one analysis.
+            words_ += body.size();
+            if (words_ > kMaxWords)
+                COBOL_RAISE(work_, t.file, t.line, statement, "COPY で取り込んだ原始テキストが大きすぎます。");
+            for (CobolToken& b : body) out.push_back(std::move(b));
             i = j;  // the period of the COPY statement
         }
         return out;
@@ -524,6 +548,7 @@ private:
     const CobolOptions& options_;
     std::vector<CobolWarning>& warnings_;
     std::vector<std::string> stack_;
+    std::size_t words_ = 0;
 };
 
 }  // namespace
@@ -560,14 +585,20 @@ void CobolLoadTokens(CobolWork& work, const char* fileName, const CobolOptions& 
 
 void CobolSplitEntries(CobolWork& work, std::vector<CobolWarning>& warnings) {
     work.entries.clear();
-    CobolEntry entry;
     const std::vector<CobolToken>& tokens = work.tokens;
+    CobolEntry entry;
+    auto start = [&](std::size_t i) {
+        entry = CobolEntry();
+        entry.tokens.first = tokens.data() + i;
+        entry.file = tokens[i].file;
+        entry.line = tokens[i].line;
+    };
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         const CobolToken& t = tokens[i];
-        if (t.kind == CobolToken::Word) {
+        if (t.kind == CobolToken::Word && entry.tokens.empty()) {
             const std::string upper = CobolUpper(t.text);
             // Embedded SQL or CICS (EXEC ... END-EXEC) declares no storage of the record.
-            if (upper == "EXEC" && entry.tokens.empty()) {
+            if (upper == "EXEC") {
                 std::size_t j = i + 1;
                 while (j < tokens.size() && !(tokens[j].kind == CobolToken::Word && CobolUpper(tokens[j].text) == "END-EXEC")) ++j;
                 if (j >= tokens.size()) COBOL_RAISE(work, t.file, t.line, "EXEC", "EXEC に対応する END-EXEC がありません。");
@@ -576,21 +607,19 @@ void CobolSplitEntries(CobolWork& work, std::vector<CobolWarning>& warnings) {
                 continue;
             }
             // Listing control words have no effect on the data.
-            if (entry.tokens.empty() && (upper == "EJECT" || upper == "SKIP1" || upper == "SKIP2" || upper == "SKIP3")) {
+            if (upper == "EJECT" || upper == "SKIP1" || upper == "SKIP2" || upper == "SKIP3") {
                 if (i + 1 < tokens.size() && tokens[i + 1].kind == CobolToken::Period) ++i;
                 continue;
             }
         }
         if (t.kind == CobolToken::Period) {
-            if (!entry.tokens.empty()) work.entries.push_back(std::move(entry));
+            entry.remark = t.remark;
+            if (!entry.tokens.empty()) work.entries.push_back(entry);
             entry = CobolEntry();
             continue;
         }
-        if (entry.tokens.empty()) {
-            entry.file = t.file;
-            entry.line = t.line;
-        }
-        entry.tokens.push_back(t);
+        if (entry.tokens.empty()) start(i);
+        ++entry.tokens.count;
     }
     if (!entry.tokens.empty()) {
         CobolWarning warning;
@@ -598,6 +627,6 @@ void CobolSplitEntries(CobolWork& work, std::vector<CobolWarning>& warnings) {
         warning.line = entry.line;
         warning.message = "最後の記述項にピリオドがありません。";
         warnings.push_back(warning);
-        work.entries.push_back(std::move(entry));
+        work.entries.push_back(entry);
     }
 }

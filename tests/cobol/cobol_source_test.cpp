@@ -33,6 +33,8 @@ TEST(CobolSource, FixedFormatKeepsColumnsEightToSeventyTwo) {
     EXPECT_EQ(items[1]->byteLength, 4);
     EXPECT_EQ(items[2]->byteLength, 3);
     EXPECT_EQ(a.analyzer.GetRecordLength(), 7u);
+    EXPECT_STREQ(items[2]->remark, "note. 05 C PIC X.") << "a comment after the period is the remark";
+    EXPECT_STREQ(items[1]->remark, "");
 }
 
 TEST(CobolSource, ContinuedLiteralRunsToColumnSeventyTwo) {

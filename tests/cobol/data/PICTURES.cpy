@@ -40,3 +40,5 @@
            05  PC-Z                PIC 9(5) BLANK WHEN ZERO.
            05  PC-C5               PIC S9(9) COMP-5.
            05  PC-C8               PIC S9(12) COMPUTATIONAL-5.
+           05  PC-FE1              PIC +9.99E+99.
+           05  PC-FE2              PIC +.999E+99.
