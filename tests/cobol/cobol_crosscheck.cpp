@@ -58,9 +58,9 @@ fs::path MemberFolder() {
         if (entry.path().extension() != ".cpy" || dash == std::string::npos) continue;
         std::string member = stem.substr(dash + 1);
         for (char& c : member) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        // Test processes run side by side: a link another one made first is left as it is.
         fs::path link = dir / (member + ".cpy");
-        fs::remove(link, error);
-        fs::create_symlink(entry.path(), link, error);
+        if (!fs::is_symlink(link, error)) fs::create_symlink(entry.path(), link, error);
     }
     return dir;
 }
