@@ -16,7 +16,6 @@
 #define QB_FILENO fileno
 #endif
 
-#include "cobolrules.h"
 #include "textcodec.h"
 
 namespace {
@@ -59,12 +58,6 @@ std::FILE* OpenStream(const std::string& name, bool write) {
 }  // namespace
 
 void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* inputName, const char* inputHelp) {
-    CLI::Option* cobol = command->add_flag("--cobol", options.cobol,
-                      "analyse the copybook by the COBOL rules (free format, COPY, 66/77/88 levels, every "
-                      "clause), laid out as GnuCOBOL does");
-    command->add_option("-I,--include", options.includeDirs, "a folder searched for COPY members (with --cobol)")
-        ->type_name("DIR")
-        ->needs(cobol);
     AddCopybookArgument(command, options.copybook);
     command->add_option(inputName, options.input, inputHelp)->required();
     command->add_option("-o,--output", options.output, "the file to write; \"-\" (the default) is standard output");
@@ -116,41 +109,11 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
         ->check(CLI::Range(static_cast<size_t>(16), static_cast<size_t>(0x7FFFFFFF)));
 }
 
-namespace {
-
-// The copybook analysed by the COBOL rules, from a file.
-std::unique_ptr<CobolAnalyzer> AnalyzeByCobolRules(const DataCommandOptions& given) {
-    const std::string shown = ArgumentToUtf8(given.copybook.name);
-    if (given.copybook.name == "-") throw CommandFailure{shown, "--cobol reads the copybook from a file"};
-    std::FILE* probe = std::fopen(given.copybook.name.c_str(), "rb");
-    if (probe == nullptr) throw CommandFailure{shown, std::strerror(errno)};
-    std::fclose(probe);
-    CobolOptions options;
-    options.includeDirs = given.includeDirs;
-    std::unique_ptr<CobolAnalyzer> analyzer(new CobolAnalyzer(given.copybook.name.c_str(), options));
-    try {
-        analyzer->Analyze();
-    } catch (CCobolException& error) {
-        std::string place = error.GetCopybookFile()[0] != '\0'
-                                ? SystemToUtf8(error.GetCopybookFile()) + ":" + std::to_string(error.GetCopybookLine())
-                                : shown;
-        throw CommandFailure{place, ExceptionMessage(error)};
-    }
-    return analyzer;
-}
-
-}  // namespace
-
 void RunDataCommand(const DataCommandOptions& given, bool decode) {
     LoadedCopybook copybook;
-    std::unique_ptr<CobolAnalyzer> cobol;
-    if (given.cobol) {
-        cobol = NamingFile(ArgumentToUtf8(given.copybook.name), [&] { return AnalyzeByCobolRules(given); });
-    } else {
-        LoadCopybook(given.copybook, copybook);
-    }
-    CopyItem* head = cobol ? cobol->GetHead() : copybook.Head();
-    int recordLength = static_cast<int>(cobol ? cobol->GetRecordLength() : copybook.RecordLength());
+    LoadCopybook(given.copybook, copybook);
+    CopyItem* head = copybook.Head();
+    int recordLength = static_cast<int>(copybook.RecordLength());
 
     DataOptions options;
     options.encoding = given.encoding;

@@ -14,9 +14,7 @@
 #include "datacodec.h"
 
 struct DataCommandOptions {
-    CopybookArgument copybook;
-    bool cobol = false;                  // the COBOL-rules analysis
-    std::vector<std::string> includeDirs;   // -I: folders of COPY members (with --cobol)
+    CopybookArgument copybook;           // with --cobol, -I and the other analysis settings
     std::string input = "-";          // DATA of decode, INPUT of encode
     std::string output = "-";         // -o
     std::string format = "csv";
