@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 
 #include "cobol_internal.h"
 
@@ -25,9 +26,12 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
     return CompareNoCase(a.c_str(), b.c_str()) == 0;
 }
 
-std::string ExpandTabs(const std::string& line) {
-    if (line.find_first_of("\t\r") == std::string::npos) return line;
-    std::string out;
+// The line with its tabs expanded (and a stray carriage return dropped), in `buffer`
+// when anything changes.
+std::string_view ExpandTabs(std::string_view line, std::string& buffer) {
+    if (line.find_first_of("\t\r") == std::string_view::npos) return line;
+    std::string& out = buffer;
+    out.clear();
     for (char c : line) {
         if (c == '\t') {
             do out += ' ';
@@ -44,22 +48,23 @@ class Lexer {
 public:
     Lexer(CobolWork& work, int file, std::vector<CobolToken>& out) : work_(work), file_(file), out_(out) {}
 
-    void Run(const std::vector<std::string>& lines, bool freeFormat) {
+    void Run(const std::vector<std::string_view>& lines, bool freeFormat) {
         free_ = freeFormat;
-        for (std::size_t i = 0; i < lines.size(); ++i) Line(ExpandTabs(lines[i]), static_cast<int>(i + 1));
+        std::string buffer;
+        for (std::size_t i = 0; i < lines.size(); ++i) Line(ExpandTabs(lines[i], buffer), static_cast<int>(i + 1));
         if (openQuote_ != 0) Unterminated();
     }
 
 private:
-    void Line(const std::string& raw, int lineNo) {
+    void Line(std::string_view raw, int lineNo) {
         line_ = lineNo;
-        std::string text;
+        std::string_view text;
         bool continuation = false;
         // Compiler directives: ">>SOURCE [FORMAT] [IS] FREE|FIXED"; others are passed over.
         std::size_t first = raw.find_first_not_of(' ');
         std::size_t directiveAt = free_ ? first : (raw.size() > 6 ? raw.find_first_not_of(' ', 6) : std::string::npos);
         if (directiveAt != std::string::npos && raw.compare(directiveAt, 2, ">>") == 0) {
-            Directive(raw.substr(directiveAt + 2));
+            Directive(std::string(raw.substr(directiveAt + 2)));
             return;
         }
         if (free_) {
@@ -79,7 +84,7 @@ private:
             case ' ': break;
             default: NoSequenceArea(raw);
             }
-            text = raw.size() > 7 ? raw.substr(7, 65) : std::string();
+            text = raw.size() > 7 ? raw.substr(7, 65) : std::string_view();
         }
         if (openQuote_ != 0 && !continuation) Unterminated();
         std::size_t i = 0;
@@ -88,7 +93,7 @@ private:
             if (i == std::string::npos) return;  // an empty continuation line
             if (openQuote_ != 0) {
                 if (text[i] != openQuote_)
-                    COBOL_RAISE(work_, file_, line_, text, "継続行の文字定数は引用符で始めてください。");
+                    COBOL_RAISE(work_, file_, line_, std::string(text), "継続行の文字定数は引用符で始めてください。");
                 ++i;
                 Literal(text, i);
             } else {
@@ -106,7 +111,7 @@ private:
                     std::size_t to = text.find_last_not_of(" \t");
                     if (from != std::string::npos) {
                         out_.back().remark = static_cast<int>(work_.remarks.size());
-                        work_.remarks.push_back(text.substr(from, std::min<std::size_t>(to + 1 - from, 63)));
+                        work_.remarks.push_back(std::string(text.substr(from, std::min<std::size_t>(to + 1 - from, 63))));
                     }
                 }
                 break;
@@ -141,9 +146,9 @@ private:
                 if (d == '=' && i + 1 < text.size() && text[i + 1] == '=') break;
                 ++i;
             }
-            std::string word = text.substr(start, i - start);
+            std::string_view word = text.substr(start, i - start);
             if (i < text.size() && (text[i] == '"' || text[i] == '\'') && word.size() <= 2 && !joinNext_) {
-                Begin(CobolToken::Literal, word + text[i]);
+                Begin(CobolToken::Literal, std::string(word) + text[i]);
                 openQuote_ = text[i];
                 ++i;
                 Literal(text, i);
@@ -163,7 +168,7 @@ private:
     }
 
     // Reads literal characters from `i` up to and including the closing quote.
-    void Literal(const std::string& text, std::size_t& i) {
+    void Literal(std::string_view text, std::size_t& i) {
         std::string& lit = out_.back().text;
         while (i < text.size()) {
             char c = text[i++];
@@ -179,12 +184,12 @@ private:
         }
     }
 
-    void Begin(CobolToken::Kind kind, const std::string& text) {
+    void Begin(CobolToken::Kind kind, std::string_view text) {
         Push(kind, text);
         literalLine_ = line_;
     }
 
-    void Push(CobolToken::Kind kind, const std::string& text) {
+    void Push(CobolToken::Kind kind, std::string_view text) {
         CobolToken token;
         token.kind = kind;
         token.text = text;
@@ -198,8 +203,8 @@ private:
                     "文字定数の終わりの引用符がありません。");
     }
 
-    void NoSequenceArea(const std::string& raw) {
-        COBOL_RAISE(work_, file_, line_, raw,
+    void NoSequenceArea(std::string_view raw) {
+        COBOL_RAISE(work_, file_, line_, std::string(raw),
                     "固定形式の行ではありません（1-6桁目は一連番号、7桁目は標識 * / - D、"
                     "8-72桁目が本文です）。桁に合わない原始ファイルは自由形式で読んでください。");
     }
@@ -224,16 +229,17 @@ private:
 // A fixed-format file whose text starts in column 1 (no sequence area): its first
 // line with program text begins before column 7 with a level number, COPY or a
 // floating comment, which a sequence number never is.
-bool LooksFreeFormat(const std::vector<std::string>& lines) {
-    for (const std::string& raw : lines) {
-        std::string line = ExpandTabs(raw);
+bool LooksFreeFormat(const std::vector<std::string_view>& lines) {
+    std::string buffer;
+    for (std::string_view raw : lines) {
+        std::string_view line = ExpandTabs(raw, buffer);
         std::size_t first = line.find_first_not_of(' ');
         if (first == std::string::npos) continue;
         if (first >= 6) return false;
         std::size_t end = line.find(' ', first);
         if (end == std::string::npos) end = line.size();
         if (end >= 6) return false;  // a sequence number, or a comment line's indicator
-        std::string word = CobolUpper(line.substr(first, end - first));
+        std::string word = CobolUpper(std::string(line.substr(first, end - first)));
         bool level = word.size() <= 2 && std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
         return level || word == "COPY" || word.compare(0, 2, "*>") == 0;
     }
@@ -261,12 +267,12 @@ public:
             if (fromFile < 0) COBOL_RAISE(work_, file, 0, "", "ファイルのオープンに失敗！！");
             COBOL_RAISE(work_, fromFile, fromLine, "COPY", "COPYメンバのファイルを開けません: " + path);
         }
-        std::vector<std::string> lines;
+        std::vector<std::string_view> lines;
         std::size_t start = 0;
         while (start < text.size()) {
             std::size_t end = text.find('\n', start);
             if (end == std::string::npos) end = text.size();
-            lines.push_back(text.substr(start, end - start));
+            lines.push_back(std::string_view(text).substr(start, end - start));
             start = end + 1;
         }
         bool freeFormat = options_.freeFormat;
