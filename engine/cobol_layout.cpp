@@ -26,6 +26,32 @@ namespace {
 constexpr long long kMaxListItems = 8388608;
 constexpr long long kMaxSize = INT_MAX;
 
+// The usages of a fixed size that take no PICTURE.
+struct FixedUsage {
+    CobolUsage usage;
+    const char* word;
+    int size;    // bytes (a pointer's come from the options)
+    int digits;  // shown digits, 0 for none
+    bool numeric;
+};
+
+const FixedUsage kFixedUsages[] = {
+    {CobolUsage::Float, "COMP-1", 4, 0, true},
+    {CobolUsage::Double, "COMP-2", 8, 0, true},
+    {CobolUsage::Pointer, "POINTER", 4, 0, false},
+    {CobolUsage::Index, "INDEX", 4, 0, false},
+    {CobolUsage::BinaryChar, "BINARY-CHAR", 1, 3, false},
+    {CobolUsage::BinaryShort, "BINARY-SHORT", 2, 5, false},
+    {CobolUsage::BinaryLong, "BINARY-LONG", 4, 10, false},
+    {CobolUsage::BinaryDouble, "BINARY-DOUBLE", 8, 18, false},
+};
+
+const FixedUsage* FindFixedUsage(CobolUsage usage) {
+    for (const FixedUsage& f : kFixedUsages)
+        if (f.usage == usage) return &f;
+    return nullptr;
+}
+
 bool IsStorage(const CobolItemInfo* n) { return n->item->level != 88 && n->item->level != 66; }
 
 bool SameName(const std::string& a, const char* b) { return CompareNoCase(a.c_str(), b) == 0; }
@@ -189,6 +215,16 @@ private:
         };
         long long size = 0;
         int align = 1;
+        if (const FixedUsage* fixed = FindFixedUsage(usage)) {
+            noPicture(fixed->word);
+            size = usage == CobolUsage::Pointer ? (options_.pointerSize == 8 ? 8 : 4) : fixed->size;
+            if (size == 2 || size == 4 || size == 8) align = static_cast<int>(size);
+            if (fixed->digits > 0) item->digits = fixed->digits;
+            if (fixed->numeric) item->flags |= ITEM_NUMERIC;
+            n->size = size;
+            n->align = n->sync ? align : 1;
+            return;
+        }
         switch (usage) {
         case CobolUsage::None:
         case CobolUsage::Display:
@@ -248,32 +284,8 @@ private:
             needNumeric("PACKED-DECIMAL");
             size = n->pictureDigits / 2 + 1;
             break;
-        case CobolUsage::Float:
-            noPicture("COMP-1");
-            size = 4;
-            align = 4;
-            item->flags |= ITEM_NUMERIC;
+        default:  // the usages of kFixedUsages, handled above
             break;
-        case CobolUsage::Double:
-            noPicture("COMP-2");
-            size = 8;
-            align = 8;
-            item->flags |= ITEM_NUMERIC;
-            break;
-        case CobolUsage::Pointer:
-            noPicture("POINTER");
-            size = options_.pointerSize == 8 ? 8 : 4;
-            align = static_cast<int>(size);
-            break;
-        case CobolUsage::Index:
-            noPicture("INDEX");
-            size = 4;
-            align = 4;
-            break;
-        case CobolUsage::BinaryChar: noPicture("BINARY-CHAR"); size = 1; item->digits = 3; break;
-        case CobolUsage::BinaryShort: noPicture("BINARY-SHORT"); size = 2; align = 2; item->digits = 5; break;
-        case CobolUsage::BinaryLong: noPicture("BINARY-LONG"); size = 4; align = 4; item->digits = 10; break;
-        case CobolUsage::BinaryDouble: noPicture("BINARY-DOUBLE"); size = 8; align = 8; item->digits = 18; break;
         case CobolUsage::Bit:
             needPicture();
             if (!(item->flags & ITEM_BOOLEAN)) Fail(n, std::string("USAGE BIT の項目の PICTURE は 1 にしてください: ") + item->picture);

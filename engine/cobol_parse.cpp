@@ -234,15 +234,20 @@ const UsageWord kUsages[] = {
     {"BIT", CobolUsage::Bit, USAGE_BIT},
 };
 
-const UsageWord* FindUsage(const std::string& upper) {
-    static const std::unordered_map<std::string, const UsageWord*> table = [] {
-        std::unordered_map<std::string, const UsageWord*> map;
-        for (const UsageWord& u : kUsages) map.emplace(u.word, &u);
-        return map;
+// The entry of `table` whose keyword (the member `key`) is `upper`, through a hash map
+// made once per table.
+template <typename Entry, std::size_t N>
+const Entry* Lookup(const Entry (&table)[N], const char* Entry::*key, const std::string& upper) {
+    static const std::unordered_map<std::string, const Entry*> map = [&] {
+        std::unordered_map<std::string, const Entry*> m;
+        for (const Entry& e : table) m.emplace(e.*key, &e);
+        return m;
     }();
-    auto found = table.find(upper);
-    return found != table.end() ? found->second : nullptr;
+    auto found = map.find(upper);
+    return found != map.end() ? found->second : nullptr;
 }
+
+const UsageWord* FindUsage(const std::string& upper) { return Lookup(kUsages, &UsageWord::word, upper); }
 
 // ---------------------------------------------------------------------------------
 // Clauses
@@ -516,15 +521,7 @@ const Clause kClauses[] = {
     {"GROUP-USAGE", ClauseGroupUsage}, {"RENAMES", ClauseRenames},
 };
 
-const Clause* FindClause(const std::string& upper) {
-    static const std::unordered_map<std::string, const Clause*> table = [] {
-        std::unordered_map<std::string, const Clause*> map;
-        for (const Clause& c : kClauses) map.emplace(c.keyword, &c);
-        return map;
-    }();
-    auto found = table.find(upper);
-    return found != table.end() ? found->second : nullptr;
-}
+const Clause* FindClause(const std::string& upper) { return Lookup(kClauses, &Clause::keyword, upper); }
 
 bool IsClauseWord(const std::string& upper) { return FindClause(upper) != nullptr || FindUsage(upper) != nullptr; }
 

@@ -19,18 +19,19 @@
 #include <string>
 #include <vector>
 
+#include "cobc_program.h"
 #include "cobolrules.h"
 
 namespace {
+
+using qbtest::HaveCobc;
+using qbtest::ProgramText;
+using qbtest::Quote;
 
 namespace fs = std::filesystem;
 
 const fs::path kSource = QB_SOURCE_DIR;
 const fs::path kCorpus = kSource.parent_path() / "shared" / "corpus-raw";
-
-bool HaveCobc() { return std::system("command -v cobc >/dev/null 2>&1") == 0; }
-
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
 std::vector<std::string> CopybookList() {
     std::vector<std::string> files;
@@ -64,28 +65,6 @@ fs::path MemberFolder() {
     }
     return dir;
 }
-
-// Fixed-format program text: words wrapped between columns 12 and 72.
-class ProgramText {
-public:
-    void Line(const std::string& text) { out_ << "       " << text << "\n"; }
-    void Statement(const std::vector<std::string>& words) {
-        std::string line = "           ";
-        for (const std::string& w : words) {
-            if (line.size() > 11 && line.size() + 1 + w.size() > 72) {
-                out_ << line << "\n";
-                line = "               ";
-            }
-            if (line.back() != ' ') line += ' ';
-            line += w;
-        }
-        out_ << line << "\n";
-    }
-    std::string Text() const { return out_.str(); }
-
-private:
-    std::ostringstream out_;
-};
 
 bool Named(const CopyItem* item) { return item->name[0] != '\0' && CompareNoCase(item->name, "FILLER") != 0; }
 

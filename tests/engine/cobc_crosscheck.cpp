@@ -15,40 +15,19 @@
 #include <string>
 #include <vector>
 
+#include "cobc_program.h"
 #include "cobcpy.h"
 
 namespace {
+
+using qbtest::HaveCobc;
+using qbtest::ProgramText;
+using qbtest::Quote;
 
 const std::string kExamples = std::string(QB_SOURCE_DIR) + "/examples";
 
 // The example copybooks written inside GnuCOBOL's subset of the language.
 const char* const kCheckedExamples[] = {"CUSTMAST", "ORDERREC", "MIXEDUSE"};
-
-bool HaveCobc() { return std::system("command -v cobc >/dev/null 2>&1") == 0; }
-
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
-
-// Fixed-format program text: words wrapped between columns 12 and 72.
-class ProgramText {
-public:
-    void Line(const std::string& text) { out_ << "       " << text << "\n"; }
-    void Statement(const std::vector<std::string>& words) {
-        std::string line = "           ";
-        for (const std::string& w : words) {
-            if (line.size() > 11 && line.size() + 1 + w.size() > 72) {
-                out_ << line << "\n";
-                line = "               ";
-            }
-            if (line.back() != ' ') line += ' ';
-            line += w;
-        }
-        out_ << line << "\n";
-    }
-    std::string Text() const { return out_.str(); }
-
-private:
-    std::ostringstream out_;
-};
 
 // The words that name one item (one occurrence) in a program: the name, qualified by
 // every group above it, then the subscripts of every array level, outermost first.
