@@ -28,3 +28,8 @@
        01  THIRD-REC REDEFINES SECOND-REC PIC X(20).
        77  LONE-ITEM               PIC S9(5)V99 COMP-3.
        77  LONE-COUNT              PIC S9(8) BINARY VALUE ZERO.
+       01  MULTI-REDEF.
+           05  MR-E                PIC X(2).
+           05  MR-F REDEFINES MR-E PIC X(3).
+           05  MR-G REDEFINES MR-E PIC X(6).
+           05  MR-H                PIC X.
