@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "textcodec.h"
+
 namespace {
 
 constexpr size_t kChunk = 1 << 20;
@@ -45,22 +47,6 @@ private:
         if (static_cast<size_t>(end_ - p_) < n || std::memcmp(p_, word, n) != 0) return Fail("not JSON");
         p_ += n;
         return true;
-    }
-    static void AppendUtf8(uint32_t cp, std::string& out) {
-        if (cp < 0x80) out.push_back(static_cast<char>(cp));
-        else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
     }
     bool Hex4(uint32_t& unit) {
         if (end_ - p_ < 4) return Fail("bad \\u escape");

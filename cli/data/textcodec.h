@@ -10,6 +10,7 @@
 #define QUILLBOX_DATA_TEXTCODEC_H
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -46,5 +47,7 @@ protected:
 
 // True when `length` bytes of `text` are well-formed UTF-8.
 bool IsUtf8(const char* text, size_t length);
+// Appends the UTF-8 form of a Unicode code point.
+void AppendUtf8(uint32_t codePoint, std::string& out);
 
 #endif

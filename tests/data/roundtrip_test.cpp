@@ -277,3 +277,28 @@ TEST(RoundTrip, CobolRulesLayoutWithSignClausesConditionsAndRenames) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RoundTrip, JsonLinesEscapesAndMissingKeys) {
+    Layout layout({"01 REC.", "   05 T PIC X(8).", "   05 N PIC S9(3)V9 COMP-3.", "   05 G.", "      10 U PIC X(2)."});
+    DataOptions options;
+    options.encoding = "utf-8";
+    options.format = TableFormat::kJsonl;
+    RunResult encoded = layout.Encode("{\"REC\": {\"T\": \"a\\u00e9\\ud83d\\ude00\", \"N\": -12.5, \"G\": {}}}\n\n", options);
+    ASSERT_EQ(encoded.status, kExitDone) << encoded.err;
+    EXPECT_EQ(encoded.out, "a\xC3\xA9\xF0\x9F\x98\x80 " + Bytes({0x00, 0x12, 0x5D}) + "  ");
+    EXPECT_EQ(layout.Decode(encoded.out, options).out,
+              "{\"REC\":{\"T\":\"a\xC3\xA9\xF0\x9F\x98\x80 \",\"N\":-12.5,\"G\":{\"U\":\"  \"}}}\n");
+    RunResult broken = layout.Encode("{\"REC\": {\"T\": \"\\ud83d\"}}\n[1]\n{\"REC\": 5\n", options);
+    EXPECT_EQ(broken.status, kExitFailed);
+    EXPECT_NE(broken.err.find("-: record 1: lone surrogate in a JSON string"), std::string::npos) << broken.err;
+    options.onError = OnError::kSkip;
+    broken = layout.Encode("[1]\n{\"REC\": 5\n{\"REC\":{\"N\":1}}\n", options);
+    EXPECT_EQ(broken.status, kExitBadData);
+    EXPECT_NE(broken.err.find("record 1: a line that is no JSON object"), std::string::npos) << broken.err;
+    EXPECT_NE(broken.err.find("record 2: ',' or '}' missing in a JSON object"), std::string::npos) << broken.err;
+    EXPECT_EQ(broken.out, "        " + Bytes({0x00, 0x01, 0x0C}) + "  ");
+}
+
+}  // namespace
