@@ -51,6 +51,7 @@ enum class CobolUsage {
 struct CobolItemInfo {
     CopyItem* item = nullptr;
     int entry = 0;  // index into CobolWork::entries
+    int level = 0;  // item->level, kept here for the tree walks
     // From the entry.
     bool hasPicture = false;
     int pictureSize = 0;       // character positions of the PICTURE (sign not separate)

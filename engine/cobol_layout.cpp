@@ -52,7 +52,7 @@ const FixedUsage* FindFixedUsage(CobolUsage usage) {
     return nullptr;
 }
 
-bool IsStorage(const CobolItemInfo* n) { return n->item->level != 88 && n->item->level != 66; }
+bool IsStorage(const CobolItemInfo* n) { return n->level != 88 && n->level != 66; }
 
 bool SameName(const std::string& a, const char* b) { return CompareNoCase(a.c_str(), b) == 0; }
 

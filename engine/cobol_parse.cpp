@@ -558,6 +558,7 @@ void CobolAnalyzer::ParseEntries() {
         work->infos.emplace_back();
         CobolItemInfo& info = work->infos.back();
         info.item = item;
+        info.level = level;
         info.entry = static_cast<int>(e);
         if (entry.remark >= 0) {
             std::strncpy(item->remark, work->remarks[entry.remark].c_str(), sizeof item->remark - 1);

@@ -29,7 +29,7 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
 // The line with its tabs expanded (and a stray carriage return dropped), in `buffer`
 // when anything changes.
 std::string_view ExpandTabs(std::string_view line, std::string& buffer) {
-    if (line.find_first_of("\t\r") == std::string_view::npos) return line;
+    if (std::memchr(line.data(), '\t', line.size()) == nullptr && (line.empty() || line.back() != '\r')) return line;
     std::string& out = buffer;
     out.clear();
     for (char c : line) {
@@ -51,7 +51,14 @@ public:
     void Run(const std::vector<std::string_view>& lines, bool freeFormat) {
         free_ = freeFormat;
         std::string buffer;
-        for (std::size_t i = 0; i < lines.size(); ++i) Line(ExpandTabs(lines[i], buffer), static_cast<int>(i + 1));
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            std::string_view raw = lines[i];
+            // A comment line of fixed format, seen before anything else is done with it.
+            if (!free_ && openQuote_ == 0 && raw.size() > 6 && (raw[6] == '*' || raw[6] == '/') &&
+                std::memchr(raw.data(), '\t', 7) == nullptr)
+                continue;
+            Line(ExpandTabs(raw, buffer), static_cast<int>(i + 1));
+        }
         if (openQuote_ != 0) Unterminated();
     }
 
@@ -253,7 +260,7 @@ public:
 
     // The words of the copybook itself.
     std::vector<CobolToken> Load(const std::string& path) {
-        stack_.push_back(Canonical(path));
+        top_ = path;
         return Load(path, -1, 0, 0);
     }
 
@@ -402,6 +409,9 @@ private:
             std::string found = Find(path, member, library, literalName);
             if (found.empty())
                 COBOL_RAISE(work_, t.file, t.line, statement, "COPYメンバ " + member + " が見つかりません。");
+            // The files open for COPY, as canonical paths: the copybook's own is taken at
+            // the first COPY, so that a copybook without any costs no file system look-up.
+            if (stack_.empty()) stack_.push_back(Canonical(top_));
             std::string canonical = Canonical(found);
             for (const std::string& open : stack_) {
                 if (open == canonical) {
@@ -553,6 +563,7 @@ private:
     CobolWork& work_;
     const CobolOptions& options_;
     std::vector<CobolWarning>& warnings_;
+    std::string top_;
     std::vector<std::string> stack_;
     std::size_t words_ = 0;
 };
