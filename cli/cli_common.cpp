@@ -91,11 +91,15 @@ void AddCopybookArgument(CLI::App* command, CopybookArgument& copybook) {
         "--cobol", copybook.cobol,
         "analyse under the COBOL rules: copybooks as written (fixed or free format, COPY, levels 66, 77 "
         "and 88, every clause and usage), laid out as GnuCOBOL lays them out");
+    // Each occurrence of -I and --replace takes one value, so that a folder never takes
+    // the copybook's place.
     command->add_option("-I,--include", copybook.includeDirs, "a folder searched for COPY members (repeatable)")
+        ->allow_extra_args(false)
         ->needs(cobol);
     command->add_flag("--free", copybook.freeFormat, "free-format source from the first line")->needs(cobol);
     command->add_option("--replace", copybook.replacements,
                         "TAG=TEXT: replace TAG (a :TAG: placeholder, say) by TEXT in every word (repeatable)")
+        ->allow_extra_args(false)
         ->needs(cobol)
         ->check([](const std::string& value) {
             return value.find('=') == std::string::npos || value[0] == '=' ? std::string("expected TAG=TEXT")

@@ -281,7 +281,9 @@ TEST(CliCobol, SettingsNeedTheCobolRulesAndValidValues) {
              {"json", "--replace", "A=B", "tests/cli/cobol/PAYREC.cpy"},
              {"ddl", "--table", "T", "--pointer-size", "8", "tests/cli/cobol/PAYREC.cpy", "x.sql"},
              {"json", "--cobol", "--pointer-size", "2", "tests/cli/cobol/FREEPTR.cpy"},
-             {"json", "--cobol", "--replace", "NOEQUALS", "tests/cli/cobol/FREEPTR.cpy"}}) {
+             {"json", "--cobol", "--replace", "NOEQUALS", "tests/cli/cobol/FREEPTR.cpy"},
+             // -I takes one folder each time: a second word is a second COPYBOOK.
+             {"layout", "--cobol", "-I", "tests", "examples", "tests/cli/cobol/FREEPTR.cpy"}}) {
         Result usage = RunCli(args);
         EXPECT_EQ(2, usage.status) << args[1];
         EXPECT_NE(std::string::npos, usage.err.find("usage:")) << args[1];
