@@ -53,6 +53,8 @@ const ItemFlagName kUsages[] = {
     {SIGN_LEADING, "LEADING", "sign-leading"},
     {ITEM_SYNC, "SYNC", "sync"},
     {ITEM_VARIABLE, "DEPENDING", "depending"},
+    // Always beside USAGE_BINARY, which is shown first.
+    {USAGE_COMPX, "COMP-X", "comp-x"},
 };
 
 // A text field of an item into a cell.

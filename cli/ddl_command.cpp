@@ -21,13 +21,7 @@ struct DdlOptions {
 // never half a character.
 std::string TableName(const std::string& argument) {
     std::string table = ArgumentToShiftJis(argument);
-    std::size_t n = 0;
-    while (n < table.size()) {
-        std::size_t width = IsShiftJisLeadByte(static_cast<unsigned char>(table[n])) ? 2 : 1;
-        if (n + width > TABLE_NAME_CAPACITY - 1 || n + width > table.size()) break;
-        n += width;
-    }
-    table.resize(n);
+    table.resize(ShiftJisCutLength(table.data(), table.size(), TABLE_NAME_CAPACITY - 1, true));
     return table;
 }
 

@@ -4,7 +4,6 @@
 // Texts are converted from Shift_JIS; a byte that is no character there, and any
 // byte sequence that is not UTF-8 (a file name, say), is written as U+FFFD, so the
 // output is always valid UTF-8.
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,44 +23,28 @@ struct JsonOptions {
     bool expand = false;
 };
 
-// A 64-byte text field of an item, which need not be terminated.
-Json Text(const char (&field)[64]) {
-    char bounded[64];
-    std::memcpy(bounded, field, sizeof bounded - 1);
-    bounded[sizeof bounded - 1] = '\0';
-    return SystemToUtf8(bounded);
-}
+// A 64-byte text field of an item.
+Json Text(const char (&field)[64]) { return SystemToUtf8(ItemText(field).Get()); }
 
 Json Category(unsigned flags) {
-    std::string name;
-    if (flags & ITEM_NUMERIC) name = "numeric";
-    if (flags & ITEM_ALPHANUMERIC) name = "alphanumeric";
-    if (flags & ITEM_NATIONAL) name = "national";
-    if (flags & ITEM_BOOLEAN) name = "boolean";
-    if (flags & ITEM_GROUP) name = "group";
-    // The COBOL rules' finer categories and the items without storage (bits the
-    // default analysis leaves 0).
+    const ItemFlagName* category = ItemCategory(flags);
+    if (category == nullptr) return Json(nullptr);
+    std::string name = category->name;
+    // The COBOL rules' finer categories (bits the default analysis leaves 0); condition
+    // names and RENAMES items have no storage and take neither.
     if ((flags & ITEM_ALPHABETIC) && name == "alphanumeric") name = "alphabetic";
-    if ((flags & ITEM_EDITED) && !name.empty() && name != "group") name += "-edited";
-    if (flags & ITEM_CONDITION) name = "condition";
-    if (flags & ITEM_RENAMES) name = "renames";
-    return !name.empty() ? Json(name) : Json(nullptr);
+    if ((flags & ITEM_EDITED) && name != "group" && name != "condition" && name != "renames") name += "-edited";
+    return Json(name);
 }
 
+// Every usage of the item.
 Json Usages(unsigned flags) {
-    static const struct {
-        unsigned bit;
-        const char* name;
-    } usages[] = {
-        {USAGE_BINARY, "binary"}, {USAGE_COMP5, "comp-5"}, {USAGE_PACKED, "packed-decimal"},
-        {USAGE_BIT, "bit"},       {USAGE_FLOAT, "comp-1"}, {USAGE_DOUBLE, "comp-2"},
-        // COBOL rules only.
-        {USAGE_COMPX, "comp-x"},  {USAGE_POINTER, "pointer"}, {USAGE_INDEX, "index"},
-        {USAGE_NATIONAL, "national"},
-    };
+    // The six of the default analysis, then those of the COBOL rules only.
+    static const unsigned kUsageBits[] = {USAGE_BINARY, USAGE_COMP5,   USAGE_PACKED, USAGE_BIT,   USAGE_FLOAT,
+                                          USAGE_DOUBLE, USAGE_COMPX,   USAGE_POINTER, USAGE_INDEX, USAGE_NATIONAL};
     Json list = Json::array();
-    for (const auto& usage : usages) {
-        if (flags & usage.bit) list.push_back(usage.name);
+    for (unsigned bit : kUsageBits) {
+        if (flags & bit) list.push_back(ItemUsage(bit)->name);
     }
     return list;
 }

@@ -542,7 +542,7 @@ private:
         for (const std::string& d : options_.includeDirs) dirs.push_back(d);
         std::vector<std::string> stems{member, CobolUpper(member)};
         std::string lower = member;
-        for (char& c : lower) if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        for (char& c : lower) c = FoldByte(c);
         stems.push_back(lower);
         static const char* const kSuffixes[] = {"", ".cpy", ".CPY", ".cob", ".cbl"};
         if (literalName && std::filesystem::path(member).is_absolute() && IsFile(member)) return member;

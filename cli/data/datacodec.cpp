@@ -110,7 +110,7 @@ bool WriteOut(std::string& out, std::FILE* file, bool all) {
 // The codec of the table side, or none for UTF-8.
 bool TableCodec(const DataOptions& options, std::unique_ptr<TextCodec>& codec, std::string& error) {
     std::string name = options.tableEncoding;
-    for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    for (char& c : name) c = FoldByte(c);
     if (name == "utf-8" || name == "utf8") return true;
     codec = TextCodec::Create(options.tableEncoding, error);
     return codec != nullptr;

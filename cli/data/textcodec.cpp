@@ -3,6 +3,7 @@
 // converter; Shift_JIS and the Japanese EBCDIC pages convert through it item by item,
 // with plain ASCII taken as it is where the code page allows that.
 #include "textcodec.h"
+#include "textrules.h"
 
 #include <cstring>
 #include <unordered_map>
@@ -320,7 +321,7 @@ public:
             return to_.Convert(scratch_.data(), scratch_.size(), out);
         }
         for (size_t i = 0; i < length; i += 2) {
-            if (!IsShiftJisLead(bytes[i])) return false;
+            if (!IsShiftJisLeadByte(bytes[i])) return false;
         }
         return to_.Convert(reinterpret_cast<const char*>(bytes), length, out);
     }
@@ -351,13 +352,12 @@ public:
             return out.size() % 2 == 0;
         }
         for (size_t i = 0; i < out.size(); i += 2) {
-            if (!IsShiftJisLead(static_cast<unsigned char>(out[i])) || i + 1 >= out.size()) return false;
+            if (!IsShiftJisLeadByte(out[i]) || i + 1 >= out.size()) return false;
         }
         return true;
     }
 
 private:
-    static bool IsShiftJisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
     Converter to_;
     Converter from_;
     std::string scratch_;
@@ -405,7 +405,7 @@ const char* TextCodec::Names() {
 
 std::unique_ptr<TextCodec> TextCodec::Create(const std::string& name, std::string& error) {
     std::string lower;
-    for (char c : name) lower.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+    for (char c : name) lower.push_back(FoldByte(c));
     if (lower == "shift_jis" || lower == "sjis") lower = "cp932";
     if (lower == "utf8") lower = "utf-8";
     for (const PageInfo& page : kPages) {

@@ -15,9 +15,7 @@ namespace {
 class CobolLayout {
 public:
     explicit CobolLayout(const char* source) : path(TestFilePath("cobol_rows.cpy")), analyzer("") {
-        std::FILE* file = std::fopen(path.c_str(), "wb");
-        std::fputs(source, file);
-        std::fclose(file);
+        qbtest::WriteFileBytes(path, source);
         analyzer.SetFileName(path.c_str());
         analyzer.Analyze();
     }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "test_util.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -21,17 +23,6 @@ struct Result {
     std::string out, err;
 };
 
-std::string ReadBytes(const std::string& path) {
-    std::string bytes;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return bytes;
-    char block[4096];
-    std::size_t got;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0) bytes.append(block, got);
-    std::fclose(file);
-    return bytes;
-}
-
 std::string Here(const char* name) {
 #ifdef _WIN32
     char folder[MAX_PATH];
@@ -45,14 +36,7 @@ std::string Here(const char* name) {
 }
 
 // Per-process scratch file names: test cases run in parallel processes.
-std::string ScratchName(const char* kind) {
-#ifdef _WIN32
-    unsigned long id = GetCurrentProcessId();
-#else
-    unsigned long id = static_cast<unsigned long>(getpid());
-#endif
-    return std::string("cli_") + kind + "_" + std::to_string(id) + ".tmp";
-}
+std::string ScratchName(const char* kind) { return qbtest::ProcessUniqueName("cli_", std::string(kind) + ".tmp"); }
 
 #ifdef _WIN32
 // A Unix path of the build (/work/...) as Wine's drive Z: path.
@@ -93,8 +77,8 @@ Result RunCli(const std::vector<std::string>& args) {
     }
     CloseHandle(out);
     CloseHandle(err);
-    result.out = ReadBytes(outPath);
-    result.err = ReadBytes(errPath);
+    result.out = qbtest::ReadFileBytes(outPath);
+    result.err = qbtest::ReadFileBytes(errPath);
     std::remove(outPath.c_str());
     std::remove(errPath.c_str());
     return result;
@@ -117,8 +101,8 @@ Result RunCli(const std::vector<std::string>& args) {
     }
     int status = 0;
     if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) result.status = WEXITSTATUS(status);
-    result.out = ReadBytes(outPath);
-    result.err = ReadBytes(errPath);
+    result.out = qbtest::ReadFileBytes(outPath);
+    result.err = qbtest::ReadFileBytes(errPath);
     std::remove(outPath.c_str());
     std::remove(errPath.c_str());
     return result;
@@ -126,7 +110,7 @@ Result RunCli(const std::vector<std::string>& args) {
 #endif
 
 std::string Expected(const std::string& name) {
-    return ReadBytes(std::string(QB_SOURCE_DIR) + "/tests/cli/expected/" + name);
+    return qbtest::ReadFileBytes(std::string(QB_SOURCE_DIR) + "/tests/cli/expected/" + name);
 }
 
 // Runs a command that writes to standard output and compares it with expected/NAME.
@@ -148,7 +132,7 @@ void ExpectFile(const std::string& expectedName, std::vector<std::string> args) 
     EXPECT_EQ("", r.out + r.err);
     std::string expected = Expected(expectedName);
     ASSERT_FALSE(expected.empty()) << expectedName;
-    EXPECT_EQ(expected, ReadBytes(out)) << expectedName;
+    EXPECT_EQ(expected, qbtest::ReadFileBytes(out)) << expectedName;
     std::remove(out.c_str());
 }
 
