@@ -292,10 +292,6 @@ private:
             size = (n->pictureSize + 7) / 8;
             break;
         }
-        if (usage != CobolUsage::Display && usage != CobolUsage::None && (item->flags & ITEM_GROUP) == 0 &&
-            n->usage == CobolUsage::None && n->hasPicture && (item->flags & (ITEM_ALPHANUMERIC | ITEM_NATIONAL | ITEM_BOOLEAN)) &&
-            usage != CobolUsage::National && usage != CobolUsage::Display1 && usage != CobolUsage::CompX && usage != CobolUsage::Bit)
-            Fail(n, "集団項目の USAGE はこの項目に使えません。");
         n->size = size;
         n->align = n->sync ? align : 1;
     }

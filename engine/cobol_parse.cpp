@@ -417,6 +417,11 @@ void SkipNames(Cursor& c) {
     }
 }
 
+// OF|IN name ... after a data name: the qualification, which the names here do not need.
+void SkipQualifiers(Cursor& c) {
+    while (c.Accept("OF") || c.Accept("IN")) c.Word("修飾の名前");
+}
+
 void ClauseOccurs(Cursor& c) {
     if (c.item->level == 1 || c.item->level == 77 || c.item->level == 66 || c.item->level == 88)
         c.Fail("レベル " + std::to_string(c.item->level) + " の項目に OCCURS は書けません。");
@@ -431,6 +436,7 @@ void ClauseOccurs(Cursor& c) {
     if (c.Accept("DEPENDING")) {
         c.Accept("ON");
         c.info.dependingOn = c.Word("DEPENDING ON の項目名");
+        SkipQualifiers(c);
         c.info.variable = true;
     } else if (min != max) {
         c.Fail("OCCURS m TO n には DEPENDING ON が必要です。");
@@ -497,9 +503,11 @@ void ClauseGroupUsage(Cursor& c) {
 void ClauseRenames(Cursor& c) {
     if (c.item->level != 66) c.Fail("RENAMES はレベル66の項目にだけ書けます。");
     c.info.renamesFrom = c.Word("RENAMES の対象の名前");
+    SkipQualifiers(c);
     std::string text = "RENAMES " + c.info.renamesFrom;
     if (c.Accept("THRU") || c.Accept("THROUGH")) {
         c.info.renamesThru = c.Word("THRU の後の名前");
+        SkipQualifiers(c);
         text += " THRU " + c.info.renamesThru;
     }
     std::strncpy(c.item->picture, text.c_str(), sizeof c.item->picture - 1);

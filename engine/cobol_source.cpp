@@ -147,7 +147,9 @@ private:
             while (i < text.size() && !IsBlank(text[i])) {
                 char d = text[i];
                 if (d == '"' || d == '\'') break;
-                if (d == '.' && (i + 1 == text.size() || IsBlank(text[i + 1]))) break;
+                if (d == '.' && (i + 1 == text.size() || IsBlank(text[i + 1]) ||
+                                 (text[i + 1] == '*' && i + 2 < text.size() && text[i + 2] == '>')))
+                    break;
                 if ((d == ',' || d == ';') && (i + 1 == text.size() || IsBlank(text[i + 1]))) break;
                 if (d == '*' && i + 1 < text.size() && text[i + 1] == '>') break;
                 if (d == '=' && i + 1 < text.size() && text[i + 1] == '=') break;

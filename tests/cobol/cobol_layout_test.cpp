@@ -128,6 +128,16 @@ TEST(CobolLayout, DependingOnTablesAtTheirMaximum) {
     EXPECT_STREQ(a.analyzer.DependingOn(nullptr), "");
 }
 
+TEST(CobolLayout, QualifiedNamesInDependingOnAndRenames) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 H.", "    10 N PIC 9.", "  05 T PIC X(2)",
+                                                             "       OCCURS 1 TO 3 DEPENDING ON N OF H IN R.",
+                                                             "66 W RENAMES N OF H THRU T IN R."}));
+    Analysis a(path);
+    EXPECT_STREQ(a.analyzer.DependingOn(a["T"]), "N");
+    EXPECT_EQ(a["W"]->byteLength, 3);
+}
+
 TEST(CobolLayout, SignSeparateAndCategoryBits) {
     Folder folder;
     const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R SIGN IS TRAILING SEPARATE.", "  05 L PIC S9(3) SIGN LEADING SEPARATE.",

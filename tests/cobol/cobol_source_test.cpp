@@ -72,6 +72,15 @@ TEST(CobolSource, PeriodInsideLiteralDoesNotEndTheEntry) {
     EXPECT_EQ(a["B"]->scale, 2);
 }
 
+TEST(CobolSource, PeriodRightBeforeAFloatingComment) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 A PIC X.*> one byte", "  05 B PIC X(2)."}));
+    Analysis a(path);
+    EXPECT_EQ(a["A"]->byteLength, 1);
+    EXPECT_STREQ(a["A"]->remark, "one byte");
+    EXPECT_EQ(a["B"]->position, 2);
+}
+
 TEST(CobolSource, FreeFormatByDirectiveOptionOrColumnOne) {
     Folder folder;
     const std::string text = "01 R. *> a record\n  05 A PIC X(3).\n05 B PIC 9(2).\n";
