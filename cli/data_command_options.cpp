@@ -148,8 +148,9 @@ void RunDataCommand(const DataCommandOptions& given, bool decode) {
     }
     if (QB_ISATTY(QB_FILENO(stderr))) {
         struct stat status;
-        bool small = fstat(QB_FILENO(in), &status) == 0 && S_ISREG(status.st_mode) && status.st_size < kProgressFrom;
-        options.progress = !small;
+        bool regular = fstat(QB_FILENO(in), &status) == 0 && S_ISREG(status.st_mode);
+        options.progress = !regular || status.st_size >= kProgressFrom;
+        if (regular) options.inputSize = static_cast<uint64_t>(status.st_size);
     }
     int status = decode ? DecodeData(head, recordLength, options, in, out, stderr)
                         : EncodeData(head, recordLength, options, in, out, stderr);

@@ -56,17 +56,26 @@ public:
     void Read() { ++read_; }
     void Written() { ++written_; }
 
+    // The progress line: a bar of the input read when its size is known, records/s and
+    // MB/s; at most twice a second.
     void Progress(uint64_t bytes) {
         if (!options_.progress || (read_ & 1023) != 0) return;
         auto now = std::chrono::steady_clock::now();
         if (now - lastShown_ < std::chrono::milliseconds(500)) return;
         lastShown_ = now;
         double seconds = std::chrono::duration<double>(now - start_).count();
-        int bar = static_cast<int>((read_ / 10000) % 20);
-        std::string spinner(20, '-');
-        spinner[static_cast<size_t>(bar)] = '#';
-        std::fprintf(err_, "\r%s [%s] %lld records, %.0f records/s, %.1f MB/s ", verb_, spinner.c_str(), read_,
-                     read_ / seconds, bytes / seconds / 1e6);
+        std::string bar(20, ' ');
+        std::string share;
+        if (options_.inputSize > 0) {
+            double done = static_cast<double>(bytes) / static_cast<double>(options_.inputSize);
+            if (done > 1) done = 1;
+            for (size_t i = 0; i < static_cast<size_t>(done * 20); ++i) bar[i] = '#';
+            share = " " + std::to_string(static_cast<int>(done * 100)) + "%";
+        } else {
+            bar[static_cast<size_t>((read_ / 10000) % 20)] = '#';
+        }
+        std::fprintf(err_, "\r%s [%s]%s %lld records, %.0f records/s, %.1f MB/s ", verb_, bar.c_str(), share.c_str(),
+                     read_, read_ / seconds, bytes / seconds / 1e6);
         std::fflush(err_);
         progressShown_ = true;
     }
@@ -286,13 +295,14 @@ int EncodeData(CopyItem* head, int recordLength, const DataOptions& options, std
     std::vector<Cell> cells(fields.size());
     std::vector<std::string> row;
     std::string line, error, converted;
-    uint64_t consumed = 0;
 
     if (options.format == TableFormat::kCsv) {
         if (!reader.NextCsvRow(row, error)) {
             report.Fatal(options.tableName + ": " + (error.empty() ? "no header row" : error));
             return report.Finish();
         }
+        // A UTF-8 byte order mark (spreadsheets write one) is no part of the first name.
+        if (!row.empty() && row[0].compare(0, 3, "\xEF\xBB\xBF") == 0) row[0].erase(0, 3);
         for (size_t i = 0; i < row.size() && i < fields.size(); ++i) {
             converted.clear();
             if (setup.table && setup.table->Decode(reinterpret_cast<const unsigned char*>(row[i].data()), row[i].size(), converted)) {
@@ -321,7 +331,6 @@ int EncodeData(CopyItem* head, int recordLength, const DataOptions& options, std
         if (number <= options.skip) continue;
         if (options.count >= 0 && number - options.skip > options.count) break;
         report.Read();
-        consumed += options.format == TableFormat::kCsv ? 0 : line.size() + 1;
         std::string rowError;
         if (options.format == TableFormat::kCsv) {
             if (row.size() != fields.size()) {
@@ -381,7 +390,7 @@ int EncodeData(CopyItem* head, int recordLength, const DataOptions& options, std
             break;
         }
         report.Written();
-        report.Progress(consumed);
+        report.Progress(reader.Consumed());
     }
     if (!writer.Finish()) report.Fatal(options.dataName + ": cannot write the output");
     if (reader.ReadFailed()) report.Fatal(options.tableName + ": read error");

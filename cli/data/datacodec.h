@@ -35,6 +35,7 @@ struct DataOptions {
     std::string tableEncoding = "utf-8";     // code page of the CSV/JSONL side
     size_t blockSize = 32760;                // largest block written in rdw-block
     bool progress = false;                   // progress bar on standard error
+    uint64_t inputSize = 0;                  // bytes of the input, for the bar; 0 unknown
     std::string dataName = "-";              // the data file as named, for messages
     std::string tableName = "-";             // the table file as named, for messages
 };

@@ -339,6 +339,7 @@ int TableReader::Peek() {
         if (eof_) return EOF;
         end_ = std::fread(buffer_.get(), 1, kChunk, in_);
         begin_ = 0;
+        consumed_ += end_;
         if (end_ < kChunk) {
             if (std::ferror(in_)) readFailed_ = true;
             eof_ = true;

@@ -3,6 +3,7 @@
 #ifndef QUILLBOX_DATA_TABLEIO_H
 #define QUILLBOX_DATA_TABLEIO_H
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -30,6 +31,8 @@ public:
     // The next non-empty line; false at the end.
     bool NextLine(std::string& line);
     bool ReadFailed() const { return readFailed_; }
+    // Bytes read from the input so far.
+    uint64_t Consumed() const { return consumed_; }
 
 private:
     int Get();
@@ -38,6 +41,7 @@ private:
     std::unique_ptr<char[]> buffer_;   // not cleared: only bytes read are looked at
     size_t begin_ = 0, end_ = 0;
     bool eof_ = false, readFailed_ = false;
+    uint64_t consumed_ = 0;
 };
 
 // Fills `cells` (one per column of `plan`) from a JSON object line; false with
