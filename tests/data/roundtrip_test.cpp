@@ -302,3 +302,28 @@ TEST(RoundTrip, JsonLinesEscapesAndMissingKeys) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RoundTrip, BlocksOfEverySizeIncludingTheExtendedDescriptorWord) {
+    Layout layout({"01 REC.", "   05 N PIC 9(6)."});
+    std::string table = "N\n";
+    for (int i = 0; i < 6000; ++i) table += std::to_string(i) + "\n";
+    DataOptions options;
+    options.records = RecordFormat::kRdwBlock;
+    for (size_t blockSize : {size_t{24}, size_t{64}, size_t{32760}, size_t{70000}}) {
+        SCOPED_TRACE(blockSize);
+        options.blockSize = blockSize;
+        RunResult encoded = layout.Encode(table, options);
+        ASSERT_EQ(encoded.status, kExitDone) << encoded.err;
+        size_t perBlock = (blockSize - 4) / 10;
+        size_t blocks = (6000 + perBlock - 1) / perBlock;
+        EXPECT_EQ(encoded.out.size(), 6000 * 10 + blocks * 4);
+        const unsigned char* bdw = reinterpret_cast<const unsigned char*>(encoded.out.data());
+        // Blocks over 32767 bytes carry the extended form: a 31-bit length, top bit set.
+        EXPECT_EQ((bdw[0] & 0x80) != 0, blockSize > 32767);
+        EXPECT_EQ(layout.Decode(encoded.out, options).out, table);
+    }
+}
+
+}  // namespace
