@@ -66,8 +66,10 @@ void CobolAnalyzer::FreeItems() {
 }
 
 CopyItem* CobolAnalyzer::Analyze() {
-    // Each analysis starts from nothing of the one before; the item list is the
-    // caller's to free first, as for CopyAnalyzer.
+    // Each analysis starts from nothing of the one before. Its list is rebuilt in program
+    // order from the items parsed now, so items left from an earlier analysis are
+    // released here rather than lost.
+    if (head != nullptr) FreeItems();
     delete work;
     work = nullptr;
     work = new CobolWork();

@@ -105,7 +105,7 @@ public:
     void      ComputeRecordLength() override;
     CopyItem* ComputePositions(CopyItem* item, int position) override;
     void      FreeItems() override;
-    CopyItem* Analyze() override;
+    CopyItem* Analyze() override;           // frees the list of an earlier analysis first
 
 protected:
     CobolOptions options;

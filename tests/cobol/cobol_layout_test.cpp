@@ -203,6 +203,9 @@ TEST(CobolLayout, RepeatedAnalysisGivesTheSameList) {
     for (CopyItem* item = second; item != nullptr; item = item->next) again.push_back(item->position);
     EXPECT_EQ(positions, again);
     EXPECT_EQ(analyzer.GetRecordLength(), 14u);
+    // Without FreeItems the earlier list is released, not kept in front of the new one.
+    CopyItem* third = analyzer.Analyze();
+    EXPECT_EQ(Items(third).size(), positions.size());
 }
 
 TEST(CobolLayout, SeedAnalysisOfTheSameFileIsUnchanged) {
