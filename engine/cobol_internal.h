@@ -17,6 +17,7 @@ struct CobolToken {
     int file = 0;      // index into CobolWork::files
     int line = 0;      // line of the token's first byte, from 1
     int remark = -1;   // a period's "*>" comment on the rest of its line: index into CobolWork::remarks
+    bool freeFormat = false;  // the source format in force where the token stands
     std::string text;  // as written (a literal with its quotes and prefix)
 };
 

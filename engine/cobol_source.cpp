@@ -204,6 +204,7 @@ private:
         token.text = text;
         token.file = file_;
         token.line = line_;
+        token.freeFormat = free_;
         out_.push_back(std::move(token));
     }
 
@@ -263,12 +264,13 @@ public:
     // The words of the copybook itself.
     std::vector<CobolToken> Load(const std::string& path) {
         top_ = path;
-        return Load(path, -1, 0, 0);
+        return Load(path, -1, 0, 0, options_.freeFormat);
     }
 
     // The words of file `path`, COPY statements expanded. `from` is the COPY statement's
     // place (file index and line) for messages, -1 for the copybook itself.
-    std::vector<CobolToken> Load(const std::string& path, int fromFile, int fromLine, int depth) {
+    // A member starts in the format in force at its COPY statement.
+    std::vector<CobolToken> Load(const std::string& path, int fromFile, int fromLine, int depth, bool freeFormat) {
         std::string text;
         const int file = static_cast<int>(work_.files.size());
         work_.files.push_back(path);
@@ -284,7 +286,6 @@ public:
             lines.push_back(std::string_view(text).substr(start, end - start));
             start = end + 1;
         }
-        bool freeFormat = options_.freeFormat;
         if (!freeFormat && LooksFreeFormat(lines)) {
             freeFormat = true;
             CobolWarning warning;
@@ -424,7 +425,7 @@ private:
                 }
             }
             stack_.push_back(canonical);
-            std::vector<CobolToken> body = Load(found, t.file, t.line, depth + 1);
+            std::vector<CobolToken> body = Load(found, t.file, t.line, depth + 1, t.freeFormat);
             stack_.pop_back();
             if (!replacements.empty()) body = Replace(body, replacements);
             // Members copied again and again (each COPYing others several times) could

@@ -103,6 +103,16 @@ TEST(CobolSource, FreeFormatByDirectiveOptionOrColumnOne) {
     EXPECT_EQ(guessed.analyzer.Warnings()[0].fileName, plain);
 }
 
+TEST(CobolSource, MemberStartsInTheFormatOfItsCopyStatement) {
+    Folder folder;
+    // Free-format text across column 7 of a member: only the including file tells its format.
+    folder.Write("PART.cpy", "     05 B PIC X(3). *> free\n     05 C PIC X.\n");
+    const std::string path = folder.Write("BOOK.cpy", "       >>SOURCE FORMAT FREE\n01 R.\n  COPY PART.\n");
+    Analysis a(path);
+    EXPECT_EQ(a.analyzer.GetRecordLength(), 4u);
+    EXPECT_EQ(a["C"]->position, 4);
+}
+
 TEST(CobolSource, CopyMemberSearchFoldersAndNames) {
     Folder folder;
     folder.Write("lib/PARTA.CPY", Fixed({"05 A PIC X(2)."}));
