@@ -32,6 +32,29 @@ public:
         }
         out_ << line << "\n";
     }
+    // The working storage of the measuring statements: two pointers read as numbers,
+    // the offset and the length.
+    void MeasuringStorage() {
+        Line("01 XC-PTR USAGE POINTER.");
+        Line("01 XC-PTR-N REDEFINES XC-PTR PIC S9(18) COMP-5.");
+        Line("01 XC-BASE USAGE POINTER.");
+        Line("01 XC-BASE-N REDEFINES XC-BASE PIC S9(18) COMP-5.");
+        Line("01 XC-OFF PIC 9(9).");
+        Line("01 XC-LEN PIC 9(9).");
+    }
+    // Statements that display "I serial offset length" for the item `reference` names:
+    // its offset from the address in XC-BASE, counted from 1, and its byte length.
+    void MeasureItem(int serial, const std::vector<std::string>& reference) {
+        std::vector<std::string> set{"SET", "XC-PTR", "TO", "ADDRESS", "OF"};
+        set.insert(set.end(), reference.begin(), reference.end());
+        Statement(set);
+        Statement({"COMPUTE", "XC-OFF", "=", "XC-PTR-N", "-", "XC-BASE-N", "+", "1"});
+        std::vector<std::string> len{"MOVE", "FUNCTION", "BYTE-LENGTH", "("};
+        len.insert(len.end(), reference.begin(), reference.end());
+        len.insert(len.end(), {")", "TO", "XC-LEN"});
+        Statement(len);
+        Statement({"DISPLAY", "\"I " + std::to_string(serial) + " \"", "XC-OFF", "\" \"", "XC-LEN"});
+    }
     std::string Text() const { return out_.str(); }
 
 private:

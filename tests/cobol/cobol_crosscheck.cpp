@@ -180,12 +180,7 @@ TEST_P(CobolCrossCheck, EveryItemOccurrenceAndRecordMatchesGnuCobol) {
     }
     ASSERT_TRUE(refusal.empty()) << "cobc accepts " << copybook << " but the analysis refuses it: " << refusal;
 
-    program.Line("01 XC-PTR USAGE POINTER.");
-    program.Line("01 XC-PTR-N REDEFINES XC-PTR PIC S9(18) COMP-5.");
-    program.Line("01 XC-BASE USAGE POINTER.");
-    program.Line("01 XC-BASE-N REDEFINES XC-BASE PIC S9(18) COMP-5.");
-    program.Line("01 XC-OFF PIC 9(9).");
-    program.Line("01 XC-LEN PIC 9(9).");
+    program.MeasuringStorage();
     program.Line("PROCEDURE DIVISION.");
     // Tables with DEPENDING ON at their maximum, as the analysis lays them out.
     for (const CopyItem* item = head; item != nullptr; item = item->next)
@@ -203,16 +198,7 @@ TEST_P(CobolCrossCheck, EveryItemOccurrenceAndRecordMatchesGnuCobol) {
         checked[item->serialNo] = item;
         const CopyItem* record = RecordOf(item);
         program.Statement({"SET", "XC-BASE", "TO", "ADDRESS", "OF", record != nullptr ? record->name : "XC-WRAP"});
-        std::vector<std::string> ref = Reference(item);
-        std::vector<std::string> set{"SET", "XC-PTR", "TO", "ADDRESS", "OF"};
-        set.insert(set.end(), ref.begin(), ref.end());
-        program.Statement(set);
-        program.Statement({"COMPUTE", "XC-OFF", "=", "XC-PTR-N", "-", "XC-BASE-N", "+", "1"});
-        std::vector<std::string> len{"MOVE", "FUNCTION", "BYTE-LENGTH", "("};
-        len.insert(len.end(), ref.begin(), ref.end());
-        len.insert(len.end(), {")", "TO", "XC-LEN"});
-        program.Statement(len);
-        program.Statement({"DISPLAY", "\"I " + std::to_string(item->serialNo) + " \"", "XC-OFF", "\" \"", "XC-LEN"});
+        program.MeasureItem(item->serialNo, Reference(item));
     }
     if (wrapped) {
         program.Statement({"MOVE", "FUNCTION", "BYTE-LENGTH", "(", "XC-WRAP", ")", "TO", "XC-LEN"});

@@ -90,12 +90,7 @@ TEST_P(CobcCrossCheck, EveryItemAndOccurrenceMatchesGnuCobol) {
     program.Line("DATA DIVISION.");
     program.Line("WORKING-STORAGE SECTION.");
     program.Line("COPY " + member + ".");
-    program.Line("01 XC-PTR USAGE POINTER.");
-    program.Line("01 XC-PTR-N REDEFINES XC-PTR PIC S9(18) COMP-5.");
-    program.Line("01 XC-BASE USAGE POINTER.");
-    program.Line("01 XC-BASE-N REDEFINES XC-BASE PIC S9(18) COMP-5.");
-    program.Line("01 XC-OFF PIC 9(9).");
-    program.Line("01 XC-LEN PIC 9(9).");
+    program.MeasuringStorage();
     program.Line("PROCEDURE DIVISION.");
     program.Statement({"SET", "XC-BASE", "TO", "ADDRESS", "OF", head->name});
     program.Statement({"MOVE", "FUNCTION", "BYTE-LENGTH", "(", head->name, ")", "TO", "XC-LEN"});
@@ -108,16 +103,7 @@ TEST_P(CobcCrossCheck, EveryItemAndOccurrenceMatchesGnuCobol) {
         if (item->level != 1 && item == head) continue;
         if (!Referable(item)) continue;
         checked[item->serialNo] = item;
-        std::vector<std::string> ref = Reference(item);
-        std::vector<std::string> set{"SET", "XC-PTR", "TO", "ADDRESS", "OF"};
-        set.insert(set.end(), ref.begin(), ref.end());
-        program.Statement(set);
-        program.Statement({"COMPUTE", "XC-OFF", "=", "XC-PTR-N", "-", "XC-BASE-N", "+", "1"});
-        std::vector<std::string> len{"MOVE", "FUNCTION", "BYTE-LENGTH", "("};
-        len.insert(len.end(), ref.begin(), ref.end());
-        len.insert(len.end(), {")", "TO", "XC-LEN"});
-        program.Statement(len);
-        program.Statement({"DISPLAY", "\"I " + std::to_string(item->serialNo) + " \"", "XC-OFF", "\" \"", "XC-LEN"});
+        program.MeasureItem(item->serialNo, Reference(item));
     }
     program.Statement({"STOP", "RUN."});
     // Most items must be compared; only FILLER items and their subordinates are not.
