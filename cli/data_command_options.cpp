@@ -55,8 +55,7 @@ std::FILE* OpenStream(const std::string& name, bool write) {
     return file;
 }
 
-}  // namespace
-
+// Declares COPYBOOK, the input and every shared option.
 void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* inputName, const char* inputHelp) {
     AddCopybookArgument(command, options.copybook);
     command->add_option(inputName, options.input, inputHelp)->required();
@@ -109,6 +108,9 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
         ->check(CLI::Range(static_cast<size_t>(16), static_cast<size_t>(0x7FFFFFFF)));
 }
 
+// Runs decode or encode with the options given: the copybook analysed, the files
+// opened ("-" for the standard streams), the run's status returned through
+// CommandStatus or CommandFailure.
 void RunDataCommand(const DataCommandOptions& given, bool decode) {
     LoadedCopybook copybook;
     LoadCopybook(given.copybook, copybook);
@@ -159,4 +161,16 @@ void RunDataCommand(const DataCommandOptions& given, bool decode) {
         throw CommandFailure{outputShown, "the file could not be written"};
     }
     if (status != kExitDone) throw CommandStatus{status};
+}
+
+}  // namespace
+
+void AddDataCommand(CLI::App& program, const DataCommandText& text) {
+    auto options = std::make_shared<DataCommandOptions>();
+    CLI::App* command = program.add_subcommand(text.name, text.description);
+    AddDataOptions(command, *options, text.inputName, text.inputHelp);
+    command->footer(std::string(text.footer) +
+                    "\nexit status: 0 done; 1 stopped on bad data or a file failed; 2 bad usage; 3 bad data skipped");
+    bool decode = text.decode;
+    command->callback([options, decode] { RunDataCommand(*options, decode); });
 }

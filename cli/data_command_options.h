@@ -33,12 +33,18 @@ struct DataCommandOptions {
     size_t blockSize = 32760;
 };
 
-// Declares COPYBOOK, the input (named `inputName`) and every shared option.
-void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* inputName, const char* inputHelp);
+// The words of one of the two commands.
+struct DataCommandText {
+    const char* name;          // "decode" or "encode"
+    const char* description;
+    const char* inputName;     // DATA or INPUT
+    const char* inputHelp;
+    const char* footer;        // what the command's help adds before the exit statuses
+    bool decode;
+};
 
-// Runs decode (`decode` true) or encode with the options given: the copybook analysed,
-// the files opened ("-" for the standard streams), the run's status returned through
-// CommandStatus or CommandFailure.
-void RunDataCommand(const DataCommandOptions& options, bool decode);
+// Adds the command to the program: COPYBOOK, the input and every shared option, and
+// the run of decode or encode as its work.
+void AddDataCommand(CLI::App& program, const DataCommandText& text);
 
 #endif
