@@ -14,14 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "cobc_program.h"
 #include "data_test_util.h"
 
 using datatest::Layout;
 using datatest::RunResult;
 
 namespace {
-
-bool HaveCobc() { return std::system("command -v cobc >/dev/null 2>&1") == 0; }
 
 struct Item {
     const char* name;
@@ -66,8 +65,8 @@ const std::vector<std::vector<std::pair<std::string, std::string>>> kRows = {
 };
 
 std::string ProgramText(const std::string& copybook, const std::string& dataFile) {
-    std::string p;
-    auto line = [&p](const std::string& text) { p += "       " + text + "\n"; };
+    qbtest::ProgramText program;
+    auto line = [&program](const std::string& text) { program.Line(text); };
     line("IDENTIFICATION DIVISION.");
     line("PROGRAM-ID. WRITEREC.");
     line("ENVIRONMENT DIVISION.");
@@ -87,7 +86,7 @@ std::string ProgramText(const std::string& copybook, const std::string& dataFile
     }
     line("    CLOSE OUT-FILE.");
     line("    STOP RUN.");
-    return p;
+    return program.Text();
 }
 
 std::string ExpectedCsv() {
@@ -110,7 +109,7 @@ std::string ExpectedCsv() {
 }
 
 TEST(GnuCobolData, DecodeGivesEveryValueAndEncodeGivesGnuCobolsBytes) {
-    if (!HaveCobc()) GTEST_SKIP() << "cobc (GnuCOBOL) is not installed, so there is no reference file to compare with";
+    if (!qbtest::HaveCobc()) GTEST_SKIP() << "cobc (GnuCOBOL) is not installed, so there is no reference file to compare with";
     std::vector<std::string> entries = {"01 XREC."};
     for (const Item& item : kItems) entries.push_back(std::string("   05 ") + item.name + " " + item.clause + ".");
     Layout layout(entries);
@@ -119,7 +118,8 @@ TEST(GnuCobolData, DecodeGivesEveryValueAndEncodeGivesGnuCobolsBytes) {
     const std::string stem = qbtest::ProcessUniqueName("cobcdata_", "writerec");
     const std::string program = stem + ".cob", executable = "./" + stem, data = stem + ".dat";
     ASSERT_TRUE(qbtest::WriteFileBytes(program, ProgramText(layout.Path(), data)));
-    std::string compile = "cobc -x -fbinary-size=2-4-8 -o " + executable + " " + program + " 2>" + stem + ".log";
+    std::string compile = "cobc -x -fbinary-size=2-4-8 -o " + qbtest::Quote(executable) + " " + qbtest::Quote(program) +
+                          " 2>" + qbtest::Quote(stem + ".log");
     ASSERT_EQ(std::system(compile.c_str()), 0) << "cobc refused the program; see " << stem << ".log";
     ASSERT_EQ(std::system(executable.c_str()), 0);
     std::string written = qbtest::ReadFileBytes(data);
