@@ -28,30 +28,18 @@ namespace {
 
 // Categories in rising precedence, usages in falling precedence.
 const ItemFlagName kCategories[] = {
-    {ITEM_NUMERIC, "数値", "numeric"},
-    {ITEM_ALPHANUMERIC, "文字", "alphanumeric"},
-    {ITEM_NATIONAL, "2バイト文字", "national"},
-    {ITEM_BOOLEAN, "ビット", "boolean"},
-    {ITEM_GROUP, "集団項目", "group"},
+    {ITEM_NUMERIC, "数値", "numeric"},  {ITEM_ALPHANUMERIC, "文字", "alphanumeric"}, {ITEM_NATIONAL, "2バイト文字", "national"},
+    {ITEM_BOOLEAN, "ビット", "boolean"}, {ITEM_GROUP, "集団項目", "group"},
     // Only the COBOL-rules analysis sets these two; such an item has no other category.
-    {ITEM_CONDITION, "条件名", "condition"},
-    {ITEM_RENAMES, "再命名", "renames"},
+    {ITEM_CONDITION, "条件名", "condition"}, {ITEM_RENAMES, "再命名", "renames"},
 };
 const ItemFlagName kUsages[] = {
-    {USAGE_BINARY, "BINARY", "binary"},
-    {USAGE_PACKED, "PACK", "packed-decimal"},
-    {USAGE_COMP5, "COMP-5", "comp-5"},
-    {USAGE_BIT, "BIT", "bit"},
-    {USAGE_FLOAT, "FLOAT", "comp-1"},
-    {USAGE_DOUBLE, "DOUBLE", "comp-2"},
+    {USAGE_BINARY, "BINARY", "binary"}, {USAGE_PACKED, "PACK", "packed-decimal"}, {USAGE_COMP5, "COMP-5", "comp-5"},
+    {USAGE_BIT, "BIT", "bit"},          {USAGE_FLOAT, "FLOAT", "comp-1"},          {USAGE_DOUBLE, "DOUBLE", "comp-2"},
     // Only the COBOL-rules analysis sets the bits below, so an item of the seed
     // analysis reads exactly as before; they come after the six above.
-    {USAGE_POINTER, "POINTER", "pointer"},
-    {USAGE_INDEX, "INDEX", "index"},
-    {USAGE_NATIONAL, "NATIONAL", "national"},
-    {SIGN_SEPARATE, "SEPARATE", "sign-separate"},
-    {SIGN_LEADING, "LEADING", "sign-leading"},
-    {ITEM_SYNC, "SYNC", "sync"},
+    {USAGE_POINTER, "POINTER", "pointer"}, {USAGE_INDEX, "INDEX", "index"}, {USAGE_NATIONAL, "NATIONAL", "national"},
+    {SIGN_SEPARATE, "SEPARATE", "sign-separate"}, {SIGN_LEADING, "LEADING", "sign-leading"}, {ITEM_SYNC, "SYNC", "sync"},
     {ITEM_VARIABLE, "DEPENDING", "depending"},
     // Always beside USAGE_BINARY, which is shown first.
     {USAGE_COMPX, "COMP-X", "comp-x"},

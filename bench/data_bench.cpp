@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "cobcpy.h"
 #include "datacodec.h"
 
@@ -112,16 +113,9 @@ void Generate(std::FILE* file, long long records) {
 }
 
 bool Prepare() {
-    long long megabytes = 100;
-    if (const char* size = std::getenv("QB_DATA_BENCH_MB")) megabytes = std::atoll(size);
-    if (megabytes < 1) megabytes = 1;
-    std::string pattern = "/tmp/quillbox_data_bench_XXXXXX";
-    const char* tmp = std::getenv("TMPDIR");
-    if (tmp != nullptr && *tmp != '\0') pattern = std::string(tmp) + "/quillbox_data_bench_XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (mkdtemp(name.data()) == nullptr) return false;
-    folder = name.data();
+    const long long megabytes = BenchMegabytes("QB_DATA_BENCH_MB");
+    folder = MakeScratchFolder("quillbox_data_bench_");
+    if (folder.empty()) return false;
     copybookPath = folder + "/DATAREC.cpy";
     dataPath = folder + "/DATAREC.dat";
     csvPath = folder + "/DATAREC.csv";

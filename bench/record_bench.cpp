@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "cobcpy.h"
 
 namespace {
@@ -163,16 +164,9 @@ int64_t RandomValue(std::mt19937_64& random, const Field& field) {
 }
 
 bool Prepare() {
-    long long megabytes = 100;
-    if (const char* size = std::getenv("QB_RECORD_BENCH_MB")) megabytes = std::atoll(size);
-    if (megabytes < 1) megabytes = 1;
-    std::string pattern = "/tmp/quillbox_record_bench_XXXXXX";
-    const char* tmp = std::getenv("TMPDIR");
-    if (tmp != nullptr && *tmp != '\0') pattern = std::string(tmp) + "/quillbox_record_bench_XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (mkdtemp(name.data()) == nullptr) return false;
-    folder = name.data();
+    const long long megabytes = BenchMegabytes("QB_RECORD_BENCH_MB");
+    folder = MakeScratchFolder("quillbox_record_bench_");
+    if (folder.empty()) return false;
     copybookPath = folder + "/BENCHREC.cpy";
     dataPath = folder + "/BENCHREC.dat";
 

@@ -140,6 +140,10 @@ int CopyAnalyzer::AnalyzeSignedPicture(const char* picture) {
     for (const char* p = picture + (*picture ? 1 : 0); *p; ++p) {
         const char c = FoldByte(*p);
         if (point && c == 'v') RAISE(CException, "小数部指定不当");
+        if (state == kCount) {
+            if (EndsCount(c)) state = kSymbol;
+            continue;
+        }
         switch (state) {
         case kFirstDigit:
             if (c != '9') RAISE(CException, "データ型エラー");
@@ -163,7 +167,6 @@ int CopyAnalyzer::AnalyzeSignedPicture(const char* picture) {
             }
             break;
         case kCount:
-            if (EndsCount(c)) state = kSymbol;
             break;
         }
         CheckCount(digits);
@@ -185,6 +188,10 @@ int CopyAnalyzer::AnalyzeNumericPicture(const char* picture) {
     for (const char* p = picture; *p; ++p) {
         const char c = FoldByte(*p);
         if (point && (c == 'v' || c == '.')) RAISE(CException, "小数部指定不当");
+        if (state == kCount) {
+            if (EndsCount(c)) state = kSymbol;
+            continue;
+        }
         switch (state) {
         case kSymbol:
             if (c == '9') {
@@ -216,7 +223,6 @@ int CopyAnalyzer::AnalyzeNumericPicture(const char* picture) {
             }
             break;
         case kCount:
-            if (EndsCount(c)) state = kSymbol;
             break;
         case kAfterInsertion:
             if (c == '9' || c == 'z') {
