@@ -181,11 +181,11 @@ bool ParseDecimal(const std::string& text, int scale, bool& negative, uint64_t& 
     while (n > i && text[n - 1] == ' ') --n;
     negative = false;
     if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    std::string digits;       // the unscaled digits, leading zeros dropped
-    int fraction = 0;
-    bool point = false, any = false;
-    int cutNonzero = 0;       // nonzero digits beyond the scale
-    int zerosNeeded = scale < 0 ? -scale : 0;
+    // The unscaled value, digit by digit; `significant` counts its digits after the
+    // leading zeros, so that more than 19 are refused before they overflow.
+    uint64_t value = 0;
+    int significant = 0, fraction = 0;
+    bool point = false, any = false, cutNonzero = false;
     for (; i < n; ++i) {
         char c = text[i];
         if (c == '.' && !point) {
@@ -197,40 +197,46 @@ bool ParseDecimal(const std::string& text, int scale, bool& negative, uint64_t& 
             return false;
         }
         any = true;
-        if (point) {
-            ++fraction;
-            if (fraction > scale) {
-                if (c != '0') ++cutNonzero;
-                continue;
-            }
+        if (point && ++fraction > scale) {
+            if (c != '0') cutNonzero = true;
+            continue;
         }
-        if (!(digits.empty() && c == '0')) digits.push_back(c);
+        if (significant > 0 || c != '0') {
+            if (++significant > 19) {
+                reason = "\"" + text + "\" has too many digits";
+                return false;
+            }
+            value = value * 10 + static_cast<uint64_t>(c - '0');
+        }
     }
     if (!any) {
         reason = "\"" + text + "\" is not a decimal number";
         return false;
     }
-    if (cutNonzero > 0) {
+    if (cutNonzero) {
         reason = "\"" + text + "\" has more than " + std::to_string(scale < 0 ? 0 : scale) + " decimal places";
         return false;
     }
-    if (scale > 0 && !digits.empty()) digits.append(static_cast<size_t>(scale - (fraction < scale ? fraction : scale)), '0');
-    if (zerosNeeded > 0 && !digits.empty()) {
+    // Decimal places not written are zeros.
+    for (int k = fraction; k < scale && value != 0; ++k) {
+        if (++significant > 19) {
+            reason = "\"" + text + "\" has too many digits";
+            return false;
+        }
+        value *= 10;
+    }
+    if (scale < 0 && value != 0) {
         // P scaling: the low digits the picture leaves out must be zeros.
-        for (int k = 0; k < zerosNeeded; ++k) {
-            if (digits.empty() || digits.back() != '0') {
-                reason = "\"" + text + "\" is not a multiple of 1" + std::string(static_cast<size_t>(zerosNeeded), '0');
+        int zeros = -scale;
+        for (int k = 0; k < zeros; ++k) {
+            if (value % 10 != 0) {
+                reason = "\"" + text + "\" is not a multiple of 1" + std::string(static_cast<size_t>(zeros), '0');
                 return false;
             }
-            digits.pop_back();
+            value /= 10;
         }
     }
-    if (digits.size() > 19) {
-        reason = "\"" + text + "\" has too many digits";
-        return false;
-    }
-    magnitude = 0;
-    for (char c : digits) magnitude = magnitude * 10 + static_cast<uint64_t>(c - '0');
+    magnitude = value;
     if (magnitude == 0) negative = false;
     return true;
 }
