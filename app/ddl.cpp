@@ -60,9 +60,10 @@ bool WriteCreateTable(std::FILE* file, const CopyItem* head, const char* tableNa
 
 ExportResult WriteCreateTable(const char* path, const CopyItem* head, const char* tableName,
                               bool useSerialNo, bool quoteNames) {
-    std::FILE* file = OpenTextFile(path, "w");
-    if (file == nullptr) return EXPORT_OPEN_FAILED;
-    bool ok = WriteCreateTable(file, head, tableName, useSerialNo, quoteNames);
-    if (std::fclose(file) != 0) ok = false;
-    return ok ? EXPORT_DONE : EXPORT_WRITE_FAILED;
+    // The statement replaces an earlier file only when it is complete: a failed
+    // write leaves the old file as it was.
+    TextFileReplacement replacement(path);
+    if (replacement.File() == nullptr) return EXPORT_OPEN_FAILED;
+    if (!WriteCreateTable(replacement.File(), head, tableName, useSerialNo, quoteNames)) return EXPORT_WRITE_FAILED;
+    return replacement.Commit() ? EXPORT_DONE : EXPORT_WRITE_FAILED;
 }

@@ -128,15 +128,18 @@ bool WriteHtmlReport(std::FILE* file, const CopyItem* head, unsigned long record
 
 ExportResult WriteHtmlReport(const char* path, const CopyItem* head, unsigned long recordLength,
                              const char* fileNameShown, bool arrayExpansion) {
-    std::FILE* file = OpenTextFile(path, "w");
-    if (file == nullptr) return EXPORT_OPEN_FAILED;
+    // The report replaces an earlier file only when it is complete: a failed write,
+    // or an exception on the way, leaves the old file as it was. A report that an
+    // exception interrupts stays as far as it was written when there was no file.
+    TextFileReplacement replacement(path);
+    if (replacement.File() == nullptr) return EXPORT_OPEN_FAILED;
     bool ok;
     try {
-        ok = WriteHtmlReport(file, head, recordLength, fileNameShown, arrayExpansion);
+        ok = WriteHtmlReport(replacement.File(), head, recordLength, fileNameShown, arrayExpansion);
     } catch (...) {
-        std::fclose(file);
+        replacement.CommitIfNew();
         throw;
     }
-    if (std::fclose(file) != 0) ok = false;
-    return ok ? EXPORT_DONE : EXPORT_WRITE_FAILED;
+    if (!ok) return EXPORT_WRITE_FAILED;
+    return replacement.Commit() ? EXPORT_DONE : EXPORT_WRITE_FAILED;
 }

@@ -118,18 +118,20 @@ private:
 };
 
 // ---------------------------------------------------------------------------------
-// Result of a writer that creates a file.
+// Result of a writer that creates a file. The writers go through a temporary file in
+// the same folder that replaces the file only when complete (TextFileReplacement), so
+// a failure never destroys the file that was there.
 enum ExportResult {
-    EXPORT_DONE,          // every byte written and the file closed
+    EXPORT_DONE,          // every byte written and the file in place
     EXPORT_OPEN_FAILED,   // the file could not be created: nothing written
-    EXPORT_WRITE_FAILED   // the file was created but writing or closing it failed
+    EXPORT_WRITE_FAILED   // writing, closing or replacing failed: the old file stays
 };
 
 // ---------------------------------------------------------------------------------
 // HTML report: header with `fileNameShown` (the path of the copybook shown, empty after
 // a clipboard analysis; escaped like the cells) and the record length, one row block
 // per shown item, footer. The file is written in text mode (LF becomes CR LF).
-// A CGIMemoryException from building a row's texts is passed on; the file is closed.
+// A CGIMemoryException from building a row's texts is passed on; the old file stays.
 ExportResult WriteHtmlReport(const char* path, const CopyItem* head, unsigned long recordLength,
                              const char* fileNameShown, bool arrayExpansion);
 // Same, to a file opened by the caller with OpenTextFile. False when a write failed.

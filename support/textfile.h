@@ -36,7 +36,41 @@ int PrintText(std::FILE* file, const char* format, ...)
 #endif
     ;
 
-// Creates (or truncates) `path` and writes `size` bytes with the text-mode rule.
+// A text-mode write that never destroys the file that was there. The text goes to a
+// new temporary file in the same folder as `path`; Commit closes it and renames it
+// over `path`. A write that fails, or that is abandoned (the object is destroyed
+// without a successful Commit, also while an exception passes), removes the
+// temporary file and leaves `path` as it was.
+class TextFileReplacement {
+public:
+    // Creates the temporary file. File() is null (errno set) when it could not be
+    // created, when `path` is a folder, or when `path` exists and may not be written.
+    explicit TextFileReplacement(const char* path);
+    TextFileReplacement(const TextFileReplacement&) = delete;
+    TextFileReplacement& operator=(const TextFileReplacement&) = delete;
+    ~TextFileReplacement();
+
+    // The temporary file, for WriteText, PrintText and the like.
+    std::FILE* File() const { return file; }
+    // Closes the temporary file and puts it in place of `path`; false (and nothing
+    // changed) when closing or renaming failed.
+    bool Commit();
+    // Puts the text as far as it was written in place of `path` only when there was
+    // no file at `path` before; otherwise removes it, like the destructor. For a
+    // writer that leaves a partial new file behind when interrupted, but never
+    // replaces an existing one with it.
+    bool CommitIfNew();
+
+private:
+    void Abandon();
+    std::string target;
+    std::string temporary;
+    std::FILE* file;
+    bool targetExisted;
+};
+
+// Writes `size` bytes with the text-mode rule as the new content of `path`, through a
+// TextFileReplacement: on failure the old file stays.
 bool WriteTextFile(const char* path, const char* data, std::size_t size);
 
 // The bytes that a text-mode write of `data` puts on disk (LF becomes CR LF).

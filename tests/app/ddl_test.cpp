@@ -4,6 +4,7 @@
 #include <string>
 
 #include "item_list.h"
+#include "replacement_util.h"
 
 namespace {
 
@@ -141,5 +142,23 @@ TEST(CreateTable, NoColumnLeavesAnEmptyLine) {
 TEST(CreateTable, UnwritableFileIsReported) {
     EXPECT_EQ(EXPORT_OPEN_FAILED, WriteCreateTable("no-such-folder/x/t.sql", nullptr, "T", false, false));
 }
+
+#ifndef _WIN32
+// A CREATE TABLE file that fails part way never destroys the file that was there.
+TEST(CreateTable, FailedWriteKeepsTheOldFile) {
+    ItemList list;
+    list.Add(1, "R", ITEM_GROUP);
+    Text(list, 5, "A-LONG-COLUMN-NAME", 10);
+    const std::string folder = qbtest::ScratchFolder("app_core_ddl");
+    const std::string path = folder + "t.sql";
+    ASSERT_TRUE(qbtest::WriteFileBytes(path, "old table"));
+    EXPECT_EQ(1, qbtest::WriteWithFileSizeLimit(20, [&] {
+        return WriteCreateTable(path.c_str(), list.Head(), "T", false, false) == EXPORT_WRITE_FAILED;
+    }));
+    EXPECT_EQ("old table", qbtest::ReadFileBytes(path));
+    EXPECT_EQ(std::vector<std::string>{"t.sql"}, qbtest::FilesIn(folder));
+    qbtest::RemoveFolder(folder);
+}
+#endif
 
 }  // namespace

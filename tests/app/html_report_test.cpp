@@ -4,6 +4,7 @@
 #include <string>
 
 #include "item_list.h"
+#include "replacement_util.h"
 
 namespace {
 
@@ -185,6 +186,28 @@ TEST(HtmlReport, MemoryFailureIsPassedOnAndTheFileClosed) {
     EXPECT_THROW(WriteHtmlReport(path.c_str(), list.Head(), 0, "file", false), CGIMemoryException);
     FailAllocationAfter(-1);
     EXPECT_EQ(0, std::remove(path.c_str()));
+}
+
+// A report that fails part way never destroys the report that was there: neither an
+// exception on the way nor a failed write.
+TEST(HtmlReport, FailedWriteKeepsTheOldFile) {
+    ItemList list;
+    list.Add(1, "R", ITEM_GROUP);
+    const std::string folder = qbtest::ScratchFolder("app_core_html");
+    const std::string path = folder + "report.html";
+    ASSERT_TRUE(qbtest::WriteFileBytes(path, "old report"));
+    FailAllocationAfter(0);
+    EXPECT_THROW(WriteHtmlReport(path.c_str(), list.Head(), 0, "file", false), CGIMemoryException);
+    FailAllocationAfter(-1);
+    EXPECT_EQ("old report", qbtest::ReadFileBytes(path));
+#ifndef _WIN32
+    EXPECT_EQ(1, qbtest::WriteWithFileSizeLimit(100, [&] {
+        return WriteHtmlReport(path.c_str(), list.Head(), 0, "file", false) == EXPORT_WRITE_FAILED;
+    }));
+    EXPECT_EQ("old report", qbtest::ReadFileBytes(path));
+#endif
+    EXPECT_EQ(std::vector<std::string>{"report.html"}, qbtest::FilesIn(folder));
+    qbtest::RemoveFolder(folder);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cgiclib.h"
+#include "replacement_util.h"
 #include "test_util.h"
 
 namespace {
@@ -45,5 +46,74 @@ TEST(TextFile, ConversionInMemoryMatchesTheFile) {
     EXPECT_EQ(ToTextModeBytes("\n\nx", 3), std::string("\r\n\r\nx"));
     EXPECT_EQ(ToTextModeBytes("", 0), std::string());
 }
+
+// A replacement reaches the file only through Commit; anything else leaves the old
+// bytes and no temporary file.
+TEST(TextFileReplacement, OnlyACommitReplacesTheFile) {
+    const std::string folder = qbtest::ScratchFolder("replace");
+    const std::string path = folder + "out.txt";
+    ASSERT_TRUE(qbtest::WriteFileBytes(path, "old\r\n"));
+    {
+        TextFileReplacement abandoned(path.c_str());
+        ASSERT_NE(nullptr, abandoned.File());
+        WriteText(abandoned.File(), "half of it");
+        EXPECT_EQ("old\r\n", qbtest::ReadFileBytes(path));
+    }
+    EXPECT_EQ("old\r\n", qbtest::ReadFileBytes(path));
+    EXPECT_EQ(std::vector<std::string>{"out.txt"}, qbtest::FilesIn(folder));
+
+    TextFileReplacement replacement(path.c_str());
+    ASSERT_NE(nullptr, replacement.File());
+    WriteText(replacement.File(), "new\n");
+    EXPECT_TRUE(replacement.Commit());
+    EXPECT_EQ("new\r\n", qbtest::ReadFileBytes(path));
+    EXPECT_EQ(std::vector<std::string>{"out.txt"}, qbtest::FilesIn(folder));
+
+    // A new file, and the one rule for an interrupted writer: a partial text is kept
+    // only where no file was.
+    const std::string fresh = folder + "fresh.txt";
+    {
+        TextFileReplacement partial(fresh.c_str());
+        WriteText(partial.File(), "part");
+        EXPECT_TRUE(partial.CommitIfNew());
+    }
+    EXPECT_EQ("part", qbtest::ReadFileBytes(fresh));
+    {
+        TextFileReplacement partial(fresh.c_str());
+        WriteText(partial.File(), "other");
+        EXPECT_FALSE(partial.CommitIfNew());
+    }
+    EXPECT_EQ("part", qbtest::ReadFileBytes(fresh));
+    EXPECT_EQ(2u, qbtest::FilesIn(folder).size());
+
+    // Nothing can be created in a missing folder, nor in place of a folder.
+    EXPECT_EQ(nullptr, TextFileReplacement((folder + "missing/out.txt").c_str()).File());
+    EXPECT_EQ(nullptr, TextFileReplacement(folder.substr(0, folder.size() - 1).c_str()).File());
+    EXPECT_FALSE(WriteTextFile((folder + "missing/out.txt").c_str(), "x", 1));
+    qbtest::RemoveFolder(folder);
+}
+
+#ifndef _WIN32
+// A write that fails part way (here: the file may not grow past 8 bytes) keeps the
+// file that was there, and leaves no temporary file.
+TEST(TextFileReplacement, FailedWriteKeepsTheOldFile) {
+    const std::string folder = qbtest::ScratchFolder("replacefail");
+    const std::string path = folder + "out.txt";
+    ASSERT_TRUE(qbtest::WriteFileBytes(path, "old\r\n"));
+    const std::string text(100000, 'x');
+    EXPECT_EQ(0, qbtest::WriteWithFileSizeLimit(8, [&] { return WriteTextFile(path.c_str(), text.data(), text.size()); }));
+    EXPECT_EQ("old\r\n", qbtest::ReadFileBytes(path));
+    EXPECT_EQ(std::vector<std::string>{"out.txt"}, qbtest::FilesIn(folder));
+
+    // A file that may not be written is not replaced either.
+    chmod(path.c_str(), 0444);
+    if (access(path.c_str(), W_OK) != 0) {   // (root may write anyway)
+        EXPECT_FALSE(WriteTextFile(path.c_str(), "new", 3));
+        EXPECT_EQ("old\r\n", qbtest::ReadFileBytes(path));
+    }
+    chmod(path.c_str(), 0644);
+    qbtest::RemoveFolder(folder);
+}
+#endif
 
 }  // namespace
