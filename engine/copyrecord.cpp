@@ -166,8 +166,9 @@ bool CopyRecord::SetCopybook(const char* name) {
         throw;
     }
     recordLength = static_cast<int32_t>(analysis->GetRecordLength());
-    // An open file keeps its buffer; a longer record needs a larger one.
-    if (record != nullptr && recordCapacity < recordLength + 10) ResizeRecord();
+    // An open file keeps its buffer where it is: callers hold RecordBuffer(). A longer
+    // record does not fit it until the next Open; items beyond it are refused, and
+    // whole-record reads and writes fail, meanwhile.
     return fitted;
 }
 
@@ -343,17 +344,6 @@ bool CopyRecord::Close() {
     return true;
 }
 
-// Grows the buffer of an open file to the current record length, keeping its bytes.
-void CopyRecord::ResizeRecord() {
-    size_t capacity = static_cast<size_t>(recordLength) + 10;
-    char* larger = static_cast<char*>(AllocateEngineBytes(capacity, "メモリ確保失敗"));
-    std::memset(larger, 0, capacity);
-    if (record != nullptr) std::memcpy(larger, record, static_cast<size_t>(recordCapacity));
-    ReleaseBytes(record);
-    record = larger;
-    recordCapacity = static_cast<int32_t>(capacity);
-}
-
 // A stream open for update must be repositioned between reading and writing;
 // a null seek does that without moving.
 void CopyRecord::PrepareAccess(int direction) {
@@ -374,14 +364,14 @@ size_t CopyRecord::ReadBlock() {
 }
 
 bool CopyRecord::ReadRecord() {
-    if (dataFile == nullptr || record == nullptr || recordLength <= 0) return false;
+    if (!RecordFits()) return false;
     if (ReadBlock() != static_cast<size_t>(recordLength)) return false;
     record[recordLength] = '\0';
     return true;
 }
 
 bool CopyRecord::ReadRecordBytes() {
-    if (dataFile == nullptr || record == nullptr || recordLength <= 0) return false;
+    if (!RecordFits()) return false;
     size_t count = ReadBlock();
     if (count == 0) return false;
     if (count < static_cast<size_t>(recordLength)) return false;
@@ -391,7 +381,7 @@ bool CopyRecord::ReadRecordBytes() {
 }
 
 bool CopyRecord::WriteRecord() {
-    if (dataFile == nullptr || record == nullptr || recordLength <= 0) return false;
+    if (!RecordFits()) return false;
     PrepareAccess(2);
     return std::fwrite(record, static_cast<size_t>(recordLength), 1, dataFile) == 1;
 }
@@ -400,7 +390,7 @@ bool CopyRecord::WriteRecord() {
 // than the record continues in the next call; a line of exactly the record's length
 // takes its newline with it.
 bool CopyRecord::ReadLine() {
-    if (dataFile == nullptr || record == nullptr || recordLength <= 0) return false;
+    if (!RecordFits()) return false;
     PrepareAccess(1);
     int32_t count = 0;
     bool ended = false;
@@ -429,6 +419,12 @@ bool CopyRecord::ReadLine() {
     std::memset(record + count, ' ', static_cast<size_t>(recordLength - count));
     record[recordLength] = '\0';
     return true;
+}
+
+// An open file whose buffer holds the whole record: false after SetCopybook gave a
+// longer record than the one the buffer was allocated for, until the next Open.
+bool CopyRecord::RecordFits() const {
+    return dataFile != nullptr && record != nullptr && recordLength > 0 && recordLength <= recordCapacity - 10;
 }
 
 char* CopyRecord::RecordBuffer() { return record; }

@@ -12,7 +12,9 @@
 // a qualified name. The keyed forms raise CException when the lookup finds nothing.
 //
 // Value operations work on the record buffer, which exists while a data file is
-// open (Open to Close). An item must lie inside the record.
+// open (Open to Close). An item must lie inside the record. The buffer never moves
+// while the file is open: SetCopybook keeps it, so an item of a longer layout that
+// lies beyond it is refused ("項目がレコードの範囲外です。") until the next Open.
 //
 // A stream opened for reading and writing (modes 2, 4, 6) may switch between
 // ReadRecord and WriteRecord directly; any other repositioning is the caller's,
@@ -134,7 +136,7 @@ private:
     uint64_t DecodeInteger(CopyItem* item, bool signByNegativeZone);
     bool StoreInteger(CopyItem* item, int64_t value, bool dropDecimals);
     bool StoreDigits(CopyItem* item, uint64_t kept, bool negative, bool cut);
-    void ResizeRecord();
+    bool RecordFits() const;
     size_t ReadBlock();
     void PrepareAccess(int direction);
     CopyItem* WalkName(const char* key, size_t length);

@@ -124,7 +124,8 @@ __attribute__((always_inline)) inline uint64_t DecodeDisplay(const unsigned char
 inline unsigned char* CopyRecord::ItemBytes(CopyItem* item, const char* missingMessage) {
     if (item != nullptr && record != nullptr) {
         int64_t start = static_cast<int64_t>(item->position) - 1;
-        if (start >= 0 && item->byteLength >= 0 && start + item->byteLength <= recordLength) {
+        if (start >= 0 && item->byteLength >= 0 && start + item->byteLength <= recordLength &&
+            start + item->byteLength <= recordCapacity - 10) {
             return reinterpret_cast<unsigned char*>(record) + start;
         }
     }

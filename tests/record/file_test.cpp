@@ -198,15 +198,33 @@ TEST(RoundTrip, WrittenRecordsReadBackEqual) {
     EXPECT_FALSE(reader.ReadRecord());
 }
 
-TEST(RoundTrip, LongerCopybookWhileOpenGrowsTheBuffer) {
+// SetCopybook never moves the buffer of an open file: a caller holds RecordBuffer().
+// Items of a longer layout that lie beyond it are refused, and whole records neither
+// read nor written, until the next Open allocates for the longer record.
+TEST(RoundTrip, LongerCopybookWhileOpenKeepsTheBuffer) {
     Copybook small("grow_small.cpy", {"01  R.", "05  A  PIC X(2)."});
     Copybook large("grow_large.cpy", {"01  R.", "05  A  PIC X(2).", "05  B  PIC X(300)."});
     ScratchFile data("grow.dat");
     CopyRecord record(data.path(), small.path());
     ASSERT_TRUE(record.Open(4));
+    char* held = record.RecordBuffer();
     ASSERT_TRUE(record.SetString("R.A", "ok"));
     ASSERT_TRUE(record.SetCopybook(large.path()));
-    EXPECT_STREQ(record.GetString("R.A", reinterpret_cast<char*>(std::string(3, '\0').data()), 3), "ok");
+    EXPECT_EQ(held, record.RecordBuffer());
+    held[0] = 'O';
+    char text[4];
+    EXPECT_STREQ(record.GetString("R.A", text, 3), "Ok");
+    EXPECT_RAISES(record.SetString("R.B", std::string(300, '9').c_str()), CException, "項目がレコードの範囲外です。");
+    EXPECT_RAISES(record.GetString("R.B", text, 3), CException, "項目がレコードの範囲外です。");
+    EXPECT_FALSE(record.WriteRecord());
+    EXPECT_FALSE(record.ReadRecord());
+    EXPECT_FALSE(record.ReadRecordBytes());
+    EXPECT_FALSE(record.ReadLine());
+    record.Close();
+    EXPECT_EQ(data.Read(), "");
+
+    ASSERT_TRUE(record.Open(4));
+    EXPECT_TRUE(record.SetString("R.A", "ok"));
     EXPECT_TRUE(record.SetString("R.B", std::string(300, '9').c_str()));
     EXPECT_TRUE(record.WriteRecord());
     record.Close();
