@@ -98,6 +98,7 @@ CopyRecord::CopyRecord(const char* dataFileName, const char* copybookFileName)
       positiveZone(0x40),
       negativeZone(0x50),
       recordCapacity(0),
+      bufferLimit(0),
       openMode(0),
       lastAccess(0),
       nationalSpaceBytes{kFullWidthSpace[0], kFullWidthSpace[1]},
@@ -169,6 +170,11 @@ bool CopyRecord::SetCopybook(const char* name) {
     // An open file keeps its buffer where it is: callers hold RecordBuffer(). A longer
     // record does not fit it until the next Open; items beyond it are refused, and
     // whole-record reads and writes fail, meanwhile.
+    if (record != nullptr && recordCapacity > 0 && recordLength > recordCapacity - 10) {
+        bufferLimit = recordCapacity - 10;
+    } else {
+        bufferLimit = 0;
+    }
     return fitted;
 }
 
@@ -312,6 +318,7 @@ bool CopyRecord::Open(int mode) {
     ReleaseBytes(record);
     record = nullptr;
     recordCapacity = 0;
+    bufferLimit = 0;
     try {
         size_t capacity = static_cast<size_t>(recordLength) + 10;
         record = static_cast<char*>(AllocateEngineBytes(capacity, "メモリ確保失敗"));
@@ -339,6 +346,7 @@ bool CopyRecord::Close() {
     ReleaseBytes(record);
     record = nullptr;
     recordCapacity = 0;
+    bufferLimit = 0;
     openMode = 0;
     lastAccess = 0;
     return true;
@@ -424,7 +432,7 @@ bool CopyRecord::ReadLine() {
 // An open file whose buffer holds the whole record: false after SetCopybook gave a
 // longer record than the one the buffer was allocated for, until the next Open.
 bool CopyRecord::RecordFits() const {
-    return dataFile != nullptr && record != nullptr && recordLength > 0 && recordLength <= recordCapacity - 10;
+    return dataFile != nullptr && record != nullptr && recordLength > 0 && bufferLimit == 0;
 }
 
 char* CopyRecord::RecordBuffer() { return record; }

@@ -125,6 +125,8 @@ protected:
 private:
     // Bookkeeping of this implementation beside the fields above.
     int32_t recordCapacity;              // bytes allocated for `record`
+    int32_t bufferLimit;                 // 0, or the bytes `record` holds when SetCopybook
+                                         // gave a longer record while a file is open
     int openMode;                        // mode of the open data file, 0 when closed
     int lastAccess;                      // 1 after a read, 2 after a write, 0 otherwise
     char nationalSpaceBytes[2];          // own copy of the national filler

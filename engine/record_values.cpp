@@ -125,7 +125,7 @@ inline unsigned char* CopyRecord::ItemBytes(CopyItem* item, const char* missingM
     if (item != nullptr && record != nullptr) {
         int64_t start = static_cast<int64_t>(item->position) - 1;
         if (start >= 0 && item->byteLength >= 0 && start + item->byteLength <= recordLength &&
-            start + item->byteLength <= recordCapacity - 10) {
+            (bufferLimit == 0 || start + item->byteLength <= bufferLimit)) {
             return reinterpret_cast<unsigned char*>(record) + start;
         }
     }
