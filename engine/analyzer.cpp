@@ -3,7 +3,7 @@
 
 CopyAnalyzer::CopyAnalyzer(const char* name)
     : recordLength(0), itemCount(0), fileName{}, sourceText(nullptr), head(nullptr),
-      sourceFile(nullptr), stage(0), tail(nullptr), keywords(&COPYBOOK_KEYWORDS) {
+      sourceFile(nullptr), stage(0), tail(nullptr), keywords(&COPYBOOK_KEYWORDS), redefinesIndex(nullptr) {
     CopyTextIn(fileName, sizeof fileName, name);
 }
 
@@ -13,6 +13,7 @@ CopyAnalyzer::~CopyAnalyzer() {
     sourceText = nullptr;
     if (sourceFile != nullptr) std::fclose(sourceFile);
     sourceFile = nullptr;
+    ReleaseRedefinesIndex(redefinesIndex);
 }
 
 CopyItem* CopyAnalyzer::InitItem(CopyItem* item) {
@@ -94,6 +95,7 @@ void CopyAnalyzer::FreeItems() {
         ReleaseBytes(item);
         item = following;
     }
+    ReleaseRedefinesIndex(redefinesIndex);
     head = nullptr;
     tail = nullptr;
 }

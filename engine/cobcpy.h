@@ -96,6 +96,8 @@ private:
     char text[64];
 };
 
+struct RedefinesIndex;
+
 class CopyAnalyzer {
 public:
     explicit CopyAnalyzer(const char* fileName);
@@ -165,6 +167,12 @@ protected:
     // dialect's table (COPYBOOK_KEYWORDS, keywords.h) unless a subclass sets a table
     // that extends it.
     const KeywordTable* keywords;
+
+private:
+    // The parser's REDEFINES index (a name to the latest earlier item of that name);
+    // emptied by FreeItems and by every parse.
+    friend struct RedefinesIndex;
+    RedefinesIndex* redefinesIndex;
 };
 
 #include "copyrecord.h"

@@ -11,6 +11,13 @@
 // The Shift_JIS full-width space, the default filler of national items.
 inline constexpr char kFullWidthSpace[2] = {'\x81', '\x40'};
 
+// The REDEFINES lookup of the parser (redefines_index.cpp): the nearest earlier item
+// whose name equals `target` under CompareNoCase, found through an index that the
+// lookups keep in step with the list; null when there is none. The index belongs to
+// the analysis object (created on first use) until ReleaseRedefinesIndex.
+CopyItem* FindRedefinesTarget(CopyAnalyzer& analyzer, CopyItem* item, const char* target);
+void ReleaseRedefinesIndex(RedefinesIndex*& index);
+
 // Raises ExceptionClass with `message` from the current line of the engine.
 #define RAISE(ExceptionClass, message) CGI_RAISE_FROM(ExceptionClass, message, COBCPY_MODULE)
 

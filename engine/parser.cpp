@@ -13,9 +13,9 @@ constexpr int kWordCapacity = 64;
 
 // A decimal integer as a level number or an OCCURS count is written: an optional sign,
 // then digits, reading up to the first other byte; no digit reads as 0. A number above
-// the largest signed 32-bit value is refused rather than wrapped; a negative one that
-// large reads as INT_MIN, which every caller refuses as below 1.
-int ReadCount(const char* position) {
+// the largest signed 32-bit value is refused with `tooLarge` rather than wrapped; a
+// negative one that large reads as INT_MIN, which every caller refuses as below 1.
+int ReadCount(const char* position, const char* tooLarge) {
     bool negative = false;
     if (*position == '+' || *position == '-') negative = *position++ == '-';
     long long value = 0;
@@ -23,7 +23,7 @@ int ReadCount(const char* position) {
         value = value * 10 + (*position - '0');
         if (value > INT_MAX) {
             if (negative) return INT_MIN;
-            RAISE(CException, "レコード長が大きすぎます。");
+            RAISE(CException, tooLarge);
         }
     }
     return static_cast<int>(negative ? -value : value);
@@ -82,8 +82,7 @@ static char* TakeRedefines(CopyAnalyzer& analyzer, CopyItem* item, char* positio
     char target[kWordCapacity];
     position = analyzer.CutWord(position, target, kWordCapacity);
     if (target[0] == '\0') RAISE(CException, "共有領域項目名なし");
-    CopyItem* found = item->prev;
-    while (found != nullptr && CompareNoCase(found->name, target) != 0) found = found->prev;
+    CopyItem* found = FindRedefinesTarget(analyzer, item, target);
     if (found == nullptr) RAISE(CException, "共有領域項目名誤り");
     item->redefines = found;
     item->flags |= ITEM_REDEFINES;
@@ -92,13 +91,14 @@ static char* TakeRedefines(CopyAnalyzer& analyzer, CopyItem* item, char* positio
 
 // The OCCURS clause, with the position at the count. The position is not moved.
 static void TakeOccurs(CopyItem* item, const char* position) {
-    item->occursCount = ReadCount(position);
+    item->occursCount = ReadCount(position, "レコード長が大きすぎます。");
     item->flags |= ITEM_ARRAY;
     item->dimension = -1;
     if (item->occursCount < 1) RAISE(CException, "配列要素数不当");
 }
 
 void CopyAnalyzer::ParseEntries() {
+    ReleaseRedefinesIndex(redefinesIndex);
     if (sourceText == nullptr) return;
     char* position = sourceText;
     CopyItem* item = nullptr;
@@ -120,6 +120,7 @@ void CopyAnalyzer::ParseEntries() {
         if (stage == 5) position = EndEntry(item, position);
         position = NextLine(position);
     }
+    ReleaseRedefinesIndex(redefinesIndex);
 }
 
 bool CopyAnalyzer::ParseUsage(CopyItem* item, const char* word) {
@@ -162,7 +163,8 @@ char* CopyAnalyzer::ParseLevel(CopyItem* item, char* position) {
         stage = 0;
         return position;
     }
-    item->level = ReadCount(position);
+    // A level number too large for 32 bits is outside 1 to 49 like any other.
+    item->level = ReadCount(position, "レベル番号解析エラー");
     if (item->level < 1 || item->level > 49) RAISE(CException, "レベル番号解析エラー");
     position = SkipBlanks(SkipWord(position));
     if (*position == ';') RAISE(CException, "文法エラー？？？");

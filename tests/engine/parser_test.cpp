@@ -124,6 +124,51 @@ TEST(ParseEntries, RedefinesFindsTheNearestEarlierName) {
     EXPECT_EQ(items[0], items[1]->redefines);
 }
 
+// The REDEFINES target found through the name index is the item the backward walk
+// gives, whatever came between: later items of the same name in either case, lines
+// that leave no item, a second REDEFINES clause in one entry, and a new parse.
+TEST(ParseEntries, RedefinesIndexGivesTheItemOfTheBackwardWalk) {
+    StubAnalyzer a;
+    std::vector<CopyItem*> items = Items(a.Parsed(Lines({"05 A PIC X.", "05 B REDEFINES A PIC X.", ".",
+                                                         "05 a PIC X.", "05 C REDEFINES A PIC X.",
+                                                         "05 D REDEFINES B REDEFINES C PIC X.", "05 B PIC X.",
+                                                         "05 E PIC X REDEFINES b."})));
+    ASSERT_EQ(7u, items.size());
+    EXPECT_EQ(items[0], items[1]->redefines);
+    EXPECT_EQ(items[2], items[3]->redefines);
+    EXPECT_EQ(items[3], items[4]->redefines);
+    EXPECT_EQ(items[5], items[6]->redefines);
+    a.FreeItems();
+    ExpectRaise([&] { a.Parsed(Lines({"05 X PIC X.", "05 Y REDEFINES A PIC X."})); }, "CException",
+                "共有領域項目名誤り");
+
+    // Many entries over a few names, each redefining a name seen before: compared with
+    // a walk back along prev.
+    a.FreeItems();
+    const char* names[] = {"N1", "n1", "N2", "n-3", "N-3", "Q"};
+    std::string text;
+    unsigned seed = 12345;
+    auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    text += Lines({"05 N1 PIC X.", "05 N2 PIC X.", "05 N-3 PIC X.", "05 Q PIC X."});
+    for (int i = 0; i < 3000; ++i) {
+        std::string entry = std::string("05 ") + names[next() % 6];
+        if (next() % 3 != 0) entry += std::string(" REDEFINES ") + names[next() % 6];
+        text += Lines({(entry + " PIC X.").c_str()});
+    }
+    items = Items(a.Parsed(text));
+    ASSERT_EQ(3004u, items.size());
+    int checked = 0;
+    for (CopyItem* item : items) {
+        if (!(item->flags & ITEM_REDEFINES)) continue;
+        const char* target = item->redefines->name;
+        CopyItem* walk = item->prev;
+        while (walk != nullptr && CompareNoCase(walk->name, target) != 0) walk = walk->prev;
+        ASSERT_EQ(walk, item->redefines) << item->name;
+        ++checked;
+    }
+    EXPECT_GT(checked, 1500);
+}
+
 TEST(ParseEntries, EmptyLinesLeaveNoItem) {
     StubAnalyzer a;
     std::vector<CopyItem*> items = Items(a.Parsed(Lines({"01 R.", ".", "   ", "05 A PIC X."}) + "\n\n       \n"));
@@ -157,7 +202,9 @@ TEST(ParseEntries, Errors) {
         {"05 A PIC IS X.", "認識できないデータ型"},
         {"05 A PIC A(5).", "認識できないデータ型"},
         {"05 A PIC.", "認識できないデータ型"},
-        {"99999999999 A.", "レコード長が大きすぎます。"},
+        {"99999999999 A.", "レベル番号解析エラー"},
+        {"2147483648 A.", "レベル番号解析エラー"},
+        {"4294967301 A.", "レベル番号解析エラー"},
         {"05 A OCCURS 2147483648.", "レコード長が大きすぎます。"},
     };
     for (const Case& c : cases) {
