@@ -12,6 +12,9 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -21,6 +24,14 @@ namespace {
 struct Result {
     int status;
     std::string out, err;
+};
+
+// How a run gets its standard input and its limits.
+struct RunOptions {
+    std::string input;          // the bytes of standard input (empty: the test's own)
+    bool inputThroughPipe = false;   // through a pipe instead of a file (POSIX)
+    long fileSizeLimit = 0;     // no file may grow past it (POSIX); 0: no limit
+    std::string temporaryFolder;     // TMPDIR of the run (POSIX); empty: unchanged
 };
 
 std::string Here(const char* name) {
@@ -48,18 +59,28 @@ std::string WindowsPath(std::string path) {
     return path;
 }
 
-Result RunCli(const std::vector<std::string>& args) {
+Result RunCli(const std::vector<std::string>& args, const RunOptions& options = RunOptions()) {
     std::string outPath = Here(ScratchName("out").c_str()), errPath = Here(ScratchName("err").c_str());
+    std::string inPath = Here(ScratchName("in").c_str());
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS, 0, nullptr);
     HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS, 0, nullptr);
+    HANDLE in = INVALID_HANDLE_VALUE;
+    if (!options.input.empty()) {
+        std::FILE* file = std::fopen(inPath.c_str(), "wb");
+        if (file != nullptr) {
+            std::fwrite(options.input.data(), 1, options.input.size(), file);
+            std::fclose(file);
+        }
+        in = CreateFileA(inPath.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING, 0, nullptr);
+    }
     std::string exe = WindowsPath(QB_CLI_PATH);
     std::string commandLine = "\"" + exe + "\"";
     for (const std::string& a : args) commandLine += " \"" + a + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdInput = in != INVALID_HANDLE_VALUE ? in : GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
@@ -77,6 +98,8 @@ Result RunCli(const std::vector<std::string>& args) {
     }
     CloseHandle(out);
     CloseHandle(err);
+    if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+    std::remove(inPath.c_str());
     result.out = qbtest::ReadFileBytes(outPath);
     result.err = qbtest::ReadFileBytes(errPath);
     std::remove(outPath.c_str());
@@ -84,14 +107,37 @@ Result RunCli(const std::vector<std::string>& args) {
     return result;
 }
 #else
-Result RunCli(const std::vector<std::string>& args) {
+Result RunCli(const std::vector<std::string>& args, const RunOptions& options = RunOptions()) {
     std::string outPath = Here(ScratchName("out").c_str()), errPath = Here(ScratchName("err").c_str());
+    std::string inPath = Here(ScratchName("in").c_str());
     Result result{-1, "", ""};
+    int pipeEnds[2] = {-1, -1};
+    if (!options.input.empty()) {
+        if (options.inputThroughPipe) {
+            if (pipe(pipeEnds) != 0) return result;
+        } else {
+            std::FILE* file = std::fopen(inPath.c_str(), "wb");
+            if (file == nullptr) return result;
+            std::fwrite(options.input.data(), 1, options.input.size(), file);
+            std::fclose(file);
+        }
+    }
     pid_t child = fork();
     if (child == 0) {
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(QB_SOURCE_DIR) != 0) _exit(127);
+        if (!options.input.empty()) {
+            int in = options.inputThroughPipe ? pipeEnds[0] : open(inPath.c_str(), O_RDONLY);
+            if (in < 0 || dup2(in, 0) < 0) _exit(127);
+            if (options.inputThroughPipe) close(pipeEnds[1]);
+        }
+        if (options.fileSizeLimit > 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit bound{static_cast<rlim_t>(options.fileSizeLimit), static_cast<rlim_t>(options.fileSizeLimit)};
+            setrlimit(RLIMIT_FSIZE, &bound);
+        }
+        if (!options.temporaryFolder.empty()) setenv("TMPDIR", options.temporaryFolder.c_str(), 1);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(QB_CLI_PATH));
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -99,8 +145,20 @@ Result RunCli(const std::vector<std::string>& args) {
         execv(QB_CLI_PATH, argv.data());
         _exit(127);
     }
+    if (options.inputThroughPipe && pipeEnds[0] >= 0) {
+        close(pipeEnds[0]);
+        signal(SIGPIPE, SIG_IGN);   // the child may end without reading it all
+        std::size_t done = 0;
+        while (done < options.input.size()) {
+            ssize_t n = write(pipeEnds[1], options.input.data() + done, options.input.size() - done);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        close(pipeEnds[1]);
+    }
     int status = 0;
     if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    std::remove(inPath.c_str());
     result.out = qbtest::ReadFileBytes(outPath);
     result.err = qbtest::ReadFileBytes(errPath);
     std::remove(outPath.c_str());
@@ -273,6 +331,193 @@ TEST(CliCobol, SettingsNeedTheCobolRulesAndValidValues) {
         EXPECT_NE(std::string::npos, usage.err.find("usage:")) << args[1];
         EXPECT_EQ("", usage.out);
     }
+}
+
+// ---- The command line on CLI11: version, help, standard input, limits and messages ----
+
+// A scratch file of this test process with the given bytes; its absolute path.
+std::string Scratch(const char* kind, const std::string& bytes) {
+    std::string path = Here(ScratchName(kind).c_str());
+    EXPECT_TRUE(qbtest::WriteFileBytes(path, bytes)) << path;
+    return path;
+}
+
+// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates).
+bool IsUtf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        int more = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
+        if (more < 0 || (more == 1 && c < 0xC2) || i + more >= text.size() + (more == 0 ? 1 : 0)) return false;
+        unsigned long code = more == 0 ? c : c & (0x3F >> more);
+        for (int k = 1; k <= more; ++k) {
+            unsigned char d = static_cast<unsigned char>(text[i + k]);
+            if ((d & 0xC0) != 0x80) return false;
+            code = (code << 6) | (d & 0x3F);
+        }
+        if ((more == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) || (more == 3 && (code < 0x10000 || code > 0x10FFFF)))
+            return false;
+        i += static_cast<std::size_t>(more) + 1;
+    }
+    return true;
+}
+
+// "quillbox-cli: FILE: " and a message of one line.
+void ExpectNamedFailure(const Result& r, const std::string& file) {
+    EXPECT_EQ(1, r.status) << r.err;
+    EXPECT_EQ("", r.out);
+    const std::string prefix = "quillbox-cli: " + file + ": ";
+    EXPECT_EQ(0u, r.err.find(prefix)) << r.err;
+    EXPECT_GT(r.err.size(), prefix.size() + 1) << r.err;
+    EXPECT_EQ(r.err.size() - 1, r.err.find('\n')) << r.err;
+}
+
+TEST(CliVersionAndHelp, VersionAndTheHelpOfEveryCommand) {
+    Result version = RunCli({"--version"});
+    EXPECT_EQ(0, version.status);
+    EXPECT_EQ(0u, version.out.find("quillbox-cli 1."));
+    EXPECT_EQ(version.out.size() - 1, version.out.find('\n'));
+
+    for (const char* command : {"layout", "tsv", "html", "ddl", "json"}) {
+        SCOPED_TRACE(command);
+        Result help = RunCli({command, "--help"});
+        EXPECT_EQ(0, help.status);
+        EXPECT_EQ(0u, help.out.find(std::string("usage: quillbox-cli ") + command + " ")) << help.out;
+        // What input is expected.
+        EXPECT_NE(std::string::npos, help.out.find("fixed format"));
+        EXPECT_NE(std::string::npos, help.out.find("Shift_JIS"));
+        EXPECT_NE(std::string::npos, help.out.find("Columns 1-6"));
+        EXPECT_NE(std::string::npos, help.out.find("column 7"));
+        EXPECT_NE(std::string::npos, help.out.find("\"-\" reads"));
+    }
+    EXPECT_NE(std::string::npos, RunCli({"ddl", "--help"}).out.find("--quote-names"));
+    EXPECT_NE(std::string::npos, RunCli({"json", "--help"}).out.find("U+FFFD"));
+
+    // A usage error: CLI11's message, then the usage of that command.
+    Result usage = RunCli({"tsv", "--expand", "--bogus", "a"});
+    EXPECT_EQ(2, usage.status);
+    EXPECT_EQ(0u, usage.err.find("quillbox-cli: The following argument was not expected: --bogus"));
+    EXPECT_NE(std::string::npos, usage.err.find("usage: quillbox-cli tsv [OPTIONS] COPYBOOK"));
+}
+
+TEST(CliStandardInput, DashReadsTheCopybookFromStandardInput) {
+    const std::string copybook = qbtest::ReadFileBytes(std::string(QB_SOURCE_DIR) + "/examples/CUSTMAST.cpy");
+    ASSERT_FALSE(copybook.empty());
+    RunOptions fromFile;
+    fromFile.input = copybook;
+    Result layout = RunCli({"layout", "-"}, fromFile);
+    EXPECT_EQ(0, layout.status) << layout.err;
+    EXPECT_EQ(Expected("CUSTMAST.layout.txt"), layout.out);
+
+    // The HTML report's file line shows "-" as given.
+    std::string out = Here(ScratchName("stdin.html").c_str());
+    Result html = RunCli({"html", "-", out}, fromFile);
+    EXPECT_EQ(0, html.status) << html.err;
+    std::string report = qbtest::ReadFileBytes(out);
+    EXPECT_NE(std::string::npos, report.find("<b>-</b>"));
+    std::remove(out.c_str());
+#ifndef _WIN32
+    // A pipe, as "-" and as /dev/stdin; the temporary file goes away afterwards.
+    RunOptions fromPipe = fromFile;
+    fromPipe.inputThroughPipe = true;
+    fromPipe.temporaryFolder = Here(ScratchName("tmpdir").c_str());
+    ASSERT_EQ(0, mkdir(fromPipe.temporaryFolder.c_str(), 0700));
+    for (const char* name : {"-", "/dev/stdin"}) {
+        SCOPED_TRACE(name);
+        Result piped = RunCli({"json", name}, fromPipe);
+        EXPECT_EQ(0, piped.status) << piped.err;
+        std::string expected = Expected("CUSTMAST.json");
+        const std::string given = "\"file\": \"examples/CUSTMAST.cpy\"";
+        ASSERT_NE(std::string::npos, expected.find(given));
+        expected.replace(expected.find(given), given.size(), std::string("\"file\": \"") + name + "\"");
+        EXPECT_EQ(expected, piped.out);
+    }
+    EXPECT_EQ(0, rmdir(fromPipe.temporaryFolder.c_str())) << "a temporary file was left behind";
+#endif
+}
+
+TEST(CliErrors, PathLongerThanTheAnalysisTakesIsRefusedNotCut) {
+    // 302 bytes that name the example through "./" steps: cut at 256 bytes the path
+    // would name a folder.
+    std::string path = "examples/";
+    while (path.size() < 302 - std::string("CUSTMAST.cpy").size()) path += "./";
+    path += "CUSTMAST.cpy";
+    for (const char* command : {"layout", "json"}) {
+        Result r = RunCli({command, path});
+        ExpectNamedFailure(r, path);
+        EXPECT_NE(std::string::npos, r.err.find("at most 256 bytes")) << r.err;
+    }
+}
+
+TEST(CliLayout, ControlBytesOfItemTextsNeverReachTheTerminal) {
+    const std::string copybook = Scratch("control.cpy", "       01  R.\n       05  A PIC X. *> \x1b[2Jbell\x07 del\x7f\n");
+    Result r = RunCli({"layout", copybook});
+    EXPECT_EQ(0, r.status) << r.err;
+    for (char c : r.out) {
+        unsigned char b = static_cast<unsigned char>(c);
+        EXPECT_TRUE(b >= 0x20 || b == '\n') << static_cast<int>(b);
+        EXPECT_NE(0x7F, b);
+    }
+    EXPECT_NE(std::string::npos, r.out.find("?[2Jbell? del?")) << r.out;
+    std::remove(copybook.c_str());
+}
+
+TEST(CliJson, AlwaysValidUtf8) {
+    // Bytes that are no character in Shift_JIS: a lone first byte before a blank, and
+    // bytes no table maps; the file name is no UTF-8 either (where names are bytes).
+    const std::string text = "       01  R\x81 .\n       05  A\xFF\xFD PIC X. *> \x81\x7F\xA0\x80\n";
+#ifdef _WIN32
+    const std::string copybook = Scratch("bad.cpy", text);
+#else
+    const std::string copybook = Scratch("bad\xC3\x28.cpy", text);
+#endif
+    Result r = RunCli({"json", copybook});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_TRUE(IsUtf8(r.out)) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("\xEF\xBF\xBD"));   // U+FFFD
+    EXPECT_NE(std::string::npos, r.out.find("\"recordLength\": 1,"));
+    std::remove(copybook.c_str());
+}
+
+TEST(CliErrors, EveryErrorNamesItsFile) {
+    // The analysis.
+    const std::string bad = Scratch("occurs0.cpy", "       01  R.\n       05  A PIC X OCCURS 0.\n");
+    ExpectNamedFailure(RunCli({"tsv", bad}), bad);
+    std::remove(bad.c_str());
+    // The item limit: a CLI text with the limit's value.
+    const std::string huge = Scratch("huge.cpy", "       01  R.\n       05  A PIC X OCCURS 9000000.\n");
+    Result limit = RunCli({"layout", huge});
+    ExpectNamedFailure(limit, huge);
+    EXPECT_NE(std::string::npos, limit.err.find("more than 8,388,608 items, the limit")) << limit.err;
+    std::remove(huge.c_str());
+    // Files that cannot be read, with the reason.
+    Result folder = RunCli({"json", "examples"});
+    ExpectNamedFailure(folder, "examples");
+    EXPECT_NE(std::string::npos, folder.err.find("(")) << folder.err;
+    Result missing = RunCli({"html", "examples/NO-SUCH.cpy", "out.html"});
+    ExpectNamedFailure(missing, "examples/NO-SUCH.cpy");
+    EXPECT_NE(std::string::npos, missing.err.find("No such file")) << missing.err;
+    // The output file.
+    Result unwritable = RunCli({"ddl", "--table", "T", "examples/CUSTMAST.cpy", "no-such-folder/t.sql"});
+    ExpectNamedFailure(unwritable, "no-such-folder/t.sql");
+#ifndef _WIN32
+    if (geteuid() != 0) {
+        const std::string locked = Scratch("locked.cpy", "       01  R.\n");
+        chmod(locked.c_str(), 0);
+        Result denied = RunCli({"tsv", locked});
+        ExpectNamedFailure(denied, locked);
+        EXPECT_NE(std::string::npos, denied.err.find("Permission denied")) << denied.err;
+        chmod(locked.c_str(), 0644);
+        std::remove(locked.c_str());
+    }
+    // A write that fails part way names the file and keeps the one that was there.
+    const std::string report = Scratch("kept.html", "old report");
+    RunOptions limited;
+    limited.fileSizeLimit = 1000;   // room for the message on standard error, not for the report
+    Result failed = RunCli({"html", "examples/CUSTMAST.cpy", report}, limited);
+    ExpectNamedFailure(failed, report);
+    EXPECT_EQ("old report", qbtest::ReadFileBytes(report));
+    std::remove(report.c_str());
+#endif
 }
 
 }  // namespace
