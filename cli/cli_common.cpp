@@ -29,6 +29,11 @@ std::string GroupedDigits(long count) {
     return digits;
 }
 
+CommandFailure PathTooLong(const std::string& shown, const std::string& path) {
+    return CommandFailure{shown, "the path is " + std::to_string(path.size()) +
+                                     " bytes long; the analysis takes at most 256 bytes"};
+}
+
 std::string OpenFailure(int error) {
     return SystemToUtf8(OPEN_FAILED) + " (" + std::strerror(error) + ")";
 }
@@ -152,6 +157,10 @@ void LoadCopybook(const CopybookArgument& argument, LoadedCopybook& loaded) {
     }
     std::string path = given;
 
+    // A path longer than the analysis keeps is refused before anything else, never
+    // cut: a cut path may name another file.
+    if (given != "-" && !loaded.analyzer->SetFileName(given.c_str())) throw PathTooLong(shown, given);
+
     if (given == "-") {
 #ifdef _WIN32
         _setmode(_fileno(stdin), _O_BINARY);
@@ -175,10 +184,7 @@ void LoadCopybook(const CopybookArgument& argument, LoadedCopybook& loaded) {
         std::fclose(file);
     }
 
-    if (!loaded.analyzer->SetFileName(path.c_str())) {
-        throw CommandFailure{shown, "the path is " + std::to_string(path.size()) +
-                                        " bytes long; the analysis takes at most 256 bytes"};
-    }
+    if (!loaded.analyzer->SetFileName(path.c_str())) throw PathTooLong(shown, path);
     NamingFile(shown, [&] {
         try {
             loaded.head = loaded.analyzer->Analyze();

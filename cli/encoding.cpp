@@ -40,7 +40,23 @@ std::string FromWide(const std::wstring& wide, UINT codePage, bool strict, bool&
 
 std::string ShiftJisToUtf8(const std::string& text) {
     bool ok;
-    std::wstring wide = ToWide(text, 932, 0, ok);
+    std::wstring wide = ToWide(text, 932, MB_ERR_INVALID_CHARS, ok);
+    if (!ok) {
+        // Character by character: a byte that starts no character becomes U+FFFD and
+        // the conversion goes on with the next byte, as with iconv.
+        wide.clear();
+        for (std::size_t i = 0; i < text.size();) {
+            std::size_t width = IsDBCSLeadByteEx(932, static_cast<BYTE>(text[i])) && i + 1 < text.size() ? 2 : 1;
+            std::wstring unit = ToWide(text.substr(i, width), 932, MB_ERR_INVALID_CHARS, ok);
+            if (!ok || unit.empty()) {
+                wide += L'\xFFFD';
+                i += 1;
+            } else {
+                wide += unit;
+                i += width;
+            }
+        }
+    }
     return FromWide(wide, CP_UTF8, false, ok);
 }
 
