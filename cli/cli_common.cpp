@@ -115,6 +115,10 @@ void AddCopybookArgument(CLI::App* command, CopybookArgument& copybook) {
         ->check(CLI::IsMember({4, 8}));
 }
 
+void AddExpandFlag(CLI::App* command, bool& expand) {
+    command->add_flag("--expand", expand, "show every array element (array expansion on)");
+}
+
 LoadedCopybook::~LoadedCopybook() {
     analyzer.reset();
     if (!temporaryFile.empty()) std::remove(temporaryFile.c_str());

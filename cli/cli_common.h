@@ -46,6 +46,10 @@ struct CopybookArgument {
 // Declares the positional COPYBOOK of `command` and the options of the COBOL rules.
 void AddCopybookArgument(CLI::App* command, CopybookArgument& copybook);
 
+// Declares --expand, the array-expansion setting of the desktop program (off unless
+// given).
+void AddExpandFlag(CLI::App* command, bool& expand);
+
 // A copybook analysed for a command. Standard input, pipes and other files that are
 // not plain files are copied to a temporary file first, which goes with this object.
 class LoadedCopybook {

@@ -21,7 +21,7 @@ void AddHtmlCommand(CLI::App& program) {
     auto options = std::make_shared<HtmlOptions>();
     CLI::App* command = program.add_subcommand(
         "html", "the HTML report (Shift_JIS, CR LF); its file line shows COPYBOOK as given");
-    command->add_flag("--expand", options->expand, "show every array element (array expansion on)");
+    AddExpandFlag(command, options->expand);
     AddCopybookArgument(command, options->copybook);
     command->add_option("OUT", options->out, "the report file to write; a failed write keeps the file that was there")
         ->required();

@@ -191,7 +191,7 @@ std::string DocumentText(const Json& document) {
 void AddJsonCommand(CLI::App& program) {
     auto options = std::make_shared<JsonOptions>();
     CLI::App* command = program.add_subcommand("json", "every shown item with every field, as JSON (UTF-8)");
-    command->add_flag("--expand", options->expand, "show every array element (array expansion on)");
+    AddExpandFlag(command, options->expand);
     AddCopybookArgument(command, options->copybook);
     command->footer(
         "The output is always valid UTF-8: item texts are converted from Shift_JIS, and a byte\n"

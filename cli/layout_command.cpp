@@ -60,7 +60,7 @@ void AddLayoutCommand(CLI::App& program) {
     auto options = std::make_shared<LayoutOptions>();
     CLI::App* command = program.add_subcommand(
         "layout", "the item table for a terminal (UTF-8), then the record-length line");
-    command->add_flag("--expand", options->expand, "show every array element (array expansion on)");
+    AddExpandFlag(command, options->expand);
     AddCopybookArgument(command, options->copybook);
     command->footer("Control characters of item texts are shown as \"?\".");
     command->callback([options] {

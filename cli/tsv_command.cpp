@@ -20,7 +20,7 @@ void AddTsvCommand(CLI::App& program) {
     auto options = std::make_shared<TsvOptions>();
     CLI::App* command = program.add_subcommand(
         "tsv", "the clipboard text of \"copy all rows\" (Shift_JIS, CR LF) to standard output");
-    command->add_flag("--expand", options->expand, "show every array element (array expansion on)");
+    AddExpandFlag(command, options->expand);
     command->add_flag("--no-title", options->noTitle, "leave out the title row");
     AddCopybookArgument(command, options->copybook);
     command->callback([options] {
