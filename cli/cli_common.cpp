@@ -266,3 +266,11 @@ std::string ArgumentToShiftJis(const std::string& argument) {
 std::string ExceptionMessage(CException& error) { return SystemToUtf8(error.GetMessageText()); }
 
 std::string ExceptionMessage(CGIException& error) { return SystemToUtf8(error.GetMessageText()); }
+
+CLI::App* AddRowsCommand(CLI::App& program, const char* name, const char* description, bool& expand,
+                         CopybookArgument& copybook) {
+    CLI::App* command = program.add_subcommand(name, description);
+    AddExpandFlag(command, expand);
+    AddCopybookArgument(command, copybook);
+    return command;
+}

@@ -7,6 +7,7 @@
 #ifndef QUILLBOX_CLI_COMMON_H
 #define QUILLBOX_CLI_COMMON_H
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -89,6 +90,28 @@ void LoadCopybook(const CopybookArgument& argument, LoadedCopybook& loaded);
 template <typename Work>
 auto NamingFile(const std::string& file, Work work) -> decltype(work());
 
+// Adds the subcommand `name` of a command that shows the item rows, with its --expand
+// flag and then its COPYBOOK argument.
+CLI::App* AddRowsCommand(CLI::App& program, const char* name, const char* description, bool& expand,
+                         CopybookArgument& copybook);
+
+// Sets the callback of `command`: the copybook named by `options->copybook` is
+// analysed, then `work(options, copybook)` runs.
+template <typename Options, typename Work>
+void OnLoadedCopybook(CLI::App* command, std::shared_ptr<Options> options, Work work) {
+    command->callback([options, work] {
+        LoadedCopybook copybook;
+        LoadCopybook(options->copybook, copybook);
+        work(options, copybook);
+    });
+}
+
+// Runs `writer`, a writer of the file `out` (as given on the command line) that
+// returns an ExportResult, and raises the CommandFailure of a result other than
+// EXPORT_DONE (FailOnExport).
+template <typename Writer>
+void WriteExport(const std::string& out, Writer writer);
+
 // Raises the CommandFailure of a writer's result other than EXPORT_DONE, naming `out`
 // (as given on the command line); `error` is the errno value the writer left (0 for
 // none), the reason of a file that could not be created.
@@ -123,6 +146,13 @@ auto NamingFile(const std::string& file, Work work) -> decltype(work()) {
     } catch (const char* text) {
         throw CommandFailure{file, SystemToUtf8(text)};
     }
+}
+
+template <typename Writer>
+void WriteExport(const std::string& out, Writer writer) {
+    errno = 0;
+    int result = NamingFile(ArgumentToUtf8(out), writer);
+    FailOnExport(result, errno, out);
 }
 
 #endif

@@ -40,15 +40,11 @@ void AddDdlCommand(CLI::App& program) {
     AddCopybookArgument(command, options->copybook);
     command->add_option("OUT", options->out, "the file to write; a failed write keeps the file that was there")
         ->required();
-    command->callback([options] {
-        LoadedCopybook copybook;
-        LoadCopybook(options->copybook, copybook);
+    OnLoadedCopybook(command, options, [](const auto& options, LoadedCopybook& copybook) {
         const std::string table = TableName(options->table);
-        errno = 0;
-        ExportResult result = NamingFile(ArgumentToUtf8(options->out), [&] {
+        WriteExport(options->out, [&] {
             return WriteCreateTable(options->out.c_str(), copybook.Head(), table.c_str(), options->serialNo,
                                     options->quoteNames);
         });
-        FailOnExport(result, errno, options->out);
     });
 }

@@ -19,21 +19,16 @@ struct HtmlOptions {
 
 void AddHtmlCommand(CLI::App& program) {
     auto options = std::make_shared<HtmlOptions>();
-    CLI::App* command = program.add_subcommand(
-        "html", "the HTML report (Shift_JIS, CR LF); its file line shows COPYBOOK as given");
-    AddExpandFlag(command, options->expand);
-    AddCopybookArgument(command, options->copybook);
+    CLI::App* command =
+        AddRowsCommand(program, "html", "the HTML report (Shift_JIS, CR LF); its file line shows COPYBOOK as given",
+                       options->expand, options->copybook);
     command->add_option("OUT", options->out, "the report file to write; a failed write keeps the file that was there")
         ->required();
-    command->callback([options] {
-        LoadedCopybook copybook;
-        LoadCopybook(options->copybook, copybook);
+    OnLoadedCopybook(command, options, [](const auto& options, LoadedCopybook& copybook) {
         const std::string shown = ArgumentToShiftJis(options->copybook.name);
-        errno = 0;
-        ExportResult result = NamingFile(ArgumentToUtf8(options->out), [&] {
+        WriteExport(options->out, [&] {
             return WriteHtmlReport(options->out.c_str(), copybook.Head(), copybook.RecordLength(), shown.c_str(),
                                    options->expand);
         });
-        FailOnExport(result, errno, options->out);
     });
 }

@@ -190,16 +190,13 @@ std::string DocumentText(const Json& document) {
 
 void AddJsonCommand(CLI::App& program) {
     auto options = std::make_shared<JsonOptions>();
-    CLI::App* command = program.add_subcommand("json", "every shown item with every field, as JSON (UTF-8)");
-    AddExpandFlag(command, options->expand);
-    AddCopybookArgument(command, options->copybook);
+    CLI::App* command = AddRowsCommand(program, "json", "every shown item with every field, as JSON (UTF-8)",
+                                       options->expand, options->copybook);
     command->footer(
         "The output is always valid UTF-8: item texts are converted from Shift_JIS, and a byte\n"
         "that is no character there (or of a file name that is not UTF-8) is written as\n"
         "U+FFFD, the replacement character.");
-    command->callback([options] {
-        LoadedCopybook copybook;
-        LoadCopybook(options->copybook, copybook);
+    OnLoadedCopybook(command, options, [](const auto& options, LoadedCopybook& copybook) {
         Json document;
         document["file"] = ArgumentToUtf8(options->copybook.name);
         document["recordLength"] = copybook.RecordLength();

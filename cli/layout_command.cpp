@@ -58,14 +58,11 @@ void PrintLayout(const ItemRowTable& table, unsigned long recordLength) {
 
 void AddLayoutCommand(CLI::App& program) {
     auto options = std::make_shared<LayoutOptions>();
-    CLI::App* command = program.add_subcommand(
-        "layout", "the item table for a terminal (UTF-8), then the record-length line");
-    AddExpandFlag(command, options->expand);
-    AddCopybookArgument(command, options->copybook);
+    CLI::App* command =
+        AddRowsCommand(program, "layout", "the item table for a terminal (UTF-8), then the record-length line",
+                       options->expand, options->copybook);
     command->footer("Control characters of item texts are shown as \"?\".");
-    command->callback([options] {
-        LoadedCopybook copybook;
-        LoadCopybook(options->copybook, copybook);
+    OnLoadedCopybook(command, options, [](const auto& options, LoadedCopybook& copybook) {
         PrintLayout(ItemRowTable(copybook.Head(), options->expand), copybook.RecordLength());
     });
 }

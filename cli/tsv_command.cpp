@@ -23,9 +23,7 @@ void AddTsvCommand(CLI::App& program) {
     AddExpandFlag(command, options->expand);
     command->add_flag("--no-title", options->noTitle, "leave out the title row");
     AddCopybookArgument(command, options->copybook);
-    command->callback([options] {
-        LoadedCopybook copybook;
-        LoadCopybook(options->copybook, copybook);
+    OnLoadedCopybook(command, options, [](const auto& options, LoadedCopybook& copybook) {
         WriteOut(BuildClipboardText(ItemRowTable(copybook.Head(), options->expand), !options->noTitle));
     });
 }
