@@ -1,10 +1,12 @@
-// What the data-file benchmarks share: the size of the generated file and the scratch
-// folder it is made in.
+// What the data-file benchmarks share: the size of the generated file, the scratch
+// folder it is made in and the main program around them.
 #ifndef QUILLBOX_BENCH_UTIL_H
 #define QUILLBOX_BENCH_UTIL_H
 
+#include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -26,6 +28,23 @@ inline std::string MakeScratchFolder(const char* stem) {
     name.push_back('\0');
     if (mkdtemp(name.data()) == nullptr) return std::string();
     return name.data();
+}
+
+// The body of a benchmark program: reads the benchmark options (1 at one it does not know),
+// makes the data with `prepare` (1 with a message naming `program` when that fails), runs
+// the benchmarks and removes the data with `cleanUp`.
+inline int RunBenchmarkProgram(int argc, char** argv, const char* program, bool (*prepare)(), void (*cleanUp)()) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    if (!prepare()) {
+        std::fprintf(stderr, "%s: cannot make the data file\n", program);
+        cleanUp();
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    cleanUp();
+    return 0;
 }
 
 #endif

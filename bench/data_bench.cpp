@@ -276,14 +276,4 @@ BENCHMARK(BM_EncodeFromCsv)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (!Prepare()) {
-        std::fprintf(stderr, "data_bench: cannot make the data file\n");
-        Cleanup();
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    Cleanup();
-    return 0;
-}
+int main(int argc, char** argv) { return RunBenchmarkProgram(argc, argv, "data_bench", Prepare, Cleanup); }

@@ -164,7 +164,6 @@ int64_t RandomValue(std::mt19937_64& random, const Field& field) {
 }
 
 bool Prepare() {
-    const long long megabytes = BenchMegabytes("QB_RECORD_BENCH_MB");
     folder = MakeScratchFolder("quillbox_record_bench_");
     if (folder.empty()) return false;
     copybookPath = folder + "/BENCHREC.cpy";
@@ -174,6 +173,7 @@ bool Prepare() {
     for (const char* entry : kCopybook) text += std::string("       ") + entry + "\n";
     if (!WriteTextFile(copybookPath.c_str(), text.data(), text.size())) return false;
 
+    const long long megabytes = BenchMegabytes("QB_RECORD_BENCH_MB");
     long long records = megabytes * 1024 * 1024 / kRecordLength;
     FILE* file = std::fopen(dataPath.c_str(), "wb");
     if (file == nullptr) return false;
@@ -345,16 +345,4 @@ BENCHMARK(ByName)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    if (!Prepare()) {
-        std::fprintf(stderr, "record_bench: cannot make the data file\n");
-        CleanUp();
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    CleanUp();
-    return 0;
-}
+int main(int argc, char** argv) { return RunBenchmarkProgram(argc, argv, "record_bench", Prepare, CleanUp); }
