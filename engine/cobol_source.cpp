@@ -20,8 +20,6 @@ constexpr int kMaxCopyDepth = 32;
 constexpr std::size_t kMaxWords = 16 * 1024 * 1024;
 constexpr int kTabStop = 8;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f'; }
-
 bool EqualsNoCase(const std::string& a, const std::string& b) {
     return CompareNoCase(a.c_str(), b.c_str()) == 0;
 }
@@ -109,8 +107,8 @@ private:
         }
         while (i < text.size()) {
             const char c = text[i];
-            if (IsBlank(c)) { ++i; joinNext_ = false; continue; }
-            if ((c == ',' || c == ';') && (i + 1 == text.size() || IsBlank(text[i + 1]))) { ++i; continue; }
+            if (IsCobolSpace(c)) { ++i; joinNext_ = false; continue; }
+            if ((c == ',' || c == ';') && (i + 1 == text.size() || IsCobolSpace(text[i + 1]))) { ++i; continue; }
             if (c == '*' && i + 1 < text.size() && text[i + 1] == '>') {
                 // A comment right after an entry's period on its line is the entry's remark.
                 if (!out_.empty() && out_.back().kind == CobolToken::Period && out_.back().line == line_) {
@@ -128,7 +126,7 @@ private:
                 i += 2;
                 continue;
             }
-            if (c == '.' && (i + 1 == text.size() || IsBlank(text[i + 1]) ||
+            if (c == '.' && (i + 1 == text.size() || IsCobolSpace(text[i + 1]) ||
                              (text[i + 1] == '*' && i + 2 < text.size() && text[i + 2] == '>'))) {
                 Push(CobolToken::Period, ".");
                 ++i;
@@ -144,13 +142,13 @@ private:
             // A word, up to a blank, a separator period or the start of a literal
             // (which then takes the word as its prefix: X"..", N"..").
             std::size_t start = i;
-            while (i < text.size() && !IsBlank(text[i])) {
+            while (i < text.size() && !IsCobolSpace(text[i])) {
                 char d = text[i];
                 if (d == '"' || d == '\'') break;
-                if (d == '.' && (i + 1 == text.size() || IsBlank(text[i + 1]) ||
+                if (d == '.' && (i + 1 == text.size() || IsCobolSpace(text[i + 1]) ||
                                  (text[i + 1] == '*' && i + 2 < text.size() && text[i + 2] == '>')))
                     break;
-                if ((d == ',' || d == ';') && (i + 1 == text.size() || IsBlank(text[i + 1]))) break;
+                if ((d == ',' || d == ';') && (i + 1 == text.size() || IsCobolSpace(text[i + 1]))) break;
                 if (d == '*' && i + 1 < text.size() && text[i + 1] == '>') break;
                 if (d == '=' && i + 1 < text.size() && text[i + 1] == '=') break;
                 ++i;

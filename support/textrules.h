@@ -15,6 +15,7 @@ constexpr unsigned char BYTE_WORD_END = 0x02;     // space, tab, line feed, ";",
 constexpr unsigned char BYTE_ENTRY_END = 0x04;    // line feed, ";", NUL: the end of an entry's text
 constexpr unsigned char BYTE_DIGIT = 0x08;        // "0" to "9"
 constexpr unsigned char BYTE_SJIS_LEAD = 0x10;    // 0x81-0x9F, 0xE0-0xFC: first byte of a double-byte character
+constexpr unsigned char BYTE_COBOL_SPACE = 0x20;  // space, tab, carriage return, form feed: COBOL source separators
 
 struct ByteTables {
     unsigned char fold[256];     // "A" to "Z" give "a" to "z"; every other byte gives itself
@@ -31,6 +32,7 @@ constexpr ByteTables MakeByteTables() {
         if (c == '\n' || c == ';' || c == '\0') bits |= BYTE_ENTRY_END;
         if (c >= '0' && c <= '9') bits |= BYTE_DIGIT;
         if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) bits |= BYTE_SJIS_LEAD;
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\f') bits |= BYTE_COBOL_SPACE;
         t.classes[c] = bits;
     }
     return t;
@@ -50,6 +52,8 @@ constexpr bool IsBlank(char c) { return HasByteClass(c, BYTE_BLANK); }
 constexpr bool IsWordDelimiter(char c) { return HasByteClass(c, BYTE_WORD_END); }
 constexpr bool IsEntryEnd(char c) { return HasByteClass(c, BYTE_ENTRY_END); }
 constexpr bool IsDecimalDigit(char c) { return HasByteClass(c, BYTE_DIGIT); }
+// The separator spaces of COBOL source text (a COBOL-rules tokenizer's blank).
+constexpr bool IsCobolSpace(char c) { return HasByteClass(c, BYTE_COBOL_SPACE); }
 
 // True when `c` is the first byte of a Shift_JIS double-byte character. No byte below
 // 0x40 (blank, tab, line feed, ".", ";", "*", ">", "/", quote, digits) can be a second
