@@ -3,6 +3,10 @@
 // Usage: read_record DATA_FILE COPYBOOK
 #include <cstdio>
 
+// The headers of the COBOL rules and of the keyword table come first, to show that
+// each compiles on its own from the installed folder.
+#include "cobolrules.h"
+#include "keywords.h"
 #include "copyrecord.h"
 #include "quillbox_version.h"
 
