@@ -144,27 +144,43 @@ bool Prepare(CopyItem* head, int recordLength, const DataOptions& options, Setup
 
 }  // namespace
 
+namespace {
+
+template <typename T>
+struct OptionName {
+    const char* text;
+    T value;
+};
+
+// Sets `value` to the entry named `text`; false (value untouched) when no entry has that name.
+template <typename T, size_t N>
+bool ParseOptionName(const std::string& text, const OptionName<T> (&names)[N], T& value) {
+    for (const OptionName<T>& name : names) {
+        if (text == name.text) {
+            value = name.value;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 bool ParseFloatFormat(const std::string& text, FloatFormat& format) {
-    if (text == "ieee-le") format = FloatFormat::kIeeeLe;
-    else if (text == "ieee-be") format = FloatFormat::kIeeeBe;
-    else if (text == "ibm-hex") format = FloatFormat::kIbmHex;
-    else return false;
-    return true;
+    static const OptionName<FloatFormat> names[] = {
+        {"ieee-le", FloatFormat::kIeeeLe}, {"ieee-be", FloatFormat::kIeeeBe}, {"ibm-hex", FloatFormat::kIbmHex}};
+    return ParseOptionName(text, names, format);
 }
 
 bool ParseOnError(const std::string& text, OnError& policy) {
-    if (text == "stop") policy = OnError::kStop;
-    else if (text == "skip") policy = OnError::kSkip;
-    else if (text == "null") policy = OnError::kNull;
-    else return false;
-    return true;
+    static const OptionName<OnError> names[] = {
+        {"stop", OnError::kStop}, {"skip", OnError::kSkip}, {"null", OnError::kNull}};
+    return ParseOptionName(text, names, policy);
 }
 
 bool ParseTableFormat(const std::string& text, TableFormat& format) {
-    if (text == "csv") format = TableFormat::kCsv;
-    else if (text == "jsonl") format = TableFormat::kJsonl;
-    else return false;
-    return true;
+    static const OptionName<TableFormat> names[] = {{"csv", TableFormat::kCsv}, {"jsonl", TableFormat::kJsonl}};
+    return ParseOptionName(text, names, format);
 }
 
 bool ParseSignZones(const std::string& text, unsigned& positive, unsigned& negative) {
@@ -286,11 +302,11 @@ int EncodeData(CopyItem* head, int recordLength, const DataOptions& options, std
                std::FILE* err) {
     Setup setup;
     if (!Prepare(head, recordLength, options, setup, err)) return kExitFailed;
-    const std::vector<Field>& fields = setup.plan.fields;
-    ValueCodec& values = *setup.values;
     RunReport report(options, err, "encode");
     TableReader reader(in);
     RecordWriter writer(out, options.records, options.blockSize, options.crlf);
+    const std::vector<Field>& fields = setup.plan.fields;
+    ValueCodec& values = *setup.values;
     std::vector<unsigned char> record(static_cast<size_t>(recordLength) + 16);
     std::vector<Cell> cells(fields.size());
     std::vector<std::string> row;

@@ -106,13 +106,7 @@ RecordReader::Status RecordReader::NextLine(const unsigned char*& data, size_t& 
         taken = length;
         if (length == 0) return kEnd;
     }
-    begin_ += taken;
-    consumed_ += taken;
-    if (length != recordLength_) {
-        reason = "line of " + std::to_string(length) + " bytes, the record has " + std::to_string(recordLength_);
-        return kWrongLength;
-    }
-    return kRecord;
+    return Take(taken, length, "line of ", reason);
 }
 
 RecordReader::Status RecordReader::NextRdw(const unsigned char*& data, size_t& length, std::string& reason) {
@@ -173,10 +167,14 @@ RecordReader::Status RecordReader::NextRdw(const unsigned char*& data, size_t& l
     }
     data = buffer_.get() + begin_ + 4;
     length = described - 4;
-    begin_ += described;
-    consumed_ += described;
+    return Take(described, length, "RDW record of ", reason);
+}
+
+RecordReader::Status RecordReader::Take(size_t taken, size_t length, const char* what, std::string& reason) {
+    begin_ += taken;
+    consumed_ += taken;
     if (length != recordLength_) {
-        reason = "RDW record of " + std::to_string(length) + " bytes, the record has " + std::to_string(recordLength_);
+        reason = what + std::to_string(length) + " bytes, the record has " + std::to_string(recordLength_);
         return kWrongLength;
     }
     return kRecord;

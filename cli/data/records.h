@@ -41,6 +41,9 @@ private:
     Status NextFixed(const unsigned char*& data, size_t& length, std::string& reason);
     Status NextLine(const unsigned char*& data, size_t& length, std::string& reason);
     Status NextRdw(const unsigned char*& data, size_t& length, std::string& reason);
+    // Moves past the `taken` bytes of a record of `length` bytes; kWrongLength (with `reason`
+    // starting with `what`) when that is not the record length.
+    Status Take(size_t taken, size_t length, const char* what, std::string& reason);
 
     std::FILE* in_;
     RecordFormat format_;

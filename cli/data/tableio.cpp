@@ -38,6 +38,22 @@ private:
     void Blanks() {
         while (p_ != end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\r' || *p_ == '\n')) ++p_;
     }
+    // Takes `close` after blanks: the end of an empty object or array.
+    bool Closes(char close) {
+        Blanks();
+        if (p_ == end_ || *p_ != close) return false;
+        ++p_;
+        return true;
+    }
+    // After a member or an item: takes a ',' (another follows) or `close` (sets `closed`);
+    // false at anything else.
+    bool Separator(char close, bool& closed) {
+        Blanks();
+        if (p_ == end_ || (*p_ != ',' && *p_ != close)) return false;
+        closed = *p_ == close;
+        ++p_;
+        return true;
+    }
     bool Fail(const char* message) {
         if (error_.empty()) error_ = message;
         return false;
@@ -111,11 +127,7 @@ private:
         if (c == '{') {
             ++p_;
             value.type = JsonValue::kObject;
-            Blanks();
-            if (p_ != end_ && *p_ == '}') {
-                ++p_;
-                return true;
-            }
+            if (Closes('}')) return true;
             for (;;) {
                 Blanks();
                 if (p_ == end_ || *p_ != '"') return Fail("JSON object key missing");
@@ -126,39 +138,21 @@ private:
                 ++p_;
                 value.members.emplace_back(std::move(key), JsonValue());
                 if (!Value(value.members.back().second, depth + 1)) return false;
-                Blanks();
-                if (p_ != end_ && *p_ == ',') {
-                    ++p_;
-                    continue;
-                }
-                if (p_ != end_ && *p_ == '}') {
-                    ++p_;
-                    return true;
-                }
-                return Fail("',' or '}' missing in a JSON object");
+                bool closed = false;
+                if (!Separator('}', closed)) return Fail("',' or '}' missing in a JSON object");
+                if (closed) return true;
             }
         }
         if (c == '[') {
             ++p_;
             value.type = JsonValue::kArray;
-            Blanks();
-            if (p_ != end_ && *p_ == ']') {
-                ++p_;
-                return true;
-            }
+            if (Closes(']')) return true;
             for (;;) {
                 value.items.emplace_back();
                 if (!Value(value.items.back(), depth + 1)) return false;
-                Blanks();
-                if (p_ != end_ && *p_ == ',') {
-                    ++p_;
-                    continue;
-                }
-                if (p_ != end_ && *p_ == ']') {
-                    ++p_;
-                    return true;
-                }
-                return Fail("',' or ']' missing in a JSON array");
+                bool closed = false;
+                if (!Separator(']', closed)) return Fail("',' or ']' missing in a JSON array");
+                if (closed) return true;
             }
         }
         if (c == '"') {

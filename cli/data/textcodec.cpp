@@ -99,14 +99,23 @@ bool DecodeUtf16(const unsigned char* p, size_t n, std::string& out) {
     return true;
 }
 
-bool EncodeUtf16(const char* text, size_t n, std::string& out) {
+// Clears `out`, then calls `put(codePoint)` for each character of the UTF-8 `text`; false at
+// the first byte that starts no character or the first `put` that returns false.
+template <typename Put>
+bool EncodeEach(const char* text, size_t n, std::string& out, Put put) {
     out.clear();
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     for (size_t i = 0; i < n;) {
         uint32_t cp;
         size_t len = Utf8Sequence(p + i, n - i, &cp);
-        if (len == 0) return false;
+        if (len == 0 || !put(cp)) return false;
         i += len;
+    }
+    return true;
+}
+
+bool EncodeUtf16(const char* text, size_t n, std::string& out) {
+    return EncodeEach(text, n, out, [&out](uint32_t cp) {
         if (cp >= 0x10000) {
             cp -= 0x10000;
             uint32_t high = 0xD800 + (cp >> 10), low = 0xDC00 + (cp & 0x3FF);
@@ -118,8 +127,8 @@ bool EncodeUtf16(const char* text, size_t n, std::string& out) {
             out.push_back(static_cast<char>(cp >> 8));
             out.push_back(static_cast<char>(cp & 0xFF));
         }
-    }
-    return true;
+        return true;
+    });
 }
 
 // One direction of the platform's converter between a code page and UTF-8.
@@ -255,18 +264,12 @@ public:
         return DecodeUtf16(bytes, length, out);
     }
     bool Encode(const char* text, size_t length, std::string& out) override {
-        out.clear();
-        const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-        for (size_t i = 0; i < length;) {
-            uint32_t cp;
-            size_t n = Utf8Sequence(p + i, length - i, &cp);
-            if (n == 0) return false;
+        return EncodeEach(text, length, out, [this, &out](uint32_t cp) {
             auto found = reverse_.find(cp);
             if (found == reverse_.end()) return false;
             out.push_back(static_cast<char>(found->second));
-            i += n;
-        }
-        return true;
+            return true;
+        });
     }
     bool EncodeNational(const char* text, size_t length, std::string& out) override {
         return EncodeUtf16(text, length, out);
