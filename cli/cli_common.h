@@ -95,6 +95,13 @@ auto NamingFile(const std::string& file, Work work) -> decltype(work());
 CLI::App* AddRowsCommand(CLI::App& program, const char* name, const char* description, bool& expand,
                          CopybookArgument& copybook);
 
+// The same for a command whose options hold `expand` and `copybook`.
+template <typename Options>
+CLI::App* AddRowsCommand(CLI::App& program, const char* name, const char* description,
+                         const std::shared_ptr<Options>& options) {
+    return AddRowsCommand(program, name, description, options->expand, options->copybook);
+}
+
 // Sets the callback of `command`: the copybook named by `options->copybook` is
 // analysed, then `work(options, copybook)` runs.
 template <typename Options, typename Work>

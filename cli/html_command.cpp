@@ -19,9 +19,8 @@ struct HtmlOptions {
 
 void AddHtmlCommand(CLI::App& program) {
     auto options = std::make_shared<HtmlOptions>();
-    CLI::App* command =
-        AddRowsCommand(program, "html", "the HTML report (Shift_JIS, CR LF); its file line shows COPYBOOK as given",
-                       options->expand, options->copybook);
+    CLI::App* command = AddRowsCommand(
+        program, "html", "the HTML report (Shift_JIS, CR LF); its file line shows COPYBOOK as given", options);
     command->add_option("OUT", options->out, "the report file to write; a failed write keeps the file that was there")
         ->required();
     OnLoadedCopybook(command, options, [](const auto& options, LoadedCopybook& copybook) {

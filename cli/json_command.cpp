@@ -190,8 +190,7 @@ std::string DocumentText(const Json& document) {
 
 void AddJsonCommand(CLI::App& program) {
     auto options = std::make_shared<JsonOptions>();
-    CLI::App* command = AddRowsCommand(program, "json", "every shown item with every field, as JSON (UTF-8)",
-                                       options->expand, options->copybook);
+    CLI::App* command = AddRowsCommand(program, "json", "every shown item with every field, as JSON (UTF-8)", options);
     command->footer(
         "The output is always valid UTF-8: item texts are converted from Shift_JIS, and a byte\n"
         "that is no character there (or of a file name that is not UTF-8) is written as\n"

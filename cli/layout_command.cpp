@@ -58,9 +58,8 @@ void PrintLayout(const ItemRowTable& table, unsigned long recordLength) {
 
 void AddLayoutCommand(CLI::App& program) {
     auto options = std::make_shared<LayoutOptions>();
-    CLI::App* command =
-        AddRowsCommand(program, "layout", "the item table for a terminal (UTF-8), then the record-length line",
-                       options->expand, options->copybook);
+    CLI::App* command = AddRowsCommand(
+        program, "layout", "the item table for a terminal (UTF-8), then the record-length line", options);
     command->footer("Control characters of item texts are shown as \"?\".");
     OnLoadedCopybook(command, options, [](const auto& options, LoadedCopybook& copybook) {
         PrintLayout(ItemRowTable(copybook.Head(), options->expand), copybook.RecordLength());
