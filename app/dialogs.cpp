@@ -41,6 +41,21 @@ bool ChooseSaveFile(const char* title, int kind)
     return modalUi.getSaveFileName(&dialog) != FALSE;
 }
 
+// What both dialogs do with the messages they leave to the dialog manager: the close box
+// ends the dialog with the message's wParam; the message is reported as not handled.
+static INT_PTR OtherDialogMessage(HWND dialog, UINT message, WPARAM wParam)
+{
+    if (message == WM_CLOSE) EndDialog(dialog, static_cast<INT_PTR>(wParam));
+    return FALSE;
+}
+
+// The text of the edit control `id` in `buffer`, cut to fit and always terminated.
+static void ReadEditText(HWND dialog, int id, char* buffer, int capacity)
+{
+    GetDlgItemTextA(dialog, id, buffer, capacity);
+    buffer[capacity - 1] = '\0';
+}
+
 // Every message is reported as not handled, so the dialog manager does the rest.
 INT_PTR CALLBACK InputDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
@@ -53,8 +68,7 @@ INT_PTR CALLBACK InputDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
         break;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {
-            GetDlgItemTextA(dialog, IDC_INPUT_EDIT, frontEnd.tableName, TABLE_NAME_CAPACITY);
-            frontEnd.tableName[TABLE_NAME_CAPACITY - 1] = '\0';
+            ReadEditText(dialog, IDC_INPUT_EDIT, frontEnd.tableName, TABLE_NAME_CAPACITY);
             frontEnd.ddlUseSerialNo = IsDlgButtonChecked(dialog, IDC_USE_SERIAL_NO) == BST_CHECKED;
             frontEnd.ddlQuoteNames = IsDlgButtonChecked(dialog, IDC_QUOTE_NAMES) == BST_CHECKED;
             EndDialog(dialog, 1);
@@ -62,11 +76,8 @@ INT_PTR CALLBACK InputDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
             EndDialog(dialog, 0);
         }
         break;
-    case WM_CLOSE:
-        EndDialog(dialog, static_cast<INT_PTR>(wParam));
-        break;
     default:
-        break;
+        return OtherDialogMessage(dialog, message, wParam);
     }
     return FALSE;
 }
@@ -81,16 +92,12 @@ INT_PTR CALLBACK SearchDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         break;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDC_SEARCH_BUTTON) {
-            GetDlgItemTextA(dialog, IDC_SEARCH_EDIT, frontEnd.searchText, SEARCH_TEXT_CAPACITY);
-            frontEnd.searchText[SEARCH_TEXT_CAPACITY - 1] = '\0';
+            ReadEditText(dialog, IDC_SEARCH_EDIT, frontEnd.searchText, SEARCH_TEXT_CAPACITY);
             EndDialog(dialog, 1);
         }
         break;
-    case WM_CLOSE:
-        EndDialog(dialog, static_cast<INT_PTR>(wParam));
-        break;
     default:
-        break;
+        return OtherDialogMessage(dialog, message, wParam);
     }
     return FALSE;
 }

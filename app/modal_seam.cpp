@@ -35,13 +35,8 @@ void RealEndProgram(int code)
 
 ModalUi RealModalUi()
 {
-    ModalUi ui;
-    ui.messageBox = RealMessageBox;
-    ui.getOpenFileName = RealGetOpenFileName;
-    ui.getSaveFileName = RealGetSaveFileName;
-    ui.dialogBox = RealDialogBox;
-    ui.endProgram = RealEndProgram;
-    return ui;
+    // In the order of ModalUi's members.
+    return ModalUi{RealMessageBox, RealGetOpenFileName, RealGetSaveFileName, RealDialogBox, RealEndProgram};
 }
 
 ModalUi modalUi = RealModalUi();
