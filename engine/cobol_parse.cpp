@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cobol_internal.h"
+#include "keywords.h"
 
 namespace {
 
@@ -195,44 +196,55 @@ PictureResult AnalyzePicture(const std::string& picture) {
 // ---------------------------------------------------------------------------------
 // Usages
 
-struct UsageWord {
-    const char* word;
-    CobolUsage usage;
-    unsigned flags;
+// The usage words: those of the copybook dialect (COPYBOOK_KEYWORDS, the base of this
+// table) and the ones only these rules know. A word of this table gives its CobolUsage
+// as its kind's offset from KEYWORD_EXTENSION; a base word gives it by its flag.
+constexpr int UsageKind(CobolUsage usage) { return KEYWORD_EXTENSION + static_cast<int>(usage); }
+
+const Keyword kCobolUsageWords[] = {
+    {"DISPLAY", UsageKind(CobolUsage::Display), 0},
+    {"DISPLAY-1", UsageKind(CobolUsage::Display1), USAGE_NATIONAL},
+    {"NATIONAL", UsageKind(CobolUsage::National), USAGE_NATIONAL},
+    {"COMP-X", UsageKind(CobolUsage::CompX), USAGE_BINARY | USAGE_COMPX},
+    {"COMPUTATIONAL-X", UsageKind(CobolUsage::CompX), USAGE_BINARY | USAGE_COMPX},
+    {"FLOAT-SHORT", UsageKind(CobolUsage::Float), USAGE_FLOAT},
+    {"FLOAT-LONG", UsageKind(CobolUsage::Double), USAGE_DOUBLE},
+    {"POINTER", UsageKind(CobolUsage::Pointer), USAGE_POINTER},
+    {"PROCEDURE-POINTER", UsageKind(CobolUsage::Pointer), USAGE_POINTER},
+    {"FUNCTION-POINTER", UsageKind(CobolUsage::Pointer), USAGE_POINTER},
+    {"INDEX", UsageKind(CobolUsage::Index), USAGE_INDEX},
+    {"BINARY-CHAR", UsageKind(CobolUsage::BinaryChar), USAGE_COMP5},
+    {"BINARY-SHORT", UsageKind(CobolUsage::BinaryShort), USAGE_COMP5},
+    {"BINARY-LONG", UsageKind(CobolUsage::BinaryLong), USAGE_COMP5},
+    {"BINARY-DOUBLE", UsageKind(CobolUsage::BinaryDouble), USAGE_COMP5},
 };
 
-const UsageWord kUsages[] = {
-    {"DISPLAY", CobolUsage::Display, 0},
-    {"DISPLAY-1", CobolUsage::Display1, USAGE_NATIONAL},
-    {"NATIONAL", CobolUsage::National, USAGE_NATIONAL},
-    {"BINARY", CobolUsage::Binary, USAGE_BINARY},
-    {"COMP", CobolUsage::Binary, USAGE_BINARY},
-    {"COMPUTATIONAL", CobolUsage::Binary, USAGE_BINARY},
-    {"COMP-4", CobolUsage::Binary, USAGE_BINARY},
-    {"COMPUTATIONAL-4", CobolUsage::Binary, USAGE_BINARY},
-    {"COMP-5", CobolUsage::Comp5, USAGE_COMP5},
-    {"COMPUTATIONAL-5", CobolUsage::Comp5, USAGE_COMP5},
-    {"COMP-X", CobolUsage::CompX, USAGE_BINARY | USAGE_COMPX},
-    {"COMPUTATIONAL-X", CobolUsage::CompX, USAGE_BINARY | USAGE_COMPX},
-    {"COMP-3", CobolUsage::Packed, USAGE_PACKED},
-    {"COMPUTATIONAL-3", CobolUsage::Packed, USAGE_PACKED},
-    {"PACKED-DECIMAL", CobolUsage::Packed, USAGE_PACKED},
-    {"COMP-1", CobolUsage::Float, USAGE_FLOAT},
-    {"COMPUTATIONAL-1", CobolUsage::Float, USAGE_FLOAT},
-    {"FLOAT-SHORT", CobolUsage::Float, USAGE_FLOAT},
-    {"COMP-2", CobolUsage::Double, USAGE_DOUBLE},
-    {"COMPUTATIONAL-2", CobolUsage::Double, USAGE_DOUBLE},
-    {"FLOAT-LONG", CobolUsage::Double, USAGE_DOUBLE},
-    {"POINTER", CobolUsage::Pointer, USAGE_POINTER},
-    {"PROCEDURE-POINTER", CobolUsage::Pointer, USAGE_POINTER},
-    {"FUNCTION-POINTER", CobolUsage::Pointer, USAGE_POINTER},
-    {"INDEX", CobolUsage::Index, USAGE_INDEX},
-    {"BINARY-CHAR", CobolUsage::BinaryChar, USAGE_COMP5},
-    {"BINARY-SHORT", CobolUsage::BinaryShort, USAGE_COMP5},
-    {"BINARY-LONG", CobolUsage::BinaryLong, USAGE_COMP5},
-    {"BINARY-DOUBLE", CobolUsage::BinaryDouble, USAGE_COMP5},
-    {"BIT", CobolUsage::Bit, USAGE_BIT},
-};
+const KeywordTable COBOL_USAGE_KEYWORDS = {kCobolUsageWords, sizeof kCobolUsageWords / sizeof kCobolUsageWords[0],
+                                           &COPYBOOK_KEYWORDS};
+
+// The usage entry of `upper`; null for a word that is no usage (PIC, OCCURS and the
+// other base keywords included).
+const Keyword* FindUsage(const std::string& upper) {
+    const Keyword* entry = COBOL_USAGE_KEYWORDS.Find(upper.c_str());
+    if (entry == nullptr) return nullptr;
+    if (entry->kind == KEYWORD_USAGE || entry->kind == KEYWORD_FLOATING || entry->kind >= KEYWORD_EXTENSION) {
+        return entry;
+    }
+    return nullptr;
+}
+
+// The CobolUsage of an entry that FindUsage found.
+CobolUsage UsageOf(const Keyword& entry) {
+    if (entry.kind >= KEYWORD_EXTENSION) return static_cast<CobolUsage>(entry.kind - KEYWORD_EXTENSION);
+    switch (entry.flag) {
+    case USAGE_BINARY: return CobolUsage::Binary;
+    case USAGE_PACKED: return CobolUsage::Packed;
+    case USAGE_COMP5: return CobolUsage::Comp5;
+    case USAGE_FLOAT: return CobolUsage::Float;
+    case USAGE_DOUBLE: return CobolUsage::Double;
+    default: return CobolUsage::Bit;  // USAGE_BIT, the base's last usage word
+    }
+}
 
 // The entry of `table` whose keyword (the member `key`) is `upper`, through a hash map
 // made once per table.
@@ -247,7 +259,6 @@ const Entry* Lookup(const Entry (&table)[N], const char* Entry::*key, const std:
     return found != map.end() ? found->second : nullptr;
 }
 
-const UsageWord* FindUsage(const std::string& upper) { return Lookup(kUsages, &UsageWord::word, upper); }
 
 // ---------------------------------------------------------------------------------
 // Clauses
@@ -379,12 +390,13 @@ void ClausePicture(Cursor& c) {
     c.item->picture[sizeof c.item->picture - 1] = '\0';
 }
 
-void SetUsage(Cursor& c, const UsageWord& u) {
-    c.info.usage = u.usage;
-    c.item->flags |= u.flags;
+void SetUsage(Cursor& c, const Keyword& entry) {
+    const CobolUsage usage = UsageOf(entry);
+    c.info.usage = usage;
+    c.item->flags |= entry.flag;
     // BINARY-CHAR and the like are signed unless they say UNSIGNED.
-    if (u.usage == CobolUsage::BinaryChar || u.usage == CobolUsage::BinaryShort || u.usage == CobolUsage::BinaryLong ||
-        u.usage == CobolUsage::BinaryDouble) {
+    if (usage == CobolUsage::BinaryChar || usage == CobolUsage::BinaryShort || usage == CobolUsage::BinaryLong ||
+        usage == CobolUsage::BinaryDouble) {
         if (!c.Accept("UNSIGNED")) {
             c.Accept("SIGNED");
             c.item->flags |= ITEM_SIGNED;
@@ -395,7 +407,7 @@ void SetUsage(Cursor& c, const UsageWord& u) {
 void ClauseUsage(Cursor& c) {
     c.Accept("IS");
     std::string word = c.Word("USAGE の種類");
-    const UsageWord* u = FindUsage(CobolUpper(word));
+    const Keyword* u = FindUsage(CobolUpper(word));
     if (u == nullptr) {
         --c.i;
         c.Fail("USAGE " + word + " は使えません。");
@@ -587,7 +599,7 @@ void CobolAnalyzer::ParseEntries() {
             if (const Clause* clause = FindClause(word)) {
                 ++c.i;
                 clause->handler(c);
-            } else if (const UsageWord* u = FindUsage(word)) {
+            } else if (const Keyword* u = FindUsage(word)) {
                 ++c.i;
                 SetUsage(c, *u);
             } else {
