@@ -55,15 +55,19 @@ bool ReadTextFile(const char* path, std::string& text) {
     if (file == nullptr) return false;
     char block[65536];
     std::size_t got;
-    std::string raw;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0) raw.append(block, got);
+    while ((got = std::fread(block, 1, sizeof block, file)) > 0) text.append(block, got);
     bool ok = !std::ferror(file);
     std::fclose(file);
-    text.reserve(raw.size());
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
-        text.push_back(raw[i]);
+    // CR LF becomes LF in place; a CR alone stays. Most files have none to drop.
+    std::size_t at = text.find("\r\n");
+    if (at == std::string::npos) return ok;
+    const std::size_t size = text.size();
+    std::size_t out = at;
+    for (std::size_t i = at; i < size; ++i) {
+        if (text[i] == '\r' && i + 1 < size && text[i + 1] == '\n') continue;
+        text[out++] = text[i];
     }
+    text.resize(out);
     return ok;
 }
 
