@@ -30,14 +30,15 @@ std::string_view ExpandTabs(std::string_view line, std::string& buffer) {
     if (std::memchr(line.data(), '\t', line.size()) == nullptr && (line.empty() || line.back() != '\r')) return line;
     std::string& out = buffer;
     out.clear();
-    for (char c : line) {
-        if (c == '\t') {
-            do out += ' ';
-            while (out.size() % kTabStop != 0);
-        } else if (c != '\r') {
-            out += c;
-        }
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c != '\t' && c != '\r') continue;
+        out.append(line.data() + from, i - from);
+        if (c == '\t') out.append(kTabStop - out.size() % kTabStop, ' ');
+        from = i + 1;
     }
+    out.append(line.data() + from, line.size() - from);
     return out;
 }
 
@@ -66,18 +67,19 @@ private:
         std::string_view text;
         bool continuation = false;
         // Compiler directives: ">>SOURCE [FORMAT] [IS] FREE|FIXED"; others are passed over.
-        std::size_t first = raw.find_first_not_of(' ');
-        std::size_t directiveAt = free_ ? first : (raw.size() > 6 ? raw.find_first_not_of(' ', 6) : std::string::npos);
+        // The first non-blank byte: of the line in free format, from the indicator column on
+        // in fixed format (the sequence area is looked at only when the line is too short).
+        std::size_t directiveAt = raw.find_first_not_of(' ', free_ ? 0 : 6);
         if (directiveAt != std::string::npos && raw.compare(directiveAt, 2, ">>") == 0) {
             Directive(std::string(raw.substr(directiveAt + 2)));
             return;
         }
         if (free_) {
-            if (first != std::string::npos && (raw[first] == '*' && first == 0)) return;  // "*" in column 1
+            if (directiveAt == 0 && raw[0] == '*') return;  // "*" in column 1
             text = raw;
         } else {
             if (raw.size() <= 6) {
-                if (first != std::string::npos) NoSequenceArea(raw);
+                if (raw.find_first_not_of(' ') != std::string::npos) NoSequenceArea(raw);
                 return;
             }
             const char indicator = raw[6];
@@ -92,7 +94,10 @@ private:
             text = raw.size() > 7 ? raw.substr(7, 65) : std::string_view();
         }
         if (openQuote_ != 0 && !continuation) Unterminated();
+        // Blanks before the first word are passed over at once (the indicator is a blank
+        // here, so the first non-blank is inside the text or past it).
         std::size_t i = 0;
+        if (!free_ && !continuation) i = directiveAt == std::string::npos ? text.size() : std::min(directiveAt - 7, text.size());
         if (continuation) {
             i = text.find_first_not_of(' ');
             if (i == std::string::npos) return;  // an empty continuation line
