@@ -8,6 +8,7 @@
 // advance to the next multiple of 8 as GnuCOBOL expands them. Free format: the whole
 // line is program text. In both, "*>" starts a comment that runs to the end of the line.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
@@ -22,6 +23,21 @@ constexpr int kTabStop = 8;
 
 bool EqualsNoCase(const std::string& a, const std::string& b) {
     return CompareNoCase(a.c_str(), b.c_str()) == 0;
+}
+
+// The first byte other than a space at or after `from`, or npos. Tab-expanded lines of
+// copybooks are mostly spaces, so they are passed over eight bytes at a time.
+std::size_t FirstNonSpace(std::string_view line, std::size_t from) {
+    constexpr std::uint64_t kSpaces = 0x2020202020202020ULL;
+    std::size_t i = from;
+    for (; i + 8 <= line.size(); i += 8) {
+        std::uint64_t block;
+        std::memcpy(&block, line.data() + i, 8);
+        if (block != kSpaces) break;
+    }
+    for (; i < line.size(); ++i)
+        if (line[i] != ' ') return i;
+    return std::string_view::npos;
 }
 
 // The line with its tabs expanded (and a stray carriage return dropped), in `buffer`
@@ -69,7 +85,7 @@ private:
         // Compiler directives: ">>SOURCE [FORMAT] [IS] FREE|FIXED"; others are passed over.
         // The first non-blank byte: of the line in free format, from the indicator column on
         // in fixed format (the sequence area is looked at only when the line is too short).
-        std::size_t directiveAt = raw.find_first_not_of(' ', free_ ? 0 : 6);
+        std::size_t directiveAt = FirstNonSpace(raw, free_ ? 0 : 6);
         if (directiveAt != std::string::npos && raw.compare(directiveAt, 2, ">>") == 0) {
             Directive(std::string(raw.substr(directiveAt + 2)));
             return;
