@@ -1,5 +1,5 @@
-// Helpers of the cross-checks with GnuCOBOL: whether cobc is there, shell quoting, and
-// the fixed-format text of a measuring program.
+// Helpers of the cross-checks with GnuCOBOL: whether cobc is there, shell quoting, the
+// fixed-format text of a measuring program, and how such a program names an item.
 #ifndef QUILLBOX_COBC_PROGRAM_H
 #define QUILLBOX_COBC_PROGRAM_H
 
@@ -8,12 +8,50 @@
 #include <string>
 #include <vector>
 
+#include "cobcpy.h"
+
 namespace qbtest {
 
 inline bool HaveCobc() { return std::system("command -v cobc >/dev/null 2>&1") == 0; }
 
 // `text` in single quotes for the shell.
 inline std::string Quote(const std::string& text) { return "'" + text + "'"; }
+
+// The words that name one occurrence of an item in a program: its name, qualified by
+// every group above it and then by `outer` (a record around the copybook) when that is
+// not empty, then the occurrence numbers of every table level, outermost first, in one
+// parenthesised subscript word. Without `subscripted` the subscripts are left out, as
+// for an item that names a whole range of storage.
+inline std::vector<std::string> ItemReference(const CopyItem* item, const std::string& outer = "",
+                                              bool subscripted = true) {
+    std::vector<std::string> words{item->name};
+    std::vector<int> subscripts;
+    for (const CopyItem* p = item; p != nullptr; p = p->parent) {
+        if (p != item) {
+            words.push_back("OF");
+            words.push_back(p->name);
+        }
+        int dimension = p->parent != nullptr ? p->parent->dimension : 0;
+        if (subscripted && p->dimension > dimension) subscripts.insert(subscripts.begin(), p->elementNo);
+    }
+    if (!outer.empty()) {
+        words.push_back("OF");
+        words.push_back(outer);
+    }
+    if (!subscripts.empty()) {
+        std::string s = "(";
+        for (std::size_t i = 0; i < subscripts.size(); ++i) s += (i ? " " : "") + std::to_string(subscripts[i]);
+        words.push_back(s + ")");
+    }
+    return words;
+}
+
+// The words of a reference as one line, for test messages.
+inline std::string ReferenceText(const std::vector<std::string>& words) {
+    std::string text;
+    for (const std::string& w : words) text += (text.empty() ? "" : " ") + w;
+    return text;
+}
 
 // Fixed-format program text: entries from column 8, statement words wrapped between
 // columns 12 and 72.

@@ -76,36 +76,15 @@ const CopyItem* RecordOf(const CopyItem* item) {
     return (top->level == 1 || top->level == 77) ? top : nullptr;
 }
 
-// The words that name one occurrence of an item: qualified by every group above it,
-// subscripted by the occurrence numbers of every table level, outermost first.
+// The words that name one occurrence of an item. Items of a copybook without a record
+// of its own are qualified by the program's XC-WRAP around it; a level-66 item names
+// its whole range, so it takes no subscripts and is qualified by its record alone.
 std::vector<std::string> Reference(const CopyItem* item) {
-    std::vector<std::string> words{item->name};
-    std::vector<int> subscripts;
-    for (const CopyItem* p = item; p != nullptr; p = p->parent) {
-        if (p != item) {
-            words.push_back("OF");
-            words.push_back(p->name);
-        }
-        int outer = p->parent != nullptr ? p->parent->dimension : 0;
-        if (p->dimension > outer && item->level != 66) subscripts.insert(subscripts.begin(), p->elementNo);
-    }
-    if (RecordOf(item) == nullptr && item->level != 66) {
-        words.push_back("OF");
-        words.push_back("XC-WRAP");
-    }
-    if (!subscripts.empty()) {
-        std::string s = "(";
-        for (std::size_t i = 0; i < subscripts.size(); ++i) s += (i ? " " : "") + std::to_string(subscripts[i]);
-        words.push_back(s + ")");
-    }
-    return words;
+    const bool renames = item->level == 66;
+    return qbtest::ItemReference(item, RecordOf(item) == nullptr && !renames ? "XC-WRAP" : "", !renames);
 }
 
-std::string Join(const std::vector<std::string>& words) {
-    std::string text;
-    for (const std::string& w : words) text += (text.empty() ? "" : " ") + w;
-    return text;
-}
+std::string Describe(const CopyItem* item) { return qbtest::ReferenceText(Reference(item)); }
 
 bool Referable(const CopyItem* item) {
     if (item->level == 88 || !Named(item)) return false;
@@ -253,9 +232,9 @@ TEST_P(CobolCrossCheck, EveryItemOccurrenceAndRecordMatchesGnuCobol) {
     for (const auto& entry : checked) {
         const CopyItem* item = entry.second;
         auto found = measured.find(entry.first);
-        ASSERT_NE(found, measured.end()) << Join(Reference(item));
-        EXPECT_EQ(found->second.first, item->position) << copybook.filename() << ": position of " << Join(Reference(item));
-        EXPECT_EQ(found->second.second, CobcByteLength(item)) << copybook.filename() << ": length of " << Join(Reference(item));
+        ASSERT_NE(found, measured.end()) << Describe(item);
+        EXPECT_EQ(found->second.first, item->position) << copybook.filename() << ": position of " << Describe(item);
+        EXPECT_EQ(found->second.second, CobcByteLength(item)) << copybook.filename() << ": length of " << Describe(item);
     }
 }
 

@@ -21,41 +21,17 @@
 namespace {
 
 using qbtest::HaveCobc;
+using qbtest::ItemReference;
 using qbtest::ProgramText;
 using qbtest::Quote;
+using qbtest::ReferenceText;
 
 const std::string kExamples = std::string(QB_SOURCE_DIR) + "/examples";
 
 // The example copybooks written inside GnuCOBOL's subset of the language.
 const char* const kCheckedExamples[] = {"CUSTMAST", "ORDERREC", "MIXEDUSE"};
 
-// The words that name one item (one occurrence) in a program: the name, qualified by
-// every group above it, then the subscripts of every array level, outermost first.
-std::vector<std::string> Reference(const CopyItem* item) {
-    std::vector<std::string> words{item->name};
-    std::vector<int> subscripts;
-    for (const CopyItem* p = item; p != nullptr; p = p->parent) {
-        if (p != item) {
-            words.push_back("OF");
-            words.push_back(p->name);
-        }
-        int outer = p->parent != nullptr ? p->parent->dimension : 0;
-        if (p->dimension > outer) subscripts.insert(subscripts.begin(), p->elementNo);
-    }
-    if (!subscripts.empty()) {
-        std::string s = "(";
-        for (std::size_t i = 0; i < subscripts.size(); ++i)
-            s += (i ? " " : "") + std::to_string(subscripts[i]);
-        words.push_back(s + ")");
-    }
-    return words;
-}
-
-std::string Describe(const CopyItem* item) {
-    std::string text;
-    for (const std::string& w : Reference(item)) text += (text.empty() ? "" : " ") + w;
-    return text;
-}
+std::string Describe(const CopyItem* item) { return ReferenceText(ItemReference(item)); }
 
 bool Referable(const CopyItem* item) {
     if (item->name[0] == '\0' || CompareNoCase(item->name, "FILLER") == 0) return false;
@@ -103,7 +79,7 @@ TEST_P(CobcCrossCheck, EveryItemAndOccurrenceMatchesGnuCobol) {
         if (item->level != 1 && item == head) continue;
         if (!Referable(item)) continue;
         checked[item->serialNo] = item;
-        program.MeasureItem(item->serialNo, Reference(item));
+        program.MeasureItem(item->serialNo, ItemReference(item));
     }
     program.Statement({"STOP", "RUN."});
     // Most items must be compared; only FILLER items and their subordinates are not.
