@@ -1,5 +1,6 @@
 // Helpers of the cross-checks with GnuCOBOL: whether cobc is there, shell quoting, the
-// fixed-format text of a measuring program, and how such a program names an item.
+// fixed-format text of a measuring program, how such a program names an item, and its
+// compiling and running.
 #ifndef QUILLBOX_COBC_PROGRAM_H
 #define QUILLBOX_COBC_PROGRAM_H
 
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "cobcpy.h"
+#include "textfile.h"
 
 namespace qbtest {
 
@@ -98,6 +100,28 @@ public:
 private:
     std::ostringstream out_;
 };
+
+// Writes `text` as xcheck.cob in the folder `dir`, compiles it with `cobc -x` and the
+// command-line `options`, and runs it. Empty when both went well, with what the program
+// printed in `output`; otherwise what failed, with cobc's or the program's messages.
+inline std::string CompileAndRun(const std::string& dir, const std::string& text, const std::string& options,
+                                 std::string& output) {
+    const std::string source = dir + "/xcheck.cob", exe = dir + "/xcheck";
+    const std::string log = dir + "/cobc.log", out = dir + "/run.txt";
+    output.clear();
+    if (!WriteTextFile(source.c_str(), text.data(), text.size())) return "cannot write " + source;
+    const std::string compile =
+        "cobc -x " + options + " -o " + Quote(exe) + " " + Quote(source) + " >" + Quote(log) + " 2>&1";
+    if (std::system(compile.c_str()) != 0) {
+        std::string messages;
+        ReadTextFile(log.c_str(), messages);
+        return "cobc refused the measuring program:\n" + messages;
+    }
+    const int status = std::system((Quote(exe) + " >" + Quote(out) + " 2>&1").c_str());
+    if (!ReadTextFile(out.c_str(), output)) return "the measuring program left no output";
+    if (status != 0) return "the measuring program failed:\n" + output;
+    return "";
+}
 
 }  // namespace qbtest
 

@@ -192,17 +192,10 @@ TEST_P(CobolCrossCheck, EveryItemOccurrenceAndRecordMatchesGnuCobol) {
     // FILLER and unnamed items are checked through the offsets of the items after them.
     ASSERT_GE(checked.size() * 10, static_cast<std::size_t>(storageItems) * 5) << copybook;
 
-    const std::string source = (dir / "xcheck.cob").string();
-    const std::string exe = (dir / "xcheck").string();
-    const std::string log = (dir / "cobc.log").string();
-    const std::string out = (dir / "run.txt").string();
-    const std::string text = program.Text();
-    ASSERT_TRUE(WriteTextFile(source.c_str(), text.data(), text.size()));
-    if (Shell("cobc -x" + flags + "-o " + Quote(exe) + " " + Quote(source) + " >" + Quote(log) + " 2>&1") != 0)
-        FAIL() << "cobc refused the measuring program for " << copybook << ":\n" << Slurp(log);
-    ASSERT_EQ(Shell(Quote(exe) + " >" + Quote(out) + " 2>&1"), 0) << Slurp(out);
-
-    std::istringstream lines(Slurp(out));
+    std::string output;
+    const std::string failure = qbtest::CompileAndRun(dir.string(), program.Text(), flags, output);
+    ASSERT_TRUE(failure.empty()) << copybook << ": " << failure;
+    std::istringstream lines(output);
     std::map<int, std::pair<long, long>> measured;
     long recordBytes = 0;
     std::string kind;
@@ -217,7 +210,7 @@ TEST_P(CobolCrossCheck, EveryItemOccurrenceAndRecordMatchesGnuCobol) {
             lines >> serial >> offset >> length;
             measured[serial] = {offset, length};
         } else {
-            FAIL() << "unexpected output of the measuring program: " << Slurp(out);
+            FAIL() << "unexpected output of the measuring program: " << output;
         }
     }
     // cobc's BYTE-LENGTH of a record holding a table with DEPENDING ON ends with that

@@ -87,23 +87,10 @@ TEST_P(CobcCrossCheck, EveryItemAndOccurrenceMatchesGnuCobol) {
 
     const std::filesystem::path dir = std::filesystem::current_path() / "cobc_crosscheck_work" / member;
     std::filesystem::create_directories(dir);
-    const std::string source = (dir / "xcheck.cob").string();
-    const std::string exe = (dir / "xcheck").string();
-    const std::string log = (dir / "cobc.log").string();
-    const std::string out = (dir / "run.txt").string();
-    const std::string text = program.Text();
-    ASSERT_TRUE(WriteTextFile(source.c_str(), text.data(), text.size()));
-    const std::string compile = "cobc -x -debug -fbinary-size=2-4-8 -I " + Quote(kExamples) + " -o " +
-                                Quote(exe) + " " + Quote(source) + " >" + Quote(log) + " 2>&1";
-    if (std::system(compile.c_str()) != 0) {
-        std::string messages;
-        ReadTextFile(log.c_str(), messages);
-        FAIL() << "cobc refused the program for " << member << ":\n" << messages;
-    }
-    ASSERT_EQ(std::system((Quote(exe) + " >" + Quote(out) + " 2>&1").c_str()), 0);
-
     std::string output;
-    ASSERT_TRUE(ReadTextFile(out.c_str(), output));
+    const std::string options = "-debug -fbinary-size=2-4-8 -I " + Quote(kExamples);
+    const std::string failure = qbtest::CompileAndRun(dir.string(), program.Text(), options, output);
+    ASSERT_TRUE(failure.empty()) << member << ": " << failure;
     std::istringstream lines(output);
     std::map<int, Measured> measured;
     long recordBytes = -1;
