@@ -1,4 +1,7 @@
 // Every refusal of the COBOL-rules analysis, each with the file and line it names.
+#include <filesystem>
+#include <string>
+
 #include "cobol_test_util.h"
 
 namespace {
@@ -155,6 +158,38 @@ TEST(CobolRefusalPlace, CopyNestedTooDeep) {
     EXPECT_EQ(r.message, "COPY の入れ子が深すぎます（32段まで）。");
     EXPECT_EQ(r.file, folder.Path("M32.cpy"));
     EXPECT_EQ(r.line, 2);
+}
+
+// A member the search finds as a file but that cannot be read names the COPY statement
+// in the file that includes it. Linux's /proc/self/mem is such a file: a regular file
+// whose reading from offset 0 (an address never mapped) fails.
+TEST(CobolRefusalPlace, UnreadableMemberNamesTheCopyStatement) {
+#ifdef _WIN32
+    GTEST_SKIP() << "needs /proc/self/mem, a file that opens but cannot be read";
+#else
+    const char* const kUnreadable = "/proc/self/mem";
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(kUnreadable, error))
+        GTEST_SKIP() << kUnreadable << " is absent or not a regular file here, so there is no unreadable member";
+    const std::string copy = std::string("  COPY \"") + kUnreadable + "\".";
+    const std::string message = std::string("COPYメンバのファイルを開けません: ") + kUnreadable;
+    Folder folder;
+    // COPYed by the copybook itself, and by a member it COPYs.
+    const std::string book = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 A PIC X.", "", copy}));
+    coboltest::Refusal r = Refuse(book);
+    ASSERT_TRUE(r.refused);
+    EXPECT_EQ(r.message, message);
+    EXPECT_EQ(r.file, book);
+    EXPECT_EQ(r.line, 4);
+
+    const std::string outer = folder.Write("OUTER.cpy", Fixed({"01 R.", "  COPY PART."}));
+    const std::string part = folder.Write("PART.cpy", Fixed({"  05 A PIC X.", copy, "  05 B PIC X."}));
+    r = Refuse(outer);
+    ASSERT_TRUE(r.refused);
+    EXPECT_EQ(r.message, message);
+    EXPECT_EQ(r.file, part);
+    EXPECT_EQ(r.line, 2);
+#endif
 }
 
 TEST(CobolRefusalPlace, CaughtAsCExceptionKeepsItsMessageAndName) {
