@@ -80,6 +80,8 @@ CopyItem* CobolAnalyzer::Analyze() {
     work->tokens.clear();
     work->tokens.shrink_to_fit();
     work->remarks.clear();
+    work->texts.clear();
+    work->owned.clear();
     work->entries.shrink_to_fit();
     work->infos.clear();
     work->records.clear();

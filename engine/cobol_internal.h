@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -11,14 +12,16 @@
 #include "engine_internal.h"
 
 // One word of the source after format handling and COPY expansion.
+// Its text is a view: into the text of the file it comes from as a rule, into
+// CobolWork::owned where lexing or COPY REPLACING made a text of its own.
 struct CobolToken {
-    enum Kind { Word, Literal, Period, PseudoDelimiter };
+    enum Kind : unsigned char { Word, Literal, Period, PseudoDelimiter };
     Kind kind = Word;
+    bool freeFormat = false;  // the source format in force where the token stands
     int file = 0;      // index into CobolWork::files
     int line = 0;      // line of the token's first byte, from 1
     int remark = -1;   // a period's "*>" comment on the rest of its line: index into CobolWork::remarks
-    bool freeFormat = false;  // the source format in force where the token stands
-    std::string text;  // as written (a literal with its quotes and prefix)
+    std::string_view text;  // as written (a literal with its quotes and prefix)
 };
 
 // A run of consecutive tokens of CobolWork::tokens.
@@ -91,6 +94,8 @@ struct CobolRecord {
 
 struct CobolWork {
     std::vector<std::string> files;  // the copybook and every member read, by index
+    std::deque<std::string> texts;   // the text of every file read, which the tokens view
+    std::deque<std::string> owned;   // token texts that are no run of a file's text
     std::vector<CobolToken> tokens;    // the words of the copybook and its members, in order
     std::vector<std::string> remarks;  // texts of the remarks the tokens refer to
     std::vector<CobolEntry> entries;   // runs of `tokens`
@@ -109,8 +114,30 @@ std::string CobolEntryText(const CobolEntry& entry);
 #define COBOL_RAISE(work, file, line, entryText, message) \
     CobolRaiseAt((work), (file), (line), (entryText), (message), __LINE__)
 
-// ASCII upper case of a word (keyword lookups).
-std::string CobolUpper(const std::string& word);
+// ASCII upper case of a word.
+std::string CobolUpper(std::string_view word);
+
+// Whether `word` is `keyword` (written in upper case), ASCII letters in either case.
+bool IsCobolWord(std::string_view word, const char* keyword);
+
+// A word in upper case for keyword look-ups, without an allocation. A word longer than
+// any keyword is kept empty, which matches none.
+class CobolKey {
+public:
+    explicit CobolKey(std::string_view word);
+    CobolKey() = default;
+    std::string_view view() const { return std::string_view(text_, size_); }
+    const char* c_str() const { return text_; }
+    bool operator==(const char* keyword) const { return view() == keyword; }
+    bool operator!=(const char* keyword) const { return view() != keyword; }
+
+private:
+    char text_[24] = {};
+    std::size_t size_ = 0;
+};
+
+// Keeps `text` for the analysis' lifetime and returns a view of it (a token's own text).
+std::string_view CobolOwn(CobolWork& work, std::string text);
 
 // Reads the file named `fileName` with its COPY members into `work.tokens`.
 void CobolLoadTokens(CobolWork& work, const char* fileName, const CobolOptions& options,

@@ -1,6 +1,7 @@
 // Entry parsing of the COBOL-rules analysis: one CopyItem per data description entry,
 // through three tables: the clause table (keyword -> handler), the usage table and the
 // PICTURE symbol table. Clauses may come in any order.
+#include <algorithm>
 #include <cstring>
 
 #include "cobol_internal.h"
@@ -224,7 +225,7 @@ const KeywordTable COBOL_USAGE_KEYWORDS = {kCobolUsageWords, sizeof kCobolUsageW
 
 // The usage entry of `upper`; null for a word that is no usage (PIC, OCCURS and the
 // other base keywords included).
-const Keyword* FindUsage(const std::string& upper) {
+const Keyword* FindUsage(const CobolKey& upper) {
     const Keyword* entry = COBOL_USAGE_KEYWORDS.Find(upper.c_str());
     if (entry == nullptr) return nullptr;
     if (entry->kind == KEYWORD_USAGE || entry->kind == KEYWORD_FLOATING || entry->kind >= KEYWORD_EXTENSION) {
@@ -249,9 +250,9 @@ CobolUsage UsageOf(const Keyword& entry) {
 // The entry of `table` whose keyword (the member `key`) is `upper`, through a hash map
 // made once per table.
 template <typename Entry, std::size_t N>
-const Entry* Lookup(const Entry (&table)[N], const char* Entry::*key, const std::string& upper) {
-    static const std::unordered_map<std::string, const Entry*> map = [&] {
-        std::unordered_map<std::string, const Entry*> m;
+const Entry* Lookup(const Entry (&table)[N], const char* Entry::*key, std::string_view upper) {
+    static const std::unordered_map<std::string_view, const Entry*> map = [&] {
+        std::unordered_map<std::string_view, const Entry*> m;
         for (const Entry& e : table) m.emplace(e.*key, &e);
         return m;
     }();
@@ -273,9 +274,9 @@ struct Cursor {
 
     bool AtEnd() const { return i >= entry.tokens.size(); }
     const CobolToken& Peek() const { return entry.tokens[i]; }
-    std::string PeekUpper() const { return AtEnd() || Peek().kind != CobolToken::Word ? std::string() : CobolUpper(Peek().text); }
+    CobolKey PeekUpper() const { return AtEnd() || Peek().kind != CobolToken::Word ? CobolKey() : CobolKey(Peek().text); }
     bool Accept(const char* word) {
-        if (PeekUpper() == word) {
+        if (!AtEnd() && Peek().kind == CobolToken::Word && IsCobolWord(Peek().text, word)) {
             ++i;
             return true;
         }
@@ -285,24 +286,24 @@ struct Cursor {
         const CobolToken& at = AtEnd() ? entry.tokens.back() : Peek();
         COBOL_RAISE(work, at.file, at.line, CobolEntryText(entry), message);
     }
-    std::string Word(const char* what) {
+    std::string_view Word(const char* what) {
         if (AtEnd() || Peek().kind != CobolToken::Word) Fail(std::string(what) + " がありません。");
         return entry.tokens[i++].text;
     }
     int Number(const char* what) {
-        std::string w = Word(what);
+        std::string_view w = Word(what);
         long long n = 0;
         for (char c : w) {
-            if (c < '0' || c > '9' || n > 100000000) Fail(std::string(what) + " は正の整数で書いてください: " + w);
+            if (c < '0' || c > '9' || n > 100000000) Fail(std::string(what) + " は正の整数で書いてください: " + std::string(w));
             n = n * 10 + (c - '0');
         }
         return static_cast<int>(n);
     }
 };
 
-bool IsClauseWord(const std::string& upper);
+bool IsClauseWord(const CobolKey& upper);
 
-bool IsFigurative(const std::string& upper) {
+bool IsFigurative(const CobolKey& upper) {
     static const char* const kWords[] = {"ZERO", "ZEROS", "ZEROES", "SPACE", "SPACES", "HIGH-VALUE", "HIGH-VALUES",
                                          "LOW-VALUE", "LOW-VALUES", "QUOTE", "QUOTES", "NULL", "NULLS"};
     for (const char* w : kWords)
@@ -310,7 +311,7 @@ bool IsFigurative(const std::string& upper) {
     return false;
 }
 
-bool IsNumericLiteral(const std::string& text) {
+bool IsNumericLiteral(std::string_view text) {
     std::size_t i = (text.size() > 1 && (text[0] == '+' || text[0] == '-')) ? 1 : 0;
     bool digit = false;
     for (; i < text.size(); ++i) {
@@ -326,16 +327,19 @@ bool AtLiteral(const Cursor& c) {
     if (c.AtEnd()) return false;
     const CobolToken& t = c.Peek();
     if (t.kind == CobolToken::Literal) return true;
-    return t.kind == CobolToken::Word && (IsNumericLiteral(t.text) || IsFigurative(CobolUpper(t.text)));
+    return t.kind == CobolToken::Word && (IsNumericLiteral(t.text) || IsFigurative(CobolKey(t.text)));
 }
 
 void ClauseValue(Cursor& c) {
     c.Accept("IS");
     c.Accept("ARE");
+    // Only the first 63 bytes are kept, however many values follow.
     std::string text;
     auto take = [&c, &text]() {
+        std::string_view word = c.entry.tokens[c.i++].text;
+        if (text.size() >= sizeof c.item->picture) return;
         if (!text.empty()) text += ' ';
-        text += c.entry.tokens[c.i++].text;
+        text += word;
     };
     auto literal = [&c, &take]() {
         if (c.PeekUpper() == "ALL") take();
@@ -345,7 +349,7 @@ void ClauseValue(Cursor& c) {
     literal();
     if (c.item->level == 88) {
         for (;;) {
-            std::string upper = c.PeekUpper();
+            const CobolKey upper = c.PeekUpper();
             if (upper == "THRU" || upper == "THROUGH") {
                 take();
                 literal();
@@ -372,7 +376,7 @@ void ClausePicture(Cursor& c) {
     c.Accept("IS");
     if (c.AtEnd() || c.Peek().kind != CobolToken::Word) c.Fail("PICTURE の文字列がありません。");
     if (c.info.hasPicture) c.Fail("PICTURE 句が二つあります。");
-    const std::string picture = c.entry.tokens[c.i++].text;
+    const std::string picture(c.entry.tokens[c.i++].text);
     PictureResult r = AnalyzePicture(picture);
     if (!r.error.empty()) {
         --c.i;
@@ -406,11 +410,11 @@ void SetUsage(Cursor& c, const Keyword& entry) {
 
 void ClauseUsage(Cursor& c) {
     c.Accept("IS");
-    std::string word = c.Word("USAGE の種類");
-    const Keyword* u = FindUsage(CobolUpper(word));
+    std::string_view word = c.Word("USAGE の種類");
+    const Keyword* u = FindUsage(CobolKey(word));
     if (u == nullptr) {
         --c.i;
-        c.Fail("USAGE " + word + " は使えません。");
+        c.Fail("USAGE " + std::string(word) + " は使えません。");
     }
     SetUsage(c, *u);
 }
@@ -423,7 +427,7 @@ void ClauseRedefines(Cursor& c) {
 // Names after KEY IS / INDEXED BY: up to the next clause keyword.
 void SkipNames(Cursor& c) {
     while (!c.AtEnd() && c.Peek().kind == CobolToken::Word) {
-        std::string upper = c.PeekUpper();
+        const CobolKey upper = c.PeekUpper();
         if (IsClauseWord(upper) || upper == "ASCENDING" || upper == "DESCENDING" || upper == "INDEXED") break;
         ++c.i;
     }
@@ -541,11 +545,18 @@ const Clause kClauses[] = {
     {"GROUP-USAGE", ClauseGroupUsage}, {"RENAMES", ClauseRenames},
 };
 
-const Clause* FindClause(const std::string& upper) { return Lookup(kClauses, &Clause::keyword, upper); }
+const Clause* FindClause(const CobolKey& upper) { return Lookup(kClauses, &Clause::keyword, upper.view()); }
 
-bool IsClauseWord(const std::string& upper) { return FindClause(upper) != nullptr || FindUsage(upper) != nullptr; }
+bool IsClauseWord(const CobolKey& upper) { return FindClause(upper) != nullptr || FindUsage(upper) != nullptr; }
 
-bool AllDigits(const std::string& text) {
+// Copies a token's text into a fixed item field, cut to fit.
+void CopyTokenText(char* field, std::size_t capacity, std::string_view text) {
+    const std::size_t n = std::min(text.size(), capacity - 1);
+    std::memcpy(field, text.data(), n);
+    field[n] = '\0';
+}
+
+bool AllDigits(std::string_view text) {
     if (text.empty()) return false;
     for (char c : text)
         if (c < '0' || c > '9') return false;
@@ -558,20 +569,24 @@ void CobolAnalyzer::ParseEntries() {
     for (std::size_t e = 0; e < work->entries.size(); ++e) {
         const CobolEntry& entry = work->entries[e];
         const CobolToken& first = entry.tokens.front();
-        const std::string upper = CobolUpper(first.text);
+        const CobolKey upper(first.text);
         // File, sort and report descriptions, section and division headers describe no record storage.
         if (upper == "FD" || upper == "SD" || upper == "RD" || upper == "CD") continue;
         if (entry.tokens.size() >= 2) {
-            std::string second = CobolUpper(entry.tokens[1].text);
+            const CobolKey second(entry.tokens[1].text);
             if (second == "SECTION" || second == "DIVISION") continue;
         }
         if (first.kind != CobolToken::Word || !AllDigits(first.text))
             COBOL_RAISE(*work, first.file, first.line, CobolEntryText(entry),
-                        "データ記述項はレベル番号で始めてください: " + first.text);
-        int level = first.text.size() > 2 ? 100 : std::atoi(first.text.c_str());
+                        "データ記述項はレベル番号で始めてください: " + std::string(first.text));
+        int level = 100;  // any level number of more than two digits is out of range
+        if (first.text.size() <= 2) {
+            level = 0;
+            for (char digit : first.text) level = level * 10 + (digit - '0');
+        }
         if (!((level >= 1 && level <= 49) || level == 66 || level == 77 || level == 88))
             COBOL_RAISE(*work, first.file, first.line, CobolEntryText(entry),
-                        "レベル番号 " + first.text + " は使えません（01-49, 66, 77, 88）。");
+                        "レベル番号 " + std::string(first.text) + " は使えません（01-49, 66, 77, 88）。");
         CopyItem* item = nullptr;
         BeginEntry(item);
         item->level = level;
@@ -587,15 +602,13 @@ void CobolAnalyzer::ParseEntries() {
         Cursor c{*work, entry, 1, info, item, warnings};
         // The name: a word that is no clause keyword (FILLER included).
         if (!c.AtEnd() && c.Peek().kind == CobolToken::Word && !IsClauseWord(c.PeekUpper())) {
-            std::string name = c.entry.tokens[c.i++].text;
-            std::strncpy(item->name, name.c_str(), sizeof item->name - 1);
-            item->name[sizeof item->name - 1] = '\0';
+            CopyTokenText(item->name, sizeof item->name, c.entry.tokens[c.i++].text);
         } else if (level == 66 || level == 88) {
             c.Fail("レベル " + std::to_string(level) + " の項目には名前が必要です。");
         }
         while (!c.AtEnd()) {
             const CobolToken& t = c.Peek();
-            std::string word = t.kind == CobolToken::Word ? CobolUpper(t.text) : std::string();
+            const CobolKey word = t.kind == CobolToken::Word ? CobolKey(t.text) : CobolKey();
             if (const Clause* clause = FindClause(word)) {
                 ++c.i;
                 clause->handler(c);
@@ -603,7 +616,7 @@ void CobolAnalyzer::ParseEntries() {
                 ++c.i;
                 SetUsage(c, *u);
             } else {
-                c.Fail("解釈できない語があります: " + t.text);
+                c.Fail("解釈できない語があります: " + std::string(t.text));
             }
         }
         if (level == 88 && item->picture[0] == '\0') c.Fail("レベル88の項目には VALUE が必要です。");

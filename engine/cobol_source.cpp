@@ -7,6 +7,10 @@
 // continuation, "D" "d" debugging line, skipped), program text in columns 8-72; tabs
 // advance to the next multiple of 8 as GnuCOBOL expands them. Free format: the whole
 // line is program text. In both, "*>" starts a comment that runs to the end of the line.
+//
+// The tokens are views into the files' texts, which the analysis keeps; only words
+// joined over a continuation line, continued literals and replaced words get texts of
+// their own.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -18,11 +22,13 @@
 namespace {
 
 constexpr int kMaxCopyDepth = 32;
-constexpr std::size_t kMaxWords = 16 * 1024 * 1024;
 constexpr int kTabStop = 8;
 
-bool EqualsNoCase(const std::string& a, const std::string& b) {
-    return CompareNoCase(a.c_str(), b.c_str()) == 0;
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (FoldByte(a[i]) != FoldByte(b[i])) return false;
+    return true;
 }
 
 // The first byte other than a space at or after `from`, or npos. Tab-expanded lines of
@@ -40,22 +46,70 @@ std::size_t FirstNonSpace(std::string_view line, std::size_t from) {
     return std::string_view::npos;
 }
 
-// The line with its tabs expanded (and a stray carriage return dropped), in `buffer`
-// when anything changes.
-std::string_view ExpandTabs(std::string_view line, std::string& buffer) {
-    if (std::memchr(line.data(), '\t', line.size()) == nullptr && (line.empty() || line.back() != '\r')) return line;
-    std::string& out = buffer;
-    out.clear();
+// The next line of `text` from `start` (without its line feed) in `line`, `start` moved
+// past it; false at the end of the text.
+bool NextLine(std::string_view text, std::size_t& start, std::string_view& line) {
+    if (start >= text.size()) return false;
+    const void* lf = std::memchr(text.data() + start, '\n', text.size() - start);
+    const std::size_t end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text.data()) : text.size();
+    line = text.substr(start, end - start);
+    start = end + 1;
+    return true;
+}
+
+// Appends `line` to `out` with its tabs expanded (and its carriage returns dropped)
+// when it has a tab or ends in a carriage return; as it is otherwise.
+void AppendExpandedLine(std::string_view line, std::string& out) {
+    const bool tab = std::memchr(line.data(), '\t', line.size()) != nullptr;
+    if (!tab && (line.empty() || line.back() != '\r')) {
+        out.append(line.data(), line.size());
+        return;
+    }
+    const std::size_t lineStart = out.size();
     std::size_t from = 0;
     for (std::size_t i = 0; i < line.size(); ++i) {
         const char c = line[i];
         if (c != '\t' && c != '\r') continue;
         out.append(line.data() + from, i - from);
-        if (c == '\t') out.append(kTabStop - out.size() % kTabStop, ' ');
+        if (c == '\t') out.append(kTabStop - (out.size() - lineStart) % kTabStop, ' ');
         from = i + 1;
     }
     out.append(line.data() + from, line.size() - from);
-    return out;
+}
+
+// The file's text with every line's tabs expanded, in `out`; false (and `out` left
+// alone) when the text has no tab and no carriage return, which is the rule.
+bool ExpandTabs(const std::string& text, std::string& out) {
+    const bool cr = text.find('\r') != std::string::npos;
+    if (!cr && text.find('\t') == std::string::npos) return false;
+    out.clear();
+    out.reserve(text.size() + text.size() / 2);
+    if (cr) {
+        std::size_t start = 0;
+        std::string_view line;
+        while (NextLine(text, start, line)) {
+            AppendExpandedLine(line, out);
+            if (start <= text.size()) out += '\n';
+        }
+        return true;
+    }
+    // Without carriage returns the text goes over from tab to tab; a tab's width
+    // depends on its column, counted from the last line feed before it.
+    std::size_t lineStart = 0, from = 0;
+    for (;;) {
+        const void* tab = std::memchr(text.data() + from, '\t', text.size() - from);
+        const std::size_t to = tab ? static_cast<std::size_t>(static_cast<const char*>(tab) - text.data()) : text.size();
+        const std::size_t chunkStart = out.size();
+        out.append(text.data() + from, to - from);
+        if (tab == nullptr) return true;
+        for (std::size_t k = out.size(); k > chunkStart; --k)
+            if (out[k - 1] == '\n') {
+                lineStart = k;
+                break;
+            }
+        out.append(kTabStop - (out.size() - lineStart) % kTabStop, ' ');
+        from = to + 1;
+    }
 }
 
 // The lexer of one file: words, literals, "==" and periods, line by line.
@@ -63,16 +117,14 @@ class Lexer {
 public:
     Lexer(CobolWork& work, int file, std::vector<CobolToken>& out) : work_(work), file_(file), out_(out) {}
 
-    void Run(const std::vector<std::string_view>& lines, bool freeFormat) {
+    void Run(std::string_view text, bool freeFormat) {
         free_ = freeFormat;
-        std::string buffer;
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            std::string_view raw = lines[i];
+        std::size_t start = 0;
+        std::string_view raw;
+        for (int lineNo = 1; NextLine(text, start, raw); ++lineNo) {
             // A comment line of fixed format, seen before anything else is done with it.
-            if (!free_ && openQuote_ == 0 && raw.size() > 6 && (raw[6] == '*' || raw[6] == '/') &&
-                std::memchr(raw.data(), '\t', 7) == nullptr)
-                continue;
-            Line(ExpandTabs(raw, buffer), static_cast<int>(i + 1));
+            if (!free_ && openQuote_ == 0 && raw.size() > 6 && (raw[6] == '*' || raw[6] == '/')) continue;
+            Line(raw, lineNo);
         }
         if (openQuote_ != 0) Unterminated();
     }
@@ -87,7 +139,7 @@ private:
         // in fixed format (the sequence area is looked at only when the line is too short).
         std::size_t directiveAt = FirstNonSpace(raw, free_ ? 0 : 6);
         if (directiveAt != std::string::npos && raw.compare(directiveAt, 2, ">>") == 0) {
-            Directive(std::string(raw.substr(directiveAt + 2)));
+            Directive(raw.substr(directiveAt + 2));
             return;
         }
         if (free_) {
@@ -121,7 +173,9 @@ private:
                 if (text[i] != openQuote_)
                     COBOL_RAISE(work_, file_, line_, std::string(text), "継続行の文字定数は引用符で始めてください。");
                 ++i;
-                Literal(text, i);
+                const std::size_t from = i;
+                ScanLiteral(text, i);
+                Grow(text.substr(from, i - from));
             } else {
                 joinNext_ = true;
             }
@@ -143,21 +197,18 @@ private:
                 break;
             }
             if (c == '=' && i + 1 < text.size() && text[i + 1] == '=') {
-                Push(CobolToken::PseudoDelimiter, "==");
+                Push(CobolToken::PseudoDelimiter, text.substr(i, 2));
                 i += 2;
                 continue;
             }
             if (c == '.' && (i + 1 == text.size() || IsCobolSpace(text[i + 1]) ||
                              (text[i + 1] == '*' && i + 2 < text.size() && text[i + 2] == '>'))) {
-                Push(CobolToken::Period, ".");
+                Push(CobolToken::Period, text.substr(i, 1));
                 ++i;
                 continue;
             }
             if (c == '"' || c == '\'') {
-                Begin(CobolToken::Literal, std::string(1, c));
-                openQuote_ = c;
-                ++i;
-                Literal(text, i);
+                OpenLiteral(text, i, i);
                 continue;
             }
             // A word, up to a blank, a separator period or the start of a literal
@@ -176,14 +227,13 @@ private:
             }
             std::string_view word = text.substr(start, i - start);
             if (i < text.size() && (text[i] == '"' || text[i] == '\'') && word.size() <= 2 && !joinNext_) {
-                Begin(CobolToken::Literal, std::string(word) + text[i]);
-                openQuote_ = text[i];
-                ++i;
-                Literal(text, i);
+                OpenLiteral(text, start, i);
                 continue;
             }
             if (joinNext_ && !out_.empty() && out_.back().kind == CobolToken::Word) {
-                out_.back().text += word;
+                std::string joined(out_.back().text);
+                joined += word;
+                out_.back().text = CobolOwn(work_, std::move(joined));
             } else {
                 Push(CobolToken::Word, word);
             }
@@ -192,43 +242,63 @@ private:
         joinNext_ = false;
         // In fixed format a literal left open runs to column 72 and goes on in a
         // continuation line.
-        if (openQuote_ != 0 && !free_) out_.back().text.append(65 - std::min<std::size_t>(text.size(), 65), ' ');
-    }
-
-    // Reads literal characters from `i` up to and including the closing quote.
-    void Literal(std::string_view text, std::size_t& i) {
-        std::string& lit = out_.back().text;
-        while (i < text.size()) {
-            char c = text[i++];
-            lit += c;
-            if (c == openQuote_) {
-                if (i < text.size() && text[i] == openQuote_) {
-                    lit += text[i++];
-                    continue;
-                }
-                openQuote_ = 0;
-                return;
-            }
+        if (openQuote_ != 0 && !free_) {
+            const std::size_t padding = 65 - std::min<std::size_t>(text.size(), 65);
+            Grow(std::string(padding, ' '));
         }
     }
 
-    void Begin(CobolToken::Kind kind, std::string_view text) {
-        Push(kind, text);
+    // A literal whose prefix starts at `start` and whose opening quote is at `i`: its
+    // token, up to and including the closing quote on this line, `i` past it.
+    void OpenLiteral(std::string_view text, std::size_t start, std::size_t& i) {
+        openQuote_ = text[i];
         literalLine_ = line_;
+        ++i;
+        ScanLiteral(text, i);
+        Push(CobolToken::Literal, text.substr(start, i - start));
+        if (openQuote_ != 0) {
+            // Left open: it goes on in a continuation line, so its text becomes its own.
+            growing_ = &work_.owned.emplace_back(out_.back().text);
+            out_.back().text = *growing_;
+        }
+    }
+
+    // Moves `i` past the literal characters up to and including the closing quote (a
+    // doubled quote stands for one and closes nothing), or to the end of the line.
+    void ScanLiteral(std::string_view text, std::size_t& i) {
+        for (;;) {
+            const std::size_t quote = text.find(openQuote_, i);
+            if (quote == std::string_view::npos) {
+                i = text.size();
+                return;
+            }
+            i = quote + 1;
+            if (i < text.size() && text[i] == openQuote_) {
+                ++i;
+                continue;
+            }
+            openQuote_ = 0;
+            return;
+        }
+    }
+
+    // Appends to the open literal, whose text is its own.
+    void Grow(std::string_view more) {
+        growing_->append(more.data(), more.size());
+        out_.back().text = *growing_;
     }
 
     void Push(CobolToken::Kind kind, std::string_view text) {
-        CobolToken token;
+        CobolToken& token = out_.emplace_back();
         token.kind = kind;
         token.text = text;
         token.file = file_;
         token.line = line_;
         token.freeFormat = free_;
-        out_.push_back(std::move(token));
     }
 
     void Unterminated() {
-        COBOL_RAISE(work_, file_, literalLine_, out_.empty() ? std::string() : out_.back().text,
+        COBOL_RAISE(work_, file_, literalLine_, out_.empty() ? std::string() : std::string(out_.back().text),
                     "文字定数の終わりの引用符がありません。");
     }
 
@@ -238,7 +308,7 @@ private:
                     "8-72桁目が本文です）。桁に合わない原始ファイルは自由形式で読んでください。");
     }
 
-    void Directive(const std::string& rest) {
+    void Directive(std::string_view rest) {
         std::string upper = CobolUpper(rest);
         if (upper.compare(0, 6, "SOURCE") != 0) return;
         if (upper.find("FREE") != std::string::npos) free_ = true;
@@ -248,6 +318,7 @@ private:
     CobolWork& work_;
     int file_;
     std::vector<CobolToken>& out_;
+    std::string* growing_ = nullptr;  // the text of the literal left open
     bool free_ = false;
     int line_ = 0;
     int literalLine_ = 0;
@@ -258,19 +329,19 @@ private:
 // A fixed-format file whose text starts in column 1 (no sequence area): its first
 // line with program text begins before column 7 with a level number, COPY or a
 // floating comment, which a sequence number never is.
-bool LooksFreeFormat(const std::vector<std::string_view>& lines) {
-    std::string buffer;
-    for (std::string_view raw : lines) {
-        std::string_view line = ExpandTabs(raw, buffer);
+bool LooksFreeFormat(std::string_view text) {
+    std::size_t start = 0;
+    std::string_view line;
+    while (NextLine(text, start, line)) {
         std::size_t first = line.find_first_not_of(' ');
         if (first == std::string::npos) continue;
         if (first >= 6) return false;
         std::size_t end = line.find(' ', first);
         if (end == std::string::npos) end = line.size();
         if (end >= 6) return false;  // a sequence number, or a comment line's indicator
-        std::string word = CobolUpper(std::string(line.substr(first, end - first)));
+        std::string_view word = line.substr(first, end - first);
         bool level = word.size() <= 2 && std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
-        return level || word == "COPY" || word.compare(0, 2, "*>") == 0;
+        return level || IsCobolWord(word, "COPY") || word.compare(0, 2, "*>") == 0;
     }
     return false;
 }
@@ -290,22 +361,16 @@ public:
     // place (file index and line) for messages, -1 for the copybook itself.
     // A member starts in the format in force at its COPY statement.
     std::vector<CobolToken> Load(const std::string& path, int fromFile, int fromLine, int depth, bool freeFormat) {
-        std::string text;
         const int file = static_cast<int>(work_.files.size());
         work_.files.push_back(path);
+        std::string& text = work_.texts.emplace_back();
         if (!ReadTextFile(path.c_str(), text)) {
             if (fromFile < 0) COBOL_RAISE(work_, file, 0, "", "ファイルのオープンに失敗！！");
             COBOL_RAISE(work_, fromFile, fromLine, "COPY", "COPYメンバのファイルを開けません: " + path);
         }
-        std::vector<std::string_view> lines;
-        std::size_t start = 0;
-        while (start < text.size()) {
-            std::size_t end = text.find('\n', start);
-            if (end == std::string::npos) end = text.size();
-            lines.push_back(std::string_view(text).substr(start, end - start));
-            start = end + 1;
-        }
-        if (!freeFormat && LooksFreeFormat(lines)) {
+        std::string expanded;
+        if (ExpandTabs(text, expanded)) text.swap(expanded);
+        if (!freeFormat && LooksFreeFormat(text)) {
             freeFormat = true;
             CobolWarning warning;
             warning.fileName = path;
@@ -314,36 +379,49 @@ public:
             warnings_.push_back(warning);
         }
         std::vector<CobolToken> raw;
-        raw.reserve(lines.size() * 4);
-        Lexer(work_, file, raw).Run(lines, freeFormat);
+        raw.reserve(text.size() / 16);
+        Lexer(work_, file, raw).Run(text, freeFormat);
+        // Members copied again and again (each COPYing others several times) could
+        // multiply the text beyond any record: a bound on the words read in all.
+        words_ += raw.size();
+        if (fromFile >= 0 && words_ > options_.maxCopiedWords)
+            COBOL_RAISE(work_, fromFile, fromLine, "COPY", "COPY で取り込んだ原始テキストが大きすぎます。");
         if (!options_.replacements.empty())
             for (CobolToken& token : raw)
-                if (token.kind == CobolToken::Word) ApplyOptionReplacements(token.text);
+                if (token.kind == CobolToken::Word) ApplyOptionReplacements(token);
         return ExpandCopies(raw, path, depth);
     }
 
 private:
-    void ApplyOptionReplacements(std::string& word) {
+    void ApplyOptionReplacements(CobolToken& token) {
+        std::string word;
+        bool changed = false;
         for (const auto& pair : options_.replacements) {
             if (pair.first.empty()) continue;
-            ReplaceAllNoCase(word, pair.first, pair.second);
+            std::string replaced;
+            if (ReplaceAllNoCase(changed ? std::string_view(word) : token.text, pair.first, pair.second, replaced)) {
+                word.swap(replaced);
+                changed = true;
+            }
         }
+        if (changed) token.text = CobolOwn(work_, std::move(word));
     }
 
-    static void ReplaceAllNoCase(std::string& word, const std::string& search, const std::string& by) {
+    // `word` with every `search` (ASCII letters in either case) replaced by `by`, in
+    // `out`; false when it has none.
+    static bool ReplaceAllNoCase(std::string_view word, const std::string& search, const std::string& by, std::string& out) {
         std::string upperWord = CobolUpper(word), upperSearch = CobolUpper(search);
-        std::string out;
         std::size_t at = 0;
         for (;;) {
             std::size_t found = upperWord.find(upperSearch, at);
             if (found == std::string::npos) break;
-            out.append(word, at, found - at);
+            out.append(word.data() + at, found - at);
             out += by;
             at = found + search.size();
         }
-        if (at == 0) return;
-        out.append(word, at, std::string::npos);
-        word = out;
+        if (at == 0) return false;
+        out.append(word.data() + at, word.size() - at);
+        return true;
     }
 
     struct Replacement {
@@ -371,13 +449,13 @@ private:
     std::vector<CobolToken> ExpandCopies(std::vector<CobolToken>& tokens, const std::string& path, int depth) {
         bool copies = false;
         for (const CobolToken& t : tokens)
-            copies = copies || (t.kind == CobolToken::Word && t.text.size() == 4 && EqualsNoCase(t.text, "COPY"));
+            copies = copies || (t.kind == CobolToken::Word && IsCobolWord(t.text, "COPY"));
         if (!copies) return std::move(tokens);
         std::vector<CobolToken> out;
         out.reserve(tokens.size());
         for (std::size_t i = 0; i < tokens.size(); ++i) {
             CobolToken& t = tokens[i];
-            if (!(t.kind == CobolToken::Word && t.text.size() == 4 && EqualsNoCase(t.text, "COPY"))) {
+            if (!(t.kind == CobolToken::Word && IsCobolWord(t.text, "COPY"))) {
                 out.push_back(std::move(t));
                 continue;
             }
@@ -386,10 +464,11 @@ private:
             std::size_t j = i + 1;
             if (j >= tokens.size() || tokens[j].kind == CobolToken::Period || tokens[j].kind == CobolToken::PseudoDelimiter)
                 COBOL_RAISE(work_, t.file, t.line, statement, "COPY のメンバ名がありません。");
-            std::string member = tokens[j].text;
+            std::string member(tokens[j].text);
             bool literalName = tokens[j].kind == CobolToken::Literal;
             if (literalName && member.size() >= 2) member = member.substr(1, member.size() - 2);
-            statement += " " + tokens[j].text;
+            statement += ' ';
+            statement += tokens[j].text;
             ++j;
             std::string library;
             if (j + 1 < tokens.size() && tokens[j].kind == CobolToken::Word &&
@@ -447,11 +526,6 @@ private:
             std::vector<CobolToken> body = Load(found, t.file, t.line, depth + 1, t.freeFormat);
             stack_.pop_back();
             if (!replacements.empty()) body = Replace(body, replacements);
-            // Members copied again and again (each COPYing others several times) could
-            // multiply the text beyond any record: a bound on the words of one analysis.
-            words_ += body.size();
-            if (words_ > kMaxWords)
-                COBOL_RAISE(work_, t.file, t.line, statement, "COPY で取り込んだ原始テキストが大きすぎます。");
             for (CobolToken& b : body) out.push_back(std::move(b));
             i = j;  // the period of the COPY statement
         }
@@ -464,7 +538,7 @@ private:
         return EqualsNoCase(a.text, b.text);
     }
 
-    static std::vector<CobolToken> Replace(const std::vector<CobolToken>& body, const std::vector<Replacement>& rs) {
+    std::vector<CobolToken> Replace(const std::vector<CobolToken>& body, const std::vector<Replacement>& rs) {
         std::vector<CobolToken> out;
         for (std::size_t i = 0; i < body.size();) {
             bool done = false;
@@ -492,22 +566,21 @@ private:
                 }
                 const CobolToken& t = body[i];
                 if (t.kind != CobolToken::Word) continue;
-                const std::string& pattern = r.from[0].text;
-                const std::string by = r.by.empty() ? std::string() : r.by[0].text;
-                std::string upperWord = CobolUpper(t.text), upperPattern = CobolUpper(pattern);
-                if (r.mode == 1 && t.text.size() > pattern.size() && upperWord.compare(0, pattern.size(), upperPattern) == 0) {
-                    out.push_back(t);
-                    out.back().text = by + t.text.substr(pattern.size());
-                } else if (r.mode == 2 && t.text.size() > pattern.size() &&
-                           upperWord.compare(t.text.size() - pattern.size(), pattern.size(), upperPattern) == 0) {
-                    out.push_back(t);
-                    out.back().text = t.text.substr(0, t.text.size() - pattern.size()) + by;
-                } else if (r.mode == 3 && upperWord.find(upperPattern) != std::string::npos) {
-                    out.push_back(t);
-                    ReplaceAllNoCase(out.back().text, pattern, by);
-                } else {
+                const std::string pattern(r.from[0].text);
+                const std::string by = r.by.empty() ? std::string() : std::string(r.by[0].text);
+                const std::size_t n = pattern.size();
+                std::string replaced;
+                if (r.mode == 1 && t.text.size() > n && EqualsNoCase(t.text.substr(0, n), pattern)) {
+                    replaced = by;
+                    replaced += t.text.substr(n);
+                } else if (r.mode == 2 && t.text.size() > n && EqualsNoCase(t.text.substr(t.text.size() - n), pattern)) {
+                    replaced = t.text.substr(0, t.text.size() - n);
+                    replaced += by;
+                } else if (r.mode != 3 || !ReplaceAllNoCase(t.text, pattern, by, replaced)) {
                     continue;
                 }
+                out.push_back(t);
+                out.back().text = CobolOwn(work_, std::move(replaced));
                 ++i;
                 done = true;
                 break;
@@ -519,8 +592,8 @@ private:
 
     // Parentheses separate words in COBOL, so "X(LEN)" holds the word LEN: a one-word
     // operand is matched against the parts of a word between its parentheses as well.
-    static bool ReplaceInsideParentheses(const CobolToken& t, const std::string& from, const std::vector<CobolToken>& by,
-                                         std::vector<CobolToken>& out) {
+    bool ReplaceInsideParentheses(const CobolToken& t, std::string_view from, const std::vector<CobolToken>& by,
+                                  std::vector<CobolToken>& out) {
         std::string replacement;
         for (const CobolToken& b : by) replacement += b.text;
         std::string result;
@@ -529,7 +602,7 @@ private:
         while (start <= t.text.size()) {
             std::size_t end = t.text.find_first_of("()", start);
             if (end == std::string::npos) end = t.text.size();
-            std::string part = t.text.substr(start, end - start);
+            std::string_view part = t.text.substr(start, end - start);
             if (!part.empty() && EqualsNoCase(part, from)) {
                 result += replacement;
                 changed = true;
@@ -541,7 +614,7 @@ private:
         }
         if (!changed) return false;
         out.push_back(t);
-        out.back().text = result;
+        out.back().text = CobolOwn(work_, std::move(result));
         return true;
     }
 
@@ -592,12 +665,30 @@ private:
 
 }  // namespace
 
-std::string CobolUpper(const std::string& word) {
-    std::string upper = word;
+std::string CobolUpper(std::string_view word) {
+    std::string upper(word);
     for (char& c : upper)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return upper;
 }
+
+bool IsCobolWord(std::string_view word, const char* keyword) {
+    std::size_t i = 0;
+    for (; i < word.size(); ++i) {
+        char c = word[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (keyword[i] != c) return false;  // also at the keyword's end
+    }
+    return keyword[i] == '\0';
+}
+
+CobolKey::CobolKey(std::string_view word) {
+    if (word.size() >= sizeof text_) return;
+    for (char c : word) text_[size_++] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    text_[size_] = '\0';
+}
+
+std::string_view CobolOwn(CobolWork& work, std::string text) { return work.owned.emplace_back(std::move(text)); }
 
 std::string CobolEntryText(const CobolEntry& entry) {
     std::string text;
@@ -635,11 +726,11 @@ void CobolSplitEntries(CobolWork& work, std::vector<CobolWarning>& warnings) {
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         const CobolToken& t = tokens[i];
         if (t.kind == CobolToken::Word && entry.tokens.empty()) {
-            const std::string upper = CobolUpper(t.text);
+            const CobolKey upper(t.text);
             // Embedded SQL or CICS (EXEC ... END-EXEC) declares no storage of the record.
             if (upper == "EXEC") {
                 std::size_t j = i + 1;
-                while (j < tokens.size() && !(tokens[j].kind == CobolToken::Word && CobolUpper(tokens[j].text) == "END-EXEC")) ++j;
+                while (j < tokens.size() && !(tokens[j].kind == CobolToken::Word && IsCobolWord(tokens[j].text, "END-EXEC"))) ++j;
                 if (j >= tokens.size()) COBOL_RAISE(work, t.file, t.line, "EXEC", "EXEC に対応する END-EXEC がありません。");
                 i = j;
                 if (i + 1 < tokens.size() && tokens[i + 1].kind == CobolToken::Period) ++i;

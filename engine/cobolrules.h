@@ -47,6 +47,9 @@ struct CobolOptions {
     std::vector<std::pair<std::string, std::string>> replacements;
     // Bytes of a POINTER, PROCEDURE-POINTER or FUNCTION-POINTER item: 4 or 8.
     int pointerSize = 4;
+    // Words of the copybook and the COPY members it brings in, in all (members copied
+    // again and again multiply); a COPY statement going beyond it is refused.
+    std::size_t maxCopiedWords = 16 * 1024 * 1024;
 };
 
 // Something accepted with a guess, reported beside the result.

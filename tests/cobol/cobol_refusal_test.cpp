@@ -192,6 +192,24 @@ TEST(CobolRefusalPlace, UnreadableMemberNamesTheCopyStatement) {
 #endif
 }
 
+TEST(CobolRefusalPlace, CopiedTextBeyondTheBoundStopsAtItsCopyStatement) {
+    Folder folder;
+    // 3 words of the record line and 3 of each COPY line; the member brings 5 each time.
+    std::vector<std::string> lines{"01 R."};
+    for (int i = 0; i < 10; ++i) lines.push_back("  COPY M.");
+    const std::string book = folder.Write("BOOK.cpy", Fixed(lines));
+    folder.Write("M.cpy", Fixed({"  05 A PIC X."}));
+    CobolOptions options;
+    options.maxCopiedWords = 3 + 10 * 3 + 10 * 5;
+    EXPECT_FALSE(Refuse(book, options).refused) << "the whole text is within the bound";
+    options.maxCopiedWords -= 1;
+    coboltest::Refusal r = Refuse(book, options);
+    ASSERT_TRUE(r.refused);
+    EXPECT_EQ(r.message, "COPY で取り込んだ原始テキストが大きすぎます。");
+    EXPECT_EQ(r.file, book);
+    EXPECT_EQ(r.line, 11) << "the tenth COPY goes beyond it";
+}
+
 TEST(CobolRefusalPlace, CaughtAsCExceptionKeepsItsMessageAndName) {
     Folder folder;
     const std::string book = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 A PIC X(4) COMP."}));

@@ -57,10 +57,19 @@ TEST(CobolSource, ContinuedWordAndTabs) {
                                           "       01  R.\n"
                                           "\t   05  LONG-NA\n"
                                           "      -    ME  PIC\tX(2).\n"
-                                          "       05  B   PIC X.\n");
+                                          "       05  B   PIC X.\n"
+                                          "\t05\tC\tPIC\tX(3).\n"
+                                          "       05  D   PIC X(4).\r\r\n"
+                                          "  \t  05 E\tPIC X(5).\r");
     Analysis a(path);
     EXPECT_NE(Find(a.head, "LONG-NAME"), nullptr);
     EXPECT_EQ(a["B"]->position, 3);
+    // Tabs are counted from their own line's start, whatever came before, and a carriage
+    // return left at a line's end is no part of its text.
+    EXPECT_EQ(a["C"]->byteLength, 3);
+    EXPECT_EQ(a["D"]->byteLength, 4);
+    EXPECT_EQ(a["E"]->position, 11);
+    EXPECT_EQ(a.analyzer.GetRecordLength(), 15u);
 }
 
 TEST(CobolSource, PeriodInsideLiteralDoesNotEndTheEntry) {
