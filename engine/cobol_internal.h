@@ -121,7 +121,7 @@ std::string CobolUpper(std::string_view word);
 bool IsCobolWord(std::string_view word, const char* keyword);
 
 // A word in upper case for keyword look-ups, without an allocation. A word longer than
-// any keyword is kept empty, which matches none.
+// any keyword, or with a NUL byte, is kept empty, which matches none.
 class CobolKey {
 public:
     explicit CobolKey(std::string_view word);

@@ -677,13 +677,14 @@ bool IsCobolWord(std::string_view word, const char* keyword) {
     for (; i < word.size(); ++i) {
         char c = word[i];
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (keyword[i] != c) return false;  // also at the keyword's end
+        if (keyword[i] == '\0' || keyword[i] != c) return false;
     }
     return keyword[i] == '\0';
 }
 
 CobolKey::CobolKey(std::string_view word) {
-    if (word.size() >= sizeof text_) return;
+    // Too long, or with a NUL byte (which would end it early as a C string): no keyword.
+    if (word.size() >= sizeof text_ || std::memchr(word.data(), '\0', word.size()) != nullptr) return;
     for (char c : word) text_[size_++] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
     text_[size_] = '\0';
 }

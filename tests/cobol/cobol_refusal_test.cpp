@@ -210,6 +210,18 @@ TEST(CobolRefusalPlace, CopiedTextBeyondTheBoundStopsAtItsCopyStatement) {
     EXPECT_EQ(r.line, 11) << "the tenth COPY goes beyond it";
 }
 
+TEST(CobolRefusalPlace, KeywordFollowedByANulByteIsNoKeyword) {
+    Folder folder;
+    using namespace std::string_literals;
+    // "IS" and "COMP" each followed by a NUL byte in the same word.
+    const std::string book =
+        folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 A PIC 9 USAGE IS\0X COMP."s, "  05 B PIC 9 USAGE COMP\0."s}));
+    coboltest::Refusal r = Refuse(book);
+    ASSERT_TRUE(r.refused);
+    EXPECT_EQ(r.line, 2);
+    EXPECT_EQ(r.message.find("USAGE IS"), 0u) << r.message;
+}
+
 TEST(CobolRefusalPlace, CaughtAsCExceptionKeepsItsMessageAndName) {
     Folder folder;
     const std::string book = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 A PIC X(4) COMP."}));
