@@ -365,16 +365,50 @@ private:
         return found;
     }
 
+    // A renamed range starts and ends at items of one occurrence: not at a table (its
+    // offset and size are those of its first occurrence) and not inside one.
+    void CheckOutsideTables(CobolItemInfo* r, const CobolItemInfo* end) {
+        if (end->occursMax > 0) Fail(r, "OCCURS の項目 " + std::string(end->item->name) + " は RENAMES の範囲の端にできません。");
+        for (const CobolItemInfo* p = end->parent; p != nullptr; p = p->parent)
+            if (p->occursMax > 0) Fail(r, "表 " + std::string(p->item->name) + " の一部は RENAMES できません。");
+    }
+
+    // The first table of variable length in the range from `first` to `last` (walk order,
+    // everything inside both included), or null: its size is not that of its maximum.
+    static const CobolItemInfo* VariableTableIn(const CobolRecord& record, const CobolItemInfo* first,
+                                                const CobolItemInfo* last) {
+        bool started = false, firstDone = false, lastDone = false;
+        const CobolItemInfo* found = nullptr;
+        auto walk = [&](auto&& self, const CobolItemInfo* n) -> void {
+            if (found != nullptr || (firstDone && lastDone)) return;
+            if (n == first) started = true;
+            if (started && n->variable) {
+                found = n;
+                return;
+            }
+            for (const CobolItemInfo* c : n->children)
+                if (IsStorage(c)) self(self, c);
+            if (n == first) firstDone = true;
+            if (n == last) lastDone = true;
+        };
+        for (const CobolItemInfo* t : record.top) walk(walk, t);
+        return found;
+    }
+
     void Renames(const CobolRecord& record, CobolItemInfo* r) {
         int fromOrder = 0, thruOrder = 0;
         CobolItemInfo* from = FindInRecord(record, r->renamesFrom, fromOrder);
         if (from == nullptr) Fail(r, "RENAMES の対象 " + r->renamesFrom + " がこのレコードにありません。");
         if (from->item->level == 1 || from->item->level == 77) Fail(r, "レベル01と77の項目は RENAMES できません。");
+        CheckOutsideTables(r, from);
         long long end = from->offset + from->size;
         if (!r->renamesThru.empty()) {
             CobolItemInfo* thru = FindInRecord(record, r->renamesThru, thruOrder);
             if (thru == nullptr) Fail(r, "THRU の項目 " + r->renamesThru + " がこのレコードにありません。");
             if (thruOrder < fromOrder) Fail(r, "THRU の項目 " + r->renamesThru + " が " + r->renamesFrom + " より前にあります。");
+            CheckOutsideTables(r, thru);
+            if (const CobolItemInfo* table = VariableTableIn(record, from, thru))
+                Fail(r, "RENAMES の範囲に OCCURS DEPENDING の表 " + std::string(table->item->name) + " は含められません。");
             end = std::max(end, thru->offset + thru->size);
         }
         r->offset = from->offset;

@@ -130,9 +130,10 @@ TEST(CobolLayout, DependingOnTablesAtTheirMaximum) {
 
 TEST(CobolLayout, QualifiedNamesInDependingOnAndRenames) {
     Folder folder;
-    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 H.", "    10 N PIC 9.", "  05 T PIC X(2)",
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 H.", "    10 N PIC 9.", "    10 M PIC X(2).",
+                                                             "  05 T PIC X(2)",
                                                              "       OCCURS 1 TO 3 DEPENDING ON N OF H IN R.",
-                                                             "66 W RENAMES N OF H THRU T IN R."}));
+                                                             "66 W RENAMES N OF H THRU M IN H OF R."}));
     Analysis a(path);
     EXPECT_STREQ(a.analyzer.DependingOn(a["T"]), "N");
     EXPECT_EQ(a["W"]->byteLength, 3);
