@@ -40,10 +40,10 @@ const FixedUsage kFixedUsages[] = {
     {CobolUsage::Double, "COMP-2", 8, 0, true},
     {CobolUsage::Pointer, "POINTER", 4, 0, false},
     {CobolUsage::Index, "INDEX", 4, 0, false},
-    {CobolUsage::BinaryChar, "BINARY-CHAR", 1, 3, false},
-    {CobolUsage::BinaryShort, "BINARY-SHORT", 2, 5, false},
-    {CobolUsage::BinaryLong, "BINARY-LONG", 4, 10, false},
-    {CobolUsage::BinaryDouble, "BINARY-DOUBLE", 8, 18, false},
+    {CobolUsage::BinaryChar, "BINARY-CHAR", 1, 3, true},
+    {CobolUsage::BinaryShort, "BINARY-SHORT", 2, 5, true},
+    {CobolUsage::BinaryLong, "BINARY-LONG", 4, 10, true},
+    {CobolUsage::BinaryDouble, "BINARY-DOUBLE", 8, 18, true},
 };
 
 const FixedUsage* FindFixedUsage(CobolUsage usage) {

@@ -144,8 +144,15 @@ TEST(CobolLayout, SignSeparateAndCategoryBits) {
     const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R SIGN IS TRAILING SEPARATE.", "  05 L PIC S9(3) SIGN LEADING SEPARATE.",
                                                              "  05 T PIC S9(3).", "  05 U PIC 9(3).", "  05 AL PIC A(4).",
                                                              "  05 AE PIC XXBXX.", "  05 NE PIC ZZ,ZZ9.99-.", "  05 SC PIC PPP99.",
-                                                             "  05 TS PIC 9(3)PPP.", "  05 N PIC N(2)."}));
+                                                             "  05 TS PIC 9(3)PPP.", "  05 N PIC N(2).",
+                                                             "  05 BC BINARY-CHAR UNSIGNED.", "  05 BL BINARY-LONG.",
+                                                             "  05 PT POINTER."}));
     Analysis a(path);
+    // The binary usages without PICTURE are numbers (so that record access and the data
+    // codec read them as such); a pointer is none.
+    EXPECT_EQ(a["BC"]->flags & (ITEM_NUMERIC | ITEM_SIGNED | USAGE_COMP5), ITEM_NUMERIC | USAGE_COMP5);
+    EXPECT_EQ(a["BL"]->flags & (ITEM_NUMERIC | ITEM_SIGNED | USAGE_COMP5), ITEM_NUMERIC | ITEM_SIGNED | USAGE_COMP5);
+    EXPECT_EQ(a["PT"]->flags & ITEM_NUMERIC, 0u);
     EXPECT_EQ(a["L"]->flags & (SIGN_SEPARATE | SIGN_LEADING), SIGN_SEPARATE | SIGN_LEADING);
     EXPECT_EQ(a["L"]->byteLength, 4);
     EXPECT_EQ(a["T"]->flags & (SIGN_SEPARATE | SIGN_LEADING), SIGN_SEPARATE) << "the record's SIGN clause reaches it";
