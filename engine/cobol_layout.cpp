@@ -347,13 +347,15 @@ private:
             if (IsStorage(c)) Shift(c, by);
     }
 
-    CobolItemInfo* FindInRecord(const CobolRecord& record, const std::string& name, int& order) {
+    // The storage item `name` of `record` written before entry `before` (a 66 names only
+    // what precedes it), and its place in walk order; null when there is none.
+    CobolItemInfo* FindInRecord(const CobolRecord& record, const std::string& name, int before, int& order) {
         int index = 0;
         CobolItemInfo* found = nullptr;
         auto walk = [&](auto&& self, CobolItemInfo* n) -> void {
             if (found) return;
             ++index;
-            if (SameName(name, n->item->name)) {
+            if (n->entry < before && SameName(name, n->item->name)) {
                 found = n;
                 order = index;
                 return;
@@ -397,13 +399,13 @@ private:
 
     void Renames(const CobolRecord& record, CobolItemInfo* r) {
         int fromOrder = 0, thruOrder = 0;
-        CobolItemInfo* from = FindInRecord(record, r->renamesFrom, fromOrder);
+        CobolItemInfo* from = FindInRecord(record, r->renamesFrom, r->entry, fromOrder);
         if (from == nullptr) Fail(r, "RENAMES の対象 " + r->renamesFrom + " がこのレコードにありません。");
         if (from->item->level == 1 || from->item->level == 77) Fail(r, "レベル01と77の項目は RENAMES できません。");
         CheckOutsideTables(r, from);
         long long end = from->offset + from->size;
         if (!r->renamesThru.empty()) {
-            CobolItemInfo* thru = FindInRecord(record, r->renamesThru, thruOrder);
+            CobolItemInfo* thru = FindInRecord(record, r->renamesThru, r->entry, thruOrder);
             if (thru == nullptr) Fail(r, "THRU の項目 " + r->renamesThru + " がこのレコードにありません。");
             if (thruOrder < fromOrder) Fail(r, "THRU の項目 " + r->renamesThru + " が " + r->renamesFrom + " より前にあります。");
             CheckOutsideTables(r, thru);

@@ -201,8 +201,7 @@ private:
                 i += 2;
                 continue;
             }
-            if (c == '.' && (i + 1 == text.size() || IsCobolSpace(text[i + 1]) ||
-                             (text[i + 1] == '*' && i + 2 < text.size() && text[i + 2] == '>'))) {
+            if (c == '.' && IsSeparatorPeriod(text, i)) {
                 Push(CobolToken::Period, text.substr(i, 1));
                 ++i;
                 continue;
@@ -217,9 +216,7 @@ private:
             while (i < text.size() && !IsCobolSpace(text[i])) {
                 char d = text[i];
                 if (d == '"' || d == '\'') break;
-                if (d == '.' && (i + 1 == text.size() || IsCobolSpace(text[i + 1]) ||
-                                 (text[i + 1] == '*' && i + 2 < text.size() && text[i + 2] == '>')))
-                    break;
+                if (d == '.' && IsSeparatorPeriod(text, i)) break;
                 if ((d == ',' || d == ';') && (i + 1 == text.size() || IsCobolSpace(text[i + 1]))) break;
                 if (d == '*' && i + 1 < text.size() && text[i + 1] == '>') break;
                 if (d == '=' && i + 1 < text.size() && text[i + 1] == '=') break;
@@ -246,6 +243,15 @@ private:
             const std::size_t padding = 65 - std::min<std::size_t>(text.size(), 65);
             Grow(std::string(padding, ' '));
         }
+    }
+
+    // Whether the period at `i` separates: at the end of the text, or before a blank, a
+    // floating comment or the "==" that closes pseudo-text (==X(3).== matches the
+    // period of an entry).
+    static bool IsSeparatorPeriod(std::string_view text, std::size_t i) {
+        if (i + 1 == text.size() || IsCobolSpace(text[i + 1])) return true;
+        if (i + 2 >= text.size()) return false;
+        return (text[i + 1] == '*' && text[i + 2] == '>') || (text[i + 1] == '=' && text[i + 2] == '=');
     }
 
     // A literal whose prefix starts at `start` and whose opening quote is at `i`: its

@@ -90,6 +90,8 @@ const Case kCases[] = {
      {"01 S.", "  05 N2 PIC 9.", "  05 A2 PIC X.", "  05 G.", "    10 T2 PIC X OCCURS 1 TO 3 DEPENDING ON N2.",
       "  05 C2 PIC X.", "66 W2 RENAMES A2 THRU C2."},
      "RENAMES の範囲に OCCURS DEPENDING の表 T2 は含められません。", 7},
+    {"RenamesThruAfterIt", {"01 R.", "  05 A PIC X.", "66 N RENAMES A THRU Z.", "  05 Z PIC X."},
+     "THRU の項目 Z がこのレコードにありません。", 3},
     {"RenamesThruMissing", {"01 R.", "  05 A PIC X.", "66 B RENAMES A THRU Z."}, "THRU の項目 Z がこのレコードにありません。", 3},
     {"RenamesThruBefore", {"01 R.", "  05 A PIC X.", "  05 C PIC X.", "66 B RENAMES C THRU A."},
      "THRU の項目 A が C より前にあります。", 4},

@@ -144,12 +144,14 @@ TEST(CobolSource, CopyMemberSearchFoldersAndNames) {
 TEST(CobolSource, CopyReplacingPseudoTextWordsLeadingAndTrailing) {
     Folder folder;
     folder.Write("PART.cpy", Fixed({"05 :P:-NAME PIC X(LEN).", "05 WS-CODE PIC 9 COMP.", "05 AMOUNT-IN PIC 9(3).",
-                                   "05 OLD-WORD PIC X."}));
+                                   "05 OLD-WORD PIC X.", "05 LAST-ONE PIC X(3)."}));
     const std::string path = folder.Write("BOOK.cpy",
                                           Fixed({"01 R.", "COPY PART REPLACING ==:P:== BY ==CUST==", "  ==LEN== BY ==7==",
                                                  "  ==PIC 9 COMP== BY ==PIC 9(5) COMP-3==", "  LEADING ==WS-== BY ==XX-==",
-                                                 "  TRAILING ==-IN== BY ==-OUT==", "  OLD-WORD BY NEW-WORD."}));
+                                                 "  TRAILING ==-IN== BY ==-OUT==", "  OLD-WORD BY NEW-WORD",
+                                                 "  ==X(3).== BY ==X(4).==."}));
     Analysis a(path);
+    EXPECT_EQ(a["LAST-ONE"]->byteLength, 4) << "pseudo-text may end in the entry's period";
     EXPECT_EQ(a["CUST-NAME"]->byteLength, 7);
     EXPECT_EQ(a["XX-CODE"]->byteLength, 3);
     EXPECT_TRUE(a["XX-CODE"]->flags & USAGE_PACKED);
