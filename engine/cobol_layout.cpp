@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr long long kMaxListItems = 8388608;
+constexpr long long kMaxListItems = MAX_LIST_ITEMS;
 constexpr long long kMaxSize = INT_MAX;
 
 // The usages of a fixed size that take no PICTURE.
@@ -74,9 +74,28 @@ public:
             for (CobolItemInfo* r : record.renames) Renames(record, r);
             work_.recordLength = std::max(work_.recordLength, record.size);
         }
+        CheckItemCount();
     }
 
 private:
+    // The list holds every occurrence of every item (88s once per occurrence of their
+    // variable): counted before any is made, so that a table too large for it is refused
+    // at its entry at once rather than after gigabytes of copies.
+    void CheckItemCount() {
+        long long total = 0;
+        auto visit = [&](auto&& self, const CobolItemInfo* n, long long times) -> void {
+            if (n->occursMax > 0) times = std::min(times * n->occursMax, kMaxListItems + 1);
+            total += times;
+            if (total > kMaxListItems)
+                Fail(n, "配列を展開した項目数が上限の " + std::to_string(kMaxListItems) + " を超えます。");
+            for (const CobolItemInfo* c : n->children) self(self, c, times);
+        };
+        for (const CobolRecord& record : work_.records) {
+            for (const CobolItemInfo* t : record.top) visit(visit, t, 1);
+            total += static_cast<long long>(record.renames.size());
+        }
+    }
+
     [[noreturn]] void Fail(const CobolItemInfo* n, const std::string& message) {
         const CobolEntry& e = work_.entries[n->entry];
         COBOL_RAISE(work_, e.file, e.line, CobolEntryText(e), message);

@@ -95,6 +95,8 @@ const Case kCases[] = {
     {"RenamesThruMissing", {"01 R.", "  05 A PIC X.", "66 B RENAMES A THRU Z."}, "THRU の項目 Z がこのレコードにありません。", 3},
     {"RenamesThruBefore", {"01 R.", "  05 A PIC X.", "  05 C PIC X.", "66 B RENAMES C THRU A."},
      "THRU の項目 A が C より前にあります。", 4},
+    {"TooManyOccurrences", {"01 R.", "  05 T OCCURS 1000.", "    10 U OCCURS 1000.", "      15 V PIC X OCCURS 1000."},
+     "配列を展開した項目数が上限の 8388608 を超えます。", 4},
     {"RecordTooLong", {"01 R.", "  05 A PIC X(99999999) OCCURS 99999."}, "レコード長が大きすぎます。", 2},
 };
 
