@@ -80,18 +80,13 @@ bool IsThru(const std::string& word) {
     return CompareNoCase(word.c_str(), "THRU") == 0 || CompareNoCase(word.c_str(), "THROUGH") == 0;
 }
 
-// A condition name's VALUE text as values and ranges: "'A' 'X' THRU 'Z'" gives
-// ["'A'", ["'X'", "'Z'"]]. The text is what the item keeps (at most 63 bytes).
-Json ConditionValues(const CopyItem* item) {
-    std::vector<std::string> words = Words(Text(item->picture).get<std::string>());
+// A condition name's values, every one as written: "'A' 'X' THRU 'Z'" gives
+// ["'A'", ["'X'", "'Z'"]]; the value of WHEN SET TO FALSE is {"whenSetToFalse": "'N'"}.
+Json ConditionValues(const CopyItem* item, const CobolAnalyzer& analyzer) {
     Json values = Json::array();
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        if (i + 2 < words.size() && IsThru(words[i + 1])) {
-            values.push_back(Json::array({words[i], words[i + 2]}));
-            i += 2;
-        } else {
-            values.push_back(words[i]);
-        }
+    for (const CobolConditionValue& v : analyzer.ConditionValues(item)) {
+        Json value = v.thru.empty() ? Json(SystemToUtf8(v.value)) : Json::array({SystemToUtf8(v.value), SystemToUtf8(v.thru)});
+        values.push_back(v.whenFalse ? Json{{"whenSetToFalse", value}} : value);
     }
     return values;
 }
@@ -107,7 +102,7 @@ Json RenamesRange(const CopyItem* item) {
 // The facts of the COBOL rules, after the fields every item has.
 void AddCobolFields(Json& object, const CopyItem* item, CobolAnalyzer& analyzer) {
     const unsigned f = item->flags;
-    object["condition"] = (f & ITEM_CONDITION) ? ConditionValues(item) : Json(nullptr);
+    object["condition"] = (f & ITEM_CONDITION) ? ConditionValues(item, analyzer) : Json(nullptr);
     object["renames"] = (f & ITEM_RENAMES) ? RenamesRange(item) : Json(nullptr);
     object["signSeparate"] = (f & SIGN_SEPARATE) != 0;
     object["signLeading"] = (f & SIGN_LEADING) != 0;

@@ -53,6 +53,13 @@ const char* CobolAnalyzer::DependingOn(const CopyItem* item) const {
     return found != work->depending.end() ? found->second.c_str() : "";
 }
 
+const std::vector<CobolConditionValue>& CobolAnalyzer::ConditionValues(const CopyItem* item) const {
+    static const std::vector<CobolConditionValue> kNone;
+    if (work == nullptr) return kNone;
+    auto found = work->conditions.find(item);
+    return found != work->conditions.end() ? *found->second : kNone;
+}
+
 void CobolAnalyzer::LoadSource() {
     warnings.clear();
     CobolLoadTokens(*work, fileName, options, warnings);
@@ -62,7 +69,11 @@ void CobolAnalyzer::JoinEntries() { CobolSplitEntries(*work, warnings); }
 
 void CobolAnalyzer::FreeItems() {
     CopyAnalyzer::FreeItems();
-    if (work != nullptr) work->depending.clear();
+    if (work != nullptr) {
+        work->depending.clear();
+        work->conditions.clear();
+        work->conditionLists.clear();
+    }
 }
 
 CopyItem* CobolAnalyzer::Analyze() {

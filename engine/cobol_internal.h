@@ -69,6 +69,7 @@ struct CobolItemInfo {
     int occursMin = 0, occursMax = 0;
     bool variable = false;
     std::string dependingOn;
+    int conditionValues = -1;  // a level 88's values: index into CobolWork::conditionLists
     std::string redefinesName;
     std::string renamesFrom, renamesThru;
     // Tree and layout.
@@ -102,6 +103,8 @@ struct CobolWork {
     std::deque<CobolItemInfo> infos;  // one per parsed item, in order
     std::vector<CobolRecord> records;
     std::unordered_map<const CopyItem*, std::string> depending;
+    std::deque<std::vector<CobolConditionValue>> conditionLists;  // kept with the list, as `depending`
+    std::unordered_map<const CopyItem*, const std::vector<CobolConditionValue>*> conditions;
     long long recordLength = 0;
 };
 

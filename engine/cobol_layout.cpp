@@ -523,6 +523,7 @@ private:
                     condition->elementNo = item->elementNo;
                     condition->parent = item;
                     condition->flags |= ITEM_CONDITION | (item->dimension > 0 ? ITEM_ARRAY : 0);
+                    if (c->conditionValues >= 0) work_.conditions[condition] = &work_.conditionLists[c->conditionValues];
                     order_.push_back(condition);
                     continue;
                 }

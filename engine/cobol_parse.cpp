@@ -333,28 +333,33 @@ bool AtLiteral(const Cursor& c) {
 void ClauseValue(Cursor& c) {
     c.Accept("IS");
     c.Accept("ARE");
-    // Only the first 63 bytes are kept, however many values follow.
+    // The words as written (only as many as the item's text keeps) and, for a level 88,
+    // every value.
     std::string text;
     auto take = [&c, &text]() {
         std::string_view word = c.entry.tokens[c.i++].text;
-        if (text.size() >= sizeof c.item->picture) return;
+        if (text.size() >= sizeof c.item->picture) return word;
         if (!text.empty()) text += ' ';
         text += word;
+        return word;
     };
     auto literal = [&c, &take]() {
-        if (c.PeekUpper() == "ALL") take();
+        std::string value;
+        if (c.PeekUpper() == "ALL") value = std::string(take()) + ' ';
         if (!AtLiteral(c)) c.Fail("VALUE の後に定数がありません。");
-        take();
+        value += take();
+        return value;
     };
-    literal();
+    std::vector<CobolConditionValue> values(1);
+    values.back().value = literal();
     if (c.item->level == 88) {
         for (;;) {
             const CobolKey upper = c.PeekUpper();
             if (upper == "THRU" || upper == "THROUGH") {
                 take();
-                literal();
+                values.back().thru = literal();
             } else if (AtLiteral(c) || upper == "ALL") {
-                literal();
+                values.emplace_back().value = literal();
             } else if (upper == "WHEN") {
                 // WHEN SET TO FALSE [IS] literal
                 take();
@@ -362,13 +367,16 @@ void ClauseValue(Cursor& c) {
                 c.Accept("TO");
                 if (!c.Accept("FALSE")) c.Fail("WHEN SET TO FALSE の書き方が正しくありません。");
                 c.Accept("IS");
-                literal();
+                CobolConditionValue& value = values.emplace_back();
+                value.value = literal();
+                value.whenFalse = true;
             } else {
                 break;
             }
         }
-        std::strncpy(c.item->picture, text.c_str(), sizeof c.item->picture - 1);
-        c.item->picture[sizeof c.item->picture - 1] = '\0';
+        CopyTextCut(c.item->picture, sizeof c.item->picture, text.c_str());
+        c.info.conditionValues = static_cast<int>(c.work.conditionLists.size());
+        c.work.conditionLists.push_back(std::move(values));
     }
 }
 
@@ -549,9 +557,9 @@ const Clause* FindClause(const CobolKey& upper) { return Lookup(kClauses, &Claus
 
 bool IsClauseWord(const CobolKey& upper) { return FindClause(upper) != nullptr || FindUsage(upper) != nullptr; }
 
-// Copies a token's text into a fixed item field, cut to fit.
+// Copies a token's text into a fixed item field, cut to fit between characters.
 void CopyTokenText(char* field, std::size_t capacity, std::string_view text) {
-    const std::size_t n = std::min(text.size(), capacity - 1);
+    const std::size_t n = ShiftJisCutLength(text.data(), text.size(), capacity - 1, false);
     std::memcpy(field, text.data(), n);
     field[n] = '\0';
 }

@@ -191,7 +191,8 @@ private:
                     std::size_t to = text.find_last_not_of(" \t");
                     if (from != std::string::npos) {
                         out_.back().remark = static_cast<int>(work_.remarks.size());
-                        work_.remarks.push_back(std::string(text.substr(from, std::min<std::size_t>(to + 1 - from, 63))));
+                        const std::size_t length = ShiftJisCutLength(text.data() + from, to + 1 - from, 63, false);
+                        work_.remarks.push_back(std::string(text.substr(from, length)));
                     }
                 }
                 break;

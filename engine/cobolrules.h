@@ -52,6 +52,14 @@ struct CobolOptions {
     std::size_t maxCopiedWords = 16 * 1024 * 1024;
 };
 
+// One value of a condition name (level 88), as written: a literal ('A', 10, ALL 'X',
+// ZERO), a range when `thru` is not empty, or the value WHEN SET TO FALSE gives.
+struct CobolConditionValue {
+    std::string value;
+    std::string thru;
+    bool whenFalse = false;
+};
+
 // Something accepted with a guess, reported beside the result.
 struct CobolWarning {
     std::string fileName;  // copybook file (the member's own file inside a COPY member)
@@ -93,6 +101,10 @@ public:
     // Name of the DEPENDING ON object of an item with ITEM_VARIABLE (any occurrence);
     // the empty text for every other item. Valid as long as the list is.
     virtual const char* DependingOn(const CopyItem* item) const;
+    // Every value of a condition name (an item with ITEM_CONDITION, any occurrence), in
+    // order and uncut (the item's `picture` keeps their text cut to its size); empty for
+    // every other item. Valid as long as the list is.
+    virtual const std::vector<CobolConditionValue>& ConditionValues(const CopyItem* item) const;
 
     // The steps of the analysis, in the order Analyze calls them.
     void      LoadSource() override;        // reads the file and its COPY members into words

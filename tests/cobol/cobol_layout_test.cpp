@@ -36,6 +36,38 @@ TEST(CobolLayout, ConditionNamesFollowTheirVariable) {
     EXPECT_EQ(a["R"]->byteLength, 3);
 }
 
+TEST(CobolLayout, ConditionValuesAreKeptWholeAndCutBetweenCharacters) {
+    Folder folder;
+    // 22 one-letter values (88 bytes as written), a range, a literal with a blank, ALL,
+    // WHEN SET TO FALSE; then double-byte values whose cut at 63 bytes would fall inside
+    // a character: 'xy' and 20 characters of two bytes, then 20 more.
+    std::string wide;
+    for (int k = 0; k < 20; ++k) wide += "\x82\xA0";
+    const std::string path = folder.Write(
+        "BOOK.cpy", Fixed({"01 R.", "  05 S PIC X.",
+                           "    88 S-ALL VALUE 'A' 'B' 'C' 'D' 'E' 'F' 'G' 'H' 'I' 'J' 'K'",
+                           "        'L' 'M' 'N' 'O' 'P' 'Q' 'R' 'S' 'T' 'U' 'V'.",
+                           "    88 S-MIX VALUES 'A' THRU 'C' 'NOT FOUND' ALL 'Z'", "        WHEN SET TO FALSE 'X'.",
+                           "  05 J PIC X(80).", "    88 J-WIDE VALUE 'xy" + wide + "'", "        '" + wide + "'."}));
+    Analysis a(path);
+    const std::vector<CobolConditionValue>& all = a.analyzer.ConditionValues(a["S-ALL"]);
+    ASSERT_EQ(all.size(), 22u);
+    EXPECT_EQ(all.back().value, "'V'");
+    EXPECT_EQ(std::string(a["S-ALL"]->picture).size(), 63u) << "the cell keeps 63 bytes";
+    const std::vector<CobolConditionValue>& mix = a.analyzer.ConditionValues(a["S-MIX"]);
+    ASSERT_EQ(mix.size(), 4u);
+    EXPECT_EQ(mix[0].value + " " + mix[0].thru, "'A' 'C'");
+    EXPECT_EQ(mix[1].value, "'NOT FOUND'");
+    EXPECT_EQ(mix[2].value, "ALL 'Z'");
+    EXPECT_TRUE(mix[3].whenFalse);
+    EXPECT_EQ(mix[3].value, "'X'");
+    EXPECT_TRUE(a.analyzer.ConditionValues(a["S"]).empty());
+    // Both values whole; the cell stops before the character that byte 63 would split.
+    ASSERT_EQ(a.analyzer.ConditionValues(a["J-WIDE"]).size(), 2u);
+    EXPECT_EQ(a.analyzer.ConditionValues(a["J-WIDE"])[1].value, "'" + wide + "'");
+    EXPECT_EQ(std::string(a["J-WIDE"]->picture), "'xy" + wide + "' '" + wide.substr(0, 16));
+}
+
 TEST(CobolLayout, RenamesCoversItsRangeAndCountsNowhere) {
     Folder folder;
     const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 A PIC X(2).", "  05 B PIC 9(3).", "  05 C PIC X.",
