@@ -100,9 +100,13 @@ bool WriteHtmlReport(std::FILE* file, const CopyItem* head, unsigned long record
 
         out.Write("<tr>\n");
         out.Print("<td nowrap align=\"right\"><font size=2 color=\"#000000\">%d</font></td>\n", rowNumber);
-        // The level cell: "&nbsp;" level - 1 times (none for level 1), then the level in two digits.
+        // The level cell: "&nbsp;" level - 1 times (none for level 1), then the level in two
+        // digits. A condition name (88) or a RENAMES (66) stands one step inside the item
+        // it belongs to, its variable or its record, rather than 87 or 65 steps in.
+        int indent = item->level - 1;
+        if (flags & (ITEM_CONDITION | ITEM_RENAMES)) indent = item->parent != nullptr ? item->parent->level : 1;
         out.Write("<td nowrap><font size=2 color=\"#000000\">");
-        for (int i = 1; i < item->level; ++i) out.Write("&nbsp;");
+        for (int i = 0; i < indent; ++i) out.Write("&nbsp;");
         out.Print("%02d</font></td>\n", item->level);
         out.Print("<td nowrap><font size=2 color=\"#000000\">%s</font></td>\n", name.GetText());
         out.Print("<td nowrap align=\"center\"><font size=2 color=\"#000000\">%s</font></td>\n", declaration.GetText());
