@@ -72,6 +72,7 @@ struct CobolItemInfo {
     int conditionValues = -1;  // a level 88's values: index into CobolWork::conditionLists
     std::string redefinesName;
     std::string renamesFrom, renamesThru;
+    std::vector<std::string> renamesFromOf, renamesThruOf;  // their qualifiers (OF|IN name), innermost first
     // Tree and layout.
     CobolItemInfo* parent = nullptr;
     std::vector<CobolItemInfo*> children;  // storage items and 88s, in source order

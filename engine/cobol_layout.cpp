@@ -168,8 +168,12 @@ private:
                     break;
                 }
         }
-        // A SIGN clause of a group reaches the signed numeric items below it.
-        if (n->sign == 0 && !n->group && (item->flags & ITEM_SIGNED)) {
+        // A SIGN clause of a group reaches the signed numeric items below it that are
+        // stored as characters; an item's own SIGN clause must be on such an item.
+        const bool characters = n->effectiveUsage == CobolUsage::Display || n->effectiveUsage == CobolUsage::National;
+        if (n->sign != 0 && !n->group && !characters)
+            Fail(n, "SIGN 句は USAGE DISPLAY か NATIONAL の項目にだけ書けます。");
+        if (n->sign == 0 && !n->group && characters && (item->flags & ITEM_SIGNED)) {
             for (CobolItemInfo* p = n->parent; p != nullptr; p = p->parent)
                 if (p->sign != 0) {
                     n->sign = p->sign;
@@ -366,15 +370,29 @@ private:
             if (IsStorage(c)) Shift(c, by);
     }
 
-    // The storage item `name` of `record` written before entry `before` (a 66 names only
-    // what precedes it), and its place in walk order; null when there is none.
-    CobolItemInfo* FindInRecord(const CobolRecord& record, const std::string& name, int before, int& order) {
+    // Whether the groups that hold `n` include `qualifiers`, innermost first, each
+    // further out than the one before (N OF H IN R).
+    static bool QualifiedBy(const CobolItemInfo* n, const std::vector<std::string>& qualifiers) {
+        const CobolItemInfo* p = n->parent;
+        for (const std::string& q : qualifiers) {
+            while (p != nullptr && !SameName(q, p->item->name)) p = p->parent;
+            if (p == nullptr) return false;
+            p = p->parent;
+        }
+        return true;
+    }
+
+    // The storage item `name` (with its qualifiers) of `record` written before entry
+    // `before` (a 66 names only what precedes it), and its place in walk order; null when
+    // there is none.
+    CobolItemInfo* FindInRecord(const CobolRecord& record, const std::string& name, const std::vector<std::string>& qualifiers,
+                                int before, int& order) {
         int index = 0;
         CobolItemInfo* found = nullptr;
         auto walk = [&](auto&& self, CobolItemInfo* n) -> void {
             if (found) return;
             ++index;
-            if (n->entry < before && SameName(name, n->item->name)) {
+            if (n->entry < before && SameName(name, n->item->name) && QualifiedBy(n, qualifiers)) {
                 found = n;
                 order = index;
                 return;
@@ -418,13 +436,13 @@ private:
 
     void Renames(const CobolRecord& record, CobolItemInfo* r) {
         int fromOrder = 0, thruOrder = 0;
-        CobolItemInfo* from = FindInRecord(record, r->renamesFrom, r->entry, fromOrder);
+        CobolItemInfo* from = FindInRecord(record, r->renamesFrom, r->renamesFromOf, r->entry, fromOrder);
         if (from == nullptr) Fail(r, "RENAMES の対象 " + r->renamesFrom + " がこのレコードにありません。");
         if (from->item->level == 1 || from->item->level == 77) Fail(r, "レベル01と77の項目は RENAMES できません。");
         CheckOutsideTables(r, from);
         long long end = from->offset + from->size;
         if (!r->renamesThru.empty()) {
-            CobolItemInfo* thru = FindInRecord(record, r->renamesThru, r->entry, thruOrder);
+            CobolItemInfo* thru = FindInRecord(record, r->renamesThru, r->renamesThruOf, r->entry, thruOrder);
             if (thru == nullptr) Fail(r, "THRU の項目 " + r->renamesThru + " がこのレコードにありません。");
             if (thruOrder < fromOrder) Fail(r, "THRU の項目 " + r->renamesThru + " が " + r->renamesFrom + " より前にあります。");
             CheckOutsideTables(r, thru);

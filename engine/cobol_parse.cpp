@@ -442,9 +442,13 @@ void SkipNames(Cursor& c) {
 }
 
 // OF|IN name ... after a data name: the qualification, which the names here do not need.
-void SkipQualifiers(Cursor& c) {
-    while (c.Accept("OF") || c.Accept("IN")) c.Word("修飾の名前");
+std::vector<std::string> Qualifiers(Cursor& c) {
+    std::vector<std::string> names;
+    while (c.Accept("OF") || c.Accept("IN")) names.emplace_back(c.Word("修飾の名前"));
+    return names;
 }
+
+void SkipQualifiers(Cursor& c) { Qualifiers(c); }
 
 void ClauseOccurs(Cursor& c) {
     if (c.item->level == 1 || c.item->level == 77 || c.item->level == 66 || c.item->level == 88)
@@ -527,11 +531,11 @@ void ClauseGroupUsage(Cursor& c) {
 void ClauseRenames(Cursor& c) {
     if (c.item->level != 66) c.Fail("RENAMES はレベル66の項目にだけ書けます。");
     c.info.renamesFrom = c.Word("RENAMES の対象の名前");
-    SkipQualifiers(c);
+    c.info.renamesFromOf = Qualifiers(c);
     std::string text = "RENAMES " + c.info.renamesFrom;
     if (c.Accept("THRU") || c.Accept("THROUGH")) {
         c.info.renamesThru = c.Word("THRU の後の名前");
-        SkipQualifiers(c);
+        c.info.renamesThruOf = Qualifiers(c);
         text += " THRU " + c.info.renamesThru;
     }
     std::strncpy(c.item->picture, text.c_str(), sizeof c.item->picture - 1);

@@ -169,6 +169,14 @@ TEST(CobolLayout, QualifiedNamesInDependingOnAndRenames) {
     Analysis a(path);
     EXPECT_STREQ(a.analyzer.DependingOn(a["T"]), "N");
     EXPECT_EQ(a["W"]->byteLength, 3);
+
+    // The same names in two groups: the qualifiers choose.
+    const std::string twice = folder.Write("TWICE.cpy", Fixed({"01 R.", "  05 H1.", "    10 N PIC X.", "    10 M PIC X(2).",
+                                                             "  05 H2.", "    10 N PIC X(3).", "    10 M PIC X(4).",
+                                                             "66 W RENAMES N OF H2 THRU M IN H2."}));
+    Analysis b(twice);
+    EXPECT_EQ(b["W"]->position, 4);
+    EXPECT_EQ(b["W"]->byteLength, 7);
 }
 
 TEST(CobolLayout, SignSeparateAndCategoryBits) {
@@ -178,8 +186,12 @@ TEST(CobolLayout, SignSeparateAndCategoryBits) {
                                                              "  05 AE PIC XXBXX.", "  05 NE PIC ZZ,ZZ9.99-.", "  05 SC PIC PPP99.",
                                                              "  05 TS PIC 9(3)PPP.", "  05 N PIC N(2).",
                                                              "  05 BC BINARY-CHAR UNSIGNED.", "  05 BL BINARY-LONG.",
-                                                             "  05 PT POINTER."}));
+                                                             "  05 PT POINTER.", "  05 CB PIC S9(4) COMP."}));
     Analysis a(path);
+    // The record's SIGN clause reaches only the items stored as characters.
+    EXPECT_EQ(a["CB"]->flags & (SIGN_SEPARATE | SIGN_LEADING), 0u);
+    EXPECT_EQ(a["CB"]->byteLength, 2);
+    EXPECT_EQ(a["BL"]->flags & SIGN_SEPARATE, 0u);
     // The binary usages without PICTURE are numbers (so that record access and the data
     // codec read them as such); a pointer is none.
     EXPECT_EQ(a["BC"]->flags & (ITEM_NUMERIC | ITEM_SIGNED | USAGE_COMP5), ITEM_NUMERIC | USAGE_COMP5);

@@ -92,6 +92,8 @@ const Case kCases[] = {
      "RENAMES の範囲に OCCURS DEPENDING の表 T2 は含められません。", 7},
     {"RenamesThruAfterIt", {"01 R.", "  05 A PIC X.", "66 N RENAMES A THRU Z.", "  05 Z PIC X."},
      "THRU の項目 Z がこのレコードにありません。", 3},
+    {"SignOnABinaryItem", {"01 R.", "  05 A PIC S9(4)", "       COMP SIGN LEADING SEPARATE."},
+     "SIGN 句は USAGE DISPLAY か NATIONAL の項目にだけ書けます。", 2},
     {"RenamesThruMissing", {"01 R.", "  05 A PIC X.", "66 B RENAMES A THRU Z."}, "THRU の項目 Z がこのレコードにありません。", 3},
     {"RenamesThruBefore", {"01 R.", "  05 A PIC X.", "  05 C PIC X.", "66 B RENAMES C THRU A."},
      "THRU の項目 A が C より前にあります。", 4},
