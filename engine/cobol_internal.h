@@ -61,6 +61,8 @@ struct CobolItemInfo {
     int pictureSize = 0;       // character positions of the PICTURE (sign not separate)
     int pictureDigits = 0;     // digit positions, P not counted
     bool nationalPicture = false;  // N or G: two bytes per character
+    int nationalBytes = 0;         // N or G: its bytes (N-edited B 0 / take one byte each)
+    bool impliesNational = false;  // N, not G: USAGE NATIONAL without a USAGE clause
     bool numericPicture = false;   // numeric category (not edited)
     CobolUsage usage = CobolUsage::None;
     bool sync = false;

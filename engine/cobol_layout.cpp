@@ -252,14 +252,14 @@ private:
         case CobolUsage::None:
         case CobolUsage::Display:
             needPicture();
-            size = n->nationalPicture ? 2LL * n->pictureSize : n->pictureSize;
+            size = n->nationalPicture ? n->nationalBytes : n->pictureSize;
             if (n->separate) size += 1;
             break;
         case CobolUsage::National:
             needPicture();
             if (!(n->nationalPicture || n->numericPicture || (item->flags & ITEM_NUMERIC)))
                 Fail(n, std::string("USAGE NATIONAL の項目の PICTURE は N か数字にしてください: ") + item->picture);
-            size = 2LL * (n->pictureSize + (n->separate ? 1 : 0));
+            size = n->nationalPicture ? n->nationalBytes : 2LL * (n->pictureSize + (n->separate ? 1 : 0));
             break;
         case CobolUsage::Display1:
             needPicture();

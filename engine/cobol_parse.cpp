@@ -38,8 +38,10 @@ const PictureSymbol* FindSymbol(char c) {
 
 struct PictureResult {
     int size = 0, digits = 0, scale = 0;
+    int nationalBytes = 0;  // an N or G picture: its bytes as a national or DBCS item
     unsigned flags = 0;
     bool national = false, numeric = false;
+    bool impliesNational = false;  // N (not G): USAGE NATIONAL unless a USAGE clause says otherwise
     std::string error;
 };
 
@@ -114,8 +116,9 @@ PictureResult AnalyzePicture(const std::string& picture) {
         r.error = "PICTURE の CR と DB は末尾に一つだけ書けます。";
         return r;
     }
-    // Character positions and digit positions.
-    bool afterPoint = false, seenDigit = false;
+    // Character positions and digit positions. The digits of a floating-point picture
+    // are those of its mantissa: the exponent's sign and digits count as none.
+    bool afterPoint = false, seenDigit = false, exponent = false;
     long long plus = 0, minus = 0, currency = 0, leadingScale = 0, trailingScale = 0, digits = 0, scale = 0;
     long long size = 0;
     for (const Run& run : runs) {
@@ -134,6 +137,8 @@ PictureResult AnalyzePicture(const std::string& picture) {
         default: size += run.count;
         }
         if (run.kind == Sym::Point) afterPoint = true;
+        if (run.kind == Sym::Exponent) exponent = true;
+        if (exponent) continue;
         if (run.kind == Sym::Digit || run.kind == Sym::Suppress) {
             digits += run.count;
             if (afterPoint) scale += run.count;
@@ -150,7 +155,17 @@ PictureResult AnalyzePicture(const std::string& picture) {
             if (digitPositions > 0) seenDigit = true;
         }
     }
-    if (has(Sym::Exponent)) size -= counts[static_cast<int>(Sym::Dot)];  // the point of a floating picture is implied
+    // A floating-point picture (sign, mantissa with '.' or V, E, sign, exponent): IBM
+    // counts each of its characters but V, the '.' being an actual point. GnuCOBOL 3.1.2,
+    // the reference, accepts one only with '+' after the E and without V, and then
+    // gives the E no byte; this follows it there. Where it refuses the picture ('-'
+    // after the E, or a V), IBM's count stands.
+    if (has(Sym::Exponent)) {
+        bool referenceAccepts = !has(Sym::Point);
+        for (std::size_t k = 0; k < runs.size(); ++k)
+            if (runs[k].kind == Sym::Exponent && (k + 1 == runs.size() || runs[k + 1].symbol != '+')) referenceAccepts = false;
+        if (referenceAccepts) size -= counts[static_cast<int>(Sym::Exponent)];
+    }
     if (size > 0x7fffffff / 4 || digits > 0x7fffffff / 4 || leadingScale + trailingScale > 0x7fffffff / 4) {
         r.error = "PICTURE が長すぎます。";
         return r;
@@ -171,6 +186,12 @@ PictureResult AnalyzePicture(const std::string& picture) {
         r.national = true;
         r.digits = r.size;
         r.scale = 0;
+        // A G (DBCS) picture takes two bytes per position, B 0 / included, as IBM counts
+        // them (GnuCOBOL refuses G). An N picture takes two bytes per N and one per
+        // B 0 /: that follows the reference (GnuCOBOL), where IBM would count two.
+        r.impliesNational = !has(Sym::Dbcs);
+        const long long inserts = r.impliesNational ? counts[static_cast<int>(Sym::Insert)] : 0;
+        r.nationalBytes = static_cast<int>(2 * size - inserts);
     } else if (has(Sym::Alnum) || has(Sym::Alpha)) {
         r.flags = ITEM_ALPHANUMERIC;
         if (has(Sym::Insert)) r.flags |= ITEM_EDITED;
@@ -204,7 +225,7 @@ constexpr int UsageKind(CobolUsage usage) { return KEYWORD_EXTENSION + static_ca
 
 const Keyword kCobolUsageWords[] = {
     {"DISPLAY", UsageKind(CobolUsage::Display), 0},
-    {"DISPLAY-1", UsageKind(CobolUsage::Display1), USAGE_NATIONAL},
+    {"DISPLAY-1", UsageKind(CobolUsage::Display1), 0},  // DBCS, which is no national usage
     {"NATIONAL", UsageKind(CobolUsage::National), USAGE_NATIONAL},
     {"COMP-X", UsageKind(CobolUsage::CompX), USAGE_BINARY | USAGE_COMPX},
     {"COMPUTATIONAL-X", UsageKind(CobolUsage::CompX), USAGE_BINARY | USAGE_COMPX},
@@ -394,6 +415,8 @@ void ClausePicture(Cursor& c) {
     c.info.pictureSize = r.size;
     c.info.pictureDigits = r.digits;
     c.info.nationalPicture = r.national;
+    c.info.nationalBytes = r.nationalBytes;
+    c.info.impliesNational = r.impliesNational;
     c.info.numericPicture = r.numeric;
     c.item->flags |= r.flags;
     c.item->digits = r.digits;
@@ -631,6 +654,8 @@ void CobolAnalyzer::ParseEntries() {
                 c.Fail("解釈できない語があります: " + std::string(t.text));
             }
         }
+        // PICTURE N without a USAGE clause is national.
+        if (info.impliesNational && info.usage == CobolUsage::None) item->flags |= USAGE_NATIONAL;
         if (level == 88 && item->picture[0] == '\0') c.Fail("レベル88の項目には VALUE が必要です。");
         if (level == 66 && info.renamesFrom.empty()) c.Fail("レベル66の項目には RENAMES が必要です。");
         stage = 0;

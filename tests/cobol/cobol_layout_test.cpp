@@ -215,6 +215,66 @@ TEST(CobolLayout, SignSeparateAndCategoryBits) {
     EXPECT_TRUE(a["N"]->flags & ITEM_NATIONAL);
 }
 
+// GnuCOBOL 3.1.2 accepts a floating-point picture only with '+' after the E and no V,
+// and then gives the E no byte (F1, F2, F4: cross-checked in data/NATEDIT.cpy). It
+// refuses '-' after the E and a V, so F3 and F5 take IBM's count: every character but
+// V. Digits and scale are the mantissa's, which cobc does not show: IBM's rule.
+TEST(CobolLayout, FloatingPointPictures) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 F1 PIC +99.99E+99.", "  05 F2 PIC +9.9(4)E+99.",
+                                                             "  05 F3 PIC +.9(6)E-99.", "  05 F4 PIC -9999E+99.",
+                                                             "  05 F5 PIC +9V99E+99.", "  05 Z PIC X."}));
+    Analysis a(path);
+    struct Expected { const char* name; int bytes, digits, scale; };
+    for (const Expected& e : {Expected{"F1", 9, 4, 2}, Expected{"F2", 10, 5, 4}, Expected{"F3", 12, 6, 6},
+                              Expected{"F4", 8, 4, 0}, Expected{"F5", 8, 3, 2}}) {
+        EXPECT_EQ(a[e.name]->byteLength, e.bytes) << e.name;
+        EXPECT_EQ(a[e.name]->digits, e.digits) << e.name;
+        EXPECT_EQ(a[e.name]->scale, e.scale) << e.name;
+        EXPECT_EQ(a[e.name]->flags & (ITEM_NUMERIC | ITEM_EDITED), ITEM_NUMERIC | ITEM_EDITED) << e.name;
+    }
+    EXPECT_EQ(a["Z"]->position, 48);
+}
+
+// N pictures take two bytes per N and one per B 0 / as GnuCOBOL lays them out (IBM
+// would take two; cross-checked in data/NATEDIT.cpy); G pictures and DISPLAY-1, which
+// cobc refuses, two per position as IBM counts them.
+TEST(CobolLayout, NationalAndDbcsEditedLengths) {
+    Folder folder;
+    const std::string path = folder.Write(
+        "BOOK.cpy", Fixed({"01 R.", "  05 N1 PIC N(3)B.", "  05 N2 PIC N(2)BN.", "  05 N3 PIC N0N.", "  05 N4 PIC N/N.",
+                           "  05 N5 PIC N(3)B USAGE NATIONAL.", "  05 N6 PIC N(4).", "  05 G1 PIC G(2)B.",
+                           "  05 G2 PIC G(2)B DISPLAY-1.", "  05 G3 PIC N(3)B DISPLAY-1.", "  05 Z PIC X."}));
+    Analysis a(path);
+    struct Expected { const char* name; int bytes; unsigned category; };
+    const unsigned edited = ITEM_NATIONAL | ITEM_EDITED;
+    for (const Expected& e : {Expected{"N1", 7, edited}, Expected{"N2", 7, edited}, Expected{"N3", 5, edited},
+                              Expected{"N4", 5, edited}, Expected{"N5", 7, edited}, Expected{"N6", 8, ITEM_NATIONAL},
+                              Expected{"G1", 6, edited}, Expected{"G2", 6, edited}, Expected{"G3", 8, edited}}) {
+        EXPECT_EQ(a[e.name]->byteLength, e.bytes) << e.name;
+        EXPECT_EQ(a[e.name]->flags & (ITEM_NATIONAL | ITEM_EDITED), e.category) << e.name;
+    }
+    EXPECT_EQ(a["Z"]->position, 60);
+    EXPECT_EQ(a.analyzer.GetRecordLength(), 60u);
+}
+
+// PICTURE N without USAGE is national like USAGE NATIONAL; DISPLAY-1 and G are DBCS,
+// no national usage.
+TEST(CobolLayout, NationalUsageOfNAndNoneOfDbcs) {
+    Folder folder;
+    const std::string path = folder.Write(
+        "BOOK.cpy", Fixed({"01 R.", "  05 N1 PIC N(4).", "  05 N2 PIC N(4) USAGE NATIONAL.", "  05 N3 PIC N(4) DISPLAY-1.",
+                           "  05 G1 PIC G(3).", "  05 G2 PIC G(3) DISPLAY-1.", "  05 GN USAGE NATIONAL.", "    10 GN1 PIC N(2).",
+                           "  05 GD DISPLAY-1.", "    10 GD1 PIC G(2).", "  05 X1 PIC X(2)."}));
+    Analysis a(path);
+    for (const char* name : {"N1", "N2", "GN", "GN1"}) EXPECT_TRUE(a[name]->flags & USAGE_NATIONAL) << name;
+    for (const char* name : {"N3", "G1", "G2", "GD", "GD1", "X1"}) EXPECT_FALSE(a[name]->flags & USAGE_NATIONAL) << name;
+    EXPECT_EQ(a["N1"]->flags, a["N2"]->flags);
+    EXPECT_EQ(a["N1"]->byteLength, a["N2"]->byteLength);
+    EXPECT_EQ(a["G1"]->flags, a["G2"]->flags);
+    EXPECT_EQ(a["GD1"]->byteLength, 4);
+}
+
 TEST(CobolLayout, CompXSizeIsAGuessWithAWarning) {
     Folder folder;
     const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 A PIC 9(2) COMP-X.", "  05 B PIC 9(5) COMP-X."}));
