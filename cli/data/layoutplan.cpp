@@ -38,7 +38,12 @@ Field::Kind KindOf(const CopyItem* item) {
         }
         return Field::kDisplay;
     }
-    if (flags & ITEM_NATIONAL) return Field::kNational;
+    // National-edited with one-byte B 0 / (as GnuCOBOL lays out N-edited pictures):
+    // no run of double-byte characters, so text of the single-byte code page.
+    if (flags & ITEM_NATIONAL) {
+        const bool mixed = (flags & ITEM_EDITED) && item->byteLength != 2 * item->digits;
+        return mixed ? Field::kText : Field::kNational;
+    }
     if (flags & ITEM_BOOLEAN) return (flags & USAGE_BIT) ? Field::kBits : Field::kBoolChars;
     return Field::kText;
 }

@@ -451,7 +451,10 @@ bool ValueCodec::Encode(const Field& field, const Cell& cell, unsigned char* rec
                 if (national) scratch_.append(text_->NationalSpace(), 2);
                 else scratch_.push_back(static_cast<char>(text_->Space()));
             }
-            if (field.length > 0) image_.SetString(item, scratch_.data(), field.length);
+            // A national-edited item with one-byte B 0 / is no run of double-byte
+            // characters, which the record's national setter requires: copied as it is.
+            if (!national && (item->flags & ITEM_NATIONAL)) std::memcpy(bytes, scratch_.data(), static_cast<size_t>(field.length));
+            else if (field.length > 0) image_.SetString(item, scratch_.data(), field.length);
             return true;
         }
         case Field::kBits:

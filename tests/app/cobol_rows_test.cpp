@@ -88,6 +88,21 @@ TEST(CobolRows, NewAttributesComeAfterTheSeedsSix) {
     EXPECT_EQ("3", layout.Row("TBL")[10]);
 }
 
+TEST(CobolRows, PictureNIsNationalAndDisplayOneIsNot) {
+    CobolLayout layout(
+        "       01  REC.\n"
+        "           05  N-PLAIN          PIC N(4).\n"
+        "           05  N-USAGE          PIC N(4) USAGE NATIONAL.\n"
+        "           05  DBCS             PIC G(3) DISPLAY-1.\n"
+        "           05  DBCS-PLAIN       PIC G(3).\n");
+    EXPECT_EQ("NATIONAL", layout.Row("N-PLAIN")[8]);
+    EXPECT_EQ(layout.Row("N-USAGE")[8], layout.Row("N-PLAIN")[8]);
+    EXPECT_EQ(layout.Row("N-USAGE")[0], layout.Row("N-PLAIN")[0]);
+    EXPECT_EQ("", layout.Row("DBCS")[8]);
+    EXPECT_EQ("2バイト文字", layout.Row("DBCS")[0]);
+    EXPECT_EQ(layout.Row("DBCS-PLAIN")[8], layout.Row("DBCS")[8]);
+}
+
 TEST(CobolRows, SeedFlagsKeepTheirTexts) {
     // An item that has a seed usage and new bits reads as the seed's usage.
     EXPECT_STREQ("PACK", ItemUsage(USAGE_PACKED | ITEM_SYNC | USAGE_NATIONAL)->shown);

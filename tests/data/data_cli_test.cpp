@@ -149,6 +149,24 @@ TEST(DataCli, CobolRulesWithCopyMembersFromAnIncludeFolder) {
     std::remove(copybook.c_str());
 }
 
+TEST(DataCli, CobolRulesNationalEditedDbcsAndNationalItems) {
+    // N(2)B takes 5 bytes (one for the B), so it is Shift_JIS text; N(2) and G(2)
+    // DISPLAY-1 are double-byte items of 4 bytes.
+    const std::string copybook = Scratch("national.cpy"), dat = Scratch("national.dat");
+    ASSERT_TRUE(qbtest::WriteFileBytes(copybook, "       01 R.\n           05 NE PIC N(2)B.\n"
+                                                 "           05 NP PIC N(2).\n           05 DB PIC G(2) DISPLAY-1.\n"));
+    const std::string nihon = "\x93\xfa\x96\x7b";  // 日本 in Shift_JIS
+    ASSERT_TRUE(qbtest::WriteFileBytes(dat, nihon + " " + nihon + nihon));
+    Result decoded = Shell("{cli} decode --cobol " + copybook + " " + dat);
+    EXPECT_EQ(decoded.status, 0) << decoded.err;
+    EXPECT_EQ(decoded.out, u8"NE,NP,DB\n日本 ,日本,日本\n");
+    Result again = Shell("{cli} decode --cobol " + copybook + " " + dat + " | {cli} encode --cobol " + copybook + " -");
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(again.out, nihon + " " + nihon + nihon);
+    std::remove(copybook.c_str());
+    std::remove(dat.c_str());
+}
+
 TEST(DataCli, GnuParallelPiecesEqualOneRun) {
     Result check = Shell("bash '" + std::string(QB_SOURCE_DIR) + "/tests/data/scale-out-check' '" + kCli + "'");
     if (check.status == 77) GTEST_SKIP() << check.err;
