@@ -82,7 +82,7 @@ struct CobolItemInfo {
     int record = -1;
     long long offset = 0;                  // from the start of its record, first occurrence
     long long size = 0;                    // one occurrence
-    int align = 1;                         // alignment of this item and everything in it
+    int align = 1;                         // SYNC alignment: an elementary item's own; a group's as it pads a table
     bool group = false;
     CobolUsage effectiveUsage = CobolUsage::Display;
     // Emission: whether the item as written has been placed, and its latest occurrence.

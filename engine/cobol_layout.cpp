@@ -10,8 +10,10 @@
 // - a REDEFINES larger than its target enlarges the storage and moves what follows;
 // - a SYNC item of a binary, floating, index or pointer usage starts at a multiple of
 //   its own size counted from the start of the record (SYNC on a group is ignored);
-// - an occurrence of a table holding SYNC items is padded to a multiple of the largest
-//   of their alignments, and the padding goes in front of the table's last subordinate.
+// - an occurrence of a table holding SYNC items is padded to a multiple of the
+//   alignment GnuCOBOL carries through its items (the last subgroup's, raised by the
+//   SYNC items after it), and the padding goes in front of its last elementary item;
+//   only the first occurrence is aligned, the others repeat it at the table's stride.
 // Where IBM's rule holds instead: COMP-5 of 1 to 4 digits is 2 bytes, pointers 4 bytes
 // unless the options say 8.
 #include <algorithm>
@@ -70,7 +72,8 @@ public:
             Resolve(&info);
         }
         for (CobolRecord& record : work_.records) {
-            record.size = LayoutChildren(record.top, 0, false);
+            int align = 1;
+            record.size = LayoutChildren(record.top, 0, false, align);
             for (CobolItemInfo* r : record.renames) Renames(record, r);
             work_.recordLength = std::max(work_.recordLength, record.size);
         }
@@ -320,14 +323,20 @@ private:
     }
 
     // Lays out `children` from `base`; returns their extent. `table`: they make up one
-    // occurrence of a table, which is padded to its SYNC alignment.
-    long long LayoutChildren(const std::vector<CobolItemInfo*>& children, long long base, bool table) {
+    // occurrence of a table, which is padded to a multiple of their SYNC alignment.
+    //
+    // That alignment is worked out as GnuCOBOL lays it out: it starts at 1 in every
+    // group; a SYNC elementary item raises it to its own alignment (a REDEFINES one
+    // leaves it alone); a subgroup, REDEFINES or not, replaces it with the subgroup's
+    // own, so the one left by the last subgroup counts, not the largest in the table.
+    // The padding goes in front of the occurrence's last elementary item in the order
+    // written, however deep it stands: that one item moves, the groups around it keep
+    // their positions and lengths.
+    long long LayoutChildren(const std::vector<CobolItemInfo*>& children, long long base, bool table, int& align) {
         long long pos = base;
-        int align = 1;
-        CobolItemInfo* lastChild = nullptr;
+        align = 1;
         for (CobolItemInfo* c : children) {
             if (!IsStorage(c)) continue;
-            lastChild = c;
             if (c->target != nullptr) {
                 LayoutItem(c, c->target->offset);
                 pos = std::max(pos, c->offset + Extent(c));
@@ -336,15 +345,29 @@ private:
                 pos = c->offset + Extent(c);
             }
             if (pos > kMaxSize) Fail(c, "レコード長が大きすぎます。");
-            align = std::max(align, c->align);
+            if (c->group)
+                align = c->align;
+            else if (c->target == nullptr)
+                align = std::max(align, c->align);
         }
         long long size = pos - base;
-        if (table && align > 1 && size % align != 0 && lastChild != nullptr) {
+        CobolItemInfo* last = LastElementary(children);
+        if (table && align > 1 && size % align != 0 && last != nullptr) {
             long long pad = align - size % align;
-            Shift(lastChild, pad);
+            last->offset += pad;
             size += pad;
         }
         return size;
+    }
+
+    // The last elementary item with storage among `children` and their subordinates.
+    static CobolItemInfo* LastElementary(const std::vector<CobolItemInfo*>& children) {
+        for (auto c = children.rbegin(); c != children.rend(); ++c) {
+            if (!IsStorage(*c)) continue;
+            if (!(*c)->group) return *c;
+            if (CobolItemInfo* inner = LastElementary((*c)->children)) return inner;
+        }
+        return nullptr;
     }
 
     static long long Extent(const CobolItemInfo* n) { return n->size * std::max(1, n->occursMax); }
@@ -357,17 +380,7 @@ private:
             return;
         }
         n->offset = offset;
-        n->size = LayoutChildren(n->children, offset, n->occursMax > 1);
-        int align = 1;
-        for (CobolItemInfo* c : n->children)
-            if (IsStorage(c)) align = std::max(align, c->align);
-        n->align = align;
-    }
-
-    static void Shift(CobolItemInfo* n, long long by) {
-        n->offset += by;
-        for (CobolItemInfo* c : n->children)
-            if (IsStorage(c)) Shift(c, by);
+        n->size = LayoutChildren(n->children, offset, n->occursMax > 1, n->align);
     }
 
     // Whether the groups that hold `n` include `qualifiers`, innermost first, each

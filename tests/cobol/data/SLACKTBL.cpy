@@ -1,5 +1,5 @@
       * SYNC slack bytes inside table occurrences: the padding of an
-      * occurrence goes in front of the table's last subordinate.
+      * occurrence goes in front of its last elementary item.
        01  SLACK-TABLES.
            05  SL-D                PIC X(3).
            05  SL-T OCCURS 2.
