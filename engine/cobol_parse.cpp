@@ -371,8 +371,9 @@ void ClauseValue(Cursor& c) {
         value += take();
         return value;
     };
-    std::vector<CobolConditionValue> values(1);
-    values.back().value = literal();
+    std::vector<CobolConditionValue> values;
+    if (c.item->level == 88) values.reserve(c.entry.tokens.size() - c.i);  // at most one a word
+    values.emplace_back().value = literal();
     if (c.item->level == 88) {
         for (;;) {
             const CobolKey upper = c.PeekUpper();
