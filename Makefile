@@ -1,5 +1,5 @@
 # Quillbox: the two commands of the README, and the builds behind them.
-#   make run     install what is missing, build, show the bundled example's layout
+#   make run     install what the command-line build needs, build it, show the bundled example's layout
 #   make test    install what is missing, build the native, sanitizer, Windows and fuzz
 #                builds, run every test; one summary line per run, then the total
 #   make gui     run the desktop program under Wine on the bundled example
@@ -25,7 +25,8 @@ endef
 .PHONY: run test gui dist screenshot deps native asan win fuzz test-native test-asan \
         test-win test-fuzz bench clean
 
-run: deps
+run:
+	@bash scripts/install-deps native
 	$(call build,native,$(NATIVE_FLAGS),--target quillbox-cli)
 	@build/native/cli/quillbox-cli layout $(EXAMPLE)
 
