@@ -24,6 +24,8 @@
 #include "cobcpy.h"
 #include "datacodec.h"
 
+using namespace quillbox;
+
 namespace {
 
 constexpr int kRecordLength = 200;

@@ -18,6 +18,8 @@
 
 #include "textcodec.h"
 
+using namespace quillbox;
+
 namespace {
 
 constexpr long long kProgressFrom = 4LL << 20;   // inputs below this size show no progress

@@ -13,6 +13,8 @@
 #include "cli_common.h"
 #include "datacodec.h"
 
+using quillbox::DataOptions;
+
 struct DataCommandOptions {
     CopybookArgument copybook;           // with --cobol, -I and the other analysis settings
     std::string input = "-";          // DATA of decode, INPUT of encode

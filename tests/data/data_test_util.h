@@ -13,6 +13,8 @@
 #include "cobcpy.h"
 #include "cobolrules.h"
 #include "datacodec.h"
+
+using namespace quillbox;
 #include "test_util.h"
 
 namespace datatest {

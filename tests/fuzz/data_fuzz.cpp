@@ -14,6 +14,8 @@
 #include "cobcpy.h"
 #include "datacodec.h"
 
+using namespace quillbox;
+
 namespace {
 
 const char* const kLayouts[] = {

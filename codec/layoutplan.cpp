@@ -8,6 +8,8 @@
 
 #include "textcodec.h"
 
+namespace quillbox {
+
 namespace {
 
 // A numeric picture with editing symbols (Z, comma, point, currency, sign
@@ -192,3 +194,5 @@ bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool s
     builder.Siblings(head, plan.roots);
     return true;
 }
+
+}  // namespace quillbox

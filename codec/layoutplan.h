@@ -9,6 +9,8 @@
 
 #include "cobcpy.h"
 
+namespace quillbox {
+
 class TextCodec;
 
 struct Field {
@@ -45,5 +47,7 @@ struct LayoutPlan {
 // False with `error` set when an item lies outside the record.
 bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool serialNo, LayoutPlan& plan,
                      std::string& error);
+
+}  // namespace quillbox
 
 #endif

@@ -13,6 +13,8 @@
 #include "cobcpy.h"
 #include "records.h"
 
+namespace quillbox {
+
 enum class FloatFormat { kIeeeLe, kIeeeBe, kIbmHex };
 enum class OnError { kStop, kSkip, kNull };
 enum class TableFormat { kCsv, kJsonl };
@@ -60,5 +62,7 @@ int DecodeData(CopyItem* head, int recordLength, const DataOptions& options, std
 // Encodes the table read from `in` into records on `out`.
 int EncodeData(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, std::FILE* out,
                std::FILE* err);
+
+}  // namespace quillbox
 
 #endif

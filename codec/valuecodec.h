@@ -11,6 +11,8 @@
 #include "layoutplan.h"
 #include "textcodec.h"
 
+namespace quillbox {
+
 // A value of a table cell.
 struct Cell {
     enum Kind { kNull, kNumber, kText };
@@ -75,5 +77,7 @@ private:
 bool ParseDecimal(const std::string& text, int scale, bool& negative, uint64_t& magnitude, std::string& reason);
 // Appends `magnitude` (negated when `negative`) with `scale` digits after the point.
 void AppendDecimal(std::string& out, bool negative, uint64_t magnitude, int scale);
+
+}  // namespace quillbox
 
 #endif

@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 
+namespace quillbox {
+
 class TextCodec {
 public:
     // The codec of a code page name (cp932, ascii, utf-8, ibm-037, ...), or null with
@@ -49,5 +51,7 @@ protected:
 bool IsUtf8(const char* text, size_t length);
 // Appends the UTF-8 form of a Unicode code point.
 void AppendUtf8(uint32_t codePoint, std::string& out);
+
+}  // namespace quillbox
 
 #endif

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace quillbox {
+
 namespace {
 
 const uint64_t kPowers[20] = {1ull,
@@ -552,3 +554,5 @@ bool ValueCodec::EncodeFloat(const Field& field, const std::string& text, unsign
     for (int i = 0; i < n; ++i) bytes[i] = options_.floats == FloatFormat::kIeeeBe ? b[n - 1 - i] : b[i];
     return true;
 }
+
+}  // namespace quillbox

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+namespace quillbox {
+
 namespace {
 
 constexpr size_t kChunk = 1 << 20;          // bytes read or written at a time
@@ -272,3 +274,5 @@ bool RecordWriter::Finish() {
     if (std::fflush(out_) != 0) failed_ = true;
     return !failed_;
 }
+
+}  // namespace quillbox

@@ -12,6 +12,8 @@
 #include "layoutplan.h"
 #include "valuecodec.h"
 
+namespace quillbox {
+
 // Appends one CSV field (quoted when it holds a comma, a quote or a line end).
 void AppendCsvField(std::string& out, const std::string& text);
 // Appends a JSON string literal.
@@ -47,5 +49,7 @@ private:
 // Fills `cells` (one per column of `plan`) from a JSON object line; false with
 // `error` when the line is no JSON object.
 bool ReadJsonRow(const std::string& line, const LayoutPlan& plan, std::vector<Cell>& cells, std::string& error);
+
+}  // namespace quillbox
 
 #endif

@@ -5,6 +5,8 @@
 
 #include "textcodec.h"
 
+namespace quillbox {
+
 namespace {
 
 constexpr size_t kChunk = 1 << 20;
@@ -405,3 +407,5 @@ bool TableReader::NextLine(std::string& line) {
         if (c == EOF) return false;
     }
 }
+
+}  // namespace quillbox

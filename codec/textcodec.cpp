@@ -16,6 +16,8 @@
 #include <iconv.h>
 #endif
 
+namespace quillbox {
+
 namespace {
 
 constexpr unsigned char kShiftOut = 0x0E;
@@ -434,3 +436,5 @@ std::unique_ptr<TextCodec> TextCodec::Create(const std::string& name, std::strin
     error = "unknown encoding " + name + " (known: " + Names() + ")";
     return nullptr;
 }
+
+}  // namespace quillbox

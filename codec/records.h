@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace quillbox {
+
 enum class RecordFormat { kFixed, kLines, kRdw, kRdwBlock };
 
 // Parses "fixed", "lines", "rdw", "rdw-block"; false for anything else.
@@ -84,5 +86,7 @@ private:
     std::string pending_;   // bytes waiting for the output
     std::string block_;     // the block being filled (rdw-block)
 };
+
+}  // namespace quillbox
 
 #endif

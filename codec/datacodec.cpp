@@ -12,6 +12,8 @@
 #include "textcodec.h"
 #include "valuecodec.h"
 
+namespace quillbox {
+
 namespace {
 
 constexpr size_t kFlushAt = 1 << 20;   // output bytes gathered before a write
@@ -412,3 +414,5 @@ int EncodeData(CopyItem* head, int recordLength, const DataOptions& options, std
     if (reader.ReadFailed()) report.Fatal(options.tableName + ": read error");
     return report.Finish();
 }
+
+}  // namespace quillbox
