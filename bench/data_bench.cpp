@@ -22,7 +22,7 @@
 
 #include "bench_util.h"
 #include "cobcpy.h"
-#include "datacodec.h"
+#include "data_run.h"
 
 using namespace quillbox;
 

@@ -16,6 +16,7 @@
 #define QB_FILENO fileno
 #endif
 
+#include "data_run.h"
 #include "textcodec.h"
 
 using namespace quillbox;
@@ -106,6 +107,10 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
                 return Check(value == "utf-8" || TextCodec::Create(value, error) != nullptr, error);
             },
             "CODEPAGE"));
+    command->add_flag("-v,--verbose", options.verbose, "the summary on standard error also when no bad data was met");
+    command->add_flag("--progress,!--no-progress", options.progress,
+                      "a progress line on standard error (default: on when standard error is a terminal and the "
+                      "input is over 4 MB or of unknown size)");
     command->add_option("--block-size", options.blockSize, "the largest block encode writes in rdw-block (32760)")
         ->check(CLI::Range(static_cast<size_t>(16), static_cast<size_t>(0x7FFFFFFF)));
 }
@@ -139,8 +144,10 @@ void RunDataCommand(const DataCommandOptions& given, bool decode) {
     options.blockSize = given.blockSize;
     std::string inputShown = ArgumentToUtf8(given.input);
     std::string outputShown = ArgumentToUtf8(given.output);
-    options.dataName = decode ? inputShown : outputShown;
-    options.tableName = decode ? outputShown : inputShown;
+    RunDisplay display;
+    display.dataName = decode ? inputShown : outputShown;
+    display.tableName = decode ? outputShown : inputShown;
+    display.verbose = given.verbose;
 
     std::FILE* in = OpenStream(given.input, false);
     std::FILE* out = nullptr;
@@ -150,14 +157,13 @@ void RunDataCommand(const DataCommandOptions& given, bool decode) {
         if (in != stdin) std::fclose(in);
         throw;
     }
-    if (QB_ISATTY(QB_FILENO(stderr))) {
-        struct stat status;
-        bool regular = fstat(QB_FILENO(in), &status) == 0 && S_ISREG(status.st_mode);
-        options.progress = !regular || status.st_size >= kProgressFrom;
-        if (regular) options.inputSize = static_cast<uint64_t>(status.st_size);
-    }
-    int status = decode ? DecodeData(head, recordLength, options, in, out, stderr)
-                        : EncodeData(head, recordLength, options, in, out, stderr);
+    struct stat inputStatus;
+    bool regular = fstat(QB_FILENO(in), &inputStatus) == 0 && S_ISREG(inputStatus.st_mode);
+    if (regular) display.inputSize = static_cast<uint64_t>(inputStatus.st_size);
+    if (given.progress >= 0) display.progress = given.progress == 1;
+    else display.progress = QB_ISATTY(QB_FILENO(stderr)) && (!regular || inputStatus.st_size >= kProgressFrom);
+    int status = decode ? DecodeData(head, recordLength, options, in, out, stderr, display)
+                        : EncodeData(head, recordLength, options, in, out, stderr, display);
     if (in != stdin) std::fclose(in);
     if (out != stdout && std::fclose(out) != 0 && status == kExitDone) {
         throw CommandFailure{outputShown, "the file could not be written"};

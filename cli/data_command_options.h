@@ -13,8 +13,6 @@
 #include "cli_common.h"
 #include "datacodec.h"
 
-using quillbox::DataOptions;
-
 struct DataCommandOptions {
     CopybookArgument copybook;           // with --cobol, -I and the other analysis settings
     std::string input = "-";          // DATA of decode, INPUT of encode
@@ -33,6 +31,8 @@ struct DataCommandOptions {
     bool crlf = false;
     std::string outputEncoding = "utf-8";
     size_t blockSize = 32760;
+    bool verbose = false;             // -v: the summary also after a clean run
+    int progress = -1;                // --progress 1, --no-progress 0; -1 by the terminal and the input's size
 };
 
 // The words of one of the two commands.

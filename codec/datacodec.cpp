@@ -1,7 +1,6 @@
 // The decode and encode runs: records in, table rows out, and back.
 #include "datacodec.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -13,138 +12,6 @@
 #include "valuecodec.h"
 
 namespace quillbox {
-
-namespace {
-
-constexpr size_t kFlushAt = 1 << 20;   // output bytes gathered before a write
-constexpr size_t kBadShown = 5;        // bad places listed in the summary
-
-// Counts, the first bad places, and the progress line of one run.
-class RunReport {
-public:
-    RunReport(const DataOptions& options, std::FILE* err, const char* verb)
-        : options_(options), err_(err), verb_(verb), start_(std::chrono::steady_clock::now()), lastShown_(start_) {}
-
-    std::string Place(long long record, const Field* field, const Fault* fault) const {
-        const std::string& file = std::strcmp(verb_, "decode") == 0 ? options_.dataName : options_.tableName;
-        std::string text = file + ": record " + std::to_string(record);
-        if (field != nullptr) {
-            text += ", item " + field->column + " (offset " + std::to_string(fault->offset) + "): " + fault->reason;
-        }
-        return text;
-    }
-    // Notes bad data; with the stop policy, prints it and tells the caller to stop.
-    bool Bad(const std::string& place) {
-        ClearProgress();
-        if (options_.onError == OnError::kStop) {
-            std::fprintf(err_, "%s\n", place.c_str());
-            stopped_ = true;
-            return false;
-        }
-        ++badPlaces_;
-        if (shown_.size() < kBadShown) shown_.push_back(place);
-        return true;
-    }
-    void RecordBad() { ++bad_; }
-    void ViewFailed(const std::string& place) {
-        ++viewErrors_;
-        if (viewShown_.size() < kBadShown) viewShown_.push_back(place);
-    }
-    void Fatal(const std::string& message) {
-        ClearProgress();
-        std::fprintf(err_, "%s\n", message.c_str());
-        failed_ = true;
-    }
-    void Read() { ++read_; }
-    void Written() { ++written_; }
-
-    // The progress line: a bar of the input read when its size is known, records/s and
-    // MB/s; at most twice a second.
-    void Progress(uint64_t bytes) {
-        if (!options_.progress || (read_ & 1023) != 0) return;
-        auto now = std::chrono::steady_clock::now();
-        if (now - lastShown_ < std::chrono::milliseconds(500)) return;
-        lastShown_ = now;
-        double seconds = std::chrono::duration<double>(now - start_).count();
-        std::string bar(20, ' ');
-        std::string share;
-        if (options_.inputSize > 0) {
-            double done = static_cast<double>(bytes) / static_cast<double>(options_.inputSize);
-            if (done > 1) done = 1;
-            for (size_t i = 0; i < static_cast<size_t>(done * 20); ++i) bar[i] = '#';
-            share = " " + std::to_string(static_cast<int>(done * 100)) + "%";
-        } else {
-            bar[static_cast<size_t>((read_ / 10000) % 20)] = '#';
-        }
-        std::fprintf(err_, "\r%s [%s]%s %lld records, %.0f records/s, %.1f MB/s ", verb_, bar.c_str(), share.c_str(),
-                     read_, read_ / seconds, bytes / seconds / 1e6);
-        std::fflush(err_);
-        progressShown_ = true;
-    }
-    void ClearProgress() {
-        if (progressShown_) std::fprintf(err_, "\r%*s\r", 79, "");
-        progressShown_ = false;
-    }
-
-    int Finish() {
-        ClearProgress();
-        std::fprintf(err_, "%s: %lld records read, %lld written, %lld bad\n", verb_, read_, written_, bad_);
-        for (const std::string& place : shown_) std::fprintf(err_, "  bad: %s\n", place.c_str());
-        if (badPlaces_ > static_cast<long long>(shown_.size())) {
-            std::fprintf(err_, "  ... %lld more bad places\n", badPlaces_ - static_cast<long long>(shown_.size()));
-        }
-        if (viewErrors_ > 0) {
-            std::fprintf(err_, "%s: %lld redefining views did not decode\n", verb_, viewErrors_);
-            for (const std::string& place : viewShown_) std::fprintf(err_, "  view: %s\n", place.c_str());
-        }
-        if (failed_ || stopped_) return kExitFailed;
-        return bad_ > 0 ? kExitBadData : kExitDone;
-    }
-
-private:
-    const DataOptions& options_;
-    std::FILE* err_;
-    const char* verb_;
-    std::chrono::steady_clock::time_point start_, lastShown_;
-    long long read_ = 0, written_ = 0, bad_ = 0, badPlaces_ = 0, viewErrors_ = 0;
-    std::vector<std::string> shown_, viewShown_;
-    bool stopped_ = false, failed_ = false, progressShown_ = false;
-};
-
-bool WriteOut(std::string& out, std::FILE* file, bool all) {
-    if (out.empty() || (!all && out.size() < kFlushAt)) return true;
-    bool ok = std::fwrite(out.data(), 1, out.size(), file) == out.size();
-    out.clear();
-    return ok;
-}
-
-// The codec of the table side, or none for UTF-8.
-bool TableCodec(const DataOptions& options, std::unique_ptr<TextCodec>& codec, std::string& error) {
-    std::string name = options.tableEncoding;
-    for (char& c : name) c = FoldByte(c);
-    if (name == "utf-8" || name == "utf8") return true;
-    codec = TextCodec::Create(options.tableEncoding, error);
-    return codec != nullptr;
-}
-
-struct Setup {
-    LayoutPlan plan;
-    std::unique_ptr<ValueCodec> values;
-    std::unique_ptr<TextCodec> table;
-};
-
-bool Prepare(CopyItem* head, int recordLength, const DataOptions& options, Setup& setup, std::FILE* err) {
-    std::string error;
-    if (head == nullptr || recordLength <= 0) error = "the copybook describes no record";
-    else if (!BuildLayoutPlan(head, recordLength, options.redefinesAll, options.serialNo, setup.plan, error)) {}
-    else if (!(setup.values = ValueCodec::Create(options, recordLength, error))) {}
-    else if (!TableCodec(options, setup.table, error)) {}
-    else return true;
-    std::fprintf(err, "%s\n", error.c_str());
-    return false;
-}
-
-}  // namespace
 
 namespace {
 
@@ -199,42 +66,73 @@ bool ParseSignZones(const std::string& text, unsigned& positive, unsigned& negat
     return number(text.substr(0, comma), positive) && number(text.substr(comma + 1), negative);
 }
 
-int DecodeData(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, std::FILE* out,
-               std::FILE* err) {
-    Setup setup;
-    if (!Prepare(head, recordLength, options, setup, err)) return kExitFailed;
-    const std::vector<Field>& fields = setup.plan.fields;
-    ValueCodec& values = *setup.values;
-    RunReport report(options, err, "decode");
-    RecordReader reader(in, options.records, static_cast<size_t>(recordLength));
-    const char* lineEnd = options.crlf ? "\r\n" : "\n";
-    std::string output;
-    output.reserve(kFlushAt + 4096);
-    std::vector<Cell> cells(fields.size());
-    std::string reason;
+RunObserver::~RunObserver() = default;
+RowSink::~RowSink() = default;
+RowSource::~RowSource() = default;
 
-    if (options.format == TableFormat::kCsv) {
-        std::vector<Cell> header(fields.size());
-        for (size_t i = 0; i < fields.size(); ++i) {
-            header[i].kind = Cell::kText;
-            header[i].text = fields[i].column;
-            if (setup.table && !setup.table->Encode(fields[i].column.data(), fields[i].column.size(), header[i].text)) {
-                header[i].text = fields[i].column;
-            }
-        }
-        AppendCsvRow(output, header, lineEnd);
+DataSetup::DataSetup() = default;
+DataSetup::~DataSetup() = default;
+
+bool DataSetup::Prepare(CopyItem* head, int recordLength, const DataOptions& options, std::string& error) {
+    options_ = options;
+    plan_.reset(new LayoutPlan);
+    if (head == nullptr || recordLength <= 0) {
+        error = "the copybook describes no record";
+        return false;
     }
+    if (!BuildLayoutPlan(head, recordLength, options.redefinesAll, options.serialNo, *plan_, error)) return false;
+    values_ = ValueCodec::Create(options, recordLength, error);
+    if (!values_) return false;
+    std::string name = options.tableEncoding;
+    for (char& c : name) c = FoldByte(c);
+    if (name == "utf-8" || name == "utf8") return true;
+    table_ = TextCodec::Create(options.tableEncoding, error);
+    return table_ != nullptr;
+}
 
+namespace {
+
+void EmptyCell(Cell& cell) {
+    cell.kind = Cell::kNull;
+    cell.text.clear();
+}
+
+RunFault Fatal(RunFault::Side side, long long record, std::string reason) {
+    RunFault fault;
+    fault.kind = RunFault::kFatal;
+    fault.side = side;
+    fault.record = record;
+    fault.reason = std::move(reason);
+    return fault;
+}
+
+}  // namespace
+
+RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, RunObserver& observer) {
+    const DataOptions& options = setup.Options();
+    const LayoutPlan& plan = setup.Plan();
+    const std::vector<Field>& fields = plan.fields;
+    ValueCodec& values = setup.Values();
+    TextCodec* table = setup.TableText();
+    RunResult result;
+    std::vector<Cell> cells(fields.size());
+    std::string reason, converted;
+
+    if (!sink.Begin(plan)) {
+        observer.Fault(Fatal(RunFault::kTable, 0, sink.Failure()));
+        result.failed = true;
+        return result;
+    }
     long long number = options.skip;
-    bool ok = true, writeFailed = false;
+    bool ok = true, sinkFailed = false;
     if (!reader.Skip(options.skip, reason)) {
         if (!reason.empty()) {
-            report.Fatal(options.dataName + ": " + reason);
+            observer.Fault(Fatal(RunFault::kData, 0, reason));
+            result.failed = true;
             ok = false;
         }
         number = -1;
     }
-    std::string converted;
     while (ok && number >= 0 && (options.count < 0 || number - options.skip < options.count)) {
         const unsigned char* data;
         size_t length;
@@ -242,156 +140,152 @@ int DecodeData(CopyItem* head, int recordLength, const DataOptions& options, std
         if (status == RecordReader::kEnd) break;
         ++number;
         if (status == RecordReader::kFatal) {
-            report.Fatal(report.Place(number, nullptr, nullptr) + ": " + reason);
+            observer.Fault(Fatal(RunFault::kData, number, reason));
+            result.failed = true;
             break;
         }
-        report.Read();
+        ++result.read;
         if (status == RecordReader::kWrongLength) {
-            report.RecordBad();
-            if (!report.Bad(report.Place(number, nullptr, nullptr) + ": " + reason)) break;
+            ++result.bad;
+            RunFault fault;
+            fault.kind = RunFault::kRecord;
+            fault.record = number;
+            fault.reason = reason;
+            observer.Fault(fault);
+            if (options.onError == OnError::kStop) {
+                result.stopped = true;
+                break;
+            }
             continue;
         }
         bool skipRecord = false, recordBad = false;
         for (size_t i = 0; i < fields.size() && !skipRecord; ++i) {
             const Field& field = fields[i];
-            Fault fault;
-            bool good = values.Decode(field, data, cells[i], fault);
-            if (good && setup.table && cells[i].kind == Cell::kText) {
-                if (setup.table->Encode(cells[i].text.data(), cells[i].text.size(), converted)) {
+            RunFault fault;
+            Fault valueFault;
+            bool good = values.Decode(field, data, cells[i], valueFault);
+            if (good && table != nullptr && cells[i].kind == Cell::kText) {
+                if (table->Encode(cells[i].text.data(), cells[i].text.size(), converted)) {
                     cells[i].text.swap(converted);
                 } else {
                     good = false;
-                    fault.offset = field.offset;
-                    fault.reason = "text has no form in " + options.tableEncoding;
+                    valueFault.offset = field.offset;
+                    valueFault.reason = "text has no form in " + options.tableEncoding;
                 }
             }
             if (good) continue;
-            cells[i].kind = Cell::kNull;
-            cells[i].text.clear();
-            if (options.redefinesAll && field.view) {
-                report.ViewFailed(report.Place(number, &field, &fault));
-                continue;
-            }
+            EmptyCell(cells[i]);
+            fault.kind = options.redefinesAll && field.view ? RunFault::kView : RunFault::kValue;
+            fault.record = number;
+            fault.field = &field;
+            fault.offset = valueFault.offset;
+            fault.reason = std::move(valueFault.reason);
+            observer.Fault(fault);
+            if (fault.kind == RunFault::kView) continue;
             recordBad = true;
-            if (!report.Bad(report.Place(number, &field, &fault))) {
+            if (options.onError == OnError::kStop) {
+                result.stopped = true;
                 ok = false;
                 break;
             }
             if (options.onError == OnError::kSkip) skipRecord = true;
         }
-        if (recordBad) report.RecordBad();
+        if (recordBad) ++result.bad;
         if (!ok) break;
         if (skipRecord) continue;
-        if (options.format == TableFormat::kCsv) AppendCsvRow(output, cells, lineEnd);
-        else AppendJsonRow(output, setup.plan, cells);
-        report.Written();
-        report.Progress(reader.Consumed());
-        if (!WriteOut(output, out, false)) {
-            report.Fatal(options.tableName + ": cannot write the output");
-            writeFailed = true;
-            ok = false;
+        if (!sink.Row(plan, cells)) {
+            sinkFailed = true;
+            break;
         }
+        ++result.written;
+        observer.Progress(result.written, reader.Consumed());
     }
     // The rows before a stop are written too.
-    if (!writeFailed && (!WriteOut(output, out, true) || std::fflush(out) != 0)) {
-        report.Fatal(options.tableName + ": cannot write the output");
+    if (!sink.Finish() || sinkFailed) {
+        observer.Fault(Fatal(RunFault::kTable, 0, sink.Failure()));
+        result.failed = true;
     }
-    if (reader.ReadFailed()) report.Fatal(options.dataName + ": read error");
-    return report.Finish();
+    result.written = sink.Stored(result.written);
+    if (reader.ReadFailed()) {
+        observer.Fault(Fatal(RunFault::kData, 0, "read error"));
+        result.failed = true;
+    }
+    return result;
 }
 
-int EncodeData(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, std::FILE* out,
-               std::FILE* err) {
-    Setup setup;
-    if (!Prepare(head, recordLength, options, setup, err)) return kExitFailed;
-    RunReport report(options, err, "encode");
-    TableReader reader(in);
-    RecordWriter writer(out, options.records, options.blockSize, options.crlf);
-    const std::vector<Field>& fields = setup.plan.fields;
-    ValueCodec& values = *setup.values;
+RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, RunObserver& observer) {
+    const DataOptions& options = setup.Options();
+    const LayoutPlan& plan = setup.Plan();
+    const std::vector<Field>& fields = plan.fields;
+    ValueCodec& values = setup.Values();
+    TextCodec* table = setup.TableText();
+    const int recordLength = plan.recordLength;
+    RunResult result;
     std::vector<unsigned char> record(static_cast<size_t>(recordLength) + 16);
     std::vector<Cell> cells(fields.size());
-    std::vector<std::string> row;
-    std::string line, error, converted;
+    std::string error, rowError, converted;
 
-    if (options.format == TableFormat::kCsv) {
-        if (!reader.NextCsvRow(row, error)) {
-            report.Fatal(options.tableName + ": " + (error.empty() ? "no header row" : error));
-            return report.Finish();
-        }
-        // A UTF-8 byte order mark (spreadsheets write one) is no part of the first name.
-        if (!row.empty() && row[0].compare(0, 3, "\xEF\xBB\xBF") == 0) row[0].erase(0, 3);
-        for (size_t i = 0; i < row.size() && i < fields.size(); ++i) {
-            converted.clear();
-            if (setup.table && setup.table->Decode(reinterpret_cast<const unsigned char*>(row[i].data()), row[i].size(), converted)) {
-                row[i].swap(converted);
-            }
-        }
-        for (size_t i = 0; i < fields.size() || i < row.size(); ++i) {
-            std::string expected = i < fields.size() ? fields[i].column : "(none)";
-            std::string found = i < row.size() ? row[i] : "(none)";
-            if (expected != found) {
-                report.Fatal(options.tableName + ": header column " + std::to_string(i + 1) + " is " + found +
-                             ", the layout has " + expected);
-                return report.Finish();
-            }
-        }
+    if (!source.Begin(plan, error)) {
+        observer.Fault(Fatal(RunFault::kTable, 0, error));
+        result.failed = true;
+        return result;
     }
-
     long long number = 0;
     for (;;) {
-        bool more = options.format == TableFormat::kCsv ? reader.NextCsvRow(row, error) : reader.NextLine(line);
-        if (!more) {
-            if (!error.empty()) report.Fatal(options.tableName + ": record " + std::to_string(number + 1) + ": " + error);
+        rowError.clear();
+        if (!source.Next(plan, cells, rowError, error)) {
+            if (!error.empty()) {
+                observer.Fault(Fatal(RunFault::kTable, number + 1, error));
+                result.failed = true;
+            }
             break;
         }
         ++number;
         if (number <= options.skip) continue;
         if (options.count >= 0 && number - options.skip > options.count) break;
-        report.Read();
-        std::string rowError;
-        if (options.format == TableFormat::kCsv) {
-            if (row.size() != fields.size()) {
-                rowError = "a row of " + std::to_string(row.size()) + " fields, the layout has " + std::to_string(fields.size());
-            } else {
-                for (size_t i = 0; i < fields.size(); ++i) {
-                    cells[i].kind = row[i].empty() ? Cell::kNull : Cell::kText;
-                    cells[i].text.swap(row[i]);
-                }
-            }
-        } else {
-            for (Cell& cell : cells) {
-                cell.kind = Cell::kNull;
-                cell.text.clear();
-            }
-            if (!ReadJsonRow(line, setup.plan, cells, rowError)) {}
-        }
+        ++result.read;
         if (!rowError.empty()) {
-            report.RecordBad();
-            if (!report.Bad(report.Place(number, nullptr, nullptr) + ": " + rowError)) break;
+            ++result.bad;
+            RunFault fault;
+            fault.kind = RunFault::kRecord;
+            fault.side = RunFault::kTable;
+            fault.record = number;
+            fault.reason = rowError;
+            observer.Fault(fault);
+            if (options.onError == OnError::kStop) {
+                result.stopped = true;
+                break;
+            }
             continue;
         }
         values.Blank(record.data(), recordLength);
-        bool skipRecord = false, recordBad = false, stop = false;
+        bool skipRecord = false, recordBad = false;
         for (size_t i = 0; i < fields.size(); ++i) {
             Cell& cell = cells[i];
-            Fault fault;
+            Fault valueFault;
             bool good = true;
-            if (setup.table && cell.kind != Cell::kNull) {
+            if (table != nullptr && cell.kind != Cell::kNull) {
                 converted.clear();
-                if (setup.table->Decode(reinterpret_cast<const unsigned char*>(cell.text.data()), cell.text.size(), converted)) {
+                if (table->Decode(reinterpret_cast<const unsigned char*>(cell.text.data()), cell.text.size(), converted)) {
                     cell.text.swap(converted);
                 } else {
                     good = false;
-                    fault.offset = fields[i].offset;
-                    fault.reason = "the value is no " + options.tableEncoding + " text";
+                    valueFault.offset = fields[i].offset;
+                    valueFault.reason = "the value is no " + options.tableEncoding + " text";
                 }
             }
-            if (good) good = values.Encode(fields[i], cell, record.data(), fault);
+            if (good) good = values.Encode(fields[i], cell, record.data(), valueFault);
             if (good) continue;
             recordBad = true;
-            if (!report.Bad(report.Place(number, &fields[i], &fault))) {
-                stop = true;
+            RunFault fault;
+            fault.side = RunFault::kTable;
+            fault.record = number;
+            fault.field = &fields[i];
+            fault.offset = valueFault.offset;
+            fault.reason = std::move(valueFault.reason);
+            observer.Fault(fault);
+            if (options.onError == OnError::kStop) {
+                result.stopped = true;
                 break;
             }
             if (options.onError == OnError::kSkip) {
@@ -400,19 +294,159 @@ int EncodeData(CopyItem* head, int recordLength, const DataOptions& options, std
             }
             values.Clear(fields[i], record.data());
         }
-        if (recordBad) report.RecordBad();
-        if (stop) break;
+        if (recordBad) ++result.bad;
+        if (result.stopped) break;
         if (skipRecord) continue;
         if (!writer.Write(record.data(), static_cast<size_t>(recordLength))) {
-            report.Fatal(options.dataName + ": cannot write the record");
+            observer.Fault(Fatal(RunFault::kData, 0, "cannot write the record"));
+            result.failed = true;
             break;
         }
-        report.Written();
-        report.Progress(reader.Consumed());
+        ++result.written;
+        observer.Progress(result.written, source.Consumed());
     }
-    if (!writer.Finish()) report.Fatal(options.dataName + ": cannot write the output");
-    if (reader.ReadFailed()) report.Fatal(options.tableName + ": read error");
-    return report.Finish();
+    if (!writer.Finish()) {
+        observer.Fault(Fatal(RunFault::kData, 0, "cannot write the output"));
+        result.failed = true;
+    }
+    result.written = writer.RecordsWritten();
+    if (source.ReadFailed()) {
+        observer.Fault(Fatal(RunFault::kTable, 0, "read error"));
+        result.failed = true;
+    }
+    return result;
 }
 
+namespace {
+
+constexpr size_t kFlushAt = 1 << 20;   // output bytes gathered before a write
+
+// CSV (with its header row) or JSON Lines into a stream, in large writes.
+class TableSink : public RowSink {
+public:
+    TableSink(DataSetup& setup, std::FILE* out) : setup_(setup), out_(out) {
+        output_.reserve(kFlushAt + 4096);
+        lineEnd_ = setup.Options().crlf ? "\r\n" : "\n";
+        csv_ = setup.Options().format == TableFormat::kCsv;
+    }
+    bool Begin(const LayoutPlan& plan) override {
+        if (!csv_) return true;
+        const std::vector<Field>& fields = plan.fields;
+        std::vector<Cell> header(fields.size());
+        TextCodec* table = setup_.TableText();
+        for (size_t i = 0; i < fields.size(); ++i) {
+            header[i].kind = Cell::kText;
+            header[i].text = fields[i].column;
+            if (table != nullptr && !table->Encode(fields[i].column.data(), fields[i].column.size(), header[i].text)) {
+                header[i].text = fields[i].column;
+            }
+        }
+        AppendCsvRow(output_, header, lineEnd_);
+        return true;
+    }
+    bool Row(const LayoutPlan& plan, const std::vector<Cell>& cells) override {
+        if (csv_) AppendCsvRow(output_, cells, lineEnd_);
+        else AppendJsonRow(output_, plan, cells);
+        ++buffered_;
+        return output_.size() < kFlushAt || Flush();
+    }
+    bool Finish() override {
+        if (!Flush()) return false;
+        if (std::fflush(out_) != 0) failed_ = true;
+        return !failed_;
+    }
+    long long Stored(long long) const override { return stored_; }
+
+private:
+    bool Flush() {
+        if (failed_) return false;
+        if (!output_.empty() && std::fwrite(output_.data(), 1, output_.size(), out_) != output_.size()) failed_ = true;
+        else stored_ += buffered_;
+        output_.clear();
+        buffered_ = 0;
+        return !failed_;
+    }
+    DataSetup& setup_;
+    std::FILE* out_;
+    std::string output_;
+    const char* lineEnd_;
+    bool csv_;
+    bool failed_ = false;
+    long long buffered_ = 0, stored_ = 0;
+};
+
+// CSV rows (after the header, which must name the layout's columns) or JSON Lines.
+class TableSource : public RowSource {
+public:
+    TableSource(DataSetup& setup, std::FILE* in) : setup_(setup), reader_(in) {
+        csv_ = setup.Options().format == TableFormat::kCsv;
+    }
+    bool Begin(const LayoutPlan& plan, std::string& error) override {
+        if (!csv_) return true;
+        const std::vector<Field>& fields = plan.fields;
+        if (!reader_.NextCsvRow(row_, error)) {
+            if (error.empty()) error = "no header row";
+            return false;
+        }
+        // A UTF-8 byte order mark (spreadsheets write one) is no part of the first name.
+        if (!row_.empty() && row_[0].compare(0, 3, "\xEF\xBB\xBF") == 0) row_[0].erase(0, 3);
+        TextCodec* table = setup_.TableText();
+        std::string converted;
+        for (size_t i = 0; i < row_.size() && i < fields.size(); ++i) {
+            converted.clear();
+            if (table != nullptr &&
+                table->Decode(reinterpret_cast<const unsigned char*>(row_[i].data()), row_[i].size(), converted)) {
+                row_[i].swap(converted);
+            }
+        }
+        for (size_t i = 0; i < fields.size() || i < row_.size(); ++i) {
+            std::string expected = i < fields.size() ? fields[i].column : "(none)";
+            std::string found = i < row_.size() ? row_[i] : "(none)";
+            if (expected != found) {
+                error = "header column " + std::to_string(i + 1) + " is " + found + ", the layout has " + expected;
+                return false;
+            }
+        }
+        return true;
+    }
+    bool Next(const LayoutPlan& plan, std::vector<Cell>& cells, std::string& rowError, std::string& error) override {
+        const std::vector<Field>& fields = plan.fields;
+        if (csv_) {
+            if (!reader_.NextCsvRow(row_, error)) return false;
+            if (row_.size() != fields.size()) {
+                rowError = "a row of " + std::to_string(row_.size()) + " fields, the layout has " +
+                           std::to_string(fields.size());
+                return true;
+            }
+            for (size_t i = 0; i < fields.size(); ++i) {
+                cells[i].kind = row_[i].empty() ? Cell::kNull : Cell::kText;
+                cells[i].text.swap(row_[i]);
+            }
+            return true;
+        }
+        if (!reader_.NextLine(line_)) return false;
+        for (Cell& cell : cells) EmptyCell(cell);
+        ReadJsonRow(line_, plan, cells, rowError);
+        return true;
+    }
+    bool ReadFailed() const override { return reader_.ReadFailed(); }
+    uint64_t Consumed() const override { return reader_.Consumed(); }
+
+private:
+    DataSetup& setup_;
+    TableReader reader_;
+    bool csv_;
+    std::vector<std::string> row_;
+    std::string line_;
+};
+
+}  // namespace
+
+std::unique_ptr<RowSink> MakeTableSink(DataSetup& setup, std::FILE* out) {
+    return std::unique_ptr<RowSink>(new TableSink(setup, out));
+}
+
+std::unique_ptr<RowSource> MakeTableSource(DataSetup& setup, std::FILE* in) {
+    return std::unique_ptr<RowSource>(new TableSource(setup, in));
+}
 }  // namespace quillbox

@@ -1,14 +1,17 @@
 // Data files as tables: decoding the records of a data file laid out by a copybook to
-// CSV or JSON Lines, and encoding such a table back into records, byte for byte the
-// inverse. Numbers stay exact decimal text; text converts between the data's code
-// page and UTF-8; bad data is reported with the record number, the item, its offset
-// and the reason, under a policy (stop, skip the record, or an empty value).
-#ifndef QUILLBOX_DATA_DATACODEC_H
-#define QUILLBOX_DATA_DATACODEC_H
+// rows (CSV, JSON Lines, or any other row sink), and encoding rows back into records,
+// byte for byte the inverse. Numbers stay exact decimal text; text converts between
+// the data's code page and UTF-8; bad data is reported through an observer with the
+// record number, the item, its offset and the reason, and the loop applies the policy
+// (stop, skip the record, or an empty value).
+#ifndef QUILLBOX_CODEC_DATACODEC_H
+#define QUILLBOX_CODEC_DATACODEC_H
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "cobcpy.h"
 #include "records.h"
@@ -36,10 +39,6 @@ struct DataOptions {
     bool crlf = false;                       // CSV (and line records) end in CR LF
     std::string tableEncoding = "utf-8";     // code page of the CSV/JSONL side
     size_t blockSize = 32760;                // largest block written in rdw-block
-    bool progress = false;                   // progress bar on standard error
-    uint64_t inputSize = 0;                  // bytes of the input, for the bar; 0 unknown
-    std::string dataName = "-";              // the data file as named, for messages
-    std::string tableName = "-";             // the table file as named, for messages
 };
 
 // Parsers of the option values; false on a value they do not know.
@@ -49,19 +48,113 @@ bool ParseTableFormat(const std::string& text, TableFormat& format);
 // "POS,NEG", each a number (0x.. hexadecimal or decimal) from 0 to 255.
 bool ParseSignZones(const std::string& text, unsigned& positive, unsigned& negative);
 
-// Exit statuses of the two runs.
-constexpr int kExitDone = 0;
-constexpr int kExitFailed = 1;     // stopped on bad data, or a file failed
-constexpr int kExitUsage = 2;
-constexpr int kExitBadData = 3;    // bad data met and skipped or nulled
+struct Field;
+struct LayoutPlan;
+struct Cell;
+class ValueCodec;
+class TextCodec;
 
-// Decodes the records read from `in` (laid out by the list from `head`, `recordLength`
-// bytes a record) into a table on `out`; messages and the summary go to `err`.
-int DecodeData(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, std::FILE* out,
-               std::FILE* err);
-// Encodes the table read from `in` into records on `out`.
-int EncodeData(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, std::FILE* out,
-               std::FILE* err);
+// Something a run met: bad data in a value or a record, a redefining view that did not
+// decode (with every view taken), or a failure that ends the run.
+struct RunFault {
+    enum Kind {
+        kValue,     // an item's bytes or value: `field` and `offset` say which
+        kRecord,    // a whole record or row (wrong length, a row that does not parse)
+        kView,      // a redefining view's item did not decode; the row goes on
+        kFatal      // the run cannot go on (framing broken, a file that cannot be read or written)
+    };
+    enum Side { kData, kTable };   // the file the fault is in: the data file or the table
+    Kind kind = kValue;
+    Side side = kData;
+    long long record = 0;          // the record or row, from 1; 0 when none
+    const Field* field = nullptr;  // kValue, kView
+    int offset = 0;                // the byte in the record, from 0
+    std::string reason;
+};
+
+// Hears what a run meets. The loop applies the policy: a kValue or kRecord fault stops
+// the run under OnError::kStop, skips the row under kSkip, empties the value under kNull.
+class RunObserver {
+public:
+    virtual ~RunObserver();
+    virtual void Fault(const RunFault& fault) = 0;
+    // After every row written; `bytes` of the input consumed so far.
+    virtual void Progress(long long /*records*/, uint64_t /*bytes*/) {}
+};
+
+// Where decoded rows go: a table file, a database, a window's list, a program's objects.
+class RowSink {
+public:
+    virtual ~RowSink();
+    // Before the first row; false when the sink failed (the run ends as failed).
+    virtual bool Begin(const LayoutPlan& plan) = 0;
+    // One row, a cell per column of the plan (null cells: bad data under OnError::kNull);
+    // false when the sink failed.
+    virtual bool Row(const LayoutPlan& plan, const std::vector<Cell>& cells) = 0;
+    // After the last row (also after a stop); false when the sink failed.
+    virtual bool Finish() = 0;
+    // What to say when the sink failed.
+    virtual std::string Failure() const { return "cannot write the output"; }
+    // Of `given` rows, those that reached the output (fewer after a failure).
+    virtual long long Stored(long long given) const { return given; }
+};
+
+// Where encode's rows come from: a table file or a program.
+class RowSource {
+public:
+    virtual ~RowSource();
+    // Before the first row (a CSV header is checked here); false with `error` when the
+    // table cannot be read as the layout's.
+    virtual bool Begin(const LayoutPlan& plan, std::string& error) = 0;
+    // The next row into `cells` (a cell per column); false at the end, with `error` set
+    // when the table broke off (nothing more can be read). `rowError` set (and true
+    // returned) for a row that does not fit the layout; the rows after it can be read.
+    virtual bool Next(const LayoutPlan& plan, std::vector<Cell>& cells, std::string& rowError, std::string& error) = 0;
+    virtual bool ReadFailed() const { return false; }
+    virtual uint64_t Consumed() const { return 0; }
+};
+
+// The counts of a run and how it ended.
+struct RunResult {
+    long long read = 0;      // records (decode) or rows (encode) read
+    long long written = 0;   // rows or records written
+    long long bad = 0;       // records or rows with bad data
+    bool stopped = false;    // ended on bad data under OnError::kStop
+    bool failed = false;     // ended on a fatal fault
+};
+
+// Everything a run needs of a layout and the options: the plan, the value codec and the
+// table side's code page (none for UTF-8).
+class DataSetup {
+public:
+    // False with `error` when the layout has no record, an item lies outside the record
+    // or an encoding is unknown.
+    bool Prepare(CopyItem* head, int recordLength, const DataOptions& options, std::string& error);
+    DataSetup();
+    ~DataSetup();
+    const LayoutPlan& Plan() const { return *plan_; }
+    ValueCodec& Values() { return *values_; }
+    TextCodec* TableText() { return table_.get(); }
+    const DataOptions& Options() const { return options_; }
+
+private:
+    std::unique_ptr<LayoutPlan> plan_;
+    std::unique_ptr<ValueCodec> values_;
+    std::unique_ptr<TextCodec> table_;
+    DataOptions options_;
+};
+
+// Decodes the records from `reader` into `sink`, `options.skip` and `options.count`
+// applied.
+RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, RunObserver& observer);
+// Encodes the rows from `source` into records on `writer`.
+RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, RunObserver& observer);
+
+// The row sink of a table file (CSV with its header row, or JSON Lines) writing to
+// `out`, in the table code page of the setup.
+std::unique_ptr<RowSink> MakeTableSink(DataSetup& setup, std::FILE* out);
+// The row source of a table file read from `in`.
+std::unique_ptr<RowSource> MakeTableSource(DataSetup& setup, std::FILE* in);
 
 }  // namespace quillbox
 

@@ -1,6 +1,8 @@
 // Reading and writing framed records through large buffers.
 #include "records.h"
 
+#include <limits>
+
 #include <cstring>
 
 namespace quillbox {
@@ -185,6 +187,8 @@ RecordReader::Status RecordReader::Take(size_t taken, size_t length, const char*
 bool RecordReader::Skip(long long count, std::string& reason) {
     if (count <= 0) return true;
     if (format_ == RecordFormat::kFixed && begin_ == end_ && recordLength_ > 0) {
+        // More bytes than a file can hold: past the end, nothing is left to read.
+        if (count > std::numeric_limits<long long>::max() / static_cast<long long>(recordLength_)) return false;
         long long bytes = count * static_cast<long long>(recordLength_);
 #ifdef _WIN32
         bool sought = _fseeki64(in_, bytes, SEEK_CUR) == 0;
@@ -217,7 +221,9 @@ bool RecordWriter::Drain(bool all) {
     if (failed_) return false;
     if (!pending_.empty() && (all || pending_.size() >= kChunk)) {
         if (std::fwrite(pending_.data(), 1, pending_.size(), out_) != pending_.size()) failed_ = true;
+        else written_ += pendingRecords_;
         pending_.clear();
+        pendingRecords_ = 0;
     }
     return !failed_;
 }
@@ -233,6 +239,8 @@ bool RecordWriter::FlushBlock() {
     pending_.append(bdw, 4);
     pending_ += block_;
     block_.clear();
+    pendingRecords_ += blockRecords_;
+    blockRecords_ = 0;
     return Drain(false);
 }
 
@@ -262,9 +270,11 @@ bool RecordWriter::Write(const unsigned char* data, size_t length) {
         if (!block_.empty() && block_.size() + described + 4 > blockSize_ && !FlushBlock()) return false;
         block_.append(rdw, 4);
         block_.append(bytes, length);
-        break;
+        ++blockRecords_;
+        return Drain(false);
     }
     }
+    ++pendingRecords_;
     return Drain(false);
 }
 

@@ -73,6 +73,8 @@ public:
     bool Write(const unsigned char* data, size_t length);
     // Writes what is buffered (and the last block); false when the output failed.
     bool Finish();
+    // Records whose bytes reached the output.
+    long long RecordsWritten() const { return written_; }
 
 private:
     bool FlushBlock();
@@ -85,6 +87,7 @@ private:
     bool failed_ = false;
     std::string pending_;   // bytes waiting for the output
     std::string block_;     // the block being filled (rdw-block)
+    long long pendingRecords_ = 0, blockRecords_ = 0, written_ = 0;
 };
 
 }  // namespace quillbox

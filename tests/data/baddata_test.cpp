@@ -48,15 +48,16 @@ TEST(BadData, EveryReasonStopsWithRecordItemOffsetAndReason) {
     Layout layout(kLayout);
     ASSERT_EQ(layout.Length(), 15);
     DataOptions options;
-    options.dataName = "in.dat";
-    RunResult good = layout.Decode(Good(), options);
+    RunDisplay display;
+    display.dataName = "in.dat";
+    RunResult good = layout.Decode(Good(), options, display);
     ASSERT_EQ(good.status, kExitDone) << good.err;
     EXPECT_EQ(good.out, u8"NAME,QTY,AMT,CNT,KANA,FLAG,BITS\nABC,12,-7,5,　,10,1010\n");
     for (const Case& c : kDecodeCases) {
         SCOPED_TRACE(c.what);
         std::string bad = Good();
         bad[static_cast<size_t>(c.offset)] = static_cast<char>(c.value);
-        RunResult result = layout.Decode(Good() + bad + Good(), options);
+        RunResult result = layout.Decode(Good() + bad + Good(), options, display);
         EXPECT_EQ(result.status, kExitFailed);
         EXPECT_NE(result.err.find(std::string("in.dat: record 2, item ") + c.item + ": "), std::string::npos) << result.err;
         EXPECT_NE(result.err.find(c.reason), std::string::npos) << result.err;
@@ -132,7 +133,8 @@ TEST(BadData, BrokenDescriptorWordsEndTheRunWhateverThePolicy) {
 TEST(BadData, ValuesThatDoNotFitAreNeverCut) {
     Layout layout(kLayout);
     DataOptions options;
-    options.tableName = "in.csv";
+    RunDisplay display;
+    display.tableName = "in.csv";
     const std::string header = "NAME,QTY,AMT,CNT,KANA,FLAG,BITS\n";
     struct {
         const char* row;
@@ -151,7 +153,7 @@ TEST(BadData, ValuesThatDoNotFitAreNeverCut) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.row);
-        RunResult result = layout.Encode(header + c.row + "\n", options);
+        RunResult result = layout.Encode(header + c.row + "\n", options, display);
         EXPECT_EQ(result.status, kExitFailed);
         EXPECT_EQ(result.out, "");
         EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;

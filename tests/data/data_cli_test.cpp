@@ -47,7 +47,11 @@ TEST(DataCli, ShiftJisFileToCsvForExcelAndBackToAFixedFile) {
         u8"002,7654321,D,\"ｽｽﾞｷ, ﾊﾅｺ\",鈴木花子,530-0001,27,大阪府大阪市,06-1111-2222,20200115,20240102,0,0.50,E,\n";
     ASSERT_TRUE(qbtest::WriteFileBytes(csv, table));
     // CSV back to a fixed file.
+    // Quiet on success; the summary with -v.
     Result encoded = Shell("{cli} encode '" + copybook + "' " + csv + " -o " + dat);
+    ASSERT_EQ(encoded.status, 0) << encoded.err;
+    EXPECT_EQ(encoded.err, "");
+    encoded = Shell("{cli} encode -v '" + copybook + "' " + csv + " -o " + dat);
     ASSERT_EQ(encoded.status, 0) << encoded.err;
     EXPECT_NE(encoded.err.find("encode: 2 records read, 2 written, 0 bad"), std::string::npos) << encoded.err;
     std::string records = qbtest::ReadFileBytes(dat);

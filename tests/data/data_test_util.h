@@ -12,9 +12,14 @@
 
 #include "cobcpy.h"
 #include "cobolrules.h"
-#include "datacodec.h"
+#include "data_run.h"
 
-using namespace quillbox;
+using quillbox::DataOptions;
+using quillbox::FloatFormat;
+using quillbox::OnError;
+using quillbox::ParseSignZones;
+using quillbox::RecordFormat;
+using quillbox::TableFormat;
 #include "test_util.h"
 
 namespace datatest {
@@ -54,19 +59,23 @@ public:
     int Length() { return static_cast<int>(analyzer_->GetRecordLength()); }
     const std::string& Path() const { return path_; }
 
-    RunResult Decode(const std::string& data, const DataOptions& options) { return Run(true, data, options); }
-    RunResult Encode(const std::string& table, const DataOptions& options) { return Run(false, table, options); }
+    RunResult Decode(const std::string& data, const DataOptions& options, const RunDisplay& display = RunDisplay()) {
+        return Run(true, data, options, display);
+    }
+    RunResult Encode(const std::string& table, const DataOptions& options, const RunDisplay& display = RunDisplay()) {
+        return Run(false, table, options, display);
+    }
 
 private:
-    RunResult Run(bool decode, const std::string& input, const DataOptions& options) {
+    RunResult Run(bool decode, const std::string& input, const DataOptions& options, const RunDisplay& display) {
         RunResult result;
         std::FILE* in = std::tmpfile();
         std::FILE* out = std::tmpfile();
         std::FILE* err = std::tmpfile();
         std::fwrite(input.data(), 1, input.size(), in);
         std::rewind(in);
-        result.status = decode ? DecodeData(Head(), Length(), options, in, out, err)
-                               : EncodeData(Head(), Length(), options, in, out, err);
+        result.status = decode ? DecodeData(Head(), Length(), options, in, out, err, display)
+                               : EncodeData(Head(), Length(), options, in, out, err, display);
         result.out = ReadAll(out);
         result.err = ReadAll(err);
         std::fclose(in);

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cobcpy.h"
-#include "datacodec.h"
+#include "data_run.h"
 
 using namespace quillbox;
 

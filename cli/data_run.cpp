@@ -1,0 +1,194 @@
+// The decode and encode runs of quillbox-cli: messages, summary and progress line
+// around the codec's loops.
+#include "data_run.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+#include "layoutplan.h"
+#include "records.h"
+
+using namespace quillbox;
+
+namespace {
+
+constexpr size_t kBadShown = 5;        // bad places listed in the summary
+
+// The width of the terminal standard error writes to; 80 when it cannot be told.
+int TerminalWidth(std::FILE* err) {
+#ifdef _WIN32
+    (void)err;
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) {
+        return info.srWindow.Right - info.srWindow.Left + 1;
+    }
+#else
+    struct winsize size;
+    if (ioctl(fileno(err), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+#endif
+    if (const char* columns = std::getenv("COLUMNS")) {
+        int n = std::atoi(columns);
+        if (n > 0) return n;
+    }
+    return 80;
+}
+
+std::string Duration(double seconds) {
+    long long s = static_cast<long long>(seconds + 0.5);
+    char text[32];
+    if (s >= 3600) std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+    else std::snprintf(text, sizeof text, "%lld:%02lld", s / 60, s % 60);
+    return text;
+}
+
+// Counts, the first bad places, and the progress line of one run.
+class RunReport : public RunObserver {
+public:
+    RunReport(const RunDisplay& display, std::FILE* err, const char* verb, OnError policy)
+        : display_(display), err_(err), verb_(verb), policy_(policy), start_(std::chrono::steady_clock::now()),
+          lastShown_(start_) {
+        if (display_.progress) width_ = TerminalWidth(err);
+    }
+
+    void Fault(const RunFault& fault) override {
+        const std::string& file = fault.side == RunFault::kData ? display_.dataName : display_.tableName;
+        std::string place = file;
+        if (fault.record > 0) place += ": record " + std::to_string(fault.record);
+        if (fault.field != nullptr) {
+            place += ", item " + fault.field->column + " (offset " + std::to_string(fault.offset) + ")";
+        }
+        place += ": " + fault.reason;
+        ClearProgress();
+        switch (fault.kind) {
+        case RunFault::kFatal:
+            std::fprintf(err_, "%s\n", place.c_str());
+            failed_ = true;
+            break;
+        case RunFault::kView:
+            ++viewErrors_;
+            if (viewShown_.size() < kBadShown) viewShown_.push_back(place);
+            break;
+        case RunFault::kValue:
+        case RunFault::kRecord:
+            if (policy_ == OnError::kStop) {
+                std::fprintf(err_, "%s\n", place.c_str());
+                stopped_ = true;
+                break;
+            }
+            ++badPlaces_;
+            if (shown_.size() < kBadShown) shown_.push_back(place);
+            break;
+        }
+    }
+
+    // The progress line, at most twice a second and never wider than the terminal: a
+    // bar of the input read and the time left when its size is known, records/s, MB/s.
+    void Progress(long long records, uint64_t bytes) override {
+        if (!display_.progress || (records & 1023) != 0) return;
+        auto now = std::chrono::steady_clock::now();
+        if (now - lastShown_ < std::chrono::milliseconds(500)) return;
+        lastShown_ = now;
+        double seconds = std::chrono::duration<double>(now - start_).count();
+        char rates[96];
+        std::snprintf(rates, sizeof rates, " %lld records, %.0f/s, %.1f MB/s", records, records / seconds,
+                      static_cast<double>(bytes) / seconds / 1e6);
+        std::string line = verb_, tail = rates;
+        if (display_.inputSize > 0) {
+            double done = static_cast<double>(bytes) / static_cast<double>(display_.inputSize);
+            if (done > 1) done = 1;
+            tail = " " + std::to_string(static_cast<int>(done * 100)) + "%" + tail;
+            if (done > 0.001) tail += ", " + Duration(seconds * (1 - done) / done) + " left";
+            int room = width_ - 1 - static_cast<int>(line.size() + tail.size()) - 3;
+            if (room >= 10) {
+                size_t barWidth = static_cast<size_t>(room < 30 ? room : 30);
+                std::string bar(barWidth, ' ');
+                for (size_t i = 0; i < static_cast<size_t>(done * static_cast<double>(barWidth)); ++i) bar[i] = '#';
+                line += " [" + bar + "]";
+            }
+        }
+        line += tail;
+        // Never wider than the terminal, so that it does not wrap and scroll.
+        if (width_ > 1 && line.size() > static_cast<size_t>(width_ - 1)) line.resize(static_cast<size_t>(width_ - 1));
+        std::fprintf(err_, "\r%s", line.c_str());
+        shownLength_ = line.size();
+        std::fflush(err_);
+    }
+
+    void ClearProgress() {
+        if (shownLength_ > 0) std::fprintf(err_, "\r%*s\r", static_cast<int>(shownLength_), "");
+        shownLength_ = 0;
+    }
+
+    // The summary (after bad data, a failure or with verbose) and the exit status.
+    int Finish(const RunResult& result) {
+        ClearProgress();
+        bool quiet = !display_.verbose && result.bad == 0 && badPlaces_ == 0 && viewErrors_ == 0;
+        if (!quiet) {
+            std::fprintf(err_, "%s: %lld records read, %lld written, %lld bad\n", verb_, result.read, result.written,
+                         result.bad);
+            for (const std::string& place : shown_) std::fprintf(err_, "  bad: %s\n", place.c_str());
+            if (badPlaces_ > static_cast<long long>(shown_.size())) {
+                std::fprintf(err_, "  ... %lld more bad places\n", badPlaces_ - static_cast<long long>(shown_.size()));
+            }
+            if (viewErrors_ > 0) {
+                std::fprintf(err_, "%s: %lld redefining views did not decode\n", verb_, viewErrors_);
+                for (const std::string& place : viewShown_) std::fprintf(err_, "  view: %s\n", place.c_str());
+            }
+        }
+        if (failed_ || stopped_ || result.failed || result.stopped) return kExitFailed;
+        return result.bad > 0 ? kExitBadData : kExitDone;
+    }
+
+private:
+    const RunDisplay& display_;
+    std::FILE* err_;
+    const char* verb_;
+    OnError policy_;
+    std::chrono::steady_clock::time_point start_, lastShown_;
+    long long badPlaces_ = 0, viewErrors_ = 0;
+    std::vector<std::string> shown_, viewShown_;
+    bool stopped_ = false, failed_ = false;
+    int width_ = 80;
+    size_t shownLength_ = 0;
+};
+
+}  // namespace
+
+int DecodeData(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, std::FILE* out,
+               std::FILE* err, const RunDisplay& display) {
+    DataSetup setup;
+    std::string error;
+    if (!setup.Prepare(head, recordLength, options, error)) {
+        std::fprintf(err, "%s\n", error.c_str());
+        return kExitFailed;
+    }
+    RunReport report(display, err, "decode", options.onError);
+    RecordReader reader(in, options.records, static_cast<size_t>(recordLength));
+    std::unique_ptr<RowSink> sink = MakeTableSink(setup, out);
+    RunResult result = DecodeRecords(setup, reader, *sink, report);
+    return report.Finish(result);
+}
+
+int EncodeData(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, std::FILE* out,
+               std::FILE* err, const RunDisplay& display) {
+    DataSetup setup;
+    std::string error;
+    if (!setup.Prepare(head, recordLength, options, error)) {
+        std::fprintf(err, "%s\n", error.c_str());
+        return kExitFailed;
+    }
+    RunReport report(display, err, "encode", options.onError);
+    std::unique_ptr<RowSource> source = MakeTableSource(setup, in);
+    RecordWriter writer(out, options.records, options.blockSize, options.crlf);
+    RunResult result = EncodeRows(setup, *source, writer, report);
+    return report.Finish(result);
+}

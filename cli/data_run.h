@@ -1,0 +1,36 @@
+// The decode and encode runs of quillbox-cli: the codec's loops with the command
+// line's messages, summary, progress line and exit statuses.
+#ifndef QUILLBOX_CLI_DATA_RUN_H
+#define QUILLBOX_CLI_DATA_RUN_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "cobcpy.h"
+#include "datacodec.h"
+
+// Exit statuses of the two runs.
+constexpr int kExitDone = 0;
+constexpr int kExitFailed = 1;     // stopped on bad data, or a file failed
+constexpr int kExitUsage = 2;
+constexpr int kExitBadData = 3;    // bad data met and skipped or nulled
+
+// How a run talks to the terminal.
+struct RunDisplay {
+    bool progress = false;             // progress line on standard error
+    uint64_t inputSize = 0;            // bytes of the input, for the bar and the ETA; 0 unknown
+    bool verbose = false;              // the summary also after a clean run
+    std::string dataName = "-";        // the data file as named, for messages
+    std::string tableName = "-";       // the table file as named, for messages
+};
+
+// Decodes the records read from `in` (laid out by the list from `head`, `recordLength`
+// bytes a record) into a table on `out`; messages and the summary go to `err`.
+int DecodeData(CopyItem* head, int recordLength, const quillbox::DataOptions& options, std::FILE* in,
+               std::FILE* out, std::FILE* err, const RunDisplay& display = RunDisplay());
+// Encodes the table read from `in` into records on `out`.
+int EncodeData(CopyItem* head, int recordLength, const quillbox::DataOptions& options, std::FILE* in,
+               std::FILE* out, std::FILE* err, const RunDisplay& display = RunDisplay());
+
+#endif
