@@ -14,7 +14,7 @@
 #include <unistd.h>
 #endif
 
-#include "encoding.h"
+#include "textcodec.h"
 #include "quillbox.h"
 
 namespace {
@@ -224,7 +224,7 @@ void FailOnExport(int exportResult, int error, const std::string& out) {
     if (exportResult == EXPORT_WRITE_FAILED) throw CommandFailure{ArgumentToUtf8(out), SystemToUtf8("ファイルの書き込みに失敗")};
 }
 
-std::string SystemToUtf8(const std::string& text) { return ShiftJisToUtf8(text); }
+std::string SystemToUtf8(const std::string& text) { return quillbox::ShiftJisToUtf8(text); }
 
 std::string TerminalSafe(const std::string& utf8) {
     std::string out;
@@ -248,7 +248,7 @@ void WriteOut(const std::string& bytes) { std::fwrite(bytes.data(), 1, bytes.siz
 
 std::string ArgumentToUtf8(const std::string& argument) {
 #ifdef _WIN32
-    return ShiftJisToUtf8(argument);
+    return quillbox::ShiftJisToUtf8(argument);
 #else
     return argument;
 #endif
@@ -259,7 +259,7 @@ std::string ArgumentToShiftJis(const std::string& argument) {
     return argument;
 #else
     std::string converted;
-    return Utf8ToShiftJis(argument, converted) ? converted : argument;
+    return quillbox::Utf8ToShiftJis(argument, converted) ? converted : argument;
 #endif
 }
 

@@ -50,13 +50,9 @@ Field::Kind KindOf(const CopyItem* item) {
     return Field::kText;
 }
 
-std::string NameOf(const CopyItem* item, TextCodec& shiftJis) {
-    std::string name;
-    if (!shiftJis.Decode(reinterpret_cast<const unsigned char*>(item->name), std::strlen(item->name), name)) {
-        name = item->name;
-    }
-    return name;
-}
+// The item's name in UTF-8; a byte that is no Shift_JIS character becomes U+FFFD, as
+// everywhere the system's names are shown.
+std::string NameOf(const CopyItem* item) { return ShiftJisToUtf8(item->name); }
 
 // An item that redefines: by its REDEFINES clause, or a record after the first, which
 // shares the record's bytes with it.
@@ -75,7 +71,6 @@ bool InRedefiningArea(const CopyItem* item, const CopyItem* head) {
 struct TreeBuilder {
     const std::map<const CopyItem*, int>& fieldOf;
     bool all;
-    TextCodec& shiftJis;
     const CopyItem* head;
 
     JsonNode Element(CopyItem* item) {
@@ -97,7 +92,7 @@ struct TreeBuilder {
                 item = item->nextSibling;
                 continue;
             }
-            std::string key = NameOf(item, shiftJis);
+            std::string key = NameOf(item);
             if (key.empty()) key = "FILLER";
             // Keys stay unique within an object: a repeated name (FILLER) is numbered.
             int repeat = ++seen[key];
@@ -130,9 +125,6 @@ struct TreeBuilder {
 
 bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool serialNo, LayoutPlan& plan,
                      std::string& error) {
-    std::string ignored;
-    std::unique_ptr<TextCodec> shiftJis = TextCodec::Create("cp932", ignored);
-    if (!shiftJis) shiftJis = TextCodec::Create("ascii", ignored);
     plan = LayoutPlan();
     plan.recordLength = recordLength;
 
@@ -161,7 +153,7 @@ bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool s
         Field field;
         field.item = item;
         field.kind = KindOf(item);
-        field.column = NameOf(item, *shiftJis);
+        field.column = NameOf(item);
         if (item->elementNo != 0) field.column += "_" + std::to_string(serialNo ? item->serialNo : item->elementNo);
         field.offset = item->position - 1;
         field.length = item->byteLength;
@@ -190,7 +182,7 @@ bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool s
         plan.fields.push_back(std::move(field));
         item = item->next;
     }
-    TreeBuilder builder{fieldOf, redefinesAll, *shiftJis, head};
+    TreeBuilder builder{fieldOf, redefinesAll, head};
     builder.Siblings(head, plan.roots);
     return true;
 }

@@ -437,4 +437,47 @@ std::unique_ptr<TextCodec> TextCodec::Create(const std::string& name, std::strin
     return nullptr;
 }
 
+namespace {
+
+// The Shift_JIS codec of this thread, made once.
+TextCodec& ShiftJis() {
+    thread_local std::unique_ptr<TextCodec> codec;
+    if (!codec) {
+        std::string error;
+        codec = TextCodec::Create("cp932", error);
+        if (!codec) codec = TextCodec::Create("ascii", error);
+    }
+    return *codec;
+}
+
+}  // namespace
+
+std::string ShiftJisToUtf8(const std::string& text) {
+    TextCodec& codec = ShiftJis();
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    std::string out;
+    if (codec.Decode(bytes, text.size(), out)) return out;
+    // Character by character: a lead byte with its trail byte, or a single byte.
+    out.clear();
+    for (size_t i = 0; i < text.size();) {
+        size_t width = i + 1 < text.size() && IsShiftJisLeadByte(text[i]) ? 2 : 1;
+        size_t before = out.size();
+        if (codec.Decode(bytes + i, width, out)) {
+            i += width;
+        } else {
+            out.resize(before);
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
+bool Utf8ToShiftJis(const std::string& text, std::string& out) {
+    std::string converted;
+    if (!ShiftJis().Encode(text.data(), text.size(), converted)) return false;
+    out.swap(converted);
+    return true;
+}
+
 }  // namespace quillbox

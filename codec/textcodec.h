@@ -47,6 +47,13 @@ protected:
     char nationalSpace_[2] = {'\x81', '\x40'};
 };
 
+// The system's Shift_JIS texts (item names, messages) to UTF-8; a byte that starts no
+// character becomes U+FFFD and the conversion goes on with the next byte.
+std::string ShiftJisToUtf8(const std::string& text);
+// UTF-8 to Shift_JIS; false (and `out` untouched) when `text` is not UTF-8 or holds a
+// character that Shift_JIS lacks.
+bool Utf8ToShiftJis(const std::string& text, std::string& out);
+
 // True when `length` bytes of `text` are well-formed UTF-8.
 bool IsUtf8(const char* text, size_t length);
 // Appends the UTF-8 form of a Unicode code point.

@@ -178,3 +178,24 @@ TEST(DataCli, GnuParallelPiecesEqualOneRun) {
 }
 
 }  // namespace
+
+namespace {
+
+// A name with a byte pair that is no Shift_JIS character: decode's JSON keys and CSV
+// header show it as `json` does (U+FFFD), never as a raw byte that is no UTF-8.
+TEST(DataCli, NamesThatAreNoShiftJisComeOutAsTheJsonCommandShowsThem) {
+    const std::string copybook = Scratch("badname.cpy"), dat = Scratch("badname.dat");
+    ASSERT_TRUE(qbtest::WriteFileBytes(copybook, "       01 R.\n           05 X\x85\x40 PIC X(2).\n"));
+    ASSERT_TRUE(qbtest::WriteFileBytes(dat, "ab"));
+    Result jsonl = Shell("{cli} decode --format jsonl " + copybook + " " + dat);
+    ASSERT_EQ(jsonl.status, 0) << jsonl.err;
+    EXPECT_EQ(jsonl.out, "{\"R\":{\"X\xEF\xBF\xBD@\":\"ab\"}}\n");
+    Result csv = Shell("{cli} decode " + copybook + " " + dat);
+    EXPECT_EQ(csv.out, "X\xEF\xBF\xBD@\nab\n");
+    Result json = Shell("{cli} json " + copybook);
+    EXPECT_NE(json.out.find("\"X\xEF\xBF\xBD@\""), std::string::npos) << json.out;
+    std::remove(copybook.c_str());
+    std::remove(dat.c_str());
+}
+
+}  // namespace
