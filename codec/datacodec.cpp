@@ -108,15 +108,53 @@ RunFault Fatal(RunFault::Side side, long long record, std::string reason) {
 
 }  // namespace
 
+RowDecoder::RowDecoder(DataSetup& setup) : setup_(setup) {}
+
+RowDecoder::Outcome RowDecoder::Decode(long long record, const unsigned char* data, std::vector<Cell>& cells,
+                                       RunObserver& observer) {
+    const DataOptions& options = setup_.Options();
+    const std::vector<Field>& fields = setup_.Plan().fields;
+    ValueCodec& values = setup_.Values();
+    TextCodec* table = setup_.TableText();
+    Outcome outcome = kGood;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const Field& field = fields[i];
+        Fault valueFault;
+        bool good = values.Decode(field, data, cells[i], valueFault);
+        if (good && table != nullptr && cells[i].kind == Cell::kText) {
+            if (table->Encode(cells[i].text.data(), cells[i].text.size(), converted_)) {
+                cells[i].text.swap(converted_);
+            } else {
+                good = false;
+                valueFault.offset = field.offset;
+                valueFault.reason = "text has no form in " + options.tableEncoding;
+            }
+        }
+        if (good) continue;
+        EmptyCell(cells[i]);
+        RunFault fault;
+        fault.kind = options.redefinesAll && field.view ? RunFault::kView : RunFault::kValue;
+        fault.record = record;
+        fault.field = &field;
+        fault.offset = valueFault.offset;
+        fault.reason = std::move(valueFault.reason);
+        observer.Fault(fault);
+        if (fault.kind == RunFault::kView) continue;
+        if (options.onError == OnError::kStop) return kStop;
+        if (options.onError == OnError::kSkip) return kSkip;
+        outcome = kNulled;
+    }
+    return outcome;
+}
+
 RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, RunObserver& observer) {
     const DataOptions& options = setup.Options();
     const LayoutPlan& plan = setup.Plan();
     const std::vector<Field>& fields = plan.fields;
-    ValueCodec& values = setup.Values();
-    TextCodec* table = setup.TableText();
+    RowDecoder decoder(setup);
     RunResult result;
     std::vector<Cell> cells(fields.size());
-    std::string reason, converted;
+    std::string reason;
 
     if (!sink.Begin(plan)) {
         observer.Fault(Fatal(RunFault::kTable, 0, sink.Failure()));
@@ -158,41 +196,13 @@ RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, R
             }
             continue;
         }
-        bool skipRecord = false, recordBad = false;
-        for (size_t i = 0; i < fields.size() && !skipRecord; ++i) {
-            const Field& field = fields[i];
-            RunFault fault;
-            Fault valueFault;
-            bool good = values.Decode(field, data, cells[i], valueFault);
-            if (good && table != nullptr && cells[i].kind == Cell::kText) {
-                if (table->Encode(cells[i].text.data(), cells[i].text.size(), converted)) {
-                    cells[i].text.swap(converted);
-                } else {
-                    good = false;
-                    valueFault.offset = field.offset;
-                    valueFault.reason = "text has no form in " + options.tableEncoding;
-                }
-            }
-            if (good) continue;
-            EmptyCell(cells[i]);
-            fault.kind = options.redefinesAll && field.view ? RunFault::kView : RunFault::kValue;
-            fault.record = number;
-            fault.field = &field;
-            fault.offset = valueFault.offset;
-            fault.reason = std::move(valueFault.reason);
-            observer.Fault(fault);
-            if (fault.kind == RunFault::kView) continue;
-            recordBad = true;
-            if (options.onError == OnError::kStop) {
-                result.stopped = true;
-                ok = false;
-                break;
-            }
-            if (options.onError == OnError::kSkip) skipRecord = true;
+        RowDecoder::Outcome outcome = decoder.Decode(number, data, cells, observer);
+        if (outcome != RowDecoder::kGood) ++result.bad;
+        if (outcome == RowDecoder::kStop) {
+            result.stopped = true;
+            break;
         }
-        if (recordBad) ++result.bad;
-        if (!ok) break;
-        if (skipRecord) continue;
+        if (outcome == RowDecoder::kSkip) continue;
         if (!sink.Row(plan, cells)) {
             sinkFailed = true;
             break;

@@ -144,6 +144,24 @@ private:
     DataOptions options_;
 };
 
+// One record's cells, decoded and (for text) converted to the table's code page.
+// Faults go to `observer`; the outcome applies the policy of the setup's options.
+class RowDecoder {
+public:
+    enum Outcome {
+        kGood,    // every cell decoded
+        kNulled,  // bad data left empty cells (OnError::kNull)
+        kSkip,    // bad data: the row is left out (OnError::kSkip)
+        kStop     // bad data: the run stops (OnError::kStop)
+    };
+    explicit RowDecoder(DataSetup& setup);
+    Outcome Decode(long long record, const unsigned char* data, std::vector<Cell>& cells, RunObserver& observer);
+
+private:
+    DataSetup& setup_;
+    std::string converted_;
+};
+
 // Decodes the records from `reader` into `sink`, `options.skip` and `options.count`
 // applied.
 RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, RunObserver& observer);

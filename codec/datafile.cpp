@@ -1,0 +1,353 @@
+// The data file API over the codec's setup, record framing and value codec.
+#include "datafile.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
+#include "cobolrules.h"
+#include "textcodec.h"
+
+namespace quillbox {
+
+namespace {
+
+std::string Place(const std::string& reason, long long record, const std::string& item, int offset) {
+    std::string text;
+    if (record > 0) text = "record " + std::to_string(record);
+    if (!item.empty()) {
+        text += std::string(text.empty() ? "" : ", ") + "item " + item;
+        if (offset >= 0) text += " (offset " + std::to_string(offset) + ")";
+    }
+    return text.empty() ? reason : text + ": " + reason;
+}
+
+Error FaultError(const RunFault& fault) {
+    return Error(fault.reason, fault.record, fault.field != nullptr ? fault.field->column : std::string(),
+                 fault.field != nullptr ? fault.offset : -1);
+}
+
+const char* Posix(int error) { return std::strerror(error); }
+
+}  // namespace
+
+Error::Error(std::string reason, long long record, std::string item, int offset)
+    : reason_(std::move(reason)), item_(std::move(item)), record_(record), offset_(offset) {
+    what_ = Place(reason_, record_, item_, offset_);
+}
+
+// ---- Layout
+
+Layout::Layout(const std::string& copybookPath, const LayoutOptions& options) {
+    if (options.cobol) {
+        CobolOptions cobol;
+        cobol.includeDirs = options.includeDirs;
+        cobol.freeFormat = options.freeFormat;
+        cobol.replacements = options.replacements;
+        cobol.pointerSize = options.pointerSize;
+        analyzer_.reset(new CobolAnalyzer("", cobol));
+    } else {
+        analyzer_.reset(new CopyAnalyzer(""));
+    }
+    if (!analyzer_->SetFileName(copybookPath.c_str())) throw Error(copybookPath + ": the path is too long");
+    try {
+        head_ = analyzer_->Analyze();
+    } catch (CCobolException& refusal) {
+        std::string file = refusal.GetCopybookFile();
+        std::string place = file.empty() ? copybookPath : ShiftJisToUtf8(file);
+        if (refusal.GetCopybookLine() > 0) place += ":" + std::to_string(refusal.GetCopybookLine());
+        throw Error(place + ": " + ShiftJisToUtf8(refusal.GetMessageText()));
+    } catch (CException& failure) {
+        throw Error(copybookPath + ": " + ShiftJisToUtf8(failure.GetMessageText()));
+    } catch (CGIException& failure) {
+        throw Error(copybookPath + ": " + ShiftJisToUtf8(failure.GetMessageText()));
+    }
+    recordLength_ = static_cast<int>(analyzer_->GetRecordLength());
+    if (head_ == nullptr || recordLength_ <= 0) throw Error(copybookPath + ": the copybook describes no record");
+}
+
+Layout::~Layout() = default;
+
+// ---- Value
+
+Value::Value(Kind kind, std::string text, int scale) : kind_(kind), text_(std::move(text)), scale_(scale) {}
+
+Value Value::Decimal(int64_t unscaled, int scale) {
+    std::string text;
+    bool negative = unscaled < 0;
+    AppendDecimal(text, negative, negative ? 0 - static_cast<uint64_t>(unscaled) : static_cast<uint64_t>(unscaled), scale);
+    return Value(kDecimal, text, scale);
+}
+
+bool Value::FitsInt64() const {
+    if (kind_ != kDecimal) return false;
+    bool negative;
+    uint64_t magnitude;
+    std::string reason;
+    if (!ParseDecimal(text_, scale_, negative, magnitude, reason)) return false;
+    return negative ? magnitude <= static_cast<uint64_t>(INT64_MAX) + 1 : magnitude <= static_cast<uint64_t>(INT64_MAX);
+}
+
+int64_t Value::Unscaled() const {
+    if (kind_ != kDecimal) throw Error("the value " + text_ + " is no decimal number");
+    bool negative;
+    uint64_t magnitude;
+    std::string reason;
+    if (!ParseDecimal(text_, scale_, negative, magnitude, reason) || !FitsInt64()) {
+        throw Error("the value " + text_ + " has more digits than 64 bits hold");
+    }
+    return negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+}
+
+int64_t Value::AsInt64() const {
+    int64_t unscaled = Unscaled();
+    for (int i = 0; i < scale_; ++i) {
+        if (unscaled % 10 != 0) throw Error("the value " + text_ + " has a fraction");
+        unscaled /= 10;
+    }
+    for (int i = 0; i > scale_; --i) {
+        if (unscaled > INT64_MAX / 10 || unscaled < INT64_MIN / 10) throw Error("the value " + text_ + " is beyond 64 bits");
+        unscaled *= 10;
+    }
+    return unscaled;
+}
+
+double Value::AsDouble() const {
+    if (kind_ != kDecimal && kind_ != kFloat) throw Error("the value \"" + text_ + "\" is no number");
+    if (text_ == "NaN") return std::strtod("nan", nullptr);
+    if (text_ == "Infinity") return HUGE_VAL;
+    if (text_ == "-Infinity") return -HUGE_VAL;
+    return std::strtod(text_.c_str(), nullptr);
+}
+
+// ---- DataReader
+
+// Keeps the faults of a record for Faults(); the first that stops the run is thrown.
+class DataReader::Collector : public RunObserver {
+public:
+    explicit Collector(std::vector<Error>& faults) : faults_(faults) {}
+    void Fault(const RunFault& fault) override { faults_.push_back(FaultError(fault)); }
+
+private:
+    std::vector<Error>& faults_;
+};
+
+DataReader::DataReader(const Layout& layout, const std::string& dataPath, const DataOptions& options) {
+    file_ = std::fopen(dataPath.c_str(), "rb");
+    if (file_ == nullptr) throw Error(dataPath + ": " + Posix(errno));
+    owned_ = true;
+    try {
+        Start(layout, options);
+    } catch (...) {
+        std::fclose(file_);
+        throw;
+    }
+}
+
+DataReader::DataReader(const Layout& layout, std::FILE* data, const DataOptions& options) : file_(data) {
+    Start(layout, options);
+}
+
+DataReader::~DataReader() {
+    if (owned_) std::fclose(file_);
+}
+
+void DataReader::Start(const Layout& layout, const DataOptions& options) {
+    setup_.reset(new DataSetup);
+    std::string error;
+    if (!setup_->Prepare(layout.Head(), layout.RecordLength(), options, error)) throw Error(error);
+    reader_.reset(new RecordReader(file_, options.records, static_cast<size_t>(layout.RecordLength())));
+    decoder_.reset(new RowDecoder(*setup_));
+    collector_.reset(new Collector(faults_));
+    cells_.resize(setup_->Plan().fields.size());
+}
+
+bool DataReader::Next() {
+    const DataOptions& options = setup_->Options();
+    std::string reason;
+    faults_.clear();
+    if (!started_) {
+        started_ = true;
+        if (!reader_->Skip(options.skip, reason)) {
+            if (!reason.empty()) throw Error(reason);
+            taken_ = -1;
+        }
+        number_ = options.skip;
+    }
+    for (;;) {
+        if (taken_ < 0 || (options.count >= 0 && taken_ >= options.count)) return false;
+        const unsigned char* data;
+        size_t length;
+        RecordReader::Status status = reader_->Next(data, length, reason);
+        if (status == RecordReader::kEnd) {
+            if (reader_->ReadFailed()) throw Error("read error");
+            return false;
+        }
+        ++number_;
+        ++taken_;
+        if (status == RecordReader::kFatal) throw Error(reason, number_);
+        if (status == RecordReader::kWrongLength) {
+            if (options.onError == OnError::kStop) throw Error(reason, number_);
+            faults_.emplace_back(reason, number_);
+            continue;   // a record that is not the layout's has no row
+        }
+        size_t before = faults_.size();
+        RowDecoder::Outcome outcome = decoder_->Decode(number_, data, cells_, *collector_);
+        if (outcome == RowDecoder::kStop) throw faults_.at(before);
+        if (outcome == RowDecoder::kSkip) continue;
+        return true;
+    }
+}
+
+size_t DataReader::ColumnCount() const { return cells_.size(); }
+
+void DataReader::Check(size_t column) const {
+    if (column >= cells_.size()) {
+        throw Error("column " + std::to_string(column) + " beyond the layout's " + std::to_string(cells_.size()));
+    }
+}
+
+const std::string& DataReader::ColumnName(size_t column) const {
+    Check(column);
+    return setup_->Plan().fields[column].column;
+}
+
+size_t DataReader::ColumnIndex(const std::string& name) const {
+    const std::vector<Field>& fields = setup_->Plan().fields;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (fields[i].column == name) return i;
+    }
+    throw Error("no column is named " + name);
+}
+
+bool DataReader::IsNull(size_t column) const {
+    Check(column);
+    return cells_[column].kind == Cell::kNull;
+}
+
+const std::string& DataReader::Text(size_t column) const {
+    Check(column);
+    return cells_[column].text;
+}
+
+Value DataReader::Get(size_t column) const {
+    Check(column);
+    const Cell& cell = cells_[column];
+    const Field& field = setup_->Plan().fields[column];
+    if (cell.kind == Cell::kNull) return Value();
+    if (cell.kind == Cell::kText) return Value(Value::kText, cell.text, 0);
+    if (field.kind == Field::kFloat || field.kind == Field::kDouble) return Value(Value::kFloat, cell.text, 0);
+    return Value(Value::kDecimal, cell.text, field.scale);
+}
+
+// ---- DataWriter
+
+DataWriter::DataWriter(const Layout& layout, const std::string& dataPath, const DataOptions& options)
+    : setup_(new DataSetup), path_(dataPath) {
+    std::string error;
+    if (!setup_->Prepare(layout.Head(), layout.RecordLength(), options, error)) throw Error(error);
+    // A temporary file in the same folder, so that the rename at Close() stays on one file system.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && file_ == nullptr; ++attempt) {
+        temporary_ = dataPath + ".tmp" + std::to_string(random() % 1000000);
+#ifdef _WIN32
+        std::FILE* existing = std::fopen(temporary_.c_str(), "rb");
+        if (existing != nullptr) {
+            std::fclose(existing);
+            errno = EEXIST;
+            continue;
+        }
+        file_ = std::fopen(temporary_.c_str(), "wb");
+#else
+        file_ = std::fopen(temporary_.c_str(), "wbx");
+#endif
+        if (file_ == nullptr && errno != EEXIST) break;
+    }
+    if (file_ == nullptr) throw Error(dataPath + ": cannot create a temporary file beside it (" + Posix(errno) + ")");
+    writer_.reset(new RecordWriter(file_, options.records, options.blockSize, options.crlf));
+    cells_.resize(setup_->Plan().fields.size());
+    record_.resize(static_cast<size_t>(layout.RecordLength()) + 16);
+}
+
+DataWriter::~DataWriter() {
+    if (file_ != nullptr) {
+        writer_.reset();
+        std::fclose(file_);
+        std::remove(temporary_.c_str());
+    }
+}
+
+size_t DataWriter::ColumnCount() const { return cells_.size(); }
+
+size_t DataWriter::ColumnIndex(const std::string& name) const {
+    const std::vector<Field>& fields = setup_->Plan().fields;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (fields[i].column == name) return i;
+    }
+    throw Error("no column is named " + name);
+}
+
+void DataWriter::Set(size_t column, const std::string& text) {
+    if (column >= cells_.size()) throw Error("column " + std::to_string(column) + " beyond the layout's " + std::to_string(cells_.size()));
+    const Field& field = setup_->Plan().fields[column];
+    bool number = field.kind != Field::kText && field.kind != Field::kNational && field.kind != Field::kBits &&
+                  field.kind != Field::kBoolChars;
+    cells_[column].kind = number ? Cell::kNumber : Cell::kText;
+    cells_[column].text = text;
+}
+
+void DataWriter::Set(size_t column, int64_t unscaled, int scale) { Set(column, Value::Decimal(unscaled, scale).Text()); }
+
+void DataWriter::SetNull(size_t column) {
+    if (column >= cells_.size()) throw Error("column " + std::to_string(column) + " beyond the layout's " + std::to_string(cells_.size()));
+    cells_[column].kind = Cell::kNull;
+    cells_[column].text.clear();
+}
+
+void DataWriter::Write() {
+    if (file_ == nullptr) throw Error(path_ + ": the writer is closed");
+    ++number_;
+    const std::vector<Field>& fields = setup_->Plan().fields;
+    ValueCodec& values = setup_->Values();
+    int length = setup_->Plan().recordLength;
+    values.Blank(record_.data(), length);
+    for (size_t i = 0; i < fields.size(); ++i) {
+        Cell& cell = cells_[i];
+        // A column not set: zero for numbers, blanks for text.
+        if (cell.kind == Cell::kNull && !fields[i].overlaid) {
+            values.Clear(fields[i], record_.data());
+            continue;
+        }
+        Fault fault;
+        if (!values.Encode(fields[i], cell, record_.data(), fault)) {
+            for (Cell& c : cells_) SetNull(static_cast<size_t>(&c - cells_.data()));
+            throw Error(fault.reason, number_, fields[i].column, fault.offset);
+        }
+    }
+    for (size_t i = 0; i < cells_.size(); ++i) SetNull(i);
+    if (!writer_->Write(record_.data(), static_cast<size_t>(length))) throw Error(path_ + ": cannot write the record", number_);
+}
+
+void DataWriter::Close() {
+    if (file_ == nullptr) return;
+    bool ok = writer_->Finish();
+    writer_.reset();
+    if (std::fclose(file_) != 0) ok = false;
+    file_ = nullptr;
+    if (!ok) {
+        std::remove(temporary_.c_str());
+        throw Error(path_ + ": cannot write the file");
+    }
+#ifdef _WIN32
+    std::remove(path_.c_str());
+#endif
+    if (std::rename(temporary_.c_str(), path_.c_str()) != 0) {
+        int error = errno;
+        std::remove(temporary_.c_str());
+        throw Error(path_ + ": cannot replace the file (" + Posix(error) + ")");
+    }
+}
+
+}  // namespace quillbox
