@@ -2,6 +2,7 @@
 // default analysis and the COBOL rules; and the occurrence-number walk of
 // FindItemByName, which must not answer with an item other than the one named.
 #include <string>
+#include <utility>
 
 #include "cobolrules.h"
 #include "record_fixture.h"
@@ -193,6 +194,44 @@ TEST(QualifiedLookup, CobolRulesFragmentWithoutItsRecord) {
     EXPECT_EQ(slot->position, 3 + 3 * 2);
     EXPECT_EQ(record.FindItemByQualifiedName("SLOT(2)")->elementNo, 2);
     EXPECT_EQ(Reason(record, "SLOT-ID (5)"), "subscript 5 beyond OCCURS 4 of SLOT");
+}
+
+// The fully qualified names of an item with its occurrence numbers, in both forms:
+// "D OF B OF R (2)" and "R.B(2).D".
+std::pair<std::string, std::string> FullKeys(const CopyItem* item) {
+    std::string of = item->name, dotted = item->name, subscripts;
+    for (const CopyItem* p = item; p != nullptr; p = p->parent) {
+        const bool table = p->elementNo > 0 && p->dimension > (p->parent != nullptr ? p->parent->dimension : 0);
+        if (table) subscripts = std::to_string(p->elementNo) + (subscripts.empty() ? "" : ", ") + subscripts;
+        if (p != item) {
+            of += std::string(" OF ") + p->name;
+            dotted = std::string(p->name) + (table ? "(" + std::to_string(p->elementNo) + ")" : "") + "." + dotted;
+        } else if (table) {
+            dotted += "(" + std::to_string(p->elementNo) + ")";
+        }
+    }
+    if (!subscripts.empty()) of += " (" + subscripts + ")";
+    return {of, dotted};
+}
+
+// Every item of a list is found by its full names, and by nothing else.
+void ExpectEveryItemByItsFullNames(CopyRecord& record) {
+    int checked = 0;
+    for (CopyItem* item = record.GetHead(); item != nullptr; item = item->next) {
+        if (std::strcmp(item->name, "FILLER") == 0) continue;
+        auto keys = FullKeys(item);
+        EXPECT_EQ(record.FindItemByQualifiedName(keys.first.c_str()), item) << keys.first;
+        EXPECT_EQ(record.FindItemByQualifiedName(keys.second.c_str()), item) << keys.second;
+        ++checked;
+    }
+    EXPECT_GT(checked, 40);
+}
+
+TEST(QualifiedLookup, EveryItemOccurrenceByItsFullNames) {
+    CopyRecord seed("", kOrderRec.c_str());
+    ExpectEveryItemByItsFullNames(seed);
+    CopyRecord cobol("", kOrderRec.c_str(), CobolOptions());
+    ExpectEveryItemByItsFullNames(cobol);
 }
 
 // The path walk of FindItemByName follows occurrence numbers only into the array
