@@ -49,37 +49,6 @@ Json Usages(unsigned flags) {
     return list;
 }
 
-// The words of an item text: literals in quotes or apostrophes stay whole.
-std::vector<std::string> Words(const std::string& text) {
-    std::vector<std::string> words;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        if (text[at] == ' ') {
-            ++at;
-            continue;
-        }
-        std::size_t end = at;
-        while (end < text.size() && text[end] != ' ') {
-            if (text[end] == '\'' || text[end] == '"') {
-                // To the closing quote; a doubled quote stands for itself.
-                const char quote = text[end++];
-                while (end < text.size()) {
-                    if (text[end] == quote && (end + 1 >= text.size() || text[end + 1] != quote)) break;
-                    end += text[end] == quote ? 2 : 1;
-                }
-            }
-            if (end < text.size()) ++end;
-        }
-        words.push_back(text.substr(at, end - at));
-        at = end;
-    }
-    return words;
-}
-
-bool IsThru(const std::string& word) {
-    return CompareNoCase(word.c_str(), "THRU") == 0 || CompareNoCase(word.c_str(), "THROUGH") == 0;
-}
-
 // A condition name's values, every one as written: "'A' 'X' THRU 'Z'" gives
 // ["'A'", ["'X'", "'Z'"]]; the value of WHEN SET TO FALSE is {"whenSetToFalse": "'N'"}.
 Json ConditionValues(const CopyItem* item, const CobolAnalyzer& analyzer) {
@@ -91,19 +60,19 @@ Json ConditionValues(const CopyItem* item, const CobolAnalyzer& analyzer) {
     return values;
 }
 
-// "RENAMES a THRU b" as {"from": a, "thru": b} (thru null without THRU).
-Json RenamesRange(const CopyItem* item) {
-    std::vector<std::string> words = Words(Text(item->picture).get<std::string>());
-    Json range{{"from", words.size() > 1 ? Json(words[1]) : Json(nullptr)}, {"thru", nullptr}};
-    if (words.size() > 3 && IsThru(words[2])) range["thru"] = words[3];
-    return range;
+// "RENAMES a THRU b" as {"from": a, "thru": b} (thru null without THRU): the names of
+// the items the analysis renamed, whole (the item's `picture` may cut them).
+Json RenamesRange(const CopyItem* item, const CobolAnalyzer& analyzer) {
+    const CobolRenamesRange range = analyzer.RenamesRange(item);
+    return Json{{"from", range.from != nullptr ? Text(range.from->name) : Json(nullptr)},
+                {"thru", range.thru != nullptr ? Text(range.thru->name) : Json(nullptr)}};
 }
 
 // The facts of the COBOL rules, after the fields every item has.
 void AddCobolFields(Json& object, const CopyItem* item, CobolAnalyzer& analyzer) {
     const unsigned f = item->flags;
     object["condition"] = (f & ITEM_CONDITION) ? ConditionValues(item, analyzer) : Json(nullptr);
-    object["renames"] = (f & ITEM_RENAMES) ? RenamesRange(item) : Json(nullptr);
+    object["renames"] = (f & ITEM_RENAMES) ? RenamesRange(item, analyzer) : Json(nullptr);
     object["signSeparate"] = (f & SIGN_SEPARATE) != 0;
     object["signLeading"] = (f & SIGN_LEADING) != 0;
     object["sync"] = (f & ITEM_SYNC) != 0;

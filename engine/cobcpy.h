@@ -175,6 +175,7 @@ private:
     RedefinesIndex* redefinesIndex;
 };
 
+#include "qualifiedname.h"
 #include "copyrecord.h"
 
 #endif

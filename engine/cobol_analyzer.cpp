@@ -60,6 +60,12 @@ const std::vector<CobolConditionValue>& CobolAnalyzer::ConditionValues(const Cop
     return found != work->conditions.end() ? *found->second : kNone;
 }
 
+CobolRenamesRange CobolAnalyzer::RenamesRange(const CopyItem* item) const {
+    if (work == nullptr) return CobolRenamesRange();
+    auto found = work->renames.find(item);
+    return found != work->renames.end() ? found->second : CobolRenamesRange();
+}
+
 void CobolAnalyzer::LoadSource() {
     warnings.clear();
     CobolLoadTokens(*work, fileName, options, warnings);
@@ -73,6 +79,7 @@ void CobolAnalyzer::FreeItems() {
         work->depending.clear();
         work->conditions.clear();
         work->conditionLists.clear();
+        work->renames.clear();
     }
 }
 

@@ -108,6 +108,7 @@ struct CobolWork {
     std::unordered_map<const CopyItem*, std::string> depending;
     std::deque<std::vector<CobolConditionValue>> conditionLists;  // kept with the list, as `depending`
     std::unordered_map<const CopyItem*, const std::vector<CobolConditionValue>*> conditions;
+    std::unordered_map<const CopyItem*, CobolRenamesRange> renames;  // a level 66 to the items it renames
     long long recordLength = 0;
 };
 

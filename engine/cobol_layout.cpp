@@ -454,6 +454,8 @@ private:
         if (from->item->level == 1 || from->item->level == 77) Fail(r, "レベル01と77の項目は RENAMES できません。");
         CheckOutsideTables(r, from);
         long long end = from->offset + from->size;
+        CobolRenamesRange& range = work_.renames[r->item];
+        range.from = from->item;
         if (!r->renamesThru.empty()) {
             CobolItemInfo* thru = FindInRecord(record, r->renamesThru, r->renamesThruOf, r->entry, thruOrder);
             if (thru == nullptr) Fail(r, "THRU の項目 " + r->renamesThru + " がこのレコードにありません。");
@@ -462,6 +464,7 @@ private:
             if (const CobolItemInfo* table = VariableTableIn(record, from, thru))
                 Fail(r, "RENAMES の範囲に OCCURS DEPENDING の表 " + std::string(table->item->name) + " は含められません。");
             end = std::max(end, thru->offset + thru->size);
+            range.thru = thru->item;
         }
         r->offset = from->offset;
         r->size = end - from->offset;

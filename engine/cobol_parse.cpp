@@ -562,8 +562,8 @@ void ClauseRenames(Cursor& c) {
         c.info.renamesThruOf = Qualifiers(c);
         text += " THRU " + c.info.renamesThru;
     }
-    std::strncpy(c.item->picture, text.c_str(), sizeof c.item->picture - 1);
-    c.item->picture[sizeof c.item->picture - 1] = '\0';
+    // Long names may not fit: cut between characters, never inside a double-byte one.
+    CopyTextCut(c.item->picture, sizeof c.item->picture, text.c_str());
 }
 
 struct Clause {

@@ -60,6 +60,12 @@ struct CobolConditionValue {
     bool whenFalse = false;
 };
 
+// The items a level 66 item renames: the first and, with THRU, the last (null without).
+struct CobolRenamesRange {
+    const CopyItem* from = nullptr;
+    const CopyItem* thru = nullptr;
+};
+
 // Something accepted with a guess, reported beside the result.
 struct CobolWarning {
     std::string fileName;  // copybook file (the member's own file inside a COPY member)
@@ -105,6 +111,10 @@ public:
     // order and uncut (the item's `picture` keeps their text cut to its size); empty for
     // every other item. Valid as long as the list is.
     virtual const std::vector<CobolConditionValue>& ConditionValues(const CopyItem* item) const;
+    // The items a RENAMES item (ITEM_RENAMES) renames, as the analysis found them (the
+    // item's `picture` keeps the clause's text cut to its size); both null for every
+    // other item. Valid as long as the list is.
+    virtual CobolRenamesRange RenamesRange(const CopyItem* item) const;
 
     // The steps of the analysis, in the order Analyze calls them.
     void      LoadSource() override;        // reads the file and its COPY members into words

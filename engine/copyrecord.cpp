@@ -212,6 +212,15 @@ CopyItem* CopyRecord::FindItemByName(const char* key) {
     return WalkName(key, length);
 }
 
+CopyItem* CopyRecord::FindItemByQualifiedName(const char* key) {
+    std::string reason;
+    return FindItemByQualifiedName(key, reason);
+}
+
+CopyItem* CopyRecord::FindItemByQualifiedName(const char* key, std::string& reason) {
+    return FindQualifiedItem(analysis->GetHead(), key, reason);
+}
+
 // Finds a key by its text in the cache, or by the path walk of its qualified name,
 // from the first item of the list; what it finds is remembered for the next lookup.
 CopyItem* CopyRecord::WalkName(const char* key, size_t length) {
@@ -269,6 +278,10 @@ CopyItem* CopyRecord::WalkName(const char* key, size_t length) {
             if (rest != nullptr) *rest++ = '\0';
             matchedLevel = current->level;
             if (current->occursCount == 0) {
+                // The next segment names something below this item: an item without
+                // subordinates has nothing below it (its next item in list order is a
+                // sibling or lies further out).
+                if (!HasSubordinates(current)) break;
                 current = current->next;
             } else {
                 occurrenceExpected = true;
@@ -278,12 +291,15 @@ CopyItem* CopyRecord::WalkName(const char* key, size_t length) {
         long occurrence = ReadOccurrence(segment);
         if (occurrence > 0) {
             occurrenceExpected = false;
-            if (occurrence == current->elementNo) {
+            // An occurrence number picks an occurrence of an array; an item inside an
+            // array occurrence carries that occurrence's number too, but is none itself.
+            if (occurrence == current->elementNo && IsTableOccurrence(current)) {
                 if (rest == nullptr) {
                     found = current;
                     break;
                 }
                 if (matchedLevel >= current->level) break;
+                if (!HasSubordinates(current)) break;
                 segment = rest;
                 rest = std::strchr(segment, '.');
                 if (rest != nullptr) *rest++ = '\0';

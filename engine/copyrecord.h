@@ -2,8 +2,8 @@
 //
 // The record object analyses its copybook with an analysis object of its own, opens
 // the data file in one of seven modes, keeps one record in a buffer, finds items by
-// serial number or by dotted qualified name ("REC.GROUP.2.ITEM", occurrence numbers
-// as segments) and converts item values between the buffer and program values:
+// serial number, by dotted qualified name ("REC.GROUP.2.ITEM", occurrence numbers
+// as segments) or by a COBOL qualified name ("ITEM OF GROUP (2)") and converts item values between the buffer and program values:
 // display, signed display (sign in the last byte's zone), packed decimal, binary
 // (most significant byte first), COMP-5 (least significant byte first), national
 // (two bytes per character) and bit forms.
@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "cobcpy.h"
 
@@ -59,6 +60,12 @@ public:
     virtual CopyItem*   GetHead();
     virtual CopyItem*   FindItemBySerial(int serialNo);
     virtual CopyItem*   FindItemByName(const char* key);
+    // The item a qualified name names as COBOL programs write it ("D OF B (2)",
+    // "D IN B(2) OF R", "R.B(2).D"; qualifiedname.h), or null; the second form tells
+    // why it gives null. Unlike FindItemByName's path, a qualification that is unique
+    // need not name every group, and an ambiguous name finds nothing.
+    CopyItem*           FindItemByQualifiedName(const char* key);
+    CopyItem*           FindItemByQualifiedName(const char* key, std::string& reason);
 
     virtual char*   GetString(CopyItem* item, char* buffer, int size);
     virtual char*   GetString(int serialNo, char* buffer, int size);

@@ -18,6 +18,17 @@ inline constexpr char kFullWidthSpace[2] = {'\x81', '\x40'};
 CopyItem* FindRedefinesTarget(CopyAnalyzer& analyzer, CopyItem* item, const char* target);
 void ReleaseRedefinesIndex(RedefinesIndex*& index);
 
+// Whether `item` is an occurrence of an array of its own (it carries OCCURS, or is a
+// copy of such an item) rather than an item inside an array occurrence: an array adds
+// one to the dimension of the item it is subordinate to.
+inline bool IsTableOccurrence(const CopyItem* item) {
+    const int outer = item->parent != nullptr ? item->parent->dimension : 0;
+    return item->elementNo > 0 && item->dimension > outer;
+}
+
+// Whether the item after `item` in list order is subordinate to it.
+inline bool HasSubordinates(const CopyItem* item) { return item->next != nullptr && item->next->parent == item; }
+
 // Raises ExceptionClass with `message` from the current line of the engine.
 #define RAISE(ExceptionClass, message) CGI_RAISE_FROM(ExceptionClass, message, COBCPY_MODULE)
 

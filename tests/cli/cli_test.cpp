@@ -478,6 +478,44 @@ TEST(CliJson, AlwaysValidUtf8) {
     std::remove(copybook.c_str());
 }
 
+TEST(CliJson, RenamesNameTheRenamedItemsWhole) {
+    // "RENAMES a THRU b" does not fit the item's 63-byte text: the range still names
+    // both items in full, and the text is cut between characters.
+    const std::string longNames = Scratch("renames_long.cpy",
+        "       01  CUSTOMER-RECORD.\n"
+        "           05  CUSTOMER-ACCOUNT-OPENING-DATE  PIC 9(8).\n"
+        "           05  CUSTOMER-ACCOUNT-BALANCE-TOTAL PIC S9(9)V99 COMP-3.\n"
+        "           66  CUSTOMER-ACCOUNT-FIGURES\n"
+        "                   RENAMES CUSTOMER-ACCOUNT-OPENING-DATE\n"
+        "                   THROUGH CUSTOMER-ACCOUNT-BALANCE-TOTAL.\n");
+    Result r = RunCli({"json", "--cobol", longNames});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("\"renames\": {\"from\": \"CUSTOMER-ACCOUNT-OPENING-DATE\", "
+                                            "\"thru\": \"CUSTOMER-ACCOUNT-BALANCE-TOTAL\"}")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("\"byteLength\": 14, \"position\": 1,")) << r.out;
+    std::remove(longNames.c_str());
+
+    // Double-byte names (12 and 13 characters): the cut falls inside the 13th.
+    const std::string wide = Scratch("renames_sjis.cpy",
+        "       01  顧客レコード.\n"
+        "           05  顧客口座開設年月日記録欄   PIC 9(8).\n"
+        "           05  顧客口座残高合計金額記録欄 PIC 9(9).\n"
+        "           66  顧客口座 RENAMES 顧客口座開設年月日記録欄\n"
+        "                   THRU 顧客口座残高合計金額記録欄.\n"
+        "           66  顧客開設 RENAMES 顧客口座開設年月日記録欄.\n");
+    r = RunCli({"json", "--cobol", wide});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_TRUE(IsUtf8(r.out)) << r.out;
+    EXPECT_EQ(std::string::npos, r.out.find("\xEF\xBF\xBD")) << r.out;   // no U+FFFD
+    EXPECT_NE(std::string::npos, r.out.find(u8"\"renames\": {\"from\": \"顧客口座開設年月日記録欄\", "
+                                            u8"\"thru\": \"顧客口座残高合計金額記録欄\"}")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find(u8"\"picture\": \"RENAMES 顧客口座開設年月日記録欄 THRU 顧客口座残高合計金額記録\","))
+        << r.out;
+    EXPECT_NE(std::string::npos, r.out.find(u8"\"renames\": {\"from\": \"顧客口座開設年月日記録欄\", \"thru\": null}"))
+        << r.out;
+    std::remove(wide.c_str());
+}
+
 TEST(CliErrors, EveryErrorNamesItsFile) {
     // The analysis.
     const std::string bad = Scratch("occurs0.cpy", "       01  R.\n       05  A PIC X OCCURS 0.\n");

@@ -177,6 +177,38 @@ TEST(CobolLayout, QualifiedNamesInDependingOnAndRenames) {
     Analysis b(twice);
     EXPECT_EQ(b["W"]->position, 4);
     EXPECT_EQ(b["W"]->byteLength, 7);
+    // The range names the items the qualifiers chose.
+    CobolRenamesRange range = b.analyzer.RenamesRange(b["W"]);
+    ASSERT_NE(range.from, nullptr);
+    ASSERT_NE(range.thru, nullptr);
+    EXPECT_STREQ(range.from->name, "N");
+    EXPECT_EQ(range.from->position, 4);
+    EXPECT_STREQ(range.from->parent->name, "H2");
+    EXPECT_STREQ(range.thru->name, "M");
+    EXPECT_EQ(range.thru->parent, range.from->parent);
+}
+
+TEST(CobolLayout, RenamesRangeKeepsTheItemsTheTextCannotHold) {
+    // "RENAMES a THRU b" of 12- and 13-character double-byte names passes 63 bytes; the
+    // text stops before the character that byte 63 would split, the range holds both.
+    Folder folder;
+    const std::string from = "顧客口座開設年月日記録欄", thru = "顧客口座残高合計金額記録欄";
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 " + from + " PIC 9(8).", "  05 X PIC X.",
+                                                             "  05 " + thru + " PIC 9(9).", "66 K RENAMES " + from,
+                                                             "      THRU " + thru + ".", "66 L RENAMES X."}));
+    Analysis a(path);
+    CopyItem* k = a["K"];
+    EXPECT_EQ(std::string(k->picture), "RENAMES " + from + " THRU " + thru.substr(0, 24));
+    CobolRenamesRange range = a.analyzer.RenamesRange(k);
+    EXPECT_EQ(range.from, a[from.c_str()]);
+    EXPECT_EQ(range.thru, a[thru.c_str()]);
+    EXPECT_EQ(k->byteLength, 18);
+    range = a.analyzer.RenamesRange(a["L"]);
+    EXPECT_EQ(range.from, a["X"]);
+    EXPECT_EQ(range.thru, nullptr);
+    // Items of no RENAMES give no range.
+    EXPECT_EQ(a.analyzer.RenamesRange(a["X"]).from, nullptr);
+    EXPECT_EQ(a.analyzer.RenamesRange(nullptr).from, nullptr);
 }
 
 TEST(CobolLayout, SignSeparateAndCategoryBits) {
