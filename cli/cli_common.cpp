@@ -34,6 +34,13 @@ CommandFailure PathTooLong(const std::string& shown, const std::string& path) {
                                      " bytes long; the analysis takes at most 256 bytes"};
 }
 
+// Removes a temporary file and takes it off the registry.
+void RemoveTemporaryFile(const std::string& path) {
+    if (path.empty()) return;
+    std::remove(path.c_str());
+    ForgetTemporaryFile(path);
+}
+
 std::string OpenFailure(int error) {
     return SystemToUtf8(OPEN_FAILED) + " (" + std::strerror(error) + ")";
 }
@@ -43,28 +50,34 @@ std::string OpenFailure(int error) {
 std::string CopyToTemporaryFile(std::FILE* from, const std::string& shownName) {
     std::string path;
     std::FILE* to = nullptr;
+    {
+        // Registered as soon as it is there: a signal that ends the program removes it.
+        TemporaryFileHold hold;
 #ifdef _WIN32
-    char folder[MAX_PATH + 1];
-    char name[MAX_PATH + 1];
-    DWORD n = GetTempPathA(sizeof folder, folder);
-    if (n > 0 && n < sizeof folder && GetTempFileNameA(folder, "qbx", 0, name) != 0) {
-        path = name;
-        to = std::fopen(name, "wb");
-    }
+        char folder[MAX_PATH + 1];
+        char name[MAX_PATH + 1];
+        DWORD n = GetTempPathA(sizeof folder, folder);
+        if (n > 0 && n < sizeof folder && GetTempFileNameA(folder, "qbx", 0, name) != 0) {
+            path = name;
+            RegisterTemporaryFile(path);
+            to = std::fopen(name, "wb");
+        }
 #else
-    const char* folder = std::getenv("TMPDIR");
-    if (folder == nullptr || *folder == '\0') folder = "/tmp";
-    std::string pattern = std::string(folder) + "/quillbox-cli.XXXXXX";
-    int fd = mkstemp(&pattern[0]);
-    if (fd >= 0) {
-        path = pattern;
-        to = fdopen(fd, "wb");
-        if (to == nullptr) close(fd);
-    }
+        const char* folder = std::getenv("TMPDIR");
+        if (folder == nullptr || *folder == '\0') folder = "/tmp";
+        std::string pattern = std::string(folder) + "/quillbox-cli.XXXXXX";
+        int fd = mkstemp(&pattern[0]);
+        if (fd >= 0) {
+            path = pattern;
+            RegisterTemporaryFile(path);
+            to = fdopen(fd, "wb");
+            if (to == nullptr) close(fd);
+        }
 #endif
+    }
     if (to == nullptr) {
         int error = errno;
-        if (!path.empty()) std::remove(path.c_str());
+        RemoveTemporaryFile(path);
         throw CommandFailure{shownName, "no temporary file for the copybook text (" + std::string(std::strerror(error)) + ")"};
     }
     char block[65536];
@@ -80,7 +93,7 @@ std::string CopyToTemporaryFile(std::FILE* from, const std::string& shownName) {
     if (std::ferror(from)) ok = false;
     if (std::fclose(to) != 0) ok = false;
     if (!ok) {
-        std::remove(path.c_str());
+        RemoveTemporaryFile(path);
         throw CommandFailure{shownName, "reading the copybook text failed (" + std::string(std::strerror(error)) + ")"};
     }
     return path;
@@ -121,7 +134,7 @@ void AddExpandFlag(CLI::App* command, bool& expand) {
 
 LoadedCopybook::~LoadedCopybook() {
     analyzer.reset();
-    if (!temporaryFile.empty()) std::remove(temporaryFile.c_str());
+    RemoveTemporaryFile(temporaryFile);
 }
 
 namespace {
@@ -215,13 +228,12 @@ void LoadCopybook(const CopybookArgument& argument, LoadedCopybook& loaded) {
     }
 }
 
-void FailOnExport(int exportResult, int error, const std::string& out) {
-    if (exportResult == EXPORT_OPEN_FAILED) {
-        std::string message = SystemToUtf8("ファイルのオープンに失敗");
-        if (error != 0) message += " (" + std::string(std::strerror(error)) + ")";
-        throw CommandFailure{ArgumentToUtf8(out), message};
-    }
-    if (exportResult == EXPORT_WRITE_FAILED) throw CommandFailure{ArgumentToUtf8(out), SystemToUtf8("ファイルの書き込みに失敗")};
+const char* const OUTPUT_FILE_HELP =
+    "the file to write, \"-\" for standard output; it replaces the file there only when complete "
+    "(a link's target is replaced, the link kept), a pipe or a device is written directly, an input is refused";
+
+OutputFile::Texts ExportTexts() {
+    return OutputFile::Texts{SystemToUtf8("ファイルのオープンに失敗"), SystemToUtf8("ファイルの書き込みに失敗")};
 }
 
 std::string SystemToUtf8(const std::string& text) { return quillbox::ShiftJisToUtf8(text); }

@@ -16,6 +16,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cobolrules.h"
+#include "output_file.h"
 
 // The failure of a command: exit status 1 and "quillbox-cli: FILE: MESSAGE" on
 // standard error. `file` is the name as given on the command line (the terminal's
@@ -113,16 +114,19 @@ void OnLoadedCopybook(CLI::App* command, std::shared_ptr<Options> options, Work 
     });
 }
 
-// Runs `writer`, a writer of the file `out` (as given on the command line) that
-// returns an ExportResult, and raises the CommandFailure of a result other than
-// EXPORT_DONE (FailOnExport).
+// Writes the file `out` (as given on the command line; "-" is standard output) of a
+// command that read the copybook `copybook` (as given) with `writer`, a writer of an
+// open stream that returns false when a write failed. The file is an OutputFile: it
+// takes the place of the old one only when every byte was written, and is refused when
+// it is the copybook. Failures are CommandFailures naming `out`.
 template <typename Writer>
-void WriteExport(const std::string& out, Writer writer);
+void WriteExport(const std::string& out, const std::string& copybook, Writer writer);
 
-// Raises the CommandFailure of a writer's result other than EXPORT_DONE, naming `out`
-// (as given on the command line); `error` is the errno value the writer left (0 for
-// none), the reason of a file that could not be created.
-void FailOnExport(int exportResult, int error, const std::string& out);
+// The help of an output file argument: what becomes of the file that was there.
+extern const char* const OUTPUT_FILE_HELP;
+
+// What a failure of WriteExport says after the file's name.
+OutputFile::Texts ExportTexts();
 
 // A text of the system (Shift_JIS) as UTF-8.
 std::string SystemToUtf8(const std::string& text);
@@ -156,10 +160,16 @@ auto NamingFile(const std::string& file, Work work) -> decltype(work()) {
 }
 
 template <typename Writer>
-void WriteExport(const std::string& out, Writer writer) {
-    errno = 0;
-    int result = NamingFile(ArgumentToUtf8(out), writer);
-    FailOnExport(result, errno, out);
+void WriteExport(const std::string& out, const std::string& copybook, Writer writer) {
+    const OutputFile::Texts texts = ExportTexts();
+    OutputFile output(out, {copybook}, texts);
+    const std::string shown = out == "-" ? std::string() : ArgumentToUtf8(out);
+    const bool written = NamingFile(shown, [&] { return writer(output.File()); });
+    if (!written) {
+        if (out == "-") throw CommandFailure{"", "writing to standard output failed"};
+        throw CommandFailure{shown, texts.writeFailed};
+    }
+    output.Commit();
 }
 
 #endif

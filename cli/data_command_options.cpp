@@ -17,6 +17,7 @@
 #endif
 
 #include "data_run.h"
+#include "output_file.h"
 #include "textcodec.h"
 
 using namespace quillbox;
@@ -46,14 +47,24 @@ const char* const kFloats[] = {"ieee-le", "ieee-be", "ibm-hex", nullptr};
 const char* const kRedefines[] = {"first", "all", nullptr};
 const char* const kPolicies[] = {"stop", "skip", "null", nullptr};
 
-std::FILE* OpenStream(const std::string& name, bool write) {
+// Closes the input of a run on every way out.
+struct InputCloser {
+    std::FILE* file;
+    ~InputCloser() { Close(); }
+    void Close() {
+        if (file != nullptr && file != stdin) std::fclose(file);
+        file = nullptr;
+    }
+};
+
+std::FILE* OpenInput(const std::string& name) {
     if (name == "-") {
 #ifdef _WIN32
-        _setmode(_fileno(write ? stdout : stdin), _O_BINARY);
+        _setmode(_fileno(stdin), _O_BINARY);
 #endif
-        return write ? stdout : stdin;
+        return stdin;
     }
-    std::FILE* file = std::fopen(name.c_str(), write ? "wb" : "rb");
+    std::FILE* file = std::fopen(name.c_str(), "rb");
     if (file == nullptr) throw CommandFailure{ArgumentToUtf8(name), std::strerror(errno)};
     return file;
 }
@@ -62,7 +73,10 @@ std::FILE* OpenStream(const std::string& name, bool write) {
 void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* inputName, const char* inputHelp) {
     AddCopybookArgument(command, options.copybook);
     command->add_option(inputName, options.input, inputHelp)->required();
-    command->add_option("-o,--output", options.output, "the file to write; \"-\" (the default) is standard output");
+    command->add_option("-o,--output", options.output,
+                        "the file to write; \"-\" (the default) is standard output. A file is replaced only when the "
+                        "run ends with status 0 or 3 (a link's target, the link kept); a pipe or a device is written "
+                        "directly; an input is refused");
     command->add_option("--format", options.format, "the table: csv (default) or jsonl")->check(OneOf(kFormats, "csv|jsonl"));
     command->add_option("--encoding", options.encoding,
                         std::string("the code page of the data's text: ") + TextCodec::Names() + " (default cp932)")
@@ -149,14 +163,13 @@ void RunDataCommand(const DataCommandOptions& given, bool decode) {
     display.tableName = decode ? outputShown : inputShown;
     display.verbose = given.verbose;
 
-    std::FILE* in = OpenStream(given.input, false);
-    std::FILE* out = nullptr;
-    try {
-        out = OpenStream(given.output, true);
-    } catch (...) {
-        if (in != stdin) std::fclose(in);
-        throw;
-    }
+    std::FILE* in = OpenInput(given.input);
+    InputCloser closer{in};
+    // The output replaces the file there only when the run ends complete (OutputFile);
+    // the input and the copybook are never written over.
+    OutputFile output(given.output, {given.copybook.name, given.input},
+                      OutputFile::Texts{"", "the file could not be written"});
+    std::FILE* out = output.File();
     struct stat inputStatus;
     bool regular = fstat(QB_FILENO(in), &inputStatus) == 0 && S_ISREG(inputStatus.st_mode);
     if (regular) display.inputSize = static_cast<uint64_t>(inputStatus.st_size);
@@ -164,9 +177,13 @@ void RunDataCommand(const DataCommandOptions& given, bool decode) {
     else display.progress = QB_ISATTY(QB_FILENO(stderr)) && (!regular || inputStatus.st_size >= kProgressFrom);
     int status = decode ? DecodeData(head, recordLength, options, in, out, stderr, display)
                         : EncodeData(head, recordLength, options, in, out, stderr, display);
-    if (in != stdin) std::fclose(in);
-    if (out != stdout && std::fclose(out) != 0 && status == kExitDone) {
-        throw CommandFailure{outputShown, "the file could not be written"};
+    closer.Close();
+    // A run that stopped leaves the old file; one that skipped bad records or left bad
+    // values empty wrote all it was to write.
+    if (status == kExitDone || status == kExitBadData) {
+        output.Commit();
+    } else {
+        output.Abandon();
     }
     if (status != kExitDone) throw CommandStatus{status};
 }

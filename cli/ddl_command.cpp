@@ -1,5 +1,5 @@
 // quillbox-cli ddl: the desktop program's CREATE TABLE file.
-#include <cerrno>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -38,13 +38,11 @@ void AddDdlCommand(CLI::App& program) {
     command->add_flag("--serial-no", options->serialNo, "number array columns by the item's running number");
     command->add_flag("--quote-names", options->quoteNames, "enclose the table and column names in double quotes");
     AddCopybookArgument(command, options->copybook);
-    command->add_option("OUT", options->out, "the file to write; a failed write keeps the file that was there")
-        ->required();
+    command->add_option("OUT", options->out, OUTPUT_FILE_HELP)->required();
     OnLoadedCopybook(command, options, [](const auto& options, LoadedCopybook& copybook) {
         const std::string table = TableName(options->table);
-        WriteExport(options->out, [&] {
-            return WriteCreateTable(options->out.c_str(), copybook.Head(), table.c_str(), options->serialNo,
-                                    options->quoteNames);
+        WriteExport(options->out, options->copybook.name, [&](std::FILE* file) {
+            return WriteCreateTable(file, copybook.Head(), table.c_str(), options->serialNo, options->quoteNames);
         });
     });
 }

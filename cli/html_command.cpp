@@ -1,5 +1,5 @@
 // quillbox-cli html: the desktop program's HTML report of the layout.
-#include <cerrno>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -21,13 +21,11 @@ void AddHtmlCommand(CLI::App& program) {
     auto options = std::make_shared<HtmlOptions>();
     CLI::App* command = AddRowsCommand(
         program, "html", "the HTML report (Shift_JIS, CR LF); its file line shows COPYBOOK as given", options);
-    command->add_option("OUT", options->out, "the report file to write; a failed write keeps the file that was there")
-        ->required();
+    command->add_option("OUT", options->out, OUTPUT_FILE_HELP)->required();
     OnLoadedCopybook(command, options, [](const auto& options, LoadedCopybook& copybook) {
         const std::string shown = ArgumentToShiftJis(options->copybook.name);
-        WriteExport(options->out, [&] {
-            return WriteHtmlReport(options->out.c_str(), copybook.Head(), copybook.RecordLength(), shown.c_str(),
-                                   options->expand);
+        WriteExport(options->out, options->copybook.name, [&](std::FILE* file) {
+            return WriteHtmlReport(file, copybook.Head(), copybook.RecordLength(), shown.c_str(), options->expand);
         });
     });
 }

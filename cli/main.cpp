@@ -1,10 +1,13 @@
 // quillbox-cli: the layout of a copybook for a terminal (layout, json) and the exact
 // bytes of the desktop program's clipboard copy (tsv), HTML report (html) and CREATE
 // TABLE file (ddl). Each command is added by its own file (commands.h).
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -23,7 +26,23 @@ const char* const INPUT_HELP =
     "column 7 is the indicator: \"*\" or \"/\" there makes a comment line. \"-\" reads the\n"
     "copybook from standard input; pipes and devices work too.\n";
 
+// The exit statuses of the commands that show the layout (a data command lists its own).
 const char* const EXIT_HELP = "exit status: 0 done; 1 the analysis or a file failed; 2 bad usage";
+
+// What the program's help adds to the list of commands.
+const char* const PROGRAM_HELP =
+    "Every command takes --cobol: the copybook as written (COPY members from -I DIR, --free,\n"
+    "--replace TAG=TEXT, --pointer-size 4|8), laid out as GnuCOBOL lays it out.\n"
+    "decode and encode take -o FILE (standard output by default), --format csv|jsonl,\n"
+    "--encoding CODEPAGE, --records fixed|lines|rdw|rdw-block and --on-error stop|skip|null.\n"
+    "\"quillbox-cli COMMAND --help\" lists every option of a command.\n"
+    "\n"
+    "An output file (OUT, -o FILE) replaces the file there only when the command ends\n"
+    "complete; \"-\" is standard output; an output that is an input is refused.\n";
+
+const char* const PROGRAM_EXIT_HELP =
+    "exit status: 0 done; 1 the analysis or a file failed, or decode/encode stopped on bad\n"
+    "data; 2 bad usage; 3 decode/encode met bad data and skipped it or left it empty";
 
 // The help with the usage line first, so that it starts with "usage:".
 class HelpFormatter : public CLI::Formatter {
@@ -57,6 +76,58 @@ std::string UsageText(const CLI::App& program, const HelpFormatter& formatter) {
     return out + "Run with --help for more information.\n";
 }
 
+// The edits that turn `a` into `b`: inserting, deleting or changing a character, or
+// swapping two neighbours (the optimal string alignment distance).
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            std::size_t change = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                                         std::tolower(static_cast<unsigned char>(b[j - 1]))
+                                     ? 0
+                                     : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+// The command a mistyped `word` most likely meant: the first one it begins, else the
+// nearest within a third of the command's length (at least one edit); empty for none.
+std::string NearestCommand(const CLI::App& program, const std::string& word) {
+    std::string nearest;
+    std::size_t best = std::string::npos;
+    for (const CLI::App* command : program.get_subcommands({})) {
+        const std::string& name = command->get_name();
+        if (!word.empty() && name.compare(0, word.size(), word) == 0) return name;
+        std::size_t distance = EditDistance(word, name);
+        if (distance <= std::max<std::size_t>(1, name.size() / 3) && distance < best) {
+            best = distance;
+            nearest = name;
+        }
+    }
+    return nearest;
+}
+
+// The word of the command line that should name the command but names none: the first
+// word that is no option (the program's own options take no value). Empty when the
+// command is known or not given.
+std::string UnknownCommand(const CLI::App& program, int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--") return std::string();
+        if (word.size() > 1 && word[0] == '-') continue;
+        for (const CLI::App* command : program.get_subcommands({})) {
+            if (command->get_name() == word) return std::string();
+        }
+        return word.empty() ? std::string("\"\"") : word;
+    }
+    return std::string();
+}
+
 // Writes "quillbox-cli: FILE: MESSAGE" (a message of one line) to standard error.
 int Fail(const CommandFailure& failure) {
     std::string message = failure.message;
@@ -78,7 +149,6 @@ int main(int argc, char** argv) {
     CLI::App program("The record layout of a COBOL copybook, for a terminal or a script.", "quillbox-cli");
     auto formatter = std::make_shared<HelpFormatter>();
     program.formatter(formatter);
-    program.footer(std::string(INPUT_HELP) + "\n" + EXIT_HELP);
     program.set_version_flag("--version", "quillbox-cli " QB_VERSION);
     program.require_subcommand(1);
 
@@ -89,12 +159,25 @@ int main(int argc, char** argv) {
     AddJsonCommand(program);
     AddDecodeCommand(program);
     AddEncodeCommand(program);
+    // Each command's help: what COPYBOOK is, the command's own words, its exit statuses.
+    // The program's footer is set after the commands, which would take it over.
     for (CLI::App* command : program.get_subcommands({})) {
-        if (command->get_footer().empty()) {
-            command->footer(INPUT_HELP);
-        } else {
-            command->footer(std::string(INPUT_HELP) + "\n" + command->get_footer());
-        }
+        std::string footer = INPUT_HELP;
+        const std::string own = command->get_footer();
+        if (!own.empty()) footer += "\n" + own;
+        if (own.find("exit status:") == std::string::npos) footer += std::string("\n") + EXIT_HELP;
+        command->footer(footer);
+    }
+    program.footer(std::string(INPUT_HELP) + "\n" + PROGRAM_HELP + "\n" + PROGRAM_EXIT_HELP);
+
+    const std::string unknown = UnknownCommand(program, argc, argv);
+    if (!unknown.empty()) {
+        const std::string nearest = NearestCommand(program, unknown);
+        std::string text = "quillbox-cli: unknown command '" + TerminalSafe(ArgumentToUtf8(unknown)) + "'" +
+                           (nearest.empty() ? std::string() : "; did you mean '" + nearest + "'?") + "\n" +
+                           UsageText(program, *formatter);
+        std::fwrite(text.data(), 1, text.size(), stderr);
+        return 2;
     }
 
     try {

@@ -2,6 +2,7 @@
 // that the copybook is named "examples/NAME.cpy" as in the expected files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -559,3 +561,321 @@ TEST(CliErrors, EveryErrorNamesItsFile) {
 }
 
 }  // namespace
+
+// ---- Output files: nothing lost, nothing replaced by surprise ----
+
+namespace {
+
+const std::vector<std::string> kCustmastDdl = {"ddl", "--table", "CUSTMAST", "examples/CUSTMAST.cpy"};
+
+// A copybook of one text and one number, and data for it.
+const char* const kSmallCopybook = "       01  R.\n           05  A PIC X(4).\n           05  N PIC 9(4).\n";
+
+std::vector<std::string> With(std::vector<std::string> args, const std::string& last) {
+    args.push_back(last);
+    return args;
+}
+
+TEST(CliHelp, EachParagraphOnceExitStatusesAndOptionsNamed) {
+    const std::string copybookParagraph = "COPYBOOK is a COBOL copybook in fixed format";
+    for (const char* command : {"layout", "tsv", "html", "ddl", "json", "decode", "encode"}) {
+        SCOPED_TRACE(command);
+        Result help = RunCli({command, "--help"});
+        EXPECT_EQ(0, help.status);
+        std::size_t first = help.out.find(copybookParagraph);
+        ASSERT_NE(std::string::npos, first) << help.out;
+        EXPECT_EQ(std::string::npos, help.out.find(copybookParagraph, first + 1)) << help.out;
+        first = help.out.find("exit status:");
+        ASSERT_NE(std::string::npos, first) << help.out;
+        EXPECT_EQ(std::string::npos, help.out.find("exit status:", first + 1)) << help.out;
+    }
+    Result program = RunCli({"--help"});
+    EXPECT_EQ(0, program.status);
+    for (const char* named : {"--cobol", "-I DIR", "-o FILE", "--format csv|jsonl", "--encoding", "--records",
+                              "--on-error", "2 bad usage; 3 decode/encode met bad data"}) {
+        EXPECT_NE(std::string::npos, program.out.find(named)) << named << "\n" << program.out;
+    }
+}
+
+TEST(CliHelp, UnknownCommandIsNamedWithTheNearestOne) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"lay", "examples/CUSTMAST.cpy"}, "quillbox-cli: unknown command 'lay'; did you mean 'layout'?\n"},
+             {{"jsno", "examples/CUSTMAST.cpy"}, "quillbox-cli: unknown command 'jsno'; did you mean 'json'?\n"},
+             {{"--version-not", "decod"}, ""},   // an unknown option: CLI11's own message
+             {{"ecnode"}, "quillbox-cli: unknown command 'ecnode'; did you mean 'encode'?\n"},
+             {{"lay", "--help"}, "quillbox-cli: unknown command 'lay'; did you mean 'layout'?\n"},
+             {{"print", "x"}, "quillbox-cli: unknown command 'print'\n"}}) {
+        SCOPED_TRACE(c.args[0]);
+        Result r = RunCli(c.args);
+        EXPECT_EQ(2, r.status);
+        EXPECT_EQ("", r.out);
+        if (!c.message.empty()) {
+            EXPECT_EQ(0u, r.err.find(c.message)) << r.err;
+        }
+        EXPECT_NE(std::string::npos, r.err.find("usage: quillbox-cli layout")) << r.err;
+    }
+}
+
+TEST(CliOutput, DashIsStandardOutput) {
+    Result ddl = RunCli(With(kCustmastDdl, "-"));
+    EXPECT_EQ(0, ddl.status) << ddl.err;
+    EXPECT_EQ(Expected("CUSTMAST.ddl"), ddl.out);
+    Result html = RunCli({"html", "examples/CUSTMAST.cpy", "-"});
+    EXPECT_EQ(0, html.status) << html.err;
+    EXPECT_EQ(Expected("CUSTMAST.html"), html.out);
+    // No file named "-" in the folder the runs were made in.
+    EXPECT_TRUE(qbtest::ReadFileBytes(std::string(QB_SOURCE_DIR) + "/-").empty());
+    EXPECT_NE(0, std::remove((std::string(QB_SOURCE_DIR) + "/-").c_str()));
+}
+
+TEST(CliOutput, TheCopybookIsNeverWrittenOver) {
+    const std::string copybook = Scratch("self.cpy", kSmallCopybook);
+    for (const char* command : {"html", "ddl"}) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> args = {command, copybook, copybook};
+        if (std::string(command) == "ddl") args.insert(args.begin() + 1, {"--table", "T"});
+        Result r = RunCli(args);
+        ExpectNamedFailure(r, copybook);
+        EXPECT_NE(std::string::npos, r.err.find("the same file as the input")) << r.err;
+        EXPECT_EQ(kSmallCopybook, qbtest::ReadFileBytes(copybook));
+    }
+    std::remove(copybook.c_str());
+}
+
+}  // namespace
+
+#ifndef _WIN32
+namespace {
+
+// The names in a folder, sorted.
+std::vector<std::string> NamesIn(const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* folder = opendir(path.c_str())) {
+        while (dirent* entry = readdir(folder)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        closedir(folder);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Removes a file, or a folder with everything in it (links are not followed).
+void RemoveTree(const std::string& path) {
+    struct stat status;
+    if (lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        for (const std::string& name : NamesIn(path)) RemoveTree(path + "/" + name);
+        rmdir(path.c_str());
+    } else {
+        unlink(path.c_str());
+    }
+}
+
+// A scratch folder of this test process; removed with its files by the destructor.
+struct ScratchFolder {
+    std::string path;
+    explicit ScratchFolder(const char* kind) : path(Here(ScratchName(kind).c_str())) {
+        RemoveTree(path);
+        mkdir(path.c_str(), 0700);
+    }
+    ~ScratchFolder() { RemoveTree(path); }
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+    std::vector<std::string> Names() const { return NamesIn(path); }
+};
+
+std::string LinkTarget(const std::string& link) {
+    char text[4096];
+    ssize_t n = readlink(link.c_str(), text, sizeof text);
+    return n < 0 ? std::string() : std::string(text, static_cast<std::size_t>(n));
+}
+
+TEST(CliOutput, LinkIsFollowedItsTargetReplacedTheLinkKept) {
+    ScratchFolder folder("links");
+    ASSERT_TRUE(qbtest::WriteFileBytes(folder / "real.sql", "old text"));
+    ASSERT_EQ(0, symlink("real.sql", (folder / "link.sql").c_str()));
+    Result ddl = RunCli(With(kCustmastDdl, folder / "link.sql"));
+    EXPECT_EQ(0, ddl.status) << ddl.err;
+    EXPECT_EQ("real.sql", LinkTarget(folder / "link.sql"));
+    EXPECT_EQ(Expected("CUSTMAST.ddl"), qbtest::ReadFileBytes(folder / "real.sql"));
+
+    // A link to a file not there yet makes the file; a link through another folder.
+    ASSERT_EQ(0, mkdir((folder / "sub").c_str(), 0700));
+    ASSERT_EQ(0, symlink("sub/report.html", (folder / "new.html").c_str()));
+    Result html = RunCli({"html", "examples/CUSTMAST.cpy", folder / "new.html"});
+    EXPECT_EQ(0, html.status) << html.err;
+    EXPECT_EQ("sub/report.html", LinkTarget(folder / "new.html"));
+    EXPECT_EQ(Expected("CUSTMAST.html"), qbtest::ReadFileBytes(folder / "sub/report.html"));
+    EXPECT_EQ(std::vector<std::string>{"report.html"}, NamesIn(folder / "sub"));
+    EXPECT_EQ((std::vector<std::string>{"link.sql", "new.html", "real.sql", "sub"}), folder.Names());
+}
+
+// Waits until `ready` holds, for at most about ten seconds.
+template <typename Condition>
+bool WaitFor(Condition ready) {
+    for (int i = 0; i < 1000; ++i) {
+        if (ready()) return true;
+        usleep(10000);
+    }
+    return ready();
+}
+
+TEST(CliOutput, PipeIsWrittenDirectly) {
+    ScratchFolder folder("fifo");
+    const std::string fifo = folder / "pipe";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    // A reader that copies what comes through the pipe into a file.
+    pid_t reader = fork();
+    if (reader == 0) {
+        int in = open(fifo.c_str(), O_RDONLY);
+        int out = open((folder / "read").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        char block[4096];
+        ssize_t n;
+        while (in >= 0 && out >= 0 && (n = read(in, block, sizeof block)) > 0) {
+            if (write(out, block, static_cast<std::size_t>(n)) != n) break;
+        }
+        _exit(0);
+    }
+    ASSERT_GT(reader, 0);
+    Result ddl = RunCli(With(kCustmastDdl, fifo));
+    // A run that put a file in the pipe's place never opened it: the reader waits on.
+    int status = 0;
+    if (!WaitFor([&] { return waitpid(reader, &status, WNOHANG) == reader; })) {
+        kill(reader, SIGKILL);
+        waitpid(reader, &status, 0);
+        ADD_FAILURE() << "nothing was written into the pipe";
+    }
+    EXPECT_EQ(0, ddl.status) << ddl.err;
+    struct stat after;
+    ASSERT_EQ(0, lstat(fifo.c_str(), &after));
+    EXPECT_TRUE(S_ISFIFO(after.st_mode));
+    EXPECT_EQ(Expected("CUSTMAST.ddl"), qbtest::ReadFileBytes(folder / "read"));
+    EXPECT_EQ((std::vector<std::string>{"pipe", "read"}), folder.Names());
+}
+
+TEST(CliOutput, OutputThatIsTheInputIsRefusedAndTheInputKept) {
+    ScratchFolder folder("same");
+    const std::string copybook = folder / "r.cpy", data = folder / "d.dat", csv = folder / "t.csv";
+    const std::string records = "ABCD1234EFGH5678", table = "A,N\nABCD,1234\n";
+    ASSERT_TRUE(qbtest::WriteFileBytes(copybook, kSmallCopybook));
+    ASSERT_TRUE(qbtest::WriteFileBytes(data, records));
+    ASSERT_TRUE(qbtest::WriteFileBytes(csv, table));
+    ASSERT_EQ(0, link(data.c_str(), (folder / "hard.dat").c_str()));
+    ASSERT_EQ(0, symlink("d.dat", (folder / "soft.csv").c_str()));
+    ASSERT_EQ(0, symlink("t.csv", (folder / "soft.dat").c_str()));
+    struct Case {
+        std::vector<std::string> args;
+        std::string output;
+    };
+    for (const Case& c : std::vector<Case>{{{"decode", copybook, data, "-o", data}, data},
+                                           {{"decode", copybook, data, "-o", folder / "hard.dat"}, folder / "hard.dat"},
+                                           {{"decode", copybook, data, "--output", folder / "soft.csv"}, folder / "soft.csv"},
+                                           {{"encode", copybook, csv, "-o", csv}, csv},
+                                           {{"encode", copybook, csv, "-o", folder / "soft.dat"}, folder / "soft.dat"},
+                                           {{"encode", copybook, folder / "soft.dat", "-o", csv}, csv},
+                                           {{"decode", copybook, data, "-o", copybook}, copybook}}) {
+        SCOPED_TRACE(c.args[0] + " -o " + c.output);
+        Result r = RunCli(c.args);
+        ExpectNamedFailure(r, c.output);
+        EXPECT_NE(std::string::npos, r.err.find("the same file as the input")) << r.err;
+        EXPECT_EQ(records, qbtest::ReadFileBytes(data));
+        EXPECT_EQ(table, qbtest::ReadFileBytes(csv));
+        EXPECT_EQ(kSmallCopybook, qbtest::ReadFileBytes(copybook));
+    }
+    // Standard input that is the output file.
+    RunOptions fromData;
+    fromData.input = records;
+    Result viaStdin = RunCli({"decode", copybook, "-", "-o", folder / "in.dat"}, fromData);
+    EXPECT_EQ(0, viaStdin.status) << viaStdin.err;
+    EXPECT_EQ((std::vector<std::string>{"d.dat", "hard.dat", "in.dat", "r.cpy", "soft.csv", "soft.dat", "t.csv"}),
+              folder.Names());
+}
+
+TEST(CliOutput, RunStoppedOnBadDataKeepsTheOldFile) {
+    ScratchFolder folder("stopped");
+    const std::string copybook = folder / "r.cpy", bad = folder / "bad.dat", out = folder / "out.csv";
+    ASSERT_TRUE(qbtest::WriteFileBytes(copybook, kSmallCopybook));
+    ASSERT_TRUE(qbtest::WriteFileBytes(bad, "ABCD1234EFGH56x8"));
+    ASSERT_TRUE(qbtest::WriteFileBytes(out, "old table"));
+    Result stopped = RunCli({"decode", copybook, bad, "-o", out});
+    EXPECT_EQ(1, stopped.status);
+    EXPECT_EQ("old table", qbtest::ReadFileBytes(out));
+    EXPECT_EQ((std::vector<std::string>{"bad.dat", "out.csv", "r.cpy"}), folder.Names());
+
+    // encode stopped: no file where there was none, the old one where there was one.
+    ASSERT_TRUE(qbtest::WriteFileBytes(folder / "bad.csv", "A,N\nABCD,1234\nEFGH,99999\n"));
+    Result none = RunCli({"encode", copybook, folder / "bad.csv", "-o", folder / "new.dat"});
+    EXPECT_EQ(1, none.status);
+    ASSERT_TRUE(qbtest::WriteFileBytes(folder / "old.dat", "old records"));
+    Result old = RunCli({"encode", copybook, folder / "bad.csv", "-o", folder / "old.dat"});
+    EXPECT_EQ(1, old.status);
+    EXPECT_EQ("old records", qbtest::ReadFileBytes(folder / "old.dat"));
+    EXPECT_EQ((std::vector<std::string>{"bad.csv", "bad.dat", "old.dat", "out.csv", "r.cpy"}), folder.Names());
+
+    // Bad data skipped (status 3): the output is complete and replaces the old file,
+    // with its permissions.
+    chmod(out.c_str(), 0640);
+    Result skipped = RunCli({"decode", copybook, bad, "-o", out, "--on-error", "skip"});
+    EXPECT_EQ(3, skipped.status);
+    EXPECT_EQ("A,N\nABCD,1234\n", qbtest::ReadFileBytes(out));
+    struct stat status;
+    ASSERT_EQ(0, stat(out.c_str(), &status));
+    EXPECT_EQ(0640u, status.st_mode & 07777);
+    Result encoded = RunCli({"encode", copybook, folder / "bad.csv", "-o", folder / "old.dat", "--on-error", "skip"});
+    EXPECT_EQ(3, encoded.status);
+    EXPECT_EQ("ABCD1234", qbtest::ReadFileBytes(folder / "old.dat"));
+    EXPECT_EQ((std::vector<std::string>{"bad.csv", "bad.dat", "old.dat", "out.csv", "r.cpy"}), folder.Names());
+}
+
+TEST(CliOutput, InterruptedRunRemovesItsTemporaryFilesAndKeepsTheOldFile) {
+    // decode reads records from a pipe that this test feeds, then ends it by a signal
+    // while it waits for more: the copybook comes through standard input (so that a
+    // temporary copy of it exists too), the records through a FIFO.
+    signal(SIGPIPE, SIG_IGN);
+    for (int signalNumber : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signalNumber);
+        ScratchFolder folder("interrupted"), temporaryFolder("interrupted-tmp");
+        const std::string fifo = folder / "records", out = folder / "out.csv", copybook = folder / "r.cpy";
+        ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+        ASSERT_TRUE(qbtest::WriteFileBytes(out, "old table"));
+        ASSERT_TRUE(qbtest::WriteFileBytes(copybook, kSmallCopybook));
+        pid_t child = fork();
+        if (child == 0) {
+            int in = open(copybook.c_str(), O_RDONLY);
+            int err = open("/dev/null", O_WRONLY);
+            if (in < 0 || err < 0 || dup2(in, 0) < 0 || dup2(err, 2) < 0) _exit(127);
+            signal(SIGINT, SIG_DFL);
+            signal(SIGTERM, SIG_DFL);
+            setenv("TMPDIR", temporaryFolder.path.c_str(), 1);
+            execl(QB_CLI_PATH, QB_CLI_PATH, "decode", "-", fifo.c_str(), "-o", out.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_GT(child, 0);
+        int feed = open(fifo.c_str(), O_WRONLY);   // once decode opened it
+        ASSERT_GE(feed, 0);
+        std::string block;
+        for (int i = 0; i < 20000; ++i) block += "ABCD1234";
+        EXPECT_EQ(static_cast<ssize_t>(block.size()), write(feed, block.data(), block.size()));
+        // The table goes to a temporary file beside out.csv; the copybook's copy lies
+        // in TMPDIR.
+        EXPECT_TRUE(WaitFor([&] { return folder.Names().size() == 4; }));
+        EXPECT_EQ(1u, temporaryFolder.Names().size());
+        usleep(100000);
+        kill(child, signalNumber);
+        int status = 0;
+        ASSERT_EQ(child, waitpid(child, &status, 0));
+        close(feed);
+        ASSERT_TRUE(WIFEXITED(status)) << status;
+        EXPECT_EQ(128 + signalNumber, WEXITSTATUS(status));
+        EXPECT_EQ("old table", qbtest::ReadFileBytes(out));
+        EXPECT_EQ((std::vector<std::string>{"out.csv", "r.cpy", "records"}), folder.Names());
+        EXPECT_TRUE(temporaryFolder.Names().empty());
+    }
+}
+
+}  // namespace
+#endif
