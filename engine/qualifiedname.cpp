@@ -9,6 +9,7 @@
 // numbers, table by table from the outermost, are the key's subscripts.
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <vector>
 
 #include "engine_internal.h"
