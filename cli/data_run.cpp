@@ -163,32 +163,38 @@ private:
 
 }  // namespace
 
-int DecodeData(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, std::FILE* out,
-               std::FILE* err, const RunDisplay& display) {
+namespace {
+
+// Prepares the run's setup, then runs `loop` with the setup and a report for `verb`.
+template <typename Loop>
+int Run(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* err, const RunDisplay& display,
+        const char* verb, Loop loop) {
     DataSetup setup;
     std::string error;
     if (!setup.Prepare(head, recordLength, options, error)) {
         std::fprintf(err, "%s\n", error.c_str());
         return kExitFailed;
     }
-    RunReport report(display, err, "decode", options.onError);
-    RecordReader reader(in, options.records, static_cast<size_t>(recordLength));
-    std::unique_ptr<RowSink> sink = MakeTableSink(setup, out);
-    RunResult result = DecodeRecords(setup, reader, *sink, report);
-    return report.Finish(result);
+    RunReport report(display, err, verb, options.onError);
+    return report.Finish(loop(setup, report));
+}
+
+}  // namespace
+
+int DecodeData(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, std::FILE* out,
+               std::FILE* err, const RunDisplay& display) {
+    return Run(head, recordLength, options, err, display, "decode", [&](DataSetup& setup, RunReport& report) {
+        RecordReader reader(in, options.records, static_cast<size_t>(recordLength));
+        std::unique_ptr<RowSink> sink = MakeTableSink(setup, out);
+        return DecodeRecords(setup, reader, *sink, report);
+    });
 }
 
 int EncodeData(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, std::FILE* out,
                std::FILE* err, const RunDisplay& display) {
-    DataSetup setup;
-    std::string error;
-    if (!setup.Prepare(head, recordLength, options, error)) {
-        std::fprintf(err, "%s\n", error.c_str());
-        return kExitFailed;
-    }
-    RunReport report(display, err, "encode", options.onError);
-    std::unique_ptr<RowSource> source = MakeTableSource(setup, in);
-    RecordWriter writer(out, options.records, options.blockSize, options.crlf);
-    RunResult result = EncodeRows(setup, *source, writer, report);
-    return report.Finish(result);
+    return Run(head, recordLength, options, err, display, "encode", [&](DataSetup& setup, RunReport& report) {
+        std::unique_ptr<RowSource> source = MakeTableSource(setup, in);
+        RecordWriter writer(out, options.records, options.blockSize, options.crlf);
+        return EncodeRows(setup, *source, writer, report);
+    });
 }

@@ -21,6 +21,7 @@
 #endif
 
 #include "cli_common.h"
+#include "textfile.h"
 
 // ---- The registry of temporary files --------------------------------------------------
 
@@ -120,24 +121,6 @@ TemporaryFileHold::~TemporaryFileHold() {
 
 namespace {
 
-// The folder part of `path`, separator included ("" for a bare name). On Windows the
-// path is in the ANSI code page, where the second byte of a double-byte character may
-// be a backslash.
-std::string FolderOf(const std::string& path) {
-    std::size_t end = 0;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-#ifdef _WIN32
-        if (IsDBCSLeadByte(static_cast<BYTE>(path[i])) && i + 1 < path.size()) {
-            ++i;
-            continue;
-        }
-        if (path[i] == '\\' || path[i] == ':') end = i + 1;
-#endif
-        if (path[i] == '/') end = i + 1;
-    }
-    return path.substr(0, end);
-}
-
 // What makes a file the same as another: its device (volume) and its number there.
 // Only regular files are compared: a terminal or a pipe may well be both read and
 // written.
@@ -203,7 +186,7 @@ void RefuseInputs(const std::string& name, const std::vector<std::string>& input
 // extension, in any folder), or a \\.\ device path: written directly.
 bool IsDeviceName(const std::string& name) {
     if (name.compare(0, 4, "\\\\.\\") == 0) return true;
-    std::string base = name.substr(FolderOf(name).size());
+    std::string base = name.substr(PathFolder(name).size());
     base = base.substr(0, base.find('.'));
     for (char& c : base) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -238,7 +221,7 @@ enum class Resolution { kFile, kProcessFile, kFailed };
 // True when the canonical folder of `path` lies in /proc, where a link stands for a
 // file the process has open (/dev/stdout and /dev/fd/N lead there).
 bool InProcessFolder(const std::string& path) {
-    const std::string folder = FolderOf(path);
+    const std::string folder = PathFolder(path);
     char canonical[PATH_MAX];
     if (realpath(folder.empty() ? "." : folder.c_str(), canonical) == nullptr) return false;
     return std::strncmp(canonical, "/proc/", 6) == 0;
@@ -265,7 +248,7 @@ Resolution ResolveLinks(const std::string& name, std::string& resolved) {
             return Resolution::kFailed;
         }
         std::string target(text, static_cast<std::size_t>(length));
-        path = !target.empty() && target[0] == '/' ? target : FolderOf(path) + target;
+        path = !target.empty() && target[0] == '/' ? target : PathFolder(path) + target;
     }
     errno = ELOOP;
     return Resolution::kFailed;
@@ -342,7 +325,7 @@ OutputFile::OutputFile(const std::string& name, const std::vector<std::string>& 
     const unsigned long process = static_cast<unsigned long>(getpid());
 #endif
 
-    const std::string folder = FolderOf(target);
+    const std::string folder = PathFolder(target);
     static unsigned long counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         char base[64];

@@ -118,21 +118,10 @@ int PrintText(std::FILE* file, const char* format, ...) {
     return written == static_cast<std::size_t>(needed) ? needed : -1;
 }
 
-bool WriteTextFile(const char* path, const char* data, std::size_t size) {
-    TextFileReplacement replacement(path);
-    if (replacement.File() == nullptr) return false;
-    if (WriteText(replacement.File(), data, size) != size) return false;
-    return replacement.Commit();
-}
-
-// ---- Replacing a file ---------------------------------------------------------------
-
-namespace {
-
 // The folder part of `path`, separator included ("" for a bare name). On Windows the
 // path is in the ANSI code page, where the second byte of a double-byte character may
 // be a backslash.
-std::string FolderOf(const std::string& path) {
+std::string PathFolder(const std::string& path) {
     std::size_t end = 0;
     for (std::size_t i = 0; i < path.size(); ++i) {
 #ifdef _WIN32
@@ -146,6 +135,17 @@ std::string FolderOf(const std::string& path) {
     }
     return path.substr(0, end);
 }
+
+bool WriteTextFile(const char* path, const char* data, std::size_t size) {
+    TextFileReplacement replacement(path);
+    if (replacement.File() == nullptr) return false;
+    if (WriteText(replacement.File(), data, size) != size) return false;
+    return replacement.Commit();
+}
+
+// ---- Replacing a file ---------------------------------------------------------------
+
+namespace {
 
 // Creates a new file that did not exist, for writing; -1 (errno set) on failure.
 int CreateNewFile(const std::string& path, int mode) {
@@ -183,7 +183,7 @@ TextFileReplacement::TextFileReplacement(const char* path)
     int mode = exists ? static_cast<int>(status.st_mode & 07777) : 0666;
     unsigned long process = static_cast<unsigned long>(getpid());
 #endif
-    const std::string folder = FolderOf(target);
+    const std::string folder = PathFolder(target);
     static unsigned long counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         char name[64];

@@ -41,6 +41,10 @@ int PrintText(std::FILE* file, const char* format, ...)
 // over `path`. A write that fails, or that is abandoned (the object is destroyed
 // without a successful Commit, also while an exception passes), removes the
 // temporary file and leaves `path` as it was.
+// The folder part of `path`, separator included ("" for a bare name); on Windows the
+// second byte of a double-byte character is never taken for a backslash.
+std::string PathFolder(const std::string& path);
+
 class TextFileReplacement {
 public:
     // Creates the temporary file. File() is null (errno set) when it could not be
