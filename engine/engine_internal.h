@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cobcpy.h"
+#include "copyplaces.h"
 #include "keywords.h"
 
 // The engine's module name, carried by every exception it raises.
@@ -39,13 +40,6 @@ inline constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 int ReadSourceChar(std::FILE* file, int& pending);
 // The same rule on a file's bytes held whole, in place; the byte order mark dropped too.
 void NormalizeSourceText(std::string& text);
-
-// A line kept by LoadSource: where it starts in the loaded text (JoinEntries moves no
-// byte, so also in the joined text) and its line number in the file, from 1.
-struct SourceLineStart {
-    std::size_t offset;
-    int line;
-};
 
 // LoadSource of the default analysis, on the fields of an analysis object; the kept
 // lines' starts go to `lineStarts` when it is not null.
