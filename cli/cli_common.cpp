@@ -161,16 +161,25 @@ private:
                                        , SIGHUP
 #endif
         };
+        constexpr std::size_t kCount = sizeof kSignals / sizeof kSignals[0];
+        static void (*previous[kCount])(int);
         if (file.empty()) {
             if (watchedFile[0] == '\0') return;
-            for (int signal : kSignals) std::signal(signal, SIG_DFL);
+            for (std::size_t i = 0; i < kCount; ++i) std::signal(kSignals[i], previous[i]);
             watchedFile[0] = watchedFolder[0] = '\0';
             return;
         }
         if (file.size() >= sizeof watchedFile || folder.size() >= sizeof watchedFolder) return;
         std::memcpy(watchedFolder, folder.c_str(), folder.size() + 1);
         std::memcpy(watchedFile, file.c_str(), file.size() + 1);
-        for (int signal : kSignals) std::signal(signal, OnInterrupt);
+        // A signal the run ignores (nohup) stays ignored.
+        for (std::size_t i = 0; i < kCount; ++i) {
+            previous[i] = std::signal(kSignals[i], OnInterrupt);
+            if (previous[i] == SIG_IGN || previous[i] == SIG_ERR) {
+                std::signal(kSignals[i], previous[i] == SIG_IGN ? SIG_IGN : SIG_DFL);
+                if (previous[i] == SIG_ERR) previous[i] = SIG_DFL;
+            }
+        }
     }
 
     static void OnInterrupt(int signal) {
