@@ -2,6 +2,9 @@
 #include "cli_common.h"
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -14,6 +17,8 @@
 #include <unistd.h>
 #endif
 
+#include "copyplaces.h"
+#include "output_file.h"
 #include "textcodec.h"
 #include "quillbox.h"
 
@@ -34,70 +39,126 @@ CommandFailure PathTooLong(const std::string& shown, const std::string& path) {
                                      " bytes long; the analysis takes at most 256 bytes"};
 }
 
-// Removes a temporary file and takes it off the registry.
-void RemoveTemporaryFile(const std::string& path) {
-    if (path.empty()) return;
-    std::remove(path.c_str());
-    ForgetTemporaryFile(path);
-}
-
 std::string OpenFailure(int error) {
     return SystemToUtf8(OPEN_FAILED) + " (" + std::strerror(error) + ")";
 }
 
-// Copies everything `from` still holds into a new temporary file, whose name it
-// returns. Failures name the copybook as given.
-std::string CopyToTemporaryFile(std::FILE* from, const std::string& shownName) {
-    std::string path;
-    std::FILE* to = nullptr;
-    {
-        // Registered as soon as it is there: a signal that ends the program removes it.
-        TemporaryFileHold hold;
-#ifdef _WIN32
-        char folder[MAX_PATH + 1];
-        char name[MAX_PATH + 1];
-        DWORD n = GetTempPathA(sizeof folder, folder);
-        if (n > 0 && n < sizeof folder && GetTempFileNameA(folder, "qbx", 0, name) != 0) {
-            path = name;
-            RegisterTemporaryFile(path);
-            to = std::fopen(name, "wb");
+// The most bytes of copybook text an analysis takes, as of a file: under 2 GB.
+constexpr long long kMaxCopybookBytes = static_cast<long long>(INT_MAX) - 1;
+
+// A copy of a copybook read from standard input, a pipe or a device, for the analysis,
+// which reads a file it can measure: in a folder of its own (created for this run,
+// readable by this user only), never beside other files of the shared temporary folder.
+// Both are removed when the copy goes, also when the run is interrupted meanwhile.
+class TemporaryCopy {
+public:
+    TemporaryCopy() = default;
+    TemporaryCopy(const TemporaryCopy&) = delete;
+    TemporaryCopy& operator=(const TemporaryCopy&) = delete;
+    ~TemporaryCopy() { Remove(); }
+
+    const std::string& Path() const { return file_; }
+
+    // Copies everything `from` still holds, at most kMaxCopybookBytes. Failures name the
+    // copybook as `shownName`.
+    void Make(std::FILE* from, const std::string& shownName) {
+        MakeFolder(shownName);
+        file_ = folder_ + kSeparator + "copybook.cpy";
+        // The signal handler of the temporary files removes the copy, then its folder.
+        RegisterTemporaryFile(file_);
+        std::FILE* to = std::fopen(file_.c_str(), "wb");
+        if (to == nullptr) {
+            const int error = errno;
+            throw CommandFailure{shownName, "no temporary file for the copybook text (" + std::string(std::strerror(error)) + ")"};
         }
-#else
-        const char* folder = std::getenv("TMPDIR");
-        if (folder == nullptr || *folder == '\0') folder = "/tmp";
-        std::string pattern = std::string(folder) + "/quillbox-cli.XXXXXX";
-        int fd = mkstemp(&pattern[0]);
-        if (fd >= 0) {
-            path = pattern;
-            RegisterTemporaryFile(path);
-            to = fdopen(fd, "wb");
-            if (to == nullptr) close(fd);
+        // A block of NUL bytes is left as a hole (written as one byte at the end when it
+        // ends the text): a device that gives nothing but zeros costs no disk.
+        static const char kZeros[65536] = {};
+        char block[65536];
+        long long total = 0, hole = 0;
+        std::size_t got;
+        bool ok = true, tooLarge = false;
+        while (ok && (got = std::fread(block, 1, sizeof block, from)) > 0) {
+            total += static_cast<long long>(got);
+            if (total > kMaxCopybookBytes) {
+                tooLarge = true;
+                break;
+            }
+            if (std::memcmp(block, kZeros, got) == 0) {
+                hole += static_cast<long long>(got);
+                continue;
+            }
+            ok = SkipHole(to, hole) && std::fwrite(block, 1, got, to) == got;
         }
-#endif
-    }
-    if (to == nullptr) {
         int error = errno;
-        RemoveTemporaryFile(path);
-        throw CommandFailure{shownName, "no temporary file for the copybook text (" + std::string(std::strerror(error)) + ")"};
-    }
-    char block[65536];
-    std::size_t got;
-    bool ok = true;
-    while ((got = std::fread(block, 1, sizeof block, from)) > 0) {
-        if (std::fwrite(block, 1, got, to) != got) {
-            ok = false;
-            break;
+        if (ok && !tooLarge && hole > 0) {
+            --hole;
+            ok = SkipHole(to, hole) && std::fputc(0, to) != EOF;
         }
+        if (ok && std::ferror(from)) ok = false;
+        if (std::fclose(to) != 0) ok = false;
+        if (tooLarge)
+            throw CommandFailure{shownName, "the copybook text reaches 2 GB, beyond what an analysis takes "
+                                            "(a copybook file must be smaller than 2 GB too)"};
+        if (!ok) throw CommandFailure{shownName, "reading the copybook text failed (" + std::string(std::strerror(error)) + ")"};
     }
-    int error = errno;
-    if (std::ferror(from)) ok = false;
-    if (std::fclose(to) != 0) ok = false;
-    if (!ok) {
-        RemoveTemporaryFile(path);
-        throw CommandFailure{shownName, "reading the copybook text failed (" + std::string(std::strerror(error)) + ")"};
+
+    void Remove() {
+        if (!file_.empty()) std::remove(file_.c_str());
+        if (!folder_.empty()) {
+#ifdef _WIN32
+            RemoveDirectoryA(folder_.c_str());
+#else
+            rmdir(folder_.c_str());
+#endif
+        }
+        ForgetTemporaryFile(file_);
+        ForgetTemporaryFile(folder_);
+        file_.clear();
+        folder_.clear();
     }
-    return path;
-}
+
+private:
+#ifdef _WIN32
+    static constexpr const char* kSeparator = "\\";
+#else
+    static constexpr const char* kSeparator = "/";
+#endif
+
+    static bool SkipHole(std::FILE* to, long long& hole) {
+        if (hole == 0) return true;
+        const bool ok = std::fseek(to, static_cast<long>(hole), SEEK_CUR) == 0;
+        hole = 0;
+        return ok;
+    }
+
+    void MakeFolder(const std::string& shownName) {
+        int error = 0;
+#ifdef _WIN32
+        char temp[MAX_PATH + 1];
+        char name[MAX_PATH + 1];
+        DWORD n = GetTempPathA(sizeof temp, temp);
+        // A unique name from the system, taken over by a folder of that name.
+        if (n > 0 && n < sizeof temp && GetTempFileNameA(temp, "qbx", 0, name) != 0) {
+            DeleteFileA(name);
+            if (CreateDirectoryA(name, nullptr)) folder_ = name;
+        }
+        error = EACCES;
+#else
+        const char* temp = std::getenv("TMPDIR");
+        if (temp == nullptr || *temp == '\0') temp = "/tmp";
+        std::string pattern = std::string(temp) + "/quillbox-cli.XXXXXX";
+        if (mkdtemp(&pattern[0]) != nullptr) folder_ = pattern;
+        error = errno;
+#endif
+        if (!folder_.empty()) RegisterTemporaryFile(folder_);
+        if (folder_.empty())
+            throw CommandFailure{shownName, "no temporary folder for the copybook text (" + std::string(std::strerror(error)) + ")"};
+    }
+
+    std::string folder_;
+    std::string file_;
+};
 
 }  // namespace
 
@@ -132,16 +193,16 @@ void AddExpandFlag(CLI::App* command, bool& expand) {
     command->add_flag("--expand", expand, "show every array element (array expansion on)");
 }
 
-LoadedCopybook::~LoadedCopybook() {
-    analyzer.reset();
-    RemoveTemporaryFile(temporaryFile);
-}
+LoadedCopybook::~LoadedCopybook() { analyzer.reset(); }
 
 namespace {
 
-CobolOptions CobolSettings(const CopybookArgument& argument) {
+CobolOptions CobolSettings(const CopybookArgument& argument, bool fromWorkingFolder) {
     CobolOptions options;
     options.includeDirs = argument.includeDirs;
+    // A copybook read from standard input or a pipe finds its members as a copybook
+    // in the working folder would, never beside its temporary copy.
+    if (fromWorkingFolder) options.copybookFolder = ".";
     options.freeFormat = argument.freeFormat;
     options.pointerSize = argument.pointerSize;
     for (const std::string& replacement : argument.replacements) {
@@ -161,28 +222,39 @@ std::string CopybookPlace(const std::string& file, int line, const std::string& 
     return place;
 }
 
+// A refusal of the default analysis: FILE:LINE of the entry concerned when there is
+// one, and a second line when the COBOL rules read that entry.
+CommandFailure DefaultRulesFailure(const PlacedCopyAnalyzer& analyzer, const std::string& shown, std::string message) {
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+    if (analyzer.FailedLine() <= 0) return CommandFailure{shown, message};
+    if (analyzer.FailedEntryReadByCobolRules())
+        message += "\n    the COBOL rules read this entry: analyse the copybook with --cobol";
+    return CommandFailure{shown + ":" + std::to_string(analyzer.FailedLine()), message};
+}
+
+void PrintWarning(const std::string& place, const std::string& message) {
+    std::string line = TerminalSafe("quillbox-cli: " + place + ": warning: " + message) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
 }  // namespace
 
 void LoadCopybook(const CopybookArgument& argument, LoadedCopybook& loaded) {
     const std::string& given = argument.name;
     const std::string shown = ArgumentToUtf8(given);
     loaded.name = given;
-    if (argument.cobol) {
-        loaded.analyzer.reset(new CobolAnalyzer("", CobolSettings(argument)));
-    } else {
-        loaded.analyzer.reset(new CopyAnalyzer(""));
-    }
     std::string path = given;
 
     // A path longer than the analysis keeps is refused before anything else, never
     // cut: a cut path may name another file.
-    if (given != "-" && !loaded.analyzer->SetFileName(given.c_str())) throw PathTooLong(shown, given);
+    if (given != "-" && std::strlen(given.c_str()) > 256) throw PathTooLong(shown, given);
 
+    TemporaryCopy copy;
     if (given == "-") {
 #ifdef _WIN32
         _setmode(_fileno(stdin), _O_BINARY);
 #endif
-        path = loaded.temporaryFile = CopyToTemporaryFile(stdin, shown);
+        copy.Make(stdin, shown);
     } else {
         struct stat status;
         if (stat(given.c_str(), &status) != 0) throw CommandFailure{shown, OpenFailure(errno)};
@@ -192,7 +264,7 @@ void LoadCopybook(const CopybookArgument& argument, LoadedCopybook& loaded) {
         if (!S_ISREG(status.st_mode)) {
             // A pipe, a terminal or a device: the analysis needs a file it can measure.
             try {
-                path = loaded.temporaryFile = CopyToTemporaryFile(file, shown);
+                copy.Make(file, shown);
             } catch (...) {
                 std::fclose(file);
                 throw;
@@ -200,7 +272,14 @@ void LoadCopybook(const CopybookArgument& argument, LoadedCopybook& loaded) {
         }
         std::fclose(file);
     }
+    if (!copy.Path().empty()) path = copy.Path();
 
+    if (argument.cobol) {
+        loaded.analyzer.reset(new CobolAnalyzer("", CobolSettings(argument, !copy.Path().empty())));
+    } else {
+        loaded.analyzer.reset(new PlacedCopyAnalyzer(""));
+    }
+    PlacedCopyAnalyzer* placed = dynamic_cast<PlacedCopyAnalyzer*>(loaded.analyzer.get());
     if (!loaded.analyzer->SetFileName(path.c_str())) throw PathTooLong(shown, path);
     NamingFile(shown, [&] {
         try {
@@ -212,18 +291,35 @@ void LoadCopybook(const CopybookArgument& argument, LoadedCopybook& loaded) {
             throw CommandFailure{CopybookPlace(refusal.GetCopybookFile(), refusal.GetCopybookLine(), path, shown),
                                  message};
         } catch (CItemLimitException&) {
-            throw CommandFailure{shown, "the copybook needs more than " + GroupedDigits(MAX_LIST_ITEMS) +
-                                            " items, the limit of an analysis"};
+            std::string message = "the copybook needs more than " + GroupedDigits(MAX_LIST_ITEMS) + " items, the limit of an analysis";
+            if (placed == nullptr) throw CommandFailure{shown, message};
+            throw DefaultRulesFailure(*placed, shown, message);
+        } catch (CException& error) {
+            if (placed == nullptr) throw;
+            throw DefaultRulesFailure(*placed, shown, ExceptionMessage(error));
+        } catch (const char* text) {
+            if (placed == nullptr) throw;
+            throw DefaultRulesFailure(*placed, shown, SystemToUtf8(text));
         }
         return 0;
     });
+    // The analysis has read the copy; it goes at once (the exceptions above take it
+    // with them as well).
+    copy.Remove();
     loaded.recordLength = loaded.analyzer->GetRecordLength();
     if (CobolAnalyzer* cobol = loaded.Cobol()) {
-        for (const CobolWarning& warning : cobol->Warnings()) {
-            std::string line = "quillbox-cli: " + CopybookPlace(warning.fileName, warning.line, path, shown) +
-                               ": warning: " + SystemToUtf8(warning.message);
-            line = TerminalSafe(line) + "\n";
-            std::fwrite(line.data(), 1, line.size(), stderr);
+        for (const CobolWarning& warning : cobol->Warnings())
+            PrintWarning(CopybookPlace(warning.fileName, warning.line, path, shown), SystemToUtf8(warning.message));
+    }
+    if (placed != nullptr) {
+        for (const CopySourceNote& note : placed->Notes()) {
+            const std::string place = shown + ":" + std::to_string(note.line);
+            if (note.kind == CopySourceNote::SignSeparate)
+                PrintWarning(place, "SIGN ... SEPARATE is passed over by the default rules: the sign takes no byte of "
+                                    "its own here, while COBOL gives it one (--cobol lays it out so)");
+            else
+                PrintWarning(place, "SYNC is passed over by the default rules: no slack bytes are laid out, while COBOL "
+                                    "may align the item (--cobol lays it out so)");
         }
     }
 }

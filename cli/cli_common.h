@@ -53,7 +53,7 @@ void AddCopybookArgument(CLI::App* command, CopybookArgument& copybook);
 void AddExpandFlag(CLI::App* command, bool& expand);
 
 // A copybook analysed for a command. Standard input, pipes and other files that are
-// not plain files are copied to a temporary file first, which goes with this object.
+// not plain files are copied to a temporary file first, removed once analysed.
 class LoadedCopybook {
 public:
     LoadedCopybook() = default;
@@ -75,7 +75,6 @@ private:
     CopyItem* head = nullptr;
     unsigned long recordLength = 0;
     std::string name;
-    std::string temporaryFile;
 };
 
 // Analyses the copybook named by `argument` into `loaded`. Every failure becomes a

@@ -1,6 +1,7 @@
 // quillbox-cli json: every shown item with every field, as JSON (UTF-8).
 //
-// The document is built as an ordered JSON value and written with one line per item.
+// The document is written with one line per item, each item an ordered JSON value
+// written as soon as it is made.
 // Texts are converted from Shift_JIS; a byte that is no character there, and any
 // byte sequence that is not UTF-8 (a file name, say), is written as U+FFFD, so the
 // output is always valid UTF-8.
@@ -130,25 +131,39 @@ std::string OneLine(const Json& value) {
     return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-// The document: its fields one per line, the items one per line.
-std::string DocumentText(const Json& document) {
-    std::string out = "{\n";
-    bool first = true;
-    for (const auto& member : document.items()) {
-        if (!first) out += ",\n";
-        first = false;
-        out += "  " + OneLine(Json(member.key())) + ": ";
-        const Json& value = member.value();
-        if (value.is_array() && !value.empty()) {
-            out += "[";
-            for (std::size_t i = 0; i < value.size(); ++i) out += (i == 0 ? "\n    " : ",\n    ") + OneLine(value[i]);
-            out += "\n  ]";
-        } else {
-            out += OneLine(value);
-        }
+// The document, written as it is made: its fields one per line, then the items one
+// per line, each as soon as it is made, so that the whole document is never held.
+class DocumentWriter {
+public:
+    void Field(const std::string& key, const Json& value) {
+        out_ += fields_++ == 0 ? "{\n" : ",\n";
+        out_ += "  " + OneLine(Json(key)) + ": " + OneLine(value);
     }
-    return out + "\n}\n";
-}
+    // The last field, "items": an array of the items given to Item.
+    void BeginItems() {
+        Field("items", Json::array());
+        out_.resize(out_.size() - 1);  // "[" stays open for the items
+    }
+    void Item(const Json& item) {
+        out_ += items_++ == 0 ? "\n    " : ",\n    ";
+        out_ += OneLine(item);
+        if (out_.size() >= 65536) Flush();
+    }
+    void End() {
+        out_ += items_ == 0 ? "]" : "\n  ]";
+        out_ += "\n}\n";
+        Flush();
+    }
+
+private:
+    void Flush() {
+        WriteOut(out_);
+        out_.clear();
+    }
+    std::string out_;
+    int fields_ = 0;
+    long items_ = 0;
+};
 
 }  // namespace
 
@@ -160,18 +175,18 @@ void AddJsonCommand(CLI::App& program) {
         "that is no character there (or of a file name that is not UTF-8) is written as\n"
         "U+FFFD, the replacement character.");
     OnLoadedCopybook(command, options, [](const auto& options, LoadedCopybook& copybook) {
-        Json document;
-        document["file"] = ArgumentToUtf8(options->copybook.name);
-        document["recordLength"] = copybook.RecordLength();
-        document["arrayExpansion"] = options->expand;
-        Json items = Json::array();
+        DocumentWriter document;
+        document.Field("file", ArgumentToUtf8(options->copybook.name));
+        document.Field("recordLength", copybook.RecordLength());
+        document.Field("arrayExpansion", options->expand);
+        document.BeginItems();
         int row = 0;
         for (const CopyItem* item = FirstShownItem(copybook.Head(), options->expand); item != nullptr;
              item = NextShownItem(item, options->expand)) {
-            items.push_back(ItemObject(item, ++row));
-            if (CobolAnalyzer* cobol = copybook.Cobol()) AddCobolFields(items.back(), item, *cobol);
+            Json object = ItemObject(item, ++row);
+            if (CobolAnalyzer* cobol = copybook.Cobol()) AddCobolFields(object, item, *cobol);
+            document.Item(object);
         }
-        document["items"] = std::move(items);
-        WriteOut(DocumentText(document));
+        document.End();
     });
 }

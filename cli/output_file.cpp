@@ -43,6 +43,7 @@ const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 // The signal handler: only async-signal-safe calls (unlink, _exit) on the registered
 // paths, which are never freed while they are in a slot.
 void RemoveTemporariesAndExit(int signalNumber) {
+    // Files first, then the folders made for them (a copybook's copy lies in one).
     for (std::atomic<char*>& slot : temporaries) {
         const char* path = slot.load();
         if (path == nullptr) continue;
@@ -50,6 +51,15 @@ void RemoveTemporariesAndExit(int signalNumber) {
         DeleteFileA(path);
 #else
         unlink(path);
+#endif
+    }
+    for (std::atomic<char*>& slot : temporaries) {
+        const char* path = slot.load();
+        if (path == nullptr) continue;
+#ifdef _WIN32
+        RemoveDirectoryA(path);
+#else
+        rmdir(path);
 #endif
     }
     _exit(128 + signalNumber);

@@ -60,9 +60,9 @@ private:
     std::FILE* file = nullptr;
 };
 
-// Temporary files that a signal ending the program removes. The path is registered
-// right after the file is created (the signals are held in between, TemporaryFileHold)
-// and forgotten right after it was removed or renamed.
+// Temporary files (and folders made for them) that a signal ending the program removes.
+// The path is registered right after it is created (the signals are held in between,
+// TemporaryFileHold) and forgotten right after it was removed or renamed.
 void RegisterTemporaryFile(const std::string& path);
 void ForgetTemporaryFile(const std::string& path);
 

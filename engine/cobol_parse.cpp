@@ -311,13 +311,16 @@ struct Cursor {
         if (AtEnd() || Peek().kind != CobolToken::Word) Fail(std::string(what) + " がありません。");
         return entry.tokens[i++].text;
     }
+    // An OCCURS count: digits only, and no more than the items an analysis may make.
     int Number(const char* what) {
         std::string_view w = Word(what);
         long long n = 0;
         for (char c : w) {
-            if (c < '0' || c > '9' || n > 100000000) Fail(std::string(what) + " は正の整数で書いてください: " + std::string(w));
-            n = n * 10 + (c - '0');
+            if (c < '0' || c > '9') Fail(std::string(what) + " は正の整数で書いてください: " + std::string(w));
+            if (n <= MAX_LIST_ITEMS) n = n * 10 + (c - '0');
         }
+        if (n > MAX_LIST_ITEMS)
+            Fail(std::string(what) + " " + std::string(w) + " は項目数の上限 8,388,608 を超えています。");
         return static_cast<int>(n);
     }
 };
@@ -638,6 +641,8 @@ void CobolAnalyzer::ParseEntries() {
         Cursor c{*work, entry, 1, info, item, warnings};
         // The name: a word that is no clause keyword (FILLER included).
         if (!c.AtEnd() && c.Peek().kind == CobolToken::Word && !IsClauseWord(c.PeekUpper())) {
+            // A NUL byte would end the name where it stands: two names would read alike.
+            if (c.Peek().text.find('\0') != std::string_view::npos) c.Fail("名前に NUL 文字（0x00）があります。");
             CopyTokenText(item->name, sizeof item->name, c.entry.tokens[c.i++].text);
         } else if (level == 66 || level == 88) {
             c.Fail("レベル " + std::to_string(level) + " の項目には名前が必要です。");

@@ -14,8 +14,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <climits>
 #include <filesystem>
+#include <memory>
 #include <string_view>
+#include <unordered_map>
 
 #include "cobol_internal.h"
 
@@ -354,6 +357,38 @@ bool LooksFreeFormat(std::string_view text) {
     return false;
 }
 
+// How reading a source file went.
+enum class SourceRead { Done, Failed, TooLarge };
+
+// The bytes of file `path` in `text`, up to the size the default analysis takes (under
+// 2 GB); a device that never ends is stopped there too.
+SourceRead ReadSourceFile(const std::string& path, std::string& text) {
+    text.clear();
+    std::FILE* file = OpenTextFile(path.c_str(), "r");
+    if (file == nullptr) return SourceRead::Failed;
+    constexpr std::size_t kLimit = static_cast<std::size_t>(INT_MAX) - 1;
+    char block[65536];
+    std::size_t got;
+    SourceRead result = SourceRead::Done;
+    while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
+        if (text.size() + got > kLimit) {
+            result = SourceRead::TooLarge;
+            break;
+        }
+        text.append(block, got);
+    }
+    if (result == SourceRead::Done && std::ferror(file)) result = SourceRead::Failed;
+    std::fclose(file);
+    return result;
+}
+
+// A count with thousands separators: 16,777,216.
+std::string Grouped(std::size_t count) {
+    std::string digits = std::to_string(count);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+    return digits;
+}
+
 class Loader {
 public:
     Loader(CobolWork& work, const CobolOptions& options, std::vector<CobolWarning>& warnings)
@@ -362,20 +397,40 @@ public:
     // The words of the copybook itself.
     std::vector<CobolToken> Load(const std::string& path) {
         top_ = path;
-        return Load(path, -1, 0, 0, options_.freeFormat);
+        int nested = 0;
+        std::vector<CobolToken> tokens = Load(path, -1, 0, 0, options_.freeFormat, nested);
+        expansions_.clear();
+        return tokens;
     }
+
+private:
+    // A member's words with its own COPY statements expanded (before the REPLACING of
+    // the statement that copies it), and how many COPY levels deep it goes (0: it copies
+    // nothing).
+    struct Expansion {
+        std::vector<CobolToken> tokens;
+        int nested = 0;
+    };
 
     // The words of file `path`, COPY statements expanded. `from` is the COPY statement's
     // place (file index and line) for messages, -1 for the copybook itself.
     // A member starts in the format in force at its COPY statement.
-    std::vector<CobolToken> Load(const std::string& path, int fromFile, int fromLine, int depth, bool freeFormat) {
+    std::vector<CobolToken> Load(const std::string& path, int fromFile, int fromLine, int depth, bool freeFormat,
+                                 int& nested) {
         const int file = static_cast<int>(work_.files.size());
         work_.files.push_back(path);
         std::string& text = work_.texts.emplace_back();
-        if (!ReadTextFile(path.c_str(), text)) {
+        switch (ReadSourceFile(path, text)) {
+        case SourceRead::Done:
+            break;
+        case SourceRead::Failed:
             if (fromFile < 0) COBOL_RAISE(work_, file, 0, "", "ファイルのオープンに失敗！！");
             COBOL_RAISE(work_, fromFile, fromLine, "COPY", "COPYメンバのファイルを開けません: " + path);
+        case SourceRead::TooLarge:
+            if (fromFile < 0) COBOL_RAISE(work_, file, 0, "", "ファイルが大きすぎます（2GB 未満まで）。");
+            COBOL_RAISE(work_, fromFile, fromLine, "COPY", "COPYメンバのファイルが大きすぎます（2GB 未満まで）: " + path);
         }
+        NormalizeSourceText(text);
         std::string expanded;
         if (ExpandTabs(text, expanded)) text.swap(expanded);
         if (!freeFormat && LooksFreeFormat(text)) {
@@ -389,15 +444,22 @@ public:
         std::vector<CobolToken> raw;
         raw.reserve(text.size() / 16);
         Lexer(work_, file, raw).Run(text, freeFormat);
-        // Members copied again and again (each COPYing others several times) could
-        // multiply the text beyond any record: a bound on the words read in all.
-        words_ += raw.size();
-        if (fromFile >= 0 && words_ > options_.maxCopiedWords)
-            COBOL_RAISE(work_, fromFile, fromLine, "COPY", "COPY で取り込んだ原始テキストが大きすぎます。");
         if (!options_.replacements.empty())
             for (CobolToken& token : raw)
                 if (token.kind == CobolToken::Word) ApplyOptionReplacements(token);
-        return ExpandCopies(raw, path, depth);
+        return ExpandCopies(raw, path, depth, nested);
+    }
+
+    // Members copied again and again (each COPYing others several times), or REPLACING
+    // that puts several words for one, could multiply the text beyond any record: a
+    // bound on the words the copybook and its members make, counted as they come out
+    // (after REPLACING). Refused at `file` and `line`, the COPY statement or the word
+    // that goes beyond it.
+    void CheckProduced(std::size_t words, int file, int line, const std::string& entryText) {
+        if (words > options_.maxCopiedWords)
+            COBOL_RAISE(work_, file, line, entryText,
+                        "原始テキストが大きすぎます（COPY メンバと REPLACING の結果を含めて " +
+                            Grouped(options_.maxCopiedWords) + " 語まで）。");
     }
 
 private:
@@ -454,17 +516,27 @@ private:
         return result;
     }
 
-    std::vector<CobolToken> ExpandCopies(std::vector<CobolToken>& tokens, const std::string& path, int depth) {
+    std::vector<CobolToken> ExpandCopies(std::vector<CobolToken>& tokens, const std::string& path, int depth,
+                                         int& nested) {
+        nested = 0;
         bool copies = false;
         for (const CobolToken& t : tokens)
             copies = copies || (t.kind == CobolToken::Word && IsCobolWord(t.text, "COPY"));
-        if (!copies) return std::move(tokens);
+        if (!copies) {
+            const std::size_t limit = options_.maxCopiedWords;
+            if (tokens.size() > limit) {
+                const CobolToken& beyond = tokens[limit];
+                CheckProduced(tokens.size(), beyond.file, beyond.line, std::string(beyond.text));
+            }
+            return std::move(tokens);
+        }
         std::vector<CobolToken> out;
         out.reserve(tokens.size());
         for (std::size_t i = 0; i < tokens.size(); ++i) {
             CobolToken& t = tokens[i];
             if (!(t.kind == CobolToken::Word && IsCobolWord(t.text, "COPY"))) {
                 out.push_back(std::move(t));
+                CheckProduced(out.size(), out.back().file, out.back().line, std::string(out.back().text));
                 continue;
             }
             // COPY name [OF|IN library] [SUPPRESS] [REPLACING ...] .
@@ -515,9 +587,7 @@ private:
                 COBOL_RAISE(work_, t.file, t.line, statement, "COPY 文がピリオドで終わっていません。");
             if (depth + 1 > kMaxCopyDepth)
                 COBOL_RAISE(work_, t.file, t.line, statement, "COPY の入れ子が深すぎます（32段まで）。");
-            std::string found = Find(path, member, library, literalName);
-            if (found.empty())
-                COBOL_RAISE(work_, t.file, t.line, statement, "COPYメンバ " + member + " が見つかりません。");
+            std::string found = Find(path, member, library, literalName, t, statement);
             // The files open for COPY, as canonical paths: the copybook's own is taken at
             // the first COPY, so that a copybook without any costs no file system look-up.
             if (stack_.empty()) stack_.push_back(Canonical(top_));
@@ -530,11 +600,31 @@ private:
                     COBOL_RAISE(work_, t.file, t.line, statement, "COPY が循環しています: " + chain);
                 }
             }
-            stack_.push_back(canonical);
-            std::vector<CobolToken> body = Load(found, t.file, t.line, depth + 1, t.freeFormat);
-            stack_.pop_back();
-            if (!replacements.empty()) body = Replace(body, replacements);
-            for (CobolToken& b : body) out.push_back(std::move(b));
+            // A member is read and expanded once (in each source format it is copied in);
+            // copied again, its words are taken from that expansion. Its COPY levels count
+            // from here as they did there.
+            const std::string key = canonical + (t.freeFormat ? "\n free" : "\n fixed");
+            std::shared_ptr<const Expansion> expansion;
+            auto cached = expansions_.find(key);
+            if (cached != expansions_.end()) {
+                expansion = cached->second;
+                if (depth + 1 + expansion->nested > kMaxCopyDepth)
+                    COBOL_RAISE(work_, t.file, t.line, statement, "COPY の入れ子が深すぎます（32段まで）。");
+            } else {
+                auto made = std::make_shared<Expansion>();
+                stack_.push_back(canonical);
+                made->tokens = Load(found, t.file, t.line, depth + 1, t.freeFormat, made->nested);
+                stack_.pop_back();
+                expansions_.emplace(key, made);
+                expansion = std::move(made);
+            }
+            nested = std::max(nested, expansion->nested + 1);
+            if (replacements.empty()) {
+                CheckProduced(out.size() + expansion->tokens.size(), t.file, t.line, statement);
+                out.insert(out.end(), expansion->tokens.begin(), expansion->tokens.end());
+            } else {
+                Replace(expansion->tokens, replacements, out, t, statement);
+            }
             i = j;  // the period of the COPY statement
         }
         return out;
@@ -546,9 +636,12 @@ private:
         return EqualsNoCase(a.text, b.text);
     }
 
-    std::vector<CobolToken> Replace(const std::vector<CobolToken>& body, const std::vector<Replacement>& rs) {
-        std::vector<CobolToken> out;
+    // Appends `body` to `out` with the replacements `rs` of the COPY statement `at`
+    // (whose text is `statement`) applied; the words made count against the bound.
+    void Replace(const std::vector<CobolToken>& body, const std::vector<Replacement>& rs, std::vector<CobolToken>& out,
+                 const CobolToken& at, const std::string& statement) {
         for (std::size_t i = 0; i < body.size();) {
+            CheckProduced(out.size(), at.file, at.line, statement);
             bool done = false;
             for (const Replacement& r : rs) {
                 if (r.mode == 0 && r.from.size() == 1 && r.from[0].kind == CobolToken::Word &&
@@ -563,6 +656,7 @@ private:
                     bool match = true;
                     for (std::size_t k = 0; k < r.from.size() && match; ++k) match = TokenMatches(body[i + k], r.from[k]);
                     if (!match) continue;
+                    CheckProduced(out.size() + r.by.size(), at.file, at.line, statement);
                     for (CobolToken by : r.by) {
                         by.file = body[i].file;
                         by.line = body[i].line;
@@ -595,7 +689,7 @@ private:
             }
             if (!done) out.push_back(body[i++]);
         }
-        return out;
+        CheckProduced(out.size(), at.file, at.line, statement);
     }
 
     // Parentheses separate words in COBOL, so "X(LEN)" holds the word LEN: a one-word
@@ -632,23 +726,45 @@ private:
         return error ? path : p.string();
     }
 
-    static bool IsFile(const std::filesystem::path& p) {
+    // What a candidate path of a COPY member is: 0 nothing, 1 a file, 2 a folder,
+    // 3 something else (a device, a pipe, a socket).
+    static int KindOf(const std::filesystem::path& p) {
         std::error_code error;
-        return std::filesystem::is_regular_file(p, error);
+        const std::filesystem::file_status status = std::filesystem::status(p, error);
+        if (error || !std::filesystem::exists(status)) return 0;
+        if (std::filesystem::is_regular_file(status)) return 1;
+        return std::filesystem::is_directory(status) ? 2 : 3;
     }
 
-    // The member file: in the including file's folder, then in each include folder,
-    // as name, name.cpy, name.CPY, name.cob, name.cbl (also in upper and lower case).
-    std::string Find(const std::string& including, const std::string& member, const std::string& library, bool literalName) {
+    // The member file: in the including file's folder (for the copybook itself, the
+    // folder CobolOptions::copybookFolder names when it is set), then in each include
+    // folder, as name, name.cpy, name.CPY, name.cob, name.cbl (also in upper and lower
+    // case). Where the name is found only as a folder or a device, the COPY statement
+    // `at` is refused with that said.
+    std::string Find(const std::string& including, const std::string& member, const std::string& library, bool literalName,
+                     const CobolToken& at, const std::string& statement) {
         std::vector<std::filesystem::path> dirs;
-        dirs.push_back(std::filesystem::path(including).parent_path());
+        if (including == top_ && !options_.copybookFolder.empty())
+            dirs.push_back(options_.copybookFolder);
+        else
+            dirs.push_back(std::filesystem::path(including).parent_path());
         for (const std::string& d : options_.includeDirs) dirs.push_back(d);
         std::vector<std::string> stems{member, CobolUpper(member)};
         std::string lower = member;
         for (char& c : lower) c = FoldByte(c);
         stems.push_back(lower);
         static const char* const kSuffixes[] = {"", ".cpy", ".CPY", ".cob", ".cbl"};
-        if (literalName && std::filesystem::path(member).is_absolute() && IsFile(member)) return member;
+        std::filesystem::path other;  // the first folder or device of the member's name
+        int otherKind = 0;
+        auto consider = [&](const std::filesystem::path& candidate) {
+            const int kind = KindOf(candidate);
+            if (kind > 1 && otherKind == 0) {
+                other = candidate;
+                otherKind = kind;
+            }
+            return kind == 1;
+        };
+        if (literalName && std::filesystem::path(member).is_absolute() && consider(member)) return member;
         for (const auto& dir : dirs) {
             std::vector<std::filesystem::path> bases;
             if (!library.empty()) bases.push_back(dir / library);
@@ -657,10 +773,16 @@ private:
                 for (const std::string& stem : stems)
                     for (const char* suffix : kSuffixes) {
                         std::filesystem::path candidate = base / (stem + suffix);
-                        if (IsFile(candidate)) return candidate.string();
+                        if (consider(candidate)) return candidate.string();
                     }
         }
-        return std::string();
+        if (otherKind == 2)
+            COBOL_RAISE(work_, at.file, at.line, statement,
+                        "COPYメンバ " + member + " はファイルではなくフォルダです: " + other.string());
+        if (otherKind == 3)
+            COBOL_RAISE(work_, at.file, at.line, statement,
+                        "COPYメンバ " + member + " はファイルではなく装置などです: " + other.string());
+        COBOL_RAISE(work_, at.file, at.line, statement, "COPYメンバ " + member + " が見つかりません。");
     }
 
     CobolWork& work_;
@@ -668,7 +790,8 @@ private:
     std::vector<CobolWarning>& warnings_;
     std::string top_;
     std::vector<std::string> stack_;
-    std::size_t words_ = 0;
+    // Members expanded so far, by canonical path and the source format they start in.
+    std::unordered_map<std::string, std::shared_ptr<const Expansion>> expansions_;
 };
 
 }  // namespace

@@ -38,6 +38,11 @@
 struct CobolOptions {
     // Folders searched for COPY members after the folder of the including file, in order.
     std::vector<std::string> includeDirs;
+    // The folder searched first for the COPY members of the copybook itself, in place of
+    // the folder its file is in (for a copybook read from standard input into a
+    // temporary file, say, "." for the working folder); empty: the copybook file's own
+    // folder. Members search their own folders.
+    std::string copybookFolder;
     // Free-format source from the first line on (a `>>SOURCE FORMAT FREE` directive in
     // the text switches to it as well).
     bool freeFormat = false;
@@ -47,8 +52,10 @@ struct CobolOptions {
     std::vector<std::pair<std::string, std::string>> replacements;
     // Bytes of a POINTER, PROCEDURE-POINTER or FUNCTION-POINTER item: 4 or 8.
     int pointerSize = 4;
-    // Words of the copybook and the COPY members it brings in, in all (members copied
-    // again and again multiply); a COPY statement going beyond it is refused.
+    // Words of the copybook and the COPY members it brings in, in all, counted as they
+    // come out of COPY and REPLACING (members copied again and again, and REPLACING that
+    // puts several words for one, multiply); the COPY statement or the word going
+    // beyond it is refused.
     std::size_t maxCopiedWords = 16 * 1024 * 1024;
 };
 

@@ -2,7 +2,13 @@
 #ifndef COBCPY_ENGINE_INTERNAL_H
 #define COBCPY_ENGINE_INTERNAL_H
 
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include "cobcpy.h"
+#include "copyplaces.h"
 #include "keywords.h"
 
 // The engine's module name, carried by every exception it raises.
@@ -36,5 +42,19 @@ inline bool HasSubordinates(const CopyItem* item) { return item->next != nullptr
 // with `message`; a CMemoryException from the storage layer is passed on with the
 // engine's place added to its trail.
 void* AllocateEngineBytes(std::size_t size, const char* message);
+
+// The UTF-8 byte order mark, which a copybook file may start with (no part of its text).
+inline constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+// The next byte of a copybook file (source.cpp), its line ends read as one LF each; EOF
+// at the end. `pending` carries line ends read ahead (0 at the start of the file).
+int ReadSourceChar(std::FILE* file, int& pending);
+// The same rule on a file's bytes held whole, in place; the byte order mark dropped too.
+void NormalizeSourceText(std::string& text);
+
+// LoadSource of the default analysis, on the fields of an analysis object; the kept
+// lines' starts go to `lineStarts` when it is not null.
+void LoadCopybookText(const char* fileName, std::FILE*& sourceFile, char*& sourceText,
+                      std::vector<SourceLineStart>* lineStarts);
 
 #endif

@@ -3,6 +3,10 @@
 // The copybook is read byte by byte; every byte the scanner reacts to (blank, tab, line
 // feed, ".", ";", "*", ">", "/") lies below 0x40 and so is never the second byte of a
 // Shift_JIS double-byte character.
+//
+// Line ends, for both analyses: LF, CR LF (also with more CRs before the LF, as a CR LF
+// file converted once more in text mode has them) and a CR alone (old Macintosh files)
+// each end one line; a UTF-8 byte order mark at the start is no text.
 #include <climits>
 #include <cstring>
 
@@ -41,7 +45,46 @@ bool KeepLine(const char* line, std::size_t length, bool& inFileDescription) {
 
 }  // namespace
 
-void CopyAnalyzer::LoadSource() {
+int ReadSourceChar(std::FILE* file, int& pending) {
+    if (pending > 0) {
+        --pending;
+        return '\n';
+    }
+    int c = std::getc(file);
+    if (c != '\r') return c;
+    int run = 1;
+    while ((c = std::getc(file)) == '\r') ++run;
+    if (c == '\n') return '\n';
+    if (c != EOF) std::ungetc(c, file);
+    pending = run - 1;
+    return '\n';
+}
+
+void NormalizeSourceText(std::string& text) {
+    if (text.compare(0, 3, kByteOrderMark) == 0) text.erase(0, 3);
+    std::size_t at = text.find('\r');
+    if (at == std::string::npos) return;
+    const std::size_t size = text.size();
+    std::size_t out = at;
+    for (std::size_t i = at; i < size;) {
+        if (text[i] != '\r') {
+            text[out++] = text[i++];
+            continue;
+        }
+        std::size_t run = i;
+        while (run < size && text[run] == '\r') ++run;
+        if (run < size && text[run] == '\n') {
+            text[out++] = '\n';
+            i = run + 1;
+        } else {
+            for (; i < run; ++i) text[out++] = '\n';
+        }
+    }
+    text.resize(out);
+}
+
+void LoadCopybookText(const char* fileName, std::FILE*& sourceFile, char*& sourceText,
+                      std::vector<SourceLineStart>* lineStarts) {
     if (sourceFile != nullptr) {
         std::fclose(sourceFile);
         sourceFile = nullptr;
@@ -50,6 +93,7 @@ void CopyAnalyzer::LoadSource() {
         ReleaseBytes(sourceText);
         sourceText = nullptr;
     }
+    if (lineStarts != nullptr) lineStarts->clear();
     sourceFile = OpenTextFile(fileName, "r");
     if (sourceFile == nullptr) RAISE(CFileException, "ファイルのオープンに失敗！！");
     if (std::fseek(sourceFile, 0, SEEK_END) != 0) RAISE(CFileException, "ファイルシーク失敗！！");
@@ -58,26 +102,35 @@ void CopyAnalyzer::LoadSource() {
     if (size < 0 || size >= static_cast<long>(INT_MAX))
         RAISE(CFileException, "ファイルサイズ取得失敗！！(MAX:2GB)");
     std::rewind(sourceFile);
+    // A UTF-8 byte order mark is no part of the text: left in, it would shift the first
+    // line's columns by three bytes.
+    char mark[3];
+    if (std::fread(mark, 1, sizeof mark, sourceFile) != sizeof mark || std::memcmp(mark, kByteOrderMark, sizeof mark) != 0)
+        std::rewind(sourceFile);
     char* text = static_cast<char*>(AllocateEngineBytes(static_cast<std::size_t>(size) + 1, "メモリ確保失敗"));
     text[0] = '\0';
     sourceText = text;
 
     // Each physical line is read whole, however long, straight into the buffer behind
     // the text kept so far; a kept line is then moved down over its sequence area. The
-    // text mode only ever drops bytes, so the file's size bounds everything read; a file
-    // that grew since its size was taken is read up to that size.
+    // line-end rule only ever drops bytes or turns a CR into a LF, so the file's size
+    // bounds everything read; a file that grew since its size was taken is read up to
+    // that size.
     const std::size_t capacity = static_cast<std::size_t>(size);
     std::size_t kept = 0;
     bool inFileDescription = false;
     bool atEnd = false;
+    int pending = 0;
+    int lineNo = 0;
     while (!atEnd) {
         std::size_t length = 0;
+        ++lineNo;
         for (;;) {
             if (kept + length >= capacity) {
                 atEnd = true;
                 break;
             }
-            int c = ReadTextChar(sourceFile);
+            int c = ReadSourceChar(sourceFile, pending);
             if (c == EOF) {
                 atEnd = true;
                 break;
@@ -88,6 +141,7 @@ void CopyAnalyzer::LoadSource() {
         }
         if (length == 0) break;
         if (KeepLine(text + kept, length, inFileDescription)) {
+            if (lineStarts != nullptr) lineStarts->push_back(SourceLineStart{kept, lineNo});
             std::memmove(text + kept, text + kept + 6, length - 6);
             kept += length - 6;
         }
@@ -96,6 +150,8 @@ void CopyAnalyzer::LoadSource() {
     std::fclose(sourceFile);
     sourceFile = nullptr;
 }
+
+void CopyAnalyzer::LoadSource() { LoadCopybookText(fileName, sourceFile, sourceText, nullptr); }
 
 void CopyAnalyzer::JoinEntries() {
     if (sourceText == nullptr) return;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ namespace {
 struct Result {
     int status;
     std::string out, err;
+    long peakKilobytes = 0;   // the run's peak resident memory (POSIX)
 };
 
 // How a run gets its standard input and its limits.
@@ -159,7 +161,9 @@ Result RunCli(const std::vector<std::string>& args, const RunOptions& options = 
         close(pipeEnds[1]);
     }
     int status = 0;
-    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    rusage usage{};
+    if (child > 0 && wait4(child, &status, 0, &usage) == child && WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    result.peakKilobytes = usage.ru_maxrss;
     std::remove(inPath.c_str());
     result.out = qbtest::ReadFileBytes(outPath);
     result.err = qbtest::ReadFileBytes(errPath);
@@ -519,14 +523,14 @@ TEST(CliJson, RenamesNameTheRenamedItemsWhole) {
 }
 
 TEST(CliErrors, EveryErrorNamesItsFile) {
-    // The analysis.
+    // The analysis, with the line of the entry.
     const std::string bad = Scratch("occurs0.cpy", "       01  R.\n       05  A PIC X OCCURS 0.\n");
-    ExpectNamedFailure(RunCli({"tsv", bad}), bad);
+    ExpectNamedFailure(RunCli({"tsv", bad}), bad + ":2");
     std::remove(bad.c_str());
     // The item limit: a CLI text with the limit's value.
     const std::string huge = Scratch("huge.cpy", "       01  R.\n       05  A PIC X OCCURS 9000000.\n");
     Result limit = RunCli({"layout", huge});
-    ExpectNamedFailure(limit, huge);
+    ExpectNamedFailure(limit, huge + ":2");
     EXPECT_NE(std::string::npos, limit.err.find("more than 8,388,608 items, the limit")) << limit.err;
     std::remove(huge.c_str());
     // Files that cannot be read, with the reason.
@@ -860,10 +864,10 @@ TEST(CliOutput, InterruptedRunRemovesItsTemporaryFilesAndKeepsTheOldFile) {
         std::string block;
         for (int i = 0; i < 20000; ++i) block += "ABCD1234";
         EXPECT_EQ(static_cast<ssize_t>(block.size()), write(feed, block.data(), block.size()));
-        // The table goes to a temporary file beside out.csv; the copybook's copy lies
-        // in TMPDIR.
+        // The table goes to a temporary file beside out.csv; the copybook's copy in
+        // TMPDIR is gone once the copybook is analysed.
         EXPECT_TRUE(WaitFor([&] { return folder.Names().size() == 4; }));
-        EXPECT_EQ(1u, temporaryFolder.Names().size());
+        EXPECT_EQ(0u, temporaryFolder.Names().size());
         usleep(100000);
         kill(child, signalNumber);
         int status = 0;
@@ -879,3 +883,204 @@ TEST(CliOutput, InterruptedRunRemovesItsTemporaryFilesAndKeepsTheOldFile) {
 
 }  // namespace
 #endif
+namespace {
+
+// ---- The default rules: the line of a refusal, a pointer to --cobol, clauses passed over ----
+
+const char* const kCobolHint = "\n    the COBOL rules read this entry: analyse the copybook with --cobol\n";
+
+TEST(CliDefaultRules, RefusalNamesTheLineOfItsEntryAndPointsToTheCobolRules) {
+    // An entry read only by the COBOL rules, on line 4 after a comment and a blank line,
+    // with the seed's message; the same from standard input.
+    const std::string text = "       01  R.\n      * note\n\n       88  FLAG VALUE 'Y'.\n";
+    const std::string condition = Scratch("cond.cpy", text);
+    Result r = RunCli({"layout", condition});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ("quillbox-cli: " + condition + u8":4: レベル番号解析エラー" + kCobolHint, r.err);
+    RunOptions input;
+    input.input = text;
+    EXPECT_EQ(std::string(u8"quillbox-cli: -:4: レベル番号解析エラー") + kCobolHint, RunCli({"json", "-"}, input).err);
+    std::remove(condition.c_str());
+
+    // An entry over three lines is named by its first; the seed's message that ends in a
+    // line feed keeps one line.
+    const std::string depending =
+        Scratch("dep.cpy", "       01  R.\n       05  N PIC 9.\n       05  A\n           PIC X OCCURS 2\n"
+                           "           DEPENDING ON N.\n");
+    r = RunCli({"tsv", depending});
+    EXPECT_EQ("quillbox-cli: " + depending + u8":3: DEPENDING指定の配列はサポートしていません。" + kCobolHint, r.err);
+    std::remove(depending.c_str());
+
+    // A refusal the COBOL rules share has no second line.
+    const std::string picture = Scratch("pic.cpy", "       01  R.\n       05  A PIC 9(19).\n");
+    EXPECT_EQ("quillbox-cli: " + picture + u8":2: 数値型は18桁まで\n", RunCli({"layout", picture}).err);
+    std::remove(picture.c_str());
+
+    // Refusals of the layout: the entry whose occurrences pass the item limit, the entry
+    // that makes the record too long.
+    const std::string table = Scratch("table.cpy", "       01  R.\n       05  A PIC X.\n       05  G OCCURS 3000.\n"
+                                                   "         10  B PIC X.\n         10  C PIC X OCCURS 3000.\n");
+    r = RunCli({"layout", table});
+    EXPECT_EQ(0u, r.err.find("quillbox-cli: " + table + ":5: the copybook needs more than 8,388,608 items")) << r.err;
+    std::remove(table.c_str());
+    const std::string longer = Scratch("long.cpy", "       01  R.\n       05  A PIC X(2000000000).\n"
+                                                   "       05  B REDEFINES A PIC X(2000000000).\n"
+                                                   "       05  C PIC X(2000000000).\n");
+    EXPECT_EQ("quillbox-cli: " + longer + u8":4: レコード長が大きすぎます。\n", RunCli({"layout", longer}).err);
+    std::remove(longer.c_str());
+}
+
+TEST(CliDefaultRules, ClausesPassedOverAreWarnedWithTheirLine) {
+    const std::string plain = Scratch("plain.cpy", "       01  R.\n       05  A PIC S9(3).\n       05  B PIC 9(4) COMP.\n");
+    const std::string clauses =
+        Scratch("clauses.cpy", "       01  R.\n       05  A PIC S9(3) SIGN LEADING\n               SEPARATE.\n"
+                               "       05  B PIC 9(4) COMP SYNC.\n");
+    Result expected = RunCli({"layout", plain});
+    Result r = RunCli({"layout", clauses});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(expected.out, r.out) << "the layout is that of the default rules";
+    const std::string prefix = "quillbox-cli: " + clauses;
+    EXPECT_EQ(0u, r.err.find(prefix + ":2: warning: SIGN ... SEPARATE is passed over")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("\n" + prefix + ":4: warning: SYNC is passed over")) << r.err;
+    EXPECT_EQ(2, std::count(r.err.begin(), r.err.end(), '\n')) << r.err;
+    std::remove(plain.c_str());
+    std::remove(clauses.c_str());
+}
+
+TEST(CliDefaultRules, CarriageReturnLineEndsAndByteOrderMark) {
+    // Old Macintosh line ends, CR LF, and a UTF-8 byte order mark before a comment line:
+    // the same layout as the plain file.
+    const std::string lines[] = {"      * the record", "       01  R.", "       05  A PIC X(3).", "       05  B PIC 9(2)."};
+    std::string lf, cr, crlf;
+    for (const std::string& line : lines) {
+        lf += line + "\n";
+        cr += line + "\r";
+        crlf += line + "\r\n";
+    }
+    const std::string plain = Scratch("lf.cpy", lf);
+    Result expected = RunCli({"layout", plain});
+    ASSERT_EQ(0, expected.status) << expected.err;
+    ASSERT_NE(std::string::npos, expected.out.find("         5Byte"));
+    for (const std::string& text : {cr, "\xEF\xBB\xBF" + crlf, "\xEF\xBB\xBF" + cr}) {
+        const std::string file = Scratch("other.cpy", text);
+        Result r = RunCli({"layout", file});
+        EXPECT_EQ(0, r.status) << r.err;
+        EXPECT_EQ(expected.out, r.out);
+        std::remove(file.c_str());
+    }
+    std::remove(plain.c_str());
+}
+
+#ifndef _WIN32
+// A temporary folder of the run, removed again; whether the run left anything in it.
+class TemporaryFolder {
+public:
+    TemporaryFolder() : path_(Here(ScratchName("tmpdir").c_str())) { mkdir(path_.c_str(), 0700); }
+    ~TemporaryFolder() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    const std::string& Path() const { return path_; }
+    // The names in the folder.
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        std::string listing = path_ + ".listing";
+        std::system(("ls -A '" + path_ + "' > '" + listing + "'").c_str());
+        std::string text = qbtest::ReadFileBytes(listing);
+        std::remove(listing.c_str());
+        for (std::size_t at = 0; at < text.size();) {
+            std::size_t end = text.find('\n', at);
+            std::string name = text.substr(at, end - at);
+            if (!name.empty()) names.push_back(name);
+            at = end == std::string::npos ? text.size() : end + 1;
+        }
+        return names;
+    }
+
+private:
+    std::string path_;
+};
+
+TEST(CliStandardInput, CopyMembersAreSearchedInTheWorkingFolderNeverBesideTheTemporaryCopy) {
+    // The member as a copybook in the working folder (the repository) finds it; a file
+    // planted in the shared temporary folder under the same name is never taken.
+    TemporaryFolder temporary;
+    const std::string member = "tests/cli/cobol/copy/PAYLINE.cpy";
+    ASSERT_EQ(0, std::system(("mkdir -p '" + temporary.Path() + "/tests/cli/cobol/copy'").c_str()));
+    ASSERT_TRUE(qbtest::WriteFileBytes(temporary.Path() + "/" + member, "           10  PLANTED PIC X.\n"));
+    RunOptions input;
+    input.input = "       01  R.\n           COPY \"" + member + "\"\n               REPLACING ==:P:== BY ==PL==.\n";
+    input.inputThroughPipe = true;
+    input.temporaryFolder = temporary.Path();
+    for (const char* name : {"-", "/dev/stdin"}) {
+        SCOPED_TRACE(name);
+        Result r = RunCli({"tsv", "--cobol", name}, input);
+        EXPECT_EQ(0, r.status) << r.err;
+        EXPECT_NE(std::string::npos, r.out.find("\tPL-ITEM\t")) << r.out;
+        EXPECT_EQ(std::string::npos, r.out.find("PLANTED"));
+    }
+    EXPECT_EQ(std::vector<std::string>{"tests"}, temporary.Names()) << "a temporary file was left behind";
+}
+
+TEST(CliStandardInput, EndlessInputStopsAtTheSizeLimitOfAFile) {
+    TemporaryFolder temporary;
+    RunOptions options;
+    options.temporaryFolder = temporary.Path();
+    options.fileSizeLimit = 64L << 20;   // no disk is needed for zeros
+    for (const char* cobol : {"", "--cobol"}) {
+        std::vector<std::string> args{"layout"};
+        if (*cobol != '\0') args.push_back(cobol);
+        args.push_back("/dev/zero");
+        Result r = RunCli(args, options);
+        ExpectNamedFailure(r, "/dev/zero");
+        EXPECT_NE(std::string::npos, r.err.find("reaches 2 GB")) << r.err;
+    }
+    EXPECT_TRUE(temporary.Names().empty()) << "a temporary file was left behind";
+}
+
+TEST(CliStandardInput, InterruptedRunLeavesNoTemporaryFile) {
+    TemporaryFolder temporary;
+    // A pipe that stays open (the run holds its other end): the run waits in the copy,
+    // whose folder exists meanwhile, until a termination request ends it.
+    pid_t child = fork();
+    if (child == 0) {
+        int pipeEnds[2];
+        if (pipe(pipeEnds) != 0) _exit(127);
+        dup2(pipeEnds[0], 0);
+        setenv("TMPDIR", temporary.Path().c_str(), 1);
+        execl(QB_CLI_PATH, QB_CLI_PATH, "layout", "-", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(child, 0);
+    for (int i = 0; i < 100 && temporary.Names().empty(); ++i) usleep(20000);
+    EXPECT_EQ(1u, temporary.Names().size()) << "the copy's folder while the run reads";
+    kill(child, SIGTERM);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+    EXPECT_TRUE(temporary.Names().empty()) << "a temporary file was left behind";
+}
+#endif
+
+// ---- Memory of json and layout: it does not grow with a table of every row ----
+
+TEST(CliMemory, JsonAndLayoutHoldNoDocumentOrTableOfEveryRow) {
+#if defined(_WIN32) || defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "peak memory is measured on native builds without a sanitizer";
+#else
+    // 50,000 items.
+    std::string text = "       01  R.\n";
+    for (int i = 0; i < 50000; ++i) text += "           05  ITEM-" + std::to_string(i) + " PIC X(8).\n";
+    const std::string copybook = Scratch("many.cpy", text);
+    Result layout = RunCli({"layout", copybook});
+    Result json = RunCli({"json", copybook});
+    ASSERT_EQ(0, layout.status) << layout.err;
+    ASSERT_EQ(0, json.status) << json.err;
+    EXPECT_NE(std::string::npos, layout.out.find("    400000Byte"));
+    // The list of items takes some 300 bytes each; a table of rows another 960, a JSON
+    // document of them several thousand.
+    EXPECT_LT(layout.peakKilobytes, 50000) << "kB";
+    EXPECT_LT(json.peakKilobytes, layout.peakKilobytes * 13 / 10) << "kB, layout " << layout.peakKilobytes;
+    std::remove(copybook.c_str());
+#endif
+}
+
+}  // namespace

@@ -51,6 +51,10 @@ const Case kCases[] = {
     {"RedefinesOnCondition", {"01 R.", "  05 A PIC X.", "  88 B VALUE 'Y' REDEFINES A."}, "この項目に REDEFINES は書けません。", 3},
     {"OccursOnRecord", {"01 R OCCURS 2.", "  05 A PIC X."}, "レベル 1 の項目に OCCURS は書けません。", 1},
     {"OccursNotANumber", {"01 R.", "  05 A PIC X OCCURS N TIMES."}, "OCCURS の回数 は正の整数で書いてください: N", 2},
+    {"OccursBeyondTheItemLimit", {"01 R.", "  05 A PIC X OCCURS 2147483647."},
+     "OCCURS の回数 2147483647 は項目数の上限 8,388,608 を超えています。", 2},
+    {"OccursMaximumBeyondTheItemLimit", {"01 R.", "  05 N PIC 9.", "  05 A PIC X OCCURS 1 TO 99999999999999999999 DEPENDING N."},
+     "OCCURS の最大回数 99999999999999999999 は項目数の上限 8,388,608 を超えています。", 3},
     {"OccursMaximumBelowMinimum", {"01 R.", "  05 N PIC 9.", "  05 A PIC X OCCURS 5 TO 2 DEPENDING ON N."},
      "OCCURS の最大回数が最小回数より小さくなっています。", 3},
     {"OccursZero", {"01 R.", "  05 A PIC X OCCURS 0."}, "OCCURS の回数は1以上にしてください。", 2},
@@ -208,20 +212,81 @@ TEST(CobolRefusalPlace, UnreadableMemberNamesTheCopyStatement) {
 
 TEST(CobolRefusalPlace, CopiedTextBeyondTheBoundStopsAtItsCopyStatement) {
     Folder folder;
-    // 3 words of the record line and 3 of each COPY line; the member brings 5 each time.
+    // 3 words of the record line; the member brings 5 each time. The COPY statements
+    // themselves make no words.
     std::vector<std::string> lines{"01 R."};
     for (int i = 0; i < 10; ++i) lines.push_back("  COPY M.");
     const std::string book = folder.Write("BOOK.cpy", Fixed(lines));
     folder.Write("M.cpy", Fixed({"  05 A PIC X."}));
     CobolOptions options;
-    options.maxCopiedWords = 3 + 10 * 3 + 10 * 5;
+    options.maxCopiedWords = 3 + 10 * 5;
     EXPECT_FALSE(Refuse(book, options).refused) << "the whole text is within the bound";
     options.maxCopiedWords -= 1;
     coboltest::Refusal r = Refuse(book, options);
     ASSERT_TRUE(r.refused);
-    EXPECT_EQ(r.message, "COPY で取り込んだ原始テキストが大きすぎます。");
+    EXPECT_EQ(r.message, "原始テキストが大きすぎます（COPY メンバと REPLACING の結果を含めて 52 語まで）。");
     EXPECT_EQ(r.file, book);
     EXPECT_EQ(r.line, 11) << "the tenth COPY goes beyond it";
+}
+
+TEST(CobolRefusalPlace, WordsMadeByReplacingCountAgainstTheBound) {
+    Folder folder;
+    // Each level puts eight words for one: 8^12 words from 13 files of two lines, unless
+    // the words made are counted.
+    const std::string book = folder.Write("BOOK.cpy", Fixed({"01 R.", "  COPY L1 REPLACING ==W== BY ==W W W W W W W W==."}));
+    for (int i = 1; i < 13; ++i)
+        folder.Write("L" + std::to_string(i) + ".cpy",
+                     Fixed({"  05 A" + std::to_string(i) + " PIC X.",
+                            "  COPY L" + std::to_string(i + 1) + " REPLACING ==W== BY ==W W W W W W W W==."}));
+    const std::string leaf = folder.Write("L13.cpy", Fixed({"  05 B PIC X VALUE W."}));
+    CobolOptions options;
+    options.maxCopiedWords = 100000;
+    coboltest::Refusal r = Refuse(book, options);
+    ASSERT_TRUE(r.refused);
+    EXPECT_EQ(r.message.find("原始テキストが大きすぎます"), 0u) << r.message;
+    EXPECT_NE(r.message.find("100,000 語まで"), std::string::npos) << r.message;
+    EXPECT_NE(r.file, leaf) << "refused at a COPY statement";
+    EXPECT_EQ(r.line, 2);
+    EXPECT_EQ(r.entry.find("COPY L"), 0u) << r.entry;
+
+    // A copybook without any COPY is held to the same bound, at the word beyond it.
+    std::string flat = Fixed({"01 R."});
+    for (int i = 0; i < 30; ++i) flat += Fixed({"  05 A" + std::to_string(i) + " PIC X."});
+    const std::string flatBook = folder.Write("FLAT.cpy", flat);
+    options.maxCopiedWords = 3 + 5 * 20;
+    r = Refuse(flatBook, options);
+    ASSERT_TRUE(r.refused);
+    EXPECT_EQ(r.message.find("原始テキストが大きすぎます"), 0u) << r.message;
+    EXPECT_EQ(r.file, flatBook);
+    EXPECT_EQ(r.line, 22) << "the first word of the 21st item goes beyond it";
+}
+
+// A diamond of members, each copying the next twice: 2^20 copies of the last one's
+// entry. Each member is read once, and the bound on the words made stops the diamond
+// where it stops the same entries written out.
+TEST(CobolRefusalPlace, DiamondOfMembersIsReadOnceAndBoundLikeTheFlatText) {
+    Folder folder;
+    const int kLevels = 20;
+    const std::string book = folder.Write("BOOK.cpy", Fixed({"01 R.", "  COPY D1.", "  COPY D1."}));
+    for (int i = 1; i < kLevels; ++i)
+        folder.Write("D" + std::to_string(i) + ".cpy",
+                     Fixed({"  COPY D" + std::to_string(i + 1) + ".", "  COPY D" + std::to_string(i + 1) + "."}));
+    folder.Write("D" + std::to_string(kLevels) + ".cpy", Fixed({"  05 A PIC X."}));
+    CobolOptions options;
+    options.maxCopiedWords = 3 + 5 * 100000;
+    coboltest::Refusal r = Refuse(book, options);
+    ASSERT_TRUE(r.refused) << "2^20 entries of 5 words go beyond 500,003 words";
+    EXPECT_EQ(r.message.find("原始テキストが大きすぎます"), 0u) << r.message;
+    EXPECT_EQ(r.entry.find("COPY D"), 0u) << r.entry;
+
+    // Within the bound: 2^12 items from a diamond of 12 levels, laid out in full.
+    folder.Write("D12.cpy", Fixed({"  05 A PIC X."}));
+    options.maxCopiedWords = 3 + 5 * 4096;
+    CobolAnalyzer analyzer(book.c_str(), options);
+    CopyItem* head = analyzer.Analyze();
+    ASSERT_NE(head, nullptr);
+    EXPECT_EQ(analyzer.GetRecordLength(), 4096u);
+    EXPECT_EQ(analyzer.GetItemCount(), 4097u);
 }
 
 TEST(CobolRefusalPlace, KeywordFollowedByANulByteIsNoKeyword) {
@@ -234,6 +299,40 @@ TEST(CobolRefusalPlace, KeywordFollowedByANulByteIsNoKeyword) {
     ASSERT_TRUE(r.refused);
     EXPECT_EQ(r.line, 2);
     EXPECT_EQ(r.message.find("USAGE IS"), 0u) << r.message;
+}
+
+TEST(CobolRefusalPlace, NulByteInANameIsRefused) {
+    Folder folder;
+    using namespace std::string_literals;
+    // "A\0X" and "A\0Y" would both read as A.
+    const std::string book = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 A\0X PIC X."s, "  05 A\0Y PIC X."s}));
+    coboltest::Refusal r = Refuse(book);
+    ASSERT_TRUE(r.refused);
+    EXPECT_EQ(r.message, "名前に NUL 文字（0x00）があります。");
+    EXPECT_EQ(r.file, book);
+    EXPECT_EQ(r.line, 2);
+}
+
+TEST(CobolRefusalPlace, MemberThatIsAFolderOrADeviceIsNamedSo) {
+    Folder folder;
+    const std::string book = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 A PIC X.", "  COPY PART."}));
+    std::filesystem::create_directories(folder.Path("PART.cpy"));
+    coboltest::Refusal r = Refuse(book);
+    ASSERT_TRUE(r.refused);
+    EXPECT_EQ(r.message, "COPYメンバ PART はファイルではなくフォルダです: " + folder.Path("PART.cpy")) << r.message;
+    EXPECT_EQ(r.line, 3);
+    // A file of the name in an include folder is taken before that.
+    folder.Write("lib/PART.cpy", Fixed({"  05 B PIC X."}));
+    CobolOptions options;
+    options.includeDirs.push_back(folder.Path("lib"));
+    EXPECT_FALSE(Refuse(book, options).refused);
+#ifndef _WIN32
+    const std::string device = folder.Write("DEV.cpy", Fixed({"01 R.", "  COPY \"/dev/null\"."}));
+    r = Refuse(device);
+    ASSERT_TRUE(r.refused);
+    EXPECT_EQ(r.message, "COPYメンバ /dev/null はファイルではなく装置などです: /dev/null") << r.message;
+    EXPECT_EQ(r.line, 2);
+#endif
 }
 
 TEST(CobolRefusalPlace, CaughtAsCExceptionKeepsItsMessageAndName) {

@@ -188,4 +188,45 @@ TEST(CobolSource, MissingLastPeriodIsAWarning) {
     EXPECT_EQ(a.analyzer.Warnings()[0].line, 2);
 }
 
+TEST(CobolSource, ByteOrderMarkAndLineEndsOfEveryKind) {
+    Folder folder;
+    // A UTF-8 byte order mark before fixed and before free format, and the line ends
+    // LF, CR LF, CR CR LF and CR alone: each file gives the same two items, on lines 1-3.
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::string fixedLines[] = {"      * note", "       01  R.", "           05  A PIC X(3)."};
+    for (const char* end : {"\n", "\r\n", "\r\r\n", "\r"}) {
+        SCOPED_TRACE(std::string(end) == "\r" ? "CR" : std::string(end) == "\n" ? "LF" : "CR LF");
+        std::string text = bom;
+        for (const std::string& line : fixedLines) text += line + end;
+        Analysis a(folder.Write("FIXED.cpy", text));
+        ASSERT_EQ(coboltest::Items(a.head).size(), 2u);
+        EXPECT_EQ(a["A"]->byteLength, 3);
+        EXPECT_TRUE(a.analyzer.Warnings().empty()) << a.analyzer.Warnings()[0].message;
+        // A refusal names the right line.
+        coboltest::Refusal r = coboltest::Refuse(folder.Write("BAD.cpy", text + "           05  B PIC Q." + end));
+        EXPECT_EQ(r.line, 4) << r.message;
+    }
+    CobolOptions free;
+    free.freeFormat = true;
+    Analysis a(folder.Write("FREE.cpy", bom + "01 R.\n  05 A PIC X(2).\n"), free);
+    EXPECT_STREQ(a.head->name, "R");
+    EXPECT_EQ(a.analyzer.GetRecordLength(), 2u);
+}
+
+TEST(CobolSource, MembersOfTheCopybookSearchedInTheFolderGiven) {
+    Folder folder;
+    // The copybook in one folder (a temporary copy of standard input, say), its member
+    // in another: copybookFolder names where the member is looked for first.
+    const std::string book = folder.Write("tmp/BOOK.cpy", Fixed({"01 R.", "  COPY PART."}));
+    folder.Write("tmp/PART.cpy", Fixed({"  05 PLANTED PIC X."}));
+    folder.Write("work/PART.cpy", Fixed({"  05 REAL PIC X(2).", "  COPY INNER."}));
+    folder.Write("work/INNER.cpy", Fixed({"  05 INNER PIC X(3)."}));
+    CobolOptions options;
+    options.copybookFolder = folder.Path("work");
+    Analysis a(book, options);
+    EXPECT_EQ(Find(a.head, "PLANTED"), nullptr);
+    EXPECT_NE(Find(a.head, "REAL"), nullptr);
+    EXPECT_NE(Find(a.head, "INNER"), nullptr) << "a member searches its own folder";
+}
+
 }  // namespace
