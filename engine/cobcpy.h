@@ -175,6 +175,7 @@ private:
     RedefinesIndex* redefinesIndex;
 };
 
+#include "storage.h"
 #include "copyrecord.h"
 
 #endif
