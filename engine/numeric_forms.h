@@ -99,11 +99,16 @@ QB_NUMERIC_INLINE uint64_t AppendPackedByte(uint64_t value, unsigned byte) {
     return value * 100 + (byte >> 4) * 10 + (byte & 0x0Fu);
 }
 
-// Strict reading of a packed number of `length` bytes (at least 1): its digits into
-// `magnitude` and its last nibble into `sign`. Returns -1 when every digit nibble is
-// 0-9, else the offset of the first byte holding one that is not; the sign nibble is
-// left to the caller to judge (PackedSignOf).
+// Strict reading of a packed number of `length` bytes: its digits into `magnitude` and
+// its last nibble into `sign`. Returns -1 when every digit nibble is 0-9, else the
+// offset of the first byte holding one that is not; the sign nibble is left to the
+// caller to judge (PackedSignOf). No bytes read as 0 with the sign nibble 0, no sign.
 QB_NUMERIC_INLINE int CheckPacked(const unsigned char* bytes, int length, uint64_t& magnitude, unsigned& sign) {
+    if (length <= 0) {
+        magnitude = 0;
+        sign = 0;
+        return -1;
+    }
     uint64_t value = 0;
     const int last = length - 1;
     for (int i = 0; i < last; ++i) {

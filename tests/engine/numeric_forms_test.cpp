@@ -82,6 +82,10 @@ TEST(PackedForm, StrictReadingNamesTheFirstBadByte) {
     EXPECT_EQ(1, CheckPacked(badHigh.data(), 3, magnitude, sign));
     EXPECT_EQ(0, CheckPacked(badLow.data(), 3, magnitude, sign));
     EXPECT_EQ(2, CheckPacked(badLast.data(), 3, magnitude, sign));
+    // No bytes: no digit and no sign.
+    EXPECT_EQ(-1, CheckPacked(good.data(), 0, magnitude, sign));
+    EXPECT_EQ(0u, magnitude);
+    EXPECT_EQ(0, PackedSignOf(sign));
     // Sign nibbles.
     EXPECT_EQ(0, PackedSignOf(9));
     EXPECT_EQ(-1, PackedSignOf(0xB));
