@@ -6,12 +6,12 @@ namespace {
 // Column type, first match: floating point, then numeric with and without decimals,
 // then bit items; everything else is character data of the item's byte length.
 int PrintColumnType(std::FILE* file, const CopyItem* item) {
+    if (HasUsage(item, StorageForm::kFloat)) return PrintText(file, " REAL");
+    if (HasUsage(item, StorageForm::kDouble)) return PrintText(file, " DOUBLE PRECISION");
     const unsigned flags = item->flags;
-    if (flags & USAGE_FLOAT) return PrintText(file, " REAL");
-    if (flags & USAGE_DOUBLE) return PrintText(file, " DOUBLE PRECISION");
     if ((flags & ITEM_NUMERIC) && item->scale != 0) return PrintText(file, " DECIMAL(%d,%d)", item->digits, item->scale);
     if (flags & ITEM_NUMERIC) return PrintText(file, " NUMERIC(%d)", item->digits);
-    if (flags & USAGE_BIT) return PrintText(file, " BLOB");
+    if (HasUsage(item, StorageForm::kBits)) return PrintText(file, " BLOB");
     return PrintText(file, " VARCHAR(%d)", item->byteLength);
 }
 

@@ -90,8 +90,8 @@ bool WriteHtmlReport(std::FILE* file, const CopyItem* head, unsigned long record
             redefines.Assign("&nbsp;");
         }
         if (name.Equals("")) name.Assign("&nbsp;");
-        if (flags & USAGE_FLOAT) declaration.Assign("単精度");
-        if (flags & USAGE_DOUBLE) declaration.Assign("倍精度");
+        if (HasUsage(item, StorageForm::kFloat)) declaration.Assign("単精度");
+        if (HasUsage(item, StorageForm::kDouble)) declaration.Assign("倍精度");
         if (declaration.Equals("")) declaration.Assign("GF");
         if (remark.Equals("")) remark.Assign("&nbsp;");
         if (occurs.Equals("0")) occurs.Assign("&nbsp;");

@@ -53,20 +53,16 @@ extern const ItemColumn ITEM_COLUMNS[ITEM_COLUMN_COUNT];
 
 typedef char ItemRowCells[ITEM_COLUMN_COUNT][ITEM_CELL_SIZE];
 
-// A category or usage of an item by its flag: the text the table and the HTML report
-// show, and the lower-case name the command-line tool's JSON gives.
-struct ItemFlagName {
-    unsigned flag;
-    const char* shown;
-    const char* name;
-};
+// ItemFlagName (storage.h, through cobcpy.h): a category or usage of an item by its
+// flag, with the text the table and the HTML report show and the JSON name.
 // The category: the last of numeric, alphanumeric, national, boolean and group whose
 // flag is set (a group keeps "集団項目" whatever else is set), then a level-88 condition
 // name ("条件名") or a level-66 RENAMES item ("再命名"). Null when none is.
 const ItemFlagName* ItemCategory(unsigned flags);
-// The 属性 text: the first of binary, packed, COMP-5, bit, float and double whose flag
-// is set, then (COBOL-rules analysis only) pointer, index, national, sign separate,
-// sign leading, SYNC and OCCURS DEPENDING. Null when none is.
+// The 属性 text: the item's usage as UsageNameOf (storage.h) names it (the first of
+// binary, packed, COMP-5, bit, float and double whose flag is set, then, COBOL-rules
+// analysis only, pointer, index, national and COMP-X); when it names none, the first
+// of sign separate, sign leading, SYNC and OCCURS DEPENDING. Null when none is.
 const ItemFlagName* ItemUsage(unsigned flags);
 
 // The fifteen cell texts of one item; `rowNumber` is its 1-based number among the shown

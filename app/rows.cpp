@@ -26,23 +26,18 @@ const ItemColumn ITEM_COLUMNS[ITEM_COLUMN_COUNT] = {
 
 namespace {
 
-// Categories in rising precedence, usages in falling precedence.
+// Categories in rising precedence.
 const ItemFlagName kCategories[] = {
     {ITEM_NUMERIC, "数値", "numeric"},  {ITEM_ALPHANUMERIC, "文字", "alphanumeric"}, {ITEM_NATIONAL, "2バイト文字", "national"},
     {ITEM_BOOLEAN, "ビット", "boolean"}, {ITEM_GROUP, "集団項目", "group"},
     // Only the COBOL-rules analysis sets these two; such an item has no other category.
     {ITEM_CONDITION, "条件名", "condition"}, {ITEM_RENAMES, "再命名", "renames"},
 };
-const ItemFlagName kUsages[] = {
-    {USAGE_BINARY, "BINARY", "binary"}, {USAGE_PACKED, "PACK", "packed-decimal"}, {USAGE_COMP5, "COMP-5", "comp-5"},
-    {USAGE_BIT, "BIT", "bit"},          {USAGE_FLOAT, "FLOAT", "comp-1"},          {USAGE_DOUBLE, "DOUBLE", "comp-2"},
-    // Only the COBOL-rules analysis sets the bits below, so an item of the seed
-    // analysis reads exactly as before; they come after the six above.
-    {USAGE_POINTER, "POINTER", "pointer"}, {USAGE_INDEX, "INDEX", "index"}, {USAGE_NATIONAL, "NATIONAL", "national"},
+// The attributes the 属性 cell shows when the item names no usage (COBOL-rules
+// analysis only).
+const ItemFlagName kAttributes[] = {
     {SIGN_SEPARATE, "SEPARATE", "sign-separate"}, {SIGN_LEADING, "LEADING", "sign-leading"}, {ITEM_SYNC, "SYNC", "sync"},
     {ITEM_VARIABLE, "DEPENDING", "depending"},
-    // Always beside USAGE_BINARY, which is shown first.
-    {USAGE_COMPX, "COMP-X", "comp-x"},
 };
 
 // A text field of an item into a cell.
@@ -78,8 +73,9 @@ const ItemFlagName* ItemCategory(unsigned flags) {
 }
 
 const ItemFlagName* ItemUsage(unsigned flags) {
-    for (const ItemFlagName& usage : kUsages) {
-        if (flags & usage.flag) return &usage;
+    if (const ItemFlagName* usage = UsageNameOf(flags)) return usage;
+    for (const ItemFlagName& attribute : kAttributes) {
+        if (flags & attribute.flag) return &attribute;
     }
     return nullptr;
 }
@@ -90,9 +86,9 @@ void FormatItemRow(const CopyItem* item, int rowNumber, char cells[ITEM_COLUMN_C
     FormatNumber(cells[1], rowNumber);
     std::snprintf(cells[2], ITEM_CELL_SIZE, "%02d", item->level);
     CopyField(cells[3], item->name);
-    if (flags & USAGE_FLOAT) {
+    if (HasUsage(item, StorageForm::kFloat)) {
         CopyTextCut(cells[4], ITEM_CELL_SIZE, "単精度");
-    } else if (flags & USAGE_DOUBLE) {
+    } else if (HasUsage(item, StorageForm::kDouble)) {
         CopyTextCut(cells[4], ITEM_CELL_SIZE, "倍精度");
     } else if (item->picture[0] == '\0') {
         CopyTextCut(cells[4], ITEM_CELL_SIZE, "GF");

@@ -40,13 +40,10 @@ Json Category(unsigned flags) {
 
 // Every usage of the item.
 Json Usages(unsigned flags) {
-    // The six of the default analysis, then those of the COBOL rules only.
-    static const unsigned kUsageBits[] = {USAGE_BINARY, USAGE_COMP5,   USAGE_PACKED, USAGE_BIT,   USAGE_FLOAT,
-                                          USAGE_DOUBLE, USAGE_COMPX,   USAGE_POINTER, USAGE_INDEX, USAGE_NATIONAL};
+    const ItemFlagName* names[USAGE_NAME_COUNT];
+    const int count = UsageNamesOf(flags, names);
     Json list = Json::array();
-    for (unsigned bit : kUsageBits) {
-        if (flags & bit) list.push_back(ItemUsage(bit)->name);
-    }
+    for (int i = 0; i < count; ++i) list.push_back(names[i]->name);
     return list;
 }
 

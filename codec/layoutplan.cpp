@@ -12,41 +12,26 @@ namespace quillbox {
 
 namespace {
 
-// A numeric picture with editing symbols (Z, comma, point, currency, sign
-// characters...) holds text, not a number to convert.
-bool IsEditedPicture(const char* picture) {
-    for (const char* p = picture; *p; ++p) {
-        char c = *p;
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (c == '9' || c == 'S' || c == 'V' || c == 'P' || c == '(' || c == ')' || (c >= '0' && c <= '8')) continue;
-        return true;
-    }
-    return false;
-}
-
+// The column kind of an item, from the engine's one storage rule.
 Field::Kind KindOf(const CopyItem* item) {
-    unsigned flags = item->flags;
-    if (flags & USAGE_FLOAT) return Field::kFloat;
-    if (flags & USAGE_DOUBLE) return Field::kDouble;
-    // Pointers and indexes: native binary numbers.
-    if (flags & (USAGE_POINTER | USAGE_INDEX)) return Field::kComp5;
-    if (flags & ITEM_NUMERIC) {
-        if (flags & USAGE_PACKED) return Field::kPacked;
-        if (flags & USAGE_BINARY) return Field::kBinary;
-        if (flags & USAGE_COMP5) return Field::kComp5;
-        int separate = (flags & SIGN_SEPARATE) ? 1 : 0;
-        if ((flags & ITEM_EDITED) || IsEditedPicture(item->picture) || item->byteLength != item->digits + separate) {
-            return Field::kText;
-        }
-        return Field::kDisplay;
+    switch (StorageFormOf(item)) {
+    case StorageForm::kDisplay: return Field::kDisplay;
+    case StorageForm::kPacked: return Field::kPacked;
+    case StorageForm::kBinary:
+    case StorageForm::kNativeBinary:
+        // A binary usage on bytes no 64-bit number holds (an alphanumeric COMP-X item
+        // of more than 8 bytes): its bytes as text, as before.
+        if (item->byteLength > 8 && !(item->flags & ITEM_NUMERIC)) return Field::kText;
+        return StorageFormOf(item) == StorageForm::kBinary ? Field::kBinary : Field::kComp5;
+    case StorageForm::kFloat: return Field::kFloat;
+    case StorageForm::kDouble: return Field::kDouble;
+    case StorageForm::kNational: return Field::kNational;
+    case StorageForm::kBits: return Field::kBits;
+    case StorageForm::kBoolChars: return Field::kBoolChars;
+    case StorageForm::kNone:
+    case StorageForm::kEdited:
+    case StorageForm::kText: break;
     }
-    // National-edited with one-byte B 0 / (as GnuCOBOL lays out N-edited pictures):
-    // no run of double-byte characters, so text of the single-byte code page.
-    if (flags & ITEM_NATIONAL) {
-        const bool mixed = (flags & ITEM_EDITED) && item->byteLength != 2 * item->digits;
-        return mixed ? Field::kText : Field::kNational;
-    }
-    if (flags & ITEM_BOOLEAN) return (flags & USAGE_BIT) ? Field::kBits : Field::kBoolChars;
     return Field::kText;
 }
 

@@ -176,6 +176,7 @@ private:
 };
 
 #include "qualifiedname.h"
+#include "storage.h"
 #include "copyrecord.h"
 
 #endif

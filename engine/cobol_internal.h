@@ -65,6 +65,8 @@ struct CobolItemInfo {
     bool impliesNational = false;  // N, not G: USAGE NATIONAL without a USAGE clause
     bool numericPicture = false;   // numeric category (not edited)
     CobolUsage usage = CobolUsage::None;
+    bool usageClause = false;  // a USAGE clause (or a usage word alone) has been read
+    unsigned usageFlags = 0;   // the flag bits its usage added, cleared when a later USAGE replaces it
     bool sync = false;
     int sign = 0;              // 0 none, 1 LEADING, 2 TRAILING
     bool separate = false;

@@ -166,8 +166,7 @@ private:
         if (n->usage == CobolUsage::None && inherited != CobolUsage::None) {
             for (CobolItemInfo* p = n->parent; p != nullptr; p = p->parent)
                 if (p->usage == inherited) {
-                    item->flags |= p->item->flags & (USAGE_BINARY | USAGE_COMP5 | USAGE_PACKED | USAGE_BIT | USAGE_FLOAT |
-                                                     USAGE_DOUBLE | USAGE_POINTER | USAGE_INDEX | USAGE_NATIONAL | USAGE_COMPX);
+                    InheritCobolUsage(item, p->item);
                     break;
                 }
         }

@@ -423,13 +423,30 @@ void ClausePicture(Cursor& c) {
     c.info.impliesNational = r.impliesNational;
     c.info.numericPicture = r.numeric;
     c.item->flags |= r.flags;
+    c.info.usageFlags &= ~r.flags;  // a sign of the PICTURE stays when a later USAGE replaces the usage
     c.item->digits = r.digits;
     c.item->scale = r.scale;
     std::strncpy(c.item->picture, picture.c_str(), sizeof c.item->picture - 1);
     c.item->picture[sizeof c.item->picture - 1] = '\0';
 }
 
+// The usage word just read (bare or after USAGE [IS]). A second USAGE clause in one
+// entry replaces the first, with a warning, as GnuCOBOL takes it: the flags hold one
+// usage only.
 void SetUsage(Cursor& c, const Keyword& entry) {
+    const CobolToken& word = c.entry.tokens[c.i - 1];
+    if (c.info.usageClause) {
+        c.item->flags &= ~c.info.usageFlags;
+        CobolWarning warning;
+        warning.fileName = c.work.files[word.file];
+        warning.line = word.line;
+        const std::string item = c.item->name[0] != '\0' ? std::string("項目 ") + c.item->name + " の" : std::string();
+        warning.message = item + "USAGE 句が重複しています（duplicate USAGE clause）。後の " + std::string(word.text) +
+                          " を採ります。";
+        c.warnings.push_back(warning);
+    }
+    c.info.usageClause = true;
+    const unsigned before = c.item->flags;
     const CobolUsage usage = UsageOf(entry);
     c.info.usage = usage;
     c.item->flags |= entry.flag;
@@ -441,6 +458,7 @@ void SetUsage(Cursor& c, const Keyword& entry) {
             c.item->flags |= ITEM_SIGNED;
         }
     }
+    c.info.usageFlags = c.item->flags & ~before;
 }
 
 void ClauseUsage(Cursor& c) {

@@ -3,6 +3,7 @@
 #define COBCPY_ENGINE_INTERNAL_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -34,6 +35,19 @@ inline bool IsTableOccurrence(const CopyItem* item) {
 
 // Whether the item after `item` in list order is subordinate to it.
 inline bool HasSubordinates(const CopyItem* item) { return item->next != nullptr && item->next->parent == item; }
+
+// The storage rule's parts that only the analyses use (storage.cpp).
+// The byte length ComputeByteLengths gives an item of the copybook dialect: binary,
+// packed, COMP-5, national, bit, COMP-1 and COMP-2 in this order (a COMP-1 or COMP-2
+// item becomes numeric); raises "数値型が64ビットを超えるかもしれません。" for a binary
+// item of more than 18 digits.
+std::int64_t DialectByteLength(CopyItem* item);
+// LinkGroups: the usages a subordinate takes from `giver` (binary, packed, COMP-5 and
+// bit; nothing is removed).
+void InheritDialectUsage(CopyItem* item, const CopyItem* giver);
+// The COBOL rules: every usage flag of the group whose usage an item without a USAGE
+// clause of its own takes.
+void InheritCobolUsage(CopyItem* item, const CopyItem* group);
 
 // Raises ExceptionClass with `message` from the current line of the engine.
 #define RAISE(ExceptionClass, message) CGI_RAISE_FROM(ExceptionClass, message, COBCPY_MODULE)

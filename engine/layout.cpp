@@ -28,8 +28,6 @@ namespace {
 // refused like a failed allocation, before the memory is actually used up.
 constexpr std::int64_t kMaxListItems = MAX_LIST_ITEMS;
 
-constexpr unsigned kInheritedUsages = USAGE_BINARY | USAGE_PACKED | USAGE_COMP5 | USAGE_BIT;
-
 [[noreturn]] void RaiseTooLong() {
     RAISE(CException, "レコード長が大きすぎます。");
 }
@@ -57,34 +55,6 @@ void CopyOccurrence(CopyItem* copy, const CopyItem* from, bool withOccursCount) 
     std::memcpy(copy->name, from->name, sizeof copy->name);
     std::memcpy(copy->remark, from->remark, sizeof copy->remark);
     std::memcpy(copy->picture, from->picture, sizeof copy->picture);
-}
-
-// Two, four or eight bytes, the smallest binary field that holds `digits` digits.
-std::int64_t BinaryLength(std::int64_t digits) {
-    if (digits <= 4) return 2;
-    if (digits <= 9) return 4;
-    if (digits <= 18) return 8;
-    RAISE(CException, "数値型が64ビットを超えるかもしれません。");
-}
-
-// The storage length of an elementary item by its usage and category.
-std::int64_t StorageLength(CopyItem* item) {
-    const std::int64_t digits = item->digits;
-    const unsigned flags = item->flags;
-    if (flags & USAGE_BINARY) return BinaryLength(digits);
-    if (flags & USAGE_PACKED) return digits / 2 + 1;
-    if (flags & USAGE_COMP5) return BinaryLength(digits);
-    if (flags & ITEM_NATIONAL) return digits * 2;
-    if (flags & USAGE_BIT) return (digits + 7) / 8;
-    if (flags & USAGE_FLOAT) {
-        item->flags |= ITEM_NUMERIC;
-        return 4;
-    }
-    if (flags & USAGE_DOUBLE) {
-        item->flags |= ITEM_NUMERIC;
-        return 8;
-    }
-    return digits;
 }
 
 }  // namespace
@@ -227,11 +197,11 @@ CopyItem* CopyAnalyzer::LinkGroups(CopyItem* item) {
         if (y->level > current->level) {
             y->parent = current;
             current->firstChild = y;
-            y->flags |= current->flags & kInheritedUsages;
+            InheritDialectUsage(y, current);
             y = LinkGroups(y);
         } else if (y->level == current->level) {
             y->parent = current->parent;
-            if (y->parent) y->flags |= y->parent->flags & kInheritedUsages;
+            if (y->parent) InheritDialectUsage(y, y->parent);
             current = y;
             y = y->next;
         } else {
@@ -243,7 +213,7 @@ CopyItem* CopyAnalyzer::LinkGroups(CopyItem* item) {
 
 void CopyAnalyzer::ComputeByteLengths(CopyItem* first) {
     for (CopyItem* item = first; item; item = item->next)
-        item->byteLength = CheckedSize(StorageLength(item));
+        item->byteLength = CheckedSize(DialectByteLength(item));
 }
 
 CopyItem* CopyAnalyzer::ComputeDimensions(CopyItem* item, int depth) {

@@ -35,7 +35,10 @@ int ReadCount(const char* position, const char* tooLarge) {
     RAISE(CException, "DEPENDING指定の配列はサポートしていません。\n");
 }
 
-bool HasFloatUsage(const CopyItem* item) { return (item->flags & (USAGE_FLOAT | USAGE_DOUBLE)) != 0; }
+// COMP-1 and COMP-2 items take no PICTURE and are no groups.
+bool HasFloatUsage(const CopyItem* item) {
+    return HasUsage(item, StorageForm::kFloat) || HasUsage(item, StorageForm::kDouble);
+}
 
 }  // namespace
 

@@ -105,13 +105,19 @@ bool HasEditingSymbol(const char* picture) {
 char* CopyAnalyzer::EndEntry(CopyItem* item, char* position) {
     // Usage against category, with the entry's own usage words only (usages passed
     // down from groups are added later).
-    if (item->flags & (USAGE_PACKED | USAGE_COMP5 | USAGE_BINARY)) {
+    switch (UsageFormOf(item)) {
+    case StorageForm::kBinary:
+    case StorageForm::kNativeBinary:
+    case StorageForm::kPacked:
         if (!(item->flags & (ITEM_NUMERIC | ITEM_GROUP)))
             RAISE(CException, "属性の組み合わせが不当");
         if (HasEditingSymbol(item->picture))
             RAISE(CException, "COMP系属性にできない形式");
+        break;
+    default:
+        break;
     }
-    if ((item->flags & USAGE_BIT) && !(item->flags & (ITEM_BOOLEAN | ITEM_GROUP)))
+    if (HasUsage(item, StorageForm::kBits) && !(item->flags & (ITEM_BOOLEAN | ITEM_GROUP)))
         RAISE(CException, "属性の組み合わせが不当");
 
     // The remark: a "*>" comment behind the terminating period on the entry's line.

@@ -319,6 +319,49 @@ TEST(CobolLayout, CompXSizeIsAGuessWithAWarning) {
     EXPECT_EQ(a.analyzer.Warnings()[1].fileName, path);
 }
 
+// A repeated USAGE clause: GnuCOBOL warns "duplicate USAGE clause" and takes the last
+// one (cobc -std=ibm gives A 4, B 4, C 3, D 2 and the record 13 bytes); the flags then
+// hold that usage only, so the storage form follows it too.
+TEST(CobolLayout, RepeatedUsageWarnsAndTheLastOneCounts) {
+    Folder folder;
+    const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 A PIC 9(5) COMP COMP-5.",
+                                                             "  05 B PIC 9(5) COMP-3 COMP.",
+                                                             "  05 C PIC 9(5) COMP-5 COMP-3.",
+                                                             "  05 D PIC 9(3) USAGE COMP", "       USAGE IS COMP-3.",
+                                                             "  05 E PIC S9(3) BINARY-CHAR COMP-3.",
+                                                             "  05 F BINARY-CHAR BINARY-SHORT UNSIGNED.",
+                                                             "  05 G COMP-X PIC 9(3) COMP."}));
+    Analysis a(path);
+    constexpr unsigned kUsages = USAGE_BINARY | USAGE_COMP5 | USAGE_PACKED | USAGE_COMPX;
+    EXPECT_EQ(a["A"]->flags & kUsages, USAGE_COMP5);
+    EXPECT_EQ(a["B"]->flags & kUsages, USAGE_BINARY);
+    EXPECT_EQ(a["C"]->flags & kUsages, USAGE_PACKED);
+    EXPECT_EQ(a["D"]->flags & kUsages, USAGE_PACKED);
+    EXPECT_EQ(a["A"]->byteLength, 4);
+    EXPECT_EQ(a["B"]->byteLength, 4);
+    EXPECT_EQ(a["C"]->byteLength, 3);
+    EXPECT_EQ(a["D"]->byteLength, 2);
+    EXPECT_TRUE(StorageFormOf(a["A"]) == StorageForm::kNativeBinary);
+    EXPECT_TRUE(StorageFormOf(a["B"]) == StorageForm::kBinary);
+    EXPECT_TRUE(StorageFormOf(a["C"]) == StorageForm::kPacked);
+    // The sign of the PICTURE stays; the one BINARY-CHAR gave goes with it.
+    EXPECT_EQ(a["E"]->flags & (kUsages | ITEM_SIGNED), USAGE_PACKED | ITEM_SIGNED);
+    EXPECT_EQ(a["F"]->flags & (kUsages | ITEM_SIGNED), USAGE_COMP5);
+    EXPECT_EQ(a["F"]->byteLength, 2);
+    EXPECT_EQ(a["G"]->flags & kUsages, USAGE_BINARY);
+    EXPECT_EQ(a["G"]->byteLength, 2);
+    const std::vector<CobolWarning>& warnings = a.analyzer.Warnings();
+    ASSERT_EQ(warnings.size(), 7u);
+    const int lines[] = {2, 3, 4, 6, 7, 8, 9};
+    for (std::size_t i = 0; i < warnings.size(); ++i) {
+        EXPECT_EQ(warnings[i].fileName, path);
+        EXPECT_EQ(warnings[i].line, lines[i]);
+        EXPECT_NE(warnings[i].message.find("duplicate USAGE clause"), std::string::npos) << warnings[i].message;
+    }
+    EXPECT_NE(warnings[0].message.find("COMP-5"), std::string::npos) << warnings[0].message;
+    EXPECT_EQ(a.analyzer.GetRecordLength(), 4u + 4 + 3 + 2 + 2 + 2 + 2);
+}
+
 TEST(CobolLayout, ExpansionMarksTheEndAndNumbersEveryItem) {
     Folder folder;
     const std::string path = folder.Write("BOOK.cpy", Fixed({"01 R.", "  05 G OCCURS 2.", "    10 H OCCURS 3 PIC X.", "  05 Z PIC X."}));

@@ -327,3 +327,33 @@ TEST(RoundTrip, BlocksOfEverySizeIncludingTheExtendedDescriptorWord) {
 }
 
 }  // namespace
+
+namespace {
+
+// An entry with two usages: decode reads the bytes in the form encode (and CopyRecord)
+// wrote them, under both analyses (the COBOL rules keep the last usage, as GnuCOBOL).
+TEST(RoundTrip, TwoUsagesAreReadInTheFormTheyWereWritten) {
+    struct Case {
+        const char* entry;
+        bool cobol;
+        std::string bytes;   // of 12345
+    } cases[] = {
+        {"05 A PIC 9(5) COMP COMP-5.", false, datatest::Bytes({0x39, 0x30, 0x00, 0x00})},
+        {"05 A PIC 9(5) COMP COMP-5.", true, datatest::Bytes({0x39, 0x30, 0x00, 0x00})},
+        {"05 A PIC 9(5) COMP-3 COMP.", false, datatest::Bytes({0x00, 0x00, 0x30, 0x39})},
+        {"05 A PIC 9(5) COMP-3 COMP.", true, datatest::Bytes({0x00, 0x00, 0x30, 0x39})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.entry) + (c.cobol ? " (COBOL rules)" : ""));
+        datatest::Layout layout({"01 R.", c.entry}, c.cobol);
+        DataOptions options;
+        datatest::RunResult encoded = layout.Encode("A\n12345\n", options);
+        ASSERT_EQ(encoded.status, 0) << encoded.err;
+        EXPECT_EQ(encoded.out, c.bytes);
+        datatest::RunResult decoded = layout.Decode(encoded.out, options);
+        ASSERT_EQ(decoded.status, 0) << decoded.err;
+        EXPECT_EQ(decoded.out, "A\n12345\n");
+    }
+}
+
+}  // namespace
