@@ -249,7 +249,173 @@ void AppendJsonNode(std::string& out, const JsonNode& node, const std::vector<Ce
     }
 }
 
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighs = 0x8080808080808080ull;
+
+// Nonzero when one of the eight bytes of `x` is `c`.
+inline uint64_t HasByte(uint64_t x, unsigned char c) {
+    uint64_t v = x ^ (kOnes * c);
+    return (v - kOnes) & ~v & kHighs;
+}
+
+// Nonzero when one of the eight bytes of `x` is below 0x20.
+inline uint64_t HasControl(uint64_t x) { return (x - kOnes * 0x20) & ~x & kHighs; }
+
+inline bool CsvSpecial(char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; }
+inline bool JsonSpecial(char c) { return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20; }
+
+// Whether a text holds a character CSV quotes (or JSON escapes), eight bytes a step.
+bool NeedsCsvQuotes(const char* p, size_t n) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x;
+        std::memcpy(&x, p + i, 8);
+        if (HasByte(x, ',') | HasByte(x, '"') | HasByte(x, '\r') | HasByte(x, '\n')) return true;
+    }
+    for (; i < n; ++i) {
+        if (CsvSpecial(p[i])) return true;
+    }
+    return false;
+}
+
+bool NeedsJsonEscapes(const char* p, size_t n) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x;
+        std::memcpy(&x, p + i, 8);
+        if (HasByte(x, '"') | HasByte(x, '\\') | HasControl(x)) return true;
+    }
+    for (; i < n; ++i) {
+        if (JsonSpecial(p[i])) return true;
+    }
+    return false;
+}
+
+// Copies `n` bytes; short texts as whole 16-byte moves, which the slack after the row's
+// texts and in the output's room allow.
+inline char* CopyText(char* out, const char* text, size_t n) {
+    if (n <= 16) {
+        std::memcpy(out, text, 16);
+    } else if (n <= 32) {
+        std::memcpy(out, text, 16);
+        std::memcpy(out + 16, text + 16, 16);
+    } else {
+        std::memcpy(out, text, n);
+    }
+    return out + n;
+}
+
+char* PutJsonString(char* out, const char* text, size_t n) {
+    *out++ = '"';
+    if (!NeedsJsonEscapes(text, n)) {
+        out = CopyText(out, text, n);
+    } else {
+        for (size_t i = 0; i < n; ++i) {
+            char c = text[i];
+            unsigned char u = static_cast<unsigned char>(c);
+            if (c == '"' || c == '\\') {
+                *out++ = '\\';
+                *out++ = c;
+            } else if (u < 0x20) {
+                static const char kHex[] = "0123456789abcdef";
+                std::memcpy(out, "\\u00", 4);
+                out[4] = kHex[u >> 4];
+                out[5] = kHex[u & 0x0F];
+                out += 6;
+            } else {
+                *out++ = c;
+            }
+        }
+    }
+    *out++ = '"';
+    return out;
+}
+
+void Flatten(const JsonNode& node, std::string& pending, std::vector<std::pair<std::string, int>>& steps) {
+    if (node.kind == JsonNode::kLeaf) {
+        steps.emplace_back(pending, node.field);
+        pending.clear();
+        return;
+    }
+    bool object = node.kind == JsonNode::kObject;
+    pending.push_back(object ? '{' : '[');
+    bool first = true;
+    for (const JsonNode& child : node.children) {
+        if (!first) pending.push_back(',');
+        first = false;
+        if (object) {
+            AppendJsonString(pending, child.key);
+            pending.push_back(':');
+        }
+        Flatten(child, pending, steps);
+    }
+    pending.push_back(object ? '}' : ']');
+}
+
 }  // namespace
+
+char* CsvRowWriter::Put(char* out, const RowCells& row) const {
+    const size_t count = row.Size();
+    for (size_t i = 0; i < count; ++i) {
+        if (i > 0) *out++ = ',';
+        Cell::Kind kind = row.Kind(i);
+        if (kind == Cell::kNull) continue;
+        const char* text = row.Text(i);
+        size_t n = row.Length(i);
+        if (kind == Cell::kNumber || !NeedsCsvQuotes(text, n)) {
+            out = CopyText(out, text, n);
+            continue;
+        }
+        *out++ = '"';
+        for (size_t k = 0; k < n; ++k) {
+            if (text[k] == '"') *out++ = '"';
+            *out++ = text[k];
+        }
+        *out++ = '"';
+    }
+    std::memcpy(out, lineEnd_.data(), lineEnd_.size());
+    return out + lineEnd_.size();
+}
+
+JsonRowWriter::JsonRowWriter(const LayoutPlan& plan) {
+    JsonNode top;
+    top.kind = JsonNode::kObject;
+    top.children = plan.roots;
+    std::string pending;
+    std::vector<std::pair<std::string, int>> steps;
+    Flatten(top, pending, steps);
+    for (const auto& step : steps) {
+        steps_.push_back(Step{pieces_.size(), step.first.size(), step.second});
+        pieces_ += step.first;
+    }
+    after_ = pieces_.size();
+    pieces_ += pending + "\n";
+    afterLength_ = pieces_.size() - after_;
+    fixed_ = pieces_.size();
+    pieces_.append(RowCells::kSlack, '\0');
+}
+
+char* JsonRowWriter::Put(char* out, const RowCells& row) const {
+    for (const Step& step : steps_) {
+        out = CopyText(out, pieces_.data() + step.at, step.length);
+        Cell::Kind kind = step.field < 0 ? Cell::kNull : row.Kind(static_cast<size_t>(step.field));
+        if (kind == Cell::kNull) {
+            std::memcpy(out, "null", 4);
+            out += 4;
+            continue;
+        }
+        const char* text = row.Text(static_cast<size_t>(step.field));
+        size_t n = row.Length(static_cast<size_t>(step.field));
+        // Numbers as they are, but for the floating point values JSON has no number for.
+        bool special = kind == Cell::kNumber && n > 0 && (text[0] == 'N' || text[0] == 'I' || (text[0] == '-' && n > 1 && text[1] == 'I')) &&
+                       ((n == 3 && std::memcmp(text, "NaN", 3) == 0) || (n == 8 && std::memcmp(text, "Infinity", 8) == 0) ||
+                        (n == 9 && std::memcmp(text, "-Infinity", 9) == 0));
+        if (kind == Cell::kNumber && !special) out = CopyText(out, text, n);
+        else out = PutJsonString(out, text, n);
+    }
+    std::memcpy(out, pieces_.data() + after_, afterLength_);
+    return out + afterLength_;
+}
 
 void AppendCsvField(std::string& out, const std::string& text) {
     bool plain = true;
