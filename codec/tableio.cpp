@@ -496,31 +496,35 @@ bool ReadJsonRow(const std::string& line, const LayoutPlan& plan, std::vector<Ce
 
 TableReader::TableReader(std::FILE* in) : in_(in), buffer_(new char[kChunk]) {}
 
-int TableReader::Peek() {
-    if (begin_ == end_) {
-        if (eof_) return EOF;
-        end_ = std::fread(buffer_.get(), 1, kChunk, in_);
-        begin_ = 0;
-        consumed_ += end_;
-        if (end_ < kChunk) {
-            if (std::ferror(in_)) readFailed_ = true;
-            eof_ = true;
-        }
-        if (end_ == 0) return EOF;
+int TableReader::Refill() {
+    if (begin_ < end_) return static_cast<unsigned char>(buffer_[begin_]);
+    if (eof_) return EOF;
+    end_ = std::fread(buffer_.get(), 1, kChunk, in_);
+    begin_ = 0;
+    consumed_ += end_;
+    if (end_ < kChunk) {
+        if (std::ferror(in_)) readFailed_ = true;
+        eof_ = true;
     }
+    if (end_ == 0) return EOF;
     return static_cast<unsigned char>(buffer_[begin_]);
 }
 
-int TableReader::Get() {
-    int c = Peek();
-    if (c != EOF) ++begin_;
-    return c;
-}
-
 bool TableReader::NextCsvRow(std::vector<std::string>& fields, std::string& error) {
-    fields.clear();
+    // The strings of `fields` are kept and reused, so that a row allocates nothing.
+    size_t count = 0;
+    auto next = [&fields, &count]() {
+        if (count == fields.size()) fields.emplace_back();
+        fields[count].clear();
+        ++count;
+    };
+    struct Trim {   // drops the strings of fields the row did not have
+        std::vector<std::string>& fields;
+        size_t& count;
+        ~Trim() { fields.resize(count); }
+    } trim{fields, count};
     if (Peek() == EOF) return false;
-    fields.emplace_back();
+    next();
     for (;;) {
         int c = Get();
         if (c == EOF) return true;
@@ -530,10 +534,10 @@ bool TableReader::NextCsvRow(std::vector<std::string>& fields, std::string& erro
             return true;
         }
         if (c == ',') {
-            fields.emplace_back();
+            next();
             continue;
         }
-        if (c == '"' && fields.back().empty()) {
+        if (c == '"' && fields[count - 1].empty()) {
             for (;;) {
                 c = Get();
                 if (c == EOF) {
@@ -544,20 +548,20 @@ bool TableReader::NextCsvRow(std::vector<std::string>& fields, std::string& erro
                     if (Peek() != '"') break;
                     Get();
                 }
-                fields.back().push_back(static_cast<char>(c));
+                fields[count - 1].push_back(static_cast<char>(c));
             }
             continue;
         }
         // The rest of an unquoted field up to its end, taken from the buffer at once.
-        std::string& field = fields.back();
-        field.push_back(static_cast<char>(c));
+        // (`c` is the byte before begin_: Get took it from the buffer.)
+        std::string& field = fields[count - 1];
         size_t run = begin_;
         while (run < end_) {
             char d = buffer_[run];
             if (d == ',' || d == '\n' || d == '\r' || d == '"') break;
             ++run;
         }
-        field.append(buffer_.get() + begin_, run - begin_);
+        field.append(buffer_.get() + begin_ - 1, run - begin_ + 1);
         begin_ = run;
     }
 }

@@ -69,8 +69,14 @@ public:
     uint64_t Consumed() const { return consumed_; }
 
 private:
-    int Get();
-    int Peek();
+    int Get() {
+        int c = Peek();
+        if (c != EOF) ++begin_;
+        return c;
+    }
+    int Peek() { return begin_ < end_ ? static_cast<unsigned char>(buffer_[begin_]) : Refill(); }
+    // Reads the next block when the buffer is used up; its first byte or EOF.
+    int Refill();
     std::FILE* in_;
     std::unique_ptr<char[]> buffer_;   // not cleared: only bytes read are looked at
     size_t begin_ = 0, end_ = 0;

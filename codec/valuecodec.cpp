@@ -287,7 +287,36 @@ void AppendDecimal(std::string& out, bool negative, uint64_t magnitude, int scal
     out.append(text, static_cast<size_t>(PutDecimal(text, negative, magnitude, scale) - text));
 }
 
+namespace {
+
+// The usual text, "-1234.50": an optional minus, digits, and at most `scale` places
+// after a point, 18 digits at most with the places not written; false for anything
+// else, which ParseDecimal then reads in full.
+inline bool ParsePlainDecimal(const std::string& text, int scale, bool& negative, uint64_t& magnitude) {
+    const char* p = text.data();
+    size_t n = text.size(), i = 0;
+    if (scale < 0 || n == 0) return false;
+    bool minus = p[0] == '-';
+    if (minus) ++i;
+    uint64_t value = 0;
+    int digits = 0, places = 0;
+    for (; i < n && static_cast<unsigned>(p[i] - '0') <= 9; ++i, ++digits) value = value * 10 + static_cast<unsigned>(p[i] - '0');
+    if (i < n && p[i] == '.') {
+        for (++i; i < n && static_cast<unsigned>(p[i] - '0') <= 9; ++i, ++places) {
+            value = value * 10 + static_cast<unsigned>(p[i] - '0');
+        }
+    }
+    if (i != n || digits + places == 0 || places > scale || digits + scale > 18) return false;
+    for (int k = places; k < scale; ++k) value *= 10;
+    negative = minus && value != 0;
+    magnitude = value;
+    return true;
+}
+
+}  // namespace
+
 bool ParseDecimal(const std::string& text, int scale, bool& negative, uint64_t& magnitude, std::string& reason) {
+    if (ParsePlainDecimal(text, scale, negative, magnitude)) return true;
     size_t i = 0, n = text.size();
     while (i < n && text[i] == ' ') ++i;
     while (n > i && text[n - 1] == ' ') --n;
