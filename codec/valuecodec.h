@@ -47,8 +47,7 @@ public:
     const char* Text(size_t i) const { return buffer_.get() + Begin(i); }
     size_t Length(size_t i) const { return ends_[i] - Begin(i); }
     std::string String(size_t i) const { return std::string(Text(i), Length(i)); }
-    // The bytes of all the texts, and the first byte of the buffer (kSlack bytes after
-    // them can be read).
+    // The bytes of all the texts (kSlack bytes after them can be read).
     size_t TextBytes() const { return used_; }
 
     // Where cell `i` (the next one) starts, with room for `n` bytes and kSlack more.
@@ -159,7 +158,6 @@ void AppendDecimal(std::string& out, bool negative, uint64_t magnitude, int scal
 // The same text written at `out` (room for kDecimalRoom bytes); returns its end.
 constexpr size_t kDecimalRoom = 96;
 char* PutDecimal(char* out, bool negative, uint64_t magnitude, int scale);
-
 
 }  // namespace quillbox
 
