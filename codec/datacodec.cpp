@@ -109,21 +109,24 @@ RunFault Fatal(RunFault::Side side, long long record, std::string reason) {
 }  // namespace
 
 RowDecoder::RowDecoder(DataSetup& setup) : setup_(setup) {}
+RowDecoder::~RowDecoder() = default;
 
-RowDecoder::Outcome RowDecoder::Decode(long long record, const unsigned char* data, std::vector<Cell>& cells,
+RowDecoder::Outcome RowDecoder::Decode(long long record, const unsigned char* data, RowCells& cells,
                                        RunObserver& observer) {
     const DataOptions& options = setup_.Options();
     const std::vector<Field>& fields = setup_.Plan().fields;
     ValueCodec& values = setup_.Values();
     TextCodec* table = setup_.TableText();
     Outcome outcome = kGood;
+    cells.Start(fields.size());
+    Fault valueFault;
     for (size_t i = 0; i < fields.size(); ++i) {
         const Field& field = fields[i];
-        Fault valueFault;
-        bool good = values.Decode(field, data, cells[i], valueFault);
-        if (good && table != nullptr && cells[i].kind == Cell::kText) {
-            if (table->Encode(cells[i].text.data(), cells[i].text.size(), converted_)) {
-                cells[i].text.swap(converted_);
+        bool good = values.Decode(field, data, cells, i, valueFault);
+        if (good && table != nullptr && cells.Kind(i) == Cell::kText) {
+            if (table->Encode(cells.Text(i), cells.Length(i), converted_)) {
+                cells.Null(i);
+                cells.Put(i, Cell::kText, converted_.data(), converted_.size());
             } else {
                 good = false;
                 valueFault.offset = field.offset;
@@ -131,7 +134,7 @@ RowDecoder::Outcome RowDecoder::Decode(long long record, const unsigned char* da
             }
         }
         if (good) continue;
-        EmptyCell(cells[i]);
+        cells.Null(i);
         RunFault fault;
         fault.kind = options.redefinesAll && field.view ? RunFault::kView : RunFault::kValue;
         fault.record = record;
@@ -147,13 +150,30 @@ RowDecoder::Outcome RowDecoder::Decode(long long record, const unsigned char* da
     return outcome;
 }
 
+RowDecoder::Outcome RowDecoder::Decode(long long record, const unsigned char* data, std::vector<Cell>& cells,
+                                       RunObserver& observer) {
+    if (!row_) row_.reset(new RowCells);
+    Outcome outcome = Decode(record, data, *row_, observer);
+    // The cells after a stop or a skip were not decoded: empty, as the row is not used.
+    for (size_t i = 0; i < cells.size(); ++i) {
+        if (i < row_->Size() && (outcome == kGood || outcome == kNulled)) {
+            cells[i].kind = row_->Kind(i);
+            cells[i].text.assign(row_->Text(i), row_->Length(i));
+        } else {
+            EmptyCell(cells[i]);
+        }
+    }
+    return outcome;
+}
+
 RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, RunObserver& observer) {
     const DataOptions& options = setup.Options();
     const LayoutPlan& plan = setup.Plan();
     const std::vector<Field>& fields = plan.fields;
     RowDecoder decoder(setup);
     RunResult result;
-    std::vector<Cell> cells(fields.size());
+    RowCells cells;
+    cells.Start(fields.size());
     std::string reason;
 
     if (!sink.Begin(plan)) {
@@ -331,16 +351,21 @@ namespace {
 
 constexpr size_t kFlushAt = 1 << 20;   // output bytes gathered before a write
 
-// CSV (with its header row) or JSON Lines into a stream, in large writes.
+// CSV (with its header row) or JSON Lines into a stream, in large writes. Rows are
+// written straight into the buffer, which is written out once it holds kFlushAt bytes.
 class TableSink : public RowSink {
 public:
-    TableSink(DataSetup& setup, std::FILE* out) : setup_(setup), out_(out) {
-        output_.reserve(kFlushAt + 4096);
+    TableSink(DataSetup& setup, std::FILE* out)
+        : setup_(setup), out_(out), csvWriter_(setup.Options().crlf ? "\r\n" : "\n") {
         lineEnd_ = setup.Options().crlf ? "\r\n" : "\n";
         csv_ = setup.Options().format == TableFormat::kCsv;
+        Reserve(kFlushAt + 64 * 1024);
     }
     bool Begin(const LayoutPlan& plan) override {
-        if (!csv_) return true;
+        if (!csv_) {
+            jsonWriter_.reset(new JsonRowWriter(plan));
+            return true;
+        }
         const std::vector<Field>& fields = plan.fields;
         std::vector<Cell> header(fields.size());
         TextCodec* table = setup_.TableText();
@@ -351,14 +376,24 @@ public:
                 header[i].text = fields[i].column;
             }
         }
-        AppendCsvRow(output_, header, lineEnd_);
+        std::string line;
+        AppendCsvRow(line, header, lineEnd_);
+        Reserve(line.size());
+        std::memcpy(buffer_.get() + used_, line.data(), line.size());
+        used_ += line.size();
         return true;
     }
-    bool Row(const LayoutPlan& plan, const std::vector<Cell>& cells) override {
-        if (csv_) AppendCsvRow(output_, cells, lineEnd_);
-        else AppendJsonRow(output_, plan, cells);
+    bool Row(const LayoutPlan&, const RowCells& cells) override {
+        size_t room = csv_ ? CsvRowWriter::Room(cells) : jsonWriter_->Room(cells);
+        if (capacity_ - used_ < room) {
+            if (used_ > 0 && !Flush()) return false;
+            Reserve(room);
+        }
+        char* at = buffer_.get() + used_;
+        char* end = csv_ ? csvWriter_.Put(at, cells) : jsonWriter_->Put(at, cells);
+        used_ += static_cast<size_t>(end - at);
         ++buffered_;
-        return output_.size() < kFlushAt || Flush();
+        return used_ < kFlushAt || Flush();
     }
     bool Finish() override {
         if (!Flush()) return false;
@@ -368,19 +403,31 @@ public:
     long long Stored(long long) const override { return stored_; }
 
 private:
+    // Room for `n` more bytes after those buffered.
+    void Reserve(size_t n) {
+        if (capacity_ - used_ >= n) return;
+        size_t capacity = used_ + n;
+        std::unique_ptr<char[]> larger(new char[capacity]);
+        if (used_ > 0) std::memcpy(larger.get(), buffer_.get(), used_);
+        buffer_.swap(larger);
+        capacity_ = capacity;
+    }
     bool Flush() {
         if (failed_) return false;
-        if (!output_.empty() && std::fwrite(output_.data(), 1, output_.size(), out_) != output_.size()) failed_ = true;
+        if (used_ > 0 && std::fwrite(buffer_.get(), 1, used_, out_) != used_) failed_ = true;
         else stored_ += buffered_;
-        output_.clear();
+        used_ = 0;
         buffered_ = 0;
         return !failed_;
     }
     DataSetup& setup_;
     std::FILE* out_;
-    std::string output_;
+    std::unique_ptr<char[]> buffer_;
+    size_t capacity_ = 0, used_ = 0;
     const char* lineEnd_;
     bool csv_;
+    CsvRowWriter csvWriter_;
+    std::unique_ptr<JsonRowWriter> jsonWriter_;
     bool failed_ = false;
     long long buffered_ = 0, stored_ = 0;
 };

@@ -51,6 +51,7 @@ bool ParseSignZones(const std::string& text, unsigned& positive, unsigned& negat
 struct Field;
 struct LayoutPlan;
 struct Cell;
+class RowCells;
 class ValueCodec;
 class TextCodec;
 
@@ -89,8 +90,8 @@ public:
     // Before the first row; false when the sink failed (the run ends as failed).
     virtual bool Begin(const LayoutPlan& plan) = 0;
     // One row, a cell per column of the plan (null cells: bad data under OnError::kNull);
-    // false when the sink failed.
-    virtual bool Row(const LayoutPlan& plan, const std::vector<Cell>& cells) = 0;
+    // false when the sink failed. The row's texts stay valid until the call returns.
+    virtual bool Row(const LayoutPlan& plan, const RowCells& cells) = 0;
     // After the last row (also after a stop); false when the sink failed.
     virtual bool Finish() = 0;
     // What to say when the sink failed.
@@ -155,11 +156,15 @@ public:
         kStop     // bad data: the run stops (OnError::kStop)
     };
     explicit RowDecoder(DataSetup& setup);
+    ~RowDecoder();
+    Outcome Decode(long long record, const unsigned char* data, RowCells& cells, RunObserver& observer);
+    // The same into a string for each cell.
     Outcome Decode(long long record, const unsigned char* data, std::vector<Cell>& cells, RunObserver& observer);
 
 private:
     DataSetup& setup_;
     std::string converted_;
+    std::unique_ptr<RowCells> row_;   // the row of the second form
 };
 
 // Decodes the records from `reader` into `sink`, `options.skip` and `options.count`

@@ -249,7 +249,173 @@ void AppendJsonNode(std::string& out, const JsonNode& node, const std::vector<Ce
     }
 }
 
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighs = 0x8080808080808080ull;
+
+// Nonzero when one of the eight bytes of `x` is `c`.
+inline uint64_t HasByte(uint64_t x, unsigned char c) {
+    uint64_t v = x ^ (kOnes * c);
+    return (v - kOnes) & ~v & kHighs;
+}
+
+// Nonzero when one of the eight bytes of `x` is below 0x20.
+inline uint64_t HasControl(uint64_t x) { return (x - kOnes * 0x20) & ~x & kHighs; }
+
+inline bool CsvSpecial(char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; }
+inline bool JsonSpecial(char c) { return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20; }
+
+// Whether a text holds a character CSV quotes (or JSON escapes), eight bytes a step.
+bool NeedsCsvQuotes(const char* p, size_t n) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x;
+        std::memcpy(&x, p + i, 8);
+        if (HasByte(x, ',') | HasByte(x, '"') | HasByte(x, '\r') | HasByte(x, '\n')) return true;
+    }
+    for (; i < n; ++i) {
+        if (CsvSpecial(p[i])) return true;
+    }
+    return false;
+}
+
+bool NeedsJsonEscapes(const char* p, size_t n) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x;
+        std::memcpy(&x, p + i, 8);
+        if (HasByte(x, '"') | HasByte(x, '\\') | HasControl(x)) return true;
+    }
+    for (; i < n; ++i) {
+        if (JsonSpecial(p[i])) return true;
+    }
+    return false;
+}
+
+// Copies `n` bytes; short texts as whole 16-byte moves, which the slack after the row's
+// texts and in the output's room allow.
+inline char* CopyText(char* out, const char* text, size_t n) {
+    if (n <= 16) {
+        std::memcpy(out, text, 16);
+    } else if (n <= 32) {
+        std::memcpy(out, text, 16);
+        std::memcpy(out + 16, text + 16, 16);
+    } else {
+        std::memcpy(out, text, n);
+    }
+    return out + n;
+}
+
+char* PutJsonString(char* out, const char* text, size_t n) {
+    *out++ = '"';
+    if (!NeedsJsonEscapes(text, n)) {
+        out = CopyText(out, text, n);
+    } else {
+        for (size_t i = 0; i < n; ++i) {
+            char c = text[i];
+            unsigned char u = static_cast<unsigned char>(c);
+            if (c == '"' || c == '\\') {
+                *out++ = '\\';
+                *out++ = c;
+            } else if (u < 0x20) {
+                static const char kHex[] = "0123456789abcdef";
+                std::memcpy(out, "\\u00", 4);
+                out[4] = kHex[u >> 4];
+                out[5] = kHex[u & 0x0F];
+                out += 6;
+            } else {
+                *out++ = c;
+            }
+        }
+    }
+    *out++ = '"';
+    return out;
+}
+
+void Flatten(const JsonNode& node, std::string& pending, std::vector<std::pair<std::string, int>>& steps) {
+    if (node.kind == JsonNode::kLeaf) {
+        steps.emplace_back(pending, node.field);
+        pending.clear();
+        return;
+    }
+    bool object = node.kind == JsonNode::kObject;
+    pending.push_back(object ? '{' : '[');
+    bool first = true;
+    for (const JsonNode& child : node.children) {
+        if (!first) pending.push_back(',');
+        first = false;
+        if (object) {
+            AppendJsonString(pending, child.key);
+            pending.push_back(':');
+        }
+        Flatten(child, pending, steps);
+    }
+    pending.push_back(object ? '}' : ']');
+}
+
 }  // namespace
+
+char* CsvRowWriter::Put(char* out, const RowCells& row) const {
+    const size_t count = row.Size();
+    for (size_t i = 0; i < count; ++i) {
+        if (i > 0) *out++ = ',';
+        Cell::Kind kind = row.Kind(i);
+        if (kind == Cell::kNull) continue;
+        const char* text = row.Text(i);
+        size_t n = row.Length(i);
+        if (kind == Cell::kNumber || !NeedsCsvQuotes(text, n)) {
+            out = CopyText(out, text, n);
+            continue;
+        }
+        *out++ = '"';
+        for (size_t k = 0; k < n; ++k) {
+            if (text[k] == '"') *out++ = '"';
+            *out++ = text[k];
+        }
+        *out++ = '"';
+    }
+    std::memcpy(out, lineEnd_.data(), lineEnd_.size());
+    return out + lineEnd_.size();
+}
+
+JsonRowWriter::JsonRowWriter(const LayoutPlan& plan) {
+    JsonNode top;
+    top.kind = JsonNode::kObject;
+    top.children = plan.roots;
+    std::string pending;
+    std::vector<std::pair<std::string, int>> steps;
+    Flatten(top, pending, steps);
+    for (const auto& step : steps) {
+        steps_.push_back(Step{pieces_.size(), step.first.size(), step.second});
+        pieces_ += step.first;
+    }
+    after_ = pieces_.size();
+    pieces_ += pending + "\n";
+    afterLength_ = pieces_.size() - after_;
+    fixed_ = pieces_.size();
+    pieces_.append(RowCells::kSlack, '\0');
+}
+
+char* JsonRowWriter::Put(char* out, const RowCells& row) const {
+    for (const Step& step : steps_) {
+        out = CopyText(out, pieces_.data() + step.at, step.length);
+        Cell::Kind kind = step.field < 0 ? Cell::kNull : row.Kind(static_cast<size_t>(step.field));
+        if (kind == Cell::kNull) {
+            std::memcpy(out, "null", 4);
+            out += 4;
+            continue;
+        }
+        const char* text = row.Text(static_cast<size_t>(step.field));
+        size_t n = row.Length(static_cast<size_t>(step.field));
+        // Numbers as they are, but for the floating point values JSON has no number for.
+        bool special = kind == Cell::kNumber && n > 0 && (text[0] == 'N' || text[0] == 'I' || (text[0] == '-' && n > 1 && text[1] == 'I')) &&
+                       ((n == 3 && std::memcmp(text, "NaN", 3) == 0) || (n == 8 && std::memcmp(text, "Infinity", 8) == 0) ||
+                        (n == 9 && std::memcmp(text, "-Infinity", 9) == 0));
+        if (kind == Cell::kNumber && !special) out = CopyText(out, text, n);
+        else out = PutJsonString(out, text, n);
+    }
+    std::memcpy(out, pieces_.data() + after_, afterLength_);
+    return out + afterLength_;
+}
 
 void AppendCsvField(std::string& out, const std::string& text) {
     bool plain = true;
@@ -330,31 +496,35 @@ bool ReadJsonRow(const std::string& line, const LayoutPlan& plan, std::vector<Ce
 
 TableReader::TableReader(std::FILE* in) : in_(in), buffer_(new char[kChunk]) {}
 
-int TableReader::Peek() {
-    if (begin_ == end_) {
-        if (eof_) return EOF;
-        end_ = std::fread(buffer_.get(), 1, kChunk, in_);
-        begin_ = 0;
-        consumed_ += end_;
-        if (end_ < kChunk) {
-            if (std::ferror(in_)) readFailed_ = true;
-            eof_ = true;
-        }
-        if (end_ == 0) return EOF;
+int TableReader::Refill() {
+    if (begin_ < end_) return static_cast<unsigned char>(buffer_[begin_]);
+    if (eof_) return EOF;
+    end_ = std::fread(buffer_.get(), 1, kChunk, in_);
+    begin_ = 0;
+    consumed_ += end_;
+    if (end_ < kChunk) {
+        if (std::ferror(in_)) readFailed_ = true;
+        eof_ = true;
     }
+    if (end_ == 0) return EOF;
     return static_cast<unsigned char>(buffer_[begin_]);
 }
 
-int TableReader::Get() {
-    int c = Peek();
-    if (c != EOF) ++begin_;
-    return c;
-}
-
 bool TableReader::NextCsvRow(std::vector<std::string>& fields, std::string& error) {
-    fields.clear();
+    // The strings of `fields` are kept and reused, so that a row allocates nothing.
+    size_t count = 0;
+    auto next = [&fields, &count]() {
+        if (count == fields.size()) fields.emplace_back();
+        fields[count].clear();
+        ++count;
+    };
+    struct Trim {   // drops the strings of fields the row did not have
+        std::vector<std::string>& fields;
+        size_t& count;
+        ~Trim() { fields.resize(count); }
+    } trim{fields, count};
     if (Peek() == EOF) return false;
-    fields.emplace_back();
+    next();
     for (;;) {
         int c = Get();
         if (c == EOF) return true;
@@ -364,10 +534,10 @@ bool TableReader::NextCsvRow(std::vector<std::string>& fields, std::string& erro
             return true;
         }
         if (c == ',') {
-            fields.emplace_back();
+            next();
             continue;
         }
-        if (c == '"' && fields.back().empty()) {
+        if (c == '"' && fields[count - 1].empty()) {
             for (;;) {
                 c = Get();
                 if (c == EOF) {
@@ -378,20 +548,20 @@ bool TableReader::NextCsvRow(std::vector<std::string>& fields, std::string& erro
                     if (Peek() != '"') break;
                     Get();
                 }
-                fields.back().push_back(static_cast<char>(c));
+                fields[count - 1].push_back(static_cast<char>(c));
             }
             continue;
         }
         // The rest of an unquoted field up to its end, taken from the buffer at once.
-        std::string& field = fields.back();
-        field.push_back(static_cast<char>(c));
+        // (`c` is the byte before begin_: Get took it from the buffer.)
+        std::string& field = fields[count - 1];
         size_t run = begin_;
         while (run < end_) {
             char d = buffer_[run];
             if (d == ',' || d == '\n' || d == '\r' || d == '"') break;
             ++run;
         }
-        field.append(buffer_.get() + begin_, run - begin_);
+        field.append(buffer_.get() + begin_ - 1, run - begin_ + 1);
         begin_ = run;
     }
 }

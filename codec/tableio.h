@@ -23,6 +23,38 @@ void AppendJsonString(std::string& out, const std::string& text);
 void AppendCsvRow(std::string& out, const std::vector<Cell>& cells, const char* lineEnd);
 void AppendJsonRow(std::string& out, const LayoutPlan& plan, const std::vector<Cell>& cells);
 
+// Rows written straight into a buffer: the caller gives room for Room(row) bytes.
+class CsvRowWriter {
+public:
+    explicit CsvRowWriter(const char* lineEnd) : lineEnd_(lineEnd) {}
+    static size_t Room(const RowCells& row) { return 2 * row.TextBytes() + 3 * row.Size() + 2 + RowCells::kSlack; }
+    // Writes the CSV line of `row` at `out`; returns its end.
+    char* Put(char* out, const RowCells& row) const;
+
+private:
+    std::string lineEnd_;
+};
+
+// JSON Lines of a plan's nesting: the keys and the punctuation between the values are
+// made once, so that a row is the values with those pieces between them.
+class JsonRowWriter {
+public:
+    explicit JsonRowWriter(const LayoutPlan& plan);
+    size_t Room(const RowCells& row) const { return 6 * row.TextBytes() + 8 * row.Size() + fixed_ + RowCells::kSlack; }
+    char* Put(char* out, const RowCells& row) const;
+
+private:
+    struct Step {
+        size_t at, length;   // the text before the value in pieces_: keys, braces, brackets, commas
+        int field;           // the value's column; -1 for none (null)
+    };
+    std::vector<Step> steps_;
+    std::string pieces_;      // the texts before the values, then the text after the last
+                              // (the line end included), then RowCells::kSlack bytes
+    size_t after_ = 0, afterLength_ = 0;
+    size_t fixed_ = 0;        // the bytes of all the pieces
+};
+
 // Reads the input of encode in large blocks.
 class TableReader {
 public:
@@ -37,8 +69,14 @@ public:
     uint64_t Consumed() const { return consumed_; }
 
 private:
-    int Get();
-    int Peek();
+    int Get() {
+        int c = Peek();
+        if (c != EOF) ++begin_;
+        return c;
+    }
+    int Peek() { return begin_ < end_ ? static_cast<unsigned char>(buffer_[begin_]) : Refill(); }
+    // Reads the next block when the buffer is used up; its first byte or EOF.
+    int Refill();
     std::FILE* in_;
     std::unique_ptr<char[]> buffer_;   // not cleared: only bytes read are looked at
     size_t begin_ = 0, end_ = 0;

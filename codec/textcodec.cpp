@@ -1,7 +1,11 @@
 // Text conversion for data files: iconv on Linux, the Win32 code page functions on
 // Windows. Single-byte code pages convert through tables built once from the platform's
-// converter; Shift_JIS and the Japanese EBCDIC pages convert through it item by item,
-// with plain ASCII taken as it is where the code page allows that.
+// converter. Shift_JIS converts through tables filled from the converter as they are
+// needed: the double-byte characters of a lead byte when a text first holds one, the
+// code points of a block of 256 when a text to encode first holds one; so every byte
+// still converts as the platform's converter does, which is stateless for Shift_JIS.
+// The Japanese EBCDIC pages, with their shift states, convert through it item by item.
+// Plain ASCII is taken as it is where the code page allows that.
 #include "textcodec.h"
 #include "textrules.h"
 
@@ -133,6 +137,28 @@ bool EncodeUtf16(const char* text, size_t n, std::string& out) {
     });
 }
 
+// The UTF-8 form of one character (or of one byte) of a code page in a table: `length`
+// bytes, 0 when it does not convert, kLonger when it is longer than the table holds
+// (the text then goes through the converter).
+struct Utf8Entry {
+    static constexpr unsigned char kLonger = 0xFF;
+    unsigned char length = 0;
+    char bytes[7] = {};
+};
+
+// Sets `entry` from the converter's output `text` for one character, which converted
+// when `converted`; at most `room` bytes are kept in the table.
+void SetEntry(Utf8Entry& entry, bool converted, const std::string& text, size_t room) {
+    if (!converted || text.empty()) {
+        entry.length = 0;
+    } else if (text.size() > room) {
+        entry.length = Utf8Entry::kLonger;
+    } else {
+        entry.length = static_cast<unsigned char>(text.size());
+        std::memcpy(entry.bytes, text.data(), text.size());
+    }
+}
+
 // One direction of the platform's converter between a code page and UTF-8.
 class Converter {
 public:
@@ -220,6 +246,12 @@ public:
     bool DecodeNational(const unsigned char* bytes, size_t length, std::string& out) override {
         return DecodeUtf16(bytes, length, out);
     }
+    Written DecodeInto(const unsigned char* bytes, size_t length, char* out, char*& end) override {
+        if (utf8_ ? !IsUtf8(reinterpret_cast<const char*>(bytes), length) : !AllAscii(bytes, length)) return kNoText;
+        std::memcpy(out, bytes, length);
+        end = out + length;
+        return kWritten;
+    }
     bool Encode(const char* text, size_t length, std::string& out) override {
         if (utf8_ ? !IsUtf8(text, length) : !AllAscii(reinterpret_cast<const unsigned char*>(text), length)) return false;
         out.assign(text, length);
@@ -247,6 +279,7 @@ public:
             valid_[b] = to.Convert(&c, 1, text) && !text.empty();
             if (!valid_[b]) continue;
             utf8_[b] = text;
+            SetEntry(entries_[b], true, text, kMostPerByte);
             uint32_t cp = 0;
             if (Utf8Sequence(reinterpret_cast<const unsigned char*>(text.data()), text.size(), &cp) == text.size() &&
                 reverse_.count(cp) == 0) {
@@ -265,6 +298,18 @@ public:
     bool DecodeNational(const unsigned char* bytes, size_t length, std::string& out) override {
         return DecodeUtf16(bytes, length, out);
     }
+    Written DecodeInto(const unsigned char* bytes, size_t length, char* out, char*& end) override {
+        char* o = out;
+        for (size_t i = 0; i < length; ++i) {
+            const Utf8Entry& entry = entries_[bytes[i]];
+            if (entry.length == 0) return kNoText;
+            if (entry.length == Utf8Entry::kLonger) return kUseDecode;
+            std::memcpy(o, entry.bytes, kMostPerByte);
+            o += entry.length;
+        }
+        end = o;
+        return kWritten;
+    }
     bool Encode(const char* text, size_t length, std::string& out) override {
         return EncodeEach(text, length, out, [this, &out](uint32_t cp) {
             auto found = reverse_.find(cp);
@@ -280,15 +325,28 @@ public:
 private:
     bool valid_[256] = {};
     std::string utf8_[256];
+    Utf8Entry entries_[256];
     std::unordered_map<uint32_t, unsigned char> reverse_;
 };
 
-// Shift_JIS and the Japanese EBCDIC pages, through the platform's converter.
+// Shift_JIS (through tables filled from the platform's converter) and the Japanese
+// EBCDIC pages (through the converter).
 class MultiByteCodec : public TextCodec {
 public:
     explicit MultiByteCodec(const PageInfo& page) : to_(page, true), from_(page, false) {
         ebcdic_ = page.kind == PageInfo::kJapaneseEbcdic;
         if (ebcdic_) std::memcpy(nationalSpace_, "\x40\x40", 2);
+        if (!ebcdic_ && to_.Usable()) {
+            // A byte that converts alone is a character of its own; the others start a
+            // double-byte character (or none).
+            std::string text;
+            for (int b = 0; b < 256; ++b) {
+                char c = static_cast<char>(b);
+                text.clear();
+                bool converted = to_.Convert(&c, 1, text);
+                SetEntry(singles_[b], converted, text, kMostPerByte);
+            }
+        }
     }
     bool Usable() const { return to_.Usable() && from_.Usable(); }
 
@@ -310,6 +368,9 @@ public:
                 }
             }
             if (shifted) return false;
+        } else {
+            Written written = AppendWalk(bytes, length, out);
+            if (written != kUseDecode) return written == kWritten;
         }
         return to_.Convert(reinterpret_cast<const char*>(bytes), length, out);
     }
@@ -325,10 +386,24 @@ public:
             }
             return to_.Convert(scratch_.data(), scratch_.size(), out);
         }
-        for (size_t i = 0; i < length; i += 2) {
-            if (!IsShiftJisLeadByte(bytes[i])) return false;
-        }
+        if (!LeadBytes(bytes, length)) return false;
+        Written written = AppendWalk(bytes, length, out);
+        if (written != kUseDecode) return written == kWritten;
         return to_.Convert(reinterpret_cast<const char*>(bytes), length, out);
+    }
+    Written DecodeInto(const unsigned char* bytes, size_t length, char* out, char*& end) override {
+        if (ebcdic_) return kUseDecode;
+        if (AllAscii(bytes, length)) {
+            std::memcpy(out, bytes, length);
+            end = out + length;
+            return kWritten;
+        }
+        return Walk(bytes, length, out, end);
+    }
+    Written DecodeNationalInto(const unsigned char* bytes, size_t length, char* out, char*& end) override {
+        if (ebcdic_) return kUseDecode;
+        if (length % 2 != 0 || !LeadBytes(bytes, length)) return kNoText;
+        return Walk(bytes, length, out, end);
     }
     bool Encode(const char* text, size_t length, std::string& out) override {
         out.clear();
@@ -337,12 +412,26 @@ public:
             return true;
         }
         if (!IsUtf8(text, length)) return false;
+        if (!ebcdic_) {
+            Written written = EncodeWalk(text, length, out);
+            if (written != kUseDecode) return written == kWritten;
+            out.clear();
+        }
         return from_.Convert(text, length, out);
     }
     bool EncodeNational(const char* text, size_t length, std::string& out) override {
         out.clear();
         if (!IsUtf8(text, length)) return false;
-        if (!from_.Convert(text, length, out)) return false;
+        if (!ebcdic_) {
+            Written written = EncodeWalk(text, length, out);
+            if (written == kNoText) return false;
+            if (written == kUseDecode) {
+                out.clear();
+                if (!from_.Convert(text, length, out)) return false;
+            }
+        } else if (!from_.Convert(text, length, out)) {
+            return false;
+        }
         if (ebcdic_) {
             if (out.empty()) return true;
             // Double-byte text only: one SO ... SI run, which the item does not store.
@@ -363,9 +452,114 @@ public:
     }
 
 private:
+    // The Shift_JIS bytes of one code point in the encoding tables: `bytes` (the first
+    // in the high byte) and their count in the bits above; 0 when it has none,
+    // kEncodeLonger when it has more than two.
+    static constexpr uint32_t kEncodeLonger = 0xFFFFFFFFu;
+
+    static bool LeadBytes(const unsigned char* bytes, size_t length) {
+        for (size_t i = 0; i < length; i += 2) {
+            if (!IsShiftJisLeadByte(bytes[i])) return false;
+        }
+        return true;
+    }
+
+    // The double-byte characters of lead byte `lead`, converted when first needed.
+    const Utf8Entry* Pairs(unsigned char lead) {
+        std::unique_ptr<Utf8Entry[]>& table = pairs_[lead];
+        if (!table) {
+            table.reset(new Utf8Entry[256]);
+            std::string text;
+            for (int trail = 0; trail < 256; ++trail) {
+                char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+                text.clear();
+                bool converted = to_.Convert(pair, 2, text);
+                SetEntry(table[trail], converted, text, sizeof table[trail].bytes);
+            }
+        }
+        return table.get();
+    }
+
+    // Shift_JIS to UTF-8 by the tables, at most kMostPerByte bytes for each byte.
+    Written Walk(const unsigned char* bytes, size_t length, char* out, char*& end) {
+        char* o = out;
+        for (size_t i = 0; i < length;) {
+            const Utf8Entry* entry = &singles_[bytes[i]];
+            size_t width = 1;
+            if (entry->length == 0) {
+                if (i + 1 >= length) return kNoText;
+                entry = &Pairs(bytes[i])[bytes[i + 1]];
+                width = 2;
+                if (entry->length == 0) return kNoText;
+            }
+            if (entry->length == Utf8Entry::kLonger) return kUseDecode;
+            // Whole entries: the output has room for 4 bytes a byte and kRoomAfter more.
+            std::memcpy(o, entry->bytes, sizeof entry->bytes);
+            o += entry->length;
+            i += width;
+        }
+        end = o;
+        return kWritten;
+    }
+
+    Written AppendWalk(const unsigned char* bytes, size_t length, std::string& out) {
+        size_t start = out.size();
+        out.resize(start + length * kMostPerByte + kRoomAfter);
+        char* end = nullptr;
+        Written written = Walk(bytes, length, &out[start], end);
+        out.resize(written == kWritten ? static_cast<size_t>(end - out.data()) : start);
+        return written;
+    }
+
+    // The Shift_JIS bytes of code point `cp`, from its block's table (made when first needed).
+    uint32_t EncodedForm(uint32_t cp) {
+        std::unique_ptr<uint32_t[]>& block = blocks_[cp >> 8];
+        if (!block) {
+            block.reset(new uint32_t[256]);
+            std::string utf8, bytes;
+            for (uint32_t low = 0; low < 256; ++low) {
+                uint32_t point = (cp & ~uint32_t{0xFF}) | low;
+                uint32_t form = 0;
+                if (point < 0xD800 || point > 0xDFFF) {
+                    utf8.clear();
+                    bytes.clear();
+                    AppendUtf8(point, utf8);
+                    if (from_.Convert(utf8.data(), utf8.size(), bytes) && !bytes.empty()) {
+                        if (bytes.size() > 2) form = kEncodeLonger;
+                        else if (bytes.size() == 1) form = (uint32_t{1} << 16) | static_cast<unsigned char>(bytes[0]);
+                        else form = (uint32_t{2} << 16) | (uint32_t{static_cast<unsigned char>(bytes[0])} << 8) |
+                                    static_cast<unsigned char>(bytes[1]);
+                    }
+                }
+                block[low] = form;
+            }
+        }
+        return block[cp & 0xFF];
+    }
+
+    // UTF-8 `text` (checked to be UTF-8) to Shift_JIS by the tables, appended to `out`.
+    Written EncodeWalk(const char* text, size_t length, std::string& out) {
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+        for (size_t i = 0; i < length;) {
+            uint32_t cp;
+            size_t n = Utf8Sequence(p + i, length - i, &cp);
+            if (n == 0) return kNoText;
+            uint32_t form = EncodedForm(cp);
+            if (form == 0) return kNoText;
+            if (form == kEncodeLonger) return kUseDecode;
+            if ((form >> 16) == 2) out.push_back(static_cast<char>((form >> 8) & 0xFF));
+            out.push_back(static_cast<char>(form & 0xFF));
+            i += n;
+        }
+        return kWritten;
+    }
+
     Converter to_;
     Converter from_;
     std::string scratch_;
+    Utf8Entry singles_[256];
+    std::unique_ptr<Utf8Entry[]> pairs_[256];
+    std::unique_ptr<uint32_t[]> blocks_[0x110000 >> 8];
 };
 
 }  // namespace
@@ -403,6 +597,9 @@ bool IsUtf8(const char* text, size_t length) {
 }
 
 TextCodec::~TextCodec() = default;
+
+TextCodec::Written TextCodec::DecodeInto(const unsigned char*, size_t, char*, char*&) { return kUseDecode; }
+TextCodec::Written TextCodec::DecodeNationalInto(const unsigned char*, size_t, char*, char*&) { return kUseDecode; }
 
 const char* TextCodec::Names() {
     return "cp932, ascii, utf-8, ibm-037, ibm-1140, ibm-500, ibm-1047, ibm-930, ibm-939, ibm-1390, ibm-1399";

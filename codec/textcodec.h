@@ -34,6 +34,19 @@ public:
     virtual bool Encode(const char* text, size_t length, std::string& out) = 0;
     virtual bool EncodeNational(const char* text, size_t length, std::string& out) = 0;
 
+    // Decoding straight into a buffer, for the code pages that convert by tables made
+    // from the platform's converter (ASCII, UTF-8, the single-byte EBCDIC pages,
+    // Shift_JIS): the UTF-8 form of `length` bytes written at `out`, which has room for
+    // kMostPerByte bytes for each byte and kRoomAfter more, its end in `end`; kNoText
+    // when the bytes are no text of the code page. kUseDecode where the tables do not
+    // cover the text (the caller takes Decode or DecodeNational); the result is always
+    // theirs.
+    enum Written { kWritten, kNoText, kUseDecode };
+    static constexpr size_t kMostPerByte = 4;
+    static constexpr size_t kRoomAfter = 8;
+    virtual Written DecodeInto(const unsigned char* bytes, size_t length, char* out, char*& end);
+    virtual Written DecodeNationalInto(const unsigned char* bytes, size_t length, char* out, char*& end);
+
     bool IsEbcdic() const { return ebcdic_; }
     // The blank of alphanumeric items and the two bytes of a national blank.
     unsigned char Space() const { return ebcdic_ ? 0x40 : 0x20; }

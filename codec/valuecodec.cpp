@@ -1,6 +1,9 @@
 // Item values between stored bytes and exact text. Decoding reads the bytes itself and
-// checks every one of them, so that bad data is found and named; encoding stores
-// numbers, text and bits through the record object's setters.
+// checks every one of them, so that bad data is found and named: the usual values are
+// written straight into the row's buffer (display and packed digits as they are stored,
+// binary numbers through a table of digit pairs), anything else (bad data above all)
+// goes through the string path, which names the fault. Encoding stores numbers and text
+// itself, the bytes the record object's setters give; bits go through the setters.
 #ifdef _WIN32
 #define __USE_MINGW_ANSI_STDIO 1
 #endif
@@ -36,6 +39,94 @@ const uint64_t kPowers[20] = {1ull,
                               100000000000000000ull,
                               1000000000000000000ull,
                               10000000000000000000ull};
+
+// Digit pairs "00" to "99"; the packed byte of a pair of digits.
+struct DigitTables {
+    char pairs[200];
+    unsigned char packedValue[256];   // a packed byte's two digits as a number; 0x80 when a nibble is no digit
+    unsigned char packedPair[100];
+};
+
+constexpr DigitTables MakeDigitTables() {
+    DigitTables t{};
+    for (int i = 0; i < 100; ++i) {
+        t.pairs[2 * i] = static_cast<char>('0' + i / 10);
+        t.pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+        t.packedPair[i] = static_cast<unsigned char>(((i / 10) << 4) | (i % 10));
+    }
+    for (int b = 0; b < 256; ++b) {
+        bool digits = (b >> 4) <= 9 && (b & 0x0F) <= 9;
+        t.packedValue[b] = static_cast<unsigned char>(digits ? (b >> 4) * 10 + (b & 0x0F) : 0x80);
+    }
+    return t;
+}
+
+constexpr DigitTables kDigits = MakeDigitTables();
+
+// The unsigned value of `n` (1 to 8) bytes: least significant first when `littleEndian`,
+// otherwise most significant first.
+inline uint64_t LoadBinary(const unsigned char* bytes, int n, bool littleEndian) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    switch (n) {
+    case 2: {
+        uint16_t v;
+        std::memcpy(&v, bytes, 2);
+        return littleEndian ? v : __builtin_bswap16(v);
+    }
+    case 4: {
+        uint32_t v;
+        std::memcpy(&v, bytes, 4);
+        return littleEndian ? v : __builtin_bswap32(v);
+    }
+    case 8: {
+        uint64_t v;
+        std::memcpy(&v, bytes, 8);
+        return littleEndian ? v : __builtin_bswap64(v);
+    }
+    default: break;
+    }
+#endif
+    uint64_t value = 0;
+    if (littleEndian) {
+        for (int i = n - 1; i >= 0; --i) value = (value << 8) | bytes[i];
+    } else {
+        for (int i = 0; i < n; ++i) value = (value << 8) | bytes[i];
+    }
+    return value;
+}
+
+// The number of decimal digits of `v`: 1 for 0.
+inline int DigitCount(uint64_t v) {
+    int guess = ((64 - __builtin_clzll(v | 1)) * 1233) >> 12;   // log10 from log2, at most one low
+    return guess + (v >= kPowers[guess] ? 1 : 0) + (guess == 0 && v < 1 ? 1 : 0);
+}
+
+// Exactly 8 digits of `v` (below 10^8) at `out`: four pairs, each found on its own.
+inline void PutEight(char* out, uint32_t v) {
+    uint32_t high = v / 10000, low = v % 10000;
+    std::memcpy(out, kDigits.pairs + 2 * (high / 100), 2);
+    std::memcpy(out + 2, kDigits.pairs + 2 * (high % 100), 2);
+    std::memcpy(out + 4, kDigits.pairs + 2 * (low / 100), 2);
+    std::memcpy(out + 6, kDigits.pairs + 2 * (low % 100), 2);
+}
+
+// Exactly `n` digits of `v` (its low ones; zeros before them) at `out`.
+inline void PutDigits(char* out, uint64_t v, int n) {
+    while (n > 8) {
+        PutEight(out + n - 8, static_cast<uint32_t>(v % 100000000));
+        v /= 100000000;
+        n -= 8;
+    }
+    uint32_t w = static_cast<uint32_t>(v);
+    char* p = out + n;
+    while (n >= 2) {
+        p -= 2;
+        std::memcpy(p, kDigits.pairs + 2 * (w % 100), 2);
+        w /= 100;
+        n -= 2;
+    }
+    if (n > 0) *--p = static_cast<char>('0' + w % 10);
+}
 
 std::string Hex(unsigned value) {
     char text[8];
@@ -149,35 +240,83 @@ void TrimBlanks(std::string& text, bool national) {
 
 }  // namespace
 
+void RowCells::Grow(size_t n) {
+    size_t capacity = capacity_ < 4096 ? 4096 : capacity_;
+    while (capacity - used_ < n + kSlack) capacity *= 2;
+    std::unique_ptr<char[]> larger(new char[capacity]());
+    if (used_ > 0) std::memcpy(larger.get(), buffer_.get(), used_);
+    buffer_.swap(larger);
+    capacity_ = capacity;
+}
+
 RecordImage::RecordImage(int length) : CopyRecord("", "") { recordLength = length; }
 
 RecordImage::~RecordImage() { record = nullptr; }
 
-void AppendDecimal(std::string& out, bool negative, uint64_t magnitude, int scale) {
-    // Built right to left in a local buffer, then appended at once.
-    char text[64];
-    char* end = text + sizeof text;
-    char* p = end;
-    bool isZero = magnitude == 0;   // a zero value has no sign
-    int places = scale > 0 ? (scale < 40 ? scale : 40) : 0;
-    if (scale < 0 && magnitude != 0) {
-        int zeros = -scale < 20 ? -scale : 20;
-        for (int i = 0; i < zeros; ++i) *--p = '0';
+char* PutDecimal(char* out, bool negative, uint64_t magnitude, int scale) {
+    // The digits in place (at least one before the point), then the places after the
+    // point moved one byte on for the point.
+    if (negative && magnitude != 0) *out++ = '-';
+    int count = DigitCount(magnitude);
+    if (scale <= 0) {
+        PutDigits(out, magnitude, count);
+        out += count;
+        if (scale < 0 && magnitude != 0) {
+            int zeros = -scale < 20 ? -scale : 20;
+            std::memset(out, '0', static_cast<size_t>(zeros));
+            out += zeros;
+        }
+        return out;
     }
-    for (int i = 0; i < places; ++i) {
-        *--p = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
+    int places = scale < 40 ? scale : 40;
+    int n = count > places ? count : places + 1;
+    if (n > 20) {
+        std::memset(out, '0', static_cast<size_t>(n - 20));
+        PutDigits(out + n - 20, magnitude, 20);
+    } else {
+        PutDigits(out, magnitude, n);
     }
-    if (places > 0) *--p = '.';
-    do {
-        *--p = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (negative && !isZero) *--p = '-';
-    out.append(p, static_cast<size_t>(end - p));
+    char* point = out + n - places;
+    for (char* p = out + n; p > point; --p) *p = p[-1];
+    *point = '.';
+    return out + n + 1;
 }
 
+void AppendDecimal(std::string& out, bool negative, uint64_t magnitude, int scale) {
+    char text[kDecimalRoom];
+    out.append(text, static_cast<size_t>(PutDecimal(text, negative, magnitude, scale) - text));
+}
+
+namespace {
+
+// The usual text, "-1234.50": an optional minus, digits, and at most `scale` places
+// after a point, 18 digits at most with the places not written; false for anything
+// else, which ParseDecimal then reads in full.
+inline bool ParsePlainDecimal(const std::string& text, int scale, bool& negative, uint64_t& magnitude) {
+    const char* p = text.data();
+    size_t n = text.size(), i = 0;
+    if (scale < 0 || n == 0) return false;
+    bool minus = p[0] == '-';
+    if (minus) ++i;
+    uint64_t value = 0;
+    int digits = 0, places = 0;
+    for (; i < n && static_cast<unsigned>(p[i] - '0') <= 9; ++i, ++digits) value = value * 10 + static_cast<unsigned>(p[i] - '0');
+    if (i < n && p[i] == '.') {
+        for (++i; i < n && static_cast<unsigned>(p[i] - '0') <= 9; ++i, ++places) {
+            value = value * 10 + static_cast<unsigned>(p[i] - '0');
+        }
+    }
+    if (i != n || digits + places == 0 || places > scale || digits + scale > 18) return false;
+    for (int k = places; k < scale; ++k) value *= 10;
+    negative = minus && value != 0;
+    magnitude = value;
+    return true;
+}
+
+}  // namespace
+
 bool ParseDecimal(const std::string& text, int scale, bool& negative, uint64_t& magnitude, std::string& reason) {
+    if (ParsePlainDecimal(text, scale, negative, magnitude)) return true;
     size_t i = 0, n = text.size();
     while (i < n && text[i] == ' ') ++i;
     while (n > i && text[n - 1] == ' ') --n;
@@ -256,6 +395,12 @@ std::unique_ptr<ValueCodec> ValueCodec::Create(const DataOptions& options, int r
     }
     codec->positiveZone_ = (positive >> 4) & 0x0F;
     codec->negativeZone_ = (negative >> 4) & 0x0F;
+    for (int b = 0; b < 256; ++b) {
+        bool digit = static_cast<unsigned>(b >> 4) == codec->digitZone_ && (b & 0x0F) <= 9;
+        codec->displayDigits_[b] = static_cast<unsigned char>(digit ? (b & 0x0F) : 0x80);
+    }
+    codec->signZone_[0] = static_cast<unsigned char>(positive & 0xF0);
+    codec->signZone_[1] = static_cast<unsigned char>(negative & 0xF0);
     codec->image_.SetPositiveZone(static_cast<unsigned short>(positive));
     codec->image_.SetNegativeZone(static_cast<unsigned short>(negative));
     codec->image_.SetNationalSpace(text.NationalSpace());
@@ -264,7 +409,188 @@ std::unique_ptr<ValueCodec> ValueCodec::Create(const DataOptions& options, int r
 
 ValueCodec::ValueCodec(const DataOptions& options, int recordLength) : options_(options), image_(recordLength) {}
 
+bool ValueCodec::Decode(const Field& field, const unsigned char* record, RowCells& row, size_t column, Fault& fault) {
+    const unsigned char* bytes = record + field.offset;
+    switch (field.kind) {
+    case Field::kDisplay: {
+        char* out = row.Room(kDecimalRoom);
+        if (char* end = DisplayInto(field, bytes, out)) {
+            row.End(column, Cell::kNumber, end);
+            return true;
+        }
+        break;
+    }
+    case Field::kPacked: {
+        char* out = row.Room(kDecimalRoom);
+        if (char* end = PackedInto(field, bytes, out)) {
+            row.End(column, Cell::kNumber, end);
+            return true;
+        }
+        break;
+    }
+    case Field::kBinary:
+    case Field::kComp5: {
+        int n = field.length;
+        uint64_t value = LoadBinary(bytes, n, field.kind == Field::kComp5);
+        bool negative = false;
+        if (field.isSigned && (value >> (8 * n - 1)) & 1) {
+            if (n < 8) value |= ~uint64_t{0} << (8 * n);
+            negative = true;
+            value = 0 - value;
+        }
+        char* out = row.Room(kDecimalRoom);
+        row.End(column, Cell::kNumber, PutDecimal(out, negative, value, field.scale));
+        return true;
+    }
+    case Field::kText:
+    case Field::kNational: {
+        char* out = row.Room(static_cast<size_t>(field.length) * TextCodec::kMostPerByte + TextCodec::kRoomAfter);
+        if (char* end = TextInto(field, bytes, out)) {
+            row.End(column, Cell::kText, end);
+            return true;
+        }
+        break;
+    }
+    default: break;
+    }
+    if (!DecodeText(field, record, cell_, fault)) return false;
+    row.Put(column, cell_.kind, cell_.text.data(), cell_.text.size());
+    return true;
+}
+
+char* ValueCodec::DisplayInto(const Field& field, const unsigned char* bytes, char* out) {
+    int first = 0, last = field.length - 1;   // the digits
+    int signAt = -1;                          // the digit whose zone is the sign
+    bool negative = false;
+    if (field.isSigned && field.signSeparate) {
+        int at = field.signLeading ? first++ : last--;
+        unsigned char sign = bytes[at];
+        unsigned char plus = text_->IsEbcdic() ? 0x4E : '+', minus = text_->IsEbcdic() ? 0x60 : '-';
+        if (sign == minus) negative = true;
+        else if (sign != plus) return nullptr;
+    } else if (field.isSigned && last >= first) {
+        signAt = field.signLeading ? first : last;
+    }
+    if (last - first + 1 > 19) return nullptr;
+    unsigned signDigit = 0;
+    int from = first, to = last;   // the digits the table checks
+    if (signAt >= 0) {
+        // The digit zone, the positive or the negative zone.
+        unsigned b = bytes[signAt], zone = b >> 4;
+        signDigit = b & 0x0F;
+        if (signDigit > 9) return nullptr;
+        if (zone != digitZone_) {
+            if (zone == negativeZone_) negative = true;
+            else if (zone != positiveZone_) return nullptr;
+        }
+        if (signAt == first) ++from;
+        else --to;
+    }
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    int count = last - first + 1;
+    if (count >= 1 && count <= 8 && field.offset + last + 1 >= 8) {
+        // Up to eight digits at once: the eight bytes of the record that end with the
+        // last digit, the digits in the high ones. With the zone of the code page's
+        // digits taken away every digit byte must hold 0 to 9 (the sign digit's zone
+        // was checked above).
+        constexpr uint64_t kOnes = 0x0101010101010101ull;
+        uint64_t x;
+        std::memcpy(&x, bytes + last + 1 - 8, 8);
+        int skip = 8 - count;
+        uint64_t mask = ~uint64_t{0} << (8 * skip);
+        uint64_t digits = (x ^ (kOnes * (digitZone_ << 4))) & mask;
+        if (signAt >= 0) digits &= ~(uint64_t{0xF0} << (8 * (signAt - first + skip)));
+        if ((digits & (kOnes * 0xF0)) != 0 || ((digits + kOnes * 0x06) & (kOnes * 0xF0)) != 0) return nullptr;
+        if (digits == 0) return PutDecimal(out, false, 0, field.scale);
+        // From the first digit that is not zero, as characters.
+        int lead = __builtin_ctzll(digits) / 8;
+        int significant = 8 - lead;
+        uint64_t chars = ((digits | (kOnes * 0x30)) & mask) >> (8 * lead);
+        if (negative) *out++ = '-';
+        if (field.scale <= 0) {
+            std::memcpy(out, &chars, 8);
+            out += significant;
+            if (field.scale < 0) {
+                std::memset(out, '0', 20);
+                out += -field.scale < 20 ? -field.scale : 20;
+            }
+            return out;
+        }
+        int places = field.scale < 40 ? field.scale : 40;
+        if (significant > places) {
+            int whole = significant - places;
+            uint64_t fraction = chars >> (8 * whole);
+            std::memcpy(out, &chars, 8);
+            out[whole] = '.';
+            std::memcpy(out + whole + 1, &fraction, 8);
+            return out + significant + 1;
+        }
+        out[0] = '0';
+        out[1] = '.';
+        std::memset(out + 2, '0', 40);
+        std::memcpy(out + 2 + places - significant, &chars, 8);
+        return out + 2 + places;
+    }
+#endif
+    uint64_t magnitude = signAt == first ? signDigit : 0;
+    // A byte that is no digit of the code page has the bit 0x80 in the table.
+    unsigned bad = 0;
+    for (int i = from; i <= to; ++i) {
+        unsigned char d = displayDigits_[bytes[i]];
+        bad |= d;
+        magnitude = magnitude * 10 + (d & 0x0F);
+    }
+    if (bad & 0x80) return nullptr;
+    if (signAt >= 0 && signAt != first) magnitude = magnitude * 10 + signDigit;
+    return PutDecimal(out, negative, magnitude, field.scale);
+}
+
+char* ValueCodec::PackedInto(const Field& field, const unsigned char* bytes, char* out) {
+    int length = field.length;
+    int nibbles = 2 * length - 1;
+    if (length < 1 || nibbles > 19) return nullptr;
+    uint64_t magnitude = 0;
+    unsigned bad = 0;
+    for (int i = 0; i < length - 1; ++i) {
+        unsigned char pair = kDigits.packedValue[bytes[i]];
+        bad |= pair;
+        magnitude = magnitude * 100 + (pair & 0x7F);
+    }
+    unsigned last = bytes[length - 1];
+    if ((bad & 0x80) || (last >> 4) > 9) return nullptr;
+    magnitude = magnitude * 10 + (last >> 4);
+    // Leading nibbles the picture does not use hold zeros.
+    if (field.digits < nibbles && magnitude >= kPowers[field.digits < 0 ? 0 : field.digits]) return nullptr;
+    unsigned sign = last & 0x0F;
+    bool negative = false;
+    if (sign == 0x0D && field.isSigned) negative = true;
+    else if (sign != 0x0C && sign != 0x0F) return nullptr;
+    return PutDecimal(out, negative, magnitude, field.scale);
+}
+
+char* ValueCodec::TextInto(const Field& field, const unsigned char* bytes, char* out) {
+    bool national = field.kind == Field::kNational;
+    size_t length = static_cast<size_t>(field.length);
+    char* end = nullptr;
+    TextCodec::Written written = national ? text_->DecodeNationalInto(bytes, length, out, end)
+                                          : text_->DecodeInto(bytes, length, out, end);
+    if (written != TextCodec::kWritten) return nullptr;
+    if (options_.trim) {
+        // Trailing blanks: spaces, and the full-width space of national text.
+        for (;;) {
+            if (end > out && end[-1] == ' ') --end;
+            else if (national && end - out >= 3 && std::memcmp(end - 3, "\xE3\x80\x80", 3) == 0) end -= 3;
+            else break;
+        }
+    }
+    return end;
+}
+
 bool ValueCodec::Decode(const Field& field, const unsigned char* record, Cell& cell, Fault& fault) {
+    return DecodeText(field, record, cell, fault);
+}
+
+bool ValueCodec::DecodeText(const Field& field, const unsigned char* record, Cell& cell, Fault& fault) {
     const unsigned char* bytes = record + field.offset;
     cell.text.clear();
     switch (field.kind) {
@@ -453,10 +779,10 @@ bool ValueCodec::Encode(const Field& field, const Cell& cell, unsigned char* rec
                 if (national) scratch_.append(text_->NationalSpace(), 2);
                 else scratch_.push_back(static_cast<char>(text_->Space()));
             }
-            // A national-edited item with one-byte B 0 / is no run of double-byte
-            // characters, which the record's national setter requires: copied as it is.
-            if (!national && (item->flags & ITEM_NATIONAL)) std::memcpy(bytes, scratch_.data(), static_cast<size_t>(field.length));
-            else if (field.length > 0) image_.SetString(item, scratch_.data(), field.length);
+            // The bytes the record's string setter stores for text of the item's whole
+            // length (which refuses an odd length for national items).
+            if (national && field.length % 2 != 0) return Fail(fault, field.offset, "the value does not fit the item");
+            if (field.length > 0) std::memcpy(bytes, scratch_.data(), static_cast<size_t>(field.length));
             return true;
         }
         case Field::kBits:
@@ -495,18 +821,7 @@ bool ValueCodec::EncodeNumber(const Field& field, const std::string& text, unsig
     bool binary = field.kind == Field::kBinary || field.kind == Field::kComp5;
     bool fitsDigits = field.digits >= 19 || magnitude < kPowers[field.digits < 0 ? 0 : field.digits];
     if (fitsDigits && magnitude <= static_cast<uint64_t>(INT64_MAX)) {
-        int64_t value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
-        image_.SetInt64(field.item, value);
-        if (field.kind == Field::kDisplay && text_->IsEbcdic()) {
-            // The setter writes the digits '0'-'9' and a separate sign as '+' or '-';
-            // EBCDIC has digits F0-F9 and the signs 0x4E and 0x60. An embedded sign
-            // keeps the zone the setter gave it.
-            int signAt = !field.isSigned ? -1 : field.signLeading ? 0 : field.length - 1;
-            for (int i = 0; i < field.length; ++i) {
-                if (i != signAt) bytes[i] = static_cast<unsigned char>((digitZone_ << 4) | (bytes[i] & 0x0F));
-                else if (field.signSeparate) bytes[i] = bytes[i] == '-' ? 0x60 : 0x4E;
-            }
-        }
+        StoreNumber(field, negative, magnitude, bytes);
         return true;
     }
     if (binary) {
@@ -528,6 +843,64 @@ bool ValueCodec::EncodeNumber(const Field& field, const std::string& text, unsig
         return true;
     }
     return Fail(fault, field.offset, text + " has more digits than the picture's " + std::to_string(field.digits));
+}
+
+void ValueCodec::StoreNumber(const Field& field, bool negative, uint64_t magnitude, unsigned char* bytes) {
+    // The forms by the item's usage, as the record object's setters store them.
+    const unsigned flags = field.item->flags;
+    int length = field.length;
+    const bool isSigned = (flags & ITEM_SIGNED) != 0;
+    const bool below = negative && magnitude != 0;
+    uint64_t rest = magnitude;
+    if (flags & (USAGE_COMP5 | USAGE_BINARY | USAGE_POINTER | USAGE_INDEX)) {
+        // The low-order bytes of the value; a longer item has the sign in the others.
+        uint64_t value = negative ? 0 - magnitude : magnitude;
+        unsigned char fill = below ? 0xFF : 0x00;
+        bool littleEndian = (flags & (USAGE_COMP5 | USAGE_POINTER | USAGE_INDEX)) != 0;
+        for (int i = 0; i < length; ++i) {
+            unsigned char b = i < 8 ? static_cast<unsigned char>(value >> (8 * i)) : fill;
+            bytes[littleEndian ? i : length - 1 - i] = b;
+        }
+        return;
+    }
+    if (flags & USAGE_PACKED) {
+        if (length <= 0) return;
+        std::memset(bytes, 0, static_cast<size_t>(length));
+        unsigned sign = isSigned ? (below ? 0x0D : 0x0C) : 0x0F;
+        bytes[length - 1] = static_cast<unsigned char>(((rest % 10) << 4) | sign);
+        rest /= 10;
+        for (int i = length - 2; i >= 0 && rest != 0; --i) {
+            bytes[i] = kDigits.packedPair[rest % 100];
+            rest /= 100;
+        }
+        return;
+    }
+    // Display: the digits right-aligned after zeros, in the zone of the code page's
+    // digits; the sign in the zone of the last (or, leading, the first) digit, or a
+    // character of its own: '+' or '-', 0x4E or 0x60 in EBCDIC.
+    const bool ebcdic = text_->IsEbcdic();
+    const unsigned char zone = static_cast<unsigned char>(digitZone_ << 4);
+    unsigned char* signByte = nullptr;
+    if (flags & SIGN_SEPARATE) {
+        if (length <= 0) return;
+        signByte = (flags & SIGN_LEADING) ? bytes : bytes + length - 1;
+        if (flags & SIGN_LEADING) ++bytes;
+        --length;
+    }
+    std::memset(bytes, zone, static_cast<size_t>(length));
+    for (int i = length - 1; i >= 0 && rest != 0; --i) {
+        bytes[i] = static_cast<unsigned char>(zone | (rest % 10));
+        rest /= 10;
+    }
+    if (signByte != nullptr) {
+        char sign = below ? '-' : '+';
+        if (!ebcdic) *signByte = static_cast<unsigned char>(sign);
+        else if (field.isSigned) *signByte = below ? 0x60 : 0x4E;
+        else *signByte = static_cast<unsigned char>(zone | (sign & 0x0F));
+    } else if (isSigned && length > 0) {
+        unsigned char& digit = (flags & SIGN_LEADING) ? bytes[0] : bytes[length - 1];
+        digit = static_cast<unsigned char>((digit & 0x0F) | signZone_[below ? 1 : 0]);
+    }
 }
 
 bool ValueCodec::EncodeFloat(const Field& field, const std::string& text, unsigned char* record, Fault& fault) {

@@ -3,8 +3,10 @@
 #ifndef QUILLBOX_DATA_VALUECODEC_H
 #define QUILLBOX_DATA_VALUECODEC_H
 
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "copyrecord.h"
 #include "datacodec.h"
@@ -18,6 +20,67 @@ struct Cell {
     enum Kind { kNull, kNumber, kText };
     Kind kind = kNull;
     std::string text;   // UTF-8
+};
+
+// One row of cells: their kinds, and their texts one after another in one buffer, so
+// that a row is decoded and written out without a string for each cell. Cells are
+// written in column order: Room, then End (or Null) for each.
+class RowCells {
+public:
+    // Bytes after the texts that a reader may load (and ignore) past a cell's end.
+    static constexpr size_t kSlack = 32;
+
+    RowCells() = default;
+    RowCells(const RowCells&) = delete;
+    RowCells& operator=(const RowCells&) = delete;
+
+    // Empties the row for `count` cells.
+    void Start(size_t count) {
+        if (ends_.size() != count) {
+            ends_.assign(count, 0);
+            kinds_.assign(count, Cell::kNull);
+        }
+        used_ = 0;
+    }
+    size_t Size() const { return ends_.size(); }
+    Cell::Kind Kind(size_t i) const { return kinds_[i]; }
+    const char* Text(size_t i) const { return buffer_.get() + Begin(i); }
+    size_t Length(size_t i) const { return ends_[i] - Begin(i); }
+    std::string String(size_t i) const { return std::string(Text(i), Length(i)); }
+    // The bytes of all the texts (kSlack bytes after them can be read).
+    size_t TextBytes() const { return used_; }
+
+    // Where cell `i` (the next one) starts, with room for `n` bytes and kSlack more.
+    char* Room(size_t n) {
+        if (capacity_ - used_ < n + kSlack) Grow(n);
+        return buffer_.get() + used_;
+    }
+    // Cell `i` of `kind` ends at `end` (within the room given).
+    void End(size_t i, Cell::Kind kind, const char* end) {
+        used_ = static_cast<size_t>(end - buffer_.get());
+        ends_[i] = used_;
+        kinds_[i] = kind;
+    }
+    void Put(size_t i, Cell::Kind kind, const char* text, size_t n) {
+        char* at = Room(n);
+        if (n > 0) std::memcpy(at, text, n);
+        End(i, kind, at + n);
+    }
+    // Cell `i` (the last one written) empty and null.
+    void Null(size_t i) {
+        used_ = Begin(i);
+        ends_[i] = used_;
+        kinds_[i] = Cell::kNull;
+    }
+
+private:
+    size_t Begin(size_t i) const { return i == 0 ? 0 : ends_[i - 1]; }
+    void Grow(size_t n);
+
+    std::unique_ptr<char[]> buffer_;
+    size_t capacity_ = 0, used_ = 0;
+    std::vector<size_t> ends_;
+    std::vector<Cell::Kind> kinds_;
 };
 
 // What is wrong with an item's bytes or value.
@@ -40,8 +103,11 @@ public:
     // Null with `error` set when an encoding is unknown.
     static std::unique_ptr<ValueCodec> Create(const DataOptions& options, int recordLength, std::string& error);
 
-    // The value of `field` in `record` into `cell`; false with `fault` when the bytes
-    // are no value of the item.
+    // The value of `field` in `record` into cell `column` of `row` (the next one);
+    // false with `fault` when the bytes are no value of the item (the cell is left for
+    // the caller to make null).
+    bool Decode(const Field& field, const unsigned char* record, RowCells& row, size_t column, Fault& fault);
+    // The same into `cell`.
     bool Decode(const Field& field, const unsigned char* record, Cell& cell, Fault& fault);
     // Stores `cell` into `field` of `record` (attached to `image`); false with `fault`
     // when the value does not fit the item. A null cell of an item that shares its
@@ -56,11 +122,20 @@ public:
 
 private:
     ValueCodec(const DataOptions& options, int recordLength);
+    // Into a string: every kind, and the faults with their reasons.
+    bool DecodeText(const Field& field, const unsigned char* record, Cell& cell, Fault& fault);
     bool DecodeDisplay(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault);
     bool DecodePacked(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault);
     bool DecodeBinary(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault);
     bool DecodeFloat(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault);
+    // Straight into the row's buffer, the usual values only: null when the item's bytes
+    // need the string path (bad data, more than 19 digits, text the tables do not cover).
+    char* DisplayInto(const Field& field, const unsigned char* bytes, char* out);
+    char* PackedInto(const Field& field, const unsigned char* bytes, char* out);
+    char* TextInto(const Field& field, const unsigned char* bytes, char* out);
     bool EncodeNumber(const Field& field, const std::string& text, unsigned char* record, Fault& fault);
+    // Stores an exact value that fits the item as the record object's setters do.
+    void StoreNumber(const Field& field, bool negative, uint64_t magnitude, unsigned char* bytes);
     bool EncodeFloat(const Field& field, const std::string& text, unsigned char* record, Fault& fault);
 
     DataOptions options_;
@@ -69,7 +144,10 @@ private:
     unsigned digitZone_ = 0x3;       // high nibble of display digits
     unsigned positiveZone_ = 0x4;    // high nibble of the sign byte, positive
     unsigned negativeZone_ = 0x5;
+    unsigned char signZone_[2] = {0x40, 0x50};   // the stored zone bytes of an embedded sign: + and -
+    unsigned char displayDigits_[256] = {};      // a display byte's digit; 0x80 when it is no digit
     std::string scratch_;
+    Cell cell_;   // the string path's cell
 };
 
 // Parses exact decimal text ("-1234.50") into an unscaled magnitude for an item of
@@ -77,6 +155,9 @@ private:
 bool ParseDecimal(const std::string& text, int scale, bool& negative, uint64_t& magnitude, std::string& reason);
 // Appends `magnitude` (negated when `negative`) with `scale` digits after the point.
 void AppendDecimal(std::string& out, bool negative, uint64_t magnitude, int scale);
+// The same text written at `out` (room for kDecimalRoom bytes); returns its end.
+constexpr size_t kDecimalRoom = 96;
+char* PutDecimal(char* out, bool negative, uint64_t magnitude, int scale);
 
 }  // namespace quillbox
 

@@ -1,0 +1,300 @@
+// The codec's fast paths against what they stand in for: the Shift_JIS tables against
+// iconv itself, the decimal text written in place against its plain layout, decoding
+// straight into a row against the string path (which names bad data), numbers stored
+// by encode against the record object's setters, and the row writers against the
+// cell-by-cell CSV and JSON writers.
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <cerrno>
+#include <random>
+
+#include "data_test_util.h"
+#include "datacodec.h"
+#include "layoutplan.h"
+#include "tableio.h"
+#include "textcodec.h"
+#include "textrules.h"
+#include "valuecodec.h"
+
+using datatest::Layout;
+using namespace quillbox;
+
+namespace {
+
+// iconv's conversion of the whole text; false when it refuses any of it.
+bool Iconv(const char* to, const char* from, const std::string& text, std::string& out) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    out.clear();
+    char* in = const_cast<char*>(text.data());
+    size_t left = text.size();
+    char buffer[256];
+    bool ok = true;
+    while (left > 0 && ok) {
+        char* o = buffer;
+        size_t room = sizeof buffer;
+        ok = iconv(cd, &in, &left, &o, &room) != static_cast<size_t>(-1) || errno == E2BIG;
+        out.append(buffer, static_cast<size_t>(o - buffer));
+    }
+    iconv_close(cd);
+    return ok;
+}
+
+TEST(ShiftJisTables, EveryByteAndPairDecodesAndEveryCodePointEncodesAsIconvDoes) {
+    std::string error;
+    std::unique_ptr<TextCodec> codec = TextCodec::Create("cp932", error);
+    ASSERT_TRUE(codec) << error;
+    std::string expected, got;
+    for (int first = 0; first < 256; ++first) {
+        for (int second = -1; second < 256; ++second) {
+            std::string bytes(1, static_cast<char>(first));
+            if (second >= 0) bytes.push_back(static_cast<char>(second));
+            // A text of one character or byte, and the same inside ASCII text.
+            for (const std::string& text : {bytes, "ab" + bytes + "c"}) {
+                bool converts = Iconv("UTF-8", "CP932", text, expected);
+                got.clear();
+                ASSERT_EQ(codec->Decode(reinterpret_cast<const unsigned char*>(text.data()), text.size(), got), converts)
+                    << std::hex << first << " " << second;
+                if (converts) {
+                    ASSERT_EQ(got, expected) << std::hex << first << " " << second;
+                }
+            }
+        }
+    }
+    for (uint32_t cp = 1; cp < 0x10000; ++cp) {
+        if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+        std::string utf8;
+        AppendUtf8(cp, utf8);
+        bool converts = Iconv("CP932", "UTF-8", utf8, expected);
+        ASSERT_EQ(codec->Encode(utf8.data(), utf8.size(), got), converts) << std::hex << cp;
+        if (converts) {
+            ASSERT_EQ(got, expected) << std::hex << cp;
+        }
+        bool national = converts && expected.size() == 2 && IsShiftJisLeadByte(expected[0]);
+        ASSERT_EQ(codec->EncodeNational(utf8.data(), utf8.size(), got), national) << std::hex << cp;
+    }
+}
+
+// The layout AppendDecimal gives, from the digits of std::to_string.
+std::string PlainDecimal(bool negative, uint64_t magnitude, int scale) {
+    std::string digits = std::to_string(magnitude);
+    if (scale < 0 && magnitude != 0) digits += std::string(static_cast<size_t>(-scale < 20 ? -scale : 20), '0');
+    int places = scale > 0 ? (scale < 40 ? scale : 40) : 0;
+    if (places > 0) {
+        if (digits.size() <= static_cast<size_t>(places)) digits.insert(0, static_cast<size_t>(places) + 1 - digits.size(), '0');
+        digits.insert(digits.size() - static_cast<size_t>(places), ".");
+    }
+    return (negative && magnitude != 0 ? "-" : "") + digits;
+}
+
+TEST(DecimalText, WrittenInPlaceAsThePlainLayoutForEveryLengthAndScale) {
+    std::mt19937_64 random(7);
+    std::vector<uint64_t> values = {0, 1, 9, 10, 99, 100, 12345678, 99999999, 100000000, 18446744073709551615ull};
+    for (uint64_t power = 1; power < 10000000000000000000ull; power *= 10) {
+        values.push_back(power);
+        values.push_back(power - 1);
+    }
+    for (int i = 0; i < 2000; ++i) values.push_back(random() >> (random() % 64));
+    for (uint64_t value : values) {
+        for (int scale = -25; scale <= 45; ++scale) {
+            for (bool negative : {false, true}) {
+                std::string text;
+                AppendDecimal(text, negative, value, scale);
+                ASSERT_EQ(text, PlainDecimal(negative, value, scale)) << value << " scale " << scale;
+            }
+        }
+    }
+}
+
+// Decodes `field` both ways over `record` and expects the same cell; counts the values
+// that decoded in `good`.
+void ExpectSameBothWays(ValueCodec& codec, const Field& field, const std::vector<unsigned char>& record, int& good) {
+    RowCells row;
+    row.Start(1);
+    Fault fast, slow;
+    Cell cell;
+    bool fastGood = codec.Decode(field, record.data(), row, 0, fast);
+    bool slowGood = codec.Decode(field, record.data(), cell, slow);
+    ASSERT_EQ(fastGood, slowGood) << field.column << " " << slow.reason;
+    if (!fastGood) {
+        EXPECT_EQ(fast.offset, slow.offset);
+        EXPECT_EQ(fast.reason, slow.reason);
+        return;
+    }
+    ++good;
+    EXPECT_EQ(row.Kind(0), cell.kind);
+    EXPECT_EQ(row.String(0), cell.text) << field.column;
+}
+
+TEST(FastDecode, DisplayPackedAndBinaryGiveTheStringPathsValuesAndFaults) {
+    std::mt19937 random(11);
+    struct Zones {
+        const char* encoding;
+        bool given;
+        unsigned positive, negative;
+    };
+    for (const Zones& zones : {Zones{"cp932", false, 0, 0}, Zones{"cp932", true, 0x30, 0x70}, Zones{"ibm-037", false, 0, 0}}) {
+        DataOptions options;
+        options.encoding = zones.encoding;
+        if (zones.given) {
+            options.signZonesGiven = true;
+            options.positiveZone = zones.positive;
+            options.negativeZone = zones.negative;
+        }
+        std::string error;
+        std::unique_ptr<ValueCodec> codec = ValueCodec::Create(options, 64, error);
+        ASSERT_TRUE(codec) << error;
+        const unsigned zone = codec->Text().DigitZone();
+        const unsigned signZones[] = {zone, zones.given ? zones.positive : (codec->Text().IsEbcdic() ? 0xC0u : 0x40u),
+                                      zones.given ? zones.negative : (codec->Text().IsEbcdic() ? 0xD0u : 0x50u)};
+        int good = 0;
+        for (int trial = 0; trial < 20000; ++trial) {
+            Field field{};
+            field.column = "F";
+            field.kind = static_cast<Field::Kind>(random() % 4);   // display, packed, binary, COMP-5
+            field.offset = static_cast<int>(random() % 12);
+            field.scale = static_cast<int>(random() % 12) - 3;
+            field.isSigned = random() % 2 == 0;
+            std::vector<unsigned char> record(64);
+            for (unsigned char& b : record) b = static_cast<unsigned char>(random());
+            unsigned char* bytes = record.data() + field.offset;
+            if (field.kind == Field::kDisplay) {
+                field.signLeading = random() % 2 == 0;
+                field.signSeparate = field.isSigned && random() % 3 == 0;
+                field.digits = 1 + static_cast<int>(random() % 20);
+                field.length = field.digits + (field.signSeparate ? 1 : 0);
+                for (int i = 0; i < field.length; ++i) bytes[i] = static_cast<unsigned char>(zone | (random() % 10));
+                if (field.isSigned && !field.signSeparate) {
+                    unsigned char& sign = bytes[field.signLeading ? 0 : field.length - 1];
+                    sign = static_cast<unsigned char>((sign & 0x0F) | signZones[random() % 3]);
+                }
+                if (field.signSeparate) {
+                    bool ebcdic = codec->Text().IsEbcdic();
+                    bytes[field.signLeading ? 0 : field.length - 1] =
+                        random() % 2 ? (ebcdic ? 0x60 : '-') : (ebcdic ? 0x4E : '+');
+                }
+            } else if (field.kind == Field::kPacked) {
+                field.length = 1 + static_cast<int>(random() % 11);
+                field.digits = 2 * field.length - 1 - static_cast<int>(random() % 2);
+                for (int i = 0; i < field.length; ++i) bytes[i] = static_cast<unsigned char>((random() % 10) << 4 | (random() % 10));
+                if (field.digits < 2 * field.length - 1 && random() % 2) bytes[0] &= 0x0F;
+                unsigned char signs[] = {0x0C, 0x0D, 0x0F};
+                bytes[field.length - 1] = static_cast<unsigned char>((bytes[field.length - 1] & 0xF0) | signs[random() % 3]);
+            } else {
+                field.length = 1 + static_cast<int>(random() % 8);
+                field.digits = 18;
+            }
+            // Now and then a byte that is no digit, sign or zone.
+            if (random() % 4 == 0) bytes[random() % field.length] = static_cast<unsigned char>(random());
+            ExpectSameBothWays(*codec, field, record, good);
+        }
+        EXPECT_GT(good, 10000) << "most values are good data";
+    }
+}
+
+// The record object's setters, as encode stored numbers through them: SetInt64, then
+// EBCDIC digits and signs for display items.
+void SetterBytes(RecordImage& image, TextCodec& text, const Field& field, int64_t value, unsigned char* record) {
+    image.Attach(record);
+    image.SetInt64(field.item, value);
+    if (field.kind == Field::kDisplay && text.IsEbcdic()) {
+        unsigned char* bytes = record + field.offset;
+        int signAt = !field.isSigned ? -1 : field.signLeading ? 0 : field.length - 1;
+        for (int i = 0; i < field.length; ++i) {
+            if (i != signAt) bytes[i] = static_cast<unsigned char>((text.DigitZone() & 0xF0) | (bytes[i] & 0x0F));
+            else if (field.signSeparate) bytes[i] = bytes[i] == '-' ? 0x60 : 0x4E;
+        }
+    }
+}
+
+TEST(DirectStore, NumbersGetTheBytesOfTheRecordObjectsSetters) {
+    Layout layout({"01 R.", "   05 U  PIC 9(7).", "   05 S  PIC S9(5)V99.", "   05 L  PIC S9(4) SIGN LEADING.",
+                   "   05 SS PIC S9(6) SIGN TRAILING SEPARATE.", "   05 LS PIC S99V9 SIGN LEADING SEPARATE.",
+                   "   05 P1 PIC S9(7)V99 COMP-3.", "   05 P2 PIC 9(4) COMP-3.", "   05 P3 PIC S9(18) COMP-3.",
+                   "   05 B1 PIC S9(4) COMP.", "   05 B2 PIC 9(9) BINARY.", "   05 B3 PIC S9(18) COMP.",
+                   "   05 C1 PIC S9(4) COMP-5.", "   05 C2 PIC 9(18) COMP-5.", "   05 D  PIC 9(18)."});
+    std::mt19937_64 random(5);
+    for (const char* encoding : {"cp932", "ibm-037"}) {
+        for (bool zonesGiven : {false, true}) {
+            DataOptions options;
+            options.encoding = encoding;
+            if (zonesGiven) {
+                ASSERT_TRUE(ParseSignZones("0x30,0x70", options.positiveZone, options.negativeZone));
+            }
+            options.signZonesGiven = zonesGiven;
+            DataSetup setup;
+            std::string error;
+            ASSERT_TRUE(setup.Prepare(layout.Head(), layout.Length(), options, error)) << error;
+            ValueCodec& values = setup.Values();
+            RecordImage reference(layout.Length());
+            reference.SetPositiveZone(static_cast<unsigned short>(zonesGiven ? 0x30 : values.Text().IsEbcdic() ? 0xC0 : 0x40));
+            reference.SetNegativeZone(static_cast<unsigned short>(zonesGiven ? 0x70 : values.Text().IsEbcdic() ? 0xD0 : 0x50));
+            reference.SetNationalSpace(values.Text().NationalSpace());
+            std::vector<unsigned char> got(static_cast<size_t>(layout.Length())), expected(got.size());
+            for (const Field& field : setup.Plan().fields) {
+                ASSERT_TRUE(field.kind == Field::kDisplay || field.kind == Field::kPacked || field.kind == Field::kBinary ||
+                            field.kind == Field::kComp5) << field.column;
+                for (int trial = 0; trial < 3000; ++trial) {
+                    int digits = field.digits < 18 ? field.digits : 18;
+                    uint64_t limit = 1;
+                    for (int i = 0; i < digits; ++i) limit *= 10;
+                    uint64_t magnitude = trial < 3 ? (trial == 2 ? limit - 1 : static_cast<uint64_t>(trial)) : random() % limit;
+                    bool negative = field.isSigned && random() % 2 == 0;
+                    int64_t value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+                    Cell cell;
+                    cell.kind = Cell::kNumber;
+                    cell.text = std::to_string(value);
+                    if (field.scale > 0) cell.text = PlainDecimal(negative, magnitude, field.scale);
+                    std::fill(got.begin(), got.end(), 0x40);
+                    std::fill(expected.begin(), expected.end(), 0x40);
+                    Fault fault;
+                    ASSERT_TRUE(values.Encode(field, cell, got.data(), fault)) << field.column << " " << fault.reason;
+                    SetterBytes(reference, values.Text(), field, value, expected.data());
+                    ASSERT_EQ(got, expected) << encoding << " " << field.column << " " << cell.text;
+                }
+            }
+        }
+    }
+}
+
+TEST(RowWriters, CsvAndJsonLinesAsTheCellByCellWriters) {
+    Layout layout({"01 R.", "   05 A PIC X(40).", "   05 G OCCURS 2.", "      10 B PIC X(3).", "      10 N PIC 9(3).",
+                   "   05 F COMP-2.", "   05 Z PIC X(2)."});
+    DataSetup setup;
+    std::string error;
+    ASSERT_TRUE(setup.Prepare(layout.Head(), layout.Length(), DataOptions(), error)) << error;
+    const LayoutPlan& plan = setup.Plan();
+    ASSERT_EQ(plan.fields.size(), 7u);
+    const std::vector<std::vector<Cell>> rows = {
+        {{Cell::kText, "plain"}, {Cell::kText, "a,b"}, {Cell::kNumber, "12"}, {Cell::kText, "q\"uote"},
+         {Cell::kNull, ""}, {Cell::kNumber, "NaN"}, {Cell::kText, ""}},
+        {{Cell::kText, "a text longer than thirty-two bytes, with a comma"}, {Cell::kText, "line\nend"},
+         {Cell::kNumber, "-1.50"}, {Cell::kText, "ctl\x01\x1f\\"}, {Cell::kNumber, "0"},
+         {Cell::kNumber, "-Infinity"}, {Cell::kText, "cr\r"}},
+        {{Cell::kText, u8"日本語のテキスト、三十二バイトを超える長さ"}, {Cell::kText, "abcdefghijklmnop"},
+         {Cell::kNumber, "Infinity"}, {Cell::kText, "abcdefghijklmnopq"}, {Cell::kNumber, "1e5"},
+         {Cell::kNumber, "1.5"}, {Cell::kNull, ""}},
+    };
+    CsvRowWriter csv("\r\n");
+    JsonRowWriter json(plan);
+    for (const std::vector<Cell>& cells : rows) {
+        RowCells row;
+        row.Start(cells.size());
+        for (size_t i = 0; i < cells.size(); ++i) {
+            if (cells[i].kind == Cell::kNull) row.Null(i);
+            else row.Put(i, cells[i].kind, cells[i].text.data(), cells[i].text.size());
+        }
+        std::string expected, got(csv.Room(row), '\0');
+        AppendCsvRow(expected, cells, "\r\n");
+        got.resize(static_cast<size_t>(csv.Put(&got[0], row) - got.data()));
+        EXPECT_EQ(got, expected);
+        expected.clear();
+        got.assign(json.Room(row), '\0');
+        AppendJsonRow(expected, plan, cells);
+        got.resize(static_cast<size_t>(json.Put(&got[0], row) - got.data()));
+        EXPECT_EQ(got, expected);
+    }
+}
+
+}  // namespace
