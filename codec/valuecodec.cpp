@@ -9,6 +9,8 @@
 #endif
 #include "valuecodec.h"
 
+#include "numeric_forms.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -63,36 +65,14 @@ constexpr DigitTables MakeDigitTables() {
 
 constexpr DigitTables kDigits = MakeDigitTables();
 
-// The unsigned value of `n` (1 to 8) bytes: least significant first when `littleEndian`,
-// otherwise most significant first.
-inline uint64_t LoadBinary(const unsigned char* bytes, int n, bool littleEndian) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    switch (n) {
-    case 2: {
-        uint16_t v;
-        std::memcpy(&v, bytes, 2);
-        return littleEndian ? v : __builtin_bswap16(v);
-    }
-    case 4: {
-        uint32_t v;
-        std::memcpy(&v, bytes, 4);
-        return littleEndian ? v : __builtin_bswap32(v);
-    }
-    case 8: {
-        uint64_t v;
-        std::memcpy(&v, bytes, 8);
-        return littleEndian ? v : __builtin_bswap64(v);
-    }
-    default: break;
-    }
-#endif
-    uint64_t value = 0;
-    if (littleEndian) {
-        for (int i = n - 1; i >= 0; --i) value = (value << 8) | bytes[i];
-    } else {
-        for (int i = 0; i < n; ++i) value = (value << 8) | bytes[i];
-    }
-    return value;
+// The value of a binary item's bytes (COMP-5: the first byte least significant) as a
+// magnitude and a sign.
+inline uint64_t BinaryMagnitude(const Field& field, const unsigned char* bytes, bool& negative) {
+    int n = field.length;
+    uint64_t value = field.kind == Field::kComp5 ? ReadLittleEndian(bytes, n) : ReadBigEndian(bytes, n);
+    value = ExtendBinary(value, n, field.isSigned);
+    negative = field.isSigned && n > 0 && (value >> 63) != 0;
+    return negative ? 0 - value : value;
 }
 
 // The number of decimal digits of `v`: 1 for 0.
@@ -430,14 +410,8 @@ bool ValueCodec::Decode(const Field& field, const unsigned char* record, RowCell
     }
     case Field::kBinary:
     case Field::kComp5: {
-        int n = field.length;
-        uint64_t value = LoadBinary(bytes, n, field.kind == Field::kComp5);
-        bool negative = false;
-        if (field.isSigned && (value >> (8 * n - 1)) & 1) {
-            if (n < 8) value |= ~uint64_t{0} << (8 * n);
-            negative = true;
-            value = 0 - value;
-        }
+        bool negative;
+        uint64_t value = BinaryMagnitude(field, bytes, negative);
         char* out = row.Room(kDecimalRoom);
         row.End(column, Cell::kNumber, PutDecimal(out, negative, value, field.scale));
         return true;
@@ -666,16 +640,21 @@ bool ValueCodec::DecodeDisplay(const Field& field, const unsigned char* bytes, C
 
 bool ValueCodec::DecodePacked(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault) {
     uint64_t magnitude = 0;
-    int nibbles = 2 * field.length - 1;
-    int spare = nibbles - field.digits;   // leading nibbles the picture does not use
-    for (int k = 0; k < nibbles; ++k) {
-        unsigned b = bytes[k / 2];
-        unsigned digit = (k % 2 == 0) ? b >> 4 : b & 0x0F;
-        if (digit > 9) return Fail(fault, field.offset + k / 2, "packed nibble " + Hex(digit).substr(3) + " of byte " + Hex(b) + " is not a digit");
-        if (k < spare && digit != 0) return Fail(fault, field.offset + k / 2, "packed value has more digits than the picture's " + std::to_string(field.digits));
-        magnitude = magnitude * 10 + digit;
+    unsigned sign = 0;
+    int bad = CheckPacked(bytes, field.length, magnitude, sign);
+    // The first nibble that is wrong, in order: one that is no digit, or a leading one
+    // the picture does not use that is not zero.
+    const int nibbles = 2 * field.length - 1;
+    int badNibble = bad < 0 ? nibbles : 2 * bad + ((bytes[bad] >> 4) > 9 ? 0 : 1);
+    int spare = nibbles - field.digits;
+    for (int k = 0; k < spare && k < badNibble; ++k) {
+        unsigned b = bytes[k / 2], digit = (k % 2 == 0) ? b >> 4 : b & 0x0F;
+        if (digit != 0) return Fail(fault, field.offset + k / 2, "packed value has more digits than the picture's " + std::to_string(field.digits));
     }
-    unsigned sign = bytes[field.length - 1] & 0x0F;
+    if (bad >= 0) {
+        unsigned b = bytes[bad], digit = (badNibble % 2 == 0) ? b >> 4 : b & 0x0F;
+        return Fail(fault, field.offset + bad, "packed nibble " + Hex(digit).substr(3) + " of byte " + Hex(b) + " is not a digit");
+    }
     bool negative = false;
     if (sign == 0x0D && field.isSigned) negative = true;
     else if (!(sign == 0x0C || sign == 0x0F)) {
@@ -688,19 +667,8 @@ bool ValueCodec::DecodePacked(const Field& field, const unsigned char* bytes, Ce
 }
 
 bool ValueCodec::DecodeBinary(const Field& field, const unsigned char* bytes, Cell& cell, Fault&) {
-    uint64_t value = 0;
-    int n = field.length;
-    if (field.kind == Field::kComp5) {
-        for (int i = n - 1; i >= 0; --i) value = (value << 8) | bytes[i];
-    } else {
-        for (int i = 0; i < n; ++i) value = (value << 8) | bytes[i];
-    }
-    bool negative = false;
-    if (field.isSigned && (value >> (8 * n - 1)) & 1) {
-        if (n < 8) value |= ~uint64_t{0} << (8 * n);
-        negative = true;
-        value = 0 - value;
-    }
+    bool negative;
+    uint64_t value = BinaryMagnitude(field, bytes, negative);
     AppendDecimal(cell.text, negative, value, field.scale);
     cell.kind = Cell::kNumber;
     return true;
@@ -846,33 +814,19 @@ bool ValueCodec::EncodeNumber(const Field& field, const std::string& text, unsig
 }
 
 void ValueCodec::StoreNumber(const Field& field, bool negative, uint64_t magnitude, unsigned char* bytes) {
-    // The forms by the item's usage, as the record object's setters store them.
-    const unsigned flags = field.item->flags;
+    // The forms of the item's storage rule, as the record object's setters store them.
     int length = field.length;
-    const bool isSigned = (flags & ITEM_SIGNED) != 0;
     const bool below = negative && magnitude != 0;
-    uint64_t rest = magnitude;
-    if (flags & (USAGE_COMP5 | USAGE_BINARY | USAGE_POINTER | USAGE_INDEX)) {
+    if (field.kind == Field::kBinary || field.kind == Field::kComp5) {
         // The low-order bytes of the value; a longer item has the sign in the others.
         uint64_t value = negative ? 0 - magnitude : magnitude;
         unsigned char fill = below ? 0xFF : 0x00;
-        bool littleEndian = (flags & (USAGE_COMP5 | USAGE_POINTER | USAGE_INDEX)) != 0;
-        for (int i = 0; i < length; ++i) {
-            unsigned char b = i < 8 ? static_cast<unsigned char>(value >> (8 * i)) : fill;
-            bytes[littleEndian ? i : length - 1 - i] = b;
-        }
+        if (field.kind == Field::kComp5) WriteLittleEndian(bytes, length, value, fill);
+        else WriteBigEndian(bytes, length, value, fill);
         return;
     }
-    if (flags & USAGE_PACKED) {
-        if (length <= 0) return;
-        std::memset(bytes, 0, static_cast<size_t>(length));
-        unsigned sign = isSigned ? (below ? 0x0D : 0x0C) : 0x0F;
-        bytes[length - 1] = static_cast<unsigned char>(((rest % 10) << 4) | sign);
-        rest /= 10;
-        for (int i = length - 2; i >= 0 && rest != 0; --i) {
-            bytes[i] = kDigits.packedPair[rest % 100];
-            rest /= 100;
-        }
+    if (field.kind == Field::kPacked) {
+        WritePacked(bytes, length, magnitude, field.isSigned ? (below ? PACKED_NEGATIVE : PACKED_POSITIVE) : PACKED_UNSIGNED);
         return;
     }
     // Display: the digits right-aligned after zeros, in the zone of the code page's
@@ -881,24 +835,20 @@ void ValueCodec::StoreNumber(const Field& field, bool negative, uint64_t magnitu
     const bool ebcdic = text_->IsEbcdic();
     const unsigned char zone = static_cast<unsigned char>(digitZone_ << 4);
     unsigned char* signByte = nullptr;
-    if (flags & SIGN_SEPARATE) {
+    if (field.signSeparate) {
         if (length <= 0) return;
-        signByte = (flags & SIGN_LEADING) ? bytes : bytes + length - 1;
-        if (flags & SIGN_LEADING) ++bytes;
+        signByte = field.signLeading ? bytes : bytes + length - 1;
+        if (field.signLeading) ++bytes;
         --length;
     }
-    std::memset(bytes, zone, static_cast<size_t>(length));
-    for (int i = length - 1; i >= 0 && rest != 0; --i) {
-        bytes[i] = static_cast<unsigned char>(zone | (rest % 10));
-        rest /= 10;
-    }
+    WriteZoned(bytes, length, magnitude, zone);
     if (signByte != nullptr) {
         char sign = below ? '-' : '+';
         if (!ebcdic) *signByte = static_cast<unsigned char>(sign);
         else if (field.isSigned) *signByte = below ? 0x60 : 0x4E;
         else *signByte = static_cast<unsigned char>(zone | (sign & 0x0F));
-    } else if (isSigned && length > 0) {
-        unsigned char& digit = (flags & SIGN_LEADING) ? bytes[0] : bytes[length - 1];
+    } else if (field.isSigned && length > 0) {
+        unsigned char& digit = field.signLeading ? bytes[0] : bytes[length - 1];
         digit = static_cast<unsigned char>((digit & 0x0F) | signZone_[below ? 1 : 0]);
     }
 }
