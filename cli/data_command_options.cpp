@@ -121,6 +121,9 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
                 return Check(value == "utf-8" || TextCodec::Create(value, error) != nullptr, error);
             },
             "CODEPAGE"));
+    command->add_flag("--ignore-unknown", options.ignoreUnknown,
+                      "encode: table columns and JSON keys the layout lacks pass (they are refused otherwise); "
+                      "CSV columns are then found by their names");
     command->add_flag("-v,--verbose", options.verbose, "the summary on standard error also when no bad data was met");
     command->add_flag("--progress,!--no-progress", options.progress,
                       "a progress line on standard error (default: on when standard error is a terminal and the "
@@ -156,6 +159,7 @@ void RunDataCommand(const DataCommandOptions& given, bool decode) {
     options.crlf = given.crlf;
     options.tableEncoding = given.outputEncoding;
     options.blockSize = given.blockSize;
+    options.ignoreUnknown = given.ignoreUnknown;
     std::string inputShown = ArgumentToUtf8(given.input);
     std::string outputShown = ArgumentToUtf8(given.output);
     RunDisplay display;

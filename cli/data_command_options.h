@@ -31,6 +31,7 @@ struct DataCommandOptions {
     bool crlf = false;
     std::string outputEncoding = "utf-8";
     size_t blockSize = 32760;
+    bool ignoreUnknown = false;       // --ignore-unknown
     bool verbose = false;             // -v: the summary also after a clean run
     int progress = -1;                // --progress 1, --no-progress 0; -1 by the terminal and the input's size
 };

@@ -324,6 +324,28 @@ RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, 
             }
             values.Clear(fields[i], record.data());
         }
+        if (!result.stopped && !skipRecord && options.records == RecordFormat::kLines) {
+            // A record of text lines cannot hold the line end: it would read back as two.
+            const unsigned char* end = static_cast<const unsigned char*>(std::memchr(record.data(), '\n', static_cast<size_t>(recordLength)));
+            if (end != nullptr) {
+                RunFault fault;
+                fault.side = RunFault::kTable;
+                fault.record = number;
+                fault.offset = static_cast<int>(end - record.data());
+                for (const Field& field : fields) {
+                    if (fault.offset >= field.offset && fault.offset < field.offset + field.length) {
+                        fault.field = &field;
+                        break;
+                    }
+                }
+                if (fault.field == nullptr) fault.kind = RunFault::kRecord;
+                fault.reason = "the record holds the line end (byte 0x0A), which --records lines cannot keep";
+                observer.Fault(fault);
+                recordBad = true;
+                if (options.onError == OnError::kStop) result.stopped = true;
+                else skipRecord = true;   // the bytes cannot be written: the record is left out
+            }
+        }
         if (recordBad) ++result.bad;
         if (result.stopped) break;
         if (skipRecord) continue;
@@ -456,6 +478,7 @@ public:
                 row_[i].swap(converted);
             }
         }
+        if (setup_.Options().ignoreUnknown) return MapHeader(fields, error);
         for (size_t i = 0; i < fields.size() || i < row_.size(); ++i) {
             std::string expected = i < fields.size() ? fields[i].column : "(none)";
             std::string found = i < row_.size() ? row_[i] : "(none)";
@@ -470,6 +493,20 @@ public:
         const std::vector<Field>& fields = plan.fields;
         if (csv_) {
             if (!reader_.NextCsvRow(row_, error)) return false;
+            if (!columnOf_.empty()) {
+                if (row_.size() != columnOf_.size()) {
+                    rowError = "a row of " + std::to_string(row_.size()) + " fields, the header has " +
+                               std::to_string(columnOf_.size());
+                    return true;
+                }
+                for (size_t i = 0; i < row_.size(); ++i) {
+                    if (columnOf_[i] < 0) continue;
+                    Cell& cell = cells[static_cast<size_t>(columnOf_[i])];
+                    cell.kind = row_[i].empty() ? Cell::kNull : Cell::kText;
+                    cell.text.swap(row_[i]);
+                }
+                return true;
+            }
             if (row_.size() != fields.size()) {
                 rowError = "a row of " + std::to_string(row_.size()) + " fields, the layout has " +
                            std::to_string(fields.size());
@@ -483,17 +520,43 @@ public:
         }
         if (!reader_.NextLine(line_)) return false;
         for (Cell& cell : cells) EmptyCell(cell);
-        ReadJsonRow(line_, plan, cells, rowError);
+        ReadJsonRow(line_, plan, cells, rowError, setup_.Options().ignoreUnknown);
         return true;
     }
     bool ReadFailed() const override { return reader_.ReadFailed(); }
     uint64_t Consumed() const override { return reader_.Consumed(); }
 
 private:
+    // --ignore-unknown: the header's columns are found by name; columns the layout
+    // lacks pass, every column of the layout must be there once.
+    bool MapHeader(const std::vector<Field>& fields, std::string& error) {
+        columnOf_.assign(row_.size(), -1);
+        std::vector<bool> taken(fields.size(), false);
+        for (size_t i = 0; i < row_.size(); ++i) {
+            for (size_t f = 0; f < fields.size(); ++f) {
+                if (fields[f].column != row_[i]) continue;
+                if (taken[f]) {
+                    error = "header column " + std::to_string(i + 1) + " repeats " + row_[i];
+                    return false;
+                }
+                taken[f] = true;
+                columnOf_[i] = static_cast<int>(f);
+            }
+        }
+        for (size_t f = 0; f < fields.size(); ++f) {
+            if (!taken[f]) {
+                error = "the header has no column " + fields[f].column;
+                return false;
+            }
+        }
+        return true;
+    }
+
     DataSetup& setup_;
     TableReader reader_;
     bool csv_;
     std::vector<std::string> row_;
+    std::vector<int> columnOf_;   // the layout's column of each header column (-1: none)
     std::string line_;
 };
 

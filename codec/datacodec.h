@@ -39,6 +39,7 @@ struct DataOptions {
     bool crlf = false;                       // CSV (and line records) end in CR LF
     std::string tableEncoding = "utf-8";     // code page of the CSV/JSONL side
     size_t blockSize = 32760;                // largest block written in rdw-block
+    bool ignoreUnknown = false;              // encode: table columns and keys the layout lacks pass
 };
 
 // Parsers of the option values; false on a value they do not know.

@@ -183,23 +183,66 @@ private:
     std::string error_;
 };
 
-void FillFromJson(const JsonNode& node, const JsonValue* value, std::vector<Cell>& cells) {
+const char* JsonTypeName(JsonValue::Type type) {
+    switch (type) {
+    case JsonValue::kNull: return "null";
+    case JsonValue::kBool: return "true or false";
+    case JsonValue::kNumber: return "a number";
+    case JsonValue::kString: return "a string";
+    case JsonValue::kObject: return "an object";
+    case JsonValue::kArray: return "an array";
+    }
+    return "a value";
+}
+
+// Fills the cells under `node` from `value` (none: the key is missing, the cells null).
+// False with `error` for a value whose JSON type does not fit the item, and (unless
+// `ignoreUnknown`) a key the layout does not have or one given twice. `path` names the
+// place for the message.
+bool FillFromJson(const JsonNode& node, const JsonValue* value, std::vector<Cell>& cells, bool ignoreUnknown,
+                  const std::string& path, std::string& error) {
+    if (value != nullptr && value->type == JsonValue::kNull) value = nullptr;
     switch (node.kind) {
     case JsonNode::kLeaf: {
         Cell& cell = cells[static_cast<size_t>(node.field)];
-        if (value == nullptr || value->type == JsonValue::kNull) {
+        if (value == nullptr) {
             cell.kind = Cell::kNull;
             cell.text.clear();
-        } else {
-            cell.kind = value->type == JsonValue::kString ? Cell::kText : Cell::kNumber;
-            cell.text = value->type == JsonValue::kObject || value->type == JsonValue::kArray ? "[structure]" : value->text;
+            return true;
         }
-        return;
+        if (value->type != JsonValue::kString && value->type != JsonValue::kNumber) {
+            error = path + ": " + JsonTypeName(value->type) + " does not fit the item";
+            return false;
+        }
+        cell.kind = value->type == JsonValue::kString ? Cell::kText : Cell::kNumber;
+        cell.text = value->text;
+        return true;
     }
-    case JsonNode::kObject:
+    case JsonNode::kObject: {
+        if (value != nullptr && value->type != JsonValue::kObject) {
+            error = path + ": " + JsonTypeName(value->type) + " where the layout has a group";
+            return false;
+        }
+        if (value != nullptr) {
+            for (size_t i = 0; i < value->members.size(); ++i) {
+                const std::string& key = value->members[i].first;
+                bool known = false;
+                for (const JsonNode& child : node.children) known = known || child.key == key;
+                if (!known && !ignoreUnknown) {
+                    error = (path.empty() ? "" : path + ": ") + "the layout has no item \"" + key + "\"";
+                    return false;
+                }
+                for (size_t j = 0; j < i; ++j) {
+                    if (value->members[j].first == key) {
+                        error = (path.empty() ? "" : path + ": ") + "\"" + key + "\" is given twice";
+                        return false;
+                    }
+                }
+            }
+        }
         for (const JsonNode& child : node.children) {
             const JsonValue* member = nullptr;
-            if (value != nullptr && value->type == JsonValue::kObject) {
+            if (value != nullptr) {
                 for (const auto& m : value->members) {
                     if (m.first == child.key) {
                         member = &m.second;
@@ -207,17 +250,33 @@ void FillFromJson(const JsonNode& node, const JsonValue* value, std::vector<Cell
                     }
                 }
             }
-            FillFromJson(child, member, cells);
+            if (!FillFromJson(child, member, cells, ignoreUnknown, path.empty() ? child.key : path + "." + child.key, error)) {
+                return false;
+            }
         }
-        return;
+        return true;
+    }
     case JsonNode::kArray:
+        if (value != nullptr && value->type != JsonValue::kArray) {
+            error = path + ": " + JsonTypeName(value->type) + " where the layout has a table";
+            return false;
+        }
+        if (value != nullptr && value->items.size() > node.children.size()) {
+            error = path + ": " + std::to_string(value->items.size()) + " elements, the table has " +
+                    std::to_string(node.children.size());
+            return false;
+        }
         for (size_t i = 0; i < node.children.size(); ++i) {
             const JsonValue* element = nullptr;
-            if (value != nullptr && value->type == JsonValue::kArray && i < value->items.size()) element = &value->items[i];
-            FillFromJson(node.children[i], element, cells);
+            if (value != nullptr && i < value->items.size()) element = &value->items[i];
+            if (!FillFromJson(node.children[i], element, cells, ignoreUnknown, path + "[" + std::to_string(i + 1) + "]",
+                              error)) {
+                return false;
+            }
         }
-        return;
+        return true;
     }
+    return true;
 }
 
 void AppendJsonNode(std::string& out, const JsonNode& node, const std::vector<Cell>& cells) {
@@ -479,7 +538,8 @@ void AppendJsonRow(std::string& out, const LayoutPlan& plan, const std::vector<C
     out += "}\n";
 }
 
-bool ReadJsonRow(const std::string& line, const LayoutPlan& plan, std::vector<Cell>& cells, std::string& error) {
+bool ReadJsonRow(const std::string& line, const LayoutPlan& plan, std::vector<Cell>& cells, std::string& error,
+                 bool ignoreUnknown) {
     JsonValue value;
     JsonParser parser(line);
     if (!parser.Parse(value, error)) return false;
@@ -490,8 +550,7 @@ bool ReadJsonRow(const std::string& line, const LayoutPlan& plan, std::vector<Ce
     JsonNode top;
     top.kind = JsonNode::kObject;
     top.children = plan.roots;
-    FillFromJson(top, &value, cells);
-    return true;
+    return FillFromJson(top, &value, cells, ignoreUnknown, "", error);
 }
 
 TableReader::TableReader(std::FILE* in) : in_(in), buffer_(new char[kChunk]) {}

@@ -86,7 +86,11 @@ private:
 
 // Fills `cells` (one per column of `plan`) from a JSON object line; false with
 // `error` when the line is no JSON object.
-bool ReadJsonRow(const std::string& line, const LayoutPlan& plan, std::vector<Cell>& cells, std::string& error);
+// Keys the layout does not have, keys given twice and values whose JSON type does not
+// fit their item are refused (`error` names them), unless `ignoreUnknown` lets unknown
+// keys pass.
+bool ReadJsonRow(const std::string& line, const LayoutPlan& plan, std::vector<Cell>& cells, std::string& error,
+                 bool ignoreUnknown = false);
 
 }  // namespace quillbox
 

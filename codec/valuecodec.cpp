@@ -12,6 +12,7 @@
 #include "numeric_forms.h"
 
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -858,6 +859,12 @@ bool ValueCodec::EncodeFloat(const Field& field, const std::string& text, unsign
     if (!ParseFloatText(text, value)) return Fail(fault, field.offset, "\"" + text + "\" is not a number");
     unsigned char* bytes = record + field.offset;
     int n = field.length;
+    // A finite value beyond what the form holds is refused, never stored as Infinity.
+    if (std::isfinite(value) && std::fabs(value) > static_cast<long double>(n == 4 && options_.floats != FloatFormat::kIbmHex ? FLT_MAX : DBL_MAX)) {
+        return Fail(fault, field.offset, text + " is out of the range of " +
+                                             (options_.floats == FloatFormat::kIbmHex ? "IBM hexadecimal floating point"
+                                              : n == 4 ? "IEEE single precision" : "IEEE double precision"));
+    }
     if (options_.floats == FloatFormat::kIbmHex) {
         long double stored = n == 4 ? static_cast<long double>(static_cast<double>(value)) : value;
         if (!ToIbmHex(stored, bytes, n)) return Fail(fault, field.offset, text + " is out of the range of IBM hexadecimal floating point");

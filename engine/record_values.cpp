@@ -183,6 +183,11 @@ bool CopyRecord::StoreInteger(CopyItem* item, int64_t value, bool dropDecimals) 
         for (int i = 0; i < divisions; ++i) value /= 10;
     }
     bool negative = value < 0;
+    // An unsigned number holds no negative value, whatever its usage: refused, and the
+    // item left as it was (rather than its magnitude, or its two's complement, stored).
+    if (negative && (item->flags & ITEM_NUMERIC) && !(item->flags & ITEM_SIGNED) && !HasAddressUsage(item)) {
+        return false;
+    }
     uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     // Keep the last `digits` decimal digits of the magnitude.
     uint64_t kept = magnitude;

@@ -168,3 +168,76 @@ TEST(BadData, ValuesThatDoNotFitAreNeverCut) {
 }
 
 }  // namespace
+
+namespace {
+
+// encode takes the table strictly: keys and columns the layout lacks, keys given twice
+// and JSON types that do not fit are refused with their names (--ignore-unknown lets
+// unknown ones pass); a line record cannot hold the line end; a float never becomes
+// Infinity by overflow.
+TEST(BadData, EncodeRefusesWhatTheLayoutCannotTake) {
+    Layout layout({"01 R.", "05 G.", "10 NAME PIC X(3).", "10 QTY PIC 9(3).", "05 B PIC 9(4) COMP.",
+                   "05 F PIC X(1)."});
+    DataOptions options;
+    options.format = TableFormat::kJsonl;
+    struct {
+        const char* row;
+        const char* message;
+    } cases[] = {
+        {R"({"R":{"G":{"NAME":"AB","QTY":1},"B":1,"F":"x","EXTRA":1}})", "the layout has no item \"EXTRA\""},
+        {R"({"R":{"G":{"NAM":"AB","QTY":1},"B":1,"F":"x"}})", "R.G: the layout has no item \"NAM\""},
+        {R"({"R":{"G":{"NAME":"AB","NAME":"CD","QTY":1},"B":1,"F":"x"}})", "\"NAME\" is given twice"},
+        {R"({"R":{"G":{"NAME":{"X":1},"QTY":1},"B":1,"F":"x"}})", "R.G.NAME: an object does not fit the item"},
+        {R"({"R":{"G":"AB","B":1,"F":"x"}})", "R.G: a string where the layout has a group"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row);
+        datatest::RunResult result = layout.Encode(std::string(c.row) + "\n", options);
+        EXPECT_EQ(result.status, kExitFailed);
+        EXPECT_EQ(result.out, "");
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    }
+    options.ignoreUnknown = true;
+    datatest::RunResult passed = layout.Encode(std::string(cases[0].row) + "\n", options);
+    EXPECT_EQ(passed.status, kExitDone) << passed.err;
+    EXPECT_EQ(passed.out, std::string("AB 001") + datatest::Bytes({0, 1}) + "x");
+
+    // CSV: by default the header must be the layout's; with --ignore-unknown columns are
+    // found by name and others pass.
+    options = DataOptions();
+    datatest::RunResult extra = layout.Encode("NAME,QTY,B,F,NOTE\nAB,1,1,x,hello\n", options);
+    EXPECT_EQ(extra.status, kExitFailed);
+    EXPECT_NE(extra.err.find("header column 5 is NOTE, the layout has (none)"), std::string::npos) << extra.err;
+    options.ignoreUnknown = true;
+    extra = layout.Encode("NOTE,F,B,QTY,NAME\nhello,x,1,1,AB\n", options);
+    EXPECT_EQ(extra.status, kExitDone) << extra.err;
+    EXPECT_EQ(extra.out, passed.out);
+    EXPECT_NE(layout.Encode("NAME,QTY,B,F,QTY\nAB,1,1,x,2\n", options).err.find("header column 5 repeats QTY"),
+              std::string::npos);
+
+    // A binary value whose bytes hold the line end cannot be a line record.
+    options = DataOptions();
+    options.records = RecordFormat::kLines;
+    datatest::RunResult lines = layout.Encode("NAME,QTY,B,F\nAB,1,10,x\nAB,1,11,x\n", options);
+    EXPECT_EQ(lines.status, kExitFailed);
+    EXPECT_NE(lines.err.find("record 1, item B (offset 7): the record holds the line end"), std::string::npos)
+        << lines.err;
+    options.onError = OnError::kSkip;
+    lines = layout.Encode("NAME,QTY,B,F\nAB,1,10,x\nAB,1,11,x\n", options);
+    EXPECT_EQ(lines.status, kExitBadData);
+    EXPECT_EQ(lines.out, std::string("AB 001") + datatest::Bytes({0, 11}) + "x\n");
+}
+
+TEST(BadData, FloatsBeyondTheirRangeAreRefused) {
+    Layout layout({"01 R.", "05 S COMP-1.", "05 D COMP-2."}, true);
+    DataOptions options;
+    for (const char* row : {"3.5e38,1", "1,1e400", "-1e39,0"}) {
+        SCOPED_TRACE(row);
+        datatest::RunResult result = layout.Encode(std::string("S,D\n") + row + "\n", options);
+        EXPECT_EQ(result.status, kExitFailed);
+        EXPECT_NE(result.err.find("is out of the range of IEEE"), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(layout.Encode("S,D\n3.4e38,1e300\nInfinity,-Infinity\n", options).status, kExitDone);
+}
+
+}  // namespace

@@ -44,13 +44,40 @@ TEST_F(Values, DisplayUnsignedForms) {
     EXPECT_FALSE(record.SetInt32(&item, 123456));
     EXPECT_EQ(At(item), "23456");
     EXPECT_EQ(record.GetInt16(&item), 23456);
-    // An unsigned display item has no place for the sign.
-    EXPECT_TRUE(record.SetInt32(&item, -42));
-    EXPECT_EQ(At(item), "00042");
+    // An unsigned item holds no negative value: refused, the item unchanged.
+    EXPECT_FALSE(record.SetInt32(&item, -42));
+    EXPECT_EQ(At(item), "23456");
 
     CopyItem two = MakeItem(1, 2, ITEM_NUMERIC, 2);
     EXPECT_FALSE(record.SetInt16(&two, 345));
     EXPECT_EQ(At(two), "45");
+}
+
+// A negative value for an unsigned item is refused the same way in every usage: false,
+// and the item keeps its bytes (it used to store the magnitude in display and packed
+// items, 65531 in a 9(4) COMP item, and -5 in a 9(18) COMP item with true).
+TEST_F(Values, UnsignedItemsRefuseNegativeValuesInEveryUsage) {
+    struct {
+        const char* what;
+        CopyItem item;
+    } cases[] = {
+        {"9(5) display", MakeItem(1, 5, ITEM_NUMERIC, 5)},
+        {"9(5) COMP-3", MakeItem(1, 3, ITEM_NUMERIC | USAGE_PACKED, 5)},
+        {"9(4) COMP", MakeItem(1, 2, ITEM_NUMERIC | USAGE_BINARY, 4)},
+        {"9(4) COMP-5", MakeItem(1, 2, ITEM_NUMERIC | USAGE_COMP5, 4)},
+        {"9(18) COMP", MakeItem(1, 8, ITEM_NUMERIC | USAGE_BINARY, 18)},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(record.SetInt64(&c.item, 7));
+        const std::string before = At(c.item);
+        EXPECT_FALSE(record.SetInt8(&c.item, -5));
+        EXPECT_FALSE(record.SetInt16(&c.item, -5));
+        EXPECT_FALSE(record.SetInt32(&c.item, -5));
+        EXPECT_FALSE(record.SetInt64(&c.item, -5));
+        EXPECT_EQ(At(c.item), before);
+        EXPECT_EQ(record.GetInt64(&c.item), 7);
+    }
 }
 
 TEST_F(Values, DisplaySignZones) {
