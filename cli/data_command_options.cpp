@@ -124,6 +124,9 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
     command->add_flag("--ignore-unknown", options.ignoreUnknown,
                       "encode: table columns and JSON keys the layout lacks pass (they are refused otherwise); "
                       "CSV columns are then found by their names");
+    command->add_option("--max-line", options.maxLine,
+                        "encode: the most bytes of a CSV row or JSON line (default 64 MB); a longer one stops the run")
+        ->check(CLI::Range(static_cast<uint64_t>(1), static_cast<uint64_t>(1) << 40));
     command->add_flag("-v,--verbose", options.verbose, "the summary on standard error also when no bad data was met");
     command->add_flag("--progress,!--no-progress", options.progress,
                       "a progress line on standard error (default: on when standard error is a terminal and the "
@@ -160,6 +163,7 @@ void RunDataCommand(const DataCommandOptions& given, bool decode) {
     options.tableEncoding = given.outputEncoding;
     options.blockSize = given.blockSize;
     options.ignoreUnknown = given.ignoreUnknown;
+    options.maxLine = given.maxLine;
     std::string inputShown = ArgumentToUtf8(given.input);
     std::string outputShown = ArgumentToUtf8(given.output);
     RunDisplay display;

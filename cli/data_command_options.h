@@ -32,6 +32,7 @@ struct DataCommandOptions {
     std::string outputEncoding = "utf-8";
     size_t blockSize = 32760;
     bool ignoreUnknown = false;       // --ignore-unknown
+    uint64_t maxLine = 64ull << 20;   // --max-line
     bool verbose = false;             // -v: the summary also after a clean run
     int progress = -1;                // --progress 1, --no-progress 0; -1 by the terminal and the input's size
 };

@@ -457,7 +457,7 @@ private:
 // CSV rows (after the header, which must name the layout's columns) or JSON Lines.
 class TableSource : public RowSource {
 public:
-    TableSource(DataSetup& setup, std::FILE* in) : setup_(setup), reader_(in) {
+    TableSource(DataSetup& setup, std::FILE* in) : setup_(setup), reader_(in, setup.Options().maxLine) {
         csv_ = setup.Options().format == TableFormat::kCsv;
     }
     bool Begin(const LayoutPlan& plan, std::string& error) override {
@@ -518,7 +518,7 @@ public:
             }
             return true;
         }
-        if (!reader_.NextLine(line_)) return false;
+        if (!reader_.NextLine(line_, error)) return false;
         for (Cell& cell : cells) EmptyCell(cell);
         ReadJsonRow(line_, plan, cells, rowError, setup_.Options().ignoreUnknown);
         return true;

@@ -40,6 +40,7 @@ struct DataOptions {
     std::string tableEncoding = "utf-8";     // code page of the CSV/JSONL side
     size_t blockSize = 32760;                // largest block written in rdw-block
     bool ignoreUnknown = false;              // encode: table columns and keys the layout lacks pass
+    uint64_t maxLine = 64ull << 20;          // encode: the most bytes of a CSV row or JSON line
 };
 
 // Parsers of the option values; false on a value they do not know.

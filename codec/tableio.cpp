@@ -553,7 +553,13 @@ bool ReadJsonRow(const std::string& line, const LayoutPlan& plan, std::vector<Ce
     return FillFromJson(top, &value, cells, ignoreUnknown, "", error);
 }
 
-TableReader::TableReader(std::FILE* in) : in_(in), buffer_(new char[kChunk]) {}
+TableReader::TableReader(std::FILE* in, uint64_t maxLine) : in_(in), buffer_(new char[kChunk]), maxLine_(maxLine) {}
+
+bool TableReader::TooLong(uint64_t start, std::string& error) const {
+    if (Position() - start <= maxLine_) return false;
+    error = "a line longer than " + std::to_string(maxLine_) + " bytes (the limit; --max-line sets it)";
+    return true;
+}
 
 int TableReader::Refill() {
     if (begin_ < end_) return static_cast<unsigned char>(buffer_[begin_]);
@@ -583,8 +589,10 @@ bool TableReader::NextCsvRow(std::vector<std::string>& fields, std::string& erro
         ~Trim() { fields.resize(count); }
     } trim{fields, count};
     if (Peek() == EOF) return false;
+    const uint64_t start = Position();
     next();
     for (;;) {
+        if (TooLong(start, error)) return false;
         int c = Get();
         if (c == EOF) return true;
         if (c == '\n') return true;
@@ -608,6 +616,7 @@ bool TableReader::NextCsvRow(std::vector<std::string>& fields, std::string& erro
                     Get();
                 }
                 fields[count - 1].push_back(static_cast<char>(c));
+                if ((fields[count - 1].size() & 0xFFFF) == 0 && TooLong(start, error)) return false;
             }
             continue;
         }
@@ -625,11 +634,16 @@ bool TableReader::NextCsvRow(std::vector<std::string>& fields, std::string& erro
     }
 }
 
-bool TableReader::NextLine(std::string& line) {
+bool TableReader::NextLine(std::string& line, std::string& error) {
     for (;;) {
         line.clear();
+        const uint64_t start = Position();
         int c;
-        while ((c = Get()) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+        while ((c = Get()) != EOF && c != '\n') {
+            line.push_back(static_cast<char>(c));
+            if ((line.size() & 0xFFFF) == 0 && TooLong(start, error)) return false;
+        }
+        if (TooLong(start, error)) return false;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         bool blank = line.find_first_not_of(" \t") == std::string::npos;
         if (!blank) return true;

@@ -58,12 +58,15 @@ private:
 // Reads the input of encode in large blocks.
 class TableReader {
 public:
-    explicit TableReader(std::FILE* in);
+    // `maxLine`: the most bytes of a row or line; a longer one is refused, not held.
+    explicit TableReader(std::FILE* in, uint64_t maxLine = kDefaultMaxLine);
+    static constexpr uint64_t kDefaultMaxLine = 64ull << 20;
     // The next CSV row into `fields`; false at the end. `error` is set (and false
-    // returned) for a quote that is never closed.
+    // returned) for a quote that is never closed and a row longer than the limit.
     bool NextCsvRow(std::vector<std::string>& fields, std::string& error);
-    // The next non-empty line; false at the end.
-    bool NextLine(std::string& line);
+    // The next non-empty line; false at the end, with `error` set for a line longer
+    // than the limit.
+    bool NextLine(std::string& line, std::string& error);
     bool ReadFailed() const { return readFailed_; }
     // Bytes read from the input so far.
     uint64_t Consumed() const { return consumed_; }
@@ -75,6 +78,9 @@ private:
         return c;
     }
     int Peek() { return begin_ < end_ ? static_cast<unsigned char>(buffer_[begin_]) : Refill(); }
+    // The bytes taken from the input so far.
+    uint64_t Position() const { return consumed_ - (end_ - begin_); }
+    bool TooLong(uint64_t start, std::string& error) const;
     // Reads the next block when the buffer is used up; its first byte or EOF.
     int Refill();
     std::FILE* in_;
@@ -82,6 +88,7 @@ private:
     size_t begin_ = 0, end_ = 0;
     bool eof_ = false, readFailed_ = false;
     uint64_t consumed_ = 0;
+    uint64_t maxLine_;
 };
 
 // Fills `cells` (one per column of `plan`) from a JSON object line; false with

@@ -417,7 +417,7 @@ public:
             if (written != kUseDecode) return written == kWritten;
             out.clear();
         }
-        return from_.Convert(text, length, out);
+        return from_.Convert(text, length, out) && (!ebcdic_ || RoundTrips(out, text, length));
     }
     bool EncodeNational(const char* text, size_t length, std::string& out) override {
         out.clear();
@@ -429,7 +429,7 @@ public:
                 out.clear();
                 if (!from_.Convert(text, length, out)) return false;
             }
-        } else if (!from_.Convert(text, length, out)) {
+        } else if (!from_.Convert(text, length, out) || !RoundTrips(out, text, length)) {
             return false;
         }
         if (ebcdic_) {
@@ -452,6 +452,15 @@ public:
     }
 
 private:
+    // Whether `bytes` read back as the same text: the Japanese EBCDIC converters map some
+    // characters one way only (a backslash to the yen sign, a tilde to the overline),
+    // which encode refuses rather than change the text.
+    bool RoundTrips(const std::string& bytes, const char* text, size_t length) {
+        back_.clear();
+        return to_.Convert(bytes.data(), bytes.size(), back_) && back_.size() == length &&
+               std::memcmp(back_.data(), text, length) == 0;
+    }
+
     // The Shift_JIS bytes of one code point in the encoding tables: `bytes` (the first
     // in the high byte) and their count in the bits above; 0 when it has none,
     // kEncodeLonger when it has more than two.
@@ -556,6 +565,7 @@ private:
 
     Converter to_;
     Converter from_;
+    std::string back_;     // RoundTrips' decoded text
     std::string scratch_;
     Utf8Entry singles_[256];
     std::unique_ptr<Utf8Entry[]> pairs_[256];

@@ -109,6 +109,32 @@ inline void PutDigits(char* out, uint64_t v, int n) {
     if (n > 0) *--p = static_cast<char>('0' + w % 10);
 }
 
+// A value of the table as a message shows it: at most 80 bytes (cut between UTF-8
+// characters, with the length of the whole), control bytes escaped as \xNN.
+std::string Shown(const std::string& text) {
+    constexpr size_t kShown = 80;
+    size_t cut = text.size();
+    if (cut > kShown) {
+        cut = kShown;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    }
+    std::string out;
+    for (size_t i = 0; i < cut; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            out += escape;
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    if (cut < text.size()) out += "... (" + std::to_string(text.size()) + " bytes)";
+    return out;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + Shown(text) + "\""; }
+
 std::string Hex(unsigned value) {
     char text[8];
     std::snprintf(text, sizeof text, "0x%02X", value & 0xFFu);
@@ -315,7 +341,7 @@ bool ParseDecimal(const std::string& text, int scale, bool& negative, uint64_t& 
             continue;
         }
         if (c < '0' || c > '9') {
-            reason = "\"" + text + "\" is not a decimal number";
+            reason = Quoted(text) + " is not a decimal number";
             return false;
         }
         any = true;
@@ -325,24 +351,24 @@ bool ParseDecimal(const std::string& text, int scale, bool& negative, uint64_t& 
         }
         if (significant > 0 || c != '0') {
             if (++significant > 19) {
-                reason = "\"" + text + "\" has too many digits";
+                reason = Quoted(text) + " has too many digits";
                 return false;
             }
             value = value * 10 + static_cast<uint64_t>(c - '0');
         }
     }
     if (!any) {
-        reason = "\"" + text + "\" is not a decimal number";
+        reason = Quoted(text) + " is not a decimal number";
         return false;
     }
     if (cutNonzero) {
-        reason = "\"" + text + "\" has more than " + std::to_string(scale < 0 ? 0 : scale) + " decimal places";
+        reason = Quoted(text) + " has more than " + std::to_string(scale < 0 ? 0 : scale) + " decimal places";
         return false;
     }
     // Decimal places not written are zeros.
     for (int k = fraction; k < scale && value != 0; ++k) {
         if (++significant > 19) {
-            reason = "\"" + text + "\" has too many digits";
+            reason = Quoted(text) + " has too many digits";
             return false;
         }
         value *= 10;
@@ -352,7 +378,7 @@ bool ParseDecimal(const std::string& text, int scale, bool& negative, uint64_t& 
         int zeros = -scale;
         for (int k = 0; k < zeros; ++k) {
             if (value % 10 != 0) {
-                reason = "\"" + text + "\" is not a multiple of 1" + std::string(static_cast<size_t>(zeros), '0');
+                reason = Quoted(text) + " is not a multiple of 1" + std::string(static_cast<size_t>(zeros), '0');
                 return false;
             }
             value /= 10;
@@ -739,7 +765,7 @@ bool ValueCodec::Encode(const Field& field, const Cell& cell, unsigned char* rec
             bool national = field.kind == Field::kNational;
             bool ok = national ? text_->EncodeNational(cell.text.data(), cell.text.size(), scratch_)
                                : text_->Encode(cell.text.data(), cell.text.size(), scratch_);
-            if (!ok) return Fail(fault, field.offset, "\"" + cell.text + "\" does not convert to " + options_.encoding);
+            if (!ok) return Fail(fault, field.offset, Quoted(cell.text) + " does not convert to " + options_.encoding);
             if (scratch_.size() > static_cast<size_t>(field.length)) {
                 return Fail(fault, field.offset, "text of " + std::to_string(scratch_.size()) + " bytes does not fit the item's " + std::to_string(field.length));
             }
@@ -757,10 +783,10 @@ bool ValueCodec::Encode(const Field& field, const Cell& cell, unsigned char* rec
         case Field::kBits:
         case Field::kBoolChars: {
             if (cell.text.size() > static_cast<size_t>(field.digits)) {
-                return Fail(fault, field.offset, "\"" + cell.text + "\" has more than the item's " + std::to_string(field.digits) + " bits");
+                return Fail(fault, field.offset, Quoted(cell.text) + " has more than the item's " + std::to_string(field.digits) + " bits");
             }
             for (char c : cell.text) {
-                if (c != '0' && c != '1') return Fail(fault, field.offset, "\"" + cell.text + "\" is not a string of 0 and 1");
+                if (c != '0' && c != '1') return Fail(fault, field.offset, Quoted(cell.text) + " is not a string of 0 and 1");
             }
             scratch_ = cell.text;
             if (field.kind == Field::kBoolChars) scratch_.resize(static_cast<size_t>(field.length), '0');
@@ -785,7 +811,7 @@ bool ValueCodec::EncodeNumber(const Field& field, const std::string& text, unsig
     uint64_t magnitude;
     std::string reason;
     if (!ParseDecimal(text, field.scale, negative, magnitude, reason)) return Fail(fault, field.offset, reason);
-    if (negative && !field.isSigned) return Fail(fault, field.offset, "negative value " + text + " for an unsigned item");
+    if (negative && !field.isSigned) return Fail(fault, field.offset, "negative value " + Shown(text) + " for an unsigned item");
     unsigned char* bytes = record + field.offset;
     bool binary = field.kind == Field::kBinary || field.kind == Field::kComp5;
     bool fitsDigits = field.digits >= 19 || magnitude < kPowers[field.digits < 0 ? 0 : field.digits];
@@ -803,7 +829,7 @@ bool ValueCodec::EncodeNumber(const Field& field, const std::string& text, unsig
         } else {
             fits = bits >= 64 || magnitude < (uint64_t{1} << bits);
         }
-        if (!fits) return Fail(fault, field.offset, text + " does not fit the item's " + std::to_string(field.length) + " bytes");
+        if (!fits) return Fail(fault, field.offset, Shown(text) + " does not fit the item's " + std::to_string(field.length) + " bytes");
         uint64_t value = negative ? 0 - magnitude : magnitude;
         for (int i = 0; i < field.length; ++i) {
             unsigned char b = static_cast<unsigned char>(value >> (8 * i));
@@ -811,7 +837,7 @@ bool ValueCodec::EncodeNumber(const Field& field, const std::string& text, unsig
         }
         return true;
     }
-    return Fail(fault, field.offset, text + " has more digits than the picture's " + std::to_string(field.digits));
+    return Fail(fault, field.offset, Shown(text) + " has more digits than the picture's " + std::to_string(field.digits));
 }
 
 void ValueCodec::StoreNumber(const Field& field, bool negative, uint64_t magnitude, unsigned char* bytes) {
@@ -856,18 +882,18 @@ void ValueCodec::StoreNumber(const Field& field, bool negative, uint64_t magnitu
 
 bool ValueCodec::EncodeFloat(const Field& field, const std::string& text, unsigned char* record, Fault& fault) {
     long double value;
-    if (!ParseFloatText(text, value)) return Fail(fault, field.offset, "\"" + text + "\" is not a number");
+    if (!ParseFloatText(text, value)) return Fail(fault, field.offset, Quoted(text) + " is not a number");
     unsigned char* bytes = record + field.offset;
     int n = field.length;
     // A finite value beyond what the form holds is refused, never stored as Infinity.
     if (std::isfinite(value) && std::fabs(value) > static_cast<long double>(n == 4 && options_.floats != FloatFormat::kIbmHex ? FLT_MAX : DBL_MAX)) {
-        return Fail(fault, field.offset, text + " is out of the range of " +
+        return Fail(fault, field.offset, Shown(text) + " is out of the range of " +
                                              (options_.floats == FloatFormat::kIbmHex ? "IBM hexadecimal floating point"
                                               : n == 4 ? "IEEE single precision" : "IEEE double precision"));
     }
     if (options_.floats == FloatFormat::kIbmHex) {
         long double stored = n == 4 ? static_cast<long double>(static_cast<double>(value)) : value;
-        if (!ToIbmHex(stored, bytes, n)) return Fail(fault, field.offset, text + " is out of the range of IBM hexadecimal floating point");
+        if (!ToIbmHex(stored, bytes, n)) return Fail(fault, field.offset, Shown(text) + " is out of the range of IBM hexadecimal floating point");
         return true;
     }
     unsigned char b[8];

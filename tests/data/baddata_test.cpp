@@ -241,3 +241,42 @@ TEST(BadData, FloatsBeyondTheirRangeAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// Messages show at most 80 bytes of a bad value, control bytes escaped; a row longer
+// than the limit stops the run instead of being held; text that the Japanese EBCDIC
+// pages would change on the way (one-way mappings) is refused.
+TEST(BadData, MessagesLinesAndOneWayCharactersAreBounded) {
+    Layout layout({"01 R.", "05 N PIC 9(3).", "05 T PIC X(4)."});
+    DataOptions options;
+    RunDisplay display;
+    display.tableName = "in.csv";
+    const std::string bad = "1\x1b[31m" + std::string(200, 'x');
+    datatest::RunResult shown = layout.Encode("N,T\n\"" + bad + "\",a\n", options, display);
+    EXPECT_EQ(shown.status, kExitFailed);
+    EXPECT_NE(shown.err.find("\"1\\x1B[31mxxx"), std::string::npos) << shown.err;
+    EXPECT_NE(shown.err.find("... (206 bytes)\" is not a decimal number"), std::string::npos) << shown.err;
+    EXPECT_EQ(shown.err.find('\x1b'), std::string::npos);
+    EXPECT_EQ(shown.err.find(std::string(100, 'x')), std::string::npos);   // not the whole value
+
+    options.maxLine = 64;
+    datatest::RunResult longLine = layout.Encode("N,T\n1,ab\n1," + std::string(100, 'y') + "\n1,cd\n", options, display);
+    EXPECT_EQ(longLine.status, kExitFailed);
+    EXPECT_NE(longLine.err.find("in.csv: record 2: a line longer than 64 bytes"), std::string::npos) << longLine.err;
+    options.format = TableFormat::kJsonl;
+    longLine = layout.Encode("{\"R\":{\"N\":1,\"T\":\"" + std::string(100, 'y') + "\"}}\n", options, display);
+    EXPECT_NE(longLine.err.find("a line longer than 64 bytes"), std::string::npos) << longLine.err;
+
+    options = DataOptions();
+    options.encoding = "ibm-930";
+    for (const char* text : {"a\\b", "a~b"}) {
+        SCOPED_TRACE(text);
+        datatest::RunResult oneWay = layout.Encode(std::string("N,T\n1,") + text + "\n", options);
+        EXPECT_EQ(oneWay.status, kExitFailed);
+        EXPECT_NE(oneWay.err.find("does not convert to ibm-930"), std::string::npos) << oneWay.err;
+    }
+    EXPECT_EQ(layout.Encode("N,T\n1,AB\n", options).status, kExitDone);
+}
+
+}  // namespace
