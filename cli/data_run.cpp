@@ -128,10 +128,11 @@ public:
         shownLength_ = 0;
     }
 
-    // The summary (after bad data, a failure or with verbose) and the exit status.
+    // The summary (after bad data or a failure, or with verbose) and the exit status.
     int Finish(const RunResult& result) {
         ClearProgress();
-        bool quiet = !display_.verbose && result.bad == 0 && badPlaces_ == 0 && viewErrors_ == 0;
+        bool quiet = !display_.verbose && result.bad == 0 && badPlaces_ == 0 && viewErrors_ == 0 && !failed_ &&
+                     !result.failed;
         if (!quiet) {
             std::fprintf(err_, "%s: %lld records read, %lld written, %lld bad\n", verb_, result.read, result.written,
                          result.bad);

@@ -434,9 +434,11 @@ private:
         buffer_.swap(larger);
         capacity_ = capacity;
     }
+    // Hands the rows to the output and through the stream's own buffer, so that the
+    // rows counted as stored are the ones the output took.
     bool Flush() {
         if (failed_) return false;
-        if (used_ > 0 && std::fwrite(buffer_.get(), 1, used_, out_) != used_) failed_ = true;
+        if (used_ > 0 && (std::fwrite(buffer_.get(), 1, used_, out_) != used_ || std::fflush(out_) != 0)) failed_ = true;
         else stored_ += buffered_;
         used_ = 0;
         buffered_ = 0;

@@ -220,8 +220,12 @@ RecordWriter::~RecordWriter() = default;
 bool RecordWriter::Drain(bool all) {
     if (failed_) return false;
     if (!pending_.empty() && (all || pending_.size() >= kChunk)) {
-        if (std::fwrite(pending_.data(), 1, pending_.size(), out_) != pending_.size()) failed_ = true;
-        else written_ += pendingRecords_;
+        // Through the stream's own buffer too: the records counted are those the output took.
+        if (std::fwrite(pending_.data(), 1, pending_.size(), out_) != pending_.size() || std::fflush(out_) != 0) {
+            failed_ = true;
+        } else {
+            written_ += pendingRecords_;
+        }
         pending_.clear();
         pendingRecords_ = 0;
     }

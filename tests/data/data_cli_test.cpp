@@ -199,3 +199,47 @@ TEST(DataCli, NamesThatAreNoShiftJisComeOutAsTheJsonCommandShowsThem) {
 }
 
 }  // namespace
+
+namespace {
+
+// --skip past any file's size gives nothing (its byte count used to overflow and the
+// records after the first came out); a summary counts only rows that reached the output.
+TEST(DataCli, SkipBeyondTheFileAndSummariesOfFailedWrites) {
+    const std::string copybook = Scratch("skip.cpy"), dat = Scratch("skip.dat");
+    ASSERT_TRUE(qbtest::WriteFileBytes(copybook, "       01 R.\n           05 N PIC 9(2).\n"));
+    ASSERT_TRUE(qbtest::WriteFileBytes(dat, "01020304"));
+    for (const char* skip : {"4611686018427387904", "9223372036854775807", "5"}) {
+        SCOPED_TRACE(skip);
+        Result r = Shell("{cli} decode --skip " + std::string(skip) + " " + copybook + " " + dat);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "N\n");
+        r = Shell("cat " + dat + " | {cli} decode --skip " + std::string(skip) + " " + copybook + " -");
+        EXPECT_EQ(r.out, "N\n");
+    }
+    EXPECT_EQ(Shell("{cli} decode --skip 2 --count 1 " + copybook + " " + dat).out, "N\n3\n");
+    if (std::system("test -c /dev/full") == 0) {
+        Result full = Shell("{cli} decode " + copybook + " " + dat + " -o /dev/full");
+        EXPECT_EQ(full.status, 1);
+        EXPECT_NE(full.err.find("4 records read, 0 written"), std::string::npos) << full.err;
+    }
+    std::remove(copybook.c_str());
+    std::remove(dat.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DataCli, EncodeSummaryCountsOnlyRecordsTheOutputTook) {
+    if (std::system("test -c /dev/full") != 0) GTEST_SKIP() << "no /dev/full";
+    const std::string copybook = Scratch("full.cpy"), csv = Scratch("full.csv");
+    ASSERT_TRUE(qbtest::WriteFileBytes(copybook, "       01 R.\n           05 N PIC 9(2).\n"));
+    ASSERT_TRUE(qbtest::WriteFileBytes(csv, "N\n1\n2\n"));
+    Result full = Shell("{cli} encode " + copybook + " " + csv + " -o /dev/full");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("2 records read, 0 written"), std::string::npos) << full.err;
+    std::remove(copybook.c_str());
+    std::remove(csv.c_str());
+}
+
+}  // namespace
