@@ -97,6 +97,21 @@ void EmptyCell(Cell& cell) {
     cell.text.clear();
 }
 
+// A whole record or row that is bad (counted, heard); true when the run stops on it.
+bool BadRecord(RunFault::Side side, long long record, const std::string& reason, const DataOptions& options,
+               RunObserver& observer, RunResult& result) {
+    ++result.bad;
+    RunFault fault;
+    fault.kind = RunFault::kRecord;
+    fault.side = side;
+    fault.record = record;
+    fault.reason = reason;
+    observer.Fault(fault);
+    if (options.onError != OnError::kStop) return false;
+    result.stopped = true;
+    return true;
+}
+
 RunFault Fatal(RunFault::Side side, long long record, std::string reason) {
     RunFault fault;
     fault.kind = RunFault::kFatal;
@@ -204,16 +219,7 @@ RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, R
         }
         ++result.read;
         if (status == RecordReader::kWrongLength) {
-            ++result.bad;
-            RunFault fault;
-            fault.kind = RunFault::kRecord;
-            fault.record = number;
-            fault.reason = reason;
-            observer.Fault(fault);
-            if (options.onError == OnError::kStop) {
-                result.stopped = true;
-                break;
-            }
+            if (BadRecord(RunFault::kData, number, reason, options, observer, result)) break;
             continue;
         }
         RowDecoder::Outcome outcome = decoder.Decode(number, data, cells, observer);
@@ -275,17 +281,7 @@ RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, 
         if (options.count >= 0 && number - options.skip > options.count) break;
         ++result.read;
         if (!rowError.empty()) {
-            ++result.bad;
-            RunFault fault;
-            fault.kind = RunFault::kRecord;
-            fault.side = RunFault::kTable;
-            fault.record = number;
-            fault.reason = rowError;
-            observer.Fault(fault);
-            if (options.onError == OnError::kStop) {
-                result.stopped = true;
-                break;
-            }
+            if (BadRecord(RunFault::kTable, number, rowError, options, observer, result)) break;
             continue;
         }
         values.Blank(record.data(), recordLength);

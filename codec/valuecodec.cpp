@@ -419,17 +419,11 @@ ValueCodec::ValueCodec(const DataOptions& options, int recordLength) : options_(
 bool ValueCodec::Decode(const Field& field, const unsigned char* record, RowCells& row, size_t column, Fault& fault) {
     const unsigned char* bytes = record + field.offset;
     switch (field.kind) {
-    case Field::kDisplay: {
-        char* out = row.Room(kDecimalRoom);
-        if (char* end = DisplayInto(field, bytes, out)) {
-            row.End(column, Cell::kNumber, end);
-            return true;
-        }
-        break;
-    }
+    case Field::kDisplay:
     case Field::kPacked: {
         char* out = row.Room(kDecimalRoom);
-        if (char* end = PackedInto(field, bytes, out)) {
+        char* end = field.kind == Field::kDisplay ? DisplayInto(field, bytes, out) : PackedInto(field, bytes, out);
+        if (end != nullptr) {
             row.End(column, Cell::kNumber, end);
             return true;
         }
