@@ -719,6 +719,23 @@ TEST(CliOutput, PipeIsWrittenDirectly) {
     EXPECT_EQ((std::vector<std::string>{"pipe", "read"}), folder.Names());
 }
 
+TEST(CliOutput, NameOfAnOpenFileIsWrittenThroughIt) {
+    // /dev/fd/1 names standard output, as /dev/stdout does: written through, never
+    // replaced by a file (a run as root could replace the link /dev/stdout itself, which
+    // is why the test takes /dev/fd/1, in a folder no file can be made in).
+    for (const char* name : {"/dev/fd/1"}) {
+        SCOPED_TRACE(name);
+        struct stat before, after;
+        ASSERT_EQ(0, lstat(name, &before));
+        Result ddl = RunCli(With(kCustmastDdl, name));
+        EXPECT_EQ(0, ddl.status) << ddl.err;
+        EXPECT_EQ(Expected("CUSTMAST.ddl"), ddl.out);
+        ASSERT_EQ(0, lstat(name, &after));
+        EXPECT_EQ(before.st_mode, after.st_mode);
+        EXPECT_EQ(before.st_ino, after.st_ino);
+    }
+}
+
 TEST(CliOutput, OutputThatIsTheInputIsRefusedAndTheInputKept) {
     ScratchFolder folder("same");
     const std::string copybook = folder / "r.cpy", data = folder / "d.dat", csv = folder / "t.csv";
