@@ -834,8 +834,15 @@ TEST(CliOutput, InterruptedRunRemovesItsTemporaryFilesAndKeepsTheOldFile) {
             _exit(127);
         }
         ASSERT_GT(child, 0);
-        int feed = open(fifo.c_str(), O_WRONLY);   // once decode opened it
+        // The feed opens once decode opened the FIFO (never waiting on a run that failed).
+        int feed = -1;
+        EXPECT_TRUE(WaitFor([&] { return (feed = open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }));
+        if (feed < 0) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+        }
         ASSERT_GE(feed, 0);
+        fcntl(feed, F_SETFL, fcntl(feed, F_GETFL) & ~O_NONBLOCK);
         std::string block;
         for (int i = 0; i < 20000; ++i) block += "ABCD1234";
         EXPECT_EQ(static_cast<ssize_t>(block.size()), write(feed, block.data(), block.size()));
