@@ -761,6 +761,23 @@ TEST(CliOutput, PipeIsWrittenDirectly) {
     EXPECT_EQ((std::vector<std::string>{"pipe", "read"}), folder.Names());
 }
 
+TEST(CliOutput, NameOfAnOpenFileIsWrittenThroughIt) {
+    // /dev/fd/1 names standard output, as /dev/stdout does: written through, never
+    // replaced by a file (a run as root could replace the link /dev/stdout itself, which
+    // is why the test takes /dev/fd/1, in a folder no file can be made in).
+    for (const char* name : {"/dev/fd/1"}) {
+        SCOPED_TRACE(name);
+        struct stat before, after;
+        ASSERT_EQ(0, lstat(name, &before));
+        Result ddl = RunCli(With(kCustmastDdl, name));
+        EXPECT_EQ(0, ddl.status) << ddl.err;
+        EXPECT_EQ(Expected("CUSTMAST.ddl"), ddl.out);
+        ASSERT_EQ(0, lstat(name, &after));
+        EXPECT_EQ(before.st_mode, after.st_mode);
+        EXPECT_EQ(before.st_ino, after.st_ino);
+    }
+}
+
 TEST(CliOutput, OutputThatIsTheInputIsRefusedAndTheInputKept) {
     ScratchFolder folder("same");
     const std::string copybook = folder / "r.cpy", data = folder / "d.dat", csv = folder / "t.csv";
@@ -859,8 +876,15 @@ TEST(CliOutput, InterruptedRunRemovesItsTemporaryFilesAndKeepsTheOldFile) {
             _exit(127);
         }
         ASSERT_GT(child, 0);
-        int feed = open(fifo.c_str(), O_WRONLY);   // once decode opened it
+        // The feed opens once decode opened the FIFO (never waiting on a run that failed).
+        int feed = -1;
+        EXPECT_TRUE(WaitFor([&] { return (feed = open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }));
+        if (feed < 0) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+        }
         ASSERT_GE(feed, 0);
+        fcntl(feed, F_SETFL, fcntl(feed, F_GETFL) & ~O_NONBLOCK);
         std::string block;
         for (int i = 0; i < 20000; ++i) block += "ABCD1234";
         EXPECT_EQ(static_cast<ssize_t>(block.size()), write(feed, block.data(), block.size()));
