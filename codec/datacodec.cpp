@@ -222,6 +222,16 @@ RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, R
             if (BadRecord(RunFault::kData, number, reason, options, observer, result)) break;
             continue;
         }
+        bool directFailed = false;
+        if (sink.DirectRow(data, directFailed)) {
+            if (directFailed) {
+                sinkFailed = true;
+                break;
+            }
+            ++result.written;
+            observer.Progress(result.written, reader.Consumed());
+            continue;
+        }
         RowDecoder::Outcome outcome = decoder.Decode(number, data, cells, observer);
         if (outcome != RowDecoder::kGood) ++result.bad;
         if (outcome == RowDecoder::kStop) {
@@ -376,12 +386,22 @@ public:
     TableSink(DataSetup& setup, std::FILE* out)
         : setup_(setup), out_(out), csvWriter_(setup.Options().crlf ? "\r\n" : "\n") {
         lineEnd_ = setup.Options().crlf ? "\r\n" : "\n";
+        lineEndText_ = lineEnd_;
         csv_ = setup.Options().format == TableFormat::kCsv;
         Reserve(kFlushAt + 64 * 1024);
     }
     bool Begin(const LayoutPlan& plan) override {
+        // Rows of good values are written straight from the record when every column has
+        // a direct form and the table is UTF-8.
+        direct_ = setup_.TableText() == nullptr;
+        directRoom_ = 2 * plan.fields.size() + 16 + RowCells::kSlack;
+        for (const Field& field : plan.fields) {
+            direct_ = direct_ && ValueCodec::HasCsvCell(field);
+            directRoom_ += ValueCodec::CellRoom(field) + 2;
+        }
         if (!csv_) {
             jsonWriter_.reset(new JsonRowWriter(plan));
+            directRoom_ += jsonWriter_->FixedBytes();
             return true;
         }
         const std::vector<Field>& fields = plan.fields;
@@ -412,6 +432,25 @@ public:
         used_ += static_cast<size_t>(end - at);
         ++buffered_;
         return used_ < kFlushAt || Flush();
+    }
+    bool DirectRow(const unsigned char* record, bool& failed) override {
+        if (!direct_) return false;
+        if (capacity_ - used_ < directRoom_) {
+            if (used_ > 0 && !Flush()) {
+                failed = true;
+                return true;
+            }
+            Reserve(directRoom_);
+        }
+        const std::vector<Field>& fields = setup_.Plan().fields;
+        char* at = buffer_.get() + used_;
+        char* end = csv_ ? setup_.Values().CsvRowInto(fields, record, at, lineEndText_)
+                         : jsonWriter_->PutDirect(at, setup_.Values(), fields, record);
+        if (end == nullptr) return false;
+        used_ = static_cast<size_t>(end - buffer_.get());
+        ++buffered_;
+        failed = used_ >= kFlushAt && !Flush();
+        return true;
     }
     bool Finish() override {
         if (!Flush()) return false;
@@ -448,6 +487,9 @@ private:
     bool csv_;
     CsvRowWriter csvWriter_;
     std::unique_ptr<JsonRowWriter> jsonWriter_;
+    bool direct_ = false;
+    size_t directRoom_ = 0;
+    std::string lineEndText_;
     bool failed_ = false;
     long long buffered_ = 0, stored_ = 0;
 };

@@ -100,6 +100,10 @@ public:
     virtual std::string Failure() const { return "cannot write the output"; }
     // Of `given` rows, those that reached the output (fewer after a failure).
     virtual long long Stored(long long given) const { return given; }
+    // A sink that writes a row of good values straight from the record's bytes: true when
+    // it took the row (`failed` set when it could not write it); false leaves the row,
+    // decoded, to Row (bad data, a value the direct form does not cover).
+    virtual bool DirectRow(const unsigned char* /*record*/, bool& /*failed*/) { return false; }
 };
 
 // Where encode's rows come from: a table file or a program.

@@ -323,32 +323,6 @@ inline uint64_t HasControl(uint64_t x) { return (x - kOnes * 0x20) & ~x & kHighs
 inline bool CsvSpecial(char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; }
 inline bool JsonSpecial(char c) { return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20; }
 
-// Whether a text holds a character CSV quotes (or JSON escapes), eight bytes a step.
-bool NeedsCsvQuotes(const char* p, size_t n) {
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t x;
-        std::memcpy(&x, p + i, 8);
-        if (HasByte(x, ',') | HasByte(x, '"') | HasByte(x, '\r') | HasByte(x, '\n')) return true;
-    }
-    for (; i < n; ++i) {
-        if (CsvSpecial(p[i])) return true;
-    }
-    return false;
-}
-
-bool NeedsJsonEscapes(const char* p, size_t n) {
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t x;
-        std::memcpy(&x, p + i, 8);
-        if (HasByte(x, '"') | HasByte(x, '\\') | HasControl(x)) return true;
-    }
-    for (; i < n; ++i) {
-        if (JsonSpecial(p[i])) return true;
-    }
-    return false;
-}
 
 // Copies `n` bytes; short texts as whole 16-byte moves, which the slack after the row's
 // texts and in the output's room allow.
@@ -413,6 +387,33 @@ void Flatten(const JsonNode& node, std::string& pending, std::vector<std::pair<s
 
 }  // namespace
 
+bool NeedsCsvQuotes(const char* p, size_t n) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x;
+        std::memcpy(&x, p + i, 8);
+        if (HasByte(x, ',') | HasByte(x, '"') | HasByte(x, '\r') | HasByte(x, '\n')) return true;
+    }
+    for (; i < n; ++i) {
+        if (CsvSpecial(p[i])) return true;
+    }
+    return false;
+}
+
+bool NeedsJsonEscapes(const char* p, size_t n) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x;
+        std::memcpy(&x, p + i, 8);
+        if (HasByte(x, '"') | HasByte(x, '\\') | HasControl(x)) return true;
+    }
+    for (; i < n; ++i) {
+        if (JsonSpecial(p[i])) return true;
+    }
+    return false;
+}
+
+
 char* CsvRowWriter::Put(char* out, const RowCells& row) const {
     const size_t count = row.Size();
     for (size_t i = 0; i < count; ++i) {
@@ -452,6 +453,22 @@ JsonRowWriter::JsonRowWriter(const LayoutPlan& plan) {
     afterLength_ = pieces_.size() - after_;
     fixed_ = pieces_.size();
     pieces_.append(RowCells::kSlack, '\0');
+}
+
+char* JsonRowWriter::PutDirect(char* out, ValueCodec& values, const std::vector<Field>& fields,
+                               const unsigned char* record) const {
+    for (const Step& step : steps_) {
+        out = CopyText(out, pieces_.data() + step.at, step.length);
+        if (step.field < 0) {
+            std::memcpy(out, "null", 4);
+            out += 4;
+            continue;
+        }
+        out = values.JsonCellInto(fields[static_cast<size_t>(step.field)], record, out);
+        if (out == nullptr) return nullptr;
+    }
+    std::memcpy(out, pieces_.data() + after_, afterLength_);
+    return out + afterLength_;
 }
 
 char* JsonRowWriter::Put(char* out, const RowCells& row) const {

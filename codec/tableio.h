@@ -24,6 +24,11 @@ void AppendCsvRow(std::string& out, const std::vector<Cell>& cells, const char* 
 void AppendJsonRow(std::string& out, const LayoutPlan& plan, const std::vector<Cell>& cells);
 
 // Rows written straight into a buffer: the caller gives room for Room(row) bytes.
+// Whether `n` bytes of text hold a character that CSV quotes (comma, quote, CR, LF), or
+// one that a JSON string escapes.
+bool NeedsCsvQuotes(const char* p, size_t n);
+bool NeedsJsonEscapes(const char* p, size_t n);
+
 class CsvRowWriter {
 public:
     explicit CsvRowWriter(const char* lineEnd) : lineEnd_(lineEnd) {}
@@ -42,6 +47,11 @@ public:
     explicit JsonRowWriter(const LayoutPlan& plan);
     size_t Room(const RowCells& row) const { return 6 * row.TextBytes() + 8 * row.Size() + fixed_ + RowCells::kSlack; }
     char* Put(char* out, const RowCells& row) const;
+    // The JSON line of a record's good values written straight from its bytes (room:
+    // FixedBytes() and each column's ValueCodec::CellRoom + 2); null when a value needs
+    // the general path.
+    char* PutDirect(char* out, ValueCodec& values, const std::vector<Field>& fields, const unsigned char* record) const;
+    size_t FixedBytes() const { return fixed_; }
 
 private:
     struct Step {

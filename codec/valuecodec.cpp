@@ -10,6 +10,7 @@
 #include "valuecodec.h"
 
 #include "numeric_forms.h"
+#include "tableio.h"
 
 #include <cerrno>
 #include <cfloat>
@@ -260,10 +261,11 @@ RecordImage::RecordImage(int length) : CopyRecord("", "") { recordLength = lengt
 
 RecordImage::~RecordImage() { record = nullptr; }
 
-char* PutDecimal(char* out, bool negative, uint64_t magnitude, int scale) {
-    // The digits in place (at least one before the point), then the places after the
-    // point moved one byte on for the point.
-    if (negative && magnitude != 0) *out++ = '-';
+namespace {
+
+// PutDecimal for any scale: the digits in place, then the places after the point moved
+// one byte on for the point.
+char* PutDecimalAnyScale(char* out, uint64_t magnitude, int scale) {
     int count = DigitCount(magnitude);
     if (scale <= 0) {
         PutDigits(out, magnitude, count);
@@ -287,6 +289,47 @@ char* PutDecimal(char* out, bool negative, uint64_t magnitude, int scale) {
     for (char* p = out + n; p > point; --p) *p = p[-1];
     *point = '.';
     return out + n + 1;
+}
+
+}  // namespace
+
+char* PutDecimal(char* out, bool negative, uint64_t magnitude, int scale) {
+    if (negative && magnitude != 0) *out++ = '-';
+    if (scale < 0 || scale > 18) return PutDecimalAnyScale(out, magnitude, scale);
+    // Right to left in a local buffer: the places after the point, the point, then the
+    // whole part (at least one digit); then 32 bytes copied at once (the text is at most
+    // 21 bytes, and the caller's room holds kDecimalRoom).
+    char text[64];
+    char* const end = text + 32;
+    char* p = end;
+    uint64_t rest = magnitude;
+    if (scale > 0) {
+        int places = scale;
+        while (places >= 2) {
+            p -= 2;
+            std::memcpy(p, kDigits.pairs + 2 * (rest % 100), 2);
+            rest /= 100;
+            places -= 2;
+        }
+        if (places == 1) {
+            *--p = static_cast<char>('0' + rest % 10);
+            rest /= 10;
+        }
+        *--p = '.';
+    }
+    while (rest >= 100) {
+        p -= 2;
+        std::memcpy(p, kDigits.pairs + 2 * (rest % 100), 2);
+        rest /= 100;
+    }
+    if (rest >= 10) {
+        p -= 2;
+        std::memcpy(p, kDigits.pairs + 2 * rest, 2);
+    } else {
+        *--p = static_cast<char>('0' + rest);
+    }
+    std::memcpy(out, p, 32);
+    return out + (end - p);
 }
 
 void AppendDecimal(std::string& out, bool negative, uint64_t magnitude, int scale) {
@@ -561,6 +604,67 @@ char* ValueCodec::PackedInto(const Field& field, const unsigned char* bytes, cha
     if (sign == 0x0D && field.isSigned) negative = true;
     else if (sign != 0x0C && sign != 0x0F) return nullptr;
     return PutDecimal(out, negative, magnitude, field.scale);
+}
+
+bool ValueCodec::HasCsvCell(const Field& field) {
+    switch (field.kind) {
+    case Field::kDisplay:
+    case Field::kPacked:
+    case Field::kBinary:
+    case Field::kComp5:
+    case Field::kText:
+    case Field::kNational: return true;
+    default: return false;
+    }
+}
+
+size_t ValueCodec::CellRoom(const Field& field) {
+    if (field.kind == Field::kText || field.kind == Field::kNational) {
+        return static_cast<size_t>(field.length) * TextCodec::kMostPerByte + TextCodec::kRoomAfter;
+    }
+    return kDecimalRoom;
+}
+
+char* ValueCodec::CsvCellInto(const Field& field, const unsigned char* record, char* out) {
+    const unsigned char* bytes = record + field.offset;
+    switch (field.kind) {
+    case Field::kDisplay: return DisplayInto(field, bytes, out);
+    case Field::kPacked: return PackedInto(field, bytes, out);
+    case Field::kBinary:
+    case Field::kComp5: {
+        bool negative;
+        uint64_t value = BinaryMagnitude(field, bytes, negative);
+        return PutDecimal(out, negative, value, field.scale);
+    }
+    case Field::kText:
+    case Field::kNational: {
+        char* end = TextInto(field, bytes, out);
+        if (end != nullptr && NeedsCsvQuotes(out, static_cast<size_t>(end - out))) return nullptr;
+        return end;
+    }
+    default: return nullptr;
+    }
+}
+
+char* ValueCodec::JsonCellInto(const Field& field, const unsigned char* record, char* out) {
+    if (field.kind != Field::kText && field.kind != Field::kNational) return CsvCellInto(field, record, out);
+    *out++ = '"';
+    char* end = TextInto(field, record + field.offset, out);
+    if (end == nullptr || NeedsJsonEscapes(out, static_cast<size_t>(end - out))) return nullptr;
+    *end++ = '"';
+    return end;
+}
+
+char* ValueCodec::CsvRowInto(const std::vector<Field>& fields, const unsigned char* record, char* out,
+                             const std::string& lineEnd) {
+    const size_t count = fields.size();
+    for (size_t i = 0; i < count; ++i) {
+        if (i > 0) *out++ = ',';
+        out = CsvCellInto(fields[i], record, out);
+        if (out == nullptr) return nullptr;
+    }
+    std::memcpy(out, lineEnd.data(), lineEnd.size());
+    return out + lineEnd.size();
 }
 
 char* ValueCodec::TextInto(const Field& field, const unsigned char* bytes, char* out) {

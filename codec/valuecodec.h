@@ -117,6 +117,17 @@ public:
     void Clear(const Field& field, unsigned char* record);
     // Fills a fresh record with blanks of the data's code page.
     void Blank(unsigned char* record, int length);
+    // The value of `field` written at `out` as its CSV cell (numbers, and text CSV does
+    // not quote), with CellRoom(field) bytes of room; null when the general path must
+    // take the value (bad data, text to quote, a kind without a direct form).
+    char* CsvCellInto(const Field& field, const unsigned char* record, char* out);
+    // The CSV line of a record's columns (cells between commas, then `lineEnd`) written
+    // at `out`; null when a column needs the general path.
+    char* CsvRowInto(const std::vector<Field>& fields, const unsigned char* record, char* out, const std::string& lineEnd);
+    // The same as a JSON value: numbers bare, text as a string that needs no escapes.
+    char* JsonCellInto(const Field& field, const unsigned char* record, char* out);
+    static bool HasCsvCell(const Field& field);
+    static size_t CellRoom(const Field& field);
     RecordImage& Image() { return image_; }
     TextCodec& Text() { return *text_; }
 
