@@ -279,35 +279,6 @@ bool FillFromJson(const JsonNode& node, const JsonValue* value, std::vector<Cell
     return true;
 }
 
-void AppendJsonNode(std::string& out, const JsonNode& node, const std::vector<Cell>& cells) {
-    switch (node.kind) {
-    case JsonNode::kLeaf: {
-        const Cell& cell = cells[static_cast<size_t>(node.field)];
-        if (cell.kind == Cell::kNull) out += "null";
-        else if (cell.kind == Cell::kNumber && !(cell.text == "NaN" || cell.text == "Infinity" || cell.text == "-Infinity")) out += cell.text;
-        else AppendJsonString(out, cell.text);
-        return;
-    }
-    case JsonNode::kObject:
-    case JsonNode::kArray: {
-        bool object = node.kind == JsonNode::kObject;
-        out.push_back(object ? '{' : '[');
-        bool first = true;
-        for (const JsonNode& child : node.children) {
-            if (!first) out.push_back(',');
-            first = false;
-            if (object) {
-                AppendJsonString(out, child.key);
-                out.push_back(':');
-            }
-            AppendJsonNode(out, child, cells);
-        }
-        out.push_back(object ? '}' : ']');
-        return;
-    }
-    }
-}
-
 constexpr uint64_t kOnes = 0x0101010101010101ull;
 constexpr uint64_t kHighs = 0x8080808080808080ull;
 
@@ -538,21 +509,6 @@ void AppendCsvRow(std::string& out, const std::vector<Cell>& cells, const char* 
         else if (cells[i].kind == Cell::kText) AppendCsvField(out, cells[i].text);
     }
     out += lineEnd;
-}
-
-void AppendJsonRow(std::string& out, const LayoutPlan& plan, const std::vector<Cell>& cells) {
-    JsonNode top;
-    top.kind = JsonNode::kObject;
-    out.push_back('{');
-    bool first = true;
-    for (const JsonNode& root : plan.roots) {
-        if (!first) out.push_back(',');
-        first = false;
-        AppendJsonString(out, root.key);
-        out.push_back(':');
-        AppendJsonNode(out, root, cells);
-    }
-    out += "}\n";
 }
 
 bool ReadJsonRow(const std::string& line, const LayoutPlan& plan, std::vector<Cell>& cells, std::string& error,

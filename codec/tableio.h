@@ -19,9 +19,8 @@ void AppendCsvField(std::string& out, const std::string& text);
 // Appends a JSON string literal.
 void AppendJsonString(std::string& out, const std::string& text);
 
-// Appends a row: the CSV line, or the JSON object nesting groups and arrays.
+// Appends a CSV row (the header line; the rows have CsvRowWriter).
 void AppendCsvRow(std::string& out, const std::vector<Cell>& cells, const char* lineEnd);
-void AppendJsonRow(std::string& out, const LayoutPlan& plan, const std::vector<Cell>& cells);
 
 // Rows written straight into a buffer: the caller gives room for Room(row) bytes.
 // Whether `n` bytes of text hold a character that CSV quotes (comma, quote, CR, LF), or

@@ -22,6 +22,51 @@ using namespace quillbox;
 
 namespace {
 
+// The JSON Lines row as the cell-by-cell writer made it before the row writers: the
+// reference the flattened writer must equal.
+void AppendJsonNode(std::string& out, const JsonNode& node, const std::vector<Cell>& cells) {
+    switch (node.kind) {
+    case JsonNode::kLeaf: {
+        const Cell& cell = cells[static_cast<size_t>(node.field)];
+        if (cell.kind == Cell::kNull) out += "null";
+        else if (cell.kind == Cell::kNumber && !(cell.text == "NaN" || cell.text == "Infinity" || cell.text == "-Infinity")) out += cell.text;
+        else AppendJsonString(out, cell.text);
+        return;
+    }
+    case JsonNode::kObject:
+    case JsonNode::kArray: {
+        bool object = node.kind == JsonNode::kObject;
+        out.push_back(object ? '{' : '[');
+        bool first = true;
+        for (const JsonNode& child : node.children) {
+            if (!first) out.push_back(',');
+            first = false;
+            if (object) {
+                AppendJsonString(out, child.key);
+                out.push_back(':');
+            }
+            AppendJsonNode(out, child, cells);
+        }
+        out.push_back(object ? '}' : ']');
+        return;
+    }
+    }
+}
+
+void AppendJsonRow(std::string& out, const LayoutPlan& plan, const std::vector<Cell>& cells) {
+    out.push_back('{');
+    bool first = true;
+    for (const JsonNode& root : plan.roots) {
+        if (!first) out.push_back(',');
+        first = false;
+        AppendJsonString(out, root.key);
+        out.push_back(':');
+        AppendJsonNode(out, root, cells);
+    }
+    out += "}\n";
+}
+
+
 // iconv's conversion of the whole text; false when it refuses any of it.
 bool Iconv(const char* to, const char* from, const std::string& text, std::string& out) {
     iconv_t cd = iconv_open(to, from);
