@@ -269,7 +269,10 @@ RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, 
     RunResult result;
     std::vector<unsigned char> record(static_cast<size_t>(recordLength) + 16);
     std::vector<Cell> cells(fields.size());
-    std::string error, rowError, converted;
+    std::vector<LentCell> lent(fields.size());
+    std::vector<std::string> converted(table != nullptr ? fields.size() : 0);
+    const bool lends = source.LendsRows();
+    std::string error, rowError;
 
     if (!source.Begin(plan, error)) {
         observer.Fault(Fatal(RunFault::kTable, 0, error));
@@ -279,7 +282,7 @@ RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, 
     long long number = 0;
     for (;;) {
         rowError.clear();
-        if (!source.Next(plan, cells, rowError, error)) {
+        if (!(lends ? source.NextLent(plan, lent, rowError, error) : source.Next(plan, cells, rowError, error))) {
             if (!error.empty()) {
                 observer.Fault(Fatal(RunFault::kTable, number + 1, error));
                 result.failed = true;
@@ -294,23 +297,29 @@ RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, 
             if (BadRecord(RunFault::kTable, number, rowError, options, observer, result)) break;
             continue;
         }
+        if (!lends) {
+            for (size_t i = 0; i < fields.size(); ++i) {
+                lent[i].null = cells[i].kind == Cell::kNull;
+                lent[i].text = cells[i].text;
+            }
+        }
         values.Blank(record.data(), recordLength);
         bool skipRecord = false, recordBad = false;
         for (size_t i = 0; i < fields.size(); ++i) {
-            Cell& cell = cells[i];
+            LentCell& cell = lent[i];
             Fault valueFault;
             bool good = true;
-            if (table != nullptr && cell.kind != Cell::kNull) {
-                converted.clear();
-                if (table->Decode(reinterpret_cast<const unsigned char*>(cell.text.data()), cell.text.size(), converted)) {
-                    cell.text.swap(converted);
+            if (table != nullptr && !cell.null) {
+                converted[i].clear();
+                if (table->Decode(reinterpret_cast<const unsigned char*>(cell.text.data()), cell.text.size(), converted[i])) {
+                    cell.text = converted[i];
                 } else {
                     good = false;
                     valueFault.offset = fields[i].offset;
                     valueFault.reason = "the value is no " + options.tableEncoding + " text";
                 }
             }
-            if (good) good = values.Encode(fields[i], cell, record.data(), valueFault);
+            if (good) good = values.Encode(fields[i], cell.null ? Cell::kNull : Cell::kText, cell.text, record.data(), valueFault);
             if (good) continue;
             recordBad = true;
             RunFault fault;
@@ -563,6 +572,25 @@ public:
         ReadJsonRow(line_, plan, cells, rowError, setup_.Options().ignoreUnknown);
         return true;
     }
+    // CSV rows are lent from the reader's buffer; JSON Lines are read into cells.
+    bool LendsRows() const override { return csv_; }
+    bool NextLent(const LayoutPlan& plan, std::vector<LentCell>& cells, std::string& rowError, std::string& error) override {
+        if (!reader_.NextCsvRow(views_, row_, error)) return false;
+        const size_t columns = columnOf_.empty() ? plan.fields.size() : columnOf_.size();
+        if (views_.size() != columns) {
+            rowError = "a row of " + std::to_string(views_.size()) + " fields, the " +
+                       (columnOf_.empty() ? "layout" : "header") + " has " + std::to_string(columns);
+            return true;
+        }
+        for (size_t i = 0; i < views_.size(); ++i) {
+            int column = columnOf_.empty() ? static_cast<int>(i) : columnOf_[i];
+            if (column < 0) continue;
+            LentCell& cell = cells[static_cast<size_t>(column)];
+            cell.null = views_[i].empty();
+            cell.text = views_[i];
+        }
+        return true;
+    }
     bool ReadFailed() const override { return reader_.ReadFailed(); }
     uint64_t Consumed() const override { return reader_.Consumed(); }
 
@@ -596,6 +624,7 @@ private:
     TableReader reader_;
     bool csv_;
     std::vector<std::string> row_;
+    std::vector<std::string_view> views_;
     std::vector<int> columnOf_;   // the layout's column of each header column (-1: none)
     std::string line_;
 };

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cobcpy.h"
@@ -106,6 +107,12 @@ public:
     virtual bool DirectRow(const unsigned char* /*record*/, bool& /*failed*/) { return false; }
 };
 
+// A cell of a row lent by its source: null, or text kept by the source.
+struct LentCell {
+    bool null = true;
+    std::string_view text;   // UTF-8, or the table's code page before conversion
+};
+
 // Where encode's rows come from: a table file or a program.
 class RowSource {
 public:
@@ -119,6 +126,14 @@ public:
     virtual bool Next(const LayoutPlan& plan, std::vector<Cell>& cells, std::string& rowError, std::string& error) = 0;
     virtual bool ReadFailed() const { return false; }
     virtual uint64_t Consumed() const { return 0; }
+    // A source that can lend its rows' texts instead of copying them into cells: true,
+    // and NextLent is used instead of Next (the same rows, the same errors); the texts
+    // stay valid until the next call.
+    virtual bool LendsRows() const { return false; }
+    virtual bool NextLent(const LayoutPlan& /*plan*/, std::vector<LentCell>& /*cells*/, std::string& /*rowError*/,
+                          std::string& /*error*/) {
+        return false;
+    }
 };
 
 // The counts of a run and how it ended.

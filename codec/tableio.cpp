@@ -614,6 +614,34 @@ bool TableReader::NextCsvRow(std::vector<std::string>& fields, std::string& erro
     }
 }
 
+bool TableReader::NextCsvRow(std::vector<std::string_view>& fields, std::vector<std::string>& store, std::string& error) {
+    fields.clear();
+    if (Peek() == EOF) return false;
+    // The row in place: its line end in the buffer (or the input's end after it), no
+    // quote in it (a quote may open a quoted field) and within the line limit.
+    const char* begin = buffer_.get() + begin_;
+    const char* end = buffer_.get() + end_;
+    const char* lineEnd = static_cast<const char*>(std::memchr(begin, '\n', static_cast<size_t>(end - begin)));
+    const char* rowEnd = lineEnd != nullptr ? lineEnd : eof_ ? end : nullptr;
+    if (rowEnd != nullptr && static_cast<uint64_t>(rowEnd - begin) <= maxLine_ &&
+        std::memchr(begin, '"', static_cast<size_t>(rowEnd - begin)) == nullptr) {
+        begin_ = lineEnd != nullptr ? static_cast<size_t>(lineEnd + 1 - buffer_.get()) : end_;
+        if (lineEnd != nullptr && rowEnd > begin && rowEnd[-1] == '\r') --rowEnd;
+        const char* field = begin;
+        for (;;) {
+            const char* comma = static_cast<const char*>(std::memchr(field, ',', static_cast<size_t>(rowEnd - field)));
+            if (comma == nullptr) break;
+            fields.emplace_back(field, static_cast<size_t>(comma - field));
+            field = comma + 1;
+        }
+        fields.emplace_back(field, static_cast<size_t>(rowEnd - field));
+        return true;
+    }
+    if (!NextCsvRow(store, error)) return false;
+    for (const std::string& text : store) fields.emplace_back(text);
+    return true;
+}
+
 bool TableReader::NextLine(std::string& line, std::string& error) {
     for (;;) {
         line.clear();

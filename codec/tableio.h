@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "layoutplan.h"
@@ -73,6 +74,9 @@ public:
     // The next CSV row into `fields`; false at the end. `error` is set (and false
     // returned) for a quote that is never closed and a row longer than the limit.
     bool NextCsvRow(std::vector<std::string>& fields, std::string& error);
+    // The same as views: into the reader's buffer when the row lies in it unquoted,
+    // otherwise into the strings of `store`. They stay valid until the next call.
+    bool NextCsvRow(std::vector<std::string_view>& fields, std::vector<std::string>& store, std::string& error);
     // The next non-empty line; false at the end, with `error` set for a line longer
     // than the limit.
     bool NextLine(std::string& line, std::string& error);

@@ -112,7 +112,7 @@ inline void PutDigits(char* out, uint64_t v, int n) {
 
 // A value of the table as a message shows it: at most 80 bytes (cut between UTF-8
 // characters, with the length of the whole), control bytes escaped as \xNN.
-std::string Shown(const std::string& text) {
+std::string Shown(std::string_view text) {
     constexpr size_t kShown = 80;
     size_t cut = text.size();
     if (cut > kShown) {
@@ -134,7 +134,7 @@ std::string Shown(const std::string& text) {
     return out;
 }
 
-std::string Quoted(const std::string& text) { return "\"" + Shown(text) + "\""; }
+std::string Quoted(std::string_view text) { return "\"" + Shown(text) + "\""; }
 
 std::string Hex(unsigned value) {
     char text[8];
@@ -171,7 +171,7 @@ void AppendShortest(std::string& out, T value, int maxDigits) {
     out += text;
 }
 
-bool ParseFloatText(const std::string& text, long double& value) {
+bool ParseFloatText(std::string_view text, long double& value) {
     if (text == "NaN") {
         value = NAN;
         return true;
@@ -184,10 +184,12 @@ bool ParseFloatText(const std::string& text, long double& value) {
     for (char c : text) {
         if (!((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E')) return false;
     }
+    // Only the characters above are in it: a copy ends it for strtold.
+    std::string copy(text);
     char* end = nullptr;
     errno = 0;
-    value = std::strtold(text.c_str(), &end);
-    return end == text.c_str() + text.size();
+    value = std::strtold(copy.c_str(), &end);
+    return end == copy.c_str() + copy.size();
 }
 
 // IBM hexadecimal floating point: sign, a 7-bit exponent of 16 biased by 64, and a
@@ -342,7 +344,7 @@ namespace {
 // The usual text, "-1234.50": an optional minus, digits, and at most `scale` places
 // after a point, 18 digits at most with the places not written; false for anything
 // else, which ParseDecimal then reads in full.
-inline bool ParsePlainDecimal(const std::string& text, int scale, bool& negative, uint64_t& magnitude) {
+inline bool ParsePlainDecimal(std::string_view text, int scale, bool& negative, uint64_t& magnitude) {
     const char* p = text.data();
     size_t n = text.size(), i = 0;
     if (scale < 0 || n == 0) return false;
@@ -365,7 +367,7 @@ inline bool ParsePlainDecimal(const std::string& text, int scale, bool& negative
 
 }  // namespace
 
-bool ParseDecimal(const std::string& text, int scale, bool& negative, uint64_t& magnitude, std::string& reason) {
+bool ParseDecimal(std::string_view text, int scale, bool& negative, uint64_t& magnitude, std::string& reason) {
     if (ParsePlainDecimal(text, scale, negative, magnitude)) return true;
     size_t i = 0, n = text.size();
     while (i < n && text[i] == ' ') ++i;
@@ -843,8 +845,12 @@ void ValueCodec::Clear(const Field& field, unsigned char* record) {
 }
 
 bool ValueCodec::Encode(const Field& field, const Cell& cell, unsigned char* record, Fault& fault) {
+    return Encode(field, cell.kind, cell.text, record, fault);
+}
+
+bool ValueCodec::Encode(const Field& field, Cell::Kind kind, std::string_view text, unsigned char* record, Fault& fault) {
     image_.Attach(record);
-    if (cell.kind == Cell::kNull) {
+    if (kind == Cell::kNull) {
         if (field.overlaid) return true;
         if (field.kind != Field::kText && field.kind != Field::kNational) return Fail(fault, field.offset, "no value");
     }
@@ -855,15 +861,15 @@ bool ValueCodec::Encode(const Field& field, const Cell& cell, unsigned char* rec
         case Field::kDisplay:
         case Field::kPacked:
         case Field::kBinary:
-        case Field::kComp5: return EncodeNumber(field, cell.text, record, fault);
+        case Field::kComp5: return EncodeNumber(field, text, record, fault);
         case Field::kFloat:
-        case Field::kDouble: return EncodeFloat(field, cell.text, record, fault);
+        case Field::kDouble: return EncodeFloat(field, text, record, fault);
         case Field::kText:
         case Field::kNational: {
             bool national = field.kind == Field::kNational;
-            bool ok = national ? text_->EncodeNational(cell.text.data(), cell.text.size(), scratch_)
-                               : text_->Encode(cell.text.data(), cell.text.size(), scratch_);
-            if (!ok) return Fail(fault, field.offset, Quoted(cell.text) + " does not convert to " + options_.encoding);
+            bool ok = national ? text_->EncodeNational(text.data(), text.size(), scratch_)
+                               : text_->Encode(text.data(), text.size(), scratch_);
+            if (!ok) return Fail(fault, field.offset, Quoted(text) + " does not convert to " + options_.encoding);
             if (scratch_.size() > static_cast<size_t>(field.length)) {
                 return Fail(fault, field.offset, "text of " + std::to_string(scratch_.size()) + " bytes does not fit the item's " + std::to_string(field.length));
             }
@@ -880,13 +886,13 @@ bool ValueCodec::Encode(const Field& field, const Cell& cell, unsigned char* rec
         }
         case Field::kBits:
         case Field::kBoolChars: {
-            if (cell.text.size() > static_cast<size_t>(field.digits)) {
-                return Fail(fault, field.offset, Quoted(cell.text) + " has more than the item's " + std::to_string(field.digits) + " bits");
+            if (text.size() > static_cast<size_t>(field.digits)) {
+                return Fail(fault, field.offset, Quoted(text) + " has more than the item's " + std::to_string(field.digits) + " bits");
             }
-            for (char c : cell.text) {
-                if (c != '0' && c != '1') return Fail(fault, field.offset, Quoted(cell.text) + " is not a string of 0 and 1");
+            for (char c : text) {
+                if (c != '0' && c != '1') return Fail(fault, field.offset, Quoted(text) + " is not a string of 0 and 1");
             }
-            scratch_ = cell.text;
+            scratch_ = text;
             if (field.kind == Field::kBoolChars) scratch_.resize(static_cast<size_t>(field.length), '0');
             if (field.kind == Field::kBits) {
                 if (scratch_.empty()) std::memset(bytes, 0, static_cast<size_t>(field.length));
@@ -904,7 +910,7 @@ bool ValueCodec::Encode(const Field& field, const Cell& cell, unsigned char* rec
     return false;
 }
 
-bool ValueCodec::EncodeNumber(const Field& field, const std::string& text, unsigned char* record, Fault& fault) {
+bool ValueCodec::EncodeNumber(const Field& field, std::string_view text, unsigned char* record, Fault& fault) {
     bool negative;
     uint64_t magnitude;
     std::string reason;
@@ -978,7 +984,7 @@ void ValueCodec::StoreNumber(const Field& field, bool negative, uint64_t magnitu
     }
 }
 
-bool ValueCodec::EncodeFloat(const Field& field, const std::string& text, unsigned char* record, Fault& fault) {
+bool ValueCodec::EncodeFloat(const Field& field, std::string_view text, unsigned char* record, Fault& fault) {
     long double value;
     if (!ParseFloatText(text, value)) return Fail(fault, field.offset, Quoted(text) + " is not a number");
     unsigned char* bytes = record + field.offset;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "copyrecord.h"
@@ -113,6 +114,8 @@ public:
     // when the value does not fit the item. A null cell of an item that shares its
     // bytes with another is left out.
     bool Encode(const Field& field, const Cell& cell, unsigned char* record, Fault& fault);
+    // The same for a cell's kind and text held elsewhere (a table reader's buffer).
+    bool Encode(const Field& field, Cell::Kind kind, std::string_view text, unsigned char* record, Fault& fault);
     // The item's empty value: zero for numbers, blanks for text, zero bits.
     void Clear(const Field& field, unsigned char* record);
     // Fills a fresh record with blanks of the data's code page.
@@ -144,10 +147,10 @@ private:
     char* DisplayInto(const Field& field, const unsigned char* bytes, char* out);
     char* PackedInto(const Field& field, const unsigned char* bytes, char* out);
     char* TextInto(const Field& field, const unsigned char* bytes, char* out);
-    bool EncodeNumber(const Field& field, const std::string& text, unsigned char* record, Fault& fault);
+    bool EncodeNumber(const Field& field, std::string_view text, unsigned char* record, Fault& fault);
     // Stores an exact value that fits the item as the record object's setters do.
     void StoreNumber(const Field& field, bool negative, uint64_t magnitude, unsigned char* bytes);
-    bool EncodeFloat(const Field& field, const std::string& text, unsigned char* record, Fault& fault);
+    bool EncodeFloat(const Field& field, std::string_view text, unsigned char* record, Fault& fault);
 
     DataOptions options_;
     std::unique_ptr<TextCodec> text_;
@@ -163,7 +166,7 @@ private:
 
 // Parses exact decimal text ("-1234.50") into an unscaled magnitude for an item of
 // `scale` decimal places; false with `reason` for anything else or more than 19 digits.
-bool ParseDecimal(const std::string& text, int scale, bool& negative, uint64_t& magnitude, std::string& reason);
+bool ParseDecimal(std::string_view text, int scale, bool& negative, uint64_t& magnitude, std::string& reason);
 // Appends `magnitude` (negated when `negative`) with `scale` digits after the point.
 void AppendDecimal(std::string& out, bool negative, uint64_t magnitude, int scale);
 // The same text written at `out` (room for kDecimalRoom bytes); returns its end.

@@ -158,12 +158,11 @@ QB_NUMERIC_INLINE bool WritePacked(unsigned char* bytes, int length, uint64_t ma
     uint64_t rest = magnitude;
     bytes[length - 1] = static_cast<unsigned char>(((rest % 10) << 4) | (sign & 0x0Fu));
     rest /= 10;
+    // Two digits a byte: one division by 100 each.
     for (int i = length - 2; i >= 0 && rest != 0; --i) {
-        const unsigned low = static_cast<unsigned>(rest % 10);
-        rest /= 10;
-        const unsigned high = static_cast<unsigned>(rest % 10);
-        rest /= 10;
-        bytes[i] = static_cast<unsigned char>((high << 4) | low);
+        const unsigned pair = static_cast<unsigned>(rest % 100);
+        rest /= 100;
+        bytes[i] = static_cast<unsigned char>(((pair / 10) << 4) | (pair % 10));
     }
     return rest == 0;
 }
@@ -309,7 +308,15 @@ QB_NUMERIC_INLINE int CheckZoned(const unsigned char* bytes, int count, unsigned
 QB_NUMERIC_INLINE bool WriteZoned(unsigned char* bytes, int length, uint64_t magnitude, unsigned char zero) {
     if (length > 0) std::memset(bytes, zero, static_cast<size_t>(length));
     uint64_t rest = magnitude;
-    for (int i = length - 1; i >= 0 && rest != 0; --i) {
+    int i = length - 1;
+    // Two digits a step (one division by 100), then the last one.
+    for (; i >= 1 && rest >= 10; i -= 2) {
+        const unsigned pair = static_cast<unsigned>(rest % 100);
+        rest /= 100;
+        bytes[i] = static_cast<unsigned char>(zero + pair % 10);
+        bytes[i - 1] = static_cast<unsigned char>(zero + pair / 10);
+    }
+    if (i >= 0 && rest != 0) {
         bytes[i] = static_cast<unsigned char>(zero + rest % 10);
         rest /= 10;
     }

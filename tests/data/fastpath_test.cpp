@@ -2,7 +2,8 @@
 // iconv itself, the decimal text written in place against its plain layout, decoding
 // straight into a row against the string path (which names bad data), numbers stored
 // by encode against the record object's setters, and the row writers against the
-// cell-by-cell CSV and JSON writers.
+// cell-by-cell CSV and JSON writers; CSV rows lent from the reader's buffer against
+// the rows it copies.
 #include <gtest/gtest.h>
 #include <iconv.h>
 
@@ -340,6 +341,56 @@ TEST(RowWriters, CsvAndJsonLinesAsTheCellByCellWriters) {
         got.resize(static_cast<size_t>(json.Put(&got[0], row) - got.data()));
         EXPECT_EQ(got, expected);
     }
+}
+
+// Reads every row of `text` with both forms of the CSV reader; they must give the same
+// fields and the same error, whatever the row (quoted, CR, crossing the reader's block,
+// no line end at the end, longer than the limit).
+void ExpectLentRowsAsCopied(const std::string& text, uint64_t maxLine) {
+    std::FILE* copied = std::tmpfile();
+    std::FILE* lent = std::tmpfile();
+    ASSERT_TRUE(copied != nullptr && lent != nullptr);
+    for (std::FILE* f : {copied, lent}) {
+        ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), f), text.size());
+        std::rewind(f);
+    }
+    TableReader a(copied, maxLine), b(lent, maxLine);
+    std::vector<std::string> fields, store;
+    std::vector<std::string_view> views;
+    for (long rows = 0;; ++rows) {
+        std::string errorA, errorB;
+        bool gotA = a.NextCsvRow(fields, errorA);
+        bool gotB = b.NextCsvRow(views, store, errorB);
+        ASSERT_EQ(gotA, gotB) << "row " << rows;
+        EXPECT_EQ(errorA, errorB) << "row " << rows;
+        if (!gotA) break;
+        ASSERT_EQ(std::vector<std::string>(views.begin(), views.end()), fields) << "row " << rows;
+        EXPECT_EQ(a.Consumed(), b.Consumed());
+    }
+    std::fclose(copied);
+    std::fclose(lent);
+}
+
+TEST(LentCsvRows, TheSameFieldsAsTheCopiedRows) {
+    std::mt19937 random(17);
+    const char* pieces[] = {"12", "-3.50", "", "text", "\"quoted, with \"\" a quote\"", "mid\"quote", "cr\ralone",
+                            u8"日本語", "\"multi\nline\"", "a b"};
+    std::string text;
+    // Past three blocks of the reader, so that rows cross from one block to the next.
+    while (text.size() < (3u << 20) + 777) {
+        int count = 1 + static_cast<int>(random() % 9);
+        for (int i = 0; i < count; ++i) {
+            if (i > 0) text.push_back(',');
+            text += pieces[random() % (sizeof pieces / sizeof pieces[0])];
+        }
+        text += random() % 3 == 0 ? "\r\n" : "\n";
+    }
+    ExpectLentRowsAsCopied(text, 64u << 20);
+    ExpectLentRowsAsCopied(text + "last,row,no,end", 64u << 20);
+    ExpectLentRowsAsCopied("a,b\r", 64u << 20);
+    ExpectLentRowsAsCopied("\n\nx\n", 64u << 20);
+    ExpectLentRowsAsCopied("short\n" + std::string(200, 'x') + "\nafter\n", 100);
+    ExpectLentRowsAsCopied("short\n\"" + std::string(200, 'x') + "\"\n", 100);
 }
 
 }  // namespace
