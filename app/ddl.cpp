@@ -1,6 +1,11 @@
 // The CREATE TABLE file: one column per elementary item of the analysed layout.
 #include "quillbox.h"
 
+#include <string>
+#include <vector>
+
+#include "columnnames.h"
+
 namespace {
 
 // Column type, first match: floating point, then numeric with and without decimals,
@@ -31,9 +36,13 @@ const CopyItem* AfterSubtree(const CopyItem* item) {
 
 bool WriteCreateTable(std::FILE* file, const CopyItem* head, const char* tableName,
                       bool useSerialNo, bool quoteNames) {
-    const char* quote = quoteNames ? "\"" : "";
-    bool ok = PrintText(file, "CREATE TABLE %s%s%s (\n", quote, TextOrEmpty(tableName), quote) >= 0;
-    bool first = true;
+    return WriteCreateTable(file, head, tableName, useSerialNo, quoteNames, false, ColumnNaming::kCobol);
+}
+
+bool WriteCreateTable(std::FILE* file, const CopyItem* head, const char* tableName, bool useSerialNo,
+                      bool quoteNames, bool noFiller, ColumnNaming naming) {
+    // The columns: one per elementary item outside redefining areas.
+    std::vector<const CopyItem*> columns;
     const CopyItem* item = head;
     while (item != nullptr) {
         if (item->flags & ITEM_REDEFINES) {
@@ -42,17 +51,23 @@ bool WriteCreateTable(std::FILE* file, const CopyItem* head, const char* tableNa
             continue;
         }
         // Groups, condition names (88) and RENAMES items (66) have no storage of their own.
-        if (item->flags & (ITEM_GROUP | ITEM_CONDITION | ITEM_RENAMES)) {
+        if ((item->flags & (ITEM_GROUP | ITEM_CONDITION | ITEM_RENAMES)) || (noFiller && IsFillerItem(item))) {
             item = item->next;
             continue;
         }
-        if (!first && PrintText(file, ",\n") < 0) ok = false;
-        first = false;
-        if (PrintText(file, "    %s%s", quote, ItemText(item->name).Get()) < 0) ok = false;
-        if (item->elementNo != 0 && PrintText(file, "_%d", useSerialNo ? item->serialNo : item->elementNo) < 0) ok = false;
-        if (PrintText(file, "%s", quote) < 0) ok = false;
-        if (PrintColumnType(file, item) < 0) ok = false;
+        columns.push_back(item);
         item = item->next;
+    }
+    // Named by the tables' one rule: a repeated name is told apart, never written twice.
+    const std::vector<std::string> names = ColumnNamesOf(columns, useSerialNo, naming);
+    const char* quote = quoteNames ? "\"" : "";
+    bool ok = PrintText(file, "CREATE TABLE %s%s%s (\n", quote, TextOrEmpty(tableName), quote) >= 0;
+    for (size_t i = 0; i < columns.size(); ++i) {
+        if (i > 0 && PrintText(file, ",\n") < 0) ok = false;
+        // SQL names that are keywords are quoted even where names are not.
+        const char* columnQuote = !quoteNames && naming == ColumnNaming::kSql && IsSqlKeyword(names[i]) ? "\"" : quote;
+        if (PrintText(file, "    %s%s%s", columnQuote, names[i].c_str(), columnQuote) < 0) ok = false;
+        if (PrintColumnType(file, columns[i]) < 0) ok = false;
     }
     if (PrintText(file, "\n);\n") < 0) ok = false;
     return ok;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "cobcpy.h"
+#include "columnnames.h"
 
 // ---------------------------------------------------------------------------------
 // Product
@@ -143,6 +144,9 @@ ExportResult WriteCreateTable(const char* path, const CopyItem* head, const char
                               bool useSerialNo, bool quoteNames);
 bool WriteCreateTable(std::FILE* file, const CopyItem* head, const char* tableName,
                       bool useSerialNo, bool quoteNames);
+// The same with FILLER items left out (`noFiller`) and the names written as `naming`.
+bool WriteCreateTable(std::FILE* file, const CopyItem* head, const char* tableName, bool useSerialNo,
+                      bool quoteNames, bool noFiller, ColumnNaming naming);
 
 // ---------------------------------------------------------------------------------
 // Clipboard text of "copy all rows": the optional title row, then one line per table

@@ -189,6 +189,15 @@ void AddCopybookArgument(CLI::App* command, CopybookArgument& copybook) {
         ->check(CLI::IsMember({4, 8}));
 }
 
+void AddTableColumnOptions(CLI::App* command, TableColumnArguments& columns) {
+    command->add_flag("--no-filler", columns.noFiller,
+                      "FILLER items give no column (encode fills them with blanks of the data's code page)");
+    command->add_option("--names", columns.names,
+                        "column names: cobol (default, as the items are named) or sql (\"-\" as \"_\", names that "
+                        "are SQL keywords quoted in SQL)")
+        ->check(CLI::IsMember({"cobol", "sql"}));
+}
+
 void AddExpandFlag(CLI::App* command, bool& expand) {
     command->add_flag("--expand", expand, "show every array element (array expansion on)");
 }

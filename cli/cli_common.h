@@ -16,6 +16,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cobolrules.h"
+#include "columnnames.h"
 #include "output_file.h"
 
 // The failure of a command: exit status 1 and "quillbox-cli: FILE: MESSAGE" on
@@ -51,6 +52,14 @@ void AddCopybookArgument(CLI::App* command, CopybookArgument& copybook);
 // Declares --expand, the array-expansion setting of the desktop program (off unless
 // given).
 void AddExpandFlag(CLI::App* command, bool& expand);
+
+// How a table command (decode, encode, ddl, schema) chooses and names its columns.
+struct TableColumnArguments {
+    bool noFiller = false;         // --no-filler
+    std::string names = "cobol";   // --names cobol|sql
+    ColumnNaming Naming() const { return names == "sql" ? ColumnNaming::kSql : ColumnNaming::kCobol; }
+};
+void AddTableColumnOptions(CLI::App* command, TableColumnArguments& columns);
 
 // A copybook analysed for a command. Standard input, pipes and other files that are
 // not plain files are copied to a temporary file first, removed once analysed.

@@ -121,6 +121,7 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
                 return Check(value == "utf-8" || TextCodec::Create(value, error) != nullptr, error);
             },
             "CODEPAGE"));
+    AddTableColumnOptions(command, options.columns);
     command->add_flag("--ignore-unknown", options.ignoreUnknown,
                       "encode: table columns and JSON keys the layout lacks pass (they are refused otherwise); "
                       "CSV columns are then found by their names");
@@ -164,6 +165,8 @@ void RunDataCommand(const DataCommandOptions& given, bool decode) {
     options.blockSize = given.blockSize;
     options.ignoreUnknown = given.ignoreUnknown;
     options.maxLine = given.maxLine;
+    options.noFiller = given.columns.noFiller;
+    options.naming = given.columns.Naming();
     std::string inputShown = ArgumentToUtf8(given.input);
     std::string outputShown = ArgumentToUtf8(given.output);
     RunDisplay display;

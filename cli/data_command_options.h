@@ -31,6 +31,7 @@ struct DataCommandOptions {
     bool crlf = false;
     std::string outputEncoding = "utf-8";
     size_t blockSize = 32760;
+    TableColumnArguments columns;     // --no-filler, --names
     bool ignoreUnknown = false;       // --ignore-unknown
     uint64_t maxLine = 64ull << 20;   // --max-line
     bool verbose = false;             // -v: the summary also after a clean run

@@ -80,7 +80,10 @@ bool DataSetup::Prepare(CopyItem* head, int recordLength, const DataOptions& opt
         error = "the copybook describes no record";
         return false;
     }
-    if (!BuildLayoutPlan(head, recordLength, options.redefinesAll, options.serialNo, *plan_, error)) return false;
+    ColumnChoice choice;
+    choice.noFiller = options.noFiller;
+    choice.naming = options.naming;
+    if (!BuildLayoutPlan(head, recordLength, options.redefinesAll, options.serialNo, choice, *plan_, error)) return false;
     values_ = ValueCodec::Create(options, recordLength, error);
     if (!values_) return false;
     std::string name = options.tableEncoding;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cobcpy.h"
+#include "columnnames.h"
 #include "records.h"
 
 namespace quillbox {
@@ -42,6 +43,9 @@ struct DataOptions {
     size_t blockSize = 32760;                // largest block written in rdw-block
     bool ignoreUnknown = false;              // encode: table columns and keys the layout lacks pass
     uint64_t maxLine = 64ull << 20;          // encode: the most bytes of a CSV row or JSON line
+    // The table's columns: FILLER dropped (encode fills them with blanks), SQL-safe names.
+    bool noFiller = false;
+    ColumnNaming naming = ColumnNaming::kCobol;
 };
 
 // Parsers of the option values; false on a value they do not know.

@@ -110,6 +110,11 @@ struct TreeBuilder {
 
 bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool serialNo, LayoutPlan& plan,
                      std::string& error) {
+    return BuildLayoutPlan(head, recordLength, redefinesAll, serialNo, ColumnChoice(), plan, error);
+}
+
+bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool serialNo, const ColumnChoice& choice,
+                     LayoutPlan& plan, std::string& error) {
     plan = LayoutPlan();
     plan.recordLength = recordLength;
 
@@ -131,13 +136,14 @@ bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool s
             while (item != nullptr && item->level > level) item = item->next;
             continue;
         }
-        if (item->flags & ITEM_GROUP) {
+        if ((item->flags & ITEM_GROUP) || (choice.noFiller && IsFillerItem(item))) {
             item = item->next;
             continue;
         }
         Field field;
         field.item = item;
         field.kind = KindOf(item);
+        // Its name as an item; the column's name is given below, with the others'.
         field.column = NameOf(item);
         if (item->elementNo != 0) field.column += "_" + std::to_string(serialNo ? item->serialNo : item->elementNo);
         field.offset = item->position - 1;
@@ -167,6 +173,11 @@ bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool s
         plan.fields.push_back(std::move(field));
         item = item->next;
     }
+    // The table's one naming rule over the columns chosen.
+    std::vector<const CopyItem*> items;
+    for (const Field& field : plan.fields) items.push_back(field.item);
+    std::vector<std::string> names = ColumnNamesOf(items, serialNo, choice.naming);
+    for (size_t i = 0; i < names.size(); ++i) plan.fields[i].column = ShiftJisToUtf8(names[i]);
     TreeBuilder builder{fieldOf, redefinesAll, head};
     builder.Siblings(head, plan.roots);
     return true;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cobcpy.h"
+#include "columnnames.h"
 
 namespace quillbox {
 
@@ -47,6 +48,15 @@ struct LayoutPlan {
 // False with `error` set when an item lies outside the record.
 bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool serialNo, LayoutPlan& plan,
                      std::string& error);
+
+// How the columns of a table are chosen and named.
+struct ColumnChoice {
+    bool noFiller = false;                        // FILLER items give no column
+    ColumnNaming naming = ColumnNaming::kCobol;   // the names as written, or SQL-safe
+};
+// The same with the columns chosen and named so.
+bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool serialNo, const ColumnChoice& choice,
+                     LayoutPlan& plan, std::string& error);
 
 }  // namespace quillbox
 

@@ -1,0 +1,150 @@
+// The one naming rule of table columns.
+#include "columnnames.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <map>
+#include <set>
+
+namespace {
+
+std::string NameText(const CopyItem* item, ColumnNaming naming) {
+    std::string name = ItemText(item->name).Get();
+    // '-' is never the second byte of a Shift_JIS character, so it is replaced alone.
+    if (naming == ColumnNaming::kSql) std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
+
+// The element numbers of the tables around the item (itself included), outermost first.
+std::vector<int> TableIndexes(const CopyItem* item) {
+    std::vector<int> indexes;
+    for (const CopyItem* p = item; p != nullptr; p = p->parent) {
+        if (p->occursCount > 0 && p->elementNo != 0) indexes.push_back(p->elementNo);
+    }
+    std::reverse(indexes.begin(), indexes.end());
+    return indexes;
+}
+
+// The columns (their positions) of each name given to more than one.
+std::map<std::string, std::vector<size_t>> Repeated(const std::vector<std::string>& names) {
+    std::map<std::string, std::vector<size_t>> of;
+    for (size_t i = 0; i < names.size(); ++i) of[names[i]].push_back(i);
+    for (auto it = of.begin(); it != of.end();) {
+        if (it->second.size() < 2) it = of.erase(it);
+        else ++it;
+    }
+    return of;
+}
+
+bool IsAncestor(const CopyItem* group, const CopyItem* item) {
+    for (const CopyItem* p = item->parent; p != nullptr; p = p->parent) {
+        if (p == group) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool IsFillerItem(const CopyItem* item) {
+    return item->name[0] == '\0' || std::strcmp(ItemText(item->name).Get(), "FILLER") == 0;
+}
+
+std::vector<std::string> ColumnNamesOf(const std::vector<const CopyItem*>& items, bool useSerialNo, ColumnNaming naming) {
+    const char* separator = naming == ColumnNaming::kSql ? "_" : "-";
+    std::vector<std::string> names;
+    names.reserve(items.size());
+    // As the CREATE TABLE file has always named them.
+    for (const CopyItem* item : items) {
+        std::string name = NameText(item, naming);
+        if (item->elementNo != 0) name += "_" + std::to_string(useSerialNo ? item->serialNo : item->elementNo);
+        names.push_back(std::move(name));
+    }
+    // 1. Every index of nested tables. (A running number is unique already.)
+    if (!useSerialNo) {
+        for (const auto& repeat : Repeated(names)) {
+            for (size_t i : repeat.second) {
+                std::vector<int> indexes = TableIndexes(items[i]);
+                if (indexes.size() < 2) continue;
+                std::string name = NameText(items[i], naming);
+                for (int index : indexes) name += "_" + std::to_string(index);
+                names[i] = std::move(name);
+            }
+        }
+    }
+    // 2. The nearest enclosing group the other columns of the name are not in.
+    std::set<std::string> taken(names.begin(), names.end());
+    for (const auto& repeat : Repeated(names)) {
+        const std::vector<size_t>& columns = repeat.second;
+        std::vector<std::string> chosen(columns.size());
+        for (size_t k = 0; k < columns.size(); ++k) {
+            const CopyItem* item = items[columns[k]];
+            for (const CopyItem* group = item->parent; group != nullptr; group = group->parent) {
+                if (IsFillerItem(group)) continue;
+                bool shared = false;
+                for (size_t other : columns) {
+                    if (other != columns[k] && IsAncestor(group, items[other])) shared = true;
+                }
+                if (shared) break;   // every group further out holds the other one too
+                std::string candidate = NameText(group, naming) + separator + names[columns[k]];
+                if (taken.count(candidate)) continue;
+                chosen[k] = candidate;
+                break;
+            }
+        }
+        for (size_t k = 0; k < columns.size(); ++k) {
+            if (chosen[k].empty()) continue;
+            names[columns[k]] = chosen[k];
+            taken.insert(chosen[k]);
+        }
+    }
+    // 3. Numbered: the first keeps the name, the others _2, _3...
+    for (const auto& repeat : Repeated(names)) {
+        const std::vector<size_t>& columns = repeat.second;
+        std::string base = repeat.first.empty() ? std::string("FILLER") : repeat.first;
+        int number = 1;
+        for (size_t k = 1; k < columns.size(); ++k) {
+            std::string candidate;
+            do {
+                candidate = base + "_" + std::to_string(++number);
+            } while (taken.count(candidate));
+            names[columns[k]] = candidate;
+            taken.insert(candidate);
+        }
+    }
+    return names;
+}
+
+bool IsSqlKeyword(const std::string& name) {
+    // The reserved words of standard SQL and of the dialects written (SQLite,
+    // PostgreSQL, Db2) that can be met as a COBOL data name once '-' is '_'.
+    static const std::set<std::string> keywords = {
+        "ABSOLUTE", "ACTION", "ADD", "ALL", "ALLOCATE", "ALTER", "ANALYZE", "AND", "ANY", "ARE", "ARRAY", "AS", "ASC",
+        "ASENSITIVE", "ASYMMETRIC", "AT", "ATOMIC", "AUTHORIZATION", "AUTOINCREMENT", "BEGIN", "BETWEEN", "BIGINT",
+        "BINARY", "BLOB", "BOOLEAN", "BOTH", "BY", "CALL", "CALLED", "CASCADE", "CASE", "CAST", "CHAR", "CHARACTER",
+        "CHECK", "CLOB", "CLOSE", "COLLATE", "COLUMN", "COMMIT", "CONDITION", "CONNECT", "CONSTRAINT", "CONTINUE",
+        "CORRESPONDING", "CREATE", "CROSS", "CUBE", "CURRENT", "CURRENT_DATE", "CURRENT_TIME", "CURRENT_TIMESTAMP",
+        "CURRENT_USER", "CURSOR", "CYCLE", "DATE", "DAY", "DEALLOCATE", "DEC", "DECIMAL", "DECLARE", "DEFAULT",
+        "DEFERRABLE", "DELETE", "DEREF", "DESC", "DESCRIBE", "DETERMINISTIC", "DISCONNECT", "DISTINCT", "DO",
+        "DOUBLE", "DROP", "DYNAMIC", "EACH", "ELEMENT", "ELSE", "END", "ESCAPE", "EXCEPT", "EXCLUSIVE", "EXEC",
+        "EXECUTE", "EXISTS", "EXPLAIN", "EXTERNAL", "FALSE", "FETCH", "FILTER", "FLOAT", "FOR", "FOREIGN", "FREE",
+        "FROM", "FULL", "FUNCTION", "GET", "GLOBAL", "GRANT", "GROUP", "GROUPING", "HAVING", "HOLD", "HOUR",
+        "IDENTITY", "IF", "IMMEDIATE", "IN", "INDEX", "INDICATOR", "INNER", "INOUT", "INPUT", "INSENSITIVE", "INSERT",
+        "INT", "INTEGER", "INTERSECT", "INTERVAL", "INTO", "IS", "ISNULL", "JOIN", "KEY", "LANGUAGE", "LARGE",
+        "LATERAL", "LEADING", "LEFT", "LIKE", "LIMIT", "LOCAL", "LOCALTIME", "LOCALTIMESTAMP", "MATCH", "MEMBER",
+        "MERGE", "METHOD", "MINUTE", "MODIFIES", "MODULE", "MONTH", "MULTISET", "NATIONAL", "NATURAL", "NCHAR",
+        "NCLOB", "NEW", "NO", "NONE", "NOT", "NOTNULL", "NULL", "NUMERIC", "OF", "OFFSET", "OLD", "ON", "ONLY",
+        "OPEN", "OR", "ORDER", "OUT", "OUTER", "OUTPUT", "OVER", "OVERLAPS", "PARAMETER", "PARTITION", "PLAN",
+        "POSITION", "PRAGMA", "PRECISION", "PREPARE", "PRIMARY", "PROCEDURE", "RANGE", "READS", "REAL", "RECURSIVE",
+        "REF", "REFERENCES", "REFERENCING", "REGEXP", "REINDEX", "RELEASE", "RENAME", "REPLACE", "RESTRICT",
+        "RESULT", "RETURN", "RETURNS", "REVOKE", "RIGHT", "ROLLBACK", "ROLLUP", "ROW", "ROWS", "SAVEPOINT", "SCOPE",
+        "SCROLL", "SEARCH", "SECOND", "SELECT", "SENSITIVE", "SESSION_USER", "SET", "SIMILAR", "SMALLINT", "SOME",
+        "SPECIFIC", "SQL", "SQLEXCEPTION", "SQLSTATE", "SQLWARNING", "START", "STATIC", "SUBMULTISET", "SYMMETRIC",
+        "SYSTEM", "SYSTEM_USER", "TABLE", "TEMP", "TEMPORARY", "THEN", "TIME", "TIMESTAMP", "TIMEZONE_HOUR",
+        "TIMEZONE_MINUTE", "TO", "TRAILING", "TRANSACTION", "TRANSLATION", "TREAT", "TRIGGER", "TRUE", "UNION",
+        "UNIQUE", "UNKNOWN", "UNNEST", "UPDATE", "USER", "USING", "VACUUM", "VALUE", "VALUES", "VARCHAR",
+        "VARYING", "VIEW", "VIRTUAL", "WHEN", "WHENEVER", "WHERE", "WINDOW", "WITH", "WITHIN", "WITHOUT", "YEAR"};
+    std::string upper = name;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return keywords.count(upper) != 0;
+}
