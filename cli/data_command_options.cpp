@@ -1,6 +1,10 @@
 // The options and the run shared by decode and encode.
 #include "data_command_options.h"
 
+#ifdef QB_HAVE_SQLITE
+#include "sqlitesink.h"
+#endif
+
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -41,7 +45,7 @@ CLI::Validator OneOf(const char* const* names, const char* label) {
         label);
 }
 
-const char* const kFormats[] = {"csv", "jsonl", nullptr};
+const char* const kFormats[] = {"csv", "jsonl", "sqlite", nullptr};
 const char* const kRecords[] = {"fixed", "lines", "rdw", "rdw-block", nullptr};
 const char* const kFloats[] = {"ieee-le", "ieee-be", "ibm-hex", nullptr};
 const char* const kRedefines[] = {"first", "all", nullptr};
@@ -77,7 +81,15 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
                         "the file to write; \"-\" (the default) is standard output. A file is replaced only when the "
                         "run ends with status 0 or 3 (a link's target, the link kept); a pipe or a device is written "
                         "directly; an input is refused");
-    command->add_option("--format", options.format, "the table: csv (default) or jsonl")->check(OneOf(kFormats, "csv|jsonl"));
+    command->add_option("--format", options.format,
+                        "the table: csv (default), jsonl, or sqlite (decode: a table of the SQLite database -o names)")
+        ->check(OneOf(kFormats, "csv|jsonl|sqlite"));
+    command->add_option("--table", options.table,
+                        "--format sqlite: the table (default: the copybook's record name)");
+    command->add_option("--if-exists", options.ifExists,
+                        "--format sqlite, when the database has the table: fail (default, nothing is written), "
+                        "append the rows, or replace the table")
+        ->check(CLI::IsMember({"fail", "append", "replace"}));
     command->add_option("--encoding", options.encoding,
                         std::string("the code page of the data's text: ") + TextCodec::Names() + " (default cp932)")
         ->check(CLI::Validator(
@@ -136,6 +148,60 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
         ->check(CLI::Range(static_cast<size_t>(16), static_cast<size_t>(0x7FFFFFFF)));
 }
 
+// decode --format sqlite: the rows into a table of a database, committed when the run
+// ends with 0 or 3, rolled back (the database as it was) otherwise.
+void RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLength, const DataOptions& options,
+                   RunDisplay& display, bool decode) {
+    if (!decode) throw CommandFailure{"", "encode reads csv or jsonl; --format sqlite is decode's"};
+    if (given.output == "-") throw CommandFailure{"", "--format sqlite writes a database file: -o FILE.db names it"};
+#ifdef QB_HAVE_SQLITE
+    // The database is never the copybook or the data file.
+    struct stat target;
+    if (stat(given.output.c_str(), &target) == 0) {
+        for (const std::string& input : {given.copybook.name, given.input}) {
+            struct stat other;
+            if (input != "-" && stat(input.c_str(), &other) == 0 && other.st_dev == target.st_dev &&
+                other.st_ino == target.st_ino) {
+                throw CommandFailure{ArgumentToUtf8(given.output), "the output is one of the inputs"};
+            }
+        }
+    }
+    std::string table = given.table.empty() ? std::string() : ArgumentToUtf8(given.table);
+    if (table.empty()) {
+        for (const CopyItem* item = head; item != nullptr && table.empty(); item = item->next) {
+            if (item->level == 1 && item->name[0] != '\0') table = SystemToUtf8(ItemText(item->name).Get());
+        }
+        if (table.empty()) table = "RECORDS";
+    }
+    std::string error;
+    if (!CheckTableName(table, SqlDialect::kSqlite, error)) throw CommandFailure{"", error};
+    IfExists ifExists = IfExists::kFail;
+    ParseIfExists(given.ifExists, ifExists);
+    std::FILE* in = OpenInput(given.input);
+    InputCloser closer{in};
+    struct stat inputStatus;
+    bool regular = fstat(QB_FILENO(in), &inputStatus) == 0 && S_ISREG(inputStatus.st_mode);
+    if (regular) display.inputSize = static_cast<uint64_t>(inputStatus.st_size);
+    if (given.progress >= 0) display.progress = given.progress == 1;
+    else display.progress = QB_ISATTY(QB_FILENO(stderr)) && (!regular || inputStatus.st_size >= kProgressFrom);
+    SqliteSink sink(given.output, table, ifExists);
+    int status = DecodeData(head, recordLength, options, in, sink, stderr, display);
+    closer.Close();
+    if (status == kExitDone || status == kExitBadData) {
+        if (!sink.Commit()) throw CommandFailure{ArgumentToUtf8(given.output), sink.Failure()};
+    } else {
+        sink.Abandon();
+    }
+    if (status != kExitDone) throw CommandStatus{status};
+#else
+    (void)head;
+    (void)recordLength;
+    (void)options;
+    (void)display;
+    throw CommandFailure{"", "this build of quillbox-cli has no SQLite output"};
+#endif
+}
+
 // Runs decode or encode with the options given: the copybook analysed, the files
 // opened ("-" for the standard streams), the run's status returned through
 // CommandStatus or CommandFailure.
@@ -174,6 +240,10 @@ void RunDataCommand(const DataCommandOptions& given, bool decode) {
     display.tableName = decode ? outputShown : inputShown;
     display.verbose = given.verbose;
 
+    if (options.format == TableFormat::kSqlite) {
+        RunIntoSqlite(given, head, recordLength, options, display, decode);
+        return;
+    }
     std::FILE* in = OpenInput(given.input);
     InputCloser closer{in};
     // The output replaces the file there only when the run ends complete (OutputFile);

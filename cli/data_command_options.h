@@ -32,6 +32,8 @@ struct DataCommandOptions {
     std::string outputEncoding = "utf-8";
     size_t blockSize = 32760;
     TableColumnArguments columns;     // --no-filler, --names
+    std::string table;                // --table: the database table of --format sqlite
+    std::string ifExists = "fail";    // --if-exists
     bool ignoreUnknown = false;       // --ignore-unknown
     uint64_t maxLine = 64ull << 20;   // --max-line
     bool verbose = false;             // -v: the summary also after a clean run

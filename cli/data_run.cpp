@@ -191,6 +191,14 @@ int DecodeData(CopyItem* head, int recordLength, const DataOptions& options, std
     });
 }
 
+int DecodeData(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, RowSink& sink,
+               std::FILE* err, const RunDisplay& display) {
+    return Run(head, recordLength, options, err, display, "decode", [&](DataSetup& setup, RunReport& report) {
+        RecordReader reader(in, options.records, static_cast<size_t>(recordLength));
+        return DecodeRecords(setup, reader, sink, report);
+    });
+}
+
 int EncodeData(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, std::FILE* out,
                std::FILE* err, const RunDisplay& display) {
     return Run(head, recordLength, options, err, display, "encode", [&](DataSetup& setup, RunReport& report) {

@@ -29,6 +29,9 @@ struct RunDisplay {
 // bytes a record) into a table on `out`; messages and the summary go to `err`.
 int DecodeData(CopyItem* head, int recordLength, const quillbox::DataOptions& options, std::FILE* in,
                std::FILE* out, std::FILE* err, const RunDisplay& display = RunDisplay());
+// The same into `sink` (a database table).
+int DecodeData(CopyItem* head, int recordLength, const quillbox::DataOptions& options, std::FILE* in,
+               quillbox::RowSink& sink, std::FILE* err, const RunDisplay& display = RunDisplay());
 // Encodes the table read from `in` into records on `out`.
 int EncodeData(CopyItem* head, int recordLength, const quillbox::DataOptions& options, std::FILE* in,
                std::FILE* out, std::FILE* err, const RunDisplay& display = RunDisplay());

@@ -48,7 +48,8 @@ bool ParseOnError(const std::string& text, OnError& policy) {
 }
 
 bool ParseTableFormat(const std::string& text, TableFormat& format) {
-    static const OptionName<TableFormat> names[] = {{"csv", TableFormat::kCsv}, {"jsonl", TableFormat::kJsonl}};
+    static const OptionName<TableFormat> names[] = {
+        {"csv", TableFormat::kCsv}, {"jsonl", TableFormat::kJsonl}, {"sqlite", TableFormat::kSqlite}};
     return ParseOptionName(text, names, format);
 }
 

@@ -22,7 +22,7 @@ namespace quillbox {
 
 enum class FloatFormat { kIeeeLe, kIeeeBe, kIbmHex };
 enum class OnError { kStop, kSkip, kNull };
-enum class TableFormat { kCsv, kJsonl };
+enum class TableFormat { kCsv, kJsonl, kSqlite };
 
 struct DataOptions {
     std::string encoding = "cp932";          // code page of the data's text
