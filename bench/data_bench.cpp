@@ -26,6 +26,9 @@
 #include "bench_util.h"
 #include "cobcpy.h"
 #include "data_run.h"
+#ifdef QB_HAVE_SQLITE
+#include "sqlitesink.h"
+#endif
 
 using namespace quillbox;
 
@@ -215,6 +218,32 @@ void BM_DecodeToJsonl(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * dataBytes);
     PeakMemory(state);
 }
+
+#ifdef QB_HAVE_SQLITE
+// The same records into a new table of an SQLite database (a file of the temporary
+// folder, made anew each time).
+void BM_DecodeToSqlite(benchmark::State& state) {
+    const std::string db = dataPath + ".db";
+    for (auto _ : state) {
+        std::remove(db.c_str());
+        std::FILE* in = std::fopen(dataPath.c_str(), "rb");
+        std::FILE* err = std::fopen("/dev/null", "wb");
+        DataOptions options;
+        options.format = TableFormat::kSqlite;
+        options.signZonesGiven = true;
+        options.positiveZone = 0x30;
+        options.negativeZone = 0x70;
+        quillbox::SqliteSink sink(db, "DATAREC", quillbox::IfExists::kFail);
+        int status = DecodeData(analyzer->GetHead(), kRecordLength, options, in, sink, err);
+        if (status != kExitDone || !sink.Commit()) state.SkipWithError("decode to SQLite failed");
+        std::fclose(in);
+        std::fclose(err);
+    }
+    std::remove(db.c_str());
+    state.SetBytesProcessed(state.iterations() * dataBytes);
+    PeakMemory(state);
+}
+#endif
 
 // ---- The hand-written decoder and CSV writer for this one layout --------------------
 //
@@ -642,6 +671,9 @@ BENCHMARK(BM_DecodeToCsv)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_HandWrittenCsv)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_DecodeToJsonl)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_EncodeFromCsv)->Unit(benchmark::kMillisecond)->Iterations(2);
+#ifdef QB_HAVE_SQLITE
+BENCHMARK(BM_DecodeToSqlite)->Unit(benchmark::kMillisecond)->Iterations(2);
+#endif
 BENCHMARK(BM_GnuCobolCsv)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
 
 }  // namespace

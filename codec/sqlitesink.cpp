@@ -2,7 +2,9 @@
 #include "sqlitesink.h"
 
 #include <sqlite3.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -54,10 +56,16 @@ void SqliteSink::Close() {
 bool SqliteSink::Begin(const LayoutPlan& plan) {
     struct stat status;
     made_ = stat(path_.c_str(), &status) != 0 && errno == ENOENT;
-    if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
         return Fail(std::string("cannot open the database"));
     }
     sqlite3_busy_timeout(db_, 2000);
+    // A file made for this load needs no rollback journal: a load that does not end
+    // well removes it; it is synced when the load commits.
+    if (made_ && !(Exec("PRAGMA journal_mode = OFF") && Exec("PRAGMA synchronous = OFF"))) {
+        return Fail(std::string("cannot set up the database"));
+    }
     // One transaction for the whole load, taken for writing at once: a database that
     // another program writes is refused here, before anything is done.
     if (!Exec("BEGIN IMMEDIATE")) return Fail(std::string("cannot write the database"));
@@ -154,6 +162,13 @@ bool SqliteSink::Commit() {
     }
     open_ = false;
     committed_ = true;
+    if (made_) {
+        // The file made for the load (written without syncs) reaches the disk now.
+        int fd = open(path_.c_str(), O_RDONLY);
+        bool synced = fd >= 0 && fsync(fd) == 0;
+        if (fd >= 0) close(fd);
+        if (!synced) return Fail(std::string("cannot write the database to the disk"), false);
+    }
     return true;
 }
 
