@@ -4,9 +4,16 @@
 #include <sqlite3.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <filesystem>
+#include <random>
 #include <string>
+#include <vector>
 
+#include "datafile.h"
+#include "sqltable.h"
 #include "test_util.h"
 
 namespace {
@@ -135,6 +142,151 @@ TEST_F(SqliteOutput, ExistingTablesAndFailedLoadsLeaveTheDatabaseAsItWas) {
     // Standard output is no database; encode reads no database.
     EXPECT_EQ(Cli("decode " + copybook_ + " " + data_ + " --format sqlite").status, 1);
     EXPECT_EQ(Cli("encode " + copybook_ + " " + csv_ + " --format sqlite -o " + db_).status, 1);
+}
+
+// ---- Every copybook of the corpus the COBOL rules take ------------------------------
+
+namespace fs = std::filesystem;
+
+// The corpus' COPY members are stored under their project's prefix ("zappbuild-
+// epsmtinp.cpy" holds EPSMTINP): a folder of links under the member names finds them.
+std::string MemberFolder(const fs::path& corpus) {
+    const fs::path dir = fs::current_path() / "sqlite_corpus_members";
+    std::error_code error;
+    fs::create_directories(dir, error);
+    for (const auto& entry : fs::directory_iterator(corpus)) {
+        std::string stem = entry.path().stem().string();
+        size_t dash = stem.find('-');
+        if (entry.path().extension() != ".cpy" || dash == std::string::npos) continue;
+        std::string member = stem.substr(dash + 1);
+        for (char& c : member) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        fs::path link = dir / (member + ".cpy");
+        if (!fs::is_symlink(link, error)) fs::create_symlink(entry.path(), link, error);
+    }
+    return dir.string();
+}
+
+// A value that fits the column: digits within the picture, text within the bytes.
+std::string Value(const quillbox::Field& field, std::mt19937& random) {
+    auto digits = [&random](int n) {
+        std::string text;
+        for (int i = 0; i < n; ++i) text.push_back(static_cast<char>('0' + random() % 10));
+        return text;
+    };
+    switch (field.kind) {
+    case quillbox::Field::kDisplay:
+    case quillbox::Field::kPacked:
+    case quillbox::Field::kBinary:
+    case quillbox::Field::kComp5: {
+        int scale = std::max(field.scale, 0);
+        int whole = std::min(std::max(field.digits - scale, 0), 18 - std::min(scale, 18));
+        if (field.kind == quillbox::Field::kBinary || field.kind == quillbox::Field::kComp5) whole = std::min(whole, 2 * field.length - 1 - scale);
+        std::string text = (field.isSigned && random() % 2 ? "-" : "") + (whole > 0 ? digits(whole) : "0");
+        if (scale > 0) text += "." + digits(std::min(scale, 18));
+        if (field.scale < 0) text += std::string(static_cast<size_t>(-field.scale), '0');
+        return text;
+    }
+    case quillbox::Field::kFloat:
+    case quillbox::Field::kDouble: return "1.5";
+    case quillbox::Field::kNational: return std::string(u8"漢字").substr(0, field.length >= 4 ? 6 : 0);
+    case quillbox::Field::kBits:
+    case quillbox::Field::kBoolChars: return std::string(static_cast<size_t>(std::max(field.digits, 0)), '1').substr(0, 1);
+    case quillbox::Field::kText: break;
+    }
+    std::string text;
+    for (int i = 0; i < field.length && i < 6; ++i) text.push_back(static_cast<char>('A' + random() % 26));
+    return text;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+TEST(SqliteCorpus, EveryCopybookLoadsItsDdlAndItsData) {
+    const fs::path corpus = fs::path(QB_SOURCE_DIR).parent_path() / "shared" / "corpus-raw";
+    std::error_code error;
+    if (!fs::is_directory(corpus, error)) GTEST_SKIP() << "no corpus at " << corpus;
+    if (std::system("command -v sqlite3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "no sqlite3 shell";
+    const std::string members = MemberFolder(corpus);
+    std::vector<fs::path> copybooks;
+    for (const auto& entry : fs::directory_iterator(corpus)) {
+        if (entry.path().extension() == ".cpy") copybooks.push_back(entry.path());
+    }
+    std::sort(copybooks.begin(), copybooks.end());
+    int loaded = 0;
+    std::mt19937 random(20);
+    const std::string csv = Scratch("corpus.csv"), data = Scratch("corpus.dat"), db = Scratch("corpus.db"),
+                      back = Scratch("back.csv"), sql = Scratch("ddl.sql");
+    for (const fs::path& copybook : copybooks) {
+        SCOPED_TRACE(copybook.filename().string());
+        const std::string analysis = "--cobol -I " + members + " '" + copybook.string() + "'";
+        quillbox::LayoutOptions layoutOptions;
+        layoutOptions.cobol = true;
+        layoutOptions.includeDirs = {members};
+        std::unique_ptr<quillbox::Layout> layout;
+        try {
+            layout.reset(new quillbox::Layout(copybook.string(), layoutOptions));
+        } catch (const quillbox::Error&) {
+            continue;   // a copybook the COBOL rules refuse
+        }
+        // The DDL in the sqlite dialect, and the generic one with quoted names, through
+        // the sqlite3 shell.
+        for (const std::string& form : {std::string("--dialect sqlite"), std::string("--quote-names")}) {
+            std::remove(db.c_str());
+            Result ddl = Cli("ddl --table T " + form + " " + analysis + " " + sql);
+            ASSERT_EQ(ddl.status, 0) << ddl.err;
+            std::string load = "sqlite3 -bail " + db + " < " + sql + " 2>&1";
+            if (form == "--quote-names") load = "iconv -f CP932 -t UTF-8 " + sql + " | sqlite3 -bail " + db + " 2>&1";
+            EXPECT_EQ(std::system(load.c_str()), 0) << form << ": " << qbtest::ReadFileBytes(sql);
+        }
+        // Generated rows encoded into a data file, decoded to CSV and into SQLite.
+        quillbox::DataSetup setup;
+        std::string why;
+        if (!setup.Prepare(layout->Head(), layout->RecordLength(), quillbox::DataOptions(), why)) continue;
+        const std::vector<quillbox::Field>& fields = setup.Plan().fields;
+        if (fields.empty()) continue;
+        std::string table;
+        for (size_t i = 0; i < fields.size(); ++i) table += (i > 0 ? "," : "") + fields[i].column;
+        table += "\n";
+        for (int row = 0; row < 20; ++row) {
+            for (size_t i = 0; i < fields.size(); ++i) {
+                table += (i > 0 ? "," : "") + Value(fields[i], random);
+            }
+            table += "\n";
+        }
+        ASSERT_TRUE(qbtest::WriteFileBytes(csv, table));
+        Result encoded = Cli("encode " + analysis + " " + csv + " -o " + data);
+        ASSERT_EQ(encoded.status, 0) << encoded.err << table;
+        ASSERT_EQ(std::system(("'" + kCli + "' decode " + analysis + " " + data + " -o " + back + " 2>/dev/null").c_str()), 0);
+        std::remove(db.c_str());
+        Result intoDb = Cli("decode " + analysis + " " + data + " --format sqlite --table T -o " + db);
+        ASSERT_EQ(intoDb.status, 0) << intoDb.err;
+        // Every value of an integer or exact column as the CSV has it; the row count.
+        std::vector<std::string> lines = SplitLines(qbtest::ReadFileBytes(back));
+        ASSERT_EQ(lines.size(), 21u);
+        EXPECT_EQ(Query(db, "SELECT COUNT(*) FROM T"), "int:20\n");
+        for (size_t i = 0; i < fields.size(); ++i) {
+            quillbox::SqlValueForm form = quillbox::SqlTypeOf(fields[i], quillbox::SqlDialect::kSqlite).form;
+            if (form != quillbox::SqlValueForm::kInteger && form != quillbox::SqlValueForm::kExactText) continue;
+            std::string got = Query(db, "SELECT " + quillbox::SqlIdentifier(fields[i].column) + " FROM T ORDER BY rowid");
+            std::string expected;
+            for (size_t r = 1; r < lines.size(); ++r) {
+                // The column's cell: numbers are never quoted in the CSV.
+                size_t start = 0;
+                for (size_t k = 0; k < i; ++k) start = lines[r].find(',', start) + 1;
+                std::string cell = lines[r].substr(start, lines[r].find(',', start) - start);
+                expected += (form == quillbox::SqlValueForm::kInteger ? "int:" : "text:") + cell + "\n";
+            }
+            EXPECT_EQ(got, expected) << fields[i].column;
+        }
+        ++loaded;
+    }
+    for (const std::string& path : {csv, data, db, back, sql}) std::remove(path.c_str());
+    EXPECT_GT(loaded, 20);
+    std::printf("%d copybooks of the corpus loaded\n", loaded);
 }
 
 }  // namespace
