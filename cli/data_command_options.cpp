@@ -131,7 +131,8 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
     command->add_flag("--serial-no", options.serialNo, "number array columns by the item's running number");
     command->add_flag("--crlf", options.crlf, "CSV lines (and line records) end in CR LF");
     command->add_option("--output-encoding", options.outputEncoding,
-                        "the code page of the CSV/JSONL side: utf-8 (default) or cp932 (Excel in Japan)")
+                        "the code page of the CSV/JSONL side: utf-8 (default), cp932 (Excel in Japan), cp1252 (Excel in "
+                        "Western Europe) or another of --encoding's")
         ->check(CLI::Validator(
             [](std::string& value) {
                 std::string error;

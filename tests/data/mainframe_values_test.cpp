@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <iconv.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <string>
@@ -461,6 +462,57 @@ TEST(JsonNumbers, TheRowOfTheGeneralPathQuotesTheSameColumnsAsTheDirectOne) {
     ASSERT_EQ(decoded.status, kExitBadData) << decoded.err;
     EXPECT_EQ(decoded.out, "{\"R\":{\"BIG\":\"-1.50\",\"I\":-2,\"T\":\"ab\"}}\n"
                            "{\"R\":{\"BIG\":\"-1.50\",\"I\":-2,\"T\":null}}\n");
+}
+
+// ---------------------------------------------------------------------------------
+// The options of quillbox-cli
+
+struct Shell {
+    int status;
+    std::string out, err;
+};
+
+// Runs quillbox-cli with `arguments` (shell words), standard input from `input`.
+Shell RunCli(const std::string& arguments, const std::string& input = "") {
+    const std::string in = qbtest::ProcessUniqueName("valuescli_", "in"), out = qbtest::ProcessUniqueName("valuescli_", "out"),
+                      err = qbtest::ProcessUniqueName("valuescli_", "err");
+    qbtest::WriteFileBytes(in, input);
+    int raw = std::system(("'" + std::string(QB_CLI_PATH) + "' " + arguments + " <" + in + " >" + out + " 2>" + err).c_str());
+    Shell result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, qbtest::ReadFileBytes(out), qbtest::ReadFileBytes(err)};
+    for (const std::string& name : {in, out, err}) std::remove(name.c_str());
+    return result;
+}
+
+TEST(ValueOptions, TheReprosThroughTheCommandLine) {
+    Layout comp5({"01 R.", "   05 C5 PIC S9(4) COMP-5."});
+    const std::string copybook = "'" + comp5.Path() + "'";
+    EXPECT_EQ(RunCli("decode " + copybook + " - --encoding ibm-037", Bytes({0x00, 0x01})).out, "C5\n1\n");
+    EXPECT_EQ(RunCli("decode " + copybook + " - --encoding IBM037 --native-order little", Bytes({0x00, 0x01})).out,
+              "C5\n256\n");
+    EXPECT_EQ(RunCli("encode " + copybook + " - --encoding cp037", "C5\n1\n").out, Bytes({0x00, 0x01}));
+    Shell bad = RunCli("decode " + copybook + " - --native-order middle", "");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("big, little"), std::string::npos) << bad.err;
+
+    Layout text({"01 R.", "   05 T PIC X(4)."});
+    Shell cafe = RunCli("decode '" + text.Path() + "' - --encoding latin-1", "Caf\xE9");
+    EXPECT_EQ(cafe.status, 0) << cafe.err;
+    const std::string cafeText = u8"T\nCafé\n";   // not in the macro, which quotes its words in Shift_JIS
+    EXPECT_EQ(cafe.out, cafeText);
+
+    Layout numbers({"01 R.", "   05 A PIC S9(16)V99.", "   05 B PIC S9(18) COMP.", "   05 N PIC 9(3)."});
+    Shell data = RunCli("encode '" + numbers.Path() + "' -", "A,B,N\n-9999999999999999.99,123456789012345678,1\n");
+    ASSERT_EQ(data.status, 0) << data.err;
+    const std::string blank = data.out.substr(0, 26) + "   ";
+    Shell json = RunCli("decode '" + numbers.Path() + "' - --format jsonl --blank-numeric null", data.out + blank);
+    EXPECT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(json.out, "{\"R\":{\"A\":\"-9999999999999999.99\",\"B\":\"123456789012345678\",\"N\":1}}\n"
+                        "{\"R\":{\"A\":\"-9999999999999999.99\",\"B\":\"123456789012345678\",\"N\":null}}\n");
+    Shell plain = RunCli("decode '" + numbers.Path() + "' - --format jsonl --json-numbers number", data.out);
+    EXPECT_EQ(plain.out, "{\"R\":{\"A\":-9999999999999999.99,\"B\":123456789012345678,\"N\":1}}\n");
+    Shell zero = RunCli("decode '" + numbers.Path() + "' - --blank-numeric zero -v", blank);
+    EXPECT_EQ(zero.out, "A,B,N\n-9999999999999999.99,123456789012345678,0\n");
+    EXPECT_NE(zero.err.find("1 blank numbers read as 0"), std::string::npos) << zero.err;
 }
 
 }  // namespace
