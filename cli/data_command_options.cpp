@@ -50,6 +50,9 @@ const char* const kRecords[] = {"fixed", "lines", "rdw", "rdw-block", nullptr};
 const char* const kFloats[] = {"ieee-le", "ieee-be", "ibm-hex", nullptr};
 const char* const kRedefines[] = {"first", "all", nullptr};
 const char* const kPolicies[] = {"stop", "skip", "null", nullptr};
+const char* const kNativeOrders[] = {"big", "little", nullptr};
+const char* const kBlankNumerics[] = {"error", "null", "zero", nullptr};
+const char* const kJsonNumbers[] = {"exact", "number", "string", nullptr};
 
 // Closes the input of a run on every way out.
 struct InputCloser {
@@ -91,7 +94,8 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
                         "append the rows, or replace the table")
         ->check(CLI::IsMember({"fail", "append", "replace"}));
     command->add_option("--encoding", options.encoding,
-                        std::string("the code page of the data's text: ") + TextCodec::Names() + " (default cp932)")
+                        std::string("the code page of the data's text: ") + TextCodec::Names() + " (default cp932); " +
+                            TextCodec::Aliases())
         ->check(CLI::Validator(
             [](std::string& value) {
                 std::string error;
@@ -113,6 +117,19 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
         ->check(OneOf(kRecords, "fixed|lines|rdw|rdw-block"));
     command->add_option("--float", options.floats, "COMP-1/COMP-2 form: ieee-le (default), ieee-be, ibm-hex")
         ->check(OneOf(kFloats, "ieee-le|ieee-be|ibm-hex"));
+    command->add_option("--native-order", options.nativeOrder,
+                        "byte order of COMP-5, POINTER and INDEX: big (default with an EBCDIC encoding, as on IBM Z) "
+                        "or little (default otherwise); COMP, BINARY and COMP-4 are always big-endian")
+        ->check(OneOf(kNativeOrders, "big|little"));
+    command->add_option("--blank-numeric", options.blankNumeric,
+                        "a display or packed number whose bytes are all spaces or all low-values: error (default, "
+                        "bad data), null (an empty value; encode writes an empty one as spaces) or zero")
+        ->check(OneOf(kBlankNumerics, "error|null|zero"));
+    command->add_option("--json-numbers", options.jsonNumbers,
+                        "JSON Lines numbers: exact (default: integers of up to 15 digits as numbers, the others, "
+                        "with more digits or decimal places, as strings of the exact text), number (all numbers), "
+                        "string (all strings)")
+        ->check(OneOf(kJsonNumbers, "exact|number|string"));
     command->add_option("--redefines", options.redefines,
                         "first (default): only items outside redefining areas, like the DDL; all: every view")
         ->check(OneOf(kRedefines, "first|all"));
@@ -126,7 +143,8 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
     command->add_flag("--serial-no", options.serialNo, "number array columns by the item's running number");
     command->add_flag("--crlf", options.crlf, "CSV lines (and line records) end in CR LF");
     command->add_option("--output-encoding", options.outputEncoding,
-                        "the code page of the CSV/JSONL side: utf-8 (default) or cp932 (Excel in Japan)")
+                        "the code page of the CSV/JSONL side: utf-8 (default), cp932 (Excel in Japan), cp1252 (Excel in "
+                        "Western Europe) or another of --encoding's")
         ->check(CLI::Validator(
             [](std::string& value) {
                 std::string error;
@@ -233,6 +251,9 @@ void RunDataCommand(const DataCommandOptions& given, bool decode) {
     options.maxLine = given.maxLine;
     options.noFiller = given.columns.noFiller;
     options.naming = given.columns.Naming();
+    if (!given.nativeOrder.empty()) ParseNativeOrder(given.nativeOrder, options.nativeOrder);
+    ParseBlankNumeric(given.blankNumeric, options.blankNumeric);
+    ParseJsonNumbers(given.jsonNumbers, options.jsonNumbers);
     std::string inputShown = ArgumentToUtf8(given.input);
     std::string outputShown = ArgumentToUtf8(given.output);
     RunDisplay display;

@@ -38,6 +38,10 @@ struct DataCommandOptions {
     uint64_t maxLine = 64ull << 20;   // --max-line
     bool verbose = false;             // -v: the summary also after a clean run
     int progress = -1;                // --progress 1, --no-progress 0; -1 by the terminal and the input's size
+    // Byte order, blank numbers and exact JSON numbers.
+    std::string nativeOrder;          // --native-order big|little; empty: by the encoding
+    std::string blankNumeric = "error";   // --blank-numeric
+    std::string jsonNumbers = "exact";    // --json-numbers
 };
 
 // The words of one of the two commands.

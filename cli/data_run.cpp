@@ -53,9 +53,10 @@ std::string Duration(double seconds) {
 // Counts, the first bad places, and the progress line of one run.
 class RunReport : public RunObserver {
 public:
-    RunReport(const RunDisplay& display, std::FILE* err, const char* verb, OnError policy)
+    RunReport(const RunDisplay& display, std::FILE* err, const char* verb, OnError policy, BlankNumeric blanks)
         : display_(display), err_(err), verb_(verb), policy_(policy), start_(std::chrono::steady_clock::now()),
           lastShown_(start_) {
+        blankAs_ = blanks == BlankNumeric::kZero ? "0" : "empty";
         if (display_.progress) width_ = TerminalWidth(err);
     }
 
@@ -134,8 +135,10 @@ public:
         bool quiet = !display_.verbose && result.bad == 0 && badPlaces_ == 0 && viewErrors_ == 0 && !failed_ &&
                      !result.failed;
         if (!quiet) {
-            std::fprintf(err_, "%s: %lld records read, %lld written, %lld bad\n", verb_, result.read, result.written,
+            std::fprintf(err_, "%s: %lld records read, %lld written, %lld bad", verb_, result.read, result.written,
                          result.bad);
+            if (result.blanks > 0) std::fprintf(err_, ", %lld blank numbers read as %s", result.blanks, blankAs_);
+            std::fprintf(err_, "\n");
             for (const std::string& place : shown_) std::fprintf(err_, "  bad: %s\n", place.c_str());
             if (badPlaces_ > static_cast<long long>(shown_.size())) {
                 std::fprintf(err_, "  ... %lld more bad places\n", badPlaces_ - static_cast<long long>(shown_.size()));
@@ -153,6 +156,7 @@ private:
     const RunDisplay& display_;
     std::FILE* err_;
     const char* verb_;
+    const char* blankAs_;
     OnError policy_;
     std::chrono::steady_clock::time_point start_, lastShown_;
     long long badPlaces_ = 0, viewErrors_ = 0;
@@ -176,7 +180,7 @@ int Run(CopyItem* head, int recordLength, const DataOptions& options, std::FILE*
         std::fprintf(err, "%s\n", error.c_str());
         return kExitFailed;
     }
-    RunReport report(display, err, verb, options.onError);
+    RunReport report(display, err, verb, options.onError, options.blankNumeric);
     return report.Finish(loop(setup, report));
 }
 

@@ -53,6 +53,23 @@ bool ParseTableFormat(const std::string& text, TableFormat& format) {
     return ParseOptionName(text, names, format);
 }
 
+bool ParseNativeOrder(const std::string& text, NativeOrder& order) {
+    static const OptionName<NativeOrder> names[] = {{"big", NativeOrder::kBig}, {"little", NativeOrder::kLittle}};
+    return ParseOptionName(text, names, order);
+}
+
+bool ParseBlankNumeric(const std::string& text, BlankNumeric& policy) {
+    static const OptionName<BlankNumeric> names[] = {
+        {"error", BlankNumeric::kError}, {"null", BlankNumeric::kNull}, {"zero", BlankNumeric::kZero}};
+    return ParseOptionName(text, names, policy);
+}
+
+bool ParseJsonNumbers(const std::string& text, JsonNumbers& numbers) {
+    static const OptionName<JsonNumbers> names[] = {
+        {"exact", JsonNumbers::kExact}, {"number", JsonNumbers::kNumber}, {"string", JsonNumbers::kString}};
+    return ParseOptionName(text, names, numbers);
+}
+
 bool ParseSignZones(const std::string& text, unsigned& positive, unsigned& negative) {
     size_t comma = text.find(',');
     if (comma == std::string::npos) return false;
@@ -87,6 +104,7 @@ bool DataSetup::Prepare(CopyItem* head, int recordLength, const DataOptions& opt
     if (!BuildLayoutPlan(head, recordLength, options.redefinesAll, options.serialNo, choice, *plan_, error)) return false;
     values_ = ValueCodec::Create(options, recordLength, error);
     if (!values_) return false;
+    ApplyNativeOrder(*plan_, NativeBigEndian(options.nativeOrder, values_->Text().IsEbcdic()));
     std::string name = options.tableEncoding;
     for (char& c : name) c = FoldByte(c);
     if (name == "utf-8" || name == "utf8") return true;
@@ -191,6 +209,7 @@ RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, R
     const std::vector<Field>& fields = plan.fields;
     RowDecoder decoder(setup);
     RunResult result;
+    const long long blanksBefore = setup.Values().Blanks();
     RowCells cells;
     cells.Start(fields.size());
     std::string reason;
@@ -256,6 +275,7 @@ RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, R
         result.failed = true;
     }
     result.written = sink.Stored(result.written);
+    result.blanks = setup.Values().Blanks() - blanksBefore;
     if (reader.ReadFailed()) {
         observer.Fault(Fatal(RunFault::kData, 0, "read error"));
         result.failed = true;
@@ -413,7 +433,7 @@ public:
             directRoom_ += ValueCodec::CellRoom(field) + 2;
         }
         if (!csv_) {
-            jsonWriter_.reset(new JsonRowWriter(plan));
+            jsonWriter_.reset(new JsonRowWriter(plan, setup_.Options().jsonNumbers));
             directRoom_ += jsonWriter_->FixedBytes();
             return true;
         }

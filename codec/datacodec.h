@@ -23,6 +23,17 @@ namespace quillbox {
 enum class FloatFormat { kIeeeLe, kIeeeBe, kIbmHex };
 enum class OnError { kStop, kSkip, kNull };
 enum class TableFormat { kCsv, kJsonl, kSqlite };
+// Byte order of native binary (COMP-5, POINTER, INDEX): by the encoding (big-endian
+// with an EBCDIC code page, as on IBM Z; little-endian otherwise), or as given.
+enum class NativeOrder { kByEncoding, kBig, kLittle };
+// A numeric item whose bytes are all spaces (of the data's code page) or all
+// low-values: bad data, an empty (null) value, or 0.
+enum class BlankNumeric { kError, kNull, kZero };
+// Numbers in JSON Lines: kExact, integers of up to 15 digits (by the item's PICTURE) as
+// JSON numbers and every other decimal number as a string of its exact text, so that
+// readers that take JSON numbers as doubles lose no digit; kNumber, every number a JSON
+// number; kString, every number a string.
+enum class JsonNumbers { kExact, kNumber, kString };
 
 struct DataOptions {
     std::string encoding = "cp932";          // code page of the data's text
@@ -46,12 +57,20 @@ struct DataOptions {
     // The table's columns: FILLER dropped (encode fills them with blanks), SQL-safe names.
     bool noFiller = false;
     ColumnNaming naming = ColumnNaming::kCobol;
+
+    // Byte order, blank numbers and exact JSON numbers.
+    NativeOrder nativeOrder = NativeOrder::kByEncoding;   // COMP-5, POINTER, INDEX
+    BlankNumeric blankNumeric = BlankNumeric::kError;     // display and packed items of blanks or low-values
+    JsonNumbers jsonNumbers = JsonNumbers::kExact;        // JSON Lines: which numbers are strings
 };
 
 // Parsers of the option values; false on a value they do not know.
 bool ParseFloatFormat(const std::string& text, FloatFormat& format);
 bool ParseOnError(const std::string& text, OnError& policy);
 bool ParseTableFormat(const std::string& text, TableFormat& format);
+bool ParseNativeOrder(const std::string& text, NativeOrder& order);        // big, little
+bool ParseBlankNumeric(const std::string& text, BlankNumeric& policy);     // error, null, zero
+bool ParseJsonNumbers(const std::string& text, JsonNumbers& numbers);      // exact, number, string
 // "POS,NEG", each a number (0x.. hexadecimal or decimal) from 0 to 255.
 bool ParseSignZones(const std::string& text, unsigned& positive, unsigned& negative);
 
@@ -145,6 +164,7 @@ struct RunResult {
     long long read = 0;      // records (decode) or rows (encode) read
     long long written = 0;   // rows or records written
     long long bad = 0;       // records or rows with bad data
+    long long blanks = 0;    // numeric values of blanks or low-values read as null or 0 (BlankNumeric)
     bool stopped = false;    // ended on bad data under OnError::kStop
     bool failed = false;     // ended on a fatal fault
 };

@@ -183,4 +183,37 @@ bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool s
     return true;
 }
 
+bool NativeBigEndian(NativeOrder order, bool ebcdic) {
+    return order == NativeOrder::kBig || (order == NativeOrder::kByEncoding && ebcdic);
+}
+
+void ApplyNativeOrder(LayoutPlan& plan, bool bigEndian) {
+    if (!bigEndian) return;
+    for (Field& field : plan.fields) {
+        if (field.kind == Field::kComp5) field.kind = Field::kBinary;
+    }
+}
+
+bool JsonNumberAsString(const Field& field, JsonNumbers numbers) {
+    switch (field.kind) {
+    case Field::kFloat:
+    case Field::kDouble: return numbers == JsonNumbers::kString;
+    case Field::kDisplay:
+    case Field::kPacked:
+    case Field::kBinary:
+    case Field::kComp5: break;
+    default: return false;
+    }
+    if (numbers != JsonNumbers::kExact) return numbers == JsonNumbers::kString;
+    // Integers of up to 15 digits are exact as doubles, which is how most JSON readers
+    // take numbers (2^53 has 16 digits).
+    constexpr int kExactDigits = 15;
+    if (field.scale > 0) return true;
+    int digits = field.digits + (field.scale < 0 ? -field.scale : 0);
+    // Native binary holds any value of its bytes, whatever its PICTURE says: 6 bytes
+    // hold at most 15 digits.
+    if (field.item != nullptr && StorageFormOf(field.item) == StorageForm::kNativeBinary && field.length > 6) return true;
+    return digits > kExactDigits;
+}
+
 }  // namespace quillbox

@@ -9,12 +9,16 @@
 
 #include "cobcpy.h"
 #include "columnnames.h"
+#include "datacodec.h"
 
 namespace quillbox {
 
 class TextCodec;
 
 struct Field {
+    // kBinary: two's complement, the first byte most significant (COMP, BINARY, COMP-4,
+    // and native binary when the native order is big-endian); kComp5: the first byte
+    // least significant (native binary: COMP-5, POINTER, INDEX, in little-endian order).
     enum Kind { kDisplay, kPacked, kBinary, kComp5, kFloat, kDouble, kText, kNational, kBits, kBoolChars };
     CopyItem* item;
     Kind kind;
@@ -57,6 +61,18 @@ struct ColumnChoice {
 // The same with the columns chosen and named so.
 bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool serialNo, const ColumnChoice& choice,
                      LayoutPlan& plan, std::string& error);
+// Whether native binary is big-endian under `order` for data in an EBCDIC code page
+// (`ebcdic`) or not.
+bool NativeBigEndian(NativeOrder order, bool ebcdic);
+// Native binary columns (kComp5) read and written big-endian (as kBinary) when
+// `bigEndian`.
+void ApplyNativeOrder(LayoutPlan& plan, bool bigEndian);
+
+// Whether the column's numbers are JSON strings under `numbers`: kString every number;
+// kNumber none; kExact a decimal number with places (a scale) or with more than 15
+// digits, by its PICTURE, or by its bytes for native binary, which its PICTURE does not
+// bound. Floating point stays a number but under kString. False for text.
+bool JsonNumberAsString(const Field& field, JsonNumbers numbers);
 
 }  // namespace quillbox
 

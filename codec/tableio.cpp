@@ -408,28 +408,37 @@ char* CsvRowWriter::Put(char* out, const RowCells& row) const {
     return out + lineEnd_.size();
 }
 
-JsonRowWriter::JsonRowWriter(const LayoutPlan& plan) {
+JsonRowWriter::JsonRowWriter(const LayoutPlan& plan, JsonNumbers numbers) {
     JsonNode top;
     top.kind = JsonNode::kObject;
     top.children = plan.roots;
     std::string pending;
     std::vector<std::pair<std::string, int>> steps;
     Flatten(top, pending, steps);
+    bool quotedBefore = false;   // the value before the piece is a quoted number
     for (const auto& step : steps) {
-        steps_.push_back(Step{pieces_.size(), step.first.size(), step.second});
+        bool quoted = step.second >= 0 && JsonNumberAsString(plan.fields[static_cast<size_t>(step.second)], numbers);
+        std::string direct = (quotedBefore ? "\"" : "") + step.first + (quoted ? "\"" : "");
+        steps_.push_back(Step{pieces_.size(), step.first.size(), step.second, quoted, directPieces_.size(), direct.size()});
         pieces_ += step.first;
+        directPieces_ += direct;
+        quotedBefore = quoted;
     }
     after_ = pieces_.size();
     pieces_ += pending + "\n";
     afterLength_ = pieces_.size() - after_;
-    fixed_ = pieces_.size();
+    directAfter_ = directPieces_.size();
+    directPieces_ += (quotedBefore ? "\"" : "") + pending + "\n";
+    directAfterLength_ = directPieces_.size() - directAfter_;
+    fixed_ = directPieces_.size() > pieces_.size() ? directPieces_.size() : pieces_.size();
     pieces_.append(RowCells::kSlack, '\0');
+    directPieces_.append(RowCells::kSlack, '\0');
 }
 
 char* JsonRowWriter::PutDirect(char* out, ValueCodec& values, const std::vector<Field>& fields,
                                const unsigned char* record) const {
     for (const Step& step : steps_) {
-        out = CopyText(out, pieces_.data() + step.at, step.length);
+        out = CopyText(out, directPieces_.data() + step.directAt, step.directLength);
         if (step.field < 0) {
             std::memcpy(out, "null", 4);
             out += 4;
@@ -438,8 +447,8 @@ char* JsonRowWriter::PutDirect(char* out, ValueCodec& values, const std::vector<
         out = values.JsonCellInto(fields[static_cast<size_t>(step.field)], record, out);
         if (out == nullptr) return nullptr;
     }
-    std::memcpy(out, pieces_.data() + after_, afterLength_);
-    return out + afterLength_;
+    std::memcpy(out, directPieces_.data() + directAfter_, directAfterLength_);
+    return out + directAfterLength_;
 }
 
 char* JsonRowWriter::Put(char* out, const RowCells& row) const {
@@ -457,7 +466,7 @@ char* JsonRowWriter::Put(char* out, const RowCells& row) const {
         bool special = kind == Cell::kNumber && n > 0 && (text[0] == 'N' || text[0] == 'I' || (text[0] == '-' && n > 1 && text[1] == 'I')) &&
                        ((n == 3 && std::memcmp(text, "NaN", 3) == 0) || (n == 8 && std::memcmp(text, "Infinity", 8) == 0) ||
                         (n == 9 && std::memcmp(text, "-Infinity", 9) == 0));
-        if (kind == Cell::kNumber && !special) out = CopyText(out, text, n);
+        if (kind == Cell::kNumber && !special && !step.quoted) out = CopyText(out, text, n);
         else out = PutJsonString(out, text, n);
     }
     std::memcpy(out, pieces_.data() + after_, afterLength_);

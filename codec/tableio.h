@@ -44,7 +44,9 @@ private:
 // made once, so that a row is the values with those pieces between them.
 class JsonRowWriter {
 public:
-    explicit JsonRowWriter(const LayoutPlan& plan);
+    // `numbers`: which number columns are written as JSON strings (JsonNumberAsString),
+    // decided here once for each column.
+    explicit JsonRowWriter(const LayoutPlan& plan, JsonNumbers numbers = JsonNumbers::kNumber);
     size_t Room(const RowCells& row) const { return 6 * row.TextBytes() + 8 * row.Size() + fixed_ + RowCells::kSlack; }
     char* Put(char* out, const RowCells& row) const;
     // The JSON line of a record's good values written straight from its bytes (room:
@@ -57,11 +59,15 @@ private:
     struct Step {
         size_t at, length;   // the text before the value in pieces_: keys, braces, brackets, commas
         int field;           // the value's column; -1 for none (null)
+        bool quoted;         // a number column written as a JSON string
+        size_t directAt, directLength;   // the same in directPieces_, the quotes of numbers written as strings in it
     };
     std::vector<Step> steps_;
     std::string pieces_;      // the texts before the values, then the text after the last
                               // (the line end included), then RowCells::kSlack bytes
+    std::string directPieces_;   // the same for PutDirect, a quoted number's quotes around its place
     size_t after_ = 0, afterLength_ = 0;
+    size_t directAfter_ = 0, directAfterLength_ = 0;
     size_t fixed_ = 0;        // the bytes of all the pieces
 };
 

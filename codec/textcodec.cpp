@@ -5,7 +5,10 @@
 // code points of a block of 256 when a text to encode first holds one; so every byte
 // still converts as the platform's converter does, which is stateless for Shift_JIS.
 // The Japanese EBCDIC pages, with their shift states, convert through it item by item.
-// Plain ASCII is taken as it is where the code page allows that.
+// Plain ASCII is taken as it is where the code page allows that. The Latin pages of the
+// ASCII side and the European EBCDIC pages convert through tables held as data
+// (singlebyte_pages.inc, made from iconv by scripts/make-codepages), so they need no
+// converter of the platform.
 #include "textcodec.h"
 #include "textrules.h"
 
@@ -23,6 +26,8 @@
 namespace quillbox {
 
 namespace {
+
+#include "singlebyte_pages.inc"
 
 constexpr unsigned char kShiftOut = 0x0E;
 constexpr unsigned char kShiftIn = 0x0F;
@@ -46,6 +51,44 @@ const PageInfo kPages[] = {
     {"ibm-939", "IBM939", 0, PageInfo::kJapaneseEbcdic},
     {"ibm-1390", "IBM1390", 0, PageInfo::kJapaneseEbcdic},
     {"ibm-1399", "IBM1399", 0, PageInfo::kJapaneseEbcdic},
+};
+
+// The single-byte pages held as data: the code point of each byte (none: Latin-1, the
+// byte itself).
+struct DataPage {
+    const char* name;
+    const uint16_t* points;
+    bool ebcdic;
+};
+
+constexpr uint16_t kNoCharacter = 0xFFFF;
+
+const DataPage kDataPages[] = {
+    {"latin-1", nullptr, false},   {"cp1252", kCp1252, false},   {"iso-8859-15", kIso8859_15, false},
+    {"ibm-273", kIbm273, true},    {"ibm-277", kIbm277, true},   {"ibm-278", kIbm278, true},
+    {"ibm-280", kIbm280, true},    {"ibm-284", kIbm284, true},   {"ibm-285", kIbm285, true},
+    {"ibm-297", kIbm297, true},    {"ibm-871", kIbm871, true},   {"ibm-1141", kIbm1141, true},
+    {"ibm-1142", kIbm1142, true},  {"ibm-1143", kIbm1143, true}, {"ibm-1144", kIbm1144, true},
+    {"ibm-1145", kIbm1145, true},  {"ibm-1146", kIbm1146, true}, {"ibm-1147", kIbm1147, true},
+    {"ibm-1148", kIbm1148, true},  {"ibm-1149", kIbm1149, true},
+};
+
+// Other names of the code pages, lower case: the ones iconv, Java and Python use.
+struct PageAlias {
+    const char* alias;
+    const char* name;
+};
+
+const PageAlias kAliases[] = {
+    {"shift_jis", "cp932"},     {"sjis", "cp932"},          {"shift-jis", "cp932"},     {"windows-31j", "cp932"},
+    {"ms932", "cp932"},         {"ms_kanji", "cp932"},      {"utf8", "utf-8"},
+    {"us-ascii", "ascii"},      {"ebcdic-cp-us", "ibm-037"}, {"ebcdic-cp-ca", "ibm-037"}, {"ebcdic-cp-nl", "ibm-037"},
+    {"ebcdic-cp-be", "ibm-500"}, {"ebcdic-cp-ch", "ibm-500"}, {"ebcdic-cp-dk", "ibm-277"}, {"ebcdic-cp-no", "ibm-277"},
+    {"ebcdic-cp-fi", "ibm-278"}, {"ebcdic-cp-se", "ibm-278"}, {"ebcdic-cp-it", "ibm-280"}, {"ebcdic-cp-es", "ibm-284"},
+    {"ebcdic-cp-gb", "ibm-285"}, {"ebcdic-cp-fr", "ibm-297"}, {"ebcdic-cp-is", "ibm-871"}, {"latin1", "latin-1"},
+    {"iso-8859-1", "latin-1"},  {"iso8859-1", "latin-1"},   {"iso_8859-1", "latin-1"},  {"l1", "latin-1"},
+    {"windows-1252", "cp1252"}, {"ms-ansi", "cp1252"},      {"iso8859-15", "iso-8859-15"}, {"iso_8859-15", "iso-8859-15"},
+    {"latin-9", "iso-8859-15"}, {"latin9", "iso-8859-15"},
 };
 
 // The length of the UTF-8 sequence at `p` (at most `left` bytes), 0 when malformed.
@@ -265,7 +308,7 @@ private:
     bool utf8_;
 };
 
-// A single-byte EBCDIC page: both directions by table.
+// A single-byte page: both directions by table.
 class TableCodec : public TextCodec {
 public:
     bool Build(const PageInfo& page) {
@@ -287,6 +330,21 @@ public:
             }
         }
         return true;
+    }
+    // A page held as data (Latin-1 when `points` is null).
+    void Build(const DataPage& page) {
+        ebcdic_ = page.ebcdic;
+        std::memcpy(nationalSpace_, "\x30\x00", 2);
+        for (int b = 0; b < 256; ++b) {
+            uint32_t cp = page.points != nullptr ? page.points[b] : static_cast<uint32_t>(b);
+            valid_[b] = cp != kNoCharacter;
+            if (!valid_[b]) continue;
+            std::string text;
+            AppendUtf8(cp, text);
+            utf8_[b] = text;
+            SetEntry(entries_[b], true, text, kMostPerByte);
+            if (reverse_.count(cp) == 0) reverse_[cp] = static_cast<unsigned char>(b);
+        }
     }
     bool Decode(const unsigned char* bytes, size_t length, std::string& out) override {
         for (size_t i = 0; i < length; ++i) {
@@ -612,14 +670,50 @@ TextCodec::Written TextCodec::DecodeInto(const unsigned char*, size_t, char*, ch
 TextCodec::Written TextCodec::DecodeNationalInto(const unsigned char*, size_t, char*, char*&) { return kUseDecode; }
 
 const char* TextCodec::Names() {
-    return "cp932, ascii, utf-8, ibm-037, ibm-1140, ibm-500, ibm-1047, ibm-930, ibm-939, ibm-1390, ibm-1399";
+    return "cp932, ascii, utf-8, latin-1, cp1252, iso-8859-15, ibm-037, ibm-1140, ibm-500, ibm-1047, ibm-273, "
+           "ibm-277, ibm-278, ibm-280, ibm-284, ibm-285, ibm-297, ibm-871, ibm-1141 to ibm-1149, ibm-930, ibm-939, "
+           "ibm-1390, ibm-1399";
+}
+
+const char* TextCodec::Aliases() {
+    return "names are case-insensitive; ibm-NNN is also cpNNN, ibmNNN, ibm0NNN; shift_jis, sjis, windows-31j, "
+           "ms932 = cp932; ebcdic-cp-us = ibm-037; latin1, iso-8859-1 = latin-1; windows-1252 = cp1252; "
+           "latin-9 = iso-8859-15";
+}
+
+std::string TextCodec::CanonicalName(const std::string& name) {
+    std::string lower;
+    for (char c : name) lower.push_back(FoldByte(c));
+    for (const PageAlias& alias : kAliases) {
+        if (lower == alias.alias) return alias.name;
+    }
+    // cpNNN, ibmNNN, ibm-NNN, ibm0NNN, ibm-0NNN: the IBM page ibm-NNN where there is one.
+    size_t digits = lower.compare(0, 2, "cp") == 0 ? 2 : lower.compare(0, 4, "ibm-") == 0 ? 4
+                                                       : lower.compare(0, 3, "ibm") == 0   ? 3
+                                                                                            : 0;
+    if (digits > 0 && lower.size() > digits && lower.find_first_not_of("0123456789", digits) == std::string::npos) {
+        size_t first = lower.find_first_not_of('0', digits);
+        std::string number = first == std::string::npos ? "0" : lower.substr(first);
+        if (number.size() < 3) number.insert(0, 3 - number.size(), '0');
+        std::string ibm = "ibm-" + number;
+        for (const PageInfo& page : kPages) {
+            if (ibm == page.name) return ibm;
+        }
+        for (const DataPage& page : kDataPages) {
+            if (ibm == page.name) return ibm;
+        }
+    }
+    return lower;
 }
 
 std::unique_ptr<TextCodec> TextCodec::Create(const std::string& name, std::string& error) {
-    std::string lower;
-    for (char c : name) lower.push_back(FoldByte(c));
-    if (lower == "shift_jis" || lower == "sjis") lower = "cp932";
-    if (lower == "utf8") lower = "utf-8";
+    std::string lower = CanonicalName(name);
+    for (const DataPage& page : kDataPages) {
+        if (lower != page.name) continue;
+        std::unique_ptr<TableCodec> codec(new TableCodec);
+        codec->Build(page);
+        return std::unique_ptr<TextCodec>(codec.release());
+    }
     for (const PageInfo& page : kPages) {
         if (lower != page.name) continue;
         switch (page.kind) {

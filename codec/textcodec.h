@@ -1,5 +1,6 @@
 // Text conversion between the bytes of a data file and UTF-8, for the code pages a
-// data file is written in: Shift_JIS (cp932), ASCII, UTF-8 and the EBCDIC code pages,
+// data file is written in: Shift_JIS (cp932), ASCII, UTF-8, Latin-1, Windows-1252,
+// ISO-8859-15 and the EBCDIC code pages,
 // Japanese ones with double-byte text between shift-out (0x0E) and shift-in (0x0F).
 //
 // Alphanumeric items hold text as the code page writes it (with SO/SI in the Japanese
@@ -23,6 +24,12 @@ public:
     static std::unique_ptr<TextCodec> Create(const std::string& name, std::string& error);
     // The names Create knows, for usage texts.
     static const char* Names();
+    // The other names Create takes for them, for usage texts.
+    static const char* Aliases();
+    // The name of the code page `name` stands for: lower case, an alias taken to its
+    // page's name (cp037, IBM037, ebcdic-cp-us -> ibm-037; sjis -> cp932); a name Create
+    // does not know comes back lower case.
+    static std::string CanonicalName(const std::string& name);
 
     virtual ~TextCodec();
     // Appends the UTF-8 form of `length` bytes to `out`; false (out may hold part of

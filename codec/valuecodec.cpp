@@ -148,6 +148,31 @@ bool Fail(Fault& fault, int offset, std::string reason) {
     return false;
 }
 
+// The --sign-zones pair that reads a sign byte of zone `zone` (its high four bits, in
+// place), as the message suggests it; empty when no usual pair has that zone.
+const char* SignZonesFor(unsigned zone) {
+    switch (zone) {
+    case 0x70: return "0x30,0x70 (the signs of files GnuCOBOL writes)";
+    case 0xC0:
+    case 0xD0: return "0xC0,0xD0 (EBCDIC's signs)";
+    case 0x40:
+    case 0x50: return "0x40,0x50";
+    default: return "";
+    }
+}
+
+// Whether the item's bytes are all blanks of the code page or all low-values (0x00):
+// a numeric item with no value in it.
+bool IsBlankNumber(const unsigned char* bytes, int length, unsigned char space) {
+    if (length <= 0) return false;
+    unsigned char first = bytes[0];
+    if (first != space && first != 0x00) return false;
+    for (int i = 1; i < length; ++i) {
+        if (bytes[i] != first) return false;
+    }
+    return true;
+}
+
 // The shortest text that reads back as the same value.
 template <typename T>
 void AppendShortest(std::string& out, T value, int maxDigits) {
@@ -601,10 +626,9 @@ char* ValueCodec::PackedInto(const Field& field, const unsigned char* bytes, cha
     magnitude = magnitude * 10 + (last >> 4);
     // Leading nibbles the picture does not use hold zeros.
     if (field.digits < nibbles && magnitude >= kPowers[field.digits < 0 ? 0 : field.digits]) return nullptr;
-    unsigned sign = last & 0x0F;
-    bool negative = false;
-    if (sign == 0x0D && field.isSigned) negative = true;
-    else if (sign != 0x0C && sign != 0x0F) return nullptr;
+    const int signOf = PackedSignOf(last & 0x0F);
+    bool negative = signOf < 0;
+    if (signOf == 0 || (negative && !field.isSigned)) return nullptr;
     return PutDecimal(out, negative, magnitude, field.scale);
 }
 
@@ -694,6 +718,9 @@ bool ValueCodec::Decode(const Field& field, const unsigned char* record, Cell& c
 bool ValueCodec::DecodeText(const Field& field, const unsigned char* record, Cell& cell, Fault& fault) {
     const unsigned char* bytes = record + field.offset;
     cell.text.clear();
+    if ((field.kind == Field::kDisplay || field.kind == Field::kPacked) && IsBlankNumber(bytes, field.length, text_->Space())) {
+        return DecodeBlank(field, bytes, cell, fault);
+    }
     switch (field.kind) {
     case Field::kDisplay: return DecodeDisplay(field, bytes, cell, fault);
     case Field::kPacked: return DecodePacked(field, bytes, cell, fault);
@@ -733,6 +760,34 @@ bool ValueCodec::DecodeText(const Field& field, const unsigned char* record, Cel
     return false;
 }
 
+bool ValueCodec::SignZoneFault(const Field& field, int at, unsigned byte, Fault& fault) {
+    std::string reason = "sign zone " + Hex(byte & 0xF0) + " of byte " + Hex(byte) +
+                         " is neither the positive nor the negative zone (" + Hex(positiveZone_ << 4) + "," +
+                         Hex(negativeZone_ << 4) + ")";
+    const char* zones = SignZonesFor(byte & 0xF0);
+    if (*zones != '\0') reason += std::string("; --sign-zones ") + zones + " reads it";
+    else reason += "; --sign-zones POS,NEG sets the zones";
+    return Fail(fault, field.offset + at, reason);
+}
+
+bool ValueCodec::DecodeBlank(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault) {
+    switch (options_.blankNumeric) {
+    case BlankNumeric::kError: break;
+    case BlankNumeric::kNull:
+        ++blanks_;
+        cell.kind = Cell::kNull;
+        return true;
+    case BlankNumeric::kZero:
+        ++blanks_;
+        AppendDecimal(cell.text, false, 0, field.scale);
+        cell.kind = Cell::kNumber;
+        return true;
+    }
+    return Fail(fault, field.offset,
+                std::string("numeric item is all ") + (bytes[0] == 0 ? "low-values" : "spaces") +
+                    ", no number (--blank-numeric null or zero reads it as empty or 0)");
+}
+
 bool ValueCodec::DecodeDisplay(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault) {
     uint64_t magnitude = 0;
     bool negative = false;
@@ -748,15 +803,16 @@ bool ValueCodec::DecodeDisplay(const Field& field, const unsigned char* bytes, C
     } else if (field.isSigned) {
         signAt = field.signLeading ? first : last;
     }
+    // An unsigned item may hold the positive sign zone on its last digit (zone C in
+    // EBCDIC), as IBM's decimal instructions read it.
+    const int positiveAt = field.isSigned || field.signSeparate ? -1 : last;
     for (int i = first; i <= last; ++i) {
         unsigned b = bytes[i], digit = b & 0x0F, zone = b >> 4;
         if (digit > 9) return Fail(fault, field.offset + i, "display byte " + Hex(b) + " is not a digit");
-        if (zone != digitZone_) {
+        if (zone != digitZone_ && !(i == positiveAt && zone == positiveZone_)) {
             if (i == signAt && zone == negativeZone_) negative = true;
             else if (i != signAt) return Fail(fault, field.offset + i, "display byte " + Hex(b) + " is not a digit");
-            else if (zone != positiveZone_) {
-                return Fail(fault, field.offset + i, "sign zone of byte " + Hex(b) + " is neither the positive nor the negative zone");
-            }
+            else if (zone != positiveZone_) return SignZoneFault(field, i, b, fault);
         }
         magnitude = magnitude * 10 + digit;
     }
@@ -782,11 +838,12 @@ bool ValueCodec::DecodePacked(const Field& field, const unsigned char* bytes, Ce
         unsigned b = bytes[bad], digit = (badNibble % 2 == 0) ? b >> 4 : b & 0x0F;
         return Fail(fault, field.offset + bad, "packed nibble " + Hex(digit).substr(3) + " of byte " + Hex(b) + " is not a digit");
     }
-    bool negative = false;
-    if (sign == 0x0D && field.isSigned) negative = true;
-    else if (!(sign == 0x0C || sign == 0x0F)) {
+    // A, C, E and F are positive, B and D negative, as IBM's decimal instructions take them.
+    const int signOf = PackedSignOf(sign);
+    bool negative = signOf < 0;
+    if (signOf == 0 || (negative && !field.isSigned)) {
         return Fail(fault, field.offset + field.length - 1,
-                    sign == 0x0D ? "negative sign in an unsigned packed item" : "packed sign nibble " + Hex(sign).substr(3) + " is no sign");
+                    negative ? "negative sign in an unsigned packed item" : "packed sign nibble " + Hex(sign).substr(3) + " is no sign");
     }
     AppendDecimal(cell.text, negative, magnitude, field.scale);
     cell.kind = Cell::kNumber;
@@ -852,6 +909,11 @@ bool ValueCodec::Encode(const Field& field, Cell::Kind kind, std::string_view te
     image_.Attach(record);
     if (kind == Cell::kNull) {
         if (field.overlaid) return true;
+        if (options_.blankNumeric == BlankNumeric::kNull && (field.kind == Field::kDisplay || field.kind == Field::kPacked)) {
+            // The blank a decode under the same option read as no value.
+            if (field.length > 0) std::memset(record + field.offset, text_->Space(), static_cast<size_t>(field.length));
+            return true;
+        }
         if (field.kind != Field::kText && field.kind != Field::kNational) return Fail(fault, field.offset, "no value");
     }
     CopyItem* item = field.item;

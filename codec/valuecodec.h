@@ -132,6 +132,8 @@ public:
     static bool HasCsvCell(const Field& field);
     static size_t CellRoom(const Field& field);
     RecordImage& Image() { return image_; }
+    // Numeric values of blanks or low-values read as null or 0 so far (BlankNumeric).
+    long long Blanks() const { return blanks_; }
     TextCodec& Text() { return *text_; }
 
 private:
@@ -139,6 +141,11 @@ private:
     // Into a string: every kind, and the faults with their reasons.
     bool DecodeText(const Field& field, const unsigned char* record, Cell& cell, Fault& fault);
     bool DecodeDisplay(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault);
+    // A display or packed item of blanks or low-values, under the options' BlankNumeric.
+    bool DecodeBlank(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault);
+    // The fault of a sign byte (byte `at` of the item) of neither sign zone, with the
+    // --sign-zones pair that reads it.
+    bool SignZoneFault(const Field& field, int at, unsigned byte, Fault& fault);
     bool DecodePacked(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault);
     bool DecodeBinary(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault);
     bool DecodeFloat(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault);
@@ -162,6 +169,7 @@ private:
     unsigned char displayDigits_[256] = {};      // a display byte's digit; 0x80 when it is no digit
     std::string scratch_;
     Cell cell_;   // the string path's cell
+    long long blanks_ = 0;
 };
 
 // Parses exact decimal text ("-1234.50") into an unscaled magnitude for an item of

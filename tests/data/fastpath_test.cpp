@@ -269,6 +269,7 @@ TEST(DirectStore, NumbersGetTheBytesOfTheRecordObjectsSetters) {
                 ASSERT_TRUE(ParseSignZones("0x30,0x70", options.positiveZone, options.negativeZone));
             }
             options.signZonesGiven = zonesGiven;
+            options.nativeOrder = quillbox::NativeOrder::kLittle;   // the setters' COMP-5, in EBCDIC data too
             DataSetup setup;
             std::string error;
             ASSERT_TRUE(setup.Prepare(layout.Head(), layout.Length(), options, error)) << error;

@@ -289,7 +289,7 @@ TEST(RoundTrip, JsonLinesEscapesAndMissingKeys) {
     ASSERT_EQ(encoded.status, kExitDone) << encoded.err;
     EXPECT_EQ(encoded.out, "a\xC3\xA9\xF0\x9F\x98\x80 " + Bytes({0x00, 0x12, 0x5D}) + "  ");
     EXPECT_EQ(layout.Decode(encoded.out, options).out,
-              "{\"REC\":{\"T\":\"a\xC3\xA9\xF0\x9F\x98\x80 \",\"N\":-12.5,\"G\":{\"U\":\"  \"}}}\n");
+              "{\"REC\":{\"T\":\"a\xC3\xA9\xF0\x9F\x98\x80 \",\"N\":\"-12.5\",\"G\":{\"U\":\"  \"}}}\n");
     RunResult broken = layout.Encode("{\"REC\": {\"T\": \"\\ud83d\"}}\n[1]\n{\"REC\": 5\n", options);
     EXPECT_EQ(broken.status, kExitFailed);
     EXPECT_NE(broken.err.find("-: record 1: lone surrogate in a JSON string"), std::string::npos) << broken.err;

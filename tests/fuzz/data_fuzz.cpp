@@ -46,7 +46,8 @@ const char* const kLayouts[] = {
 };
 constexpr int kLayoutCount = sizeof kLayouts / sizeof kLayouts[0];
 
-const char* const kEncodings[] = {"cp932", "ascii", "utf-8", "ibm-037", "ibm-1047", "ibm-930", "ibm-1399"};
+const char* const kEncodings[] = {"cp932", "ascii", "utf-8", "ibm-037", "ibm-1047", "ibm-930", "ibm-1399",
+                                  "latin-1", "ibm-1141"};
 constexpr int kEncodingCount = sizeof kEncodings / sizeof kEncodings[0];
 
 // The analysed layouts, kept for the whole run.
@@ -94,6 +95,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.format = (control & 1) ? TableFormat::kJsonl : TableFormat::kCsv;
     options.redefinesAll = (control & 2) != 0;
     options.floats = static_cast<FloatFormat>((control >> 2) % 3);
+    // The byte order, blank numbers and JSON numbers from what is left of the control bits.
+    unsigned rest = (control >> 2) / 3;
+    options.blankNumeric = static_cast<quillbox::BlankNumeric>(rest % 3);
+    rest /= 3;
+    options.jsonNumbers = static_cast<quillbox::JsonNumbers>(rest % 3);
+    rest /= 3;
+    options.nativeOrder = static_cast<quillbox::NativeOrder>(rest % 3);
     options.blockSize = 64;
 
     std::FILE* null = std::fopen("/dev/null", "wb");
