@@ -35,6 +35,10 @@ struct DataCommandOptions {
     uint64_t maxLine = 64ull << 20;   // --max-line
     bool verbose = false;             // -v: the summary also after a clean run
     int progress = -1;                // --progress 1, --no-progress 0; -1 by the terminal and the input's size
+    // Record types
+    std::vector<std::string> recordTypes;   // --record-type FIELD=VALUE:RECORD, repeatable
+    std::string recordTypeDefault;          // --record-type-default RECORD
+    bool formatGiven = false;               // --format given (a stream of record types is JSON Lines)
 };
 
 // The words of one of the two commands.

@@ -22,6 +22,14 @@ enum class FloatFormat { kIeeeLe, kIeeeBe, kIbmHex };
 enum class OnError { kStop, kSkip, kNull };
 enum class TableFormat { kCsv, kJsonl };
 
+// A rule choosing a record's layout: when the item `field` shows `value`, the record is
+// the 01 record named `record`.
+struct RecordTypeRule {
+    std::string field;    // a column name of the common part (UTF-8)
+    std::string value;    // the value as decode shows it
+    std::string record;   // the 01 record's name (UTF-8)
+};
+
 struct DataOptions {
     std::string encoding = "cp932";          // code page of the data's text
     bool signZonesGiven = false;             // positiveZone/negativeZone given by the user
@@ -41,6 +49,9 @@ struct DataOptions {
     size_t blockSize = 32760;                // largest block written in rdw-block
     bool ignoreUnknown = false;              // encode: table columns and keys the layout lacks pass
     uint64_t maxLine = 64ull << 20;          // encode: the most bytes of a CSV row or JSON line
+    // Record types: the 01 record that lays out each record (rectypes.h)
+    std::vector<RecordTypeRule> recordTypes;   // the first rule that matches chooses
+    std::string recordTypeDefault;             // the 01 of records no rule matches; empty: none
 };
 
 // Parsers of the option values; false on a value they do not know.
