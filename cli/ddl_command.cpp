@@ -2,10 +2,12 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli_common.h"
 #include "commands.h"
 #include "quillbox.h"
+#include "rectypes.h"
 
 namespace {
 
@@ -25,12 +27,31 @@ std::string TableName(const std::string& argument) {
     return table;
 }
 
+// Under the COBOL rules every 01 record lays out the same bytes, a record type of the
+// file: a CREATE TABLE for each, named TABLE_RECORD, with the columns decode writes to
+// that record's table. False when a write failed.
+bool WriteRecordTables(std::FILE* file, const std::vector<CopyItem*>& records, const std::string& table,
+                       bool serialNo, bool quoteNames) {
+    bool ok = true;
+    for (size_t i = 0; i < records.size(); ++i) {
+        std::string name = table + "_" + records[i]->name;
+        name.resize(ShiftJisCutLength(name.data(), name.size(), TABLE_NAME_CAPACITY - 1, true));
+        if (i > 0 && std::fputs("\n", file) < 0) ok = false;
+        quillbox::WithRecordAlone(records[i], [&] {
+            if (!WriteCreateTable(file, records[i], name.c_str(), serialNo, quoteNames)) ok = false;
+        });
+    }
+    return ok;
+}
+
 }  // namespace
 
 void AddDdlCommand(CLI::App& program) {
     auto options = std::make_shared<DdlOptions>();
     CLI::App* command = program.add_subcommand("ddl", "the CREATE TABLE file (Shift_JIS, CR LF)");
-    command->add_option("--table", options->table, "the table name (at most 1023 bytes in Shift_JIS)")
+    command->add_option("--table", options->table, "the table name (at most 1023 bytes in Shift_JIS); with --cobol, a copybook of several 01 "
+                    "records gets a CREATE TABLE per record, named TABLE_RECORD, with the columns of decode's table "
+                    "of that record")
         ->required()
         ->check(CLI::Validator(
             [](std::string& name) { return name.empty() ? std::string("the table name is empty") : std::string(); },
@@ -41,7 +62,10 @@ void AddDdlCommand(CLI::App& program) {
     command->add_option("OUT", options->out, OUTPUT_FILE_HELP)->required();
     OnLoadedCopybook(command, options, [](const auto& options, LoadedCopybook& copybook) {
         const std::string table = TableName(options->table);
+        std::vector<CopyItem*> records = quillbox::RecordsOf(copybook.Head());
+        bool perRecord = options->copybook.cobol && records.size() > 1 && records[1]->position == 1;
         WriteExport(options->out, options->copybook.name, [&](std::FILE* file) {
+            if (perRecord) return WriteRecordTables(file, records, table, options->serialNo, options->quoteNames);
             return WriteCreateTable(file, copybook.Head(), table.c_str(), options->serialNo, options->quoteNames);
         });
     });
