@@ -36,7 +36,7 @@ bool WriteRecordTables(std::FILE* file, const std::vector<CopyItem*>& records, c
     for (size_t i = 0; i < records.size(); ++i) {
         std::string name = table + "_" + records[i]->name;
         name.resize(ShiftJisCutLength(name.data(), name.size(), TABLE_NAME_CAPACITY - 1, true));
-        if (i > 0 && std::fputs("\n", file) < 0) ok = false;
+        if (i > 0 && PrintText(file, "\n") < 0) ok = false;
         quillbox::WithRecordAlone(records[i], [&] {
             if (!WriteCreateTable(file, records[i], name.c_str(), serialNo, quoteNames)) ok = false;
         });

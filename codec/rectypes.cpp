@@ -175,34 +175,44 @@ bool RecordTypes::Prepare(CopyItem* head, const DataOptions& options, std::strin
 }
 
 int RecordTypes::Choose(const unsigned char* data, size_t length, const Field*& field, Fault& fault) {
+    // A rule whose field is no value in this record (bytes of another type's layout, a
+    // record too short) does not match; the first rule's field says why when none does.
     field = nullptr;
-    const Rule* last = nullptr;
+    bool firstKnown = false;
+    const Rule* decoded = nullptr;
+    bool decodedGood = false;
     std::string shown;
     for (const Rule& rule : rules_) {
         DataSetup& setup = *types_[rule.keyType].setup;
         const Field& key = setup.Plan().fields[rule.keyField];
-        if (&rule == rules_.data() || last == nullptr || last->keyType != rule.keyType ||
-            last->keyField != rule.keyField) {
-            field = &key;
+        if (decoded == nullptr || decoded->keyType != rule.keyType || decoded->keyField != rule.keyField) {
+            decoded = &rule;
+            Fault keyFault;
+            keyFault.offset = key.offset;
+            decodedGood = false;
             if (static_cast<size_t>(key.offset) + static_cast<size_t>(key.length) > length) {
-                fault.offset = key.offset;
-                fault.reason = "a record of " + std::to_string(length) + " bytes ends before its record-type field";
-                return -1;
+                keyFault.reason = "a record of " + std::to_string(length) + " bytes ends before its record-type field";
+            } else if (setup.Values().Decode(key, data, cell_, keyFault)) {
+                decodedGood = true;
+                shown = cell_.text;
+                keyFault.reason = "record type \"" + shown +
+                                  "\" matches no --record-type rule and there is no --record-type-default";
+            } else {
+                keyFault.reason = "the record-type field: " + keyFault.reason;
             }
-            Fault decodeFault;
-            if (!setup.Values().Decode(key, data, cell_, decodeFault)) {
-                fault = std::move(decodeFault);
-                fault.reason = "the record-type field: " + fault.reason;
-                return -1;
+            if (!firstKnown) {
+                firstKnown = true;
+                field = &key;
+                fault = keyFault;
             }
-            shown = cell_.text;
-            last = &rule;
         }
-        if (Matches(key, shown, rule.value)) return static_cast<int>(rule.type);
+        if (decodedGood && Matches(key, shown, rule.value)) return static_cast<int>(rule.type);
     }
     if (default_ >= 0) return default_;
-    fault.offset = field != nullptr ? field->offset : 0;
-    fault.reason = "record type \"" + shown + "\" matches no --record-type rule and there is no --record-type-default";
+    if (!firstKnown) {
+        fault.offset = 0;
+        fault.reason = "no --record-type rule and no --record-type-default";
+    }
     return -1;
 }
 
