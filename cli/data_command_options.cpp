@@ -173,8 +173,11 @@ void RunRecordTypes(const DataCommandOptions& given, DataOptions& options, Loade
     if (!folder) {
         if (given.formatGiven && options.format == TableFormat::kCsv) {
             throw CLI::ValidationError("--format csv",
-                                       "the rows of several record types fit no one CSV header: -o DIR/ writes a "
-                                       "CSV file per record type, --format jsonl one stream with a \"record\" key");
+                                       decode ? "the rows of several record types fit no one CSV header: -o DIR/ "
+                                                "writes a CSV file per record type, --format jsonl one stream with a "
+                                                "\"record\" key"
+                                              : "encode reads the rows of several record types from JSON Lines whose "
+                                                "\"record\" key names each row's 01 record");
         }
         options.format = TableFormat::kJsonl;
     }

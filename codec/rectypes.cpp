@@ -431,7 +431,11 @@ std::vector<std::unique_ptr<RowSink>> MakeRecordKeySinks(RecordTypes& types, std
             sinks.emplace_back();
             continue;
         }
-        sinks.emplace_back(new RecordKeySink(stream, types.Name(t), first));
+        // The record's name in the table's code page, as the rest of the line.
+        std::string name = types.Name(t), converted;
+        TextCodec* table = types.Setup(t).TableText();
+        if (table != nullptr && table->Encode(name.data(), name.size(), converted)) name = converted;
+        sinks.emplace_back(new RecordKeySink(stream, name, first));
         first = false;
     }
     return sinks;
@@ -526,10 +530,15 @@ RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& wri
         if (options.count >= 0 && number - options.skip > options.count) break;
         ++result.read;
         rowError.clear();
+        converted.clear();
         int chosen = -1;
         if (!TakeRecordKey(line, name)) {
             rowError = "the line has no \"record\" key naming its 01 record";
-        } else if ((chosen = types.Find(name)) < 0) {
+        } else if (first.TableText() != nullptr &&
+                   !first.TableText()->Decode(reinterpret_cast<const unsigned char*>(name.data()), name.size(),
+                                              converted)) {
+            rowError = "\"record\": the value is no " + options.tableEncoding + " text";
+        } else if ((chosen = types.Find(first.TableText() != nullptr ? converted : name)) < 0) {
             rowError = "\"record\": the copybook has no 01 record " + name;
         }
         size_t type = chosen < 0 ? 0 : static_cast<size_t>(chosen);
