@@ -275,9 +275,10 @@ void RunDataCommand(const DataCommandOptions& given, bool decode) {
     std::vector<CopyItem*> records = RecordsOf(head);
     if (records.size() > 1 && records[1]->position == 1 && !options.redefinesAll) {
         std::fprintf(stderr,
-                     "quillbox-cli: the copybook has %zu 01 records; every record is %s with the first, %s "
+                     "quillbox-cli: the copybook has %lu 01 records; every record is %s with the first, %s "
                      "(--record-type FIELD=VALUE:RECORD chooses the record of each)\n",
-                     records.size(), decode ? "decoded" : "encoded", RecordName(records[0]).c_str());
+                     static_cast<unsigned long>(records.size()), decode ? "decoded" : "encoded",
+                     RecordName(records[0]).c_str());
     }
 
     std::FILE* in = OpenInput(given.input);

@@ -278,6 +278,27 @@ TEST(RecordTypes, RuleTextAndRecordKeyParsing) {
     }
 }
 
+TEST(RecordTypes, JapaneseRecordNamesInAShiftJisTable) {
+    // The copybook's text is Shift_JIS (these literals are compiled to it); the rules
+    // name the record and the field in UTF-8, as the command line gives them.
+    Layout layout({"01 見出し.", "   05 種別 PIC X.", "   05 日付 PIC 9(8).", "01 明細.", "   05 種別二 PIC X.",
+                   "   05 数量 PIC 9(3)."},
+                  true);
+    DataOptions options;
+    options.records = RecordFormat::kLines;
+    options.tableEncoding = "cp932";
+    options.recordTypes = {{u8"種別", "H", u8"見出し"}, {u8"種別", "D", u8"明細"}};
+    TypedRun decoded = RunTyped(layout, true, "H20261209\nD005\n", options);
+    ASSERT_EQ(decoded.status, kExitDone) << decoded.err;
+    // The record's name is a value: in the table's code page, as the text values (the
+    // keys are UTF-8 whatever the table's code page).
+    EXPECT_EQ(decoded.out, "{\"record\":\"見出し\"," + std::string(u8"\"見出し\":{\"種別\":\"H\",\"日付\":20261209}}\n") +
+                               "{\"record\":\"明細\"," + u8"\"明細\":{\"種別二\":\"D\",\"数量\":5}}\n");
+    TypedRun encoded = RunTyped(layout, false, decoded.out, options);
+    ASSERT_EQ(encoded.status, kExitDone) << encoded.err;
+    EXPECT_EQ(encoded.out, "H20261209\nD005\n");
+}
+
 TEST(RecordTypes, EncodeRefusesRowsWithoutTheirRecord) {
     Layout layout(kEntries, true);
     DataOptions options = TypedOptions();
