@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #ifdef _WIN32
+#include <direct.h>
 #include <fcntl.h>
 #include <io.h>
 #define QB_ISATTY _isatty
@@ -22,6 +23,7 @@
 
 #include "data_run.h"
 #include "output_file.h"
+#include "rectypes.h"
 #include "textcodec.h"
 
 using namespace quillbox;
@@ -74,6 +76,32 @@ std::FILE* OpenInput(const std::string& name) {
     std::FILE* file = std::fopen(name.c_str(), "rb");
     if (file == nullptr) throw CommandFailure{ArgumentToUtf8(name), std::strerror(errno)};
     return file;
+}
+
+// --record-type and --record-type-default.
+void AddRecordTypeOptions(CLI::App* command, DataCommandOptions& options) {
+    command->add_option("--record-type", options.recordTypes,
+                        "FIELD=VALUE:RECORD (repeatable): a record whose FIELD (a column of the part the 01 records "
+                        "share) shows VALUE is laid out by the 01 record RECORD; the first rule that matches chooses. "
+                        "decode writes a table per record type: with -o DIR/ a file per record (RECORD.csv or "
+                        "RECORD.jsonl), otherwise JSON Lines with a \"record\" key; encode reads such JSON Lines")
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                RecordTypeRule rule;
+                return Check(ParseRecordTypeRule(value, rule), "expected FIELD=VALUE:RECORD such as REC-TYPE=H:HDR-REC");
+            },
+            "FIELD=VALUE:RECORD"));
+    command->add_option("--record-type-default", options.recordTypeDefault,
+                        "the 01 record of records no --record-type rule matches (without it they are bad data)");
+}
+
+// A folder for the tables of record types: a name ending in a slash, or a folder there.
+bool IsFolderName(const std::string& name) {
+    if (name.empty() || name == "-") return false;
+    char last = name.back();
+    if (last == '/' || last == '\\') return true;
+    struct stat status;
+    return stat(name.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 // Declares COPYBOOK, the input and every shared option.
@@ -164,6 +192,69 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
                       "input is over 4 MB or of unknown size)");
     command->add_option("--block-size", options.blockSize, "the largest block encode writes in rdw-block (32760)")
         ->check(CLI::Range(static_cast<size_t>(16), static_cast<size_t>(0x7FFFFFFF)));
+    AddRecordTypeOptions(command, options);
+}
+
+// The run of a file of several record types: decode into a table per record type (a
+// file each in the folder of -o, or JSON Lines with a "record" key on one stream), encode
+// from such JSON Lines.
+void RunRecordTypes(const DataCommandOptions& given, DataOptions& options, LoadedCopybook& copybook,
+                    RunDisplay& display, bool decode) {
+    bool folder = decode && IsFolderName(given.output);
+    if (!folder) {
+        if (given.formatGiven && options.format == TableFormat::kCsv) {
+            throw CLI::ValidationError("--format csv",
+                                       decode ? "the rows of several record types fit no one CSV header: -o DIR/ "
+                                                "writes a CSV file per record type, --format jsonl one stream with a "
+                                                "\"record\" key"
+                                              : "encode reads the rows of several record types from JSON Lines whose "
+                                                "\"record\" key names each row's 01 record");
+        }
+        options.format = TableFormat::kJsonl;
+    }
+    if (folder) {
+        struct stat status;
+        if (stat(given.output.c_str(), &status) != 0) {
+#ifdef _WIN32
+            int made = _mkdir(given.output.c_str());
+#else
+            int made = mkdir(given.output.c_str(), 0777);
+#endif
+            if (made != 0) throw CommandFailure{ArgumentToUtf8(given.output), std::strerror(errno)};
+        }
+    }
+    std::FILE* in = OpenInput(given.input);
+    InputCloser closer{in};
+    struct stat inputStatus;
+    bool regular = fstat(QB_FILENO(in), &inputStatus) == 0 && S_ISREG(inputStatus.st_mode);
+    if (regular) display.inputSize = static_cast<uint64_t>(inputStatus.st_size);
+    if (given.progress >= 0) display.progress = given.progress == 1;
+    else display.progress = QB_ISATTY(QB_FILENO(stderr)) && (!regular || inputStatus.st_size >= kProgressFrom);
+    std::vector<std::unique_ptr<OutputFile>> tables;
+    std::unique_ptr<OutputFile> output;
+    int status;
+    if (folder) {
+        std::string base = given.output;
+        if (base.back() != '/' && base.back() != '\\') base += '/';
+        const char* extension = options.format == TableFormat::kCsv ? ".csv" : ".jsonl";
+        auto tableOf = [&](const std::string& record) -> std::FILE* {
+            tables.emplace_back(new OutputFile(base + record + extension, {given.copybook.name, given.input},
+                                               OutputFile::Texts{"", "the file could not be written"}));
+            return tables.back()->File();
+        };
+        display.tableName = ArgumentToUtf8(base) + "*" + extension;
+        status = DecodeRecordTypeData(copybook.Head(), options, in, tableOf, nullptr, stderr, display);
+    } else {
+        output.reset(new OutputFile(given.output, {given.copybook.name, given.input},
+                                    OutputFile::Texts{"", "the file could not be written"}));
+        status = decode ? DecodeRecordTypeData(copybook.Head(), options, in, nullptr, output->File(), stderr, display)
+                        : EncodeRecordTypeData(copybook.Head(), options, in, output->File(), stderr, display);
+    }
+    closer.Close();
+    bool complete = status == kExitDone || status == kExitBadData;
+    for (auto& table : tables) complete ? table->Commit() : table->Abandon();
+    if (output) complete ? output->Commit() : output->Abandon();
+    if (status != kExitDone) throw CommandStatus{status};
 }
 
 // decode --format sqlite: the rows into a table of a database, committed when the run
@@ -261,6 +352,28 @@ void RunDataCommand(const DataCommandOptions& given, bool decode) {
     display.tableName = decode ? outputShown : inputShown;
     display.verbose = given.verbose;
 
+    for (const std::string& text : given.recordTypes) {
+        RecordTypeRule rule;
+        ParseRecordTypeRule(text, rule);
+        options.recordTypes.push_back(rule);
+    }
+    options.recordTypeDefault = given.recordTypeDefault;
+    if (!options.recordTypes.empty() || !options.recordTypeDefault.empty()) {
+        if (options.format == TableFormat::kSqlite) {
+            throw CommandFailure{"", "--format sqlite does not take --record-type yet: decode to a folder of CSV files"};
+        }
+        RunRecordTypes(given, options, copybook, display, decode);
+        return;
+    }
+    std::vector<CopyItem*> records = RecordsOf(head);
+    if (records.size() > 1 && records[1]->position == 1 && !options.redefinesAll) {
+        std::fprintf(stderr,
+                     "quillbox-cli: the copybook has %lu 01 records; every record is %s with the first, %s "
+                     "(--record-type FIELD=VALUE:RECORD chooses the record of each)\n",
+                     static_cast<unsigned long>(records.size()), decode ? "decoded" : "encoded",
+                     RecordName(records[0]).c_str());
+    }
+
     if (options.format == TableFormat::kSqlite) {
         RunIntoSqlite(given, head, recordLength, options, display, decode);
         return;
@@ -299,5 +412,8 @@ void AddDataCommand(CLI::App& program, const DataCommandText& text) {
     command->footer(std::string(text.footer) +
                     "\nexit status: 0 done; 1 stopped on bad data or a file failed; 2 bad usage; 3 bad data skipped");
     bool decode = text.decode;
-    command->callback([options, decode] { RunDataCommand(*options, decode); });
+    command->callback([options, decode, command] {
+        options->formatGiven = command->count("--format") > 0;
+        RunDataCommand(*options, decode);
+    });
 }

@@ -42,6 +42,10 @@ struct DataCommandOptions {
     std::string nativeOrder;          // --native-order big|little; empty: by the encoding
     std::string blankNumeric = "error";   // --blank-numeric
     std::string jsonNumbers = "exact";    // --json-numbers
+    // Record types
+    std::vector<std::string> recordTypes;   // --record-type FIELD=VALUE:RECORD, repeatable
+    std::string recordTypeDefault;          // --record-type-default RECORD
+    bool formatGiven = false;               // --format given (a stream of record types is JSON Lines)
 };
 
 // The words of one of the two commands.

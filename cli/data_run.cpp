@@ -16,6 +16,7 @@
 
 #include "layoutplan.h"
 #include "records.h"
+#include "rectypes.h"
 
 using namespace quillbox;
 
@@ -210,4 +211,44 @@ int EncodeData(CopyItem* head, int recordLength, const DataOptions& options, std
         RecordWriter writer(out, options.records, options.blockSize, options.crlf);
         return EncodeRows(setup, *source, writer, report);
     });
+}
+
+int DecodeRecordTypeData(CopyItem* head, const DataOptions& options, std::FILE* in,
+                         const std::function<std::FILE*(const std::string&)>& tableOf, std::FILE* out, std::FILE* err,
+                         const RunDisplay& display) {
+    RecordTypes types;
+    std::string error;
+    if (!types.Prepare(head, options, error)) {
+        std::fprintf(err, "%s\n", error.c_str());
+        return kExitFailed;
+    }
+    std::vector<std::unique_ptr<RowSink>> owned;
+    if (tableOf) {
+        for (size_t t = 0; t < types.Count(); ++t) {
+            owned.emplace_back();
+            if (!types.Chosen(t)) continue;
+            std::FILE* table = tableOf(types.Name(t));
+            if (table != nullptr) owned.back() = MakeTableSink(types.Setup(t), table);
+        }
+    } else {
+        owned = MakeRecordKeySinks(types, out);
+    }
+    std::vector<RowSink*> sinks;
+    for (const auto& sink : owned) sinks.push_back(sink.get());
+    RunReport report(display, err, "decode", options.onError, options.blankNumeric);
+    RecordReader reader(in, options.records, static_cast<size_t>(types.MaxLength()));
+    return report.Finish(DecodeRecordTypes(types, reader, sinks, report));
+}
+
+int EncodeRecordTypeData(CopyItem* head, const DataOptions& options, std::FILE* in, std::FILE* out, std::FILE* err,
+                         const RunDisplay& display) {
+    RecordTypes types;
+    std::string error;
+    if (!types.Prepare(head, options, error)) {
+        std::fprintf(err, "%s\n", error.c_str());
+        return kExitFailed;
+    }
+    RunReport report(display, err, "encode", options.onError, options.blankNumeric);
+    RecordWriter writer(out, options.records, options.blockSize, options.crlf);
+    return report.Finish(EncodeRecordTypes(types, in, writer, report));
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "cobcpy.h"
@@ -35,5 +36,18 @@ int DecodeData(CopyItem* head, int recordLength, const quillbox::DataOptions& op
 // Encodes the table read from `in` into records on `out`.
 int EncodeData(CopyItem* head, int recordLength, const quillbox::DataOptions& options, std::FILE* in,
                std::FILE* out, std::FILE* err, const RunDisplay& display = RunDisplay());
+
+// A file of several record types (the options' recordTypes and recordTypeDefault choose
+// the 01 of each record): decoded into one table per record type, on the stream
+// `tableOf` gives for the record's name (null: that type's rows are not written), or,
+// when `tableOf` is empty, into JSON Lines on `out` with each row's record in a
+// "record" key.
+int DecodeRecordTypeData(CopyItem* head, const quillbox::DataOptions& options, std::FILE* in,
+                         const std::function<std::FILE*(const std::string&)>& tableOf, std::FILE* out,
+                         std::FILE* err, const RunDisplay& display = RunDisplay());
+// Encodes JSON Lines whose rows name their record in a "record" key into records of
+// those records' layouts.
+int EncodeRecordTypeData(CopyItem* head, const quillbox::DataOptions& options, std::FILE* in, std::FILE* out,
+                         std::FILE* err, const RunDisplay& display = RunDisplay());
 
 #endif

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli_common.h"
 #include "commands.h"
@@ -9,6 +10,7 @@
 #include "quillbox.h"
 #include "sqltable.h"
 #include "textfile.h"
+#include "rectypes.h"
 
 namespace {
 
@@ -30,12 +32,31 @@ std::string TableName(const std::string& argument) {
     return table;
 }
 
+// Under the COBOL rules every 01 record lays out the same bytes, a record type of the
+// file: a CREATE TABLE for each, named TABLE_RECORD, with the columns decode writes to
+// that record's table. False when a write failed.
+bool WriteRecordTables(std::FILE* file, const std::vector<CopyItem*>& records, const std::string& table,
+                       bool serialNo, bool quoteNames, bool noFiller, ColumnNaming naming) {
+    bool ok = true;
+    for (size_t i = 0; i < records.size(); ++i) {
+        std::string name = table + "_" + records[i]->name;
+        name.resize(ShiftJisCutLength(name.data(), name.size(), TABLE_NAME_CAPACITY - 1, true));
+        if (i > 0 && PrintText(file, "\n") < 0) ok = false;
+        quillbox::WithRecordAlone(records[i], [&] {
+            if (!WriteCreateTable(file, records[i], name.c_str(), serialNo, quoteNames, noFiller, naming)) ok = false;
+        });
+    }
+    return ok;
+}
+
 }  // namespace
 
 void AddDdlCommand(CLI::App& program) {
     auto options = std::make_shared<DdlOptions>();
     CLI::App* command = program.add_subcommand("ddl", "the CREATE TABLE file (Shift_JIS, CR LF)");
-    command->add_option("--table", options->table, "the table name (at most 1023 bytes in Shift_JIS)")
+    command->add_option("--table", options->table, "the table name (at most 1023 bytes in Shift_JIS); with --cobol, a copybook of several 01 "
+                    "records gets a CREATE TABLE per record, named TABLE_RECORD, with the columns of decode's table "
+                    "of that record")
         ->required()
         ->check(CLI::Validator(
             [](std::string& name) { return name.empty() ? std::string("the table name is empty") : std::string(); },
@@ -52,27 +73,44 @@ void AddDdlCommand(CLI::App& program) {
     OnLoadedCopybook(command, options, [](const auto& options, LoadedCopybook& copybook) {
         quillbox::SqlDialect dialect = quillbox::SqlDialect::kGeneric;
         quillbox::ParseSqlDialect(options->dialect, dialect);
+        // Under the COBOL rules several 01 records are record types: a table each.
+        std::vector<CopyItem*> records = quillbox::RecordsOf(copybook.Head());
+        bool perRecord = options->copybook.cobol && records.size() > 1 && records[1]->position == 1;
+        const bool noFiller = options->columns.noFiller;
+        const ColumnNaming naming = options->columns.Naming();
         if (dialect == quillbox::SqlDialect::kGeneric) {
             const std::string table = TableName(options->table);
             WriteExport(options->out, options->copybook.name, [&](std::FILE* file) {
+                if (perRecord) {
+                    return WriteRecordTables(file, records, table, options->serialNo, options->quoteNames, noFiller,
+                                             naming);
+                }
                 return WriteCreateTable(file, copybook.Head(), table.c_str(), options->serialNo, options->quoteNames,
-                                        options->columns.noFiller, options->columns.Naming());
+                                        noFiller, naming);
             });
             return;
         }
         // A database's dialect: the columns of the data table decode writes.
         const std::string table = ArgumentToUtf8(options->table);
-        std::string error;
-        if (!quillbox::CheckTableName(table, dialect, error)) throw CommandFailure{"", error};
         quillbox::ColumnChoice choice;
-        choice.noFiller = options->columns.noFiller;
-        choice.naming = options->columns.Naming();
-        quillbox::LayoutPlan plan;
-        if (!quillbox::BuildLayoutPlan(copybook.Head(), static_cast<int>(copybook.RecordLength()), false,
-                                       options->serialNo, choice, plan, error)) {
-            throw CommandFailure{"", error};
+        choice.noFiller = noFiller;
+        choice.naming = naming;
+        std::string sql, error;
+        auto add = [&](CopyItem* head, int length, const std::string& name) {
+            quillbox::LayoutPlan plan;
+            if (!quillbox::CheckTableName(name, dialect, error)) throw CommandFailure{"", error};
+            if (!quillbox::BuildLayoutPlan(head, length, false, options->serialNo, choice, plan, error)) {
+                throw CommandFailure{"", error};
+            }
+            sql += (sql.empty() ? "" : "\n") + quillbox::CreateTableSql(plan, name, dialect, options->quoteNames);
+        };
+        if (perRecord) {
+            for (CopyItem* record : records) {
+                quillbox::WithRecordAlone(record, [&] { add(record, record->byteLength, table + "_" + quillbox::RecordName(record)); });
+            }
+        } else {
+            add(copybook.Head(), static_cast<int>(copybook.RecordLength()), table);
         }
-        const std::string sql = quillbox::CreateTableSql(plan, table, dialect, options->quoteNames);
         WriteExport(options->out, options->copybook.name, [&](std::FILE* file) {
             return WriteText(file, sql.data(), sql.size()) == sql.size();
         });

@@ -35,6 +35,14 @@ enum class BlankNumeric { kError, kNull, kZero };
 // number; kString, every number a string.
 enum class JsonNumbers { kExact, kNumber, kString };
 
+// A rule choosing a record's layout: when the item `field` shows `value`, the record is
+// the 01 record named `record`.
+struct RecordTypeRule {
+    std::string field;    // a column name of the common part (UTF-8)
+    std::string value;    // the value as decode shows it
+    std::string record;   // the 01 record's name (UTF-8)
+};
+
 struct DataOptions {
     std::string encoding = "cp932";          // code page of the data's text
     bool signZonesGiven = false;             // positiveZone/negativeZone given by the user
@@ -62,6 +70,10 @@ struct DataOptions {
     NativeOrder nativeOrder = NativeOrder::kByEncoding;   // COMP-5, POINTER, INDEX
     BlankNumeric blankNumeric = BlankNumeric::kError;     // display and packed items of blanks or low-values
     JsonNumbers jsonNumbers = JsonNumbers::kExact;        // JSON Lines: which numbers are strings
+
+    // Record types: the 01 record that lays out each record (rectypes.h)
+    std::vector<RecordTypeRule> recordTypes;   // the first rule that matches chooses
+    std::string recordTypeDefault;             // the 01 of records no rule matches; empty: none
 };
 
 // Parsers of the option values; false on a value they do not know.

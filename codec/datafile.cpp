@@ -8,6 +8,7 @@
 #include <random>
 
 #include "cobolrules.h"
+#include "rectypes.h"
 #include "textcodec.h"
 
 namespace quillbox {
@@ -30,6 +31,14 @@ Error FaultError(const RunFault& fault) {
 }
 
 const char* Posix(int error) { return std::strerror(error); }
+
+// A decoded cell of `field` as a program takes it.
+Value ValueOf(const Cell& cell, const Field& field) {
+    if (cell.kind == Cell::kNull) return Value();
+    if (cell.kind == Cell::kText) return Value(Value::kText, cell.text, 0);
+    if (field.kind == Field::kFloat || field.kind == Field::kDouble) return Value(Value::kFloat, cell.text, 0);
+    return Value(Value::kDecimal, cell.text, field.scale);
+}
 
 }  // namespace
 
@@ -234,12 +243,7 @@ const std::string& DataReader::Text(size_t column) const {
 
 Value DataReader::Get(size_t column) const {
     Check(column);
-    const Cell& cell = cells_[column];
-    const Field& field = setup_->Plan().fields[column];
-    if (cell.kind == Cell::kNull) return Value();
-    if (cell.kind == Cell::kText) return Value(Value::kText, cell.text, 0);
-    if (field.kind == Field::kFloat || field.kind == Field::kDouble) return Value(Value::kFloat, cell.text, 0);
-    return Value(Value::kDecimal, cell.text, field.scale);
+    return ValueOf(cells_[column], setup_->Plan().fields[column]);
 }
 
 // ---- DataWriter
@@ -348,6 +352,160 @@ void DataWriter::Close() {
         std::remove(temporary_.c_str());
         throw Error(path_ + ": cannot replace the file (" + Posix(error) + ")");
     }
+}
+
+// ---- RecordTypeReader
+
+class RecordTypeReader::Collector : public RunObserver {
+public:
+    explicit Collector(std::vector<Error>& faults) : faults_(faults) {}
+    void Fault(const RunFault& fault) override { faults_.push_back(FaultError(fault)); }
+
+private:
+    std::vector<Error>& faults_;
+};
+
+RecordTypeReader::RecordTypeReader(const Layout& layout, const std::string& dataPath, const DataOptions& options) {
+    file_ = std::fopen(dataPath.c_str(), "rb");
+    if (file_ == nullptr) throw Error(dataPath + ": " + Posix(errno));
+    owned_ = true;
+    try {
+        Start(layout, options);
+    } catch (...) {
+        std::fclose(file_);
+        throw;
+    }
+}
+
+RecordTypeReader::RecordTypeReader(const Layout& layout, std::FILE* data, const DataOptions& options) : file_(data) {
+    Start(layout, options);
+}
+
+RecordTypeReader::~RecordTypeReader() {
+    if (owned_) std::fclose(file_);
+}
+
+void RecordTypeReader::Start(const Layout& layout, const DataOptions& options) {
+    types_.reset(new RecordTypes);
+    std::string error;
+    if (!types_->Prepare(layout.Head(), options, error)) throw Error(error);
+    reader_.reset(new RecordReader(file_, options.records, static_cast<size_t>(types_->MaxLength())));
+    for (size_t t = 0; t < types_->Count(); ++t) decoders_.emplace_back(new RowDecoder(types_->Setup(t)));
+    collector_.reset(new Collector(faults_));
+}
+
+std::vector<std::string> RecordTypeReader::TypeNames() const {
+    std::vector<std::string> names;
+    for (size_t t = 0; t < types_->Count(); ++t) names.push_back(types_->Name(t));
+    return names;
+}
+
+bool RecordTypeReader::Next() {
+    const DataOptions& options = types_->Setup(0).Options();
+    std::string reason;
+    faults_.clear();
+    type_ = -1;
+    cells_.clear();
+    if (!started_) {
+        started_ = true;
+        if (!reader_->Skip(options.skip, reason)) {
+            if (!reason.empty()) throw Error(reason);
+            taken_ = -1;
+        }
+        number_ = options.skip;
+    }
+    for (;;) {
+        if (taken_ < 0 || (options.count >= 0 && taken_ >= options.count)) return false;
+        const unsigned char* data;
+        size_t length;
+        RecordReader::Status status = reader_->Next(data, length, reason);
+        if (status == RecordReader::kEnd) {
+            if (reader_->ReadFailed()) throw Error("read error");
+            return false;
+        }
+        ++number_;
+        ++taken_;
+        if (status == RecordReader::kFatal) throw Error(reason, number_);
+        // The reader knows only the longest record; a variable record is checked
+        // against its own type.
+        bool variable = options.records != RecordFormat::kFixed;
+        if (status == RecordReader::kWrongLength && !variable) {
+            if (options.onError == OnError::kStop) throw Error(reason, number_);
+            faults_.emplace_back(reason, number_);
+            continue;
+        }
+        const Field* key = nullptr;
+        Fault fault;
+        int type = types_->Choose(data, length, key, fault);
+        if (type < 0) {
+            Error bad(fault.reason, number_, key != nullptr ? key->column : std::string(), key != nullptr ? fault.offset : -1);
+            if (options.onError == OnError::kStop) throw bad;
+            faults_.push_back(bad);
+            continue;
+        }
+        if (variable && length != static_cast<size_t>(types_->Length(static_cast<size_t>(type)))) {
+            Error bad("a record of " + std::to_string(length) + " bytes, record " + types_->Name(static_cast<size_t>(type)) +
+                          " has " + std::to_string(types_->Length(static_cast<size_t>(type))),
+                      number_);
+            if (options.onError == OnError::kStop) throw bad;
+            faults_.push_back(bad);
+            continue;
+        }
+        std::vector<Cell> cells(types_->Setup(static_cast<size_t>(type)).Plan().fields.size());
+        size_t before = faults_.size();
+        RowDecoder::Outcome outcome = decoders_[static_cast<size_t>(type)]->Decode(number_, data, cells, *collector_);
+        if (outcome == RowDecoder::kStop) throw faults_.at(before);
+        if (outcome == RowDecoder::kSkip) continue;
+        cells_.swap(cells);
+        type_ = type;
+        return true;
+    }
+}
+
+const std::string& RecordTypeReader::RecordType() const {
+    if (type_ < 0) throw Error("no record has been read");
+    return types_->Name(static_cast<size_t>(type_));
+}
+
+const std::vector<Field>& RecordTypeReader::Fields() const {
+    if (type_ < 0) throw Error("no record has been read");
+    return types_->Setup(static_cast<size_t>(type_)).Plan().fields;
+}
+
+size_t RecordTypeReader::ColumnCount() const { return cells_.size(); }
+
+void RecordTypeReader::Check(size_t column) const {
+    if (column >= cells_.size()) {
+        throw Error("column " + std::to_string(column) + " beyond the record's " + std::to_string(cells_.size()));
+    }
+}
+
+const std::string& RecordTypeReader::ColumnName(size_t column) const {
+    Check(column);
+    return Fields()[column].column;
+}
+
+size_t RecordTypeReader::ColumnIndex(const std::string& name) const {
+    const std::vector<Field>& fields = Fields();
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (fields[i].column == name) return i;
+    }
+    throw Error("record " + RecordType() + " has no column " + name);
+}
+
+bool RecordTypeReader::IsNull(size_t column) const {
+    Check(column);
+    return cells_[column].kind == Cell::kNull;
+}
+
+const std::string& RecordTypeReader::Text(size_t column) const {
+    Check(column);
+    return cells_[column].text;
+}
+
+Value RecordTypeReader::Get(size_t column) const {
+    Check(column);
+    return ValueOf(cells_[column], Fields()[column]);
 }
 
 }  // namespace quillbox

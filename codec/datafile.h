@@ -194,6 +194,63 @@ private:
     long long number_ = 0;
 };
 
+class RecordTypes;
+
+// The records of a file of several record types: the options' recordTypes rules
+// (FIELD=VALUE:RECORD) and recordTypeDefault choose each record's 01 record, whose
+// columns the record then has. Bad data follows the options' policy as in DataReader; a
+// record that no rule and no default choose is bad data in its type field (left out
+// under kSkip and kNull).
+//
+//     options.recordTypes = {{"HDR-TYPE", "H", "HDR-REC"}, {"HDR-TYPE", "D", "DTL-REC"}};
+//     quillbox::RecordTypeReader reader(layout, "orders.vb", options);
+//     while (reader.Next()) if (reader.RecordType() == "DTL-REC") total += reader.Get("DTL-AMT").Unscaled();
+class RecordTypeReader {
+public:
+    RecordTypeReader(const Layout& layout, const std::string& dataPath, const DataOptions& options);
+    // Reads from a stream of the caller's, which stays open.
+    RecordTypeReader(const Layout& layout, std::FILE* data, const DataOptions& options);
+    ~RecordTypeReader();
+    RecordTypeReader(const RecordTypeReader&) = delete;
+    RecordTypeReader& operator=(const RecordTypeReader&) = delete;
+
+    // The 01 records of the layout (UTF-8 names), each a record type.
+    std::vector<std::string> TypeNames() const;
+    // The next record; false at the end of the file (or of `count`).
+    bool Next();
+    long long RecordNumber() const { return number_; }
+    // The name of the current record's 01 record.
+    const std::string& RecordType() const;
+
+    // The columns of the current record's type, as DataReader gives them.
+    size_t ColumnCount() const;
+    const std::string& ColumnName(size_t column) const;
+    size_t ColumnIndex(const std::string& name) const;
+    bool IsNull(size_t column) const;
+    const std::string& Text(size_t column) const;
+    const std::string& Text(const std::string& name) const { return Text(ColumnIndex(name)); }
+    Value Get(size_t column) const;
+    Value Get(const std::string& name) const { return Get(ColumnIndex(name)); }
+    const std::vector<Error>& Faults() const { return faults_; }
+
+private:
+    void Start(const Layout& layout, const DataOptions& options);
+    void Check(size_t column) const;
+    const std::vector<Field>& Fields() const;
+    class Collector;
+    std::FILE* file_ = nullptr;
+    bool owned_ = false;
+    std::unique_ptr<RecordTypes> types_;
+    std::unique_ptr<RecordReader> reader_;
+    std::vector<std::unique_ptr<RowDecoder>> decoders_;
+    std::unique_ptr<Collector> collector_;
+    std::vector<Cell> cells_;
+    std::vector<Error> faults_;
+    int type_ = -1;
+    long long number_ = 0, taken_ = 0;
+    bool started_ = false;
+};
+
 }  // namespace quillbox
 
 #endif

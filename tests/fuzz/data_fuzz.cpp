@@ -1,7 +1,9 @@
 // libFuzzer target: arbitrary bytes as a data file, decoded with a few fixed layouts
 // in every record format, code page and policy, and the table decoded encoded back.
 // Bad input must end as reported bad data; a table decode wrote without bad data must
-// encode again without any, to as many bytes as the records had.
+// encode again without any, to as many bytes as the records had. A first byte 0xFF
+// takes a copybook of several 01 records instead, the record types chosen by rules on
+// a type field (and a default or none), through the JSON Lines with the record key.
 #include <unistd.h>
 
 #include <cstddef>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "cobcpy.h"
+#include "cobolrules.h"
 #include "data_run.h"
 
 using namespace quillbox;
@@ -76,9 +79,85 @@ void Fail(const char* what) {
     std::abort();
 }
 
+// Record types: three 01 records over the same bytes (the COBOL rules), the type in
+// the first byte, one record's type field a number.
+const char kTypedLayout[] =
+    "       01 H-REC.\n"
+    "          05 H-TYPE PIC X.\n"
+    "          05 H-N PIC S9(3) COMP-3.\n"
+    "       01 D-REC.\n"
+    "          05 D-TYPE PIC X.\n"
+    "          05 D-T PIC X(3).\n"
+    "          05 D-V PIC S9(5)V99.\n"
+    "          05 D-G OCCURS 2.\n"
+    "             10 D-B PIC 9(4) COMP.\n"
+    "       01 T-REC.\n"
+    "          05 T-TYPE PIC 9.\n"
+    "          05 T-C PIC 9(3).\n";
+
+CopyAnalyzer& TypedAnalyzer() {
+    static CopyAnalyzer* analyzer = [] {
+        const char* dir = std::getenv("TMPDIR");
+        std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/data_fuzz_" +
+                           std::to_string(static_cast<long>(getpid())) + "_typed.cpy";
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        std::fputs(kTypedLayout, file);
+        std::fclose(file);
+        CopyAnalyzer* made = new CobolAnalyzer(path.c_str());
+        made->Analyze();
+        std::remove(path.c_str());
+        return made;
+    }();
+    return *analyzer;
+}
+
+int TypedRecords(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    unsigned control = data[0];
+    ++data;
+    --size;
+    DataOptions options;
+    options.records = static_cast<RecordFormat>(control % 4);
+    control /= 4;
+    options.encoding = (control & 1) ? "ibm-037" : "cp932";
+    options.onError = static_cast<OnError>((control >> 1) % 3);
+    control /= 6;
+    options.format = TableFormat::kJsonl;
+    options.blockSize = 64;
+    options.recordTypes = {{"H-TYPE", "H", "H-REC"}, {"D-TYPE", "D", "D-REC"}, {"T-TYPE", "9", "T-REC"}};
+    if (control & 1) options.recordTypeDefault = "D-REC";
+
+    CopyItem* head = TypedAnalyzer().GetHead();
+    std::FILE* null = std::fopen("/dev/null", "wb");
+    std::FILE* in = fmemopen(const_cast<uint8_t*>(data), size, "rb");
+    char* table = nullptr;
+    size_t tableSize = 0;
+    std::FILE* out = open_memstream(&table, &tableSize);
+    int decoded = DecodeRecordTypeData(head, options, in, nullptr, out, null);
+    std::fclose(in);
+    std::fclose(out);
+    if (decoded != kExitDone && decoded != kExitFailed && decoded != kExitBadData) Fail("decode ended oddly");
+    if (decoded == kExitDone && tableSize > 0) {
+        in = fmemopen(table, tableSize, "rb");
+        char* records = nullptr;
+        size_t recordsSize = 0;
+        out = open_memstream(&records, &recordsSize);
+        int encoded = EncodeRecordTypeData(head, options, in, out, null);
+        std::fclose(in);
+        std::fclose(out);
+        if (encoded != kExitDone) Fail("a table of record types decode wrote does not encode");
+        if (options.records == RecordFormat::kFixed && recordsSize != size) Fail("encode wrote another length");
+        std::free(records);
+    }
+    std::free(table);
+    std::fclose(null);
+    return 0;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > 0 && size <= 4096 && data[0] == 0xFF) return TypedRecords(data + 1, size - 1);
     if (size < 2 || size > 4096) return 0;
     unsigned control = data[0] | (unsigned{data[1]} << 8);
     data += 2;

@@ -1,0 +1,634 @@
+// Record types: the rules that choose a record's 01, and the decode and encode runs
+// over files of several record types.
+#include "rectypes.h"
+
+#include <cstring>
+
+#include "layoutplan.h"
+#include "tableio.h"
+#include "textcodec.h"
+#include "valuecodec.h"
+
+namespace quillbox {
+
+namespace {
+
+// Names of the copybook (records, items) compare as COBOL compares them: case folded.
+bool SameName(const std::string& a, const std::string& b) { return CompareNoCase(a.c_str(), b.c_str()) == 0; }
+
+std::string TrimmedBlanks(const std::string& text) {
+    size_t end = text.size();
+    while (end > 0 && text[end - 1] == ' ') --end;
+    return text.substr(0, end);
+}
+
+bool IsNumber(const Field& field) {
+    return field.kind != Field::kText && field.kind != Field::kNational && field.kind != Field::kBits &&
+           field.kind != Field::kBoolChars;
+}
+
+// Whether the decoded `shown` is `wanted`: the same text, the same text without trailing
+// blanks, or for a number the same value (a rule's "01" is the "1" a PIC 99 shows).
+bool Matches(const Field& field, const std::string& shown, const std::string& wanted) {
+    if (shown == wanted) return true;
+    if (!IsNumber(field)) return TrimmedBlanks(shown) == TrimmedBlanks(wanted);
+    if (field.kind == Field::kFloat || field.kind == Field::kDouble) return false;
+    bool negativeShown, negativeWanted;
+    uint64_t shownValue, wantedValue;
+    std::string reason;
+    return ParseDecimal(shown, field.scale, negativeShown, shownValue, reason) &&
+           ParseDecimal(wanted, field.scale, negativeWanted, wantedValue, reason) && shownValue == wantedValue &&
+           (negativeShown == negativeWanted || shownValue == 0);
+}
+
+RunFault Fatal(RunFault::Side side, long long record, std::string reason) {
+    RunFault fault;
+    fault.kind = RunFault::kFatal;
+    fault.side = side;
+    fault.record = record;
+    fault.reason = std::move(reason);
+    return fault;
+}
+
+// A whole record or row that is bad (counted, heard); true when the run stops on it.
+bool BadRecord(RunFault::Side side, long long record, const std::string& reason, const DataOptions& options,
+               RunObserver& observer, RunResult& result) {
+    ++result.bad;
+    RunFault fault;
+    fault.kind = RunFault::kRecord;
+    fault.side = side;
+    fault.record = record;
+    fault.reason = reason;
+    observer.Fault(fault);
+    if (options.onError != OnError::kStop) return false;
+    result.stopped = true;
+    return true;
+}
+
+bool Variable(RecordFormat format) { return format != RecordFormat::kFixed; }
+
+}  // namespace
+
+bool ParseRecordTypeRule(const std::string& text, RecordTypeRule& rule) {
+    size_t equals = text.find('=');
+    size_t colon = text.rfind(':');
+    if (equals == std::string::npos || colon == std::string::npos || colon < equals || equals == 0 ||
+        colon + 1 == text.size()) {
+        return false;
+    }
+    rule.field = text.substr(0, equals);
+    rule.value = text.substr(equals + 1, colon - equals - 1);
+    rule.record = text.substr(colon + 1);
+    return true;
+}
+
+std::vector<CopyItem*> RecordsOf(CopyItem* head) {
+    std::vector<CopyItem*> records;
+    for (CopyItem* item = head; item != nullptr; item = item->next) {
+        if (item->parent == nullptr && item->level == 1) records.push_back(item);
+    }
+    return records;
+}
+
+std::string RecordName(const CopyItem* record) { return ShiftJisToUtf8(record->name); }
+
+RecordTypes::RecordTypes() = default;
+RecordTypes::~RecordTypes() = default;
+
+int RecordTypes::Find(const std::string& name) const {
+    for (size_t i = 0; i < types_.size(); ++i) {
+        if (SameName(types_[i].name, name)) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+bool RecordTypes::Prepare(CopyItem* head, const DataOptions& options, std::string& error) {
+    types_.clear();
+    rules_.clear();
+    default_ = -1;
+    maxLength_ = 0;
+    for (CopyItem* record : RecordsOf(head)) {
+        Type type;
+        type.record = record;
+        type.name = RecordName(record);
+        type.length = static_cast<int>(record->byteLength);
+        if (record->position != 1) {
+            // The default analysis lays the 01 records one after the other in one record.
+            error = "record " + type.name + " starts at byte " + std::to_string(record->position) +
+                    ", not at the record's first byte: record types need the COBOL rules (--cobol), which lay "
+                    "every 01 record over the same bytes";
+            return false;
+        }
+        type.setup.reset(new DataSetup);
+        bool prepared = false;
+        WithRecordAlone(record, [&] { prepared = type.setup->Prepare(record, type.length, options, error); });
+        if (!prepared) {
+            error = "record " + type.name + ": " + error;
+            return false;
+        }
+        if (type.length > maxLength_) maxLength_ = type.length;
+        types_.push_back(std::move(type));
+    }
+    if (types_.empty()) {
+        error = "the copybook describes no record";
+        return false;
+    }
+    auto record = [&](const std::string& name, int& type) {
+        type = Find(name);
+        if (type >= 0) return true;
+        error = "the copybook has no 01 record " + name;
+        return false;
+    };
+    for (const RecordTypeRule& given : options.recordTypes) {
+        int type;
+        if (!record(given.record, type)) return false;
+        Rule rule{0, 0, given.value, static_cast<size_t>(type)};
+        bool found = false;
+        // The field is looked for in every record, the chosen one first: the common part
+        // is often named once per record (H-TYPE, D-TYPE).
+        for (size_t k = 0; k <= types_.size() && !found; ++k) {
+            size_t t = k == 0 ? static_cast<size_t>(type) : k - 1;
+            if (t >= types_.size()) continue;
+            const std::vector<Field>& fields = types_[t].setup->Plan().fields;
+            for (size_t f = 0; f < fields.size(); ++f) {
+                if (SameName(fields[f].column, given.field)) {
+                    rule.keyType = t;
+                    rule.keyField = f;
+                    found = true;
+                    break;
+                }
+            }
+        }
+        if (!found) {
+            error = "no record has a column " + given.field + " (--record-type " + given.field + "=" + given.value +
+                    ":" + given.record + ")";
+            return false;
+        }
+        types_[rule.type].chosen = true;
+        rules_.push_back(std::move(rule));
+    }
+    if (!options.recordTypeDefault.empty()) {
+        if (!record(options.recordTypeDefault, default_)) return false;
+        types_[static_cast<size_t>(default_)].chosen = true;
+    }
+    return true;
+}
+
+int RecordTypes::Choose(const unsigned char* data, size_t length, const Field*& field, Fault& fault) {
+    // A rule whose field is no value in this record (bytes of another type's layout, a
+    // record too short) does not match; the first rule's field says why when none does.
+    field = nullptr;
+    bool firstKnown = false;
+    const Rule* decoded = nullptr;
+    bool decodedGood = false;
+    std::string shown;
+    for (const Rule& rule : rules_) {
+        DataSetup& setup = *types_[rule.keyType].setup;
+        const Field& key = setup.Plan().fields[rule.keyField];
+        if (decoded == nullptr || decoded->keyType != rule.keyType || decoded->keyField != rule.keyField) {
+            decoded = &rule;
+            Fault keyFault;
+            keyFault.offset = key.offset;
+            decodedGood = false;
+            if (static_cast<size_t>(key.offset) + static_cast<size_t>(key.length) > length) {
+                keyFault.reason = "a record of " + std::to_string(length) + " bytes ends before its record-type field";
+            } else if (setup.Values().Decode(key, data, cell_, keyFault)) {
+                decodedGood = true;
+                shown = cell_.text;
+                keyFault.reason = "record type \"" + shown +
+                                  "\" matches no --record-type rule and there is no --record-type-default";
+            } else {
+                keyFault.reason = "the record-type field: " + keyFault.reason;
+            }
+            if (!firstKnown) {
+                firstKnown = true;
+                field = &key;
+                fault = keyFault;
+            }
+        }
+        if (decodedGood && Matches(key, shown, rule.value)) return static_cast<int>(rule.type);
+    }
+    if (default_ >= 0) return default_;
+    if (!firstKnown) {
+        fault.offset = 0;
+        fault.reason = "no --record-type rule and no --record-type-default";
+    }
+    return -1;
+}
+
+RunResult DecodeRecordTypes(RecordTypes& types, RecordReader& reader, const std::vector<RowSink*>& sinks,
+                            RunObserver& observer) {
+    const DataOptions& options = types.Setup(0).Options();
+    RunResult result;
+    std::vector<std::unique_ptr<RowDecoder>> decoders;
+    std::vector<std::unique_ptr<RowCells>> cells;
+    std::vector<long long> writtenOf(types.Count(), 0);
+    size_t begun = 0;
+    bool ok = true, sinkFailed = false;
+    for (size_t t = 0; t < types.Count(); ++t) {
+        decoders.emplace_back(new RowDecoder(types.Setup(t)));
+        cells.emplace_back(new RowCells);
+        cells.back()->Start(types.Setup(t).Plan().fields.size());
+        if (sinks[t] == nullptr) continue;
+        if (!sinks[t]->Begin(types.Setup(t).Plan())) {
+            observer.Fault(Fatal(RunFault::kTable, 0, sinks[t]->Failure()));
+            result.failed = true;
+            ok = false;
+            break;
+        }
+        ++begun;
+    }
+    std::string reason;
+    long long number = options.skip;
+    if (ok && !reader.Skip(options.skip, reason)) {
+        if (!reason.empty()) {
+            observer.Fault(Fatal(RunFault::kData, 0, reason));
+            result.failed = true;
+            ok = false;
+        }
+        number = -1;
+    }
+    while (ok && number >= 0 && (options.count < 0 || number - options.skip < options.count)) {
+        const unsigned char* data;
+        size_t length;
+        RecordReader::Status status = reader.Next(data, length, reason);
+        if (status == RecordReader::kEnd) break;
+        ++number;
+        if (status == RecordReader::kFatal) {
+            observer.Fault(Fatal(RunFault::kData, number, reason));
+            result.failed = true;
+            break;
+        }
+        ++result.read;
+        // The reader knows only the longest record: a variable record of another length
+        // is checked against its own type below.
+        if (status == RecordReader::kWrongLength && !Variable(options.records)) {
+            if (BadRecord(RunFault::kData, number, reason, options, observer, result)) break;
+            continue;
+        }
+        const Field* key = nullptr;
+        Fault fault;
+        int chosen = types.Choose(data, length, key, fault);
+        if (chosen < 0) {
+            ++result.bad;
+            RunFault bad;
+            bad.kind = key != nullptr ? RunFault::kValue : RunFault::kRecord;
+            bad.record = number;
+            bad.field = key;
+            bad.offset = fault.offset;
+            bad.reason = std::move(fault.reason);
+            observer.Fault(bad);
+            // The record has no layout to decode it by: under null too it has no row.
+            if (options.onError == OnError::kStop) {
+                result.stopped = true;
+                break;
+            }
+            continue;
+        }
+        size_t type = static_cast<size_t>(chosen);
+        if (Variable(options.records) && length != static_cast<size_t>(types.Length(type))) {
+            std::string what = options.records == RecordFormat::kLines ? "line of " : "RDW record of ";
+            if (BadRecord(RunFault::kData, number,
+                          what + std::to_string(length) + " bytes, record " + types.Name(type) + " has " +
+                              std::to_string(types.Length(type)),
+                          options, observer, result)) {
+                break;
+            }
+            continue;
+        }
+        if (sinks[type] == nullptr) continue;   // the caller takes no rows of this type
+        RowSink& sink = *sinks[type];
+        bool directFailed = false;
+        if (sink.DirectRow(data, directFailed)) {
+            if (directFailed) {
+                sinkFailed = true;
+                break;
+            }
+            ++result.written;
+            ++writtenOf[type];
+            observer.Progress(result.written, reader.Consumed());
+            continue;
+        }
+        RowDecoder::Outcome outcome = decoders[type]->Decode(number, data, *cells[type], observer);
+        if (outcome != RowDecoder::kGood) ++result.bad;
+        if (outcome == RowDecoder::kStop) {
+            result.stopped = true;
+            break;
+        }
+        if (outcome == RowDecoder::kSkip) continue;
+        if (!sink.Row(types.Setup(type).Plan(), *cells[type])) {
+            sinkFailed = true;
+            break;
+        }
+        ++result.written;
+        ++writtenOf[type];
+        observer.Progress(result.written, reader.Consumed());
+    }
+    // Every sink begun is finished, also after a stop: the rows before it are written.
+    bool finished = !sinkFailed;
+    long long stored = 0;
+    std::string failure;
+    for (size_t t = 0, n = 0; t < types.Count() && n < begun; ++t) {
+        if (sinks[t] == nullptr) continue;
+        ++n;
+        if (!sinks[t]->Finish() && finished) {
+            finished = false;
+            failure = sinks[t]->Failure();
+        }
+        if (sinkFailed && failure.empty()) failure = sinks[t]->Failure();
+    }
+    if (!finished) {
+        observer.Fault(Fatal(RunFault::kTable, 0, failure.empty() ? "cannot write the output" : failure));
+        result.failed = true;
+    }
+    // Of the rows given, those the sinks stored: each sink counts its own.
+    for (size_t t = 0; t < types.Count(); ++t) {
+        if (sinks[t] != nullptr) stored += sinks[t]->Stored(writtenOf[t]);
+    }
+    result.written = stored;
+    if (reader.ReadFailed()) {
+        observer.Fault(Fatal(RunFault::kData, 0, "read error"));
+        result.failed = true;
+    }
+    return result;
+}
+
+namespace {
+
+constexpr size_t kFlushAt = 1 << 20;   // output bytes gathered before a write
+
+// The one stream of JSON lines that the record-key sinks share.
+class RecordKeyStream {
+public:
+    explicit RecordKeyStream(std::FILE* out) : out_(out) {}
+    void Put(const std::string& prefix, const JsonRowWriter& writer, const RowCells& cells) {
+        row_.resize(writer.Room(cells));
+        char* end = writer.Put(&row_[0], cells);
+        size_t length = static_cast<size_t>(end - row_.data());
+        // The row's object is "{...}\n": the record key goes before its first member.
+        buffer_ += prefix;
+        if (length > 3 && row_[1] != '}') buffer_ += ',';
+        buffer_.append(row_.data() + 1, length - 1);
+        ++buffered_;
+    }
+    bool Flush(bool always) {
+        if (failed_) return false;
+        if (!always && buffer_.size() < kFlushAt) return true;
+        if (!buffer_.empty() && (std::fwrite(buffer_.data(), 1, buffer_.size(), out_) != buffer_.size() ||
+                                 std::fflush(out_) != 0)) {
+            failed_ = true;
+        } else {
+            stored_ += buffered_;
+        }
+        buffer_.clear();
+        buffered_ = 0;
+        return !failed_;
+    }
+    long long Stored() const { return stored_; }
+
+private:
+    std::FILE* out_;
+    std::string buffer_, row_;
+    long long buffered_ = 0, stored_ = 0;
+    bool failed_ = false;
+};
+
+class RecordKeySink : public RowSink {
+public:
+    RecordKeySink(std::shared_ptr<RecordKeyStream> stream, const std::string& name, bool first)
+        : stream_(std::move(stream)), first_(first) {
+        prefix_ = "{\"record\":";
+        AppendJsonString(prefix_, name);
+    }
+    bool Begin(const LayoutPlan& plan) override {
+        writer_.reset(new JsonRowWriter(plan));
+        return true;
+    }
+    bool Row(const LayoutPlan&, const RowCells& cells) override {
+        // The table side's code page is the row's already (RowDecoder converted it).
+        stream_->Put(prefix_, *writer_, cells);
+        return stream_->Flush(false);
+    }
+    bool Finish() override { return stream_->Flush(true); }
+    // The stream's count is the run's: the first sink gives it, the others none.
+    long long Stored(long long) const override { return first_ ? stream_->Stored() : 0; }
+
+private:
+    std::shared_ptr<RecordKeyStream> stream_;
+    bool first_;
+    std::string prefix_;
+    std::unique_ptr<JsonRowWriter> writer_;
+};
+
+}  // namespace
+
+std::vector<std::unique_ptr<RowSink>> MakeRecordKeySinks(RecordTypes& types, std::FILE* out) {
+    std::shared_ptr<RecordKeyStream> stream(new RecordKeyStream(out));
+    std::vector<std::unique_ptr<RowSink>> sinks;
+    bool first = true;
+    for (size_t t = 0; t < types.Count(); ++t) {
+        if (!types.Chosen(t)) {
+            sinks.emplace_back();
+            continue;
+        }
+        // The record's name in the table's code page, as the rest of the line.
+        std::string name = types.Name(t), converted;
+        TextCodec* table = types.Setup(t).TableText();
+        if (table != nullptr && table->Encode(name.data(), name.size(), converted)) name = converted;
+        sinks.emplace_back(new RecordKeySink(stream, name, first));
+        first = false;
+    }
+    return sinks;
+}
+
+bool TakeRecordKey(std::string& line, std::string& record) {
+    // A scan of the top-level object's members: strings skipped with their escapes,
+    // nesting counted, until a key "record" at depth 1.
+    size_t i = 0, n = line.size();
+    auto skipSpace = [&] {
+        while (i < n && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r' || line[i] == '\n')) ++i;
+    };
+    auto skipString = [&] {   // at the opening quote; after the closing one; false when unclosed
+        for (++i; i < n; ++i) {
+            if (line[i] == '\\') ++i;
+            else if (line[i] == '"') {
+                ++i;
+                return true;
+            }
+        }
+        return false;
+    };
+    skipSpace();
+    if (i >= n || line[i] != '{') return false;
+    ++i;
+    int depth = 1;
+    size_t memberStart = i;   // after the '{' or the ',' before the member
+    bool expectKey = true;
+    while (i < n && depth > 0) {
+        char c = line[i];
+        if (c == '"') {
+            size_t keyStart = i;
+            if (!skipString()) return false;
+            if (depth == 1 && expectKey) {
+                expectKey = false;
+                if (line.compare(keyStart, i - keyStart, "\"record\"") != 0) continue;
+                skipSpace();
+                if (i >= n || line[i] != ':') return false;
+                ++i;
+                skipSpace();
+                if (i >= n || line[i] != '"') return false;
+                size_t valueStart = i;
+                if (!skipString()) return false;
+                std::string value = line.substr(valueStart + 1, i - valueStart - 2);
+                if (value.find('\\') != std::string::npos) return false;
+                record = value;
+                skipSpace();
+                // The member and one comma next to it go; the object stays well formed.
+                if (i < n && line[i] == ',') {
+                    line.erase(memberStart, i + 1 - memberStart);
+                } else if (memberStart > 0 && line[memberStart - 1] == ',') {
+                    line.erase(memberStart - 1, i - memberStart + 1);
+                } else {
+                    line.erase(memberStart, i - memberStart);
+                }
+                return true;
+            }
+            continue;
+        }
+        if (c == '{' || c == '[') ++depth;
+        else if (c == '}' || c == ']') --depth;
+        else if (c == ',' && depth == 1) {
+            expectKey = true;
+            memberStart = i + 1;
+        }
+        ++i;
+    }
+    return false;
+}
+
+RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& writer, RunObserver& observer) {
+    DataSetup& first = types.Setup(0);
+    const DataOptions& options = first.Options();
+    RunResult result;
+    TableReader reader(in, options.maxLine);
+    const size_t fixedLength = static_cast<size_t>(types.MaxLength());
+    std::vector<unsigned char> record(fixedLength + 16);
+    std::vector<std::vector<Cell>> cells(types.Count());
+    for (size_t t = 0; t < types.Count(); ++t) cells[t].resize(types.Setup(t).Plan().fields.size());
+    std::string line, error, rowError, name, converted;
+    long long number = 0;
+    for (;;) {
+        if (!reader.NextLine(line, error)) {
+            if (!error.empty()) {
+                observer.Fault(Fatal(RunFault::kTable, number + 1, error));
+                result.failed = true;
+            }
+            break;
+        }
+        ++number;
+        if (number <= options.skip) continue;
+        if (options.count >= 0 && number - options.skip > options.count) break;
+        ++result.read;
+        rowError.clear();
+        converted.clear();
+        int chosen = -1;
+        if (!TakeRecordKey(line, name)) {
+            rowError = "the line has no \"record\" key naming its 01 record";
+        } else if (first.TableText() != nullptr &&
+                   !first.TableText()->Decode(reinterpret_cast<const unsigned char*>(name.data()), name.size(),
+                                              converted)) {
+            rowError = "\"record\": the value is no " + options.tableEncoding + " text";
+        } else if ((chosen = types.Find(first.TableText() != nullptr ? converted : name)) < 0) {
+            rowError = "\"record\": the copybook has no 01 record " + name;
+        }
+        size_t type = chosen < 0 ? 0 : static_cast<size_t>(chosen);
+        std::vector<Cell>& row = cells[type];
+        DataSetup& setup = types.Setup(type);
+        const std::vector<Field>& fields = setup.Plan().fields;
+        if (rowError.empty()) {
+            for (Cell& cell : row) {
+                cell.kind = Cell::kNull;
+                cell.text.clear();
+            }
+            ReadJsonRow(line, setup.Plan(), row, rowError, options.ignoreUnknown);
+        }
+        if (!rowError.empty()) {
+            if (BadRecord(RunFault::kTable, number, rowError, options, observer, result)) break;
+            continue;
+        }
+        const size_t length = Variable(options.records) ? static_cast<size_t>(types.Length(type)) : fixedLength;
+        ValueCodec& values = setup.Values();
+        TextCodec* table = setup.TableText();
+        values.Blank(record.data(), static_cast<int>(length));
+        bool skipRecord = false, recordBad = false;
+        for (size_t i = 0; i < fields.size(); ++i) {
+            Cell& cell = row[i];
+            Fault valueFault;
+            bool good = true;
+            if (table != nullptr && cell.kind != Cell::kNull) {
+                converted.clear();
+                if (table->Decode(reinterpret_cast<const unsigned char*>(cell.text.data()), cell.text.size(),
+                                  converted)) {
+                    cell.text.swap(converted);
+                } else {
+                    good = false;
+                    valueFault.offset = fields[i].offset;
+                    valueFault.reason = "the value is no " + options.tableEncoding + " text";
+                }
+            }
+            if (good) good = values.Encode(fields[i], cell, record.data(), valueFault);
+            if (good) continue;
+            recordBad = true;
+            RunFault fault;
+            fault.side = RunFault::kTable;
+            fault.record = number;
+            fault.field = &fields[i];
+            fault.offset = valueFault.offset;
+            fault.reason = std::move(valueFault.reason);
+            observer.Fault(fault);
+            if (options.onError == OnError::kStop) {
+                result.stopped = true;
+                break;
+            }
+            if (options.onError == OnError::kSkip) {
+                skipRecord = true;
+                break;
+            }
+            values.Clear(fields[i], record.data());
+        }
+        if (!result.stopped && !skipRecord && options.records == RecordFormat::kLines &&
+            std::memchr(record.data(), '\n', length) != nullptr) {
+            recordBad = true;
+            RunFault fault;
+            fault.kind = RunFault::kRecord;
+            fault.side = RunFault::kTable;
+            fault.record = number;
+            fault.reason = "the record holds the line end (byte 0x0A), which --records lines cannot keep";
+            observer.Fault(fault);
+            if (options.onError == OnError::kStop) result.stopped = true;
+            else skipRecord = true;
+        }
+        if (recordBad) ++result.bad;
+        if (result.stopped) break;
+        if (skipRecord) continue;
+        if (!writer.Write(record.data(), length)) {
+            observer.Fault(Fatal(RunFault::kData, 0, "cannot write the record"));
+            result.failed = true;
+            break;
+        }
+        ++result.written;
+        observer.Progress(result.written, reader.Consumed());
+    }
+    if (!writer.Finish()) {
+        observer.Fault(Fatal(RunFault::kData, 0, "cannot write the output"));
+        result.failed = true;
+    }
+    result.written = writer.RecordsWritten();
+    if (reader.ReadFailed()) {
+        observer.Fault(Fatal(RunFault::kTable, 0, "read error"));
+        result.failed = true;
+    }
+    return result;
+}
+
+}  // namespace quillbox
