@@ -12,5 +12,6 @@ void AddDdlCommand(CLI::App& program);
 void AddJsonCommand(CLI::App& program);
 void AddDecodeCommand(CLI::App& program);
 void AddEncodeCommand(CLI::App& program);
+void AddVerifyCommand(CLI::App& program);
 
 #endif

@@ -22,6 +22,7 @@
 #endif
 
 #include "data_run.h"
+#include "verify_report.h"
 #include "output_file.h"
 #include "rectypes.h"
 #include "textcodec.h"
@@ -314,7 +315,15 @@ void RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLe
 // Runs decode or encode with the options given: the copybook analysed, the files
 // opened ("-" for the standard streams), the run's status returned through
 // CommandStatus or CommandFailure.
-void RunDataCommand(const DataCommandOptions& given, bool decode) {
+// A sink that takes every row and writes none: verify's.
+class NoTable : public RowSink {
+public:
+    bool Begin(const LayoutPlan&) override { return true; }
+    bool Row(const LayoutPlan&, const RowCells&) override { return true; }
+    bool Finish() override { return true; }
+};
+
+void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
     LoadedCopybook copybook;
     LoadCopybook(given.copybook, copybook);
     CopyItem* head = copybook.Head();
@@ -332,6 +341,8 @@ void RunDataCommand(const DataCommandOptions& given, bool decode) {
     options.skip = given.skip;
     options.count = given.count;
     ParseOnError(given.onError, options.onError);
+    // verify reads the whole file: bad records are counted and passed over.
+    if (verify && !given.onErrorGiven) options.onError = OnError::kSkip;
     ParseTableFormat(given.format, options.format);
     options.trim = given.trim;
     options.serialNo = given.serialNo;
@@ -362,6 +373,9 @@ void RunDataCommand(const DataCommandOptions& given, bool decode) {
         if (options.format == TableFormat::kSqlite) {
             throw CommandFailure{"", "--format sqlite does not take --record-type yet: decode to a folder of CSV files"};
         }
+        if (verify || !given.rejects.empty()) {
+            throw CommandFailure{"", "verify and --rejects do not take --record-type yet"};
+        }
         RunRecordTypes(given, options, copybook, display, decode);
         return;
     }
@@ -374,12 +388,57 @@ void RunDataCommand(const DataCommandOptions& given, bool decode) {
                      RecordName(records[0]).c_str());
     }
 
+    // The bad records' bytes, in the input's record format (decode, verify).
+    std::unique_ptr<OutputFile> rejectsFile;
+    if (!given.rejects.empty()) {
+        rejectsFile.reset(new OutputFile(given.rejects, {given.copybook.name, given.input},
+                                         OutputFile::Texts{"", "the file could not be written"}));
+    }
+    RunTally tally(options, rejectsFile ? rejectsFile->File() : nullptr);
+    RunResult result;
+    display.also = &tally;
+    display.result = &result;
+    // Ends the rejects file and verify's report with the run's status.
+    auto finishExtras = [&](int status) {
+        bool complete = status == kExitDone || status == kExitBadData;
+        if (rejectsFile) {
+            if (!tally.FinishRejects()) throw CommandFailure{ArgumentToUtf8(given.rejects), "the file could not be written"};
+            if (complete) rejectsFile->Commit();
+            else rejectsFile->Abandon();
+        }
+        if (!given.report.empty()) {
+            const std::string report = tally.Report(result, ArgumentToUtf8(given.copybook.name), inputShown,
+                                                    display.inputSize);
+            OutputFile reportFile(given.report, {given.copybook.name, given.input},
+                                  OutputFile::Texts{"", "the file could not be written"});
+            if (std::fwrite(report.data(), 1, report.size(), reportFile.File()) != report.size()) {
+                throw CommandFailure{ArgumentToUtf8(given.report), "the file could not be written"};
+            }
+            reportFile.Commit();
+        }
+    };
     if (options.format == TableFormat::kSqlite) {
         RunIntoSqlite(given, head, recordLength, options, display, decode);
         return;
     }
     std::FILE* in = OpenInput(given.input);
     InputCloser closer{in};
+    if (verify) {
+        struct stat inputStatus;
+        if (fstat(QB_FILENO(in), &inputStatus) == 0 && S_ISREG(inputStatus.st_mode)) {
+            display.inputSize = static_cast<uint64_t>(inputStatus.st_size);
+        }
+        if (given.progress >= 0) display.progress = given.progress == 1;
+        else display.progress = QB_ISATTY(QB_FILENO(stderr)) && (display.inputSize == 0 || display.inputSize >= kProgressFrom);
+        display.verbose = true;   // the counts are what verify is run for
+        display.verb = "verify";
+        NoTable sink;
+        int status = DecodeData(head, recordLength, options, in, sink, stderr, display);
+        closer.Close();
+        finishExtras(status);
+        if (status != kExitDone) throw CommandStatus{status};
+        return;
+    }
     // The output replaces the file there only when the run ends complete (OutputFile);
     // the input and the copybook are never written over.
     OutputFile output(given.output, {given.copybook.name, given.input},
@@ -393,6 +452,7 @@ void RunDataCommand(const DataCommandOptions& given, bool decode) {
     int status = decode ? DecodeData(head, recordLength, options, in, out, stderr, display)
                         : EncodeData(head, recordLength, options, in, out, stderr, display);
     closer.Close();
+    finishExtras(status);
     // A run that stopped leaves the old file; one that skipped bad records or left bad
     // values empty wrote all it was to write.
     if (status == kExitDone || status == kExitBadData) {
@@ -411,9 +471,20 @@ void AddDataCommand(CLI::App& program, const DataCommandText& text) {
     AddDataOptions(command, *options, text.inputName, text.inputHelp);
     command->footer(std::string(text.footer) +
                     "\nexit status: 0 done; 1 stopped on bad data or a file failed; 2 bad usage; 3 bad data skipped");
-    bool decode = text.decode;
-    command->callback([options, decode, command] {
+    if (text.decode) {
+        command->add_option("--rejects", options->rejects,
+                            "the bad records' bytes, in the data's record format, to mend and run again (written "
+                            "when the run ends with status 0 or 3)");
+    }
+    if (text.verify) {
+        command->add_option("--report", options->report,
+                            "a JSON report: records read, good and bad, bad counts per item and per reason, the "
+                            "first bad places, the time taken");
+    }
+    bool decode = text.decode, verify = text.verify;
+    command->callback([options, decode, verify, command] {
         options->formatGiven = command->count("--format") > 0;
-        RunDataCommand(*options, decode);
+        options->onErrorGiven = command->count("--on-error") > 0;
+        RunDataCommand(*options, decode, verify);
     });
 }

@@ -34,6 +34,9 @@ struct DataCommandOptions {
     TableColumnArguments columns;     // --no-filler, --names
     std::string table;                // --table: the database table of --format sqlite
     std::string ifExists = "fail";    // --if-exists
+    std::string rejects;              // --rejects: the bad records' bytes (decode, verify)
+    std::string report;               // --report: verify's JSON report
+    bool onErrorGiven = false;        // --on-error given (verify reads on by default)
     bool ignoreUnknown = false;       // --ignore-unknown
     uint64_t maxLine = 64ull << 20;   // --max-line
     bool verbose = false;             // -v: the summary also after a clean run
@@ -56,6 +59,7 @@ struct DataCommandText {
     const char* inputHelp;
     const char* footer;        // what the command's help adds before the exit statuses
     bool decode;
+    bool verify = false;       // verify: decode's checks, no table written
 };
 
 // Adds the command to the program: COPYBOOK, the input and every shared option, and

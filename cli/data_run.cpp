@@ -62,6 +62,7 @@ public:
     }
 
     void Fault(const RunFault& fault) override {
+        if (display_.also != nullptr) display_.also->Fault(fault);
         const std::string& file = fault.side == RunFault::kData ? display_.dataName : display_.tableName;
         std::string place = file;
         if (fault.record > 0) place += ": record " + std::to_string(fault.record);
@@ -90,6 +91,10 @@ public:
             if (shown_.size() < kBadShown) shown_.push_back(place);
             break;
         }
+    }
+
+    void Rejected(long long record, const unsigned char* data, size_t length) override {
+        if (display_.also != nullptr) display_.also->Rejected(record, data, length);
     }
 
     // The progress line, at most twice a second and never wider than the terminal: a
@@ -182,7 +187,9 @@ int Run(CopyItem* head, int recordLength, const DataOptions& options, std::FILE*
         return kExitFailed;
     }
     RunReport report(display, err, verb, options.onError, options.blankNumeric);
-    return report.Finish(loop(setup, report));
+    RunResult result = loop(setup, report);
+    if (display.result != nullptr) *display.result = result;
+    return report.Finish(result);
 }
 
 }  // namespace
@@ -198,7 +205,7 @@ int DecodeData(CopyItem* head, int recordLength, const DataOptions& options, std
 
 int DecodeData(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, RowSink& sink,
                std::FILE* err, const RunDisplay& display) {
-    return Run(head, recordLength, options, err, display, "decode", [&](DataSetup& setup, RunReport& report) {
+    return Run(head, recordLength, options, err, display, display.verb != nullptr ? display.verb : "decode", [&](DataSetup& setup, RunReport& report) {
         RecordReader reader(in, options.records, static_cast<size_t>(recordLength));
         return DecodeRecords(setup, reader, sink, report);
     });

@@ -24,6 +24,9 @@ struct RunDisplay {
     bool verbose = false;              // the summary also after a clean run
     std::string dataName = "-";        // the data file as named, for messages
     std::string tableName = "-";       // the table file as named, for messages
+    quillbox::RunObserver* also = nullptr;   // hears the run's faults and bad records too
+    quillbox::RunResult* result = nullptr;   // receives the run's counts
+    const char* verb = nullptr;              // the run's name in its summary (decode, encode)
 };
 
 // Decodes the records read from `in` (laid out by the list from `head`, `recordLength`

@@ -242,6 +242,7 @@ RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, R
         }
         ++result.read;
         if (status == RecordReader::kWrongLength) {
+            observer.Rejected(number, data, length);
             if (BadRecord(RunFault::kData, number, reason, options, observer, result)) break;
             continue;
         }
@@ -256,7 +257,10 @@ RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, R
             continue;
         }
         RowDecoder::Outcome outcome = decoder.Decode(number, data, cells, observer);
-        if (outcome != RowDecoder::kGood) ++result.bad;
+        if (outcome != RowDecoder::kGood) {
+            ++result.bad;
+            observer.Rejected(number, data, length);
+        }
         if (outcome == RowDecoder::kStop) {
             result.stopped = true;
             break;

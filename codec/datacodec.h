@@ -119,6 +119,9 @@ public:
     virtual void Fault(const RunFault& fault) = 0;
     // After every row written; `bytes` of the input consumed so far.
     virtual void Progress(long long /*records*/, uint64_t /*bytes*/) {}
+    // Decode: the bytes of record `record`, which had bad data (whatever the policy made
+    // of it), as the reader gave them; valid until the call returns.
+    virtual void Rejected(long long /*record*/, const unsigned char* /*data*/, size_t /*length*/) {}
 };
 
 // Where decoded rows go: a table file, a database, a window's list, a program's objects.

@@ -263,6 +263,7 @@ RunResult DecodeRecordTypes(RecordTypes& types, RecordReader& reader, const std:
         // The reader knows only the longest record: a variable record of another length
         // is checked against its own type below.
         if (status == RecordReader::kWrongLength && !Variable(options.records)) {
+            observer.Rejected(number, data, length);
             if (BadRecord(RunFault::kData, number, reason, options, observer, result)) break;
             continue;
         }
@@ -271,6 +272,7 @@ RunResult DecodeRecordTypes(RecordTypes& types, RecordReader& reader, const std:
         int chosen = types.Choose(data, length, key, fault);
         if (chosen < 0) {
             ++result.bad;
+            observer.Rejected(number, data, length);
             RunFault bad;
             bad.kind = key != nullptr ? RunFault::kValue : RunFault::kRecord;
             bad.record = number;
@@ -287,6 +289,7 @@ RunResult DecodeRecordTypes(RecordTypes& types, RecordReader& reader, const std:
         }
         size_t type = static_cast<size_t>(chosen);
         if (Variable(options.records) && length != static_cast<size_t>(types.Length(type))) {
+            observer.Rejected(number, data, length);
             std::string what = options.records == RecordFormat::kLines ? "line of " : "RDW record of ";
             if (BadRecord(RunFault::kData, number,
                           what + std::to_string(length) + " bytes, record " + types.Name(type) + " has " +
@@ -310,7 +313,10 @@ RunResult DecodeRecordTypes(RecordTypes& types, RecordReader& reader, const std:
             continue;
         }
         RowDecoder::Outcome outcome = decoders[type]->Decode(number, data, *cells[type], observer);
-        if (outcome != RowDecoder::kGood) ++result.bad;
+        if (outcome != RowDecoder::kGood) {
+            ++result.bad;
+            observer.Rejected(number, data, length);
+        }
         if (outcome == RowDecoder::kStop) {
             result.stopped = true;
             break;

@@ -242,4 +242,42 @@ TEST(DataCli, EncodeSummaryCountsOnlyRecordsTheOutputTook) {
     std::remove(csv.c_str());
 }
 
+TEST(DataCli, VerifyCountsEveryRecordAndRejectsTheBadOnes) {
+    const std::string copybook = kExamples + "CUSTMAST.cpy", data = kExamples + "custmast.dat";
+    const std::string bad = Scratch("bad.dat"), rejects = Scratch("rejects.dat"), report = Scratch("report.json"),
+                      csv = Scratch("good.csv");
+    Result clean = Shell("{cli} verify '" + copybook + "' '" + data + "'");
+    EXPECT_EQ(clean.status, 0) << clean.err;
+    EXPECT_EQ(clean.out, "");
+    EXPECT_NE(clean.err.find("verify: 4 records read, 4 written, 0 bad"), std::string::npos) << clean.err;
+
+    // The second record's customer number spoilt: verify goes on to the end.
+    std::string bytes = qbtest::ReadFileBytes(data);
+    ASSERT_EQ(bytes.size(), 800u);
+    bytes[204] = 'X';
+    ASSERT_TRUE(qbtest::WriteFileBytes(bad, bytes));
+    Result checked = Shell("{cli} verify '" + copybook + "' " + bad + " --report " + report + " --rejects " + rejects);
+    EXPECT_EQ(checked.status, 3) << checked.err;
+    std::string json = qbtest::ReadFileBytes(report);
+    for (const char* part : {"\"version\": 1", "\"read\": 4", "\"good\": 3", "\"bad\": 1", "\"CUST-NO\": 1",
+                             "\"display byte 0x.. is not a digit\": 1", "\"record\": 2", "\"offset\": 4",
+                             "\"rejectsWritten\": 1"}) {
+        EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+    }
+    // The rejects hold the bad record's bytes as they were, ready to be mended.
+    EXPECT_EQ(qbtest::ReadFileBytes(rejects), bytes.substr(200, 200));
+
+    // decode takes --rejects too: the good rows to the table, the bad record aside.
+    std::remove(rejects.c_str());
+    Result decoded = Shell("{cli} decode '" + copybook + "' " + bad + " --on-error skip -o " + csv + " --rejects " + rejects);
+    EXPECT_EQ(decoded.status, 3) << decoded.err;
+    EXPECT_EQ(qbtest::ReadFileBytes(rejects), bytes.substr(200, 200));
+    // Stopped on the first bad record, as asked: no rejects file is left.
+    std::remove(rejects.c_str());
+    Result stopped = Shell("{cli} verify '" + copybook + "' " + bad + " --on-error stop --rejects " + rejects);
+    EXPECT_EQ(stopped.status, 1) << stopped.err;
+    EXPECT_EQ(std::fopen(rejects.c_str(), "rb"), nullptr);
+    for (const std::string& path : {bad, rejects, report, csv}) std::remove(path.c_str());
+}
+
 }  // namespace
