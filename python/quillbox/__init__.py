@@ -140,42 +140,50 @@ def _data(data):
 def _frame(columns, index=None):
     import pandas as pd
     data = {}
-    for name, kind, values, mask in columns:
+    for i, (name, kind, values, mask) in enumerate(columns):
         if mask is not None:
             values = pd.arrays.IntegerArray(values, mask)
-        data[name] = values
+        data[i] = values
     frame = pd.DataFrame(data, index=index, copy=False)
+    # Names may repeat (an element number of an inner array): set after the columns.
+    frame.columns = [c[0] for c in columns]
     return frame
 
 
 def _empty_frame(layout, decimals, options):
     """A DataFrame of no rows with the column dtypes the layout gives."""
     import pandas as pd
-    return pd.DataFrame({name: pd.Series([], dtype=dtype) for name, dtype in
-                         dtypes(layout, decimals, redefines=options.get("redefines") or "first",
-                                serial_no=bool(options.get("serial_no")),
-                                nullable=options.get("on_error") == "null").items()})
+    types = column_dtypes(layout, decimals, redefines=options.get("redefines") or "first",
+                          serial_no=bool(options.get("serial_no")), nullable=options.get("on_error") == "null")
+    frame = pd.DataFrame({i: pd.Series([], dtype=dtype) for i, (_, dtype) in enumerate(types)})
+    frame.columns = [name for name, _ in types]
+    return frame
 
 
 def dtypes(layout, decimals="decimal", redefines="first", serial_no=False, nullable=False):
     """The DataFrame dtype of every column, from the layout alone (no data read):
     int64 (Int64 when values may be null), float64, or object."""
+    return dict(column_dtypes(layout, decimals, redefines, serial_no, nullable))
+
+
+def column_dtypes(layout, decimals="decimal", redefines="first", serial_no=False, nullable=False):
+    """[(column, dtype)] in the columns' order (names may repeat)."""
     _check_decimals(decimals)
-    out = {}
+    out = []
     for c in _layout(layout).columns_of(redefines, serial_no):
         number = c["kind"] in ("display", "packed", "binary", "comp-5")
         if c["kind"] in ("float", "double"):
-            out[c["name"]] = "float64"
+            out.append((c["name"], "float64"))
         elif not number:
-            out[c["name"]] = "object"
+            out.append((c["name"], "object"))
         elif c["scale"] > 0 and decimals == "decimal":
-            out[c["name"]] = "object"
+            out.append((c["name"], "object"))
         elif c["scale"] > 0 and decimals == "float":
-            out[c["name"]] = "float64"
+            out.append((c["name"], "float64"))
         elif c["digits"] > 18 or c["scale"] < 0 or (c["kind"] in ("binary", "comp-5") and c["length"] >= 8):
-            out[c["name"]] = "object"
+            out.append((c["name"], "object"))
         else:
-            out[c["name"]] = "Int64" if nullable else "int64"
+            out.append((c["name"], "Int64" if nullable else "int64"))
     return out
 
 
@@ -193,7 +201,9 @@ def read(data, layout, decimals="decimal", **options):
 
 def iter_records(data, layout, decimals="decimal", chunksize=None, **options):
     """The records of ``data`` one at a time as dicts, or with ``chunksize`` as
-    DataFrames of that many rows; memory stays that of a chunk."""
+    DataFrames of that many rows; memory stays that of a chunk. (A dict keeps the last
+    of columns of one name, as the element numbers of nested arrays give; the
+    DataFrames keep them all.)"""
     layout = _layout(layout)
     _check_decimals(decimals)
     rows = 4096 if chunksize is None else int(chunksize)
@@ -224,10 +234,11 @@ def iter_records(data, layout, decimals="decimal", chunksize=None, **options):
 
 def write(rows, path, layout, ignore_unknown=False, **options):
     """Encodes ``rows`` (a DataFrame, or an iterable of dicts or of sequences in the
-    layout's column order) into the data file ``path``, the inverse of read. Missing
-    or null values are zero for numbers and blanks for text. The file is written
-    beside ``path`` and takes its name when all is written. Returns the records
-    written."""
+    layout's column order) into the data file ``path``, the inverse of read. A
+    missing or null (None, NaN, NA) text is blanks; a missing or null number is bad
+    data ("no value") unless ``on_error="null"`` (zero; "skip" leaves the row out).
+    The file is written beside ``path`` and takes its name when all is written.
+    Returns the records written."""
     layout = _layout(layout)
     names = layout.columns_of(options.get("redefines") or "first", bool(options.get("serial_no")))
     names = [c["name"] for c in names]
@@ -240,6 +251,9 @@ def _rows(rows, names, ignore_unknown):
         is_frame = isinstance(rows, pd.DataFrame)
     except ImportError:
         is_frame = False
+    if is_frame and list(rows.columns) == names:
+        yield from rows.itertuples(index=False, name=None)
+        return
     if is_frame:
         _check_names(rows.columns, names, ignore_unknown)
         present = [n for n in names if n in rows.columns]
