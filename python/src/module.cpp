@@ -7,6 +7,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "datafile.h"
@@ -299,6 +301,20 @@ public:
         return true;
     }
 
+    // Room for `rows` rows, so that the buffers do not move while they fill.
+    void Reserve(size_t rows) {
+        for (Column& c : columns_) {
+            c.nulls.reserve(rows);
+            if (c.output == kInt64) c.ints.reserve(rows);
+            else if (c.output == kFloat64) c.floats.reserve(rows);
+            else {
+                c.ends.reserve(rows);
+                // UTF-8 of two-byte text takes at most 3 bytes for 2, of one-byte text 3 for 1.
+                c.texts.reserve(rows * (c.output == kString ? 3 * static_cast<size_t>(c.field->length) / 2 + 1
+                                                              : static_cast<size_t>(c.field->digits) + 3));
+            }
+        }
+    }
     size_t Rows() const { return rows_; }
     std::vector<Column>& Columns() { return columns_; }
     // Empties the buffers for the next chunk.
@@ -371,6 +387,7 @@ public:
             // An empty buffer cannot be opened by fmemopen: an empty temporary file stands in.
             file_ = size > static_cast<ssize_t>(start) ? fmemopen(buffer + start, static_cast<size_t>(size) - start, "rb")
                                                        : std::tmpfile();
+            size_ = static_cast<uint64_t>(size) - start;
             if (file_ == nullptr) throw py::value_error("cannot read the bytes");
             return;
         }
@@ -384,8 +401,14 @@ public:
             std::fclose(file_);
             throw py::value_error(path + ": cannot seek to " + std::to_string(start));
         }
+        struct stat status;
+        if (fstat(fileno(file_), &status) == 0 && S_ISREG(status.st_mode) && static_cast<uint64_t>(status.st_size) > start) {
+            size_ = static_cast<uint64_t>(status.st_size) - start;
+        }
     }
     ~DataInput() { std::fclose(file_); }
+    // The bytes to read, as far as known (0 when not).
+    uint64_t Size() const { return size_; }
     DataInput(const DataInput&) = delete;
     DataInput& operator=(const DataInput&) = delete;
     std::FILE* File() const { return file_; }
@@ -393,7 +416,15 @@ public:
 private:
     py::object keep_;
     std::FILE* file_ = nullptr;
+    uint64_t size_ = 0;
 };
+
+// The most rows `input` holds for records of `length` bytes (no more than `count`).
+size_t RowsAtMost(const DataInput& input, int length, long long count) {
+    uint64_t rows = input.Size() / static_cast<uint64_t>(length) + 1;
+    if (count >= 0 && static_cast<uint64_t>(count) < rows) rows = static_cast<uint64_t>(count);
+    return static_cast<size_t>(std::min<uint64_t>(rows, uint64_t{1} << 32));
+}
 
 Decimals ParseDecimals(const std::string& text) {
     if (text == "decimal") return Decimals::kDecimal;
@@ -477,6 +508,7 @@ py::list Read(const PyLayout& layout, const py::object& data, const std::string&
     std::string error;
     if (!setup.Prepare(layout.Get().Head(), layout.RecordLength(), options, error)) throw DataFailure{Error(error)};
     ColumnSink sink(setup.Plan(), mode);
+    sink.Reserve(RowsAtMost(input, layout.RecordLength(), options.count));
     FaultKeeper keeper;
     RunResult result;
     {
@@ -507,6 +539,8 @@ public:
     py::object Next(long long rows) {
         if (done_) return py::none();
         sink_->Clear();
+        if (rows <= 0) throw py::value_error("rows must be positive");
+        sink_->Reserve(std::min(RowsAtMost(input_, layout_.RecordLength(), options_.count), static_cast<size_t>(rows)));
         RunResult result;
         {
             py::gil_scoped_release unlocked;
