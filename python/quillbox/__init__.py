@@ -180,7 +180,8 @@ def column_dtypes(layout, decimals="decimal", redefines="first", serial_no=False
             out.append((c["name"], "object"))
         elif c["scale"] > 0 and decimals == "float":
             out.append((c["name"], "float64"))
-        elif c["digits"] > 18 or c["scale"] < 0 or (c["kind"] in ("binary", "comp-5") and c["length"] >= 8):
+        elif c["digits"] + max(-c["scale"], 0) > 18 or \
+                (c["kind"] in ("binary", "comp-5") and c["length"] >= 8 and not c["signed"]):
             out.append((c["name"], "object"))
         else:
             out.append((c["name"], "Int64" if nullable else "int64"))

@@ -218,7 +218,7 @@ struct Column {
     std::vector<double> floats;
     std::string texts;            // kDecimal, kBigInt, kString: the texts one after another
     std::vector<uint64_t> ends;   // where each row's text ends
-    std::vector<uint8_t> nulls;
+    std::vector<uint8_t> nulls;   // a flag a row once the column has a null
     bool anyNull = false;
 };
 
@@ -251,10 +251,12 @@ public:
             } else if (field.scale > 0 && decimals == Decimals::kFloat) {
                 c.output = kFloat64;
             } else {
-                // Integers and scaled digits in int64 while their digits fit; a binary
-                // item's whole bytes may hold more than its picture's digits.
-                bool wide = field.digits > 18 || field.scale < 0 ||
-                            ((field.kind == Field::kBinary || field.kind == Field::kComp5) && field.length >= 8);
+                // Integers and scaled digits in int64 while their digits fit (with the
+                // zeros of a picture's P); an unsigned binary item of 8 bytes may hold
+                // more than int64 does, whatever its picture's digits.
+                bool wide = field.digits + (field.scale < 0 ? -field.scale : 0) > 18 ||
+                            ((field.kind == Field::kBinary || field.kind == Field::kComp5) && field.length >= 8 &&
+                             !field.isSigned);
                 c.output = wide ? (field.scale > 0 ? kDecimal : kBigInt) : kInt64;
                 c.intScale = field.scale > 0 ? field.scale : 0;
             }
@@ -268,8 +270,12 @@ public:
         for (size_t i = 0; i < columns_.size(); ++i) {
             Column& c = columns_[i];
             bool null = cells.Kind(i) == Cell::kNull;
-            c.nulls.push_back(null ? 1 : 0);
-            if (null) c.anyNull = true;
+            // The null flags are kept from a column's first null on.
+            if (null && !c.anyNull) {
+                c.nulls.assign(rows_, 0);
+                c.anyNull = true;
+            }
+            if (c.anyNull) c.nulls.push_back(null ? 1 : 0);
             switch (c.output) {
             case kInt64: {
                 int64_t value = 0;
@@ -304,7 +310,6 @@ public:
     // Room for `rows` rows, so that the buffers do not move while they fill.
     void Reserve(size_t rows) {
         for (Column& c : columns_) {
-            c.nulls.reserve(rows);
             if (c.output == kInt64) c.ints.reserve(rows);
             else if (c.output == kFloat64) c.floats.reserve(rows);
             else {
@@ -470,7 +475,7 @@ py::list ToPython(ColumnSink& sink) {
             const Py_ssize_t length = static_cast<Py_ssize_t>(c.ends[r] - begin);
             begin = c.ends[r];
             PyObject* object;
-            if (c.nulls[r]) {
+            if (c.anyNull && c.nulls[r]) {
                 object = Py_None;
                 Py_INCREF(object);
             } else {

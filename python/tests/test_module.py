@@ -72,7 +72,7 @@ def test_every_usage_written_and_read_as_the_cli(tmp_path, encoding):
     frame = quillbox.read(data, layout, encoding=encoding)
     assert_same_as_cli(frame, rows)
     assert frame["MX-PACKED"].tolist() == [decimal.Decimal("-1234567.89"), decimal.Decimal("0.01")]
-    assert frame["MX-BIN-LARGE"].dtype == object or frame["MX-BIN-LARGE"].dtype == np.int64
+    assert frame["MX-BIN-LARGE"].dtype == np.int64
     assert frame["MX-BIN-MID"].dtype == np.int64
     assert frame["MX-RATE"].tolist() == [0.5, -2.25]
     # The CLI's encode of the CLI's table gives the same bytes as write.
@@ -106,6 +106,18 @@ def test_float_mode_rounds_as_the_codec(tmp_path):
     quillbox.write([[v] for v in values], tmp_path / "big.dat", str(copybook))
     frame = quillbox.read(tmp_path / "big.dat", str(copybook), decimals="float")
     assert frame["A"].tolist() == [float(v) for v in values]
+
+
+def test_wide_integers_and_scaling_positions(tmp_path):
+    # An unsigned 8-byte binary item holds more than int64; a P picture's zeros count.
+    layout = quillbox.Layout("       01  R.\n           05  A  PIC 9(3)PP.\n           05  B  PIC SVPP9(2).\n"
+                             "           05  C  PIC 9(18) COMP.\n           05  D  PIC 9(17)PP.\n", cobol=True)
+    data = b"123" + b"\x31\x32" + b"\xff" * 8 + b"1" * 17
+    frame = quillbox.read(data, layout, decimals="int")
+    assert frame.values.tolist() == [[12300, 12, 2 ** 64 - 1, int("1" * 17 + "00")]]
+    assert [str(t) for t in frame.dtypes] == ["int64", "int64", "object", "object"]
+    assert quillbox.read(data, layout)["B"].tolist() == [decimal.Decimal("0.0012")]
+    assert dict(frame.dtypes.astype(str)) == quillbox.dtypes(layout, "int")
 
 
 def packed_file(tmp_path):
