@@ -24,6 +24,8 @@ import tempfile
 import threading
 import time
 
+import pandas  # noqa: F401  (imported before the timings: the first read would pay for it)
+
 import quillbox
 
 COPYBOOK = """       01  REC.
