@@ -228,3 +228,29 @@ def test_write_round_trip(tmp_path):
     assert back["CUST-RANK"].tolist() == [" "]
     with pytest.raises(ValueError):
         quillbox.write([{"NO-SUCH": 1}], tmp_path / "c.dat", CUSTMAST)
+
+
+@pytest.mark.parametrize("name", ["ODOREC.cpy", "SYNCTAB.cpy", "CUSTCOND.cpy", "COPYREPL.cpy"])
+def test_cobol_rules_copybooks_as_the_cli(tmp_path, name):
+    # OCCURS DEPENDING ON laid out at its largest count, SYNC slack bytes, condition
+    # names and COPY REPLACING: the columns and values of the CLI under --cobol.
+    folder = os.path.join(EXAMPLES, "cobol")
+    path = os.path.join(folder, name)
+    layout = quillbox.Layout(path, cobol=True, include=[os.path.join(folder, "COPYLIB")], replace={":PFX:": "PAY"})
+    columns = layout.columns_of()
+    rows = []
+    for n in range(1, 4):
+        row = {}
+        for c in columns:
+            if c["kind"] in ("display", "packed", "binary", "comp-5"):
+                row[c["name"]] = decimal.Decimal(n).scaleb(-max(c["scale"], 0)) if c["digits"] > 1 else n % 2
+            elif c["kind"] in ("float", "double"):
+                row[c["name"]] = n / 4
+            elif c["kind"] in ("text", "national"):
+                row[c["name"]] = "A%d" % n if c["length"] >= 2 * (c["kind"] == "national") + 2 else ""
+        rows.append([row.get(c["name"]) for c in columns])
+    data = tmp_path / "data"
+    assert quillbox.write(rows, data, layout, on_error="null") == 3
+    options = ["--cobol", "-I", os.path.join(folder, "COPYLIB"), "--replace", ":PFX:=PAY"]
+    assert_same_as_cli(quillbox.read(data, layout, on_error="null"),
+                       cli_decode(path, str(data), *options, "--on-error", "null"))
