@@ -153,6 +153,9 @@ def test_framing_and_option_errors(tmp_path):
     with pytest.raises(quillbox.DataError) as failure:
         quillbox.read(b"\x00\x09\x00\x00", CUSTMAST, records="rdw")
     assert failure.value.record == 1
+    # Pickled (as a Dask worker sends it back), the error keeps its place.
+    copy = pickle.loads(pickle.dumps(failure.value))
+    assert type(copy) is quillbox.DataError and (copy.record, copy.reason) == (1, failure.value.reason)
     copybook, data = packed_file(tmp_path)
     with pytest.raises(quillbox.DataError) as failure:
         quillbox.read(data[:9], copybook)
