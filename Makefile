@@ -3,6 +3,7 @@
 #   make test    install what is missing, build the native, sanitizer, Windows and fuzz
 #                builds, run every test; one summary line per run, then the total
 #   make gui     run the desktop program under Wine on the bundled example
+#   make python  install what the Python module needs, build it, install it for Debian's python3
 #   make dist    build/dist/quillbox-VERSION-win32.zip, the Windows download
 #   make screenshot  refresh docs/screenshot.png from the screenshot test
 # Each build says one line; its configure and compiler output goes to build/NAME.log.
@@ -22,13 +23,21 @@ define build
 	@bash scripts/quiet-build $(1) $(2) -- $(3) -j$(JOBS)
 endef
 
-.PHONY: run test gui dist screenshot deps native asan win fuzz test-native test-asan \
+.PHONY: run python test gui dist screenshot deps native asan win fuzz test-native test-asan \
         test-win test-fuzz bench clean
 
 run:
 	@bash scripts/install-deps native
 	$(call build,native,$(NATIVE_FLAGS),--target quillbox-cli)
 	@build/native/cli/quillbox-cli layout $(EXAMPLE)
+
+# The Python module into /usr/local/lib/python3.X/dist-packages, where Debian's
+# python3 finds it.
+python:
+	@bash scripts/install-deps python
+	$(call build,native,$(NATIVE_FLAGS),--target quillbox_python)
+	@cmake --install build/native --component python >>build/native.log
+	@/usr/bin/python3 -c "import quillbox; print('quillbox', quillbox.__file__)"
 
 test: deps
 	@bash scripts/run-tests

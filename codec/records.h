@@ -37,6 +37,9 @@ public:
     // Bytes consumed from the input so far.
     uint64_t Consumed() const { return consumed_; }
     bool ReadFailed() const { return readFailed_; }
+    // Whether a reader opened at Consumed() reads the next record: always, except inside
+    // a block of rdw-block records (a reader starts at a block descriptor).
+    bool AtBoundary() const { return blockLeft_ == 0; }
 
 private:
     bool Fill(size_t need);

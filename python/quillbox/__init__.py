@@ -1,0 +1,280 @@
+"""Quillbox for Python: COBOL copybook layouts, and data files as pandas DataFrames.
+
+    import quillbox
+    layout = quillbox.Layout("CUSTMAST.cpy")
+    df = quillbox.read("custmast.dat", layout)                     # exact Decimals
+    df = quillbox.read("orders.vb", "ORDERREC.cpy", encoding="ibm-930", records="rdw-block")
+    quillbox.write(df, "copy.dat", layout)
+
+Every value is decoded and encoded by the Quillbox data codec (C++), with the
+interpreter lock released while records are decoded. The data options are the
+command line's: encoding, records (fixed, lines, rdw, rdw-block), sign_zones
+("0x30,0x70" or a pair), float_format (ieee-le, ieee-be, ibm-hex), redefines (first,
+all), on_error (stop, skip, null), skip, count, trim; write also takes block_size and
+crlf.
+"""
+
+import json
+import os
+
+from . import _core
+from ._core import DataError, Error, LayoutError
+
+__all__ = ["Layout", "read", "iter_records", "write", "Error", "LayoutError", "DataError"]
+
+_DECIMALS = ("decimal", "float", "int")
+
+
+class Layout:
+    """A copybook's record layout.
+
+    ``source`` is a path to a copybook, or the copybook's text (str, or bytes in
+    Shift_JIS). ``cobol`` selects the COBOL rules (copybooks as compilers read them),
+    ``include`` the folders of COPY members, ``replace`` a mapping TAG -> TEXT,
+    ``pointer_size`` 4 or 8, ``free_format`` free-format source.
+    """
+
+    def __init__(self, source, cobol=False, include=(), replace=None, pointer_size=4, free_format=False):
+        include = [os.fspath(d) for d in include]
+        replace = dict(replace or {})
+        path = None
+        if isinstance(source, (str, os.PathLike)) and not _looks_like_text(source):
+            path = os.fspath(source)
+            with open(path, "rb") as f:
+                text = f.read()
+            # COPY members beside the copybook are found there after a round trip as text.
+            folder = os.path.dirname(os.path.abspath(path))
+            if cobol and folder not in include:
+                include = include + [folder]
+        else:
+            text = source.encode("cp932") if isinstance(source, str) else bytes(source)
+        self._text = text
+        self._args = dict(cobol=bool(cobol), include=include, replace=replace, pointer_size=int(pointer_size),
+                          free_format=bool(free_format))
+        self._name = path or "<copybook>"
+        self._core = self._analyse(path)
+        self._items = None
+
+    def _analyse(self, path):
+        replace = [(str(k), str(v)) for k, v in self._args["replace"].items()]
+        if path is not None:
+            return _core.Layout(path, self._args["cobol"], self._args["include"], replace,
+                                self._args["pointer_size"], self._args["free_format"])
+        import tempfile
+        folder = tempfile.mkdtemp(prefix="quillbox-")
+        try:
+            copybook = os.path.join(folder, "copybook.cpy")
+            with open(copybook, "wb") as f:
+                f.write(self._text)
+            return _core.Layout(copybook, self._args["cobol"], self._args["include"], replace,
+                                self._args["pointer_size"], self._args["free_format"])
+        finally:
+            for name in os.listdir(folder):
+                os.remove(os.path.join(folder, name))
+            os.rmdir(folder)
+
+    # Travels as its copybook text and options (to Dask workers, through pickle).
+    def __reduce__(self):
+        return (_from_text, (self._text, self._args))
+
+    @property
+    def record_length(self):
+        """The record's length in bytes."""
+        return self._core.record_length
+
+    @property
+    def items(self):
+        """Every item of the layout, arrays expanded: dicts with level, name, picture,
+        category, usage, signed, digits, scale, offset (from 0), length, occurs,
+        element_no, dimension, redefines (the name redefined, or None) and remark."""
+        if self._items is None:
+            self._items = self._core.items()
+        return [dict(item) for item in self._items]
+
+    def columns_of(self, redefines="first", serial_no=False):
+        """The data table's columns: dicts with name, kind, offset, length, digits,
+        scale and signed."""
+        return self._core.columns({"redefines": redefines, "serial_no": serial_no})
+
+    @property
+    def columns(self):
+        """The names of the data table's columns (read's DataFrame columns)."""
+        return [c["name"] for c in self.columns_of()]
+
+    def ddl(self, table="TABLE1", serial_no=False, quote_names=False):
+        """The CREATE TABLE text of the layout's elementary items."""
+        return self._core.ddl(table, bool(serial_no), bool(quote_names))
+
+    def to_json(self):
+        """The items as a JSON array."""
+        return json.dumps(self.items, ensure_ascii=False)
+
+    def __repr__(self):
+        return "<quillbox.Layout %s: %d bytes>" % (self._name, self.record_length)
+
+
+def _from_text(text, args):
+    return Layout(text, **args)
+
+
+def _looks_like_text(source):
+    return isinstance(source, str) and ("\n" in source or "\r" in source) and not os.path.exists(source)
+
+
+def _layout(layout):
+    return layout if isinstance(layout, Layout) else Layout(layout)
+
+
+def _check_decimals(decimals):
+    if decimals not in _DECIMALS:
+        raise ValueError("decimals takes decimal, float or int, not %r" % (decimals,))
+
+
+def _data(data):
+    """A path or bytes for the codec; a binary file object is read."""
+    if hasattr(data, "read"):
+        return data.read()
+    return data
+
+
+def _frame(columns, index=None):
+    import pandas as pd
+    data = {}
+    for i, (name, kind, values, mask) in enumerate(columns):
+        if mask is not None:
+            values = pd.arrays.IntegerArray(values, mask)
+        data[i] = values
+    frame = pd.DataFrame(data, index=index, copy=False)
+    # Names may repeat (an element number of an inner array): set after the columns.
+    frame.columns = [c[0] for c in columns]
+    return frame
+
+
+def _empty_frame(layout, decimals, options):
+    """A DataFrame of no rows with the column dtypes the layout gives."""
+    import pandas as pd
+    types = column_dtypes(layout, decimals, redefines=options.get("redefines") or "first",
+                          serial_no=bool(options.get("serial_no")), nullable=options.get("on_error") == "null")
+    frame = pd.DataFrame({i: pd.Series([], dtype=dtype) for i, (_, dtype) in enumerate(types)})
+    frame.columns = [name for name, _ in types]
+    return frame
+
+
+def dtypes(layout, decimals="decimal", redefines="first", serial_no=False, nullable=False):
+    """The DataFrame dtype of every column, from the layout alone (no data read):
+    int64 (Int64 when values may be null), float64, or object."""
+    return dict(column_dtypes(layout, decimals, redefines, serial_no, nullable))
+
+
+def column_dtypes(layout, decimals="decimal", redefines="first", serial_no=False, nullable=False):
+    """[(column, dtype)] in the columns' order (names may repeat)."""
+    _check_decimals(decimals)
+    out = []
+    for c in _layout(layout).columns_of(redefines, serial_no):
+        number = c["kind"] in ("display", "packed", "binary", "comp-5")
+        if c["kind"] in ("float", "double"):
+            out.append((c["name"], "float64"))
+        elif not number:
+            out.append((c["name"], "object"))
+        elif c["scale"] > 0 and decimals == "decimal":
+            out.append((c["name"], "object"))
+        elif c["scale"] > 0 and decimals == "float":
+            out.append((c["name"], "float64"))
+        elif c["digits"] + max(-c["scale"], 0) > 18 or \
+                (c["kind"] in ("binary", "comp-5") and c["length"] >= 8 and not c["signed"]):
+            out.append((c["name"], "object"))
+        else:
+            out.append((c["name"], "Int64" if nullable else "int64"))
+    return out
+
+
+def read(data, layout, decimals="decimal", **options):
+    """The records of ``data`` (a path, bytes or a binary file object) as a DataFrame,
+    a column per elementary item. Numbers with decimals come as decimal.Decimal
+    (``decimals="decimal"``, exact), float (``"float"``) or their digits as int64
+    (``"int"``); integers as int64 (Int64 when ``on_error="null"`` left some empty);
+    text as str. Bad data raises DataError unless ``on_error`` is "skip" or "null"."""
+    layout = _layout(layout)
+    _check_decimals(decimals)
+    columns = _core.read(layout._core, _data(data), decimals, options)
+    return _frame(columns)
+
+
+def iter_records(data, layout, decimals="decimal", chunksize=None, **options):
+    """The records of ``data`` one at a time as dicts, or with ``chunksize`` as
+    DataFrames of that many rows; memory stays that of a chunk. (A dict keeps the last
+    of columns of one name, as the element numbers of nested arrays give; the
+    DataFrames keep them all.)"""
+    layout = _layout(layout)
+    _check_decimals(decimals)
+    rows = 4096 if chunksize is None else int(chunksize)
+    if rows <= 0:
+        raise ValueError("chunksize must be positive")
+    chunks = _core.Chunks(layout._core, _data(data), decimals, options, 0, 1)
+    start = 0
+    while True:
+        columns = chunks.next(rows)
+        if columns is None:
+            return
+        if chunksize is not None:
+            frame = _frame(columns)
+            frame.index = range(start, start + len(frame))
+            start += len(frame)
+            yield frame
+            continue
+        names = [c[0] for c in columns]
+        lists = []
+        for name, kind, values, mask in columns:
+            values = values.tolist()
+            if mask is not None:
+                values = [None if m else v for v, m in zip(values, mask.tolist())]
+            lists.append(values)
+        for row in zip(*lists):
+            yield dict(zip(names, row))
+
+
+def write(rows, path, layout, ignore_unknown=False, **options):
+    """Encodes ``rows`` (a DataFrame, or an iterable of dicts or of sequences in the
+    layout's column order) into the data file ``path``, the inverse of read. A
+    missing or null (None, NaN, NA) text is blanks; a missing or null number is bad
+    data ("no value") unless ``on_error="null"`` (zero; "skip" leaves the row out).
+    The file is written beside ``path`` and takes its name when all is written.
+    Returns the records written."""
+    layout = _layout(layout)
+    names = layout.columns_of(options.get("redefines") or "first", bool(options.get("serial_no")))
+    names = [c["name"] for c in names]
+    return _core.write(layout._core, _rows(rows, names, ignore_unknown), os.fspath(path), options)
+
+
+def _rows(rows, names, ignore_unknown):
+    try:
+        import pandas as pd
+        is_frame = isinstance(rows, pd.DataFrame)
+    except ImportError:
+        is_frame = False
+    if is_frame and list(rows.columns) == names:
+        yield from rows.itertuples(index=False, name=None)
+        return
+    if is_frame:
+        _check_names(rows.columns, names, ignore_unknown)
+        present = [n for n in names if n in rows.columns]
+        frame = rows[present]
+        at = {n: i for i, n in enumerate(present)}
+        for values in frame.itertuples(index=False, name=None):
+            yield tuple(values[at[n]] if n in at else None for n in names)
+        return
+    for row in rows:
+        if isinstance(row, dict):
+            _check_names(row.keys(), names, ignore_unknown)
+            yield tuple(row.get(n) for n in names)
+        else:
+            yield row
+
+
+def _check_names(given, names, ignore_unknown):
+    if ignore_unknown:
+        return
+    known = set(names)
+    unknown = [str(n) for n in given if n not in known]
+    if unknown:
+        raise ValueError("columns the layout does not have: " + ", ".join(unknown[:5]))

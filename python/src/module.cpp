@@ -1,0 +1,834 @@
+// quillbox._core: the data codec for Python. A layout analysed from a copybook, the
+// records of a data file decoded into column buffers (numbers into int64 and float64
+// arrays, text and exact decimals kept as UTF-8 text) with the interpreter lock
+// released, and rows encoded back into records. Every value rule is the codec's: this
+// module only moves the codec's cells into arrays and Python objects.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "datafile.h"
+#include "quillbox.h"
+#include "storage.h"
+#include "textcodec.h"
+
+namespace py = pybind11;
+using namespace quillbox;
+
+namespace {
+
+// ---- Errors
+
+// A copybook the analysis refused.
+struct LayoutFailure {
+    std::string message;
+};
+
+// Bad data or a failed run, with its place.
+struct DataFailure {
+    Error error;
+};
+
+py::object layoutErrorType, dataErrorType;
+
+DataFailure FromFault(const RunFault& fault) {
+    return DataFailure{Error(fault.reason, fault.record, fault.field != nullptr ? fault.field->column : std::string(),
+                             fault.field != nullptr ? fault.offset : -1)};
+}
+
+// ---- Options
+
+// The keyword arguments of read, iter_records, write and the Dask reader as the codec's
+// options, one line an option; None leaves the default.
+template <typename T>
+void Named(bool (*parse)(const std::string&, T&), const py::handle& value, T& target, const char* option) {
+    std::string text = py::str(value);
+    if (!parse(text, target)) throw py::value_error(std::string("unknown ") + option + " value: " + text);
+}
+
+DataOptions MakeOptions(const py::dict& given) {
+    DataOptions options;
+    for (auto entry : given) {
+        std::string key = py::str(entry.first);
+        py::handle value = entry.second;
+        if (value.is_none()) continue;
+        if (key == "encoding") options.encoding = py::str(value);
+        else if (key == "records") Named(ParseRecordFormat, value, options.records, "records");
+        else if (key == "float_format") Named(ParseFloatFormat, value, options.floats, "float_format");
+        else if (key == "on_error") Named(ParseOnError, value, options.onError, "on_error");
+        else if (key == "sign_zones") {
+            std::string text = py::isinstance<py::tuple>(value) || py::isinstance<py::list>(value)
+                                   ? std::string(py::str(value[py::int_(0)])) + "," + std::string(py::str(value[py::int_(1)]))
+                                   : std::string(py::str(value));
+            if (!ParseSignZones(text, options.positiveZone, options.negativeZone)) {
+                throw py::value_error("sign_zones takes POS,NEG, each from 0 to 255: " + text);
+            }
+            options.signZonesGiven = true;
+        } else if (key == "redefines") {
+            std::string text = py::str(value);
+            if (text != "first" && text != "all") throw py::value_error("redefines takes first or all: " + text);
+            options.redefinesAll = text == "all";
+        } else if (key == "skip") options.skip = value.cast<long long>();
+        else if (key == "count") options.count = value.cast<long long>();
+        else if (key == "trim") options.trim = value.cast<bool>();
+        else if (key == "serial_no") options.serialNo = value.cast<bool>();
+        else if (key == "crlf") options.crlf = value.cast<bool>();
+        else if (key == "block_size") options.blockSize = value.cast<size_t>();
+        else throw py::type_error("unknown data option: " + key);
+    }
+    if (options.skip < 0) throw py::value_error("skip must not be negative");
+    if (options.count < -1) throw py::value_error("count must not be negative");
+    return options;
+}
+
+// ---- Layout
+
+class PyLayout {
+public:
+    // Analyses the copybook at `path`.
+    PyLayout(const std::string& path, bool cobol, const std::vector<std::string>& include,
+             const std::vector<std::pair<std::string, std::string>>& replace, int pointerSize, bool freeFormat) {
+        options_.cobol = cobol;
+        options_.includeDirs = include;
+        options_.replacements = replace;
+        options_.pointerSize = pointerSize;
+        options_.freeFormat = freeFormat;
+        if (pointerSize != 4 && pointerSize != 8) throw py::value_error("pointer_size is 4 or 8");
+        try {
+            layout_.reset(new Layout(path, options_));
+        } catch (const Error& failure) {
+            throw LayoutFailure{failure.what()};
+        }
+    }
+    const Layout& Get() const { return *layout_; }
+    int RecordLength() const { return layout_->RecordLength(); }
+
+    py::list Items() const {
+        py::list items;
+        for (CopyItem* item = layout_->Head(); item != nullptr; item = item->next) {
+            py::dict d;
+            const unsigned f = item->flags;
+            d["serial_no"] = item->serialNo;
+            d["level"] = item->level;
+            d["name"] = ShiftJisToUtf8(ItemText(item->name).Get());
+            d["picture"] = ShiftJisToUtf8(ItemText(item->picture).Get());
+            const ItemFlagName* category = ItemCategory(f);
+            d["category"] = category != nullptr ? py::object(py::str(category->name)) : py::object(py::none());
+            const ItemFlagName* names[USAGE_NAME_COUNT];
+            int count = UsageNamesOf(f, names);
+            py::list usages;
+            for (int i = 0; i < count; ++i) usages.append(names[i]->name);
+            d["usage"] = usages;
+            d["signed"] = (f & ITEM_SIGNED) != 0;
+            d["digits"] = item->digits;
+            d["scale"] = item->scale;
+            d["offset"] = item->position - 1;
+            d["length"] = item->byteLength;
+            d["occurs"] = item->occursCount;
+            d["element_no"] = item->elementNo;
+            d["dimension"] = item->dimension;
+            d["redefines"] = item->redefines != nullptr ? py::object(py::str(ShiftJisToUtf8(ItemText(item->redefines->name).Get())))
+                                                        : py::object(py::none());
+            d["remark"] = ShiftJisToUtf8(ItemText(item->remark).Get());
+            items.append(d);
+        }
+        return items;
+    }
+
+    // The table columns of the codec's plan under `options` (redefines, serial_no).
+    py::list Columns(const py::dict& given) const {
+        DataOptions options = MakeOptions(given);
+        LayoutPlan plan;
+        std::string error;
+        if (!BuildLayoutPlan(layout_->Head(), layout_->RecordLength(), options.redefinesAll, options.serialNo, plan, error)) {
+            throw LayoutFailure{error};
+        }
+        static const char* const kinds[] = {"display", "packed", "binary", "comp-5", "float", "double",
+                                            "text", "national", "bits", "boolean"};
+        py::list columns;
+        for (const Field& field : plan.fields) {
+            py::dict d;
+            d["name"] = field.column;
+            d["kind"] = kinds[field.kind];
+            d["offset"] = field.offset;
+            d["length"] = field.length;
+            d["digits"] = field.digits;
+            d["scale"] = field.scale;
+            d["signed"] = field.isSigned;
+            columns.append(d);
+        }
+        return columns;
+    }
+
+    // The CREATE TABLE text of the desktop program's export (UTF-8 here).
+    std::string Ddl(const std::string& table, bool serialNo, bool quoteNames) const {
+        std::string name;
+        if (!Utf8ToShiftJis(table, name) || name.empty() || name.size() >= TABLE_NAME_CAPACITY) {
+            throw py::value_error("the table name is empty, too long or has no Shift_JIS form");
+        }
+        std::FILE* file = std::tmpfile();
+        if (file == nullptr) throw py::value_error("cannot create a temporary file");
+        bool ok = WriteCreateTable(file, layout_->Head(), name.c_str(), serialNo, quoteNames);
+        std::string text;
+        std::rewind(file);
+        char buffer[65536];
+        size_t got;
+        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+        std::fclose(file);
+        if (!ok) throw py::value_error("cannot write the CREATE TABLE text");
+        return ShiftJisToUtf8(text);
+    }
+
+private:
+    LayoutOptions options_;
+    std::unique_ptr<Layout> layout_;
+};
+
+// ---- Columns
+
+// How a column's values come out in Python.
+enum Output {
+    kInt64,     // int64 (a number without decimals, or a scaled number's digits)
+    kFloat64,   // float64
+    kDecimal,   // decimal.Decimal of the exact text
+    kBigInt,    // Python int of the text: more digits than int64 holds
+    kString     // str
+};
+
+enum class Decimals { kDecimal, kFloat, kInt };
+
+struct Column {
+    const Field* field;
+    Output output;
+    int intScale;                 // kInt64: the places the digits are read with
+    std::vector<int64_t> ints;
+    std::vector<double> floats;
+    std::string texts;            // kDecimal, kBigInt, kString: the texts one after another
+    std::vector<uint64_t> ends;   // where each row's text ends
+    std::vector<uint8_t> nulls;   // a flag a row once the column has a null
+    bool anyNull = false;
+};
+
+bool IsNumber(const Field& field) {
+    return field.kind == Field::kDisplay || field.kind == Field::kPacked || field.kind == Field::kBinary ||
+           field.kind == Field::kComp5;
+}
+
+// 10^0 .. 10^22: every one exact as a double.
+const double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The codec's row cells appended to column buffers: a row sink for DecodeRecords, and
+// the same for the chunks of iter_records.
+class ColumnSink : public RowSink {
+public:
+    ColumnSink(const LayoutPlan& plan, Decimals decimals) {
+        columns_.resize(plan.fields.size());
+        for (size_t i = 0; i < plan.fields.size(); ++i) {
+            const Field& field = plan.fields[i];
+            Column& c = columns_[i];
+            c.field = &field;
+            c.intScale = 0;
+            if (field.kind == Field::kFloat || field.kind == Field::kDouble) {
+                c.output = kFloat64;
+            } else if (!IsNumber(field)) {
+                c.output = kString;
+            } else if (field.scale > 0 && decimals == Decimals::kDecimal) {
+                c.output = kDecimal;
+            } else if (field.scale > 0 && decimals == Decimals::kFloat) {
+                c.output = kFloat64;
+            } else {
+                // Integers and scaled digits in int64 while their digits fit (with the
+                // zeros of a picture's P); an unsigned binary item of 8 bytes may hold
+                // more than int64 does, whatever its picture's digits.
+                bool wide = field.digits + (field.scale < 0 ? -field.scale : 0) > 18 ||
+                            ((field.kind == Field::kBinary || field.kind == Field::kComp5) && field.length >= 8 &&
+                             !field.isSigned);
+                c.output = wide ? (field.scale > 0 ? kDecimal : kBigInt) : kInt64;
+                c.intScale = field.scale > 0 ? field.scale : 0;
+            }
+        }
+    }
+    bool Begin(const LayoutPlan&) override { return true; }
+    bool Finish() override { return true; }
+    std::string Failure() const override { return failure_; }
+
+    bool Row(const LayoutPlan&, const RowCells& cells) override {
+        for (size_t i = 0; i < columns_.size(); ++i) {
+            Column& c = columns_[i];
+            bool null = cells.Kind(i) == Cell::kNull;
+            // The null flags are kept from a column's first null on.
+            if (null && !c.anyNull) {
+                c.nulls.assign(rows_, 0);
+                c.anyNull = true;
+            }
+            if (c.anyNull) c.nulls.push_back(null ? 1 : 0);
+            switch (c.output) {
+            case kInt64: {
+                int64_t value = 0;
+                if (!null) {
+                    bool negative;
+                    uint64_t magnitude;
+                    std::string reason;
+                    std::string_view text(cells.Text(i), cells.Length(i));
+                    if (!ParseDecimal(text, c.intScale, negative, magnitude, reason) ||
+                        magnitude > (negative ? uint64_t{1} << 63 : static_cast<uint64_t>(INT64_MAX))) {
+                        failure_ = "the value " + std::string(text) + " of " + c.field->column + " is beyond 64 bits";
+                        return false;
+                    }
+                    value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+                }
+                c.ints.push_back(value);
+                break;
+            }
+            case kFloat64:
+                c.floats.push_back(null ? std::nan("") : Number(c, cells.Text(i), cells.Length(i)));
+                break;
+            default:
+                if (!null) c.texts.append(cells.Text(i), cells.Length(i));
+                c.ends.push_back(c.texts.size());
+                break;
+            }
+        }
+        ++rows_;
+        return true;
+    }
+
+    // Room for `rows` rows, so that the buffers do not move while they fill.
+    void Reserve(size_t rows) {
+        for (Column& c : columns_) {
+            if (c.output == kInt64) c.ints.reserve(rows);
+            else if (c.output == kFloat64) c.floats.reserve(rows);
+            else {
+                c.ends.reserve(rows);
+                // UTF-8 of two-byte text takes at most 3 bytes for 2, of one-byte text 3 for 1.
+                c.texts.reserve(rows * (c.output == kString ? 3 * static_cast<size_t>(c.field->length) / 2 + 1
+                                                              : static_cast<size_t>(c.field->digits) + 3));
+            }
+        }
+    }
+    size_t Rows() const { return rows_; }
+    std::vector<Column>& Columns() { return columns_; }
+    // Empties the buffers for the next chunk.
+    void Clear() {
+        for (Column& c : columns_) {
+            c.ints.clear();
+            c.floats.clear();
+            c.texts.clear();
+            c.ends.clear();
+            c.nulls.clear();
+            c.anyNull = false;
+        }
+        rows_ = 0;
+    }
+
+private:
+    // A float item's text, or a decimal number's, as the codec's Value gives it as a
+    // double: the digits and scale of a decimal divide exactly-held doubles (one
+    // rounding, the text's nearest double) when they fit, the codec otherwise.
+    double Number(const Column& c, const char* text, size_t length) {
+        std::string_view view(text, length);
+        if (IsNumber(*c.field) && c.field->scale >= 0 && c.field->scale <= 22) {
+            bool negative;
+            uint64_t magnitude;
+            std::string reason;
+            if (ParseDecimal(view, c.field->scale, negative, magnitude, reason) && magnitude < (uint64_t{1} << 53)) {
+                double value = static_cast<double>(magnitude) / kPowers[c.field->scale];
+                return negative ? -value : value;
+            }
+        }
+        Value value(IsNumber(*c.field) ? Value::kDecimal : Value::kFloat, std::string(view), c.field->scale);
+        return value.AsDouble();
+    }
+
+    std::vector<Column> columns_;
+    size_t rows_ = 0;
+    std::string failure_ = "cannot keep the rows";
+};
+
+// Hears the faults of a run: the one that ended it (stop or fatal) and a count of the
+// others (records skipped, values left empty).
+class FaultKeeper : public RunObserver {
+public:
+    void Fault(const RunFault& fault) override {
+        if (fault.kind == RunFault::kView) return;
+        if (fault.kind == RunFault::kFatal) {
+            if (!fatal_) fatal_.reset(new DataFailure(FromFault(fault)));
+            return;
+        }
+        last_.reset(new DataFailure(FromFault(fault)));
+        ++bad_;
+    }
+    std::unique_ptr<DataFailure> fatal_, last_;
+    long long bad_ = 0;
+};
+
+// ---- Data input
+
+// The data: a path, or bytes of the caller's (held while the run reads them).
+class DataInput {
+public:
+    DataInput(const py::object& data, uint64_t start) {
+        if (py::isinstance<py::bytes>(data) || py::isinstance<py::bytearray>(data) ||
+            py::isinstance<py::memoryview>(data)) {
+            keep_ = py::bytes(data);
+            char* buffer;
+            ssize_t size;
+            PyBytes_AsStringAndSize(keep_.ptr(), &buffer, &size);
+            if (start > static_cast<uint64_t>(size)) start = static_cast<uint64_t>(size);
+            // An empty buffer cannot be opened by fmemopen: an empty temporary file stands in.
+            file_ = size > static_cast<ssize_t>(start) ? fmemopen(buffer + start, static_cast<size_t>(size) - start, "rb")
+                                                       : std::tmpfile();
+            size_ = static_cast<uint64_t>(size) - start;
+            if (file_ == nullptr) throw py::value_error("cannot read the bytes");
+            return;
+        }
+        std::string path = py::str(py::module_::import("os").attr("fspath")(data));
+        file_ = std::fopen(path.c_str(), "rb");
+        if (file_ == nullptr) {
+            PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+            throw py::error_already_set();
+        }
+        if (start > 0 && fseeko(file_, static_cast<off_t>(start), SEEK_SET) != 0) {
+            std::fclose(file_);
+            throw py::value_error(path + ": cannot seek to " + std::to_string(start));
+        }
+        struct stat status;
+        if (fstat(fileno(file_), &status) == 0 && S_ISREG(status.st_mode) && static_cast<uint64_t>(status.st_size) > start) {
+            size_ = static_cast<uint64_t>(status.st_size) - start;
+        }
+    }
+    ~DataInput() { std::fclose(file_); }
+    // The bytes to read, as far as known (0 when not).
+    uint64_t Size() const { return size_; }
+    DataInput(const DataInput&) = delete;
+    DataInput& operator=(const DataInput&) = delete;
+    std::FILE* File() const { return file_; }
+
+private:
+    py::object keep_;
+    std::FILE* file_ = nullptr;
+    uint64_t size_ = 0;
+};
+
+// The most rows `input` holds for records of `length` bytes (no more than `count`).
+size_t RowsAtMost(const DataInput& input, int length, long long count) {
+    uint64_t rows = input.Size() / static_cast<uint64_t>(length) + 1;
+    if (count >= 0 && static_cast<uint64_t>(count) < rows) rows = static_cast<uint64_t>(count);
+    return static_cast<size_t>(std::min<uint64_t>(rows, uint64_t{1} << 32));
+}
+
+Decimals ParseDecimals(const std::string& text) {
+    if (text == "decimal") return Decimals::kDecimal;
+    if (text == "float") return Decimals::kFloat;
+    if (text == "int") return Decimals::kInt;
+    throw py::value_error("decimals takes decimal, float or int: " + text);
+}
+
+// The buffers of a chunk as Python columns: (name, kind, values, mask or None) with kind
+// "int64", "float64" or "object".
+py::list ToPython(ColumnSink& sink) {
+    py::object decimalType = py::module_::import("decimal").attr("Decimal");
+    py::list result;
+    const size_t rows = sink.Rows();
+    for (Column& c : sink.Columns()) {
+        py::object mask = py::none();
+        if (c.anyNull && c.output == kInt64) {
+            py::array_t<bool> m(static_cast<py::ssize_t>(rows));
+            bool* out = m.mutable_data();
+            for (size_t r = 0; r < rows; ++r) out[r] = c.nulls[r] != 0;
+            mask = m;
+        }
+        if (c.output == kInt64 || c.output == kFloat64) {
+            py::array values;
+            if (c.output == kInt64) {
+                auto* held = new std::vector<int64_t>(std::move(c.ints));
+                py::capsule owner(held, [](void* p) { delete static_cast<std::vector<int64_t>*>(p); });
+                values = py::array_t<int64_t>(static_cast<py::ssize_t>(held->size()), held->data(), owner);
+            } else {
+                auto* held = new std::vector<double>(std::move(c.floats));
+                py::capsule owner(held, [](void* p) { delete static_cast<std::vector<double>*>(p); });
+                values = py::array_t<double>(static_cast<py::ssize_t>(held->size()), held->data(), owner);
+            }
+            result.append(py::make_tuple(c.field->column, c.output == kInt64 ? "int64" : "float64", values, mask));
+            continue;
+        }
+        std::vector<py::ssize_t> shape{static_cast<py::ssize_t>(rows)};
+        py::array values(py::dtype("O"), shape);
+        PyObject** out = static_cast<PyObject**>(values.mutable_data());
+        uint64_t begin = 0;
+        for (size_t r = 0; r < rows; ++r) {
+            const char* text = c.texts.data() + begin;
+            const Py_ssize_t length = static_cast<Py_ssize_t>(c.ends[r] - begin);
+            begin = c.ends[r];
+            PyObject* object;
+            if (c.anyNull && c.nulls[r]) {
+                object = Py_None;
+                Py_INCREF(object);
+            } else {
+                object = PyUnicode_DecodeUTF8(text, length, "strict");
+                if (object != nullptr && c.output != kString) {
+                    PyObject* number = c.output == kDecimal ? PyObject_CallOneArg(decimalType.ptr(), object)
+                                                            : PyLong_FromUnicodeObject(object, 10);
+                    Py_DECREF(object);
+                    object = number;
+                }
+                if (object == nullptr) throw py::error_already_set();
+            }
+            PyObject* old = out[r];
+            out[r] = object;
+            Py_XDECREF(old);
+        }
+        result.append(py::make_tuple(c.field->column, "object", values, mask));
+    }
+    return result;
+}
+
+// Raises what ended a run, if anything did.
+void Raise(const RunResult& result, const FaultKeeper& keeper, const ColumnSink& sink) {
+    if (keeper.fatal_) throw *keeper.fatal_;
+    if (result.stopped && keeper.last_) throw *keeper.last_;
+    if (result.failed) throw DataFailure{Error(sink.Failure())};
+}
+
+// quillbox.read: every record of the data into columns.
+py::list Read(const PyLayout& layout, const py::object& data, const std::string& decimals, const py::dict& given) {
+    DataOptions options = MakeOptions(given);
+    Decimals mode = ParseDecimals(decimals);
+    DataInput input(data, 0);
+    DataSetup setup;
+    std::string error;
+    if (!setup.Prepare(layout.Get().Head(), layout.RecordLength(), options, error)) throw DataFailure{Error(error)};
+    ColumnSink sink(setup.Plan(), mode);
+    sink.Reserve(RowsAtMost(input, layout.RecordLength(), options.count));
+    FaultKeeper keeper;
+    RunResult result;
+    {
+        py::gil_scoped_release unlocked;
+        RecordReader reader(input.File(), options.records, static_cast<size_t>(layout.RecordLength()));
+        result = DecodeRecords(setup, reader, sink, keeper);
+    }
+    Raise(result, keeper, sink);
+    return ToPython(sink);
+}
+
+// The records of a data file chunk by chunk (iter_records, a Dask partition): from
+// byte `start` (a record's start; in rdw-block a block's), the first record numbered
+// `first`, `count` records at most.
+class Chunks {
+public:
+    Chunks(const PyLayout& layout, const py::object& data, const std::string& decimals, const py::dict& given,
+           uint64_t start, long long first)
+        : layout_(layout), options_(MakeOptions(given)), input_(data, start), number_(first - 1) {
+        std::string error;
+        if (!setup_.Prepare(layout.Get().Head(), layout.RecordLength(), options_, error)) throw DataFailure{Error(error)};
+        sink_.reset(new ColumnSink(setup_.Plan(), ParseDecimals(decimals)));
+        reader_.reset(new RecordReader(input_.File(), options_.records, static_cast<size_t>(layout.RecordLength())));
+        decoder_.reset(new RowDecoder(setup_));
+    }
+
+    // The next `rows` rows at most; None at the end.
+    py::object Next(long long rows) {
+        if (done_) return py::none();
+        sink_->Clear();
+        if (rows <= 0) throw py::value_error("rows must be positive");
+        sink_->Reserve(std::min(RowsAtMost(input_, layout_.RecordLength(), options_.count), static_cast<size_t>(rows)));
+        RunResult result;
+        {
+            py::gil_scoped_release unlocked;
+            Fill(rows, result);
+        }
+        Raise(result, keeper_, *sink_);
+        if (sink_->Rows() == 0 && done_) return py::none();
+        return ToPython(*sink_);
+    }
+
+private:
+    // The loop of DecodeRecords, resumable: skip and count applied over the whole run.
+    void Fill(long long rows, RunResult& result) {
+        std::string reason;
+        if (!started_) {
+            started_ = true;
+            if (!reader_->Skip(options_.skip, reason)) {
+                if (!reason.empty()) keeper_.Fault(Fatal(reason, 0));
+                done_ = true;
+                return;
+            }
+            number_ += options_.skip;
+        }
+        while (static_cast<long long>(sink_->Rows()) < rows) {
+            if (options_.count >= 0 && taken_ >= options_.count) {
+                done_ = true;
+                return;
+            }
+            const unsigned char* data;
+            size_t length;
+            RecordReader::Status status = reader_->Next(data, length, reason);
+            if (status == RecordReader::kEnd) {
+                if (reader_->ReadFailed()) keeper_.Fault(Fatal("read error", 0));
+                done_ = true;
+                return;
+            }
+            ++number_;
+            ++taken_;
+            if (status == RecordReader::kFatal) {
+                keeper_.Fault(Fatal(reason, number_));
+                done_ = true;
+                return;
+            }
+            if (status == RecordReader::kWrongLength) {
+                RunFault fault;
+                fault.kind = RunFault::kRecord;
+                fault.record = number_;
+                fault.reason = reason;
+                keeper_.Fault(fault);
+                if (options_.onError == OnError::kStop) {
+                    result.stopped = done_ = true;
+                    return;
+                }
+                continue;
+            }
+            RowDecoder::Outcome outcome = decoder_->Decode(number_, data, cells_, keeper_);
+            if (outcome == RowDecoder::kStop) {
+                result.stopped = done_ = true;
+                return;
+            }
+            if (outcome == RowDecoder::kSkip) continue;
+            if (!sink_->Row(setup_.Plan(), cells_)) {
+                result.failed = done_ = true;
+                return;
+            }
+        }
+    }
+    static RunFault Fatal(const std::string& reason, long long record) {
+        RunFault fault;
+        fault.kind = RunFault::kFatal;
+        fault.record = record;
+        fault.reason = reason;
+        return fault;
+    }
+
+    const PyLayout& layout_;
+    DataOptions options_;
+    DataInput input_;
+    DataSetup setup_;
+    std::unique_ptr<ColumnSink> sink_;
+    std::unique_ptr<RecordReader> reader_;
+    std::unique_ptr<RowDecoder> decoder_;
+    RowCells cells_;
+    FaultKeeper keeper_;
+    long long number_, taken_ = 0;
+    bool started_ = false, done_ = false;
+};
+
+// Where the partitions of a file of variable records start: after every `blockSize`
+// bytes, the next record's start (in rdw-block the next block's) with its record
+// number. The records are framed by the codec's reader and not decoded. Returns
+// [(offset, first record number, records)], the last partition running to the end.
+py::list RecordIndex(const PyLayout& layout, const py::object& data, const py::dict& given, uint64_t blockSize) {
+    DataOptions options = MakeOptions(given);
+    DataInput input(data, 0);
+    struct Part {
+        uint64_t offset;
+        long long first, records;
+    };
+    std::vector<Part> parts;
+    std::unique_ptr<DataFailure> failure;
+    {
+        py::gil_scoped_release unlocked;
+        RecordReader reader(input.File(), options.records, static_cast<size_t>(layout.RecordLength()));
+        parts.push_back(Part{0, 1, 0});
+        long long number = 0;
+        std::string reason;
+        for (;;) {
+            const unsigned char* bytes;
+            size_t length;
+            RecordReader::Status status = reader.Next(bytes, length, reason);
+            if (status == RecordReader::kEnd) break;
+            ++number;
+            if (status == RecordReader::kFatal) {
+                failure.reset(new DataFailure{Error(reason, number)});
+                break;
+            }
+            ++parts.back().records;
+            uint64_t at = reader.Consumed();
+            if (at - parts.back().offset >= blockSize && reader.AtBoundary()) parts.push_back(Part{at, number + 1, 0});
+        }
+        if (parts.size() > 1 && parts.back().records == 0) parts.pop_back();
+    }
+    if (failure) throw *failure;
+    py::list result;
+    for (const Part& part : parts) result.append(py::make_tuple(part.offset, part.first, part.records));
+    return result;
+}
+
+// ---- Writing
+
+// Text for the codec of a Python value: str as it is, int and Decimal as plain decimal
+// text, float as its shortest text (decimal items get it without an exponent).
+class PyRows : public RowSource {
+public:
+    PyRows(py::iterator rows, const Field* fields, size_t count) : rows_(std::move(rows)), fields_(fields), count_(count) {
+        decimal_ = py::module_::import("decimal").attr("Decimal");
+        format_ = py::module_::import("builtins").attr("format");
+    }
+    bool Begin(const LayoutPlan&, std::string&) override { return true; }
+    bool Next(const LayoutPlan&, std::vector<Cell>& cells, std::string& rowError, std::string& error) override {
+        if (rows_ == py::iterator::sentinel()) return false;
+        py::object row = py::reinterpret_borrow<py::object>(*rows_);
+        ++rows_;
+        py::sequence values = row.cast<py::sequence>();
+        if (values.size() != count_) {
+            rowError = "the row has " + std::to_string(values.size()) + " values, the layout " + std::to_string(count_) + " columns";
+            return true;
+        }
+        (void)error;
+        for (size_t i = 0; i < count_; ++i) {
+            py::object value = values[i];
+            Cell& cell = cells[i];
+            if (Missing(value)) {
+                cell.kind = Cell::kNull;
+                cell.text.clear();
+                continue;
+            }
+            cell.kind = IsNumber(fields_[i]) || fields_[i].kind == Field::kFloat || fields_[i].kind == Field::kDouble
+                            ? Cell::kNumber
+                            : Cell::kText;
+            cell.text = Text(value, fields_[i]);
+        }
+        return true;
+    }
+
+private:
+    static bool Missing(const py::object& value) {
+        if (value.is_none()) return true;
+        if (PyFloat_Check(value.ptr())) return std::isnan(PyFloat_AsDouble(value.ptr()));
+        // pandas' NA and NaT.
+        std::string type = py::str(py::type::of(value).attr("__name__"));
+        return type == "NAType" || type == "NaTType";
+    }
+    std::string Text(const py::object& value, const Field& field) {
+        if (PyUnicode_Check(value.ptr())) return value.cast<std::string>();
+        if (PyBool_Check(value.ptr())) return value.ptr() == Py_True ? "1" : "0";
+        if (PyFloat_Check(value.ptr())) {
+            std::string text = py::repr(value);
+            if (IsNumber(field) && text.find_first_of("eE") != std::string::npos) {
+                text = py::str(format_(decimal_(text), "f"));
+            }
+            return text;
+        }
+        if (PyIndex_Check(value.ptr())) return py::str(py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr())));
+        if (py::isinstance(value, decimal_)) return py::str(format_(value, "f"));
+        if (py::hasattr(value, "dtype")) return Text(value.attr("item")(), field);   // a numpy scalar
+        return py::str(value);
+    }
+
+    py::iterator rows_;
+    const Field* fields_;
+    size_t count_;
+    py::object decimal_, format_;
+};
+
+// quillbox.write: the rows (sequences in the layout's column order) encoded into `path`,
+// written beside it and renamed when done. Returns the records written.
+long long Write(const PyLayout& layout, const py::iterable& rows, const std::string& path, const py::dict& given) {
+    DataOptions options = MakeOptions(given);
+    DataSetup setup;
+    std::string error;
+    if (!setup.Prepare(layout.Get().Head(), layout.RecordLength(), options, error)) throw DataFailure{Error(error)};
+    std::string temporary = path + ".tmp" + std::to_string(getpid());
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr) {
+        PyErr_SetFromErrnoWithFilename(PyExc_OSError, temporary.c_str());
+        throw py::error_already_set();
+    }
+    const std::vector<Field>& fields = setup.Plan().fields;
+    PyRows source(py::iter(rows), fields.data(), fields.size());
+    FaultKeeper keeper;
+    RunResult result;
+    try {
+        RecordWriter writer(file, options.records, options.blockSize, options.crlf);
+        result = EncodeRows(setup, source, writer, keeper);
+    } catch (...) {
+        std::fclose(file);
+        std::remove(temporary.c_str());
+        throw;
+    }
+    bool closed = std::fclose(file) == 0;
+    if (keeper.fatal_ || result.stopped || !closed) {
+        std::remove(temporary.c_str());
+        if (keeper.fatal_) throw *keeper.fatal_;
+        if (result.stopped && keeper.last_) throw *keeper.last_;
+        throw DataFailure{Error(path + ": cannot write the file")};
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+        throw py::error_already_set();
+    }
+    return result.written;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+    m.doc() = "The Quillbox data codec: copybook layouts and data files";
+    py::object base = py::module_::import("builtins").attr("Exception");
+    py::object errorType = py::reinterpret_steal<py::object>(PyErr_NewException("quillbox.Error", base.ptr(), nullptr));
+    layoutErrorType = py::reinterpret_steal<py::object>(PyErr_NewException("quillbox.LayoutError", errorType.ptr(), nullptr));
+    dataErrorType = py::reinterpret_steal<py::object>(PyErr_NewException("quillbox.DataError", errorType.ptr(), nullptr));
+    m.attr("Error") = errorType;
+    m.attr("LayoutError") = layoutErrorType;
+    m.attr("DataError") = dataErrorType;
+    py::register_exception_translator([](std::exception_ptr thrown) {
+        try {
+            if (thrown) std::rethrow_exception(thrown);
+        } catch (const LayoutFailure& failure) {
+            PyErr_SetString(layoutErrorType.ptr(), failure.message.c_str());
+        } catch (const DataFailure& failure) {
+            const Error& e = failure.error;
+            py::object error = dataErrorType(e.what());
+            error.attr("record") = e.Record() > 0 ? py::object(py::int_(e.Record())) : py::object(py::none());
+            error.attr("item") = e.Item().empty() ? py::object(py::none()) : py::object(py::str(e.Item()));
+            error.attr("offset") = e.Offset() >= 0 ? py::object(py::int_(e.Offset())) : py::object(py::none());
+            error.attr("reason") = e.Reason();
+            PyErr_SetObject(dataErrorType.ptr(), error.ptr());
+        } catch (const Error& e) {
+            PyErr_SetString(dataErrorType.ptr(), e.what());
+        }
+    });
+    // The exception types live as long as the interpreter.
+    layoutErrorType.inc_ref();
+    dataErrorType.inc_ref();
+
+    py::class_<PyLayout>(m, "Layout")
+        .def(py::init<const std::string&, bool, const std::vector<std::string>&,
+                      const std::vector<std::pair<std::string, std::string>>&, int, bool>(),
+             py::arg("path"), py::arg("cobol"), py::arg("include"), py::arg("replace"), py::arg("pointer_size"),
+             py::arg("free_format"))
+        .def_property_readonly("record_length", &PyLayout::RecordLength)
+        .def("items", &PyLayout::Items)
+        .def("columns", &PyLayout::Columns, py::arg("options"))
+        .def("ddl", &PyLayout::Ddl, py::arg("table"), py::arg("serial_no"), py::arg("quote_names"));
+    m.def("read", &Read, py::arg("layout"), py::arg("data"), py::arg("decimals"), py::arg("options"));
+    py::class_<Chunks>(m, "Chunks")
+        .def(py::init<const PyLayout&, const py::object&, const std::string&, const py::dict&, uint64_t, long long>(),
+             py::arg("layout"), py::arg("data"), py::arg("decimals"), py::arg("options"), py::arg("start"),
+             py::arg("first"), py::keep_alive<1, 2>())
+        .def("next", &Chunks::Next, py::arg("rows"));
+    m.def("record_index", &RecordIndex, py::arg("layout"), py::arg("data"), py::arg("options"), py::arg("block_size"));
+    m.def("write", &Write, py::arg("layout"), py::arg("rows"), py::arg("path"), py::arg("options"));
+}

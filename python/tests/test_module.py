@@ -1,0 +1,259 @@
+"""quillbox against quillbox-cli decode and encode: the same values for every usage,
+code page and record format, the decimals modes, the errors and their places, and the
+inputs and outputs (paths, bytes, file objects, chunks, pickled layouts)."""
+
+import decimal
+import io
+import os
+import pickle
+import struct
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import quillbox
+from conftest import EXAMPLES, cli_decode, cli_encode
+
+CUSTMAST = os.path.join(EXAMPLES, "CUSTMAST.cpy")
+ORDERREC = os.path.join(EXAMPLES, "ORDERREC.cpy")
+MIXEDUSE = os.path.join(EXAMPLES, "MIXEDUSE.cpy")
+
+
+def assert_same_as_cli(frame, rows):
+    """The DataFrame's values are the CLI's texts: numbers equal as exact decimals, text equal."""
+    header, body = rows[0], rows[1:]
+    assert list(frame.columns) == header
+    assert len(frame) == len(body)
+    for i, column in enumerate(zip(*body) if body else [[]] * len(header)):
+        name = header[i]
+        for value, text in zip(frame.iloc[:, i].tolist(), column):
+            if isinstance(value, str):
+                assert value == text, name
+            elif isinstance(value, float):
+                assert value == float(text), name
+            else:
+                assert decimal.Decimal(value) == decimal.Decimal(text), name
+
+
+MIXED_ROW = {
+    "MX-REC-TYPE": "MX", "MX-BIN-SMALL": -1234, "MX-BIN-MID": 123456789, "MX-BIN-LARGE": -123456789012345678,
+    "MX-BIN-COMP4": 54321, "MX-NATIVE-SHORT": -32, "MX-NATIVE-LONG": 4000000000,
+    "MX-PACKED": decimal.Decimal("-1234567.89"), "MX-PACKED-EVEN": 123456, "MX-AMT-1": -99999,
+    "MX-AMT-2": decimal.Decimal("1234567.89"), "MX-CNT-1": 9999, "MX-CNT-2_1": 1, "MX-CNT-2_2": 22,
+    "MX-CNT-2_3": 333, "MX-RATE": 0.5, "MX-RATE-DOUBLE": -1234.5, "MX-KANJI-NAME": "山田　太郎",
+    "MX-KANJI-NOTES_1": "備考一", "MX-KANJI-NOTES_2": "備考二", "MX-OPTION-BITS": "1010101010101010",
+    "MX-FLAG-A": "101", "MX-FLAG-B": "000011110000", "MX-SIGNED-DISPLAY": decimal.Decimal("-12345.67"),
+    "MX-EDITED-AMT": "-123,456.78", "MX-EDITED-DATE": "2024/01/31",
+}
+
+
+@pytest.mark.parametrize("encoding", ["cp932", "ibm-930", "ibm-939"])
+@pytest.mark.parametrize("records", ["fixed", "rdw", "rdw-block"])
+def test_examples_as_cli_decodes_them(tmp_path, encoding, records):
+    # Every code page and record format, through the CLI's encode of the examples' tables.
+    for copybook, table in ((CUSTMAST, "custmast.csv"), (ORDERREC, "orders.csv")):
+        if encoding != "cp932" and copybook == CUSTMAST:
+            continue   # its addresses hold characters the Japanese EBCDIC pages lack
+        data = str(tmp_path / "data")
+        options = ["--encoding", encoding, "--records", records]
+        cli_encode(copybook, os.path.join(EXAMPLES, table), data, *options)
+        frame = quillbox.read(data, copybook, encoding=encoding, records=records)
+        assert_same_as_cli(frame, cli_decode(copybook, data, *options))
+
+
+@pytest.mark.parametrize("encoding", ["cp932", "ibm-930"])
+def test_every_usage_written_and_read_as_the_cli(tmp_path, encoding):
+    layout = quillbox.Layout(MIXEDUSE)
+    data = tmp_path / "mixed.dat"
+    second = dict(MIXED_ROW, **{"MX-BIN-SMALL": 7, "MX-PACKED": decimal.Decimal("0.01"), "MX-RATE": -2.25})
+    assert quillbox.write([MIXED_ROW, second], data, layout, encoding=encoding) == 2
+    rows = cli_decode(MIXEDUSE, str(data), "--encoding", encoding)
+    frame = quillbox.read(data, layout, encoding=encoding)
+    assert_same_as_cli(frame, rows)
+    assert frame["MX-PACKED"].tolist() == [decimal.Decimal("-1234567.89"), decimal.Decimal("0.01")]
+    assert frame["MX-BIN-LARGE"].dtype == np.int64
+    assert frame["MX-BIN-MID"].dtype == np.int64
+    assert frame["MX-RATE"].tolist() == [0.5, -2.25]
+    # The CLI's encode of the CLI's table gives the same bytes as write.
+    table = tmp_path / "mixed.csv"
+    table.write_text("\n".join(",".join('"%s"' % c for c in row) for row in rows) + "\n", encoding="utf-8")
+    cli_encode(MIXEDUSE, str(table), str(tmp_path / "cli.dat"), "--encoding", encoding)
+    assert (tmp_path / "cli.dat").read_bytes() == data.read_bytes()
+
+
+def test_decimals_modes():
+    exact = quillbox.read(os.path.join(EXAMPLES, "custmast.dat"), CUSTMAST)
+    floats = quillbox.read(os.path.join(EXAMPLES, "custmast.dat"), CUSTMAST, decimals="float")
+    ints = quillbox.read(os.path.join(EXAMPLES, "custmast.dat"), CUSTMAST, decimals="int")
+    assert exact["CUST-BALANCE"].tolist()[:3] == [decimal.Decimal("-12345.67"), decimal.Decimal("98000.00"),
+                                                   decimal.Decimal("0.50")]
+    assert floats["CUST-BALANCE"].dtype == np.float64
+    assert floats["CUST-BALANCE"].tolist() == [float(d) for d in exact["CUST-BALANCE"]]
+    assert ints["CUST-BALANCE"].dtype == np.int64
+    assert ints["CUST-BALANCE"].tolist() == [int(d * 100) for d in exact["CUST-BALANCE"]]
+    assert dict(exact.dtypes.astype(str)) == quillbox.dtypes(CUSTMAST)
+    assert dict(floats.dtypes.astype(str)) == quillbox.dtypes(CUSTMAST, "float")
+    with pytest.raises(ValueError):
+        quillbox.read(os.path.join(EXAMPLES, "custmast.dat"), CUSTMAST, decimals="money")
+
+
+def test_float_mode_rounds_as_the_codec(tmp_path):
+    # Digits beyond a double's 53 bits take the codec's text conversion, not a division.
+    copybook = tmp_path / "BIG.cpy"
+    copybook.write_text("       01  R.\n           05  A  PIC S9(16)V99 COMP-3.\n", encoding="ascii")
+    values = [decimal.Decimal("9999999999999999.99"), decimal.Decimal("-0.07"), decimal.Decimal("1234567890123.45")]
+    quillbox.write([[v] for v in values], tmp_path / "big.dat", str(copybook))
+    frame = quillbox.read(tmp_path / "big.dat", str(copybook), decimals="float")
+    assert frame["A"].tolist() == [float(v) for v in values]
+
+
+def test_wide_integers_and_scaling_positions(tmp_path):
+    # An unsigned 8-byte binary item holds more than int64; a P picture's zeros count.
+    layout = quillbox.Layout("       01  R.\n           05  A  PIC 9(3)PP.\n           05  B  PIC SVPP9(2).\n"
+                             "           05  C  PIC 9(18) COMP.\n           05  D  PIC 9(17)PP.\n", cobol=True)
+    data = b"123" + b"\x31\x32" + b"\xff" * 8 + b"1" * 17
+    frame = quillbox.read(data, layout, decimals="int")
+    assert frame.values.tolist() == [[12300, 12, 2 ** 64 - 1, int("1" * 17 + "00")]]
+    assert [str(t) for t in frame.dtypes] == ["int64", "int64", "object", "object"]
+    assert quillbox.read(data, layout)["B"].tolist() == [decimal.Decimal("0.0012")]
+    assert dict(frame.dtypes.astype(str)) == quillbox.dtypes(layout, "int")
+
+
+def packed_file(tmp_path):
+    """Three 5-byte records of PIC S9(3)V99 COMP-3 and PIC 9(4) COMP; the second's
+    packed nibble is no digit."""
+    copybook = tmp_path / "BAD.cpy"
+    copybook.write_text("       01  R.\n           05  AMT  PIC S9(3)V99 COMP-3.\n"
+                        "           05  QTY  PIC 9(4) COMP.\n", encoding="ascii")
+    data = b"\x12\x34\x5C" + struct.pack(">H", 7) + b"\x1A\x34\x5C" + struct.pack(">H", 8) + \
+        b"\x00\x00\x1D" + struct.pack(">H", 9)
+    return str(copybook), data
+
+
+def test_bad_data_stop_skip_null(tmp_path):
+    copybook, data = packed_file(tmp_path)
+    with pytest.raises(quillbox.DataError) as failure:
+        quillbox.read(data, copybook)
+    error = failure.value
+    assert (error.record, error.item, error.offset) == (2, "AMT", 0)
+    assert "nibble" in error.reason and "record 2" in str(error)
+    assert isinstance(error, quillbox.Error)
+
+    skipped = quillbox.read(data, copybook, on_error="skip")
+    assert skipped["QTY"].tolist() == [7, 9]
+    nulled = quillbox.read(data, copybook, on_error="null", decimals="int")
+    assert str(nulled["AMT"].dtype) == "Int64"
+    assert nulled["AMT"].isna().tolist() == [False, True, False]
+    assert nulled["QTY"].tolist() == [7, 8, 9]
+    assert quillbox.read(data, copybook, on_error="null")["AMT"].tolist()[1] is None
+
+
+def test_framing_and_option_errors(tmp_path):
+    with pytest.raises(quillbox.DataError) as failure:
+        quillbox.read(b"\x00\x09\x00\x00", CUSTMAST, records="rdw")
+    assert failure.value.record == 1
+    # Pickled (as a Dask worker sends it back), the error keeps its place.
+    copy = pickle.loads(pickle.dumps(failure.value))
+    assert type(copy) is quillbox.DataError and (copy.record, copy.reason) == (1, failure.value.reason)
+    copybook, data = packed_file(tmp_path)
+    with pytest.raises(quillbox.DataError) as failure:
+        quillbox.read(data[:9], copybook)
+    assert failure.value.record == 2 and "short record" in failure.value.reason
+    assert failure.value.item is None and failure.value.offset is None
+    with pytest.raises(ValueError):
+        quillbox.read(b"", CUSTMAST, records="spanned")
+    with pytest.raises(TypeError):
+        quillbox.read(b"", CUSTMAST, no_such_option=1)
+    with pytest.raises(quillbox.DataError):
+        quillbox.read(b"", CUSTMAST, encoding="no-such-page")
+    with pytest.raises(OSError):
+        quillbox.read(tmp_path / "missing.dat", CUSTMAST)
+
+
+def test_layout_errors_and_items(tmp_path):
+    with pytest.raises(quillbox.LayoutError) as failure:
+        quillbox.Layout("       01  R.\n           05  A  PIC Q(3).\n")
+    assert isinstance(failure.value, quillbox.Error)
+    layout = quillbox.Layout(ORDERREC)
+    items = {item["name"]: item for item in layout.items}
+    assert layout.record_length == max(i["offset"] + i["length"] for i in layout.items)
+    assert items["ORD-NO"]["offset"] == 0 and items["ORD-NO"]["length"] > 0
+    lines = [i for i in layout.items if i["name"] == "ORD-LINE"]
+    assert lines[0]["occurs"] == 5
+    assert "CREATE TABLE" in layout.ddl("ORDERS")
+    assert '"ORD-NO"' in layout.to_json()
+    # The layout travels as its text: pickled, it reads the same.
+    copy = pickle.loads(pickle.dumps(layout))
+    assert copy.columns == layout.columns and copy.record_length == layout.record_length
+    text = quillbox.Layout(open(CUSTMAST, "rb").read())
+    assert text.columns == quillbox.Layout(CUSTMAST).columns
+
+
+def test_inputs_chunks_and_ranges():
+    path = os.path.join(EXAMPLES, "custmast.dat")
+    whole = quillbox.read(path, CUSTMAST)
+    raw = open(path, "rb").read()
+    pd.testing.assert_frame_equal(quillbox.read(raw, CUSTMAST), whole)
+    pd.testing.assert_frame_equal(quillbox.read(io.BytesIO(raw), CUSTMAST), whole)
+    chunks = list(quillbox.iter_records(path, CUSTMAST, chunksize=3))
+    assert [len(c) for c in chunks] == [3, 1]
+    pd.testing.assert_frame_equal(pd.concat(chunks), whole)
+    rows = list(quillbox.iter_records(path, CUSTMAST))
+    assert rows == whole.to_dict("records")
+    part = quillbox.read(path, CUSTMAST, skip=1, count=2)
+    assert part["CUST-NO"].tolist() == whole["CUST-NO"].tolist()[1:3]
+    assert len(quillbox.read(b"", CUSTMAST)) == 0
+
+
+def test_write_round_trip(tmp_path):
+    path = os.path.join(EXAMPLES, "orders.vb")
+    options = dict(encoding="ibm-930", records="rdw-block")
+    frame = quillbox.read(path, ORDERREC, **options)
+    out = tmp_path / "orders.vb"
+    assert quillbox.write(frame, out, ORDERREC, **options) == len(frame)
+    assert out.read_bytes() == open(path, "rb").read()
+    # Values that do not fit stop with the row and item; skip leaves the row out.
+    customers = quillbox.read(os.path.join(EXAMPLES, "custmast.dat"), CUSTMAST)
+    customers.loc[1, "CUST-NO"] = 123456789
+    with pytest.raises(quillbox.DataError) as failure:
+        quillbox.write(customers, tmp_path / "c.dat", CUSTMAST)
+    assert failure.value.record == 2 and failure.value.item == "CUST-NO"
+    assert not (tmp_path / "c.dat").exists()
+    assert quillbox.write(customers, tmp_path / "c.dat", CUSTMAST, on_error="skip") == len(customers) - 1
+    # A number left out is no value, or zero under on_error="null"; text is blanks.
+    with pytest.raises(quillbox.DataError) as failure:
+        quillbox.write([{"CUST-NO": 1}], tmp_path / "c.dat", CUSTMAST)
+    assert failure.value.reason == "no value"
+    assert quillbox.write([{"CUST-NO": 1}], tmp_path / "c.dat", CUSTMAST, on_error="null") == 1
+    back = quillbox.read(tmp_path / "c.dat", CUSTMAST, on_error="null")   # a redefined date is left blank
+    assert back["CUST-NO"].tolist() == [1] and back["CUST-BALANCE"].tolist() == [decimal.Decimal("0.00")]
+    assert back["CUST-RANK"].tolist() == [" "]
+    with pytest.raises(ValueError):
+        quillbox.write([{"NO-SUCH": 1}], tmp_path / "c.dat", CUSTMAST)
+
+
+@pytest.mark.parametrize("name", ["ODOREC.cpy", "SYNCTAB.cpy", "CUSTCOND.cpy", "COPYREPL.cpy"])
+def test_cobol_rules_copybooks_as_the_cli(tmp_path, name):
+    # OCCURS DEPENDING ON laid out at its largest count, SYNC slack bytes, condition
+    # names and COPY REPLACING: the columns and values of the CLI under --cobol.
+    folder = os.path.join(EXAMPLES, "cobol")
+    path = os.path.join(folder, name)
+    layout = quillbox.Layout(path, cobol=True, include=[os.path.join(folder, "COPYLIB")], replace={":PFX:": "PAY"})
+    columns = layout.columns_of()
+    rows = []
+    for n in range(1, 4):
+        row = {}
+        for c in columns:
+            if c["kind"] in ("display", "packed", "binary", "comp-5"):
+                row[c["name"]] = decimal.Decimal(n).scaleb(-max(c["scale"], 0)) if c["digits"] > 1 else n % 2
+            elif c["kind"] in ("float", "double"):
+                row[c["name"]] = n / 4
+            elif c["kind"] in ("text", "national"):
+                row[c["name"]] = "A%d" % n if c["length"] >= 2 * (c["kind"] == "national") + 2 else ""
+        rows.append([row.get(c["name"]) for c in columns])
+    data = tmp_path / "data"
+    assert quillbox.write(rows, data, layout, on_error="null") == 3
+    options = ["--cobol", "-I", os.path.join(folder, "COPYLIB"), "--replace", ":PFX:=PAY"]
+    assert_same_as_cli(quillbox.read(data, layout, on_error="null"),
+                       cli_decode(path, str(data), *options, "--on-error", "null"))
