@@ -37,6 +37,9 @@ public:
     // Bytes consumed from the input so far.
     uint64_t Consumed() const { return consumed_; }
     bool ReadFailed() const { return readFailed_; }
+    // Records of lines or with an RDW shorter than the record length are records too
+    // (kRecord): variable records, whose length their contents say (OCCURS DEPENDING ON).
+    void AcceptShorter() { shorter_ = true; }
 
 private:
     bool Fill(size_t need);
@@ -59,6 +62,7 @@ private:
     uint64_t consumed_ = 0;
     uint64_t blockLeft_ = 0;   // bytes of records left in the current block (rdw-block)
     bool inBlock_ = false;
+    bool shorter_ = false;
 };
 
 class RecordWriter {
