@@ -46,6 +46,7 @@ const char* const kRecords[] = {"fixed", "lines", "rdw", "rdw-block", nullptr};
 const char* const kFloats[] = {"ieee-le", "ieee-be", "ibm-hex", nullptr};
 const char* const kRedefines[] = {"first", "all", nullptr};
 const char* const kPolicies[] = {"stop", "skip", "null", nullptr};
+const char* const kOdo[] = {"variable", "max", nullptr};
 
 // Closes the input of a run on every way out.
 struct InputCloser {
@@ -133,6 +134,12 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
                       "input is over 4 MB or of unknown size)");
     command->add_option("--block-size", options.blockSize, "the largest block encode writes in rdw-block (32760)")
         ->check(CLI::Range(static_cast<size_t>(16), static_cast<size_t>(0x7FFFFFFF)));
+    // OCCURS DEPENDING ON
+    command->add_option("--odo", options.odo,
+                        "records of OCCURS ... DEPENDING ON tables (--cobol): variable (the present occurrences "
+                        "only, the items after a table following its last one; the default with rdw, rdw-block "
+                        "and lines) or max (every occurrence in its place; the default with fixed)")
+        ->check(OneOf(kOdo, "variable|max"));
 }
 
 // Runs decode or encode with the options given: the copybook analysed, the files
@@ -164,6 +171,8 @@ void RunDataCommand(const DataCommandOptions& given, bool decode) {
     options.blockSize = given.blockSize;
     options.ignoreUnknown = given.ignoreUnknown;
     options.maxLine = given.maxLine;
+    if (!given.odo.empty()) ParseOdoRecords(given.odo, options.odo);
+    options.variableOccurs = VariableOccursOf(copybook.Analyzer());
     std::string inputShown = ArgumentToUtf8(given.input);
     std::string outputShown = ArgumentToUtf8(given.output);
     RunDisplay display;

@@ -35,6 +35,7 @@ struct DataCommandOptions {
     uint64_t maxLine = 64ull << 20;   // --max-line
     bool verbose = false;             // -v: the summary also after a clean run
     int progress = -1;                // --progress 1, --no-progress 0; -1 by the terminal and the input's size
+    std::string odo;                  // --odo variable|max; empty: by the record format
 };
 
 // The words of one of the two commands.
