@@ -137,6 +137,11 @@ bool VariableRecords::Build(CopyItem* head, const LayoutPlan& plan, const DataOp
 void VariableRecords::Fail(int column, long long offset, std::string reason) {
     if (broken_) return;
     broken_ = true;
+    // The item at fault has no value: under OnError::kNull it is left empty.
+    if (column >= 0) {
+        absent_[static_cast<size_t>(column)] = 1;
+        absentBy_[static_cast<size_t>(column)] = kUnplaced;
+    }
     fault_.column = column;
     fault_.offset = static_cast<int>(offset);
     fault_.reason = std::move(reason);
@@ -195,6 +200,11 @@ void VariableRecords::Visit(const Node& node, long long start, int absentBy) {
         stored_[column] = static_cast<int>(variable_ ? start : node.offset);
     }
     if (absentBy != -1) return;
+    if (start < 0 || node.offset < 0 || node.length < 0 || node.offset + node.length > recordLength_) {
+        // Not met in a layout the analysis gives; no byte outside the buffers is touched.
+        Fail(node.column, start, "the item lies outside the record");
+        return;
+    }
     if (mode_ == kDecodeVariable) {
         if (start + node.length > static_cast<long long>(length_)) {
             Fail(node.column, start,

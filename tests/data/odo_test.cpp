@@ -4,6 +4,9 @@
 // records, the C++ API, and GnuCOBOL's own variable file as the reference.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -210,6 +213,16 @@ TEST(OccursDependingOn, TheDefaultAnalysisStillRefusesDependingAndCountersMustCo
     EXPECT_NE(refused.err.find("the counter CNT of the table T (OCCURS ... DEPENDING ON) is no item before the table"),
               std::string::npos)
         << refused.err;
+    // A counter in each occurrence of an outer table: every element a length of its own,
+    // which neither IBM's nor GnuCOBOL's layout gives.
+    Layout inner({"01 R.", "   05 N PIC 9.", "   05 T OCCURS 0 TO 2 DEPENDING ON N.", "      10 KK PIC 9.",
+                  "      10 U OCCURS 0 TO 3 DEPENDING ON KK PIC X."},
+                 true);
+    DataOptions options;
+    options.records = RecordFormat::kRdw;
+    RunResult innerRefused = inner.Decode(Rdw("0"), options);
+    EXPECT_EQ(innerRefused.status, kExitFailed);
+    EXPECT_NE(innerRefused.err.find("the counter KK of the table U"), std::string::npos) << innerRefused.err;
 }
 
 TEST(OccursDependingOn, TheCppApiReadsAndWritesVariableRecords) {
@@ -245,6 +258,97 @@ TEST(OccursDependingOn, TheCppApiReadsAndWritesVariableRecords) {
     EXPECT_TRUE(reader.IsNull(reader.ColumnIndex("V_2")));
     EXPECT_FALSE(reader.Next());
     std::remove(path.c_str());
+}
+
+struct Shell {
+    int status;
+    std::string out, err;
+};
+
+// Runs a shell command line with `{cli}` standing for quillbox-cli.
+Shell RunShell(std::string line) {
+    for (size_t at; (at = line.find("{cli}")) != std::string::npos;) line.replace(at, 5, "'" QB_CLI_PATH "'");
+    std::string out = qbtest::ProcessUniqueName("odo_", "out"), err = qbtest::ProcessUniqueName("odo_", "err");
+    int raw = std::system(("(" + line + ") >" + out + " 2>" + err).c_str());
+    Shell result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, qbtest::ReadFileBytes(out), qbtest::ReadFileBytes(err)};
+    std::remove(out.c_str());
+    std::remove(err.c_str());
+    return result;
+}
+
+// An order file as mainframes hold it: EBCDIC, RDW records of 1 to 20 order lines.
+TEST(OccursDependingOn, TwoHundredVariableOrdersThroughTheCommandLine) {
+    const std::string copybook = qbtest::ProcessUniqueName("odo_", "ORDERS.cpy");
+    ASSERT_TRUE(qbtest::WriteFileBytes(copybook, "       01 ORDER-REC.\n"
+                                                 "          05 ORD-ID PIC X(6).\n"
+                                                 "          05 LINE-COUNT PIC S9(4) COMP.\n"
+                                                 "          05 ORD-LINE OCCURS 1 TO 20 DEPENDING ON LINE-COUNT.\n"
+                                                 "             10 ITEM-NO PIC 9(5).\n"
+                                                 "             10 QTY PIC S9(5) COMP-3.\n"
+                                                 "             10 PRICE PIC S9(7)V99 COMP-3.\n"
+                                                 "          05 ORD-TOTAL PIC S9(11)V99 COMP-3.\n"
+                                                 "          05 ORD-NOTE PIC X(10).\n"));
+    std::string csv = "ORD-ID,LINE-COUNT";
+    for (int k = 1; k <= 20; ++k) {
+        csv += ",ITEM-NO_" + std::to_string(k) + ",QTY_" + std::to_string(k) + ",PRICE_" + std::to_string(k);
+    }
+    csv += ",ORD-TOTAL,ORD-NOTE\n";
+    std::vector<size_t> lengths;
+    for (int i = 1; i <= 200; ++i) {
+        int count = 1 + i * 7 % 20;
+        char text[64];
+        std::snprintf(text, sizeof text, "O%05d,%d", i, count);
+        csv += text;
+        for (int k = 1; k <= 20; ++k) {
+            if (k <= count) std::snprintf(text, sizeof text, ",%d,%d,%d.25", i * 100 + k, k - 3, i * k);
+            else std::snprintf(text, sizeof text, ",,,");
+            csv += text;
+        }
+        std::snprintf(text, sizeof text, ",-%d.50,NOTE-%05d\n", i * 1000, i);
+        csv += text;
+        lengths.push_back(25 + 13 * static_cast<size_t>(count));
+    }
+    const std::string table = qbtest::ProcessUniqueName("odo_", "orders.csv"), data = qbtest::ProcessUniqueName("odo_", "orders.vb");
+    ASSERT_TRUE(qbtest::WriteFileBytes(table, csv));
+    const std::string common = " --cobol '" + copybook + "' --encoding ibm-037 --records rdw ";
+    Shell encoded = RunShell("{cli} encode" + common + table + " -o " + data);
+    ASSERT_EQ(encoded.status, 0) << encoded.err;
+    // Each record as long as its lines, its RDW saying so.
+    std::string bytes = qbtest::ReadFileBytes(data);
+    size_t at = 0;
+    for (size_t length : lengths) {
+        ASSERT_LE(at + 4, bytes.size());
+        EXPECT_EQ((static_cast<unsigned char>(bytes[at]) << 8 | static_cast<unsigned char>(bytes[at + 1])), length + 4);
+        at += length + 4;
+    }
+    EXPECT_EQ(at, bytes.size());
+
+    Shell decoded = RunShell("{cli} decode" + common + data);
+    ASSERT_EQ(decoded.status, 0) << decoded.err;
+    EXPECT_EQ(decoded.out, csv);
+    Shell piped = RunShell("{cli} decode" + common + data + " --format jsonl | {cli} encode" + common + "--format jsonl -");
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out, bytes);
+
+    // Record 100 with a count of 21: that record is bad, the other 199 are read.
+    size_t hundredth = 0;
+    for (size_t i = 0; i < 99; ++i) hundredth += lengths[i] + 4;
+    bytes[hundredth + 4 + 6] = 0;
+    bytes[hundredth + 4 + 7] = 21;
+    ASSERT_TRUE(qbtest::WriteFileBytes(data, bytes));
+    Shell nulled = RunShell("{cli} decode" + common + data + " --on-error null");
+    EXPECT_EQ(nulled.status, 3);
+    EXPECT_EQ(std::count(nulled.out.begin(), nulled.out.end(), '\n'), 201);
+    EXPECT_NE(nulled.err.find("record 100, item LINE-COUNT (offset 6): LINE-COUNT = 21 is outside the count of ORD-LINE "
+                              "(OCCURS 1 TO 20 DEPENDING ON LINE-COUNT)"),
+              std::string::npos)
+        << nulled.err;
+    EXPECT_NE(nulled.err.find("200 records read, 200 written, 1 bad"), std::string::npos) << nulled.err;
+    EXPECT_NE(nulled.out.find("\nO00100," + std::string(62, ',') + "\nO00101,"), std::string::npos);
+    Shell atMax = RunShell("{cli} decode" + common + data + " --odo max");
+    EXPECT_EQ(atMax.status, 1);
+    EXPECT_NE(atMax.err.find("RDW record of 129 bytes, the record has 285"), std::string::npos) << atMax.err;
+    for (const std::string& name : {copybook, table, data}) std::remove(name.c_str());
 }
 
 // GnuCOBOL writes a variable file of these records (RECORD VARYING, the items after a
