@@ -56,6 +56,7 @@ const char* const kPolicies[] = {"stop", "skip", "null", nullptr};
 const char* const kNativeOrders[] = {"big", "little", nullptr};
 const char* const kBlankNumerics[] = {"error", "null", "zero", nullptr};
 const char* const kJsonNumbers[] = {"exact", "number", "string", nullptr};
+const char* const kOdo[] = {"variable", "max", nullptr};
 
 // Closes the input of a run on every way out.
 struct InputCloser {
@@ -194,6 +195,12 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
     command->add_option("--block-size", options.blockSize, "the largest block encode writes in rdw-block (32760)")
         ->check(CLI::Range(static_cast<size_t>(16), static_cast<size_t>(0x7FFFFFFF)));
     AddRecordTypeOptions(command, options);
+    // OCCURS DEPENDING ON
+    command->add_option("--odo", options.odo,
+                        "records of OCCURS ... DEPENDING ON tables (--cobol): variable (the present occurrences "
+                        "only, the items after a table following its last one; the default with rdw, rdw-block "
+                        "and lines) or max (every occurrence in its place; the default with fixed)")
+        ->check(OneOf(kOdo, "variable|max"));
 }
 
 // The run of a file of several record types: decode into a table per record type (a
@@ -312,9 +319,6 @@ void RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLe
 #endif
 }
 
-// Runs decode or encode with the options given: the copybook analysed, the files
-// opened ("-" for the standard streams), the run's status returned through
-// CommandStatus or CommandFailure.
 // A sink that takes every row and writes none: verify's.
 class NoTable : public RowSink {
 public:
@@ -322,6 +326,10 @@ public:
     bool Row(const LayoutPlan&, const RowCells&) override { return true; }
     bool Finish() override { return true; }
 };
+
+// Runs decode or encode with the options given: the copybook analysed, the files
+// opened ("-" for the standard streams), the run's status returned through
+// CommandStatus or CommandFailure.
 
 void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
     LoadedCopybook copybook;
@@ -356,6 +364,8 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
     if (!given.nativeOrder.empty()) ParseNativeOrder(given.nativeOrder, options.nativeOrder);
     ParseBlankNumeric(given.blankNumeric, options.blankNumeric);
     ParseJsonNumbers(given.jsonNumbers, options.jsonNumbers);
+    if (!given.odo.empty()) ParseOdoRecords(given.odo, options.odo);
+    options.variableOccurs = VariableOccursOf(copybook.Analyzer());
     std::string inputShown = ArgumentToUtf8(given.input);
     std::string outputShown = ArgumentToUtf8(given.output);
     RunDisplay display;

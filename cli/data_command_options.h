@@ -49,6 +49,7 @@ struct DataCommandOptions {
     std::vector<std::string> recordTypes;   // --record-type FIELD=VALUE:RECORD, repeatable
     std::string recordTypeDefault;          // --record-type-default RECORD
     bool formatGiven = false;               // --format given (a stream of record types is JSON Lines)
+    std::string odo;                  // --odo variable|max; empty: by the record format
 };
 
 // The words of one of the two commands.

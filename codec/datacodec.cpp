@@ -10,6 +10,7 @@
 #include "tableio.h"
 #include "textcodec.h"
 #include "valuecodec.h"
+#include "variableoccurs.h"
 
 namespace quillbox {
 
@@ -102,6 +103,9 @@ bool DataSetup::Prepare(CopyItem* head, int recordLength, const DataOptions& opt
     choice.noFiller = options.noFiller;
     choice.naming = options.naming;
     if (!BuildLayoutPlan(head, recordLength, options.redefinesAll, options.serialNo, choice, *plan_, error)) return false;
+    variable_.reset(new VariableRecords);
+    if (!variable_->Build(head, *plan_, options, error)) return false;
+    if (!variable_->Any()) variable_.reset();
     values_ = ValueCodec::Create(options, recordLength, error);
     if (!values_) return false;
     ApplyNativeOrder(*plan_, NativeBigEndian(options.nativeOrder, values_->Text().IsEbcdic()));
@@ -157,8 +161,13 @@ RowDecoder::Outcome RowDecoder::Decode(long long record, const unsigned char* da
     Outcome outcome = kGood;
     cells.Start(fields.size());
     Fault valueFault;
+    const std::vector<unsigned char>* absent = placing_ != nullptr ? &placing_->Absent() : nullptr;
     for (size_t i = 0; i < fields.size(); ++i) {
         const Field& field = fields[i];
+        if (absent != nullptr && (*absent)[i]) {
+            cells.Put(i, Cell::kNull, nullptr, 0);
+            continue;
+        }
         bool good = values.Decode(field, data, cells, i, valueFault);
         if (good && table != nullptr && cells.Kind(i) == Cell::kText) {
             if (table->Encode(cells.Text(i), cells.Length(i), converted_)) {
@@ -177,6 +186,8 @@ RowDecoder::Outcome RowDecoder::Decode(long long record, const unsigned char* da
         fault.record = record;
         fault.field = &field;
         fault.offset = valueFault.offset;
+        // In a variable record the item is stored elsewhere than in the layout at its maximum.
+        if (placing_ != nullptr && placing_->VariableLength()) fault.offset += placing_->StoredOffset(i) - field.offset;
         fault.reason = std::move(valueFault.reason);
         observer.Fault(fault);
         if (fault.kind == RunFault::kView) continue;
@@ -203,6 +214,52 @@ RowDecoder::Outcome RowDecoder::Decode(long long record, const unsigned char* da
     return outcome;
 }
 
+RowDecoder::Outcome RowDecoder::Place(long long record, const unsigned char* data, size_t length,
+                                      const unsigned char*& placed, RunObserver& observer) {
+    PlaceFault placeFault;
+    placing_ = setup_.Variable();
+    if (placing_->Place(data, length, setup_.Values(), placed, placeFault)) return kGood;
+    RunFault fault;
+    fault.kind = placeFault.column >= 0 ? RunFault::kValue : RunFault::kRecord;
+    fault.record = record;
+    if (placeFault.column >= 0) fault.field = &setup_.Plan().fields[static_cast<size_t>(placeFault.column)];
+    fault.offset = placeFault.offset;
+    fault.reason = std::move(placeFault.reason);
+    observer.Fault(fault);
+    OnError policy = setup_.Options().onError;
+    return policy == OnError::kStop ? kStop : policy == OnError::kSkip ? kSkip : kNulled;
+}
+
+RowDecoder::Outcome RowDecoder::DecodeRecord(long long record, const unsigned char* data, size_t length,
+                                             RowCells& cells, RunObserver& observer) {
+    if (setup_.Variable() == nullptr) return Decode(record, data, cells, observer);
+    const unsigned char* placed = data;
+    Outcome placing = Place(record, data, length, placed, observer);
+    if (placing == kStop || placing == kSkip) {
+        placing_ = nullptr;
+        return placing;
+    }
+    Outcome outcome = Decode(record, placed, cells, observer);
+    placing_ = nullptr;
+    return outcome == kGood ? placing : outcome;
+}
+
+RowDecoder::Outcome RowDecoder::DecodeRecord(long long record, const unsigned char* data, size_t length,
+                                             std::vector<Cell>& cells, RunObserver& observer) {
+    if (setup_.Variable() == nullptr) return Decode(record, data, cells, observer);
+    const unsigned char* placed = data;
+    Outcome placing = Place(record, data, length, placed, observer);
+    Outcome outcome = placing;
+    if (placing != kStop && placing != kSkip) {
+        outcome = Decode(record, placed, cells, observer);
+        if (outcome == kGood) outcome = placing;
+    } else {
+        for (Cell& cell : cells) EmptyCell(cell);
+    }
+    placing_ = nullptr;
+    return outcome;
+}
+
 RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, RunObserver& observer) {
     const DataOptions& options = setup.Options();
     const LayoutPlan& plan = setup.Plan();
@@ -219,6 +276,7 @@ RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, R
         result.failed = true;
         return result;
     }
+    if (setup.Variable() != nullptr && setup.Variable()->VariableLength()) reader.AcceptShorter();
     long long number = options.skip;
     bool ok = true, sinkFailed = false;
     if (!reader.Skip(options.skip, reason)) {
@@ -247,7 +305,7 @@ RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, R
             continue;
         }
         bool directFailed = false;
-        if (sink.DirectRow(data, directFailed)) {
+        if (setup.Variable() == nullptr && sink.DirectRow(data, directFailed)) {
             if (directFailed) {
                 sinkFailed = true;
                 break;
@@ -256,7 +314,7 @@ RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, R
             observer.Progress(result.written, reader.Consumed());
             continue;
         }
-        RowDecoder::Outcome outcome = decoder.Decode(number, data, cells, observer);
+        RowDecoder::Outcome outcome = decoder.DecodeRecord(number, data, length, cells, observer);
         if (outcome != RowDecoder::kGood) {
             ++result.bad;
             observer.Rejected(number, data, length);
@@ -293,13 +351,15 @@ RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, 
     const std::vector<Field>& fields = plan.fields;
     ValueCodec& values = setup.Values();
     TextCodec* table = setup.TableText();
+    VariableRecords* variable = setup.Variable();
     const int recordLength = plan.recordLength;
     RunResult result;
     std::vector<unsigned char> record(static_cast<size_t>(recordLength) + 16);
     std::vector<Cell> cells(fields.size());
     std::vector<LentCell> lent(fields.size());
     std::vector<std::string> converted(table != nullptr ? fields.size() : 0);
-    const bool lends = source.LendsRows();
+    // Variable records count their occurrences from the cells: those rows are read into cells.
+    const bool lends = source.LendsRows() && variable == nullptr;
     std::string error, rowError;
 
     if (!source.Begin(plan, error)) {
@@ -333,8 +393,27 @@ RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, 
         }
         values.Blank(record.data(), recordLength);
         bool skipRecord = false, recordBad = false;
+        PlaceFault placeFault;
+        if (variable != nullptr && !variable->Count(cells, placeFault)) {
+            // Without its counts the row has no record: it is left out unless the run stops.
+            RunFault fault;
+            fault.kind = placeFault.column >= 0 ? RunFault::kValue : RunFault::kRecord;
+            fault.side = RunFault::kTable;
+            fault.record = number;
+            if (placeFault.column >= 0) fault.field = &fields[static_cast<size_t>(placeFault.column)];
+            fault.offset = placeFault.offset;
+            fault.reason = std::move(placeFault.reason);
+            observer.Fault(fault);
+            ++result.bad;
+            if (options.onError == OnError::kStop) {
+                result.stopped = true;
+                break;
+            }
+            continue;
+        }
         for (size_t i = 0; i < fields.size(); ++i) {
             LentCell& cell = lent[i];
+            if (variable != nullptr && variable->Absent()[i]) continue;
             Fault valueFault;
             bool good = true;
             if (table != nullptr && !cell.null) {
@@ -367,16 +446,24 @@ RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, 
             }
             values.Clear(fields[i], record.data());
         }
+        // The record's bytes as stored: the present occurrences only in a variable record.
+        const unsigned char* bytes = record.data();
+        size_t length = static_cast<size_t>(recordLength);
+        bool stored = variable != nullptr && variable->VariableLength();
+        if (!result.stopped && !skipRecord && stored) bytes = variable->Compact(record.data(), length);
         if (!result.stopped && !skipRecord && options.records == RecordFormat::kLines) {
             // A record of text lines cannot hold the line end: it would read back as two.
-            const unsigned char* end = static_cast<const unsigned char*>(std::memchr(record.data(), '\n', static_cast<size_t>(recordLength)));
+            const unsigned char* end = static_cast<const unsigned char*>(std::memchr(bytes, '\n', length));
             if (end != nullptr) {
                 RunFault fault;
                 fault.side = RunFault::kTable;
                 fault.record = number;
-                fault.offset = static_cast<int>(end - record.data());
-                for (const Field& field : fields) {
-                    if (fault.offset >= field.offset && fault.offset < field.offset + field.length) {
+                fault.offset = static_cast<int>(end - bytes);
+                for (size_t f = 0; f < fields.size(); ++f) {
+                    const Field& field = fields[f];
+                    if (variable != nullptr && variable->Absent()[f]) continue;
+                    int start = stored ? variable->StoredOffset(f) : field.offset;
+                    if (fault.offset >= start && fault.offset < start + field.length) {
                         fault.field = &field;
                         break;
                     }
@@ -392,7 +479,7 @@ RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, 
         if (recordBad) ++result.bad;
         if (result.stopped) break;
         if (skipRecord) continue;
-        if (!writer.Write(record.data(), static_cast<size_t>(recordLength))) {
+        if (!writer.Write(bytes, length)) {
             observer.Fault(Fatal(RunFault::kData, 0, "cannot write the record"));
             result.failed = true;
             break;
@@ -458,7 +545,8 @@ public:
         used_ += line.size();
         return true;
     }
-    bool Row(const LayoutPlan&, const RowCells& cells) override {
+    bool Row(const LayoutPlan& plan, const RowCells& cells) override {
+        if (!csv_ && setup_.Variable() != nullptr) return VariableRow(plan, cells);
         size_t room = csv_ ? CsvRowWriter::Room(cells) : jsonWriter_->Room(cells);
         if (capacity_ - used_ < room) {
             if (used_ > 0 && !Flush()) return false;
@@ -488,6 +576,19 @@ public:
         ++buffered_;
         failed = used_ >= kFlushAt && !Flush();
         return true;
+    }
+    // A JSON line whose tables hold their present occurrences only.
+    bool VariableRow(const LayoutPlan& plan, const RowCells& cells) {
+        line_.clear();
+        AppendJsonRowPresent(line_, plan, cells, setup_.Variable()->Absent());
+        if (capacity_ - used_ < line_.size()) {
+            if (used_ > 0 && !Flush()) return false;
+            Reserve(line_.size());
+        }
+        std::memcpy(buffer_.get() + used_, line_.data(), line_.size());
+        used_ += line_.size();
+        ++buffered_;
+        return used_ < kFlushAt || Flush();
     }
     bool Finish() override {
         if (!Flush()) return false;
@@ -529,6 +630,7 @@ private:
     std::string lineEndText_;
     bool failed_ = false;
     long long buffered_ = 0, stored_ = 0;
+    std::string line_;   // a JSON line of a layout with DEPENDING ON tables
 };
 
 // CSV rows (after the header, which must name the layout's columns) or JSON Lines.

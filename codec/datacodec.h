@@ -43,6 +43,19 @@ struct RecordTypeRule {
     std::string record;   // the 01 record's name (UTF-8)
 };
 
+// OCCURS ... DEPENDING ON: records that hold a table's present occurrences only
+// (variable length), or every occurrence (laid out at the maximum); kAuto takes
+// variable with rdw, rdw-block and lines records, max with fixed ones.
+enum class OdoRecords { kAuto, kVariable, kMax };
+
+// An occurrence of a table whose count is another item's value (OCCURS m TO n
+// DEPENDING ON object), as the COBOL rules analyse it.
+struct VariableOccurs {
+    const CopyItem* item;
+    std::string object;   // the counter's name as written (Shift_JIS)
+    int minimum;          // m
+};
+
 struct DataOptions {
     std::string encoding = "cp932";          // code page of the data's text
     bool signZonesGiven = false;             // positiveZone/negativeZone given by the user
@@ -74,7 +87,17 @@ struct DataOptions {
     // Record types: the 01 record that lays out each record (rectypes.h)
     std::vector<RecordTypeRule> recordTypes;   // the first rule that matches chooses
     std::string recordTypeDefault;             // the 01 of records no rule matches; empty: none
+
+    // OCCURS DEPENDING ON
+    OdoRecords odo = OdoRecords::kAuto;          // how records of variable tables are stored
+    std::vector<VariableOccurs> variableOccurs;  // the layout's DEPENDING ON tables (VariableOccursOf)
 };
+
+// "variable" or "max"; false for anything else.
+bool ParseOdoRecords(const std::string& text, OdoRecords& odo);
+// Every occurrence of a DEPENDING ON table in the list `analyzer` analysed last (none
+// unless it is a CobolAnalyzer), for DataOptions::variableOccurs.
+std::vector<VariableOccurs> VariableOccursOf(CopyAnalyzer& analyzer);
 
 // Parsers of the option values; false on a value they do not know.
 bool ParseFloatFormat(const std::string& text, FloatFormat& format);
@@ -92,6 +115,7 @@ struct Cell;
 class RowCells;
 class ValueCodec;
 class TextCodec;
+class VariableRecords;
 
 // Something a run met: bad data in a value or a record, a redefining view that did not
 // decode (with every view taken), or a failure that ends the run.
@@ -197,8 +221,13 @@ public:
     ValueCodec& Values() { return *values_; }
     TextCodec* TableText() { return table_.get(); }
     const DataOptions& Options() const { return options_; }
+    // The counts and places of OCCURS DEPENDING ON records; null when the layout has no
+    // such table. Its Absent() marks the columns of the row decoded last that are
+    // occurrences past their count.
+    VariableRecords* Variable() { return variable_.get(); }
 
 private:
+    std::unique_ptr<VariableRecords> variable_;
     std::unique_ptr<LayoutPlan> plan_;
     std::unique_ptr<ValueCodec> values_;
     std::unique_ptr<TextCodec> table_;
@@ -220,8 +249,19 @@ public:
     Outcome Decode(long long record, const unsigned char* data, RowCells& cells, RunObserver& observer);
     // The same into a string for each cell.
     Outcome Decode(long long record, const unsigned char* data, std::vector<Cell>& cells, RunObserver& observer);
+    // A record as read, of `length` bytes: with OCCURS DEPENDING ON tables placed by its
+    // counts first (a counter out of range or a record shorter than its present
+    // occurrences is bad data), the occurrences past a count null.
+    Outcome DecodeRecord(long long record, const unsigned char* data, size_t length, RowCells& cells,
+                         RunObserver& observer);
+    Outcome DecodeRecord(long long record, const unsigned char* data, size_t length, std::vector<Cell>& cells,
+                         RunObserver& observer);
 
 private:
+    // Places a record by its counts; kGood when it fits them.
+    Outcome Place(long long record, const unsigned char* data, size_t length, const unsigned char*& placed,
+                  RunObserver& observer);
+    VariableRecords* placing_ = nullptr;   // during DecodeRecord: the absent columns and stored offsets
     DataSetup& setup_;
     std::string converted_;
     std::unique_ptr<RowCells> row_;   // the row of the second form

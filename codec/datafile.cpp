@@ -10,10 +10,18 @@
 #include "cobolrules.h"
 #include "rectypes.h"
 #include "textcodec.h"
+#include "variableoccurs.h"
 
 namespace quillbox {
 
 namespace {
+
+// The options with the layout's DEPENDING ON tables, when the caller gave none.
+DataOptions WithTables(const Layout& layout, const DataOptions& options) {
+    DataOptions given = options;
+    if (given.variableOccurs.empty()) given.variableOccurs = VariableOccursOf(layout.Analyzer());
+    return given;
+}
 
 std::string Place(const std::string& reason, long long record, const std::string& item, int offset) {
     std::string text;
@@ -166,8 +174,9 @@ DataReader::~DataReader() {
 void DataReader::Start(const Layout& layout, const DataOptions& options) {
     setup_.reset(new DataSetup);
     std::string error;
-    if (!setup_->Prepare(layout.Head(), layout.RecordLength(), options, error)) throw Error(error);
+    if (!setup_->Prepare(layout.Head(), layout.RecordLength(), WithTables(layout, options), error)) throw Error(error);
     reader_.reset(new RecordReader(file_, options.records, static_cast<size_t>(layout.RecordLength())));
+    if (setup_->Variable() != nullptr && setup_->Variable()->VariableLength()) reader_->AcceptShorter();
     decoder_.reset(new RowDecoder(*setup_));
     collector_.reset(new Collector(faults_));
     cells_.resize(setup_->Plan().fields.size());
@@ -203,7 +212,7 @@ bool DataReader::Next() {
             continue;   // a record that is not the layout's has no row
         }
         size_t before = faults_.size();
-        RowDecoder::Outcome outcome = decoder_->Decode(number_, data, cells_, *collector_);
+        RowDecoder::Outcome outcome = decoder_->DecodeRecord(number_, data, length, cells_, *collector_);
         if (outcome == RowDecoder::kStop) throw faults_.at(before);
         if (outcome == RowDecoder::kSkip) continue;
         return true;
@@ -251,7 +260,7 @@ Value DataReader::Get(size_t column) const {
 DataWriter::DataWriter(const Layout& layout, const std::string& dataPath, const DataOptions& options)
     : setup_(new DataSetup), path_(dataPath) {
     std::string error;
-    if (!setup_->Prepare(layout.Head(), layout.RecordLength(), options, error)) throw Error(error);
+    if (!setup_->Prepare(layout.Head(), layout.RecordLength(), WithTables(layout, options), error)) throw Error(error);
     // A temporary file in the same folder, so that the rename at Close() stays on one file system.
     std::random_device random;
     for (int attempt = 0; attempt < 100 && file_ == nullptr; ++attempt) {
@@ -317,8 +326,16 @@ void DataWriter::Write() {
     ValueCodec& values = setup_->Values();
     int length = setup_->Plan().recordLength;
     values.Blank(record_.data(), length);
+    VariableRecords* variable = setup_->Variable();
+    PlaceFault placeFault;
+    if (variable != nullptr && !variable->Count(cells_, placeFault)) {
+        for (size_t i = 0; i < cells_.size(); ++i) SetNull(i);
+        std::string column = placeFault.column >= 0 ? fields[static_cast<size_t>(placeFault.column)].column : "";
+        throw Error(placeFault.reason, number_, column, placeFault.offset);
+    }
     for (size_t i = 0; i < fields.size(); ++i) {
         Cell& cell = cells_[i];
+        if (variable != nullptr && variable->Absent()[i]) continue;
         // A column not set: zero for numbers, blanks for text.
         if (cell.kind == Cell::kNull && !fields[i].overlaid) {
             values.Clear(fields[i], record_.data());
@@ -331,7 +348,10 @@ void DataWriter::Write() {
         }
     }
     for (size_t i = 0; i < cells_.size(); ++i) SetNull(i);
-    if (!writer_->Write(record_.data(), static_cast<size_t>(length))) throw Error(path_ + ": cannot write the record", number_);
+    const unsigned char* bytes = record_.data();
+    size_t stored = static_cast<size_t>(length);
+    if (variable != nullptr && variable->VariableLength()) bytes = variable->Compact(record_.data(), stored);
+    if (!writer_->Write(bytes, stored)) throw Error(path_ + ": cannot write the record", number_);
 }
 
 void DataWriter::Close() {

@@ -9,6 +9,12 @@
 //     options.records = quillbox::RecordFormat::kRdw;
 //     quillbox::DataReader reader(layout, "custmast.vb", options);
 //     while (reader.Next()) std::cout << reader.Text("CUST-NO") << '\n';
+//
+// A layout analysed by the COBOL rules (LayoutOptions::cobol) may have OCCURS ...
+// DEPENDING ON tables: the reader and the writer take them from the layout
+// (DataOptions::variableOccurs, when not given) and store records as DataOptions::odo
+// says; the occurrences past a count are null columns, and a writer's record holds the
+// occurrences its counter says (a value set past them is an Error).
 #ifndef QUILLBOX_CODEC_DATAFILE_H
 #define QUILLBOX_CODEC_DATAFILE_H
 

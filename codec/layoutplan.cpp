@@ -83,7 +83,11 @@ struct TreeBuilder {
             int repeat = ++seen[key];
             if (repeat > 1) key += "_" + std::to_string(repeat);
             JsonNode node;
-            if (item->occursCount > 0) {
+            // An OCCURS item: the COBOL rules keep the count on the first occurrence of an
+            // elementary table only, so an inner table's later copies are known by the
+            // dimension they add to their parent's.
+            int outer = item->parent != nullptr ? item->parent->dimension : 0;
+            if (item->occursCount > 0 || (item->elementNo > 0 && item->dimension > outer)) {
                 node.kind = JsonNode::kArray;
                 CopyItem* element = item;
                 int expected = item->elementNo;

@@ -177,7 +177,7 @@ RecordReader::Status RecordReader::NextRdw(const unsigned char*& data, size_t& l
 RecordReader::Status RecordReader::Take(size_t taken, size_t length, const char* what, std::string& reason) {
     begin_ += taken;
     consumed_ += taken;
-    if (length != recordLength_) {
+    if (length != recordLength_ && !(shorter_ && length < recordLength_)) {
         reason = what + std::to_string(length) + " bytes, the record has " + std::to_string(recordLength_);
         return kWrongLength;
     }

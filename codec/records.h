@@ -40,6 +40,9 @@ public:
     // Whether a reader opened at Consumed() reads the next record: always, except inside
     // a block of rdw-block records (a reader starts at a block descriptor).
     bool AtBoundary() const { return blockLeft_ == 0; }
+    // Records of lines or with an RDW shorter than the record length are records too
+    // (kRecord): variable records, whose length their contents say (OCCURS DEPENDING ON).
+    void AcceptShorter() { shorter_ = true; }
 
 private:
     bool Fill(size_t need);
@@ -62,6 +65,7 @@ private:
     uint64_t consumed_ = 0;
     uint64_t blockLeft_ = 0;   // bytes of records left in the current block (rdw-block)
     bool inBlock_ = false;
+    bool shorter_ = false;
 };
 
 class RecordWriter {

@@ -53,6 +53,12 @@ const char* CobolAnalyzer::DependingOn(const CopyItem* item) const {
     return found != work->depending.end() ? found->second.c_str() : "";
 }
 
+int CobolAnalyzer::OccursMinimum(const CopyItem* item) const {
+    if (work == nullptr) return 0;
+    auto found = work->occursMinimum.find(item);
+    return found != work->occursMinimum.end() ? found->second : 0;
+}
+
 const std::vector<CobolConditionValue>& CobolAnalyzer::ConditionValues(const CopyItem* item) const {
     static const std::vector<CobolConditionValue> kNone;
     if (work == nullptr) return kNone;
@@ -77,6 +83,7 @@ void CobolAnalyzer::FreeItems() {
     CopyAnalyzer::FreeItems();
     if (work != nullptr) {
         work->depending.clear();
+        work->occursMinimum.clear();
         work->conditions.clear();
         work->conditionLists.clear();
         work->renames.clear();

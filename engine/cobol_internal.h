@@ -108,6 +108,7 @@ struct CobolWork {
     std::deque<CobolItemInfo> infos;  // one per parsed item, in order
     std::vector<CobolRecord> records;
     std::unordered_map<const CopyItem*, std::string> depending;
+    std::unordered_map<const CopyItem*, int> occursMinimum;  // a DEPENDING ON table's least count, as `depending`
     std::deque<std::vector<CobolConditionValue>> conditionLists;  // kept with the list, as `depending`
     std::unordered_map<const CopyItem*, const std::vector<CobolConditionValue>*> conditions;
     std::unordered_map<const CopyItem*, CobolRenamesRange> renames;  // a level 66 to the items it renames

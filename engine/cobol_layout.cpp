@@ -542,7 +542,10 @@ private:
                 item->redefines = n->target->latest != nullptr ? n->target->latest : n->target->item;
             }
             n->latest = item;
-            if (n->variable) work_.depending[item] = n->dependingOn;
+            if (n->variable) {
+                work_.depending[item] = n->dependingOn;
+                work_.occursMinimum[item] = n->occursMin;
+            }
             order_.push_back(item);
             result.push_back(item);
             CopyItem* previousChild = nullptr;

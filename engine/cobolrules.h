@@ -114,6 +114,9 @@ public:
     // Name of the DEPENDING ON object of an item with ITEM_VARIABLE (any occurrence);
     // the empty text for every other item. Valid as long as the list is.
     virtual const char* DependingOn(const CopyItem* item) const;
+    // The least count (OCCURS m TO n: m) of an item with ITEM_VARIABLE (any occurrence);
+    // its most is the number of its occurrences. 0 for every other item.
+    virtual int OccursMinimum(const CopyItem* item) const;
     // Every value of a condition name (an item with ITEM_CONDITION, any occurrence), in
     // order and uncut (the item's `picture` keeps their text cut to its size); empty for
     // every other item. Valid as long as the list is.

@@ -16,11 +16,23 @@ std::string NameText(const CopyItem* item, ColumnNaming naming) {
     return name;
 }
 
+// Whether the item is an occurrence of an OCCURS table of its own (not an item under
+// one). Group occurrences all carry the OCCURS count; elementary ones may carry it on
+// the first occurrence only, and are known then by their siblings of the same name.
+bool IsOccurrence(const CopyItem* item) {
+    if (item->elementNo == 0) return false;
+    if (item->occursCount > 0) return true;
+    auto same = [item](const CopyItem* other, int elementNo) {
+        return other != nullptr && other->elementNo == elementNo && std::strcmp(other->name, item->name) == 0;
+    };
+    return same(item->prevSibling, item->elementNo - 1) || same(item->nextSibling, item->elementNo + 1);
+}
+
 // The element numbers of the tables around the item (itself included), outermost first.
 std::vector<int> TableIndexes(const CopyItem* item) {
     std::vector<int> indexes;
     for (const CopyItem* p = item; p != nullptr; p = p->parent) {
-        if (p->occursCount > 0 && p->elementNo != 0) indexes.push_back(p->elementNo);
+        if (IsOccurrence(p)) indexes.push_back(p->elementNo);
     }
     std::reverse(indexes.begin(), indexes.end());
     return indexes;

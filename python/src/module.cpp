@@ -59,7 +59,9 @@ void Named(bool (*parse)(const std::string&, T&), const py::handle& value, T& ta
     if (!parse(text, target)) throw py::value_error(std::string("unknown ") + option + " value: " + text);
 }
 
-DataOptions MakeOptions(const py::dict& given) {
+// The data options of the keyword arguments; with `layout`, its OCCURS DEPENDING ON
+// tables too.
+DataOptions MakeOptions(const py::dict& given, const Layout* layout = nullptr) {
     DataOptions options;
     for (auto entry : given) {
         std::string key = py::str(entry.first);
@@ -91,6 +93,7 @@ DataOptions MakeOptions(const py::dict& given) {
     }
     if (options.skip < 0) throw py::value_error("skip must not be negative");
     if (options.count < -1) throw py::value_error("count must not be negative");
+    if (layout != nullptr) options.variableOccurs = VariableOccursOf(layout->Analyzer());
     return options;
 }
 
@@ -506,7 +509,7 @@ void Raise(const RunResult& result, const FaultKeeper& keeper, const ColumnSink&
 
 // quillbox.read: every record of the data into columns.
 py::list Read(const PyLayout& layout, const py::object& data, const std::string& decimals, const py::dict& given) {
-    DataOptions options = MakeOptions(given);
+    DataOptions options = MakeOptions(given, &layout.Get());
     Decimals mode = ParseDecimals(decimals);
     DataInput input(data, 0);
     DataSetup setup;
@@ -532,7 +535,7 @@ class Chunks {
 public:
     Chunks(const PyLayout& layout, const py::object& data, const std::string& decimals, const py::dict& given,
            uint64_t start, long long first)
-        : layout_(layout), options_(MakeOptions(given)), input_(data, start), number_(first - 1) {
+        : layout_(layout), options_(MakeOptions(given, &layout.Get())), input_(data, start), number_(first - 1) {
         std::string error;
         if (!setup_.Prepare(layout.Get().Head(), layout.RecordLength(), options_, error)) throw DataFailure{Error(error)};
         sink_.reset(new ColumnSink(setup_.Plan(), ParseDecimals(decimals)));
@@ -745,7 +748,7 @@ private:
 // quillbox.write: the rows (sequences in the layout's column order) encoded into `path`,
 // written beside it and renamed when done. Returns the records written.
 long long Write(const PyLayout& layout, const py::iterable& rows, const std::string& path, const py::dict& given) {
-    DataOptions options = MakeOptions(given);
+    DataOptions options = MakeOptions(given, &layout.Get());
     DataSetup setup;
     std::string error;
     if (!setup.Prepare(layout.Get().Head(), layout.RecordLength(), options, error)) throw DataFailure{Error(error)};

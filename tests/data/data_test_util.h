@@ -74,8 +74,11 @@ private:
         std::FILE* err = std::tmpfile();
         std::fwrite(input.data(), 1, input.size(), in);
         std::rewind(in);
-        result.status = decode ? DecodeData(Head(), Length(), options, in, out, err, display)
-                               : EncodeData(Head(), Length(), options, in, out, err, display);
+        // The layout's DEPENDING ON tables, as the command line gives them.
+        DataOptions given = options;
+        if (given.variableOccurs.empty()) given.variableOccurs = quillbox::VariableOccursOf(*analyzer_);
+        result.status = decode ? DecodeData(Head(), Length(), given, in, out, err, display)
+                               : EncodeData(Head(), Length(), given, in, out, err, display);
         result.out = ReadAll(out);
         result.err = ReadAll(err);
         std::fclose(in);

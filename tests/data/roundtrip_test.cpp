@@ -211,6 +211,21 @@ TEST(RoundTrip, JsonLinesNestGroupsAndArraysAndShowViewsWithAll) {
     EXPECT_NE(decoded.err.find("item NUM (offset 13)"), std::string::npos) << decoded.err;
 }
 
+TEST(RoundTrip, JsonLinesNestAnInnerTableInEveryOccurrenceUnderTheCobolRules) {
+    // The COBOL rules keep the OCCURS count on an elementary table's first copy only.
+    for (bool cobol : {false, true}) {
+        Layout layout({"01 R.", "   05 T2 OCCURS 2.", "      10 M PIC X.", "      10 U PIC X OCCURS 3."}, cobol);
+        DataOptions options;
+        options.format = TableFormat::kJsonl;
+        RunResult decoded = layout.Decode("AabcBdef", options);
+        ASSERT_EQ(decoded.status, kExitDone) << decoded.err;
+        EXPECT_EQ(decoded.out, "{\"R\":{\"T2\":[{\"M\":\"A\",\"U\":[\"a\",\"b\",\"c\"]},"
+                               "{\"M\":\"B\",\"U\":[\"d\",\"e\",\"f\"]}]}}\n")
+            << (cobol ? "COBOL rules" : "default analysis");
+        EXPECT_EQ(layout.Encode(decoded.out, options).out, "AabcBdef");
+    }
+}
+
 TEST(RoundTrip, CsvColumnsFollowTheDdlNamesAndSerialNumbers) {
     Layout layout({"01 REC.", "   05 A PIC X OCCURS 2.", "   05 B PIC X(2).", "   05 C REDEFINES B PIC 99."});
     DataOptions options;

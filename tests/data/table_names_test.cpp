@@ -36,6 +36,10 @@ TEST(TableNames, NestedTablesCarryEveryIndexOutermostFirst) {
     Layout layout(kNested);
     EXPECT_EQ(Columns(layout), (std::vector<std::string>{"Q_1", "DT_1_1", "DT_1_2", "DT_1_3", "Q_2", "DT_2_1", "DT_2_2",
                                                          "DT_2_3"}));
+    // An elementary table inside a group table: its first occurrence alone carries the
+    // OCCURS count, the later ones are known by their siblings.
+    Layout inner({"01 R.", "   05 T OCCURS 2.", "      10 M PIC X.", "      10 U PIC X OCCURS 3."}, true);
+    EXPECT_EQ(Columns(inner), (std::vector<std::string>{"M_1", "U_1_1", "U_1_2", "U_1_3", "M_2", "U_2_1", "U_2_2", "U_2_3"}));
     // The running number is unique already and stays the one suffix.
     EXPECT_EQ(Columns(layout, ColumnChoice(), true)[1], "DT_5");
     // The CREATE TABLE file names them alike: the seed's rule wrote DT_1 twice, which no

@@ -1,5 +1,7 @@
 // libFuzzer target: arbitrary bytes as a data file, decoded with a few fixed layouts
-// in every record format, code page and policy, and the table decoded encoded back.
+// (some with OCCURS DEPENDING ON tables, analysed by the COBOL rules, in records of
+// their present length or at the maximum) in every record format, code page and
+// policy, and the table decoded encoded back.
 // Bad input must end as reported bad data; a table decode wrote without bad data must
 // encode again without any, to as many bytes as the records had. A first byte 0xFF
 // takes a copybook of several 01 records instead, the record types chosen by rules on
@@ -46,8 +48,27 @@ const char* const kLayouts[] = {
     "          05 NUM REDEFINES RAW PIC S9(4).\n"
     "          05 F1 COMP-1.\n"
     "          05 F2 COMP-2.\n",
+
+    // From here on the COBOL rules: tables of a counted length.
+    "       01 R.\n"
+    "          05 CNT PIC 9(2).\n"
+    "          05 T OCCURS 1 TO 3 DEPENDING ON CNT.\n"
+    "             10 V PIC 9(2).\n"
+    "             10 W PIC X.\n"
+    "          05 TAIL PIC X(2).\n",
+
+    "       01 R.\n"
+    "          05 N1 PIC S9(3) COMP-3.\n"
+    "          05 K PIC 9 COMP.\n"
+    "          05 T1 OCCURS 0 TO 4 DEPENDING ON N1.\n"
+    "             10 M PIC X.\n"
+    "             10 U OCCURS 0 TO 3 DEPENDING ON K PIC 9.\n"
+    "          05 N2 PIC 9.\n"
+    "          05 T2 OCCURS 0 TO 2 DEPENDING ON N2 PIC S9(3) COMP-3.\n"
+    "          05 TAIL PIC X.\n",
 };
 constexpr int kLayoutCount = sizeof kLayouts / sizeof kLayouts[0];
+constexpr int kFirstCobolLayout = 3;
 
 const char* const kEncodings[] = {"cp932", "ascii", "utf-8", "ibm-037", "ibm-1047", "ibm-930", "ibm-1399",
                                   "latin-1", "ibm-1141"};
@@ -64,7 +85,8 @@ std::vector<CopyAnalyzer*>& Analyzers() {
             std::FILE* file = std::fopen(path.c_str(), "wb");
             std::fputs(kLayouts[i], file);
             std::fclose(file);
-            CopyAnalyzer* analyzer = new CopyAnalyzer(path.c_str());
+            CopyAnalyzer* analyzer =
+                i >= kFirstCobolLayout ? new CobolAnalyzer(path.c_str()) : new CopyAnalyzer(path.c_str());
             analyzer->Analyze();
             std::remove(path.c_str());
             list.push_back(analyzer);
@@ -182,6 +204,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rest /= 3;
     options.nativeOrder = static_cast<quillbox::NativeOrder>(rest % 3);
     options.blockSize = 64;
+    options.variableOccurs = VariableOccursOf(*analyzer);
+    options.odo = options.records == RecordFormat::kFixed || (control & 0x20) ? OdoRecords::kMax : OdoRecords::kAuto;
 
     std::FILE* null = std::fopen("/dev/null", "wb");
     std::FILE* in = fmemopen(const_cast<uint8_t*>(data), size, "rb");
