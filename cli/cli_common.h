@@ -136,6 +136,19 @@ extern const char* const OUTPUT_FILE_HELP;
 // What a failure of WriteExport says after the file's name.
 OutputFile::Texts ExportTexts();
 
+// The CREATE TABLE statements of a copybook's table (ddl, schema --format sql): the
+// generic file (Shift_JIS) or a database's dialect (UTF-8); under the COBOL rules a
+// table per record type. Throws CommandFailure for a table name the dialect refuses.
+struct TableDdl {
+    std::string table;
+    bool serialNo = false;
+    bool quoteNames = false;
+    std::string dialect = "generic";
+    TableColumnArguments columns;
+    bool cobol = false;
+};
+bool WriteTableDdl(std::FILE* file, LoadedCopybook& copybook, const TableDdl& ddl);
+
 // A text of the system (Shift_JIS) as UTF-8.
 std::string SystemToUtf8(const std::string& text);
 

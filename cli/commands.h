@@ -13,5 +13,6 @@ void AddJsonCommand(CLI::App& program);
 void AddDecodeCommand(CLI::App& program);
 void AddEncodeCommand(CLI::App& program);
 void AddVerifyCommand(CLI::App& program);
+void AddSchemaCommand(CLI::App& program);
 
 #endif

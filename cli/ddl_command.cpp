@@ -51,6 +51,43 @@ bool WriteRecordTables(std::FILE* file, const std::vector<CopyItem*>& records, c
 
 }  // namespace
 
+bool WriteTableDdl(std::FILE* file, LoadedCopybook& copybook, const TableDdl& ddl) {
+    quillbox::SqlDialect dialect = quillbox::SqlDialect::kGeneric;
+    quillbox::ParseSqlDialect(ddl.dialect, dialect);
+    // Under the COBOL rules several 01 records are record types: a table each.
+    std::vector<CopyItem*> records = quillbox::RecordsOf(copybook.Head());
+    bool perRecord = ddl.cobol && records.size() > 1 && records[1]->position == 1;
+    const bool noFiller = ddl.columns.noFiller;
+    const ColumnNaming naming = ddl.columns.Naming();
+    if (dialect == quillbox::SqlDialect::kGeneric) {
+        const std::string table = TableName(ddl.table);
+        if (perRecord) return WriteRecordTables(file, records, table, ddl.serialNo, ddl.quoteNames, noFiller, naming);
+        return WriteCreateTable(file, copybook.Head(), table.c_str(), ddl.serialNo, ddl.quoteNames, noFiller, naming);
+    }
+    // A database's dialect: the columns of the data table decode writes.
+    const std::string table = ArgumentToUtf8(ddl.table);
+    quillbox::ColumnChoice choice;
+    choice.noFiller = noFiller;
+    choice.naming = naming;
+    std::string sql, error;
+    auto add = [&](CopyItem* head, int length, const std::string& name) {
+        quillbox::LayoutPlan plan;
+        if (!quillbox::CheckTableName(name, dialect, error)) throw CommandFailure{"", error};
+        if (!quillbox::BuildLayoutPlan(head, length, false, ddl.serialNo, choice, plan, error)) {
+            throw CommandFailure{"", error};
+        }
+        sql += (sql.empty() ? "" : "\n") + quillbox::CreateTableSql(plan, name, dialect, ddl.quoteNames);
+    };
+    if (perRecord) {
+        for (CopyItem* record : records) {
+            quillbox::WithRecordAlone(record, [&] { add(record, record->byteLength, table + "_" + quillbox::RecordName(record)); });
+        }
+    } else {
+        add(copybook.Head(), static_cast<int>(copybook.RecordLength()), table);
+    }
+    return WriteText(file, sql.data(), sql.size()) == sql.size();
+}
+
 void AddDdlCommand(CLI::App& program) {
     auto options = std::make_shared<DdlOptions>();
     CLI::App* command = program.add_subcommand("ddl", "the CREATE TABLE file (Shift_JIS, CR LF)");
@@ -71,48 +108,8 @@ void AddDdlCommand(CLI::App& program) {
     AddCopybookArgument(command, options->copybook);
     command->add_option("OUT", options->out, OUTPUT_FILE_HELP)->required();
     OnLoadedCopybook(command, options, [](const auto& options, LoadedCopybook& copybook) {
-        quillbox::SqlDialect dialect = quillbox::SqlDialect::kGeneric;
-        quillbox::ParseSqlDialect(options->dialect, dialect);
-        // Under the COBOL rules several 01 records are record types: a table each.
-        std::vector<CopyItem*> records = quillbox::RecordsOf(copybook.Head());
-        bool perRecord = options->copybook.cobol && records.size() > 1 && records[1]->position == 1;
-        const bool noFiller = options->columns.noFiller;
-        const ColumnNaming naming = options->columns.Naming();
-        if (dialect == quillbox::SqlDialect::kGeneric) {
-            const std::string table = TableName(options->table);
-            WriteExport(options->out, options->copybook.name, [&](std::FILE* file) {
-                if (perRecord) {
-                    return WriteRecordTables(file, records, table, options->serialNo, options->quoteNames, noFiller,
-                                             naming);
-                }
-                return WriteCreateTable(file, copybook.Head(), table.c_str(), options->serialNo, options->quoteNames,
-                                        noFiller, naming);
-            });
-            return;
-        }
-        // A database's dialect: the columns of the data table decode writes.
-        const std::string table = ArgumentToUtf8(options->table);
-        quillbox::ColumnChoice choice;
-        choice.noFiller = noFiller;
-        choice.naming = naming;
-        std::string sql, error;
-        auto add = [&](CopyItem* head, int length, const std::string& name) {
-            quillbox::LayoutPlan plan;
-            if (!quillbox::CheckTableName(name, dialect, error)) throw CommandFailure{"", error};
-            if (!quillbox::BuildLayoutPlan(head, length, false, options->serialNo, choice, plan, error)) {
-                throw CommandFailure{"", error};
-            }
-            sql += (sql.empty() ? "" : "\n") + quillbox::CreateTableSql(plan, name, dialect, options->quoteNames);
-        };
-        if (perRecord) {
-            for (CopyItem* record : records) {
-                quillbox::WithRecordAlone(record, [&] { add(record, record->byteLength, table + "_" + quillbox::RecordName(record)); });
-            }
-        } else {
-            add(copybook.Head(), static_cast<int>(copybook.RecordLength()), table);
-        }
-        WriteExport(options->out, options->copybook.name, [&](std::FILE* file) {
-            return WriteText(file, sql.data(), sql.size()) == sql.size();
-        });
+        TableDdl ddl{options->table, options->serialNo, options->quoteNames, options->dialect, options->columns,
+                     options->copybook.cobol};
+        WriteExport(options->out, options->copybook.name, [&](std::FILE* file) { return WriteTableDdl(file, copybook, ddl); });
     });
 }

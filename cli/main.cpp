@@ -160,6 +160,7 @@ int main(int argc, char** argv) {
     AddDecodeCommand(program);
     AddEncodeCommand(program);
     AddVerifyCommand(program);
+    AddSchemaCommand(program);
     // Each command's help: what COPYBOOK is, the command's own words, its exit statuses.
     // The program's footer is set after the commands, which would take it over.
     for (CLI::App* command : program.get_subcommands({})) {

@@ -580,7 +580,7 @@ public:
     // A JSON line whose tables hold their present occurrences only.
     bool VariableRow(const LayoutPlan& plan, const RowCells& cells) {
         line_.clear();
-        AppendJsonRowPresent(line_, plan, cells, setup_.Variable()->Absent());
+        AppendJsonRowPresent(line_, plan, cells, setup_.Variable()->Absent(), setup_.Options().jsonNumbers);
         if (capacity_ - used_ < line_.size()) {
             if (used_ > 0 && !Flush()) return false;
             Reserve(line_.size());

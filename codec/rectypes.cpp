@@ -401,13 +401,13 @@ private:
 
 class RecordKeySink : public RowSink {
 public:
-    RecordKeySink(std::shared_ptr<RecordKeyStream> stream, const std::string& name, bool first)
-        : stream_(std::move(stream)), first_(first) {
+    RecordKeySink(std::shared_ptr<RecordKeyStream> stream, const std::string& name, bool first, JsonNumbers numbers)
+        : stream_(std::move(stream)), first_(first), numbers_(numbers) {
         prefix_ = "{\"record\":";
         AppendJsonString(prefix_, name);
     }
     bool Begin(const LayoutPlan& plan) override {
-        writer_.reset(new JsonRowWriter(plan));
+        writer_.reset(new JsonRowWriter(plan, numbers_));
         return true;
     }
     bool Row(const LayoutPlan&, const RowCells& cells) override {
@@ -424,6 +424,7 @@ private:
     bool first_;
     std::string prefix_;
     std::unique_ptr<JsonRowWriter> writer_;
+    JsonNumbers numbers_;
 };
 
 }  // namespace
@@ -441,7 +442,7 @@ std::vector<std::unique_ptr<RowSink>> MakeRecordKeySinks(RecordTypes& types, std
         std::string name = types.Name(t), converted;
         TextCodec* table = types.Setup(t).TableText();
         if (table != nullptr && table->Encode(name.data(), name.size(), converted)) name = converted;
-        sinks.emplace_back(new RecordKeySink(stream, name, first));
+        sinks.emplace_back(new RecordKeySink(stream, name, first, types.Setup(t).Options().jsonNumbers));
         first = false;
     }
     return sinks;

@@ -327,7 +327,8 @@ bool HasPresent(const JsonNode& node, const std::vector<unsigned char>& absent) 
     return false;
 }
 
-void PutValue(std::string& out, const JsonNode& node, const RowCells& cells, const std::vector<unsigned char>& absent) {
+void PutValue(std::string& out, const JsonNode& node, const LayoutPlan& plan, const RowCells& cells,
+              const std::vector<unsigned char>& absent, JsonNumbers numbers) {
     switch (node.kind) {
     case JsonNode::kLeaf: {
         size_t i = static_cast<size_t>(node.field);
@@ -338,7 +339,7 @@ void PutValue(std::string& out, const JsonNode& node, const RowCells& cells, con
         std::string text = cells.String(i);
         // Numbers as they are, but for the floating point values JSON has no number for.
         bool special = text == "NaN" || text == "Infinity" || text == "-Infinity";
-        if (cells.Kind(i) == Cell::kNumber && !special) out += text;
+        if (cells.Kind(i) == Cell::kNumber && !special && !JsonNumberAsString(plan.fields[i], numbers)) out += text;
         else AppendJsonString(out, text);
         return;
     }
@@ -350,7 +351,7 @@ void PutValue(std::string& out, const JsonNode& node, const RowCells& cells, con
             first = false;
             AppendJsonString(out, child.key);
             out.push_back(':');
-            PutValue(out, child, cells, absent);
+            PutValue(out, child, plan, cells, absent, numbers);
         }
         out.push_back('}');
         return;
@@ -362,7 +363,7 @@ void PutValue(std::string& out, const JsonNode& node, const RowCells& cells, con
             if (!HasPresent(child, absent)) continue;
             if (!first) out.push_back(',');
             first = false;
-            PutValue(out, child, cells, absent);
+            PutValue(out, child, plan, cells, absent, numbers);
         }
         out.push_back(']');
         return;
@@ -373,7 +374,7 @@ void PutValue(std::string& out, const JsonNode& node, const RowCells& cells, con
 }  // namespace
 
 void AppendJsonRowPresent(std::string& out, const LayoutPlan& plan, const RowCells& cells,
-                          const std::vector<unsigned char>& absent) {
+                          const std::vector<unsigned char>& absent, JsonNumbers numbers) {
     out.push_back('{');
     bool first = true;
     for (const JsonNode& root : plan.roots) {
@@ -381,7 +382,7 @@ void AppendJsonRowPresent(std::string& out, const LayoutPlan& plan, const RowCel
         first = false;
         AppendJsonString(out, root.key);
         out.push_back(':');
-        PutValue(out, root, cells, absent);
+        PutValue(out, root, plan, cells, absent, numbers);
     }
     out += "}\n";
 }

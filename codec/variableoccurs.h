@@ -117,9 +117,9 @@ private:
 };
 
 // Appends the JSON line of a row whose absent columns (`absent`) are left out: a table's
-// occurrences past its count are not in its array.
+// occurrences past its count are not in its array. Numbers as `numbers` says.
 void AppendJsonRowPresent(std::string& out, const LayoutPlan& plan, const RowCells& cells,
-                          const std::vector<unsigned char>& absent);
+                          const std::vector<unsigned char>& absent, JsonNumbers numbers);
 
 }  // namespace quillbox
 

@@ -48,8 +48,8 @@ const std::vector<std::string> kRecords = {
 };
 const std::string kJson =
     "{\"record\":\"HDR-REC\",\"HDR-REC\":{\"HDR-TYPE\":\"H\",\"HDR-DATE\":20261209}}\n"
-    "{\"record\":\"DTL-REC\",\"DTL-REC\":{\"DTL-TYPE\":\"D\",\"DTL-ITEM\":\"ABCD\",\"DTL-AMT\":123.45,\"DTL-QTY\":5}}\n"
-    "{\"record\":\"DTL-REC\",\"DTL-REC\":{\"DTL-TYPE\":\"D\",\"DTL-ITEM\":\"WXYZ\",\"DTL-AMT\":-1.23,\"DTL-QTY\":10}}\n"
+    "{\"record\":\"DTL-REC\",\"DTL-REC\":{\"DTL-TYPE\":\"D\",\"DTL-ITEM\":\"ABCD\",\"DTL-AMT\":\"123.45\",\"DTL-QTY\":5}}\n"
+    "{\"record\":\"DTL-REC\",\"DTL-REC\":{\"DTL-TYPE\":\"D\",\"DTL-ITEM\":\"WXYZ\",\"DTL-AMT\":\"-1.23\",\"DTL-QTY\":10}}\n"
     "{\"record\":\"TRL-REC\",\"TRL-REC\":{\"TRL-TYPE\":\"T\",\"TRL-COUNT\":2}}\n";
 
 std::string Rdw(const std::vector<std::string>& records) {
@@ -485,9 +485,9 @@ TEST(RecordTypesGnuCobol, ALineSequentialFileOfThreeRecordTypes) {
     options.recordTypeDefault = "HDR-REC";
     const std::string expected =
         "{\"record\":\"HDR-REC\",\"HDR-REC\":{\"HDR-TYPE\":\"H\",\"HDR-DATE\":20261209}}\n"
-        "{\"record\":\"DTL-REC\",\"DTL-REC\":{\"DTL-TYPE\":\"D\",\"DTL-ITEM\":\"BOLT  \",\"DTL-AMT\":-123.45,\"DTL-QTY\":7}}\n"
-        "{\"record\":\"DTL-REC\",\"DTL-REC\":{\"DTL-TYPE\":\"D\",\"DTL-ITEM\":\"NUT 12\",\"DTL-AMT\":99999.99,\"DTL-QTY\":100}}\n"
-        "{\"record\":\"DTL-REC\",\"DTL-REC\":{\"DTL-TYPE\":\"D\",\"DTL-ITEM\":\"a,b   \",\"DTL-AMT\":0.00,\"DTL-QTY\":999}}\n"
+        "{\"record\":\"DTL-REC\",\"DTL-REC\":{\"DTL-TYPE\":\"D\",\"DTL-ITEM\":\"BOLT  \",\"DTL-AMT\":\"-123.45\",\"DTL-QTY\":7}}\n"
+        "{\"record\":\"DTL-REC\",\"DTL-REC\":{\"DTL-TYPE\":\"D\",\"DTL-ITEM\":\"NUT 12\",\"DTL-AMT\":\"99999.99\",\"DTL-QTY\":100}}\n"
+        "{\"record\":\"DTL-REC\",\"DTL-REC\":{\"DTL-TYPE\":\"D\",\"DTL-ITEM\":\"a,b   \",\"DTL-AMT\":\"0.00\",\"DTL-QTY\":999}}\n"
         "{\"record\":\"TRL-REC\",\"TRL-REC\":{\"TRL-TYPE\":\"T\",\"TRL-COUNT\":-3}}\n";
     TypedRun decoded = RunTyped(layout, true, written, options);
     ASSERT_EQ(decoded.status, kExitDone) << decoded.err;

@@ -1,0 +1,202 @@
+// quillbox-cli schema: the table a copybook's data decodes to, for catalogs and loaders:
+// a JSON Schema of one JSON Lines row, the SQL DDL in a dialect, or the column list.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli_common.h"
+#include "commands.h"
+#include "datacodec.h"
+#include "layoutplan.h"
+#include "rectypes.h"
+#include "sqltable.h"
+#include "storage.h"
+#include "textcodec.h"
+
+using nlohmann::ordered_json;
+using namespace quillbox;
+
+namespace {
+
+struct SchemaOptions {
+    CopybookArgument copybook;
+    std::string format = "json-schema";
+    std::string dialect = "generic";
+    std::string table;
+    bool serialNo = false;
+    bool quoteNames = false;
+    std::string redefines = "first";
+    std::string jsonNumbers = "exact";
+    TableColumnArguments columns;
+};
+
+// The schema of a leaf value as JSON Lines writes it (null: bad data under
+// --on-error null, an absent occurrence, a blank number read as null).
+ordered_json LeafSchema(const Field& field, JsonNumbers numbers) {
+    ordered_json schema;
+    switch (field.kind) {
+    case Field::kDisplay:
+    case Field::kPacked:
+    case Field::kBinary:
+    case Field::kComp5:
+        if (JsonNumberAsString(field, numbers)) {
+            schema["type"] = {"string", "null"};
+            schema["pattern"] = "^-?[0-9]+(\\.[0-9]+)?$";
+            schema["description"] = "exact decimal text";
+        } else {
+            schema["type"] = {field.scale > 0 ? "number" : "integer", "null"};
+        }
+        break;
+    case Field::kFloat:
+    case Field::kDouble:
+        // NaN and the infinities are strings: JSON has no number for them.
+        schema["type"] = {"number", "string", "null"};
+        break;
+    case Field::kNational:
+        schema["type"] = {"string", "null"};
+        schema["maxLength"] = field.length / 2;
+        break;
+    case Field::kBits:
+    case Field::kBoolChars:
+        schema["type"] = {"string", "null"};
+        schema["pattern"] = "^[01]*$";
+        schema["maxLength"] = field.kind == Field::kBits ? field.digits : field.length;
+        break;
+    case Field::kText:
+        schema["type"] = {"string", "null"};
+        schema["maxLength"] = field.length;
+        break;
+    }
+    std::string picture = ShiftJisToUtf8(ItemText(field.item->picture).Get());
+    if (!picture.empty()) schema["x-cobol-picture"] = picture;
+    return schema;
+}
+
+ordered_json NodeSchema(const JsonNode& node, const LayoutPlan& plan, JsonNumbers numbers) {
+    switch (node.kind) {
+    case JsonNode::kLeaf: return LeafSchema(plan.fields[static_cast<size_t>(node.field)], numbers);
+    case JsonNode::kArray: {
+        ordered_json schema = {{"type", "array"}, {"maxItems", node.children.size()}};
+        if (!node.children.empty()) schema["items"] = NodeSchema(node.children.front(), plan, numbers);
+        return schema;
+    }
+    case JsonNode::kObject: break;
+    }
+    ordered_json properties = ordered_json::object();
+    ordered_json required = ordered_json::array();
+    for (const JsonNode& child : node.children) {
+        properties[child.key] = NodeSchema(child, plan, numbers);
+        required.push_back(child.key);
+    }
+    return {{"type", "object"}, {"properties", properties}, {"required", required}, {"additionalProperties", false}};
+}
+
+ordered_json RowSchema(const LayoutPlan& plan, JsonNumbers numbers, const std::string& record) {
+    JsonNode top;
+    top.kind = JsonNode::kObject;
+    top.children = plan.roots;
+    ordered_json schema = NodeSchema(top, plan, numbers);
+    if (!record.empty()) {
+        // A row of a file of record types names its record first.
+        ordered_json properties = {{"record", {{"const", record}}}};
+        for (auto& entry : schema["properties"].items()) properties[entry.key()] = entry.value();
+        schema["properties"] = properties;
+        schema["required"].insert(schema["required"].begin(), "record");
+    }
+    return schema;
+}
+
+// The columns: name, kind, offset (from 0), length, usage, picture; TSV with a header.
+std::string ColumnList(const LayoutPlan& plan, const std::string& record) {
+    static const char* const kinds[] = {"display", "packed", "binary", "comp-5", "float", "double", "text",
+                                        "national", "bits", "boolean"};
+    std::string text;
+    for (const Field& field : plan.fields) {
+        const ItemFlagName* usage = UsageNameOf(field.item->flags);
+        if (!record.empty()) text += record + "\t";
+        text += field.column + "\t" + kinds[field.kind] + "\t" + std::to_string(field.offset) + "\t" +
+                std::to_string(field.length) + "\t" + (usage != nullptr ? usage->name : "DISPLAY") + "\t" +
+                ShiftJisToUtf8(ItemText(field.item->picture).Get()) + "\n";
+    }
+    return text;
+}
+
+void WriteSchema(const SchemaOptions& options, LoadedCopybook& copybook) {
+    if (options.format == "sql") {
+        TableDdl ddl{options.table.empty() ? std::string("T") : options.table, options.serialNo, options.quoteNames,
+                     options.dialect, options.columns, options.copybook.cobol};
+        if (!WriteTableDdl(stdout, copybook, ddl)) throw CommandFailure{"", "writing to standard output failed"};
+        return;
+    }
+    DataOptions data;
+    data.redefinesAll = options.redefines == "all";
+    data.serialNo = options.serialNo;
+    data.noFiller = options.columns.noFiller;
+    data.naming = options.columns.Naming();
+    ParseJsonNumbers(options.jsonNumbers, data.jsonNumbers);
+    data.variableOccurs = VariableOccursOf(copybook.Analyzer());
+    // Under the COBOL rules several 01 records are the record types of one file.
+    std::vector<CopyItem*> records = RecordsOf(copybook.Head());
+    bool types = options.copybook.cobol && records.size() > 1 && records[1]->position == 1;
+    std::vector<std::pair<std::string, std::unique_ptr<DataSetup>>> tables;
+    auto prepare = [&](CopyItem* head, int length, const std::string& record) {
+        std::unique_ptr<DataSetup> setup(new DataSetup);
+        std::string error;
+        if (!setup->Prepare(head, length, data, error)) throw CommandFailure{"", error};
+        tables.emplace_back(record, std::move(setup));
+    };
+    if (types) {
+        for (CopyItem* record : records) {
+            WithRecordAlone(record, [&] { prepare(record, record->byteLength, RecordName(record)); });
+        }
+    } else {
+        prepare(copybook.Head(), static_cast<int>(copybook.RecordLength()), "");
+    }
+    std::string text;
+    if (options.format == "columns") {
+        text = std::string(types ? "record\t" : "") + "name\tkind\toffset\tlength\tusage\tpicture\n";
+        for (const auto& table : tables) text += ColumnList(table.second->Plan(), table.first);
+    } else {
+        ordered_json schema = {{"$schema", "https://json-schema.org/draft/2020-12/schema"},
+                               {"title", ArgumentToUtf8(options.copybook.name)}};
+        if (types) {
+            ordered_json one = ordered_json::array();
+            for (const auto& table : tables) one.push_back(RowSchema(table.second->Plan(), data.jsonNumbers, table.first));
+            schema["oneOf"] = one;
+        } else {
+            ordered_json row = RowSchema(tables.front().second->Plan(), data.jsonNumbers, "");
+            for (auto& entry : row.items()) schema[entry.key()] = entry.value();
+        }
+        text = schema.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    }
+    WriteOut(text);
+}
+
+}  // namespace
+
+void AddSchemaCommand(CLI::App& program) {
+    auto options = std::make_shared<SchemaOptions>();
+    CLI::App* command = program.add_subcommand(
+        "schema", "the table of the copybook's data, to standard output: a JSON Schema of a JSON Lines row, SQL, or "
+                  "the columns");
+    command->add_option("--format", options->format,
+                        "json-schema (default: draft 2020-12, one row of decode --format jsonl), sql (the CREATE "
+                        "TABLE of --dialect), or columns (name, kind, offset, length, usage, picture as TSV)")
+        ->check(CLI::IsMember({"json-schema", "sql", "columns"}));
+    command->add_option("--dialect", options->dialect, "--format sql: generic (default), sqlite, postgresql or db2")
+        ->check(CLI::IsMember({"generic", "sqlite", "postgresql", "db2"}));
+    command->add_option("--table", options->table, "--format sql: the table name (default T)");
+    command->add_flag("--quote-names", options->quoteNames, "--format sql: every name in double quotes");
+    command->add_flag("--serial-no", options->serialNo, "number array columns by the item's running number");
+    command->add_option("--redefines", options->redefines, "first (default) or all: every REDEFINES view")
+        ->check(CLI::IsMember({"first", "all"}));
+    command->add_option("--json-numbers", options->jsonNumbers,
+                        "which numbers are JSON strings, as decode's option: exact (default), number, string")
+        ->check(CLI::IsMember({"exact", "number", "string"}));
+    AddTableColumnOptions(command, options->columns);
+    AddCopybookArgument(command, options->copybook);
+    OnLoadedCopybook(command, options, [](const auto& options, LoadedCopybook& copybook) { WriteSchema(*options, copybook); });
+}
