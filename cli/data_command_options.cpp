@@ -265,10 +265,11 @@ void RunRecordTypes(const DataCommandOptions& given, DataOptions& options, Loade
     if (status != kExitDone) throw CommandStatus{status};
 }
 
-// decode --format sqlite: the rows into a table of a database, committed when the run
-// ends with 0 or 3, rolled back (the database as it was) otherwise.
+// decode --format sqlite: the rows into a table of a database (with record types, a
+// table per record type, named after its record, --table their prefix), committed when
+// the run ends with 0 or 3, rolled back (the database as it was) otherwise.
 void RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLength, const DataOptions& options,
-                   RunDisplay& display, bool decode) {
+                   RunDisplay& display, bool decode, bool recordTypes) {
     if (!decode) throw CommandFailure{"", "encode reads csv or jsonl; --format sqlite is decode's"};
     if (given.output == "-") throw CommandFailure{"", "--format sqlite writes a database file: -o FILE.db names it"};
 #ifdef QB_HAVE_SQLITE
@@ -284,14 +285,14 @@ void RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLe
         }
     }
     std::string table = given.table.empty() ? std::string() : ArgumentToUtf8(given.table);
-    if (table.empty()) {
+    std::string error;
+    if (table.empty() && !recordTypes) {
         for (const CopyItem* item = head; item != nullptr && table.empty(); item = item->next) {
             if (item->level == 1 && item->name[0] != '\0') table = SystemToUtf8(ItemText(item->name).Get());
         }
         if (table.empty()) table = "RECORDS";
     }
-    std::string error;
-    if (!CheckTableName(table, SqlDialect::kSqlite, error)) throw CommandFailure{"", error};
+    if (!recordTypes && !CheckTableName(table, SqlDialect::kSqlite, error)) throw CommandFailure{"", error};
     IfExists ifExists = IfExists::kFail;
     ParseIfExists(given.ifExists, ifExists);
     std::FILE* in = OpenInput(given.input);
@@ -301,6 +302,27 @@ void RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLe
     if (regular) display.inputSize = static_cast<uint64_t>(inputStatus.st_size);
     if (given.progress >= 0) display.progress = given.progress == 1;
     else display.progress = QB_ISATTY(QB_FILENO(stderr)) && (!regular || inputStatus.st_size >= kProgressFrom);
+    if (recordTypes) {
+        // One database, one transaction, a table per record type.
+        SqliteDatabase database(given.output);
+        std::vector<std::unique_ptr<SqliteSink>> sinks;
+        auto sinkOf = [&](const std::string& record) -> RowSink* {
+            std::string name = table.empty() ? record : table + "_" + record;
+            std::string refused;
+            if (!CheckTableName(name, SqlDialect::kSqlite, refused)) throw CommandFailure{"", refused};
+            sinks.emplace_back(new SqliteSink(database, name, ifExists));
+            return sinks.back().get();
+        };
+        int status = DecodeRecordTypesInto(head, options, in, sinkOf, stderr, display);
+        closer.Close();
+        if (status == kExitDone || status == kExitBadData) {
+            if (!database.Commit()) throw CommandFailure{ArgumentToUtf8(given.output), database.Failure()};
+        } else {
+            database.Abandon();
+        }
+        if (status != kExitDone) throw CommandStatus{status};
+        return;
+    }
     SqliteSink sink(given.output, table, ifExists);
     int status = DecodeData(head, recordLength, options, in, sink, stderr, display);
     closer.Close();
@@ -315,6 +337,7 @@ void RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLe
     (void)recordLength;
     (void)options;
     (void)display;
+    (void)recordTypes;
     throw CommandFailure{"", "this build of quillbox-cli has no SQLite output"};
 #endif
 }
@@ -381,7 +404,8 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
     options.recordTypeDefault = given.recordTypeDefault;
     if (!options.recordTypes.empty() || !options.recordTypeDefault.empty()) {
         if (options.format == TableFormat::kSqlite) {
-            throw CommandFailure{"", "--format sqlite does not take --record-type yet: decode to a folder of CSV files"};
+            RunIntoSqlite(given, head, recordLength, options, display, decode, true);
+            return;
         }
         if (verify || !given.rejects.empty()) {
             throw CommandFailure{"", "verify and --rejects do not take --record-type yet"};
@@ -428,7 +452,7 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
         }
     };
     if (options.format == TableFormat::kSqlite) {
-        RunIntoSqlite(given, head, recordLength, options, display, decode);
+        RunIntoSqlite(given, head, recordLength, options, display, decode, false);
         return;
     }
     std::FILE* in = OpenInput(given.input);

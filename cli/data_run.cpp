@@ -247,6 +247,24 @@ int DecodeRecordTypeData(CopyItem* head, const DataOptions& options, std::FILE* 
     return report.Finish(DecodeRecordTypes(types, reader, sinks, report));
 }
 
+int DecodeRecordTypesInto(CopyItem* head, const DataOptions& options, std::FILE* in,
+                          const std::function<RowSink*(const std::string&)>& sinkOf, std::FILE* err,
+                          const RunDisplay& display) {
+    RecordTypes types;
+    std::string error;
+    if (!types.Prepare(head, options, error)) {
+        std::fprintf(err, "%s\n", error.c_str());
+        return kExitFailed;
+    }
+    std::vector<RowSink*> sinks;
+    for (size_t t = 0; t < types.Count(); ++t) sinks.push_back(types.Chosen(t) ? sinkOf(types.Name(t)) : nullptr);
+    RunReport report(display, err, "decode", options.onError, options.blankNumeric);
+    RecordReader reader(in, options.records, static_cast<size_t>(types.MaxLength()));
+    RunResult result = DecodeRecordTypes(types, reader, sinks, report);
+    if (display.result != nullptr) *display.result = result;
+    return report.Finish(result);
+}
+
 int EncodeRecordTypeData(CopyItem* head, const DataOptions& options, std::FILE* in, std::FILE* out, std::FILE* err,
                          const RunDisplay& display) {
     RecordTypes types;

@@ -50,6 +50,11 @@ int DecodeRecordTypeData(CopyItem* head, const quillbox::DataOptions& options, s
                          std::FILE* err, const RunDisplay& display = RunDisplay());
 // Encodes JSON Lines whose rows name their record in a "record" key into records of
 // those records' layouts.
+// The same into sinks the caller keeps: `sinkOf` gives the sink of each record type a
+// rule or the default chooses (by its record's name), null for none.
+int DecodeRecordTypesInto(CopyItem* head, const quillbox::DataOptions& options, std::FILE* in,
+                          const std::function<quillbox::RowSink*(const std::string&)>& sinkOf, std::FILE* err,
+                          const RunDisplay& display);
 int EncodeRecordTypeData(CopyItem* head, const quillbox::DataOptions& options, std::FILE* in, std::FILE* out,
                          std::FILE* err, const RunDisplay& display = RunDisplay());
 

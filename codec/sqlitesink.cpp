@@ -23,15 +23,14 @@ bool ParseIfExists(const std::string& text, IfExists& ifExists) {
     return true;
 }
 
-SqliteSink::SqliteSink(std::string path, std::string table, IfExists ifExists)
-    : path_(std::move(path)), table_(std::move(table)), ifExists_(ifExists) {}
+SqliteDatabase::SqliteDatabase(std::string path) : path_(std::move(path)) {}
 
-SqliteSink::~SqliteSink() {
+SqliteDatabase::~SqliteDatabase() {
     if (!committed_) Abandon();
     Close();
 }
 
-bool SqliteSink::Fail(const std::string& what, bool fromSqlite) {
+bool SqliteDatabase::Fail(const std::string& what, bool fromSqlite) {
     if (failure_.empty()) {
         failure_ = what;
         if (fromSqlite && db_ != nullptr && sqlite3_errcode(db_) != SQLITE_OK) {
@@ -44,51 +43,117 @@ bool SqliteSink::Fail(const std::string& what, bool fromSqlite) {
     return false;
 }
 
-bool SqliteSink::Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+bool SqliteDatabase::Exec(const std::string& sql) {
+    return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
 
-void SqliteSink::Close() {
-    if (insert_ != nullptr) sqlite3_finalize(insert_);
-    insert_ = nullptr;
-    if (db_ != nullptr) sqlite3_close(db_);
+void SqliteDatabase::Close() {
+    // A statement a sink still holds keeps the connection until it is finalized.
+    if (db_ != nullptr) sqlite3_close_v2(db_);
     db_ = nullptr;
 }
 
-bool SqliteSink::Begin(const LayoutPlan& plan) {
+bool SqliteDatabase::Open() {
+    if (open_) return true;
+    if (!failure_.empty()) return false;
     struct stat status;
     made_ = stat(path_.c_str(), &status) != 0 && errno == ENOENT;
     if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
-        return Fail(std::string("cannot open the database"));
+        return Fail("cannot open the database");
     }
     sqlite3_busy_timeout(db_, 2000);
     // A file made for this load needs no rollback journal: a load that does not end
     // well removes it; it is synced when the load commits.
     if (made_ && !(Exec("PRAGMA journal_mode = OFF") && Exec("PRAGMA synchronous = OFF"))) {
-        return Fail(std::string("cannot set up the database"));
+        return Fail("cannot set up the database");
     }
     // One transaction for the whole load, taken for writing at once: a database that
     // another program writes is refused here, before anything is done.
-    if (!Exec("BEGIN IMMEDIATE")) return Fail(std::string("cannot write the database"));
+    if (!Exec("BEGIN IMMEDIATE")) return Fail("cannot write the database");
     open_ = true;
+    return true;
+}
+
+bool SqliteDatabase::Commit() {
+    if (!open_ || !failure_.empty()) return false;
+    if (!Exec("COMMIT")) {
+        Fail("cannot commit the load");
+        Abandon();
+        return false;
+    }
+    open_ = false;
+    committed_ = true;
+    if (made_) {
+        // The file made for the load (written without syncs) reaches the disk now.
+        int fd = open(path_.c_str(), O_RDONLY);
+        bool synced = fd >= 0 && fsync(fd) == 0;
+        if (fd >= 0) close(fd);
+        if (!synced) return Fail("cannot write the database to the disk", false);
+    }
+    return true;
+}
+
+void SqliteDatabase::Abandon() {
+    if (committed_) return;
+    if (open_ && db_ != nullptr) Exec("ROLLBACK");
+    open_ = false;
+    if (made_) {
+        // The file made for the load goes again, with its journal.
+        Close();
+        std::remove(path_.c_str());
+        std::remove((path_ + "-journal").c_str());
+        made_ = false;
+    }
+}
+
+SqliteSink::SqliteSink(std::string path, std::string table, IfExists ifExists)
+    : owned_(new SqliteDatabase(std::move(path))), database_(*owned_), table_(std::move(table)), ifExists_(ifExists) {}
+
+SqliteSink::SqliteSink(SqliteDatabase& database, std::string table, IfExists ifExists)
+    : database_(database), table_(std::move(table)), ifExists_(ifExists) {}
+
+SqliteSink::~SqliteSink() {
+    if (insert_ != nullptr) sqlite3_finalize(insert_);
+}
+
+bool SqliteSink::Finish() {
+    // The statement ends with the rows: the transaction can then end.
+    if (insert_ != nullptr) sqlite3_finalize(insert_);
+    insert_ = nullptr;
+    return failure_.empty();
+}
+
+bool SqliteSink::Fail(const std::string& what, bool fromSqlite) {
+    database_.Fail(what, fromSqlite);
+    if (failure_.empty()) failure_ = database_.Failure().empty() ? what : database_.Failure();
+    return false;
+}
+
+bool SqliteSink::Begin(const LayoutPlan& plan) {
+    if (!database_.Open()) {
+        failure_ = database_.Failure();
+        return false;
+    }
+    sqlite3* db = database_.Handle();
     sqlite3_stmt* query = nullptr;
-    if (sqlite3_prepare_v2(db_, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE", -1,
+    if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE", -1,
                            &query, nullptr) != SQLITE_OK) {
-        return Fail(std::string("cannot read the database"));
+        return Fail("cannot read the database");
     }
     sqlite3_bind_text(query, 1, table_.c_str(), static_cast<int>(table_.size()), SQLITE_TRANSIENT);
     int step = sqlite3_step(query);
     sqlite3_finalize(query);
-    if (step != SQLITE_ROW && step != SQLITE_DONE) return Fail(std::string("cannot read the database"));
+    if (step != SQLITE_ROW && step != SQLITE_DONE) return Fail("cannot read the database");
     const bool exists = step == SQLITE_ROW;
     if (exists && ifExists_ == IfExists::kFail) {
-        return Fail(std::string("the table ") + table_ + " exists (--if-exists append adds to it, replace replaces it)", false);
+        return Fail("the table " + table_ + " exists (--if-exists append adds to it, replace replaces it)", false);
     }
-    if (exists && ifExists_ == IfExists::kReplace && !Exec(("DROP TABLE " + SqlIdentifier(table_)).c_str())) {
-        return Fail(std::string("cannot drop the table ") + table_);
+    if (exists && ifExists_ == IfExists::kReplace && !database_.Exec("DROP TABLE " + SqlIdentifier(table_))) {
+        return Fail("cannot drop the table " + table_);
     }
-    if ((!exists || ifExists_ == IfExists::kReplace) &&
-        !Exec(CreateTableSql(plan, table_, SqlDialect::kSqlite).c_str())) {
-        return Fail(std::string("cannot create the table ") + table_);
+    if ((!exists || ifExists_ == IfExists::kReplace) && !database_.Exec(CreateTableSql(plan, table_, SqlDialect::kSqlite))) {
+        return Fail("cannot create the table " + table_);
     }
     std::string insert = "INSERT INTO " + SqlIdentifier(table_) + " (";
     std::string values = ") VALUES (";
@@ -99,8 +164,8 @@ bool SqliteSink::Begin(const LayoutPlan& plan) {
         forms_.push_back(SqlTypeOf(plan.fields[i], SqlDialect::kSqlite).form);
     }
     insert += values + ")";
-    if (sqlite3_prepare_v2(db_, insert.c_str(), static_cast<int>(insert.size()), &insert_, nullptr) != SQLITE_OK) {
-        return Fail(std::string("the table ") + table_ + " does not take the layout's columns");
+    if (sqlite3_prepare_v2(db, insert.c_str(), static_cast<int>(insert.size()), &insert_, nullptr) != SQLITE_OK) {
+        return Fail("the table " + table_ + " does not take the layout's columns");
     }
     return true;
 }
@@ -152,39 +217,18 @@ bool SqliteSink::Row(const LayoutPlan&, const RowCells& cells) {
 }
 
 bool SqliteSink::Commit() {
-    if (!open_ || !failure_.empty()) return false;
     if (insert_ != nullptr) sqlite3_finalize(insert_);
     insert_ = nullptr;
-    if (!Exec("COMMIT")) {
-        Fail(std::string("cannot commit the load"));
-        Abandon();
-        return false;
-    }
-    open_ = false;
-    committed_ = true;
-    if (made_) {
-        // The file made for the load (written without syncs) reaches the disk now.
-        int fd = open(path_.c_str(), O_RDONLY);
-        bool synced = fd >= 0 && fsync(fd) == 0;
-        if (fd >= 0) close(fd);
-        if (!synced) return Fail(std::string("cannot write the database to the disk"), false);
-    }
-    return true;
+    if (!failure_.empty()) return false;
+    if (database_.Commit()) return true;
+    failure_ = database_.Failure();
+    return false;
 }
 
 void SqliteSink::Abandon() {
-    if (committed_) return;
     if (insert_ != nullptr) sqlite3_finalize(insert_);
     insert_ = nullptr;
-    if (open_ && db_ != nullptr) Exec("ROLLBACK");
-    open_ = false;
-    if (made_) {
-        // The file made for the load goes again, with its journal.
-        Close();
-        std::remove(path_.c_str());
-        std::remove((path_ + "-journal").c_str());
-        made_ = false;
-    }
+    database_.Abandon();
 }
 
 }  // namespace quillbox

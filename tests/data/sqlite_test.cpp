@@ -144,6 +144,26 @@ TEST_F(SqliteOutput, ExistingTablesAndFailedLoadsLeaveTheDatabaseAsItWas) {
     EXPECT_EQ(Cli("encode " + copybook_ + " " + csv_ + " --format sqlite -o " + db_).status, 1);
 }
 
+TEST(SqliteRecordTypes, ATablePerRecordTypeInOneLoad) {
+    const std::string examples = std::string(QB_SOURCE_DIR) + "/examples/";
+    const std::string db = Scratch("types.db");
+    const std::string run = "decode --cobol " + examples + "cobol/ORDTYPES.cpy " + examples +
+                            "ordtypes.vb --encoding ibm-037 --records rdw --format sqlite -o " + db +
+                            " --record-type ORD-TYPE=H:ORD-HEADER --record-type ORD-TYPE=D:ORD-LINE ";
+    std::remove(db.c_str());
+    Result loaded = Cli(run + "--record-type ORD-TYPE=T:ORD-TRAILER --table ord");
+    ASSERT_EQ(loaded.status, 0) << loaded.err;
+    EXPECT_EQ(Query(db, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"),
+              "text:ord_ORD-HEADER\ntext:ord_ORD-LINE\ntext:ord_ORD-TRAILER\n");
+    EXPECT_EQ(Query(db, "SELECT COUNT(*), SUM(\"LINE-QTY\"), MAX(\"LINE-PRICE\") FROM \"ord_ORD-LINE\""),
+              "int:4 int:992 text:1250.00\n");
+    // A record no rule chooses stops the run: nothing of the load is left.
+    std::remove(db.c_str());
+    Result stopped = Cli(run);
+    EXPECT_EQ(stopped.status, 1) << stopped.err;
+    EXPECT_EQ(std::fopen(db.c_str(), "rb"), nullptr);
+}
+
 // ---- Every copybook of the corpus the COBOL rules take ------------------------------
 
 namespace fs = std::filesystem;
