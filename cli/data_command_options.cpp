@@ -203,6 +203,16 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
         ->check(OneOf(kOdo, "variable|max"));
 }
 
+// The input's size (for the bar and the time left) and whether the progress line shows:
+// as asked, or when standard error is a terminal and the input is large or of unknown size.
+void ShowProgress(const DataCommandOptions& given, std::FILE* in, RunDisplay& display) {
+    struct stat inputStatus;
+    bool regular = fstat(QB_FILENO(in), &inputStatus) == 0 && S_ISREG(inputStatus.st_mode);
+    if (regular) display.inputSize = static_cast<uint64_t>(inputStatus.st_size);
+    if (given.progress >= 0) display.progress = given.progress == 1;
+    else display.progress = QB_ISATTY(QB_FILENO(stderr)) && (!regular || inputStatus.st_size >= kProgressFrom);
+}
+
 // The run of a file of several record types: decode into a table per record type (a
 // file each in the folder of -o, or JSON Lines with a "record" key on one stream), encode
 // from such JSON Lines.
@@ -233,11 +243,7 @@ void RunRecordTypes(const DataCommandOptions& given, DataOptions& options, Loade
     }
     std::FILE* in = OpenInput(given.input);
     InputCloser closer{in};
-    struct stat inputStatus;
-    bool regular = fstat(QB_FILENO(in), &inputStatus) == 0 && S_ISREG(inputStatus.st_mode);
-    if (regular) display.inputSize = static_cast<uint64_t>(inputStatus.st_size);
-    if (given.progress >= 0) display.progress = given.progress == 1;
-    else display.progress = QB_ISATTY(QB_FILENO(stderr)) && (!regular || inputStatus.st_size >= kProgressFrom);
+    ShowProgress(given, in, display);
     std::vector<std::unique_ptr<OutputFile>> tables;
     std::unique_ptr<OutputFile> output;
     int status;
@@ -297,17 +303,13 @@ void RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLe
     ParseIfExists(given.ifExists, ifExists);
     std::FILE* in = OpenInput(given.input);
     InputCloser closer{in};
-    struct stat inputStatus;
-    bool regular = fstat(QB_FILENO(in), &inputStatus) == 0 && S_ISREG(inputStatus.st_mode);
-    if (regular) display.inputSize = static_cast<uint64_t>(inputStatus.st_size);
-    if (given.progress >= 0) display.progress = given.progress == 1;
-    else display.progress = QB_ISATTY(QB_FILENO(stderr)) && (!regular || inputStatus.st_size >= kProgressFrom);
+    ShowProgress(given, in, display);
     if (recordTypes) {
         // One database, one transaction, a table per record type.
         SqliteDatabase database(given.output);
         std::vector<std::unique_ptr<SqliteSink>> sinks;
-        auto sinkOf = [&](const std::string& record) -> RowSink* {
-            std::string name = table.empty() ? record : table + "_" + record;
+        auto sinkOf = [&](RecordTypes& types, size_t type) -> RowSink* {
+            std::string name = table.empty() ? types.Name(type) : table + "_" + types.Name(type);
             std::string refused;
             if (!CheckTableName(name, SqlDialect::kSqlite, refused)) throw CommandFailure{"", refused};
             sinks.emplace_back(new SqliteSink(database, name, ifExists));
@@ -458,12 +460,7 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
     std::FILE* in = OpenInput(given.input);
     InputCloser closer{in};
     if (verify) {
-        struct stat inputStatus;
-        if (fstat(QB_FILENO(in), &inputStatus) == 0 && S_ISREG(inputStatus.st_mode)) {
-            display.inputSize = static_cast<uint64_t>(inputStatus.st_size);
-        }
-        if (given.progress >= 0) display.progress = given.progress == 1;
-        else display.progress = QB_ISATTY(QB_FILENO(stderr)) && (display.inputSize == 0 || display.inputSize >= kProgressFrom);
+        ShowProgress(given, in, display);
         display.verbose = true;   // the counts are what verify is run for
         display.verb = "verify";
         NoTable sink;
@@ -478,11 +475,7 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
     OutputFile output(given.output, {given.copybook.name, given.input},
                       OutputFile::Texts{"", "the file could not be written"});
     std::FILE* out = output.File();
-    struct stat inputStatus;
-    bool regular = fstat(QB_FILENO(in), &inputStatus) == 0 && S_ISREG(inputStatus.st_mode);
-    if (regular) display.inputSize = static_cast<uint64_t>(inputStatus.st_size);
-    if (given.progress >= 0) display.progress = given.progress == 1;
-    else display.progress = QB_ISATTY(QB_FILENO(stderr)) && (!regular || inputStatus.st_size >= kProgressFrom);
+    ShowProgress(given, in, display);
     int status = decode ? DecodeData(head, recordLength, options, in, out, stderr, display)
                         : EncodeData(head, recordLength, options, in, out, stderr, display);
     closer.Close();

@@ -223,32 +223,22 @@ int EncodeData(CopyItem* head, int recordLength, const DataOptions& options, std
 int DecodeRecordTypeData(CopyItem* head, const DataOptions& options, std::FILE* in,
                          const std::function<std::FILE*(const std::string&)>& tableOf, std::FILE* out, std::FILE* err,
                          const RunDisplay& display) {
-    RecordTypes types;
-    std::string error;
-    if (!types.Prepare(head, options, error)) {
-        std::fprintf(err, "%s\n", error.c_str());
-        return kExitFailed;
-    }
+    // A table file per record type, or one stream of JSON Lines with a "record" key.
     std::vector<std::unique_ptr<RowSink>> owned;
-    if (tableOf) {
-        for (size_t t = 0; t < types.Count(); ++t) {
-            owned.emplace_back();
-            if (!types.Chosen(t)) continue;
-            std::FILE* table = tableOf(types.Name(t));
-            if (table != nullptr) owned.back() = MakeTableSink(types.Setup(t), table);
+    return DecodeRecordTypesInto(head, options, in, [&](RecordTypes& types, size_t type) -> RowSink* {
+        if (!tableOf) {
+            if (owned.empty()) owned = MakeRecordKeySinks(types, out);
+            return owned[type].get();
         }
-    } else {
-        owned = MakeRecordKeySinks(types, out);
-    }
-    std::vector<RowSink*> sinks;
-    for (const auto& sink : owned) sinks.push_back(sink.get());
-    RunReport report(display, err, "decode", options.onError, options.blankNumeric);
-    RecordReader reader(in, options.records, static_cast<size_t>(types.MaxLength()));
-    return report.Finish(DecodeRecordTypes(types, reader, sinks, report));
+        std::FILE* table = tableOf(types.Name(type));
+        if (table == nullptr) return nullptr;
+        owned.push_back(MakeTableSink(types.Setup(type), table));
+        return owned.back().get();
+    }, err, display);
 }
 
 int DecodeRecordTypesInto(CopyItem* head, const DataOptions& options, std::FILE* in,
-                          const std::function<RowSink*(const std::string&)>& sinkOf, std::FILE* err,
+                          const std::function<RowSink*(RecordTypes&, size_t)>& sinkOf, std::FILE* err,
                           const RunDisplay& display) {
     RecordTypes types;
     std::string error;
@@ -257,7 +247,7 @@ int DecodeRecordTypesInto(CopyItem* head, const DataOptions& options, std::FILE*
         return kExitFailed;
     }
     std::vector<RowSink*> sinks;
-    for (size_t t = 0; t < types.Count(); ++t) sinks.push_back(types.Chosen(t) ? sinkOf(types.Name(t)) : nullptr);
+    for (size_t t = 0; t < types.Count(); ++t) sinks.push_back(types.Chosen(t) ? sinkOf(types, t) : nullptr);
     RunReport report(display, err, "decode", options.onError, options.blankNumeric);
     RecordReader reader(in, options.records, static_cast<size_t>(types.MaxLength()));
     RunResult result = DecodeRecordTypes(types, reader, sinks, report);

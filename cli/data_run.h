@@ -10,6 +10,7 @@
 
 #include "cobcpy.h"
 #include "datacodec.h"
+#include "rectypes.h"
 
 // Exit statuses of the two runs.
 constexpr int kExitDone = 0;
@@ -51,10 +52,10 @@ int DecodeRecordTypeData(CopyItem* head, const quillbox::DataOptions& options, s
 // Encodes JSON Lines whose rows name their record in a "record" key into records of
 // those records' layouts.
 // The same into sinks the caller keeps: `sinkOf` gives the sink of each record type a
-// rule or the default chooses (by its record's name), null for none.
+// rule or the default chooses, null for none.
 int DecodeRecordTypesInto(CopyItem* head, const quillbox::DataOptions& options, std::FILE* in,
-                          const std::function<quillbox::RowSink*(const std::string&)>& sinkOf, std::FILE* err,
-                          const RunDisplay& display);
+                          const std::function<quillbox::RowSink*(quillbox::RecordTypes&, size_t)>& sinkOf,
+                          std::FILE* err, const RunDisplay& display);
 int EncodeRecordTypeData(CopyItem* head, const quillbox::DataOptions& options, std::FILE* in, std::FILE* out,
                          std::FILE* err, const RunDisplay& display = RunDisplay());
 
