@@ -71,6 +71,9 @@ DataOptions MakeOptions(const py::dict& given, const Layout* layout = nullptr) {
         else if (key == "records") Named(ParseRecordFormat, value, options.records, "records");
         else if (key == "float_format") Named(ParseFloatFormat, value, options.floats, "float_format");
         else if (key == "on_error") Named(ParseOnError, value, options.onError, "on_error");
+        else if (key == "native_order") Named(ParseNativeOrder, value, options.nativeOrder, "native_order");
+        else if (key == "blank_numeric") Named(ParseBlankNumeric, value, options.blankNumeric, "blank_numeric");
+        else if (key == "odo") Named(ParseOdoRecords, value, options.odo, "odo");
         else if (key == "sign_zones") {
             std::string text = py::isinstance<py::tuple>(value) || py::isinstance<py::list>(value)
                                    ? std::string(py::str(value[py::int_(0)])) + "," + std::string(py::str(value[py::int_(1)]))

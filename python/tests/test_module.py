@@ -266,3 +266,17 @@ def test_cobol_rules_copybooks_as_the_cli(tmp_path, name):
     options = ["--cobol", "-I", os.path.join(folder, "COPYLIB"), "--replace", ":PFX:=PAY"]
     assert_same_as_cli(quillbox.read(data, layout, on_error="null"),
                        cli_decode(path, str(data), *options, "--on-error", "null"))
+
+
+def test_native_order_and_blank_numbers():
+    # COMP-5 in EBCDIC data is big-endian (IBM Z) unless native_order says otherwise;
+    # a display number of spaces is "no value" under blank_numeric="null".
+    layout = quillbox.Layout("       01  R.\n           05  C5  PIC S9(4) COMP-5.\n           05  N  PIC 9(3).\n")
+    data = b"\x00\x01" + b"\xf1\xf2\xf3"
+    frame = quillbox.read(data, layout, encoding="ibm-037")
+    assert frame["C5"].tolist() == [1]
+    assert quillbox.read(data, layout, encoding="ibm-037", native_order="little")["C5"].tolist() == [256]
+    blank = quillbox.read(b"\x00\x01" + b"\x40\x40\x40", layout, encoding="ibm-037", blank_numeric="null")
+    assert blank["N"].isna().tolist() == [True]
+    with pytest.raises(quillbox.DataError):
+        quillbox.read(b"\x00\x01" + b"\x40\x40\x40", layout, encoding="ibm-037")
