@@ -603,7 +603,8 @@ bool TableReader::NextCsvRow(std::vector<std::string>& fields, std::string& erro
             continue;
         }
         // The rest of an unquoted field up to its end, taken from the buffer at once.
-        // (`c` is the byte before begin_: Get took it from the buffer.)
+        // (`c` is taken on its own: a lone CR at the end of a block was followed by a
+        // refill, and is no longer in the buffer.)
         std::string& field = fields[count - 1];
         size_t run = begin_;
         // Eight bytes a step while none of them ends the field.
@@ -618,7 +619,8 @@ bool TableReader::NextCsvRow(std::vector<std::string>& fields, std::string& erro
             if (d == ',' || d == '\n' || d == '\r' || d == '"') break;
             ++run;
         }
-        field.append(buffer_.get() + begin_ - 1, run - begin_ + 1);
+        field.push_back(static_cast<char>(c));
+        field.append(buffer_.get() + begin_, run - begin_);
         begin_ = run;
     }
 }

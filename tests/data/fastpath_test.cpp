@@ -392,6 +392,21 @@ TEST(LentCsvRows, TheSameFieldsAsTheCopiedRows) {
     ExpectLentRowsAsCopied("\n\nx\n", 64u << 20);
     ExpectLentRowsAsCopied("short\n" + std::string(200, 'x') + "\nafter\n", 100);
     ExpectLentRowsAsCopied("short\n\"" + std::string(200, 'x') + "\"\n", 100);
+    // A lone CR as the last byte of the reader's first block: part of the field.
+    const std::string cr = std::string((1u << 20) - 1, 'x') + "\ry,z\n";
+    ExpectLentRowsAsCopied(cr, 64u << 20);
+    std::FILE* in = std::tmpfile();
+    ASSERT_TRUE(in != nullptr);
+    std::fwrite(cr.data(), 1, cr.size(), in);
+    std::rewind(in);
+    TableReader reader(in);
+    std::vector<std::string> fields;
+    std::string error;
+    ASSERT_TRUE(reader.NextCsvRow(fields, error)) << error;
+    ASSERT_EQ(fields.size(), 2u);
+    EXPECT_TRUE(fields[0] == cr.substr(0, cr.size() - 3)) << "the field ends in " << fields[0].substr(fields[0].size() - 3);
+    EXPECT_EQ(fields[1], "z");
+    std::fclose(in);
 }
 
 }  // namespace
