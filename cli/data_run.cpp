@@ -176,20 +176,39 @@ private:
 
 namespace {
 
-// Prepares the run's setup, then runs `loop` with the setup and a report for `verb`.
+// Runs `loop` with what the run prepared (`ready`, or `error` to say) and a report for
+// `verb`: the summary, the counts for the caller, the exit status.
+template <typename Prepared, typename Loop>
+int RunPrepared(Prepared& prepared, bool ready, const std::string& error, const DataOptions& options,
+                std::FILE* err, const RunDisplay& display, const char* verb, Loop loop) {
+    if (!ready) {
+        std::fprintf(err, "%s\n", error.c_str());
+        return kExitFailed;
+    }
+    RunReport report(display, err, verb, options.onError, options.blankNumeric);
+    RunResult result = loop(prepared, report);
+    if (display.result != nullptr) *display.result = result;
+    return report.Finish(result);
+}
+
+// A run of one layout: its setup prepared, then `loop`.
 template <typename Loop>
 int Run(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* err, const RunDisplay& display,
         const char* verb, Loop loop) {
     DataSetup setup;
     std::string error;
-    if (!setup.Prepare(head, recordLength, options, error)) {
-        std::fprintf(err, "%s\n", error.c_str());
-        return kExitFailed;
-    }
-    RunReport report(display, err, verb, options.onError, options.blankNumeric);
-    RunResult result = loop(setup, report);
-    if (display.result != nullptr) *display.result = result;
-    return report.Finish(result);
+    bool ready = setup.Prepare(head, recordLength, options, error);
+    return RunPrepared(setup, ready, error, options, err, display, verb, loop);
+}
+
+// A run of a file of record types: the setup of each 01 record prepared, then `loop`.
+template <typename Loop>
+int RunTypes(CopyItem* head, const DataOptions& options, std::FILE* err, const RunDisplay& display, const char* verb,
+             Loop loop) {
+    RecordTypes types;
+    std::string error;
+    bool ready = types.Prepare(head, options, error);
+    return RunPrepared(types, ready, error, options, err, display, verb, loop);
 }
 
 }  // namespace
@@ -240,30 +259,18 @@ int DecodeRecordTypeData(CopyItem* head, const DataOptions& options, std::FILE* 
 int DecodeRecordTypesInto(CopyItem* head, const DataOptions& options, std::FILE* in,
                           const std::function<RowSink*(RecordTypes&, size_t)>& sinkOf, std::FILE* err,
                           const RunDisplay& display) {
-    RecordTypes types;
-    std::string error;
-    if (!types.Prepare(head, options, error)) {
-        std::fprintf(err, "%s\n", error.c_str());
-        return kExitFailed;
-    }
-    std::vector<RowSink*> sinks;
-    for (size_t t = 0; t < types.Count(); ++t) sinks.push_back(types.Chosen(t) ? sinkOf(types, t) : nullptr);
-    RunReport report(display, err, "decode", options.onError, options.blankNumeric);
-    RecordReader reader(in, options.records, static_cast<size_t>(types.MaxLength()));
-    RunResult result = DecodeRecordTypes(types, reader, sinks, report);
-    if (display.result != nullptr) *display.result = result;
-    return report.Finish(result);
+    return RunTypes(head, options, err, display, "decode", [&](RecordTypes& types, RunReport& report) {
+        std::vector<RowSink*> sinks;
+        for (size_t t = 0; t < types.Count(); ++t) sinks.push_back(types.Chosen(t) ? sinkOf(types, t) : nullptr);
+        RecordReader reader(in, options.records, static_cast<size_t>(types.MaxLength()));
+        return DecodeRecordTypes(types, reader, sinks, report);
+    });
 }
 
 int EncodeRecordTypeData(CopyItem* head, const DataOptions& options, std::FILE* in, std::FILE* out, std::FILE* err,
                          const RunDisplay& display) {
-    RecordTypes types;
-    std::string error;
-    if (!types.Prepare(head, options, error)) {
-        std::fprintf(err, "%s\n", error.c_str());
-        return kExitFailed;
-    }
-    RunReport report(display, err, "encode", options.onError, options.blankNumeric);
-    RecordWriter writer(out, options.records, options.blockSize, options.crlf);
-    return report.Finish(EncodeRecordTypes(types, in, writer, report));
+    return RunTypes(head, options, err, display, "encode", [&](RecordTypes& types, RunReport& report) {
+        RecordWriter writer(out, options.records, options.blockSize, options.crlf);
+        return EncodeRecordTypes(types, in, writer, report);
+    });
 }

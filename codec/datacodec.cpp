@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "layoutplan.h"
+#include "runfaults.h"
 #include "tableio.h"
 #include "textcodec.h"
 #include "valuecodec.h"
@@ -123,7 +124,8 @@ void EmptyCell(Cell& cell) {
     cell.text.clear();
 }
 
-// A whole record or row that is bad (counted, heard); true when the run stops on it.
+}  // namespace
+
 bool BadRecord(RunFault::Side side, long long record, const std::string& reason, const DataOptions& options,
                RunObserver& observer, RunResult& result) {
     ++result.bad;
@@ -146,8 +148,6 @@ RunFault Fatal(RunFault::Side side, long long record, std::string reason) {
     fault.reason = std::move(reason);
     return fault;
 }
-
-}  // namespace
 
 RowDecoder::RowDecoder(DataSetup& setup) : setup_(setup) {}
 RowDecoder::~RowDecoder() = default;
@@ -345,21 +345,122 @@ RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, R
     return result;
 }
 
+RowEncoder::RowEncoder(DataSetup& setup, size_t recordLength)
+    : setup_(setup), length_(recordLength), record_(recordLength + 16),
+      converted_(setup.TableText() != nullptr ? setup.Plan().fields.size() : 0) {}
+
+bool RowEncoder::Encode(long long number, const std::vector<Cell>& cells, std::vector<LentCell>& lent,
+                        RunObserver& observer, RunResult& result, const unsigned char*& bytes, size_t& length) {
+    const DataOptions& options = setup_.Options();
+    const std::vector<Field>& fields = setup_.Plan().fields;
+    ValueCodec& values = setup_.Values();
+    TextCodec* table = setup_.TableText();
+    VariableRecords* variable = setup_.Variable();
+    unsigned char* record = record_.data();
+    values.Blank(record, static_cast<int>(length_));
+    bool skipRecord = false, recordBad = false;
+    PlaceFault placeFault;
+    if (variable != nullptr && !variable->Count(cells, placeFault)) {
+        // Without its counts the row has no record: it is left out unless the run stops.
+        RunFault fault;
+        fault.kind = placeFault.column >= 0 ? RunFault::kValue : RunFault::kRecord;
+        fault.side = RunFault::kTable;
+        fault.record = number;
+        if (placeFault.column >= 0) fault.field = &fields[static_cast<size_t>(placeFault.column)];
+        fault.offset = placeFault.offset;
+        fault.reason = std::move(placeFault.reason);
+        observer.Fault(fault);
+        ++result.bad;
+        if (options.onError == OnError::kStop) result.stopped = true;
+        return false;
+    }
+    for (size_t i = 0; i < fields.size(); ++i) {
+        LentCell& cell = lent[i];
+        if (variable != nullptr && variable->Absent()[i]) continue;
+        Fault valueFault;
+        bool good = true;
+        if (table != nullptr && !cell.null) {
+            converted_[i].clear();
+            if (table->Decode(reinterpret_cast<const unsigned char*>(cell.text.data()), cell.text.size(), converted_[i])) {
+                cell.text = converted_[i];
+            } else {
+                good = false;
+                valueFault.offset = fields[i].offset;
+                valueFault.reason = "the value is no " + options.tableEncoding + " text";
+            }
+        }
+        if (good) good = values.Encode(fields[i], cell.null ? Cell::kNull : Cell::kText, cell.text, record, valueFault);
+        if (good) continue;
+        recordBad = true;
+        RunFault fault;
+        fault.side = RunFault::kTable;
+        fault.record = number;
+        fault.field = &fields[i];
+        fault.offset = valueFault.offset;
+        fault.reason = std::move(valueFault.reason);
+        observer.Fault(fault);
+        if (options.onError == OnError::kStop) {
+            result.stopped = true;
+            break;
+        }
+        if (options.onError == OnError::kSkip) {
+            skipRecord = true;
+            break;
+        }
+        values.Clear(fields[i], record);
+    }
+    // The record's bytes as stored: the present occurrences only in a variable record.
+    bytes = record;
+    length = length_;
+    bool stored = variable != nullptr && variable->VariableLength();
+    if (!result.stopped && !skipRecord && stored) bytes = variable->Compact(record, length);
+    if (!result.stopped && !skipRecord && options.records == RecordFormat::kLines) {
+        // A record of text lines cannot hold the line end: it would read back as two.
+        const unsigned char* end = static_cast<const unsigned char*>(std::memchr(bytes, '\n', length));
+        if (end != nullptr) {
+            RunFault fault;
+            fault.side = RunFault::kTable;
+            fault.record = number;
+            fault.offset = static_cast<int>(end - bytes);
+            for (size_t f = 0; f < fields.size(); ++f) {
+                const Field& field = fields[f];
+                if (variable != nullptr && variable->Absent()[f]) continue;
+                int start = stored ? variable->StoredOffset(f) : field.offset;
+                if (fault.offset >= start && fault.offset < start + field.length) {
+                    fault.field = &field;
+                    break;
+                }
+            }
+            if (fault.field == nullptr) fault.kind = RunFault::kRecord;
+            fault.reason = "the record holds the line end (byte 0x0A), which --records lines cannot keep";
+            observer.Fault(fault);
+            recordBad = true;
+            if (options.onError == OnError::kStop) result.stopped = true;
+            else skipRecord = true;   // the bytes cannot be written: the record is left out
+        }
+    }
+    if (recordBad) ++result.bad;
+    return !result.stopped && !skipRecord;
+}
+
+void LendCells(const std::vector<Cell>& cells, std::vector<LentCell>& lent) {
+    lent.resize(cells.size());
+    for (size_t i = 0; i < cells.size(); ++i) {
+        lent[i].null = cells[i].kind == Cell::kNull;
+        lent[i].text = cells[i].text;
+    }
+}
+
 RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, RunObserver& observer) {
     const DataOptions& options = setup.Options();
     const LayoutPlan& plan = setup.Plan();
     const std::vector<Field>& fields = plan.fields;
-    ValueCodec& values = setup.Values();
-    TextCodec* table = setup.TableText();
-    VariableRecords* variable = setup.Variable();
-    const int recordLength = plan.recordLength;
+    RowEncoder encoder(setup, static_cast<size_t>(plan.recordLength));
     RunResult result;
-    std::vector<unsigned char> record(static_cast<size_t>(recordLength) + 16);
     std::vector<Cell> cells(fields.size());
     std::vector<LentCell> lent(fields.size());
-    std::vector<std::string> converted(table != nullptr ? fields.size() : 0);
     // Variable records count their occurrences from the cells: those rows are read into cells.
-    const bool lends = source.LendsRows() && variable == nullptr;
+    const bool lends = source.LendsRows() && setup.Variable() == nullptr;
     std::string error, rowError;
 
     if (!source.Begin(plan, error)) {
@@ -385,100 +486,13 @@ RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, 
             if (BadRecord(RunFault::kTable, number, rowError, options, observer, result)) break;
             continue;
         }
-        if (!lends) {
-            for (size_t i = 0; i < fields.size(); ++i) {
-                lent[i].null = cells[i].kind == Cell::kNull;
-                lent[i].text = cells[i].text;
-            }
-        }
-        values.Blank(record.data(), recordLength);
-        bool skipRecord = false, recordBad = false;
-        PlaceFault placeFault;
-        if (variable != nullptr && !variable->Count(cells, placeFault)) {
-            // Without its counts the row has no record: it is left out unless the run stops.
-            RunFault fault;
-            fault.kind = placeFault.column >= 0 ? RunFault::kValue : RunFault::kRecord;
-            fault.side = RunFault::kTable;
-            fault.record = number;
-            if (placeFault.column >= 0) fault.field = &fields[static_cast<size_t>(placeFault.column)];
-            fault.offset = placeFault.offset;
-            fault.reason = std::move(placeFault.reason);
-            observer.Fault(fault);
-            ++result.bad;
-            if (options.onError == OnError::kStop) {
-                result.stopped = true;
-                break;
-            }
+        if (!lends) LendCells(cells, lent);
+        const unsigned char* bytes;
+        size_t length;
+        if (!encoder.Encode(number, cells, lent, observer, result, bytes, length)) {
+            if (result.stopped) break;
             continue;
         }
-        for (size_t i = 0; i < fields.size(); ++i) {
-            LentCell& cell = lent[i];
-            if (variable != nullptr && variable->Absent()[i]) continue;
-            Fault valueFault;
-            bool good = true;
-            if (table != nullptr && !cell.null) {
-                converted[i].clear();
-                if (table->Decode(reinterpret_cast<const unsigned char*>(cell.text.data()), cell.text.size(), converted[i])) {
-                    cell.text = converted[i];
-                } else {
-                    good = false;
-                    valueFault.offset = fields[i].offset;
-                    valueFault.reason = "the value is no " + options.tableEncoding + " text";
-                }
-            }
-            if (good) good = values.Encode(fields[i], cell.null ? Cell::kNull : Cell::kText, cell.text, record.data(), valueFault);
-            if (good) continue;
-            recordBad = true;
-            RunFault fault;
-            fault.side = RunFault::kTable;
-            fault.record = number;
-            fault.field = &fields[i];
-            fault.offset = valueFault.offset;
-            fault.reason = std::move(valueFault.reason);
-            observer.Fault(fault);
-            if (options.onError == OnError::kStop) {
-                result.stopped = true;
-                break;
-            }
-            if (options.onError == OnError::kSkip) {
-                skipRecord = true;
-                break;
-            }
-            values.Clear(fields[i], record.data());
-        }
-        // The record's bytes as stored: the present occurrences only in a variable record.
-        const unsigned char* bytes = record.data();
-        size_t length = static_cast<size_t>(recordLength);
-        bool stored = variable != nullptr && variable->VariableLength();
-        if (!result.stopped && !skipRecord && stored) bytes = variable->Compact(record.data(), length);
-        if (!result.stopped && !skipRecord && options.records == RecordFormat::kLines) {
-            // A record of text lines cannot hold the line end: it would read back as two.
-            const unsigned char* end = static_cast<const unsigned char*>(std::memchr(bytes, '\n', length));
-            if (end != nullptr) {
-                RunFault fault;
-                fault.side = RunFault::kTable;
-                fault.record = number;
-                fault.offset = static_cast<int>(end - bytes);
-                for (size_t f = 0; f < fields.size(); ++f) {
-                    const Field& field = fields[f];
-                    if (variable != nullptr && variable->Absent()[f]) continue;
-                    int start = stored ? variable->StoredOffset(f) : field.offset;
-                    if (fault.offset >= start && fault.offset < start + field.length) {
-                        fault.field = &field;
-                        break;
-                    }
-                }
-                if (fault.field == nullptr) fault.kind = RunFault::kRecord;
-                fault.reason = "the record holds the line end (byte 0x0A), which --records lines cannot keep";
-                observer.Fault(fault);
-                recordBad = true;
-                if (options.onError == OnError::kStop) result.stopped = true;
-                else skipRecord = true;   // the bytes cannot be written: the record is left out
-            }
-        }
-        if (recordBad) ++result.bad;
-        if (result.stopped) break;
-        if (skipRecord) continue;
         if (!writer.Write(bytes, length)) {
             observer.Fault(Fatal(RunFault::kData, 0, "cannot write the record"));
             result.failed = true;

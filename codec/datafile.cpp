@@ -40,6 +40,23 @@ Error FaultError(const RunFault& fault) {
 
 const char* Posix(int error) { return std::strerror(error); }
 
+// Keeps the faults a reader's records meet, for Faults().
+class FaultList : public RunObserver {
+public:
+    explicit FaultList(std::vector<Error>& faults) : faults_(faults) {}
+    void Fault(const RunFault& fault) override { faults_.push_back(FaultError(fault)); }
+
+private:
+    std::vector<Error>& faults_;
+};
+
+// The data file a reader opens itself.
+std::FILE* OpenData(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) throw Error(path + ": " + Posix(errno));
+    return file;
+}
+
 // A decoded cell of `field` as a program takes it.
 Value ValueOf(const Cell& cell, const Field& field) {
     if (cell.kind == Cell::kNull) return Value();
@@ -142,19 +159,12 @@ double Value::AsDouble() const {
 // ---- DataReader
 
 // Keeps the faults of a record for Faults(); the first that stops the run is thrown.
-class DataReader::Collector : public RunObserver {
-public:
-    explicit Collector(std::vector<Error>& faults) : faults_(faults) {}
-    void Fault(const RunFault& fault) override { faults_.push_back(FaultError(fault)); }
-
-private:
-    std::vector<Error>& faults_;
+class DataReader::Collector : public FaultList {
+    using FaultList::FaultList;
 };
 
-DataReader::DataReader(const Layout& layout, const std::string& dataPath, const DataOptions& options) {
-    file_ = std::fopen(dataPath.c_str(), "rb");
-    if (file_ == nullptr) throw Error(dataPath + ": " + Posix(errno));
-    owned_ = true;
+DataReader::DataReader(const Layout& layout, const std::string& dataPath, const DataOptions& options)
+    : file_(OpenData(dataPath)), owned_(true) {
     try {
         Start(layout, options);
     } catch (...) {
@@ -376,19 +386,12 @@ void DataWriter::Close() {
 
 // ---- RecordTypeReader
 
-class RecordTypeReader::Collector : public RunObserver {
-public:
-    explicit Collector(std::vector<Error>& faults) : faults_(faults) {}
-    void Fault(const RunFault& fault) override { faults_.push_back(FaultError(fault)); }
-
-private:
-    std::vector<Error>& faults_;
+class RecordTypeReader::Collector : public FaultList {
+    using FaultList::FaultList;
 };
 
-RecordTypeReader::RecordTypeReader(const Layout& layout, const std::string& dataPath, const DataOptions& options) {
-    file_ = std::fopen(dataPath.c_str(), "rb");
-    if (file_ == nullptr) throw Error(dataPath + ": " + Posix(errno));
-    owned_ = true;
+RecordTypeReader::RecordTypeReader(const Layout& layout, const std::string& dataPath, const DataOptions& options)
+    : file_(OpenData(dataPath)), owned_(true) {
     try {
         Start(layout, options);
     } catch (...) {
@@ -408,7 +411,7 @@ RecordTypeReader::~RecordTypeReader() {
 void RecordTypeReader::Start(const Layout& layout, const DataOptions& options) {
     types_.reset(new RecordTypes);
     std::string error;
-    if (!types_->Prepare(layout.Head(), options, error)) throw Error(error);
+    if (!types_->Prepare(layout.Head(), WithTables(layout, options), error)) throw Error(error);
     reader_.reset(new RecordReader(file_, options.records, static_cast<size_t>(types_->MaxLength())));
     for (size_t t = 0; t < types_->Count(); ++t) decoders_.emplace_back(new RowDecoder(types_->Setup(t)));
     collector_.reset(new Collector(faults_));
@@ -463,7 +466,11 @@ bool RecordTypeReader::Next() {
             faults_.push_back(bad);
             continue;
         }
-        if (variable && length != static_cast<size_t>(types_->Length(static_cast<size_t>(type)))) {
+        // A record of DEPENDING ON tables stored as their counters say: its decoder
+        // checks its length.
+        const VariableRecords* counted = types_->Setup(static_cast<size_t>(type)).Variable();
+        if (variable && !(counted != nullptr && counted->VariableLength()) &&
+            length != static_cast<size_t>(types_->Length(static_cast<size_t>(type)))) {
             Error bad("a record of " + std::to_string(length) + " bytes, record " + types_->Name(static_cast<size_t>(type)) +
                           " has " + std::to_string(types_->Length(static_cast<size_t>(type))),
                       number_);
@@ -473,7 +480,8 @@ bool RecordTypeReader::Next() {
         }
         std::vector<Cell> cells(types_->Setup(static_cast<size_t>(type)).Plan().fields.size());
         size_t before = faults_.size();
-        RowDecoder::Outcome outcome = decoders_[static_cast<size_t>(type)]->Decode(number_, data, cells, *collector_);
+        RowDecoder::Outcome outcome =
+            decoders_[static_cast<size_t>(type)]->DecodeRecord(number_, data, length, cells, *collector_);
         if (outcome == RowDecoder::kStop) throw faults_.at(before);
         if (outcome == RowDecoder::kSkip) continue;
         cells_.swap(cells);

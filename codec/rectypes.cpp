@@ -1,6 +1,8 @@
 // Record types: the rules that choose a record's 01, and the decode and encode runs
 // over files of several record types.
 #include "rectypes.h"
+#include "runfaults.h"
+#include "variableoccurs.h"
 
 #include <cstring>
 
@@ -39,30 +41,6 @@ bool Matches(const Field& field, const std::string& shown, const std::string& wa
     return ParseDecimal(shown, field.scale, negativeShown, shownValue, reason) &&
            ParseDecimal(wanted, field.scale, negativeWanted, wantedValue, reason) && shownValue == wantedValue &&
            (negativeShown == negativeWanted || shownValue == 0);
-}
-
-RunFault Fatal(RunFault::Side side, long long record, std::string reason) {
-    RunFault fault;
-    fault.kind = RunFault::kFatal;
-    fault.side = side;
-    fault.record = record;
-    fault.reason = std::move(reason);
-    return fault;
-}
-
-// A whole record or row that is bad (counted, heard); true when the run stops on it.
-bool BadRecord(RunFault::Side side, long long record, const std::string& reason, const DataOptions& options,
-               RunObserver& observer, RunResult& result) {
-    ++result.bad;
-    RunFault fault;
-    fault.kind = RunFault::kRecord;
-    fault.side = side;
-    fault.record = record;
-    fault.reason = reason;
-    observer.Fault(fault);
-    if (options.onError != OnError::kStop) return false;
-    result.stopped = true;
-    return true;
 }
 
 bool Variable(RecordFormat format) { return format != RecordFormat::kFixed; }
@@ -288,7 +266,11 @@ RunResult DecodeRecordTypes(RecordTypes& types, RecordReader& reader, const std:
             continue;
         }
         size_t type = static_cast<size_t>(chosen);
-        if (Variable(options.records) && length != static_cast<size_t>(types.Length(type))) {
+        // A record of OCCURS DEPENDING ON tables stored as their counters say is as long
+        // as what it holds: its decoder checks that.
+        const VariableRecords* variable = types.Setup(type).Variable();
+        const bool counted = variable != nullptr && variable->VariableLength();
+        if (Variable(options.records) && !counted && length != static_cast<size_t>(types.Length(type))) {
             observer.Rejected(number, data, length);
             std::string what = options.records == RecordFormat::kLines ? "line of " : "RDW record of ";
             if (BadRecord(RunFault::kData, number,
@@ -302,7 +284,7 @@ RunResult DecodeRecordTypes(RecordTypes& types, RecordReader& reader, const std:
         if (sinks[type] == nullptr) continue;   // the caller takes no rows of this type
         RowSink& sink = *sinks[type];
         bool directFailed = false;
-        if (sink.DirectRow(data, directFailed)) {
+        if (variable == nullptr && sink.DirectRow(data, directFailed)) {
             if (directFailed) {
                 sinkFailed = true;
                 break;
@@ -312,7 +294,7 @@ RunResult DecodeRecordTypes(RecordTypes& types, RecordReader& reader, const std:
             observer.Progress(result.written, reader.Consumed());
             continue;
         }
-        RowDecoder::Outcome outcome = decoders[type]->Decode(number, data, *cells[type], observer);
+        RowDecoder::Outcome outcome = decoders[type]->DecodeRecord(number, data, length, *cells[type], observer);
         if (outcome != RowDecoder::kGood) {
             ++result.bad;
             observer.Rejected(number, data, length);
@@ -370,11 +352,13 @@ public:
     void Put(const std::string& prefix, const JsonRowWriter& writer, const RowCells& cells) {
         row_.resize(writer.Room(cells));
         char* end = writer.Put(&row_[0], cells);
-        size_t length = static_cast<size_t>(end - row_.data());
-        // The row's object is "{...}\n": the record key goes before its first member.
+        Put(prefix, row_.data(), static_cast<size_t>(end - row_.data()));
+    }
+    // A row's object, "{...}\n": the record key goes before its first member.
+    void Put(const std::string& prefix, const char* row, size_t length) {
         buffer_ += prefix;
-        if (length > 3 && row_[1] != '}') buffer_ += ',';
-        buffer_.append(row_.data() + 1, length - 1);
+        if (length > 3 && row[1] != '}') buffer_ += ',';
+        buffer_.append(row + 1, length - 1);
         ++buffered_;
     }
     bool Flush(bool always) {
@@ -401,8 +385,9 @@ private:
 
 class RecordKeySink : public RowSink {
 public:
-    RecordKeySink(std::shared_ptr<RecordKeyStream> stream, const std::string& name, bool first, JsonNumbers numbers)
-        : stream_(std::move(stream)), first_(first), numbers_(numbers) {
+    RecordKeySink(std::shared_ptr<RecordKeyStream> stream, const std::string& name, bool first, JsonNumbers numbers,
+                  const VariableRecords* variable)
+        : stream_(std::move(stream)), first_(first), numbers_(numbers), variable_(variable) {
         prefix_ = "{\"record\":";
         AppendJsonString(prefix_, name);
     }
@@ -410,9 +395,16 @@ public:
         writer_.reset(new JsonRowWriter(plan, numbers_));
         return true;
     }
-    bool Row(const LayoutPlan&, const RowCells& cells) override {
+    bool Row(const LayoutPlan& plan, const RowCells& cells) override {
         // The table side's code page is the row's already (RowDecoder converted it).
-        stream_->Put(prefix_, *writer_, cells);
+        if (variable_ != nullptr) {
+            // The arrays of DEPENDING ON tables as long as their counts.
+            line_.clear();
+            AppendJsonRowPresent(line_, plan, cells, variable_->Absent(), numbers_);
+            stream_->Put(prefix_, line_.data(), line_.size());
+        } else {
+            stream_->Put(prefix_, *writer_, cells);
+        }
         return stream_->Flush(false);
     }
     bool Finish() override { return stream_->Flush(true); }
@@ -425,6 +417,8 @@ private:
     std::string prefix_;
     std::unique_ptr<JsonRowWriter> writer_;
     JsonNumbers numbers_;
+    const VariableRecords* variable_;
+    std::string line_;
 };
 
 }  // namespace
@@ -442,7 +436,8 @@ std::vector<std::unique_ptr<RowSink>> MakeRecordKeySinks(RecordTypes& types, std
         std::string name = types.Name(t), converted;
         TextCodec* table = types.Setup(t).TableText();
         if (table != nullptr && table->Encode(name.data(), name.size(), converted)) name = converted;
-        sinks.emplace_back(new RecordKeySink(stream, name, first, types.Setup(t).Options().jsonNumbers));
+        sinks.emplace_back(new RecordKeySink(stream, name, first, types.Setup(t).Options().jsonNumbers,
+                                             types.Setup(t).Variable()));
         first = false;
     }
     return sinks;
@@ -518,10 +513,15 @@ RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& wri
     const DataOptions& options = first.Options();
     RunResult result;
     TableReader reader(in, options.maxLine);
-    const size_t fixedLength = static_cast<size_t>(types.MaxLength());
-    std::vector<unsigned char> record(fixedLength + 16);
+    // A fixed-length file's records are all as long as the longest record type.
+    std::vector<std::unique_ptr<RowEncoder>> encoders;
     std::vector<std::vector<Cell>> cells(types.Count());
-    for (size_t t = 0; t < types.Count(); ++t) cells[t].resize(types.Setup(t).Plan().fields.size());
+    for (size_t t = 0; t < types.Count(); ++t) {
+        cells[t].resize(types.Setup(t).Plan().fields.size());
+        size_t length = static_cast<size_t>(Variable(options.records) ? types.Length(t) : types.MaxLength());
+        encoders.emplace_back(new RowEncoder(types.Setup(t), length));
+    }
+    std::vector<LentCell> lent;
     std::string line, error, rowError, name, converted;
     long long number = 0;
     for (;;) {
@@ -551,7 +551,6 @@ RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& wri
         size_t type = chosen < 0 ? 0 : static_cast<size_t>(chosen);
         std::vector<Cell>& row = cells[type];
         DataSetup& setup = types.Setup(type);
-        const std::vector<Field>& fields = setup.Plan().fields;
         if (rowError.empty()) {
             for (Cell& cell : row) {
                 cell.kind = Cell::kNull;
@@ -563,62 +562,14 @@ RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& wri
             if (BadRecord(RunFault::kTable, number, rowError, options, observer, result)) break;
             continue;
         }
-        const size_t length = Variable(options.records) ? static_cast<size_t>(types.Length(type)) : fixedLength;
-        ValueCodec& values = setup.Values();
-        TextCodec* table = setup.TableText();
-        values.Blank(record.data(), static_cast<int>(length));
-        bool skipRecord = false, recordBad = false;
-        for (size_t i = 0; i < fields.size(); ++i) {
-            Cell& cell = row[i];
-            Fault valueFault;
-            bool good = true;
-            if (table != nullptr && cell.kind != Cell::kNull) {
-                converted.clear();
-                if (table->Decode(reinterpret_cast<const unsigned char*>(cell.text.data()), cell.text.size(),
-                                  converted)) {
-                    cell.text.swap(converted);
-                } else {
-                    good = false;
-                    valueFault.offset = fields[i].offset;
-                    valueFault.reason = "the value is no " + options.tableEncoding + " text";
-                }
-            }
-            if (good) good = values.Encode(fields[i], cell, record.data(), valueFault);
-            if (good) continue;
-            recordBad = true;
-            RunFault fault;
-            fault.side = RunFault::kTable;
-            fault.record = number;
-            fault.field = &fields[i];
-            fault.offset = valueFault.offset;
-            fault.reason = std::move(valueFault.reason);
-            observer.Fault(fault);
-            if (options.onError == OnError::kStop) {
-                result.stopped = true;
-                break;
-            }
-            if (options.onError == OnError::kSkip) {
-                skipRecord = true;
-                break;
-            }
-            values.Clear(fields[i], record.data());
+        LendCells(row, lent);
+        const unsigned char* bytes;
+        size_t length;
+        if (!encoders[type]->Encode(number, row, lent, observer, result, bytes, length)) {
+            if (result.stopped) break;
+            continue;
         }
-        if (!result.stopped && !skipRecord && options.records == RecordFormat::kLines &&
-            std::memchr(record.data(), '\n', length) != nullptr) {
-            recordBad = true;
-            RunFault fault;
-            fault.kind = RunFault::kRecord;
-            fault.side = RunFault::kTable;
-            fault.record = number;
-            fault.reason = "the record holds the line end (byte 0x0A), which --records lines cannot keep";
-            observer.Fault(fault);
-            if (options.onError == OnError::kStop) result.stopped = true;
-            else skipRecord = true;
-        }
-        if (recordBad) ++result.bad;
-        if (result.stopped) break;
-        if (skipRecord) continue;
-        if (!writer.Write(record.data(), length)) {
+        if (!writer.Write(bytes, length)) {
             observer.Fault(Fatal(RunFault::kData, 0, "cannot write the record"));
             result.failed = true;
             break;

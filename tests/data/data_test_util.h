@@ -56,6 +56,7 @@ public:
     }
     ~Layout() { std::remove(path_.c_str()); }
     CopyItem* Head() { return analyzer_->GetHead(); }
+    CopyAnalyzer& Analyzer() { return *analyzer_; }
     int Length() { return static_cast<int>(analyzer_->GetRecordLength()); }
     const std::string& Path() const { return path_; }
 

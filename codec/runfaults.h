@@ -1,0 +1,46 @@
+// What the data runs' loops share (decode and encode, of one layout or of record
+// types): their faults and the encoding of a row. Internal to the codec.
+#ifndef QUILLBOX_CODEC_RUNFAULTS_H
+#define QUILLBOX_CODEC_RUNFAULTS_H
+
+#include <string>
+#include <vector>
+
+#include "datacodec.h"
+
+namespace quillbox {
+
+// A whole record or row that is bad (counted, heard); true when the run stops on it.
+bool BadRecord(RunFault::Side side, long long record, const std::string& reason, const DataOptions& options,
+               RunObserver& observer, RunResult& result);
+// A failure that ends the run.
+RunFault Fatal(RunFault::Side side, long long record, std::string reason);
+
+struct Cell;
+
+// Encodes rows into records of a setup's layout, `recordLength` bytes (blanks after the
+// layout's own bytes: the longest record type's length in a fixed file).
+class RowEncoder {
+public:
+    RowEncoder(DataSetup& setup, size_t recordLength);
+    // Row `number` (`lent`, texts lent from `cells` or from the source; `cells` count the
+    // variable tables) into a record: true with the `bytes` and `length` to write (the
+    // present occurrences only in a variable record). False when the row is left out,
+    // or the run stops (`result.stopped`); its faults heard by `observer` and counted in
+    // `result`.
+    bool Encode(long long number, const std::vector<Cell>& cells, std::vector<LentCell>& lent, RunObserver& observer,
+                RunResult& result, const unsigned char*& bytes, size_t& length);
+
+private:
+    DataSetup& setup_;
+    size_t length_;
+    std::vector<unsigned char> record_;
+    std::vector<std::string> converted_;
+};
+
+// Lends the texts of `cells` to `lent`.
+void LendCells(const std::vector<Cell>& cells, std::vector<LentCell>& lent);
+
+}  // namespace quillbox
+
+#endif
