@@ -92,7 +92,9 @@ void AddRecordTypeOptions(CLI::App* command, DataCommandOptions& options) {
                 RecordTypeRule rule;
                 return Check(ParseRecordTypeRule(value, rule), "expected FIELD=VALUE:RECORD such as REC-TYPE=H:HDR-REC");
             },
-            "FIELD=VALUE:RECORD"));
+            "FIELD=VALUE:RECORD"))
+        // One rule a time, so that the COPYBOOK and DATA after it stay arguments of their own.
+        ->allow_extra_args(false);
     command->add_option("--record-type-default", options.recordTypeDefault,
                         "the 01 record of records no --record-type rule matches (without it they are bad data)");
 }

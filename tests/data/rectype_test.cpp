@@ -195,6 +195,37 @@ TEST(RecordTypes, RulesMatchTheValueAsShownAndTheDefaultTakesTheRest) {
         << bad.err;
 }
 
+TEST(RecordTypes, ARecordTypeWithADependingOnTableIsAsLongAsItsCount) {
+    Layout layout({"01 HDR.", "   05 H-TYPE PIC X.", "   05 H-DATE PIC 9(8).", "01 DTL.", "   05 D-TYPE PIC X.",
+                   "   05 D-CNT PIC 9.", "   05 D-LINE OCCURS 1 TO 3 DEPENDING ON D-CNT.", "      10 D-QTY PIC 9(3).",
+                   "   05 D-END PIC XX."},
+                  true);
+    DataOptions options;
+    options.records = RecordFormat::kRdw;
+    options.recordTypes = {{"H-TYPE", "H", "HDR"}, {"D-TYPE", "D", "DTL"}};
+    options.variableOccurs = quillbox::VariableOccursOf(layout.Analyzer());
+    const std::string data = Rdw({"H20261209", "D1005ZZ", "D3001002003YY"});
+    const std::string json =
+        "{\"record\":\"HDR\",\"HDR\":{\"H-TYPE\":\"H\",\"H-DATE\":20261209}}\n"
+        "{\"record\":\"DTL\",\"DTL\":{\"D-TYPE\":\"D\",\"D-CNT\":1,\"D-LINE\":[{\"D-QTY\":5}],\"D-END\":\"ZZ\"}}\n"
+        "{\"record\":\"DTL\",\"DTL\":{\"D-TYPE\":\"D\",\"D-CNT\":3,\"D-LINE\":[{\"D-QTY\":1},{\"D-QTY\":2},{\"D-QTY\":3}],"
+        "\"D-END\":\"YY\"}}\n";
+    TypedRun decoded = RunTyped(layout, true, data, options);
+    ASSERT_EQ(decoded.status, kExitDone) << decoded.err;
+    EXPECT_EQ(decoded.out, json);
+    TypedRun encoded = RunTyped(layout, false, json, options);
+    ASSERT_EQ(encoded.status, kExitDone) << encoded.err;
+    EXPECT_EQ(encoded.out, data);
+    // The CSV table of the type keeps a column per occurrence, the absent ones empty.
+    TypedRun tables = RunTyped(layout, true, data, options, true);
+    ASSERT_EQ(tables.status, kExitDone) << tables.err;
+    EXPECT_EQ(tables.tables["DTL"], "D-TYPE,D-CNT,D-QTY_1,D-QTY_2,D-QTY_3,D-END\nD,1,5,,,ZZ\nD,3,1,2,3,YY\n");
+    // A record shorter than its count says is bad data in its place.
+    TypedRun cut = RunTyped(layout, true, Rdw({"D3001002YY"}), options);
+    EXPECT_EQ(cut.status, kExitFailed);
+    EXPECT_NE(cut.err.find("record 1, item D-QTY_3"), std::string::npos) << cut.err;
+}
+
 TEST(RecordTypes, AVariableRecordOfAnotherLengthThanItsTypeIsABadRecord) {
     Layout layout(kEntries, true);
     DataOptions options = TypedOptions();
@@ -400,6 +431,11 @@ TEST(RecordTypesCli, FolderOfTablesStreamWarningAndDdl) {
     Result piped = Shell("{cli} decode" + rules + " | {cli} encode --records rdw --cobol '" + layout.Path() +
                          "' - --record-type-default HDR-REC | cmp - " + data);
     EXPECT_EQ(piped.status, 0) << piped.err << piped.out;
+    // The rules may come before the copybook and the data: each takes one argument.
+    Result before = Shell("{cli} decode --records rdw --record-type-default DTL-REC --cobol --record-type "
+                          "HDR-TYPE=H:HDR-REC '" + layout.Path() + "' " + data + " --on-error null");
+    EXPECT_EQ(before.status, 3) << before.err;
+    EXPECT_NE(before.out.find("\"record\":\"DTL-REC\""), std::string::npos) << before.out;
     Result csv = Shell("{cli} decode --format csv" + rules);
     EXPECT_EQ(csv.status, 2);
     EXPECT_NE(csv.err.find("-o DIR/ writes a CSV file per record type"), std::string::npos) << csv.err;
