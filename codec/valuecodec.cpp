@@ -523,7 +523,7 @@ bool ValueCodec::Decode(const Field& field, const unsigned char* record, RowCell
     return true;
 }
 
-char* ValueCodec::DisplayInto(const Field& field, const unsigned char* bytes, char* out) {
+bool ValueCodec::DisplaySpanOf(const Field& field, const unsigned char* bytes, DisplaySpan& span) const {
     int first = 0, last = field.length - 1;   // the digits
     int signAt = -1;                          // the digit whose zone is the sign
     bool negative = false;
@@ -532,40 +532,94 @@ char* ValueCodec::DisplayInto(const Field& field, const unsigned char* bytes, ch
         unsigned char sign = bytes[at];
         unsigned char plus = text_->IsEbcdic() ? 0x4E : '+', minus = text_->IsEbcdic() ? 0x60 : '-';
         if (sign == minus) negative = true;
-        else if (sign != plus) return nullptr;
+        else if (sign != plus) return false;
     } else if (field.isSigned && last >= first) {
         signAt = field.signLeading ? first : last;
     }
-    if (last - first + 1 > 19) return nullptr;
+    if (last - first + 1 > 19) return false;
     unsigned signDigit = 0;
-    int from = first, to = last;   // the digits the table checks
     if (signAt >= 0) {
         // The digit zone, the positive or the negative zone.
         unsigned b = bytes[signAt], zone = b >> 4;
         signDigit = b & 0x0F;
-        if (signDigit > 9) return nullptr;
+        if (signDigit > 9) return false;
         if (zone != digitZone_) {
             if (zone == negativeZone_) negative = true;
-            else if (zone != positiveZone_) return nullptr;
+            else if (zone != positiveZone_) return false;
         }
-        if (signAt == first) ++from;
-        else --to;
     }
+    span = DisplaySpan{first, last, signAt, signDigit, negative};
+    return true;
+}
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+// Up to eight digits at once: the eight bytes of the record that end with the last digit
+// (`count` digits, in the high bytes; the sign digit at `signIndex` from the first or
+// -1). With the zone of the code page's digits taken away every digit byte must hold 0
+// to 9 (the sign digit's zone is checked by DisplaySpanOf): false otherwise. The digits
+// come in the bytes they were read from, the ones before the first digit zero.
+bool ValueCodec::EightDigits(const unsigned char* lastPlusOne, int count, int signIndex, uint64_t& digits) const {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    uint64_t x;
+    std::memcpy(&x, lastPlusOne - 8, 8);
+    int skip = 8 - count;
+    uint64_t mask = ~uint64_t{0} << (8 * skip);
+    digits = (x ^ (kOnes * (digitZone_ << 4))) & mask;
+    if (signIndex >= 0) digits &= ~(uint64_t{0xF0} << (8 * (signIndex + skip)));
+    return (digits & (kOnes * 0xF0)) == 0 && ((digits + kOnes * 0x06) & (kOnes * 0xF0)) == 0;
+}
+#endif
+
+bool ValueCodec::DisplayMagnitude(const Field& field, const unsigned char* bytes, bool& negative,
+                                  uint64_t& magnitude) const {
+    DisplaySpan span;
+    if (!DisplaySpanOf(field, bytes, span)) return false;
+    negative = span.negative;
+    const int first = span.first, last = span.last;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     int count = last - first + 1;
     if (count >= 1 && count <= 8 && field.offset + last + 1 >= 8) {
-        // Up to eight digits at once: the eight bytes of the record that end with the
-        // last digit, the digits in the high ones. With the zone of the code page's
-        // digits taken away every digit byte must hold 0 to 9 (the sign digit's zone
-        // was checked above).
+        uint64_t v;
+        if (!EightDigits(bytes + last + 1, count, span.signAt >= 0 ? span.signAt - first : -1, v)) return false;
+        // The eight digit bytes (the first in the lowest byte) to their number: pairs,
+        // then fours, then the eight.
+        v = (v * 10) + (v >> 8);
+        v = (((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+             (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >> 32;
+        magnitude = v;
+        return true;
+    }
+#endif
+    uint64_t value = 0;
+    unsigned bad = 0;
+    for (int i = first; i <= last; ++i) {
+        unsigned char d = i == span.signAt ? static_cast<unsigned char>(span.signDigit) : displayDigits_[bytes[i]];
+        bad |= d;
+        value = value * 10 + (d & 0x0F);
+    }
+    if (bad & 0x80) return false;
+    magnitude = value;
+    return true;
+}
+
+char* ValueCodec::DisplayInto(const Field& field, const unsigned char* bytes, char* out) {
+    DisplaySpan span;
+    if (!DisplaySpanOf(field, bytes, span)) return nullptr;
+    const int first = span.first, last = span.last, signAt = span.signAt;
+    const unsigned signDigit = span.signDigit;
+    const bool negative = span.negative;
+    int from = first, to = last;   // the digits the table checks
+    if (signAt == first) ++from;
+    else if (signAt >= 0) --to;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    int count = last - first + 1;
+    if (count >= 1 && count <= 8 && field.offset + last + 1 >= 8) {
+        // Up to eight digits at once (EightDigits), written as characters.
         constexpr uint64_t kOnes = 0x0101010101010101ull;
-        uint64_t x;
-        std::memcpy(&x, bytes + last + 1 - 8, 8);
-        int skip = 8 - count;
-        uint64_t mask = ~uint64_t{0} << (8 * skip);
-        uint64_t digits = (x ^ (kOnes * (digitZone_ << 4))) & mask;
-        if (signAt >= 0) digits &= ~(uint64_t{0xF0} << (8 * (signAt - first + skip)));
-        if ((digits & (kOnes * 0xF0)) != 0 || ((digits + kOnes * 0x06) & (kOnes * 0xF0)) != 0) return nullptr;
+        const int skip = 8 - count;
+        const uint64_t mask = ~uint64_t{0} << (8 * skip);
+        uint64_t digits;
+        if (!EightDigits(bytes + last + 1, count, signAt >= 0 ? signAt - first : -1, digits)) return nullptr;
         if (digits == 0) return PutDecimal(out, false, 0, field.scale);
         // From the first digit that is not zero, as characters.
         int lead = __builtin_ctzll(digits) / 8;
@@ -610,26 +664,51 @@ char* ValueCodec::DisplayInto(const Field& field, const unsigned char* bytes, ch
     return PutDecimal(out, negative, magnitude, field.scale);
 }
 
-char* ValueCodec::PackedInto(const Field& field, const unsigned char* bytes, char* out) {
+bool ValueCodec::PackedMagnitude(const Field& field, const unsigned char* bytes, bool& negative,
+                                 uint64_t& magnitude) const {
     int length = field.length;
     int nibbles = 2 * length - 1;
-    if (length < 1 || nibbles > 19) return nullptr;
-    uint64_t magnitude = 0;
+    if (length < 1 || nibbles > 19) return false;
+    uint64_t value = 0;
     unsigned bad = 0;
     for (int i = 0; i < length - 1; ++i) {
         unsigned char pair = kDigits.packedValue[bytes[i]];
         bad |= pair;
-        magnitude = magnitude * 100 + (pair & 0x7F);
+        value = value * 100 + (pair & 0x7F);
     }
     unsigned last = bytes[length - 1];
-    if ((bad & 0x80) || (last >> 4) > 9) return nullptr;
-    magnitude = magnitude * 10 + (last >> 4);
+    if ((bad & 0x80) || (last >> 4) > 9) return false;
+    value = value * 10 + (last >> 4);
     // Leading nibbles the picture does not use hold zeros.
-    if (field.digits < nibbles && magnitude >= kPowers[field.digits < 0 ? 0 : field.digits]) return nullptr;
+    if (field.digits < nibbles && value >= kPowers[field.digits < 0 ? 0 : field.digits]) return false;
     const int signOf = PackedSignOf(last & 0x0F);
-    bool negative = signOf < 0;
-    if (signOf == 0 || (negative && !field.isSigned)) return nullptr;
+    negative = signOf < 0;
+    if (signOf == 0 || (negative && !field.isSigned)) return false;
+    magnitude = value;
+    return true;
+}
+
+char* ValueCodec::PackedInto(const Field& field, const unsigned char* bytes, char* out) {
+    bool negative;
+    uint64_t magnitude;
+    if (!PackedMagnitude(field, bytes, negative, magnitude)) return nullptr;
     return PutDecimal(out, negative, magnitude, field.scale);
+}
+
+bool ValueCodec::NumberOf(const Field& field, const unsigned char* record, bool& negative, uint64_t& magnitude) const {
+    const unsigned char* bytes = record + field.offset;
+    switch (field.kind) {
+    case Field::kDisplay: return DisplayMagnitude(field, bytes, negative, magnitude);
+    case Field::kPacked: return PackedMagnitude(field, bytes, negative, magnitude);
+    case Field::kBinary:
+    case Field::kComp5: magnitude = BinaryMagnitude(field, bytes, negative); return true;
+    default: return false;
+    }
+}
+
+char* ValueCodec::TextCellInto(const Field& field, const unsigned char* record, char* out) {
+    if (field.kind != Field::kText && field.kind != Field::kNational) return nullptr;
+    return TextInto(field, record + field.offset, out);
 }
 
 bool ValueCodec::HasCsvCell(const Field& field) {

@@ -3,6 +3,7 @@
 #ifndef QUILLBOX_DATA_VALUECODEC_H
 #define QUILLBOX_DATA_VALUECODEC_H
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -129,6 +130,15 @@ public:
     char* CsvRowInto(const std::vector<Field>& fields, const unsigned char* record, char* out, const std::string& lineEnd);
     // The same as a JSON value: numbers bare, text as a string that needs no escapes.
     char* JsonCellInto(const Field& field, const unsigned char* record, char* out);
+    // The exact value of a display, packed, binary or COMP-5 item of `record` as its
+    // digits and sign (the value is the digits over 10^scale), for callers that keep
+    // numbers as numbers: the usual values only, as CsvCellInto takes them; false when
+    // the general path must take the value (bad data, blanks, more than 19 digits,
+    // other kinds).
+    bool NumberOf(const Field& field, const unsigned char* record, bool& negative, uint64_t& magnitude) const;
+    // A text or national item's UTF-8 text at `out` (CellRoom(field) bytes of room),
+    // trimmed under the options; null when the general path must take it.
+    char* TextCellInto(const Field& field, const unsigned char* record, char* out);
     static bool HasCsvCell(const Field& field);
     static size_t CellRoom(const Field& field);
     RecordImage& Image() { return image_; }
@@ -152,6 +162,19 @@ private:
     // Straight into the row's buffer, the usual values only: null when the item's bytes
     // need the string path (bad data, more than 19 digits, text the tables do not cover).
     char* DisplayInto(const Field& field, const unsigned char* bytes, char* out);
+    // Where a display item's digits lie and its sign, checked: the separate sign
+    // character, or the zone of the sign digit. False for a sign of neither zone, a sign
+    // digit that is no digit, or more than 19 digits.
+    struct DisplaySpan {
+        int first, last;      // the digits, sign digit included
+        int signAt;           // the digit whose zone is the sign; -1 for none
+        unsigned signDigit;   // that digit's value
+        bool negative;
+    };
+    bool DisplaySpanOf(const Field& field, const unsigned char* bytes, DisplaySpan& span) const;
+    bool EightDigits(const unsigned char* lastPlusOne, int count, int signIndex, uint64_t& digits) const;
+    bool DisplayMagnitude(const Field& field, const unsigned char* bytes, bool& negative, uint64_t& magnitude) const;
+    bool PackedMagnitude(const Field& field, const unsigned char* bytes, bool& negative, uint64_t& magnitude) const;
     char* PackedInto(const Field& field, const unsigned char* bytes, char* out);
     char* TextInto(const Field& field, const unsigned char* bytes, char* out);
     bool EncodeNumber(const Field& field, std::string_view text, unsigned char* record, Fault& fault);

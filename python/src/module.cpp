@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include <dlfcn.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +26,7 @@
 #include "quillbox.h"
 #include "storage.h"
 #include "textcodec.h"
+#include "valuecodec.h"
 
 namespace py = pybind11;
 using namespace quillbox;
@@ -209,21 +212,151 @@ private:
 enum Output {
     kInt64,     // int64 (a number without decimals, or a scaled number's digits)
     kFloat64,   // float64
-    kDecimal,   // decimal.Decimal of the exact text
+    kDecimal,   // decimal.Decimal: of the digits kept in `ints` (`scale` places), or of the text
     kBigInt,    // Python int of the text: more digits than int64 holds
     kString     // str
 };
 
 enum class Decimals { kDecimal, kFloat, kInt };
 
+// Memory for column values. A column of a large read is written once, from start to
+// end, and then handed to numpy as it is: blocks of 2 MB and more are mapped on their
+// own and asked for as huge pages, so that filling them takes one page fault for 2 MB
+// rather than one for each 4 KB (the faults, not the decoding, were most of a large
+// read's time).
+class Pages {
+public:
+    static constexpr size_t kHuge = size_t{2} << 20;
+
+    static void* Allocate(size_t bytes) {
+        if (bytes < kHuge) return std::malloc(bytes);
+        // Rounded up to whole huge pages, with room to start on one.
+        size_t length = (bytes + kHuge - 1) / kHuge * kHuge + kHuge;
+        void* mapped = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED) return nullptr;
+        uintptr_t start = reinterpret_cast<uintptr_t>(mapped);
+        uintptr_t aligned = (start + kHuge - 1) / kHuge * kHuge;
+        // The unaligned head and the tail past the block go back at once.
+        if (aligned > start) munmap(mapped, aligned - start);
+        size_t kept = (bytes + kHuge - 1) / kHuge * kHuge;
+        uintptr_t end = start + length;
+        if (aligned + kept < end) munmap(reinterpret_cast<void*>(aligned + kept), end - (aligned + kept));
+#ifdef MADV_HUGEPAGE
+        madvise(reinterpret_cast<void*>(aligned), kept, MADV_HUGEPAGE);
+#endif
+        return reinterpret_cast<void*>(aligned);
+    }
+    static void Free(void* block, size_t bytes) {
+        if (block == nullptr) return;
+        if (bytes < kHuge) std::free(block);
+        else munmap(block, (bytes + kHuge - 1) / kHuge * kHuge);
+    }
+};
+
+// A growable array of numbers (int64, double, text ends) in Pages memory.
+template <typename T>
+class Buffer {
+public:
+    Buffer() = default;
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+    Buffer(Buffer&& other) noexcept { *this = std::move(other); }
+    Buffer& operator=(Buffer&& other) noexcept {
+        std::swap(data_, other.data_);
+        std::swap(size_, other.size_);
+        std::swap(capacity_, other.capacity_);
+        return *this;
+    }
+    ~Buffer() { Pages::Free(data_, capacity_ * sizeof(T)); }
+
+    void reserve(size_t n) {
+        if (n <= capacity_) return;
+        T* data = static_cast<T*>(Pages::Allocate(n * sizeof(T)));
+        if (data == nullptr) throw std::bad_alloc();
+        if (size_ > 0) std::memcpy(data, data_, size_ * sizeof(T));
+        Pages::Free(data_, capacity_ * sizeof(T));
+        data_ = data;
+        capacity_ = n;
+    }
+    void push_back(T value) {
+        if (size_ == capacity_) reserve(capacity_ < 16 ? 16 : capacity_ * 2);
+        data_[size_++] = value;
+    }
+    void pop_back() { --size_; }
+    void clear() { size_ = 0; }
+    bool empty() const { return size_ == 0; }
+    size_t size() const { return size_; }
+    T& back() { return data_[size_ - 1]; }
+    T& operator[](size_t i) { return data_[i]; }
+    T* data() { return data_; }
+
+private:
+    T* data_ = nullptr;
+    size_t size_ = 0, capacity_ = 0;
+};
+
+// Texts one after another in Pages memory, grown by doubling; no byte is cleared
+// before it is written.
+class TextStore {
+public:
+    TextStore() = default;
+    TextStore(const TextStore&) = delete;
+    TextStore& operator=(const TextStore&) = delete;
+    TextStore(TextStore&& other) noexcept {
+        std::swap(data_, other.data_);
+        std::swap(capacity_, other.capacity_);
+        std::swap(used_, other.used_);
+    }
+    ~TextStore() { Pages::Free(data_, capacity_); }
+    // Room for `n` more bytes at the end.
+    char* Room(size_t n) {
+        if (capacity_ - used_ < n) Grow(n);
+        return data_ + used_;
+    }
+    void Reserve(size_t n) {
+        if (capacity_ - used_ < n) Grow(n);
+    }
+    void Append(const char* text, size_t n) {
+        if (n > 0) std::memcpy(Room(n), text, n);
+        used_ += n;
+    }
+    void SetEnd(const char* end) { used_ = static_cast<size_t>(end - data_); }
+    void Resize(size_t n) { used_ = n; }
+    size_t Size() const { return used_; }
+    const char* Data() const { return data_; }
+
+private:
+    void Grow(size_t n) {
+        size_t capacity = std::max(capacity_ * 2, used_ + n);
+        char* data = static_cast<char*>(Pages::Allocate(capacity));
+        if (data == nullptr) throw std::bad_alloc();
+        if (used_ > 0) std::memcpy(data, data_, used_);
+        Pages::Free(data_, capacity_);
+        data_ = data;
+        capacity_ = capacity;
+    }
+    char* data_ = nullptr;
+    size_t capacity_ = 0, used_ = 0;
+};
+
+// How a good value goes straight from the record's bytes into its column (DirectRow).
+enum Direct {
+    kDirectNone,      // only through the codec's cells (floating point items, bits...)
+    kDirectInt,       // the number's digits as int64
+    kDirectFloat,     // the number as a double
+    kDirectText       // the text's UTF-8
+};
+
 struct Column {
     const Field* field;
     Output output;
-    int intScale;                 // kInt64: the places the digits are read with
-    std::vector<int64_t> ints;
-    std::vector<double> floats;
-    std::string texts;            // kDecimal, kBigInt, kString: the texts one after another
-    std::vector<uint64_t> ends;   // where each row's text ends
+    Direct direct;
+    int intScale;                 // kInt64, kDecimal in `ints`: the places the digits are read with
+    bool textual;                 // the values kept as texts (with `ends`)
+    Buffer<int64_t> ints;
+    Buffer<double> floats;
+    TextStore texts;              // the texts one after another
+    Buffer<uint64_t> ends;        // where each row's text ends
     std::vector<uint8_t> nulls;   // a flag a row once the column has a null
     bool anyNull = false;
 };
@@ -237,25 +370,34 @@ bool IsNumber(const Field& field) {
 const double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                           1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// The codec's row cells appended to column buffers: a row sink for DecodeRecords, and
-// the same for the chunks of iter_records.
+// The largest magnitude an int64 holds with the sign given.
+inline uint64_t Int64Limit(bool negative) {
+    return negative ? uint64_t{1} << 63 : static_cast<uint64_t>(INT64_MAX);
+}
+
+// The codec's values appended to column buffers: a row sink for DecodeRecords, and the
+// same for the chunks of iter_records. A record of good values goes straight from its
+// bytes into the columns (the codec's numbers as digits and sign, its texts as UTF-8);
+// any other record comes as the codec's cells.
 class ColumnSink : public RowSink {
 public:
-    ColumnSink(const LayoutPlan& plan, Decimals decimals) {
+    ColumnSink(DataSetup& setup, Decimals decimals) : values_(setup.Values()) {
+        const LayoutPlan& plan = setup.Plan();
         columns_.resize(plan.fields.size());
         for (size_t i = 0; i < plan.fields.size(); ++i) {
             const Field& field = plan.fields[i];
             Column& c = columns_[i];
             c.field = &field;
             c.intScale = 0;
+            c.direct = kDirectNone;
             if (field.kind == Field::kFloat || field.kind == Field::kDouble) {
                 c.output = kFloat64;
             } else if (!IsNumber(field)) {
                 c.output = kString;
-            } else if (field.scale > 0 && decimals == Decimals::kDecimal) {
-                c.output = kDecimal;
+                if (field.kind == Field::kText || field.kind == Field::kNational) c.direct = kDirectText;
             } else if (field.scale > 0 && decimals == Decimals::kFloat) {
                 c.output = kFloat64;
+                if (field.scale <= 22) c.direct = kDirectFloat;
             } else {
                 // Integers and scaled digits in int64 while their digits fit (with the
                 // zeros of a picture's P); an unsigned binary item of 8 bytes may hold
@@ -263,14 +405,56 @@ public:
                 bool wide = field.digits + (field.scale < 0 ? -field.scale : 0) > 18 ||
                             ((field.kind == Field::kBinary || field.kind == Field::kComp5) && field.length >= 8 &&
                              !field.isSigned);
-                c.output = wide ? (field.scale > 0 ? kDecimal : kBigInt) : kInt64;
+                bool decimal = field.scale > 0 && decimals == Decimals::kDecimal;
+                c.output = decimal ? kDecimal : wide ? (field.scale > 0 ? kDecimal : kBigInt) : kInt64;
                 c.intScale = field.scale > 0 ? field.scale : 0;
+                if (!wide && field.scale >= 0) c.direct = kDirectInt;
             }
+            c.textual = c.output == kString || c.output == kBigInt || (c.output == kDecimal && c.direct != kDirectInt);
         }
     }
     bool Begin(const LayoutPlan&) override { return true; }
     bool Finish() override { return true; }
     std::string Failure() const override { return failure_; }
+
+    bool DirectRow(const unsigned char* record, bool&) override {
+        for (size_t i = 0; i < columns_.size(); ++i) {
+            Column& c = columns_[i];
+            const Field& field = *c.field;
+            bool negative;
+            uint64_t magnitude;
+            switch (c.direct) {
+            case kDirectInt:
+                if (!values_.NumberOf(field, record, negative, magnitude) || magnitude > Int64Limit(negative)) {
+                    return Undo(i);
+                }
+                c.ints.push_back(negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude));
+                break;
+            case kDirectFloat: {
+                if (!values_.NumberOf(field, record, negative, magnitude) || magnitude >= (uint64_t{1} << 53)) {
+                    return Undo(i);
+                }
+                double value = static_cast<double>(magnitude) / kPowers[field.scale];
+                c.floats.push_back(negative ? -value : value);
+                break;
+            }
+            case kDirectText: {
+                char* out = c.texts.Room(ValueCodec::CellRoom(field));
+                char* end = values_.TextCellInto(field, record, out);
+                if (end == nullptr) return Undo(i);
+                c.texts.SetEnd(end);
+                c.ends.push_back(c.texts.Size());
+                break;
+            }
+            case kDirectNone: return Undo(i);
+            }
+        }
+        for (Column& c : columns_) {
+            if (c.anyNull) c.nulls.push_back(0);
+        }
+        ++rows_;
+        return true;
+    }
 
     bool Row(const LayoutPlan&, const RowCells& cells) override {
         for (size_t i = 0; i < columns_.size(); ++i) {
@@ -282,31 +466,25 @@ public:
                 c.anyNull = true;
             }
             if (c.anyNull) c.nulls.push_back(null ? 1 : 0);
-            switch (c.output) {
-            case kInt64: {
+            if (c.textual) {
+                if (!null) c.texts.Append(cells.Text(i), cells.Length(i));
+                c.ends.push_back(c.texts.Size());
+            } else if (c.output == kFloat64) {
+                c.floats.push_back(null ? std::nan("") : Number(c, cells.Text(i), cells.Length(i)));
+            } else {
                 int64_t value = 0;
                 if (!null) {
                     bool negative;
                     uint64_t magnitude;
                     std::string reason;
                     std::string_view text(cells.Text(i), cells.Length(i));
-                    if (!ParseDecimal(text, c.intScale, negative, magnitude, reason) ||
-                        magnitude > (negative ? uint64_t{1} << 63 : static_cast<uint64_t>(INT64_MAX))) {
+                    if (!ParseDecimal(text, c.intScale, negative, magnitude, reason) || magnitude > Int64Limit(negative)) {
                         failure_ = "the value " + std::string(text) + " of " + c.field->column + " is beyond 64 bits";
                         return false;
                     }
                     value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
                 }
                 c.ints.push_back(value);
-                break;
-            }
-            case kFloat64:
-                c.floats.push_back(null ? std::nan("") : Number(c, cells.Text(i), cells.Length(i)));
-                break;
-            default:
-                if (!null) c.texts.append(cells.Text(i), cells.Length(i));
-                c.ends.push_back(c.texts.size());
-                break;
             }
         }
         ++rows_;
@@ -316,13 +494,15 @@ public:
     // Room for `rows` rows, so that the buffers do not move while they fill.
     void Reserve(size_t rows) {
         for (Column& c : columns_) {
-            if (c.output == kInt64) c.ints.reserve(rows);
-            else if (c.output == kFloat64) c.floats.reserve(rows);
-            else {
+            if (c.textual) {
                 c.ends.reserve(rows);
                 // UTF-8 of two-byte text takes at most 3 bytes for 2, of one-byte text 3 for 1.
-                c.texts.reserve(rows * (c.output == kString ? 3 * static_cast<size_t>(c.field->length) / 2 + 1
-                                                              : static_cast<size_t>(c.field->digits) + 3));
+                c.texts.Reserve(rows * (c.output == kString ? 3 * static_cast<size_t>(c.field->length) / 2 + 1
+                                                            : static_cast<size_t>(c.field->digits) + 3));
+            } else if (c.output == kFloat64) {
+                c.floats.reserve(rows);
+            } else {
+                c.ints.reserve(rows);
             }
         }
     }
@@ -333,7 +513,7 @@ public:
         for (Column& c : columns_) {
             c.ints.clear();
             c.floats.clear();
-            c.texts.clear();
+            c.texts.Resize(0);
             c.ends.clear();
             c.nulls.clear();
             c.anyNull = false;
@@ -342,6 +522,23 @@ public:
     }
 
 private:
+    // Takes back the values a record left in the columns before `column`, so that the
+    // codec's cells can bring the record; false for DirectRow to return.
+    bool Undo(size_t column) {
+        for (size_t i = 0; i < column; ++i) {
+            Column& c = columns_[i];
+            if (c.direct == kDirectText) {
+                c.ends.pop_back();
+                c.texts.Resize(c.ends.empty() ? 0 : c.ends.back());
+            } else if (c.direct == kDirectFloat) {
+                c.floats.pop_back();
+            } else {
+                c.ints.pop_back();
+            }
+        }
+        return false;
+    }
+
     // A float item's text, or a decimal number's, as the codec's Value gives it as a
     // double: the digits and scale of a decimal divide exactly-held doubles (one
     // rounding, the text's nearest double) when they fit, the codec otherwise.
@@ -360,6 +557,7 @@ private:
         return value.AsDouble();
     }
 
+    ValueCodec& values_;
     std::vector<Column> columns_;
     size_t rows_ = 0;
     std::string failure_ = "cannot keep the rows";
@@ -444,9 +642,149 @@ Decimals ParseDecimals(const std::string& text) {
     throw py::value_error("decimals takes decimal, float or int: " + text);
 }
 
+// ---- Decimal objects
+
+// decimal.Decimal objects made from digits and a scale. CPython's decimal module keeps a
+// value as libmpdec's number in the object itself (four words of 19 digits each, held
+// in place); where the interpreter's Decimal has that form, checked on values made by
+// Decimal itself when the module loads, a Decimal is filled in directly, as its own
+// constructor would fill it. Anywhere else the constructor is called with the text.
+class DecimalMaker {
+public:
+    DecimalMaker() : type_(py::module_::import("decimal").attr("Decimal")) {
+        direct_ = Probe("-1234.56", true, -2, 6, 123456, 0) && Probe("12345678901234567890", false, 0, 20,
+                                                                        2345678901234567890ull, 1) &&
+                  Probe("0.000", false, -3, 1, 0, 0) && Probe("7", false, 0, 1, 7, 0);
+    }
+    // The Decimal of `negative` `magnitude` over 10^`scale`; a new reference, or null
+    // with the Python error set.
+    PyObject* Make(bool negative, uint64_t magnitude, int scale) {
+        if (!direct_) {
+            std::string text;
+            AppendDecimal(text, negative, magnitude, scale);
+            py::str value(text);
+            return PyObject_CallOneArg(type_.ptr(), value.ptr());
+        }
+        PyTypeObject* type = reinterpret_cast<PyTypeObject*>(type_.ptr());
+        DecObject* object = PyObject_New(DecObject, type);
+        if (object == nullptr) return nullptr;
+        object->hash = -1;
+        object->dec.flags = kStatic | kStaticData | (negative && magnitude != 0 ? kNegative : 0);
+        object->dec.exp = -scale;
+        object->dec.digits = DigitsOf(magnitude);
+        object->dec.len = magnitude >= kRadix ? 2 : 1;
+        object->dec.alloc = kWords;
+        object->dec.data = object->data;
+        object->data[0] = magnitude % kRadix;
+        object->data[1] = magnitude / kRadix;
+        return reinterpret_cast<PyObject*>(object);
+    }
+    bool Direct() const { return direct_; }
+
+private:
+    // libmpdec's number (mpd_t) and CPython's Decimal object on a 64-bit machine.
+    struct Mpd {
+        uint8_t flags;
+        int64_t exp, digits, len, alloc;
+        uint64_t* data;
+    };
+    static constexpr int kWords = 4;
+    struct DecObject {
+        PyObject_HEAD
+        Py_hash_t hash;
+        Mpd dec;
+        uint64_t data[kWords];
+    };
+    static constexpr uint8_t kNegative = 1, kStatic = 16, kStaticData = 32;
+    static constexpr uint64_t kRadix = 10000000000000000000ull;   // 10^19, a word's digits
+
+    static int64_t DigitsOf(uint64_t v) {
+        int64_t digits = 1;
+        while (v >= 10) {
+            v /= 10;
+            ++digits;
+        }
+        return digits;
+    }
+    // Whether Decimal(`text`) holds what Make would put in it.
+    bool Probe(const char* text, bool negative, int64_t exp, int64_t digits, uint64_t low, uint64_t high) const {
+        if (sizeof(void*) != 8) return false;
+        PyTypeObject* type = reinterpret_cast<PyTypeObject*>(type_.ptr());
+        if (type->tp_basicsize != static_cast<Py_ssize_t>(sizeof(DecObject)) || type->tp_itemsize != 0) return false;
+        py::object value = type_(py::str(text));
+        const DecObject* object = reinterpret_cast<const DecObject*>(value.ptr());
+        const Mpd& d = object->dec;
+        return object->hash == -1 && d.flags == (kStatic | kStaticData | (negative ? kNegative : 0)) && d.exp == exp &&
+               d.digits == digits && d.len == (high != 0 ? 2 : 1) && d.alloc == kWords && d.data == object->data &&
+               object->data[0] == low && (high == 0 || object->data[1] == high);
+    }
+
+    py::object type_;
+    bool direct_ = false;
+};
+
+// While a chunk's Python objects are made (millions of strs and Decimals), the
+// interpreter's small-object arenas are taken from huge pages, as the column memory is
+// (Pages): with 4 KB pages every 4 KB of new objects costs a page fault. The arenas are
+// carved from 2 MB-aligned mappings asked for as huge pages; each is a mapping of its
+// own as far as freeing goes (the interpreter frees an arena by unmapping it, as it
+// frees its own), so the arenas outlive the scope like any other. The interpreter's
+// allocator is put back when the scope ends; the lock is held throughout.
+class HugeArenas {
+public:
+    HugeArenas() {
+        PyObject_GetArenaAllocator(&previous_);
+        // Only in place of the interpreter's own allocator, which maps and unmaps each
+        // arena: one that an embedding program set may not free what is mapped here.
+        Dl_info own, current;
+        if (previous_.ctx != nullptr || dladdr(reinterpret_cast<void*>(&PyObject_Malloc), &own) == 0 ||
+            dladdr(reinterpret_cast<void*>(previous_.alloc), &current) == 0 || own.dli_fbase != current.dli_fbase) {
+            return;
+        }
+        PyObjectArenaAllocator huge{this, &Allocate, &Free};
+        PyObject_SetArenaAllocator(&huge);
+        installed_ = true;
+    }
+    ~HugeArenas() {
+        if (!installed_) return;
+        PyObject_SetArenaAllocator(&previous_);
+        if (left_ > 0) munmap(next_, left_);
+    }
+    HugeArenas(const HugeArenas&) = delete;
+    HugeArenas& operator=(const HugeArenas&) = delete;
+
+private:
+    static constexpr size_t kRegion = size_t{32} << 20;
+
+    static void* Allocate(void* context, size_t size) {
+        HugeArenas& self = *static_cast<HugeArenas*>(context);
+        if (self.left_ < size) {
+            if (self.left_ > 0) munmap(self.next_, self.left_);
+            self.left_ = 0;
+            size_t region = std::max(kRegion, (size + Pages::kHuge - 1) / Pages::kHuge * Pages::kHuge);
+            void* block = Pages::Allocate(region);
+            if (block == nullptr) return self.previous_.alloc(self.previous_.ctx, size);
+            self.next_ = static_cast<char*>(block);
+            self.left_ = region;
+        }
+        void* arena = self.next_;
+        self.next_ += size;
+        self.left_ -= size;
+        return arena;
+    }
+    static void Free(void*, void* arena, size_t size) { munmap(arena, size); }
+
+    PyObjectArenaAllocator previous_;
+    bool installed_ = false;
+    char* next_ = nullptr;
+    size_t left_ = 0;
+};
+
 // The buffers of a chunk as Python columns: (name, kind, values, mask or None) with kind
 // "int64", "float64" or "object".
 py::list ToPython(ColumnSink& sink) {
+    static DecimalMaker* decimals = new DecimalMaker();   // lives as long as the interpreter
+    HugeArenas arenas;
     py::object decimalType = py::module_::import("decimal").attr("Decimal");
     py::list result;
     const size_t rows = sink.Rows();
@@ -461,12 +799,12 @@ py::list ToPython(ColumnSink& sink) {
         if (c.output == kInt64 || c.output == kFloat64) {
             py::array values;
             if (c.output == kInt64) {
-                auto* held = new std::vector<int64_t>(std::move(c.ints));
-                py::capsule owner(held, [](void* p) { delete static_cast<std::vector<int64_t>*>(p); });
+                auto* held = new Buffer<int64_t>(std::move(c.ints));
+                py::capsule owner(held, [](void* p) { delete static_cast<Buffer<int64_t>*>(p); });
                 values = py::array_t<int64_t>(static_cast<py::ssize_t>(held->size()), held->data(), owner);
             } else {
-                auto* held = new std::vector<double>(std::move(c.floats));
-                py::capsule owner(held, [](void* p) { delete static_cast<std::vector<double>*>(p); });
+                auto* held = new Buffer<double>(std::move(c.floats));
+                py::capsule owner(held, [](void* p) { delete static_cast<Buffer<double>*>(p); });
                 values = py::array_t<double>(static_cast<py::ssize_t>(held->size()), held->data(), owner);
             }
             result.append(py::make_tuple(c.field->column, c.output == kInt64 ? "int64" : "float64", values, mask));
@@ -477,23 +815,27 @@ py::list ToPython(ColumnSink& sink) {
         PyObject** out = static_cast<PyObject**>(values.mutable_data());
         uint64_t begin = 0;
         for (size_t r = 0; r < rows; ++r) {
-            const char* text = c.texts.data() + begin;
-            const Py_ssize_t length = static_cast<Py_ssize_t>(c.ends[r] - begin);
-            begin = c.ends[r];
             PyObject* object;
             if (c.anyNull && c.nulls[r]) {
                 object = Py_None;
                 Py_INCREF(object);
+            } else if (!c.textual) {
+                // A Decimal of the digits kept.
+                int64_t digits = c.ints[r];
+                object = decimals->Make(digits < 0, digits < 0 ? 0 - static_cast<uint64_t>(digits) : static_cast<uint64_t>(digits),
+                                        c.intScale);
             } else {
-                object = PyUnicode_DecodeUTF8(text, length, "strict");
+                const char* text = c.texts.Data() + begin;
+                object = PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(c.ends[r] - begin), "strict");
                 if (object != nullptr && c.output != kString) {
                     PyObject* number = c.output == kDecimal ? PyObject_CallOneArg(decimalType.ptr(), object)
                                                             : PyLong_FromUnicodeObject(object, 10);
                     Py_DECREF(object);
                     object = number;
                 }
-                if (object == nullptr) throw py::error_already_set();
             }
+            if (c.textual) begin = c.ends[r];
+            if (object == nullptr) throw py::error_already_set();
             PyObject* old = out[r];
             out[r] = object;
             Py_XDECREF(old);
@@ -518,7 +860,7 @@ py::list Read(const PyLayout& layout, const py::object& data, const std::string&
     DataSetup setup;
     std::string error;
     if (!setup.Prepare(layout.Get().Head(), layout.RecordLength(), options, error)) throw DataFailure{Error(error)};
-    ColumnSink sink(setup.Plan(), mode);
+    ColumnSink sink(setup, mode);
     sink.Reserve(RowsAtMost(input, layout.RecordLength(), options.count));
     FaultKeeper keeper;
     RunResult result;
@@ -541,7 +883,7 @@ public:
         : layout_(layout), options_(MakeOptions(given, &layout.Get())), input_(data, start), number_(first - 1) {
         std::string error;
         if (!setup_.Prepare(layout.Get().Head(), layout.RecordLength(), options_, error)) throw DataFailure{Error(error)};
-        sink_.reset(new ColumnSink(setup_.Plan(), ParseDecimals(decimals)));
+        sink_.reset(new ColumnSink(setup_, ParseDecimals(decimals)));
         reader_.reset(new RecordReader(input_.File(), options_.records, static_cast<size_t>(layout.RecordLength())));
         decoder_.reset(new RowDecoder(setup_));
     }
@@ -607,7 +949,9 @@ private:
                 }
                 continue;
             }
-            RowDecoder::Outcome outcome = decoder_->Decode(number_, data, cells_, keeper_);
+            bool directFailed = false;
+            if (setup_.Variable() == nullptr && sink_->DirectRow(data, directFailed)) continue;
+            RowDecoder::Outcome outcome = decoder_->DecodeRecord(number_, data, length, cells_, keeper_);
             if (outcome == RowDecoder::kStop) {
                 result.stopped = done_ = true;
                 return;

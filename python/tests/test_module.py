@@ -101,6 +101,36 @@ def test_decimals_modes():
         quillbox.read(os.path.join(EXAMPLES, "custmast.dat"), CUSTMAST, decimals="money")
 
 
+def test_decimals_are_the_objects_decimal_makes_of_the_clis_texts(tmp_path):
+    # Decimals come from the digits straight (no text between): each must be the very
+    # object Decimal(text) gives: digits, exponent and sign, hash, arithmetic, pickling.
+    pictures = ["S9(%d)V9(%d)" % (whole, places) for whole, places in ((1, 1), (4, 2), (9, 9), (1, 17), (16, 2))]
+    usages = ["", " COMP-3", " COMP", " SIGN LEADING SEPARATE"]
+    items = [(p, u) for p in pictures for u in usages]
+    copybook = tmp_path / "DEC.cpy"
+    copybook.write_text("       01  R.\n" + "".join("           05  F%d  PIC %s%s.\n" % (i, p, u)
+                                                    for i, (p, u) in enumerate(items)), encoding="ascii")
+
+    def value(picture, n):
+        whole, places = (int(x) for x in re.findall(r"\((\d+)\)", picture))
+        top = 10 ** (whole + places) - 1
+        magnitude = [0, 1, top, top // 7, 10 ** places, 5 * 10 ** (whole + places - 1)][n % 6]
+        return decimal.Decimal(magnitude if n % 2 else -magnitude).scaleb(-places)
+
+    rows = [[value(p, n + i) for i, (p, _) in enumerate(items)] for n in range(12)]
+    quillbox.write(rows, tmp_path / "dec.dat", str(copybook))
+    frame = quillbox.read(tmp_path / "dec.dat", str(copybook))
+    texts = cli_decode(str(copybook), str(tmp_path / "dec.dat"))[1:]
+    for got_row, text_row in zip(frame.values.tolist(), texts):
+        for got, text in zip(got_row, text_row):
+            want = decimal.Decimal(text)
+            assert type(got) is decimal.Decimal
+            assert got.as_tuple() == want.as_tuple() and repr(got) == repr(want)
+            assert hash(got) == hash(want) and got + 1 == want + 1 and got * 3 == want * 3
+            assert pickle.loads(pickle.dumps(got)).as_tuple() == want.as_tuple()
+    assert frame.values.tolist() == [[decimal.Decimal(t) for t in row] for row in texts]
+
+
 def test_float_mode_rounds_as_the_codec(tmp_path):
     # Digits beyond a double's 53 bits take the codec's text conversion, not a division.
     copybook = tmp_path / "BIG.cpy"
@@ -207,6 +237,36 @@ def test_inputs_chunks_and_ranges():
     part = quillbox.read(path, CUSTMAST, skip=1, count=2)
     assert part["CUST-NO"].tolist() == whole["CUST-NO"].tolist()[1:3]
     assert len(quillbox.read(b"", CUSTMAST)) == 0
+
+
+def test_large_reads_give_their_memory_back():
+    # Column memory and the objects of a large read live in memory of their own (huge
+    # pages): every read's memory must go back when its DataFrame goes, and the values
+    # must stay right through chunks.
+    import gc
+    path = os.path.join(EXAMPLES, "custmast.dat")
+    raw = open(path, "rb").read()
+    first = quillbox.read(raw, CUSTMAST)
+    chunks = list(quillbox.iter_records(raw * 5000, CUSTMAST, chunksize=7000))
+    pd.testing.assert_frame_equal(chunks[-1].iloc[-4:].reset_index(drop=True), first)
+    assert sum(len(c) for c in chunks) == 20000
+
+    def resident():
+        with open("/proc/self/statm") as statm:
+            return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+    big = raw * 64000   # 4 records, 64,000 times: columns of 2 MB and more
+    frame = quillbox.read(big, CUSTMAST)
+    assert len(frame) == 64000 * len(first)
+    pd.testing.assert_frame_equal(frame.iloc[-len(first):].reset_index(drop=True), first)
+    del frame
+    gc.collect()
+    before = resident()
+    for decimals in ("decimal", "float", "int") * 2:
+        frame = quillbox.read(big, CUSTMAST, decimals=decimals)
+        del frame
+        gc.collect()
+    assert resident() - before < 16 << 20
 
 
 def test_write_round_trip(tmp_path):

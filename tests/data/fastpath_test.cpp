@@ -163,6 +163,15 @@ void ExpectSameBothWays(ValueCodec& codec, const Field& field, const std::vector
     bool fastGood = codec.Decode(field, record.data(), row, 0, fast);
     bool slowGood = codec.Decode(field, record.data(), cell, slow);
     ASSERT_EQ(fastGood, slowGood) << field.column << " " << slow.reason;
+    // The number as digits and sign, where the codec gives it so, is the same value.
+    bool negative = false;
+    uint64_t magnitude = 0;
+    if (codec.NumberOf(field, record.data(), negative, magnitude)) {
+        ASSERT_TRUE(slowGood) << field.column << " " << slow.reason;
+        std::string text;
+        AppendDecimal(text, negative, magnitude, field.scale);
+        EXPECT_EQ(text, cell.text) << "kind " << field.kind << " length " << field.length;
+    }
     if (!fastGood) {
         EXPECT_EQ(fast.offset, slow.offset);
         EXPECT_EQ(fast.reason, slow.reason);
