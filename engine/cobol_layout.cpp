@@ -609,7 +609,16 @@ void CobolAnalyzer::ExpandArrays(CopyItem* first) {
         previous = item;
     }
     tail = previous;
-    if (previous) previous->flags |= ITEM_LIST_END;
+    // The list as written ends at its last item that is no copy, as under the default
+    // rules: the collapsed list stops there, so that the copies of a table at the end
+    // (among them its inner tables' first elements in later occurrences) are not shown.
+    std::unordered_set<const CopyItem*> copies(created.begin(), created.end());
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        if (copies.count(*it) == 0) {
+            (*it)->flags |= ITEM_LIST_END;
+            break;
+        }
+    }
 }
 
 // The passes below are done by ExpandArrays for the COBOL rules, which lays out the

@@ -3,6 +3,8 @@
 // OCCURS DEPENDING.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,6 +58,43 @@ const char* const kCopybook =
     "           05  TBL OCCURS 1 TO 3 TIMES DEPENDING ON CNT.\n"
     "               10  TV           PIC X(2).\n"
     "           66  RN RENAMES STATUS-CODE THRU AMT.\n";
+
+// The names of the rows shown with array expansion off or on, of `source` analysed
+// under the COBOL rules or the default ones.
+std::string ShownRows(const char* source, bool cobol, bool expansion) {
+    std::string path = TestFilePath(cobol ? "shown_cobol.cpy" : "shown_default.cpy");
+    qbtest::WriteFileBytes(path, source);
+    std::unique_ptr<CopyAnalyzer> analyzer(cobol ? new CobolAnalyzer("") : new CopyAnalyzer(""));
+    analyzer->SetFileName(path.c_str());
+    analyzer->Analyze();
+    std::string names;
+    for (const CopyItem* item = FirstShownItem(analyzer->GetHead(), expansion); item != nullptr;
+         item = NextShownItem(item, expansion)) {
+        names += std::string(names.empty() ? "" : " ") + item->name;
+    }
+    std::remove(path.c_str());
+    return names;
+}
+
+TEST(CobolRows, CollapsedTablesInTablesShowTheRowsOfTheDefaultRules) {
+    // A table holding tables at the end of the record: only the first occurrence's
+    // structure (the copies of the inner tables for occurrences 2 and 3 were shown too).
+    const char* atTheEnd =
+        "       01  TR-REC.\n"
+        "           05  TR-ITEM OCCURS 3.\n"
+        "               10  TR-ITEM-CD    PIC X(6).\n"
+        "               10  TR-ITEM-FLAGS PIC X OCCURS 2.\n"
+        "               10  TR-GRP OCCURS 2.\n"
+        "                   15  TR-G-X    PIC X.\n";
+    EXPECT_EQ("TR-REC TR-ITEM TR-ITEM-CD TR-ITEM-FLAGS TR-GRP TR-G-X", ShownRows(atTheEnd, true, false));
+    EXPECT_EQ(ShownRows(atTheEnd, false, false), ShownRows(atTheEnd, true, false));
+    // With an item after the table, and expanded, both rules show the same rows as before.
+    std::string followed = std::string(atTheEnd) + "           05  TR-END PIC X.\n";
+    EXPECT_EQ(ShownRows(followed.c_str(), false, false), ShownRows(followed.c_str(), true, false));
+    EXPECT_EQ(ShownRows(atTheEnd, false, true), ShownRows(atTheEnd, true, true));
+    const std::string expanded = ShownRows(atTheEnd, true, true);
+    EXPECT_EQ(24, std::count(expanded.begin(), expanded.end(), ' '));   // 25 rows
+}
 
 TEST(CobolRows, ConditionNameShowsItsValuesAtItsVariable) {
     CobolLayout layout(kCopybook);
