@@ -284,7 +284,7 @@ DataDocument::ScanProgress DataDocument::ScanSome(uint64_t maxBytes) {
         // From the start, or again from the last entry after the file was saved.
         if (marks_.empty()) marks_.push_back(Mark{0, 0});
         const Mark& from = marks_.back();
-        count_ = from.record;
+        scanCount_ = from.record;
         sinceMark_ = 0;
         scanBase_ = from.offset;
         if (scanFile_ == nullptr || !SeekTo(scanFile_, from.offset)) {
@@ -300,7 +300,7 @@ DataDocument::ScanProgress DataDocument::ScanSome(uint64_t maxBytes) {
         std::string reason;
         while (scanReader_->Consumed() < stopAt) {
             if (sinceMark_ >= kIndexStep && scanReader_->AtBoundary()) {
-                marks_.push_back(Mark{count_, scanBase_ + scanReader_->Consumed()});
+                marks_.push_back(Mark{scanCount_, scanBase_ + scanReader_->Consumed()});
                 sinceMark_ = 0;
             }
             const unsigned char* data;
@@ -311,11 +311,12 @@ DataDocument::ScanProgress DataDocument::ScanSome(uint64_t maxBytes) {
                 break;
             }
             if (status == RecordReader::kFatal) {
-                scanError_ = "record " + std::to_string(count_ + 1) + ": " + reason;
+                scanError_ = "record " + std::to_string(scanCount_ + 1) + ": " + reason;
                 scanDone_ = true;
                 break;
             }
-            ++count_;
+            // A scan begun again after a save counts the records known already once.
+            if (++scanCount_ > count_) count_ = scanCount_;
             ++sinceMark_;
         }
         if (scanReader_->ReadFailed()) {
@@ -731,14 +732,13 @@ bool DataDocument::Export(const std::string& target, TableFormat format, const s
     try {
         if (!rows && edits_.empty()) {
             // Unedited, every row: decode's own loop over the file.
-            std::FILE* in = std::fopen(path_.c_str(), "rb");
-            if (in == nullptr) {
+            std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path_.c_str(), "rb"), std::fclose);
+            if (!in) {
                 error = "the data file cannot be read";
                 return false;
             }
-            RecordReader reader(in, options.records, static_cast<size_t>(recordLength_));
+            RecordReader reader(in.get(), options.records, static_cast<size_t>(recordLength_));
             result = DecodeRecords(setup, reader, *sink, report);
-            std::fclose(in);
         } else {
             // The rows asked, as decode's loop takes each record, the edited ones as edited.
             RowDecoder decoder(setup);
@@ -1016,6 +1016,9 @@ bool DataDocument::Save(std::string& error) {
     // readers start again from the index.
     rowReader_.reset();
     rowNext_ = -1;
+    // Where the scan stood, when a new reader can start there (not inside a block).
+    const bool resume = scanReader_ && scanReader_->AtBoundary();
+    const uint64_t resumeAt = scanReader_ ? scanBase_ + scanReader_->Consumed() : 0;
     scanReader_.reset();
     std::fclose(rowFile_);
     std::fclose(scanFile_);
@@ -1034,6 +1037,11 @@ bool DataDocument::Save(std::string& error) {
     }
     edits_.clear();
     cache_.clear();
+    if (resume && SeekTo(scanFile_, resumeAt)) {
+        scanReader_.reset(new RecordReader(scanFile_, options_.records, static_cast<size_t>(recordLength_)));
+        if (VariableLength()) scanReader_->AcceptShorter();
+        scanBase_ = resumeAt;
+    }
     return true;
 }
 

@@ -109,7 +109,8 @@ public:
         std::string reason;     // the record's own fault (wrong length, counts), or the first cell's
         std::vector<ShownCell> cells;
     };
-    // Row `index` (below RecordCount()): null when there is none or it cannot be read.
+    // Row `index`: null when there is none or it cannot be read. A row past the
+    // records scanned so far is scanned up to first.
     // The row stays valid until the next call of a non-const member.
     const ShownRow* Row(long long index);
     // Of the rows Row gave so far, how many and how many of them bad.
@@ -231,7 +232,8 @@ private:
     bool scanDone_ = false;
     std::string scanError_;
     std::unique_ptr<RecordReader> scanReader_;
-    uint64_t scanBase_ = 0;
+    uint64_t scanBase_ = 0;     // the file's byte where the scan's reader began
+    long long scanCount_ = 0;   // records the scan has passed
     long long sinceMark_ = 0;
 
     // Sequential reading of rows.

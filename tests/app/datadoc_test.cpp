@@ -16,6 +16,7 @@
 #include "cobcpy.h"
 #include "cobolrules.h"
 #include "datadoc.h"
+#include "records.h"
 #include "test_util.h"
 #include "textcodec.h"
 
@@ -271,6 +272,46 @@ TEST_F(EbcdicRdw, JapaneseTextComesOutAsShiftJisAndTheSparseIndexGivesTheSequent
         EXPECT_EQ(CellText(doc, i, 0), expected[static_cast<size_t>(i)][0]) << i;
     }
     EXPECT_EQ(doc.BadRowsShown(), 0);
+}
+
+TEST_F(EbcdicRdw, RecordsInBlocksAreIndexedAtBlockStarts) {
+    Copybook copybook(entries);
+    // Blocks of at most 300 bytes: about a dozen records each, so that entries of the
+    // index fall at block starts, not every 64th record.
+    const std::string path = Scratch("blocks.rdw");
+    {
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        quillbox::RecordWriter writer(file, RecordFormat::kRdwBlock, 300, false);
+        for (int i = 0; i < 2000; ++i) {
+            std::string record = Record(static_cast<unsigned>(i), "B", i).substr(4);
+            ASSERT_TRUE(writer.Write(reinterpret_cast<const unsigned char*>(record.data()), record.size()));
+        }
+        ASSERT_TRUE(writer.Finish());
+        ASSERT_EQ(std::fclose(file), 0);
+    }
+    DataOptions options = Options();
+    options.records = RecordFormat::kRdwBlock;
+    DataDocument doc;
+    std::string error, reason;
+    ASSERT_TRUE(doc.Open(copybook.Head(), copybook.Length(), path, options, error)) << error;
+    doc.ScanSome(20000);
+    ASSERT_FALSE(doc.ScanDone());
+    const long long scanned = doc.RecordCount();
+    // An edit saved while the scan is under way: the scan goes on where it was.
+    ASSERT_TRUE(doc.SetCell(5, 2, "-77", reason)) << reason;
+    ASSERT_TRUE(doc.Save(error)) << error;
+    EXPECT_EQ(doc.RecordCount(), scanned);
+    while (!doc.ScanSome(3000).done) {
+    }
+    EXPECT_EQ(doc.RecordCount(), 2000);
+    EXPECT_GT(doc.IndexEntries(), 2000u / (64 + 16));   // the first block start after each 64th record
+    EXPECT_LE(doc.IndexEntries(), 2000u / 64 + 1);
+    for (long long i = 1999; i >= 0; i -= 13) EXPECT_EQ(CellText(doc, i, 0), std::to_string(i)) << i;
+    EXPECT_EQ(CellText(doc, 5, 2), "-77");
+    EXPECT_EQ(doc.Find("-77", 2, 1999, false, quillbox::DataProgress()), 5);
+    EXPECT_EQ(doc.Find("1990", 0, -1, true, quillbox::DataProgress()), 1990);
+    std::remove(path.c_str());
 }
 
 TEST_F(EbcdicRdw, BrokenFramingEndsTheScanAndKeepsTheRowsBefore) {
