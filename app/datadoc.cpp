@@ -9,6 +9,7 @@
 
 #include "layoutplan.h"
 #include "quillbox.h"
+#include "rectypes.h"
 #include "textcodec.h"
 #include "textfile.h"
 #include "valuecodec.h"
@@ -209,8 +210,7 @@ std::string Hex(const unsigned char* bytes, size_t length, size_t most) {
 DataDocument::DataDocument() = default;
 
 DataDocument::~DataDocument() {
-    shownDecoder_.reset();
-    detailDecoder_.reset();
+    views_.clear();
     scanReader_.reset();
     rowReader_.reset();
     if (rowFile_ != nullptr) std::fclose(rowFile_);
@@ -234,14 +234,53 @@ bool DataDocument::Open(CopyItem* head, int recordLength, const std::string& pat
     DataOptions shown = options_;
     shown.tableEncoding = "cp932";
     shown.onError = OnError::kNull;
-    shownSetup_.reset(new DataSetup);
-    if (!shownSetup_->Prepare(head, recordLength, shown, error)) return false;
-    shown.redefinesAll = true;
-    detailSetup_.reset(new DataSetup);
-    if (!detailSetup_->Prepare(head, recordLength, shown, error)) return false;
-    shownDecoder_.reset(new RowDecoder(*shownSetup_));
-    detailDecoder_.reset(new RowDecoder(*detailSetup_));
-    for (const Field& field : shownSetup_->Plan().fields) columnNames_.push_back(ToShiftJis(field.column));
+    DataOptions detail = shown;
+    detail.redefinesAll = true;
+    typed_ = !options.recordTypes.empty() || !options.recordTypeDefault.empty();
+    if (!typed_) {
+        shownSetup_.reset(new DataSetup);
+        detailSetup_.reset(new DataSetup);
+        if (!shownSetup_->Prepare(head, recordLength, shown, error) ||
+            !detailSetup_->Prepare(head, recordLength, detail, error)) {
+            return false;
+        }
+        views_.emplace_back();
+        views_.back().shown = shownSetup_.get();
+        views_.back().detail = detailSetup_.get();
+        views_.back().record = head;
+    } else {
+        // A view per 01 record the rules can choose, after the column of the record's name.
+        shownTypes_.reset(new RecordTypes);
+        detailTypes_.reset(new RecordTypes);
+        if (!shownTypes_->Prepare(head, shown, error) || !detailTypes_->Prepare(head, detail, error)) return false;
+        recordLength_ = shownTypes_->MaxLength();
+        std::vector<CopyItem*> records = RecordsOf(head);
+        columnNames_.push_back("RECORD");
+        columnView_.push_back(-1);
+        columnField_.push_back(0);
+        for (size_t t = 0; t < shownTypes_->Count(); ++t) {
+            views_.emplace_back();
+            View& view = views_.back();
+            view.shown = &shownTypes_->Setup(t);
+            view.detail = &detailTypes_->Setup(t);
+            view.record = records[t];
+            view.alone = true;
+            view.name = ItemText(records[t]->name).Get();
+        }
+    }
+    for (size_t v = 0; v < views_.size(); ++v) {
+        View& view = views_[v];
+        view.shownDecoder.reset(new RowDecoder(*view.shown));
+        view.detailDecoder.reset(new RowDecoder(*view.detail));
+        view.firstColumn = columnNames_.size();
+        if (typed_ && !shownTypes_->Chosen(v)) continue;   // no record of it is ever shown
+        const std::vector<Field>& fields = view.shown->Plan().fields;
+        for (size_t f = 0; f < fields.size(); ++f) {
+            columnNames_.push_back(ToShiftJis(fields[f].column));
+            columnView_.push_back(static_cast<int>(v));
+            columnField_.push_back(f);
+        }
+    }
 
     readOnly_ = readOnly;
     if (readOnly) {
@@ -268,13 +307,49 @@ bool DataDocument::Open(CopyItem* head, int recordLength, const std::string& pat
 }
 
 bool DataDocument::VariableLength() const {
-    return shownSetup_ && shownSetup_->Variable() != nullptr && shownSetup_->Variable()->VariableLength();
+    // With record types the reader knows only the longest record; each record's length
+    // is checked against its type (ViewOf).
+    return !typed_ && shownSetup_ && shownSetup_->Variable() != nullptr && shownSetup_->Variable()->VariableLength();
+}
+
+const Field& DataDocument::FieldOf(size_t column) const {
+    return views_[static_cast<size_t>(columnView_[column])].shown->Plan().fields[columnField_[column]];
+}
+
+int DataDocument::ViewOf(const RawRecord& record, std::string& reason) {
+    if (!typed_) {
+        if (!record.wrongLength) return 0;
+        reason = record.reason;
+        return -1;
+    }
+    // As the codec's loop of record types takes a record.
+    if (record.wrongLength && !Variable()) {
+        reason = record.reason;
+        return -1;
+    }
+    const Field* key = nullptr;
+    Fault fault;
+    int type = shownTypes_->Choose(record.bytes.data(), record.bytes.size(), key, fault);
+    if (type < 0) {
+        reason = fault.reason;
+        return -1;
+    }
+    const size_t t = static_cast<size_t>(type);
+    const VariableRecords* variable = shownTypes_->Setup(t).Variable();
+    const bool counted = variable != nullptr && variable->VariableLength();
+    if (Variable() && !counted && record.bytes.size() != static_cast<size_t>(shownTypes_->Length(t))) {
+        reason = (options_.records == RecordFormat::kLines ? "line of " : "RDW record of ") +
+                 std::to_string(record.bytes.size()) + " bytes, record " + shownTypes_->Name(t) + " has " +
+                 std::to_string(shownTypes_->Length(t));
+        return -1;
+    }
+    return type;
 }
 
 size_t DataDocument::ColumnCount() const { return columnNames_.size(); }
 
 bool DataDocument::ColumnIsNumber(size_t column) const {
-    return IsNumberKind(shownSetup_->Plan().fields[column].kind);
+    return columnView_[column] >= 0 && IsNumberKind(FieldOf(column).kind);
 }
 
 // ---- The index ----------------------------------------------------------------------------
@@ -405,39 +480,53 @@ void DataDocument::DecodeShown(long long index, const RawRecord& record, ShownRo
     row.cells.resize(ColumnCount());
     for (ShownCell& cell : row.cells) {
         cell.text.clear();
-        cell.bad = cell.absent = false;
+        cell.bad = false;
+        cell.absent = typed_;   // with record types: until the record's own columns are known
         cell.reason.clear();
     }
-    if (record.wrongLength) {
+    std::string reason;
+    const int v = ViewOf(record, reason);
+    if (v < 0) {
         row.bad = true;
-        row.reason = ToShiftJis(record.reason);
-        for (ShownCell& cell : row.cells) {
-            cell.bad = true;
-            cell.reason = row.reason;
+        row.reason = ToShiftJis(reason);
+        // Without a layout to decode it by, every cell is bad (the record's name with
+        // record types).
+        for (size_t c = 0; c < row.cells.size(); ++c) {
+            if (typed_ && c > 0) continue;
+            row.cells[c].bad = true;
+            row.cells[c].absent = false;
+            row.cells[c].reason = row.reason;
         }
         return;
     }
-    const LayoutPlan& plan = shownSetup_->Plan();
+    View& view = views_[static_cast<size_t>(v)];
+    if (typed_) {
+        row.cells[0].text = view.name;
+        row.cells[0].absent = false;
+    }
+    const LayoutPlan& plan = view.shown->Plan();
     RowFaults faults(plan);
     RowCells cells;
-    shownDecoder_->DecodeRecord(index + 1, record.bytes.data(), record.bytes.size(), cells, faults);
+    view.shownDecoder->DecodeRecord(index + 1, record.bytes.data(), record.bytes.size(), cells, faults);
     const std::vector<unsigned char>* absent =
-        shownSetup_->Variable() != nullptr ? &shownSetup_->Variable()->Absent() : nullptr;
-    for (size_t i = 0; i < row.cells.size() && i < cells.Size(); ++i) {
-        row.cells[i].text.assign(cells.Text(i), cells.Length(i));
-        row.cells[i].absent = absent != nullptr && (*absent)[i];
+        view.shown->Variable() != nullptr ? &view.shown->Variable()->Absent() : nullptr;
+    for (size_t i = 0; i < cells.Size() && view.firstColumn + i < row.cells.size(); ++i) {
+        ShownCell& cell = row.cells[view.firstColumn + i];
+        cell.text.assign(cells.Text(i), cells.Length(i));
+        cell.absent = absent != nullptr && (*absent)[i];
     }
     for (const RowFaults::Entry& entry : faults.entries) {
-        std::string reason = ToShiftJis(entry.reason);
-        if (entry.column >= 0 && static_cast<size_t>(entry.column) < row.cells.size()) {
-            ShownCell& cell = row.cells[static_cast<size_t>(entry.column)];
+        std::string text = ToShiftJis(entry.reason);
+        const size_t column = view.firstColumn + static_cast<size_t>(entry.column);
+        if (entry.column >= 0 && column < row.cells.size()) {
+            ShownCell& cell = row.cells[column];
             cell.bad = true;
             cell.absent = false;
             cell.text.clear();
-            cell.reason = reason;
+            cell.reason = text;
         }
         if (!entry.counts) continue;
-        if (!row.bad || (entry.column < 0 && row.reason.empty())) row.reason = reason;
+        if (!row.bad || (entry.column < 0 && row.reason.empty())) row.reason = text;
         row.bad = true;
     }
 }
@@ -506,12 +595,26 @@ bool DataDocument::Detail(long long index, std::vector<DetailLine>& lines) {
     if (index < 0 || !EnsureScannedTo(index)) return false;
     RawRecord record;
     if (!ReadRecord(index, record)) return false;
-    const LayoutPlan& plan = detailSetup_->Plan();
+    std::string recordReason;
+    const int v = ViewOf(record, recordReason);
+    if (v < 0 && typed_) {
+        // No record type: the record's bytes, and why.
+        DetailLine line;
+        line.name = "(レコード種別なし)";
+        line.length = static_cast<int>(record.bytes.size());
+        line.bad = true;
+        line.reason = ToShiftJis(recordReason);
+        line.hex = Hex(record.bytes.data(), record.bytes.size(), kDetailHexBytes);
+        lines.push_back(std::move(line));
+        return true;
+    }
+    View& view = views_[v < 0 ? 0 : static_cast<size_t>(v)];
+    const LayoutPlan& plan = view.detail->Plan();
     RowFaults faults(plan);
     RowCells cells;
-    const bool decoded = !record.wrongLength;
-    if (decoded) detailDecoder_->DecodeRecord(index + 1, record.bytes.data(), record.bytes.size(), cells, faults);
-    VariableRecords* variable = decoded ? detailSetup_->Variable() : nullptr;
+    const bool decoded = v >= 0;
+    if (decoded) view.detailDecoder->DecodeRecord(index + 1, record.bytes.data(), record.bytes.size(), cells, faults);
+    VariableRecords* variable = decoded ? view.detail->Variable() : nullptr;
     const bool stored = variable != nullptr && variable->VariableLength();
 
     std::unordered_map<const CopyItem*, size_t> columnOf;
@@ -523,7 +626,8 @@ bool DataDocument::Detail(long long index, std::vector<DetailLine>& lines) {
         }
     }
 
-    for (const CopyItem* item = head_; item != nullptr; item = item->next) {
+    for (const CopyItem* item = view.record; item != nullptr; item = item->next) {
+        if (view.alone && item != view.record && item->parent == nullptr && item->level == 1) break;
         if (item->level == 88) continue;
         DetailLine line;
         for (const CopyItem* p = item->parent; p != nullptr; p = p->parent) {
@@ -562,7 +666,7 @@ bool DataDocument::Detail(long long index, std::vector<DetailLine>& lines) {
         }
         if (!decoded && !line.group) {
             line.bad = true;
-            line.reason = ToShiftJis(record.reason);
+            line.reason = ToShiftJis(recordReason);
         }
         if (!line.absent && line.offset >= 0 && static_cast<size_t>(line.offset) < record.bytes.size()) {
             size_t available = record.bytes.size() - static_cast<size_t>(line.offset);
@@ -645,9 +749,8 @@ bool DataDocument::Filter(size_t column, Compare compare, const std::string& val
         error = "no such column";
         return false;
     }
-    const Field& field = shownSetup_->Plan().fields[column];
-    const bool number = IsNumberKind(field.kind) && compare != Compare::kContains;
-    const bool floating = IsFloatKind(field.kind);
+    const bool number = ColumnIsNumber(column) && compare != Compare::kContains;
+    const bool floating = number && IsFloatKind(FieldOf(column).kind);
     const std::string given = Trimmed(value);
     Decimal wanted;
     double wantedFloat = 0;
@@ -713,10 +816,20 @@ bool DataDocument::Export(const std::string& target, TableFormat format, const s
         error = "CSV か JSON Lines で出力します。";
         return false;
     }
+    if (typed_ && format != TableFormat::kJsonl) {
+        error = "レコード種別ごとに列が違うため、JSON Lines (\"record\" キー付き) で出力してください。";
+        return false;
+    }
     DataOptions options = options_;
     options.format = format;
-    DataSetup setup;
-    if (!setup.Prepare(head_, recordLength_, options, error)) return false;
+    // The export's layouts: one, or one per 01 record, with the options as given.
+    DataSetup single;
+    RecordTypes types;
+    if (typed_ ? !types.Prepare(head_, options, error) : !single.Prepare(head_, recordLength_, options, error)) {
+        return false;
+    }
+    const size_t count = typed_ ? types.Count() : 1;
+    auto setupOf = [&](size_t t) -> DataSetup& { return typed_ ? types.Setup(t) : single; };
     if (!rows) {
         // The whole file: the index completed first, so that progress knows the total.
         while (!scanDone_) ScanSome(kScanSlice);
@@ -726,7 +839,12 @@ bool DataDocument::Export(const std::string& target, TableFormat format, const s
         error = "ファイルを作成できません (" + std::string(std::strerror(errno)) + ")。";
         return false;
     }
-    std::unique_ptr<RowSink> sink = MakeTableSink(setup, output.File());
+    // The sinks: the table's, or one JSON Lines stream naming each row's record.
+    std::vector<std::unique_ptr<RowSink>> owned;
+    if (typed_) owned = MakeRecordKeySinks(types, output.File());
+    else owned.push_back(MakeTableSink(single, output.File()));
+    std::vector<RowSink*> sinks;
+    for (auto& sink : owned) sinks.push_back(sink.get());
     ExportReport report(progress);
     report.total = rows ? static_cast<long long>(rows->size()) : count_;
     try {
@@ -738,17 +856,33 @@ bool DataDocument::Export(const std::string& target, TableFormat format, const s
                 return false;
             }
             RecordReader reader(in.get(), options.records, static_cast<size_t>(recordLength_));
-            result = DecodeRecords(setup, reader, *sink, report);
+            result = typed_ ? DecodeRecordTypes(types, reader, sinks, report)
+                            : DecodeRecords(single, reader, *sinks[0], report);
         } else {
             // The rows asked, as decode's loop takes each record, the edited ones as edited.
-            RowDecoder decoder(setup);
+            std::vector<std::unique_ptr<RowDecoder>> decoders;
+            for (size_t t = 0; t < count; ++t) decoders.emplace_back(new RowDecoder(setupOf(t)));
             RowCells cells;
-            const long long blanksBefore = setup.Values().Blanks();
+            long long blanksBefore = 0;
+            for (size_t t = 0; t < count; ++t) blanksBefore += setupOf(t).Values().Blanks();
             bool sinkFailed = false;
-            if (!sink->Begin(setup.Plan())) {
-                report.Fault(FatalFault(RunFault::kTable, 0, sink->Failure()));
-                result.failed = true;
+            for (size_t t = 0; t < count && !result.failed; ++t) {
+                if (sinks[t] != nullptr && !sinks[t]->Begin(setupOf(t).Plan())) {
+                    report.Fault(FatalFault(RunFault::kTable, 0, sinks[t]->Failure()));
+                    result.failed = true;
+                }
             }
+            auto badRecord = [&](long long number, const Field* field, int offset, const std::string& reason) {
+                ++result.bad;
+                RunFault fault;
+                fault.kind = field != nullptr ? RunFault::kValue : RunFault::kRecord;
+                fault.record = number;
+                fault.field = field;
+                fault.offset = offset;
+                fault.reason = reason;
+                report.Fault(fault);
+                if (options.onError == OnError::kStop) result.stopped = true;
+            };
             RawRecord record;
             const long long total = rows ? static_cast<long long>(rows->size()) : -1;
             for (long long k = 0; !result.failed && (total < 0 || k < total); ++k) {
@@ -767,22 +901,43 @@ bool DataDocument::Export(const std::string& target, TableFormat format, const s
                 }
                 ++result.read;
                 const long long number = index + 1;
-                if (record.wrongLength) {
-                    report.Rejected(number, record.bytes.data(), record.bytes.size());
-                    ++result.bad;
-                    RunFault fault;
-                    fault.kind = RunFault::kRecord;
-                    fault.record = number;
-                    fault.reason = record.reason;
-                    report.Fault(fault);
-                    if (options.onError == OnError::kStop) {
-                        result.stopped = true;
-                        break;
-                    }
+                const unsigned char* data = record.bytes.data();
+                const size_t length = record.bytes.size();
+                size_t type = 0;
+                if (record.wrongLength && !(typed_ && Variable())) {
+                    report.Rejected(number, data, length);
+                    badRecord(number, nullptr, 0, record.reason);
+                    if (result.stopped) break;
                     continue;
                 }
+                if (typed_) {
+                    const Field* key = nullptr;
+                    Fault fault;
+                    int chosen = types.Choose(data, length, key, fault);
+                    if (chosen < 0) {
+                        report.Rejected(number, data, length);
+                        badRecord(number, key, fault.offset, fault.reason);
+                        if (result.stopped) break;
+                        continue;
+                    }
+                    type = static_cast<size_t>(chosen);
+                    const VariableRecords* variable = types.Setup(type).Variable();
+                    const bool counted = variable != nullptr && variable->VariableLength();
+                    if (Variable() && !counted && length != static_cast<size_t>(types.Length(type))) {
+                        report.Rejected(number, data, length);
+                        badRecord(number, nullptr, 0,
+                                  (options.records == RecordFormat::kLines ? "line of " : "RDW record of ") +
+                                      std::to_string(length) + " bytes, record " + types.Name(type) + " has " +
+                                      std::to_string(types.Length(type)));
+                        if (result.stopped) break;
+                        continue;
+                    }
+                    if (sinks[type] == nullptr) continue;
+                }
+                DataSetup& setup = setupOf(type);
+                RowSink& sink = *sinks[type];
                 bool directFailed = false;
-                if (setup.Variable() == nullptr && sink->DirectRow(record.bytes.data(), directFailed)) {
+                if (setup.Variable() == nullptr && sink.DirectRow(data, directFailed)) {
                     if (directFailed) {
                         sinkFailed = true;
                         break;
@@ -791,30 +946,42 @@ bool DataDocument::Export(const std::string& target, TableFormat format, const s
                     report.Progress(result.written, 0);
                     continue;
                 }
-                RowDecoder::Outcome outcome =
-                    decoder.DecodeRecord(number, record.bytes.data(), record.bytes.size(), cells, report);
+                cells.Start(setup.Plan().fields.size());
+                RowDecoder::Outcome outcome = decoders[type]->DecodeRecord(number, data, length, cells, report);
                 if (outcome != RowDecoder::kGood) {
                     ++result.bad;
-                    report.Rejected(number, record.bytes.data(), record.bytes.size());
+                    report.Rejected(number, data, length);
                 }
                 if (outcome == RowDecoder::kStop) {
                     result.stopped = true;
                     break;
                 }
                 if (outcome == RowDecoder::kSkip) continue;
-                if (!sink->Row(setup.Plan(), cells)) {
+                if (!sink.Row(setup.Plan(), cells)) {
                     sinkFailed = true;
                     break;
                 }
                 ++result.written;
                 report.Progress(result.written, 0);
             }
-            if (!sink->Finish() || sinkFailed) {
-                report.Fault(FatalFault(RunFault::kTable, 0, sink->Failure()));
+            bool finished = !sinkFailed;
+            std::string failure;
+            for (RowSink* sink : sinks) {
+                if (sink == nullptr) continue;
+                if (!sink->Finish() && finished) {
+                    finished = false;
+                    failure = sink->Failure();
+                }
+                if (sinkFailed && failure.empty()) failure = sink->Failure();
+            }
+            if (!finished) {
+                report.Fault(FatalFault(RunFault::kTable, 0, failure));
                 result.failed = true;
             }
-            result.written = sink->Stored(result.written);
-            result.blanks = setup.Values().Blanks() - blanksBefore;
+            if (!typed_) result.written = sinks[0]->Stored(result.written);
+            long long blanks = 0;
+            for (size_t t = 0; t < count; ++t) blanks += setupOf(t).Values().Blanks();
+            result.blanks = blanks - blanksBefore;
         }
     } catch (const ExportCancelled&) {
         error.clear();
@@ -825,7 +992,7 @@ bool DataDocument::Export(const std::string& target, TableFormat format, const s
         error = report.first.empty() ? std::string("出力できませんでした。") : report.first;
         return false;
     }
-    sink.reset();
+    owned.clear();
     if (!output.Commit()) {
         error = "ファイルに書き込めませんでした (" + std::string(std::strerror(errno)) + ")。";
         return false;
@@ -873,15 +1040,23 @@ bool DataDocument::SetCell(long long index, size_t column, const std::string& te
         reason = "レコードを読めません。";
         return false;
     }
-    if (record.wrongLength) {
-        reason = "レコード長がレイアウトと異なるため編集できません (" + ToShiftJis(record.reason) + ")。";
+    std::string recordReason;
+    const int v = ViewOf(record, recordReason);
+    if (v < 0) {
+        reason = "レイアウトで読めないレコードは編集できません (" + ToShiftJis(recordReason) + ")。";
         return false;
     }
-    const Field& field = shownSetup_->Plan().fields[column];
-    ValueCodec& values = shownSetup_->Values();
+    if (columnView_[column] != v) {
+        reason = columnView_[column] < 0 ? "レコード名は編集できません。" : "このレコードの項目ではありません。";
+        return false;
+    }
+    View& view = views_[static_cast<size_t>(v)];
+    const size_t f = columnField_[column];
+    const Field& field = view.shown->Plan().fields[f];
+    ValueCodec& values = view.shown->Values();
     // The Shift_JIS text to the codec's UTF-8.
     std::string utf8;
-    if (!shownSetup_->TableText()->Decode(reinterpret_cast<const unsigned char*>(text.data()), text.size(), utf8)) {
+    if (!view.shown->TableText()->Decode(reinterpret_cast<const unsigned char*>(text.data()), text.size(), utf8)) {
         reason = "Shift_JIS の文字列ではありません。";
         return false;
     }
@@ -892,7 +1067,7 @@ bool DataDocument::SetCell(long long index, size_t column, const std::string& te
     }
     Fault fault;
     std::vector<unsigned char> edited = record.bytes;
-    VariableRecords* variable = shownSetup_->Variable();
+    VariableRecords* variable = view.shown->Variable();
     if (variable == nullptr) {
         if (!values.Encode(field, kind, utf8, edited.data(), fault)) {
             reason = ToShiftJis(fault.reason);
@@ -906,19 +1081,19 @@ bool DataDocument::SetCell(long long index, size_t column, const std::string& te
             reason = "レコードが OCCURS DEPENDING ON の個数に合いません (" + ToShiftJis(place.reason) + ")。";
             return false;
         }
-        if (variable->Absent()[column]) {
+        if (variable->Absent()[f]) {
             reason = "個数を超える出現です。";
             return false;
         }
         const std::vector<unsigned char> absentBefore = variable->Absent();
-        std::vector<int> storedBefore(ColumnCount());
+        std::vector<int> storedBefore(view.shown->Plan().fields.size());
         for (size_t c = 0; c < storedBefore.size(); ++c) storedBefore[c] = variable->StoredOffset(c);
         std::vector<unsigned char> full(placed, placed + recordLength_);
         if (!values.Encode(field, kind, utf8, full.data(), fault)) {
             reason = ToShiftJis(fault.reason);
             return false;
         }
-        const size_t at = static_cast<size_t>(storedBefore[column]);
+        const size_t at = static_cast<size_t>(storedBefore[f]);
         if (at + static_cast<size_t>(field.length) > edited.size()) {
             reason = "その項目はレコードの外にあります。";
             return false;
@@ -946,6 +1121,19 @@ bool DataDocument::SetCell(long long index, size_t column, const std::string& te
             record.bytes.end()) {
         reason = "行のレコードに改行は入れられません。";
         return false;
+    }
+    if (typed_) {
+        // The record's type as the edited record chooses it: another type only where
+        // every record is as long (a fixed-length file).
+        RawRecord after;
+        after.bytes = edited;
+        std::string afterReason;
+        const int now = ViewOf(after, afterReason);
+        if (now < 0 || (now != v && Variable())) {
+            reason = now < 0 ? "この値ではレコード種別が決まりません (" + ToShiftJis(afterReason) + ")。"
+                             : "この値ではレコード種別が変わり、レコード長が変わります。編集できません。";
+            return false;
+        }
     }
     Edit& edit = edits_[index];
     edit.bytes = std::move(edited);

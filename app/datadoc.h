@@ -39,6 +39,8 @@
 namespace quillbox {
 
 class DataSetup;
+class RecordTypes;
+struct Field;
 class RowDecoder;
 
 // What the window shows in place of a bad value.
@@ -62,6 +64,10 @@ public:
     // Opens the data file `path` laid out by the list from `head` (`recordLength` bytes
     // a record) with `options` (skip, count and format are export's, not the
     // window's; variableOccurs is taken as given: VariableOccursOf the analysis).
+    // With record-type rules (options.recordTypes, recordTypeDefault) each 01 record
+    // the rules can choose has its columns, after a first column of the record's name
+    // (the columns of the other records are absent in a row), and records are as long
+    // as the longest 01 record.
     // Nothing is read beyond the file's size. The file is read-only when `readOnly` or
     // when it cannot be opened for writing (ReadOnlyReason says why). False with
     // `error` when the layout has no record, an encoding is unknown or the file cannot
@@ -94,6 +100,10 @@ public:
     size_t ColumnCount() const;
     const std::string& ColumnName(size_t column) const { return columnNames_[column]; }   // Shift_JIS
     bool ColumnIsNumber(size_t column) const;
+    // With record types: whether the file's records are chosen among several 01 records,
+    // and the record a column belongs to (-1 for the column of the record's name).
+    bool RecordTyped() const { return typed_; }
+    int ColumnRecord(size_t column) const { return columnView_[column]; }
 
     // ---- Rows ------------------------------------------------------------------------
     struct ShownCell {
@@ -196,7 +206,22 @@ private:
         uint64_t dataOffset = 0;
     };
 
+    // A layout the rows are decoded by: the one layout, or one 01 record of several.
+    struct View {
+        DataSetup* shown = nullptr;
+        DataSetup* detail = nullptr;
+        std::unique_ptr<RowDecoder> shownDecoder, detailDecoder;
+        CopyItem* record = nullptr;   // where the detail's items begin
+        bool alone = false;           // the detail ends before the next 01 record
+        size_t firstColumn = 0;       // its first column in the window
+        std::string name;             // the 01 record's name (record types)
+    };
+
     bool Variable() const { return options_.records != RecordFormat::kFixed; }
+    // The view of a record; -1 with `reason` when it has none (wrong length, no
+    // record type).
+    int ViewOf(const RawRecord& record, std::string& reason);
+    const Field& FieldOf(size_t column) const;
     bool VariableLength() const;
     // The record `index` as stored (or as edited).
     bool ReadRecord(long long index, RawRecord& record);
@@ -223,8 +248,12 @@ private:
 
     std::unique_ptr<DataSetup> shownSetup_;    // table code page cp932, bad values nulled
     std::unique_ptr<DataSetup> detailSetup_;   // the same with every REDEFINES view
-    std::unique_ptr<RowDecoder> shownDecoder_, detailDecoder_;
+    std::unique_ptr<RecordTypes> shownTypes_, detailTypes_;   // the same per 01 record
+    bool typed_ = false;
+    std::vector<View> views_;
     std::vector<std::string> columnNames_;
+    std::vector<int> columnView_;        // per column: its view; -1 the record's name
+    std::vector<size_t> columnField_;    // per column: its field in the view's plan
 
     // The index.
     std::vector<Mark> marks_;
