@@ -582,6 +582,88 @@ TEST(DataDocument, EditThatWouldChangeARecordsLengthIsRefused) {
     EXPECT_EQ(qbtest::ReadFileBytes(data.Path()), "2AADDZ\n1CCW\n");
 }
 
+// A file of two record types chosen by the first byte (the COBOL rules lay both 01
+// records over the same bytes).
+class RecordTypesFile : public ::testing::Test {
+protected:
+    Copybook copybook{{"01 HDR-REC.", "   05 H-TYPE PIC X.", "   05 H-DATE PIC 9(8).", "01 DTL-REC.",
+                       "   05 D-TYPE PIC X.", "   05 D-ITEM PIC X(4).", "   05 D-QTY PIC 9(3)."},
+                      true};
+    DataOptions Options() {
+        DataOptions options;
+        options.recordTypes = {{"H-TYPE", "H", "HDR-REC"}, {"H-TYPE", "D", "DTL-REC"}};
+        return options;
+    }
+    const std::string rules = "--cobol --record-type H-TYPE=H:HDR-REC --record-type H-TYPE=D:DTL-REC";
+};
+
+TEST_F(RecordTypesFile, EachRecordShowsTheColumnsOfItsType) {
+    DataFile data("types.dat", "H20240131DPEN 012 DINK 300 X12345678");
+    DataDocument doc;
+    std::string error, reason;
+    ASSERT_TRUE(doc.Open(copybook.Head(), copybook.Length(), data.Path(), Options(), error)) << error;
+    ASSERT_TRUE(doc.RecordTyped());
+    ASSERT_EQ(doc.ColumnCount(), 6u);   // the record's name, H-TYPE, H-DATE, D-TYPE, D-ITEM, D-QTY
+    EXPECT_EQ(doc.ColumnName(0), "RECORD");
+    EXPECT_EQ(doc.ColumnName(4), "D-ITEM");
+    EXPECT_EQ(doc.ColumnRecord(4), 1);
+    EXPECT_EQ(doc.RecordCount(), 4);
+    const DataDocument::ShownRow* header = doc.Row(0);
+    ASSERT_NE(header, nullptr);
+    EXPECT_EQ(header->cells[0].text, "HDR-REC");
+    EXPECT_EQ(header->cells[2].text, "20240131");
+    EXPECT_TRUE(header->cells[4].absent);
+    const DataDocument::ShownRow* detail = doc.Row(2);
+    EXPECT_EQ(detail->cells[4].text, "INK ");
+    EXPECT_EQ(detail->cells[5].text, "300");
+    EXPECT_TRUE(detail->cells[2].absent);
+    // A record no rule chooses: bad, with the reason; its record's name is ###.
+    const DataDocument::ShownRow* unknown = doc.Row(3);
+    EXPECT_TRUE(unknown->bad);
+    EXPECT_TRUE(unknown->cells[0].bad);
+    EXPECT_NE(unknown->reason.find("matches no --record-type rule"), std::string::npos) << unknown->reason;
+    EXPECT_EQ(doc.BadRowsShown(), 1);
+    // The detail walks the record's own 01.
+    std::vector<DataDocument::DetailLine> lines;
+    ASSERT_TRUE(doc.Detail(1, lines));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0].name, "DTL-REC");
+    EXPECT_EQ(lines[3].value, "12");
+    // Find and filter over the columns of one type.
+    EXPECT_EQ(doc.Find("ink", -1, -1, true, quillbox::DataProgress()), 2);
+    std::vector<long long> rows;
+    ASSERT_TRUE(doc.Filter(5, DataDocument::Compare::kGreater, "100", rows, quillbox::DataProgress(), error));
+    EXPECT_EQ(rows, (std::vector<long long>{2}));
+    // Edits: a column of the record's own type only.
+    EXPECT_FALSE(doc.SetCell(0, 4, "PAD", reason));
+    EXPECT_FALSE(doc.SetCell(0, 0, "DTL-REC", reason));
+    ASSERT_TRUE(doc.SetCell(1, 5, "7", reason)) << reason;
+    ASSERT_TRUE(doc.Save(error)) << error;
+    EXPECT_EQ(qbtest::ReadFileBytes(data.Path()), "H20240131DPEN 007 DINK 300 X12345678");
+}
+
+#ifdef QB_CLI_PATH
+TEST_F(RecordTypesFile, ExportIsDecodesJsonLinesWithTheRecordKey) {
+    DataFile data("types-export.dat", "H20240131DPEN 012 DINK 300 H20991231");
+    DataDocument doc;
+    std::string error;
+    ASSERT_TRUE(doc.Open(copybook.Head(), copybook.Length(), data.Path(), Options(), error)) << error;
+    const std::string target = Scratch("types.jsonl");
+    quillbox::RunResult result;
+    EXPECT_FALSE(doc.Export(target, TableFormat::kCsv, nullptr, result, error));
+    EXPECT_FALSE(error.empty());
+    ASSERT_TRUE(doc.Export(target, TableFormat::kJsonl, nullptr, result, error)) << error;
+    const std::string args = rules + " '" + copybook.Path() + "' '" + data.Path() + "'";
+    const std::string all = Cli("decode " + args);
+    EXPECT_NE(all.find("\"record\""), std::string::npos) << all;
+    EXPECT_EQ(qbtest::ReadFileBytes(target), all);
+    std::vector<long long> rows = {1, 2};
+    ASSERT_TRUE(doc.Export(target, TableFormat::kJsonl, &rows, result, error)) << error;
+    EXPECT_EQ(qbtest::ReadFileBytes(target), Cli("decode --skip 1 --count 2 " + args));
+    std::remove(target.c_str());
+}
+#endif
+
 TEST(DataDocument, AFailedSaveOrAReadOnlyFileLosesNothing) {
     Copybook copybook(kCustomer);
     const std::string original = CustomerFile();
