@@ -580,6 +580,7 @@ std::string DataDocument::DetailLine::Text() const {
     line += head;
     line += name;
     if (!picture.empty()) line += " PIC " + picture;
+    if (!usage.empty()) line += " " + usage;
     char place[64];
     std::snprintf(place, sizeof place, "  [%d:%d]", offset, length);
     line += place;
@@ -639,6 +640,7 @@ bool DataDocument::Detail(long long index, std::vector<DetailLine>& lines) {
         line.name = ItemText(item->name).Get();
         if ((item->flags & ITEM_ARRAY) && item->elementNo > 0) line.name += "(" + std::to_string(item->elementNo) + ")";
         line.picture = ItemText(item->picture).Get();
+        if (const ItemFlagName* usage = ItemUsage(item->flags)) line.usage = usage->shown;
         line.length = item->byteLength;
         line.offset = item->position - 1;
         line.group = (item->flags & ITEM_GROUP) != 0;

@@ -70,8 +70,9 @@ public:
     // as the longest 01 record.
     // Nothing is read beyond the file's size. The file is read-only when `readOnly` or
     // when it cannot be opened for writing (ReadOnlyReason says why). False with
-    // `error` when the layout has no record, an encoding is unknown or the file cannot
-    // be read. The list must stay as it is while the document is open.
+    // `error` when the layout has no record, an encoding is unknown, a record-type rule
+    // names what the layout lacks or the file cannot be read; the document is then of
+    // no further use. The list must stay as it is while the document is open.
     bool Open(CopyItem* head, int recordLength, const std::string& path, const DataOptions& options,
               std::string& error, bool readOnly = false);
     const std::string& Path() const { return path_; }
@@ -133,6 +134,7 @@ public:
         int level = 0;
         std::string name;        // Shift_JIS, with "(n)" after an array occurrence
         std::string picture;
+        std::string usage;       // the item table's 属性 text (PACK, BINARY, ...); empty for display
         int offset = 0;          // the item's first byte in the record as stored, from 0
         int length = 0;
         bool group = false;
@@ -142,7 +144,8 @@ public:
         std::string value;       // Shift_JIS; empty for groups and bad items
         std::string reason;
         std::string hex;         // the bytes, "F1 F2 ..."; cut after kDetailHexBytes with "..."
-        // The line as the pane shows it: indent, level, name, picture, offset, length, value, hex.
+        // The line as the pane shows it: indent, level, name, picture, usage, [offset:length],
+        // the value (### and the reason when bad), the bytes.
         std::string Text() const;
     };
     static constexpr int kDetailHexBytes = 64;
@@ -169,7 +172,9 @@ public:
     // kJsonl) to `target`, through a temporary file that replaces it only when the run
     // ends well or with bad data skipped or nulled (the options' onError, as decode). The
     // bytes are decode's with the same options; edited records are written as edited.
-    // False with `error` (and `result`) when the run stopped, failed or was cancelled.
+    // With record types only JSON Lines, each row naming its record in a "record" key
+    // (decode's one stream). False with `error` (and `result`) when the run stopped,
+    // failed or was cancelled (`error` empty).
     bool Export(const std::string& target, TableFormat format, const std::vector<long long>* rows, RunResult& result,
                 std::string& error, const DataProgress& progress = DataProgress());
     // The clipboard text of rows: a header of "No" and the column names, then a line per
