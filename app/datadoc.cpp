@@ -700,6 +700,7 @@ bool RowContains(const DataDocument::ShownRow& row, int column, const std::strin
 
 long long DataDocument::Find(const std::string& text, int column, long long from, bool forward,
                              const DataProgress& progress) {
+    if (text.empty()) return -1;
     long long found = -1;
     long long done = 0;
     bool cancelled = false;

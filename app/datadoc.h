@@ -153,10 +153,11 @@ public:
     bool Detail(long long index, std::vector<DetailLine>& lines);
 
     // ---- Find and filter ------------------------------------------------------------------
-    // The first row after `from` (forward) or before it (backward) whose cell of
-    // `column` (-1: any column) contains `text` as the item search matches (Latin
-    // letters of either case); -1 when none, -2 when cancelled. A forward search scans
-    // the rest of the file when the index is not complete.
+    // The first row after `from` (forward) or before it (backward; -1 begins at the
+    // first or the last row) whose cell of `column` (-1: any column) contains `text` as
+    // the item search matches (Latin letters of either case; bad and absent cells never
+    // match); -1 when none or `text` is empty, -2 when cancelled. A forward search
+    // scans the rest of the file when the index is not complete.
     long long Find(const std::string& text, int column, long long from, bool forward, const DataProgress& progress);
 
     enum class Compare { kEqual, kNotEqual, kLess, kGreater, kContains };

@@ -374,6 +374,7 @@ TEST(DataDocument, FindAndFilter) {
     EXPECT_EQ(doc.Find("abc", -1, 2, true, none), 5);
     EXPECT_EQ(doc.Find("99999", 2, -1, true, none), -1);   // shown as 999.99
     EXPECT_EQ(doc.Find("999.99", -1, -1, true, none), 3);
+    EXPECT_EQ(doc.Find("", -1, -1, true, none), -1);
 
     using C = DataDocument::Compare;
     std::vector<long long> rows;
