@@ -207,6 +207,71 @@ std::string Hex(const unsigned char* bytes, size_t length, size_t most) {
 
 }  // namespace
 
+// ---- DataRowSet ----------------------------------------------------------------------------------
+
+namespace {
+
+int Ones(uint64_t word) {
+    int n = 0;
+    for (; word != 0; word &= word - 1) ++n;
+    return n;
+}
+
+}  // namespace
+
+void DataRowSet::Add(long long row) {
+    if (row < 0 || Contains(row)) return;
+    const size_t word = static_cast<size_t>(row / 64);
+    if (word >= bits_.size()) bits_.resize(word + 1, 0);
+    const size_t block = word / kBlockWords;
+    // The blocks up to this one count the rows before them (rows come in order).
+    while (before_.size() <= block) before_.push_back(count_);
+    bits_[word] |= uint64_t{1} << (row % 64);
+    ++count_;
+}
+
+void DataRowSet::Clear() {
+    bits_.clear();
+    before_.clear();
+    count_ = 0;
+}
+
+bool DataRowSet::Contains(long long row) const {
+    if (row < 0) return false;
+    const size_t word = static_cast<size_t>(row / 64);
+    return word < bits_.size() && (bits_[word] >> (row % 64) & 1) != 0;
+}
+
+long long DataRowSet::At(long long k) const {
+    if (k < 0 || k >= count_) return -1;
+    // The last block with fewer rows before it than k + 1.
+    size_t block = static_cast<size_t>(std::upper_bound(before_.begin(), before_.end(), k) - before_.begin()) - 1;
+    long long left = k - before_[block];
+    for (size_t word = block * kBlockWords; word < bits_.size(); ++word) {
+        const int ones = Ones(bits_[word]);
+        if (left >= ones) {
+            left -= ones;
+            continue;
+        }
+        uint64_t bits = bits_[word];
+        for (int bit = 0; bit < 64; ++bit) {
+            if ((bits >> bit & 1) != 0 && left-- == 0) return static_cast<long long>(word) * 64 + bit;
+        }
+    }
+    return -1;
+}
+
+std::vector<long long> DataRowSet::Rows() const {
+    std::vector<long long> rows;
+    rows.reserve(static_cast<size_t>(count_));
+    for (size_t word = 0; word < bits_.size(); ++word) {
+        for (int bit = 0; bit < 64; ++bit) {
+            if ((bits_[word] >> bit & 1) != 0) rows.push_back(static_cast<long long>(word) * 64 + bit);
+        }
+    }
+    return rows;
+}
+
 DataDocument::DataDocument() = default;
 
 DataDocument::~DataDocument() {
@@ -744,9 +809,9 @@ long long DataDocument::Find(const std::string& text, int column, long long from
     return found;
 }
 
-bool DataDocument::Filter(size_t column, Compare compare, const std::string& value, std::vector<long long>& rows,
+bool DataDocument::Filter(size_t column, Compare compare, const std::string& value, DataRowSet& rows,
                           const DataProgress& progress, std::string& error) {
-    rows.clear();
+    rows.Clear();
     error.clear();
     if (column >= ColumnCount()) {
         error = "no such column";
@@ -776,7 +841,7 @@ bool DataDocument::Filter(size_t column, Compare compare, const std::string& val
         if (cell.bad || cell.absent) return true;
         int order = 0;
         if (compare == Compare::kContains) {
-            if (FindTextNoCase(cell.text.c_str(), given.c_str()) != nullptr) rows.push_back(row.index);
+            if (FindTextNoCase(cell.text.c_str(), given.c_str()) != nullptr) rows.Add(row.index);
             return true;
         }
         if (number) {
@@ -799,11 +864,11 @@ bool DataDocument::Filter(size_t column, Compare compare, const std::string& val
                      : compare == Compare::kNotEqual ? order != 0
                      : compare == Compare::kLess     ? order < 0
                                                      : order > 0;
-        if (match) rows.push_back(row.index);
+        if (match) rows.Add(row.index);
         return true;
     });
     if (cancelled) {
-        rows.clear();
+        rows.Clear();
         return false;
     }
     return true;
@@ -813,6 +878,28 @@ bool DataDocument::Filter(size_t column, Compare compare, const std::string& val
 
 bool DataDocument::Export(const std::string& target, TableFormat format, const std::vector<long long>* rows,
                           RunResult& result, std::string& error, const DataProgress& progress) {
+    if (rows == nullptr) return ExportRows(target, format, -1, nullptr, result, error, progress);
+    return ExportRows(target, format, static_cast<long long>(rows->size()),
+                      [rows](long long k) { return (*rows)[static_cast<size_t>(k)]; }, result, error, progress);
+}
+
+bool DataDocument::Export(const std::string& target, TableFormat format, const DataRowSet& rows, RunResult& result,
+                          std::string& error, const DataProgress& progress) {
+    // The set read in order: the k-th row after the (k-1)-th.
+    long long last = -1;
+    return ExportRows(target, format, rows.Count(),
+                      [&](long long) {
+                          long long row = last + 1;
+                          while (!rows.Contains(row)) ++row;
+                          return last = row;
+                      },
+                      result, error, progress);
+}
+
+bool DataDocument::ExportRows(const std::string& target, TableFormat format, long long total,
+                              const std::function<long long(long long)>& rowAt, RunResult& result, std::string& error,
+                              const DataProgress& progress) {
+    const bool all = total < 0;
     result = RunResult();
     error.clear();
     if (format != TableFormat::kCsv && format != TableFormat::kJsonl) {
@@ -833,7 +920,7 @@ bool DataDocument::Export(const std::string& target, TableFormat format, const s
     }
     const size_t count = typed_ ? types.Count() : 1;
     auto setupOf = [&](size_t t) -> DataSetup& { return typed_ ? types.Setup(t) : single; };
-    if (!rows) {
+    if (all) {
         // The whole file: the index completed first, so that progress knows the total.
         while (!scanDone_) ScanSome(kScanSlice);
     }
@@ -849,9 +936,9 @@ bool DataDocument::Export(const std::string& target, TableFormat format, const s
     std::vector<RowSink*> sinks;
     for (auto& sink : owned) sinks.push_back(sink.get());
     ExportReport report(progress);
-    report.total = rows ? static_cast<long long>(rows->size()) : count_;
+    report.total = all ? count_ : total;
     try {
-        if (!rows && edits_.empty()) {
+        if (all && edits_.empty()) {
             // Unedited, every row: decode's own loop over the file.
             std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path_.c_str(), "rb"), std::fclose);
             if (!in) {
@@ -887,11 +974,10 @@ bool DataDocument::Export(const std::string& target, TableFormat format, const s
                 if (options.onError == OnError::kStop) result.stopped = true;
             };
             RawRecord record;
-            const long long total = rows ? static_cast<long long>(rows->size()) : -1;
-            for (long long k = 0; !result.failed && (total < 0 || k < total); ++k) {
-                const long long index = rows ? (*rows)[static_cast<size_t>(k)] : k;
+            for (long long k = 0; !result.failed && (all || k < total); ++k) {
+                const long long index = all ? k : rowAt(k);
                 if (!EnsureScannedTo(index)) {
-                    if (rows) {
+                    if (!all) {
                         report.Fault(FatalFault(RunFault::kData, index + 1, "no such record"));
                         result.failed = true;
                     }

@@ -10,7 +10,8 @@
 //   page cp932), each good or bad with the codec's reason, and the count of bad rows
 //   among the rows shown so far;
 // - the record detail of a row: every item of the layout with its bytes;
-// - find and filter, cancellable through a progress callback;
+// - find and filter, cancellable through a progress callback; a filter's rows kept as
+//   a bit per row (DataRowSet), so that a filter of millions of rows stays small;
 // - export as CSV or JSON Lines through the codec's table sink (the bytes of
 //   quillbox-cli decode with the same options), and the clipboard's tab-separated text;
 // - edits checked by the codec's encoder, kept in memory and saved through a temporary
@@ -49,6 +50,28 @@ extern const char* const DATA_BAD_CELL_TEXT;   // "###"
 // Called during a long search, filter or export: rows done so far and the rows known
 // (the record count so far); false cancels.
 using DataProgress = std::function<bool(long long done, long long total)>;
+
+// Rows chosen among a file's (a filter's matches): a bit per row and the count before
+// each block of bits, so that a filtered list view finds its k-th row at once and a
+// filter matching millions of rows takes a bit each.
+class DataRowSet {
+public:
+    // Adds `row` (from 0); rows come in ascending order.
+    void Add(long long row);
+    void Clear();
+    long long Count() const { return count_; }
+    // The `k`-th row of the set (from 0); -1 when k is out of range.
+    long long At(long long k) const;
+    bool Contains(long long row) const;
+    // The rows in order.
+    std::vector<long long> Rows() const;
+
+private:
+    static constexpr long long kBlockWords = 64;   // 4096 rows a block
+    std::vector<uint64_t> bits_;
+    std::vector<long long> before_;   // per block: the rows of the set in the blocks before it
+    long long count_ = 0;
+};
 
 class DataDocument {
 public:
@@ -165,7 +188,7 @@ public:
     // as exact decimals, text as Shift_JIS bytes with trailing blanks left out (kContains:
     // as Find matches). Bad and absent cells match nothing. False with `error` when the
     // value is no number for a numeric column, or when cancelled (error empty).
-    bool Filter(size_t column, Compare compare, const std::string& value, std::vector<long long>& rows,
+    bool Filter(size_t column, Compare compare, const std::string& value, DataRowSet& rows,
                 const DataProgress& progress, std::string& error);
 
     // ---- Export and copy --------------------------------------------------------------------
@@ -177,6 +200,9 @@ public:
     // (decode's one stream). False with `error` (and `result`) when the run stopped,
     // failed or was cancelled (`error` empty).
     bool Export(const std::string& target, TableFormat format, const std::vector<long long>* rows, RunResult& result,
+                std::string& error, const DataProgress& progress = DataProgress());
+    // The same for the rows of a filter.
+    bool Export(const std::string& target, TableFormat format, const DataRowSet& rows, RunResult& result,
                 std::string& error, const DataProgress& progress = DataProgress());
     // The clipboard text of rows: a header of "No" and the column names, then a line per
     // row (its number, then its cells; bad values as DATA_BAD_CELL_TEXT), tab-separated,
@@ -240,7 +266,10 @@ private:
     // Rows [begin, end) decoded in order into `use(row)`; false when `use` returns false.
     template <typename Use>
     bool EachRow(long long begin, long long end, Use use);
-    bool RowBytesFor(long long index, RawRecord& record);
+    // Export of `total` rows (-1: every row), the k-th being rowAt(k).
+    bool ExportRows(const std::string& target, TableFormat format, long long total,
+                    const std::function<long long(long long)>& rowAt, RunResult& result, std::string& error,
+                    const DataProgress& progress);
 
     std::string path_;
     CopyItem* head_ = nullptr;

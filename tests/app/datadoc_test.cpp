@@ -377,23 +377,41 @@ TEST(DataDocument, FindAndFilter) {
     EXPECT_EQ(doc.Find("", -1, -1, true, none), -1);
 
     using C = DataDocument::Compare;
-    std::vector<long long> rows;
+    quillbox::DataRowSet rows;
     ASSERT_TRUE(doc.Filter(2, C::kGreater, "100.4", rows, none, error)) << error;
-    EXPECT_EQ(rows, (std::vector<long long>{0, 3, 4}));   // 123.45, 999.99, 100.50; the short record matches nothing
+    EXPECT_EQ(rows.Rows(), (std::vector<long long>{0, 3, 4}));   // 123.45, 999.99, 100.50; the short record matches nothing
     ASSERT_TRUE(doc.Filter(2, C::kEqual, "100.500", rows, none, error));
-    EXPECT_EQ(rows, (std::vector<long long>{4}));
+    EXPECT_EQ(rows.Rows(), (std::vector<long long>{4}));
     ASSERT_TRUE(doc.Filter(2, C::kLess, "0.51", rows, none, error));
-    EXPECT_EQ(rows, (std::vector<long long>{2, 5}));
+    EXPECT_EQ(rows.Rows(), (std::vector<long long>{2, 5}));
     ASSERT_TRUE(doc.Filter(0, C::kNotEqual, "2", rows, none, error));
-    EXPECT_EQ(rows, (std::vector<long long>{0, 2, 4, 5}));   // the bad code and the short record match nothing
+    EXPECT_EQ(rows.Rows(), (std::vector<long long>{0, 2, 4, 5}));   // the bad code and the short record match nothing
     ASSERT_TRUE(doc.Filter(1, C::kEqual, "鈴木花子", rows, none, error));
-    EXPECT_EQ(rows, (std::vector<long long>{1}));
+    EXPECT_EQ(rows.Rows(), (std::vector<long long>{1}));
     ASSERT_TRUE(doc.Filter(1, C::kContains, "ABC", rows, none, error));
-    EXPECT_EQ(rows, (std::vector<long long>{2, 5}));
+    EXPECT_EQ(rows.Rows(), (std::vector<long long>{2, 5}));
     ASSERT_TRUE(doc.Filter(1, C::kLess, "B", rows, none, error));
-    EXPECT_EQ(rows, (std::vector<long long>{2}));
+    EXPECT_EQ(rows.Rows(), (std::vector<long long>{2}));
     EXPECT_FALSE(doc.Filter(2, C::kEqual, "12x", rows, none, error));
     EXPECT_FALSE(error.empty());
+}
+
+TEST(DataDocument, RowSetFindsItsKthRowAcrossBlocks) {
+    quillbox::DataRowSet set;
+    const std::vector<long long> rows = {0, 5, 63, 64, 4095, 4096, 20000, 100000, 100001, 999999};
+    for (long long row : rows) set.Add(row);
+    set.Add(5);   // once only
+    ASSERT_EQ(set.Count(), static_cast<long long>(rows.size()));
+    for (size_t k = 0; k < rows.size(); ++k) EXPECT_EQ(set.At(static_cast<long long>(k)), rows[k]) << k;
+    EXPECT_EQ(set.At(-1), -1);
+    EXPECT_EQ(set.At(static_cast<long long>(rows.size())), -1);
+    EXPECT_TRUE(set.Contains(4096));
+    EXPECT_FALSE(set.Contains(4097));
+    EXPECT_FALSE(set.Contains(5000000));
+    EXPECT_EQ(set.Rows(), rows);
+    set.Clear();
+    EXPECT_EQ(set.Count(), 0);
+    EXPECT_EQ(set.At(0), -1);
 }
 
 TEST(DataDocument, LongSearchesReportProgressAndCanBeCancelled) {
@@ -413,9 +431,9 @@ TEST(DataDocument, LongSearchesReportProgressAndCanBeCancelled) {
     EXPECT_EQ(doc.Find("nowhere", -1, -1, true, cancelSecond), -2);
     EXPECT_EQ(calls, 2);
     calls = 0;
-    std::vector<long long> rows;
+    quillbox::DataRowSet rows;
     EXPECT_FALSE(doc.Filter(0, DataDocument::Compare::kEqual, "1", rows, cancelSecond, error));
-    EXPECT_TRUE(rows.empty());
+    EXPECT_EQ(rows.Count(), 0);
     calls = 0;
     EXPECT_EQ(doc.Find("nowhere", -1, -1, false, cancelSecond), -2);
     // Export cancelled: the target is not made.
@@ -452,7 +470,14 @@ TEST(DataDocument, ExportEqualsTheBytesOfDecode) {
     // A list of rows: decode's rows of the same records.
     std::vector<long long> rows = {1, 2};
     ASSERT_TRUE(doc.Export(target, TableFormat::kCsv, &rows, result, error)) << error;
-    EXPECT_EQ(qbtest::ReadFileBytes(target), Cli("decode --skip 1 --count 2 " + args));
+    const std::string middle = Cli("decode --skip 1 --count 2 " + args);
+    EXPECT_EQ(qbtest::ReadFileBytes(target), middle);
+    // The rows of a filter: amounts from 0.50 to 100.00.
+    quillbox::DataRowSet filtered;
+    ASSERT_TRUE(doc.Filter(2, DataDocument::Compare::kLess, "100.01", filtered, quillbox::DataProgress(), error));
+    ASSERT_EQ(filtered.Rows(), rows);
+    ASSERT_TRUE(doc.Export(target, TableFormat::kCsv, filtered, result, error)) << error;
+    EXPECT_EQ(qbtest::ReadFileBytes(target), middle);
     std::remove(target.c_str());
 
     // Bad data under the options' policy, as decode.
@@ -632,9 +657,9 @@ TEST_F(RecordTypesFile, EachRecordShowsTheColumnsOfItsType) {
     EXPECT_EQ(lines[3].value, "12");
     // Find and filter over the columns of one type.
     EXPECT_EQ(doc.Find("ink", -1, -1, true, quillbox::DataProgress()), 2);
-    std::vector<long long> rows;
+    quillbox::DataRowSet rows;
     ASSERT_TRUE(doc.Filter(5, DataDocument::Compare::kGreater, "100", rows, quillbox::DataProgress(), error));
-    EXPECT_EQ(rows, (std::vector<long long>{2}));
+    EXPECT_EQ(rows.Rows(), (std::vector<long long>{2}));
     // Edits: a column of the record's own type only.
     EXPECT_FALSE(doc.SetCell(0, 4, "PAD", reason));
     EXPECT_FALSE(doc.SetCell(0, 0, "DTL-REC", reason));
