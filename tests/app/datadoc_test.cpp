@@ -725,6 +725,17 @@ TEST(DataDocument, AFailedSaveOrAReadOnlyFileLosesNothing) {
         ASSERT_EQ(std::system(("chmod 755 " + folder).c_str()), 0);
     }
 
+    // The file grew after it was opened: the save is refused, the file and the edits stay.
+    DataDocument grown;
+    ASSERT_TRUE(grown.Open(copybook.Head(), copybook.Length(), path, DataOptions(), error)) << error;
+    ASSERT_TRUE(grown.SetCell(1, 1, "X", reason)) << reason;
+    const std::string longer = qbtest::ReadFileBytes(path) + "0008";
+    ASSERT_TRUE(qbtest::WriteFileBytes(path, longer));
+    EXPECT_FALSE(grown.Save(error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(grown.Modified());
+    EXPECT_EQ(qbtest::ReadFileBytes(path), longer);
+
     // Opened read-only: no edit, no save, and it says so.
     DataDocument readOnly;
     ASSERT_TRUE(readOnly.Open(copybook.Head(), copybook.Length(), path, DataOptions(), error, true)) << error;
