@@ -115,3 +115,118 @@ def test_distributed_cluster(files, layout):
         frame = qdask.read_data(files["rdw"], layout, blocksize=4000, records="rdw")
         result = client.compute(frame).result()
     pd.testing.assert_frame_equal(result, whole)
+
+
+# ---- The index pass: range scans joined in order
+
+def rdw_file(path, payloads):
+    """A file of RDW records of the given payloads."""
+    with open(path, "wb") as f:
+        for payload in payloads:
+            f.write((len(payload) + 4).to_bytes(2, "big") + b"\0\0" + payload)
+
+
+def record_starts(path, records):
+    """The offsets where the records (in rdw-block the blocks) of a file start, framed
+    here from their descriptor words."""
+    data = open(path, "rb").read()
+    starts, at = [], 0
+    while at < len(data):
+        starts.append(at)
+        if records == "lines":
+            at = data.index(b"\n", at) + 1
+        else:
+            at += int.from_bytes(data[at:at + 2], "big")
+    return starts
+
+
+@pytest.mark.parametrize("records", ["rdw", "rdw-block", "lines"])
+def test_records_straddle_every_block_boundary(tmp_path, layout, records):
+    # 41 bytes a record (45 with its RDW): with 1000-byte blocks of data, no multiple of
+    # the block size is a record start, so every range scan begins with a guess.
+    path = tmp_path / ("straddle." + records)
+    quillbox.write(rows(600), path, layout, records=records, block_size=1000)
+    starts = record_starts(path, records)
+    size = os.path.getsize(path)
+    blocksize = next(b for b in range(900, 1100) if not set(range(b, size, b)) & set(starts))
+    boundaries = range(blocksize, size, blocksize)
+    sequential = qdask.record_index(path, layout, blocksize, tasks=1, records=records)
+    ranged = qdask.record_index(path, layout, blocksize, tasks=1000, records=records)
+    assert ranged == sequential
+    # A partition at the first start at or after each boundary, numbered as the file's records.
+    assert [offset for offset, _, _ in ranged] == sorted({min(s for s in starts + [size] if s >= b)
+                                                           for b in [0, *boundaries]} - {size})
+    assert [first for _, first, _ in ranged] == [1] + [f + n for _, f, n in ranged[:-1]]
+    assert sum(count for _, _, count in ranged) == 600
+    frame = qdask.read_data(str(path), layout, blocksize=blocksize, records=records)
+    check_partitions(frame, quillbox.read(path, layout, records=records))
+
+
+def test_tiny_blocks_over_records_of_varied_lengths(tmp_path):
+    # OCCURS DEPENDING ON in RDW records: each record as long as its count says (1 to 12
+    # lines of 14 bytes); blocks of 7 bytes put a boundary inside every record.
+    odo = quillbox.Layout(os.path.join(os.path.dirname(__file__), "..", "..", "examples", "cobol", "ODOREC.cpy"),
+                          cobol=True)
+    columns = odo.columns_of()
+    table = []
+    for n in range(1, 200):
+        count = n % 12 + 1
+        row = {"OH-ORDER-NO": n, "OH-LINE-COUNT": count, "OH-TRAILER": "T%d" % n}
+        for k in range(1, 13):
+            present = k <= count
+            row["OL-ITEM-NO_%d" % k] = n * 100 + k if present else None
+            row["OL-QUANTITY_%d" % k] = k - 6 if present else None
+            row["OL-PRICE_%d" % k] = decimal.Decimal(n * k) / 100 if present else None
+        table.append([row.get(c["name"]) for c in columns])
+    path = tmp_path / "odo.vb"
+    assert quillbox.write(table, path, odo, records="rdw", on_error="null") == 199
+    lengths = {int.from_bytes(open(path, "rb").read()[s:s + 2], "big") for s in record_starts(path, "rdw")}
+    assert len(lengths) == 12
+    whole = quillbox.read(path, odo, records="rdw")
+    index = qdask.record_index(path, odo, 7, tasks=10000, records="rdw")
+    assert index == qdask.record_index(path, odo, 7, tasks=1, records="rdw")
+    assert [offset for offset, _, _ in index] == record_starts(path, "rdw")
+    frame = qdask.read_data(str(path), odo, blocksize=7, records="rdw")
+    assert frame.npartitions == 199
+    check = pd.concat([frame.get_partition(i).compute(scheduler="sync") for i in range(0, 199, 1)])
+    pd.testing.assert_frame_equal(check, whole)
+    # The chunks of iter_records read the same variable records.
+    pd.testing.assert_frame_equal(pd.concat(quillbox.iter_records(path, odo, chunksize=50, records="rdw")), whole)
+
+
+def test_wrong_guesses_are_scanned_again(tmp_path):
+    # Records whose contents look like descriptor words: a range scan that starts inside
+    # one guesses a false start; joined, the range is scanned again from the true one.
+    fake = quillbox.Layout("       01  R.\n           05  W  PIC S9(9) COMP OCCURS 32.\n")
+    rdw = b"\x00\x04\x00\x00" * 32                          # a chain of empty RDW records
+    blocks = (b"\x00\x10\x00\x00" + b"\x00\x0c\x00\x00" + b"\x01" * 8) * 8   # of one-record blocks
+    for records, payload in (("rdw", rdw), ("rdw-block", blocks)):
+        path = tmp_path / ("fake." + records)
+        words = [int.from_bytes(payload[j:j + 4], "big", signed=True) for j in range(0, 128, 4)]
+        quillbox.write([words] * 300, path, fake, records=records, block_size=600)
+        ranges = qdask.index_ranges(os.path.getsize(path), 50, 10000)
+        scans = [qdask.scan_range(str(path), fake, 50, b, e, {"records": records}) for b, e in ranges]
+        true = set(record_starts(path, records))
+        assert any(start not in true and start < end for (start, _, _, _), (_, end) in zip(scans, ranges))
+        index = qdask.record_index(path, fake, 50, tasks=10000, records=records)
+        assert index == qdask.record_index(path, fake, 50, tasks=1, records=records)
+        assert all(offset in true for offset, _, _ in index)
+        frame = qdask.read_data(str(path), fake, blocksize=50, records=records)
+        pd.testing.assert_frame_equal(frame.compute(scheduler="sync"), quillbox.read(path, fake, records=records))
+
+
+def test_broken_framing_names_its_record(tmp_path, layout):
+    path = tmp_path / "broken.vb"
+    quillbox.write(rows(500), path, layout, records="rdw")
+    data = bytearray(path.read_bytes())
+    data[(LENGTH + 4) * 321 + 2] = 1   # record 322's RDW: bytes 3 and 4 not zero
+    path.write_bytes(bytes(data))
+    with pytest.raises(quillbox.DataError) as expected:
+        quillbox.read(path, layout, records="rdw")
+    for tasks in (1, 7, 1000):
+        with pytest.raises(quillbox.DataError) as failure:
+            qdask.record_index(path, layout, 100, tasks=tasks, records="rdw")
+        assert failure.value.record == expected.value.record == 322
+        assert failure.value.reason == expected.value.reason
+    with pytest.raises(quillbox.DataError):
+        qdask.read_data(str(path), layout, blocksize=100, records="rdw")
