@@ -230,3 +230,32 @@ def test_broken_framing_names_its_record(tmp_path, layout):
         assert failure.value.reason == expected.value.reason
     with pytest.raises(quillbox.DataError):
         qdask.read_data(str(path), layout, blocksize=100, records="rdw")
+
+
+def test_record_types_as_dask_frames(tmp_path):
+    examples = os.path.join(os.path.dirname(__file__), "..", "..", "examples")
+    layout = quillbox.Layout(os.path.join(examples, "cobol", "ORDTYPES.cpy"), cobol=True)
+    rules = ["ORD-TYPE=H:ORD-HEADER", "ORD-TYPE=D:ORD-LINE", "ORD-TYPE=T:ORD-TRAILER"]
+    # The example file eight times over: 64 records of three types.
+    path = tmp_path / "types.vb"
+    path.write_bytes(open(os.path.join(examples, "ordtypes.vb"), "rb").read() * 8)
+    options = dict(encoding="ibm-037", records="rdw")
+    whole = quillbox.read(path, layout, record_type=rules, **options)
+    frames = qdask.read_data(str(path), layout, blocksize=40, record_type=rules, **options)
+    assert list(frames) == list(whole) and frames["ORD-LINE"].npartitions > 10
+    computed = dask.compute(*frames.values(), scheduler="sync")
+    for (name, expected), got in zip(whole.items(), computed):
+        assert dict(frames[name].dtypes.astype(str)) == dict(expected.dtypes.astype(str))
+        pd.testing.assert_frame_equal(got.reset_index(drop=True), expected)
+    # A bad type code stops with its record's number in the file.
+    data = bytearray(path.read_bytes())
+    starts = record_starts(path, "rdw")
+    number = next(n for n in range(35, 64) if data[starts[n - 1] + 4] == 0xC4)   # an EBCDIC "D": a line
+    data[starts[number - 1] + 4] = 0xE7                                          # "X": no rule matches
+    path.write_bytes(bytes(data))
+    with pytest.raises(quillbox.DataError) as expected_error:
+        quillbox.read(path, layout, record_type=rules, **options)
+    frames = qdask.read_data(str(path), layout, blocksize=40, record_type=rules, **options)
+    with pytest.raises(quillbox.DataError) as failure:
+        dask.compute(*frames.values(), scheduler="sync")
+    assert failure.value.record == expected_error.value.record == number
