@@ -10,8 +10,10 @@ Every value is decoded and encoded by the Quillbox data codec (C++), with the
 interpreter lock released while records are decoded. The data options are the
 command line's: encoding, records (fixed, lines, rdw, rdw-block), sign_zones
 ("0x30,0x70" or a pair), float_format (ieee-le, ieee-be, ibm-hex), redefines (first,
-all), on_error (stop, skip, null), skip, count, trim; write also takes block_size and
-crlf.
+all), on_error (stop, skip, null), skip, count, trim, native_order, blank_numeric,
+odo, no_filler (FILLER items give no column), names ("sql": "-" as "_"), and
+record_type / record_type_default for files of several record types; write also takes
+block_size and crlf.
 """
 
 import json
@@ -91,11 +93,12 @@ class Layout:
             self._items = self._core.items()
         return [dict(item) for item in self._items]
 
-    def columns_of(self, redefines="first", serial_no=False):
+    def columns_of(self, redefines="first", serial_no=False, no_filler=False, names="cobol"):
         """The data table's columns: dicts with name, kind, offset, length, digits,
         scale, signed and optional (an occurrence of an OCCURS DEPENDING ON table that
         a record may lack)."""
-        return self._core.columns({"redefines": redefines, "serial_no": serial_no})
+        return self._core.columns({"redefines": redefines, "serial_no": serial_no, "no_filler": no_filler,
+                                   "names": names})
 
     @property
     def columns(self):
@@ -159,25 +162,32 @@ def _empty_frame(layout, decimals, options):
     """A DataFrame of no rows with the column dtypes the layout gives."""
     import pandas as pd
     nullable = options.get("on_error") == "null" or options.get("blank_numeric") == "null"
-    types = column_dtypes(layout, decimals, redefines=options.get("redefines") or "first",
-                          serial_no=bool(options.get("serial_no")), nullable=nullable)
+    types = column_dtypes(layout, decimals, nullable=nullable, **_table_options(options))
     frame = pd.DataFrame({i: pd.Series([], dtype=dtype) for i, (_, dtype) in enumerate(types)})
     frame.columns = [name for name, _ in types]
     return frame
 
 
-def dtypes(layout, decimals="decimal", redefines="first", serial_no=False, nullable=False):
+def _table_options(options):
+    """The options of read, write and read_data that choose and name the columns."""
+    return dict(redefines=options.get("redefines") or "first", serial_no=bool(options.get("serial_no")),
+                no_filler=bool(options.get("no_filler")), names=options.get("names") or "cobol")
+
+
+def dtypes(layout, decimals="decimal", redefines="first", serial_no=False, nullable=False, no_filler=False,
+           names="cobol"):
     """The DataFrame dtype of every column, from the layout alone (no data read):
     int64 (Int64 when values may be null: ``nullable``, or an occurrence of an OCCURS
     DEPENDING ON table that a record may lack), float64, or object."""
-    return dict(column_dtypes(layout, decimals, redefines, serial_no, nullable))
+    return dict(column_dtypes(layout, decimals, redefines, serial_no, nullable, no_filler, names))
 
 
-def column_dtypes(layout, decimals="decimal", redefines="first", serial_no=False, nullable=False):
+def column_dtypes(layout, decimals="decimal", redefines="first", serial_no=False, nullable=False, no_filler=False,
+                  names="cobol"):
     """[(column, dtype)] in the columns' order (names may repeat)."""
     _check_decimals(decimals)
     out = []
-    for c in _layout(layout).columns_of(redefines, serial_no):
+    for c in _layout(layout).columns_of(redefines, serial_no, no_filler, names):
         number = c["kind"] in ("display", "packed", "binary", "comp-5")
         if c["kind"] in ("float", "double"):
             out.append((c["name"], "float64"))
@@ -310,8 +320,7 @@ def write(rows, path, layout, ignore_unknown=False, **options):
     The file is written beside ``path`` and takes its name when all is written.
     Returns the records written."""
     layout = _layout(layout)
-    names = layout.columns_of(options.get("redefines") or "first", bool(options.get("serial_no")))
-    names = [c["name"] for c in names]
+    names = [c["name"] for c in layout.columns_of(**_table_options(options))]
     return _core.write(layout._core, _rows(rows, names, ignore_unknown), os.fspath(path), options)
 
 

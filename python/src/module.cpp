@@ -109,6 +109,12 @@ DataOptions MakeOptions(const py::dict& given, const Layout* layout = nullptr) {
         else if (key == "crlf") options.crlf = value.cast<bool>();
         else if (key == "block_size") options.blockSize = value.cast<size_t>();
         else if (key == "record_type") AddRecordTypeRules(value, options);
+        else if (key == "no_filler") options.noFiller = value.cast<bool>();
+        else if (key == "names") {
+            std::string text = py::str(value);
+            if (text != "cobol" && text != "sql") throw py::value_error("names takes cobol or sql: " + text);
+            options.naming = text == "sql" ? ColumnNaming::kSql : ColumnNaming::kCobol;
+        }
         else if (key == "record_type_default") options.recordTypeDefault = py::str(value);
         else throw py::type_error("unknown data option: " + key);
     }
@@ -172,12 +178,17 @@ public:
         return items;
     }
 
-    // The table columns of the codec's plan under `options` (redefines, serial_no).
+    // The table columns of the codec's plan under `options` (redefines, serial_no,
+    // no_filler, names).
     py::list Columns(const py::dict& given) const {
         DataOptions options = MakeOptions(given);
         LayoutPlan plan;
         std::string error;
-        if (!BuildLayoutPlan(layout_->Head(), layout_->RecordLength(), options.redefinesAll, options.serialNo, plan, error)) {
+        ColumnChoice choice;
+        choice.noFiller = options.noFiller;
+        choice.naming = options.naming;
+        if (!BuildLayoutPlan(layout_->Head(), layout_->RecordLength(), options.redefinesAll, options.serialNo, choice,
+                             plan, error)) {
             throw LayoutFailure{error};
         }
         static const char* const kinds[] = {"display", "packed", "binary", "comp-5", "float", "double",

@@ -376,3 +376,17 @@ def test_ddl_dialects_as_the_cli(tmp_path, dialect):
         assert layout.ddl("t1", dialect=dialect, **given).replace("\r\n", "\n") == expected
     with pytest.raises(ValueError):
         quillbox.Layout(CUSTMAST).ddl(dialect="oracle")
+
+
+def test_no_filler_and_sql_names_as_the_cli(tmp_path):
+    layout = quillbox.Layout(MIXEDUSE)
+    data = tmp_path / "mixed.dat"
+    quillbox.write([MIXED_ROW], data, layout)
+    options = ["--no-filler", "--names", "sql"]
+    frame = quillbox.read(data, layout, no_filler=True, names="sql")
+    assert_same_as_cli(frame, cli_decode(MIXEDUSE, str(data), *options))
+    assert "MX_REC_TYPE" in frame.columns
+    assert list(frame.columns) == list(quillbox.dtypes(layout, no_filler=True, names="sql"))
+    # Written back under the same options: the same bytes.
+    quillbox.write(frame, tmp_path / "back.dat", layout, no_filler=True, names="sql")
+    assert (tmp_path / "back.dat").read_bytes() == data.read_bytes()
