@@ -6,11 +6,17 @@
     df = quillbox.dask.read_data("orders/*.vb", "ORDERREC.cpy", records="rdw", encoding="ibm-930")
     print(df["ORD-TOTAL-AMT"].sum().compute())
 
-Fixed records are split by arithmetic (a partition is a run of whole records); files
+Fixed records are split by arithmetic (a partition is a run of whole records). Files
 of variable records (rdw, rdw-block, lines) are first framed by the codec's record
 reader, without decoding, into a sparse index of partition starts (a record's start,
-in rdw-block a block's), one task per file. The layout travels to the workers as its
-copybook text and options.
+in rdw-block a block's): byte ranges of a file are scanned as parallel tasks, each
+from a start guessed by the framing alone (the byte after a line end; an offset whose
+descriptor words chain), and a task joins them in order, scanning a range again from
+where the previous one ended whenever its guess was not that place. The layout
+travels to the workers as its copybook text and options.
+
+index_ranges, scan_range, join_scans and read_part are the same steps for engines
+other than Dask.
 """
 
 import glob
@@ -52,9 +58,11 @@ def _paths(path_or_glob):
 INDEX_TASKS = 32
 
 
-def index_ranges(size, blocksize, tasks=INDEX_TASKS):
+def index_ranges(size, blocksize, tasks=None):
     """The byte ranges of a file's index pass: [(begin, end)], each a whole number of
-    blocks (the last to the end of the file), at most ``tasks`` of them."""
+    blocks (the last to the end of the file), at most ``tasks`` of them (INDEX_TASKS
+    when not given)."""
+    tasks = INDEX_TASKS if tasks is None else tasks
     blocks = max(1, -(-size // blocksize))
     span = blocksize * -(-blocks // max(1, int(tasks)))
     return [(begin, min(begin + span, size)) for begin in range(0, max(size, 1), span)]
@@ -87,7 +95,7 @@ def join_scans(path, layout, blocksize, options, ranges, scans):
     return parts
 
 
-def record_index(path, layout, blocksize, tasks=INDEX_TASKS, **options):
+def record_index(path, layout, blocksize, tasks=None, **options):
     """The partitions of a file of variable records: [(byte offset, first record number,
     records)], one at the first record start (in rdw-block the first block start) at or
     after every multiple of ``blocksize`` bytes. The range scans run here, one after the
@@ -131,19 +139,30 @@ def _unwrap(value):
     return value.data if isinstance(value, Serialize) else value
 
 
+def read_part(path, layout, offset, first, count, decimals="decimal", **options):
+    """One partition of an index ([(offset, first, count)], as record_index and
+    join_scans give them) as a DataFrame labelled by record numbers from 0: the
+    ``count`` records of ``path`` from byte ``offset``, the first numbered ``first``.
+    For other engines that run the index pass and the partitions themselves (Spark's
+    mapInPandas)."""
+    layout = quillbox._layout(layout)
+    quillbox._check_decimals(decimals)
+    given = dict(options)
+    given["skip"] = 0
+    given["count"] = count
+    chunks = _core.Chunks(layout._core, os.fspath(path), decimals, given, offset, first)
+    columns = chunks.next(max(count, 1))
+    if columns is None:
+        return quillbox._empty_frame(layout, decimals, options)
+    frame = quillbox._frame(columns)
+    frame.index = range(first - 1, first - 1 + len(frame))
+    return frame
+
+
 def _read_part(part, layout, decimals, options, meta_arg):
     meta = meta_arg
     part = _unwrap(part)
-    path, offset, first, records = part.path, part.offset, part.first, part.records
-    given = dict(options)
-    given["skip"] = 0
-    given["count"] = records
-    chunks = _core.Chunks(layout._core, path, decimals, given, offset, first)
-    columns = chunks.next(max(records, 1))
-    if columns is None:
-        return meta.copy()
-    frame = quillbox._frame(columns)
-    frame.index = range(first - 1, first - 1 + len(frame))
+    frame = read_part(part.path, layout, part.offset, part.first, part.records, decimals, **options)
     # The dtypes of the meta: Int64 where on_error="null" may leave integers empty.
     for i, dtype in enumerate(meta.dtypes):
         if str(dtype) != str(frame.dtypes.iloc[i]):
@@ -191,13 +210,17 @@ def _types_max_length(layout, options):
 
 
 def read_data(path_or_glob, layout, blocksize="64MB", decimals="decimal", record_type=None, record_type_default=None,
-              **options):
+              index_tasks=None, **options):
     """The records of one file, a glob or a list of files as a dask DataFrame.
 
     ``layout`` is a quillbox.Layout or a copybook path; ``blocksize`` the bytes of data
     a partition holds (a number or a text such as "64MB"); ``decimals`` and the data
     options as in quillbox.read (skip and count are not taken: select rows with the
     DataFrame). The column dtypes come from the layout, without reading data.
+
+    Files of variable records are indexed first: a task per byte range of each file
+    (``index_tasks`` ranges at most, INDEX_TASKS when not given) finds the partitions'
+    record starts, and a task per file joins them.
 
     With record types (``record_type``, ``record_type_default`` as in quillbox.read)
     the result is a dict {record name: dask DataFrame}; the frames share the decoding
@@ -224,7 +247,7 @@ def read_data(path_or_glob, layout, blocksize="64MB", decimals="decimal", record
         # The index pass: a task per range of each file, and a task joining a file's scans.
         joins = []
         for path in paths:
-            ranges = index_ranges(os.path.getsize(path), blocksize)
+            ranges = index_ranges(os.path.getsize(path), blocksize, index_tasks)
             scans = [dask.delayed(scan_range, pure=True)(path, layout, blocksize, begin, end, options)
                      for begin, end in ranges]
             joins.append(dask.delayed(join_scans, pure=True)(path, layout, blocksize, options, ranges, scans))

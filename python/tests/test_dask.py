@@ -259,3 +259,18 @@ def test_record_types_as_dask_frames(tmp_path):
     with pytest.raises(quillbox.DataError) as failure:
         dask.compute(*frames.values(), scheduler="sync")
     assert failure.value.record == expected_error.value.record == number
+
+
+def test_index_steps_for_other_engines(files, layout):
+    # The steps as another engine runs them: ranges scanned apart, joined, each
+    # partition read by itself.
+    path = files["rdw-block"]
+    ranges = qdask.index_ranges(os.path.getsize(path), 3000, tasks=5)
+    assert len(ranges) == 5 and ranges[0][0] == 0 and ranges[-1][1] == os.path.getsize(path)
+    assert all(b % 3000 == 0 for b, _ in ranges)
+    scans = [qdask.scan_range(path, layout, 3000, b, e, {"records": "rdw-block"}) for b, e in ranges]
+    index = qdask.join_scans(path, layout, 3000, {"records": "rdw-block"}, ranges, scans)
+    frames = [qdask.read_part(path, layout, offset, first, count, records="rdw-block") for offset, first, count in index]
+    pd.testing.assert_frame_equal(pd.concat(frames), quillbox.read(path, layout, records="rdw-block"))
+    frame = qdask.read_data(path, layout, blocksize=3000, index_tasks=2, records="rdw-block")
+    assert frame.npartitions == len(index)
