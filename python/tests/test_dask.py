@@ -190,8 +190,13 @@ def test_tiny_blocks_over_records_of_varied_lengths(tmp_path):
     assert frame.npartitions == 199
     check = pd.concat([frame.get_partition(i).compute(scheduler="sync") for i in range(0, 199, 1)])
     pd.testing.assert_frame_equal(check, whole)
-    # The chunks of iter_records read the same variable records.
+    # The chunks of iter_records read the same variable records, and records laid out at
+    # the largest count (a fixed file) with the occurrences past the count empty.
     pd.testing.assert_frame_equal(pd.concat(quillbox.iter_records(path, odo, chunksize=50, records="rdw")), whole)
+    fixed = tmp_path / "odo.dat"
+    quillbox.write(table, fixed, odo, on_error="null")
+    pd.testing.assert_frame_equal(pd.concat(quillbox.iter_records(fixed, odo, chunksize=50)), whole)
+    pd.testing.assert_frame_equal(qdask.read_data(str(fixed), odo, blocksize=1000).compute(scheduler="sync"), whole)
 
 
 def test_wrong_guesses_are_scanned_again(tmp_path):
