@@ -25,8 +25,8 @@
 #include "rectypes.h"
 #include "sqltable.h"
 #include "storage.h"
-#include "variableoccurs.h"
 #include "textcodec.h"
+#include "variableoccurs.h"
 
 namespace py = pybind11;
 using namespace quillbox;
@@ -109,13 +109,13 @@ DataOptions MakeOptions(const py::dict& given, const Layout* layout = nullptr) {
         else if (key == "crlf") options.crlf = value.cast<bool>();
         else if (key == "block_size") options.blockSize = value.cast<size_t>();
         else if (key == "record_type") AddRecordTypeRules(value, options);
+        else if (key == "record_type_default") options.recordTypeDefault = py::str(value);
         else if (key == "no_filler") options.noFiller = value.cast<bool>();
         else if (key == "names") {
             std::string text = py::str(value);
             if (text != "cobol" && text != "sql") throw py::value_error("names takes cobol or sql: " + text);
             options.naming = text == "sql" ? ColumnNaming::kSql : ColumnNaming::kCobol;
         }
-        else if (key == "record_type_default") options.recordTypeDefault = py::str(value);
         else throw py::type_error("unknown data option: " + key);
     }
     if (options.skip < 0) throw py::value_error("skip must not be negative");
