@@ -224,7 +224,9 @@ def read_data(path_or_glob, layout, blocksize="64MB", decimals="decimal", record
 
     With record types (``record_type``, ``record_type_default`` as in quillbox.read)
     the result is a dict {record name: dask DataFrame}; the frames share the decoding
-    of each partition when computed together (dask.compute(*frames.values())).
+    of each partition when computed together (dask.compute(*frames.values())). Their
+    rows are labelled from 0 in each partition (a record type's rows are not numbered
+    as the file's records).
     """
     import dask
     import dask.dataframe as dd

@@ -1015,12 +1015,15 @@ py::tuple ScanRange(const PyLayout& layout, const py::object& data, const py::di
         }
         scan.end = scan.start + reader.Consumed();
     }
-    if (!scan.fault.empty() && start >= 0 && first > 0) throw DataFailure{Error(scan.fault, first + scan.faultRecord - 1)};
+    if (!scan.fault.empty() && start >= 0 && first > 0) {
+        throw DataFailure{Error(scan.fault, first + scan.faultRecord - 1)};
+    }
     py::list parts;
     for (const auto& part : scan.parts) {
         if (part.second > 0) parts.append(py::make_tuple(part.first, part.second));
     }
-    py::object fault = scan.fault.empty() ? py::object(py::none()) : py::object(py::make_tuple(scan.faultRecord, scan.fault));
+    py::object fault =
+        scan.fault.empty() ? py::object(py::none()) : py::object(py::make_tuple(scan.faultRecord, scan.fault));
     return py::make_tuple(scan.start, scan.end, parts, fault);
 }
 

@@ -275,7 +275,8 @@ def test_index_steps_for_other_engines(files, layout):
     assert all(b % 3000 == 0 for b, _ in ranges)
     scans = [qdask.scan_range(path, layout, 3000, b, e, {"records": "rdw-block"}) for b, e in ranges]
     index = qdask.join_scans(path, layout, 3000, {"records": "rdw-block"}, ranges, scans)
-    frames = [qdask.read_part(path, layout, offset, first, count, records="rdw-block") for offset, first, count in index]
+    frames = [qdask.read_part(path, layout, offset, first, count, records="rdw-block")
+              for offset, first, count in index]
     pd.testing.assert_frame_equal(pd.concat(frames), quillbox.read(path, layout, records="rdw-block"))
     frame = qdask.read_data(path, layout, blocksize=3000, index_tasks=2, records="rdw-block")
     assert frame.npartitions == len(index)
