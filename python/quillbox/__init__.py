@@ -10,8 +10,10 @@ Every value is decoded and encoded by the Quillbox data codec (C++), with the
 interpreter lock released while records are decoded. The data options are the
 command line's: encoding, records (fixed, lines, rdw, rdw-block), sign_zones
 ("0x30,0x70" or a pair), float_format (ieee-le, ieee-be, ibm-hex), redefines (first,
-all), on_error (stop, skip, null), skip, count, trim; write also takes block_size and
-crlf.
+all), on_error (stop, skip, null), skip, count, trim, native_order, blank_numeric,
+odo, no_filler (FILLER items give no column), names ("sql": "-" as "_"), and
+record_type / record_type_default for files of several record types; write also takes
+block_size and crlf.
 """
 
 import json
@@ -91,19 +93,25 @@ class Layout:
             self._items = self._core.items()
         return [dict(item) for item in self._items]
 
-    def columns_of(self, redefines="first", serial_no=False):
+    def columns_of(self, redefines="first", serial_no=False, no_filler=False, names="cobol"):
         """The data table's columns: dicts with name, kind, offset, length, digits,
-        scale and signed."""
-        return self._core.columns({"redefines": redefines, "serial_no": serial_no})
+        scale, signed and optional (an occurrence of an OCCURS DEPENDING ON table that
+        a record may lack)."""
+        return self._core.columns({"redefines": redefines, "serial_no": serial_no, "no_filler": no_filler,
+                                   "names": names})
 
     @property
     def columns(self):
         """The names of the data table's columns (read's DataFrame columns)."""
         return [c["name"] for c in self.columns_of()]
 
-    def ddl(self, table="TABLE1", serial_no=False, quote_names=False):
-        """The CREATE TABLE text of the layout's elementary items."""
-        return self._core.ddl(table, bool(serial_no), bool(quote_names))
+    def ddl(self, table="TABLE1", serial_no=False, quote_names=False, dialect="generic", no_filler=False,
+            names="cobol"):
+        """The CREATE TABLE text of the layout's elementary items. ``dialect`` "generic"
+        (the desktop program's CREATE TABLE file), "sqlite", "postgresql" or "db2" (the
+        data table as decode writes it, with the database's column types);
+        ``no_filler`` leaves FILLER items out; ``names`` "sql" writes "-" as "_"."""
+        return self._core.ddl(table, bool(serial_no), bool(quote_names), str(dialect), bool(no_filler), str(names))
 
     def to_json(self):
         """The items as a JSON array."""
@@ -153,24 +161,33 @@ def _frame(columns, index=None):
 def _empty_frame(layout, decimals, options):
     """A DataFrame of no rows with the column dtypes the layout gives."""
     import pandas as pd
-    types = column_dtypes(layout, decimals, redefines=options.get("redefines") or "first",
-                          serial_no=bool(options.get("serial_no")), nullable=options.get("on_error") == "null")
+    nullable = options.get("on_error") == "null" or options.get("blank_numeric") == "null"
+    types = column_dtypes(layout, decimals, nullable=nullable, **_table_options(options))
     frame = pd.DataFrame({i: pd.Series([], dtype=dtype) for i, (_, dtype) in enumerate(types)})
     frame.columns = [name for name, _ in types]
     return frame
 
 
-def dtypes(layout, decimals="decimal", redefines="first", serial_no=False, nullable=False):
+def _table_options(options):
+    """The options of read, write and read_data that choose and name the columns."""
+    return dict(redefines=options.get("redefines") or "first", serial_no=bool(options.get("serial_no")),
+                no_filler=bool(options.get("no_filler")), names=options.get("names") or "cobol")
+
+
+def dtypes(layout, decimals="decimal", redefines="first", serial_no=False, nullable=False, no_filler=False,
+           names="cobol"):
     """The DataFrame dtype of every column, from the layout alone (no data read):
-    int64 (Int64 when values may be null), float64, or object."""
-    return dict(column_dtypes(layout, decimals, redefines, serial_no, nullable))
+    int64 (Int64 when values may be null: ``nullable``, or an occurrence of an OCCURS
+    DEPENDING ON table that a record may lack), float64, or object."""
+    return dict(column_dtypes(layout, decimals, redefines, serial_no, nullable, no_filler, names))
 
 
-def column_dtypes(layout, decimals="decimal", redefines="first", serial_no=False, nullable=False):
+def column_dtypes(layout, decimals="decimal", redefines="first", serial_no=False, nullable=False, no_filler=False,
+                  names="cobol"):
     """[(column, dtype)] in the columns' order (names may repeat)."""
     _check_decimals(decimals)
     out = []
-    for c in _layout(layout).columns_of(redefines, serial_no):
+    for c in _layout(layout).columns_of(redefines, serial_no, no_filler, names):
         number = c["kind"] in ("display", "packed", "binary", "comp-5")
         if c["kind"] in ("float", "double"):
             out.append((c["name"], "float64"))
@@ -184,32 +201,82 @@ def column_dtypes(layout, decimals="decimal", redefines="first", serial_no=False
                 (c["kind"] in ("binary", "comp-5") and c["length"] >= 8 and not c["signed"]):
             out.append((c["name"], "object"))
         else:
-            out.append((c["name"], "Int64" if nullable else "int64"))
+            out.append((c["name"], "Int64" if nullable or c["optional"] else "int64"))
     return out
 
 
-def read(data, layout, decimals="decimal", **options):
+def read(data, layout, decimals="decimal", record_type=None, record_type_default=None, **options):
     """The records of ``data`` (a path, bytes or a binary file object) as a DataFrame,
     a column per elementary item. Numbers with decimals come as decimal.Decimal
     (``decimals="decimal"``, exact), float (``"float"``) or their digits as int64
     (``"int"``); integers as int64 (Int64 when ``on_error="null"`` left some empty);
-    text as str. Bad data raises DataError unless ``on_error`` is "skip" or "null"."""
+    text as str. Bad data raises DataError unless ``on_error`` is "skip" or "null".
+
+    With ``record_type`` (rules "FIELD=VALUE:RECORD" as the command line's
+    --record-type takes them, the first that matches choosing, or a dict
+    {"FIELD=VALUE": "RECORD"}) and/or ``record_type_default`` (the 01 record of
+    records no rule matches), each record is decoded by its own 01 record of a
+    copybook analysed with cobol=True: the result is a dict {record name: DataFrame},
+    each with its record's columns."""
     layout = _layout(layout)
     _check_decimals(decimals)
+    if _record_types(options, record_type, record_type_default):
+        chunks = _core.TypeChunks(layout._core, _data(data), decimals, options, 0, 1)
+        tables, _ = chunks.next(_ALL)
+        return {name: _frame(columns) for name, _, columns in tables}
     columns = _core.read(layout._core, _data(data), decimals, options)
     return _frame(columns)
 
 
-def iter_records(data, layout, decimals="decimal", chunksize=None, **options):
+# Rows enough for any file in one run.
+_ALL = 1 << 62
+
+
+def _record_types(options, rules, default):
+    """Puts record_type rules (as texts) and record_type_default into ``options``;
+    whether there are record types."""
+    if rules is not None:
+        if isinstance(rules, str):
+            rules = [rules]
+        elif isinstance(rules, dict):
+            rules = ["%s:%s" % (key, record) for key, record in rules.items()]
+        options["record_type"] = [str(rule) for rule in rules]
+    if default is not None:
+        options["record_type_default"] = str(default)
+    return bool(options.get("record_type")) or bool(options.get("record_type_default"))
+
+
+def _rows_of(columns):
+    """The rows of decoded columns as dicts."""
+    names = [c[0] for c in columns]
+    lists = []
+    for name, kind, values, mask in columns:
+        values = values.tolist()
+        if mask is not None:
+            values = [None if m else v for v, m in zip(values, mask.tolist())]
+        lists.append(values)
+    for row in zip(*lists):
+        yield dict(zip(names, row))
+
+
+def iter_records(data, layout, decimals="decimal", chunksize=None, record_type=None, record_type_default=None,
+                 **options):
     """The records of ``data`` one at a time as dicts, or with ``chunksize`` as
     DataFrames of that many rows; memory stays that of a chunk. (A dict keeps the last
     of columns of one name, as the element numbers of nested arrays give; the
-    DataFrames keep them all.)"""
+    DataFrames keep them all.)
+
+    With record types (``record_type``, ``record_type_default`` as in read): pairs
+    (record name, dict) in the file's order, or with ``chunksize`` a dict {record name:
+    DataFrame} per ``chunksize`` records (every record type, empty or not)."""
     layout = _layout(layout)
     _check_decimals(decimals)
     rows = 4096 if chunksize is None else int(chunksize)
     if rows <= 0:
         raise ValueError("chunksize must be positive")
+    if _record_types(options, record_type, record_type_default):
+        yield from _iter_types(layout, _data(data), decimals, chunksize, rows, options)
+        return
     chunks = _core.Chunks(layout._core, _data(data), decimals, options, 0, 1)
     start = 0
     while True:
@@ -222,15 +289,27 @@ def iter_records(data, layout, decimals="decimal", chunksize=None, **options):
             start += len(frame)
             yield frame
             continue
-        names = [c[0] for c in columns]
-        lists = []
-        for name, kind, values, mask in columns:
-            values = values.tolist()
-            if mask is not None:
-                values = [None if m else v for v, m in zip(values, mask.tolist())]
-            lists.append(values)
-        for row in zip(*lists):
-            yield dict(zip(names, row))
+        yield from _rows_of(columns)
+
+
+def _iter_types(layout, data, decimals, chunksize, rows, options):
+    chunks = _core.TypeChunks(layout._core, data, decimals, options, 0, 1)
+    first = True
+    while True:
+        got = chunks.next(rows)
+        if got is None:
+            return
+        tables, order = got
+        if chunksize is not None:
+            if first or len(order):
+                yield {name: _frame(columns) for name, _, columns in tables}
+            first = False
+            continue
+        first = False
+        iterators = {index: (name, _rows_of(columns)) for name, index, columns in tables}
+        for index in order.tolist():
+            name, each = iterators[index]
+            yield name, next(each)
 
 
 def write(rows, path, layout, ignore_unknown=False, **options):
@@ -241,8 +320,7 @@ def write(rows, path, layout, ignore_unknown=False, **options):
     The file is written beside ``path`` and takes its name when all is written.
     Returns the records written."""
     layout = _layout(layout)
-    names = layout.columns_of(options.get("redefines") or "first", bool(options.get("serial_no")))
-    names = [c["name"] for c in names]
+    names = [c["name"] for c in layout.columns_of(**_table_options(options))]
     return _core.write(layout._core, _rows(rows, names, ignore_unknown), os.fspath(path), options)
 
 

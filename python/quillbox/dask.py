@@ -6,11 +6,17 @@
     df = quillbox.dask.read_data("orders/*.vb", "ORDERREC.cpy", records="rdw", encoding="ibm-930")
     print(df["ORD-TOTAL-AMT"].sum().compute())
 
-Fixed records are split by arithmetic (a partition is a run of whole records); files
+Fixed records are split by arithmetic (a partition is a run of whole records). Files
 of variable records (rdw, rdw-block, lines) are first framed by the codec's record
 reader, without decoding, into a sparse index of partition starts (a record's start,
-in rdw-block a block's), one task per file. The layout travels to the workers as its
-copybook text and options.
+in rdw-block a block's): byte ranges of a file are scanned as parallel tasks, each
+from a start guessed by the framing alone (the byte after a line end; an offset whose
+descriptor words chain), and a task joins them in order, scanning a range again from
+where the previous one ended whenever its guess was not that place. The layout
+travels to the workers as its copybook text and options.
+
+index_ranges, scan_range, join_scans and read_part are the same steps for engines
+other than Dask.
 """
 
 import glob
@@ -47,16 +53,62 @@ def _paths(path_or_glob):
     return [path]
 
 
-def record_index(path, layout, blocksize, **options):
-    """The partitions of a file of variable records: [(byte offset, first record number,
-    records)], a new one after every ``blocksize`` bytes at the next record (or block)
-    start."""
+# The most range scans of a file's index pass: enough to keep a cluster's workers busy,
+# few enough that the scans' joining stays cheap.
+INDEX_TASKS = 32
+
+
+def index_ranges(size, blocksize, tasks=None):
+    """The byte ranges of a file's index pass: [(begin, end)], each a whole number of
+    blocks (the last to the end of the file), at most ``tasks`` of them (INDEX_TASKS
+    when not given)."""
+    tasks = INDEX_TASKS if tasks is None else tasks
+    blocks = max(1, -(-size // blocksize))
+    span = blocksize * -(-blocks // max(1, int(tasks)))
+    return [(begin, min(begin + span, size)) for begin in range(0, max(size, 1), span)]
+
+
+def scan_range(path, layout, blocksize, begin, end, options, start=-1):
+    """A range's scan: (start, end, [(offset, records)], fault or None), from a guessed
+    record start unless ``start`` is given."""
+    return tuple(_core.scan_range(quillbox._layout(layout)._core, path, options, begin, end, blocksize, start))
+
+
+def join_scans(path, layout, blocksize, options, ranges, scans):
+    """The partitions [(offset, first record number, records)] of the range scans,
+    joined in order: a scan that did not begin where the previous one ended (its guess
+    was wrong) is done again from there; a framing fault of a scan that counts is
+    raised as DataError with its record number."""
     layout = quillbox._layout(layout)
-    return [tuple(p) for p in _core.record_index(layout._core, os.fspath(path), options, int(blocksize))]
+    parts = []
+    at, number = 0, 1
+    for (begin, end), scan in zip(ranges, scans):
+        start, stop, pieces, fault = scan
+        if start != at or fault is not None:
+            # From the start the previous scan ended on; a fault there is the file's.
+            start, stop, pieces, fault = _core.scan_range(layout._core, path, options, begin, end, blocksize, at,
+                                                          number)
+        for offset, records in pieces:
+            parts.append((offset, number, records))
+            number += records
+        at = stop
+    return parts
 
 
-def _fixed_parts(path, layout, blocksize):
-    length = layout.record_length
+def record_index(path, layout, blocksize, tasks=None, **options):
+    """The partitions of a file of variable records: [(byte offset, first record number,
+    records)], one at the first record start (in rdw-block the first block start) at or
+    after every multiple of ``blocksize`` bytes. The range scans run here, one after the
+    other; read_data runs them as tasks."""
+    layout = quillbox._layout(layout)
+    path = os.fspath(path)
+    blocksize = _block_bytes(blocksize)
+    ranges = index_ranges(os.path.getsize(path), blocksize, tasks)
+    scans = [scan_range(path, layout, blocksize, begin, end, options) for begin, end in ranges]
+    return join_scans(path, layout, blocksize, options, ranges, scans)
+
+
+def _fixed_parts(path, length, blocksize):
     size = os.path.getsize(path)
     records = math.ceil(size / length)   # a short last record is read, and reported
     per = max(1, blocksize // length)
@@ -87,19 +139,30 @@ def _unwrap(value):
     return value.data if isinstance(value, Serialize) else value
 
 
+def read_part(path, layout, offset, first, count, decimals="decimal", **options):
+    """One partition of an index ([(offset, first, count)], as record_index and
+    join_scans give them) as a DataFrame labelled by record numbers from 0: the
+    ``count`` records of ``path`` from byte ``offset``, the first numbered ``first``.
+    For other engines that run the index pass and the partitions themselves (Spark's
+    mapInPandas)."""
+    layout = quillbox._layout(layout)
+    quillbox._check_decimals(decimals)
+    given = dict(options)
+    given["skip"] = 0
+    given["count"] = count
+    chunks = _core.Chunks(layout._core, os.fspath(path), decimals, given, offset, first)
+    columns = chunks.next(max(count, 1))
+    if columns is None:
+        return quillbox._empty_frame(layout, decimals, options)
+    frame = quillbox._frame(columns)
+    frame.index = range(first - 1, first - 1 + len(frame))
+    return frame
+
+
 def _read_part(part, layout, decimals, options, meta_arg):
     meta = meta_arg
     part = _unwrap(part)
-    path, offset, first, records = part.path, part.offset, part.first, part.records
-    given = dict(options)
-    given["skip"] = 0
-    given["count"] = records
-    chunks = _core.Chunks(layout._core, path, decimals, given, offset, first)
-    columns = chunks.next(max(records, 1))
-    if columns is None:
-        return meta.copy()
-    frame = quillbox._frame(columns)
-    frame.index = range(first - 1, first - 1 + len(frame))
+    frame = read_part(part.path, layout, part.offset, part.first, part.records, decimals, **options)
     # The dtypes of the meta: Int64 where on_error="null" may leave integers empty.
     for i, dtype in enumerate(meta.dtypes):
         if str(dtype) != str(frame.dtypes.iloc[i]):
@@ -107,13 +170,63 @@ def _read_part(part, layout, decimals, options, meta_arg):
     return frame
 
 
-def read_data(path_or_glob, layout, blocksize="64MB", decimals="decimal", **options):
+def _read_types_part(part, layout, decimals, options):
+    """A partition of a file of record types: {record name: DataFrame}."""
+    part = _unwrap(part)
+    given = dict(options)
+    given["skip"] = 0
+    given["count"] = part.records
+    chunks = _core.TypeChunks(layout._core, part.path, decimals, given, part.offset, part.first)
+    tables, _ = chunks.next(max(part.records, 1))
+    return {name: quillbox._frame(columns) for name, _, columns in tables}
+
+
+def _table_of(tables, name, meta):
+    """One record type's rows of a partition, in the dtypes of its meta."""
+    frame = tables[name]
+    if not len(frame):
+        return meta.copy()
+    for i, dtype in enumerate(meta.dtypes):
+        if str(dtype) != str(frame.dtypes.iloc[i]):
+            frame.isetitem(i, frame.iloc[:, i].astype(dtype))
+    return frame
+
+
+def _types_meta(layout, decimals, options):
+    """The empty DataFrame of each record type, from the layout alone."""
+    chunks = _core.TypeChunks(layout._core, b"", decimals, dict(options), 0, 1)
+    tables, _ = chunks.next(1)
+    metas = {}
+    for name, _, columns in tables:
+        frame = quillbox._frame(columns)
+        if options.get("on_error") == "null":
+            frame = frame.astype({c: "Int64" for c in frame.columns[frame.dtypes == "int64"]})
+        metas[name] = frame
+    return metas
+
+
+def _types_max_length(layout, options):
+    return _core.TypeChunks(layout._core, b"", "decimal", dict(options), 0, 1).max_length
+
+
+def read_data(path_or_glob, layout, blocksize="64MB", decimals="decimal", record_type=None, record_type_default=None,
+              index_tasks=None, **options):
     """The records of one file, a glob or a list of files as a dask DataFrame.
 
     ``layout`` is a quillbox.Layout or a copybook path; ``blocksize`` the bytes of data
     a partition holds (a number or a text such as "64MB"); ``decimals`` and the data
     options as in quillbox.read (skip and count are not taken: select rows with the
     DataFrame). The column dtypes come from the layout, without reading data.
+
+    Files of variable records are indexed first: a task per byte range of each file
+    (``index_tasks`` ranges at most, INDEX_TASKS when not given) finds the partitions'
+    record starts, and a task per file joins them.
+
+    With record types (``record_type``, ``record_type_default`` as in quillbox.read)
+    the result is a dict {record name: dask DataFrame}; the frames share the decoding
+    of each partition when computed together (dask.compute(*frames.values())). Their
+    rows are labelled from 0 in each partition (a record type's rows are not numbered
+    as the file's records).
     """
     import dask
     import dask.dataframe as dd
@@ -126,18 +239,32 @@ def read_data(path_or_glob, layout, blocksize="64MB", decimals="decimal", **opti
     blocksize = _block_bytes(blocksize)
     paths = _paths(path_or_glob)
     records = options.get("records") or "fixed"
+    typed = quillbox._record_types(options, record_type, record_type_default)
     parts = []
     if records == "fixed":
+        length = _types_max_length(layout, options) if typed else layout.record_length
         for path in paths:
-            parts.extend(_fixed_parts(path, layout, blocksize))
+            parts.extend(_fixed_parts(path, length, blocksize))
     else:
-        indexes = dask.compute(*[dask.delayed(record_index, pure=True)(path, layout, blocksize, **options)
-                                 for path in paths])
+        # The index pass: a task per range of each file, and a task joining a file's scans.
+        joins = []
+        for path in paths:
+            ranges = index_ranges(os.path.getsize(path), blocksize, index_tasks)
+            scans = [dask.delayed(scan_range, pure=True)(path, layout, blocksize, begin, end, options)
+                     for begin, end in ranges]
+            joins.append(dask.delayed(join_scans, pure=True)(path, layout, blocksize, options, ranges, scans))
+        indexes = dask.compute(*joins)
         for path, index in zip(paths, indexes):
             parts.extend((path, offset, first, count) for offset, first, count in index)
     if not parts:
         parts = [(paths[0], 0, 1, 0)]
-    meta = quillbox._empty_frame(layout, decimals, options)
     parts = [_Part(*part) for part in parts]
+    if typed:
+        metas = _types_meta(layout, decimals, options)
+        decoded = [dask.delayed(_read_types_part, pure=True)(part, layout, decimals, options) for part in parts]
+        return {name: dd.from_delayed([dask.delayed(_table_of, pure=True)(tables, name, meta) for tables in decoded],
+                                      meta=meta, verify_meta=False)
+                for name, meta in metas.items()}
+    meta = quillbox._empty_frame(layout, decimals, options)
     return dd.from_map(_read_part, parts, layout=layout, decimals=decimals, options=options, meta=meta,
                        meta_arg=meta, label="quillbox-read", enforce_metadata=False)

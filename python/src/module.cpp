@@ -24,9 +24,12 @@
 
 #include "datafile.h"
 #include "quillbox.h"
+#include "rectypes.h"
+#include "sqltable.h"
 #include "storage.h"
 #include "textcodec.h"
 #include "valuecodec.h"
+#include "variableoccurs.h"
 
 namespace py = pybind11;
 using namespace quillbox;
@@ -62,6 +65,19 @@ void Named(bool (*parse)(const std::string&, T&), const py::handle& value, T& ta
     if (!parse(text, target)) throw py::value_error(std::string("unknown ") + option + " value: " + text);
 }
 
+// record_type: rules "FIELD=VALUE:RECORD" as the command line takes them.
+void AddRecordTypeRules(const py::handle& rules, DataOptions& options) {
+    if (py::isinstance<py::str>(rules)) throw py::type_error("record_type takes a list of FIELD=VALUE:RECORD rules");
+    for (auto given : rules) {
+        std::string text = py::str(given);
+        RecordTypeRule rule;
+        if (!ParseRecordTypeRule(text, rule)) {
+            throw py::value_error("record_type rules are FIELD=VALUE:RECORD, such as REC-TYPE=H:HDR-REC: " + text);
+        }
+        options.recordTypes.push_back(rule);
+    }
+}
+
 // The data options of the keyword arguments; with `layout`, its OCCURS DEPENDING ON
 // tables too.
 DataOptions MakeOptions(const py::dict& given, const Layout* layout = nullptr) {
@@ -95,6 +111,14 @@ DataOptions MakeOptions(const py::dict& given, const Layout* layout = nullptr) {
         else if (key == "serial_no") options.serialNo = value.cast<bool>();
         else if (key == "crlf") options.crlf = value.cast<bool>();
         else if (key == "block_size") options.blockSize = value.cast<size_t>();
+        else if (key == "record_type") AddRecordTypeRules(value, options);
+        else if (key == "record_type_default") options.recordTypeDefault = py::str(value);
+        else if (key == "no_filler") options.noFiller = value.cast<bool>();
+        else if (key == "names") {
+            std::string text = py::str(value);
+            if (text != "cobol" && text != "sql") throw py::value_error("names takes cobol or sql: " + text);
+            options.naming = text == "sql" ? ColumnNaming::kSql : ColumnNaming::kCobol;
+        }
         else throw py::type_error("unknown data option: " + key);
     }
     if (options.skip < 0) throw py::value_error("skip must not be negative");
@@ -157,19 +181,34 @@ public:
         return items;
     }
 
-    // The table columns of the codec's plan under `options` (redefines, serial_no).
+    // The table columns of the codec's plan under `options` (redefines, serial_no,
+    // no_filler, names).
     py::list Columns(const py::dict& given) const {
         DataOptions options = MakeOptions(given);
         LayoutPlan plan;
         std::string error;
-        if (!BuildLayoutPlan(layout_->Head(), layout_->RecordLength(), options.redefinesAll, options.serialNo, plan, error)) {
+        ColumnChoice choice;
+        choice.noFiller = options.noFiller;
+        choice.naming = options.naming;
+        if (!BuildLayoutPlan(layout_->Head(), layout_->RecordLength(), options.redefinesAll, options.serialNo, choice,
+                             plan, error)) {
             throw LayoutFailure{error};
         }
         static const char* const kinds[] = {"display", "packed", "binary", "comp-5", "float", "double",
                                             "text", "national", "bits", "boolean"};
+        // The occurrences of DEPENDING ON tables that a record may lack (past the minimum).
+        std::vector<const CopyItem*> optional;
+        for (const VariableOccurs& table : VariableOccursOf(layout_->Analyzer())) {
+            if (table.item->elementNo > table.minimum) optional.push_back(table.item);
+        }
         py::list columns;
         for (const Field& field : plan.fields) {
             py::dict d;
+            bool absent = false;
+            for (const CopyItem* item = field.item; item != nullptr && !absent; item = item->parent) {
+                absent = std::find(optional.begin(), optional.end(), item) != optional.end();
+            }
+            d["optional"] = absent;
             d["name"] = field.column;
             d["kind"] = kinds[field.kind];
             d["offset"] = field.offset;
@@ -182,15 +221,51 @@ public:
         return columns;
     }
 
-    // The CREATE TABLE text of the desktop program's export (UTF-8 here).
-    std::string Ddl(const std::string& table, bool serialNo, bool quoteNames) const {
+    // The CREATE TABLE text: in the generic dialect the desktop program's export (UTF-8
+    // here), in a database's dialect (sqlite, postgresql, db2) the codec's statement for
+    // the data table decode writes. `noFiller` leaves FILLER items out; `names` "sql"
+    // writes SQL-safe names.
+    std::string Ddl(const std::string& table, bool serialNo, bool quoteNames, const std::string& dialectName,
+                    bool noFiller, const std::string& names) const {
+        SqlDialect dialect;
+        if (!ParseSqlDialect(dialectName, dialect)) {
+            throw py::value_error("dialect takes generic, sqlite, postgresql or db2: " + dialectName);
+        }
+        if (names != "cobol" && names != "sql") throw py::value_error("names takes cobol or sql: " + names);
+        const ColumnNaming naming = names == "sql" ? ColumnNaming::kSql : ColumnNaming::kCobol;
+        if (dialect != SqlDialect::kGeneric) {
+            std::string error;
+            ColumnChoice choice;
+            choice.noFiller = noFiller;
+            choice.naming = naming;
+            auto create = [&](CopyItem* head, int length, const std::string& name) {
+                LayoutPlan plan;
+                if (!CheckTableName(name, dialect, error)) throw py::value_error(error);
+                if (!BuildLayoutPlan(head, length, false, serialNo, choice, plan, error)) throw LayoutFailure{error};
+                return CreateTableSql(plan, name, dialect, quoteNames);
+            };
+            // Under the COBOL rules 01 records laid over the same bytes are record types:
+            // a table each, named TABLE_RECORD (as quillbox-cli ddl names them).
+            std::vector<CopyItem*> records = RecordsOf(layout_->Head());
+            if (!options_.cobol || records.size() < 2 || records[1]->position != 1) {
+                return create(layout_->Head(), layout_->RecordLength(), table);
+            }
+            std::string sql;
+            for (CopyItem* record : records) {
+                WithRecordAlone(record, [&] {
+                    sql += (sql.empty() ? "" : "\n") +
+                           create(record, static_cast<int>(record->byteLength), table + "_" + RecordName(record));
+                });
+            }
+            return sql;
+        }
         std::string name;
         if (!Utf8ToShiftJis(table, name) || name.empty() || name.size() >= TABLE_NAME_CAPACITY) {
             throw py::value_error("the table name is empty, too long or has no Shift_JIS form");
         }
         std::FILE* file = std::tmpfile();
         if (file == nullptr) throw py::value_error("cannot create a temporary file");
-        bool ok = WriteCreateTable(file, layout_->Head(), name.c_str(), serialNo, quoteNames);
+        bool ok = WriteCreateTable(file, layout_->Head(), name.c_str(), serialNo, quoteNames, noFiller, naming);
         std::string text;
         std::rewind(file);
         char buffer[65536];
@@ -885,6 +960,7 @@ public:
         if (!setup_.Prepare(layout.Get().Head(), layout.RecordLength(), options_, error)) throw DataFailure{Error(error)};
         sink_.reset(new ColumnSink(setup_, ParseDecimals(decimals)));
         reader_.reset(new RecordReader(input_.File(), options_.records, static_cast<size_t>(layout.RecordLength())));
+        if (setup_.Variable() != nullptr && setup_.Variable()->VariableLength()) reader_->AcceptShorter();
         decoder_.reset(new RowDecoder(setup_));
     }
 
@@ -984,45 +1060,320 @@ private:
     bool started_ = false, done_ = false;
 };
 
-// Where the partitions of a file of variable records start: after every `blockSize`
-// bytes, the next record's start (in rdw-block the next block's) with its record
-// number. The records are framed by the codec's reader and not decoded. Returns
-// [(offset, first record number, records)], the last partition running to the end.
-py::list RecordIndex(const PyLayout& layout, const py::object& data, const py::dict& given, uint64_t blockSize) {
+// ---- Record types
+
+// A type's rows into its column buffers, each row's type noted in the order of the file.
+class TypeSink : public RowSink {
+public:
+    TypeSink(ColumnSink& columns, std::vector<uint16_t>& order, uint16_t type)
+        : columns_(columns), order_(order), type_(type) {}
+    bool Begin(const LayoutPlan& plan) override { return columns_.Begin(plan); }
+    bool Finish() override { return columns_.Finish(); }
+    std::string Failure() const override { return columns_.Failure(); }
+    bool Row(const LayoutPlan& plan, const RowCells& cells) override {
+        if (!columns_.Row(plan, cells)) return false;
+        order_.push_back(type_);
+        return true;
+    }
+    bool DirectRow(const unsigned char* record, bool& failed) override {
+        if (!columns_.DirectRow(record, failed)) return false;
+        order_.push_back(type_);
+        return true;
+    }
+
+private:
+    ColumnSink& columns_;
+    std::vector<uint16_t>& order_;
+    uint16_t type_;
+};
+
+// The faults of a run that began at record `shift` + 1, numbered as in the whole file.
+class ShiftedFaults : public RunObserver {
+public:
+    ShiftedFaults(FaultKeeper& keeper, long long shift) : keeper_(keeper), shift_(shift) {}
+    void Fault(const RunFault& fault) override {
+        RunFault shifted = fault;
+        if (shifted.record > 0) shifted.record += shift_;
+        keeper_.Fault(shifted);
+    }
+
+private:
+    FaultKeeper& keeper_;
+    long long shift_;
+};
+
+// The records of a file of several record types (record_type rules), a run of them at
+// a time: from byte `start` (a record's start; in rdw-block a block's), the first
+// record numbered `first`. Each call decodes the next `rows` records at most (bad ones
+// included) through the codec's record-type decode.
+class TypeChunks {
+public:
+    TypeChunks(const PyLayout& layout, const py::object& data, const std::string& decimals, const py::dict& given,
+               uint64_t start, long long first)
+        : layout_(layout), given_(given), mode_(ParseDecimals(decimals)), input_(data, start), number_(first - 1) {
+        DataOptions options = MakeOptions(given, &layout.Get());
+        if (options.recordTypes.empty() && options.recordTypeDefault.empty()) {
+            throw py::value_error("record types need record_type rules or record_type_default");
+        }
+        skip_ = options.skip;
+        left_ = options.count;
+        records_ = options.records;
+        // The types and their columns, checked before any data is read.
+        std::string error;
+        if (!types_.Prepare(layout.Get().Head(), options, error)) throw DataFailure{Error(error)};
+        reader_.reset(new RecordReader(input_.File(), records_, static_cast<size_t>(types_.MaxLength())));
+    }
+
+    int MaxLength() const { return types_.MaxLength(); }
+
+    // The names of the types a rule or the default chooses, in the copybook's order.
+    py::list Names() {
+        py::list names;
+        for (size_t t = 0; t < types_.Count(); ++t) {
+            if (types_.Chosen(t)) names.append(types_.Name(t));
+        }
+        return names;
+    }
+
+    // The next `rows` records at most: ([(name, columns)], the type index of each row in
+    // the order of the file); None at the end.
+    py::object Next(long long rows) {
+        if (rows <= 0) throw py::value_error("rows must be positive");
+        if (done_ && started_) return py::none();
+        DataOptions options = MakeOptions(given_, &layout_.Get());
+        options.skip = skip_;
+        options.count = left_ >= 0 ? std::min(left_, rows) : rows;
+        std::string error;
+        // Prepared again for the run's skip and count (the codec's decode takes them from
+        // its setups); the types and columns are those of the first preparing.
+        if (!types_.Prepare(layout_.Get().Head(), options, error)) throw DataFailure{Error(error)};
+        std::vector<std::unique_ptr<ColumnSink>> columns;
+        std::vector<std::unique_ptr<TypeSink>> sinks;
+        std::vector<RowSink*> targets;
+        std::vector<uint16_t> order;
+        for (size_t t = 0; t < types_.Count(); ++t) {
+            columns.emplace_back(new ColumnSink(types_.Setup(t), mode_));
+            sinks.emplace_back(new TypeSink(*columns.back(), order, static_cast<uint16_t>(t)));
+            targets.push_back(types_.Chosen(t) ? sinks.back().get() : nullptr);
+        }
+        FaultKeeper keeper;
+        ShiftedFaults shifted(keeper, number_);
+        RunResult result;
+        {
+            py::gil_scoped_release unlocked;
+            result = DecodeRecordTypes(types_, *reader_, targets, shifted);
+        }
+        if (keeper.fatal_) throw *keeper.fatal_;
+        if (result.stopped && keeper.last_) throw *keeper.last_;
+        if (result.failed) throw DataFailure{Error("cannot keep the rows")};
+        const long long passed = skip_ + result.read;
+        number_ += passed;
+        skip_ = 0;
+        if (left_ >= 0) left_ -= result.read;
+        if (result.read < options.count || left_ == 0) done_ = true;
+        // The first call gives every type's columns, rows or not (the tables' dtypes).
+        if (result.read == 0 && started_) return py::none();
+        started_ = true;
+        py::list tables;
+        for (size_t t = 0; t < types_.Count(); ++t) {
+            if (types_.Chosen(t)) tables.append(py::make_tuple(types_.Name(t), t, ToPython(*columns[t])));
+        }
+        py::array_t<uint16_t> types(static_cast<py::ssize_t>(order.size()));
+        std::copy(order.begin(), order.end(), types.mutable_data());
+        return py::make_tuple(tables, types);
+    }
+
+private:
+    const PyLayout& layout_;
+    py::dict given_;
+    Decimals mode_;
+    DataInput input_;
+    RecordTypes types_;
+    std::unique_ptr<RecordReader> reader_;
+    RecordFormat records_;
+    long long number_, skip_ = 0, left_ = -1;
+    bool done_ = false, started_ = false;
+};
+
+// ---- The index pass
+
+// Where the partitions of a file of variable records start, found in parallel over
+// byte ranges of the file. A partition starts at the first record start (in rdw-block
+// the first block start) at or after each multiple of the block size, so that the
+// partitions do not depend on how the ranges are cut. A range's scan guesses its first
+// record start by the framing alone (the byte after a line end; an offset whose
+// descriptor words chain consistently), then frames records with the codec's reader up
+// to the first start at or after the range's end. The scans are joined in order: a scan
+// counts only when it began where the previous one ended (the file's first byte for
+// the first), and a range whose guess was wrong is scanned again from there, so a
+// guess is never used unchecked.
+
+// The data's bytes at absolute offsets, through a buffer read around them.
+class DataWindow {
+public:
+    DataWindow(std::FILE* file, uint64_t size) : file_(file), size_(size) {}
+    uint64_t Size() const { return size_; }
+    // The `n` bytes from `at`; null when the data ends (or cannot be read) first.
+    const unsigned char* Bytes(uint64_t at, size_t n) {
+        if (at + n > size_) return nullptr;
+        if (at < base_ || at + n > base_ + buffer_.size()) {
+            size_t want = std::max<size_t>(n, kWindow);
+            buffer_.resize(static_cast<size_t>(std::min<uint64_t>(want, size_ - at)));
+            base_ = at;
+            if (fseeko(file_, static_cast<off_t>(at), SEEK_SET) != 0 ||
+                std::fread(&buffer_[0], 1, buffer_.size(), file_) != buffer_.size()) {
+                buffer_.clear();
+                return nullptr;
+            }
+        }
+        return buffer_.data() + (at - base_);
+    }
+
+private:
+    static constexpr size_t kWindow = 1 << 16;
+    std::FILE* file_;
+    uint64_t size_;
+    uint64_t base_ = 0;
+    std::vector<unsigned char> buffer_;
+};
+
+// How many descriptor words a guessed record start must chain through.
+constexpr int kChainRecords = 8;
+// The longest block an extended BDW describes (as the codec's reader takes it).
+constexpr uint64_t kLongestBlock = 0x7FFFFFFF;
+
+// The length an RDW at `r` describes; 0 when it is no RDW.
+size_t RdwLength(const unsigned char* r) {
+    if (r == nullptr || r[2] != 0 || r[3] != 0) return 0;
+    size_t length = (size_t{r[0]} << 8) | r[1];
+    return length >= 4 ? length : 0;
+}
+
+// Whether RDW records from `at` chain for kChainRecords records, or exactly to the end.
+bool RdwChain(DataWindow& window, uint64_t at) {
+    for (int i = 0; i < kChainRecords && at != window.Size(); ++i) {
+        size_t length = RdwLength(window.Bytes(at, 4));
+        if (length == 0 || at + length > window.Size()) return false;
+        at += length;
+    }
+    return true;
+}
+
+// Whether blocks of RDW records from `at` chain, each block's records filling it
+// exactly, for kChainRecords records (whole blocks), or exactly to the end.
+bool BlockChain(DataWindow& window, uint64_t at) {
+    int records = 0;
+    while (records < kChainRecords && at != window.Size()) {
+        const unsigned char* b = window.Bytes(at, 4);
+        if (b == nullptr) return false;
+        uint64_t length;
+        if (b[0] & 0x80) {
+            length = (uint64_t{b[0] & 0x7Fu} << 24) | (uint64_t{b[1]} << 16) | (uint64_t{b[2]} << 8) | b[3];
+        } else {
+            if (b[2] != 0 || b[3] != 0) return false;
+            length = (uint64_t{b[0]} << 8) | b[1];
+        }
+        if (length < 8 || length > kLongestBlock || at + length > window.Size()) return false;
+        const uint64_t end = at + length;
+        for (uint64_t p = at + 4; p < end; ++records) {
+            size_t described = RdwLength(window.Bytes(p, 4));
+            if (described == 0 || p + described > end) return false;
+            p += described;
+        }
+        at = end;
+    }
+    return true;
+}
+
+// The first offset in [from, until) that looks like a record (block) start; `until`
+// when none does.
+uint64_t GuessStart(DataWindow& window, RecordFormat format, uint64_t from, uint64_t until) {
+    if (from == 0) return 0;
+    until = std::min(until, window.Size());
+    for (uint64_t at = from; at < until; ++at) {
+        if (format == RecordFormat::kLines) {
+            const unsigned char* before = window.Bytes(at - 1, 1);
+            if (before == nullptr) return until;
+            if (*before == '\n') return at;
+        } else if (format == RecordFormat::kRdw ? RdwChain(window, at) : BlockChain(window, at)) {
+            return at;
+        }
+    }
+    return until;
+}
+
+// A range's scan: the partitions (offset, records) of the records that start in the
+// range, from where it began to where the next record starts. `fault` holds the
+// framing fault that ended it (records counted from the scan's start), if any.
+struct RangeScan {
+    uint64_t start = 0, end = 0;
+    std::vector<std::pair<uint64_t, long long>> parts;
+    long long faultRecord = 0;
+    std::string fault;
+};
+
+// Scans the range [from, until) of the data: from `start` when it is known (not
+// negative), otherwise from a guessed start. Partitions start at the first boundary at
+// or after each multiple of `blockSize`. With `first`, the number of the record at a
+// known start, a framing fault is raised as the DataError of its record.
+py::tuple ScanRange(const PyLayout& layout, const py::object& data, const py::dict& given, uint64_t from,
+                    uint64_t until, uint64_t blockSize, long long start, long long first) {
+    if (blockSize == 0) throw py::value_error("block_size must be positive");
     DataOptions options = MakeOptions(given);
-    DataInput input(data, 0);
-    struct Part {
-        uint64_t offset;
-        long long first, records;
-    };
-    std::vector<Part> parts;
-    std::unique_ptr<DataFailure> failure;
+    if (options.records == RecordFormat::kFixed) throw py::value_error("the index pass is for variable records");
+    DataInput whole(data, 0);
+    RangeScan scan;
+    {
+        py::gil_scoped_release unlocked;
+        DataWindow window(whole.File(), whole.Size());
+        scan.start = start >= 0 ? static_cast<uint64_t>(start) : GuessStart(window, options.records, from, until);
+    }
+    DataInput input(data, scan.start);
     {
         py::gil_scoped_release unlocked;
         RecordReader reader(input.File(), options.records, static_cast<size_t>(layout.RecordLength()));
-        parts.push_back(Part{0, 1, 0});
+        uint64_t next = 0;   // the next multiple of the block size a partition starts after
         long long number = 0;
         std::string reason;
         for (;;) {
+            const uint64_t at = scan.start + reader.Consumed();
+            if (reader.AtBoundary()) {
+                if (at >= until) break;
+                if (scan.parts.empty() || at >= next) {
+                    scan.parts.emplace_back(at, 0);
+                    next = (at / blockSize + 1) * blockSize;
+                }
+            }
             const unsigned char* bytes;
             size_t length;
             RecordReader::Status status = reader.Next(bytes, length, reason);
-            if (status == RecordReader::kEnd) break;
-            ++number;
-            if (status == RecordReader::kFatal) {
-                failure.reset(new DataFailure{Error(reason, number)});
+            if (status == RecordReader::kEnd) {
+                if (reader.ReadFailed()) {
+                    scan.faultRecord = number + 1;
+                    scan.fault = "read error";
+                }
                 break;
             }
-            ++parts.back().records;
-            uint64_t at = reader.Consumed();
-            if (at - parts.back().offset >= blockSize && reader.AtBoundary()) parts.push_back(Part{at, number + 1, 0});
+            ++number;
+            if (status == RecordReader::kFatal) {
+                scan.faultRecord = number;
+                scan.fault = reason;
+                break;
+            }
+            ++scan.parts.back().second;
         }
-        if (parts.size() > 1 && parts.back().records == 0) parts.pop_back();
+        scan.end = scan.start + reader.Consumed();
     }
-    if (failure) throw *failure;
-    py::list result;
-    for (const Part& part : parts) result.append(py::make_tuple(part.offset, part.first, part.records));
-    return result;
+    if (!scan.fault.empty() && start >= 0 && first > 0) {
+        throw DataFailure{Error(scan.fault, first + scan.faultRecord - 1)};
+    }
+    py::list parts;
+    for (const auto& part : scan.parts) {
+        if (part.second > 0) parts.append(py::make_tuple(part.first, part.second));
+    }
+    py::object fault =
+        scan.fault.empty() ? py::object(py::none()) : py::object(py::make_tuple(scan.faultRecord, scan.fault));
+    return py::make_tuple(scan.start, scan.end, parts, fault);
 }
 
 // ---- Writing
@@ -1172,13 +1523,23 @@ PYBIND11_MODULE(_core, m) {
         .def_property_readonly("record_length", &PyLayout::RecordLength)
         .def("items", &PyLayout::Items)
         .def("columns", &PyLayout::Columns, py::arg("options"))
-        .def("ddl", &PyLayout::Ddl, py::arg("table"), py::arg("serial_no"), py::arg("quote_names"));
+        .def("ddl", &PyLayout::Ddl, py::arg("table"), py::arg("serial_no"), py::arg("quote_names"), py::arg("dialect"),
+             py::arg("no_filler"), py::arg("names"));
     m.def("read", &Read, py::arg("layout"), py::arg("data"), py::arg("decimals"), py::arg("options"));
     py::class_<Chunks>(m, "Chunks")
         .def(py::init<const PyLayout&, const py::object&, const std::string&, const py::dict&, uint64_t, long long>(),
              py::arg("layout"), py::arg("data"), py::arg("decimals"), py::arg("options"), py::arg("start"),
              py::arg("first"), py::keep_alive<1, 2>())
         .def("next", &Chunks::Next, py::arg("rows"));
-    m.def("record_index", &RecordIndex, py::arg("layout"), py::arg("data"), py::arg("options"), py::arg("block_size"));
+    py::class_<TypeChunks>(m, "TypeChunks")
+        .def(py::init<const PyLayout&, const py::object&, const std::string&, const py::dict&, uint64_t, long long>(),
+             py::arg("layout"), py::arg("data"), py::arg("decimals"), py::arg("options"), py::arg("start"),
+             py::arg("first"), py::keep_alive<1, 2>())
+        .def("names", &TypeChunks::Names)
+        .def_property_readonly("max_length", [](const TypeChunks& chunks) { return chunks.MaxLength(); })
+        .def("next", &TypeChunks::Next, py::arg("rows"));
+    m.def("scan_range", &ScanRange, py::arg("layout"), py::arg("data"), py::arg("options"), py::arg("begin"),
+          py::arg("end"), py::arg("block_size"), py::arg("start"),
+          py::arg("first") = 0);
     m.def("write", &Write, py::arg("layout"), py::arg("rows"), py::arg("path"), py::arg("options"));
 }

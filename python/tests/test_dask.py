@@ -4,6 +4,7 @@ the threaded scheduler and dask.distributed."""
 
 import decimal
 import os
+import random
 
 import pandas as pd
 import pytest
@@ -115,3 +116,211 @@ def test_distributed_cluster(files, layout):
         frame = qdask.read_data(files["rdw"], layout, blocksize=4000, records="rdw")
         result = client.compute(frame).result()
     pd.testing.assert_frame_equal(result, whole)
+
+
+# ---- The index pass: range scans joined in order
+
+def rdw_file(path, payloads):
+    """A file of RDW records of the given payloads."""
+    with open(path, "wb") as f:
+        for payload in payloads:
+            f.write((len(payload) + 4).to_bytes(2, "big") + b"\0\0" + payload)
+
+
+def record_starts(path, records):
+    """The offsets where the records (in rdw-block the blocks) of a file start, framed
+    here from their descriptor words."""
+    data = open(path, "rb").read()
+    starts, at = [], 0
+    while at < len(data):
+        starts.append(at)
+        if records == "lines":
+            at = data.index(b"\n", at) + 1
+        else:
+            at += int.from_bytes(data[at:at + 2], "big")
+    return starts
+
+
+@pytest.mark.parametrize("records", ["rdw", "rdw-block", "lines"])
+def test_records_straddle_every_block_boundary(tmp_path, layout, records):
+    # 41 bytes a record (45 with its RDW): with 1000-byte blocks of data, no multiple of
+    # the block size is a record start, so every range scan begins with a guess.
+    path = tmp_path / ("straddle." + records)
+    quillbox.write(rows(600), path, layout, records=records, block_size=1000)
+    starts = record_starts(path, records)
+    size = os.path.getsize(path)
+    blocksize = next(b for b in range(900, 1100) if not set(range(b, size, b)) & set(starts))
+    boundaries = range(blocksize, size, blocksize)
+    sequential = qdask.record_index(path, layout, blocksize, tasks=1, records=records)
+    ranged = qdask.record_index(path, layout, blocksize, tasks=1000, records=records)
+    assert ranged == sequential
+    # A partition at the first start at or after each boundary, numbered as the file's records.
+    assert [offset for offset, _, _ in ranged] == sorted({min(s for s in starts + [size] if s >= b)
+                                                           for b in [0, *boundaries]} - {size})
+    assert [first for _, first, _ in ranged] == [1] + [f + n for _, f, n in ranged[:-1]]
+    assert sum(count for _, _, count in ranged) == 600
+    frame = qdask.read_data(str(path), layout, blocksize=blocksize, records=records)
+    check_partitions(frame, quillbox.read(path, layout, records=records))
+
+
+def test_tiny_blocks_over_records_of_varied_lengths(tmp_path):
+    # OCCURS DEPENDING ON in RDW records: each record as long as its count says (1 to 12
+    # lines of 14 bytes); blocks of 7 bytes put a boundary inside every record.
+    odo = quillbox.Layout(os.path.join(os.path.dirname(__file__), "..", "..", "examples", "cobol", "ODOREC.cpy"),
+                          cobol=True)
+    columns = odo.columns_of()
+    table = []
+    for n in range(1, 200):
+        count = n % 12 + 1
+        row = {"OH-ORDER-NO": n, "OH-LINE-COUNT": count, "OH-TRAILER": "T%d" % n}
+        for k in range(1, 13):
+            present = k <= count
+            row["OL-ITEM-NO_%d" % k] = n * 100 + k if present else None
+            row["OL-QUANTITY_%d" % k] = k - 6 if present else None
+            row["OL-PRICE_%d" % k] = decimal.Decimal(n * k) / 100 if present else None
+        table.append([row.get(c["name"]) for c in columns])
+    path = tmp_path / "odo.vb"
+    assert quillbox.write(table, path, odo, records="rdw", on_error="null") == 199
+    lengths = {int.from_bytes(open(path, "rb").read()[s:s + 2], "big") for s in record_starts(path, "rdw")}
+    assert len(lengths) == 12
+    whole = quillbox.read(path, odo, records="rdw")
+    index = qdask.record_index(path, odo, 7, tasks=10000, records="rdw")
+    assert index == qdask.record_index(path, odo, 7, tasks=1, records="rdw")
+    assert [offset for offset, _, _ in index] == record_starts(path, "rdw")
+    frame = qdask.read_data(str(path), odo, blocksize=7, records="rdw")
+    assert frame.npartitions == 199
+    check = pd.concat([frame.get_partition(i).compute(scheduler="sync") for i in range(0, 199, 1)])
+    pd.testing.assert_frame_equal(check, whole)
+    # The chunks of iter_records read the same variable records, and records laid out at
+    # the largest count (a fixed file) with the occurrences past the count empty.
+    pd.testing.assert_frame_equal(pd.concat(quillbox.iter_records(path, odo, chunksize=50, records="rdw")), whole)
+    fixed = tmp_path / "odo.dat"
+    quillbox.write(table, fixed, odo, on_error="null")
+    pd.testing.assert_frame_equal(pd.concat(quillbox.iter_records(fixed, odo, chunksize=50)), whole)
+    pd.testing.assert_frame_equal(qdask.read_data(str(fixed), odo, blocksize=1000).compute(scheduler="sync"), whole)
+
+
+def test_wrong_guesses_are_scanned_again(tmp_path):
+    # Records whose contents look like descriptor words: a range scan that starts inside
+    # one guesses a false start; joined, the range is scanned again from the true one.
+    fake = quillbox.Layout("       01  R.\n           05  W  PIC S9(9) COMP OCCURS 32.\n")
+    rdw = b"\x00\x04\x00\x00" * 32                          # a chain of empty RDW records
+    blocks = (b"\x00\x10\x00\x00" + b"\x00\x0c\x00\x00" + b"\x01" * 8) * 8   # of one-record blocks
+    for records, payload in (("rdw", rdw), ("rdw-block", blocks)):
+        path = tmp_path / ("fake." + records)
+        words = [int.from_bytes(payload[j:j + 4], "big", signed=True) for j in range(0, 128, 4)]
+        quillbox.write([words] * 300, path, fake, records=records, block_size=600)
+        ranges = qdask.index_ranges(os.path.getsize(path), 50, 10000)
+        scans = [qdask.scan_range(str(path), fake, 50, b, e, {"records": records}) for b, e in ranges]
+        true = set(record_starts(path, records))
+        assert any(start not in true and start < end for (start, _, _, _), (_, end) in zip(scans, ranges))
+        index = qdask.record_index(path, fake, 50, tasks=10000, records=records)
+        assert index == qdask.record_index(path, fake, 50, tasks=1, records=records)
+        assert all(offset in true for offset, _, _ in index)
+        frame = qdask.read_data(str(path), fake, blocksize=50, records=records)
+        pd.testing.assert_frame_equal(frame.compute(scheduler="sync"), quillbox.read(path, fake, records=records))
+
+
+def test_broken_framing_names_its_record(tmp_path, layout):
+    path = tmp_path / "broken.vb"
+    quillbox.write(rows(500), path, layout, records="rdw")
+    data = bytearray(path.read_bytes())
+    data[(LENGTH + 4) * 321 + 2] = 1   # record 322's RDW: bytes 3 and 4 not zero
+    path.write_bytes(bytes(data))
+    with pytest.raises(quillbox.DataError) as expected:
+        quillbox.read(path, layout, records="rdw")
+    for tasks in (1, 7, 1000):
+        with pytest.raises(quillbox.DataError) as failure:
+            qdask.record_index(path, layout, 100, tasks=tasks, records="rdw")
+        assert failure.value.record == expected.value.record == 322
+        assert failure.value.reason == expected.value.reason
+    with pytest.raises(quillbox.DataError):
+        qdask.read_data(str(path), layout, blocksize=100, records="rdw")
+
+
+def test_record_types_as_dask_frames(tmp_path):
+    examples = os.path.join(os.path.dirname(__file__), "..", "..", "examples")
+    layout = quillbox.Layout(os.path.join(examples, "cobol", "ORDTYPES.cpy"), cobol=True)
+    rules = ["ORD-TYPE=H:ORD-HEADER", "ORD-TYPE=D:ORD-LINE", "ORD-TYPE=T:ORD-TRAILER"]
+    # The example file eight times over: 64 records of three types.
+    path = tmp_path / "types.vb"
+    path.write_bytes(open(os.path.join(examples, "ordtypes.vb"), "rb").read() * 8)
+    options = dict(encoding="ibm-037", records="rdw")
+    whole = quillbox.read(path, layout, record_type=rules, **options)
+    frames = qdask.read_data(str(path), layout, blocksize=40, record_type=rules, **options)
+    assert list(frames) == list(whole) and frames["ORD-LINE"].npartitions > 10
+    computed = dask.compute(*frames.values(), scheduler="sync")
+    for (name, expected), got in zip(whole.items(), computed):
+        assert dict(frames[name].dtypes.astype(str)) == dict(expected.dtypes.astype(str))
+        pd.testing.assert_frame_equal(got.reset_index(drop=True), expected)
+    # A bad type code stops with its record's number in the file.
+    data = bytearray(path.read_bytes())
+    starts = record_starts(path, "rdw")
+    number = next(n for n in range(35, 64) if data[starts[n - 1] + 4] == 0xC4)   # an EBCDIC "D": a line
+    data[starts[number - 1] + 4] = 0xE7                                          # "X": no rule matches
+    path.write_bytes(bytes(data))
+    with pytest.raises(quillbox.DataError) as expected_error:
+        quillbox.read(path, layout, record_type=rules, **options)
+    frames = qdask.read_data(str(path), layout, blocksize=40, record_type=rules, **options)
+    with pytest.raises(quillbox.DataError) as failure:
+        dask.compute(*frames.values(), scheduler="sync")
+    assert failure.value.record == expected_error.value.record == number
+
+
+def test_index_steps_for_other_engines(files, layout):
+    # The steps as another engine runs them: ranges scanned apart, joined, each
+    # partition read by itself.
+    path = files["rdw-block"]
+    ranges = qdask.index_ranges(os.path.getsize(path), 3000, tasks=5)
+    assert len(ranges) == 5 and ranges[0][0] == 0 and ranges[-1][1] == os.path.getsize(path)
+    assert all(b % 3000 == 0 for b, _ in ranges)
+    scans = [qdask.scan_range(path, layout, 3000, b, e, {"records": "rdw-block"}) for b, e in ranges]
+    index = qdask.join_scans(path, layout, 3000, {"records": "rdw-block"}, ranges, scans)
+    frames = [qdask.read_part(path, layout, offset, first, count, records="rdw-block")
+              for offset, first, count in index]
+    pd.testing.assert_frame_equal(pd.concat(frames), quillbox.read(path, layout, records="rdw-block"))
+    frame = qdask.read_data(path, layout, blocksize=3000, index_tasks=2, records="rdw-block")
+    assert frame.npartitions == len(index)
+
+
+def outcome(work):
+    try:
+        return ("index", work())
+    except quillbox.DataError as error:
+        return ("error", error.record, error.reason)
+
+
+@pytest.mark.parametrize("records", ["rdw", "rdw-block", "lines"])
+def test_ranged_index_equals_one_scan_on_random_files(tmp_path, records):
+    # Random short records of bytes that often look like descriptor words, a fifth of
+    # the files with one byte changed: every range scanned apart and joined gives the
+    # index (or the error, at the same record) of one scan from the start.
+    text = quillbox.Layout("       01  R.\n           05  A  PIC X(10).\n")
+    rng = random.Random(20261209)
+    path = tmp_path / "random.dat"
+    for _ in range(120):
+        payloads = [bytes(rng.choice(b"\0\0\4\x08\x0a\x41") for _ in range(rng.randrange(0, 30)))
+                    for _ in range(rng.randrange(0, 60))]
+        if records == "lines":
+            data = b"".join(p.replace(b"\n", b"x") + b"\n" for p in payloads)
+        else:
+            framed = [(len(p) + 4).to_bytes(2, "big") + b"\0\0" + p for p in payloads]
+            if records == "rdw-block":
+                blocks, i = [], 0
+                while i < len(framed):
+                    k = rng.randrange(1, 5)
+                    block = b"".join(framed[i:i + k])
+                    blocks.append((len(block) + 4).to_bytes(2, "big") + b"\0\0" + block)
+                    i += k
+                framed = blocks
+            data = b"".join(framed)
+        changed = bool(data) and rng.random() < 0.2
+        if changed:
+            data = bytearray(data)
+            data[rng.randrange(len(data))] = rng.randrange(256)
+        path.write_bytes(bytes(data))
+        blocksize = rng.randrange(1, 80)
+        whole = outcome(lambda: qdask.record_index(path, text, blocksize, tasks=1, records=records))
+        assert outcome(lambda: qdask.record_index(path, text, blocksize, tasks=10 ** 6, records=records)) == whole
+        if not changed:
+            assert whole[0] == "index" and sum(count for _, _, count in whole[1]) == len(payloads)

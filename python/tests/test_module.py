@@ -340,3 +340,113 @@ def test_native_order_and_blank_numbers():
     assert blank["N"].isna().tolist() == [True]
     with pytest.raises(quillbox.DataError):
         quillbox.read(b"\x00\x01" + b"\x40\x40\x40", layout, encoding="ibm-037")
+
+
+ORDTYPES = os.path.join(EXAMPLES, "cobol", "ORDTYPES.cpy")
+TYPE_RULES = ["ORD-TYPE=H:ORD-HEADER", "ORD-TYPE=D:ORD-LINE", "ORD-TYPE=T:ORD-TRAILER"]
+
+
+def cli_decode_types(tmp_path, copybook, data, *options):
+    """quillbox-cli decode -o DIR/: {record name: CSV rows} of the tables it wrote."""
+    import csv
+    import subprocess
+    from conftest import cli
+    folder = tmp_path / "types"
+    subprocess.run([cli(), "decode", "--cobol", copybook, data, *options, "-o", str(folder) + "/"], check=True,
+                   capture_output=True)
+    return {name[:-4]: list(csv.reader(open(folder / name, encoding="utf-8", newline="")))
+            for name in sorted(os.listdir(folder))}
+
+
+def test_record_types_as_the_cli_decodes_them(tmp_path):
+    layout = quillbox.Layout(ORDTYPES, cobol=True)
+    data = os.path.join(EXAMPLES, "ordtypes.vb")
+    options = dict(encoding="ibm-037", records="rdw")
+    rules = [a for rule in TYPE_RULES for a in ("--record-type", rule)]
+    expected = cli_decode_types(tmp_path, ORDTYPES, data, "--encoding", "ibm-037", "--records", "rdw", *rules)
+    tables = quillbox.read(data, layout, record_type=TYPE_RULES, **options)
+    assert list(tables) == list(expected) == ["ORD-HEADER", "ORD-LINE", "ORD-TRAILER"]
+    for name, frame in tables.items():
+        assert_same_as_cli(frame, expected[name])
+    assert tables["ORD-LINE"]["LINE-PRICE"].tolist()[0] == decimal.Decimal("0.12")
+    # The rules as a dict; iter_records in the file's order; chunks of every type.
+    as_dict = quillbox.read(data, layout, record_type={r.rsplit(":", 1)[0]: r.rsplit(":", 1)[1] for r in TYPE_RULES},
+                            **options)
+    for name in tables:
+        pd.testing.assert_frame_equal(as_dict[name], tables[name])
+    pairs = list(quillbox.iter_records(data, layout, record_type=TYPE_RULES, **options))
+    assert [name for name, _ in pairs] == ["ORD-HEADER", "ORD-LINE", "ORD-LINE", "ORD-LINE", "ORD-TRAILER",
+                                           "ORD-HEADER", "ORD-LINE", "ORD-TRAILER"]
+    assert [row for name, row in pairs if name == "ORD-LINE"] == tables["ORD-LINE"].to_dict("records")
+    chunks = list(quillbox.iter_records(data, layout, chunksize=3, record_type=TYPE_RULES, **options))
+    assert len(chunks) == 3 and all(list(c) == list(tables) for c in chunks)
+    for name in tables:
+        pd.testing.assert_frame_equal(pd.concat([c[name] for c in chunks], ignore_index=True), tables[name],
+                                      check_index_type=False)
+    # skip and count over the whole file, records numbered as in the file.
+    part = list(quillbox.iter_records(data, layout, record_type=TYPE_RULES, skip=2, count=4, **options))
+    assert [name for name, _ in part] == [name for name, _ in pairs][2:6]
+
+
+def test_record_type_default_and_bad_types(tmp_path):
+    layout = quillbox.Layout(ORDTYPES, cobol=True)
+    data = os.path.join(EXAMPLES, "ordtypes.vb")
+    options = dict(encoding="ibm-037", records="rdw")
+    # Trailers match no rule: bad data in the type field, named with its record.
+    with pytest.raises(quillbox.DataError) as failure:
+        quillbox.read(data, layout, record_type=TYPE_RULES[:2], **options)
+    assert (failure.value.record, failure.value.item) == (5, "ORD-TYPE")
+    for chunksize in (None, 2):
+        with pytest.raises(quillbox.DataError) as failure:
+            list(quillbox.iter_records(data, layout, chunksize=chunksize, record_type=TYPE_RULES[:2], **options))
+        assert failure.value.record == 5
+    skipped = quillbox.read(data, layout, record_type=TYPE_RULES[:2], on_error="skip", **options)
+    assert [len(f) for f in skipped.values()] == [2, 4]
+    # The default takes what no rule matches, as the CLI's --record-type-default.
+    rules = ["--record-type", TYPE_RULES[0], "--record-type", TYPE_RULES[2], "--record-type-default", "ORD-LINE"]
+    expected = cli_decode_types(tmp_path, ORDTYPES, data, "--encoding", "ibm-037", "--records", "rdw", *rules)
+    tables = quillbox.read(data, layout, record_type=[TYPE_RULES[0], TYPE_RULES[2]], record_type_default="ORD-LINE",
+                           **options)
+    for name, frame in tables.items():
+        assert_same_as_cli(frame, expected[name])
+    with pytest.raises(quillbox.DataError):
+        quillbox.read(data, layout, record_type=["ORD-TYPE=H:NO-SUCH-RECORD"], **options)
+    with pytest.raises(ValueError):
+        quillbox.read(data, layout, record_type=["ORD-TYPE"], **options)
+    # An empty file: every type's table, empty, with its dtypes.
+    empty = quillbox.read(b"", layout, record_type=TYPE_RULES, **options)
+    assert [len(f) for f in empty.values()] == [0, 0, 0]
+    assert str(empty["ORD-HEADER"]["ORD-NO"].dtype) == "int64"
+
+
+@pytest.mark.parametrize("dialect", ["generic", "sqlite", "postgresql", "db2"])
+def test_ddl_dialects_as_the_cli(tmp_path, dialect):
+    import subprocess
+    from conftest import cli
+    for path, cobol, extra in ((CUSTMAST, False, []), (ORDTYPES, True, ["--cobol"]),
+                               (MIXEDUSE, False, ["--no-filler", "--names", "sql"])):
+        out = tmp_path / "t.sql"
+        subprocess.run([cli(), "ddl", "--dialect", dialect, "--table", "t1", *extra, path, str(out)], check=True,
+                       capture_output=True)
+        expected = out.read_bytes().decode("cp932").replace("\r\n", "\n")
+        layout = quillbox.Layout(path, cobol=cobol)
+        given = dict(no_filler="--no-filler" in extra, names="sql" if "--names" in extra else "cobol")
+        if dialect == "generic" and cobol:
+            continue   # the desktop program's file names one table; the CLI writes one per record
+        assert layout.ddl("t1", dialect=dialect, **given).replace("\r\n", "\n") == expected
+    with pytest.raises(ValueError):
+        quillbox.Layout(CUSTMAST).ddl(dialect="oracle")
+
+
+def test_no_filler_and_sql_names_as_the_cli(tmp_path):
+    layout = quillbox.Layout(MIXEDUSE)
+    data = tmp_path / "mixed.dat"
+    quillbox.write([MIXED_ROW], data, layout)
+    options = ["--no-filler", "--names", "sql"]
+    frame = quillbox.read(data, layout, no_filler=True, names="sql")
+    assert_same_as_cli(frame, cli_decode(MIXEDUSE, str(data), *options))
+    assert "MX_REC_TYPE" in frame.columns
+    assert list(frame.columns) == list(quillbox.dtypes(layout, no_filler=True, names="sql"))
+    # Written back under the same options: the same bytes.
+    quillbox.write(frame, tmp_path / "back.dat", layout, no_filler=True, names="sql")
+    assert (tmp_path / "back.dat").read_bytes() == data.read_bytes()
