@@ -523,7 +523,8 @@ bool ValueCodec::Decode(const Field& field, const unsigned char* record, RowCell
     return true;
 }
 
-bool ValueCodec::DisplaySpanOf(const Field& field, const unsigned char* bytes, DisplaySpan& span) const {
+// Inlined into the per-cell paths, as the code they replace was.
+[[gnu::always_inline]] inline bool ValueCodec::DisplaySpanOf(const Field& field, const unsigned char* bytes, DisplaySpan& span) const {
     int first = 0, last = field.length - 1;   // the digits
     int signAt = -1;                          // the digit whose zone is the sign
     bool negative = false;
@@ -558,7 +559,7 @@ bool ValueCodec::DisplaySpanOf(const Field& field, const unsigned char* bytes, D
 // -1). With the zone of the code page's digits taken away every digit byte must hold 0
 // to 9 (the sign digit's zone is checked by DisplaySpanOf): false otherwise. The digits
 // come in the bytes they were read from, the ones before the first digit zero.
-bool ValueCodec::EightDigits(const unsigned char* lastPlusOne, int count, int signIndex, uint64_t& digits) const {
+[[gnu::always_inline]] inline bool ValueCodec::EightDigits(const unsigned char* lastPlusOne, int count, int signIndex, uint64_t& digits) const {
     constexpr uint64_t kOnes = 0x0101010101010101ull;
     uint64_t x;
     std::memcpy(&x, lastPlusOne - 8, 8);
