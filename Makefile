@@ -71,8 +71,9 @@ win64:
 	@printf '#!/bin/sh\nexec /usr/lib/wine/wineserver64 "$$@"\n' >build/w64/wine64/wineserver
 	@chmod +x build/w64/wine64/wine build/w64/wine64/wineserver
 
+# The zip of `make dist` is the 32-bit program's: its test is not run on this build.
 test-win64: win64
-	cd build/w64 && $(WINE64_PATH) $(XVFB) ctest --output-on-failure
+	cd build/w64 && $(WINE64_PATH) $(XVFB) ctest --output-on-failure -E dist_zip
 
 screenshot64: win64
 	cd build/w64 && $(WINE64_PATH) $(XVFB) ctest --output-on-failure -R 'wine_prefix|gui_screenshot'
