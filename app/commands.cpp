@@ -71,6 +71,9 @@ void OnCommand(HWND window, int command)
         if (frontEnd.fileLoaded && frontEnd.currentFileName[0] != '\0')
             LoadAndAnalyze(window, frontEnd.currentFileName);
         break;
+    case IDM_FIT_COLUMNS:
+        FitItemColumns(window);
+        break;
     case IDM_VERSION:
         ShowVersion(window);
         break;
@@ -131,6 +134,7 @@ void LoadAndAnalyze(HWND window, const char* path)
         char title[FILE_NAME_CAPACITY + TEMP_FILE_PATH_CAPACITY];
         FormatWindowTitle(path, title, sizeof title);
         SetWindowTextA(window, title);
+        FocusItemTable(window);
     } catch (CException& failure) {
         analyzer.FreeItems();
         SetWindowTextA(window, PRODUCT_NAME);
@@ -331,6 +335,7 @@ void SearchCommand(HWND window)
         return;
     }
     SelectRow(list, found);
+    FocusItemTable(window);   // else the found row is drawn as an unfocused list's selection
 }
 
 // F3 (forward) and Shift+F3 (backward): where to start, the wrap notice and the
@@ -357,6 +362,7 @@ static void FindAgain(HWND window, bool forward)
         return;
     }
     SelectRow(list, found);
+    FocusItemTable(window);
 }
 
 void FindNext(HWND window) { FindAgain(window, true); }

@@ -118,6 +118,13 @@ void OnCommand(HWND window, int command);
 // export commands follow.
 void FillItemTable(HWND window, CopyItem* head, bool arrayExpansion);
 HWND ItemList(HWND window);
+// Fits column `column` (1 to 14) of the table to its header text and its widest cell;
+// the category column stays hidden.
+void FitItemColumn(HWND list, int column);
+// 設定 > 列幅の自動調整: every shown column fitted as FitItemColumn does.
+void FitItemColumns(HWND window);
+// Gives the table the keyboard focus (after a load, a search and a dialog).
+void FocusItemTable(HWND window);
 // Greys or enables IDM_CLOSE, IDM_HTML and IDM_DDL together.
 void EnableExportCommands(HWND window, bool enable);
 void ShowStatusText();

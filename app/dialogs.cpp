@@ -82,18 +82,22 @@ INT_PTR CALLBACK InputDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     return FALSE;
 }
 
-// Escape (IDCANCEL) is ignored: the dialog ends by its button or its close box.
+// The previous search string comes selected, so that typing replaces it; Escape
+// (IDCANCEL) ends the dialog as cancelled, as in the input dialog.
 INT_PTR CALLBACK SearchDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
         SetDlgItemTextA(dialog, IDC_SEARCH_EDIT, frontEnd.searchText);
+        SendDlgItemMessageA(dialog, IDC_SEARCH_EDIT, EM_SETSEL, 0, -1);
         SetFocus(GetDlgItem(dialog, IDC_SEARCH_EDIT));
         break;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDC_SEARCH_BUTTON) {
             ReadEditText(dialog, IDC_SEARCH_EDIT, frontEnd.searchText, SEARCH_TEXT_CAPACITY);
             EndDialog(dialog, 1);
+        } else if (LOWORD(wParam) == IDCANCEL) {
+            EndDialog(dialog, 0);
         }
         break;
     default:

@@ -74,6 +74,34 @@ bool InsertColumns(HWND window)
     return true;
 }
 
+// Room beside a header text: the header control keeps a margin of three edges on each
+// side of it, and a little more keeps the last character clear of the divider.
+constexpr int HEADER_TEXT_PADDING = 16;
+const char* const LIST_PROCEDURE_PROPERTY = "Quillbox.ItemListProc";
+
+// The list view's own procedure, with one addition: a double-click on a header divider
+// (the list view fits the column to its cells) fits the column to its header too.
+LRESULT CALLBACK ItemListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    WNDPROC original = reinterpret_cast<WNDPROC>(GetPropA(list, LIST_PROCEDURE_PROPERTY));
+    if (!original)
+        return DefWindowProcA(list, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        RemovePropA(list, LIST_PROCEDURE_PROPERTY);
+        SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+        return CallWindowProcA(original, list, message, wParam, lParam);
+    }
+    LRESULT result = CallWindowProcA(original, list, message, wParam, lParam);
+    if (message == WM_NOTIFY) {
+        const NMHEADERA* notice = reinterpret_cast<const NMHEADERA*>(lParam);
+        if (notice && notice->hdr.hwndFrom == ListView_GetHeader(list) &&
+            (notice->hdr.code == static_cast<UINT>(HDN_DIVIDERDBLCLICKA) ||
+             notice->hdr.code == static_cast<UINT>(HDN_DIVIDERDBLCLICKW)))
+            FitItemColumn(list, notice->iItem);
+    }
+    return result;
+}
+
 // A refused row or cell: tell, and ask the window to close as the exit command does.
 void ReportTableFailure(HWND window, const char* caption)
 {
@@ -91,6 +119,11 @@ bool HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         ResizeItemTable(window);
         if (frontEnd.statusBar)
             SendMessageA(frontEnd.statusBar, WM_SIZE, wParam, lParam);
+        return true;
+    case WM_SETFOCUS:
+        // The window passes the keyboard focus on to the table, also when a dialog or a
+        // message box gives it back, so that the arrow and page keys move at once.
+        SetFocus(ItemList(window));
         return true;
     case WM_NOTIFY: {
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
@@ -196,6 +229,10 @@ void InitMainWindow(HWND window)
 
     if (!InsertColumns(window))
         return;
+    if (WNDPROC original = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(list, GWLP_WNDPROC))) {
+        if (SetPropA(list, LIST_PROCEDURE_PROPERTY, reinterpret_cast<HANDLE>(original)))
+            SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ItemListProc));
+    }
 
     EnableExportCommands(window, false);
     SetWindowTextA(window, PRODUCT_NAME);
@@ -366,4 +403,33 @@ void FillItemTable(HWND window, CopyItem* head, bool expansion)
     EnableExportCommands(window, head != nullptr);
     FormatStatusText(head, frontEnd.ShownAnalyzer().GetRecordLength(), frontEnd.statusText, sizeof frontEnd.statusText);
     ShowStatusText();
+}
+
+void FitItemColumn(HWND list, int column)
+{
+    // Column 0 (the category) stays hidden at its width 0.
+    if (column <= COLUMN_CATEGORY || column >= ITEM_COLUMN_COUNT)
+        return;
+    ListView_SetColumnWidth(list, column, LVSCW_AUTOSIZE);   // the widest cell
+    int width = ListView_GetColumnWidth(list, column);
+    int header = ListView_GetStringWidth(list, ITEM_COLUMNS[column].title) + HEADER_TEXT_PADDING;
+    if (header > width)
+        ListView_SetColumnWidth(list, column, header);
+}
+
+void FitItemColumns(HWND window)
+{
+    HWND list = ItemList(window);
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    for (int column = COLUMN_CATEGORY + 1; column < ITEM_COLUMN_COUNT; ++column)
+        FitItemColumn(list, column);
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+}
+
+void FocusItemTable(HWND window)
+{
+    HWND list = ItemList(window);
+    if (list && IsWindowEnabled(list))
+        SetFocus(list);
 }

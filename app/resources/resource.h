@@ -37,5 +37,6 @@
 #define IDM_FIND_NEXT           40016
 #define IDM_FIND_PREV           40017
 #define IDM_COBOL_RULES         40018
+#define IDM_FIT_COLUMNS         40019
 
 #endif

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <shlobj.h>
@@ -416,7 +417,7 @@ TEST_F(MainWindowTest, CobolRulesItemIsLastInTheSettingsMenuAndUncheckedAtStart)
     EXPECT_EQ(GetMenuItemID(settings, count - 1), static_cast<UINT>(IDM_COBOL_RULES));
     char text[64] = "";
     GetMenuStringA(settings, count - 1, text, sizeof text, MF_BYPOSITION);
-    EXPECT_STREQ(text, "COBOL標準構文で解析");
+    EXPECT_STREQ(text, "COBOL標準構文で解析(&C)");
     EXPECT_FALSE(MenuState(IDM_COBOL_RULES) & (MF_CHECKED | MF_GRAYED));
     EXPECT_FALSE(frontEnd.cobolRules);
 
@@ -501,6 +502,301 @@ TEST_F(MainWindowTest, PasteUnderTheCobolRules)
     SendMessageA(window, WM_COMMAND, IDM_PASTE, 0);
     EXPECT_EQ(Rows(), CobolRows(DataPath("COBOLREC.cpy")).RowCount());
     EXPECT_EQ(Cell(2, 0), "条件名");
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------
+// The window for a keyboard user: the table's focus, the search dialog's keys, the
+// column fitting, the settings menu's access keys and Ctrl+O.
+namespace {
+
+int ColumnWidth(HWND list, int column)
+{
+    return static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, column, 0));
+}
+
+int TextWidth(HWND list, const std::string& text)
+{
+    return static_cast<int>(SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(text.c_str())));
+}
+
+int SelectedRow(HWND list)
+{
+    return static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+// A key pressed where the keyboard focus is, as the message loop would deliver it.
+void PressKey(UINT key)
+{
+    HWND focus = GetFocus();
+    ASSERT_NE(focus, nullptr);
+    SendMessageA(focus, WM_KEYDOWN, key, 1);
+    SendMessageA(focus, WM_KEYUP, key, 0xC0000001);
+}
+
+TEST_F(MainWindowTest, TableHasTheFocusAfterALoadSoKeysMoveAtOnce)
+{
+    Start(DataPath("SAMPLE.cpy"));
+    ASSERT_GT(Rows(), 3);
+    EXPECT_EQ(GetFocus(), List());
+    EXPECT_EQ(SelectedRow(List()), -1);   // the load selects nothing
+    PressKey(VK_DOWN);
+    EXPECT_EQ(SelectedRow(List()), 0);
+    PressKey(VK_DOWN);
+    EXPECT_EQ(SelectedRow(List()), 1);
+    PressKey(VK_END);
+    EXPECT_EQ(SelectedRow(List()), Rows() - 1);
+    PressKey(VK_HOME);
+    EXPECT_EQ(SelectedRow(List()), 0);
+    PressKey(VK_NEXT);
+    EXPECT_GT(SelectedRow(List()), 0);
+
+    // Focus given back to the window (as after a dialog) goes on to the table.
+    SetFocus(nullptr);
+    SetFocus(window);
+    EXPECT_EQ(GetFocus(), List());
+
+    // A file opened later by the open command too.
+    SetFocus(nullptr);
+    std::string path = DataPath("COBOLREC.cpy");
+    SendMessageA(window, WM_COMMAND, IDM_COBOL_RULES, 0);
+    LoadAndAnalyze(window, path.c_str());
+    EXPECT_GT(Rows(), 0);
+    EXPECT_EQ(GetFocus(), List());
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(MainWindowTest, FoundRowIsSelectedInTheFocusedTable)
+{
+    Start(DataPath("SAMPLE.cpy"));
+    SetFocus(nullptr);
+    modalUi.dialogBox = ScriptedDialog;
+    dialogScript = [](HWND dialog) {
+        SetDlgItemTextA(dialog, IDC_SEARCH_EDIT, "smp-name");
+        PostMessageA(dialog, WM_COMMAND, IDC_SEARCH_BUTTON, 0);
+    };
+    SendMessageA(window, WM_COMMAND, IDM_SEARCH, 0);
+    ASSERT_TRUE(boxes.empty());
+    int found = SelectedRow(List());
+    ASSERT_GT(found, 0);
+    EXPECT_EQ(Cell(found, COLUMN_NAME), "SMP-NAME");
+    EXPECT_EQ(GetFocus(), List());
+    // The keys go on from the found row.
+    PressKey(VK_UP);
+    EXPECT_EQ(SelectedRow(List()), found - 1);
+
+    // F3 and Shift+F3 leave the focus in the table too.
+    strcpy(frontEnd.searchText, "smp-");
+    SetFocus(nullptr);
+    SendMessageA(window, WM_COMMAND, IDM_FIND_NEXT, 0);
+    EXPECT_EQ(GetFocus(), List());
+    SetFocus(nullptr);
+    SendMessageA(window, WM_COMMAND, IDM_FIND_PREV, 0);
+    EXPECT_EQ(GetFocus(), List());
+}
+
+// The search dialog under the real dialog manager: its script runs once it is set up;
+// a timer ends a dialog that a key failed to end, so that a fault fails the test
+// instead of hanging it.
+HWND scriptedDialog;
+constexpr INT_PTR DIALOG_LEFT_OPEN = 99;
+void CALLBACK EndStuckDialog(HWND, UINT, UINT_PTR, DWORD)
+{
+    if (scriptedDialog && IsWindow(scriptedDialog))
+        EndDialog(scriptedDialog, DIALOG_LEFT_OPEN);
+}
+INT_PTR RunSearchDialog(HWND owner, void (*script)(HWND dialog))
+{
+    dialogScript = script;
+    UINT_PTR timer = SetTimer(nullptr, 0, 5000, EndStuckDialog);
+    INT_PTR result = ScriptedDialog(GetModuleHandleA(nullptr), IDD_SEARCH, owner, SearchDialogProc);
+    KillTimer(nullptr, timer);
+    scriptedDialog = nullptr;
+    return result;
+}
+
+TEST_F(MainWindowTest, SearchDialogSelectsThePreviousTextAndEscapeCloses)
+{
+    Start(DataPath("SAMPLE.cpy"));
+    strcpy(frontEnd.searchText, "ord-dlv");
+    // Opened: the previous text is there, all of it selected; a typed Q replaces it.
+    INT_PTR result = RunSearchDialog(window, [](HWND dialog) {
+        scriptedDialog = dialog;
+        HWND edit = GetDlgItem(dialog, IDC_SEARCH_EDIT);
+        char text[64] = "";
+        GetWindowTextA(edit, text, sizeof text);
+        EXPECT_STREQ(text, "ord-dlv");
+        DWORD start = 0, end = 0;
+        SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+        EXPECT_EQ(start, 0u);
+        EXPECT_EQ(end, 7u);
+        EXPECT_EQ(GetFocus(), edit);
+        PostMessageA(edit, WM_CHAR, 'Q', 1);
+        PostMessageA(dialog, WM_COMMAND, IDC_SEARCH_BUTTON, 0);
+    });
+    EXPECT_EQ(result, 1);
+    EXPECT_STREQ(frontEnd.searchText, "Q");
+
+    // Escape through the dialog manager ends it as cancelled; the text stays.
+    result = RunSearchDialog(window, [](HWND dialog) {
+        scriptedDialog = dialog;
+        HWND edit = GetDlgItem(dialog, IDC_SEARCH_EDIT);
+        PostMessageA(edit, WM_CHAR, 'Z', 1);
+        PostMessageA(edit, WM_KEYDOWN, VK_ESCAPE, 1);
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_STREQ(frontEnd.searchText, "Q");
+
+    // Through the command: a cancelled search asks nothing and moves nothing.
+    modalUi.dialogBox = ScriptedDialog;
+    dialogScript = [](HWND dialog) { PostMessageA(GetDlgItem(dialog, IDC_SEARCH_EDIT), WM_KEYDOWN, VK_ESCAPE, 1); };
+    UINT_PTR timer = SetTimer(nullptr, 0, 5000, EndStuckDialog);
+    SendMessageA(window, WM_COMMAND, IDM_SEARCH, 0);
+    KillTimer(nullptr, timer);
+    EXPECT_EQ(SelectedRow(List()), -1);
+    EXPECT_TRUE(boxes.empty());
+}
+
+// Each shown column is at least as wide as its header text and each of its cells with
+// the control's margins: nothing is cut.
+void ExpectColumnsFitted(HWND list, int rows)
+{
+    EXPECT_EQ(ColumnWidth(list, COLUMN_CATEGORY), 0);
+    for (int column = 1; column < ITEM_COLUMN_COUNT; ++column) {
+        int width = ColumnWidth(list, column);
+        EXPECT_GE(width, TextWidth(list, ITEM_COLUMNS[column].title) + 12) << column;
+        for (int row = 0; row < rows; ++row) {
+            char cell[256] = "";
+            ListViewCells(list).GetCellText(row, column, cell, sizeof cell);
+            EXPECT_GE(width, TextWidth(list, cell) + 12) << column << " row " << row << " " << cell;
+        }
+    }
+}
+
+TEST_F(MainWindowTest, FitColumnsCommandFitsHeadersAndCells)
+{
+    Start(DataPath("SAMPLE.cpy"));
+    // The load keeps the seed's widths.
+    for (int column = 0; column < ITEM_COLUMN_COUNT; ++column)
+        EXPECT_EQ(ColumnWidth(List(), column), ITEM_COLUMNS[column].width) << column;
+    // Cut today: the headers of these, and the picture S9(7)V99.
+    const int cut[] = {2, 4, 6, 11, 12};
+    for (int column : cut)
+        EXPECT_LT(ColumnWidth(List(), column),
+                  std::max(TextWidth(List(), ITEM_COLUMNS[column].title), TextWidth(List(), "S9(7)V99")) + 12)
+            << column;
+
+    SendMessageA(window, WM_COMMAND, IDM_FIT_COLUMNS, 0);
+    ExpectColumnsFitted(List(), Rows());
+    // Wide columns of short texts give room back: the table is narrower than with the
+    // seed's widths, and 相対位置 starts inside the window.
+    RECT client = {};
+    GetClientRect(List(), &client);
+    int seedTotal = 0, total = 0, offsetStart = 0;
+    for (int column = 0; column < ITEM_COLUMN_COUNT; ++column) {
+        seedTotal += ITEM_COLUMNS[column].width;
+        total += ColumnWidth(List(), column);
+        if (column < 13)
+            offsetStart += ColumnWidth(List(), column);
+    }
+    EXPECT_LT(total, seedTotal);
+    EXPECT_LT(offsetStart, client.right);
+
+    // With the array expansion (more and wider cells) and again: still fitted, and a
+    // second fit changes nothing.
+    SendMessageA(window, WM_COMMAND, IDM_ARRAY_EXPANSION, 0);
+    SendMessageA(window, WM_COMMAND, IDM_FIT_COLUMNS, 0);
+    ExpectColumnsFitted(List(), Rows());
+    std::vector<int> widths;
+    for (int column = 0; column < ITEM_COLUMN_COUNT; ++column)
+        widths.push_back(ColumnWidth(List(), column));
+    SendMessageA(window, WM_COMMAND, IDM_FIT_COLUMNS, 0);
+    for (int column = 0; column < ITEM_COLUMN_COUNT; ++column)
+        EXPECT_EQ(ColumnWidth(List(), column), widths[column]) << column;
+
+    // An empty table: the headers alone.
+    SendMessageA(window, WM_COMMAND, IDM_CLOSE, 0);
+    SendMessageA(window, WM_COMMAND, IDM_FIT_COLUMNS, 0);
+    ExpectColumnsFitted(List(), 0);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(MainWindowTest, DoubleClickOnAHeaderDividerFitsThatColumn)
+{
+    Start(DataPath("SAMPLE.cpy"));
+    SendMessageA(window, WM_COMMAND, IDM_FIT_COLUMNS, 0);
+    const int column = 12;   // 次元: its header is wider than its cells
+    int fitted = ColumnWidth(List(), column);
+    int other = ColumnWidth(List(), column - 1);
+    SendMessageA(List(), LVM_SETCOLUMNWIDTH, column, 8);
+    ASSERT_EQ(ColumnWidth(List(), column), 8);
+
+    HWND header = reinterpret_cast<HWND>(SendMessageA(List(), LVM_GETHEADER, 0, 0));
+    ASSERT_NE(header, nullptr);
+    RECT item = {};
+    ASSERT_TRUE(SendMessageA(header, HDM_GETITEMRECT, column, reinterpret_cast<LPARAM>(&item)));
+    LPARAM point = MAKELPARAM(item.right, (item.top + item.bottom) / 2);
+    SendMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, point);
+    SendMessageA(header, WM_LBUTTONUP, 0, point);
+    SendMessageA(header, WM_LBUTTONDBLCLK, MK_LBUTTON, point);
+    SendMessageA(header, WM_LBUTTONUP, 0, point);
+    EXPECT_EQ(ColumnWidth(List(), column), fitted);
+    EXPECT_EQ(ColumnWidth(List(), column - 1), other);
+}
+
+TEST_F(MainWindowTest, SettingsItemsHaveAccessKeysAndCtrlOOpens)
+{
+    Start("");
+    HMENU settings = GetSubMenu(GetMenu(window), 2);
+    ASSERT_NE(settings, nullptr);
+    std::string keys;
+    for (int index = 0; index < GetMenuItemCount(settings); ++index) {
+        if (GetMenuItemID(settings, index) == 0)
+            continue;   // a separator
+        char text[64] = "";
+        GetMenuStringA(settings, index, text, sizeof text, MF_BYPOSITION);
+        const char* mark = std::strchr(text, '&');
+        ASSERT_NE(mark, nullptr) << text;
+        EXPECT_EQ(keys.find(mark[1]), std::string::npos) << text;
+        keys += mark[1];
+    }
+    EXPECT_EQ(keys, "WAC");
+    EXPECT_EQ(GetMenuItemID(settings, 0), static_cast<UINT>(IDM_FIT_COLUMNS));
+    char text[64] = "";
+    GetMenuStringA(settings, 0, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "列幅の自動調整(&W)");
+
+    // Ctrl+O, translated by the program's accelerators, is the open command.
+    HACCEL accelerators = LoadAcceleratorsA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_ACCEL));
+    ASSERT_NE(accelerators, nullptr);
+    static int opened;
+    static std::string openTitle;
+    opened = 0;
+    modalUi.getOpenFileName = [](OPENFILENAMEA* dialog) -> BOOL {
+        ++opened;
+        openTitle = dialog->lpstrTitle ? dialog->lpstrTitle : "";
+        return FALSE;
+    };
+    BYTE keyState[256] = {};
+    ASSERT_TRUE(GetKeyboardState(keyState));
+    BYTE saved[256];
+    std::memcpy(saved, keyState, sizeof saved);
+    keyState[VK_CONTROL] = 0x80;
+    ASSERT_TRUE(SetKeyboardState(keyState));
+    MSG message = {};
+    message.hwnd = List();
+    message.message = WM_KEYDOWN;
+    message.wParam = 'O';
+    message.lParam = 1;
+    int translated = TranslateAcceleratorA(window, accelerators, &message);
+    SetKeyboardState(saved);
+    EXPECT_TRUE(translated);
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(openTitle, "コピー句ファイルの選択");
+    // Without Ctrl the key is the table's.
+    EXPECT_FALSE(TranslateAcceleratorA(window, accelerators, &message));
+    EXPECT_EQ(opened, 1);
 }
 
 }  // namespace

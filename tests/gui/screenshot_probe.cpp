@@ -1,7 +1,9 @@
 // Helper of the screenshot test, run on the Wine desktop of the screenshot:
-//   screenshot_probe start PROGRAM COPYBOOK RESULT  starts PROGRAM (Quillbox.exe) on COPYBOOK,
-//                    waits for its main window and checks that its list view shows as many
-//                    rows as the copybook has shown items; writes the verdict to RESULT
+//   screenshot_probe start PROGRAM COPYBOOK RESULT [COMMAND]  starts PROGRAM (Quillbox.exe) on
+//                    COPYBOOK, waits for its main window and checks that its list view shows
+//                    as many rows as the copybook has shown items; then gives the window the
+//                    menu command COMMAND if there is one (fit-columns: 設定 > 列幅の自動調整);
+//                    writes the verdict to RESULT
 //   screenshot_probe close  closes the table, then the window
 // The program is started from here, so that one process creates the Wine desktop: two
 // started at once could both try to.
@@ -65,6 +67,12 @@ int main(int argc, char** argv)
         Sleep(100);
     }
     bool ok = rows == expected && expected > 0;
+    if (ok && argc > 5) {
+        if (std::strcmp(argv[5], "fit-columns") == 0)
+            SendMessageA(window, WM_COMMAND, IDM_FIT_COLUMNS, 0);
+        else
+            ok = false;
+    }
     if (FILE* file = std::fopen(argv[4], "w")) {
         std::fprintf(file, "%s rows %d, expected %d\n", ok ? "ok" : "failed", rows, expected);
         std::fclose(file);
