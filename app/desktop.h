@@ -118,7 +118,7 @@ void OnCommand(HWND window, int command);
 // export commands follow.
 void FillItemTable(HWND window, CopyItem* head, bool arrayExpansion);
 HWND ItemList(HWND window);
-// Greys or enables IDM_CLOSE, IDM_HTML and IDM_DDL together.
+// Greys or enables IDM_CLOSE, IDM_HTML, IDM_DDL and IDM_OPEN_DATA together.
 void EnableExportCommands(HWND window, bool enable);
 void ShowStatusText();
 

@@ -305,6 +305,7 @@ void EnableExportCommands(HWND window, bool enable)
     EnableMenuItem(menu, IDM_CLOSE, state);
     EnableMenuItem(menu, IDM_HTML, state);
     EnableMenuItem(menu, IDM_DDL, state);
+    EnableMenuItem(menu, IDM_OPEN_DATA, state);
     DrawMenuBar(window);
 }
 

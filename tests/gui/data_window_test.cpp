@@ -1,0 +1,369 @@
+// The data window of Quillbox.exe, created in this process: opened through the main
+// window's command on the bundled Shift_JIS customer file, its rows and status, go to,
+// export and copy against the document's own bytes, an edit saved, a bad value shown.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "data_window.h"
+#include "desktop.h"
+#include "modal_seam.h"
+#include "resource.h"
+#include "test_util.h"
+
+namespace {
+
+struct Box { std::string text, caption; };
+std::vector<Box> boxes;
+int boxAnswer = IDNO;
+int RecordBox(HWND, const char* text, const char* caption, UINT)
+{
+    boxes.push_back({text, caption});
+    return boxAnswer;
+}
+
+std::string openAnswer, saveAnswer;
+BOOL AnswerOpen(OPENFILENAMEA* dialog)
+{
+    lstrcpynA(dialog->lpstrFile, openAnswer.c_str(), dialog->nMaxFile);
+    return TRUE;
+}
+BOOL AnswerSave(OPENFILENAMEA* dialog)
+{
+    lstrcpynA(dialog->lpstrFile, saveAnswer.c_str(), dialog->nMaxFile);
+    return TRUE;
+}
+
+// The program's own dialogs, shown for real and filled in by a script.
+DLGPROC realProcedure;
+void (*dialogScript)(HWND dialog);
+int dialogShown = 0;
+INT_PTR CALLBACK ScriptedProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    INT_PTR result = realProcedure(dialog, message, wParam, lParam);
+    if (message == WM_INITDIALOG) {
+        dialogScript(dialog);
+    }
+    return result;
+}
+INT_PTR ScriptedDialog(HINSTANCE instance, int templateId, HWND owner, DLGPROC procedure)
+{
+    realProcedure = procedure;
+    dialogShown = templateId;
+    return DialogBoxParamA(instance, MAKEINTRESOURCEA(templateId), owner, ScriptedProcedure, 0);
+}
+
+std::string Example(const char* name) { return std::string(QB_SOURCE_DIR) + "/examples/" + name; }
+
+class DataWindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { RegisterMainWindowClass(GetModuleHandleA(nullptr)); }
+    // The main window's test suite registers the class again in this process.
+    static void TearDownTestSuite() { UnregisterClassA(WINDOW_CLASS_NAME, GetModuleHandleA(nullptr)); }
+    void SetUp() override
+    {
+        ResetFrontEndState();
+        ForgetDataSettings();
+        boxes.clear();
+        boxAnswer = IDNO;
+        modalUi = RealModalUi();
+        modalUi.messageBox = RecordBox;
+        modalUi.getOpenFileName = AnswerOpen;
+        modalUi.getSaveFileName = AnswerSave;
+        modalUi.dialogBox = ScriptedDialog;
+    }
+    void TearDown() override
+    {
+        for (HWND data : DataWindows())
+            DestroyWindow(data);
+        if (window && IsWindow(window)) {
+            SendMessageA(window, WM_COMMAND, IDM_CLOSE, 0);
+            DestroyWindow(window);
+        }
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {}
+        modalUi = RealModalUi();
+    }
+    // The main window on CUSTMAST.cpy, then the data file `data` opened through the
+    // command with the settings dialog's choices as they come (cp932, fixed).
+    HWND OpenData(const std::string& data)
+    {
+        PrepareStartup(GetModuleHandleA(nullptr), ("\"" + Example("CUSTMAST.cpy") + "\"").c_str());
+        window = CreateMainWindow(GetModuleHandleA(nullptr));
+        EXPECT_NE(window, nullptr);
+        EXPECT_FALSE(GetMenuState(GetMenu(window), IDM_OPEN_DATA, MF_BYCOMMAND) & MF_GRAYED);
+        openAnswer = data;
+        dialogScript = [](HWND dialog) {
+            char first[128] = "";
+            SendDlgItemMessageA(dialog, IDC_DS_ENCODING, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(first));
+            EXPECT_STREQ(first, "cp932 (Shift_JIS)");
+            EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_DS_FORMAT, CB_GETCURSEL, 0, 0), 0);
+            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_DS_RULES)));   // one 01 record
+            PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        };
+        SendMessageA(window, WM_COMMAND, IDM_OPEN_DATA, 0);
+        EXPECT_EQ(dialogShown, IDD_DATA_SETUP);
+        std::vector<HWND> open = DataWindows();
+        EXPECT_EQ(open.size(), 1u);
+        return open.empty() ? nullptr : open.back();
+    }
+    // A document of its own on the same file, as the window opens it.
+    void OpenExpected(quillbox::DataDocument& document, CopyAnalyzer& analyzer, const std::string& data)
+    {
+        analyzer.SetFileName(Example("CUSTMAST.cpy").c_str());
+        CopyItem* head = analyzer.Analyze();
+        std::string error;
+        ASSERT_TRUE(document.Open(head, static_cast<int>(analyzer.GetRecordLength()), data, quillbox::DataOptions(),
+                                  error))
+            << error;
+    }
+    static std::string ListText(HWND list, int row, int column)
+    {
+        char text[512] = "";
+        LVITEMA item = {};
+        item.iSubItem = column;
+        item.pszText = text;
+        item.cchTextMax = sizeof text;
+        SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+        return text;
+    }
+    static int FocusedPosition(HWND list)
+    {
+        return static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+    }
+    HWND window = nullptr;
+};
+
+TEST_F(DataWindowTest, OpensTheCustomerFileAndShowsItsRowsAndDetail)
+{
+    HWND data = OpenData(Example("custmast.dat"));
+    ASSERT_NE(data, nullptr);
+    char title[512];
+    GetWindowTextA(data, title, sizeof title);
+    EXPECT_STREQ(title, "custmast.dat - CUSTMAST.cpy - Quillbox");
+
+    CopyAnalyzer analyzer("");
+    quillbox::DataDocument expected;
+    OpenExpected(expected, analyzer, Example("custmast.dat"));
+    HWND list = DataWindowList(data);
+    ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), expected.RecordCount());
+    HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
+    ASSERT_EQ(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0), static_cast<LRESULT>(expected.ColumnCount() + 1));
+    for (long long row = 0; row < expected.RecordCount(); ++row) {
+        const quillbox::DataDocument::ShownRow* shown = expected.Row(row);
+        ASSERT_NE(shown, nullptr);
+        EXPECT_EQ(ListText(list, static_cast<int>(row), 0), std::to_string(row + 1));
+        for (size_t column = 0; column < shown->cells.size(); ++column)
+            EXPECT_EQ(ListText(list, static_cast<int>(row), static_cast<int>(column + 1)), shown->cells[column].text)
+                << row << "," << column;
+    }
+    // Every column is at least as wide as its header's text.
+    for (size_t column = 0; column < expected.ColumnCount(); ++column) {
+        int width = static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, column + 1, 0));
+        int text = static_cast<int>(SendMessageA(list, LVM_GETSTRINGWIDTHA, 0,
+                                                 reinterpret_cast<LPARAM>(expected.ColumnName(column).c_str())));
+        EXPECT_GE(width, text) << column;
+    }
+    EXPECT_EQ(DataWindowStatus(data, 0), "レコード数 4 件");
+    EXPECT_EQ(DataWindowStatus(data, 1), "不正データ 0 件");
+
+    // The first record is selected and its detail shown, one line per item.
+    EXPECT_EQ(FocusedPosition(list), 0);
+    std::vector<quillbox::DataDocument::DetailLine> lines;
+    ASSERT_TRUE(expected.Detail(0, lines));
+    HWND detail = DataWindowDetail(data);
+    ASSERT_EQ(SendMessageA(detail, LB_GETCOUNT, 0, 0), static_cast<LRESULT>(lines.size()));
+    char line[1024];
+    SendMessageA(detail, LB_GETTEXT, 1, reinterpret_cast<LPARAM>(line));
+    EXPECT_EQ(line, lines[1].Text());
+
+    // Go to record 3: selected, and the detail follows.
+    dialogScript = [](HWND dialog) {
+        SetDlgItemTextA(dialog, IDC_DG_NUMBER, "3");
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    };
+    SendMessageA(data, WM_COMMAND, IDM_DATA_GOTO, 0);
+    EXPECT_EQ(dialogShown, IDD_DATA_GOTO);
+    EXPECT_EQ(FocusedPosition(list), 2);
+    ASSERT_TRUE(expected.Detail(2, lines));
+    SendMessageA(detail, LB_GETTEXT, lines.size() - 1, reinterpret_cast<LPARAM>(line));
+    EXPECT_EQ(line, lines.back().Text());
+    // A number past the file: told, the selection stays.
+    dialogScript = [](HWND dialog) {
+        SetDlgItemTextA(dialog, IDC_DG_NUMBER, "99");
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    };
+    SendMessageA(data, WM_COMMAND, IDM_DATA_GOTO, 0);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(FocusedPosition(list), 2);
+
+    // Find in one column, then F3 and Shift+F3 in every column.
+    dialogScript = [](HWND dialog) {
+        SetDlgItemTextA(dialog, IDC_DF_TEXT, "A");
+        SendDlgItemMessageA(dialog, IDC_DF_COLUMN, CB_SETCURSEL, 3, 0);   // CUST-STATUS
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    };
+    SendMessageA(data, WM_COMMAND, IDM_DATA_FIND, 0);
+    long long found = expected.Find("A", 2, 2, true, quillbox::DataProgress());
+    EXPECT_EQ(FocusedPosition(list), found < 0 ? 2 : found);
+
+    // The window closes on its own; the main window stays.
+    SendMessageA(data, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(data));
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_TRUE(DataWindows().empty());
+}
+
+TEST_F(DataWindowTest, ExportAndCopyGiveTheDocumentsBytes)
+{
+    HWND data = OpenData(Example("custmast.dat"));
+    ASSERT_NE(data, nullptr);
+    CopyAnalyzer analyzer("");
+    quillbox::DataDocument expected;
+    OpenExpected(expected, analyzer, Example("custmast.dat"));
+    quillbox::RunResult result;
+    std::string error;
+
+    for (quillbox::TableFormat format : {quillbox::TableFormat::kCsv, quillbox::TableFormat::kJsonl}) {
+        bool csv = format == quillbox::TableFormat::kCsv;
+        saveAnswer = csv ? "gui_data.csv" : "gui_data.jsonl";
+        SendMessageA(data, WM_COMMAND, csv ? IDM_DATA_CSV : IDM_DATA_JSONL, 0);
+        ASSERT_TRUE(expected.Export(csv ? "gui_expected.csv" : "gui_expected.jsonl", format, nullptr, result, error))
+            << error;
+        EXPECT_EQ(qbtest::ReadFileBytes(saveAnswer), qbtest::ReadFileBytes(csv ? "gui_expected.csv" : "gui_expected.jsonl"));
+        EXPECT_FALSE(qbtest::ReadFileBytes(saveAnswer).empty());
+    }
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "4 件を出力しました。");
+
+    // Selected rows: the second and the fourth.
+    HWND list = DataWindowList(data);
+    LVITEMA item = {};
+    item.stateMask = LVIS_SELECTED;
+    SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
+    item.state = LVIS_SELECTED;
+    SendMessageA(list, LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&item));
+    SendMessageA(list, LVM_SETITEMSTATE, 3, reinterpret_cast<LPARAM>(&item));
+    SendMessageA(data, WM_COMMAND, IDM_DATA_SCOPE_SELECTED, 0);
+    saveAnswer = "gui_selected.csv";
+    SendMessageA(data, WM_COMMAND, IDM_DATA_CSV, 0);
+    std::vector<long long> rows = {1, 3};
+    ASSERT_TRUE(expected.Export("gui_expected_selected.csv", quillbox::TableFormat::kCsv, &rows, result, error));
+    EXPECT_EQ(qbtest::ReadFileBytes("gui_selected.csv"), qbtest::ReadFileBytes("gui_expected_selected.csv"));
+
+    // コピー: the same two rows on the clipboard as Shift_JIS text.
+    SendMessageA(data, WM_COMMAND, IDM_DATA_COPY, 0);
+    ASSERT_TRUE(OpenClipboard(data));
+    HANDLE handle = GetClipboardData(CF_TEXT);
+    ASSERT_NE(handle, nullptr);
+    std::string text = static_cast<const char*>(GlobalLock(handle));
+    GlobalUnlock(handle);
+    CloseClipboard();
+    EXPECT_EQ(text, expected.CopyText(rows));
+
+    // A filter: its rows counted in the status bar, and exported as shown.
+    dialogScript = [](HWND dialog) {
+        SendDlgItemMessageA(dialog, IDC_DF_COLUMN, CB_SETCURSEL, 0, 0);   // CUST-BRANCH-CD
+        SendDlgItemMessageA(dialog, IDC_DF_COMPARE, CB_SETCURSEL, 0, 0);  // =
+        SetDlgItemTextA(dialog, IDC_DF_TEXT, "001");
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    };
+    SendMessageA(data, WM_COMMAND, IDM_DATA_FILTER, 0);
+    quillbox::DataRowSet filter;
+    ASSERT_TRUE(expected.Filter(0, quillbox::DataDocument::Compare::kEqual, "001", filter, quillbox::DataProgress(), error));
+    EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), filter.Count());
+    EXPECT_EQ(DataWindowStatus(data, 2), "フィルタ " + std::to_string(filter.Count()) + " 件");
+    SendMessageA(data, WM_COMMAND, IDM_DATA_SCOPE_SHOWN, 0);
+    saveAnswer = "gui_filtered.csv";
+    SendMessageA(data, WM_COMMAND, IDM_DATA_CSV, 0);
+    ASSERT_TRUE(expected.Export("gui_expected_filtered.csv", quillbox::TableFormat::kCsv, filter, result, error));
+    EXPECT_EQ(qbtest::ReadFileBytes("gui_filtered.csv"), qbtest::ReadFileBytes("gui_expected_filtered.csv"));
+    SendMessageA(data, WM_COMMAND, IDM_DATA_UNFILTER, 0);
+    EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), expected.RecordCount());
+}
+
+TEST_F(DataWindowTest, EditCheckedThenSavedByteForByte)
+{
+    std::string original = qbtest::ReadFileBytes(Example("custmast.dat"));
+    ASSERT_TRUE(qbtest::WriteFileBytes("gui_edit.dat", original));
+    ASSERT_TRUE(qbtest::WriteFileBytes("gui_edit_expected.dat", original));
+    HWND data = OpenData("gui_edit.dat");
+    ASSERT_NE(data, nullptr);
+    HWND list = DataWindowList(data);
+
+    // F2 on the first record: an editor over CUST-BRANCH-CD; a value too long is refused
+    // with the codec's reason and nothing changes.
+    SendMessageA(data, WM_COMMAND, IDM_DATA_EDIT, 0);
+    HWND editor = GetDlgItem(list, IDC_DATA_EDIT);
+    ASSERT_NE(editor, nullptr);
+    SetWindowTextA(editor, "ABCDE");
+    SendMessageA(editor, WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text.rfind("この値は入力できません。\n", 0), 0u) << boxes[0].text;
+    EXPECT_FALSE(DataWindowDocument(data)->Modified());
+
+    SendMessageA(data, WM_COMMAND, IDM_DATA_EDIT, 0);
+    editor = GetDlgItem(list, IDC_DATA_EDIT);
+    ASSERT_NE(editor, nullptr);
+    SetWindowTextA(editor, "999");
+    SendMessageA(editor, WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(DataWindowDocument(data)->Edited(0));
+    EXPECT_EQ(ListText(list, 0, 0), "1 *");
+    EXPECT_EQ(ListText(list, 0, 1), "999");
+    EXPECT_EQ(DataWindowStatus(data, 3), "編集 1 件");
+
+    // Closing asks; Cancel keeps the window and the edit.
+    boxAnswer = IDCANCEL;
+    SendMessageA(data, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(IsWindow(data));
+    EXPECT_EQ(boxes.back().caption, "確認");
+
+    SendMessageA(data, WM_COMMAND, IDM_DATA_SAVE, 0);
+    EXPECT_FALSE(DataWindowDocument(data)->Modified());
+    CopyAnalyzer analyzer("");
+    quillbox::DataDocument expected;
+    OpenExpected(expected, analyzer, "gui_edit_expected.dat");
+    std::string reason, error;
+    ASSERT_TRUE(expected.SetCell(0, 0, "999", reason)) << reason;
+    ASSERT_TRUE(expected.Save(error)) << error;
+    std::string saved = qbtest::ReadFileBytes("gui_edit.dat");
+    EXPECT_EQ(saved, qbtest::ReadFileBytes("gui_edit_expected.dat"));
+    EXPECT_EQ(saved.substr(0, 3), "999");
+    EXPECT_EQ(saved.substr(3), original.substr(3));
+
+    // No edits left: closing asks nothing.
+    size_t asked = boxes.size();
+    SendMessageA(data, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(data));
+    EXPECT_EQ(boxes.size(), asked);
+}
+
+TEST_F(DataWindowTest, BadPackedValueShownAndCounted)
+{
+    // The second record's CUST-CREDIT-LIMIT (bytes 180-184, COMP-3) gets a bad digit.
+    std::string bytes = qbtest::ReadFileBytes(Example("custmast.dat"));
+    ASSERT_GE(bytes.size(), 400u);
+    bytes[200 + 181] = '\xAB';
+    ASSERT_TRUE(qbtest::WriteFileBytes("gui_bad.dat", bytes));
+    HWND data = OpenData("gui_bad.dat");
+    ASSERT_NE(data, nullptr);
+    HWND list = DataWindowList(data);
+    quillbox::DataDocument* document = DataWindowDocument(data);
+    int column = -1;
+    for (size_t index = 0; index < document->ColumnCount(); ++index)
+        if (document->ColumnName(index) == "CUST-CREDIT-LIMIT")
+            column = static_cast<int>(index) + 1;
+    ASSERT_GT(column, 0);
+    EXPECT_EQ(ListText(list, 1, column), "###");
+    EXPECT_NE(ListText(list, 0, column), "###");
+    SendMessageA(data, WM_COMMAND, IDM_DATA_UNFILTER, 0);   // refreshes the status bar
+    EXPECT_EQ(DataWindowStatus(data, 1), "不正データ 1 件");
+}
+
+}  // namespace
