@@ -5,7 +5,7 @@
 #   make gui     run the desktop program under Wine on the bundled example
 #   make python  install what the Python module needs, build it, install it for Debian's python3
 #   make dist    build/dist/quillbox-VERSION-win32.zip, the Windows download
-#   make screenshot  refresh docs/screenshot.png from the screenshot test
+#   make screenshot  refresh docs/screenshot.png and docs/data-window.png from the screenshot tests
 # Each build says one line; its configure and compiler output goes to build/NAME.log.
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
@@ -78,10 +78,11 @@ gui: deps win
 dist: deps win
 	@bash scripts/make-dist build/win build/dist
 
-# Refreshes docs/screenshot.png from the screenshot test's picture.
+# Refreshes docs/screenshot.png and docs/data-window.png from the screenshot tests' pictures.
 screenshot: deps win
 	cd build/win && $(XVFB) ctest --output-on-failure -R 'wine_prefix|gui_screenshot'
 	cp build/win/tests/gui/screenshot.png docs/screenshot.png
+	cp build/win/tests/gui/data-window.png docs/data-window.png
 
 clean:
 	rm -rf build

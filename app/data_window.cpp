@@ -236,27 +236,70 @@ std::vector<long long> SelectedRows(DataWindowState& state)
     return rows;
 }
 
+const char* const DETAIL_TITLES[] = {"項目", "PIC", "属性", "位置", "長さ", "値", "16進"};
+const int DETAIL_WIDTHS[] = {260, 90, 60, 50, 45, 220, 420};
+const int DETAIL_COLUMNS = 7;
+
+void InsertDetailColumns(DataWindowState& state)
+{
+    for (int column = 0; column < DETAIL_COLUMNS; ++column) {
+        LVCOLUMNA entry = {};
+        entry.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+        entry.fmt = column == 3 || column == 4 ? LVCFMT_RIGHT : LVCFMT_LEFT;
+        entry.cx = DETAIL_WIDTHS[column];
+        entry.pszText = const_cast<char*>(DETAIL_TITLES[column]);
+        entry.iSubItem = column;
+        SendMessageA(state.detail, LVM_INSERTCOLUMNA, column, reinterpret_cast<LPARAM>(&entry));
+    }
+}
+
+// The detail pane's cells of one item: indented level and name, picture, usage, offset
+// (from 1, as the layout shows it), length, value (### and the reason when bad), bytes.
+void DetailCells(const DataDocument::DetailLine& line, std::string (&cells)[DETAIL_COLUMNS])
+{
+    cells[0] = std::string(static_cast<size_t>(line.depth) * 2, ' ') + (line.level < 10 ? "0" : "") +
+               std::to_string(line.level) + " " + line.name;
+    cells[1] = line.picture;
+    cells[2] = line.usage;
+    if (line.view)
+        cells[2] += cells[2].empty() ? "(再定義)" : " (再定義)";
+    cells[3] = std::to_string(line.offset + 1);
+    cells[4] = std::to_string(line.length);
+    if (line.absent)
+        cells[5] = "(OCCURS回数外)";
+    else if (line.bad)
+        cells[5] = std::string(quillbox::DATA_BAD_CELL_TEXT) + " " + line.reason;
+    else
+        cells[5] = line.value;
+    cells[6] = line.hex;
+}
+
 void ShowDetail(DataWindowState& state)
 {
     SendMessageA(state.detail, WM_SETREDRAW, FALSE, 0);
-    SendMessageA(state.detail, LB_RESETCONTENT, 0, 0);
+    SendMessageA(state.detail, LVM_DELETEALLITEMS, 0, 0);
     long long row = FocusedRow(state);
     std::vector<DataDocument::DetailLine> lines;
-    int widest = 0;
     if (row >= 0 && state.document.Detail(row, lines)) {
-        HDC context = GetDC(state.detail);
-        HGDIOBJ old = SelectObject(context, state.font ? state.font : GetStockObject(DEFAULT_GUI_FONT));
+        int index = 0;
         for (const DataDocument::DetailLine& line : lines) {
-            std::string text = line.Text();
-            SendMessageA(state.detail, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
-            SIZE size = {};
-            GetTextExtentPoint32A(context, text.c_str(), static_cast<int>(text.size()), &size);
-            widest = std::max(widest, static_cast<int>(size.cx));
+            std::string cells[DETAIL_COLUMNS];
+            DetailCells(line, cells);
+            LVITEMA item = {};
+            item.mask = LVIF_TEXT | LVIF_PARAM;
+            item.iItem = index;
+            item.pszText = const_cast<char*>(cells[0].c_str());
+            item.lParam = line.bad ? 1 : 0;
+            int at = static_cast<int>(SendMessageA(state.detail, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+            for (int column = 1; column < DETAIL_COLUMNS && at >= 0; ++column) {
+                LVITEMA cell = {};
+                cell.iSubItem = column;
+                cell.pszText = const_cast<char*>(cells[column].c_str());
+                SendMessageA(state.detail, LVM_SETITEMTEXTA, at, reinterpret_cast<LPARAM>(&cell));
+            }
+            ++index;
         }
-        SelectObject(context, old);
-        ReleaseDC(state.detail, context);
     }
-    SendMessageA(state.detail, LB_SETHORIZONTALEXTENT, widest + 16, 0);
     SendMessageA(state.detail, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(state.detail, nullptr, TRUE);
 }
@@ -761,6 +804,15 @@ void OnDataCommand(DataWindowState& state, int command, int code)
 
 LRESULT OnNotify(DataWindowState& state, NMHDR* header)
 {
+    if (header->hwndFrom == state.detail && header->code == static_cast<UINT>(NM_CUSTOMDRAW)) {
+        // Bad items in the colour of bad cells.
+        NMLVCUSTOMDRAW* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(header);
+        if (draw->nmcd.dwDrawStage == CDDS_PREPAINT)
+            return CDRF_NOTIFYITEMDRAW;
+        if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT && draw->nmcd.lItemlParam)
+            draw->clrText = RGB(0xC0, 0x00, 0x00);
+        return CDRF_DODEFAULT;
+    }
     if (header->hwndFrom != state.list)
         return 0;
     switch (header->code) {
@@ -983,14 +1035,16 @@ HWND OpenDataWindow(HWND owner, const std::string& copybookPath, const std::stri
                                  WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS |
                                      LVS_NOSORTHEADER,
                                  0, 0, 100, 100, window, reinterpret_cast<HMENU>(IDC_DATA_LIST), instance, nullptr);
-    shown.detail = CreateWindowExA(WS_EX_CLIENTEDGE, "LISTBOX", "",
-                                   WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT |
-                                       LBS_NOTIFY,
+    shown.detail = CreateWindowExA(WS_EX_CLIENTEDGE, WC_LISTVIEWA, "",
+                                   WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_NOSORTHEADER |
+                                       LVS_SINGLESEL | LVS_SHOWSELALWAYS,
                                    0, 0, 100, 100, window, reinterpret_cast<HMENU>(IDC_DATA_DETAIL), instance, nullptr);
     for (HWND child : {shown.status, shown.list, shown.detail})
         SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(shown.font), FALSE);
     SendMessageA(shown.list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
+    SendMessageA(shown.detail, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
     InsertColumns(shown);
+    InsertDetailColumns(shown);
     SetScope(shown, SCOPE_ALL);
     Layout(shown);
 

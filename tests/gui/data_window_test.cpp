@@ -177,10 +177,12 @@ TEST_F(DataWindowTest, OpensTheCustomerFileAndShowsItsRowsAndDetail)
     std::vector<quillbox::DataDocument::DetailLine> lines;
     ASSERT_TRUE(expected.Detail(0, lines));
     HWND detail = DataWindowDetail(data);
-    ASSERT_EQ(SendMessageA(detail, LB_GETCOUNT, 0, 0), static_cast<LRESULT>(lines.size()));
-    char line[1024];
-    SendMessageA(detail, LB_GETTEXT, 1, reinterpret_cast<LPARAM>(line));
-    EXPECT_EQ(line, lines[1].Text());
+    ASSERT_EQ(SendMessageA(detail, LVM_GETITEMCOUNT, 0, 0), static_cast<LRESULT>(lines.size()));
+    EXPECT_EQ(ListText(detail, 1, 0), "  05 " + lines[1].name);   // indented under the 01 item
+    EXPECT_EQ(ListText(detail, 2, 1), lines[2].picture);
+    EXPECT_EQ(ListText(detail, 2, 3), std::to_string(lines[2].offset + 1));
+    EXPECT_EQ(ListText(detail, 2, 5), lines[2].value);
+    EXPECT_EQ(ListText(detail, 2, 6), lines[2].hex);
 
     // Go to record 3: selected, and the detail follows.
     dialogScript = [](HWND dialog) {
@@ -191,8 +193,8 @@ TEST_F(DataWindowTest, OpensTheCustomerFileAndShowsItsRowsAndDetail)
     EXPECT_EQ(dialogShown, IDD_DATA_GOTO);
     EXPECT_EQ(FocusedPosition(list), 2);
     ASSERT_TRUE(expected.Detail(2, lines));
-    SendMessageA(detail, LB_GETTEXT, lines.size() - 1, reinterpret_cast<LPARAM>(line));
-    EXPECT_EQ(line, lines.back().Text());
+    EXPECT_EQ(ListText(detail, static_cast<int>(lines.size()) - 1, 6), lines.back().hex);
+    EXPECT_EQ(ListText(detail, 3, 5), lines[3].value);
     // A number past the file: told, the selection stays.
     dialogScript = [](HWND dialog) {
         SetDlgItemTextA(dialog, IDC_DG_NUMBER, "99");
@@ -364,6 +366,22 @@ TEST_F(DataWindowTest, BadPackedValueShownAndCounted)
     EXPECT_NE(ListText(list, 0, column), "###");
     SendMessageA(data, WM_COMMAND, IDM_DATA_UNFILTER, 0);   // refreshes the status bar
     EXPECT_EQ(DataWindowStatus(data, 1), "不正データ 1 件");
+    // The detail of the bad record names the item's fault.
+    dialogScript = [](HWND dialog) {
+        SetDlgItemTextA(dialog, IDC_DG_NUMBER, "2");
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    };
+    SendMessageA(data, WM_COMMAND, IDM_DATA_GOTO, 0);
+    std::vector<quillbox::DataDocument::DetailLine> lines;
+    ASSERT_TRUE(document->Detail(1, lines));
+    HWND detail = DataWindowDetail(data);
+    bool shown = false;
+    for (size_t index = 0; index < lines.size(); ++index)
+        if (lines[index].bad && lines[index].name == "CUST-CREDIT-LIMIT") {
+            EXPECT_EQ(ListText(detail, static_cast<int>(index), 5), "### " + lines[index].reason);
+            shown = !lines[index].reason.empty();
+        }
+    EXPECT_TRUE(shown);
 }
 
 }  // namespace

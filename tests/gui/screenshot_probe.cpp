@@ -2,6 +2,9 @@
 //   screenshot_probe start PROGRAM COPYBOOK RESULT  starts PROGRAM (Quillbox.exe) on COPYBOOK,
 //                    waits for its main window and checks that its list view shows as many
 //                    rows as the copybook has shown items; writes the verdict to RESULT
+//   screenshot_probe start PROGRAM COPYBOOK RESULT DATAFILE  the same, then opens DATAFILE
+//                    through ファイル > データファイルを開く (its open dialog and the settings
+//                    dialog answered as they come) and checks the data window's rows
 //   screenshot_probe close  closes the table, then the window
 // The program is started from here, so that one process creates the Wine desktop: two
 // started at once could both try to.
@@ -15,6 +18,47 @@
 
 #include "quillbox.h"
 #include "resource.h"
+
+// A top-level window of `className` (null: any) with `title`, waited for up to 10 s.
+static HWND WaitForWindow(const char* className, const char* title)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (HWND found = FindWindowA(className, title))
+            return found;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+// ファイル > データファイルを開く on `window`: the open dialog given `path`, the settings
+// dialog confirmed as it comes; the data window's row count, 0 when it did not open.
+static int OpenDataFile(HWND window, const char* path)
+{
+    PostMessageA(window, WM_COMMAND, IDM_OPEN_DATA, 0);
+    HWND open = WaitForWindow("#32770", "データファイルの選択");
+    if (!open)
+        return 0;
+    // The file name box: edt1 of the explorer-style dialog, or its combo box cmb13.
+    for (int id : {0x480, 0x47c})
+        if (HWND name = GetDlgItem(open, id))
+            SetWindowTextA(name, path);
+    PostMessageA(open, WM_COMMAND, IDOK, 0);
+    HWND setup = WaitForWindow("#32770", "データファイルの設定");
+    if (!setup)
+        return 0;
+    PostMessageA(setup, WM_COMMAND, IDOK, 0);
+    HWND data = WaitForWindow("Quillbox_DataClass", nullptr);
+    if (!data)
+        return 0;
+    HWND list = GetDlgItem(data, IDC_DATA_LIST);
+    int rows = 0;
+    for (int attempt = 0; attempt < 50 && rows == 0; ++attempt) {
+        rows = ListView_GetItemCount(list);
+        if (rows == 0)
+            Sleep(100);
+    }
+    return rows;
+}
 
 int main(int argc, char** argv)
 {
@@ -65,9 +109,15 @@ int main(int argc, char** argv)
         Sleep(100);
     }
     bool ok = rows == expected && expected > 0;
+    int records = -1;
+    if (ok && argc > 5)
+        records = OpenDataFile(window, argv[5]);
     if (FILE* file = std::fopen(argv[4], "w")) {
-        std::fprintf(file, "%s rows %d, expected %d\n", ok ? "ok" : "failed", rows, expected);
+        std::fprintf(file, "%s rows %d, expected %d", ok && records != 0 ? "ok" : "failed", rows, expected);
+        if (argc > 5)
+            std::fprintf(file, ", data rows %d", records);
+        std::fprintf(file, "\n");
         std::fclose(file);
     }
-    return ok ? 0 : 1;
+    return ok && records != 0 ? 0 : 1;
 }
