@@ -51,6 +51,9 @@ struct DataWindowState {
     size_t editColumn = 0;
     std::string cellText;   // LVN_GETDISPINFO's text stays valid until the next one
     uint64_t scanned = 0;   // bytes of the file the scan has passed
+    long long badShown = 0; // the bad rows the status bar counts
+    int clickedColumn = 1;  // the list's column clicked last: F2 edits it
+    bool busy = false;      // a long run pumps messages: no command, scan or close meanwhile
 };
 
 std::vector<DataWindowState*> openWindows;
@@ -123,7 +126,8 @@ void UpdateStatus(DataWindowState& state)
         std::snprintf(text, sizeof text, "レコード数 %lld 件以上 (索引作成中 %d%%)", document.RecordCount(), percent);
     }
     SetPart(state, PART_RECORDS, text);
-    std::snprintf(text, sizeof text, "不正データ %lld 件", document.BadRowsShown());
+    state.badShown = document.BadRowsShown();
+    std::snprintf(text, sizeof text, "不正データ %lld 件", state.badShown);
     SetPart(state, PART_BAD, text);
     if (state.filtered)
         std::snprintf(text, sizeof text, "フィルタ %lld 件", state.filter.Count());
@@ -357,9 +361,10 @@ quillbox::DataProgress ProgressOf(DataWindowState& state, const char* what)
                 PostQuitMessage(static_cast<int>(message.wParam));
                 return false;
             }
-            // Input to the windows waits; painting goes on.
+            // Input to the windows (their frames and menus too) waits; painting goes on.
             if ((message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST) ||
-                (message.message >= WM_MOUSEFIRST && message.message <= WM_MOUSELAST))
+                (message.message >= WM_MOUSEFIRST && message.message <= WM_MOUSELAST) ||
+                (message.message >= WM_NCMOUSEMOVE && message.message <= WM_NCXBUTTONDBLCLK))
                 continue;
             DispatchMessageA(&message);
         }
@@ -750,8 +755,11 @@ void EditCommand(DataWindowState& state)
     int position = static_cast<int>(SendMessageA(state.list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
     if (position < 0)
         return;
-    // The column of the last click in this row, else the first.
-    BeginEdit(state, position, 1);
+    // The column clicked last, else the first.
+    int column = state.clickedColumn;
+    if (column < 1 || static_cast<size_t>(column) > state.document.ColumnCount())
+        column = 1;
+    BeginEdit(state, position, column);
 }
 
 void SetScope(DataWindowState& state, ExportScope scope)
@@ -776,13 +784,28 @@ bool MayClose(DataWindowState& state)
     return true;
 }
 
+// Marks the window busy while a long run pumps messages.
+struct BusyScope {
+    explicit BusyScope(DataWindowState& state) : state(state) { state.busy = true; }
+    ~BusyScope() { state.busy = false; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+    DataWindowState& state;
+};
+
 void OnDataCommand(DataWindowState& state, int command, int code)
 {
+    if (state.busy)
+        return;
+    if (command == IDM_DATA_CLOSE) {
+        SendMessageA(state.window, WM_CLOSE, 0, 0);
+        return;
+    }
+    BusyScope busy(state);
     switch (command) {
     case IDM_DATA_SAVE: SaveCommand(state); break;
     case IDM_DATA_CSV: ExportCommand(state, quillbox::TableFormat::kCsv); break;
     case IDM_DATA_JSONL: ExportCommand(state, quillbox::TableFormat::kJsonl); break;
-    case IDM_DATA_CLOSE: SendMessageA(state.window, WM_CLOSE, 0, 0); break;
     case IDM_DATA_COPY: CopyCommand(state); break;
     case IDM_DATA_GOTO: GoToCommand(state); break;
     case IDM_DATA_FIND: FindCommand(state); break;
@@ -822,6 +845,8 @@ LRESULT OnNotify(DataWindowState& state, NMHDR* header)
             long long row = RowAt(state, info->item.iItem);
             state.cellText = row >= 0 ? CellText(state, row, info->item.iSubItem) : std::string();
             lstrcpynA(info->item.pszText, state.cellText.c_str(), info->item.cchTextMax);
+            if (state.document.BadRowsShown() != state.badShown)
+                UpdateStatus(state);
         }
         return 0;
     }
@@ -847,6 +872,14 @@ LRESULT OnNotify(DataWindowState& state, NMHDR* header)
         if ((change->uNewState ^ change->uOldState) & LVIS_FOCUSED)
             ShowDetail(state);
         UpdateStatus(state);
+        return 0;
+    }
+    case NM_CLICK: {
+        NMITEMACTIVATE* activate = reinterpret_cast<NMITEMACTIVATE*>(header);
+        int position = -1;
+        int subItem = SubItemAt(state, activate->ptAction, position);
+        if (subItem > 0)
+            state.clickedColumn = subItem;
         return 0;
     }
     case NM_DBLCLK: {
@@ -925,7 +958,7 @@ LRESULT HandleDataMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         OnDataCommand(*state, LOWORD(wParam), HIWORD(wParam));
         return 0;
     case WM_TIMER:
-        if (wParam == SCAN_TIMER) {
+        if (wParam == SCAN_TIMER && !state->busy) {
             DataDocument::ScanProgress progress = state->document.ScanSome(SCAN_SLICE_BYTES);
             if (progress.done)
                 KillTimer(window, SCAN_TIMER);
@@ -936,7 +969,7 @@ LRESULT HandleDataMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         }
         return 0;
     case WM_CLOSE:
-        if (MayClose(*state))
+        if (!state->busy && MayClose(*state))
             DestroyWindow(window);
         return 0;
     case WM_DESTROY:
@@ -1068,8 +1101,13 @@ HWND OpenDataWindow(HWND owner, const std::string& copybookPath, const std::stri
 
 void OpenDataFileCommand(HWND owner)
 {
-    if (!frontEnd.fileLoaded || frontEnd.currentFileName[0] == '\0' || !frontEnd.ShownAnalyzer().GetHead())
+    if (!frontEnd.fileLoaded || !frontEnd.ShownAnalyzer().GetHead())
         return;
+    if (frontEnd.currentFileName[0] == '\0') {
+        modalUi.messageBox(owner, "貼り付けたコピー句ではデータファイルを開けません。コピー句をファイルから開いてください。",
+                           DATA_CAPTION, MB_ICONWARNING);
+        return;
+    }
     std::string copybook = frontEnd.currentFileName;
     char name[MAX_PATH] = "";
     OPENFILENAMEA dialog = {};
@@ -1110,6 +1148,16 @@ bool DataWindowMessage(MSG& message)
         return true;
     TranslateMessage(&message);
     DispatchMessageA(&message);
+    return true;
+}
+
+bool CloseDataWindows()
+{
+    for (HWND window : DataWindows()) {
+        SendMessageA(window, WM_CLOSE, 0, 0);
+        if (IsWindow(window))
+            return false;
+    }
     return true;
 }
 

@@ -28,6 +28,10 @@ HWND OpenDataWindow(HWND owner, const std::string& copybookPath, const std::stri
 // editor); true when the message was handled.
 bool DataWindowMessage(MSG& message);
 
+// Asks every data window to close (each asks about its unsaved edits); false when one
+// stays open.
+bool CloseDataWindows();
+
 // The open data windows, and what the tests look at in one of them.
 std::vector<HWND> DataWindows();
 quillbox::DataDocument* DataWindowDocument(HWND window);

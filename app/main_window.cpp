@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "data_window.h"
 #include "modal_seam.h"
 #include "resource.h"
 
@@ -110,6 +111,10 @@ bool HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         return true;
     }
     case WM_CLOSE: {
+        // The program ends with the main window: the data windows go first, each asking
+        // about its unsaved edits.
+        if (window == frontEnd.mainWindow && !CloseDataWindows())
+            return true;
         if (ListView_GetItemCount(ItemList(window)) > 0 &&
             modalUi.messageBox(window, "終了してもいいですか？", "確認", MB_ICONQUESTION | MB_YESNO) == IDNO)
             return true;

@@ -339,11 +339,33 @@ TEST_F(DataWindowTest, EditCheckedThenSavedByteForByte)
     EXPECT_EQ(saved.substr(0, 3), "999");
     EXPECT_EQ(saved.substr(3), original.substr(3));
 
-    // No edits left: closing asks nothing.
-    size_t asked = boxes.size();
+    // Closing the main window closes the data window first, asking about its edits; No
+    // gives them up, and the main window goes on to its own question.
+    SendMessageA(data, WM_COMMAND, IDM_DATA_EDIT, 0);
+    editor = GetDlgItem(list, IDC_DATA_EDIT);
+    ASSERT_NE(editor, nullptr);
+    SetWindowTextA(editor, "888");
+    SendMessageA(editor, WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_TRUE(DataWindowDocument(data)->Modified());
+    boxAnswer = IDCANCEL;
+    SendMessageA(window, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(IsWindow(data));
+    ASSERT_TRUE(IsWindow(window));
+    boxAnswer = IDNO;
+    size_t before = boxes.size();
+    SendMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(data));
+    EXPECT_EQ(boxes.size(), before + 2);   // the data window's question, then the main window's
+    EXPECT_EQ(qbtest::ReadFileBytes("gui_edit.dat"), saved);
+}
+
+TEST_F(DataWindowTest, ClosingWithoutEditsAsksNothing)
+{
+    HWND data = OpenData(Example("custmast.dat"));
+    ASSERT_NE(data, nullptr);
     SendMessageA(data, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindow(data));
-    EXPECT_EQ(boxes.size(), asked);
+    EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(DataWindowTest, BadPackedValueShownAndCounted)
@@ -364,7 +386,6 @@ TEST_F(DataWindowTest, BadPackedValueShownAndCounted)
     ASSERT_GT(column, 0);
     EXPECT_EQ(ListText(list, 1, column), "###");
     EXPECT_NE(ListText(list, 0, column), "###");
-    SendMessageA(data, WM_COMMAND, IDM_DATA_UNFILTER, 0);   // refreshes the status bar
     EXPECT_EQ(DataWindowStatus(data, 1), "不正データ 1 件");
     // The detail of the bad record names the item's fault.
     dialogScript = [](HWND dialog) {
