@@ -340,35 +340,93 @@ void Layout(DataWindowState& state)
     SendMessageA(state.status, SB_SETPARTS, PART_COUNT, reinterpret_cast<LPARAM>(edges));
 }
 
-// ---- Long runs: the status bar shows the progress; Escape cancels --------------------
+// ---- Long runs: a progress dialog after half a second, its キャンセル or Escape cancels ----
+struct RunProgress {
+    DataWindowState* state = nullptr;
+    const char* what = "";
+    DWORD started = 0, shown = 0;
+    HWND dialog = nullptr;
+    bool cancelled = false;
+    ~RunProgress()
+    {
+        if (dialog) {
+            EnableWindow(state->window, TRUE);
+            DestroyWindow(dialog);
+        }
+    }
+};
+
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
+        return TRUE;
+    }
+    if ((message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) || message == WM_CLOSE) {
+        if (RunProgress* run = reinterpret_cast<RunProgress*>(GetWindowLongPtrA(dialog, GWLP_USERDATA)))
+            run->cancelled = true;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// Whether a message is input (keys, mouse, the frames' and menus' clicks).
+bool IsInput(UINT message)
+{
+    return (message >= WM_KEYFIRST && message <= WM_KEYLAST) || (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) ||
+           (message >= WM_NCMOUSEMOVE && message <= WM_NCXBUTTONDBLCLK);
+}
+
 quillbox::DataProgress ProgressOf(DataWindowState& state, const char* what)
 {
-    std::shared_ptr<DWORD> started = std::make_shared<DWORD>(GetTickCount());
-    return [&state, what, started](long long done, long long total) {
+    std::shared_ptr<RunProgress> run = std::make_shared<RunProgress>();
+    run->state = &state;
+    run->what = what;
+    run->started = GetTickCount();
+    return [run](long long done, long long total) {
         DWORD now = GetTickCount();
-        if (now - *started < 100)
+        if (run->cancelled)
+            return false;
+        if (now - run->shown < 100)
             return true;
-        *started = now;
+        run->shown = now;
         char text[128];
-        std::snprintf(text, sizeof text, "%s %lld / %lld 件 (Escで中止)", what, done, total);
-        SetPart(state, PART_RECORDS, text);
-        UpdateWindow(state.status);
+        std::snprintf(text, sizeof text, "%s %lld / %lld 件", run->what, done, total);
+        SetPart(*run->state, PART_RECORDS, text);
+        if (!run->dialog && now - run->started >= 500) {
+            run->dialog = CreateDialogParamA(frontEnd.instance, MAKEINTRESOURCEA(IDD_DATA_PROGRESS), run->state->window,
+                                             ProgressDialogProc, reinterpret_cast<LPARAM>(run.get()));
+            if (run->dialog) {
+                SendDlgItemMessageA(run->dialog, IDC_DP_BAR, PBM_SETRANGE32, 0, 1000);
+                EnableWindow(run->state->window, FALSE);
+                ShowWindow(run->dialog, SW_SHOW);
+            }
+        }
+        if (run->dialog) {
+            SetDlgItemTextA(run->dialog, IDC_DP_TEXT, text);
+            int permille = total > 0 ? static_cast<int>(std::min<long long>(done * 1000 / total, 1000)) : 0;
+            SendDlgItemMessageA(run->dialog, IDC_DP_BAR, PBM_SETPOS, permille, 0);
+        }
+        UpdateWindow(run->state->status);
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE)
-                return false;
             if (message.message == WM_QUIT) {
                 PostQuitMessage(static_cast<int>(message.wParam));
                 return false;
             }
-            // Input to the windows (their frames and menus too) waits; painting goes on.
-            if ((message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST) ||
-                (message.message >= WM_MOUSEFIRST && message.message <= WM_MOUSELAST) ||
-                (message.message >= WM_NCMOUSEMOVE && message.message <= WM_NCXBUTTONDBLCLK))
+            if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE)
+                return false;
+            bool toDialog = run->dialog && (message.hwnd == run->dialog || IsChild(run->dialog, message.hwnd));
+            if (toDialog && IsDialogMessageA(run->dialog, &message))
                 continue;
+            // Input to every other window is dropped while the run goes on; painting and
+            // timers go on.
+            if (!toDialog && IsInput(message.message))
+                continue;
+            TranslateMessage(&message);
             DispatchMessageA(&message);
         }
-        return true;
+        return !run->cancelled;
     };
 }
 

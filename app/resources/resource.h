@@ -14,6 +14,7 @@
 #define IDD_DATA_GOTO           121
 #define IDD_DATA_FIND           122
 #define IDD_DATA_FILTER         123
+#define IDD_DATA_PROGRESS       124
 
 // Controls
 #define IDC_STATUS_BAR          10
@@ -41,6 +42,8 @@
 #define IDC_DF_TEXT             1121
 #define IDC_DF_COLUMN           1122
 #define IDC_DF_COMPARE          1123
+#define IDC_DP_TEXT             1124
+#define IDC_DP_BAR              1125
 
 // Commands
 #define IDM_COPY_ROWS           20000

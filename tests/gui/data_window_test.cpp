@@ -506,4 +506,44 @@ TEST_F(DataWindowTest, AFileTheCodecCannotReadSaysWhyAndOpensNothing)
     EXPECT_EQ(boxes[0].text, Example("orders.vb") + "\n" + error);
 }
 
+// While a long search runs, its progress dialog shows; its キャンセル ends the search
+// with nothing found said, and the window is usable again.
+bool progressSeen = false;
+void CALLBACK CancelProgress(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    HWND progress = FindWindowA("#32770", "処理中");
+    if (!progress)
+        return;
+    progressSeen = true;
+    KillTimer(nullptr, timer);
+    PostMessageA(progress, WM_COMMAND, IDCANCEL, 0);
+}
+
+TEST_F(DataWindowTest, LongSearchShowsItsProgressAndCancels)
+{
+    std::string record = qbtest::ReadFileBytes(Example("custmast.dat")).substr(0, 200);
+    std::string bytes;
+    for (int copy = 0; copy < 400000; ++copy)
+        bytes += record;
+    ASSERT_TRUE(qbtest::WriteFileBytes("gui_long.dat", bytes));
+    HWND data = OpenData("gui_long.dat");
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(SendMessageA(DataWindowList(data), LVM_GETITEMCOUNT, 0, 0), 400000);
+    dialogScript = [](HWND dialog) {
+        SetDlgItemTextA(dialog, IDC_DF_TEXT, "nowhere-in-the-file");
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    };
+    progressSeen = false;
+    UINT_PTR timer = SetTimer(nullptr, 0, 100, CancelProgress);
+    DWORD started = GetTickCount();
+    SendMessageA(data, WM_COMMAND, IDM_DATA_FIND, 0);
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(progressSeen) << GetTickCount() - started << " ms";
+    EXPECT_TRUE(boxes.empty()) << boxes.front().text;
+    EXPECT_EQ(FindWindowA("#32770", "処理中"), nullptr);
+    EXPECT_TRUE(IsWindowEnabled(data));
+    EXPECT_EQ(DataWindowStatus(data, 0), "レコード数 400000 件");
+    DeleteFileA("gui_long.dat");
+}
+
 }  // namespace
