@@ -19,12 +19,18 @@
 #include "quillbox.h"
 #include "resource.h"
 
-// A top-level window of `className` (null: any) with `title`, waited for up to 10 s.
-static HWND WaitForWindow(const char* className, const char* title)
+// A top-level window of `className` (null: any) with `title` (null: any) of the process
+// `process`, waited for up to 10 s.
+static HWND WaitForWindow(const char* className, const char* title, DWORD process)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        if (HWND found = FindWindowA(className, title))
-            return found;
+        for (HWND found = FindWindowExA(nullptr, nullptr, className, title); found;
+             found = FindWindowExA(nullptr, found, className, title)) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(found, &owner);
+            if (owner == process)
+                return found;
+        }
         Sleep(100);
     }
     return nullptr;
@@ -34,8 +40,10 @@ static HWND WaitForWindow(const char* className, const char* title)
 // dialog confirmed as it comes; the data window's row count, 0 when it did not open.
 static int OpenDataFile(HWND window, const char* path)
 {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
     PostMessageA(window, WM_COMMAND, IDM_OPEN_DATA, 0);
-    HWND open = WaitForWindow("#32770", "データファイルの選択");
+    HWND open = WaitForWindow("#32770", "データファイルの選択", process);
     if (!open)
         return 0;
     // The file name box: edt1 of the explorer-style dialog, or its combo box cmb13.
@@ -43,11 +51,11 @@ static int OpenDataFile(HWND window, const char* path)
         if (HWND name = GetDlgItem(open, id))
             SetWindowTextA(name, path);
     PostMessageA(open, WM_COMMAND, IDOK, 0);
-    HWND setup = WaitForWindow("#32770", "データファイルの設定");
+    HWND setup = WaitForWindow("#32770", "データファイルの設定", process);
     if (!setup)
         return 0;
     PostMessageA(setup, WM_COMMAND, IDOK, 0);
-    HWND data = WaitForWindow("Quillbox_DataClass", nullptr);
+    HWND data = WaitForWindow("Quillbox_DataClass", nullptr, process);
     if (!data)
         return 0;
     HWND list = GetDlgItem(data, IDC_DATA_LIST);
@@ -65,6 +73,7 @@ int main(int argc, char** argv)
     if (argc < 2)
         return 2;
     bool start = std::strcmp(argv[1], "start") == 0;
+    DWORD started = 0;   // the process started here: its window, not one a run before left
     if (start) {
         if (argc < 5)
             return 2;
@@ -78,12 +87,19 @@ int main(int argc, char** argv)
             std::printf("cannot start %s\n", argv[2]);
             return 1;
         }
+        started = process.dwProcessId;
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
     HWND window = nullptr;
     for (int attempt = 0; attempt < 300 && !window; ++attempt) {
-        window = FindWindowA("Quillbox_Class", nullptr);
+        for (HWND found = FindWindowExA(nullptr, nullptr, "Quillbox_Class", nullptr); found && !window;
+             found = FindWindowExA(nullptr, found, "Quillbox_Class", nullptr)) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(found, &owner);
+            if (started == 0 || owner == started)
+                window = found;
+        }
         if (!window)
             Sleep(100);
     }
