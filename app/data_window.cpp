@@ -77,6 +77,12 @@ long long ShownRows(const DataWindowState& state)
     return state.filtered ? state.filter.Count() : state.document.RecordCount();
 }
 
+// The list view's item count: its rows, at most what a list view can hold.
+WPARAM ListCount(const DataWindowState& state)
+{
+    return static_cast<WPARAM>(std::min<long long>(ShownRows(state), 0x7FFFFFFF));
+}
+
 long long RowAt(const DataWindowState& state, long long position)
 {
     if (position < 0)
@@ -143,7 +149,7 @@ void UpdateStatus(DataWindowState& state)
 
 void SetItemCount(DataWindowState& state)
 {
-    SendMessageA(state.list, LVM_SETITEMCOUNT, static_cast<WPARAM>(ShownRows(state)),
+    SendMessageA(state.list, LVM_SETITEMCOUNT, ListCount(state),
                  LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
     InvalidateRect(state.list, nullptr, FALSE);
 }
@@ -669,7 +675,7 @@ void FilterCommand(DataWindowState& state)
     }
     state.filter = rows;
     state.filtered = true;
-    SendMessageA(state.list, LVM_SETITEMCOUNT, static_cast<WPARAM>(ShownRows(state)), 0);
+    SendMessageA(state.list, LVM_SETITEMCOUNT, ListCount(state), 0);
     InvalidateRect(state.list, nullptr, TRUE);
     UpdateStatus(state);
     if (state.filter.Count() > 0)
@@ -683,7 +689,7 @@ void UnfilterCommand(DataWindowState& state)
     long long row = FocusedRow(state);
     state.filtered = false;
     state.filter.Clear();
-    SendMessageA(state.list, LVM_SETITEMCOUNT, static_cast<WPARAM>(ShownRows(state)), 0);
+    SendMessageA(state.list, LVM_SETITEMCOUNT, ListCount(state), 0);
     InvalidateRect(state.list, nullptr, TRUE);
     UpdateStatus(state);
     if (row >= 0)
