@@ -506,6 +506,38 @@ TEST_F(DataWindowTest, AFileTheCodecCannotReadSaysWhyAndOpensNothing)
     EXPECT_EQ(boxes[0].text, Example("orders.vb") + "\n" + error);
 }
 
+TEST_F(DataWindowTest, KeysOfTheDataWindowAreItsOwn)
+{
+    HWND data = OpenData(Example("custmast.dat"));
+    ASSERT_NE(data, nullptr);
+    CopyAnalyzer analyzer("");
+    quillbox::DataDocument expected;
+    OpenExpected(expected, analyzer, Example("custmast.dat"));
+    HWND list = DataWindowList(data);
+    dialogScript = [](HWND dialog) {
+        SetDlgItemTextA(dialog, IDC_DF_TEXT, "0");
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    };
+    SendMessageA(data, WM_COMMAND, IDM_DATA_FIND, 0);
+    long long first = expected.Find("0", -1, 0, true, quillbox::DataProgress());
+    ASSERT_GE(first, 1);
+    EXPECT_EQ(FocusedPosition(list), first);
+
+    // F3 and Shift+F3 through the message loop's step: the data window's commands, not
+    // the main window's search (whose text is empty and would open its dialog).
+    MSG key = {};
+    key.hwnd = list;
+    key.message = WM_KEYDOWN;
+    key.wParam = VK_F3;
+    ASSERT_TRUE(DataWindowMessage(key));
+    long long next = expected.Find("0", -1, first, true, quillbox::DataProgress());
+    EXPECT_EQ(FocusedPosition(list), next < 0 ? first : next);
+    EXPECT_EQ(dialogShown, IDD_DATA_FIND);
+    // A message of the main window is left to the main loop.
+    key.hwnd = GetDlgItem(window, IDC_ITEM_LIST);
+    EXPECT_FALSE(DataWindowMessage(key));
+}
+
 // While a long search runs, its progress dialog shows; its キャンセル ends the search
 // with nothing found said, and the window is usable again.
 bool progressSeen = false;
