@@ -5,7 +5,9 @@
 #   make gui     run the desktop program under Wine on the bundled example
 #   make python  install what the Python module needs, build it, install it for Debian's python3
 #   make dist    build/dist/quillbox-VERSION-win32.zip, the Windows download
-#   make screenshot  refresh docs/screenshot.png from the screenshot test
+#   make screenshot  refresh docs/screenshot.png and docs/data-window.png from the screenshot tests
+#   make test-win64, make screenshot64  the same window tests and screenshots on a 64-bit
+#                build under Wine64, where the kernel cannot run the 32-bit program
 # Each build says one line; its configure and compiler output goes to build/NAME.log.
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
@@ -78,6 +80,7 @@ test-win64: win64
 screenshot64: win64
 	cd build/w64 && $(WINE64_PATH) $(XVFB) ctest --output-on-failure -R 'wine_prefix|gui_screenshot'
 	cp build/w64/tests/gui/screenshot.png docs/screenshot.png
+	cp build/w64/tests/gui/data-window.png docs/data-window.png
 
 test-native: native
 	cd build/native && ctest --output-on-failure -j$(JOBS)
@@ -100,10 +103,11 @@ gui: deps win
 dist: deps win
 	@bash scripts/make-dist build/win build/dist
 
-# Refreshes docs/screenshot.png from the screenshot test's picture.
+# Refreshes docs/screenshot.png and docs/data-window.png from the screenshot tests' pictures.
 screenshot: deps win
 	cd build/win && $(XVFB) ctest --output-on-failure -R 'wine_prefix|gui_screenshot'
 	cp build/win/tests/gui/screenshot.png docs/screenshot.png
+	cp build/win/tests/gui/data-window.png docs/data-window.png
 
 clean:
 	rm -rf build

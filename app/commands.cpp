@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "data_window.h"
 #include "modal_seam.h"
 #include "resource.h"
 
@@ -51,6 +52,9 @@ void OnCommand(HWND window, int command)
         frontEnd.fileLoaded = false;
         SetWindowTextA(window, PRODUCT_NAME);
         FillItemTable(window, frontEnd.ShownAnalyzer().GetHead(), frontEnd.arrayExpansion);
+        break;
+    case IDM_OPEN_DATA:
+        OpenDataFileCommand(window);
         break;
     case IDM_HTML:
         HtmlCommand(window);

@@ -125,7 +125,7 @@ void FitItemColumn(HWND list, int column);
 void FitItemColumns(HWND window);
 // Gives the table the keyboard focus (after a load, a search and a dialog).
 void FocusItemTable(HWND window);
-// Greys or enables IDM_CLOSE, IDM_HTML and IDM_DDL together.
+// Greys or enables IDM_CLOSE, IDM_HTML, IDM_DDL and IDM_OPEN_DATA together.
 void EnableExportCommands(HWND window, bool enable);
 void ShowStatusText();
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "data_window.h"
 #include "modal_seam.h"
 #include "resource.h"
 
@@ -143,6 +144,10 @@ bool HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         return true;
     }
     case WM_CLOSE: {
+        // The program ends with the main window: the data windows go first, each asking
+        // about its unsaved edits.
+        if (window == frontEnd.mainWindow && !CloseDataWindows())
+            return true;
         if (ListView_GetItemCount(ItemList(window)) > 0 &&
             modalUi.messageBox(window, "終了してもいいですか？", "確認", MB_ICONQUESTION | MB_YESNO) == IDNO)
             return true;
@@ -342,6 +347,7 @@ void EnableExportCommands(HWND window, bool enable)
     EnableMenuItem(menu, IDM_CLOSE, state);
     EnableMenuItem(menu, IDM_HTML, state);
     EnableMenuItem(menu, IDM_DDL, state);
+    EnableMenuItem(menu, IDM_OPEN_DATA, state);
     DrawMenuBar(window);
 }
 

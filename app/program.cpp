@@ -2,6 +2,7 @@
 // window class, the main window, the accelerators and the message loop, and the
 // top-level handler for failures that escape a command.
 #include "desktop.h"
+#include "data_window.h"
 
 #include "modal_seam.h"
 #include "resource.h"
@@ -25,6 +26,9 @@ int RunMessageLoop(HWND window, HACCEL accelerators)
             modalUi.messageBox(nullptr, "メッセージループ内でエラーが発生しました。", "::GetMessage", MB_ICONERROR);
             return 0;
         }
+        // A data window's messages take its own keys, not the main window's.
+        if (DataWindowMessage(message))
+            continue;
         if (accelerators && TranslateAcceleratorA(window, accelerators, &message))
             continue;
         if (IsDialogMessageA(window, &message))

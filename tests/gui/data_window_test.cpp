@@ -1,0 +1,581 @@
+// The data window of Quillbox.exe, created in this process: opened through the main
+// window's command on the bundled Shift_JIS customer file, its rows and status, go to,
+// export and copy against the document's own bytes, an edit saved, a bad value shown.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "data_window.h"
+#include "desktop.h"
+#include "modal_seam.h"
+#include "resource.h"
+#include "test_util.h"
+
+namespace {
+
+struct Box { std::string text, caption; };
+std::vector<Box> boxes;
+int boxAnswer = IDNO;
+int RecordBox(HWND, const char* text, const char* caption, UINT)
+{
+    boxes.push_back({text, caption});
+    return boxAnswer;
+}
+
+std::string openAnswer, saveAnswer;
+BOOL AnswerOpen(OPENFILENAMEA* dialog)
+{
+    lstrcpynA(dialog->lpstrFile, openAnswer.c_str(), dialog->nMaxFile);
+    return TRUE;
+}
+BOOL AnswerSave(OPENFILENAMEA* dialog)
+{
+    lstrcpynA(dialog->lpstrFile, saveAnswer.c_str(), dialog->nMaxFile);
+    return TRUE;
+}
+
+// The program's own dialogs, shown for real and filled in by a script.
+DLGPROC realProcedure;
+void (*dialogScript)(HWND dialog);
+int dialogShown = 0;
+INT_PTR CALLBACK ScriptedProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    INT_PTR result = realProcedure(dialog, message, wParam, lParam);
+    if (message == WM_INITDIALOG) {
+        dialogScript(dialog);
+    }
+    return result;
+}
+INT_PTR ScriptedDialog(HINSTANCE instance, int templateId, HWND owner, DLGPROC procedure)
+{
+    realProcedure = procedure;
+    dialogShown = templateId;
+    return DialogBoxParamA(instance, MAKEINTRESOURCEA(templateId), owner, ScriptedProcedure, 0);
+}
+
+std::string Example(const char* name) { return std::string(QB_SOURCE_DIR) + "/examples/" + name; }
+
+class DataWindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { RegisterMainWindowClass(GetModuleHandleA(nullptr)); }
+    // The main window's test suite registers the class again in this process.
+    static void TearDownTestSuite() { UnregisterClassA(WINDOW_CLASS_NAME, GetModuleHandleA(nullptr)); }
+    void SetUp() override
+    {
+        ResetFrontEndState();
+        ForgetDataSettings();
+        boxes.clear();
+        boxAnswer = IDNO;
+        modalUi = RealModalUi();
+        modalUi.messageBox = RecordBox;
+        modalUi.getOpenFileName = AnswerOpen;
+        modalUi.getSaveFileName = AnswerSave;
+        modalUi.dialogBox = ScriptedDialog;
+    }
+    void TearDown() override
+    {
+        for (HWND data : DataWindows())
+            DestroyWindow(data);
+        if (window && IsWindow(window)) {
+            SendMessageA(window, WM_COMMAND, IDM_CLOSE, 0);
+            DestroyWindow(window);
+        }
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {}
+        modalUi = RealModalUi();
+    }
+    // The main window on CUSTMAST.cpy, then the data file `data` opened through the
+    // command with the settings dialog's choices as they come (cp932, fixed).
+    HWND OpenData(const std::string& data, const char* copybook = "CUSTMAST.cpy", void (*setup)(HWND) = nullptr)
+    {
+        if (!window) {
+            PrepareStartup(GetModuleHandleA(nullptr), ("\"" + Example(copybook) + "\"").c_str());
+            window = CreateMainWindow(GetModuleHandleA(nullptr));
+            EXPECT_NE(window, nullptr);
+        }
+        EXPECT_FALSE(GetMenuState(GetMenu(window), IDM_OPEN_DATA, MF_BYCOMMAND) & MF_GRAYED);
+        openAnswer = data;
+        dialogScript = setup ? setup : [](HWND dialog) {
+            char first[128] = "";
+            SendDlgItemMessageA(dialog, IDC_DS_ENCODING, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(first));
+            EXPECT_STREQ(first, "cp932 (Shift_JIS)");
+            EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_DS_FORMAT, CB_GETCURSEL, 0, 0), 0);
+            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_DS_RULES)));   // one 01 record
+            PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        };
+        SendMessageA(window, WM_COMMAND, IDM_OPEN_DATA, 0);
+        EXPECT_EQ(dialogShown, IDD_DATA_SETUP);
+        std::vector<HWND> open = DataWindows();
+        return open.empty() ? nullptr : open.back();
+    }
+    // A document of its own on the same file, as the window opens it.
+    void OpenExpected(quillbox::DataDocument& document, CopyAnalyzer& analyzer, const std::string& data,
+                      const char* copybook = "CUSTMAST.cpy",
+                      const quillbox::DataOptions& options = quillbox::DataOptions())
+    {
+        analyzer.SetFileName(Example(copybook).c_str());
+        CopyItem* head = analyzer.Analyze();
+        std::string error;
+        ASSERT_TRUE(document.Open(head, static_cast<int>(analyzer.GetRecordLength()), data, options, error))
+            << error;
+    }
+    static std::string ListText(HWND list, int row, int column)
+    {
+        char text[512] = "";
+        LVITEMA item = {};
+        item.iSubItem = column;
+        item.pszText = text;
+        item.cchTextMax = sizeof text;
+        SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+        return text;
+    }
+    static int FocusedPosition(HWND list)
+    {
+        return static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+    }
+    HWND window = nullptr;
+};
+
+TEST_F(DataWindowTest, OpensTheCustomerFileAndShowsItsRowsAndDetail)
+{
+    HWND data = OpenData(Example("custmast.dat"));
+    ASSERT_NE(data, nullptr);
+    char title[512];
+    GetWindowTextA(data, title, sizeof title);
+    EXPECT_STREQ(title, "custmast.dat - CUSTMAST.cpy - Quillbox");
+
+    CopyAnalyzer analyzer("");
+    quillbox::DataDocument expected;
+    OpenExpected(expected, analyzer, Example("custmast.dat"));
+    HWND list = DataWindowList(data);
+    ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), expected.RecordCount());
+    HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
+    ASSERT_EQ(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0), static_cast<LRESULT>(expected.ColumnCount() + 1));
+    for (long long row = 0; row < expected.RecordCount(); ++row) {
+        const quillbox::DataDocument::ShownRow* shown = expected.Row(row);
+        ASSERT_NE(shown, nullptr);
+        EXPECT_EQ(ListText(list, static_cast<int>(row), 0), std::to_string(row + 1));
+        for (size_t column = 0; column < shown->cells.size(); ++column)
+            EXPECT_EQ(ListText(list, static_cast<int>(row), static_cast<int>(column + 1)), shown->cells[column].text)
+                << row << "," << column;
+    }
+    // Every column is at least as wide as its header's text.
+    for (size_t column = 0; column < expected.ColumnCount(); ++column) {
+        int width = static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, column + 1, 0));
+        int text = static_cast<int>(SendMessageA(list, LVM_GETSTRINGWIDTHA, 0,
+                                                 reinterpret_cast<LPARAM>(expected.ColumnName(column).c_str())));
+        EXPECT_GE(width, text) << column;
+    }
+    EXPECT_EQ(DataWindowStatus(data, 0), "レコード数 4 件");
+    EXPECT_EQ(DataWindowStatus(data, 1), "不正データ 0 件");
+
+    // The first record is selected and its detail shown, one line per item.
+    EXPECT_EQ(FocusedPosition(list), 0);
+    std::vector<quillbox::DataDocument::DetailLine> lines;
+    ASSERT_TRUE(expected.Detail(0, lines));
+    HWND detail = DataWindowDetail(data);
+    ASSERT_EQ(SendMessageA(detail, LVM_GETITEMCOUNT, 0, 0), static_cast<LRESULT>(lines.size()));
+    EXPECT_EQ(ListText(detail, 1, 0), "  05 " + lines[1].name);   // indented under the 01 item
+    EXPECT_EQ(ListText(detail, 2, 1), lines[2].picture);
+    EXPECT_EQ(ListText(detail, 2, 3), std::to_string(lines[2].offset + 1));
+    EXPECT_EQ(ListText(detail, 2, 5), lines[2].value);
+    EXPECT_EQ(ListText(detail, 2, 6), lines[2].hex);
+
+    // Go to record 3: selected, and the detail follows.
+    dialogScript = [](HWND dialog) {
+        SetDlgItemTextA(dialog, IDC_DG_NUMBER, "3");
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    };
+    SendMessageA(data, WM_COMMAND, IDM_DATA_GOTO, 0);
+    EXPECT_EQ(dialogShown, IDD_DATA_GOTO);
+    EXPECT_EQ(FocusedPosition(list), 2);
+    ASSERT_TRUE(expected.Detail(2, lines));
+    EXPECT_EQ(ListText(detail, static_cast<int>(lines.size()) - 1, 6), lines.back().hex);
+    EXPECT_EQ(ListText(detail, 3, 5), lines[3].value);
+    // A number past the file: told, the selection stays.
+    dialogScript = [](HWND dialog) {
+        SetDlgItemTextA(dialog, IDC_DG_NUMBER, "99");
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    };
+    SendMessageA(data, WM_COMMAND, IDM_DATA_GOTO, 0);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(FocusedPosition(list), 2);
+
+    // Find in one column, then F3 and Shift+F3 in every column.
+    dialogScript = [](HWND dialog) {
+        SetDlgItemTextA(dialog, IDC_DF_TEXT, "A");
+        SendDlgItemMessageA(dialog, IDC_DF_COLUMN, CB_SETCURSEL, 3, 0);   // CUST-STATUS
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    };
+    SendMessageA(data, WM_COMMAND, IDM_DATA_FIND, 0);
+    long long found = expected.Find("A", 2, 2, true, quillbox::DataProgress());
+    EXPECT_EQ(FocusedPosition(list), found < 0 ? 2 : found);
+
+    // The window closes on its own; the main window stays.
+    SendMessageA(data, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(data));
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_TRUE(DataWindows().empty());
+}
+
+TEST_F(DataWindowTest, ExportAndCopyGiveTheDocumentsBytes)
+{
+    HWND data = OpenData(Example("custmast.dat"));
+    ASSERT_NE(data, nullptr);
+    CopyAnalyzer analyzer("");
+    quillbox::DataDocument expected;
+    OpenExpected(expected, analyzer, Example("custmast.dat"));
+    quillbox::RunResult result;
+    std::string error;
+
+    for (quillbox::TableFormat format : {quillbox::TableFormat::kCsv, quillbox::TableFormat::kJsonl}) {
+        bool csv = format == quillbox::TableFormat::kCsv;
+        saveAnswer = csv ? "gui_data.csv" : "gui_data.jsonl";
+        SendMessageA(data, WM_COMMAND, csv ? IDM_DATA_CSV : IDM_DATA_JSONL, 0);
+        ASSERT_TRUE(expected.Export(csv ? "gui_expected.csv" : "gui_expected.jsonl", format, nullptr, result, error))
+            << error;
+        EXPECT_EQ(qbtest::ReadFileBytes(saveAnswer), qbtest::ReadFileBytes(csv ? "gui_expected.csv" : "gui_expected.jsonl"));
+        EXPECT_FALSE(qbtest::ReadFileBytes(saveAnswer).empty());
+    }
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "4 件を出力しました。");
+
+    // Selected rows: the second and the fourth.
+    HWND list = DataWindowList(data);
+    LVITEMA item = {};
+    item.stateMask = LVIS_SELECTED;
+    SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
+    item.state = LVIS_SELECTED;
+    SendMessageA(list, LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&item));
+    SendMessageA(list, LVM_SETITEMSTATE, 3, reinterpret_cast<LPARAM>(&item));
+    SendMessageA(data, WM_COMMAND, IDM_DATA_SCOPE_SELECTED, 0);
+    saveAnswer = "gui_selected.csv";
+    SendMessageA(data, WM_COMMAND, IDM_DATA_CSV, 0);
+    std::vector<long long> rows = {1, 3};
+    ASSERT_TRUE(expected.Export("gui_expected_selected.csv", quillbox::TableFormat::kCsv, &rows, result, error));
+    EXPECT_EQ(qbtest::ReadFileBytes("gui_selected.csv"), qbtest::ReadFileBytes("gui_expected_selected.csv"));
+
+    // コピー: the same two rows on the clipboard as Shift_JIS text.
+    SendMessageA(data, WM_COMMAND, IDM_DATA_COPY, 0);
+    ASSERT_TRUE(OpenClipboard(data));
+    HANDLE handle = GetClipboardData(CF_TEXT);
+    ASSERT_NE(handle, nullptr);
+    std::string text = static_cast<const char*>(GlobalLock(handle));
+    GlobalUnlock(handle);
+    CloseClipboard();
+    EXPECT_EQ(text, expected.CopyText(rows));
+
+    // A filter: its rows counted in the status bar, and exported as shown.
+    dialogScript = [](HWND dialog) {
+        SendDlgItemMessageA(dialog, IDC_DF_COLUMN, CB_SETCURSEL, 0, 0);   // CUST-BRANCH-CD
+        SendDlgItemMessageA(dialog, IDC_DF_COMPARE, CB_SETCURSEL, 0, 0);  // =
+        SetDlgItemTextA(dialog, IDC_DF_TEXT, "001");
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    };
+    SendMessageA(data, WM_COMMAND, IDM_DATA_FILTER, 0);
+    quillbox::DataRowSet filter;
+    ASSERT_TRUE(expected.Filter(0, quillbox::DataDocument::Compare::kEqual, "001", filter, quillbox::DataProgress(), error));
+    EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), filter.Count());
+    EXPECT_EQ(DataWindowStatus(data, 2), "フィルタ " + std::to_string(filter.Count()) + " 件");
+    SendMessageA(data, WM_COMMAND, IDM_DATA_SCOPE_SHOWN, 0);
+    saveAnswer = "gui_filtered.csv";
+    SendMessageA(data, WM_COMMAND, IDM_DATA_CSV, 0);
+    ASSERT_TRUE(expected.Export("gui_expected_filtered.csv", quillbox::TableFormat::kCsv, filter, result, error));
+    EXPECT_EQ(qbtest::ReadFileBytes("gui_filtered.csv"), qbtest::ReadFileBytes("gui_expected_filtered.csv"));
+    SendMessageA(data, WM_COMMAND, IDM_DATA_UNFILTER, 0);
+    EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), expected.RecordCount());
+}
+
+TEST_F(DataWindowTest, EditCheckedThenSavedByteForByte)
+{
+    std::string original = qbtest::ReadFileBytes(Example("custmast.dat"));
+    ASSERT_TRUE(qbtest::WriteFileBytes("gui_edit.dat", original));
+    ASSERT_TRUE(qbtest::WriteFileBytes("gui_edit_expected.dat", original));
+    HWND data = OpenData("gui_edit.dat");
+    ASSERT_NE(data, nullptr);
+    HWND list = DataWindowList(data);
+
+    // F2 on the first record: an editor over CUST-BRANCH-CD; a value too long is refused
+    // with the codec's reason and nothing changes.
+    SendMessageA(data, WM_COMMAND, IDM_DATA_EDIT, 0);
+    HWND editor = GetDlgItem(list, IDC_DATA_EDIT);
+    ASSERT_NE(editor, nullptr);
+    SetWindowTextA(editor, "ABCDE");
+    SendMessageA(editor, WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text.rfind("この値は入力できません。\n", 0), 0u) << boxes[0].text;
+    EXPECT_FALSE(DataWindowDocument(data)->Modified());
+
+    SendMessageA(data, WM_COMMAND, IDM_DATA_EDIT, 0);
+    editor = GetDlgItem(list, IDC_DATA_EDIT);
+    ASSERT_NE(editor, nullptr);
+    SetWindowTextA(editor, "999");
+    SendMessageA(editor, WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(DataWindowDocument(data)->Edited(0));
+    EXPECT_EQ(ListText(list, 0, 0), "1 *");
+    EXPECT_EQ(ListText(list, 0, 1), "999");
+    EXPECT_EQ(DataWindowStatus(data, 3), "編集 1 件");
+
+    // Closing asks; Cancel keeps the window and the edit.
+    boxAnswer = IDCANCEL;
+    SendMessageA(data, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(IsWindow(data));
+    EXPECT_EQ(boxes.back().caption, "確認");
+
+    SendMessageA(data, WM_COMMAND, IDM_DATA_SAVE, 0);
+    EXPECT_FALSE(DataWindowDocument(data)->Modified());
+    CopyAnalyzer analyzer("");
+    quillbox::DataDocument expected;
+    OpenExpected(expected, analyzer, "gui_edit_expected.dat");
+    std::string reason, error;
+    ASSERT_TRUE(expected.SetCell(0, 0, "999", reason)) << reason;
+    ASSERT_TRUE(expected.Save(error)) << error;
+    std::string saved = qbtest::ReadFileBytes("gui_edit.dat");
+    EXPECT_EQ(saved, qbtest::ReadFileBytes("gui_edit_expected.dat"));
+    EXPECT_EQ(saved.substr(0, 3), "999");
+    EXPECT_EQ(saved.substr(3), original.substr(3));
+
+    // Closing the main window closes the data window first, asking about its edits; No
+    // gives them up, and the main window goes on to its own question.
+    SendMessageA(data, WM_COMMAND, IDM_DATA_EDIT, 0);
+    editor = GetDlgItem(list, IDC_DATA_EDIT);
+    ASSERT_NE(editor, nullptr);
+    SetWindowTextA(editor, "888");
+    SendMessageA(editor, WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_TRUE(DataWindowDocument(data)->Modified());
+    boxAnswer = IDCANCEL;
+    SendMessageA(window, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(IsWindow(data));
+    ASSERT_TRUE(IsWindow(window));
+    boxAnswer = IDNO;
+    size_t before = boxes.size();
+    SendMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(data));
+    EXPECT_EQ(boxes.size(), before + 2);   // the data window's question, then the main window's
+    EXPECT_EQ(qbtest::ReadFileBytes("gui_edit.dat"), saved);
+}
+
+TEST_F(DataWindowTest, ClosingWithoutEditsAsksNothing)
+{
+    HWND data = OpenData(Example("custmast.dat"));
+    ASSERT_NE(data, nullptr);
+    SendMessageA(data, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(data));
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(DataWindowTest, BadPackedValueShownAndCounted)
+{
+    // The second record's CUST-CREDIT-LIMIT (bytes 180-184, COMP-3) gets a bad digit.
+    std::string bytes = qbtest::ReadFileBytes(Example("custmast.dat"));
+    ASSERT_GE(bytes.size(), 400u);
+    bytes[200 + 181] = '\xAB';
+    ASSERT_TRUE(qbtest::WriteFileBytes("gui_bad.dat", bytes));
+    HWND data = OpenData("gui_bad.dat");
+    ASSERT_NE(data, nullptr);
+    HWND list = DataWindowList(data);
+    quillbox::DataDocument* document = DataWindowDocument(data);
+    int column = -1;
+    for (size_t index = 0; index < document->ColumnCount(); ++index)
+        if (document->ColumnName(index) == "CUST-CREDIT-LIMIT")
+            column = static_cast<int>(index) + 1;
+    ASSERT_GT(column, 0);
+    EXPECT_EQ(ListText(list, 1, column), "###");
+    EXPECT_NE(ListText(list, 0, column), "###");
+    EXPECT_EQ(DataWindowStatus(data, 1), "不正データ 1 件");
+    // The detail of the bad record names the item's fault.
+    dialogScript = [](HWND dialog) {
+        SetDlgItemTextA(dialog, IDC_DG_NUMBER, "2");
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    };
+    SendMessageA(data, WM_COMMAND, IDM_DATA_GOTO, 0);
+    std::vector<quillbox::DataDocument::DetailLine> lines;
+    ASSERT_TRUE(document->Detail(1, lines));
+    HWND detail = DataWindowDetail(data);
+    bool shown = false;
+    for (size_t index = 0; index < lines.size(); ++index)
+        if (lines[index].bad && lines[index].name == "CUST-CREDIT-LIMIT") {
+            EXPECT_EQ(ListText(detail, static_cast<int>(index), 5), "### " + lines[index].reason);
+            shown = !lines[index].reason.empty();
+        }
+    EXPECT_TRUE(shown);
+}
+
+TEST_F(DataWindowTest, EbcdicRdwRecordsOfVariableTablesThroughTheSettingsRememberedPerCopybook)
+{
+    // examples/orderlines.vb: EBCDIC (ibm-037) RDW records of 1 to 12 order lines, laid
+    // out by ODOREC.cpy under the COBOL rules.
+    PrepareStartup(GetModuleHandleA(nullptr), ("\"" + Example("cobol/ODOREC.cpy") + "\"").c_str());
+    window = CreateMainWindow(GetModuleHandleA(nullptr));
+    ASSERT_NE(window, nullptr);
+    SendMessageA(window, WM_COMMAND, IDM_COBOL_RULES, 0);
+    ASSERT_TRUE(frontEnd.shownByCobolRules);
+    HWND data = OpenData(Example("orderlines.vb"), "cobol/ODOREC.cpy", [](HWND dialog) {
+        LRESULT ebcdic = SendDlgItemMessageA(dialog, IDC_DS_ENCODING, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                             reinterpret_cast<LPARAM>("ibm-037"));
+        EXPECT_GT(ebcdic, 4);   // after the Japanese pages
+        SendDlgItemMessageA(dialog, IDC_DS_ENCODING, CB_SETCURSEL, ebcdic, 0);
+        SendDlgItemMessageA(dialog, IDC_DS_FORMAT, CB_SETCURSEL, 2, 0);   // RDW
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    });
+    ASSERT_NE(data, nullptr);
+    CobolAnalyzer analyzer("");
+    quillbox::DataOptions options;
+    options.encoding = "ibm-037";
+    options.records = quillbox::RecordFormat::kRdw;
+    analyzer.SetFileName(Example("cobol/ODOREC.cpy").c_str());
+    CopyItem* head = analyzer.Analyze();
+    options.variableOccurs = quillbox::VariableOccursOf(analyzer);
+    quillbox::DataDocument expected;
+    std::string error;
+    ASSERT_TRUE(expected.Open(head, static_cast<int>(analyzer.GetRecordLength()), Example("orderlines.vb"), options,
+                              error))
+        << error;
+    // The scan runs in timer slices: wait for it as the message loop would.
+    quillbox::DataDocument* document = DataWindowDocument(data);
+    for (int tick = 0; tick < 200 && !document->ScanDone(); ++tick) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        Sleep(10);
+    }
+    ASSERT_TRUE(document->ScanDone());
+    while (!expected.ScanDone())
+        expected.ScanSome(1 << 20);
+    ASSERT_GT(expected.RecordCount(), 1);
+    HWND list = DataWindowList(data);
+    ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), expected.RecordCount());
+    for (long long row = 0; row < expected.RecordCount(); ++row) {
+        const quillbox::DataDocument::ShownRow* shown = expected.Row(row);
+        ASSERT_NE(shown, nullptr);
+        for (size_t column = 0; column < shown->cells.size(); ++column)
+            EXPECT_EQ(ListText(list, static_cast<int>(row), static_cast<int>(column + 1)),
+                      shown->cells[column].bad ? "###" : shown->cells[column].text)
+                << row << "," << column;
+    }
+    EXPECT_EQ(DataWindowStatus(data, 0), "レコード数 " + std::to_string(expected.RecordCount()) + " 件");
+    saveAnswer = "gui_orderlines.csv";
+    SendMessageA(data, WM_COMMAND, IDM_DATA_CSV, 0);
+    quillbox::RunResult result;
+    ASSERT_TRUE(expected.Export("gui_orderlines_expected.csv", quillbox::TableFormat::kCsv, nullptr, result, error))
+        << error;
+    EXPECT_EQ(qbtest::ReadFileBytes("gui_orderlines.csv"), qbtest::ReadFileBytes("gui_orderlines_expected.csv"));
+
+    // The same copybook again: the dialog starts with the choices made; cancelled, no
+    // second window.
+    static int encoding, format;
+    OpenData(Example("orderlines.vb"), "cobol/ODOREC.cpy", [](HWND dialog) {
+        encoding = static_cast<int>(SendDlgItemMessageA(dialog, IDC_DS_ENCODING, CB_GETCURSEL, 0, 0));
+        format = static_cast<int>(SendDlgItemMessageA(dialog, IDC_DS_FORMAT, CB_GETCURSEL, 0, 0));
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_GT(encoding, 4);
+    EXPECT_EQ(format, 2);
+    EXPECT_EQ(DataWindows().size(), 1u);
+}
+
+TEST_F(DataWindowTest, AFileTheCodecCannotReadSaysWhyAndOpensNothing)
+{
+    // Japanese EBCDIC has no converter in this Windows build: the open says so.
+    HWND data = OpenData(Example("orders.vb"), "ORDERREC.cpy", [](HWND dialog) {
+        SendDlgItemMessageA(dialog, IDC_DS_ENCODING, CB_SETCURSEL, 1, 0);   // ibm-930
+        SendDlgItemMessageA(dialog, IDC_DS_FORMAT, CB_SETCURSEL, 3, 0);     // RDWブロック
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    });
+    (void)data;
+    CopyAnalyzer analyzer("");
+    analyzer.SetFileName(Example("ORDERREC.cpy").c_str());
+    CopyItem* head = analyzer.Analyze();
+    quillbox::DataOptions options;
+    options.encoding = "ibm-930";
+    options.records = quillbox::RecordFormat::kRdwBlock;
+    quillbox::DataDocument expected;
+    std::string error;
+    if (expected.Open(head, static_cast<int>(analyzer.GetRecordLength()), Example("orders.vb"), options, error)) {
+        EXPECT_EQ(DataWindows().size(), 1u);   // a build that converts it opens it
+        return;
+    }
+    EXPECT_TRUE(DataWindows().empty());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, Example("orders.vb") + "\n" + error);
+}
+
+TEST_F(DataWindowTest, KeysOfTheDataWindowAreItsOwn)
+{
+    HWND data = OpenData(Example("custmast.dat"));
+    ASSERT_NE(data, nullptr);
+    CopyAnalyzer analyzer("");
+    quillbox::DataDocument expected;
+    OpenExpected(expected, analyzer, Example("custmast.dat"));
+    HWND list = DataWindowList(data);
+    dialogScript = [](HWND dialog) {
+        SetDlgItemTextA(dialog, IDC_DF_TEXT, "0");
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    };
+    SendMessageA(data, WM_COMMAND, IDM_DATA_FIND, 0);
+    long long first = expected.Find("0", -1, 0, true, quillbox::DataProgress());
+    ASSERT_GE(first, 1);
+    EXPECT_EQ(FocusedPosition(list), first);
+
+    // F3 and Shift+F3 through the message loop's step: the data window's commands, not
+    // the main window's search (whose text is empty and would open its dialog).
+    MSG key = {};
+    key.hwnd = list;
+    key.message = WM_KEYDOWN;
+    key.wParam = VK_F3;
+    ASSERT_TRUE(DataWindowMessage(key));
+    long long next = expected.Find("0", -1, first, true, quillbox::DataProgress());
+    EXPECT_EQ(FocusedPosition(list), next < 0 ? first : next);
+    EXPECT_EQ(dialogShown, IDD_DATA_FIND);
+    // A message of the main window is left to the main loop.
+    key.hwnd = GetDlgItem(window, IDC_ITEM_LIST);
+    EXPECT_FALSE(DataWindowMessage(key));
+}
+
+// While a long search runs, its progress dialog shows; its キャンセル ends the search
+// with nothing found said, and the window is usable again.
+bool progressSeen = false;
+void CALLBACK CancelProgress(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    HWND progress = FindWindowA("#32770", "処理中");
+    if (!progress)
+        return;
+    progressSeen = true;
+    KillTimer(nullptr, timer);
+    PostMessageA(progress, WM_COMMAND, IDCANCEL, 0);
+}
+
+TEST_F(DataWindowTest, LongSearchShowsItsProgressAndCancels)
+{
+    std::string record = qbtest::ReadFileBytes(Example("custmast.dat")).substr(0, 200);
+    std::string bytes;
+    for (int copy = 0; copy < 400000; ++copy)
+        bytes += record;
+    ASSERT_TRUE(qbtest::WriteFileBytes("gui_long.dat", bytes));
+    HWND data = OpenData("gui_long.dat");
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(SendMessageA(DataWindowList(data), LVM_GETITEMCOUNT, 0, 0), 400000);
+    dialogScript = [](HWND dialog) {
+        SetDlgItemTextA(dialog, IDC_DF_TEXT, "nowhere-in-the-file");
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    };
+    progressSeen = false;
+    UINT_PTR timer = SetTimer(nullptr, 0, 100, CancelProgress);
+    DWORD started = GetTickCount();
+    SendMessageA(data, WM_COMMAND, IDM_DATA_FIND, 0);
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(progressSeen) << GetTickCount() - started << " ms";
+    EXPECT_TRUE(boxes.empty()) << boxes.front().text;
+    EXPECT_EQ(FindWindowA("#32770", "処理中"), nullptr);
+    EXPECT_TRUE(IsWindowEnabled(data));
+    EXPECT_EQ(DataWindowStatus(data, 0), "レコード数 400000 件");
+    DeleteFileA("gui_long.dat");
+}
+
+}  // namespace
