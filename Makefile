@@ -70,8 +70,9 @@ win64:
 	$(call build,w64,$(WIN64_FLAGS))
 	@mkdir -p build/w64/wine64
 	@printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$$@"\n' >build/w64/wine64/wine
+	@cp build/w64/wine64/wine build/w64/wine64/wine-stable   # what winepath and its kin call
 	@printf '#!/bin/sh\nexec /usr/lib/wine/wineserver64 "$$@"\n' >build/w64/wine64/wineserver
-	@chmod +x build/w64/wine64/wine build/w64/wine64/wineserver
+	@chmod +x build/w64/wine64/wine build/w64/wine64/wine-stable build/w64/wine64/wineserver
 
 # The zip of `make dist` is the 32-bit program's: its test is not run on this build.
 test-win64: win64

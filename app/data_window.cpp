@@ -49,6 +49,7 @@ struct DataWindowState {
     int findColumn = -1;
     long long editRow = -1;
     size_t editColumn = 0;
+    std::string editStart;   // the editor's text when it opened
     std::string cellText;   // LVN_GETDISPINFO's text stays valid until the next one
     uint64_t scanned = 0;   // bytes of the file the scan has passed
     long long badShown = 0; // the bad rows the status bar counts
@@ -727,9 +728,15 @@ void EndEdit(DataWindowState& state, bool keep)
         return;
     HWND editor = state.editor;
     state.editor = nullptr;   // WM_KILLFOCUS of the destroyed editor ends nothing more
+    // Only a changed text is stored: a cell opened and left as it was keeps its bytes (a
+    // bad value, whose editor opens empty, among them).
+    std::string text;
     if (keep) {
-        char text[1024] = "";
-        GetWindowTextA(editor, text, sizeof text);
+        int length = GetWindowTextLengthA(editor);
+        text.assign(static_cast<size_t>(length > 0 ? length : 0) + 1, '\0');
+        text.resize(static_cast<size_t>(GetWindowTextA(editor, &text[0], length + 1)));
+    }
+    if (keep && text != state.editStart) {
         std::string reason;
         if (!state.document.SetCell(state.editRow, state.editColumn, text, reason)) {
             DestroyWindow(editor);
@@ -791,6 +798,7 @@ void BeginEdit(DataWindowState& state, int position, int subItem)
         text.clear();
     state.editRow = row;
     state.editColumn = static_cast<size_t>(subItem - 1);
+    state.editStart = text;
     state.editor = CreateWindowExA(0, "EDIT", text.c_str(), WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL,
                                    cell.left, cell.top, std::max(80, static_cast<int>(cell.right - cell.left)),
                                    cell.bottom - cell.top + 2, state.list, reinterpret_cast<HMENU>(IDC_DATA_EDIT),

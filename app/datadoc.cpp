@@ -364,8 +364,8 @@ bool DataDocument::Open(CopyItem* head, int recordLength, const std::string& pat
     }
     if (!Variable()) {
         // Fixed-length records: the index is arithmetic; a short last record is a record too.
-        count_ = static_cast<long long>((fileSize_ + static_cast<uint64_t>(recordLength) - 1) /
-                                        static_cast<uint64_t>(recordLength));
+        count_ = static_cast<long long>((fileSize_ + static_cast<uint64_t>(recordLength_) - 1) /
+                                        static_cast<uint64_t>(recordLength_));
         scanDone_ = true;
     }
     return true;
@@ -1177,7 +1177,9 @@ bool DataDocument::SetCell(long long index, size_t column, const std::string& te
         const std::vector<unsigned char> absentBefore = variable->Absent();
         std::vector<int> storedBefore(view.shown->Plan().fields.size());
         for (size_t c = 0; c < storedBefore.size(); ++c) storedBefore[c] = variable->StoredOffset(c);
-        std::vector<unsigned char> full(placed, placed + recordLength_);
+        // The placed record is as long as this record's own layout (with record types,
+        // shorter than the longest 01).
+        std::vector<unsigned char> full(placed, placed + view.shown->Plan().recordLength);
         if (!values.Encode(field, kind, utf8, full.data(), fault)) {
             reason = ToShiftJis(fault.reason);
             return false;
@@ -1203,11 +1205,10 @@ bool DataDocument::SetCell(long long index, size_t column, const std::string& te
             return false;
         }
     }
-    if (options_.records == RecordFormat::kLines &&
-        std::find_if(edited.begin(), edited.end(), [](unsigned char b) { return b == '\n' || b == '\r'; }) !=
-            edited.end() &&
-        std::find_if(record.bytes.begin(), record.bytes.end(), [](unsigned char b) { return b == '\n' || b == '\r'; }) ==
-            record.bytes.end()) {
+    // A line record holds no LF, and a CR at its end would be read as part of a CR LF:
+    // either would move every record after it.
+    if (options_.records == RecordFormat::kLines && !edited.empty() &&
+        (std::find(edited.begin(), edited.end(), '\n') != edited.end() || edited.back() == '\r')) {
         reason = "行のレコードに改行は入れられません。";
         return false;
     }

@@ -785,7 +785,12 @@ private:
     bool Probe(const char* text, bool negative, int64_t exp, int64_t digits, uint64_t low, uint64_t high) const {
         if (sizeof(void*) != 8) return false;
         PyTypeObject* type = reinterpret_cast<PyTypeObject*>(type_.ptr());
-        if (type->tp_basicsize != static_cast<Py_ssize_t>(sizeof(DecObject)) || type->tp_itemsize != 0) return false;
+        // An object the garbage collector tracks has its header in front of it, which
+        // PyObject_New does not make: such a Decimal is made by its constructor.
+        if (type->tp_basicsize != static_cast<Py_ssize_t>(sizeof(DecObject)) || type->tp_itemsize != 0 ||
+            (type->tp_flags & Py_TPFLAGS_HAVE_GC) != 0) {
+            return false;
+        }
         py::object value = type_(py::str(text));
         const DecObject* object = reinterpret_cast<const DecObject*>(value.ptr());
         const Mpd& d = object->dec;

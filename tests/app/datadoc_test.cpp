@@ -608,6 +608,27 @@ TEST(DataDocument, EditThatWouldChangeARecordsLengthIsRefused) {
     EXPECT_EQ(qbtest::ReadFileBytes(data.Path()), "2AADDZ\n1CCW\n");
 }
 
+TEST(DataDocument, AnEditThatPutsALineEndIntoALineRecordIsRefused) {
+    // The binary count 13 is stored as 00 0D: a CR inside a line is data. The count 10
+    // (00 0A) would end the line there, and a CR at a line's end would be read as part of
+    // a CR LF: both would move every record after it, whatever the record held before.
+    Copybook copybook({"01 LREC.", "   05 L-N PIC 9(4) COMP.", "   05 L-X PIC X."}, true);
+    DataOptions options;
+    options.records = RecordFormat::kLines;
+    DataFile data("lines.txt", std::string("\x00\x0DZ\n\x00\x01Y\n", 8));
+    DataDocument doc;
+    std::string error, reason;
+    ASSERT_TRUE(doc.Open(copybook.Head(), copybook.Length(), data.Path(), options, error)) << error;
+    doc.ScanSome(1 << 20);
+    ASSERT_EQ(doc.RecordCount(), 2);
+    EXPECT_EQ(CellText(doc, 0, 0), "13");
+    EXPECT_FALSE(doc.SetCell(0, 0, "10", reason));
+    EXPECT_FALSE(doc.SetCell(1, 1, "\r", reason));
+    ASSERT_TRUE(doc.SetCell(0, 0, "14", reason)) << reason;
+    ASSERT_TRUE(doc.Save(error)) << error;
+    EXPECT_EQ(qbtest::ReadFileBytes(data.Path()), std::string("\x00\x0EZ\n\x00\x01Y\n", 8));
+}
+
 // A file of two record types chosen by the first byte (the COBOL rules lay both 01
 // records over the same bytes).
 class RecordTypesFile : public ::testing::Test {
