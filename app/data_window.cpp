@@ -28,9 +28,11 @@ namespace {
 
 const char* const DATA_CAPTION = "データファイル";
 const UINT_PTR SCAN_TIMER = 1;
-const uint64_t SCAN_SLICE_BYTES = 4u << 20;   // a timer tick's share of the scan
+const uint64_t SCAN_SLICE_BYTES = 4u << 20;   // a slice of the scan
+const DWORD SCAN_TICK_MS = 40;                 // a timer tick's time for the scan
 const int FIRST_PAGE_ROWS = 40;               // rows measured for the column widths
 const int MAX_COLUMN_WIDTH = 360;
+const LRESULT MAX_ROWS_CLEARED_ONE_BY_ONE = 256;
 
 enum StatusPart { PART_RECORDS, PART_BAD, PART_FILTER, PART_EDITS, PART_COUNT };
 enum ExportScope { SCOPE_ALL, SCOPE_SHOWN, SCOPE_SELECTED };
@@ -315,11 +317,49 @@ void ShowDetail(DataWindowState& state)
     InvalidateRect(state.detail, nullptr, TRUE);
 }
 
-void SelectPosition(DataWindowState& state, long long position)
+// Clears the list's selection. A few selected rows lose it one by one: a list view may
+// clear "every row" by walking all of them, seconds on a file of millions of records.
+void ClearSelection(DataWindowState& state)
 {
     LVITEMA clear = {};
     clear.stateMask = LVIS_SELECTED;
-    SendMessageA(state.list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&clear));
+    LRESULT count = SendMessageA(state.list, LVM_GETSELECTEDCOUNT, 0, 0);
+    if (count == 0)
+        return;
+    if (count <= MAX_ROWS_CLEARED_ONE_BY_ONE) {
+        // Up to the last one selected: the search for one more would walk the rest.
+        int selected = -1;
+        for (LRESULT cleared = 0; cleared < count; ++cleared) {
+            selected = static_cast<int>(
+                SendMessageA(state.list, LVM_GETNEXTITEM, static_cast<WPARAM>(selected), LVNI_SELECTED));
+            if (selected < 0)
+                break;
+            SendMessageA(state.list, LVM_SETITEMSTATE, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(&clear));
+        }
+    } else {
+        SendMessageA(state.list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&clear));
+    }
+}
+
+// Whether `message` makes the list select one row alone (a key that moves, a left
+// click), without Shift or Ctrl, which extend the selection.
+bool SelectsAlone(const MSG& message)
+{
+    if (message.message == WM_LBUTTONDOWN)
+        return !(message.wParam & (MK_SHIFT | MK_CONTROL));
+    if (message.message != WM_KEYDOWN)
+        return false;
+    switch (message.wParam) {
+    case VK_UP: case VK_DOWN: case VK_PRIOR: case VK_NEXT: case VK_HOME: case VK_END:
+        return !(GetKeyState(VK_SHIFT) & 0x8000) && !(GetKeyState(VK_CONTROL) & 0x8000);
+    default:
+        return false;
+    }
+}
+
+void SelectPosition(DataWindowState& state, long long position)
+{
+    ClearSelection(state);
     LVITEMA item = {};
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     item.state = LVIS_SELECTED | LVIS_FOCUSED;
@@ -1031,7 +1071,13 @@ LRESULT HandleDataMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         return 0;
     case WM_TIMER:
         if (wParam == SCAN_TIMER && !state->busy) {
-            DataDocument::ScanProgress progress = state->document.ScanSome(SCAN_SLICE_BYTES);
+            // Slices until the tick's time is used: the list and the status bar are
+            // updated once a tick, which costs far more than a slice of a file in the cache.
+            DWORD started = GetTickCount();
+            DataDocument::ScanProgress progress;
+            do
+                progress = state->document.ScanSome(SCAN_SLICE_BYTES);
+            while (!progress.done && GetTickCount() - started < SCAN_TICK_MS);
             if (progress.done)
                 KillTimer(window, SCAN_TIMER);
             state->scanned = progress.bytes;
@@ -1218,6 +1264,10 @@ bool DataWindowMessage(MSG& message)
     bool editing = state->editor && message.hwnd == state->editor;
     if (!editing && TranslateAcceleratorA(root, Accelerators(), &message))
         return true;
+    // The list then finds no selection to clear: cleared here, it costs the rows selected,
+    // not the rows of the file.
+    if (message.hwnd == state->list && !state->busy && SelectsAlone(message))
+        ClearSelection(*state);
     TranslateMessage(&message);
     DispatchMessageA(&message);
     return true;

@@ -1,12 +1,15 @@
 // The data window of Quillbox.exe, created in this process: opened through the main
 // window's command on the bundled Shift_JIS customer file, its rows and status, go to,
-// export and copy against the document's own bytes, an edit saved, a bad value shown.
+// export and copy against the document's own bytes, an edit saved, a bad value shown;
+// a data file of 1 GB, fixed and RDW, its first page quick and the memory small.
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -576,6 +579,296 @@ TEST_F(DataWindowTest, LongSearchShowsItsProgressAndCancels)
     EXPECT_TRUE(IsWindowEnabled(data));
     EXPECT_EQ(DataWindowStatus(data, 0), "レコード数 400000 件");
     DeleteFileA("gui_long.dat");
+}
+
+// ---- A data file of 1 GB -------------------------------------------------------------
+// A scratch file removed when the test ends however it ends, after the data windows
+// that read it are closed.
+struct ScratchFile {
+    explicit ScratchFile(const std::string& name) : path(qbtest::ProcessUniqueName("gui_big", name)) {}
+    ~ScratchFile()
+    {
+        for (HWND data : DataWindows())
+            DestroyWindow(data);
+        for (HWND data : DataWindows())
+            DestroyWindow(data);
+        DeleteFileA(path.c_str());
+    }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+    std::string path;
+};
+
+struct Memory {
+    unsigned long long working = 0, peak = 0, committed = 0;   // bytes
+};
+Memory MemoryNow()
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    Memory memory;
+    if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) {
+        memory.working = counters.WorkingSetSize;
+        memory.peak = counters.PeakWorkingSetSize;
+        memory.committed = counters.PagefileUsage;
+    }
+    return memory;
+}
+constexpr unsigned long long kMegabyte = 1024 * 1024;
+constexpr unsigned long long kMemoryLimit = 100 * kMegabyte;
+constexpr unsigned long long kBigFileBytes = 1ull << 30;
+constexpr int kBlockRecords = 5000;
+
+// Writes `bytes` at `offset` of an open file; false when it cannot.
+bool WriteAt(HANDLE file, unsigned long long offset, const std::string& bytes)
+{
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    DWORD written = 0;
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+           WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+// The fixed-record file: `records` records of the customer file's four in turn, of
+// which only the first and last block are written; the rest is a hole the file system
+// need not store (zeros, which the window shows as bad values).
+bool MakeFixedFile(const std::string& path, const std::string& customers, long long records)
+{
+    const size_t length = 200;
+    auto block = [&](long long first) {
+        std::string bytes;
+        for (long long record = first; record < first + kBlockRecords && record < records; ++record)
+            bytes.append(customers, static_cast<size_t>(record % 4) * length, length);
+        return bytes;
+    };
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD ignored = 0;
+    DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);   // where it can be
+    LARGE_INTEGER size;
+    size.QuadPart = static_cast<LONGLONG>(records * static_cast<long long>(length));
+    long long last = records - kBlockRecords;
+    bool made = WriteAt(file, 0, block(0)) && SetFilePointerEx(file, size, nullptr, FILE_BEGIN) &&
+                SetEndOfFile(file) && WriteAt(file, static_cast<unsigned long long>(last) * length, block(last));
+    return CloseHandle(file) && made;
+}
+
+// The RDW file: the customer file's four records in turn, each after its descriptor
+// word, written a block at a time up to about `bytes`; the records written.
+long long MakeRdwFile(const std::string& path, const std::string& customers, unsigned long long bytes)
+{
+    std::string block;
+    for (int record = 0; record < kBlockRecords; ++record) {
+        block += std::string("\x00\xCC\x00\x00", 4);   // 204 bytes with the descriptor
+        block.append(customers, static_cast<size_t>(record % 4) * 200, 200);
+    }
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return -1;
+    long long records = 0;
+    for (unsigned long long written = 0; written < bytes; written += block.size()) {
+        DWORD done = 0;
+        if (!WriteFile(file, block.data(), static_cast<DWORD>(block.size()), &done, nullptr) || done != block.size()) {
+            CloseHandle(file);
+            return -1;
+        }
+        records += kBlockRecords;
+    }
+    return CloseHandle(file) ? records : -1;
+}
+
+// Dispatches the messages that come for `milliseconds` (or until `document`'s scan is
+// done), as the message loop would.
+void PumpFor(DWORD milliseconds, quillbox::DataDocument* document = nullptr)
+{
+    DWORD until = GetTickCount() + milliseconds;
+    while (GetTickCount() < until && !(document && document->ScanDone())) {
+        MSG message;
+        // The scan's timer is due again at once: the time is checked per message.
+        while (GetTickCount() < until && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        Sleep(5);
+    }
+}
+
+// A key pressed on `window` through the message loop's step.
+bool PressKey(HWND window, WPARAM key)
+{
+    MSG message = {};
+    message.hwnd = window;
+    message.message = WM_KEYDOWN;
+    message.wParam = key;
+    return DataWindowMessage(message);
+}
+
+std::string goToNumber;   // the go-to dialog's number for the big files' last record
+
+class BigDataFileTest : public DataWindowTest {
+protected:
+    // Opens `path` through the window; then checks the first page against the customer
+    // file's rows (row k is customer k % 4) within 2 s and the memory, and reports both.
+    HWND OpenFirstPage(const std::string& path, void (*setup)(HWND))
+    {
+        Memory before = MemoryNow();
+        DWORD started = GetTickCount();
+        HWND data = OpenData(path, "CUSTMAST.cpy", setup);
+        if (!data) {
+            ADD_FAILURE() << "no data window";
+            return nullptr;
+        }
+        HWND list = DataWindowList(data);
+        UpdateWindow(list);
+        int page = static_cast<int>(SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0));
+        EXPECT_GT(page, 4);
+        EXPECT_GT(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), page);
+        for (int row = 0; row < page; ++row)
+            CheckRow(list, row, "first page");
+        DWORD elapsed = GetTickCount() - started;
+        Memory after = MemoryNow();
+        std::printf("[ big file ] first page of %s: %lu ms, %lld rows known, working set %llu -> %llu MB "
+                    "(peak %llu MB), committed %llu -> %llu MB\n",
+                    path.c_str(), static_cast<unsigned long>(elapsed),
+                    static_cast<long long>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0)), before.working / kMegabyte,
+                    after.working / kMegabyte, after.peak / kMegabyte, before.committed / kMegabyte,
+                    after.committed / kMegabyte);
+        EXPECT_LT(elapsed, 2000u);
+        CheckMemory(before, after);
+        return data;
+    }
+    // Row `row` of the list as the customer file's row `row % 4` shows.
+    void CheckRow(HWND list, long long row, const char* what)
+    {
+        const quillbox::DataDocument::ShownRow* shown = customers.Row(row % 4);
+        ASSERT_NE(shown, nullptr);
+        EXPECT_EQ(ListText(list, static_cast<int>(row), 0), std::to_string(row + 1)) << what;
+        for (size_t column = 0; column < shown->cells.size(); ++column)
+            EXPECT_EQ(ListText(list, static_cast<int>(row), static_cast<int>(column + 1)), shown->cells[column].text)
+                << what << " " << row << "," << column;
+    }
+    // The process stays under the limit, and the window took far less than the file.
+    static void CheckMemory(const Memory& before, const Memory& after)
+    {
+        EXPECT_LT(after.working, kMemoryLimit);
+        EXPECT_LT(after.committed, before.committed + kMemoryLimit);
+        // The peak counts only when nothing before this test went past the limit.
+        if (before.peak < kMemoryLimit) {
+            EXPECT_LT(after.peak, kMemoryLimit);
+        }
+    }
+    // Go to (Ctrl+G) the last record `records`: it is selected and shown as the customer
+    // file's row, its detail too; the time and memory reported.
+    void GoToLast(HWND data, long long records)
+    {
+        Memory before = MemoryNow();
+        goToNumber = std::to_string(records);
+        dialogScript = [](HWND dialog) {
+            SetDlgItemTextA(dialog, IDC_DG_NUMBER, goToNumber.c_str());
+            PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        };
+        DWORD started = GetTickCount();
+        SendMessageA(data, WM_COMMAND, IDM_DATA_GOTO, 0);
+        EXPECT_EQ(dialogShown, IDD_DATA_GOTO);
+        HWND list = DataWindowList(data);
+        UpdateWindow(list);
+        DWORD elapsed = GetTickCount() - started;
+        Memory after = MemoryNow();
+        std::printf("[ big file ] go to record %lld: %lu ms, working set %llu -> %llu MB (peak %llu MB), "
+                    "committed %llu -> %llu MB\n",
+                    records, static_cast<unsigned long>(elapsed), before.working / kMegabyte,
+                    after.working / kMegabyte, after.peak / kMegabyte, before.committed / kMegabyte,
+                    after.committed / kMegabyte);
+        EXPECT_TRUE(boxes.empty()) << boxes.front().text;
+        EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), records);
+        EXPECT_EQ(FocusedPosition(list), records - 1);
+        EXPECT_EQ(DataWindowRowAt(data, static_cast<int>(records - 1)), records - 1);
+        CheckRow(list, records - 1, "last");
+        std::vector<quillbox::DataDocument::DetailLine> lines;
+        ASSERT_TRUE(customers.Detail((records - 1) % 4, lines));
+        HWND detail = DataWindowDetail(data);
+        ASSERT_EQ(SendMessageA(detail, LVM_GETITEMCOUNT, 0, 0), static_cast<LRESULT>(lines.size()));
+        EXPECT_EQ(ListText(detail, 2, 5), lines[2].value);
+        CheckMemory(before, after);
+    }
+    void SetUp() override
+    {
+        DataWindowTest::SetUp();
+        OpenExpected(customers, analyzer, Example("custmast.dat"));
+        customerBytes = qbtest::ReadFileBytes(Example("custmast.dat"));
+        ASSERT_EQ(customerBytes.size(), 800u);
+    }
+    CopyAnalyzer analyzer{""};
+    quillbox::DataDocument customers;
+    std::string customerBytes;
+};
+
+TEST_F(BigDataFileTest, FixedRecordsOfOneGigabyteShowTheirFirstPageAtOnceAndTheLastOnGoTo)
+{
+    const long long records = static_cast<long long>(kBigFileBytes / 200);
+    ScratchFile file("fixed.dat");
+    ASSERT_TRUE(MakeFixedFile(file.path, customerBytes, records));
+    HWND data = OpenFirstPage(file.path, nullptr);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(SendMessageA(DataWindowList(data), LVM_GETITEMCOUNT, 0, 0), records);
+    EXPECT_EQ(DataWindowStatus(data, 0), "レコード数 " + std::to_string(records) + " 件");
+    EXPECT_EQ(DataWindowStatus(data, 1), "不正データ 0 件");
+    // Keys that move the selection, through the message loop's step: quick however many
+    // rows the file has.
+    HWND list = DataWindowList(data);
+    for (WPARAM key : {VK_NEXT, VK_DOWN, VK_END, VK_HOME}) {
+        DWORD started = GetTickCount();
+        EXPECT_TRUE(PressKey(list, key));
+        DWORD elapsed = GetTickCount() - started;
+        std::printf("[ big file ] key %u: %lu ms to row %d\n", static_cast<unsigned>(key),
+                    static_cast<unsigned long>(elapsed), FocusedPosition(list));
+        EXPECT_LT(elapsed, 2000u) << key;
+        EXPECT_EQ(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0), 1) << key;
+    }
+    EXPECT_EQ(FocusedPosition(list), 0);
+    GoToLast(data, records);
+    EXPECT_EQ(DataWindowStatus(data, 0), "レコード数 " + std::to_string(records) + " 件");
+}
+
+TEST_F(BigDataFileTest, RdwRecordsOfOneGigabyteShowTheirFirstPageWhileTheScanRuns)
+{
+    ScratchFile file("rdw.vb");
+    DWORD started = GetTickCount();
+    const long long records = MakeRdwFile(file.path, customerBytes, kBigFileBytes);
+    ASSERT_GT(records, 0);
+    std::printf("[ big file ] %lld RDW records written in %lu ms\n", records,
+                static_cast<unsigned long>(GetTickCount() - started));
+    HWND data = OpenFirstPage(file.path, [](HWND dialog) {
+        SendDlgItemMessageA(dialog, IDC_DS_FORMAT, CB_SETCURSEL, 2, 0);   // RDW
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    });
+    ASSERT_NE(data, nullptr);
+    quillbox::DataDocument* document = DataWindowDocument(data);
+    ASSERT_FALSE(document->ScanDone());
+    EXPECT_NE(DataWindowStatus(data, 0).find("索引作成中"), std::string::npos) << DataWindowStatus(data, 0);
+
+    // The scan goes on in the window's timer while the list is used: the rows known
+    // grow, and a page down through the message loop's step shows its rows.
+    HWND list = DataWindowList(data);
+    long long known = SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
+    PumpFor(200);
+    EXPECT_GT(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), known);
+    EXPECT_TRUE(PressKey(list, VK_NEXT));
+    int focused = FocusedPosition(list);
+    EXPECT_GT(focused, 0);
+    CheckRow(list, focused, "page down");
+    EXPECT_LT(MemoryNow().working, kMemoryLimit);
+    PumpFor(2000);
+    std::printf("[ big file ] after 2.2 s of the window's scan: %lld of %lld records\n", document->RecordCount(),
+                records);
+
+    // Go to the last record: the rest is scanned, then it is shown.
+    GoToLast(data, records);
+    PumpFor(2000, document);
+    ASSERT_TRUE(document->ScanDone());
+    EXPECT_EQ(document->RecordCount(), records);
+    EXPECT_EQ(DataWindowStatus(data, 0), "レコード数 " + std::to_string(records) + " 件");
+    EXPECT_LT(document->IndexEntries(), static_cast<size_t>(records / quillbox::DataDocument::kIndexStep + 2));
 }
 
 }  // namespace
