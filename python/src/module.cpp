@@ -738,7 +738,7 @@ public:
             std::string text;
             AppendDecimal(text, negative, magnitude, scale);
             py::str value(text);
-            return PyObject_CallOneArg(type_.ptr(), value.ptr());
+            return FromText(value.ptr());
         }
         PyTypeObject* type = reinterpret_cast<PyTypeObject*>(type_.ptr());
         DecObject* object = PyObject_New(DecObject, type);
@@ -754,7 +754,8 @@ public:
         object->data[1] = magnitude / kRadix;
         return reinterpret_cast<PyObject*>(object);
     }
-    bool Direct() const { return direct_; }
+    // The Decimal of a str (digits beyond what Make takes); a new reference, or null.
+    PyObject* FromText(PyObject* text) { return PyObject_CallOneArg(type_.ptr(), text); }
 
 private:
     // libmpdec's number (mpd_t) and CPython's Decimal object on a 64-bit machine.
@@ -865,7 +866,6 @@ private:
 py::list ToPython(ColumnSink& sink) {
     static DecimalMaker* decimals = new DecimalMaker();   // lives as long as the interpreter
     HugeArenas arenas;
-    py::object decimalType = py::module_::import("decimal").attr("Decimal");
     py::list result;
     const size_t rows = sink.Rows();
     for (Column& c : sink.Columns()) {
@@ -908,7 +908,7 @@ py::list ToPython(ColumnSink& sink) {
                 const char* text = c.texts.Data() + begin;
                 object = PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(c.ends[r] - begin), "strict");
                 if (object != nullptr && c.output != kString) {
-                    PyObject* number = c.output == kDecimal ? PyObject_CallOneArg(decimalType.ptr(), object)
+                    PyObject* number = c.output == kDecimal ? decimals->FromText(object)
                                                             : PyLong_FromUnicodeObject(object, 10);
                     Py_DECREF(object);
                     object = number;
