@@ -1,14 +1,14 @@
-// Text conversion for data files: iconv on Linux, the Win32 code page functions on
-// Windows. Single-byte code pages convert through tables built once from the platform's
-// converter. Shift_JIS converts through tables filled from the converter as they are
-// needed: the double-byte characters of a lead byte when a text first holds one, the
-// code points of a block of 256 when a text to encode first holds one; so every byte
-// still converts as the platform's converter does, which is stateless for Shift_JIS.
-// The Japanese EBCDIC pages, with their shift states, convert through it item by item.
-// Plain ASCII is taken as it is where the code page allows that. The Latin pages of the
-// ASCII side and the European EBCDIC pages convert through tables held as data
-// (singlebyte_pages.inc, made from iconv by scripts/make-codepages), so they need no
-// converter of the platform.
+// Text conversion for data files. Shift_JIS converts through the platform's converter
+// (iconv on Linux, the Win32 code page functions on Windows), by tables filled from it
+// as they are needed: the double-byte characters of a lead byte when a text first holds
+// one, the code points of a block of 256 when a text to encode first holds one; so every
+// byte still converts as the platform's converter does, which is stateless for
+// Shift_JIS. Plain ASCII is taken as it is where the code page allows that. The Latin
+// pages of the ASCII side, the EBCDIC pages and the Japanese EBCDIC pages with their
+// shift states convert through tables held as data (singlebyte_pages.inc and
+// japanese_ebcdic_pages.inc, made from glibc's iconv by scripts/make-codepages), so
+// they convert alike on every platform and need no converter of it: Windows has none
+// for the Japanese EBCDIC pages.
 #include "textcodec.h"
 #include "textrules.h"
 
@@ -28,6 +28,7 @@ namespace quillbox {
 namespace {
 
 #include "singlebyte_pages.inc"
+#include "japanese_ebcdic_pages.inc"
 
 constexpr unsigned char kShiftOut = 0x0E;
 constexpr unsigned char kShiftIn = 0x0F;
@@ -36,21 +37,13 @@ struct PageInfo {
     const char* name;      // the option's name
     const char* iconvName; // glibc's name
     unsigned windowsPage;  // 0: none
-    enum Kind { kAscii, kUtf8, kShiftJis, kSingleEbcdic, kJapaneseEbcdic } kind;
+    enum Kind { kAscii, kUtf8, kShiftJis } kind;
 };
 
 const PageInfo kPages[] = {
     {"cp932", "CP932", 932, PageInfo::kShiftJis},
     {"ascii", "ASCII", 20127, PageInfo::kAscii},
     {"utf-8", "UTF-8", 65001, PageInfo::kUtf8},
-    {"ibm-037", "IBM037", 37, PageInfo::kSingleEbcdic},
-    {"ibm-1140", "IBM1140", 1140, PageInfo::kSingleEbcdic},
-    {"ibm-500", "IBM500", 500, PageInfo::kSingleEbcdic},
-    {"ibm-1047", "IBM1047", 1047, PageInfo::kSingleEbcdic},
-    {"ibm-930", "IBM930", 0, PageInfo::kJapaneseEbcdic},
-    {"ibm-939", "IBM939", 0, PageInfo::kJapaneseEbcdic},
-    {"ibm-1390", "IBM1390", 0, PageInfo::kJapaneseEbcdic},
-    {"ibm-1399", "IBM1399", 0, PageInfo::kJapaneseEbcdic},
 };
 
 // The single-byte pages held as data: the code point of each byte (none: Latin-1, the
@@ -62,15 +55,37 @@ struct DataPage {
 };
 
 constexpr uint16_t kNoCharacter = 0xFFFF;
+constexpr uint16_t kWideDouble = 0xFFFE;   // a double byte in its page's wide list
+constexpr unsigned kFirstDouble = 0x40, kLastDouble = 0xFE;
 
 const DataPage kDataPages[] = {
     {"latin-1", nullptr, false},   {"cp1252", kCp1252, false},   {"iso-8859-15", kIso8859_15, false},
+    {"ibm-037", kIbm037, true},    {"ibm-1140", kIbm1140, true}, {"ibm-500", kIbm500, true},
+    {"ibm-1047", kIbm1047, true},
     {"ibm-273", kIbm273, true},    {"ibm-277", kIbm277, true},   {"ibm-278", kIbm278, true},
     {"ibm-280", kIbm280, true},    {"ibm-284", kIbm284, true},   {"ibm-285", kIbm285, true},
     {"ibm-297", kIbm297, true},    {"ibm-871", kIbm871, true},   {"ibm-1141", kIbm1141, true},
     {"ibm-1142", kIbm1142, true},  {"ibm-1143", kIbm1143, true}, {"ibm-1144", kIbm1144, true},
     {"ibm-1145", kIbm1145, true},  {"ibm-1146", kIbm1146, true}, {"ibm-1147", kIbm1147, true},
     {"ibm-1148", kIbm1148, true},  {"ibm-1149", kIbm1149, true},
+};
+
+// The Japanese EBCDIC pages held as data: their single bytes, the double bytes of their
+// family (lead and trail byte kFirstDouble to kLastDouble) with its list of wide ones,
+// and the characters encode takes otherwise than the tables' first match.
+struct JapanesePage {
+    const char* name;
+    const uint16_t* singles;
+    const uint16_t* doubles;
+    const uint32_t (*wide)[3];
+    const uint32_t (*encode)[2];
+};
+
+const JapanesePage kJapanesePages[] = {
+    {"ibm-930", kIbm930, kIbm930Double, kIbm930DoubleWide, kIbm930Encode},
+    {"ibm-939", kIbm939, kIbm930Double, kIbm930DoubleWide, kIbm939Encode},
+    {"ibm-1390", kIbm1390, kIbm1390Double, kIbm1390DoubleWide, kIbm1390Encode},
+    {"ibm-1399", kIbm1399, kIbm1390Double, kIbm1390DoubleWide, kIbm1399Encode},
 };
 
 // Other names of the code pages, lower case: the ones iconv, Java and Python use.
@@ -308,30 +323,10 @@ private:
     bool utf8_;
 };
 
-// A single-byte page: both directions by table.
+// A single-byte page held as data: both directions by table.
 class TableCodec : public TextCodec {
 public:
-    bool Build(const PageInfo& page) {
-        ebcdic_ = true;
-        std::memcpy(nationalSpace_, "\x30\x00", 2);
-        Converter to(page, true);
-        if (!to.Usable()) return false;
-        for (int b = 0; b < 256; ++b) {
-            char c = static_cast<char>(b);
-            std::string text;
-            valid_[b] = to.Convert(&c, 1, text) && !text.empty();
-            if (!valid_[b]) continue;
-            utf8_[b] = text;
-            SetEntry(entries_[b], true, text, kMostPerByte);
-            uint32_t cp = 0;
-            if (Utf8Sequence(reinterpret_cast<const unsigned char*>(text.data()), text.size(), &cp) == text.size() &&
-                reverse_.count(cp) == 0) {
-                reverse_[cp] = static_cast<unsigned char>(b);
-            }
-        }
-        return true;
-    }
-    // A page held as data (Latin-1 when `points` is null).
+    // Latin-1 when `points` is null.
     void Build(const DataPage& page) {
         ebcdic_ = page.ebcdic;
         std::memcpy(nationalSpace_, "\x30\x00", 2);
@@ -387,14 +382,11 @@ private:
     std::unordered_map<uint32_t, unsigned char> reverse_;
 };
 
-// Shift_JIS (through tables filled from the platform's converter) and the Japanese
-// EBCDIC pages (through the converter).
+// Shift_JIS, through tables filled from the platform's converter.
 class MultiByteCodec : public TextCodec {
 public:
     explicit MultiByteCodec(const PageInfo& page) : to_(page, true), from_(page, false) {
-        ebcdic_ = page.kind == PageInfo::kJapaneseEbcdic;
-        if (ebcdic_) std::memcpy(nationalSpace_, "\x40\x40", 2);
-        if (!ebcdic_ && to_.Usable()) {
+        if (to_.Usable()) {
             // A byte that converts alone is a character of its own; the others start a
             // double-byte character (or none).
             std::string text;
@@ -409,48 +401,22 @@ public:
     bool Usable() const { return to_.Usable() && from_.Usable(); }
 
     bool Decode(const unsigned char* bytes, size_t length, std::string& out) override {
-        if (!ebcdic_ && AllAscii(bytes, length)) {
+        if (AllAscii(bytes, length)) {
             out.append(reinterpret_cast<const char*>(bytes), length);
             return true;
         }
-        if (ebcdic_) {
-            // Text of an item ends in single-byte mode: a shift-out needs its shift-in.
-            bool shifted = false;
-            for (size_t i = 0; i < length; ++i) {
-                if (bytes[i] == kShiftOut) {
-                    if (shifted) return false;
-                    shifted = true;
-                } else if (bytes[i] == kShiftIn) {
-                    if (!shifted) return false;
-                    shifted = false;
-                }
-            }
-            if (shifted) return false;
-        } else {
-            Written written = AppendWalk(bytes, length, out);
-            if (written != kUseDecode) return written == kWritten;
-        }
+        Written written = AppendWalk(bytes, length, out);
+        if (written != kUseDecode) return written == kWritten;
         return to_.Convert(reinterpret_cast<const char*>(bytes), length, out);
     }
     bool DecodeNational(const unsigned char* bytes, size_t length, std::string& out) override {
         if (length % 2 != 0) return false;
-        if (ebcdic_) {
-            // Double-byte characters without shift codes: converted as if between SO and SI.
-            scratch_.assign(1, static_cast<char>(kShiftOut));
-            scratch_.append(reinterpret_cast<const char*>(bytes), length);
-            scratch_.push_back(static_cast<char>(kShiftIn));
-            for (size_t i = 0; i < length; ++i) {
-                if (bytes[i] == kShiftOut || bytes[i] == kShiftIn) return false;
-            }
-            return to_.Convert(scratch_.data(), scratch_.size(), out);
-        }
         if (!LeadBytes(bytes, length)) return false;
         Written written = AppendWalk(bytes, length, out);
         if (written != kUseDecode) return written == kWritten;
         return to_.Convert(reinterpret_cast<const char*>(bytes), length, out);
     }
     Written DecodeInto(const unsigned char* bytes, size_t length, char* out, char*& end) override {
-        if (ebcdic_) return kUseDecode;
         if (AllAscii(bytes, length)) {
             std::memcpy(out, bytes, length);
             end = out + length;
@@ -459,49 +425,29 @@ public:
         return Walk(bytes, length, out, end);
     }
     Written DecodeNationalInto(const unsigned char* bytes, size_t length, char* out, char*& end) override {
-        if (ebcdic_) return kUseDecode;
         if (length % 2 != 0 || !LeadBytes(bytes, length)) return kNoText;
         return Walk(bytes, length, out, end);
     }
     bool Encode(const char* text, size_t length, std::string& out) override {
         out.clear();
-        if (!ebcdic_ && AllAscii(reinterpret_cast<const unsigned char*>(text), length)) {
+        if (AllAscii(reinterpret_cast<const unsigned char*>(text), length)) {
             out.assign(text, length);
             return true;
         }
         if (!IsUtf8(text, length)) return false;
-        if (!ebcdic_) {
-            Written written = EncodeWalk(text, length, out);
-            if (written != kUseDecode) return written == kWritten;
-            out.clear();
-        }
-        return from_.Convert(text, length, out) && (!ebcdic_ || RoundTrips(out, text, length));
+        Written written = EncodeWalk(text, length, out);
+        if (written != kUseDecode) return written == kWritten;
+        out.clear();
+        return from_.Convert(text, length, out);
     }
     bool EncodeNational(const char* text, size_t length, std::string& out) override {
         out.clear();
         if (!IsUtf8(text, length)) return false;
-        if (!ebcdic_) {
-            Written written = EncodeWalk(text, length, out);
-            if (written == kNoText) return false;
-            if (written == kUseDecode) {
-                out.clear();
-                if (!from_.Convert(text, length, out)) return false;
-            }
-        } else if (!from_.Convert(text, length, out) || !RoundTrips(out, text, length)) {
-            return false;
-        }
-        if (ebcdic_) {
-            if (out.empty()) return true;
-            // Double-byte text only: one SO ... SI run, which the item does not store.
-            if (out.size() < 2 || static_cast<unsigned char>(out.front()) != kShiftOut ||
-                static_cast<unsigned char>(out.back()) != kShiftIn) {
-                return false;
-            }
-            out = out.substr(1, out.size() - 2);
-            for (unsigned char c : out) {
-                if (c == kShiftOut || c == kShiftIn) return false;
-            }
-            return out.size() % 2 == 0;
+        Written written = EncodeWalk(text, length, out);
+        if (written == kNoText) return false;
+        if (written == kUseDecode) {
+            out.clear();
+            if (!from_.Convert(text, length, out)) return false;
         }
         for (size_t i = 0; i < out.size(); i += 2) {
             if (!IsShiftJisLeadByte(out[i]) || i + 1 >= out.size()) return false;
@@ -510,15 +456,6 @@ public:
     }
 
 private:
-    // Whether `bytes` read back as the same text: the Japanese EBCDIC converters map some
-    // characters one way only (a backslash to the yen sign, a tilde to the overline),
-    // which encode refuses rather than change the text.
-    bool RoundTrips(const std::string& bytes, const char* text, size_t length) {
-        back_.clear();
-        return to_.Convert(bytes.data(), bytes.size(), back_) && back_.size() == length &&
-               std::memcmp(back_.data(), text, length) == 0;
-    }
-
     // The Shift_JIS bytes of one code point in the encoding tables: `bytes` (the first
     // in the high byte) and their count in the bits above; 0 when it has none,
     // kEncodeLonger when it has more than two.
@@ -623,11 +560,220 @@ private:
 
     Converter to_;
     Converter from_;
-    std::string back_;     // RoundTrips' decoded text
-    std::string scratch_;
     Utf8Entry singles_[256];
     std::unique_ptr<Utf8Entry[]> pairs_[256];
     std::unique_ptr<uint32_t[]> blocks_[0x110000 >> 8];
+};
+
+// The characters of a Japanese EBCDIC page as encode writes them: 0x1XX for a single
+// byte XX, 0x2XXXX for a double byte XXXX. A character takes the first single byte or
+// double byte that reads as it, unless the page's list says otherwise (a character
+// iconv writes as another one is refused, so encode never changes a text).
+class JapaneseEncodeTable {
+public:
+    explicit JapaneseEncodeTable(const JapanesePage& page) {
+        for (int b = 0; b < 256; ++b) {
+            if (page.singles[b] != kNoCharacter) forms_.emplace(page.singles[b], 0x100u | static_cast<uint32_t>(b));
+        }
+        for (uint32_t i = 0; i < kDoubleSpan * kDoubleSpan; ++i) {
+            uint16_t cp = page.doubles[i];
+            if (cp != kNoCharacter && cp != kWideDouble) forms_.emplace(cp, kDoubleForm | PairAt(i));
+        }
+        for (const uint32_t* wide = page.wide[0]; wide[0] != 0; wide += 3) {
+            if (wide[2] == 0) forms_.emplace(wide[1], kDoubleForm | wide[0]);
+            else combined_.push_back({wide[1], wide[2], kDoubleForm | wide[0]});
+        }
+        for (const uint32_t* change = page.encode[0]; change[0] != 0xFFFFFFFFu; change += 2) {
+            if (change[1] == 0) forms_.erase(change[0]);
+            else forms_[change[0]] = change[1];
+        }
+    }
+    // The form of `cp`, 0 when the page cannot write it.
+    uint32_t Form(uint32_t cp) const {
+        auto found = forms_.find(cp);
+        return found == forms_.end() ? 0 : found->second;
+    }
+    // The form of the two characters `first` `second` as one double byte, 0 when none.
+    uint32_t Combined(uint32_t first, uint32_t second) const {
+        for (const Combination& c : combined_) {
+            if (c.first == first && c.second == second) return c.form;
+        }
+        return 0;
+    }
+    bool HasCombined() const { return !combined_.empty(); }
+
+    static constexpr uint32_t kDoubleSpan = kLastDouble - kFirstDouble + 1;
+    static constexpr uint32_t kDoubleForm = 0x20000;
+    static uint32_t PairAt(uint32_t index) {
+        return ((kFirstDouble + index / kDoubleSpan) << 8) | (kFirstDouble + index % kDoubleSpan);
+    }
+
+private:
+    struct Combination {
+        uint32_t first, second, form;
+    };
+    std::unordered_map<uint32_t, uint32_t> forms_;
+    std::vector<Combination> combined_;
+};
+
+// The encode table of Japanese page `index`, made once when first needed.
+const JapaneseEncodeTable& JapaneseEncodeTableOf(size_t index) {
+    switch (index) {
+    case 0: { static const JapaneseEncodeTable table(kJapanesePages[0]); return table; }
+    case 1: { static const JapaneseEncodeTable table(kJapanesePages[1]); return table; }
+    case 2: { static const JapaneseEncodeTable table(kJapanesePages[2]); return table; }
+    default: { static const JapaneseEncodeTable table(kJapanesePages[3]); return table; }
+    }
+}
+
+// Writes the UTF-8 form of `cp` at `o`; the position after it.
+inline char* PutUtf8(uint32_t cp, char* o) {
+    if (cp < 0x80) {
+        *o++ = static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        *o++ = static_cast<char>(0xC0 | (cp >> 6));
+        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        *o++ = static_cast<char>(0xE0 | (cp >> 12));
+        *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        *o++ = static_cast<char>(0xF0 | (cp >> 18));
+        *o++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    return o;
+}
+
+// A Japanese EBCDIC page, by its tables. Alphanumeric text starts in single-byte mode;
+// shift-out (0x0E) starts double-byte characters, shift-in (0x0F) ends them, and the
+// text of an item ends in single-byte mode: a shift code in the mode it would set is no
+// text. National text holds double-byte characters without shift codes.
+class JapaneseEbcdicCodec : public TextCodec {
+public:
+    explicit JapaneseEbcdicCodec(size_t index)
+        : page_(kJapanesePages[index]), encode_(JapaneseEncodeTableOf(index)) {
+        ebcdic_ = true;
+        std::memcpy(nationalSpace_, "\x40\x40", 2);
+        while (page_.wide[wideCount_][0] != 0) ++wideCount_;
+    }
+
+    bool Decode(const unsigned char* bytes, size_t length, std::string& out) override {
+        return Append(bytes, length, false, out);
+    }
+    bool DecodeNational(const unsigned char* bytes, size_t length, std::string& out) override {
+        return length % 2 == 0 && Append(bytes, length, true, out);
+    }
+    Written DecodeInto(const unsigned char* bytes, size_t length, char* out, char*& end) override {
+        return Walk(bytes, length, false, out, end) ? kWritten : kNoText;
+    }
+    Written DecodeNationalInto(const unsigned char* bytes, size_t length, char* out, char*& end) override {
+        return length % 2 == 0 && Walk(bytes, length, true, out, end) ? kWritten : kNoText;
+    }
+    bool Encode(const char* text, size_t length, std::string& out) override {
+        return EncodeText(text, length, false, out);
+    }
+    bool EncodeNational(const char* text, size_t length, std::string& out) override {
+        return EncodeText(text, length, true, out);
+    }
+
+private:
+    // The characters of double byte `lead` `trail` written at `o`; false when none.
+    bool PutDouble(unsigned char lead, unsigned char trail, char*& o) const {
+        if (lead < kFirstDouble || lead > kLastDouble || trail < kFirstDouble || trail > kLastDouble) return false;
+        uint16_t cp = page_.doubles[(lead - kFirstDouble) * JapaneseEncodeTable::kDoubleSpan + (trail - kFirstDouble)];
+        if (cp == kNoCharacter) return false;
+        if (cp != kWideDouble) {
+            o = PutUtf8(cp, o);
+            return true;
+        }
+        // The wide list is in the order of its double bytes.
+        uint32_t pair = (uint32_t{lead} << 8) | trail;
+        size_t low = 0, high = wideCount_;
+        while (low < high) {
+            size_t middle = (low + high) / 2;
+            if (page_.wide[middle][0] < pair) low = middle + 1;
+            else high = middle;
+        }
+        if (low == wideCount_ || page_.wide[low][0] != pair) return false;
+        o = PutUtf8(page_.wide[low][1], o);
+        if (page_.wide[low][2] != 0) o = PutUtf8(page_.wide[low][2], o);
+        return true;
+    }
+
+    // The UTF-8 form of `length` bytes at `out` (at most 3 bytes for each byte: a single
+    // byte gives one BMP character, a double byte at most two); false when they are no text.
+    bool Walk(const unsigned char* bytes, size_t length, bool national, char* out, char*& end) const {
+        char* o = out;
+        bool shifted = national;
+        for (size_t i = 0; i < length;) {
+            unsigned char b = bytes[i];
+            if (b == kShiftOut || b == kShiftIn) {
+                if (national || shifted == (b == kShiftOut)) return false;
+                shifted = b == kShiftOut;
+                ++i;
+            } else if (!shifted) {
+                if (page_.singles[b] == kNoCharacter) return false;
+                o = PutUtf8(page_.singles[b], o);
+                ++i;
+            } else {
+                if (i + 1 >= length || !PutDouble(b, bytes[i + 1], o)) return false;
+                i += 2;
+            }
+        }
+        if (shifted && !national) return false;
+        end = o;
+        return true;
+    }
+
+    bool Append(const unsigned char* bytes, size_t length, bool national, std::string& out) const {
+        size_t start = out.size();
+        out.resize(start + length * kMostPerByte + kRoomAfter);
+        char* end = nullptr;
+        bool written = Walk(bytes, length, national, &out[start], end);
+        out.resize(written ? static_cast<size_t>(end - out.data()) : start);
+        return written;
+    }
+
+    // The page's bytes for UTF-8 `text`: shift codes around each run of double bytes,
+    // none in national text, which holds double bytes only.
+    bool EncodeText(const char* text, size_t length, bool national, std::string& out) const {
+        out.clear();
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+        bool shifted = false;
+        for (size_t i = 0; i < length;) {
+            uint32_t cp;
+            size_t n = Utf8Sequence(p + i, length - i, &cp);
+            if (n == 0) return false;
+            uint32_t form = 0;
+            if (encode_.HasCombined() && i + n < length) {
+                uint32_t next;
+                size_t m = Utf8Sequence(p + i + n, length - i - n, &next);
+                if (m != 0 && (form = encode_.Combined(cp, next)) != 0) n += m;
+            }
+            if (form == 0) form = encode_.Form(cp);
+            if (form == 0) return false;
+            if (form < JapaneseEncodeTable::kDoubleForm) {
+                if (national) return false;
+                if (shifted) out.push_back(static_cast<char>(kShiftIn));
+                shifted = false;
+                out.push_back(static_cast<char>(form & 0xFF));
+            } else {
+                if (!shifted && !national) out.push_back(static_cast<char>(kShiftOut));
+                shifted = true;
+                out.push_back(static_cast<char>((form >> 8) & 0xFF));
+                out.push_back(static_cast<char>(form & 0xFF));
+            }
+            i += n;
+        }
+        if (shifted && !national) out.push_back(static_cast<char>(kShiftIn));
+        return true;
+    }
+
+    const JapanesePage& page_;
+    const JapaneseEncodeTable& encode_;
+    size_t wideCount_ = 0;
 };
 
 }  // namespace
@@ -702,6 +848,9 @@ std::string TextCodec::CanonicalName(const std::string& name) {
         for (const DataPage& page : kDataPages) {
             if (ibm == page.name) return ibm;
         }
+        for (const JapanesePage& page : kJapanesePages) {
+            if (ibm == page.name) return ibm;
+        }
     }
     return lower;
 }
@@ -714,17 +863,15 @@ std::unique_ptr<TextCodec> TextCodec::Create(const std::string& name, std::strin
         codec->Build(page);
         return std::unique_ptr<TextCodec>(codec.release());
     }
+    for (size_t i = 0; i < sizeof kJapanesePages / sizeof kJapanesePages[0]; ++i) {
+        if (lower == kJapanesePages[i].name) return std::unique_ptr<TextCodec>(new JapaneseEbcdicCodec(i));
+    }
     for (const PageInfo& page : kPages) {
         if (lower != page.name) continue;
         switch (page.kind) {
         case PageInfo::kAscii:
         case PageInfo::kUtf8:
             return std::unique_ptr<TextCodec>(new AsciiCodec(page.kind == PageInfo::kUtf8));
-        case PageInfo::kSingleEbcdic: {
-            std::unique_ptr<TableCodec> codec(new TableCodec);
-            if (codec->Build(page)) return std::unique_ptr<TextCodec>(codec.release());
-            break;
-        }
         default: {
             std::unique_ptr<MultiByteCodec> codec(new MultiByteCodec(page));
             if (codec->Usable()) return std::unique_ptr<TextCodec>(codec.release());

@@ -41,10 +41,10 @@ public:
     virtual bool Encode(const char* text, size_t length, std::string& out) = 0;
     virtual bool EncodeNational(const char* text, size_t length, std::string& out) = 0;
 
-    // Decoding straight into a buffer, for the code pages that convert by tables made
-    // from the platform's converter (ASCII, UTF-8, the single-byte EBCDIC pages,
-    // Shift_JIS): the UTF-8 form of `length` bytes written at `out`, which has room for
-    // kMostPerByte bytes for each byte and kRoomAfter more, its end in `end`; kNoText
+    // Decoding straight into a buffer, for the code pages that convert by tables (all
+    // but Shift_JIS text its tables cannot hold): the UTF-8 form of `length` bytes
+    // written at `out`, which has room for kMostPerByte bytes for each byte and
+    // kRoomAfter more, its end in `end`; kNoText
     // when the bytes are no text of the code page. kUseDecode where the tables do not
     // cover the text (the caller takes Decode or DecodeNational); the result is always
     // theirs.

@@ -636,6 +636,25 @@ TEST(CliOutput, DashIsStandardOutput) {
     EXPECT_NE(0, std::remove((std::string(QB_SOURCE_DIR) + "/-").c_str()));
 }
 
+TEST(CliData, TheJapaneseEbcdicExampleReadsAndWritesAlikeOnEveryPlatform) {
+    // examples/orders.vb: code page 930, blocked variable records of ORDERREC.cpy, and
+    // the CSV it is encoded from. The codec converts the page by its own tables, so
+    // every build reads and writes it as the others do.
+    const std::string csv = Scratch("orders_csv", ""), vb = Scratch("orders_vb", "");
+    Result decoded = RunCli({"decode", "examples/ORDERREC.cpy", "examples/orders.vb", "--encoding", "ibm-930",
+                             "--records", "rdw-block", "--trim", "-o", csv});
+    EXPECT_EQ(0, decoded.status) << decoded.err;
+    const std::string expected = qbtest::ReadFileBytes(std::string(QB_SOURCE_DIR) + "/examples/orders.csv");
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(expected, qbtest::ReadFileBytes(csv));
+    Result encoded = RunCli({"encode", "examples/ORDERREC.cpy", "examples/orders.csv", "--encoding", "cp930",
+                             "--records", "rdw-block", "-o", vb});
+    EXPECT_EQ(0, encoded.status) << encoded.err;
+    EXPECT_EQ(qbtest::ReadFileBytes(std::string(QB_SOURCE_DIR) + "/examples/orders.vb"), qbtest::ReadFileBytes(vb));
+    std::remove(csv.c_str());
+    std::remove(vb.c_str());
+}
+
 TEST(CliOutput, TheCopybookIsNeverWrittenOver) {
     const std::string copybook = Scratch("self.cpy", kSmallCopybook);
     for (const char* command : {"html", "ddl"}) {

@@ -483,30 +483,66 @@ TEST_F(DataWindowTest, EbcdicRdwRecordsOfVariableTablesThroughTheSettingsRemembe
     EXPECT_EQ(DataWindows().size(), 1u);
 }
 
-TEST_F(DataWindowTest, AFileTheCodecCannotReadSaysWhyAndOpensNothing)
+TEST_F(DataWindowTest, AJapaneseEbcdicFileOpensAndAFileThatCannotBeReadSaysWhy)
 {
-    // Japanese EBCDIC has no converter in this Windows build: the open says so.
+    // examples/orders.vb: code page 930 (kanji between shift codes), blocked RDW records.
     HWND data = OpenData(Example("orders.vb"), "ORDERREC.cpy", [](HWND dialog) {
-        SendDlgItemMessageA(dialog, IDC_DS_ENCODING, CB_SETCURSEL, 1, 0);   // ibm-930
-        SendDlgItemMessageA(dialog, IDC_DS_FORMAT, CB_SETCURSEL, 3, 0);     // RDWブロック
+        char name[128] = "";
+        SendDlgItemMessageA(dialog, IDC_DS_ENCODING, CB_GETLBTEXT, 1, reinterpret_cast<LPARAM>(name));
+        EXPECT_STREQ(name, "ibm-930 (日本語EBCDIC カタカナ)");
+        SendDlgItemMessageA(dialog, IDC_DS_ENCODING, CB_SETCURSEL, 1, 0);
+        SendDlgItemMessageA(dialog, IDC_DS_FORMAT, CB_SETCURSEL, 3, 0);   // RDWブロック
         PostMessageA(dialog, WM_COMMAND, IDOK, 0);
     });
-    (void)data;
-    CopyAnalyzer analyzer("");
-    analyzer.SetFileName(Example("ORDERREC.cpy").c_str());
-    CopyItem* head = analyzer.Analyze();
+    ASSERT_NE(data, nullptr);
     quillbox::DataOptions options;
     options.encoding = "ibm-930";
     options.records = quillbox::RecordFormat::kRdwBlock;
+    CopyAnalyzer analyzer("");
     quillbox::DataDocument expected;
-    std::string error;
-    if (expected.Open(head, static_cast<int>(analyzer.GetRecordLength()), Example("orders.vb"), options, error)) {
-        EXPECT_EQ(DataWindows().size(), 1u);   // a build that converts it opens it
-        return;
+    OpenExpected(expected, analyzer, Example("orders.vb"), "ORDERREC.cpy", options);
+    quillbox::DataDocument* document = DataWindowDocument(data);
+    for (int tick = 0; tick < 200 && !document->ScanDone(); ++tick) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        Sleep(10);
     }
-    EXPECT_TRUE(DataWindows().empty());
+    ASSERT_TRUE(document->ScanDone());
+    while (!expected.ScanDone())
+        expected.ScanSome(1 << 20);
+    HWND list = DataWindowList(data);
+    ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), expected.RecordCount());
+    ASSERT_GE(expected.RecordCount(), 2);
+    for (long long row = 0; row < expected.RecordCount(); ++row) {
+        const quillbox::DataDocument::ShownRow* shown = expected.Row(row);
+        ASSERT_NE(shown, nullptr);
+        EXPECT_FALSE(shown->bad) << row;
+        for (size_t column = 0; column < shown->cells.size(); ++column)
+            EXPECT_EQ(ListText(list, static_cast<int>(row), static_cast<int>(column + 1)), shown->cells[column].text)
+                << row << "," << column;
+    }
+    EXPECT_EQ(ListText(list, 0, 1), "A受注01 ");   // the Shift_JIS text of the kanji
+    saveAnswer = "gui_orders930.csv";
+    SendMessageA(data, WM_COMMAND, IDM_DATA_CSV, 0);
+    quillbox::RunResult result;
+    std::string error;
+    ASSERT_TRUE(expected.Export("gui_orders930_expected.csv", quillbox::TableFormat::kCsv, nullptr, result, error))
+        << error;
+    EXPECT_EQ(qbtest::ReadFileBytes("gui_orders930.csv"), qbtest::ReadFileBytes("gui_orders930_expected.csv"));
+
+    // A file that cannot be read: the open says why and opens no other window.
+    const std::string missing = Example("no-such-data-file.dat");
+    boxes.clear();   // the export's own message
+    OpenData(missing, "ORDERREC.cpy", [](HWND dialog) { PostMessageA(dialog, WM_COMMAND, IDOK, 0); });
+    CopyAnalyzer again("");
+    again.SetFileName(Example("ORDERREC.cpy").c_str());
+    CopyItem* head = again.Analyze();
+    quillbox::DataDocument none;
+    EXPECT_FALSE(none.Open(head, static_cast<int>(again.GetRecordLength()), missing, options, error));
+    EXPECT_EQ(DataWindows().size(), 1u);
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, Example("orders.vb") + "\n" + error);
+    EXPECT_EQ(boxes[0].text, missing + "\n" + error);
 }
 
 TEST_F(DataWindowTest, KeysOfTheDataWindowAreItsOwn)
