@@ -127,6 +127,21 @@ protected:
         ASSERT_TRUE(document.Open(head, static_cast<int>(analyzer.GetRecordLength()), data, options, error))
             << error;
     }
+    // Waits for the window's record scan, which runs in timer slices, as the message
+    // loop would; then scans `expected` whole. False when the window's did not end.
+    static bool ScanBoth(HWND data, quillbox::DataDocument& expected)
+    {
+        quillbox::DataDocument* document = DataWindowDocument(data);
+        for (int tick = 0; tick < 200 && !document->ScanDone(); ++tick) {
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageA(&message);
+            Sleep(10);
+        }
+        while (!expected.ScanDone())
+            expected.ScanSome(1 << 20);
+        return document->ScanDone();
+    }
     static std::string ListText(HWND list, int row, int column)
     {
         char text[512] = "";
@@ -440,17 +455,7 @@ TEST_F(DataWindowTest, EbcdicRdwRecordsOfVariableTablesThroughTheSettingsRemembe
     ASSERT_TRUE(expected.Open(head, static_cast<int>(analyzer.GetRecordLength()), Example("orderlines.vb"), options,
                               error))
         << error;
-    // The scan runs in timer slices: wait for it as the message loop would.
-    quillbox::DataDocument* document = DataWindowDocument(data);
-    for (int tick = 0; tick < 200 && !document->ScanDone(); ++tick) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-        Sleep(10);
-    }
-    ASSERT_TRUE(document->ScanDone());
-    while (!expected.ScanDone())
-        expected.ScanSome(1 << 20);
+    ASSERT_TRUE(ScanBoth(data, expected));
     ASSERT_GT(expected.RecordCount(), 1);
     HWND list = DataWindowList(data);
     ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), expected.RecordCount());
@@ -501,16 +506,7 @@ TEST_F(DataWindowTest, AJapaneseEbcdicFileOpensAndAFileThatCannotBeReadSaysWhy)
     CopyAnalyzer analyzer("");
     quillbox::DataDocument expected;
     OpenExpected(expected, analyzer, Example("orders.vb"), "ORDERREC.cpy", options);
-    quillbox::DataDocument* document = DataWindowDocument(data);
-    for (int tick = 0; tick < 200 && !document->ScanDone(); ++tick) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-        Sleep(10);
-    }
-    ASSERT_TRUE(document->ScanDone());
-    while (!expected.ScanDone())
-        expected.ScanSome(1 << 20);
+    ASSERT_TRUE(ScanBoth(data, expected));
     HWND list = DataWindowList(data);
     ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), expected.RecordCount());
     ASSERT_GE(expected.RecordCount(), 2);
