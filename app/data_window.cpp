@@ -33,6 +33,7 @@ const uint64_t SCAN_SLICE_BYTES = 4u << 20;   // a slice of the scan
 const DWORD SCAN_TICK_MS = 40;                 // a timer tick's time for the scan
 const int FIRST_PAGE_ROWS = 40;               // rows measured for the column widths
 const int MAX_COLUMN_WIDTH = 360;
+const long long MAX_COPIED_ROWS = 100000;     // rows the clipboard takes at once
 
 enum StatusPart { PART_RECORDS, PART_BAD, PART_FILTER, PART_EDITS, PART_COUNT };
 enum ExportScope { SCOPE_ALL, SCOPE_SHOWN, SCOPE_SELECTED };
@@ -503,6 +504,17 @@ void ExportCommand(DataWindowState& state, quillbox::TableFormat format)
 
 void CopyCommand(DataWindowState& state)
 {
+    // Millions of rows selected (Ctrl+A, Shift+End) would make a clipboard text of
+    // gigabytes: they are exported instead.
+    if (state.selected.Count() > MAX_COPIED_ROWS) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "選択行が多すぎるためコピーできません (%lld 件、%lld 件まで)。\n"
+                      "出力メニューの「選択行を出力」をお使いください。",
+                      state.selected.Count(), MAX_COPIED_ROWS);
+        modalUi.messageBox(state.window, text, DATA_CAPTION, MB_ICONWARNING);
+        return;
+    }
     std::vector<long long> rows = SelectedRows(state);
     if (rows.empty())
         return;
@@ -697,6 +709,7 @@ void FilterCommand(DataWindowState& state)
     }
     state.filter = rows;
     state.filtered = true;
+    ClearSelection(state);   // its positions are the file's rows, not the filter's
     SendMessageA(state.list, LVM_SETITEMCOUNT, ListCount(state), 0);
     InvalidateRect(state.list, nullptr, TRUE);
     UpdateStatus(state);
@@ -711,6 +724,7 @@ void UnfilterCommand(DataWindowState& state)
     long long row = FocusedRow(state);
     state.filtered = false;
     state.filter.Clear();
+    ClearSelection(state);   // its positions are the filter's, not the file's rows
     SendMessageA(state.list, LVM_SETITEMCOUNT, ListCount(state), 0);
     InvalidateRect(state.list, nullptr, TRUE);
     UpdateStatus(state);

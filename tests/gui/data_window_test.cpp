@@ -1054,6 +1054,12 @@ TEST_F(BigDataFileTest, RdwRecordsOfOneGigabyteShowTheirFirstPageWhileTheScanRun
     gesture("Shift+click", [&] { ClickRow(list, 4, MK_SHIFT); }, 3, 4);
     gesture("click", [&] { ClickRow(list, 1, 0); }, 1, 1);
     gesture("Shift+Ctrl+End", [&] { PressKeyWith(list, VK_END, true, true); }, records - 1, records - 1);
+    // Every row is too much for the clipboard: said, and nothing is copied.
+    ASSERT_TRUE(boxes.empty());
+    SendMessageA(data, WM_COMMAND, IDM_DATA_COPY, 0);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text.rfind("選択行が多すぎるためコピーできません (5264999 件、100000 件まで)。", 0), 0u)
+        << boxes[0].text;
     // The rows copied are the rows selected.
     PressKeyWith(list, VK_HOME, false, false);
     PressKeyWith(list, VK_DOWN, true, false);
