@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 
@@ -32,7 +33,7 @@ const uint64_t SCAN_SLICE_BYTES = 4u << 20;   // a slice of the scan
 const DWORD SCAN_TICK_MS = 40;                 // a timer tick's time for the scan
 const int FIRST_PAGE_ROWS = 40;               // rows measured for the column widths
 const int MAX_COLUMN_WIDTH = 360;
-const LRESULT MAX_ROWS_CLEARED_ONE_BY_ONE = 256;
+const long long MAX_COPIED_ROWS = 100000;     // rows the clipboard takes at once
 
 enum StatusPart { PART_RECORDS, PART_BAD, PART_FILTER, PART_EDITS, PART_COUNT };
 enum ExportScope { SCOPE_ALL, SCOPE_SHOWN, SCOPE_SELECTED };
@@ -46,6 +47,11 @@ struct DataWindowState {
     DataOptions options;
     bool filtered = false;
     DataRowSet filter;
+    // The list's selected positions. The window keeps them and the list asks for them
+    // (its callback mask): a list view keeps its own selection by walking every row to
+    // clear or extend it, seconds on a file of millions of records, where these
+    // stretches take a step each.
+    quillbox::DataRowRanges selected;
     ExportScope scope = SCOPE_ALL;
     std::string findText;
     int findColumn = -1;
@@ -63,6 +69,7 @@ std::vector<DataWindowState*> openWindows;
 std::map<std::string, DataSetupState> rememberedSetup;   // per copybook, for the session
 HACCEL dataAccelerators = nullptr;
 WNDPROC editorProcedure = nullptr;
+WNDPROC listProcedure = nullptr;
 
 DataWindowState* StateOf(HWND window)
 {
@@ -237,11 +244,9 @@ long long FocusedRow(DataWindowState& state)
 std::vector<long long> SelectedRows(DataWindowState& state)
 {
     std::vector<long long> rows;
-    int position = -1;
-    for (;;) {
-        position = static_cast<int>(SendMessageA(state.list, LVM_GETNEXTITEM, static_cast<WPARAM>(position), LVNI_SELECTED));
-        if (position < 0)
-            break;
+    const long long count = static_cast<long long>(ListCount(state));
+    for (long long position = state.selected.NextFrom(0); position >= 0 && position < count;
+         position = state.selected.NextFrom(position + 1)) {
         long long row = RowAt(state, position);
         if (row >= 0)
             rows.push_back(row);
@@ -317,44 +322,12 @@ void ShowDetail(DataWindowState& state)
     InvalidateRect(state.detail, nullptr, TRUE);
 }
 
-// Clears the list's selection. A few selected rows lose it one by one: a list view may
-// clear "every row" by walking all of them, seconds on a file of millions of records.
 void ClearSelection(DataWindowState& state)
 {
-    LVITEMA clear = {};
-    clear.stateMask = LVIS_SELECTED;
-    LRESULT count = SendMessageA(state.list, LVM_GETSELECTEDCOUNT, 0, 0);
-    if (count == 0)
+    if (state.selected.Count() == 0)
         return;
-    if (count <= MAX_ROWS_CLEARED_ONE_BY_ONE) {
-        // Up to the last one selected: the search for one more would walk the rest.
-        int selected = -1;
-        for (LRESULT cleared = 0; cleared < count; ++cleared) {
-            selected = static_cast<int>(
-                SendMessageA(state.list, LVM_GETNEXTITEM, static_cast<WPARAM>(selected), LVNI_SELECTED));
-            if (selected < 0)
-                break;
-            SendMessageA(state.list, LVM_SETITEMSTATE, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(&clear));
-        }
-    } else {
-        SendMessageA(state.list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&clear));
-    }
-}
-
-// Whether `message` makes the list select one row alone (a key that moves, a left
-// click), without Shift or Ctrl, which extend the selection.
-bool SelectsAlone(const MSG& message)
-{
-    if (message.message == WM_LBUTTONDOWN)
-        return !(message.wParam & (MK_SHIFT | MK_CONTROL));
-    if (message.message != WM_KEYDOWN)
-        return false;
-    switch (message.wParam) {
-    case VK_UP: case VK_DOWN: case VK_PRIOR: case VK_NEXT: case VK_HOME: case VK_END:
-        return !(GetKeyState(VK_SHIFT) & 0x8000) && !(GetKeyState(VK_CONTROL) & 0x8000);
-    default:
-        return false;
-    }
+    state.selected.Clear();
+    InvalidateRect(state.list, nullptr, FALSE);
 }
 
 void SelectPosition(DataWindowState& state, long long position)
@@ -364,6 +337,7 @@ void SelectPosition(DataWindowState& state, long long position)
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     item.state = LVIS_SELECTED | LVIS_FOCUSED;
     SendMessageA(state.list, LVM_SETITEMSTATE, static_cast<WPARAM>(position), reinterpret_cast<LPARAM>(&item));
+    SendMessageA(state.list, LVM_SETSELECTIONMARK, 0, static_cast<LPARAM>(position));
     SendMessageA(state.list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(position), FALSE);
     SetFocus(state.list);
     ShowDetail(state);
@@ -530,6 +504,17 @@ void ExportCommand(DataWindowState& state, quillbox::TableFormat format)
 
 void CopyCommand(DataWindowState& state)
 {
+    // Millions of rows selected (Ctrl+A, Shift+End) would make a clipboard text of
+    // gigabytes: they are exported instead.
+    if (state.selected.Count() > MAX_COPIED_ROWS) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "選択行が多すぎるためコピーできません (%lld 件、%lld 件まで)。\n"
+                      "出力メニューの「選択行を出力」をお使いください。",
+                      state.selected.Count(), MAX_COPIED_ROWS);
+        modalUi.messageBox(state.window, text, DATA_CAPTION, MB_ICONWARNING);
+        return;
+    }
     std::vector<long long> rows = SelectedRows(state);
     if (rows.empty())
         return;
@@ -640,8 +625,16 @@ void GoToCommand(DataWindowState& state)
     if (modalUi.dialogBox(frontEnd.instance, IDD_DATA_GOTO, state.window, AskDialogProc) <= 0)
         return;
     long long number = std::atoll(ask.text.c_str());
-    if (number >= 1 && number > state.document.RecordCount() && !state.document.ScanDone())
-        state.document.Row(number - 1);   // scans up to it
+    if (number >= 1 && number > state.document.RecordCount() && !state.document.ScanDone()) {
+        // The index scanned up to it, with the progress dialog: cancelled, the records
+        // scanned so far are shown and the selection stays.
+        bool reached = state.document.ScanTo(number - 1, ProgressOf(state, "移動中"));
+        state.scanned = state.document.ScanSome(0).bytes;   // where the scan stands (a record more)
+        SetItemCount(state);
+        UpdateStatus(state);
+        if (!reached)
+            return;
+    }
     SetItemCount(state);
     UpdateStatus(state);
     long long position = number >= 1 ? PositionOf(state, number - 1) : -1;
@@ -716,6 +709,7 @@ void FilterCommand(DataWindowState& state)
     }
     state.filter = rows;
     state.filtered = true;
+    ClearSelection(state);   // its positions are the file's rows, not the filter's
     SendMessageA(state.list, LVM_SETITEMCOUNT, ListCount(state), 0);
     InvalidateRect(state.list, nullptr, TRUE);
     UpdateStatus(state);
@@ -730,6 +724,7 @@ void UnfilterCommand(DataWindowState& state)
     long long row = FocusedRow(state);
     state.filtered = false;
     state.filter.Clear();
+    ClearSelection(state);   // its positions are the filter's, not the file's rows
     SendMessageA(state.list, LVM_SETITEMCOUNT, ListCount(state), 0);
     InvalidateRect(state.list, nullptr, TRUE);
     UpdateStatus(state);
@@ -937,6 +932,213 @@ void OnDataCommand(DataWindowState& state, int command, int code)
     }
 }
 
+// ---- The list's selection ------------------------------------------------------------
+// The gestures of a multiple-selection list view, on the window's selection: a move or
+// click selects one row; Shift selects from the selection mark (the anchor) to the row,
+// with Ctrl added to the rows selected; Ctrl moves the focus alone, Ctrl+click and
+// Ctrl+Space select or unselect one row and make it the anchor; Ctrl+A selects all.
+// Each costs the stretches it changes, whatever the rows it spans.
+long long Focused(DataWindowState& state)
+{
+    return static_cast<int>(SendMessageA(state.list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+}
+
+long long SelectionMark(DataWindowState& state)
+{
+    return static_cast<int>(SendMessageA(state.list, LVM_GETSELECTIONMARK, 0, 0));
+}
+
+void SetSelectionMark(DataWindowState& state, long long position)
+{
+    SendMessageA(state.list, LVM_SETSELECTIONMARK, 0, static_cast<LPARAM>(position));
+}
+
+// Moves the focus to `position` (the detail follows it) and scrolls it into view.
+void MoveFocus(DataWindowState& state, long long position)
+{
+    LVITEMA item = {};
+    item.stateMask = LVIS_FOCUSED;
+    item.state = LVIS_FOCUSED;
+    SendMessageA(state.list, LVM_SETITEMSTATE, static_cast<WPARAM>(position), reinterpret_cast<LPARAM>(&item));
+    SendMessageA(state.list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(position), FALSE);
+    InvalidateRect(state.list, nullptr, FALSE);
+}
+
+// Applies a gesture ending on `position`: `extend` (Shift) from the anchor, `control`
+// adding to the selection or, alone, `toggle` of the row (Ctrl+click, Ctrl+Space).
+void SelectGesture(DataWindowState& state, long long position, bool extend, bool control, bool toggle)
+{
+    if (extend) {
+        long long anchor = SelectionMark(state);
+        if (anchor < 0 || anchor >= static_cast<long long>(ListCount(state))) {
+            anchor = Focused(state) >= 0 ? Focused(state) : position;
+            SetSelectionMark(state, anchor);
+        }
+        if (!control)
+            state.selected.Clear();
+        state.selected.Add(std::min(anchor, position), std::max(anchor, position) + 1);
+    } else if (control) {
+        if (toggle) {
+            if (state.selected.Contains(position))
+                state.selected.Remove(position);
+            else
+                state.selected.Add(position);
+            SetSelectionMark(state, position);
+        }
+    } else {
+        state.selected.Clear();
+        state.selected.Add(position);
+        SetSelectionMark(state, position);
+    }
+    MoveFocus(state, position);
+}
+
+// A key of the list that moves or selects; false for the others, left to the list.
+bool SelectionKey(DataWindowState& state, WPARAM key)
+{
+    const bool shift = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
+    const bool control = (GetKeyState(VK_CONTROL) & 0x8000) != 0;
+    const long long count = static_cast<long long>(ListCount(state));
+    if (count == 0)
+        return false;
+    const long long focus = Focused(state);
+    long long position;
+    switch (key) {
+    case VK_UP: position = focus - 1; break;
+    case VK_DOWN: position = focus + 1; break;
+    case VK_HOME: position = 0; break;
+    case VK_END: position = count - 1; break;
+    case VK_PRIOR:
+    case VK_NEXT: {
+        // As a list view pages: to the top or bottom row of the page first, then a page on.
+        const long long top = static_cast<int>(SendMessageA(state.list, LVM_GETTOPINDEX, 0, 0));
+        const long long page = std::max(1, static_cast<int>(SendMessageA(state.list, LVM_GETCOUNTPERPAGE, 0, 0)));
+        if (key == VK_NEXT)
+            position = focus == top + page - 1 ? focus + page - 1 : top + page - 1;
+        else
+            position = focus == top ? top - page + 1 : top;
+        break;
+    }
+    case VK_SPACE: position = focus; break;
+    case 'A':
+        if (!control || shift)
+            return false;
+        state.selected.Add(0, count);
+        InvalidateRect(state.list, nullptr, FALSE);
+        return true;
+    default: return false;
+    }
+    position = std::min(std::max<long long>(position, 0), count - 1);
+    SelectGesture(state, position, shift, control, key == VK_SPACE);
+    return true;
+}
+
+// A click of the list, the window's alone: the list's own click would clear or extend
+// its selection by walking every row (asking the window each row's state). A double
+// click edits the cell; a right click keeps a selection that has its row.
+void SelectionClick(DataWindowState& state, UINT message, WPARAM keys, LPARAM at)
+{
+    POINT point = {static_cast<short>(LOWORD(at)), static_cast<short>(HIWORD(at))};
+    int position = -1;
+    int subItem = SubItemAt(state, point, position);
+    const bool shift = (keys & MK_SHIFT) != 0, control = (keys & MK_CONTROL) != 0;
+    SetFocus(state.list);
+    if (position < 0 || position >= static_cast<long long>(ListCount(state))) {
+        if (!shift && !control)
+            ClearSelection(state);
+        return;
+    }
+    if (subItem > 0)
+        state.clickedColumn = subItem;
+    if (message == WM_RBUTTONDOWN) {
+        if (state.selected.Contains(position))
+            MoveFocus(state, position);
+        else
+            SelectGesture(state, position, false, false, false);
+        return;
+    }
+    SelectGesture(state, position, shift, control, true);
+    if (message == WM_LBUTTONDBLCLK && !shift && !control)
+        BeginEdit(state, position, subItem > 0 ? subItem : 1);
+}
+
+LRESULT HandleListMessage(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    DataWindowState* state = StateOf(GetParent(list));
+    if (!state || state->list != list)
+        return CallWindowProcA(listProcedure, list, message, wParam, lParam);
+    switch (message) {
+    case WM_KEYDOWN:
+        if (SelectionKey(*state, wParam))
+            return 0;
+        break;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONDBLCLK:
+        SelectionClick(*state, message == WM_RBUTTONDBLCLK ? WM_RBUTTONDOWN : message, wParam, lParam);
+        return 0;
+    case LVM_GETSELECTEDCOUNT:
+        return static_cast<LRESULT>(std::min<long long>(state->selected.Count(), 0x7FFFFFFF));
+    case LVM_GETNEXTITEM:
+        if (lParam == LVNI_SELECTED) {
+            long long from = static_cast<int>(wParam) < 0 ? 0 : static_cast<long long>(static_cast<int>(wParam)) + 1;
+            long long next = state->selected.NextFrom(from);
+            return next >= 0 && next < static_cast<long long>(ListCount(*state)) ? static_cast<LRESULT>(next) : -1;
+        }
+        break;
+    case LVM_GETITEMSTATE: {
+        LRESULT kept = CallWindowProcA(listProcedure, list, message, wParam, lParam & ~LVIS_SELECTED);
+        if ((lParam & LVIS_SELECTED) && state->selected.Contains(static_cast<int>(wParam)))
+            kept |= LVIS_SELECTED;
+        return kept;
+    }
+    case LVM_SETITEMSTATE: {
+        LVITEMA* item = reinterpret_cast<LVITEMA*>(lParam);
+        if (!item || !(item->stateMask & LVIS_SELECTED))
+            break;
+        const long long position = static_cast<int>(wParam);
+        const long long count = static_cast<long long>(ListCount(*state));
+        const bool select = (item->state & LVIS_SELECTED) != 0;
+        if (position == -1) {
+            if (select)
+                state->selected.Add(0, count);
+            else
+                state->selected.Clear();
+        } else if (position >= 0 && position < count) {
+            if (select)
+                state->selected.Add(position);
+            else
+                state->selected.Remove(position);
+        } else {
+            return FALSE;
+        }
+        InvalidateRect(list, nullptr, FALSE);
+        LVITEMA rest = *item;
+        rest.stateMask &= ~LVIS_SELECTED;
+        return rest.stateMask == 0 || CallWindowProcA(listProcedure, list, message, wParam, reinterpret_cast<LPARAM>(&rest));
+    }
+    case LVM_SETITEMCOUNT: {
+        LRESULT result = CallWindowProcA(listProcedure, list, message, wParam, lParam);
+        state->selected.Remove(static_cast<long long>(wParam), std::numeric_limits<long long>::max());
+        return result;
+    }
+    default:
+        break;
+    }
+    return CallWindowProcA(listProcedure, list, message, wParam, lParam);
+}
+
+LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    try {
+        return HandleListMessage(list, message, wParam, lParam);
+    } catch (...) {
+        HandleEscapedFailure();
+        return 0;
+    }
+}
+
 LRESULT OnNotify(DataWindowState& state, NMHDR* header)
 {
     if (header->hwndFrom == state.detail && header->code == static_cast<UINT>(NM_CUSTOMDRAW)) {
@@ -953,6 +1155,11 @@ LRESULT OnNotify(DataWindowState& state, NMHDR* header)
     switch (header->code) {
     case LVN_GETDISPINFOA: {
         NMLVDISPINFOA* info = reinterpret_cast<NMLVDISPINFOA*>(header);
+        if ((info->item.mask & LVIF_STATE) && (info->item.stateMask & LVIS_SELECTED)) {
+            info->item.state &= ~LVIS_SELECTED;
+            if (state.selected.Contains(info->item.iItem))
+                info->item.state |= LVIS_SELECTED;
+        }
         if ((info->item.mask & LVIF_TEXT) && info->item.pszText && info->item.cchTextMax > 0) {
             long long row = RowAt(state, info->item.iItem);
             state.cellText = row >= 0 ? CellText(state, row, info->item.iSubItem) : std::string();
@@ -984,22 +1191,6 @@ LRESULT OnNotify(DataWindowState& state, NMHDR* header)
         if ((change->uNewState ^ change->uOldState) & LVIS_FOCUSED)
             ShowDetail(state);
         UpdateStatus(state);
-        return 0;
-    }
-    case NM_CLICK: {
-        NMITEMACTIVATE* activate = reinterpret_cast<NMITEMACTIVATE*>(header);
-        int position = -1;
-        int subItem = SubItemAt(state, activate->ptAction, position);
-        if (subItem > 0)
-            state.clickedColumn = subItem;
-        return 0;
-    }
-    case NM_DBLCLK: {
-        NMITEMACTIVATE* activate = reinterpret_cast<NMITEMACTIVATE*>(header);
-        int position = -1;
-        int subItem = SubItemAt(state, activate->ptAction, position);
-        if (position >= 0)
-            BeginEdit(state, position, subItem > 0 ? subItem : 1);
         return 0;
     }
     default:
@@ -1193,6 +1384,10 @@ HWND OpenDataWindow(HWND owner, const std::string& copybookPath, const std::stri
     for (HWND child : {shown.status, shown.list, shown.detail})
         SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(shown.font), FALSE);
     SendMessageA(shown.list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
+    // The window keeps the list's selection (see DataWindowState::selected).
+    listProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(shown.list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ListProc)));
+    SendMessageA(shown.list, LVM_SETCALLBACKMASK, LVIS_SELECTED, 0);
     SendMessageA(shown.detail, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
     InsertColumns(shown);
     InsertDetailColumns(shown);
@@ -1264,10 +1459,6 @@ bool DataWindowMessage(MSG& message)
     bool editing = state->editor && message.hwnd == state->editor;
     if (!editing && TranslateAcceleratorA(root, Accelerators(), &message))
         return true;
-    // The list then finds no selection to clear: cleared here, it costs the rows selected,
-    // not the rows of the file.
-    if (message.hwnd == state->list && !state->busy && SelectsAlone(message))
-        ClearSelection(*state);
     TranslateMessage(&message);
     DispatchMessageA(&message);
     return true;

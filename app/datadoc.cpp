@@ -6,6 +6,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <limits>
+#include <unordered_map>
 
 #include "layoutplan.h"
 #include "quillbox.h"
@@ -218,6 +221,67 @@ int Ones(uint64_t word) {
 }
 
 }  // namespace
+
+bool DataRowRanges::Contains(long long row) const {
+    auto after = ranges_.upper_bound(row);
+    return after != ranges_.begin() && row < std::prev(after)->second;
+}
+
+void DataRowRanges::Add(long long first, long long end) {
+    if (first >= end) return;
+    auto at = ranges_.upper_bound(first);
+    if (at != ranges_.begin()) {
+        auto before = std::prev(at);
+        if (before->second >= first) {   // overlaps or touches: joined
+            first = before->first;
+            end = std::max(end, before->second);
+            count_ -= before->second - before->first;
+            at = ranges_.erase(before);
+        }
+    }
+    while (at != ranges_.end() && at->first <= end) {
+        end = std::max(end, at->second);
+        count_ -= at->second - at->first;
+        at = ranges_.erase(at);
+    }
+    ranges_.emplace(first, end);
+    count_ += end - first;
+}
+
+void DataRowRanges::Remove(long long first, long long end) {
+    if (first >= end) return;
+    auto at = ranges_.upper_bound(first);
+    if (at != ranges_.begin()) --at;
+    while (at != ranges_.end() && at->first < end) {
+        if (at->second <= first) {
+            ++at;
+            continue;
+        }
+        const long long from = at->first, to = at->second;
+        count_ -= to - from;
+        at = ranges_.erase(at);
+        if (from < first) {
+            ranges_.emplace(from, first);
+            count_ += first - from;
+        }
+        if (end < to) {
+            ranges_.emplace(end, to);
+            count_ += to - end;
+            break;
+        }
+    }
+}
+
+void DataRowRanges::Clear() {
+    ranges_.clear();
+    count_ = 0;
+}
+
+long long DataRowRanges::NextFrom(long long row) const {
+    auto after = ranges_.upper_bound(row);
+    if (after != ranges_.begin() && row < std::prev(after)->second) return row;
+    return after == ranges_.end() ? -1 : after->first;
+}
 
 void DataRowSet::Add(long long row) {
     if (row < 0 || Contains(row)) return;
@@ -477,6 +541,20 @@ DataDocument::ScanProgress DataDocument::ScanSome(uint64_t maxBytes) {
     return progress;
 }
 
+bool DataDocument::ScanTo(long long index, const DataProgress& progress) {
+    while (index >= count_ && !scanDone_) {
+        const ScanProgress at = ScanSome(kScanSlice);
+        if (!progress || at.done) continue;
+        long long expected = index < std::numeric_limits<long long>::max() ? index + 1 : index;
+        if (at.bytes > 0 && at.bytes < at.total) {
+            const long double foretold = static_cast<long double>(count_) * at.total / at.bytes;
+            if (foretold < expected) expected = std::max(count_, static_cast<long long>(foretold));
+        }
+        if (!progress(count_, expected)) return false;
+    }
+    return true;
+}
+
 bool DataDocument::EnsureScannedTo(long long index) {
     while (index >= count_ && !scanDone_) ScanSome(kScanSlice);
     return index < count_;
@@ -604,14 +682,9 @@ const DataDocument::ShownRow* DataDocument::Row(long long index) {
     if (!ReadRecord(index, record)) return nullptr;
     ShownRow& row = cache_[index];
     DecodeShown(index, record, row);
-    auto seen = shownBad_.find(index);
-    if (seen == shownBad_.end()) {
-        shownBad_.emplace(index, row.bad);
-        if (row.bad) ++badShown_;
-    } else if (seen->second != row.bad) {
-        badShown_ += row.bad ? 1 : -1;
-        seen->second = row.bad;
-    }
+    if (!shown_.Contains(index)) shown_.Add(index);
+    if (row.bad) shownBad_.Add(index);
+    else shownBad_.Remove(index);
     // Rows far from the one asked go first.
     while (cache_.size() > kCachedRows) {
         long long low = cache_.begin()->first, high = cache_.rbegin()->first;
@@ -921,8 +994,9 @@ bool DataDocument::ExportRows(const std::string& target, TableFormat format, lon
     const size_t count = typed_ ? types.Count() : 1;
     auto setupOf = [&](size_t t) -> DataSetup& { return typed_ ? types.Setup(t) : single; };
     if (all) {
-        // The whole file: the index completed first, so that progress knows the total.
-        while (!scanDone_) ScanSome(kScanSlice);
+        // The whole file: the index completed first (cancellable too), so that progress
+        // knows the total.
+        if (!ScanTo(std::numeric_limits<long long>::max(), progress)) return false;
     }
     TextFileReplacement output(target.c_str());
     if (output.File() == nullptr) {

@@ -30,7 +30,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "cobcpy.h"
@@ -70,6 +69,29 @@ private:
     static constexpr long long kBlockWords = 64;   // 4096 rows a block
     std::vector<uint64_t> bits_;
     std::vector<long long> before_;   // per block: the rows of the set in the blocks before it
+    long long count_ = 0;
+};
+
+// Rows as sorted, disjoint stretches [first, end): rows met in runs (a list scrolled
+// through, a file's bad stretch, a list's selection) take a stretch each, not a flag
+// per row.
+class DataRowRanges {
+public:
+    bool Contains(long long row) const;
+    // Adds or removes rows [first, end); adjacent stretches join, a stretch with rows
+    // removed inside it splits.
+    void Add(long long first, long long end);
+    void Remove(long long first, long long end);
+    void Add(long long row) { Add(row, row + 1); }
+    void Remove(long long row) { Remove(row, row + 1); }
+    void Clear();
+    // The first row of the set at or after `row`; -1 when none.
+    long long NextFrom(long long row) const;
+    long long Count() const { return count_; }
+    size_t Ranges() const { return ranges_.size(); }
+
+private:
+    std::map<long long, long long> ranges_;   // first row -> one past the last
     long long count_ = 0;
 };
 
@@ -114,6 +136,11 @@ public:
     // Indexes about `maxBytes` more of a file of variable records (a fixed-length file
     // is indexed at once).
     ScanProgress ScanSome(uint64_t maxBytes);
+    // Scans on until row `index` is indexed or the file ends, calling `progress` between
+    // slices with the records indexed and those expected (up to the row asked, or the
+    // file's records as its bytes so far foretell when fewer); false when cancelled,
+    // the records indexed so far staying known.
+    bool ScanTo(long long index, const DataProgress& progress);
     bool ScanDone() const { return scanDone_; }
     long long RecordCount() const { return count_; }
     const std::string& ScanError() const { return scanError_; }
@@ -147,9 +174,12 @@ public:
     // records scanned so far is scanned up to first.
     // The row stays valid until the next call of a non-const member.
     const ShownRow* Row(long long index);
-    // Of the rows Row gave so far, how many and how many of them bad.
-    long long RowsShown() const { return static_cast<long long>(shownBad_.size()); }
-    long long BadRowsShown() const { return badShown_; }
+    // Of the rows Row gave so far, how many and how many of them bad (as last decoded:
+    // an edit that mends or breaks a row counts when the row is shown again).
+    long long RowsShown() const { return shown_.Count(); }
+    long long BadRowsShown() const { return shownBad_.Count(); }
+    // The stretches those counts keep (their memory: a few dozen bytes each).
+    size_t ShownRanges() const { return shown_.Ranges() + shownBad_.Ranges(); }
 
     // ---- Record detail --------------------------------------------------------------------
     struct DetailLine {
@@ -305,10 +335,9 @@ private:
     uint64_t rowBase_ = 0;
     long long rowNext_ = -1;
 
-    // Shown rows: a small cache near the last asked, and which rows were bad.
+    // Shown rows: a small cache near the last asked, the rows shown and the bad ones.
     std::map<long long, ShownRow> cache_;
-    std::unordered_map<long long, bool> shownBad_;
-    long long badShown_ = 0;
+    DataRowRanges shown_, shownBad_;
 
     std::map<long long, Edit> edits_;
 };

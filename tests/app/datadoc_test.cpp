@@ -327,6 +327,143 @@ TEST_F(EbcdicRdw, BrokenFramingEndsTheScanAndKeepsTheRowsBefore) {
     EXPECT_EQ(CellText(doc, 1, 0), "2");
 }
 
+// A go-to (or an export) beyond the rows indexed scans on with progress between slices
+// and can be cancelled; what was scanned stays readable and the scan goes on after.
+TEST_F(EbcdicRdw, ScanToARowReportsProgressAndCanBeCancelled) {
+    Copybook copybook(entries);
+    std::string bytes;
+    const std::string record = Record(7, "A", 1);
+    const long long kRecords = 12 * 1024 * 1024 / static_cast<long long>(record.size()) + 1;   // a few slices
+    bytes.reserve(static_cast<size_t>(kRecords) * record.size());
+    for (long long i = 0; i < kRecords; ++i) bytes += record;
+    DataFile data("scanto.rdw", bytes);
+    DataDocument doc;
+    std::string error;
+    ASSERT_TRUE(doc.Open(copybook.Head(), copybook.Length(), data.Path(), Options(), error)) << error;
+    int calls = 0;
+    long long lastDone = 0, lastExpected = 0;
+    auto cancelSecond = [&](long long done, long long expected) {
+        EXPECT_GT(done, lastDone);
+        EXPECT_GE(expected, done);
+        lastDone = done;
+        lastExpected = expected;
+        return ++calls < 2;
+    };
+    EXPECT_FALSE(doc.ScanTo(kRecords - 1, cancelSecond));
+    EXPECT_EQ(calls, 2);
+    EXPECT_FALSE(doc.ScanDone());
+    EXPECT_EQ(doc.RecordCount(), lastDone);
+    EXPECT_LT(doc.RecordCount(), kRecords);
+    // The records of the whole file foretold from the bytes so far (all alike here).
+    EXPECT_EQ(lastExpected, kRecords);
+    EXPECT_EQ(CellText(doc, doc.RecordCount() - 1, 0), "7");
+    // Scanned on to a row within reach, then past the end: true, and the count is whole.
+    calls = 0;
+    lastDone = doc.RecordCount();
+    EXPECT_TRUE(doc.ScanTo(lastDone + 10, cancelSecond));
+    EXPECT_GT(doc.RecordCount(), lastDone + 10);
+    EXPECT_TRUE(doc.ScanTo(kRecords * 2, quillbox::DataProgress()));
+    EXPECT_TRUE(doc.ScanDone());
+    EXPECT_EQ(doc.RecordCount(), kRecords);
+    EXPECT_TRUE(doc.ScanTo(kRecords * 2, cancelSecond));   // nothing left: asks nothing
+
+    // An export of every row completes the index first; cancelled there, it writes nothing.
+    DataDocument fresh;
+    ASSERT_TRUE(fresh.Open(copybook.Head(), copybook.Length(), data.Path(), Options(), error)) << error;
+    const std::string target = Scratch("scanto.csv");
+    quillbox::RunResult result;
+    calls = 0;
+    lastDone = 0;
+    EXPECT_FALSE(fresh.Export(target, TableFormat::kCsv, nullptr, result, error, cancelSecond));
+    EXPECT_TRUE(error.empty()) << error;
+    EXPECT_FALSE(fresh.ScanDone());
+    std::FILE* made = std::fopen(target.c_str(), "rb");
+    EXPECT_EQ(made, nullptr);
+    if (made != nullptr) std::fclose(made);
+}
+
+TEST(DataRowRanges, StretchesJoinSplitAndCount) {
+    quillbox::DataRowRanges ranges;
+    EXPECT_EQ(ranges.NextFrom(0), -1);
+    ranges.Add(10, 20);
+    ranges.Add(30, 40);
+    EXPECT_EQ(ranges.Count(), 20);
+    EXPECT_EQ(ranges.Ranges(), 2u);
+    ranges.Add(20);   // touches the first: joined
+    ranges.Add(25, 30);   // touches the second
+    EXPECT_EQ(ranges.Ranges(), 2u);
+    EXPECT_EQ(ranges.Count(), 26);
+    ranges.Add(15, 27);   // overlaps both: one stretch [10, 40)
+    EXPECT_EQ(ranges.Ranges(), 1u);
+    EXPECT_EQ(ranges.Count(), 30);
+    EXPECT_TRUE(ranges.Contains(10));
+    EXPECT_TRUE(ranges.Contains(39));
+    EXPECT_FALSE(ranges.Contains(40));
+    EXPECT_FALSE(ranges.Contains(9));
+    ranges.Remove(20);   // splits it
+    EXPECT_EQ(ranges.Ranges(), 2u);
+    EXPECT_EQ(ranges.Count(), 29);
+    EXPECT_FALSE(ranges.Contains(20));
+    EXPECT_EQ(ranges.NextFrom(20), 21);
+    EXPECT_EQ(ranges.NextFrom(0), 10);
+    EXPECT_EQ(ranges.NextFrom(15), 15);
+    EXPECT_EQ(ranges.NextFrom(40), -1);
+    ranges.Remove(5, 12);   // the front of the first
+    ranges.Remove(35, 1000);   // the back of the second
+    EXPECT_EQ(ranges.Count(), 8 + 14);
+    EXPECT_EQ(ranges.NextFrom(0), 12);
+    ranges.Remove(25);
+    ranges.Remove(100);   // not there: nothing changes
+    ranges.Remove(25);
+    EXPECT_EQ(ranges.Count(), 21);
+    EXPECT_EQ(ranges.Ranges(), 3u);
+    ranges.Remove(0, 1000);
+    EXPECT_EQ(ranges.Count(), 0);
+    EXPECT_EQ(ranges.Ranges(), 0u);
+    ranges.Add(3);
+    ranges.Add(3);
+    EXPECT_EQ(ranges.Count(), 1);
+    ranges.Clear();
+    EXPECT_EQ(ranges.NextFrom(0), -1);
+}
+
+// The counts of rows shown and bad ones keep stretches of rows, not a flag per row,
+// and follow a row whose badness an edit changed when it is shown again.
+TEST(DataDocument, CountsOfShownRowsKeepStretchesNotAFlagPerRow) {
+    Copybook copybook(kCustomer);
+    const long long kRecords = 3000;
+    std::string bytes;
+    const std::string good = Customer("0001", "X", "0000001"), bad = Customer("00X4", "Y", "0000002");
+    for (long long i = 0; i < kRecords; ++i) bytes += i >= 1000 && i < 1500 ? bad : good;
+    DataFile data("counts.dat", bytes);
+    DataDocument doc;
+    std::string error, reason;
+    ASSERT_TRUE(doc.Open(copybook.Head(), copybook.Length(), data.Path(), DataOptions(), error)) << error;
+    // Every 7th row first, then a stretch upward across the bad ones, then all: each row
+    // counted once.
+    for (long long i = 0; i < kRecords; i += 7) ASSERT_NE(doc.Row(i), nullptr);
+    EXPECT_EQ(doc.RowsShown(), (kRecords + 6) / 7);
+    for (long long i = 1600; i >= 900; --i) ASSERT_NE(doc.Row(i), nullptr);
+    EXPECT_EQ(doc.BadRowsShown(), 500);
+    for (long long i = 0; i < kRecords; ++i) ASSERT_NE(doc.Row(i), nullptr);
+    EXPECT_EQ(doc.RowsShown(), kRecords);
+    EXPECT_EQ(doc.BadRowsShown(), 500);
+    EXPECT_EQ(doc.ShownRanges(), 2u);   // the rows shown, the bad stretch
+    // An edit mends a bad row: counted good when shown again; the edit given up, bad again.
+    ASSERT_TRUE(doc.SetCell(1200, 0, "4", reason)) << reason;
+    EXPECT_EQ(doc.BadRowsShown(), 500);   // not shown since
+    EXPECT_FALSE(doc.Row(1200)->bad);
+    EXPECT_EQ(doc.BadRowsShown(), 499);
+    EXPECT_EQ(doc.ShownRanges(), 3u);
+    doc.Row(1200);
+    EXPECT_EQ(doc.BadRowsShown(), 499);
+    doc.DiscardEdits();
+    EXPECT_TRUE(doc.Row(1200)->bad);
+    EXPECT_EQ(doc.BadRowsShown(), 500);
+    EXPECT_EQ(doc.RowsShown(), kRecords);
+    EXPECT_EQ(doc.ShownRanges(), 2u);
+}
+
 TEST(DataDocument, LargeFixedFileOpensAtOnceAndDecodesADistantRow) {
     Copybook copybook({"01 BIG.", "   05 BIG-NO PIC 9(10).", "   05 BIG-TEXT PIC X(90)."});
     const std::string path = Scratch("big.dat");

@@ -735,7 +735,134 @@ bool PressKey(HWND window, WPARAM key)
     return DataWindowMessage(message);
 }
 
+// Shift and Ctrl as the thread's key state holds them, for the keys the list reads.
+void HoldKeys(bool shift, bool control)
+{
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] = keys[VK_LSHIFT] = shift ? 0x80 : 0;
+    keys[VK_CONTROL] = keys[VK_LCONTROL] = control ? 0x80 : 0;
+    SetKeyboardState(keys);
+}
+bool PressKeyWith(HWND list, WPARAM key, bool shift, bool control)
+{
+    HoldKeys(shift, control);
+    bool handled = PressKey(list, key);
+    HoldKeys(false, false);
+    return handled;
+}
+// A left click (`keys`: MK_SHIFT, MK_CONTROL) on the row at list position `position`,
+// which is in view, through the message loop's step; `twice` a double click.
+void ClickRow(HWND list, int position, WPARAM keys, bool twice = false)
+{
+    RECT rect = {};
+    rect.left = LVIR_BOUNDS;
+    SendMessageA(list, LVM_GETITEMRECT, static_cast<WPARAM>(position), reinterpret_cast<LPARAM>(&rect));
+    MSG message = {};
+    message.hwnd = list;
+    message.lParam = MAKELPARAM(rect.left + 20, (rect.top + rect.bottom) / 2);
+    for (UINT step : {twice ? static_cast<UINT>(WM_LBUTTONDBLCLK) : static_cast<UINT>(WM_LBUTTONDOWN),
+                      static_cast<UINT>(WM_LBUTTONUP)}) {
+        message.message = step;
+        message.wParam = keys | (step == WM_LBUTTONUP ? 0 : MK_LBUTTON);
+        DataWindowMessage(message);
+    }
+}
+// The list positions selected, as the list tells them.
+std::vector<int> SelectedPositions(HWND list)
+{
+    std::vector<int> positions;
+    for (int at = -1; (at = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(at),
+                                                            LVNI_SELECTED))) >= 0;)
+        positions.push_back(at);
+    return positions;
+}
+std::string ClipboardText(HWND owner)
+{
+    std::string text;
+    if (!OpenClipboard(owner))
+        return text;
+    if (HANDLE handle = GetClipboardData(CF_TEXT)) {
+        text = static_cast<const char*>(GlobalLock(handle));
+        GlobalUnlock(handle);
+    }
+    CloseClipboard();
+    return text;
+}
+
+// Shift, Ctrl and the clicks select as a list view of several rows does: Shift from the
+// anchor, Ctrl moving the focus alone, Ctrl+Space and Ctrl+click one row; the rows
+// copied are the rows selected, and the list draws them selected.
+TEST_F(DataWindowTest, SelectionGesturesActAsAListViewsAndCopyTheirRows)
+{
+    HWND data = OpenData(Example("custmast.dat"));
+    ASSERT_NE(data, nullptr);
+    HWND list = DataWindowList(data);
+    using Rows = std::vector<int>;
+    EXPECT_EQ(SelectedPositions(list), Rows({0}));
+    PressKeyWith(list, VK_DOWN, true, false);
+    PressKeyWith(list, VK_DOWN, true, false);
+    EXPECT_EQ(SelectedPositions(list), Rows({0, 1, 2}));
+    EXPECT_EQ(FocusedPosition(list), 2);
+    EXPECT_EQ(SendMessageA(list, LVM_GETSELECTIONMARK, 0, 0), 0);
+    PressKeyWith(list, VK_UP, true, false);
+    EXPECT_EQ(SelectedPositions(list), Rows({0, 1}));
+    PressKeyWith(list, VK_DOWN, false, true);
+    PressKeyWith(list, VK_DOWN, false, true);
+    EXPECT_EQ(FocusedPosition(list), 3);
+    EXPECT_EQ(SelectedPositions(list), Rows({0, 1}));
+    PressKeyWith(list, VK_SPACE, false, true);
+    EXPECT_EQ(SelectedPositions(list), Rows({0, 1, 3}));
+    EXPECT_EQ(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0), 3);
+    EXPECT_EQ(SendMessageA(list, LVM_GETITEMSTATE, 3, LVIS_SELECTED), LVIS_SELECTED);
+    EXPECT_EQ(SendMessageA(list, LVM_GETITEMSTATE, 2, LVIS_SELECTED), 0);
+    SendMessageA(data, WM_COMMAND, IDM_DATA_COPY, 0);
+    EXPECT_EQ(ClipboardText(data), DataWindowDocument(data)->CopyText({0, 1, 3}));
+
+    // Clicks: Ctrl toggles a row and makes it the anchor, Shift selects from the anchor
+    // alone, Ctrl+Shift adds, a plain one selects its row.
+    ClickRow(list, 1, MK_CONTROL);
+    EXPECT_EQ(SelectedPositions(list), Rows({0, 3}));
+    EXPECT_EQ(FocusedPosition(list), 1);
+    ClickRow(list, 2, MK_SHIFT);
+    EXPECT_EQ(SelectedPositions(list), Rows({1, 2}));
+    ClickRow(list, 3, MK_CONTROL);
+    ClickRow(list, 0, MK_CONTROL | MK_SHIFT);
+    EXPECT_EQ(SelectedPositions(list), Rows({0, 1, 2, 3}));
+    ClickRow(list, 2, 0);
+    EXPECT_EQ(SelectedPositions(list), Rows({2}));
+    EXPECT_EQ(FocusedPosition(list), 2);
+    PressKeyWith(list, 'A', false, true);
+    EXPECT_EQ(SelectedPositions(list), Rows({0, 1, 2, 3}));
+    PressKeyWith(list, VK_HOME, false, false);
+    EXPECT_EQ(SelectedPositions(list), Rows({0}));
+    PressKeyWith(list, VK_END, true, false);
+    EXPECT_EQ(SelectedPositions(list), Rows({0, 1, 2, 3}));
+    // A double click edits the cell under it.
+    ClickRow(list, 1, 0, true);
+    EXPECT_EQ(SelectedPositions(list), Rows({1}));
+    HWND editor = GetFocus();
+    EXPECT_NE(editor, list);
+    EXPECT_EQ(GetParent(editor), list);
+    PressKey(editor, VK_ESCAPE);
+    EXPECT_EQ(GetFocus(), list);
+}
+
 std::string goToNumber;   // the go-to dialog's number for the big files' last record
+
+// A go-to's scan shows its progress in the status bar at once (its dialog after half a
+// second, as the long search's): seen there, Escape cancels it.
+HWND goToWindow = nullptr;
+std::string goToProgress;
+void CALLBACK CancelGoTo(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    std::string status = DataWindowStatus(goToWindow, 0);
+    if (status.find("移動中") == std::string::npos)
+        return;
+    goToProgress = status;
+    KillTimer(nullptr, timer);
+    PostMessageA(DataWindowList(goToWindow), WM_KEYDOWN, VK_ESCAPE, 0);
+}
 
 class BigDataFileTest : public DataWindowTest {
 protected:
@@ -879,9 +1006,38 @@ TEST_F(BigDataFileTest, RdwRecordsOfOneGigabyteShowTheirFirstPageWhileTheScanRun
     ASSERT_FALSE(document->ScanDone());
     EXPECT_NE(DataWindowStatus(data, 0).find("索引作成中"), std::string::npos) << DataWindowStatus(data, 0);
 
+    // Go to record 5,000,000 at once: the scan runs under the progress dialog; its
+    // キャンセル leaves the window usable with the records scanned so far.
+    long long before = document->RecordCount();
+    goToNumber = "5000000";
+    dialogScript = [](HWND dialog) {
+        SetDlgItemTextA(dialog, IDC_DG_NUMBER, goToNumber.c_str());
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    };
+    goToProgress.clear();
+    goToWindow = data;
+    UINT_PTR timer = SetTimer(nullptr, 0, USER_TIMER_MINIMUM, CancelGoTo);
+    started = GetTickCount();
+    SendMessageA(data, WM_COMMAND, IDM_DATA_GOTO, 0);
+    KillTimer(nullptr, timer);
+    std::printf("[ big file ] go to record 5000000 cancelled after %lu ms at %lld records (%s)\n",
+                static_cast<unsigned long>(GetTickCount() - started), document->RecordCount(), goToProgress.c_str());
+    EXPECT_EQ(goToProgress.rfind("移動中 ", 0), 0u) << goToProgress;
+    EXPECT_NE(goToProgress.find(" / 5000000 件"), std::string::npos) << goToProgress;
+    EXPECT_TRUE(boxes.empty()) << boxes.front().text;
+    EXPECT_EQ(FindWindowA("#32770", "処理中"), nullptr);
+    EXPECT_TRUE(IsWindowEnabled(data));
+    EXPECT_FALSE(document->ScanDone());
+    EXPECT_GT(document->RecordCount(), before);
+    EXPECT_LT(document->RecordCount(), 5000000);
+    HWND list = DataWindowList(data);
+    EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), document->RecordCount());
+    EXPECT_EQ(FocusedPosition(list), 0);
+    EXPECT_NE(DataWindowStatus(data, 0).find("索引作成中"), std::string::npos) << DataWindowStatus(data, 0);
+    CheckRow(list, document->RecordCount() - 1, "scanned before the cancel");
+
     // The scan goes on in the window's timer while the list is used: the rows known
     // grow, and a page down through the message loop's step shows its rows.
-    HWND list = DataWindowList(data);
     long long known = SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
     PumpFor(200);
     EXPECT_GT(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), known);
@@ -901,6 +1057,48 @@ TEST_F(BigDataFileTest, RdwRecordsOfOneGigabyteShowTheirFirstPageWhileTheScanRun
     EXPECT_EQ(document->RecordCount(), records);
     EXPECT_EQ(DataWindowStatus(data, 0), "レコード数 " + std::to_string(records) + " 件");
     EXPECT_LT(document->IndexEntries(), static_cast<size_t>(records / quillbox::DataDocument::kIndexStep + 2));
+
+    // Gestures that extend the selection over the millions of rows: each well under a
+    // second, selecting the rows a list view selects.
+    const long long page = SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0);
+    auto gesture = [&](const char* what, const std::function<void()>& act, long long selected, long long focus) {
+        DWORD begun = GetTickCount();
+        act();
+        DWORD elapsed = GetTickCount() - begun;
+        std::printf("[ big file ] %-16s %4lu ms, %lld rows selected\n", what, static_cast<unsigned long>(elapsed),
+                    static_cast<long long>(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0)));
+        EXPECT_LT(elapsed, 500u) << what;
+        EXPECT_EQ(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0), selected) << what;
+        EXPECT_EQ(FocusedPosition(list), focus) << what;
+    };
+    gesture("Home", [&] { PressKeyWith(list, VK_HOME, false, false); }, 1, 0);
+    gesture("Shift+End", [&] { PressKeyWith(list, VK_END, true, false); }, records, records - 1);
+    EXPECT_EQ(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(records - 2), LVNI_SELECTED), records - 1);
+    gesture("Shift+Home", [&] { PressKeyWith(list, VK_HOME, true, false); }, 1, 0);
+    gesture("Ctrl+End", [&] { PressKeyWith(list, VK_END, false, true); }, 1, records - 1);
+    gesture("Ctrl+Space", [&] { PressKeyWith(list, VK_SPACE, false, true); }, 2, records - 1);
+    gesture("Shift+Up", [&] { PressKeyWith(list, VK_UP, true, false); }, 2, records - 2);
+    gesture("Ctrl+A", [&] { PressKeyWith(list, 'A', false, true); }, records, records - 2);
+    gesture("Home", [&] { PressKeyWith(list, VK_HOME, false, false); }, 1, 0);
+    gesture("Shift+Down", [&] { PressKeyWith(list, VK_DOWN, true, false); }, 2, 1);
+    gesture("Shift+PageDown", [&] { PressKeyWith(list, VK_NEXT, true, false); }, page, page - 1);
+    gesture("Ctrl+click", [&] { ClickRow(list, 2, MK_CONTROL); }, page - 1, 2);
+    gesture("Shift+click", [&] { ClickRow(list, 4, MK_SHIFT); }, 3, 4);
+    gesture("click", [&] { ClickRow(list, 1, 0); }, 1, 1);
+    gesture("Shift+Ctrl+End", [&] { PressKeyWith(list, VK_END, true, true); }, records - 1, records - 1);
+    // Every row is too much for the clipboard: said, and nothing is copied.
+    ASSERT_TRUE(boxes.empty());
+    SendMessageA(data, WM_COMMAND, IDM_DATA_COPY, 0);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text.rfind("選択行が多すぎるためコピーできません (5264999 件、100000 件まで)。", 0), 0u)
+        << boxes[0].text;
+    // The rows copied are the rows selected.
+    PressKeyWith(list, VK_HOME, false, false);
+    PressKeyWith(list, VK_DOWN, true, false);
+    ClickRow(list, 3, MK_CONTROL);
+    SendMessageA(data, WM_COMMAND, IDM_DATA_COPY, 0);
+    EXPECT_EQ(ClipboardText(data), document->CopyText({0, 1, 3}));
 }
 
 }  // namespace
+
