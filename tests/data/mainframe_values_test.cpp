@@ -115,7 +115,7 @@ const DataPage kDataPages[] = {
     {"ibm-1142", "IBM1142", true},    {"ibm-1143", "IBM1143", true}, {"ibm-1144", "IBM1144", true},
     {"ibm-1145", "IBM1145", true},    {"ibm-1146", "IBM1146", true}, {"ibm-1147", "IBM1147", true},
     {"ibm-1148", "IBM1148", true},    {"ibm-1149", "IBM1149", true},
-    // The pages the codec builds from the platform's converter, checked the same way.
+    // The EBCDIC pages of the United States and the international ones.
     {"ibm-037", "IBM037", true},      {"ibm-500", "IBM500", true},   {"ibm-1047", "IBM1047", true},
     {"ibm-1140", "IBM1140", true},
 };
