@@ -233,9 +233,25 @@ void InsertColumns(DataWindowState& state)
     }
 }
 
+// The list's focused position, its selection mark (the anchor of Shift gestures).
+long long Focused(DataWindowState& state)
+{
+    return static_cast<int>(SendMessageA(state.list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+}
+
+long long SelectionMark(DataWindowState& state)
+{
+    return static_cast<int>(SendMessageA(state.list, LVM_GETSELECTIONMARK, 0, 0));
+}
+
+void SetSelectionMark(DataWindowState& state, long long position)
+{
+    SendMessageA(state.list, LVM_SETSELECTIONMARK, 0, static_cast<LPARAM>(position));
+}
+
 long long FocusedRow(DataWindowState& state)
 {
-    int position = static_cast<int>(SendMessageA(state.list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+    long long position = Focused(state);
     if (position < 0)
         position = static_cast<int>(SendMessageA(state.list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
     return RowAt(state, position);
@@ -337,7 +353,7 @@ void SelectPosition(DataWindowState& state, long long position)
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     item.state = LVIS_SELECTED | LVIS_FOCUSED;
     SendMessageA(state.list, LVM_SETITEMSTATE, static_cast<WPARAM>(position), reinterpret_cast<LPARAM>(&item));
-    SendMessageA(state.list, LVM_SETSELECTIONMARK, 0, static_cast<LPARAM>(position));
+    SetSelectionMark(state, position);
     SendMessageA(state.list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(position), FALSE);
     SetFocus(state.list);
     ShowDetail(state);
@@ -859,7 +875,7 @@ int SubItemAt(DataWindowState& state, POINT point, int& position)
 
 void EditCommand(DataWindowState& state)
 {
-    int position = static_cast<int>(SendMessageA(state.list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+    const int position = static_cast<int>(Focused(state));
     if (position < 0)
         return;
     // The column clicked last, else the first.
@@ -938,21 +954,6 @@ void OnDataCommand(DataWindowState& state, int command, int code)
 // with Ctrl added to the rows selected; Ctrl moves the focus alone, Ctrl+click and
 // Ctrl+Space select or unselect one row and make it the anchor; Ctrl+A selects all.
 // Each costs the stretches it changes, whatever the rows it spans.
-long long Focused(DataWindowState& state)
-{
-    return static_cast<int>(SendMessageA(state.list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
-}
-
-long long SelectionMark(DataWindowState& state)
-{
-    return static_cast<int>(SendMessageA(state.list, LVM_GETSELECTIONMARK, 0, 0));
-}
-
-void SetSelectionMark(DataWindowState& state, long long position)
-{
-    SendMessageA(state.list, LVM_SETSELECTIONMARK, 0, static_cast<LPARAM>(position));
-}
-
 // Moves the focus to `position` (the detail follows it) and scrolls it into view.
 void MoveFocus(DataWindowState& state, long long position)
 {

@@ -556,7 +556,7 @@ bool DataDocument::ScanTo(long long index, const DataProgress& progress) {
 }
 
 bool DataDocument::EnsureScannedTo(long long index) {
-    while (index >= count_ && !scanDone_) ScanSome(kScanSlice);
+    ScanTo(index, DataProgress());
     return index < count_;
 }
 

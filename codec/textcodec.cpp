@@ -217,6 +217,38 @@ void SetEntry(Utf8Entry& entry, bool converted, const std::string& text, size_t 
     }
 }
 
+// Writes the UTF-8 form of `cp` at `o`; the position after it.
+inline char* PutUtf8(uint32_t cp, char* o) {
+    if (cp < 0x80) {
+        *o++ = static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        *o++ = static_cast<char>(0xC0 | (cp >> 6));
+        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        *o++ = static_cast<char>(0xE0 | (cp >> 12));
+        *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        *o++ = static_cast<char>(0xF0 | (cp >> 18));
+        *o++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    return o;
+}
+
+// Appends to `out` the text `walk(at, end)` writes at `at` (room for `length` bytes of
+// a code page: kMostPerByte for each and kRoomAfter more), kept only when written.
+template <typename Walk>
+TextCodec::Written AppendWalked(std::string& out, size_t length, Walk walk) {
+    size_t start = out.size();
+    out.resize(start + length * TextCodec::kMostPerByte + TextCodec::kRoomAfter);
+    char* end = nullptr;
+    TextCodec::Written written = walk(&out[start], end);
+    out.resize(written == TextCodec::kWritten ? static_cast<size_t>(end - out.data()) : start);
+    return written;
+}
+
 // One direction of the platform's converter between a code page and UTF-8.
 class Converter {
 public:
@@ -507,12 +539,7 @@ private:
     }
 
     Written AppendWalk(const unsigned char* bytes, size_t length, std::string& out) {
-        size_t start = out.size();
-        out.resize(start + length * kMostPerByte + kRoomAfter);
-        char* end = nullptr;
-        Written written = Walk(bytes, length, &out[start], end);
-        out.resize(written == kWritten ? static_cast<size_t>(end - out.data()) : start);
-        return written;
+        return AppendWalked(out, length, [&](char* at, char*& end) { return Walk(bytes, length, at, end); });
     }
 
     // The Shift_JIS bytes of code point `cp`, from its block's table (made when first needed).
@@ -626,26 +653,6 @@ const JapaneseEncodeTable& JapaneseEncodeTableOf(size_t index) {
     }
 }
 
-// Writes the UTF-8 form of `cp` at `o`; the position after it.
-inline char* PutUtf8(uint32_t cp, char* o) {
-    if (cp < 0x80) {
-        *o++ = static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        *o++ = static_cast<char>(0xC0 | (cp >> 6));
-        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        *o++ = static_cast<char>(0xE0 | (cp >> 12));
-        *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        *o++ = static_cast<char>(0xF0 | (cp >> 18));
-        *o++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    return o;
-}
-
 // A Japanese EBCDIC page, by its tables. Alphanumeric text starts in single-byte mode;
 // shift-out (0x0E) starts double-byte characters, shift-in (0x0F) ends them, and the
 // text of an item ends in single-byte mode: a shift code in the mode it would set is no
@@ -728,12 +735,9 @@ private:
     }
 
     bool Append(const unsigned char* bytes, size_t length, bool national, std::string& out) const {
-        size_t start = out.size();
-        out.resize(start + length * kMostPerByte + kRoomAfter);
-        char* end = nullptr;
-        bool written = Walk(bytes, length, national, &out[start], end);
-        out.resize(written ? static_cast<size_t>(end - out.data()) : start);
-        return written;
+        return AppendWalked(out, length, [&](char* at, char*& end) {
+                   return Walk(bytes, length, national, at, end) ? kWritten : kNoText;
+               }) == kWritten;
     }
 
     // The page's bytes for UTF-8 `text`: shift codes around each run of double bytes,
@@ -779,21 +783,8 @@ private:
 }  // namespace
 
 void AppendUtf8(uint32_t cp, std::string& out) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+    char bytes[4];
+    out.append(bytes, static_cast<size_t>(PutUtf8(cp, bytes) - bytes));
 }
 
 bool IsUtf8(const char* text, size_t length) {
