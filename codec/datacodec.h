@@ -16,6 +16,7 @@
 
 #include "cobcpy.h"
 #include "columnnames.h"
+#include "faultcode.h"
 #include "records.h"
 
 namespace quillbox {
@@ -133,6 +134,7 @@ struct RunFault {
     const Field* field = nullptr;  // kValue, kView
     int offset = 0;                // the byte in the record, from 0
     std::string reason;
+    FaultCode code = FaultCode::kOther;   // the kind of fault, for reports and translations
 };
 
 // Hears what a run meets. The loop applies the policy: a kValue or kRecord fault stops

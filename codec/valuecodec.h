@@ -12,6 +12,7 @@
 
 #include "copyrecord.h"
 #include "datacodec.h"
+#include "faultcode.h"
 #include "layoutplan.h"
 #include "textcodec.h"
 
@@ -89,6 +90,7 @@ private:
 struct Fault {
     int offset = 0;     // the byte in the record, from 0
     std::string reason;
+    FaultCode code = FaultCode::kOther;
 };
 
 // The record object over a buffer of the caller's, so that its setters store values
