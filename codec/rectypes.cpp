@@ -546,7 +546,7 @@ RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& wri
                                               converted)) {
             rowError = "\"record\": the value is no " + options.tableEncoding + " text";
         } else if ((chosen = types.Find(first.TableText() != nullptr ? converted : name)) < 0) {
-            rowError = "\"record\": the copybook has no 01 record " + name;
+            rowError = "\"record\": the copybook has no 01 record " + ShownText(name);
         }
         size_t type = chosen < 0 ? 0 : static_cast<size_t>(chosen);
         std::vector<Cell>& row = cells[type];
