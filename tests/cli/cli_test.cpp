@@ -1053,7 +1053,9 @@ TEST(CliOutput, ReplacedFileKeepsItsOwnerModeAndHardLinks) {
     ASSERT_EQ(0, link(out.c_str(), twin.c_str()));
     ASSERT_EQ(0, chmod(out.c_str(), 0640));
     const bool root = geteuid() == 0;
-    if (root) ASSERT_EQ(0, chown(out.c_str(), 65534, 65534));
+    if (root) {
+        ASSERT_EQ(0, chown(out.c_str(), 65534, 65534));
+    }
     Result r = RunCli({"decode", "examples/CUSTMAST.cpy", "examples/custmast.dat", "-o", out});
     EXPECT_EQ(0, r.status) << r.err;
     const std::string table = qbtest::ReadFileBytes(out);

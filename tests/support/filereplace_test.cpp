@@ -149,7 +149,9 @@ TEST(FileReplacement, WritableFileInAFolderThatIsNotIsWrittenInPlace) {
     const std::string path = folder + "out.txt";
     ASSERT_TRUE(qbtest::WriteFileBytes(path, "old"));
     const bool root = geteuid() == 0;
-    if (root) ASSERT_EQ(0, chown(path.c_str(), 65534, 65534));
+    if (root) {
+        ASSERT_EQ(0, chown(path.c_str(), 65534, 65534));
+    }
     ASSERT_EQ(0, chmod(path.c_str(), 0644));
     ASSERT_EQ(0, chmod(folder.c_str(), root ? 0755 : 0555));
     pid_t child = fork();
