@@ -48,8 +48,18 @@ const int kEndingSignals[] = {SIGINT, SIGTERM, SIGBREAK};
 const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 #endif
 
+// The stop of a run that ends itself on a signal, and the signal that asked for it.
+std::atomic<void (*)()> signalStop{nullptr};
+std::atomic<int> pendingSignal{0};
+
 // The signal handler: only async-signal-safe calls (unlink, rmdir, _exit).
 void RemoveTemporariesAndExit(int signalNumber) {
+    void (*stop)() = signalStop.load();
+    int none = 0;
+    if (stop != nullptr && pendingSignal.compare_exchange_strong(none, signalNumber)) {
+        stop();
+        return;
+    }
     // Files first, then the folders made for them (a copybook's copy lies in one).
     for (int pass = 0; pass < 2; ++pass) {
         for (TemporaryNode* node = temporaries.load(); node != nullptr; node = node->next) {
@@ -78,6 +88,7 @@ void InstallSignalHandlers() {
         struct sigaction action;
         std::memset(&action, 0, sizeof action);
         action.sa_handler = RemoveTemporariesAndExit;
+        action.sa_flags = SA_RESTART;   // a run that stops itself reads and writes on
         sigemptyset(&action.sa_mask);
         for (int other : kEndingSignals) sigaddset(&action.sa_mask, other);
         sigaction(signalNumber, &action, nullptr);
@@ -88,6 +99,19 @@ void InstallSignalHandlers() {
 }  // namespace
 
 void RemoveTemporaryFilesOnSignals() { removeOnSignals.store(true); }
+
+void SetSignalStop(void (*stop)()) {
+    InstallSignalHandlers();
+    signalStop.store(stop);
+}
+
+void EndIfSignalled() {
+    const int signalNumber = pendingSignal.load();
+    if (signalNumber == 0) return;
+    signalStop.store(nullptr);
+    pendingSignal.store(0);
+    RemoveTemporariesAndExit(signalNumber);
+}
 
 void RegisterTemporaryFile(const std::string& path) {
     if (!removeOnSignals.load() || path.empty()) return;
