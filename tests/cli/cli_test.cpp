@@ -1105,10 +1105,10 @@ TEST(CliStandardInput, InterruptedRunLeavesNoTemporaryFile) {
 
 // ---- Memory of json and layout: it does not grow with a table of every row ----
 
+// Peak memory is measured on native builds without a sanitizer: the test is not built
+// elsewhere (a skip there would fail `make test`).
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
 TEST(CliMemory, JsonAndLayoutHoldNoDocumentOrTableOfEveryRow) {
-#if defined(_WIN32) || defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "peak memory is measured on native builds without a sanitizer";
-#else
     // 50,000 items.
     std::string text = "       01  R.\n";
     for (int i = 0; i < 50000; ++i) text += "           05  ITEM-" + std::to_string(i) + " PIC X(8).\n";
@@ -1123,7 +1123,7 @@ TEST(CliMemory, JsonAndLayoutHoldNoDocumentOrTableOfEveryRow) {
     EXPECT_LT(layout.peakKilobytes, 50000) << "kB";
     EXPECT_LT(json.peakKilobytes, layout.peakKilobytes * 13 / 10) << "kB, layout " << layout.peakKilobytes;
     std::remove(copybook.c_str());
-#endif
 }
+#endif
 
 }  // namespace
