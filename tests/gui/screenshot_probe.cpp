@@ -21,10 +21,10 @@
 #include "resource.h"
 
 // A top-level window of `className` (null: any) with `title` (null: any) of the process
-// `process`, waited for up to 10 s.
-static HWND WaitForWindow(const char* className, const char* title, DWORD process)
+// `process`, waited for up to `attempts` tenths of a second.
+static HWND WaitForWindow(const char* className, const char* title, DWORD process, int attempts = 100)
 {
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         for (HWND found = FindWindowExA(nullptr, nullptr, className, title); found;
              found = FindWindowExA(nullptr, found, className, title)) {
             DWORD owner = 0;
@@ -65,6 +65,12 @@ static int OpenDataFile(HWND window, const char* path)
         rows = ListView_GetItemCount(list);
         if (rows == 0)
             Sleep(100);
+    }
+    // From the keyboard, as the picture shows it: the cell cursor two columns on, then
+    // Tab to the detail pane.
+    for (WPARAM key : {WPARAM{VK_RIGHT}, WPARAM{VK_RIGHT}, WPARAM{VK_TAB}}) {
+        PostMessageA(list, WM_KEYDOWN, key, 0);
+        PostMessageA(list, WM_KEYUP, key, 0);
     }
     return rows;
 }
@@ -109,6 +115,14 @@ int main(int argc, char** argv)
         return 1;
     }
     if (std::strcmp(argv[1], "close") == 0) {
+        // The data windows first (they hold no edits), so that the quit has nothing to ask.
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        for (HWND data; (data = WaitForWindow("Quillbox_DataClass", nullptr, process, 1)) != nullptr;) {
+            SendMessageA(data, WM_CLOSE, 0, 0);
+            if (IsWindow(data))
+                break;
+        }
         SendMessageA(window, WM_COMMAND, IDM_CLOSE, 0);
         PostMessageA(window, WM_CLOSE, 0, 0);
         return 0;
