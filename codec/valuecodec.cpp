@@ -1162,9 +1162,8 @@ bool ValueCodec::Encode(const Field& field, Cell::Kind kind, std::string_view te
                                : text_->Encode(text.data(), text.size(), scratch_);
             if (!ok && national && text_->Encode(text.data(), text.size(), scratch_)) {
                 // It converts, but not all into double-byte characters.
-                Fail(fault, field.offset, Quoted(text) + u8" is not all double-byte (全角) characters, as a PIC N item must be");
-                fault.code = FaultCode::kNotDoubleByte;
-                return false;
+                return Fail(fault, FaultCode::kNotDoubleByte, field.offset,
+                            Quoted(text) + u8" is not all double-byte (全角) characters, as a PIC N item must be");
             }
             if (!ok) return Fail(fault, field.offset, Quoted(text) + " does not convert to " + options_.encoding);
             if (scratch_.size() > static_cast<size_t>(field.length)) {

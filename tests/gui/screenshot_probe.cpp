@@ -2,7 +2,8 @@
 //   screenshot_probe start PROGRAM COPYBOOK RESULT [fit-columns|DATAFILE]  starts PROGRAM
 //                    (Quillbox.exe) on COPYBOOK, waits for its main window and checks that
 //                    its list view shows as many rows as the copybook has shown items; then
-//                    with fit-columns gives the window 設定 > 列幅の自動調整, or with DATAFILE
+//                    with fit-columns makes the window as large as the desktop and gives it
+//                    設定 > 列幅の自動調整, or with DATAFILE
 //                    opens it through ファイル > データファイルを開く (its open dialog and the
 //                    settings dialog answered as they come) and checks the data window's
 //                    rows; writes the verdict to RESULT
@@ -142,8 +143,11 @@ int main(int argc, char** argv)
     bool ok = rows == expected && expected > 0;
     int records = -1;
     if (ok && argc > 5) {
-        if (std::strcmp(argv[5], "fit-columns") == 0)
+        if (std::strcmp(argv[5], "fit-columns") == 0) {
+            // The whole desktop, so that the fitted columns show as far as the remarks.
+            MoveWindow(window, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), TRUE);
             SendMessageA(window, WM_COMMAND, IDM_FIT_COLUMNS, 0);
+        }
         else
             records = OpenDataFile(window, argv[5]);
     }
