@@ -15,14 +15,6 @@
 
 namespace quillbox {
 
-bool ParseIfExists(const std::string& text, IfExists& ifExists) {
-    if (text == "fail") ifExists = IfExists::kFail;
-    else if (text == "append") ifExists = IfExists::kAppend;
-    else if (text == "replace") ifExists = IfExists::kReplace;
-    else return false;
-    return true;
-}
-
 SqliteDatabase::SqliteDatabase(std::string path) : path_(std::move(path)) {}
 
 SqliteDatabase::~SqliteDatabase() {

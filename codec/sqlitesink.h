@@ -17,11 +17,6 @@ struct sqlite3_stmt;
 
 namespace quillbox {
 
-// What to do when the database has the table already.
-enum class IfExists { kFail, kAppend, kReplace };
-// "fail", "append", "replace"; false for anything else.
-bool ParseIfExists(const std::string& text, IfExists& ifExists);
-
 // The database file of a load and its one transaction.
 class SqliteDatabase {
 public:
