@@ -4,6 +4,9 @@
 #ifdef QB_HAVE_SQLITE
 #include "sqlitesink.h"
 #endif
+#ifdef QB_HAVE_POSTGRES
+#include "pgsink.h"
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -22,6 +25,7 @@
 #endif
 
 #include "data_run.h"
+#include "next_step.h"
 #include "verify_report.h"
 #include "output_file.h"
 #include "rectypes.h"
@@ -48,7 +52,7 @@ CLI::Validator OneOf(const char* const* names, const char* label) {
         label);
 }
 
-const char* const kFormats[] = {"csv", "jsonl", "sqlite", nullptr};
+const char* const kFormats[] = {"csv", "jsonl", "sqlite", "postgresql", nullptr};
 const char* const kRecords[] = {"fixed", "lines", "rdw", "rdw-block", nullptr};
 const char* const kFloats[] = {"ieee-le", "ieee-be", "ibm-hex", nullptr};
 const char* const kRedefines[] = {"first", "all", nullptr};
@@ -117,14 +121,20 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
                         "run ends with status 0 or 3 (a link's target, the link kept); a pipe or a device is written "
                         "directly; an input is refused");
     command->add_option("--format", options.format,
-                        "the table: csv (default), jsonl, or sqlite (decode: a table of the SQLite database -o names)")
-        ->check(OneOf(kFormats, "csv|jsonl|sqlite"));
+                        "the table: csv (default), jsonl, sqlite (decode: a table of the SQLite database -o names) "
+                        "or postgresql (decode: a table of the PostgreSQL database --db names)")
+        ->check(OneOf(kFormats, "csv|jsonl|sqlite|postgresql"));
     command->add_option("--table", options.table,
-                        "--format sqlite: the table (default: the copybook's record name)");
+                        "--format sqlite or postgresql: the table (default: the copybook's record name; with "
+                        "--record-type a table per record type, TABLE_RECORD)");
     command->add_option("--if-exists", options.ifExists,
-                        "--format sqlite, when the database has the table: fail (default, nothing is written), "
-                        "append the rows, or replace the table")
+                        "--format sqlite or postgresql, when the database has the table: fail (default, nothing is "
+                        "written), append the rows, or replace the table")
         ->check(CLI::IsMember({"fail", "append", "replace"}));
+    command->add_option("--db", options.db,
+                        "--format postgresql: libpq's connection string, such as \"host=/run/postgresql "
+                        "dbname=sales\" or postgresql://USER@HOST/DB (PG* environment variables fill in the rest); "
+                        "the whole load is one transaction, committed when the run ends with status 0 or 3");
     command->add_option("--encoding", options.encoding,
                         std::string("the code page of the data's text: ") + TextCodec::Names() + " (default cp932); " +
                             TextCodec::Aliases())
@@ -210,6 +220,20 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
 void ShowProgress(const DataCommandOptions& given, std::FILE* in, RunDisplay& display) {
     struct stat inputStatus;
     bool regular = fstat(QB_FILENO(in), &inputStatus) == 0 && S_ISREG(inputStatus.st_mode);
+    // What to suggest after bad data: from the options and the file's first bytes (read
+    // and put back, where the input is a file).
+    DataTold told;
+    std::string refused;
+    std::unique_ptr<TextCodec> codec = TextCodec::Create(given.encoding, refused);
+    told.ebcdicEncoding = codec != nullptr && codec->IsEbcdic();
+    ParseRecordFormat(given.records, told.records);
+    long at = regular ? std::ftell(in) : -1;
+    if (at >= 0) {
+        unsigned char head[512];
+        size_t got = std::fread(head, 1, sizeof head, in);
+        if (std::fseek(in, at, SEEK_SET) == 0) told.looks = LookAtData(head, got);
+    }
+    display.nextStep = [told](const RunFault& fault) { return NextStep(fault, told); };
     if (regular) display.inputSize = static_cast<uint64_t>(inputStatus.st_size);
     if (given.progress >= 0) display.progress = given.progress == 1;
     else display.progress = QB_ISATTY(QB_FILENO(stderr)) && (!regular || inputStatus.st_size >= kProgressFrom);
@@ -273,6 +297,19 @@ void RunRecordTypes(const DataCommandOptions& given, DataOptions& options, Loade
     if (status != kExitDone) throw CommandStatus{status};
 }
 
+// The table a load into a database makes of a copybook of one record: --table, or the
+// record's name; with --names sql a plain identifier.
+std::string DatabaseTableName(const DataCommandOptions& given, CopyItem* head, ColumnNaming naming) {
+    std::string table = ArgumentToUtf8(given.table);
+    if (table.empty()) {
+        for (const CopyItem* item = head; item != nullptr && table.empty(); item = item->next) {
+            if (item->level == 1 && item->name[0] != '\0') table = SystemToUtf8(ItemText(item->name).Get());
+        }
+        if (table.empty()) table = "RECORDS";
+    }
+    return TableNameAs(table, naming);
+}
+
 // decode --format sqlite: the rows into a table of a database (with record types, a
 // table per record type, named after its record, --table their prefix), committed when
 // the run ends with 0 or 3, rolled back (the database as it was) otherwise.
@@ -292,14 +329,9 @@ void RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLe
             }
         }
     }
-    std::string table = given.table.empty() ? std::string() : ArgumentToUtf8(given.table);
+    std::string table = recordTypes ? TableNameAs(ArgumentToUtf8(given.table), options.naming)
+                                    : DatabaseTableName(given, head, options.naming);
     std::string error;
-    if (table.empty() && !recordTypes) {
-        for (const CopyItem* item = head; item != nullptr && table.empty(); item = item->next) {
-            if (item->level == 1 && item->name[0] != '\0') table = SystemToUtf8(ItemText(item->name).Get());
-        }
-        if (table.empty()) table = "RECORDS";
-    }
     if (!recordTypes && !CheckTableName(table, SqlDialect::kSqlite, error)) throw CommandFailure{"", error};
     IfExists ifExists = IfExists::kFail;
     ParseIfExists(given.ifExists, ifExists);
@@ -311,7 +343,8 @@ void RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLe
         SqliteDatabase database(given.output);
         std::vector<std::unique_ptr<SqliteSink>> sinks;
         auto sinkOf = [&](RecordTypes& types, size_t type) -> RowSink* {
-            std::string name = table.empty() ? types.Name(type) : table + "_" + types.Name(type);
+            std::string name =
+                TableNameAs(table.empty() ? types.Name(type) : table + "_" + types.Name(type), options.naming);
             std::string refused;
             if (!CheckTableName(name, SqlDialect::kSqlite, refused)) throw CommandFailure{"", refused};
             sinks.emplace_back(new SqliteSink(database, name, ifExists));
@@ -343,6 +376,63 @@ void RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLe
     (void)display;
     (void)recordTypes;
     throw CommandFailure{"", "this build of quillbox-cli has no SQLite output"};
+#endif
+}
+
+// decode --format postgresql: the rows into a table of the database --db names (with
+// record types, a table per record type, named after its record, --table their prefix),
+// all in one transaction, committed when the run ends with 0 or 3, rolled back (the
+// database as it was) otherwise. A load killed midway leaves nothing either: the server
+// rolls back the transaction of a lost connection.
+void RunIntoPostgres(const DataCommandOptions& given, CopyItem* head, int recordLength, const DataOptions& options,
+                     RunDisplay& display, bool decode, bool recordTypes) {
+    if (!decode) throw CommandFailure{"", "encode reads csv or jsonl; --format postgresql is decode's"};
+    if (given.db.empty()) {
+        throw CommandFailure{"", "--format postgresql loads into the database --db names: --db \"host=/run/postgresql "
+                                 "dbname=NAME\" (libpq's connection string)"};
+    }
+    if (given.output != "-") throw CommandFailure{"", "--format postgresql writes no file: --db names the database, not -o"};
+#ifdef QB_HAVE_POSTGRES
+    const std::string prefix = given.table.empty() ? std::string() : TableNameAs(ArgumentToUtf8(given.table), options.naming);
+    const std::string table = recordTypes ? prefix : DatabaseTableName(given, head, options.naming);
+    std::string error;
+    if (!recordTypes && !CheckTableName(table, SqlDialect::kPostgresql, error)) throw CommandFailure{"", error};
+    IfExists ifExists = IfExists::kFail;
+    ParseIfExists(given.ifExists, ifExists);
+    std::FILE* in = OpenInput(given.input);
+    InputCloser closer{in};
+    ShowProgress(given, in, display);
+    display.tableName = "the database";
+    PostgresDatabase database(given.db);
+    std::vector<std::unique_ptr<PostgresSink>> sinks;
+    int status;
+    if (recordTypes) {
+        auto sinkOf = [&](RecordTypes& types, size_t type) -> RowSink* {
+            std::string name = TableNameAs(prefix.empty() ? types.Name(type) : prefix + "_" + types.Name(type), options.naming);
+            std::string refused;
+            if (!CheckTableName(name, SqlDialect::kPostgresql, refused)) throw CommandFailure{"", refused};
+            sinks.emplace_back(new PostgresSink(database, name, ifExists));
+            return sinks.back().get();
+        };
+        status = DecodeRecordTypesInto(head, options, in, sinkOf, stderr, display);
+    } else {
+        PostgresSink sink(database, table, ifExists);
+        status = DecodeData(head, recordLength, options, in, sink, stderr, display);
+    }
+    closer.Close();
+    if (status == kExitDone || status == kExitBadData) {
+        if (!database.Commit()) throw CommandFailure{"--db", database.Failure()};
+    } else {
+        database.Abandon();
+    }
+    if (status != kExitDone) throw CommandStatus{status};
+#else
+    (void)head;
+    (void)recordLength;
+    (void)options;
+    (void)display;
+    (void)recordTypes;
+    throw CommandFailure{"", "this build of quillbox-cli has no PostgreSQL output (it needs libpq: Debian's libpq-dev)"};
 #endif
 }
 
@@ -406,7 +496,18 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
         options.recordTypes.push_back(rule);
     }
     options.recordTypeDefault = given.recordTypeDefault;
+    // The table format of the codec's sinks does not name the database loads.
+    const bool postgres = given.format == "postgresql";
+    if (postgres) {
+        if (verify || !given.rejects.empty()) throw CommandFailure{"", "verify and --rejects write no database"};
+        // The rows reach the database as UTF-8, whatever --output-encoding says.
+        options.tableEncoding = "utf-8";
+    }
     if (!options.recordTypes.empty() || !options.recordTypeDefault.empty()) {
+        if (postgres) {
+            RunIntoPostgres(given, head, recordLength, options, display, decode, true);
+            return;
+        }
         if (options.format == TableFormat::kSqlite) {
             RunIntoSqlite(given, head, recordLength, options, display, decode, true);
             return;
@@ -457,6 +558,10 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
     };
     if (options.format == TableFormat::kSqlite) {
         RunIntoSqlite(given, head, recordLength, options, display, decode, false);
+        return;
+    }
+    if (postgres) {
+        RunIntoPostgres(given, head, recordLength, options, display, decode, false);
         return;
     }
     std::FILE* in = OpenInput(given.input);

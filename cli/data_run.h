@@ -28,6 +28,8 @@ struct RunDisplay {
     quillbox::RunObserver* also = nullptr;   // hears the run's faults and bad records too
     quillbox::RunResult* result = nullptr;   // receives the run's counts
     const char* verb = nullptr;              // the run's name in its summary (decode, encode)
+    // What to try after a fault (next_step.h), said under the message; empty: nothing.
+    std::function<std::string(const quillbox::RunFault&)> nextStep;
 };
 
 // Decodes the records read from `in` (laid out by the list from `head`, `recordLength`
