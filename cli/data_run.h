@@ -30,6 +30,12 @@ struct RunDisplay {
     const char* verb = nullptr;              // the run's name in its summary (decode, encode)
     // What to try after a fault (next_step.h), said under the message; empty: nothing.
     std::function<std::string(const quillbox::RunFault&)> nextStep;
+    // An output that keeps the run's rows only when the run completes (a database's one
+    // transaction): called after the last record, before the summary, with whether the
+    // run completed (it ends with status 0 or 3). It commits or rolls back; false when
+    // the rows were not kept, with `failure` set when keeping them failed. The summary
+    // then counts none written and says so.
+    std::function<bool(bool complete, std::string& failure)> keep;
 };
 
 // Decodes the records read from `in` (laid out by the list from `head`, `recordLength`

@@ -49,7 +49,7 @@ const Said kSaid[] = {
     {"配列要素数不当", "a wrong number of occurrences", false},
     {"OCCURS の回数は1以上にしてください。", "OCCURS needs a count of 1 or more", false},
     {"OCCURS m TO n には DEPENDING ON が必要です。", "OCCURS m TO n needs DEPENDING ON", false},
-    {"DEPENDING指定の配列はサポートしていません。", "tables with DEPENDING ON are read with --cobol", true},
+    {"DEPENDING指定の配列はサポートしていません。", "tables with DEPENDING ON are not read by the default rules", true},
     {"文字定数の終わりの引用符がありません。", "a literal without its closing quote", false},
     {"COPY句として扱えない形式", "not the form of a copybook", false},
     {"コピー句ファイルがおかしい。", "the copybook file is not a copybook", false},

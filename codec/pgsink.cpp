@@ -15,10 +15,13 @@ namespace {
 std::string ServerReason(PGconn* conn) {
     std::string reason = conn != nullptr ? PQerrorMessage(conn) : "";
     while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
-    for (char& c : reason) {
-        if (c == '\n') c = ' ';
+    // libpq's lines (a hint indented by a tab) as one line.
+    std::string line;
+    for (char c : reason) {
+        if (c == '\n' || c == '\t') c = ' ';
+        if (c != ' ' || (!line.empty() && line.back() != ' ')) line.push_back(c);
     }
-    return reason;
+    return line;
 }
 
 // Takes and clears the results of the statement sent last; false when one failed.
@@ -71,8 +74,10 @@ bool PostgresDatabase::Open() {
     const char* const values[] = {conninfo_.c_str(), "quillbox-cli", "UTF8", nullptr};
     conn_ = PQconnectdbParams(keys, values, 1);
     if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) {
-        return Fail("cannot connect to the database (--db takes libpq's connection string, such as "
-                    "\"host=/run/postgresql dbname=NAME\" or postgresql://USER@HOST/NAME)");
+        Fail("cannot connect to the database");
+        failure_ += " (--db takes libpq's connection string, such as \"host=/run/postgresql dbname=NAME\" or "
+                    "postgresql://USER@HOST/NAME)";
+        return false;
     }
     // Every row of the load in one transaction: a load that does not end well leaves
     // nothing behind, a lost connection included (the server rolls it back).

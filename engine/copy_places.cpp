@@ -82,7 +82,7 @@ bool ReadByCobolRules(const char* position) {
         if (first && IsOneOf(word, {"66", "77", "88"})) cobol = true;
         if (picture && !IsDefaultPicture(word)) cobol = true;
         // Numbers of more than the default analysis's 18 digits (up to COBOL's 38).
-        if (picture && NumericPictureDigits(word) > 18) cobol = true;
+        if (picture && NumericPictureDigits(word) > 18 && NumericPictureDigits(word) <= 38) cobol = true;
         picture = IsOneOf(word, {"PIC", "PICTURE"});
         if (IsOneOf(word, {"VALUE", "VALUES", "SIGN", "SEPARATE", "SYNC", "SYNCHRONIZED", "DEPENDING", "COPY",
                            "REPLACING", "RENAMES", "SECTION", "DIVISION", "EXEC", "JUST", "JUSTIFIED", "BLANK",
