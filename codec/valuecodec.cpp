@@ -862,6 +862,11 @@ char* ValueCodec::CsvCellInto(const Field& field, const unsigned char* record, c
     case Field::kNational: {
         char* end = TextInto(field, bytes, out);
         if (end != nullptr && NeedsCsvQuotes(out, static_cast<size_t>(end - out))) return nullptr;
+        // Blank text trimmed to nothing is "", not the empty field of an absent value.
+        if (end == out) {
+            *end++ = '"';
+            *end++ = '"';
+        }
         return end;
     }
     default: return nullptr;
