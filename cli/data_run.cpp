@@ -139,11 +139,18 @@ public:
     int Finish(const RunResult& result) {
         ClearProgress();
         bool quiet = !display_.verbose && result.bad == 0 && badPlaces_ == 0 && viewErrors_ == 0 && !failed_ &&
-                     !result.failed;
+                     !result.failed && result.padded == 0;
         if (!quiet) {
             std::fprintf(err_, "%s: %lld records read, %lld written, %lld bad", verb_, result.read, result.written,
                          result.bad);
             if (result.blanks > 0) std::fprintf(err_, ", %lld blank numbers read as %s", result.blanks, blankAs_);
+            if (result.padded > 0) {
+                // GnuCOBOL's LINE SEQUENTIAL files drop trailing blanks: such lines are read padded.
+                std::string lines;
+                for (long long line : result.firstPadded) lines += (lines.empty() ? "" : ", ") + std::to_string(line);
+                if (result.padded > static_cast<long long>(result.firstPadded.size())) lines += ", ...";
+                std::fprintf(err_, ", %lld short lines padded with blanks (%s)", result.padded, lines.c_str());
+            }
             std::fprintf(err_, "\n");
             for (const std::string& place : shown_) std::fprintf(err_, "  bad: %s\n", place.c_str());
             if (badPlaces_ > static_cast<long long>(shown_.size())) {

@@ -117,6 +117,12 @@ bool DataSetup::Prepare(CopyItem* head, int recordLength, const DataOptions& opt
     return table_ != nullptr;
 }
 
+unsigned char DataSetup::BlankByte() {
+    unsigned char blank = ' ';
+    values_->Blank(&blank, 1);
+    return blank;
+}
+
 namespace {
 
 void EmptyCell(Cell& cell) {
@@ -225,6 +231,7 @@ RowDecoder::Outcome RowDecoder::Place(long long record, const unsigned char* dat
     if (placeFault.column >= 0) fault.field = &setup_.Plan().fields[static_cast<size_t>(placeFault.column)];
     fault.offset = placeFault.offset;
     fault.reason = std::move(placeFault.reason);
+    fault.code = placeFault.code;
     observer.Fault(fault);
     OnError policy = setup_.Options().onError;
     return policy == OnError::kStop ? kStop : policy == OnError::kSkip ? kSkip : kNulled;
@@ -277,6 +284,7 @@ RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, R
         return result;
     }
     if (setup.Variable() != nullptr && setup.Variable()->VariableLength()) reader.AcceptShorter();
+    else if (options.records == RecordFormat::kLines) reader.PadShortLines(LeastNonTextLength(plan), setup.BlankByte());
     long long number = options.skip;
     bool ok = true, sinkFailed = false;
     if (!reader.Skip(options.skip, reason)) {
@@ -338,6 +346,8 @@ RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, R
     }
     result.written = sink.Stored(result.written);
     result.blanks = setup.Values().Blanks() - blanksBefore;
+    result.padded = reader.Padded();
+    result.firstPadded = reader.FirstPadded();
     if (reader.ReadFailed()) {
         observer.Fault(Fatal(RunFault::kData, 0, "read error"));
         result.failed = true;
@@ -369,6 +379,7 @@ bool RowEncoder::Encode(long long number, const std::vector<Cell>& cells, std::v
         if (placeFault.column >= 0) fault.field = &fields[static_cast<size_t>(placeFault.column)];
         fault.offset = placeFault.offset;
         fault.reason = std::move(placeFault.reason);
+        fault.code = placeFault.code;
         observer.Fault(fault);
         ++result.bad;
         if (options.onError == OnError::kStop) result.stopped = true;
@@ -457,6 +468,9 @@ RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, 
     const std::vector<Field>& fields = plan.fields;
     RowEncoder encoder(setup, static_cast<size_t>(plan.recordLength));
     RunResult result;
+    if (options.lineSequential && options.records == RecordFormat::kLines && setup.Variable() == nullptr) {
+        writer.TrimLines(LeastNonTextLength(plan), setup.BlankByte());
+    }
     std::vector<Cell> cells(fields.size());
     std::vector<LentCell> lent(fields.size());
     // Variable records count their occurrences from the cells: those rows are read into cells.

@@ -59,6 +59,7 @@ bool VariableRecords::Build(CopyItem* head, const LayoutPlan& plan, const DataOp
     std::unordered_map<const CopyItem*, int> nodeOf;
     std::unordered_map<std::string, int> lastColumnNamed;   // integer items outside tables, by name
     std::unordered_map<int, int> tableUnder;                // a parent node's latest DEPENDING ON table
+    bool below01 = false;                                   // a top item is no 01 record
     for (CopyItem* item = head; item != nullptr; item = item->next) {
         if (item->flags & (ITEM_CONDITION | ITEM_RENAMES)) continue;
         Node node;
@@ -116,9 +117,22 @@ bool VariableRecords::Build(CopyItem* head, const LayoutPlan& plan, const DataOp
         nodeOf[item] = index;
         nodes_.push_back(node);
         if (parent >= 0) nodes_[static_cast<size_t>(parent)].children.push_back(index);
-        else roots_.push_back(index);
+        else {
+            roots_.push_back(index);
+            if (item->level != 1) below01 = true;
+        }
     }
     if (tables_.empty()) return true;
+    // A copybook that starts below 01 is one record of its top items: they are walked as
+    // the items of one group, so that a table among them moves those after it.
+    if (below01) {
+        Node record;
+        record.offset = 0;
+        record.length = recordLength_;
+        record.children = roots_;
+        roots_.assign(1, static_cast<int>(nodes_.size()));
+        nodes_.push_back(std::move(record));
+    }
     if (options.odo == OdoRecords::kVariable && options.records == RecordFormat::kFixed) {
         error = "records with OCCURS ... DEPENDING ON of their present length need records that carry their "
                 "length (--records rdw, rdw-block or lines); fixed records are read with --odo max";
@@ -134,7 +148,7 @@ bool VariableRecords::Build(CopyItem* head, const LayoutPlan& plan, const DataOp
     return true;
 }
 
-void VariableRecords::Fail(int column, long long offset, std::string reason) {
+void VariableRecords::Fail(int column, long long offset, std::string reason, FaultCode code) {
     if (broken_) return;
     broken_ = true;
     // The item at fault has no value: under OnError::kNull it is left empty.
@@ -145,6 +159,7 @@ void VariableRecords::Fail(int column, long long offset, std::string reason) {
     fault_.column = column;
     fault_.offset = static_cast<int>(offset);
     fault_.reason = std::move(reason);
+    fault_.code = code;
 }
 
 bool VariableRecords::CountOf(int t, long long& count) {
@@ -184,7 +199,8 @@ bool VariableRecords::CountOf(int t, long long& count) {
         Fail(table.counter, at,
              table.counterName + " = " + *text + " is outside the count of " + table.name + " (OCCURS " +
                  std::to_string(table.minimum) + " TO " + std::to_string(table.maximum) + " DEPENDING ON " +
-                 table.counterName + ")");
+                 table.counterName + ")",
+             FaultCode::kCounterRange);
         return false;
     }
     count = static_cast<long long>(magnitude);
@@ -209,7 +225,8 @@ void VariableRecords::Visit(const Node& node, long long start, int absentBy) {
         if (start + node.length > static_cast<long long>(length_)) {
             Fail(node.column, start,
                  "the record of " + std::to_string(length_) + " bytes ends before this item, which its counts place at bytes " +
-                     std::to_string(start + 1) + " to " + std::to_string(start + node.length));
+                     std::to_string(start + 1) + " to " + std::to_string(start + node.length),
+                 FaultCode::kShortRecord);
             if (node.column >= 0) {
                 absent_[static_cast<size_t>(node.column)] = 1;
                 absentBy_[static_cast<size_t>(node.column)] = kUnplaced;
@@ -283,7 +300,8 @@ bool VariableRecords::Place(const unsigned char* data, size_t length, ValueCodec
         ok = Run(kDecodeVariable);
         if (ok && storedLength_ != static_cast<long long>(length)) {
             Fail(-1, storedLength_,
-                 "a record of " + std::to_string(length) + " bytes, its counts make " + std::to_string(storedLength_));
+                 "a record of " + std::to_string(length) + " bytes, its counts make " + std::to_string(storedLength_),
+                 FaultCode::kRecordLength);
             ok = false;
         }
     }
