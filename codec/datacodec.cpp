@@ -117,6 +117,14 @@ bool DataSetup::Prepare(CopyItem* head, int recordLength, const DataOptions& opt
     return table_ != nullptr;
 }
 
+void PrepareReader(DataSetup& setup, RecordReader& reader) {
+    if (setup.Variable() != nullptr && setup.Variable()->VariableLength()) {
+        reader.AcceptShorter();
+    } else if (setup.Options().records == RecordFormat::kLines) {
+        reader.PadShortLines(LeastNonTextLength(setup.Plan()), setup.BlankByte());
+    }
+}
+
 unsigned char DataSetup::BlankByte() {
     unsigned char blank = ' ';
     values_->Blank(&blank, 1);
@@ -283,8 +291,7 @@ RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, R
         result.failed = true;
         return result;
     }
-    if (setup.Variable() != nullptr && setup.Variable()->VariableLength()) reader.AcceptShorter();
-    else if (options.records == RecordFormat::kLines) reader.PadShortLines(LeastNonTextLength(plan), setup.BlankByte());
+    PrepareReader(setup, reader);
     long long number = options.skip;
     bool ok = true, sinkFailed = false;
     if (!reader.Skip(options.skip, reason)) {

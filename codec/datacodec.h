@@ -243,6 +243,11 @@ private:
     DataOptions options_;
 };
 
+// Tells `reader` (of the setup's records) what the layout allows: variable records of
+// any length when DEPENDING ON tables make their length, and short text lines padded
+// with blanks when only text is missing (RecordReader::PadShortLines).
+void PrepareReader(DataSetup& setup, RecordReader& reader);
+
 // One record's cells, decoded and (for text) converted to the table's code page.
 // Faults go to `observer`; the outcome applies the policy of the setup's options.
 class RowDecoder {

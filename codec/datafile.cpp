@@ -186,7 +186,7 @@ void DataReader::Start(const Layout& layout, const DataOptions& options) {
     std::string error;
     if (!setup_->Prepare(layout.Head(), layout.RecordLength(), WithTables(layout, options), error)) throw Error(error);
     reader_.reset(new RecordReader(file_, options.records, static_cast<size_t>(layout.RecordLength())));
-    if (setup_->Variable() != nullptr && setup_->Variable()->VariableLength()) reader_->AcceptShorter();
+    PrepareReader(*setup_, *reader_);
     decoder_.reset(new RowDecoder(*setup_));
     collector_.reset(new Collector(faults_));
     cells_.resize(setup_->Plan().fields.size());

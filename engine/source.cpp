@@ -140,8 +140,8 @@ void LoadCopybookText(const char* fileName, std::FILE*& sourceFile, char*& sourc
         }
         if (length == 0) break;
         // A NUL byte would end the text early and lose every later line: between words
-        // it is a blank (padding), inside a word it stays a control character, which no
-        // name may hold (a word read as two would make two items of one).
+        // (and after a level number) it is a blank, inside a word it stays a control
+        // character, which no name may hold (a word read as two would make two items of one).
         char* line = text + kept;
         auto wordByte = [](char b) { return b != '\0' && b != ' ' && b != '\t' && b != '\n' && b != '\r' && b != '.'; };
         for (std::size_t i = 0; i < length;) {
@@ -151,7 +151,13 @@ void LoadCopybookText(const char* fileName, std::FILE*& sourceFile, char*& sourc
             }
             std::size_t end = i;
             while (end < length && line[end] == '\0') ++end;
-            const bool inWord = i > 0 && end < length && wordByte(line[i - 1]) && wordByte(line[end]);
+            bool inWord = i > 0 && end < length && wordByte(line[i - 1]) && wordByte(line[end]);
+            // After a level number (digits alone) it separates the number from the name.
+            bool digits = true;
+            for (std::size_t k = i; inWord && k > 0 && wordByte(line[k - 1]); --k) {
+                digits = digits && line[k - 1] >= '0' && line[k - 1] <= '9';
+            }
+            inWord = inWord && !digits;
             std::memset(line + i, inWord ? '\x01' : ' ', end - i);
             i = end;
         }

@@ -65,7 +65,8 @@ const char* DataNameFault(const char* name, std::size_t length) {
             ++i;   // the second byte of a double-byte character may be 0x5C
             continue;
         }
-        if (c < 0x20 || c == 0x7F) return "名前に制御文字（NUL など）があります。";
+        if (c == 0) return "名前に NUL 文字（0x00）があります。";
+        if (c < 0x20 || c == 0x7F) return "名前に制御文字があります。";
         if (c == '/' || c == '\\') return "名前に \"/\" や \"\\\" は使えません。";
         if (c == '.' && i + 1 < length && name[i + 1] == '.') return "名前に \"..\" は使えません。";
     }

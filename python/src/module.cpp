@@ -965,7 +965,7 @@ public:
         if (!setup_.Prepare(layout.Get().Head(), layout.RecordLength(), options_, error)) throw DataFailure{Error(error)};
         sink_.reset(new ColumnSink(setup_, ParseDecimals(decimals)));
         reader_.reset(new RecordReader(input_.File(), options_.records, static_cast<size_t>(layout.RecordLength())));
-        if (setup_.Variable() != nullptr && setup_.Variable()->VariableLength()) reader_->AcceptShorter();
+        PrepareReader(setup_, *reader_);
         decoder_.reset(new RowDecoder(setup_));
     }
 

@@ -135,7 +135,7 @@ TEST(CobolRecords, ARecordThatRedefinesAnotherHasItsColumnsEverywhere) {
     // DDL of every dialect and the schema: the record's own columns.
     Shell sqlite = RunShell("{cli} ddl --cobol --dialect sqlite --table T " + book.Quoted() + " -");
     ASSERT_EQ(sqlite.status, 0) << sqlite.err;
-    EXPECT_NE(sqlite.out.find("CREATE TABLE \"T_OUT-REC\" (\n    KIND2 TEXT,\n    BBB INTEGER\n);"), std::string::npos)
+    EXPECT_NE(sqlite.out.find("CREATE TABLE \"T_OUT-REC\" (\r\n    KIND2 TEXT,\r\n    BBB INTEGER\r\n);"), std::string::npos)
         << sqlite.out;
     for (const char* dialect : {"postgresql", "db2"}) {
         Shell ddl = RunShell(std::string("{cli} ddl --cobol --dialect ") + dialect + " --table T " + book.Quoted() + " -");
@@ -308,7 +308,7 @@ TEST(CobolRecords, ColumnNamesThatDifferOnlyInCaseAreMadeUnique) {
     CopybookFile book({"01 R.", "   05 AMT PIC 9(3).", "   05 Amt PIC 9(3)."});
     Shell ddl = RunShell("{cli} ddl --cobol --dialect sqlite --table T " + book.Quoted() + " -");
     ASSERT_EQ(ddl.status, 0) << ddl.err;
-    EXPECT_NE(ddl.out.find("    AMT INTEGER,\n    Amt_2 INTEGER\n"), std::string::npos) << ddl.out;
+    EXPECT_NE(ddl.out.find("    AMT INTEGER,\r\n    Amt_2 INTEGER\r\n"), std::string::npos) << ddl.out;
     if (std::system("command -v sqlite3 >/dev/null 2>&1") == 0) {
         Shell load = RunShell("{cli} ddl --cobol --dialect sqlite --table T " + book.Quoted() + " - | sqlite3 :memory:");
         EXPECT_EQ(load.status, 0) << load.err;
