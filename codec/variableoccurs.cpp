@@ -174,7 +174,7 @@ bool VariableRecords::CountOf(int t, long long& count) {
     if (mode_ == kCount) {
         const Cell& cell = (*cells_)[static_cast<size_t>(table.counter)];
         if (cell.kind == Cell::kNull) {
-            Fail(table.counter, at, "no value for " + table.counterName + ", the count of " + table.name);
+            Fail(table.counter, at, "no value for " + table.counterName + ", the count of " + table.name, FaultCode::kCounterRange);
             return false;
         }
         text = &cell.text;
@@ -182,7 +182,7 @@ bool VariableRecords::CountOf(int t, long long& count) {
         Fault fault;
         const unsigned char* record = mode_ == kDecodeVariable ? out_ : data_;
         if (!values_->Decode(field, record, cell_, fault)) {
-            Fail(table.counter, at + (fault.offset - field.offset), fault.reason);
+            Fail(table.counter, at + (fault.offset - field.offset), fault.reason, fault.code);
             return false;
         }
         text = &cell_.text;
@@ -191,7 +191,7 @@ bool VariableRecords::CountOf(int t, long long& count) {
     uint64_t magnitude = 0;
     std::string reason;
     if (!ParseDecimal(*text, 0, negative, magnitude, reason)) {
-        Fail(table.counter, at, table.counterName + ", the count of " + table.name + ": " + reason);
+        Fail(table.counter, at, table.counterName + ", the count of " + table.name + ": " + reason, FaultCode::kCounterRange);
         return false;
     }
     if ((negative && magnitude != 0) || magnitude < static_cast<uint64_t>(table.minimum) ||
@@ -218,7 +218,7 @@ void VariableRecords::Visit(const Node& node, long long start, int absentBy) {
     if (absentBy != -1) return;
     if (start < 0 || node.offset < 0 || node.length < 0 || node.offset + node.length > recordLength_) {
         // Not met in a layout the analysis gives; no byte outside the buffers is touched.
-        Fail(node.column, start, "the item lies outside the record");
+        Fail(node.column, start, "the item lies outside the record", FaultCode::kRecordLength);
         return;
     }
     if (mode_ == kDecodeVariable) {
@@ -322,6 +322,7 @@ bool VariableRecords::Count(const std::vector<Cell>& cells, PlaceFault& fault) {
         fault.offset = stored_[i];
         fault.reason = "a value for an occurrence of " + table.name + " past its count (" + table.counterName +
                        " = " + (*cells_)[static_cast<size_t>(table.counter)].text + ")";
+        fault.code = FaultCode::kCounterRange;
         return false;
     }
     return true;
