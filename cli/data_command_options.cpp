@@ -5,6 +5,7 @@
 #include "sqlitesink.h"
 #endif
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -353,6 +354,21 @@ int RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLen
     // One database, one transaction; a table per record type.
     RegisteredStaging staging;
     SqliteDatabase database(given.output, &staging);
+    // A signal stops the load, which is rolled back (a database that was there is left
+    // with no journal to recover); the program then ends as the signal asked.
+    static std::atomic<SqliteDatabase*> interruptible{nullptr};
+    struct SignalStop {
+        explicit SignalStop(SqliteDatabase& database) {
+            interruptible.store(&database);
+            SetSignalStop([] {
+                if (SqliteDatabase* loading = interruptible.load()) loading->Interrupt();
+            });
+        }
+        ~SignalStop() {
+            SetSignalStop(nullptr);
+            interruptible.store(nullptr);
+        }
+    } signalStop(database);
     std::vector<std::unique_ptr<SqliteSink>> sinks;
     display.keep = [&](bool complete, std::string& failure) {
         if (!complete) {
@@ -584,6 +600,7 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
     } else if (options.format == TableFormat::kSqlite) {
         status = RunIntoSqlite(given, head, recordLength, options, display, decode, recordTypes);
         finishExtras(status);
+        EndIfSignalled();
     } else if (recordTypes) {
         status = RunRecordTypes(given, options, copybook, display, decode);
         finishExtras(status);

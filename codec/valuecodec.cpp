@@ -149,10 +149,6 @@ bool Fail(Fault& fault, int offset, std::string reason, FaultCode code) {
     return false;
 }
 
-bool Fail(Fault& fault, int offset, std::string reason) {
-    return Fail(fault, offset, std::move(reason), FaultCode::kOther);
-}
-
 // The kind of a number's text that ParseDecimal refused, by its reason.
 FaultCode ParseFaultCode(const std::string& reason) {
     if (reason.find("decimal places") != std::string::npos) return FaultCode::kTooManyDecimals;
