@@ -643,7 +643,7 @@ void AddDataCommand(CLI::App& program, const DataCommandText& text) {
     }
     if (text.decode) {
         command->add_option("--report", options->report,
-                            "a JSON report: records read, good and bad, bad counts per item and per reason, the "
+                            "a JSON report: records read, good and bad, bad counts per item and per kind of fault, the "
                             "first bad places, the time taken (written whatever the run's status)");
     }
     bool decode = text.decode, verify = text.verify;
