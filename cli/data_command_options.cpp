@@ -32,6 +32,7 @@
 #include "verify_report.h"
 #include "output_file.h"
 #include "rectypes.h"
+#include "tableio.h"
 #include "textcodec.h"
 
 using namespace quillbox;
@@ -56,7 +57,9 @@ CLI::Validator OneOf(const char* const* names, const char* label) {
 }
 
 const char* const kFormats[] = {"csv", "jsonl", "sqlite", "postgresql", nullptr};
-const char* const kRecords[] = {"fixed", "lines", "rdw", "rdw-block", nullptr};
+const char* const kRecords[] = {"fixed",      "lines",      "line-sequential", "rdw",        "rdw-block",
+                                 "gnucobol",   "gnucobol-0", "gnucobol-1",      "gnucobol-2", "gnucobol-3",
+                                 nullptr};
 const char* const kFloats[] = {"ieee-le", "ieee-be", "ibm-hex", nullptr};
 const char* const kRedefines[] = {"first", "all", nullptr};
 const char* const kPolicies[] = {"stop", "skip", "null", nullptr};
@@ -157,9 +160,15 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
             },
             "POS,NEG"));
     command->add_option("--records", options.records,
-                        "fixed (default): records of the record length; lines: one record per text line; "
-                        "rdw: variable records with a record descriptor word; rdw-block: the same in blocks")
-        ->check(OneOf(kRecords, "fixed|lines|rdw|rdw-block"));
+                        "fixed (default): records of the record length; lines: one record per text line (a "
+                        "short line whose missing bytes are all text is read padded with blanks); "
+                        "line-sequential: lines written as GnuCOBOL writes LINE SEQUENTIAL files, trailing "
+                        "blanks dropped; rdw: variable records with a record descriptor word; rdw-block: the same "
+                        "in blocks; gnucobol (or gnucobol-0), gnucobol-1, gnucobol-2, gnucobol-3: GnuCOBOL's "
+                        "variable sequential files of COB_VARSEQ_FORMAT 0 (its default: 2-byte big-endian data "
+                        "length, 2 zero bytes), 1 (4-byte big-endian), 2 (4-byte little-endian), 3 (2-byte "
+                        "big-endian)")
+        ->check(OneOf(kRecords, "fixed|lines|line-sequential|rdw|rdw-block|gnucobol|gnucobol-1|gnucobol-2|gnucobol-3"));
     command->add_option("--float", options.floats, "COMP-1/COMP-2 form: ieee-le (default), ieee-be, ibm-hex")
         ->check(OneOf(kFloats, "ieee-le|ieee-be|ibm-hex"));
     command->add_option("--native-order", options.nativeOrder,
@@ -281,6 +290,16 @@ int RunRecordTypes(const DataCommandOptions& given, DataOptions& options, Loaded
         if (base.back() != '/' && base.back() != '\\') base += '/';
         const char* extension = options.format == TableFormat::kCsv ? ".csv" : ".jsonl";
         auto tableOf = [&](const std::string& record) -> std::FILE* {
+            // The file is named after the record: a name that is no plain file name would
+            // write elsewhere than in the folder (the analysis refuses such names already).
+            bool plain = !record.empty() && record != "." && record != ".." && record.find("..") == std::string::npos;
+            for (unsigned char c : record) plain = plain && c >= 0x20 && c != 0x7F && c != '/' && c != '\\' && c != ':';
+            if (!plain) {
+                std::string quoted;
+                AppendJsonString(quoted, record);
+                throw CommandFailure{ArgumentToUtf8(base),
+                                     "the record name " + quoted + " is no file name to write in this folder"};
+            }
             tables.emplace_back(new OutputFile(base + record + extension, {given.copybook.name, given.input},
                                                OutputFile::Texts{"", "the file could not be written"}));
             return tables.back()->File();
@@ -574,7 +593,12 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
         ParseSignZones(given.signZones, options.positiveZone, options.negativeZone);
         options.signZonesGiven = true;
     }
-    ParseRecordFormat(given.records, options.records);
+    if (given.records == "line-sequential") {
+        options.records = RecordFormat::kLines;
+        options.lineSequential = true;
+    } else {
+        ParseRecordFormat(given.records, options.records);
+    }
     ParseFloatFormat(given.floats, options.floats);
     options.redefinesAll = given.redefines == "all";
     options.skip = given.skip;
@@ -616,12 +640,19 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
     // The rows reach PostgreSQL as UTF-8, whatever --output-encoding says.
     if (postgres) options.tableEncoding = "utf-8";
     std::vector<CopyItem*> records = RecordsOf(head);
+    // Without rules every record is the first 01's: variable records are as long as it
+    // is (a fixed file's records are as long as the longest, whichever 01 they hold).
+    std::unique_ptr<RecordAlone> firstAlone;
     if (!recordTypes && records.size() > 1 && records[1]->position == 1 && !options.redefinesAll) {
         std::fprintf(stderr,
                      "quillbox-cli: the copybook has %lu 01 records; every record is %s with the first, %s "
                      "(--record-type FIELD=VALUE:RECORD chooses the record of each)\n",
                      static_cast<unsigned long>(records.size()), decode ? "decoded" : "encoded",
                      RecordName(records[0]).c_str());
+        if (VariableFormat(options.records)) {
+            firstAlone.reset(new RecordAlone(records[0]));
+            recordLength = static_cast<int>(records[0]->byteLength);
+        }
     }
 
     // The bad records' bytes, in the input's record format (decode, verify), and the

@@ -163,13 +163,20 @@ public:
     int Finish(const RunResult& result) {
         ClearProgress();
         bool quiet = !display_.verbose && result.bad == 0 && badPlaces_ == 0 && viewErrors_ == 0 && !failed_ &&
-                     !result.failed;
+                     !result.failed && result.padded == 0;
         if (!quiet) {
             // verify writes no table: its records are good or bad.
             const bool verify = std::strcmp(verb_, "verify") == 0;
             std::fprintf(err_, "%s: %lld records read, %lld %s, %lld bad", verb_, result.read,
                          verify ? result.read - result.bad : result.written, verify ? "good" : "written", result.bad);
             if (result.blanks > 0) std::fprintf(err_, ", %lld blank numbers read as %s", result.blanks, blankAs_);
+            if (result.padded > 0) {
+                // GnuCOBOL's LINE SEQUENTIAL files drop trailing blanks: such lines are read padded.
+                std::string lines;
+                for (long long line : result.firstPadded) lines += (lines.empty() ? "" : ", ") + std::to_string(line);
+                if (result.padded > static_cast<long long>(result.firstPadded.size())) lines += ", ...";
+                std::fprintf(err_, ", %lld short lines padded with blanks (%s)", result.padded, lines.c_str());
+            }
             std::fprintf(err_, "\n");
             if (rolledBack_) {
                 std::fprintf(err_, "%s: nothing was written: the load was rolled back (%s is as it was)\n", verb_,

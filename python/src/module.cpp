@@ -965,7 +965,7 @@ public:
         if (!setup_.Prepare(layout.Get().Head(), layout.RecordLength(), options_, error)) throw DataFailure{Error(error)};
         sink_.reset(new ColumnSink(setup_, ParseDecimals(decimals)));
         reader_.reset(new RecordReader(input_.File(), options_.records, static_cast<size_t>(layout.RecordLength())));
-        if (setup_.Variable() != nullptr && setup_.Variable()->VariableLength()) reader_->AcceptShorter();
+        PrepareReader(setup_, *reader_);
         decoder_.reset(new RowDecoder(setup_));
     }
 
@@ -1294,6 +1294,11 @@ bool BlockChain(DataWindow& window, uint64_t at) {
 // when none does.
 uint64_t GuessStart(DataWindow& window, RecordFormat format, uint64_t from, uint64_t until) {
     if (from == 0) return 0;
+    // GnuCOBOL's record headers carry no mark to tell a start by: the range is scanned
+    // from where the one before it ended (join_scans).
+    if (format != RecordFormat::kLines && format != RecordFormat::kRdw && format != RecordFormat::kRdwBlock) {
+        return until;
+    }
     until = std::min(until, window.Size());
     for (uint64_t at = from; at < until; ++at) {
         if (format == RecordFormat::kLines) {
