@@ -31,6 +31,9 @@
 #include "next_step.h"
 #include "verify_report.h"
 #include "output_file.h"
+#ifdef QB_HAVE_PARALLEL
+#include "parallel.h"
+#endif
 #include "rectypes.h"
 #include "tableio.h"
 #include "textcodec.h"
@@ -189,6 +192,10 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
         ->check(OneOf(kRedefines, "first|all"));
     command->add_option("--skip", options.skip, "records passed over first")->check(CLI::NonNegativeNumber);
     command->add_option("--count", options.count, "records taken at most")->check(CLI::NonNegativeNumber);
+    command->add_option("--threads", options.threads,
+                        "decode: threads decoding the input (default: the machine's cores; 1: one thread); the "
+                        "output is the same whatever the number")
+        ->check(CLI::Range(1, 256));
     command->add_option("--on-error", options.onError,
                         "bad data: stop (default, exit 1), skip the record, or null (an empty value); "
                         "a summary follows on standard error, and exit 3 when bad data was met")
@@ -603,6 +610,11 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
     options.redefinesAll = given.redefines == "all";
     options.skip = given.skip;
     options.count = given.count;
+#ifdef QB_HAVE_PARALLEL
+    options.threads = given.threads > 0 ? given.threads : DefaultThreads();
+#else
+    options.threads = 1;
+#endif
     ParseOnError(given.onError, options.onError);
     // verify reads the whole file: bad records are counted and passed over.
     if (verify && !given.onErrorGiven) options.onError = OnError::kSkip;

@@ -18,6 +18,9 @@
 #include "layoutplan.h"
 #include "records.h"
 #include "rectypes.h"
+#ifdef QB_HAVE_PARALLEL
+#include "parallel.h"
+#endif
 
 using namespace quillbox;
 
@@ -257,12 +260,31 @@ int RunTypes(CopyItem* head, const DataOptions& options, std::FILE* err, const R
     return RunPrepared(types, ready, error, options, err, display, verb, loop);
 }
 
+#ifdef QB_HAVE_PARALLEL
+// The bytes of a chunk of a decode on several threads: QUILLBOX_CHUNK_BYTES when set (the
+// tests cut small files into many chunks with it), otherwise the codec's.
+size_t ChunkBytes() {
+    const char* given = std::getenv("QUILLBOX_CHUNK_BYTES");
+    if (given == nullptr) return kParallelChunkBytes;
+    char* end = nullptr;
+    unsigned long long bytes = std::strtoull(given, &end, 10);
+    return end != given && *end == '\0' && bytes >= 1 && bytes <= (1ull << 30) ? static_cast<size_t>(bytes)
+                                                                              : kParallelChunkBytes;
+}
+#endif
+
 }  // namespace
 
 int DecodeData(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, std::FILE* out,
                std::FILE* err, const RunDisplay& display) {
     return Run(head, recordLength, options, err, display, "decode", [&](DataSetup& setup, RunReport& report) {
         RecordReader reader(in, options.records, static_cast<size_t>(recordLength));
+#ifdef QB_HAVE_PARALLEL
+        if (options.threads > 1) {
+            DecodeWork work(head, recordLength, options, options.threads);
+            return DecodeParallel(work, reader, {out}, report, ChunkBytes());
+        }
+#endif
         std::unique_ptr<RowSink> sink = MakeTableSink(setup, out);
         return DecodeRecords(setup, reader, *sink, report);
     });
@@ -289,6 +311,22 @@ int DecodeRecordTypeData(CopyItem* head, const DataOptions& options, std::FILE* 
                          const std::function<std::FILE*(const std::string&)>& tableOf, std::FILE* out, std::FILE* err,
                          const RunDisplay& display) {
     // A table file per record type, or one stream of JSON Lines with a "record" key.
+#ifdef QB_HAVE_PARALLEL
+    if (options.threads > 1) {
+        return RunTypes(head, options, err, display, display.verb != nullptr ? display.verb : "decode",
+                        [&](RecordTypes& types, RunReport& report) {
+            std::vector<std::FILE*> outputs;
+            if (tableOf) {
+                for (size_t t = 0; t < types.Count(); ++t) outputs.push_back(types.Chosen(t) ? tableOf(types.Name(t)) : nullptr);
+            } else {
+                outputs.push_back(out);
+            }
+            DecodeWork work(head, options, tableOf ? DecodeWork::kTypeTables : DecodeWork::kTypeStream, options.threads);
+            RecordReader reader(in, options.records, static_cast<size_t>(types.MaxLength()));
+            return DecodeParallel(work, reader, outputs, report, ChunkBytes());
+        });
+    }
+#endif
     std::vector<std::unique_ptr<RowSink>> owned;
     return DecodeRecordTypesInto(head, options, in, [&](RecordTypes& types, size_t type) -> RowSink* {
         if (!tableOf) {

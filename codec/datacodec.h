@@ -67,6 +67,7 @@ struct DataOptions {
     bool redefinesAll = false;               // every REDEFINES view, not only the first
     long long skip = 0;                      // records passed over first
     long long count = -1;                    // records taken at most; -1 all
+    int threads = 1;                         // decode: threads decoding one input (parallel.h)
     OnError onError = OnError::kStop;
     TableFormat format = TableFormat::kCsv;
     bool trim = false;                       // drop trailing blanks of text
