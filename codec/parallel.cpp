@@ -30,6 +30,7 @@ struct Entry {
     long long number = 0;
     size_t offset = 0, length = 0;
     RecordSource::Status status = RecordSource::kRecord;
+    bool padded = false;  // a short line the reader padded with blanks
     std::string reason;   // kWrongLength, kFatal
 };
 
@@ -49,6 +50,7 @@ struct Chunk {
     std::vector<std::string> out;    // per output: the chunk's rows as written
     std::vector<Event> events;
     RunResult result;
+    size_t taken = 0;                // the records the chunk's cursor read
     bool done = false;
 };
 
@@ -110,7 +112,7 @@ struct DecodeWork::Worker {
     // Runs the records of `entries` over `bytes` through a cursor of this worker into
     // `count` outputs (`taken` says which), their texts into `out`; faults into `log`.
     RunResult Run(const std::vector<unsigned char>& bytes, const std::vector<Entry>& entries, Outputs kind,
-                  const std::vector<bool>& taken, std::vector<std::string>& out, RunObserver& log) {
+                  const std::vector<bool>& taken, std::vector<std::string>& out, RunObserver& log, size_t& read) {
         const size_t count = taken.size();
         std::vector<std::unique_ptr<MemoryStream>> streams(count);
         for (size_t i = 0; i < count; ++i) {
@@ -152,6 +154,7 @@ struct DecodeWork::Worker {
             cursor.Run();
             result = cursor.Finish();
         }
+        read = next;
         out.assign(count, std::string());
         for (size_t i = 0; i < count; ++i) {
             if (streams[i] != nullptr && !streams[i]->Take(out[i])) throw std::bad_alloc();
@@ -204,8 +207,9 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
     std::vector<std::string> prologue;
     try {
         ChunkLog none(nullptr);
+        size_t read = 0;
         work.workers_[0]->Run(std::vector<unsigned char>(), std::vector<Entry>(), work.outputs_, taken, prologue,
-                              none);
+                              none, read);
     } catch (const std::bad_alloc&) {
         fatal(RunFault::kTable, "out of memory");
         return total;
@@ -238,7 +242,7 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
                 }
                 ChunkLog log(&chunk->events);
                 try {
-                    chunk->result = worker->Run(chunk->bytes, chunk->entries, work.outputs_, taken, chunk->out, log);
+                    chunk->result = worker->Run(chunk->bytes, chunk->entries, work.outputs_, taken, chunk->out, log, chunk->taken);
                 } catch (const std::bad_alloc&) {
                     chunk->events.clear();
                     chunk->out.clear();
@@ -276,6 +280,13 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
             }
         }
         total.read += chunk->result.read;
+        // Short lines padded: those of the records the chunk's run read (not those framed
+        // after a stop), as one thread counts them.
+        for (size_t e = 0; e < chunk->taken && e < chunk->entries.size(); ++e) {
+            if (!chunk->entries[e].padded) continue;
+            ++total.padded;
+            if (total.firstPadded.size() < kPaddedShown) total.firstPadded.push_back(chunk->entries[e].number);
+        }
         total.bad += chunk->result.bad;
         total.blanks += chunk->result.blanks;
         bool written = true;
@@ -303,7 +314,12 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
     FileRecords records(reader, work.options_.skip, work.options_.count);
     if (work.workers_[0]->setup != nullptr) {
         VariableRecords* variable = work.workers_[0]->setup->Variable();
-        if (variable != nullptr && variable->VariableLength()) records.AcceptShorter();
+        DataSetup& setup = *work.workers_[0]->setup;
+        if (variable != nullptr && variable->VariableLength()) {
+            records.AcceptShorter();
+        } else if (setup.Options().records == RecordFormat::kLines) {
+            records.PadShortLines(LeastNonTextLength(setup.Plan()), setup.BlankByte());
+        }
     }
     const size_t inFlight = 2 * work.workers_.size();
     bool input = true;
@@ -314,7 +330,9 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
             Entry entry;
             const unsigned char* data = nullptr;
             size_t length = 0;
+            const long long paddedBefore = records.Padded();
             entry.status = records.Next(entry.number, data, length, entry.reason);
+            entry.padded = records.Padded() != paddedBefore;
             if (entry.status == RecordSource::kEnd) {
                 input = false;
                 break;

@@ -12,7 +12,6 @@ namespace {
 constexpr size_t kChunk = 1 << 20;          // bytes read or written at a time
 constexpr size_t kMaxDescribed = 0x7FFFFFFF; // the longest block an extended BDW can describe
 constexpr size_t kLineSlack = 1 << 20;      // how far past the record length a line may run
-constexpr size_t kPaddedShown = 5;          // padded lines whose numbers are kept
 
 }  // namespace
 

@@ -28,6 +28,9 @@ bool VariableFormat(RecordFormat format);
 // How a record of `format` is named in messages: "line of ", "RDW record of ", "record of ".
 const char* RecordOfText(RecordFormat format);
 
+// Of the short lines a reader pads with blanks, the first ones whose numbers it keeps.
+constexpr size_t kPaddedShown = 5;
+
 class RecordReader {
 public:
     enum Status {
