@@ -27,7 +27,8 @@ def library_sources(folder, target):
 
 
 LIBRARIES = [("support", "cgiclib"), ("engine", "cobcpy"), ("codec", "quillbox_codec"), ("app", "quillbox_core")]
-sources = ["src/module.cpp"]
+sources = sorted(os.path.join("src", name) for name in os.listdir(os.path.join(HERE, "src"))
+                 if name.endswith(".cpp"))
 for folder, target in LIBRARIES:
     sources += library_sources(folder, target)
 
