@@ -6,6 +6,8 @@
 #endif
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -218,8 +220,8 @@ void ShowProgress(const DataCommandOptions& given, std::FILE* in, RunDisplay& di
 // The run of a file of several record types: decode into a table per record type (a
 // file each in the folder of -o, or JSON Lines with a "record" key on one stream), encode
 // from such JSON Lines.
-void RunRecordTypes(const DataCommandOptions& given, DataOptions& options, LoadedCopybook& copybook,
-                    RunDisplay& display, bool decode) {
+int RunRecordTypes(const DataCommandOptions& given, DataOptions& options, LoadedCopybook& copybook,
+                   RunDisplay& display, bool decode) {
     bool folder = decode && IsFolderName(given.output);
     if (!folder) {
         if (given.formatGiven && options.format == TableFormat::kCsv) {
@@ -270,18 +272,34 @@ void RunRecordTypes(const DataCommandOptions& given, DataOptions& options, Loade
     bool complete = status == kExitDone || status == kExitBadData;
     for (auto& table : tables) complete ? table->Commit() : table->Abandon();
     if (output) complete ? output->Commit() : output->Abandon();
-    if (status != kExitDone) throw CommandStatus{status};
+    return status;
 }
+
+#ifdef QB_HAVE_SQLITE
+// The temporary files new databases are built in, removed by a signal that ends the
+// program.
+class RegisteredStaging : public StagingFiles {
+public:
+    std::string Make(const std::string& target, std::string& error) override {
+        TemporaryFileHold hold;
+        std::string path = StagingFiles::Make(target, error);
+        if (!path.empty()) RegisterTemporaryFile(path);
+        return path;
+    }
+    void Gone(const std::string& path) override { ForgetTemporaryFile(path); }
+};
+#endif
 
 // decode --format sqlite: the rows into a table of a database (with record types, a
 // table per record type, named after its record, --table their prefix), committed when
-// the run ends with 0 or 3, rolled back (the database as it was) otherwise.
-void RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLength, const DataOptions& options,
-                   RunDisplay& display, bool decode, bool recordTypes) {
+// the run ends with 0 or 3, rolled back (the database as it was, a new one never put in
+// place) otherwise. Returns the run's status.
+int RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLength, const DataOptions& options,
+                  RunDisplay& display, bool decode, bool recordTypes) {
     if (!decode) throw CommandFailure{"", "encode reads csv or jsonl; --format sqlite is decode's"};
     if (given.output == "-") throw CommandFailure{"", "--format sqlite writes a database file: -o FILE.db names it"};
 #ifdef QB_HAVE_SQLITE
-    // The database is never the copybook or the data file.
+    // The database is never the copybook or the data file, nor a device or a pipe.
     struct stat target;
     if (stat(given.output.c_str(), &target) == 0) {
         for (const std::string& input : {given.copybook.name, given.input}) {
@@ -290,6 +308,13 @@ void RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLe
                 other.st_ino == target.st_ino) {
                 throw CommandFailure{ArgumentToUtf8(given.output), "the output is one of the inputs"};
             }
+        }
+        if (!S_ISREG(target.st_mode)) {
+            throw CommandFailure{ArgumentToUtf8(given.output),
+                                 S_ISDIR(target.st_mode)
+                                     ? "a folder: --format sqlite writes a database file (-o FILE.db)"
+                                     : "not a regular file: --format sqlite writes a database file of its own, never "
+                                       "a device or a pipe (-o FILE.db)"};
         }
     }
     std::string table = given.table.empty() ? std::string() : ArgumentToUtf8(given.table);
@@ -306,10 +331,22 @@ void RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLe
     std::FILE* in = OpenInput(given.input);
     InputCloser closer{in};
     ShowProgress(given, in, display);
+    // One database, one transaction; a table per record type.
+    RegisteredStaging staging;
+    SqliteDatabase database(given.output, &staging);
+    std::vector<std::unique_ptr<SqliteSink>> sinks;
+    display.keep = [&](bool complete, std::string& failure) {
+        if (!complete) {
+            database.Abandon();
+            return false;
+        }
+        for (auto& sink : sinks) sink->Finish();
+        if (database.Commit()) return true;
+        failure = database.Failure();
+        return false;
+    };
+    int status;
     if (recordTypes) {
-        // One database, one transaction, a table per record type.
-        SqliteDatabase database(given.output);
-        std::vector<std::unique_ptr<SqliteSink>> sinks;
         auto sinkOf = [&](RecordTypes& types, size_t type) -> RowSink* {
             std::string name = table.empty() ? types.Name(type) : table + "_" + types.Name(type);
             std::string refused;
@@ -317,25 +354,13 @@ void RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLe
             sinks.emplace_back(new SqliteSink(database, name, ifExists));
             return sinks.back().get();
         };
-        int status = DecodeRecordTypesInto(head, options, in, sinkOf, stderr, display);
-        closer.Close();
-        if (status == kExitDone || status == kExitBadData) {
-            if (!database.Commit()) throw CommandFailure{ArgumentToUtf8(given.output), database.Failure()};
-        } else {
-            database.Abandon();
-        }
-        if (status != kExitDone) throw CommandStatus{status};
-        return;
-    }
-    SqliteSink sink(given.output, table, ifExists);
-    int status = DecodeData(head, recordLength, options, in, sink, stderr, display);
-    closer.Close();
-    if (status == kExitDone || status == kExitBadData) {
-        if (!sink.Commit()) throw CommandFailure{ArgumentToUtf8(given.output), sink.Failure()};
+        status = DecodeRecordTypesInto(head, options, in, sinkOf, stderr, display);
     } else {
-        sink.Abandon();
+        sinks.emplace_back(new SqliteSink(database, table, ifExists));
+        status = DecodeData(head, recordLength, options, in, *sinks.back(), stderr, display);
     }
-    if (status != kExitDone) throw CommandStatus{status};
+    display.keep = nullptr;
+    return status;
 #else
     (void)head;
     (void)recordLength;
@@ -354,11 +379,70 @@ public:
     bool Finish() override { return true; }
 };
 
+// The path an output name stands for when it is not there yet: its folder made
+// canonical, and its own name.
+std::string CanonicalNew(const std::string& name) {
+    const std::string folder = PathFolder(name);
+    const std::string base = name.substr(folder.size());
+#ifdef _WIN32
+    char full[_MAX_PATH];
+    if (_fullpath(full, folder.empty() ? "." : folder.c_str(), sizeof full) == nullptr) return name;
+    std::string path = std::string(full) + "\\" + base;
+    for (char& c : path) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c == '/') c = '\\';
+    }
+    return path;
+#else
+    char full[PATH_MAX];
+    if (realpath(folder.empty() ? "." : folder.c_str(), full) == nullptr) return name;
+    return std::string(full) + "/" + base;
+#endif
+}
+
+// True when the output names `a` and `b` would write the same file: both standard
+// output, one regular file, or one new name. Two devices (/dev/null) take both.
+bool SameOutput(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    if (a == "-" || b == "-") return a == b;
+    struct stat statusA, statusB;
+    const bool existsA = stat(a.c_str(), &statusA) == 0, existsB = stat(b.c_str(), &statusB) == 0;
+    if (existsA != existsB) return false;
+    if (existsA && !S_ISREG(statusA.st_mode)) return false;
+#ifndef _WIN32
+    if (existsA) return statusA.st_dev == statusB.st_dev && statusA.st_ino == statusB.st_ino;
+#endif
+    return CanonicalNew(a) == CanonicalNew(b);
+}
+
+// Refuses, before anything is opened, two outputs of a run named as one file: the
+// second would write over the first. verify writes no -o.
+void RefuseOutputsNamedTwice(const DataCommandOptions& given, bool verify) {
+    struct Named {
+        const char* option;
+        const std::string& name;
+    };
+    std::vector<Named> outputs;
+    if (!verify) outputs.push_back({"-o", given.output});
+    outputs.push_back({"--rejects", given.rejects});
+    outputs.push_back({"--report", given.report});
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        for (size_t j = i + 1; j < outputs.size(); ++j) {
+            if (!SameOutput(outputs[i].name, outputs[j].name)) continue;
+            throw CLI::ValidationError(outputs[j].option, std::string(outputs[j].option) + " names the same file as " +
+                                                              outputs[i].option +
+                                                              "; nothing was written: give each output a file of "
+                                                              "its own");
+        }
+    }
+}
+
 // Runs decode or encode with the options given: the copybook analysed, the files
 // opened ("-" for the standard streams), the run's status returned through
 // CommandStatus or CommandFailure.
 
 void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
+    RefuseOutputsNamedTwice(given, verify);
     LoadedCopybook copybook;
     LoadCopybook(given.copybook, copybook);
     CopyItem* head = copybook.Head();
@@ -406,19 +490,9 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
         options.recordTypes.push_back(rule);
     }
     options.recordTypeDefault = given.recordTypeDefault;
-    if (!options.recordTypes.empty() || !options.recordTypeDefault.empty()) {
-        if (options.format == TableFormat::kSqlite) {
-            RunIntoSqlite(given, head, recordLength, options, display, decode, true);
-            return;
-        }
-        if (verify || !given.rejects.empty()) {
-            throw CommandFailure{"", "verify and --rejects do not take --record-type yet"};
-        }
-        RunRecordTypes(given, options, copybook, display, decode);
-        return;
-    }
+    const bool recordTypes = !options.recordTypes.empty() || !options.recordTypeDefault.empty();
     std::vector<CopyItem*> records = RecordsOf(head);
-    if (records.size() > 1 && records[1]->position == 1 && !options.redefinesAll) {
+    if (!recordTypes && records.size() > 1 && records[1]->position == 1 && !options.redefinesAll) {
         std::fprintf(stderr,
                      "quillbox-cli: the copybook has %lu 01 records; every record is %s with the first, %s "
                      "(--record-type FIELD=VALUE:RECORD chooses the record of each)\n",
@@ -426,7 +500,8 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
                      RecordName(records[0]).c_str());
     }
 
-    // The bad records' bytes, in the input's record format (decode, verify).
+    // The bad records' bytes, in the input's record format (decode, verify), and the
+    // report of the run, whatever the table's format.
     std::unique_ptr<OutputFile> rejectsFile;
     if (!given.rejects.empty()) {
         rejectsFile.reset(new OutputFile(given.rejects, {given.copybook.name, given.input},
@@ -436,7 +511,7 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
     RunResult result;
     display.also = &tally;
     display.result = &result;
-    // Ends the rejects file and verify's report with the run's status.
+    // Ends the rejects file and the report with the run's status.
     auto finishExtras = [&](int status) {
         bool complete = status == kExitDone || status == kExitBadData;
         if (rejectsFile) {
@@ -455,39 +530,52 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
             reportFile.Commit();
         }
     };
-    if (options.format == TableFormat::kSqlite) {
-        RunIntoSqlite(given, head, recordLength, options, display, decode, false);
-        return;
-    }
-    std::FILE* in = OpenInput(given.input);
-    InputCloser closer{in};
+    int status;
     if (verify) {
+        // Every record checked as decode would, into no table whatever the format.
+        std::FILE* in = OpenInput(given.input);
+        InputCloser closer{in};
         ShowProgress(given, in, display);
         display.verbose = true;   // the counts are what verify is run for
         display.verb = "verify";
-        NoTable sink;
-        int status = DecodeData(head, recordLength, options, in, sink, stderr, display);
+        if (recordTypes) {
+            std::vector<std::unique_ptr<NoTable>> sinks;
+            status = DecodeRecordTypesInto(head, options, in, [&](RecordTypes&, size_t) -> RowSink* {
+                sinks.emplace_back(new NoTable);
+                return sinks.back().get();
+            }, stderr, display);
+        } else {
+            NoTable sink;
+            status = DecodeData(head, recordLength, options, in, sink, stderr, display);
+        }
         closer.Close();
         finishExtras(status);
-        if (status != kExitDone) throw CommandStatus{status};
-        return;
-    }
-    // The output replaces the file there only when the run ends complete (OutputFile);
-    // the input and the copybook are never written over.
-    OutputFile output(given.output, {given.copybook.name, given.input},
-                      OutputFile::Texts{"", "the file could not be written"});
-    std::FILE* out = output.File();
-    ShowProgress(given, in, display);
-    int status = decode ? DecodeData(head, recordLength, options, in, out, stderr, display)
-                        : EncodeData(head, recordLength, options, in, out, stderr, display);
-    closer.Close();
-    finishExtras(status);
-    // A run that stopped leaves the old file; one that skipped bad records or left bad
-    // values empty wrote all it was to write.
-    if (status == kExitDone || status == kExitBadData) {
-        output.Commit();
+    } else if (options.format == TableFormat::kSqlite) {
+        status = RunIntoSqlite(given, head, recordLength, options, display, decode, recordTypes);
+        finishExtras(status);
+    } else if (recordTypes) {
+        status = RunRecordTypes(given, options, copybook, display, decode);
+        finishExtras(status);
     } else {
-        output.Abandon();
+        std::FILE* in = OpenInput(given.input);
+        InputCloser closer{in};
+        // The output replaces the file there only when the run ends complete (OutputFile);
+        // the input and the copybook are never written over.
+        OutputFile output(given.output, {given.copybook.name, given.input},
+                          OutputFile::Texts{"", "the file could not be written"});
+        std::FILE* out = output.File();
+        ShowProgress(given, in, display);
+        status = decode ? DecodeData(head, recordLength, options, in, out, stderr, display)
+                        : EncodeData(head, recordLength, options, in, out, stderr, display);
+        closer.Close();
+        finishExtras(status);
+        // A run that stopped leaves the old file; one that skipped bad records or left bad
+        // values empty wrote all it was to write.
+        if (status == kExitDone || status == kExitBadData) {
+            output.Commit();
+        } else {
+            output.Abandon();
+        }
     }
     if (status != kExitDone) throw CommandStatus{status};
 }
@@ -505,10 +593,10 @@ void AddDataCommand(CLI::App& program, const DataCommandText& text) {
                             "the bad records' bytes, in the data's record format, to mend and run again (written "
                             "when the run ends with status 0 or 3)");
     }
-    if (text.verify) {
+    if (text.decode) {
         command->add_option("--report", options->report,
                             "a JSON report: records read, good and bad, bad counts per item and per reason, the "
-                            "first bad places, the time taken");
+                            "first bad places, the time taken (written whatever the run's status)");
     }
     bool decode = text.decode, verify = text.verify;
     command->callback([options, decode, verify, command] {

@@ -135,6 +135,22 @@ public:
         shownLength_ = 0;
     }
 
+    // True when the run ends with status 0 or 3.
+    bool Complete(const RunResult& result) const {
+        return !(failed_ || stopped_ || result.failed || result.stopped);
+    }
+
+    // The output kept none of the run's rows: rolled back, or `failure` (not empty) says
+    // why keeping them failed.
+    void NothingKept(const std::string& failure) {
+        ClearProgress();
+        if (!failure.empty()) {
+            std::fprintf(err_, "quillbox-cli: %s: %s\n", display_.tableName.c_str(), failure.c_str());
+            failed_ = true;
+        }
+        rolledBack_ = true;
+    }
+
     // The summary (after bad data or a failure, or with verbose) and the exit status.
     int Finish(const RunResult& result) {
         ClearProgress();
@@ -145,6 +161,10 @@ public:
                          result.bad);
             if (result.blanks > 0) std::fprintf(err_, ", %lld blank numbers read as %s", result.blanks, blankAs_);
             std::fprintf(err_, "\n");
+            if (rolledBack_) {
+                std::fprintf(err_, "%s: nothing was written: the load was rolled back (%s is as it was)\n", verb_,
+                             display_.tableName.c_str());
+            }
             for (const std::string& place : shown_) std::fprintf(err_, "  bad: %s\n", place.c_str());
             if (badPlaces_ > static_cast<long long>(shown_.size())) {
                 std::fprintf(err_, "  ... %lld more bad places\n", badPlaces_ - static_cast<long long>(shown_.size()));
@@ -167,7 +187,7 @@ private:
     std::chrono::steady_clock::time_point start_, lastShown_;
     long long badPlaces_ = 0, viewErrors_ = 0;
     std::vector<std::string> shown_, viewShown_;
-    bool stopped_ = false, failed_ = false;
+    bool stopped_ = false, failed_ = false, rolledBack_ = false;
     int width_ = 80;
     size_t shownLength_ = 0;
 };
@@ -187,6 +207,13 @@ int RunPrepared(Prepared& prepared, bool ready, const std::string& error, const 
     }
     RunReport report(display, err, verb, options.onError, options.blankNumeric);
     RunResult result = loop(prepared, report);
+    if (display.keep) {
+        std::string failure;
+        if (!display.keep(report.Complete(result), failure)) {
+            result.written = 0;
+            report.NothingKept(failure);
+        }
+    }
     if (display.result != nullptr) *display.result = result;
     return report.Finish(result);
 }
@@ -259,7 +286,8 @@ int DecodeRecordTypeData(CopyItem* head, const DataOptions& options, std::FILE* 
 int DecodeRecordTypesInto(CopyItem* head, const DataOptions& options, std::FILE* in,
                           const std::function<RowSink*(RecordTypes&, size_t)>& sinkOf, std::FILE* err,
                           const RunDisplay& display) {
-    return RunTypes(head, options, err, display, "decode", [&](RecordTypes& types, RunReport& report) {
+    return RunTypes(head, options, err, display, display.verb != nullptr ? display.verb : "decode",
+                    [&](RecordTypes& types, RunReport& report) {
         std::vector<RowSink*> sinks;
         for (size_t t = 0; t < types.Count(); ++t) sinks.push_back(types.Chosen(t) ? sinkOf(types, t) : nullptr);
         RecordReader reader(in, options.records, static_cast<size_t>(types.MaxLength()));

@@ -28,6 +28,12 @@ struct RunDisplay {
     quillbox::RunObserver* also = nullptr;   // hears the run's faults and bad records too
     quillbox::RunResult* result = nullptr;   // receives the run's counts
     const char* verb = nullptr;              // the run's name in its summary (decode, encode)
+    // An output that keeps the run's rows only when the run completes (a database's one
+    // transaction): called after the last record, before the summary, with whether the
+    // run completed (it ends with status 0 or 3). It commits or rolls back; false when
+    // the rows were not kept, with `failure` set when keeping them failed. The summary
+    // then counts none written and says so.
+    std::function<bool(bool complete, std::string& failure)> keep;
 };
 
 // Decodes the records read from `in` (laid out by the list from `head`, `recordLength`

@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "valuecodec.h"
 
@@ -23,11 +25,225 @@ bool ParseIfExists(const std::string& text, IfExists& ifExists) {
     return true;
 }
 
-SqliteDatabase::SqliteDatabase(std::string path) : path_(std::move(path)) {}
+namespace {
+
+// The folder part of a path, with its slash ("" for a bare name).
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Syncs the file or folder `path`; false when that failed.
+bool SyncPath(const std::string& path, bool folder) {
+    int fd = open(path.empty() ? "." : path.c_str(), (folder ? O_RDONLY | O_DIRECTORY : O_RDONLY) | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool synced = fsync(fd) == 0 || (folder && errno == EINVAL);   // some folders take no sync
+    close(fd);
+    return synced;
+}
+
+}  // namespace
+
+// ---- Rows ready to bind ------------------------------------------------------------------
+
+std::vector<SqlValueForm> SqliteRows::FormsOf(const LayoutPlan& plan) {
+    std::vector<SqlValueForm> forms;
+    for (const Field& field : plan.fields) forms.push_back(SqlTypeOf(field, SqlDialect::kSqlite).form);
+    return forms;
+}
+
+std::string SqliteRows::InsertSql(const LayoutPlan& plan, const std::string& table) {
+    std::string insert = "INSERT INTO " + SqlIdentifier(table) + " (";
+    std::string values = ") VALUES (";
+    for (size_t i = 0; i < plan.fields.size(); ++i) {
+        insert += (i > 0 ? ", " : "") + SqlIdentifier(plan.fields[i].column);
+        values += (i > 0 ? ", ?" : "?") + std::to_string(i + 1);
+    }
+    return insert + values + ")";
+}
+
+void SqliteRows::Add(const std::vector<SqlValueForm>& forms, const RowCells& cells) {
+    columns_ = forms.size();
+    for (size_t i = 0; i < forms.size(); ++i) {
+        Value value;
+        value.kind = Value::kNull;
+        value.length = 0;
+        if (cells.Kind(i) == Cell::kNull) {
+            values_.push_back(value);
+            continue;
+        }
+        const char* text = cells.Text(i);
+        const size_t length = cells.Length(i);
+        switch (forms[i]) {
+        case SqlValueForm::kInteger: {
+            // The exact text of an integer column that 64 bits hold.
+            uint64_t magnitude;
+            bool negative;
+            std::string reason;
+            if (ParseDecimal(std::string_view(text, length), 0, negative, magnitude, reason) &&
+                magnitude <= (negative ? uint64_t{1} << 63 : static_cast<uint64_t>(INT64_MAX))) {
+                value.kind = Value::kInteger;
+                value.integer = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+                values_.push_back(value);
+                continue;
+            }
+            break;
+        }
+        case SqlValueForm::kReal: {
+            char copy[64];
+            if (length < sizeof copy) {
+                std::memcpy(copy, text, length);
+                copy[length] = '\0';
+                char* end = nullptr;
+                double real = std::strtod(copy, &end);
+                if (end == copy + length && !std::isnan(real)) {
+                    value.kind = Value::kReal;
+                    value.real = real;
+                    values_.push_back(value);
+                    continue;
+                }
+            }
+            break;
+        }
+        case SqlValueForm::kExactText:
+        case SqlValueForm::kDecimal:
+        case SqlValueForm::kText: break;
+        }
+        value.kind = Value::kText;
+        value.at = text_.size();
+        value.length = length;
+        text_.append(text, length);
+        values_.push_back(value);
+    }
+}
+
+void SqliteRows::Bind(sqlite3_stmt* statement, size_t row) const {
+    const Value* values = values_.data() + row * columns_;
+    for (size_t i = 0; i < columns_; ++i) {
+        const int at = static_cast<int>(i + 1);
+        const Value& value = values[i];
+        switch (value.kind) {
+        case Value::kNull: sqlite3_bind_null(statement, at); break;
+        case Value::kInteger: sqlite3_bind_int64(statement, at, value.integer); break;
+        case Value::kReal: sqlite3_bind_double(statement, at, value.real); break;
+        case Value::kText:
+            sqlite3_bind_text(statement, at, text_.data() + value.at, static_cast<int>(value.length), SQLITE_STATIC);
+            break;
+        }
+    }
+}
+
+void SqliteRows::Clear() {
+    values_.clear();
+    text_.clear();
+}
+
+StagingFiles::~StagingFiles() = default;
+
+std::string StagingFiles::Make(const std::string& target, std::string& error) {
+    static std::atomic<unsigned long> counter{0};
+    const std::string folder = FolderOf(target);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char base[64];
+        std::snprintf(base, sizeof base, ".~qbdb%lx-%lx.tmp", static_cast<unsigned long>(getpid()), ++counter);
+        const std::string candidate = folder + base;
+        int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            close(fd);
+            return candidate;
+        }
+        if (errno != EEXIST) break;
+    }
+    error = std::strerror(errno);
+    return std::string();
+}
+
+SqliteDatabase::SqliteDatabase(std::string path, StagingFiles* staging) : path_(std::move(path)), staging_(staging) {}
 
 SqliteDatabase::~SqliteDatabase() {
     if (!committed_) Abandon();
+    StopWriter();
     Close();
+}
+
+// ---- The inserting thread ---------------------------------------------------------------
+
+namespace {
+constexpr size_t kQueuedBlocks = 4;   // blocks decoded ahead of the inserts, at most
+}
+
+bool SqliteDatabase::Insert(sqlite3_stmt* statement, long long* stored, std::unique_ptr<SqliteRows>& rows) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    taken_.wait(lock, [&] { return queue_.size() < kQueuedBlocks || writerFailed_; });
+    if (writerFailed_) return Fail(writerFailure_, false);
+    queue_.push_back(Work{statement, stored, std::move(rows)});
+    if (!spare_.empty()) {
+        rows = std::move(spare_.back());
+        spare_.pop_back();
+    } else {
+        rows.reset(new SqliteRows);
+    }
+    if (!writer_.joinable()) writer_ = std::thread([this] { Write(); });
+    queued_.notify_one();
+    return true;
+}
+
+bool SqliteDatabase::Drain() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    taken_.wait(lock, [&] { return (queue_.empty() && !writing_) || writerFailed_; });
+    if (writerFailed_) return Fail(writerFailure_, false);
+    return true;
+}
+
+void SqliteDatabase::Write() {
+    for (;;) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        queued_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+        if (stopping_) return;
+        Work work = std::move(queue_.front());
+        queue_.pop_front();
+        writing_ = true;
+        const bool failed = writerFailed_;
+        lock.unlock();
+        taken_.notify_all();
+        std::string failure;
+        const size_t rows = work.rows->Rows();
+        for (size_t row = 0; row < rows && !failed; ++row) {
+            work.rows->Bind(work.statement, row);
+            const int step = sqlite3_step(work.statement);
+            sqlite3_reset(work.statement);
+            if (step != SQLITE_DONE) {
+                const char* table = sqlite3_sql(work.statement);
+                failure = std::string("cannot insert the rows (") + (table != nullptr ? table : "") + "): " +
+                          sqlite3_errmsg(db_);
+                if (step == SQLITE_FULL) failure = "cannot insert the rows: the disk is full";
+                break;
+            }
+            ++*work.stored;
+        }
+        work.rows->Clear();
+        lock.lock();
+        if (!failure.empty() && !writerFailed_) {
+            writerFailed_ = true;
+            writerFailure_ = failure;
+        }
+        spare_.push_back(std::move(work.rows));
+        writing_ = false;
+        lock.unlock();
+        taken_.notify_all();
+    }
+}
+
+void SqliteDatabase::StopWriter() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        queue_.clear();
+    }
+    queued_.notify_all();
+    if (writer_.joinable()) writer_.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = false;
 }
 
 bool SqliteDatabase::Fail(const std::string& what, bool fromSqlite) {
@@ -56,16 +272,48 @@ void SqliteDatabase::Close() {
 bool SqliteDatabase::Open() {
     if (open_) return true;
     if (!failure_.empty()) return false;
+    // The links the name ends in are followed: a new database is made where they lead,
+    // the links kept.
+    target_ = path_;
+    for (int hop = 0;; ++hop) {
+        struct stat link;
+        if (lstat(target_.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) break;
+        char text[4096];
+        ssize_t length = hop < 40 ? readlink(target_.c_str(), text, sizeof text) : -1;
+        if (length < 0 || static_cast<size_t>(length) >= sizeof text) {
+            return Fail("cannot follow the link to the database (" + std::string(std::strerror(hop < 40 ? errno : ELOOP)) + ")", false);
+        }
+        std::string to(text, static_cast<size_t>(length));
+        target_ = !to.empty() && to[0] == '/' ? to : FolderOf(target_) + to;
+    }
     struct stat status;
-    made_ = stat(path_.c_str(), &status) != 0 && errno == ENOENT;
-    if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
+    const char* opened = target_.c_str();
+    if (stat(target_.c_str(), &status) == 0) {
+        // A database is a file of its own: a folder, a device (/dev/null) or a pipe
+        // takes none, and SQLite would put its journal beside it.
+        if (S_ISDIR(status.st_mode)) return Fail("the name is a folder; a database is written to a file", false);
+        if (!S_ISREG(status.st_mode)) {
+            return Fail("not a regular file: a database is written to a file of its own, never a device or a pipe",
+                        false);
+        }
+    } else if (errno == ENOENT) {
+        std::string error;
+        StagingFiles own;
+        building_ = (staging_ != nullptr ? staging_ : &own)->Make(target_, error);
+        if (building_.empty()) return Fail("cannot create the database (" + error + ")", false);
+        opened = building_.c_str();
+    } else {
+        return Fail("cannot open the database (" + std::string(std::strerror(errno)) + ")", false);
+    }
+    // Never made here under its own name: a database removed meanwhile is not made again
+    // in place.
+    if (sqlite3_open_v2(opened, &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
         return Fail("cannot open the database");
     }
     sqlite3_busy_timeout(db_, 2000);
-    // A file made for this load needs no rollback journal: a load that does not end
-    // well removes it; it is synced when the load commits.
-    if (made_ && !(Exec("PRAGMA journal_mode = OFF") && Exec("PRAGMA synchronous = OFF"))) {
+    // A new database needs no rollback journal: a load that does not end well removes
+    // its file, and nothing is under the name until the commit; it is synced then.
+    if (!building_.empty() && !(Exec("PRAGMA journal_mode = OFF") && Exec("PRAGMA synchronous = OFF"))) {
         return Fail("cannot set up the database");
     }
     // One transaction for the whole load, taken for writing at once: a database that
@@ -75,35 +323,86 @@ bool SqliteDatabase::Open() {
     return true;
 }
 
+// Puts the new database in place under its name, replacing nothing: a database that
+// another load made meanwhile stays, and this one is refused.
+bool SqliteDatabase::Publish() {
+    int error = 0;
+#ifdef RENAME_NOREPLACE
+    if (renameat2(AT_FDCWD, building_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) == 0) return true;
+    error = errno;
+    if (error != EINVAL && error != ENOSYS && error != ENOTSUP) {
+        errno = error;
+        return false;
+    }
+#endif
+    // A file system without the exclusive rename: a hard link is made exclusively too.
+    if (link(building_.c_str(), target_.c_str()) == 0) {
+        std::remove(building_.c_str());
+        return true;
+    }
+    error = errno;
+    if (error == EPERM || error == ENOTSUP || error == EOPNOTSUPP) {
+        // Neither: the plain rename, once nothing is there.
+        struct stat status;
+        if (lstat(target_.c_str(), &status) == 0) {
+            errno = EEXIST;
+            return false;
+        }
+        return std::rename(building_.c_str(), target_.c_str()) == 0;
+    }
+    errno = error;
+    return false;
+}
+
 bool SqliteDatabase::Commit() {
     if (!open_ || !failure_.empty()) return false;
+    if (!Drain()) {
+        Abandon();
+        return false;
+    }
+    StopWriter();
     if (!Exec("COMMIT")) {
         Fail("cannot commit the load");
         Abandon();
         return false;
     }
     open_ = false;
-    committed_ = true;
-    if (made_) {
-        // The file made for the load (written without syncs) reaches the disk now.
-        int fd = open(path_.c_str(), O_RDONLY);
-        bool synced = fd >= 0 && fsync(fd) == 0;
-        if (fd >= 0) close(fd);
-        if (!synced) return Fail("cannot write the database to the disk", false);
+    if (!building_.empty()) {
+        // The new database (written without syncs) reaches the disk, then its name.
+        Close();
+        if (!SyncPath(building_, false)) {
+            Fail("cannot write the database to the disk (" + std::string(std::strerror(errno)) + ")", false);
+            Abandon();
+            return false;
+        }
+        if (!Publish()) {
+            const int error = errno;
+            Fail(error == EEXIST ? "another program made the database while this load ran; this load was not "
+                                   "kept (run it again to add to that database: --if-exists append)"
+                                 : "cannot put the database in place (" + std::string(std::strerror(error)) + ")",
+                 false);
+            Abandon();
+            return false;
+        }
+        if (staging_ != nullptr) staging_->Gone(building_);
+        building_.clear();
+        SyncPath(FolderOf(target_), true);
     }
+    committed_ = true;
     return true;
 }
 
 void SqliteDatabase::Abandon() {
     if (committed_) return;
-    if (open_ && db_ != nullptr) Exec("ROLLBACK");
+    StopWriter();
+    // A database that was there is rolled back; a new one is dropped whole.
+    if (open_ && db_ != nullptr && building_.empty()) Exec("ROLLBACK");
     open_ = false;
-    if (made_) {
-        // The file made for the load goes again, with its journal.
+    if (!building_.empty()) {
         Close();
-        std::remove(path_.c_str());
-        std::remove((path_ + "-journal").c_str());
-        made_ = false;
+        std::remove(building_.c_str());
+        if (staging_ != nullptr) staging_->Gone(building_);
+        building_.clear();
     }
 }
 
@@ -114,12 +413,22 @@ SqliteSink::SqliteSink(SqliteDatabase& database, std::string table, IfExists ifE
     : database_(database), table_(std::move(table)), ifExists_(ifExists) {}
 
 SqliteSink::~SqliteSink() {
-    if (insert_ != nullptr) sqlite3_finalize(insert_);
+    // The rows handed over are not inserted by a statement that is gone.
+    if (insert_ != nullptr) {
+        database_.Drain();
+        sqlite3_finalize(insert_);
+    }
 }
 
 bool SqliteSink::Finish() {
-    // The statement ends with the rows: the transaction can then end.
-    if (insert_ != nullptr) sqlite3_finalize(insert_);
+    // The last rows in, the statement ends with them: the transaction can then end.
+    if (insert_ != nullptr) {
+        if (failure_.empty() && rows_ && rows_->Rows() > 0 && !database_.Insert(insert_, &stored_, rows_)) {
+            Fail(database_.Failure(), false);
+        }
+        if (!database_.Drain() && failure_.empty()) Fail(database_.Failure(), false);
+        sqlite3_finalize(insert_);
+    }
     insert_ = nullptr;
     return failure_.empty();
 }
@@ -132,6 +441,11 @@ bool SqliteSink::Fail(const std::string& what, bool fromSqlite) {
 
 bool SqliteSink::Begin(const LayoutPlan& plan) {
     if (!database_.Open()) {
+        failure_ = database_.Failure();
+        return false;
+    }
+    // The connection is this thread's while no rows are being inserted.
+    if (!database_.Drain()) {
         failure_ = database_.Failure();
         return false;
     }
@@ -155,70 +469,31 @@ bool SqliteSink::Begin(const LayoutPlan& plan) {
     if ((!exists || ifExists_ == IfExists::kReplace) && !database_.Exec(CreateTableSql(plan, table_, SqlDialect::kSqlite))) {
         return Fail("cannot create the table " + table_);
     }
-    std::string insert = "INSERT INTO " + SqlIdentifier(table_) + " (";
-    std::string values = ") VALUES (";
-    forms_.clear();
-    for (size_t i = 0; i < plan.fields.size(); ++i) {
-        insert += (i > 0 ? ", " : "") + SqlIdentifier(plan.fields[i].column);
-        values += (i > 0 ? ", ?" : "?") + std::to_string(i + 1);
-        forms_.push_back(SqlTypeOf(plan.fields[i], SqlDialect::kSqlite).form);
-    }
-    insert += values + ")";
+    forms_ = SqliteRows::FormsOf(plan);
+    const std::string insert = SqliteRows::InsertSql(plan, table_);
     if (sqlite3_prepare_v2(db, insert.c_str(), static_cast<int>(insert.size()), &insert_, nullptr) != SQLITE_OK) {
         return Fail("the table " + table_ + " does not take the layout's columns");
     }
+    rows_.reset(new SqliteRows);
     return true;
 }
 
+namespace {
+constexpr size_t kBlockRows = 2048;             // rows of a block handed to the inserting thread
+constexpr size_t kBlockText = size_t{1} << 20;  // or bytes of its texts
+}
+
 bool SqliteSink::Row(const LayoutPlan&, const RowCells& cells) {
-    for (size_t i = 0; i < forms_.size(); ++i) {
-        const int at = static_cast<int>(i + 1);
-        if (cells.Kind(i) == Cell::kNull) {
-            sqlite3_bind_null(insert_, at);
-            continue;
-        }
-        const char* text = cells.Text(i);
-        const size_t length = cells.Length(i);
-        switch (forms_[i]) {
-        case SqlValueForm::kInteger: {
-            // The exact text of an integer column that 64 bits hold.
-            uint64_t magnitude;
-            bool negative;
-            std::string reason;
-            if (ParseDecimal(std::string_view(text, length), 0, negative, magnitude, reason) &&
-                magnitude <= (negative ? uint64_t{1} << 63 : static_cast<uint64_t>(INT64_MAX))) {
-                sqlite3_bind_int64(insert_, at, negative ? static_cast<sqlite3_int64>(0 - magnitude)
-                                                         : static_cast<sqlite3_int64>(magnitude));
-                continue;
-            }
-            break;
-        }
-        case SqlValueForm::kReal: {
-            std::string copy(text, length);
-            char* end = nullptr;
-            double value = std::strtod(copy.c_str(), &end);
-            if (end == copy.c_str() + copy.size() && !std::isnan(value)) {
-                sqlite3_bind_double(insert_, at, value);
-                continue;
-            }
-            break;
-        }
-        case SqlValueForm::kExactText:
-        case SqlValueForm::kDecimal:
-        case SqlValueForm::kText: break;
-        }
-        sqlite3_bind_text(insert_, at, text, static_cast<int>(length), SQLITE_STATIC);
+    if (!failure_.empty()) return false;
+    rows_->Add(forms_, cells);
+    if (rows_->Rows() >= kBlockRows || rows_->TextBytes() >= kBlockText) {
+        if (!database_.Insert(insert_, &stored_, rows_)) return Fail(database_.Failure(), false);
     }
-    const int step = sqlite3_step(insert_);
-    sqlite3_reset(insert_);
-    if (step != SQLITE_DONE) return Fail(std::string("cannot insert into the table ") + table_);
-    ++stored_;
     return true;
 }
 
 bool SqliteSink::Commit() {
-    if (insert_ != nullptr) sqlite3_finalize(insert_);
-    insert_ = nullptr;
+    Finish();
     if (!failure_.empty()) return false;
     if (database_.Commit()) return true;
     failure_ = database_.Failure();
@@ -226,9 +501,9 @@ bool SqliteSink::Commit() {
 }
 
 void SqliteSink::Abandon() {
+    database_.Abandon();
     if (insert_ != nullptr) sqlite3_finalize(insert_);
     insert_ = nullptr;
-    database_.Abandon();
 }
 
 }  // namespace quillbox

@@ -5,8 +5,14 @@
 #ifndef QUILLBOX_CODEC_SQLITESINK_H
 #define QUILLBOX_CODEC_SQLITESINK_H
 
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "datacodec.h"
@@ -22,34 +28,113 @@ enum class IfExists { kFail, kAppend, kReplace };
 // "fail", "append", "replace"; false for anything else.
 bool ParseIfExists(const std::string& text, IfExists& ifExists);
 
-// The database file of a load and its one transaction.
+// Rows whose values are ready to bind: each cell converted to the form of its column
+// (an integer, a double, text, null) and its text kept here.
+class SqliteRows {
+public:
+    // The forms of `plan`'s columns in an SQLite table.
+    static std::vector<SqlValueForm> FormsOf(const LayoutPlan& plan);
+    // The INSERT statement of every column of `plan` into `table`.
+    static std::string InsertSql(const LayoutPlan& plan, const std::string& table);
+
+    // Adds a row of `cells`, a cell per form.
+    void Add(const std::vector<SqlValueForm>& forms, const RowCells& cells);
+    // Binds row `row` to the parameters of `statement`; the texts stay here.
+    void Bind(sqlite3_stmt* statement, size_t row) const;
+    size_t Rows() const { return columns_ == 0 ? 0 : values_.size() / columns_; }
+    size_t TextBytes() const { return text_.size(); }
+    void Clear();
+
+private:
+    struct Value {
+        enum Kind : uint8_t { kNull, kInteger, kReal, kText } kind;
+        union {
+            int64_t integer;
+            double real;
+            size_t at;   // of the text in text_
+        };
+        size_t length;
+    };
+    size_t columns_ = 0;
+    std::vector<Value> values_;
+    std::string text_;
+};
+
+// Makes the temporary files new databases are built in; a caller that removes them on
+// a signal gives its own.
+class StagingFiles {
+public:
+    virtual ~StagingFiles();
+    // An empty file made exclusively in the folder of `target`: its path, or empty with
+    // `error` (the system's reason).
+    virtual std::string Make(const std::string& target, std::string& error);
+    // The file was renamed into place or removed.
+    virtual void Gone(const std::string& /*path*/) {}
+};
+
+// The database file of a load and its one transaction. A database that is there is
+// loaded in place under its rollback journal: a load that fails or is interrupted
+// leaves it as it was. A new database is built in a temporary file beside its name
+// (no journal, one sync at the end) and put in place by the commit, without replacing
+// anything: a load that fails, is interrupted or even killed never leaves a broken
+// database under the name, and of two loads making the same new database at once one
+// commits and the other fails with a clear word, neither removing what the other made.
 class SqliteDatabase {
 public:
-    explicit SqliteDatabase(std::string path);
+    // `staging` makes the temporary file of a new database (null: StagingFiles' own).
+    explicit SqliteDatabase(std::string path, StagingFiles* staging = nullptr);
     ~SqliteDatabase();   // what was not committed is rolled back
     SqliteDatabase(const SqliteDatabase&) = delete;
     SqliteDatabase& operator=(const SqliteDatabase&) = delete;
 
-    // Opens the file (made when it is not there) and begins the transaction; false with
-    // Failure() when it cannot (no SQLite database, locked by another program).
+    // Opens the database (built anew when it is not there) and begins the transaction;
+    // false with Failure() when it cannot (no regular file, no SQLite database, locked
+    // by another program).
     bool Open();
-    // Commits the load; false (and the database as it was) when that failed.
+    // Commits the load (a new database put in place); false (and the database as it
+    // was, no new one) when that failed.
     bool Commit();
-    // Rolls the load back: the database as it was, a file made for it removed.
+    // Rolls the load back: the database as it was, the temporary file of a new one removed.
     void Abandon();
     // Keeps the first failure; `fromSqlite`: SQLite's own reason follows it.
     bool Fail(const std::string& what, bool fromSqlite = true);
+    // Runs `sql` (after the rows handed to Insert are in).
     bool Exec(const std::string& sql);
+
+    // Rows are inserted on a thread of the database's own while the caller decodes the
+    // next: Insert hands `rows` over (replaced by an empty block to fill) to be inserted
+    // by `statement`, `stored` counting them; it waits while a few blocks are queued.
+    // False (with Failure) when an insert failed.
+    bool Insert(sqlite3_stmt* statement, long long* stored, std::unique_ptr<SqliteRows>& rows);
+    // Waits until every row handed over is inserted; false (with Failure) when one failed.
+    bool Drain();
     sqlite3* Handle() const { return db_; }
     bool IsOpen() const { return open_; }
     const std::string& Failure() const { return failure_; }
-
 private:
     void Close();
+    bool Publish();
+    void Write();          // the inserting thread
+    void StopWriter();     // what is queued is dropped
 
-    std::string path_;
+    struct Work {
+        sqlite3_stmt* statement;
+        long long* stored;
+        std::unique_ptr<SqliteRows> rows;
+    };
+    std::thread writer_;
+    std::mutex mutex_;
+    std::condition_variable queued_, taken_;
+    std::deque<Work> queue_;
+    std::vector<std::unique_ptr<SqliteRows>> spare_;
+    bool writing_ = false, stopping_ = false, writerFailed_ = false;
+    std::string writerFailure_;
+
+    std::string path_;        // as given
+    std::string target_;      // the path the links of `path_` lead to
+    StagingFiles* staging_;
+    std::string building_;    // the temporary file a new database is built in
     sqlite3* db_ = nullptr;
-    bool made_ = false;        // the file was not there before
     bool open_ = false;        // a transaction is open
     bool committed_ = false;
     std::string failure_;
@@ -87,6 +172,7 @@ private:
     sqlite3_stmt* insert_ = nullptr;
     long long stored_ = 0;
     std::vector<SqlValueForm> forms_;
+    std::unique_ptr<SqliteRows> rows_;   // the block being filled
     std::string failure_;
 };
 

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
@@ -36,10 +39,12 @@ Result Cli(const std::string& arguments) {
 }
 
 // The rows of a query, each value as "type:text", rows on lines.
-std::string Query(const std::string& path, const std::string& sql) {
+// `writable`: opened as a program that writes it would (a journal left by a load that was
+// killed is rolled back).
+std::string Query(const std::string& path, const std::string& sql, bool writable = false) {
     sqlite3* db = nullptr;
     std::string rows;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db, writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
         sqlite3_close(db);
         return "cannot open";
     }
@@ -162,11 +167,245 @@ TEST(SqliteRecordTypes, ATablePerRecordTypeInOneLoad) {
     Result stopped = Cli(run);
     EXPECT_EQ(stopped.status, 1) << stopped.err;
     EXPECT_EQ(std::fopen(db.c_str(), "rb"), nullptr);
+    // verify takes the record types too and writes no database; the record no rule
+    // chooses goes to --rejects, as it does in a load that skips it.
+    const std::string rejects = Scratch("types.rej");
+    Result verified = Cli("verify" + run.substr(6) + "--rejects " + rejects);
+    EXPECT_EQ(verified.status, 3) << verified.err;
+    EXPECT_NE(verified.err.find("verify: 8 records read"), std::string::npos) << verified.err;
+    EXPECT_EQ(std::fopen(db.c_str(), "rb"), nullptr);
+    const std::string verifiedRejects = qbtest::ReadFileBytes(rejects);
+    EXPECT_FALSE(verifiedRejects.empty());
+    std::remove(rejects.c_str());
+    Result skipped = Cli(run + "--on-error skip --rejects " + rejects);
+    EXPECT_EQ(skipped.status, 3) << skipped.err;
+    EXPECT_EQ(qbtest::ReadFileBytes(rejects), verifiedRejects);
+    EXPECT_EQ(Query(db, "SELECT COUNT(*) FROM \"ORD-LINE\""), "int:4\n");
+    for (const std::string& path : {db, rejects}) std::remove(path.c_str());
+}
+
+// ---- Loads that own only what they made ----------------------------------------------
+
+namespace fs = std::filesystem;
+
+// The names in a folder, sorted.
+std::vector<std::string> NamesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A folder of its own for the database (the temporary files a load makes lie beside
+// it), a copybook and `records` records of 48 bytes.
+class SqliteLoads : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = fs::current_path() / Scratch("loads");
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        copybook_ = Scratch("loads.cpy");
+        data_ = Scratch("loads.dat");
+        db_ = (folder_ / "r.db").string();
+        ASSERT_TRUE(qbtest::WriteFileBytes(copybook_, "       01 R.\n"
+                                                      "          05 ID PIC 9(8).\n"
+                                                      "          05 NAME PIC X(40).\n"));
+    }
+    void TearDown() override {
+        for (const std::string& path : {copybook_, data_}) std::remove(path.c_str());
+        std::error_code error;
+        fs::remove_all(folder_, error);
+    }
+    void WriteData(long records) {
+        std::string bytes;
+        bytes.reserve(static_cast<size_t>(records) * 48);
+        char id[16];
+        for (long i = 0; i < records; ++i) {
+            std::snprintf(id, sizeof id, "%08ld", i % 100000000);
+            bytes += id;
+            bytes += "A NAME OF FORTY BYTES";
+            bytes.append(40 - 21, ' ');
+        }
+        ASSERT_TRUE(qbtest::WriteFileBytes(data_, bytes));
+    }
+    std::string LoadCommand(const std::string& options = "") const {
+        return "'" + kCli + "' decode " + copybook_ + " " + data_ + " --format sqlite -o " + db_ + " " + options;
+    }
+    // Starts a load, waits until it is inserting (its database or temporary file there),
+    // sends `signal` and returns the exit status (-1: it ended by the signal itself).
+    int Interrupt(const std::string& options, int signalNumber, bool& stillRunning) {
+        const std::vector<std::string> before = NamesIn(folder_);
+        pid_t child = fork();
+        if (child == 0) {
+            std::string command = "exec " + LoadCommand(options) + " 2>/dev/null";
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Inserting: a temporary file for a new database, a journal for one that was there.
+        for (int wait = 0; wait < 2000; ++wait) {
+            std::vector<std::string> now = NamesIn(folder_);
+            if (now.size() > before.size()) break;
+            usleep(5000);
+        }
+        usleep(150000);
+        int raw = 0;
+        stillRunning = waitpid(child, &raw, WNOHANG) == 0;
+        kill(child, signalNumber);
+        if (stillRunning) waitpid(child, &raw, 0);
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    }
+    fs::path folder_;
+    std::string copybook_, data_, db_;
+};
+
+// Two loads into one new database at once, again and again: one makes it, whole; the
+// other fails with a clear word and removes nothing.
+TEST_F(SqliteLoads, TwoLoadsIntoOneNewDatabaseLeaveOneWholeDatabase) {
+    WriteData(2000);
+    const std::string err1 = Scratch("race1.err"), err2 = Scratch("race2.err"), statuses = Scratch("race.status");
+    int lost = 0, bothKept = 0, unclear = 0;
+    for (int attempt = 0; attempt < 60; ++attempt) {
+        std::remove(db_.c_str());
+        const std::string script = LoadCommand() + " 2>" + err1 + " & p=$!; " + LoadCommand() + " 2>" + err2 +
+                                   "; b=$?; wait $p; a=$?; echo $a $b >" + statuses;
+        ASSERT_EQ(std::system(("sh -c '" + [&] {
+                                  std::string quoted;
+                                  for (char c : script) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+                                  return quoted;
+                              }() + "'").c_str()),
+                  0);
+        const std::string both = qbtest::ReadFileBytes(statuses);
+        if (Query(db_, "SELECT COUNT(*) FROM R") != "int:2000\n") ++lost;
+        if (both == "0 0\n") ++bothKept;
+        if (both == "0 1\n" || both == "1 0\n") {
+            const std::string err = qbtest::ReadFileBytes(both == "0 1\n" ? err2 : err1);
+            if (err.find("another program made the database while this load ran") == std::string::npos &&
+                err.find("the table R exists") == std::string::npos &&
+                err.find("locked by another program") == std::string::npos) {
+                ++unclear;
+                ADD_FAILURE() << err;
+            }
+        } else if (both != "0 0\n") {
+            ADD_FAILURE() << "statuses " << both;
+        }
+        // Nothing but the database is left beside it.
+        EXPECT_EQ(NamesIn(folder_), std::vector<std::string>{"r.db"});
+    }
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(bothKept, 0);
+    EXPECT_EQ(unclear, 0);
+    for (const std::string& path : {err1, err2, statuses}) std::remove(path.c_str());
+}
+
+// An interrupted load into a new database leaves no database at all (SIGINT, SIGTERM:
+// nothing; SIGKILL: only its temporary file, never a broken database under the name).
+TEST_F(SqliteLoads, InterruptedLoadsLeaveNoBrokenDatabase) {
+    WriteData(1500000);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(signalNumber);
+        bool running = false;
+        const int status = Interrupt("", signalNumber, running);
+        ASSERT_TRUE(running) << "the load ended before the signal: a larger file is needed";
+        if (signalNumber != SIGKILL) {
+            EXPECT_EQ(status, 128 + signalNumber);
+            EXPECT_EQ(NamesIn(folder_), std::vector<std::string>{});
+        } else {
+            std::vector<std::string> left = NamesIn(folder_);
+            ASSERT_EQ(left.size(), 1u);
+            EXPECT_EQ(left[0].compare(0, 4, ".~qb"), 0) << left[0];
+            fs::remove(folder_ / left[0]);
+        }
+    }
+    // A database that was there is rolled back to what it held (after a kill, by the
+    // journal, when it is next opened).
+    ASSERT_EQ(std::system((LoadCommand("--count 10") + " 2>/dev/null").c_str()), 0);
+    for (int signalNumber : {SIGINT, SIGKILL}) {
+        SCOPED_TRACE(signalNumber);
+        bool running = false;
+        Interrupt("--if-exists append", signalNumber, running);
+        ASSERT_TRUE(running);
+        EXPECT_EQ(Query(db_, "SELECT COUNT(*) FROM R", true), "int:10\n");
+        EXPECT_EQ(Query(db_, "PRAGMA integrity_check", true), "text:ok\n");
+        EXPECT_EQ(NamesIn(folder_), std::vector<std::string>{"r.db"});
+    }
+}
+
+TEST_F(SqliteLoads, DevicesAndRolledBackLoadsAreSaidSo) {
+    WriteData(3);
+    // A device is no database, and nothing is made beside it.
+    Result device = Cli("decode " + copybook_ + " " + data_ + " --format sqlite -o /dev/null");
+    EXPECT_EQ(device.status, 1);
+    EXPECT_NE(device.err.find("/dev/null: not a regular file"), std::string::npos) << device.err;
+    Result folder = Cli("decode " + copybook_ + " " + data_ + " --format sqlite -o " + folder_.string());
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_NE(folder.err.find("a folder"), std::string::npos) << folder.err;
+
+    // A load stopped on bad data keeps no row: the summary says none was written.
+    std::string bytes = qbtest::ReadFileBytes(data_);
+    bytes[48 * 2] = 'x';
+    ASSERT_TRUE(qbtest::WriteFileBytes(data_, bytes));
+    Result stopped = Cli("decode " + copybook_ + " " + data_ + " --format sqlite -o " + db_);
+    EXPECT_EQ(stopped.status, 1);
+    EXPECT_NE(stopped.err.find("3 records read, 0 written, 1 bad"), std::string::npos) << stopped.err;
+    EXPECT_NE(stopped.err.find("nothing was written: the load was rolled back"), std::string::npos) << stopped.err;
+    EXPECT_EQ(NamesIn(folder_), std::vector<std::string>{});
+    // A link to a new database is followed: the database is made where it leads.
+    ASSERT_EQ(symlink("made.db", db_.c_str()), 0);
+    Result linked = Cli("decode " + copybook_ + " " + data_ + " --format sqlite --on-error skip -o " + db_);
+    EXPECT_EQ(linked.status, 3) << linked.err;
+    EXPECT_TRUE(fs::is_symlink(db_));
+    EXPECT_EQ(Query((folder_ / "made.db").string(), "SELECT COUNT(*) FROM R"), "int:2\n");
+}
+
+// --rejects and --report with the database, and verify, which writes no database.
+TEST_F(SqliteLoads, RejectsAndReportsWithTheDatabase) {
+    WriteData(3);
+    std::string bytes = qbtest::ReadFileBytes(data_);
+    bytes[48] = 'x';
+    ASSERT_TRUE(qbtest::WriteFileBytes(data_, bytes));
+    const std::string rejects = (folder_ / "rejects.dat").string(), report = (folder_ / "report.json").string();
+    Result loaded = Cli("decode " + copybook_ + " " + data_ + " --format sqlite -o " + db_ + " --on-error skip --rejects " +
+                        rejects + " --report " + report);
+    EXPECT_EQ(loaded.status, 3) << loaded.err;
+    EXPECT_EQ(Query(db_, "SELECT ID FROM R ORDER BY ID"), "int:0\nint:2\n");
+    EXPECT_EQ(qbtest::ReadFileBytes(rejects), bytes.substr(48, 48));
+    EXPECT_NE(qbtest::ReadFileBytes(report).find("\"rejectsWritten\": 1"), std::string::npos);
+    std::remove(rejects.c_str());
+    std::remove(report.c_str());
+    std::remove(db_.c_str());
+
+    Result verified = Cli("verify " + copybook_ + " " + data_ + " --format sqlite -o " + db_ + " --rejects " + rejects +
+                          " --report " + report);
+    EXPECT_EQ(verified.status, 3) << verified.err;
+    EXPECT_NE(verified.err.find("verify: 3 records read"), std::string::npos) << verified.err;
+    EXPECT_FALSE(fs::exists(db_));
+    EXPECT_EQ(qbtest::ReadFileBytes(rejects), bytes.substr(48, 48));
+    EXPECT_NE(qbtest::ReadFileBytes(report).find("\"rejectsWritten\": 1"), std::string::npos);
+
+    // An output named twice is refused before anything is written.
+    const std::string kept = "kept as it was";
+    ASSERT_TRUE(qbtest::WriteFileBytes(rejects, kept));
+    std::remove(report.c_str());
+    const std::string csv = (folder_ / "t.csv").string();
+    for (const std::string& twice : {" -o " + rejects + " --rejects " + rejects,
+                                     " -o " + csv + " --rejects " + folder_.string() + "/../" +
+                                         folder_.filename().string() + "/t.csv",
+                                     " -o " + csv + " --rejects " + rejects + " --report " + rejects,
+                                     " --format sqlite -o " + db_ + " --rejects " + db_}) {
+        Result refused = Cli("decode " + copybook_ + " " + data_ + " --on-error skip" + twice);
+        EXPECT_EQ(refused.status, 2) << twice;
+        EXPECT_NE(refused.err.find("names the same file as"), std::string::npos) << refused.err;
+        EXPECT_EQ(qbtest::ReadFileBytes(rejects), kept);
+        EXPECT_FALSE(fs::exists(csv));
+        EXPECT_FALSE(fs::exists(db_));
+    }
+    Result verifyTwice = Cli("verify " + copybook_ + " " + data_ + " --rejects " + report + " --report " + report);
+    EXPECT_EQ(verifyTwice.status, 2) << verifyTwice.err;
+    EXPECT_FALSE(fs::exists(report));
 }
 
 // ---- Every copybook of the corpus the COBOL rules take ------------------------------
-
-namespace fs = std::filesystem;
 
 // The corpus' COPY members are stored under their project's prefix ("zappbuild-
 // epsmtinp.cpy" holds EPSMTINP): a folder of links under the member names finds them.
