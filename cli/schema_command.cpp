@@ -1,5 +1,6 @@
 // quillbox-cli schema: the table a copybook's data decodes to, for catalogs and loaders:
 // a JSON Schema of one JSON Lines row, the SQL DDL in a dialect, or the column list.
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -33,6 +34,94 @@ struct SchemaOptions {
     TableColumnArguments columns;
 };
 
+// A regular expression of the decimal integers 0 to `top` (without sign; zeros before
+// them allowed): those of fewer digits, and those of as many that are not above it.
+std::string UpToPattern(uint64_t top) {
+    const std::string m = std::to_string(top);
+    const size_t d = m.size();
+    std::string pattern = "0*(";
+    if (d > 1) pattern += "[0-9]{1," + std::to_string(d - 1) + "}|";
+    for (size_t i = 0; i < d; ++i) {
+        if (m[i] == '0') continue;
+        pattern += m.substr(0, i) + "[0-" + std::string(1, static_cast<char>(m[i] - 1)) + "]";
+        if (i + 1 < d) pattern += "[0-9]{" + std::to_string(d - i - 1) + "}";
+        pattern += "|";
+    }
+    return pattern + m + ")";
+}
+
+// The constraints of a number column as encode takes its values: the picture's digits
+// and decimal places for display and packed items; the item's bytes for binary ones,
+// which hold values past their picture; no minus sign for an unsigned item. Numbers
+// too wide for a JSON number's exact bounds are bounded by their pattern alone.
+void NumberSchema(const Field& field, JsonNumbers numbers, ordered_json& schema) {
+    const bool binary = field.kind == Field::kBinary || field.kind == Field::kComp5;
+    const int places = field.scale > 0 ? field.scale : 0;
+    const int zeros = field.scale < 0 ? -field.scale : 0;
+    // The largest unscaled magnitude, as digits; for binary items that of the bytes.
+    int digits = field.digits < 0 ? 0 : field.digits;
+    uint64_t binaryTop = 0;   // binary: the largest magnitude of the positive values
+    if (binary) {
+        const int bits = 8 * (field.length < 8 ? field.length : 8);
+        const int valueBits = field.isSigned ? bits - 1 : bits;
+        binaryTop = valueBits >= 64 ? ~uint64_t{0} : (uint64_t{1} << valueBits) - 1;
+        digits = static_cast<int>(std::to_string(binaryTop).size());
+    }
+    if (JsonNumberAsString(field, numbers)) {
+        schema["type"] = {"string", "null"};
+        if (binary && places == 0 && zeros == 0) {
+            // The integers of the item's bytes, exactly.
+            std::string pattern = "^(" + UpToPattern(binaryTop);
+            if (field.isSigned) pattern += "|-" + UpToPattern(binaryTop + 1);
+            schema["pattern"] = pattern + ")$";
+            schema["description"] = "exact decimal text";
+            return;
+        }
+        const std::string whole = digits > places ? "0*[0-9]{1," + std::to_string(digits - places) + "}" : "0+";
+        std::string pattern = std::string("^") + (field.isSigned ? "-?" : "");
+        if (zeros > 0) pattern += "(0+|" + whole + "0{" + std::to_string(zeros) + "})";
+        else pattern += whole;
+        if (places > 0) pattern += "(\\.[0-9]{1," + std::to_string(places) + "})?";
+        schema["pattern"] = pattern + "$";
+        schema["description"] = "exact decimal text";
+        return;
+    }
+    schema["type"] = {places > 0 ? "number" : "integer", "null"};
+    if (binary) {
+        if (zeros > 0 || places > 0) return;
+        if (field.isSigned) {
+            schema["minimum"] = -static_cast<int64_t>(binaryTop) - 1;
+            schema["maximum"] = static_cast<int64_t>(binaryTop);
+        } else {
+            schema["minimum"] = 0;
+            schema["maximum"] = binaryTop;
+        }
+        return;
+    }
+    if (digits + zeros > 18 || (places > 0 && digits > 15)) {
+        if (!field.isSigned) schema["minimum"] = 0;
+        return;
+    }
+    int64_t top = 1;
+    for (int i = 0; i < digits; ++i) top *= 10;
+    --top;
+    for (int i = 0; i < zeros; ++i) top *= 10;
+    if (places > 0) {
+        // Exact as a double: at most 15 digits.
+        double limit = static_cast<double>(top);
+        for (int i = 0; i < places; ++i) limit /= 10;
+        schema["minimum"] = field.isSigned ? -limit : 0.0;
+        schema["maximum"] = limit;
+    } else {
+        schema["minimum"] = field.isSigned ? -top : 0;
+        schema["maximum"] = top;
+        // P positions: the low digits the picture leaves out are zeros.
+        int64_t unit = 1;
+        for (int i = 0; i < zeros; ++i) unit *= 10;
+        if (unit > 1) schema["multipleOf"] = unit;
+    }
+}
+
 // The schema of a leaf value as JSON Lines writes it (null: bad data under
 // --on-error null, an absent occurrence, a blank number read as null).
 ordered_json LeafSchema(const Field& field, JsonNumbers numbers) {
@@ -42,13 +131,7 @@ ordered_json LeafSchema(const Field& field, JsonNumbers numbers) {
     case Field::kPacked:
     case Field::kBinary:
     case Field::kComp5:
-        if (JsonNumberAsString(field, numbers)) {
-            schema["type"] = {"string", "null"};
-            schema["pattern"] = "^-?[0-9]+(\\.[0-9]+)?$";
-            schema["description"] = "exact decimal text";
-        } else {
-            schema["type"] = {field.scale > 0 ? "number" : "integer", "null"};
-        }
+        NumberSchema(field, numbers, schema);
         break;
     case Field::kFloat:
     case Field::kDouble:

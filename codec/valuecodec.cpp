@@ -148,6 +148,45 @@ bool Fail(Fault& fault, int offset, std::string reason) {
     return false;
 }
 
+bool Fail(Fault& fault, FaultCode code, int offset, std::string reason) {
+    fault.code = code;
+    return Fail(fault, offset, std::move(reason));
+}
+
+// Past 19 digits a magnitude no longer fits 64 bits: such numbers (up to the 38 digits a
+// picture holds) are kept as their digit characters.
+constexpr int kMostUint64Digits = 19;
+
+// Appends the decimal text of the unscaled number whose digits are `digits` (characters
+// 0-9, zeros before them allowed) with `scale` places after the point, as AppendDecimal
+// writes a number of 64 bits: no zeros before the first digit, "0" for zero, "-" only
+// before a number that is not zero.
+void AppendDigitsDecimal(std::string& out, bool negative, std::string_view digits, int scale) {
+    size_t lead = 0;
+    while (lead < digits.size() && digits[lead] == '0') ++lead;
+    const std::string_view d = digits.substr(lead);
+    if (negative && !d.empty()) out.push_back('-');
+    if (scale <= 0) {
+        if (d.empty()) {
+            out.push_back('0');
+            return;
+        }
+        out.append(d.data(), d.size());
+        out.append(static_cast<size_t>(-scale), '0');
+        return;
+    }
+    const size_t places = static_cast<size_t>(scale);
+    if (d.size() > places) {
+        out.append(d.data(), d.size() - places);
+        out.push_back('.');
+        out.append(d.data() + d.size() - places, places);
+    } else {
+        out.append("0.");
+        out.append(places - d.size(), '0');
+        out.append(d.data(), d.size());
+    }
+}
+
 // The --sign-zones pair that reads a sign byte of zone `zone` (its high four bits, in
 // place), as the message suggests it; empty when no usual pair has that zone.
 const char* SignZonesFor(unsigned zone) {
@@ -459,6 +498,68 @@ bool ParseDecimal(std::string_view text, int scale, bool& negative, uint64_t& ma
     return true;
 }
 
+bool ParseDecimalDigits(std::string_view text, int scale, bool& negative, std::string& digits, std::string& reason,
+                        FaultCode& code) {
+    // A number of more digits than any picture holds is refused before it is kept.
+    constexpr int kMostDigits = 64;
+    size_t i = 0, n = text.size();
+    while (i < n && text[i] == ' ') ++i;
+    while (n > i && text[n - 1] == ' ') --n;
+    negative = false;
+    if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    digits.clear();
+    int fraction = 0;
+    bool point = false, any = false, cutNonzero = false;
+    code = FaultCode::kNotNumber;
+    for (; i < n; ++i) {
+        char c = text[i];
+        if (c == '.' && !point) {
+            point = true;
+            continue;
+        }
+        if (c < '0' || c > '9') {
+            reason = Quoted(text) + " is not a decimal number";
+            return false;
+        }
+        any = true;
+        if (point && ++fraction > scale) {
+            if (c != '0') cutNonzero = true;
+            continue;
+        }
+        if (!digits.empty() || c != '0') {
+            if (static_cast<int>(digits.size()) >= kMostDigits) {
+                code = FaultCode::kTooManyDigits;
+                reason = Quoted(text) + " has too many digits";
+                return false;
+            }
+            digits.push_back(c);
+        }
+    }
+    if (!any) {
+        reason = Quoted(text) + " is not a decimal number";
+        return false;
+    }
+    if (cutNonzero) {
+        code = FaultCode::kTooManyDecimals;
+        reason = Quoted(text) + " has more than " + std::to_string(scale < 0 ? 0 : scale) + " decimal places";
+        return false;
+    }
+    // Decimal places not written are zeros.
+    if (!digits.empty() && fraction < scale) digits.append(static_cast<size_t>(scale - fraction), '0');
+    if (scale < 0 && !digits.empty()) {
+        // P scaling: the low digits the picture leaves out must be zeros.
+        const size_t zeros = static_cast<size_t>(-scale);
+        if (digits.size() <= zeros || digits.find_first_not_of('0', digits.size() - zeros) != std::string::npos) {
+            code = FaultCode::kTooManyDecimals;
+            reason = Quoted(text) + " is not a multiple of 1" + std::string(zeros, '0');
+            return false;
+        }
+        digits.resize(digits.size() - zeros);
+    }
+    if (digits.empty()) negative = false;
+    return true;
+}
+
 std::unique_ptr<ValueCodec> ValueCodec::Create(const DataOptions& options, int recordLength, std::string& error) {
     std::unique_ptr<ValueCodec> codec(new ValueCodec(options, recordLength));
     codec->text_ = TextCodec::Create(options.encoding, error);
@@ -475,6 +576,14 @@ std::unique_ptr<ValueCodec> ValueCodec::Create(const DataOptions& options, int r
     for (int b = 0; b < 256; ++b) {
         bool digit = static_cast<unsigned>(b >> 4) == codec->digitZone_ && (b & 0x0F) <= 9;
         codec->displayDigits_[b] = static_cast<unsigned char>(digit ? (b & 0x0F) : 0x80);
+    }
+    // The zones that sign a zoned number: the two of the options; with IBM's C and D,
+    // every sign IBM's decimal instructions read, as for packed numbers (A, C, E and F
+    // positive, B and D negative).
+    codec->signOfZone_[codec->positiveZone_] = 1;
+    codec->signOfZone_[codec->negativeZone_] = -1;
+    if (codec->positiveZone_ == 0xC && codec->negativeZone_ == 0xD) {
+        for (unsigned zone = 0xA; zone <= 0xF; ++zone) codec->signOfZone_[zone] = static_cast<signed char>(PackedSignOf(zone));
     }
     codec->signZone_[0] = static_cast<unsigned char>(positive & 0xF0);
     codec->signZone_[1] = static_cast<unsigned char>(negative & 0xF0);
@@ -545,8 +654,8 @@ bool ValueCodec::Decode(const Field& field, const unsigned char* record, RowCell
         signDigit = b & 0x0F;
         if (signDigit > 9) return false;
         if (zone != digitZone_) {
-            if (zone == negativeZone_) negative = true;
-            else if (zone != positiveZone_) return false;
+            if (signOfZone_[zone] < 0) negative = true;
+            else if (signOfZone_[zone] == 0) return false;
         }
     }
     span = DisplaySpan{first, last, signAt, signDigit, negative};
@@ -883,25 +992,31 @@ bool ValueCodec::DecodeDisplay(const Field& field, const unsigned char* bytes, C
     } else if (field.isSigned) {
         signAt = field.signLeading ? first : last;
     }
-    // An unsigned item may hold the positive sign zone on its last digit (zone C in
+    // An unsigned item may hold a positive sign zone on its last digit (zone C in
     // EBCDIC), as IBM's decimal instructions read it.
     const int positiveAt = field.isSigned || field.signSeparate ? -1 : last;
+    // Past 19 digits the magnitude wraps: the digits themselves make the text.
+    const bool wide = last - first + 1 > kMostUint64Digits;
+    std::string digits;
     for (int i = first; i <= last; ++i) {
         unsigned b = bytes[i], digit = b & 0x0F, zone = b >> 4;
         if (digit > 9) return Fail(fault, field.offset + i, "display byte " + Hex(b) + " is not a digit");
-        if (zone != digitZone_ && !(i == positiveAt && zone == positiveZone_)) {
-            if (i == signAt && zone == negativeZone_) negative = true;
+        if (zone != digitZone_ && !(i == positiveAt && signOfZone_[zone] > 0)) {
+            if (i == signAt && signOfZone_[zone] < 0) negative = true;
             else if (i != signAt) return Fail(fault, field.offset + i, "display byte " + Hex(b) + " is not a digit");
-            else if (zone != positiveZone_) return SignZoneFault(field, i, b, fault);
+            else if (signOfZone_[zone] == 0) return SignZoneFault(field, i, b, fault);
         }
         magnitude = magnitude * 10 + digit;
+        if (wide) digits.push_back(static_cast<char>('0' + digit));
     }
-    AppendDecimal(cell.text, negative, magnitude, field.scale);
+    if (wide) AppendDigitsDecimal(cell.text, negative, digits, field.scale);
+    else AppendDecimal(cell.text, negative, magnitude, field.scale);
     cell.kind = Cell::kNumber;
     return true;
 }
 
 bool ValueCodec::DecodePacked(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault) {
+    if (2 * field.length - 1 > kMostUint64Digits) return DecodeWidePacked(field, bytes, cell, fault);
     uint64_t magnitude = 0;
     unsigned sign = 0;
     int bad = CheckPacked(bytes, field.length, magnitude, sign);
@@ -926,6 +1041,40 @@ bool ValueCodec::DecodePacked(const Field& field, const unsigned char* bytes, Ce
                     negative ? "negative sign in an unsigned packed item" : "packed sign nibble " + Hex(sign).substr(3) + " is no sign");
     }
     AppendDecimal(cell.text, negative, magnitude, field.scale);
+    cell.kind = Cell::kNumber;
+    return true;
+}
+
+bool ValueCodec::DecodeWidePacked(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault) {
+    // Nibble by nibble, the first wrong one named: one that is no digit, or a leading
+    // one the picture does not use that is not zero.
+    const int nibbles = 2 * field.length - 1;
+    const int spare = nibbles - field.digits;
+    std::string digits;
+    digits.reserve(static_cast<size_t>(nibbles));
+    for (int k = 0; k < nibbles; ++k) {
+        unsigned b = bytes[k / 2], digit = (k % 2 == 0) ? b >> 4 : b & 0x0F;
+        if (digit > 9) {
+            return Fail(fault, FaultCode::kPackedNibble, field.offset + k / 2,
+                        "packed nibble " + Hex(digit).substr(3) + " of byte " + Hex(b) + " is not a digit");
+        }
+        if (k < spare) {
+            if (digit != 0) {
+                return Fail(fault, FaultCode::kTooManyDigits, field.offset + k / 2,
+                            "packed value has more digits than the picture's " + std::to_string(field.digits));
+            }
+            continue;
+        }
+        digits.push_back(static_cast<char>('0' + digit));
+    }
+    const unsigned sign = bytes[field.length - 1] & 0x0F;
+    const int signOf = PackedSignOf(sign);
+    bool negative = signOf < 0;
+    if (signOf == 0 || (negative && !field.isSigned)) {
+        return Fail(fault, negative ? FaultCode::kUnsignedNegative : FaultCode::kPackedSign, field.offset + field.length - 1,
+                    negative ? "negative sign in an unsigned packed item" : "packed sign nibble " + Hex(sign).substr(3) + " is no sign");
+    }
+    AppendDigitsDecimal(cell.text, negative, digits, field.scale);
     cell.kind = Cell::kNumber;
     return true;
 }
@@ -1056,7 +1205,12 @@ bool ValueCodec::EncodeNumber(const Field& field, std::string_view text, unsigne
     bool negative;
     uint64_t magnitude;
     std::string reason;
-    if (!ParseDecimal(text, field.scale, negative, magnitude, reason)) return Fail(fault, field.offset, reason);
+    // Display and packed items of more digits than 64 bits hold take their values as digits.
+    const bool wide = (field.kind == Field::kDisplay || field.kind == Field::kPacked) && field.digits >= kMostUint64Digits;
+    if (!ParseDecimal(text, field.scale, negative, magnitude, reason)) {
+        if (wide) return EncodeWideNumber(field, text, record, fault);
+        return Fail(fault, field.offset, reason);
+    }
     if (negative && !field.isSigned) return Fail(fault, field.offset, "negative value " + Shown(text) + " for an unsigned item");
     unsigned char* bytes = record + field.offset;
     bool binary = field.kind == Field::kBinary || field.kind == Field::kComp5;
@@ -1083,7 +1237,46 @@ bool ValueCodec::EncodeNumber(const Field& field, std::string_view text, unsigne
         }
         return true;
     }
+    if (wide) return EncodeWideNumber(field, text, record, fault);
     return Fail(fault, field.offset, Shown(text) + " has more digits than the picture's " + std::to_string(field.digits));
+}
+
+bool ValueCodec::EncodeWideNumber(const Field& field, std::string_view text, unsigned char* record, Fault& fault) {
+    bool negative;
+    std::string reason;
+    FaultCode code;
+    if (!ParseDecimalDigits(text, field.scale, negative, scratch_, reason, code)) return Fail(fault, code, field.offset, reason);
+    if (negative && !field.isSigned) {
+        return Fail(fault, FaultCode::kUnsignedNegative, field.offset, "negative value " + Shown(text) + " for an unsigned item");
+    }
+    const std::string& digits = scratch_;
+    if (static_cast<int>(digits.size()) > field.digits) {
+        return Fail(fault, FaultCode::kTooManyDigits, field.offset,
+                    Shown(text) + " has more digits than the picture's " + std::to_string(field.digits));
+    }
+    unsigned char* bytes = record + field.offset;
+    // The item's form with its sign and zones as for any value that is not zero, then
+    // every digit in its place.
+    StoreNumber(field, negative, digits.empty() ? 0 : 1, bytes);
+    const int count = static_cast<int>(digits.size());
+    if (field.kind == Field::kPacked) {
+        // The last digit in the high nibble of the last byte, the others going backwards.
+        const int nibbles = 2 * field.length - 1;
+        for (int j = 0; j < count; ++j) {
+            const int k = nibbles - 1 - j;
+            const unsigned digit = static_cast<unsigned>(digits[static_cast<size_t>(count - 1 - j)] - '0');
+            unsigned char& b = bytes[k / 2];
+            b = static_cast<unsigned char>(k % 2 == 0 ? (b & 0x0F) | (digit << 4) : (b & 0xF0) | digit);
+        }
+        return true;
+    }
+    int last = field.length - 1;
+    if (field.signSeparate && !field.signLeading) --last;
+    for (int j = 0; j < count; ++j) {
+        unsigned char& b = bytes[last - j];
+        b = static_cast<unsigned char>((b & 0xF0) | static_cast<unsigned>(digits[static_cast<size_t>(count - 1 - j)] - '0'));
+    }
+    return true;
 }
 
 void ValueCodec::StoreNumber(const Field& field, bool negative, uint64_t magnitude, unsigned char* bytes) {
@@ -1137,17 +1330,25 @@ bool ValueCodec::EncodeFloat(const Field& field, std::string_view text, unsigned
                                              (options_.floats == FloatFormat::kIbmHex ? "IBM hexadecimal floating point"
                                               : n == 4 ? "IEEE single precision" : "IEEE double precision"));
     }
+    // A value not zero that the form can only hold as zero is refused, never stored as 0.
+    const auto tooSmall = [&](const char* form) {
+        return Fail(fault, FaultCode::kOverflow, field.offset,
+                    Shown(text) + " is nearer to zero than the smallest value of " + form + " (it would be stored as 0)");
+    };
     if (options_.floats == FloatFormat::kIbmHex) {
         long double stored = n == 4 ? static_cast<long double>(static_cast<double>(value)) : value;
         if (!ToIbmHex(stored, bytes, n)) return Fail(fault, field.offset, Shown(text) + " is out of the range of IBM hexadecimal floating point");
+        if (value != 0 && FromIbmHex(bytes, n) == 0) return tooSmall("IBM hexadecimal floating point");
         return true;
     }
     unsigned char b[8];
     if (n == 4) {
         float f = static_cast<float>(value);
+        if (value != 0 && f == 0) return tooSmall("IEEE single precision (1.4E-45)");
         std::memcpy(b, &f, 4);
     } else {
         double d = static_cast<double>(value);
+        if (value != 0 && d == 0) return tooSmall("IEEE double precision (4.9E-324)");
         std::memcpy(b, &d, 8);
     }
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__

@@ -159,6 +159,8 @@ private:
     // --sign-zones pair that reads it.
     bool SignZoneFault(const Field& field, int at, unsigned byte, Fault& fault);
     bool DecodePacked(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault);
+    // A packed item of more digits than 64 bits hold.
+    bool DecodeWidePacked(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault);
     bool DecodeBinary(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault);
     bool DecodeFloat(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault);
     // Straight into the row's buffer, the usual values only: null when the item's bytes
@@ -180,6 +182,8 @@ private:
     char* PackedInto(const Field& field, const unsigned char* bytes, char* out);
     char* TextInto(const Field& field, const unsigned char* bytes, char* out);
     bool EncodeNumber(const Field& field, std::string_view text, unsigned char* record, Fault& fault);
+    // The same for a display or packed item of more digits than 64 bits hold.
+    bool EncodeWideNumber(const Field& field, std::string_view text, unsigned char* record, Fault& fault);
     // Stores an exact value that fits the item as the record object's setters do.
     void StoreNumber(const Field& field, bool negative, uint64_t magnitude, unsigned char* bytes);
     bool EncodeFloat(const Field& field, std::string_view text, unsigned char* record, Fault& fault);
@@ -190,6 +194,7 @@ private:
     unsigned digitZone_ = 0x3;       // high nibble of display digits
     unsigned positiveZone_ = 0x4;    // high nibble of the sign byte, positive
     unsigned negativeZone_ = 0x5;
+    signed char signOfZone_[16] = {};            // a zone's sign: 1 positive, -1 negative, 0 none
     unsigned char signZone_[2] = {0x40, 0x50};   // the stored zone bytes of an embedded sign: + and -
     unsigned char displayDigits_[256] = {};      // a display byte's digit; 0x80 when it is no digit
     std::string scratch_;
@@ -200,6 +205,10 @@ private:
 // Parses exact decimal text ("-1234.50") into an unscaled magnitude for an item of
 // `scale` decimal places; false with `reason` for anything else or more than 19 digits.
 bool ParseDecimal(std::string_view text, int scale, bool& negative, uint64_t& magnitude, std::string& reason);
+// The same for a number of any digits (up to 64): its unscaled digits, without the zeros
+// before them (empty for zero), into `digits`; false with `reason` and `code` otherwise.
+bool ParseDecimalDigits(std::string_view text, int scale, bool& negative, std::string& digits, std::string& reason,
+                        FaultCode& code);
 // Appends `magnitude` (negated when `negative`) with `scale` digits after the point.
 void AppendDecimal(std::string& out, bool negative, uint64_t magnitude, int scale);
 // The same text written at `out` (room for kDecimalRoom bytes); returns its end.

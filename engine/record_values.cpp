@@ -241,6 +241,12 @@ bool CopyRecord::SetDouble(CopyItem* item, double value) {
     for (size_t i = 0; i + keep < digits.size(); ++i) {
         if (digits[i] != '0') cut = true;
     }
+    // An unsigned number holds no negative value, as the integer setters refuse it: the
+    // item is left as it was (a value that rounds to zero is zero).
+    if (value < 0 && digits.find_first_not_of('0') != std::string::npos && (item->flags & ITEM_NUMERIC) &&
+        !(item->flags & ITEM_SIGNED) && !HasAddressUsage(item)) {
+        return false;
+    }
     uint64_t kept = 0;
     for (size_t i = digits.size() - keep; i < digits.size(); ++i) {
         kept = kept * 10 + static_cast<uint64_t>(digits[i] - '0');

@@ -1,7 +1,7 @@
 """pip install --no-build-isolation ./python: the module quillbox built from the
 project's sources with Debian's setuptools and pybind11 (nothing is fetched). The C++
 sources are the ones the CMake build compiles into the support library, the engine,
-the data codec and the platform-free part of the desktop program, read from their
+the data codec and the platform-free core of the layout outputs, read from their
 CMakeLists.txt files."""
 
 import os
@@ -26,7 +26,7 @@ def library_sources(folder, target):
     return [os.path.relpath(os.path.join(ROOT, folder, name), HERE) for name in body.split() if name.endswith(".cpp")]
 
 
-LIBRARIES = [("support", "cgiclib"), ("engine", "cobcpy"), ("codec", "quillbox_codec"), ("app", "quillbox_core")]
+LIBRARIES = [("support", "cgiclib"), ("engine", "cobcpy"), ("codec", "quillbox_codec"), ("core", "quillbox_core")]
 sources = sorted(os.path.join("src", name) for name in os.listdir(os.path.join(HERE, "src"))
                  if name.endswith(".cpp"))
 for folder, target in LIBRARIES:

@@ -52,11 +52,20 @@ private:
     iconv_t cd_;
 };
 
-// What the codec must give, from iconv.
+// What the codec must give, from iconv; except that the single bytes IBM leaves
+// unassigned, which iconv reads as SUB (U+001A) in 1390 and 1399, are no characters, as
+// 930 and 939 have them: SUB is byte 3F alone.
 class Reference {
 public:
-    explicit Reference(const Page& page) : toUtf8_("UTF-8", page.iconv), fromUtf8_(page.iconv, "UTF-8") {}
+    explicit Reference(const Page& page) : toUtf8_("UTF-8", page.iconv), fromUtf8_(page.iconv, "UTF-8") {
+        std::string out;
+        for (int b = 0; b < 256 && Usable(); ++b) {
+            if (b == 0x0E || b == 0x0F || b == 0x3F) continue;
+            unassigned_[b] = toUtf8_.Convert(std::string(1, static_cast<char>(b)), out) && out == "\x1A";
+        }
+    }
     bool Usable() const { return toUtf8_.Usable() && fromUtf8_.Usable(); }
+    bool Unassigned(unsigned char b) const { return unassigned_[b]; }
 
     bool Decode(const std::string& bytes, std::string& out) {
         bool shifted = false;
@@ -64,6 +73,8 @@ public:
             if (c == kShiftOut || c == kShiftIn) {
                 if (shifted == (c == kShiftOut)) return false;
                 shifted = c == kShiftOut;
+            } else if (!shifted && unassigned_[static_cast<unsigned char>(c)]) {
+                return false;
             }
         }
         return !shifted && toUtf8_.Convert(bytes, out);
@@ -88,6 +99,7 @@ public:
 private:
     Iconv toUtf8_;
     Iconv fromUtf8_;
+    bool unassigned_[256] = {};
 };
 
 std::unique_ptr<TextCodec> CodecOf(const Page& page) {
@@ -154,6 +166,39 @@ TEST(JapaneseEbcdic, EverySingleAndDoubleByteReadsAsIconvReadsIt) {
             }
         }
         EXPECT_GT(doubles, 11000);
+    }
+}
+
+// The reproduction: 1390 and 1399 read 27 unassigned single bytes as U+001A and encode
+// wrote 3F back; 930 and 939 call the same bytes bad data, and so do they now.
+TEST(JapaneseEbcdic, UnassignedSingleBytesOf1390And1399AreNoCharactersAsIn930And939) {
+    for (const Page& page : kPages) {
+        SCOPED_TRACE(page.name);
+        Reference reference(page);
+        std::unique_ptr<TextCodec> codec = CodecOf(page);
+        ASSERT_TRUE(codec);
+        int unassigned = 0;
+        for (int b = 0; b < 256; ++b) {
+            const unsigned char byte = static_cast<unsigned char>(b);
+            std::string text;
+            if (reference.Unassigned(byte)) {
+                ++unassigned;
+                EXPECT_FALSE(codec->Decode(&byte, 1, text)) << b;
+            }
+        }
+        const std::string name = page.name;
+        EXPECT_EQ(unassigned, name == "ibm-1390" || name == "ibm-1399" ? 27 : 0);   // and 3F, SUB itself
+        for (unsigned char b : {0xCA, 0xCB, 0xCC, 0xCD, 0xCE, 0xCF}) {
+            std::string text;
+            EXPECT_FALSE(codec->Decode(&b, 1, text)) << int{b};
+        }
+        // SUB itself is byte 3F.
+        std::string text, bytes;
+        const unsigned char sub = 0x3F;
+        ASSERT_TRUE(codec->Decode(&sub, 1, text));
+        EXPECT_EQ(text, "\x1A");
+        ASSERT_TRUE(codec->Encode(text.data(), text.size(), bytes));
+        EXPECT_EQ(bytes, "\x3F");
     }
 }
 

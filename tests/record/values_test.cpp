@@ -75,8 +75,14 @@ TEST_F(Values, UnsignedItemsRefuseNegativeValuesInEveryUsage) {
         EXPECT_FALSE(record.SetInt16(&c.item, -5));
         EXPECT_FALSE(record.SetInt32(&c.item, -5));
         EXPECT_FALSE(record.SetInt64(&c.item, -5));
+        // SetDouble as well (it stored 5, or 65531 in the 9(4) COMP item).
+        EXPECT_FALSE(record.SetDouble(&c.item, -5.0));
+        EXPECT_FALSE(record.SetDouble(&c.item, -0.6));
         EXPECT_EQ(At(c.item), before);
         EXPECT_EQ(record.GetInt64(&c.item), 7);
+        // A negative value that rounds to zero is zero.
+        EXPECT_TRUE(record.SetDouble(&c.item, -0.001));
+        EXPECT_EQ(record.GetInt64(&c.item), 0);
     }
 }
 

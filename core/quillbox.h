@@ -1,6 +1,6 @@
-// quillbox: the desktop program's platform-free part.
+// quillbox: the platform-free core of the layout window's outputs.
 // Everything the window shows or writes that needs no window lives here, so that the
-// Win32 code and quillbox-cli share one copy of every rule:
+// Win32 program, quillbox-cli and the Python module share one copy of every rule:
 // - the item table: its fifteen columns, the cell texts of one item (FormatItemRow),
 //   the shown-item rule (FirstShownItem / NextShownItem) and the record-length line;
 // - the HTML report and the CREATE TABLE file;
