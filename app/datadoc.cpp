@@ -10,6 +10,7 @@
 #include <limits>
 #include <unordered_map>
 
+#include "cursor.h"
 #include "layoutplan.h"
 #include "quillbox.h"
 #include "rectypes.h"
@@ -157,15 +158,6 @@ bool IsNumberKind(Field::Kind kind) {
     default:
         return false;
     }
-}
-
-RunFault FatalFault(RunFault::Side side, long long record, const std::string& reason) {
-    RunFault fault;
-    fault.kind = RunFault::kFatal;
-    fault.side = side;
-    fault.record = record;
-    fault.reason = reason;
-    return fault;
 }
 
 bool IsFloatKind(Field::Kind kind) { return kind == Field::kFloat || kind == Field::kDouble; }
@@ -991,8 +983,6 @@ bool DataDocument::ExportRows(const std::string& target, TableFormat format, lon
     if (typed_ ? !types.Prepare(head_, options, error) : !single.Prepare(head_, recordLength_, options, error)) {
         return false;
     }
-    const size_t count = typed_ ? types.Count() : 1;
-    auto setupOf = [&](size_t t) -> DataSetup& { return typed_ ? types.Setup(t) : single; };
     if (all) {
         // The whole file: the index completed first (cancellable too), so that progress
         // knows the total.
@@ -1023,128 +1013,34 @@ bool DataDocument::ExportRows(const std::string& target, TableFormat format, lon
             result = typed_ ? DecodeRecordTypes(types, reader, sinks, report)
                             : DecodeRecords(single, reader, *sinks[0], report);
         } else {
-            // The rows asked, as decode's loop takes each record, the edited ones as edited.
-            std::vector<std::unique_ptr<RowDecoder>> decoders;
-            for (size_t t = 0; t < count; ++t) decoders.emplace_back(new RowDecoder(setupOf(t)));
-            RowCells cells;
-            long long blanksBefore = 0;
-            for (size_t t = 0; t < count; ++t) blanksBefore += setupOf(t).Values().Blanks();
-            bool sinkFailed = false;
-            for (size_t t = 0; t < count && !result.failed; ++t) {
-                if (sinks[t] != nullptr && !sinks[t]->Begin(setupOf(t).Plan())) {
-                    report.Fault(FatalFault(RunFault::kTable, 0, sinks[t]->Failure()));
-                    result.failed = true;
-                }
-            }
-            auto badRecord = [&](long long number, const Field* field, int offset, const std::string& reason) {
-                ++result.bad;
-                RunFault fault;
-                fault.kind = field != nullptr ? RunFault::kValue : RunFault::kRecord;
-                fault.record = number;
-                fault.field = field;
-                fault.offset = offset;
-                fault.reason = reason;
-                report.Fault(fault);
-                if (options.onError == OnError::kStop) result.stopped = true;
-            };
+            // The rows asked, the edited ones as edited, through decode's own cursor.
             RawRecord record;
-            for (long long k = 0; !result.failed && (all || k < total); ++k) {
+            long long k = 0;
+            FunctionRecords records([&](long long& number, const unsigned char*& data, size_t& length,
+                                        std::string& reason) {
+                if (!all && k >= total) return RecordSource::kEnd;
                 const long long index = all ? k : rowAt(k);
+                ++k;
+                number = index + 1;
                 if (!EnsureScannedTo(index)) {
-                    if (!all) {
-                        report.Fault(FatalFault(RunFault::kData, index + 1, "no such record"));
-                        result.failed = true;
-                    }
-                    break;
+                    if (all) return RecordSource::kEnd;
+                    reason = "no such record";
+                    return RecordSource::kFatal;
                 }
                 if (!ReadRecord(index, record)) {
-                    report.Fault(FatalFault(RunFault::kData, index + 1, "read error"));
-                    result.failed = true;
-                    break;
+                    reason = "read error";
+                    return RecordSource::kFatal;
                 }
-                ++result.read;
-                const long long number = index + 1;
-                const unsigned char* data = record.bytes.data();
-                const size_t length = record.bytes.size();
-                size_t type = 0;
-                if (record.wrongLength && !(typed_ && Variable())) {
-                    report.Rejected(number, data, length);
-                    badRecord(number, nullptr, 0, record.reason);
-                    if (result.stopped) break;
-                    continue;
-                }
-                if (typed_) {
-                    const Field* key = nullptr;
-                    Fault fault;
-                    int chosen = types.Choose(data, length, key, fault);
-                    if (chosen < 0) {
-                        report.Rejected(number, data, length);
-                        badRecord(number, key, fault.offset, fault.reason);
-                        if (result.stopped) break;
-                        continue;
-                    }
-                    type = static_cast<size_t>(chosen);
-                    const VariableRecords* variable = types.Setup(type).Variable();
-                    const bool counted = variable != nullptr && variable->VariableLength();
-                    if (Variable() && !counted && length != static_cast<size_t>(types.Length(type))) {
-                        report.Rejected(number, data, length);
-                        badRecord(number, nullptr, 0,
-                                  (options.records == RecordFormat::kLines ? "line of " : "RDW record of ") +
-                                      std::to_string(length) + " bytes, record " + types.Name(type) + " has " +
-                                      std::to_string(types.Length(type)));
-                        if (result.stopped) break;
-                        continue;
-                    }
-                    if (sinks[type] == nullptr) continue;
-                }
-                DataSetup& setup = setupOf(type);
-                RowSink& sink = *sinks[type];
-                bool directFailed = false;
-                if (setup.Variable() == nullptr && sink.DirectRow(data, directFailed)) {
-                    if (directFailed) {
-                        sinkFailed = true;
-                        break;
-                    }
-                    ++result.written;
-                    report.Progress(result.written, 0);
-                    continue;
-                }
-                cells.Start(setup.Plan().fields.size());
-                RowDecoder::Outcome outcome = decoders[type]->DecodeRecord(number, data, length, cells, report);
-                if (outcome != RowDecoder::kGood) {
-                    ++result.bad;
-                    report.Rejected(number, data, length);
-                }
-                if (outcome == RowDecoder::kStop) {
-                    result.stopped = true;
-                    break;
-                }
-                if (outcome == RowDecoder::kSkip) continue;
-                if (!sink.Row(setup.Plan(), cells)) {
-                    sinkFailed = true;
-                    break;
-                }
-                ++result.written;
-                report.Progress(result.written, 0);
-            }
-            bool finished = !sinkFailed;
-            std::string failure;
-            for (RowSink* sink : sinks) {
-                if (sink == nullptr) continue;
-                if (!sink->Finish() && finished) {
-                    finished = false;
-                    failure = sink->Failure();
-                }
-                if (sinkFailed && failure.empty()) failure = sink->Failure();
-            }
-            if (!finished) {
-                report.Fault(FatalFault(RunFault::kTable, 0, failure));
-                result.failed = true;
-            }
-            if (!typed_) result.written = sinks[0]->Stored(result.written);
-            long long blanks = 0;
-            for (size_t t = 0; t < count; ++t) blanks += setupOf(t).Values().Blanks();
-            result.blanks = blanks - blanksBefore;
+                data = record.bytes.data();
+                length = record.bytes.size();
+                if (!record.wrongLength) return RecordSource::kRecord;
+                reason = record.reason;
+                return RecordSource::kWrongLength;
+            });
+            std::unique_ptr<RecordCursor> cursor(typed_ ? new RecordCursor(types, records, sinks, report)
+                                                        : new RecordCursor(single, records, sinks, report));
+            cursor->Run();
+            result = cursor->Finish();
         }
     } catch (const ExportCancelled&) {
         error.clear();

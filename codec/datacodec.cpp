@@ -126,26 +126,28 @@ void EmptyCell(Cell& cell) {
 
 }  // namespace
 
-bool BadRecord(RunFault::Side side, long long record, const std::string& reason, const DataOptions& options,
-               RunObserver& observer, RunResult& result) {
+bool BadRecord(RunFault::Side side, long long record, const std::string& reason, FaultCode code,
+               const DataOptions& options, RunObserver& observer, RunResult& result) {
     ++result.bad;
     RunFault fault;
     fault.kind = RunFault::kRecord;
     fault.side = side;
     fault.record = record;
     fault.reason = reason;
+    fault.code = code;
     observer.Fault(fault);
     if (options.onError != OnError::kStop) return false;
     result.stopped = true;
     return true;
 }
 
-RunFault Fatal(RunFault::Side side, long long record, std::string reason) {
+RunFault Fatal(RunFault::Side side, long long record, std::string reason, FaultCode code) {
     RunFault fault;
     fault.kind = RunFault::kFatal;
     fault.side = side;
     fault.record = record;
     fault.reason = std::move(reason);
+    fault.code = code;
     return fault;
 }
 
@@ -177,6 +179,7 @@ RowDecoder::Outcome RowDecoder::Decode(long long record, const unsigned char* da
                 good = false;
                 valueFault.offset = field.offset;
                 valueFault.reason = "text has no form in " + options.tableEncoding;
+                valueFault.code = FaultCode::kTextForm;
             }
         }
         if (good) continue;
@@ -189,6 +192,7 @@ RowDecoder::Outcome RowDecoder::Decode(long long record, const unsigned char* da
         // In a variable record the item is stored elsewhere than in the layout at its maximum.
         if (placing_ != nullptr && placing_->VariableLength()) fault.offset += placing_->StoredOffset(i) - field.offset;
         fault.reason = std::move(valueFault.reason);
+        fault.code = valueFault.code;
         observer.Fault(fault);
         if (fault.kind == RunFault::kView) continue;
         if (options.onError == OnError::kStop) return kStop;
@@ -225,6 +229,7 @@ RowDecoder::Outcome RowDecoder::Place(long long record, const unsigned char* dat
     if (placeFault.column >= 0) fault.field = &setup_.Plan().fields[static_cast<size_t>(placeFault.column)];
     fault.offset = placeFault.offset;
     fault.reason = std::move(placeFault.reason);
+    fault.code = placeFault.code;
     observer.Fault(fault);
     OnError policy = setup_.Options().onError;
     return policy == OnError::kStop ? kStop : policy == OnError::kSkip ? kSkip : kNulled;
@@ -260,91 +265,6 @@ RowDecoder::Outcome RowDecoder::DecodeRecord(long long record, const unsigned ch
     return outcome;
 }
 
-RunResult DecodeRecords(DataSetup& setup, RecordReader& reader, RowSink& sink, RunObserver& observer) {
-    const DataOptions& options = setup.Options();
-    const LayoutPlan& plan = setup.Plan();
-    const std::vector<Field>& fields = plan.fields;
-    RowDecoder decoder(setup);
-    RunResult result;
-    const long long blanksBefore = setup.Values().Blanks();
-    RowCells cells;
-    cells.Start(fields.size());
-    std::string reason;
-
-    if (!sink.Begin(plan)) {
-        observer.Fault(Fatal(RunFault::kTable, 0, sink.Failure()));
-        result.failed = true;
-        return result;
-    }
-    if (setup.Variable() != nullptr && setup.Variable()->VariableLength()) reader.AcceptShorter();
-    long long number = options.skip;
-    bool ok = true, sinkFailed = false;
-    if (!reader.Skip(options.skip, reason)) {
-        if (!reason.empty()) {
-            observer.Fault(Fatal(RunFault::kData, 0, reason));
-            result.failed = true;
-            ok = false;
-        }
-        number = -1;
-    }
-    while (ok && number >= 0 && (options.count < 0 || number - options.skip < options.count)) {
-        const unsigned char* data;
-        size_t length;
-        RecordReader::Status status = reader.Next(data, length, reason);
-        if (status == RecordReader::kEnd) break;
-        ++number;
-        if (status == RecordReader::kFatal) {
-            observer.Fault(Fatal(RunFault::kData, number, reason));
-            result.failed = true;
-            break;
-        }
-        ++result.read;
-        if (status == RecordReader::kWrongLength) {
-            observer.Rejected(number, data, length);
-            if (BadRecord(RunFault::kData, number, reason, options, observer, result)) break;
-            continue;
-        }
-        bool directFailed = false;
-        if (setup.Variable() == nullptr && sink.DirectRow(data, directFailed)) {
-            if (directFailed) {
-                sinkFailed = true;
-                break;
-            }
-            ++result.written;
-            observer.Progress(result.written, reader.Consumed());
-            continue;
-        }
-        RowDecoder::Outcome outcome = decoder.DecodeRecord(number, data, length, cells, observer);
-        if (outcome != RowDecoder::kGood) {
-            ++result.bad;
-            observer.Rejected(number, data, length);
-        }
-        if (outcome == RowDecoder::kStop) {
-            result.stopped = true;
-            break;
-        }
-        if (outcome == RowDecoder::kSkip) continue;
-        if (!sink.Row(plan, cells)) {
-            sinkFailed = true;
-            break;
-        }
-        ++result.written;
-        observer.Progress(result.written, reader.Consumed());
-    }
-    // The rows before a stop are written too.
-    if (!sink.Finish() || sinkFailed) {
-        observer.Fault(Fatal(RunFault::kTable, 0, sink.Failure()));
-        result.failed = true;
-    }
-    result.written = sink.Stored(result.written);
-    result.blanks = setup.Values().Blanks() - blanksBefore;
-    if (reader.ReadFailed()) {
-        observer.Fault(Fatal(RunFault::kData, 0, "read error"));
-        result.failed = true;
-    }
-    return result;
-}
-
 RowEncoder::RowEncoder(DataSetup& setup, size_t recordLength)
     : setup_(setup), length_(recordLength), record_(recordLength + 16),
       converted_(setup.TableText() != nullptr ? setup.Plan().fields.size() : 0) {}
@@ -369,6 +289,7 @@ bool RowEncoder::Encode(long long number, const std::vector<Cell>& cells, std::v
         if (placeFault.column >= 0) fault.field = &fields[static_cast<size_t>(placeFault.column)];
         fault.offset = placeFault.offset;
         fault.reason = std::move(placeFault.reason);
+        fault.code = placeFault.code;
         observer.Fault(fault);
         ++result.bad;
         if (options.onError == OnError::kStop) result.stopped = true;
@@ -387,6 +308,7 @@ bool RowEncoder::Encode(long long number, const std::vector<Cell>& cells, std::v
                 good = false;
                 valueFault.offset = fields[i].offset;
                 valueFault.reason = "the value is no " + options.tableEncoding + " text";
+                valueFault.code = FaultCode::kTextDecode;
             }
         }
         if (good) good = values.Encode(fields[i], cell.null ? Cell::kNull : Cell::kText, cell.text, record, valueFault);
@@ -398,6 +320,7 @@ bool RowEncoder::Encode(long long number, const std::vector<Cell>& cells, std::v
         fault.field = &fields[i];
         fault.offset = valueFault.offset;
         fault.reason = std::move(valueFault.reason);
+        fault.code = valueFault.code;
         observer.Fault(fault);
         if (options.onError == OnError::kStop) {
             result.stopped = true;
@@ -433,6 +356,7 @@ bool RowEncoder::Encode(long long number, const std::vector<Cell>& cells, std::v
             }
             if (fault.field == nullptr) fault.kind = RunFault::kRecord;
             fault.reason = "the record holds the line end (byte 0x0A), which --records lines cannot keep";
+            fault.code = FaultCode::kTextEncode;
             observer.Fault(fault);
             recordBad = true;
             if (options.onError == OnError::kStop) result.stopped = true;
@@ -451,66 +375,44 @@ void LendCells(const std::vector<Cell>& cells, std::vector<LentCell>& lent) {
     }
 }
 
-RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, RunObserver& observer) {
-    const DataOptions& options = setup.Options();
-    const LayoutPlan& plan = setup.Plan();
-    const std::vector<Field>& fields = plan.fields;
-    RowEncoder encoder(setup, static_cast<size_t>(plan.recordLength));
-    RunResult result;
-    std::vector<Cell> cells(fields.size());
-    std::vector<LentCell> lent(fields.size());
-    // Variable records count their occurrences from the cells: those rows are read into cells.
-    const bool lends = source.LendsRows() && setup.Variable() == nullptr;
-    std::string error, rowError;
+namespace {
 
-    if (!source.Begin(plan, error)) {
-        observer.Fault(Fatal(RunFault::kTable, 0, error));
-        result.failed = true;
-        return result;
+// The rows of a RowSource, all of the one layout.
+class SourceRows : public TypedRowSource {
+public:
+    SourceRows(DataSetup& setup, RowSource& source)
+        : setup_(setup), source_(source), cells_(setup.Plan().fields.size()), lent_(setup.Plan().fields.size()) {
+        // Variable records count their occurrences from the cells: those rows are read into cells.
+        lends_ = source.LendsRows() && setup.Variable() == nullptr;
     }
-    long long number = 0;
-    for (;;) {
-        rowError.clear();
-        if (!(lends ? source.NextLent(plan, lent, rowError, error) : source.Next(plan, cells, rowError, error))) {
-            if (!error.empty()) {
-                observer.Fault(Fatal(RunFault::kTable, number + 1, error));
-                result.failed = true;
-            }
-            break;
-        }
-        ++number;
-        if (number <= options.skip) continue;
-        if (options.count >= 0 && number - options.skip > options.count) break;
-        ++result.read;
-        if (!rowError.empty()) {
-            if (BadRecord(RunFault::kTable, number, rowError, options, observer, result)) break;
-            continue;
-        }
-        if (!lends) LendCells(cells, lent);
-        const unsigned char* bytes;
-        size_t length;
-        if (!encoder.Encode(number, cells, lent, observer, result, bytes, length)) {
-            if (result.stopped) break;
-            continue;
-        }
-        if (!writer.Write(bytes, length)) {
-            observer.Fault(Fatal(RunFault::kData, 0, "cannot write the record"));
-            result.failed = true;
-            break;
-        }
-        ++result.written;
-        observer.Progress(result.written, source.Consumed());
+    bool Begin(std::string& error) override { return source_.Begin(setup_.Plan(), error); }
+    bool Next(size_t& type, std::string& rowError, std::string& error) override {
+        type = 0;
+        const LayoutPlan& plan = setup_.Plan();
+        if (lends_) return source_.NextLent(plan, lent_, rowError, error);
+        if (!source_.Next(plan, cells_, rowError, error)) return false;
+        if (rowError.empty()) LendCells(cells_, lent_);
+        return true;
     }
-    if (!writer.Finish()) {
-        observer.Fault(Fatal(RunFault::kData, 0, "cannot write the output"));
-        result.failed = true;
-    }
-    result.written = writer.RecordsWritten();
-    if (source.ReadFailed()) {
-        observer.Fault(Fatal(RunFault::kTable, 0, "read error"));
-        result.failed = true;
-    }
-    return result;
+    const std::vector<Cell>& Cells() const override { return cells_; }
+    std::vector<LentCell>& Lent() override { return lent_; }
+    uint64_t Consumed() const override { return source_.Consumed(); }
+    bool ReadFailed() const override { return source_.ReadFailed(); }
+
+private:
+    DataSetup& setup_;
+    RowSource& source_;
+    std::vector<Cell> cells_;
+    std::vector<LentCell> lent_;
+    bool lends_;
+};
+
+}  // namespace
+
+RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, RunObserver& observer) {
+    RowEncoder encoder(setup, static_cast<size_t>(setup.Plan().recordLength));
+    SourceRows rows(setup, source);
+    return EncodeLoop(rows, {&encoder}, nullptr, setup.Options(), writer, observer);
 }
 
 namespace {

@@ -50,6 +50,25 @@ private:
     std::vector<Error>& faults_;
 };
 
+// A sink that keeps the row decoded last as a program's cells (a cell a column).
+class CellKeeper : public RowSink {
+public:
+    explicit CellKeeper(std::vector<Cell>& cells) : cells_(cells) {}
+    bool Begin(const LayoutPlan&) override { return true; }
+    bool Row(const LayoutPlan&, const RowCells& row) override {
+        cells_.resize(row.Size());
+        for (size_t i = 0; i < row.Size(); ++i) {
+            cells_[i].kind = row.Kind(i);
+            cells_[i].text.assign(row.Text(i), row.Length(i));
+        }
+        return true;
+    }
+    bool Finish() override { return true; }
+
+private:
+    std::vector<Cell>& cells_;
+};
+
 // The data file a reader opens itself.
 std::FILE* OpenData(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -163,6 +182,11 @@ class DataReader::Collector : public FaultList {
     using FaultList::FaultList;
 };
 
+// The row a reader's cursor decodes, kept as the program's cells.
+class DataReader::Keeper : public CellKeeper {
+    using CellKeeper::CellKeeper;
+};
+
 DataReader::DataReader(const Layout& layout, const std::string& dataPath, const DataOptions& options)
     : file_(OpenData(dataPath)), owned_(true) {
     try {
@@ -186,46 +210,30 @@ void DataReader::Start(const Layout& layout, const DataOptions& options) {
     std::string error;
     if (!setup_->Prepare(layout.Head(), layout.RecordLength(), WithTables(layout, options), error)) throw Error(error);
     reader_.reset(new RecordReader(file_, options.records, static_cast<size_t>(layout.RecordLength())));
-    if (setup_->Variable() != nullptr && setup_->Variable()->VariableLength()) reader_->AcceptShorter();
-    decoder_.reset(new RowDecoder(*setup_));
+    records_.reset(new FileRecords(*reader_, options.skip, options.count));
+    keeper_.reset(new Keeper(cells_));
     collector_.reset(new Collector(faults_));
+    cursor_.reset(new RecordCursor(*setup_, *records_, {keeper_.get()}, *collector_));
     cells_.resize(setup_->Plan().fields.size());
 }
 
 bool DataReader::Next() {
-    const DataOptions& options = setup_->Options();
-    std::string reason;
     faults_.clear();
-    if (!started_) {
-        started_ = true;
-        if (!reader_->Skip(options.skip, reason)) {
-            if (!reason.empty()) throw Error(reason);
-            taken_ = -1;
-        }
-        number_ = options.skip;
-    }
     for (;;) {
-        if (taken_ < 0 || (options.count >= 0 && taken_ >= options.count)) return false;
-        const unsigned char* data;
-        size_t length;
-        RecordReader::Status status = reader_->Next(data, length, reason);
-        if (status == RecordReader::kEnd) {
+        size_t before = faults_.size();
+        RecordCursor::Step step = cursor_->Next();
+        number_ = cursor_->Number();
+        switch (step) {
+        case RecordCursor::kRow: return true;
+        case RecordCursor::kSkipped: continue;
+        case RecordCursor::kEnd:
             if (reader_->ReadFailed()) throw Error("read error");
             return false;
+        case RecordCursor::kStopped:
+        case RecordCursor::kFatal:
+            if (faults_.size() > before) throw faults_[before];
+            throw Error("cannot keep the record", number_);
         }
-        ++number_;
-        ++taken_;
-        if (status == RecordReader::kFatal) throw Error(reason, number_);
-        if (status == RecordReader::kWrongLength) {
-            if (options.onError == OnError::kStop) throw Error(reason, number_);
-            faults_.emplace_back(reason, number_);
-            continue;   // a record that is not the layout's has no row
-        }
-        size_t before = faults_.size();
-        RowDecoder::Outcome outcome = decoder_->DecodeRecord(number_, data, length, cells_, *collector_);
-        if (outcome == RowDecoder::kStop) throw faults_.at(before);
-        if (outcome == RowDecoder::kSkip) continue;
-        return true;
     }
 }
 
@@ -390,6 +398,10 @@ class RecordTypeReader::Collector : public FaultList {
     using FaultList::FaultList;
 };
 
+class RecordTypeReader::Keeper : public CellKeeper {
+    using CellKeeper::CellKeeper;
+};
+
 RecordTypeReader::RecordTypeReader(const Layout& layout, const std::string& dataPath, const DataOptions& options)
     : file_(OpenData(dataPath)), owned_(true) {
     try {
@@ -413,8 +425,14 @@ void RecordTypeReader::Start(const Layout& layout, const DataOptions& options) {
     std::string error;
     if (!types_->Prepare(layout.Head(), WithTables(layout, options), error)) throw Error(error);
     reader_.reset(new RecordReader(file_, options.records, static_cast<size_t>(types_->MaxLength())));
-    for (size_t t = 0; t < types_->Count(); ++t) decoders_.emplace_back(new RowDecoder(types_->Setup(t)));
+    records_.reset(new FileRecords(*reader_, options.skip, options.count));
+    std::vector<RowSink*> sinks;
+    for (size_t t = 0; t < types_->Count(); ++t) {
+        keepers_.emplace_back(new Keeper(cells_));
+        sinks.push_back(keepers_.back().get());
+    }
     collector_.reset(new Collector(faults_));
+    cursor_.reset(new RecordCursor(*types_, *records_, sinks, *collector_));
 }
 
 std::vector<std::string> RecordTypeReader::TypeNames() const {
@@ -424,69 +442,26 @@ std::vector<std::string> RecordTypeReader::TypeNames() const {
 }
 
 bool RecordTypeReader::Next() {
-    const DataOptions& options = types_->Setup(0).Options();
-    std::string reason;
     faults_.clear();
     type_ = -1;
     cells_.clear();
-    if (!started_) {
-        started_ = true;
-        if (!reader_->Skip(options.skip, reason)) {
-            if (!reason.empty()) throw Error(reason);
-            taken_ = -1;
-        }
-        number_ = options.skip;
-    }
     for (;;) {
-        if (taken_ < 0 || (options.count >= 0 && taken_ >= options.count)) return false;
-        const unsigned char* data;
-        size_t length;
-        RecordReader::Status status = reader_->Next(data, length, reason);
-        if (status == RecordReader::kEnd) {
+        size_t before = faults_.size();
+        RecordCursor::Step step = cursor_->Next();
+        number_ = cursor_->Number();
+        switch (step) {
+        case RecordCursor::kRow:
+            type_ = static_cast<int>(cursor_->Type());
+            return true;
+        case RecordCursor::kSkipped: continue;
+        case RecordCursor::kEnd:
             if (reader_->ReadFailed()) throw Error("read error");
             return false;
+        case RecordCursor::kStopped:
+        case RecordCursor::kFatal:
+            if (faults_.size() > before) throw faults_[before];
+            throw Error("cannot keep the record", number_);
         }
-        ++number_;
-        ++taken_;
-        if (status == RecordReader::kFatal) throw Error(reason, number_);
-        // The reader knows only the longest record; a variable record is checked
-        // against its own type.
-        bool variable = options.records != RecordFormat::kFixed;
-        if (status == RecordReader::kWrongLength && !variable) {
-            if (options.onError == OnError::kStop) throw Error(reason, number_);
-            faults_.emplace_back(reason, number_);
-            continue;
-        }
-        const Field* key = nullptr;
-        Fault fault;
-        int type = types_->Choose(data, length, key, fault);
-        if (type < 0) {
-            Error bad(fault.reason, number_, key != nullptr ? key->column : std::string(), key != nullptr ? fault.offset : -1);
-            if (options.onError == OnError::kStop) throw bad;
-            faults_.push_back(bad);
-            continue;
-        }
-        // A record of DEPENDING ON tables stored as their counters say: its decoder
-        // checks its length.
-        const VariableRecords* counted = types_->Setup(static_cast<size_t>(type)).Variable();
-        if (variable && !(counted != nullptr && counted->VariableLength()) &&
-            length != static_cast<size_t>(types_->Length(static_cast<size_t>(type)))) {
-            Error bad("a record of " + std::to_string(length) + " bytes, record " + types_->Name(static_cast<size_t>(type)) +
-                          " has " + std::to_string(types_->Length(static_cast<size_t>(type))),
-                      number_);
-            if (options.onError == OnError::kStop) throw bad;
-            faults_.push_back(bad);
-            continue;
-        }
-        std::vector<Cell> cells(types_->Setup(static_cast<size_t>(type)).Plan().fields.size());
-        size_t before = faults_.size();
-        RowDecoder::Outcome outcome =
-            decoders_[static_cast<size_t>(type)]->DecodeRecord(number_, data, length, cells, *collector_);
-        if (outcome == RowDecoder::kStop) throw faults_.at(before);
-        if (outcome == RowDecoder::kSkip) continue;
-        cells_.swap(cells);
-        type_ = type;
-        return true;
     }
 }
 

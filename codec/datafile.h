@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "cobcpy.h"
+#include "cursor.h"
 #include "datacodec.h"
 #include "layoutplan.h"
 #include "records.h"
@@ -147,21 +148,25 @@ public:
     // The bad data of the current record (OnError::kNull) and of records left out
     // before it (kSkip).
     const std::vector<Error>& Faults() const { return faults_; }
+    // The counts of the records read so far and their first faults, with their codes.
+    const RunReport& Report() const { return cursor_->Report(); }
 
 private:
     void Start(const Layout& layout, const DataOptions& options);
     void Check(size_t column) const;
     class Collector;
+    class Keeper;
     std::FILE* file_ = nullptr;
     bool owned_ = false;
     std::unique_ptr<DataSetup> setup_;
     std::unique_ptr<RecordReader> reader_;
-    std::unique_ptr<RowDecoder> decoder_;
+    std::unique_ptr<FileRecords> records_;
+    std::unique_ptr<Keeper> keeper_;
     std::unique_ptr<Collector> collector_;
+    std::unique_ptr<RecordCursor> cursor_;
     std::vector<Cell> cells_;
     std::vector<Error> faults_;
-    long long number_ = 0, taken_ = 0;
-    bool started_ = false;
+    long long number_ = 0;
 };
 
 // Records written to a data file: set the columns' values, then Write() each record;
@@ -238,23 +243,27 @@ public:
     Value Get(size_t column) const;
     Value Get(const std::string& name) const { return Get(ColumnIndex(name)); }
     const std::vector<Error>& Faults() const { return faults_; }
+    // The counts of the records read so far and their first faults, with their codes.
+    const RunReport& Report() const { return cursor_->Report(); }
 
 private:
     void Start(const Layout& layout, const DataOptions& options);
     void Check(size_t column) const;
     const std::vector<Field>& Fields() const;
     class Collector;
+    class Keeper;
     std::FILE* file_ = nullptr;
     bool owned_ = false;
     std::unique_ptr<RecordTypes> types_;
     std::unique_ptr<RecordReader> reader_;
-    std::vector<std::unique_ptr<RowDecoder>> decoders_;
+    std::unique_ptr<FileRecords> records_;
+    std::vector<std::unique_ptr<Keeper>> keepers_;
     std::unique_ptr<Collector> collector_;
+    std::unique_ptr<RecordCursor> cursor_;
     std::vector<Cell> cells_;
     std::vector<Error> faults_;
     int type_ = -1;
-    long long number_ = 0, taken_ = 0;
-    bool started_ = false;
+    long long number_ = 0;
 };
 
 }  // namespace quillbox

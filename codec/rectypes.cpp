@@ -170,11 +170,13 @@ int RecordTypes::Choose(const unsigned char* data, size_t length, const Field*& 
             decodedGood = false;
             if (static_cast<size_t>(key.offset) + static_cast<size_t>(key.length) > length) {
                 keyFault.reason = "a record of " + std::to_string(length) + " bytes ends before its record-type field";
+                keyFault.code = FaultCode::kShortRecord;
             } else if (setup.Values().Decode(key, data, cell_, keyFault)) {
                 decodedGood = true;
                 shown = cell_.text;
                 keyFault.reason = "record type \"" + shown +
                                   "\" matches no --record-type rule and there is no --record-type-default";
+                keyFault.code = FaultCode::kRecordType;
             } else {
                 keyFault.reason = "the record-type field: " + keyFault.reason;
             }
@@ -190,155 +192,9 @@ int RecordTypes::Choose(const unsigned char* data, size_t length, const Field*& 
     if (!firstKnown) {
         fault.offset = 0;
         fault.reason = "no --record-type rule and no --record-type-default";
+        fault.code = FaultCode::kRecordType;
     }
     return -1;
-}
-
-RunResult DecodeRecordTypes(RecordTypes& types, RecordReader& reader, const std::vector<RowSink*>& sinks,
-                            RunObserver& observer) {
-    const DataOptions& options = types.Setup(0).Options();
-    RunResult result;
-    std::vector<std::unique_ptr<RowDecoder>> decoders;
-    std::vector<std::unique_ptr<RowCells>> cells;
-    std::vector<long long> writtenOf(types.Count(), 0);
-    size_t begun = 0;
-    bool ok = true, sinkFailed = false;
-    for (size_t t = 0; t < types.Count(); ++t) {
-        decoders.emplace_back(new RowDecoder(types.Setup(t)));
-        cells.emplace_back(new RowCells);
-        cells.back()->Start(types.Setup(t).Plan().fields.size());
-        if (sinks[t] == nullptr) continue;
-        if (!sinks[t]->Begin(types.Setup(t).Plan())) {
-            observer.Fault(Fatal(RunFault::kTable, 0, sinks[t]->Failure()));
-            result.failed = true;
-            ok = false;
-            break;
-        }
-        ++begun;
-    }
-    std::string reason;
-    long long number = options.skip;
-    if (ok && !reader.Skip(options.skip, reason)) {
-        if (!reason.empty()) {
-            observer.Fault(Fatal(RunFault::kData, 0, reason));
-            result.failed = true;
-            ok = false;
-        }
-        number = -1;
-    }
-    while (ok && number >= 0 && (options.count < 0 || number - options.skip < options.count)) {
-        const unsigned char* data;
-        size_t length;
-        RecordReader::Status status = reader.Next(data, length, reason);
-        if (status == RecordReader::kEnd) break;
-        ++number;
-        if (status == RecordReader::kFatal) {
-            observer.Fault(Fatal(RunFault::kData, number, reason));
-            result.failed = true;
-            break;
-        }
-        ++result.read;
-        // The reader knows only the longest record: a variable record of another length
-        // is checked against its own type below.
-        if (status == RecordReader::kWrongLength && !Variable(options.records)) {
-            observer.Rejected(number, data, length);
-            if (BadRecord(RunFault::kData, number, reason, options, observer, result)) break;
-            continue;
-        }
-        const Field* key = nullptr;
-        Fault fault;
-        int chosen = types.Choose(data, length, key, fault);
-        if (chosen < 0) {
-            ++result.bad;
-            observer.Rejected(number, data, length);
-            RunFault bad;
-            bad.kind = key != nullptr ? RunFault::kValue : RunFault::kRecord;
-            bad.record = number;
-            bad.field = key;
-            bad.offset = fault.offset;
-            bad.reason = std::move(fault.reason);
-            observer.Fault(bad);
-            // The record has no layout to decode it by: under null too it has no row.
-            if (options.onError == OnError::kStop) {
-                result.stopped = true;
-                break;
-            }
-            continue;
-        }
-        size_t type = static_cast<size_t>(chosen);
-        // A record of OCCURS DEPENDING ON tables stored as their counters say is as long
-        // as what it holds: its decoder checks that.
-        const VariableRecords* variable = types.Setup(type).Variable();
-        const bool counted = variable != nullptr && variable->VariableLength();
-        if (Variable(options.records) && !counted && length != static_cast<size_t>(types.Length(type))) {
-            observer.Rejected(number, data, length);
-            std::string what = options.records == RecordFormat::kLines ? "line of " : "RDW record of ";
-            if (BadRecord(RunFault::kData, number,
-                          what + std::to_string(length) + " bytes, record " + types.Name(type) + " has " +
-                              std::to_string(types.Length(type)),
-                          options, observer, result)) {
-                break;
-            }
-            continue;
-        }
-        if (sinks[type] == nullptr) continue;   // the caller takes no rows of this type
-        RowSink& sink = *sinks[type];
-        bool directFailed = false;
-        if (variable == nullptr && sink.DirectRow(data, directFailed)) {
-            if (directFailed) {
-                sinkFailed = true;
-                break;
-            }
-            ++result.written;
-            ++writtenOf[type];
-            observer.Progress(result.written, reader.Consumed());
-            continue;
-        }
-        RowDecoder::Outcome outcome = decoders[type]->DecodeRecord(number, data, length, *cells[type], observer);
-        if (outcome != RowDecoder::kGood) {
-            ++result.bad;
-            observer.Rejected(number, data, length);
-        }
-        if (outcome == RowDecoder::kStop) {
-            result.stopped = true;
-            break;
-        }
-        if (outcome == RowDecoder::kSkip) continue;
-        if (!sink.Row(types.Setup(type).Plan(), *cells[type])) {
-            sinkFailed = true;
-            break;
-        }
-        ++result.written;
-        ++writtenOf[type];
-        observer.Progress(result.written, reader.Consumed());
-    }
-    // Every sink begun is finished, also after a stop: the rows before it are written.
-    bool finished = !sinkFailed;
-    long long stored = 0;
-    std::string failure;
-    for (size_t t = 0, n = 0; t < types.Count() && n < begun; ++t) {
-        if (sinks[t] == nullptr) continue;
-        ++n;
-        if (!sinks[t]->Finish() && finished) {
-            finished = false;
-            failure = sinks[t]->Failure();
-        }
-        if (sinkFailed && failure.empty()) failure = sinks[t]->Failure();
-    }
-    if (!finished) {
-        observer.Fault(Fatal(RunFault::kTable, 0, failure.empty() ? "cannot write the output" : failure));
-        result.failed = true;
-    }
-    // Of the rows given, those the sinks stored: each sink counts its own.
-    for (size_t t = 0; t < types.Count(); ++t) {
-        if (sinks[t] != nullptr) stored += sinks[t]->Stored(writtenOf[t]);
-    }
-    result.written = stored;
-    if (reader.ReadFailed()) {
-        observer.Fault(Fatal(RunFault::kData, 0, "read error"));
-        result.failed = true;
-    }
-    return result;
 }
 
 namespace {
@@ -508,85 +364,70 @@ bool TakeRecordKey(std::string& line, std::string& record) {
     return false;
 }
 
-RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& writer, RunObserver& observer) {
-    DataSetup& first = types.Setup(0);
-    const DataOptions& options = first.Options();
-    RunResult result;
-    TableReader reader(in, options.maxLine);
-    // A fixed-length file's records are all as long as the longest record type.
-    std::vector<std::unique_ptr<RowEncoder>> encoders;
-    std::vector<std::vector<Cell>> cells(types.Count());
-    for (size_t t = 0; t < types.Count(); ++t) {
-        cells[t].resize(types.Setup(t).Plan().fields.size());
-        size_t length = static_cast<size_t>(Variable(options.records) ? types.Length(t) : types.MaxLength());
-        encoders.emplace_back(new RowEncoder(types.Setup(t), length));
+namespace {
+
+// JSON lines of several record types, each naming its record in a "record" key.
+class RecordKeyRows : public TypedRowSource {
+public:
+    RecordKeyRows(RecordTypes& types, std::FILE* in)
+        : types_(types), first_(types.Setup(0)), reader_(in, first_.Options().maxLine), cells_(types.Count()) {
+        for (size_t t = 0; t < types.Count(); ++t) cells_[t].resize(types.Setup(t).Plan().fields.size());
     }
-    std::vector<LentCell> lent;
-    std::string line, error, rowError, name, converted;
-    long long number = 0;
-    for (;;) {
-        if (!reader.NextLine(line, error)) {
-            if (!error.empty()) {
-                observer.Fault(Fatal(RunFault::kTable, number + 1, error));
-                result.failed = true;
-            }
-            break;
-        }
-        ++number;
-        if (number <= options.skip) continue;
-        if (options.count >= 0 && number - options.skip > options.count) break;
-        ++result.read;
-        rowError.clear();
-        converted.clear();
+    bool Next(size_t& type, std::string& rowError, std::string& error) override {
+        if (!reader_.NextLine(line_, error)) return false;
+        const DataOptions& options = first_.Options();
+        converted_.clear();
         int chosen = -1;
-        if (!TakeRecordKey(line, name)) {
+        TextCodec* table = first_.TableText();
+        if (!TakeRecordKey(line_, name_)) {
             rowError = "the line has no \"record\" key naming its 01 record";
-        } else if (first.TableText() != nullptr &&
-                   !first.TableText()->Decode(reinterpret_cast<const unsigned char*>(name.data()), name.size(),
-                                              converted)) {
+        } else if (table != nullptr &&
+                   !table->Decode(reinterpret_cast<const unsigned char*>(name_.data()), name_.size(), converted_)) {
             rowError = "\"record\": the value is no " + options.tableEncoding + " text";
-        } else if ((chosen = types.Find(first.TableText() != nullptr ? converted : name)) < 0) {
-            rowError = "\"record\": the copybook has no 01 record " + name;
+        } else if ((chosen = types_.Find(table != nullptr ? converted_ : name_)) < 0) {
+            rowError = "\"record\": the copybook has no 01 record " + name_;
         }
-        size_t type = chosen < 0 ? 0 : static_cast<size_t>(chosen);
-        std::vector<Cell>& row = cells[type];
-        DataSetup& setup = types.Setup(type);
-        if (rowError.empty()) {
-            for (Cell& cell : row) {
-                cell.kind = Cell::kNull;
-                cell.text.clear();
-            }
-            ReadJsonRow(line, setup.Plan(), row, rowError, options.ignoreUnknown);
+        type = chosen < 0 ? 0 : static_cast<size_t>(chosen);
+        type_ = type;
+        if (!rowError.empty()) return true;
+        std::vector<Cell>& row = cells_[type];
+        for (Cell& cell : row) {
+            cell.kind = Cell::kNull;
+            cell.text.clear();
         }
-        if (!rowError.empty()) {
-            if (BadRecord(RunFault::kTable, number, rowError, options, observer, result)) break;
-            continue;
-        }
-        LendCells(row, lent);
-        const unsigned char* bytes;
-        size_t length;
-        if (!encoders[type]->Encode(number, row, lent, observer, result, bytes, length)) {
-            if (result.stopped) break;
-            continue;
-        }
-        if (!writer.Write(bytes, length)) {
-            observer.Fault(Fatal(RunFault::kData, 0, "cannot write the record"));
-            result.failed = true;
-            break;
-        }
-        ++result.written;
-        observer.Progress(result.written, reader.Consumed());
+        ReadJsonRow(line_, types_.Setup(type).Plan(), row, rowError, options.ignoreUnknown);
+        if (rowError.empty()) LendCells(row, lent_);
+        return true;
     }
-    if (!writer.Finish()) {
-        observer.Fault(Fatal(RunFault::kData, 0, "cannot write the output"));
-        result.failed = true;
+    const std::vector<Cell>& Cells() const override { return cells_[type_]; }
+    std::vector<LentCell>& Lent() override { return lent_; }
+    uint64_t Consumed() const override { return reader_.Consumed(); }
+    bool ReadFailed() const override { return reader_.ReadFailed(); }
+
+private:
+    RecordTypes& types_;
+    DataSetup& first_;
+    TableReader reader_;
+    std::vector<std::vector<Cell>> cells_;
+    std::vector<LentCell> lent_;
+    std::string line_, name_, converted_;
+    size_t type_ = 0;
+};
+
+}  // namespace
+
+RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& writer, RunObserver& observer) {
+    const DataOptions& options = types.Setup(0).Options();
+    // A fixed-length file's records are all as long as the longest record type.
+    std::vector<std::unique_ptr<RowEncoder>> owned;
+    std::vector<RowEncoder*> encoders;
+    for (size_t t = 0; t < types.Count(); ++t) {
+        size_t length = static_cast<size_t>(Variable(options.records) ? types.Length(t) : types.MaxLength());
+        owned.emplace_back(new RowEncoder(types.Setup(t), length));
+        encoders.push_back(owned.back().get());
     }
-    result.written = writer.RecordsWritten();
-    if (reader.ReadFailed()) {
-        observer.Fault(Fatal(RunFault::kTable, 0, "read error"));
-        result.failed = true;
-    }
-    return result;
+    RecordKeyRows rows(types, in);
+    return EncodeLoop(rows, encoders, &types, options, writer, observer);
 }
 
 }  // namespace quillbox

@@ -47,6 +47,8 @@ public:
     int MaxLength() const { return maxLength_; }
     // Whether a rule or the default can choose the type (decode gives it a table).
     bool Chosen(size_t type) const { return types_[type].chosen; }
+    // Whether rules choose the types (else the default takes every record).
+    bool HasRules() const { return !rules_.empty(); }
     // The type named `name` (case folded); -1 when none.
     int Find(const std::string& name) const;
 

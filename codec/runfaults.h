@@ -11,10 +11,10 @@
 namespace quillbox {
 
 // A whole record or row that is bad (counted, heard); true when the run stops on it.
-bool BadRecord(RunFault::Side side, long long record, const std::string& reason, const DataOptions& options,
-               RunObserver& observer, RunResult& result);
+bool BadRecord(RunFault::Side side, long long record, const std::string& reason, FaultCode code,
+               const DataOptions& options, RunObserver& observer, RunResult& result);
 // A failure that ends the run.
-RunFault Fatal(RunFault::Side side, long long record, std::string reason);
+RunFault Fatal(RunFault::Side side, long long record, std::string reason, FaultCode code = FaultCode::kOther);
 
 struct Cell;
 
@@ -40,6 +40,30 @@ private:
 
 // Lends the texts of `cells` to `lent`.
 void LendCells(const std::vector<Cell>& cells, std::vector<LentCell>& lent);
+
+// The rows of an encode run, each of a record type (0 with one layout).
+class TypedRowSource {
+public:
+    virtual ~TypedRowSource() = default;
+    // Before the first row; false with `error` when the table cannot be read.
+    virtual bool Begin(std::string& /*error*/) { return true; }
+    // The next row: its type, its cells and their lent texts (Cells(), Lent()). False at
+    // the end, with `error` when the table broke off; `rowError` set for a row that does
+    // not fit (the rows after it can be read).
+    virtual bool Next(size_t& type, std::string& rowError, std::string& error) = 0;
+    virtual const std::vector<Cell>& Cells() const = 0;
+    virtual std::vector<LentCell>& Lent() = 0;
+    virtual uint64_t Consumed() const = 0;
+    virtual bool ReadFailed() const = 0;
+};
+
+class RecordTypes;
+
+// The one encode loop: the rows of `rows` (skip and count of `options` applied) into
+// records by the encoder of their type, written to `writer`. With `types`, a record
+// whose record-type field does not choose the row's type is bad data.
+RunResult EncodeLoop(TypedRowSource& rows, const std::vector<RowEncoder*>& encoders, RecordTypes* types,
+                     const DataOptions& options, RecordWriter& writer, RunObserver& observer);
 
 }  // namespace quillbox
 

@@ -500,16 +500,22 @@ private:
         return true;
     }
 
-    // The double-byte characters of lead byte `lead`, converted when first needed.
+    // The double-byte characters of lead byte `lead`, converted when first needed. A
+    // second code of a character that encode writes as another code (cp932's NEC
+    // selected IBM extensions ED40-EEFC beside IBM's FA40-FC4B, NEC's 8790 beside
+    // 81E0 ...) is no character, so that decode then encode gives the bytes back or
+    // refuses them, never other bytes.
     const Utf8Entry* Pairs(unsigned char lead) {
         std::unique_ptr<Utf8Entry[]>& table = pairs_[lead];
         if (!table) {
             table.reset(new Utf8Entry[256]);
-            std::string text;
+            std::string text, back;
             for (int trail = 0; trail < 256; ++trail) {
                 char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
                 text.clear();
-                bool converted = to_.Convert(pair, 2, text);
+                back.clear();
+                bool converted = to_.Convert(pair, 2, text) &&
+                                 (text.empty() || (from_.Convert(text.data(), text.size(), back) && back == std::string(pair, 2)));
                 SetEntry(table[trail], converted, text, sizeof table[trail].bytes);
             }
         }

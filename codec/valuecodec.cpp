@@ -142,15 +142,22 @@ std::string Hex(unsigned value) {
     return text;
 }
 
-bool Fail(Fault& fault, int offset, std::string reason) {
+bool Fail(Fault& fault, int offset, std::string reason, FaultCode code) {
     fault.offset = offset;
     fault.reason = std::move(reason);
+    fault.code = code;
     return false;
 }
 
+// The kind of a number's text that ParseDecimal refused, by its reason.
+FaultCode ParseFaultCode(const std::string& reason) {
+    if (reason.find("decimal places") != std::string::npos) return FaultCode::kTooManyDecimals;
+    if (reason.find("too many digits") != std::string::npos) return FaultCode::kTooManyDigits;
+    return FaultCode::kNotNumber;
+}
+
 bool Fail(Fault& fault, FaultCode code, int offset, std::string reason) {
-    fault.code = code;
-    return Fail(fault, offset, std::move(reason));
+    return Fail(fault, offset, std::move(reason), code);
 }
 
 // Past 19 digits a magnitude no longer fits 64 bits: such numbers (up to the 38 digits a
@@ -922,7 +929,7 @@ bool ValueCodec::DecodeText(const Field& field, const unsigned char* record, Cel
         bool national = field.kind == Field::kNational;
         bool ok = national ? text_->DecodeNational(bytes, static_cast<size_t>(field.length), cell.text)
                            : text_->Decode(bytes, static_cast<size_t>(field.length), cell.text);
-        if (!ok) return Fail(fault, field.offset, std::string(national ? "national " : "") + "text does not convert from " + options_.encoding);
+        if (!ok) return Fail(fault, field.offset, std::string(national ? "national " : "") + "text does not convert from " + options_.encoding, FaultCode::kTextDecode);
         if (options_.trim) TrimBlanks(cell.text, national);
         cell.kind = Cell::kText;
         return true;
@@ -932,7 +939,7 @@ bool ValueCodec::DecodeText(const Field& field, const unsigned char* record, Cel
         for (int i = 0; i < field.length * 8; ++i) {
             bool set = (bytes[i / 8] >> (7 - i % 8)) & 1;
             if (i < bits) cell.text.push_back(set ? '1' : '0');
-            else if (set) return Fail(fault, field.offset + i / 8, "bits beyond the item's " + std::to_string(bits) + " are set");
+            else if (set) return Fail(fault, field.offset + i / 8, "bits beyond the item's " + std::to_string(bits) + " are set", FaultCode::kBadBits);
         }
         cell.kind = Cell::kText;
         return true;
@@ -941,7 +948,7 @@ bool ValueCodec::DecodeText(const Field& field, const unsigned char* record, Cel
         for (int i = 0; i < field.length; ++i) {
             if (bytes[i] == text_->Digit(0)) cell.text.push_back('0');
             else if (bytes[i] == text_->Digit(1)) cell.text.push_back('1');
-            else return Fail(fault, field.offset + i, "byte " + Hex(bytes[i]) + " is not a bit character");
+            else return Fail(fault, field.offset + i, "byte " + Hex(bytes[i]) + " is not a bit character", FaultCode::kBadBits);
         }
         cell.kind = Cell::kText;
         return true;
@@ -956,7 +963,7 @@ bool ValueCodec::SignZoneFault(const Field& field, int at, unsigned byte, Fault&
     const char* zones = SignZonesFor(byte & 0xF0);
     if (*zones != '\0') reason += std::string("; --sign-zones ") + zones + " reads it";
     else reason += "; --sign-zones POS,NEG sets the zones";
-    return Fail(fault, field.offset + at, reason);
+    return Fail(fault, field.offset + at, reason, FaultCode::kSignZone);
 }
 
 bool ValueCodec::DecodeBlank(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault) {
@@ -974,7 +981,8 @@ bool ValueCodec::DecodeBlank(const Field& field, const unsigned char* bytes, Cel
     }
     return Fail(fault, field.offset,
                 std::string("numeric item is all ") + (bytes[0] == 0 ? "low-values" : "spaces") +
-                    ", no number (--blank-numeric null or zero reads it as empty or 0)");
+                    ", no number (--blank-numeric null or zero reads it as empty or 0)",
+                FaultCode::kBlankNumeric);
 }
 
 bool ValueCodec::DecodeDisplay(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault) {
@@ -988,7 +996,7 @@ bool ValueCodec::DecodeDisplay(const Field& field, const unsigned char* bytes, C
         unsigned char sign = bytes[at];
         unsigned char plus = text_->IsEbcdic() ? 0x4E : '+', minus = text_->IsEbcdic() ? 0x60 : '-';
         if (sign == minus) negative = true;
-        else if (sign != plus) return Fail(fault, field.offset + at, "sign byte " + Hex(sign) + " is neither + nor -");
+        else if (sign != plus) return Fail(fault, field.offset + at, "sign byte " + Hex(sign) + " is neither + nor -", FaultCode::kSignByte);
     } else if (field.isSigned) {
         signAt = field.signLeading ? first : last;
     }
@@ -1000,10 +1008,10 @@ bool ValueCodec::DecodeDisplay(const Field& field, const unsigned char* bytes, C
     std::string digits;
     for (int i = first; i <= last; ++i) {
         unsigned b = bytes[i], digit = b & 0x0F, zone = b >> 4;
-        if (digit > 9) return Fail(fault, field.offset + i, "display byte " + Hex(b) + " is not a digit");
+        if (digit > 9) return Fail(fault, field.offset + i, "display byte " + Hex(b) + " is not a digit", FaultCode::kNotDigit);
         if (zone != digitZone_ && !(i == positiveAt && signOfZone_[zone] > 0)) {
             if (i == signAt && signOfZone_[zone] < 0) negative = true;
-            else if (i != signAt) return Fail(fault, field.offset + i, "display byte " + Hex(b) + " is not a digit");
+            else if (i != signAt) return Fail(fault, field.offset + i, "display byte " + Hex(b) + " is not a digit", FaultCode::kNotDigit);
             else if (signOfZone_[zone] == 0) return SignZoneFault(field, i, b, fault);
         }
         magnitude = magnitude * 10 + digit;
@@ -1027,18 +1035,19 @@ bool ValueCodec::DecodePacked(const Field& field, const unsigned char* bytes, Ce
     int spare = nibbles - field.digits;
     for (int k = 0; k < spare && k < badNibble; ++k) {
         unsigned b = bytes[k / 2], digit = (k % 2 == 0) ? b >> 4 : b & 0x0F;
-        if (digit != 0) return Fail(fault, field.offset + k / 2, "packed value has more digits than the picture's " + std::to_string(field.digits));
+        if (digit != 0) return Fail(fault, field.offset + k / 2, "packed value has more digits than the picture's " + std::to_string(field.digits), FaultCode::kPackedNibble);
     }
     if (bad >= 0) {
         unsigned b = bytes[bad], digit = (badNibble % 2 == 0) ? b >> 4 : b & 0x0F;
-        return Fail(fault, field.offset + bad, "packed nibble " + Hex(digit).substr(3) + " of byte " + Hex(b) + " is not a digit");
+        return Fail(fault, field.offset + bad, "packed nibble " + Hex(digit).substr(3) + " of byte " + Hex(b) + " is not a digit", FaultCode::kPackedNibble);
     }
     // A, C, E and F are positive, B and D negative, as IBM's decimal instructions take them.
     const int signOf = PackedSignOf(sign);
     bool negative = signOf < 0;
     if (signOf == 0 || (negative && !field.isSigned)) {
         return Fail(fault, field.offset + field.length - 1,
-                    negative ? "negative sign in an unsigned packed item" : "packed sign nibble " + Hex(sign).substr(3) + " is no sign");
+                    negative ? "negative sign in an unsigned packed item" : "packed sign nibble " + Hex(sign).substr(3) + " is no sign",
+                    negative ? FaultCode::kUnsignedNegative : FaultCode::kPackedSign);
     }
     AppendDecimal(cell.text, negative, magnitude, field.scale);
     cell.kind = Cell::kNumber;
@@ -1143,7 +1152,7 @@ bool ValueCodec::Encode(const Field& field, Cell::Kind kind, std::string_view te
             if (field.length > 0) std::memset(record + field.offset, text_->Space(), static_cast<size_t>(field.length));
             return true;
         }
-        if (field.kind != Field::kText && field.kind != Field::kNational) return Fail(fault, field.offset, "no value");
+        if (field.kind != Field::kText && field.kind != Field::kNational) return Fail(fault, field.offset, "no value", FaultCode::kNotNumber);
     }
     CopyItem* item = field.item;
     unsigned char* bytes = record + field.offset;
@@ -1160,9 +1169,9 @@ bool ValueCodec::Encode(const Field& field, Cell::Kind kind, std::string_view te
             bool national = field.kind == Field::kNational;
             bool ok = national ? text_->EncodeNational(text.data(), text.size(), scratch_)
                                : text_->Encode(text.data(), text.size(), scratch_);
-            if (!ok) return Fail(fault, field.offset, Quoted(text) + " does not convert to " + options_.encoding);
+            if (!ok) return Fail(fault, field.offset, Quoted(text) + " does not convert to " + options_.encoding, FaultCode::kTextEncode);
             if (scratch_.size() > static_cast<size_t>(field.length)) {
-                return Fail(fault, field.offset, "text of " + std::to_string(scratch_.size()) + " bytes does not fit the item's " + std::to_string(field.length));
+                return Fail(fault, field.offset, "text of " + std::to_string(scratch_.size()) + " bytes does not fit the item's " + std::to_string(field.length), FaultCode::kTextTooLong);
             }
             // Blanks of the code page after the text; the setter then copies the item whole.
             while (scratch_.size() < static_cast<size_t>(field.length)) {
@@ -1171,17 +1180,17 @@ bool ValueCodec::Encode(const Field& field, Cell::Kind kind, std::string_view te
             }
             // The bytes the record's string setter stores for text of the item's whole
             // length (which refuses an odd length for national items).
-            if (national && field.length % 2 != 0) return Fail(fault, field.offset, "the value does not fit the item");
+            if (national && field.length % 2 != 0) return Fail(fault, field.offset, "the value does not fit the item", FaultCode::kTextTooLong);
             if (field.length > 0) std::memcpy(bytes, scratch_.data(), static_cast<size_t>(field.length));
             return true;
         }
         case Field::kBits:
         case Field::kBoolChars: {
             if (text.size() > static_cast<size_t>(field.digits)) {
-                return Fail(fault, field.offset, Quoted(text) + " has more than the item's " + std::to_string(field.digits) + " bits");
+                return Fail(fault, field.offset, Quoted(text) + " has more than the item's " + std::to_string(field.digits) + " bits", FaultCode::kBadBits);
             }
             for (char c : text) {
-                if (c != '0' && c != '1') return Fail(fault, field.offset, Quoted(text) + " is not a string of 0 and 1");
+                if (c != '0' && c != '1') return Fail(fault, field.offset, Quoted(text) + " is not a string of 0 and 1", FaultCode::kBadBits);
             }
             scratch_ = text;
             if (field.kind == Field::kBoolChars) scratch_.resize(static_cast<size_t>(field.length), '0');
@@ -1196,7 +1205,7 @@ bool ValueCodec::Encode(const Field& field, Cell::Kind kind, std::string_view te
         }
         }
     } catch (CException& failure) {
-        return Fail(fault, field.offset, "the value does not fit the item");
+        return Fail(fault, field.offset, "the value does not fit the item", FaultCode::kTextTooLong);
     }
     return false;
 }
@@ -1209,9 +1218,9 @@ bool ValueCodec::EncodeNumber(const Field& field, std::string_view text, unsigne
     const bool wide = (field.kind == Field::kDisplay || field.kind == Field::kPacked) && field.digits >= kMostUint64Digits;
     if (!ParseDecimal(text, field.scale, negative, magnitude, reason)) {
         if (wide) return EncodeWideNumber(field, text, record, fault);
-        return Fail(fault, field.offset, reason);
+        return Fail(fault, field.offset, reason, ParseFaultCode(reason));
     }
-    if (negative && !field.isSigned) return Fail(fault, field.offset, "negative value " + Shown(text) + " for an unsigned item");
+    if (negative && !field.isSigned) return Fail(fault, field.offset, "negative value " + Shown(text) + " for an unsigned item", FaultCode::kUnsignedNegative);
     unsigned char* bytes = record + field.offset;
     bool binary = field.kind == Field::kBinary || field.kind == Field::kComp5;
     bool fitsDigits = field.digits >= 19 || magnitude < kPowers[field.digits < 0 ? 0 : field.digits];
@@ -1229,7 +1238,7 @@ bool ValueCodec::EncodeNumber(const Field& field, std::string_view text, unsigne
         } else {
             fits = bits >= 64 || magnitude < (uint64_t{1} << bits);
         }
-        if (!fits) return Fail(fault, field.offset, Shown(text) + " does not fit the item's " + std::to_string(field.length) + " bytes");
+        if (!fits) return Fail(fault, field.offset, Shown(text) + " does not fit the item's " + std::to_string(field.length) + " bytes", FaultCode::kTooManyDigits);
         uint64_t value = negative ? 0 - magnitude : magnitude;
         for (int i = 0; i < field.length; ++i) {
             unsigned char b = static_cast<unsigned char>(value >> (8 * i));
@@ -1238,7 +1247,7 @@ bool ValueCodec::EncodeNumber(const Field& field, std::string_view text, unsigne
         return true;
     }
     if (wide) return EncodeWideNumber(field, text, record, fault);
-    return Fail(fault, field.offset, Shown(text) + " has more digits than the picture's " + std::to_string(field.digits));
+    return Fail(fault, field.offset, Shown(text) + " has more digits than the picture's " + std::to_string(field.digits), FaultCode::kTooManyDigits);
 }
 
 bool ValueCodec::EncodeWideNumber(const Field& field, std::string_view text, unsigned char* record, Fault& fault) {
@@ -1321,14 +1330,15 @@ void ValueCodec::StoreNumber(const Field& field, bool negative, uint64_t magnitu
 
 bool ValueCodec::EncodeFloat(const Field& field, std::string_view text, unsigned char* record, Fault& fault) {
     long double value;
-    if (!ParseFloatText(text, value)) return Fail(fault, field.offset, Quoted(text) + " is not a number");
+    if (!ParseFloatText(text, value)) return Fail(fault, field.offset, Quoted(text) + " is not a number", FaultCode::kNotNumber);
     unsigned char* bytes = record + field.offset;
     int n = field.length;
     // A finite value beyond what the form holds is refused, never stored as Infinity.
     if (std::isfinite(value) && std::fabs(value) > static_cast<long double>(n == 4 && options_.floats != FloatFormat::kIbmHex ? FLT_MAX : DBL_MAX)) {
         return Fail(fault, field.offset, Shown(text) + " is out of the range of " +
                                              (options_.floats == FloatFormat::kIbmHex ? "IBM hexadecimal floating point"
-                                              : n == 4 ? "IEEE single precision" : "IEEE double precision"));
+                                              : n == 4 ? "IEEE single precision" : "IEEE double precision"),
+                    FaultCode::kOverflow);
     }
     // A value not zero that the form can only hold as zero is refused, never stored as 0.
     const auto tooSmall = [&](const char* form) {
@@ -1337,7 +1347,7 @@ bool ValueCodec::EncodeFloat(const Field& field, std::string_view text, unsigned
     };
     if (options_.floats == FloatFormat::kIbmHex) {
         long double stored = n == 4 ? static_cast<long double>(static_cast<double>(value)) : value;
-        if (!ToIbmHex(stored, bytes, n)) return Fail(fault, field.offset, Shown(text) + " is out of the range of IBM hexadecimal floating point");
+        if (!ToIbmHex(stored, bytes, n)) return Fail(fault, field.offset, Shown(text) + " is out of the range of IBM hexadecimal floating point", FaultCode::kOverflow);
         if (value != 0 && FromIbmHex(bytes, n) == 0) return tooSmall("IBM hexadecimal floating point");
         return true;
     }

@@ -134,7 +134,7 @@ bool VariableRecords::Build(CopyItem* head, const LayoutPlan& plan, const DataOp
     return true;
 }
 
-void VariableRecords::Fail(int column, long long offset, std::string reason) {
+void VariableRecords::Fail(int column, long long offset, std::string reason, FaultCode code) {
     if (broken_) return;
     broken_ = true;
     // The item at fault has no value: under OnError::kNull it is left empty.
@@ -145,6 +145,7 @@ void VariableRecords::Fail(int column, long long offset, std::string reason) {
     fault_.column = column;
     fault_.offset = static_cast<int>(offset);
     fault_.reason = std::move(reason);
+    fault_.code = code;
 }
 
 bool VariableRecords::CountOf(int t, long long& count) {
@@ -159,7 +160,7 @@ bool VariableRecords::CountOf(int t, long long& count) {
     if (mode_ == kCount) {
         const Cell& cell = (*cells_)[static_cast<size_t>(table.counter)];
         if (cell.kind == Cell::kNull) {
-            Fail(table.counter, at, "no value for " + table.counterName + ", the count of " + table.name);
+            Fail(table.counter, at, "no value for " + table.counterName + ", the count of " + table.name, FaultCode::kCounterRange);
             return false;
         }
         text = &cell.text;
@@ -167,7 +168,7 @@ bool VariableRecords::CountOf(int t, long long& count) {
         Fault fault;
         const unsigned char* record = mode_ == kDecodeVariable ? out_ : data_;
         if (!values_->Decode(field, record, cell_, fault)) {
-            Fail(table.counter, at + (fault.offset - field.offset), fault.reason);
+            Fail(table.counter, at + (fault.offset - field.offset), fault.reason, fault.code);
             return false;
         }
         text = &cell_.text;
@@ -176,7 +177,7 @@ bool VariableRecords::CountOf(int t, long long& count) {
     uint64_t magnitude = 0;
     std::string reason;
     if (!ParseDecimal(*text, 0, negative, magnitude, reason)) {
-        Fail(table.counter, at, table.counterName + ", the count of " + table.name + ": " + reason);
+        Fail(table.counter, at, table.counterName + ", the count of " + table.name + ": " + reason, FaultCode::kCounterRange);
         return false;
     }
     if ((negative && magnitude != 0) || magnitude < static_cast<uint64_t>(table.minimum) ||
@@ -184,7 +185,8 @@ bool VariableRecords::CountOf(int t, long long& count) {
         Fail(table.counter, at,
              table.counterName + " = " + *text + " is outside the count of " + table.name + " (OCCURS " +
                  std::to_string(table.minimum) + " TO " + std::to_string(table.maximum) + " DEPENDING ON " +
-                 table.counterName + ")");
+                 table.counterName + ")",
+             FaultCode::kCounterRange);
         return false;
     }
     count = static_cast<long long>(magnitude);
@@ -202,14 +204,15 @@ void VariableRecords::Visit(const Node& node, long long start, int absentBy) {
     if (absentBy != -1) return;
     if (start < 0 || node.offset < 0 || node.length < 0 || node.offset + node.length > recordLength_) {
         // Not met in a layout the analysis gives; no byte outside the buffers is touched.
-        Fail(node.column, start, "the item lies outside the record");
+        Fail(node.column, start, "the item lies outside the record", FaultCode::kRecordLength);
         return;
     }
     if (mode_ == kDecodeVariable) {
         if (start + node.length > static_cast<long long>(length_)) {
             Fail(node.column, start,
                  "the record of " + std::to_string(length_) + " bytes ends before this item, which its counts place at bytes " +
-                     std::to_string(start + 1) + " to " + std::to_string(start + node.length));
+                     std::to_string(start + 1) + " to " + std::to_string(start + node.length),
+                 FaultCode::kShortRecord);
             if (node.column >= 0) {
                 absent_[static_cast<size_t>(node.column)] = 1;
                 absentBy_[static_cast<size_t>(node.column)] = kUnplaced;
@@ -283,7 +286,8 @@ bool VariableRecords::Place(const unsigned char* data, size_t length, ValueCodec
         ok = Run(kDecodeVariable);
         if (ok && storedLength_ != static_cast<long long>(length)) {
             Fail(-1, storedLength_,
-                 "a record of " + std::to_string(length) + " bytes, its counts make " + std::to_string(storedLength_));
+                 "a record of " + std::to_string(length) + " bytes, its counts make " + std::to_string(storedLength_),
+                 FaultCode::kRecordLength);
             ok = false;
         }
     }
@@ -304,6 +308,7 @@ bool VariableRecords::Count(const std::vector<Cell>& cells, PlaceFault& fault) {
         fault.offset = stored_[i];
         fault.reason = "a value for an occurrence of " + table.name + " past its count (" + table.counterName +
                        " = " + (*cells_)[static_cast<size_t>(table.counter)].text + ")";
+        fault.code = FaultCode::kCounterRange;
         return false;
     }
     return true;

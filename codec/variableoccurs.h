@@ -29,6 +29,7 @@ struct PlaceFault {
     int column = -1;
     int offset = 0;   // the byte in the record as stored, from 0
     std::string reason;
+    FaultCode code = FaultCode::kOther;
 };
 
 class VariableRecords {
@@ -86,7 +87,7 @@ private:
     void Visit(const Node& node, long long start, int absentBy);
     bool CountOf(int table, long long& count);
     bool Run(Mode mode);
-    void Fail(int column, long long offset, std::string reason);
+    void Fail(int column, long long offset, std::string reason, FaultCode code);
 
     const LayoutPlan* plan_ = nullptr;
     std::vector<Node> nodes_;

@@ -210,6 +210,70 @@ TEST(CodePages, EveryByteOfEachSingleBytePageConvertsAsIbmsTablesOrIconvAndBack)
     }
 }
 
+// iconv's bytes for UTF-8 `text` in `page`; false when it does not convert.
+bool IconvEncode(const char* page, const std::string& text, std::string& out) {
+    iconv_t cd = iconv_open(page, "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    char buffer[64];
+    char* input = const_cast<char*>(text.data());
+    char* output = buffer;
+    size_t left = text.size(), room = sizeof buffer;
+    bool ok = iconv(cd, &input, &left, &output, &room) != static_cast<size_t>(-1) && left == 0;
+    iconv_close(cd);
+    out.assign(buffer, static_cast<size_t>(output - buffer));
+    return ok;
+}
+
+// The reproduction: 398 of cp932's 9,604 double-byte codes came back as other bytes
+// from decode then encode (NEC's selection of IBM's extensions ED/EE written as IBM's
+// FA/FB, NEC's 8790 as 81E0 ...), exit 0. A second code of a character is now bad data,
+// every other code comes back byte for byte.
+TEST(CodePages, Cp932DecodeThenEncodeGivesEveryDoubleByteBackOrRefusesIt) {
+    std::string error;
+    std::unique_ptr<TextCodec> codec = TextCodec::Create("cp932", error);
+    ASSERT_TRUE(codec) << error;
+    int read = 0, seconds = 0;
+    for (int lead = 0x81; lead <= 0xFC; ++lead) {
+        if (lead >= 0xA0 && lead <= 0xDF) continue;
+        for (int trail = 0x40; trail <= 0xFC; ++trail) {
+            const unsigned char pair[2] = {static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)};
+            const std::string bytes(reinterpret_cast<const char*>(pair), 2);
+            std::string iconvText, iconvBytes, text, back;
+            bool valid = false;
+            {
+                iconv_t cd = iconv_open("UTF-8", "CP932");
+                char* input = const_cast<char*>(bytes.data());
+                char buffer[16];
+                char* output = buffer;
+                size_t left = 2, room = sizeof buffer;
+                valid = iconv(cd, &input, &left, &output, &room) != static_cast<size_t>(-1) && left == 0;
+                iconv_close(cd);
+                iconvText.assign(buffer, static_cast<size_t>(output - buffer));
+            }
+            const bool second = valid && IconvEncode("CP932", iconvText, iconvBytes) && iconvBytes != bytes;
+            if (second) ++seconds;
+            const bool decoded = codec->Decode(pair, 2, text);
+            ASSERT_EQ(decoded, valid && !second) << std::hex << lead << trail;
+            if (!decoded) continue;
+            ++read;
+            ASSERT_EQ(text, iconvText) << std::hex << lead << trail;
+            ASSERT_TRUE(codec->Encode(text.data(), text.size(), back)) << std::hex << lead << trail;
+            ASSERT_EQ(back, bytes) << std::hex << lead << trail;
+        }
+    }
+    EXPECT_EQ(read + seconds, 9604);
+    EXPECT_EQ(seconds, 398);
+    // Through the command line: the record named, and the code IBM's extension has read.
+    Layout layout({"01 R.", "   05 T PIC X(2)."});
+    RunResult refused = layout.Decode("\xED\x40", Encoding("cp932"));
+    EXPECT_EQ(refused.status, kExitFailed);
+    EXPECT_NE(refused.err.find("record 1, item T (offset 0)"), std::string::npos) << refused.err;
+    RunResult decoded = layout.Decode("\xFA\x5C", Encoding("cp932"));
+    ASSERT_EQ(decoded.status, kExitDone) << decoded.err;
+    RunResult encoded = layout.Encode(decoded.out, Encoding("cp932"));
+    EXPECT_EQ(encoded.out, "\xFA\x5C");
+}
+
 TEST(CodePages, KnownCharactersOfThePagesAndTheReprosText) {
     struct Known {
         const char* page;
