@@ -5,6 +5,7 @@
 #include "sqlitesink.h"
 #endif
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -334,6 +335,21 @@ int RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLen
     // One database, one transaction; a table per record type.
     RegisteredStaging staging;
     SqliteDatabase database(given.output, &staging);
+    // A signal stops the load, which is rolled back (a database that was there is left
+    // with no journal to recover); the program then ends as the signal asked.
+    static std::atomic<SqliteDatabase*> interruptible{nullptr};
+    struct SignalStop {
+        explicit SignalStop(SqliteDatabase& database) {
+            interruptible.store(&database);
+            SetSignalStop([] {
+                if (SqliteDatabase* loading = interruptible.load()) loading->Interrupt();
+            });
+        }
+        ~SignalStop() {
+            SetSignalStop(nullptr);
+            interruptible.store(nullptr);
+        }
+    } signalStop(database);
     std::vector<std::unique_ptr<SqliteSink>> sinks;
     display.keep = [&](bool complete, std::string& failure) {
         if (!complete) {
@@ -553,6 +569,7 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
     } else if (options.format == TableFormat::kSqlite) {
         status = RunIntoSqlite(given, head, recordLength, options, display, decode, recordTypes);
         finishExtras(status);
+        EndIfSignalled();
     } else if (recordTypes) {
         status = RunRecordTypes(given, options, copybook, display, decode);
         finishExtras(status);
@@ -595,7 +612,7 @@ void AddDataCommand(CLI::App& program, const DataCommandText& text) {
     }
     if (text.decode) {
         command->add_option("--report", options->report,
-                            "a JSON report: records read, good and bad, bad counts per item and per reason, the "
+                            "a JSON report: records read, good and bad, bad counts per item and per kind of fault, the "
                             "first bad places, the time taken (written whatever the run's status)");
     }
     bool decode = text.decode, verify = text.verify;

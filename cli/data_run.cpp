@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -157,8 +158,10 @@ public:
         bool quiet = !display_.verbose && result.bad == 0 && badPlaces_ == 0 && viewErrors_ == 0 && !failed_ &&
                      !result.failed;
         if (!quiet) {
-            std::fprintf(err_, "%s: %lld records read, %lld written, %lld bad", verb_, result.read, result.written,
-                         result.bad);
+            // verify writes no table: its records are good or bad.
+            const bool verify = std::strcmp(verb_, "verify") == 0;
+            std::fprintf(err_, "%s: %lld records read, %lld %s, %lld bad", verb_, result.read,
+                         verify ? result.read - result.bad : result.written, verify ? "good" : "written", result.bad);
             if (result.blanks > 0) std::fprintf(err_, ", %lld blank numbers read as %s", result.blanks, blankAs_);
             std::fprintf(err_, "\n");
             if (rolledBack_) {

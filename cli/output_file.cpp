@@ -40,9 +40,19 @@ const int kEndingSignals[] = {SIGINT, SIGTERM, SIGBREAK};
 const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 #endif
 
+// The stop of a run that ends itself on a signal, and the signal that asked for it.
+std::atomic<void (*)()> signalStop{nullptr};
+std::atomic<int> pendingSignal{0};
+
 // The signal handler: only async-signal-safe calls (unlink, _exit) on the registered
 // paths, which are never freed while they are in a slot.
 void RemoveTemporariesAndExit(int signalNumber) {
+    void (*stop)() = signalStop.load();
+    int none = 0;
+    if (stop != nullptr && pendingSignal.compare_exchange_strong(none, signalNumber)) {
+        stop();
+        return;
+    }
     // Files first, then the folders made for them (a copybook's copy lies in one).
     for (std::atomic<char*>& slot : temporaries) {
         const char* path = slot.load();
@@ -80,6 +90,7 @@ void InstallSignalHandlers() {
         struct sigaction action;
         std::memset(&action, 0, sizeof action);
         action.sa_handler = RemoveTemporariesAndExit;
+        action.sa_flags = SA_RESTART;   // a run that stops itself reads and writes on
         sigemptyset(&action.sa_mask);
         for (int other : kEndingSignals) sigaddset(&action.sa_mask, other);
         sigaction(signalNumber, &action, nullptr);
@@ -110,6 +121,19 @@ void ForgetTemporaryFile(const std::string& path) {
             return;
         }
     }
+}
+
+void SetSignalStop(void (*stop)()) {
+    InstallSignalHandlers();
+    signalStop.store(stop);
+}
+
+void EndIfSignalled() {
+    const int signalNumber = pendingSignal.load();
+    if (signalNumber == 0) return;
+    signalStop.store(nullptr);
+    pendingSignal.store(0);
+    RemoveTemporariesAndExit(signalNumber);
 }
 
 TemporaryFileHold::TemporaryFileHold() {

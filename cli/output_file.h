@@ -66,6 +66,15 @@ private:
 void RegisterTemporaryFile(const std::string& path);
 void ForgetTemporaryFile(const std::string& path);
 
+// A run that can end itself cleanly on a signal (a database load rolls back): while
+// `stop` is set, the first ending signal only calls it (it must be async-signal-safe)
+// and the run, stopping soon after, ends with 128 + the signal's number
+// (EndIfSignalled). A second signal ends the program at once, as without it.
+void SetSignalStop(void (*stop)());
+// Ends the program as the signal that asked the run to stop would have (its temporary
+// files removed first); returns when there was none.
+void EndIfSignalled();
+
 // Holds the signals that remove temporary files while a temporary file is created and
 // registered, so that none is left between the two.
 class TemporaryFileHold {

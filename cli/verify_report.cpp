@@ -44,8 +44,12 @@ void RunTally::Fault(const RunFault& fault) {
     ++faults_;
     std::string item = fault.field != nullptr ? fault.field->column : std::string("(record)");
     ++byItem_[item];
-    ++byReason_[ReasonKind(fault.reason)];
-    if (first_.size() < kFirstShown) first_.push_back(Place{fault.record, item, fault.field != nullptr ? fault.offset : -1, fault.reason});
+    // Faults of one kind count together (a packed nibble of any value); a fault of no
+    // known kind by its reason, its numbers and values left out.
+    ++byReason_[fault.code != FaultCode::kOther ? std::string(FaultCodeName(fault.code)) : ReasonKind(fault.reason)];
+    if (first_.size() < kFirstShown) {
+        first_.push_back(Place{fault.record, item, fault.field != nullptr ? fault.offset : -1, fault.reason, fault.code});
+    }
 }
 
 void RunTally::Rejected(long long, const unsigned char* data, size_t length) {
@@ -81,6 +85,7 @@ std::string RunTally::Report(const RunResult& result, const std::string& copyboo
     for (const Place& place : first_) {
         ordered_json one = {{"record", place.record}, {"item", place.item}};
         if (place.offset >= 0) one["offset"] = place.offset;
+        one["code"] = FaultCodeName(place.code);
         one["reason"] = place.reason;
         first.push_back(one);
     }

@@ -38,6 +38,7 @@ private:
         std::string item;
         int offset;
         std::string reason;
+        quillbox::FaultCode code;
     };
     std::map<std::string, long long> byItem_, byReason_;
     std::vector<Place> first_;

@@ -69,6 +69,27 @@ private:
     std::vector<Cell>& cells_;
 };
 
+// Steps a reader's cursor to its next row (`faults` hearing its faults); false at the
+// end. The fault that stopped the run, or a read error, is thrown.
+bool StepToRow(RecordCursor& cursor, const RecordReader& reader, const std::vector<Error>& faults, long long& number) {
+    for (;;) {
+        const size_t before = faults.size();
+        RecordCursor::Step step = cursor.Next();
+        number = cursor.Number();
+        switch (step) {
+        case RecordCursor::kRow: return true;
+        case RecordCursor::kSkipped: continue;
+        case RecordCursor::kEnd:
+            if (reader.ReadFailed()) throw Error("read error");
+            return false;
+        case RecordCursor::kStopped:
+        case RecordCursor::kFatal:
+            if (faults.size() > before) throw faults[before];
+            throw Error("cannot keep the record", number);
+        }
+    }
+}
+
 // The data file a reader opens itself.
 std::FILE* OpenData(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -219,22 +240,7 @@ void DataReader::Start(const Layout& layout, const DataOptions& options) {
 
 bool DataReader::Next() {
     faults_.clear();
-    for (;;) {
-        size_t before = faults_.size();
-        RecordCursor::Step step = cursor_->Next();
-        number_ = cursor_->Number();
-        switch (step) {
-        case RecordCursor::kRow: return true;
-        case RecordCursor::kSkipped: continue;
-        case RecordCursor::kEnd:
-            if (reader_->ReadFailed()) throw Error("read error");
-            return false;
-        case RecordCursor::kStopped:
-        case RecordCursor::kFatal:
-            if (faults_.size() > before) throw faults_[before];
-            throw Error("cannot keep the record", number_);
-        }
-    }
+    return StepToRow(*cursor_, *reader_, faults_, number_);
 }
 
 size_t DataReader::ColumnCount() const { return cells_.size(); }
@@ -445,24 +451,9 @@ bool RecordTypeReader::Next() {
     faults_.clear();
     type_ = -1;
     cells_.clear();
-    for (;;) {
-        size_t before = faults_.size();
-        RecordCursor::Step step = cursor_->Next();
-        number_ = cursor_->Number();
-        switch (step) {
-        case RecordCursor::kRow:
-            type_ = static_cast<int>(cursor_->Type());
-            return true;
-        case RecordCursor::kSkipped: continue;
-        case RecordCursor::kEnd:
-            if (reader_->ReadFailed()) throw Error("read error");
-            return false;
-        case RecordCursor::kStopped:
-        case RecordCursor::kFatal:
-            if (faults_.size() > before) throw faults_[before];
-            throw Error("cannot keep the record", number_);
-        }
-    }
+    if (!StepToRow(*cursor_, *reader_, faults_, number_)) return false;
+    type_ = static_cast<int>(cursor_->Type());
+    return true;
 }
 
 const std::string& RecordTypeReader::RecordType() const {

@@ -17,6 +17,10 @@
 
 namespace quillbox {
 
+namespace {
+const char kInterrupted[] = "the load was interrupted";
+}
+
 bool ParseIfExists(const std::string& text, IfExists& ifExists) {
     if (text == "fail") ifExists = IfExists::kFail;
     else if (text == "append") ifExists = IfExists::kAppend;
@@ -62,7 +66,7 @@ std::string SqliteRows::InsertSql(const LayoutPlan& plan, const std::string& tab
     return insert + values + ")";
 }
 
-void SqliteRows::Add(const std::vector<SqlValueForm>& forms, const RowCells& cells) {
+bool SqliteRows::Add(const std::vector<SqlValueForm>& forms, const RowCells& cells) {
     columns_ = forms.size();
     for (size_t i = 0; i < forms.size(); ++i) {
         Value value;
@@ -109,12 +113,14 @@ void SqliteRows::Add(const std::vector<SqlValueForm>& forms, const RowCells& cel
         case SqlValueForm::kDecimal:
         case SqlValueForm::kText: break;
         }
+        if (length > static_cast<size_t>(INT32_MAX)) return false;   // more than SQLite binds
         value.kind = Value::kText;
         value.at = text_.size();
-        value.length = length;
+        value.length = static_cast<uint32_t>(length);
         text_.append(text, length);
         values_.push_back(value);
     }
+    return true;
 }
 
 void SqliteRows::Bind(sqlite3_stmt* statement, size_t row) const {
@@ -169,7 +175,7 @@ SqliteDatabase::~SqliteDatabase() {
 // ---- The inserting thread ---------------------------------------------------------------
 
 namespace {
-constexpr size_t kQueuedBlocks = 4;   // blocks decoded ahead of the inserts, at most
+constexpr size_t kQueuedBlocks = 8;   // blocks decoded ahead of the inserts, at most (a few MB)
 }
 
 bool SqliteDatabase::Insert(sqlite3_stmt* statement, long long* stored, std::unique_ptr<SqliteRows>& rows) {
@@ -209,9 +215,17 @@ void SqliteDatabase::Write() {
         std::string failure;
         const size_t rows = work.rows->Rows();
         for (size_t row = 0; row < rows && !failed; ++row) {
+            if (Interrupted()) {
+                failure = kInterrupted;
+                break;
+            }
             work.rows->Bind(work.statement, row);
             const int step = sqlite3_step(work.statement);
             sqlite3_reset(work.statement);
+            if (step == SQLITE_INTERRUPT) {
+                failure = kInterrupted;
+                break;
+            }
             if (step != SQLITE_DONE) {
                 const char* table = sqlite3_sql(work.statement);
                 failure = std::string("cannot insert the rows (") + (table != nullptr ? table : "") + "): " +
@@ -263,7 +277,13 @@ bool SqliteDatabase::Exec(const std::string& sql) {
     return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
+void SqliteDatabase::Interrupt() {
+    interrupted_.store(true);
+    if (sqlite3* db = interruptible_.load()) sqlite3_interrupt(db);
+}
+
 void SqliteDatabase::Close() {
+    interruptible_.store(nullptr);
     // A statement a sink still holds keeps the connection until it is finalized.
     if (db_ != nullptr) sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -310,6 +330,7 @@ bool SqliteDatabase::Open() {
     if (sqlite3_open_v2(opened, &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
         return Fail("cannot open the database");
     }
+    interruptible_.store(db_);
     sqlite3_busy_timeout(db_, 2000);
     // A new database needs no rollback journal: a load that does not end well removes
     // its file, and nothing is under the name until the commit; it is synced then.
@@ -361,7 +382,8 @@ bool SqliteDatabase::Commit() {
         return false;
     }
     StopWriter();
-    if (!Exec("COMMIT")) {
+    if (Interrupted() || !Exec("COMMIT")) {
+        if (Interrupted()) Fail(kInterrupted, false);
         Fail("cannot commit the load");
         Abandon();
         return false;
@@ -485,7 +507,11 @@ constexpr size_t kBlockText = size_t{1} << 20;  // or bytes of its texts
 
 bool SqliteSink::Row(const LayoutPlan&, const RowCells& cells) {
     if (!failure_.empty()) return false;
-    rows_->Add(forms_, cells);
+    if (database_.Interrupted()) return Fail(kInterrupted, false);
+    if (!rows_->Add(forms_, cells)) {
+        rows_->Clear();
+        return Fail("a value of more than 2 GB does not go into the table " + table_, false);
+    }
     if (rows_->Rows() >= kBlockRows || rows_->TextBytes() >= kBlockText) {
         if (!database_.Insert(insert_, &stored_, rows_)) return Fail(database_.Failure(), false);
     }

@@ -37,8 +37,9 @@ public:
     // The INSERT statement of every column of `plan` into `table`.
     static std::string InsertSql(const LayoutPlan& plan, const std::string& table);
 
-    // Adds a row of `cells`, a cell per form.
-    void Add(const std::vector<SqlValueForm>& forms, const RowCells& cells);
+    // Adds a row of `cells`, a cell per form; false (the block then unusable: Clear it)
+    // for a text longer than SQLite binds.
+    bool Add(const std::vector<SqlValueForm>& forms, const RowCells& cells);
     // Binds row `row` to the parameters of `statement`; the texts stay here.
     void Bind(sqlite3_stmt* statement, size_t row) const;
     size_t Rows() const { return columns_ == 0 ? 0 : values_.size() / columns_; }
@@ -47,13 +48,13 @@ public:
 
 private:
     struct Value {
-        enum Kind : uint8_t { kNull, kInteger, kReal, kText } kind;
         union {
             int64_t integer;
             double real;
             size_t at;   // of the text in text_
         };
-        size_t length;
+        uint32_t length;   // of the text (a cell's text is far shorter)
+        enum Kind : uint8_t { kNull, kInteger, kReal, kText } kind;
     };
     size_t columns_ = 0;
     std::vector<Value> values_;
@@ -108,6 +109,10 @@ public:
     bool Insert(sqlite3_stmt* statement, long long* stored, std::unique_ptr<SqliteRows>& rows);
     // Waits until every row handed over is inserted; false (with Failure) when one failed.
     bool Drain();
+    // Asks the load to stop: the rows and the commit that follow fail, and the load is
+    // rolled back. Safe in a signal handler and from another thread.
+    void Interrupt();
+    bool Interrupted() const { return interrupted_.load(std::memory_order_relaxed); }
     sqlite3* Handle() const { return db_; }
     bool IsOpen() const { return open_; }
     const std::string& Failure() const { return failure_; }
@@ -122,6 +127,8 @@ private:
         long long* stored;
         std::unique_ptr<SqliteRows> rows;
     };
+    std::atomic<bool> interrupted_{false};
+    std::atomic<sqlite3*> interruptible_{nullptr};   // the connection, for Interrupt
     std::thread writer_;
     std::mutex mutex_;
     std::condition_variable queued_, taken_;

@@ -14,6 +14,7 @@
 #include "layoutplan.h"
 #include "ranges.h"
 #include "rectypes.h"
+#include "verify_report.h"
 
 
 using namespace quillbox;
@@ -337,6 +338,32 @@ TEST(IndexPass, RangesScansAndTheirJoinGiveTheSerialPartitions) {
     EXPECT_FALSE(JoinScans(cut, scans, rescan, parts, record, fault));
     EXPECT_EQ(record, 251);
     EXPECT_NE(fault.find("bad RDW"), std::string::npos) << fault;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(VerifyReport, FaultsOfOneKindCountTogetherWhateverTheirValues) {
+    quillbox::DataOptions options;
+    RunTally tally(options, nullptr);
+    quillbox::Field field;
+    field.column = "AMT";
+    for (const char* reason : {"packed nibble A of byte 0x1A is not a digit", "packed nibble F of byte 0xF1 is not a digit"}) {
+        quillbox::RunFault fault;
+        fault.record = 4;
+        fault.field = &field;
+        fault.offset = 2;
+        fault.reason = reason;
+        fault.code = quillbox::FaultCode::kPackedNibble;
+        tally.Fault(fault);
+    }
+    quillbox::RunResult result;
+    result.read = 4;
+    result.bad = 1;
+    const std::string json = tally.Report(result, "C.cpy", "D.dat", 16);
+    EXPECT_NE(json.find("\"badByReason\": {\n    \"packed-nibble\": 2\n  }"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"code\": \"packed-nibble\""), std::string::npos) << json;
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // libFuzzer target: arbitrary bytes as a data file, decoded with a few fixed layouts
-// (some with OCCURS DEPENDING ON tables, analysed by the COBOL rules, in records of
-// their present length or at the maximum) in every record format, code page and
-// policy, and the table decoded encoded back.
+// (some with OCCURS DEPENDING ON tables or numbers wider than 64 bits, analysed by the
+// COBOL rules, in records of their present length or at the maximum) in every record
+// format, code page and policy, and the table decoded encoded back.
 // Bad input must end as reported bad data; a table decode wrote without bad data must
 // encode again without any, to as many bytes as the records had. A first byte 0xFF
 // takes a copybook of several 01 records instead, the record types chosen by rules on
@@ -66,6 +66,14 @@ const char* const kLayouts[] = {
     "          05 N2 PIC 9.\n"
     "          05 T2 OCCURS 0 TO 2 DEPENDING ON N2 PIC S9(3) COMP-3.\n"
     "          05 TAIL PIC X.\n",
+
+    // Numbers of more digits than 64 bits hold, in every form that takes them.
+    "       01 R.\n"
+    "          05 P PIC S9(29)V9(9) COMP-3.\n"
+    "          05 D PIC S9(31) SIGN LEADING SEPARATE.\n"
+    "          05 Z PIC 9(25)V99.\n"
+    "          05 T PIC S9(20).\n"
+    "          05 Q PIC 9(20) COMP-3.\n",
 };
 constexpr int kLayoutCount = sizeof kLayouts / sizeof kLayouts[0];
 constexpr int kFirstCobolLayout = 3;
