@@ -4,6 +4,9 @@
 #ifdef QB_HAVE_SQLITE
 #include "sqlitesink.h"
 #endif
+#ifdef QB_HAVE_POSTGRES
+#include "pgsink.h"
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -25,6 +28,7 @@
 #endif
 
 #include "data_run.h"
+#include "next_step.h"
 #include "verify_report.h"
 #include "output_file.h"
 #include "rectypes.h"
@@ -51,7 +55,7 @@ CLI::Validator OneOf(const char* const* names, const char* label) {
         label);
 }
 
-const char* const kFormats[] = {"csv", "jsonl", "sqlite", nullptr};
+const char* const kFormats[] = {"csv", "jsonl", "sqlite", "postgresql", nullptr};
 const char* const kRecords[] = {"fixed", "lines", "rdw", "rdw-block", nullptr};
 const char* const kFloats[] = {"ieee-le", "ieee-be", "ibm-hex", nullptr};
 const char* const kRedefines[] = {"first", "all", nullptr};
@@ -120,14 +124,20 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
                         "run ends with status 0 or 3 (a link's target, the link kept); a pipe or a device is written "
                         "directly; an input is refused");
     command->add_option("--format", options.format,
-                        "the table: csv (default), jsonl, or sqlite (decode: a table of the SQLite database -o names)")
-        ->check(OneOf(kFormats, "csv|jsonl|sqlite"));
+                        "the table: csv (default), jsonl, sqlite (decode: a table of the SQLite database -o names) "
+                        "or postgresql (decode: a table of the PostgreSQL database --db names)")
+        ->check(OneOf(kFormats, "csv|jsonl|sqlite|postgresql"));
     command->add_option("--table", options.table,
-                        "--format sqlite: the table (default: the copybook's record name)");
+                        "--format sqlite or postgresql: the table (default: the copybook's record name; with "
+                        "--record-type a table per record type, TABLE_RECORD)");
     command->add_option("--if-exists", options.ifExists,
-                        "--format sqlite, when the database has the table: fail (default, nothing is written), "
-                        "append the rows, or replace the table")
+                        "--format sqlite or postgresql, when the database has the table: fail (default, nothing is "
+                        "written), append the rows, or replace the table")
         ->check(CLI::IsMember({"fail", "append", "replace"}));
+    command->add_option("--db", options.db,
+                        "--format postgresql: libpq's connection string, such as \"host=/run/postgresql "
+                        "dbname=sales\" or postgresql://USER@HOST/DB (PG* environment variables fill in the rest); "
+                        "the whole load is one transaction, committed when the run ends with status 0 or 3");
     command->add_option("--encoding", options.encoding,
                         std::string("the code page of the data's text: ") + TextCodec::Names() + " (default cp932); " +
                             TextCodec::Aliases())
@@ -213,6 +223,20 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
 void ShowProgress(const DataCommandOptions& given, std::FILE* in, RunDisplay& display) {
     struct stat inputStatus;
     bool regular = fstat(QB_FILENO(in), &inputStatus) == 0 && S_ISREG(inputStatus.st_mode);
+    // What to suggest after bad data: from the options and the file's first bytes (read
+    // and put back, where the input is a file).
+    DataTold told;
+    std::string refused;
+    std::unique_ptr<TextCodec> codec = TextCodec::Create(given.encoding, refused);
+    told.ebcdicEncoding = codec != nullptr && codec->IsEbcdic();
+    ParseRecordFormat(given.records, told.records);
+    long at = regular ? std::ftell(in) : -1;
+    if (at >= 0) {
+        unsigned char head[512];
+        size_t got = std::fread(head, 1, sizeof head, in);
+        if (std::fseek(in, at, SEEK_SET) == 0) told.looks = LookAtData(head, got);
+    }
+    display.nextStep = [told](const RunFault& fault) { return NextStep(fault, told); };
     if (regular) display.inputSize = static_cast<uint64_t>(inputStatus.st_size);
     if (given.progress >= 0) display.progress = given.progress == 1;
     else display.progress = QB_ISATTY(QB_FILENO(stderr)) && (!regular || inputStatus.st_size >= kProgressFrom);
@@ -276,6 +300,19 @@ int RunRecordTypes(const DataCommandOptions& given, DataOptions& options, Loaded
     return status;
 }
 
+// The table a load into a database makes of a copybook of one record: --table, or the
+// record's name; with --names sql a plain identifier.
+std::string DatabaseTableName(const DataCommandOptions& given, CopyItem* head, ColumnNaming naming) {
+    std::string table = ArgumentToUtf8(given.table);
+    if (table.empty()) {
+        for (const CopyItem* item = head; item != nullptr && table.empty(); item = item->next) {
+            if (item->level == 1 && item->name[0] != '\0') table = SystemToUtf8(ItemText(item->name).Get());
+        }
+        if (table.empty()) table = "RECORDS";
+    }
+    return TableNameAs(table, naming);
+}
+
 #ifdef QB_HAVE_SQLITE
 // The temporary files new databases are built in, removed by a signal that ends the
 // program.
@@ -318,14 +355,9 @@ int RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLen
                                        "a device or a pipe (-o FILE.db)"};
         }
     }
-    std::string table = given.table.empty() ? std::string() : ArgumentToUtf8(given.table);
+    std::string table = recordTypes ? TableNameAs(ArgumentToUtf8(given.table), options.naming)
+                                    : DatabaseTableName(given, head, options.naming);
     std::string error;
-    if (table.empty() && !recordTypes) {
-        for (const CopyItem* item = head; item != nullptr && table.empty(); item = item->next) {
-            if (item->level == 1 && item->name[0] != '\0') table = SystemToUtf8(ItemText(item->name).Get());
-        }
-        if (table.empty()) table = "RECORDS";
-    }
     if (!recordTypes && !CheckTableName(table, SqlDialect::kSqlite, error)) throw CommandFailure{"", error};
     IfExists ifExists = IfExists::kFail;
     ParseIfExists(given.ifExists, ifExists);
@@ -364,7 +396,8 @@ int RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLen
     int status;
     if (recordTypes) {
         auto sinkOf = [&](RecordTypes& types, size_t type) -> RowSink* {
-            std::string name = table.empty() ? types.Name(type) : table + "_" + types.Name(type);
+            std::string name =
+                TableNameAs(table.empty() ? types.Name(type) : table + "_" + types.Name(type), options.naming);
             std::string refused;
             if (!CheckTableName(name, SqlDialect::kSqlite, refused)) throw CommandFailure{"", refused};
             sinks.emplace_back(new SqliteSink(database, name, ifExists));
@@ -384,6 +417,77 @@ int RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLen
     (void)display;
     (void)recordTypes;
     throw CommandFailure{"", "this build of quillbox-cli has no SQLite output"};
+#endif
+}
+
+// decode --format postgresql: the rows into a table of the database --db names (with
+// record types, a table per record type, named after its record, --table their prefix),
+// all in one transaction, committed when the run ends with 0 or 3, rolled back (the
+// database as it was) otherwise. A load killed midway leaves nothing either: the server
+// rolls back the transaction of a lost connection. Returns the run's status.
+int RunIntoPostgres(const DataCommandOptions& given, CopyItem* head, int recordLength, const DataOptions& options,
+                    RunDisplay& display, bool decode, bool recordTypes) {
+    if (!decode) throw CommandFailure{"", "encode reads csv or jsonl; --format postgresql is decode's"};
+    if (given.db.empty()) {
+        throw CommandFailure{"", "--format postgresql loads into the database --db names: --db \"host=/run/postgresql "
+                                 "dbname=NAME\" (libpq's connection string)"};
+    }
+    if (given.output != "-") throw CommandFailure{"", "--format postgresql writes no file: --db names the database, not -o"};
+#ifdef QB_HAVE_POSTGRES
+    const std::string prefix = TableNameAs(ArgumentToUtf8(given.table), options.naming);
+    const std::string table = recordTypes ? prefix : DatabaseTableName(given, head, options.naming);
+    std::string error;
+    if (!recordTypes && !CheckTableName(table, SqlDialect::kPostgresql, error)) throw CommandFailure{"", error};
+    IfExists ifExists = IfExists::kFail;
+    ParseIfExists(given.ifExists, ifExists);
+    std::FILE* in = OpenInput(given.input);
+    InputCloser closer{in};
+    ShowProgress(given, in, display);
+    // Messages name the database so, never by --db, which may hold a password.
+    display.tableName = "the PostgreSQL database";
+    PostgresDatabase database(given.db);
+    std::vector<std::unique_ptr<PostgresSink>> sinks;
+    display.keep = [&](bool complete, std::string& failure) {
+        if (!complete) {
+            database.Abandon();
+            return false;
+        }
+        // The rows still buffered go to the server before the commit.
+        for (auto& sink : sinks) {
+            if (!sink->Finish()) {
+                failure = sink->Failure();
+                database.Abandon();
+                return false;
+            }
+        }
+        if (database.Commit()) return true;
+        failure = database.Failure();
+        return false;
+    };
+    int status;
+    if (recordTypes) {
+        auto sinkOf = [&](RecordTypes& types, size_t type) -> RowSink* {
+            std::string name = TableNameAs(prefix.empty() ? types.Name(type) : prefix + "_" + types.Name(type),
+                                           options.naming);
+            std::string refused;
+            if (!CheckTableName(name, SqlDialect::kPostgresql, refused)) throw CommandFailure{"", refused};
+            sinks.emplace_back(new PostgresSink(database, name, ifExists));
+            return sinks.back().get();
+        };
+        status = DecodeRecordTypesInto(head, options, in, sinkOf, stderr, display);
+    } else {
+        sinks.emplace_back(new PostgresSink(database, table, ifExists));
+        status = DecodeData(head, recordLength, options, in, *sinks.back(), stderr, display);
+    }
+    display.keep = nullptr;
+    return status;
+#else
+    (void)head;
+    (void)recordLength;
+    (void)options;
+    (void)display;
+    (void)recordTypes;
+    throw CommandFailure{"", "this build of quillbox-cli has no PostgreSQL output (it needs libpq: Debian's libpq-dev)"};
 #endif
 }
 
@@ -507,6 +611,10 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
     }
     options.recordTypeDefault = given.recordTypeDefault;
     const bool recordTypes = !options.recordTypes.empty() || !options.recordTypeDefault.empty();
+    // The table format of the codec's sinks does not name the database loads.
+    const bool postgres = given.format == "postgresql";
+    // The rows reach PostgreSQL as UTF-8, whatever --output-encoding says.
+    if (postgres) options.tableEncoding = "utf-8";
     std::vector<CopyItem*> records = RecordsOf(head);
     if (!recordTypes && records.size() > 1 && records[1]->position == 1 && !options.redefinesAll) {
         std::fprintf(stderr,
@@ -570,6 +678,9 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
         status = RunIntoSqlite(given, head, recordLength, options, display, decode, recordTypes);
         finishExtras(status);
         EndIfSignalled();
+    } else if (postgres) {
+        status = RunIntoPostgres(given, head, recordLength, options, display, decode, recordTypes);
+        finishExtras(status);
     } else if (recordTypes) {
         status = RunRecordTypes(given, options, copybook, display, decode);
         finishExtras(status);

@@ -32,8 +32,9 @@ struct DataCommandOptions {
     std::string outputEncoding = "utf-8";
     size_t blockSize = 32760;
     TableColumnArguments columns;     // --no-filler, --names
-    std::string table;                // --table: the database table of --format sqlite
+    std::string table;                // --table: the database table of --format sqlite or postgresql
     std::string ifExists = "fail";    // --if-exists
+    std::string db;                   // --db: the connection string of --format postgresql
     std::string rejects;              // --rejects: the bad records' bytes (decode, verify)
     std::string report;               // --report: verify's JSON report
     bool onErrorGiven = false;        // --on-error given (verify reads on by default)

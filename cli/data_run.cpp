@@ -71,6 +71,13 @@ public:
             place += ", item " + fault.field->column + " (offset " + std::to_string(fault.offset) + ")";
         }
         place += ": " + fault.reason;
+        // The likely way out, once: under the message that stops the run, or the summary.
+        if (display_.nextStep && step_.empty() && fault.kind != RunFault::kView) {
+            step_ = display_.nextStep(fault);
+            if (!step_.empty() && (fault.kind == RunFault::kFatal || policy_ == OnError::kStop)) {
+                place += "\n    " + step_;
+            }
+        }
         ClearProgress();
         switch (fault.kind) {
         case RunFault::kFatal:
@@ -172,6 +179,7 @@ public:
             if (badPlaces_ > static_cast<long long>(shown_.size())) {
                 std::fprintf(err_, "  ... %lld more bad places\n", badPlaces_ - static_cast<long long>(shown_.size()));
             }
+            if (!step_.empty() && !failed_ && !stopped_) std::fprintf(err_, "    %s\n", step_.c_str());
             if (viewErrors_ > 0) {
                 std::fprintf(err_, "%s: %lld redefining views did not decode\n", verb_, viewErrors_);
                 for (const std::string& place : viewShown_) std::fprintf(err_, "  view: %s\n", place.c_str());
@@ -191,6 +199,7 @@ private:
     long long badPlaces_ = 0, viewErrors_ = 0;
     std::vector<std::string> shown_, viewShown_;
     bool stopped_ = false, failed_ = false, rolledBack_ = false;
+    std::string step_;   // the next step said (or to say in the summary)
     int width_ = 80;
     size_t shownLength_ = 0;
 };

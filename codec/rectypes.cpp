@@ -4,6 +4,7 @@
 #include "runfaults.h"
 #include "variableoccurs.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "layoutplan.h"
@@ -17,6 +18,14 @@ namespace {
 
 // Names of the copybook (records, items) compare as COBOL compares them: case folded.
 bool SameName(const std::string& a, const std::string& b) { return CompareNoCase(a.c_str(), b.c_str()) == 0; }
+
+// A rule's field and a column: the same name whatever the columns' naming (the copybook's
+// HDR-REC-TYPE is the column HDR_REC_TYPE under --names sql, and either is taken).
+bool SameColumn(std::string column, std::string given) {
+    std::replace(column.begin(), column.end(), '-', '_');
+    std::replace(given.begin(), given.end(), '-', '_');
+    return SameName(column, given);
+}
 
 std::string TrimmedBlanks(const std::string& text) {
     size_t end = text.size();
@@ -129,7 +138,7 @@ bool RecordTypes::Prepare(CopyItem* head, const DataOptions& options, std::strin
             if (t >= types_.size()) continue;
             const std::vector<Field>& fields = types_[t].setup->Plan().fields;
             for (size_t f = 0; f < fields.size(); ++f) {
-                if (SameName(fields[f].column, given.field)) {
+                if (SameColumn(fields[f].column, given.field)) {
                     rule.keyType = t;
                     rule.keyField = f;
                     found = true;

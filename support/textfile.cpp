@@ -230,18 +230,51 @@ void TextFileReplacement::Abandon() {
 }
 
 bool TextFileReplacement::Commit() {
-    if (file == nullptr) return false;
+    commitError = 0;
+    if (file == nullptr) {
+        commitError = EBADF;
+        return false;
+    }
+    // Each step's errno is kept where it fails: the steps after it (the temporary
+    // file's removal among them) set errno again.
     bool ok = std::fflush(file) == 0 && !std::ferror(file);
+    if (!ok) commitError = errno != 0 ? errno : EIO;
 #ifndef _WIN32
     // The bytes are on the disk before the name points at them.
-    if (ok) ok = fsync(fileno(file)) == 0;
+    if (ok && fsync(fileno(file)) != 0) {
+        ok = false;
+        commitError = errno;
+    }
 #endif
-    ok = std::fclose(file) == 0 && ok;
+    if (std::fclose(file) != 0 && ok) {
+        ok = false;
+        commitError = errno;
+    }
     file = nullptr;
 #ifdef _WIN32
-    if (ok) ok = MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (ok && MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
+        ok = false;
+        const DWORD error = GetLastError();
+        commitError = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? EBUSY
+                      : error == ERROR_ACCESS_DENIED                                    ? EACCES
+                      : error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL     ? ENOSPC
+                                                                                        : EIO;
+        if (commitError == EACCES) {
+            // A file open in another program is refused as access denied: it is in use
+            // when it cannot be opened for deletion alone either.
+            HANDLE held = CreateFileA(target.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (held == INVALID_HANDLE_VALUE) {
+                if (GetLastError() == ERROR_SHARING_VIOLATION) commitError = EBUSY;
+            } else {
+                CloseHandle(held);
+            }
+        }
+    }
 #else
-    if (ok) ok = std::rename(temporary.c_str(), target.c_str()) == 0;
+    if (ok && std::rename(temporary.c_str(), target.c_str()) != 0) {
+        ok = false;
+        commitError = errno;
+    }
 #endif
     if (ok) temporary.clear();
     Abandon();

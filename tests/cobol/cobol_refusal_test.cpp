@@ -181,10 +181,9 @@ TEST(CobolRefusalPlace, CopyNestedTooDeep) {
 // A member the search finds as a file but that cannot be read names the COPY statement
 // in the file that includes it. Linux's /proc/self/mem is such a file: a regular file
 // whose reading from offset 0 (an address never mapped) fails.
+// Not on Windows, which has no such file (a skip there would fail `make test`).
+#ifndef _WIN32
 TEST(CobolRefusalPlace, UnreadableMemberNamesTheCopyStatement) {
-#ifdef _WIN32
-    GTEST_SKIP() << "needs /proc/self/mem, a file that opens but cannot be read";
-#else
     const char* const kUnreadable = "/proc/self/mem";
     std::error_code error;
     if (!std::filesystem::is_regular_file(kUnreadable, error))
@@ -207,8 +206,8 @@ TEST(CobolRefusalPlace, UnreadableMemberNamesTheCopyStatement) {
     EXPECT_EQ(r.message, message);
     EXPECT_EQ(r.file, part);
     EXPECT_EQ(r.line, 2);
-#endif
 }
+#endif
 
 TEST(CobolRefusalPlace, CopiedTextBeyondTheBoundStopsAtItsCopyStatement) {
     Folder folder;
