@@ -295,7 +295,10 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
             const std::string& text = chunk->out[i];
             size_t skip = prologue[i].size();
             if (text.size() < skip || text.compare(0, skip, prologue[i]) != 0) skip = 0;
-            if (text.size() > skip && std::fwrite(text.data() + skip, 1, text.size() - skip, outputs[i]) != text.size() - skip) {
+            // The rows count as written once the output took them (through the stream's
+            // own buffer), as one thread counts them.
+            if (text.size() > skip && (std::fwrite(text.data() + skip, 1, text.size() - skip, outputs[i]) != text.size() - skip ||
+                                       std::fflush(outputs[i]) != 0)) {
                 written = false;
             }
         }
