@@ -35,6 +35,7 @@
 #include "parallel.h"
 #endif
 #include "rectypes.h"
+#include "sqltable.h"
 #include "tableio.h"
 #include "textcodec.h"
 
@@ -326,6 +327,7 @@ int RunRecordTypes(const DataCommandOptions& given, DataOptions& options, Loaded
     return status;
 }
 
+#if defined(QB_HAVE_SQLITE) || defined(QB_HAVE_POSTGRES)
 // The table a load into a database makes of a copybook of one record: --table, or the
 // record's name; with --names sql a plain identifier.
 std::string DatabaseTableName(const DataCommandOptions& given, CopyItem* head, ColumnNaming naming) {
@@ -338,6 +340,7 @@ std::string DatabaseTableName(const DataCommandOptions& given, CopyItem* head, C
     }
     return TableNameAs(table, naming);
 }
+#endif
 
 #ifdef QB_HAVE_SQLITE
 // The temporary files new databases are built in, removed by a signal that ends the
