@@ -31,9 +31,6 @@
 #include "next_step.h"
 #include "verify_report.h"
 #include "output_file.h"
-#ifdef QB_HAVE_PARALLEL
-#include "parallel.h"
-#endif
 #include "rectypes.h"
 #include "sqltable.h"
 #include "tableio.h"
@@ -194,8 +191,8 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
     command->add_option("--skip", options.skip, "records passed over first")->check(CLI::NonNegativeNumber);
     command->add_option("--count", options.count, "records taken at most")->check(CLI::NonNegativeNumber);
     command->add_option("--threads", options.threads,
-                        "decode: threads decoding the input (default: the machine's cores; 1: one thread); the "
-                        "output is the same whatever the number")
+                        "decode: threads decoding the input (default 1); the output is the same whatever the "
+                        "number")
         ->check(CLI::Range(1, 256));
     command->add_option("--on-error", options.onError,
                         "bad data: stop (default, exit 1), skip the record, or null (an empty value); "
@@ -613,11 +610,7 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
     options.redefinesAll = given.redefines == "all";
     options.skip = given.skip;
     options.count = given.count;
-#ifdef QB_HAVE_PARALLEL
-    options.threads = given.threads > 0 ? given.threads : DefaultThreads();
-#else
-    options.threads = 1;
-#endif
+    options.threads = given.threads > 0 ? given.threads : 1;
     ParseOnError(given.onError, options.onError);
     // verify reads the whole file: bad records are counted and passed over.
     if (verify && !given.onErrorGiven) options.onError = OnError::kSkip;
