@@ -337,6 +337,31 @@ std::string DatabaseTableName(const DataCommandOptions& given, CopyItem* head, C
     }
     return TableNameAs(table, naming);
 }
+
+// The table of a load: --table (with record types, the prefix of the tables, which may
+// be empty), or for a copybook of one record the record's name; checked for `dialect`.
+std::string LoadTableName(const DataCommandOptions& given, CopyItem* head, ColumnNaming naming, bool recordTypes,
+                          SqlDialect dialect) {
+    if (recordTypes) return TableNameAs(ArgumentToUtf8(given.table), naming);
+    std::string table = DatabaseTableName(given, head, naming), error;
+    if (!CheckTableName(table, dialect, error)) throw CommandFailure{"", error};
+    return table;
+}
+
+// Decodes into database tables: `table` for a copybook of one record, or a table per
+// record type named after its record (`table` its prefix), each name checked for
+// `dialect`; `sinkOf` makes a table's sink.
+int DecodeIntoTables(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, RunDisplay& display,
+                     bool recordTypes, const std::string& table, SqlDialect dialect,
+                     const std::function<RowSink*(const std::string&)>& sinkOf) {
+    if (!recordTypes) return DecodeData(head, recordLength, options, in, *sinkOf(table), stderr, display);
+    return DecodeRecordTypesInto(head, options, in, [&](RecordTypes& types, size_t type) -> RowSink* {
+        std::string name = TableNameAs(table.empty() ? types.Name(type) : table + "_" + types.Name(type), options.naming);
+        std::string refused;
+        if (!CheckTableName(name, dialect, refused)) throw CommandFailure{"", refused};
+        return sinkOf(name);
+    }, stderr, display);
+}
 #endif
 
 #ifdef QB_HAVE_SQLITE
@@ -381,10 +406,7 @@ int RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLen
                                        "a device or a pipe (-o FILE.db)"};
         }
     }
-    std::string table = recordTypes ? TableNameAs(ArgumentToUtf8(given.table), options.naming)
-                                    : DatabaseTableName(given, head, options.naming);
-    std::string error;
-    if (!recordTypes && !CheckTableName(table, SqlDialect::kSqlite, error)) throw CommandFailure{"", error};
+    const std::string table = LoadTableName(given, head, options.naming, recordTypes, SqlDialect::kSqlite);
     IfExists ifExists = IfExists::kFail;
     ParseIfExists(given.ifExists, ifExists);
     std::FILE* in = OpenInput(given.input);
@@ -419,21 +441,11 @@ int RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLen
         failure = database.Failure();
         return false;
     };
-    int status;
-    if (recordTypes) {
-        auto sinkOf = [&](RecordTypes& types, size_t type) -> RowSink* {
-            std::string name =
-                TableNameAs(table.empty() ? types.Name(type) : table + "_" + types.Name(type), options.naming);
-            std::string refused;
-            if (!CheckTableName(name, SqlDialect::kSqlite, refused)) throw CommandFailure{"", refused};
-            sinks.emplace_back(new SqliteSink(database, name, ifExists));
-            return sinks.back().get();
-        };
-        status = DecodeRecordTypesInto(head, options, in, sinkOf, stderr, display);
-    } else {
-        sinks.emplace_back(new SqliteSink(database, table, ifExists));
-        status = DecodeData(head, recordLength, options, in, *sinks.back(), stderr, display);
-    }
+    int status = DecodeIntoTables(head, recordLength, options, in, display, recordTypes, table, SqlDialect::kSqlite,
+                                  [&](const std::string& name) -> RowSink* {
+                                      sinks.emplace_back(new SqliteSink(database, name, ifExists));
+                                      return sinks.back().get();
+                                  });
     display.keep = nullptr;
     return status;
 #else
@@ -460,10 +472,7 @@ int RunIntoPostgres(const DataCommandOptions& given, CopyItem* head, int recordL
     }
     if (given.output != "-") throw CommandFailure{"", "--format postgresql writes no file: --db names the database, not -o"};
 #ifdef QB_HAVE_POSTGRES
-    const std::string prefix = TableNameAs(ArgumentToUtf8(given.table), options.naming);
-    const std::string table = recordTypes ? prefix : DatabaseTableName(given, head, options.naming);
-    std::string error;
-    if (!recordTypes && !CheckTableName(table, SqlDialect::kPostgresql, error)) throw CommandFailure{"", error};
+    const std::string table = LoadTableName(given, head, options.naming, recordTypes, SqlDialect::kPostgresql);
     IfExists ifExists = IfExists::kFail;
     ParseIfExists(given.ifExists, ifExists);
     std::FILE* in = OpenInput(given.input);
@@ -490,21 +499,11 @@ int RunIntoPostgres(const DataCommandOptions& given, CopyItem* head, int recordL
         failure = database.Failure();
         return false;
     };
-    int status;
-    if (recordTypes) {
-        auto sinkOf = [&](RecordTypes& types, size_t type) -> RowSink* {
-            std::string name = TableNameAs(prefix.empty() ? types.Name(type) : prefix + "_" + types.Name(type),
-                                           options.naming);
-            std::string refused;
-            if (!CheckTableName(name, SqlDialect::kPostgresql, refused)) throw CommandFailure{"", refused};
-            sinks.emplace_back(new PostgresSink(database, name, ifExists));
-            return sinks.back().get();
-        };
-        status = DecodeRecordTypesInto(head, options, in, sinkOf, stderr, display);
-    } else {
-        sinks.emplace_back(new PostgresSink(database, table, ifExists));
-        status = DecodeData(head, recordLength, options, in, *sinks.back(), stderr, display);
-    }
+    int status = DecodeIntoTables(head, recordLength, options, in, display, recordTypes, table,
+                                  SqlDialect::kPostgresql, [&](const std::string& name) -> RowSink* {
+                                      sinks.emplace_back(new PostgresSink(database, name, ifExists));
+                                      return sinks.back().get();
+                                  });
     display.keep = nullptr;
     return status;
 #else
