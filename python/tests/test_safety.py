@@ -5,6 +5,7 @@ arena allocator on and off, memory over repeated reads, and argument errors that
 the argument and the file."""
 
 import decimal
+import math
 import os
 import pathlib
 import pickle
@@ -13,6 +14,7 @@ import subprocess
 import sys
 import textwrap
 import threading
+import time
 
 import numpy as np
 import pandas as pd
@@ -83,8 +85,19 @@ def big_file(tmp_path, megabytes):
 
 
 def test_ctrl_c_during_a_large_read_is_heard_at_once(tmp_path):
-    # SIGINT 0.3 s into a read of 100 MB: KeyboardInterrupt within 0.5 s, the memory back.
+    # SIGINT 0.3 s into a large read: KeyboardInterrupt within 0.5 s, the memory back. The
+    # file is made large enough that one read takes at least 2 s on this machine, or a read
+    # that ignored signals could end inside the bound and pass.
     path = big_file(tmp_path, 100)
+    started = time.monotonic()
+    quillbox.read(str(path), quillbox.Layout(COPYBOOK), decimals="float")
+    seconds = time.monotonic() - started
+    copies = min(16, max(1, math.ceil(2.0 / seconds)))
+    if copies > 1:
+        block = path.read_bytes()
+        with open(path, "ab") as f:
+            for _ in range(copies - 1):
+                f.write(block)
     code = """
         import os, signal, threading, time, resource
         import quillbox
