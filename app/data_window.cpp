@@ -34,6 +34,7 @@ const DWORD SCAN_TICK_MS = 40;                 // a timer tick's time for the sc
 const int FIRST_PAGE_ROWS = 40;               // rows measured for the column widths
 const int MAX_COLUMN_WIDTH = 360;
 const long long MAX_COPIED_ROWS = 100000;     // rows the clipboard takes at once
+const UINT WM_DATA_SCAN_STOPPED = WM_APP + 1;  // posted once when the scan stops on bad framing
 
 enum StatusPart { PART_RECORDS, PART_BAD, PART_FILTER, PART_EDITS, PART_COUNT };
 enum ExportScope { SCOPE_ALL, SCOPE_SHOWN, SCOPE_SELECTED };
@@ -61,7 +62,10 @@ struct DataWindowState {
     std::string cellText;   // LVN_GETDISPINFO's text stays valid until the next one
     uint64_t scanned = 0;   // bytes of the file the scan has passed
     long long badShown = 0; // the bad rows the status bar counts
-    int clickedColumn = 1;  // the list's column clicked last: F2 edits it
+    // The cell cursor: the list's column (1 = the first of the document's) of the focused
+    // row that F2 and Enter edit; Left and Right move it, a click puts it.
+    int cursorColumn = 1;
+    bool scanStopTold = false;   // the message box of a scan that stopped was shown
     bool busy = false;      // a long run pumps messages: no command, scan or close meanwhile
 };
 
@@ -132,18 +136,26 @@ void UpdateStatus(DataWindowState& state)
 {
     const DataDocument& document = state.document;
     char text[160];
+    const DataDocument::ScanFault& stop = document.ScanStop();
     if (document.ScanDone()) {
         std::snprintf(text, sizeof text, "レコード数 %lld 件", document.RecordCount());
-        if (!document.ScanError().empty())
-            std::snprintf(text + std::strlen(text), sizeof text - std::strlen(text), " (以降は読めません: %s)",
-                          document.ScanError().c_str());
+        if (stop.record > 0) {
+            // The whole reason is in the message box (and in the bad-data count).
+            std::snprintf(text + std::strlen(text), sizeof text - std::strlen(text), " (レコード %lld から先は読めません)",
+                          stop.record);
+            if (!state.scanStopTold) {
+                state.scanStopTold = true;
+                PostMessageA(state.window, WM_DATA_SCAN_STOPPED, 0, 0);
+            }
+        }
     } else {
         int percent = document.FileSize() > 0 ? static_cast<int>(state.scanned * 100 / document.FileSize()) : 0;
         std::snprintf(text, sizeof text, "レコード数 %lld 件以上 (索引作成中 %d%%)", document.RecordCount(), percent);
     }
     SetPart(state, PART_RECORDS, text);
     state.badShown = document.BadRowsShown();
-    std::snprintf(text, sizeof text, "不正データ %lld 件", state.badShown);
+    // The record the scan stopped at is bad data too.
+    std::snprintf(text, sizeof text, "不正データ %lld 件", state.badShown + (stop.record > 0 ? 1 : 0));
     SetPart(state, PART_BAD, text);
     if (state.filtered)
         std::snprintf(text, sizeof text, "フィルタ %lld 件", state.filter.Count());
@@ -155,6 +167,26 @@ void UpdateStatus(DataWindowState& state)
     else
         std::snprintf(text, sizeof text, "%s", document.ReadOnly() ? "読み取り専用" : "");
     SetPart(state, PART_EDITS, text);
+}
+
+// The message box of a scan that stopped: the whole reason, the record and the file's
+// byte where its framing begins, and what the window shows instead.
+void TellScanStopped(DataWindowState& state)
+{
+    const DataDocument::ScanFault& stop = state.document.ScanStop();
+    if (stop.record <= 0)
+        return;
+    char place[160];
+    std::snprintf(place, sizeof place, "レコード %lld (ファイルの先頭から %llu バイト目、0x%llX)", stop.record,
+                  static_cast<unsigned long long>(stop.offset) + 1, static_cast<unsigned long long>(stop.offset));
+    char shown[200];
+    std::snprintf(shown, sizeof shown,
+                  "その前のレコード %lld 件を表示しています。レコードの形式 (固定長、RDW、RDWブロック、行) が"
+                  "ファイルに合っているか確かめてください。",
+                  state.document.RecordCount());
+    std::string text = BaseName(state.dataPath) + " は途中から先を読めません。\n\n" + place + ":\n" + stop.text +
+                       "\n\n" + shown;
+    modalUi.messageBox(state.window, text.c_str(), DATA_CAPTION, MB_ICONWARNING);
 }
 
 void SetItemCount(DataWindowState& state)
@@ -271,7 +303,7 @@ std::vector<long long> SelectedRows(DataWindowState& state)
 }
 
 const char* const DETAIL_TITLES[] = {"項目", "PIC", "属性", "位置", "長さ", "値", "16進"};
-const int DETAIL_WIDTHS[] = {260, 90, 60, 50, 45, 220, 420};
+const int DETAIL_WIDTHS[] = {260, 90, 60, 50, 45, 220, 640};
 const int DETAIL_COLUMNS = 7;
 
 void InsertDetailColumns(DataWindowState& state)
@@ -308,32 +340,61 @@ void DetailCells(const DataDocument::DetailLine& line, std::string (&cells)[DETA
     cells[6] = line.hex;
 }
 
+// Bytes a row of the detail pane's 16進 column shows: more go on the rows below it, so
+// that the bytes show whole.
+const size_t DETAIL_HEX_ROW_BYTES = 32;
+const int DETAIL_VALUE_MAX_WIDTH = 480;
+
+// Adds a row of the detail pane; false when the list refused it.
+bool AddDetailRow(DataWindowState& state, int index, const std::string (&cells)[DETAIL_COLUMNS], bool bad)
+{
+    LVITEMA item = {};
+    item.mask = LVIF_TEXT | LVIF_PARAM;
+    item.iItem = index;
+    item.pszText = const_cast<char*>(cells[0].c_str());
+    item.lParam = bad ? 1 : 0;
+    int at = static_cast<int>(SendMessageA(state.detail, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+    for (int column = 1; column < DETAIL_COLUMNS && at >= 0; ++column) {
+        LVITEMA cell = {};
+        cell.iSubItem = column;
+        cell.pszText = const_cast<char*>(cells[column].c_str());
+        SendMessageA(state.detail, LVM_SETITEMTEXTA, at, reinterpret_cast<LPARAM>(&cell));
+    }
+    return at >= 0;
+}
+
 void ShowDetail(DataWindowState& state)
 {
     SendMessageA(state.detail, WM_SETREDRAW, FALSE, 0);
     SendMessageA(state.detail, LVM_DELETEALLITEMS, 0, 0);
     long long row = FocusedRow(state);
     std::vector<DataDocument::DetailLine> lines;
+    auto textWidth = [&](const std::string& text) {
+        return static_cast<int>(SendMessageA(state.detail, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(text.c_str())));
+    };
+    int valueWidth = textWidth(DETAIL_TITLES[5]);
     if (row >= 0 && state.document.Detail(row, lines)) {
         int index = 0;
+        const size_t hexRow = DETAIL_HEX_ROW_BYTES * 3;   // "XX " a byte
         for (const DataDocument::DetailLine& line : lines) {
             std::string cells[DETAIL_COLUMNS];
             DetailCells(line, cells);
-            LVITEMA item = {};
-            item.mask = LVIF_TEXT | LVIF_PARAM;
-            item.iItem = index;
-            item.pszText = const_cast<char*>(cells[0].c_str());
-            item.lParam = line.bad ? 1 : 0;
-            int at = static_cast<int>(SendMessageA(state.detail, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
-            for (int column = 1; column < DETAIL_COLUMNS && at >= 0; ++column) {
-                LVITEMA cell = {};
-                cell.iSubItem = column;
-                cell.pszText = const_cast<char*>(cells[column].c_str());
-                SendMessageA(state.detail, LVM_SETITEMTEXTA, at, reinterpret_cast<LPARAM>(&cell));
+            valueWidth = std::max(valueWidth, textWidth(cells[5]));
+            // The bytes past a row's worth on rows of their own below the line.
+            const std::string hex = cells[6];
+            cells[6] = hex.substr(0, std::min(hex.size(), hexRow - 1));
+            if (!AddDetailRow(state, index++, cells, line.bad))
+                break;
+            for (size_t from = hexRow; from < hex.size(); from += hexRow) {
+                std::string more[DETAIL_COLUMNS];
+                more[6] = hex.substr(from, std::min(hex.size() - from, hexRow - 1));
+                if (!AddDetailRow(state, index++, more, line.bad))
+                    break;
             }
-            ++index;
         }
     }
+    // The values shown whole, up to a width that leaves the bytes on the screen.
+    SendMessageA(state.detail, LVM_SETCOLUMNWIDTH, 5, std::min(valueWidth + 16, DETAIL_VALUE_MAX_WIDTH));
     SendMessageA(state.detail, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(state.detail, nullptr, TRUE);
 }
@@ -878,8 +939,8 @@ void EditCommand(DataWindowState& state)
     const int position = static_cast<int>(Focused(state));
     if (position < 0)
         return;
-    // The column clicked last, else the first.
-    int column = state.clickedColumn;
+    // The cell cursor's column.
+    int column = state.cursorColumn;
     if (column < 1 || static_cast<size_t>(column) > state.document.ColumnCount())
         column = 1;
     BeginEdit(state, position, column);
@@ -994,6 +1055,40 @@ void SelectGesture(DataWindowState& state, long long position, bool extend, bool
     MoveFocus(state, position);
 }
 
+// Scrolls the list sideways so that the cell cursor's column shows whole (its left edge
+// first when it is wider than the list).
+void ShowCursorColumn(DataWindowState& state)
+{
+    long long position = Focused(state);
+    if (position < 0)
+        position = static_cast<int>(SendMessageA(state.list, LVM_GETTOPINDEX, 0, 0));
+    RECT cell = {};
+    cell.top = state.cursorColumn;
+    cell.left = LVIR_BOUNDS;
+    if (!SendMessageA(state.list, LVM_GETSUBITEMRECT, static_cast<WPARAM>(position), reinterpret_cast<LPARAM>(&cell)))
+        return;
+    RECT client = {};
+    GetClientRect(state.list, &client);
+    int dx = 0;
+    if (cell.left < client.left)
+        dx = cell.left - client.left;
+    else if (cell.right > client.right)
+        dx = std::min(cell.right - client.right, cell.left - client.left);
+    if (dx != 0)
+        SendMessageA(state.list, LVM_SCROLL, static_cast<WPARAM>(dx), 0);
+    InvalidateRect(state.list, nullptr, FALSE);
+}
+
+// Left and Right: the cell cursor one column on, within the document's columns.
+void MoveCursorColumn(DataWindowState& state, int step)
+{
+    const int last = static_cast<int>(state.document.ColumnCount());
+    if (last < 1)
+        return;
+    state.cursorColumn = std::min(std::max(state.cursorColumn + step, 1), last);
+    ShowCursorColumn(state);
+}
+
 // A key of the list that moves or selects; false for the others, left to the list.
 bool SelectionKey(DataWindowState& state, WPARAM key)
 {
@@ -1005,6 +1100,17 @@ bool SelectionKey(DataWindowState& state, WPARAM key)
     const long long focus = Focused(state);
     long long position;
     switch (key) {
+    case VK_LEFT:
+    case VK_RIGHT:
+        if (control || shift)
+            return false;
+        MoveCursorColumn(state, key == VK_LEFT ? -1 : 1);
+        return true;
+    case VK_RETURN:
+        if (control || shift || focus < 0)
+            return false;
+        EditCommand(state);
+        return true;
     case VK_UP: position = focus - 1; break;
     case VK_DOWN: position = focus + 1; break;
     case VK_HOME: position = 0; break;
@@ -1050,7 +1156,7 @@ void SelectionClick(DataWindowState& state, UINT message, WPARAM keys, LPARAM at
         return;
     }
     if (subItem > 0)
-        state.clickedColumn = subItem;
+        state.cursorColumn = subItem;
     if (message == WM_RBUTTONDOWN) {
         if (state.selected.Contains(position))
             MoveFocus(state, position);
@@ -1177,12 +1283,19 @@ LRESULT OnNotify(DataWindowState& state, NMHDR* header)
         if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT)
             return CDRF_NOTIFYSUBITEMDRAW;
         if (draw->nmcd.dwDrawStage == (CDDS_ITEMPREPAINT | CDDS_SUBITEM)) {
-            long long row = RowAt(state, static_cast<long long>(draw->nmcd.dwItemSpec));
+            const long long position = static_cast<long long>(draw->nmcd.dwItemSpec);
+            long long row = RowAt(state, position);
             bool bad = false, edited = false;
             if (row >= 0)
                 CellText(state, row, draw->iSubItem, &bad, &edited);
             draw->clrText = bad ? RGB(0xC0, 0x00, 0x00) : GetSysColor(COLOR_WINDOWTEXT);
             draw->clrTextBk = edited ? RGB(0xFF, 0xF4, 0xC0) : GetSysColor(COLOR_WINDOW);
+            // The cell cursor: the focused row's cell of its column, framed in its own colour
+            // over the row's selection.
+            if (draw->iSubItem == state.cursorColumn && position == Focused(state)) {
+                draw->nmcd.uItemState &= ~(CDIS_SELECTED | CDIS_FOCUS);
+                draw->clrTextBk = RGB(0xFF, 0xD8, 0x70);
+            }
             return CDRF_NEWFONT;
         }
         return CDRF_DODEFAULT;
@@ -1253,6 +1366,9 @@ LRESULT HandleDataMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     case WM_SIZE:
         Layout(*state);
         return 0;
+    case WM_DATA_SCAN_STOPPED:
+        TellScanStopped(*state);
+        return 0;
     case WM_SETFOCUS:
         SetFocus(state->list);
         return 0;
@@ -1308,6 +1424,32 @@ LRESULT CALLBACK DataWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
 }
 
+// Where a new data window of `width` x `height` goes: a step down and right of the main
+// window for each data window open, back to the first step where it would leave the
+// screen's work area.
+POINT CascadedPlace(HWND owner, int width, int height)
+{
+    const int step = GetSystemMetrics(SM_CYCAPTION) + GetSystemMetrics(SM_CYFRAME);
+    RECT work = {0, 0, 1024, 768};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    RECT base = work;
+    if (owner && IsWindow(owner))
+        GetWindowRect(owner, &base);
+    const int count = static_cast<int>(openWindows.size());
+    int room = static_cast<int>(std::min(work.right - width - base.left, work.bottom - height - base.top));
+    if (room < step) {
+        // No room below and right of the main window: from the work area's corner.
+        base = work;
+        room = static_cast<int>(std::min(work.right - width - base.left, work.bottom - height - base.top));
+    }
+    const int fits = std::max(1, room / std::max(step, 1));
+    const int n = count % fits + 1;
+    POINT place = {base.left + n * step, base.top + n * step};
+    place.x = std::max<LONG>(work.left, std::min<LONG>(place.x, work.right - width));
+    place.y = std::max<LONG>(work.top, std::min<LONG>(place.y, work.bottom - height));
+    return place;
+}
+
 }  // namespace
 
 bool RegisterDataWindowClass(HINSTANCE instance)
@@ -1360,8 +1502,9 @@ HWND OpenDataWindow(HWND owner, const std::string& copybookPath, const std::stri
         return nullptr;
     }
 
+    POINT place = CascadedPlace(owner, 900, 640);
     HWND window = CreateWindowExA(0, DATA_WINDOW_CLASS_NAME, PRODUCT_NAME, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, 900, 640, nullptr, BuildMenu(), instance, nullptr);
+                                  place.x, place.y, 900, 640, nullptr, BuildMenu(), instance, nullptr);
     if (!window) {
         modalUi.messageBox(owner, "データウィンドウを作れません。", DATA_CAPTION, MB_ICONERROR);
         return nullptr;
@@ -1446,6 +1589,25 @@ void OpenDataFileCommand(HWND owner)
     OpenDataWindow(owner, copybook, name, dataSetup.options, dataSetup.readOnly);
 }
 
+namespace {
+
+// Gives `pane` (the list or the detail pane) the keyboard focus; the detail pane's
+// first line is focused when none is, so that the keys scroll it from the top.
+void FocusPane(DataWindowState& state, HWND pane)
+{
+    if (pane == state.detail && SendMessageA(state.detail, LVM_GETITEMCOUNT, 0, 0) > 0 &&
+        SendMessageA(state.detail, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED) < 0) {
+        LVITEMA item = {};
+        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        item.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageA(state.detail, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&item));
+    }
+    SetFocus(pane);
+    InvalidateRect(state.list, nullptr, FALSE);
+}
+
+}  // namespace
+
 bool DataWindowMessage(MSG& message)
 {
     if (!message.hwnd)
@@ -1458,6 +1620,12 @@ bool DataWindowMessage(MSG& message)
     if (!state)
         return false;
     bool editing = state->editor && message.hwnd == state->editor;
+    // Tab and Shift+Tab: the list, then the detail pane, then the list.
+    if (!editing && message.message == WM_KEYDOWN && message.wParam == VK_TAB &&
+        (GetKeyState(VK_CONTROL) & 0x8000) == 0 && !state->busy) {
+        FocusPane(*state, GetFocus() == state->detail ? state->list : state->detail);
+        return true;
+    }
     if (!editing && TranslateAcceleratorA(root, Accelerators(), &message))
         return true;
     TranslateMessage(&message);
@@ -1511,6 +1679,12 @@ std::string DataWindowStatus(HWND window, int part)
     if (LOWORD(length) < sizeof text)
         SendMessageA(state->status, SB_GETTEXTA, part, reinterpret_cast<LPARAM>(text));
     return text;
+}
+
+int DataWindowCursorColumn(HWND window)
+{
+    DataWindowState* state = StateOf(window);
+    return state ? state->cursorColumn : 0;
 }
 
 long long DataWindowRowAt(HWND window, int position)

@@ -38,6 +38,8 @@ quillbox::DataDocument* DataWindowDocument(HWND window);
 HWND DataWindowList(HWND window);
 HWND DataWindowDetail(HWND window);
 std::string DataWindowStatus(HWND window, int part);
+// The list's column of the cell cursor (1 for the first of the document's columns).
+int DataWindowCursorColumn(HWND window);
 // The row of the document shown at list position `position`, -1 when none.
 long long DataWindowRowAt(HWND window, int position);
 // Forgets the remembered settings (the tests start every case afresh).

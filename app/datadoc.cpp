@@ -1,6 +1,7 @@
 // The data window's document: index, rows, detail, find, filter, export and edits of a
 // data file, every value through the codec.
 #include "datadoc.h"
+#include "faulttext.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,6 +23,7 @@
 namespace quillbox {
 
 const char* const DATA_BAD_CELL_TEXT = "###";
+const char* const kRecordTypeColumn = "レコード種別";
 
 namespace {
 
@@ -61,12 +63,15 @@ public:
         entry.column = fault.field != nullptr ? static_cast<int>(fault.field - plan_.fields.data()) : -1;
         entry.counts = fault.kind == RunFault::kValue || fault.kind == RunFault::kRecord || fault.kind == RunFault::kFatal;
         entry.reason = fault.reason;
+        entry.code = fault.code;
         entries.push_back(std::move(entry));
     }
     struct Entry {
         int column;
         bool counts;   // makes the row bad (a redefining view's fault does not)
-        std::string reason;
+        std::string reason;   // the codec's words
+        FaultCode code;
+        std::string Text() const { return FaultText(code, reason); }   // the window's
     };
     std::vector<Entry> entries;
 
@@ -170,12 +175,12 @@ public:
     explicit ExportReport(const DataProgress& progress) : progress_(progress) {}
     void Fault(const RunFault& fault) override {
         if (!first.empty()) return;
-        if (fault.record > 0) first = "record " + std::to_string(fault.record);
-        if (fault.field != nullptr) {
-            first += ", item " + fault.field->column + " (offset " + std::to_string(fault.offset) + ")";
-        }
-        first += (first.empty() ? "" : ": ") + fault.reason;
-        first = ToShiftJis(first);
+        const std::string text = FaultText(fault.code, fault.reason);
+        if (fault.record > 0)
+            first = FaultPlace(fault.record, fault.field != nullptr ? ToShiftJis(fault.field->column) : std::string(),
+                               fault.offset, text);
+        else
+            first = text;
     }
     void Progress(long long records, uint64_t) override {
         if (!progress_ || records % kProgressEvery != 0) return;
@@ -363,6 +368,7 @@ bool DataDocument::Open(CopyItem* head, int recordLength, const std::string& pat
         detailSetup_.reset(new DataSetup);
         if (!shownSetup_->Prepare(head, recordLength, shown, error) ||
             !detailSetup_->Prepare(head, recordLength, detail, error)) {
+            error = SetupFailureText(error);
             return false;
         }
         views_.emplace_back();
@@ -373,10 +379,13 @@ bool DataDocument::Open(CopyItem* head, int recordLength, const std::string& pat
         // A view per 01 record the rules can choose, after the column of the record's name.
         shownTypes_.reset(new RecordTypes);
         detailTypes_.reset(new RecordTypes);
-        if (!shownTypes_->Prepare(head, shown, error) || !detailTypes_->Prepare(head, detail, error)) return false;
+        if (!shownTypes_->Prepare(head, shown, error) || !detailTypes_->Prepare(head, detail, error)) {
+            error = SetupFailureText(error);
+            return false;
+        }
         recordLength_ = shownTypes_->MaxLength();
         std::vector<CopyItem*> records = RecordsOf(head);
-        columnNames_.push_back("RECORD");
+        columnNames_.push_back(kRecordTypeColumn);
         columnView_.push_back(-1);
         columnField_.push_back(0);
         for (size_t t = 0; t < shownTypes_->Count(); ++t) {
@@ -415,7 +424,7 @@ bool DataDocument::Open(CopyItem* head, int recordLength, const std::string& pat
     rowFile_ = std::fopen(path.c_str(), "rb");
     scanFile_ = rowFile_ != nullptr ? std::fopen(path.c_str(), "rb") : nullptr;
     if (rowFile_ == nullptr || scanFile_ == nullptr || !SizeOf(rowFile_, fileSize_)) {
-        error = std::string("the data file cannot be read (") + std::strerror(errno) + ")";
+        error = std::string("データファイルを読めません (") + std::strerror(errno) + ")。";
         return false;
     }
     if (!Variable()) {
@@ -438,30 +447,34 @@ const Field& DataDocument::FieldOf(size_t column) const {
 }
 
 int DataDocument::ViewOf(const RawRecord& record, std::string& reason) {
+    // A record of the wrong length: short (the last of a fixed-length file) or not its layout's.
+    const FaultCode wrongLength = Variable() ? FaultCode::kRecordLength : FaultCode::kShortRecord;
     if (!typed_) {
         if (!record.wrongLength) return 0;
-        reason = record.reason;
+        reason = FaultText(wrongLength, record.reason);
         return -1;
     }
     // As the codec's loop of record types takes a record.
     if (record.wrongLength && !Variable()) {
-        reason = record.reason;
+        reason = FaultText(wrongLength, record.reason);
         return -1;
     }
     const Field* key = nullptr;
     Fault fault;
     int type = shownTypes_->Choose(record.bytes.data(), record.bytes.size(), key, fault);
     if (type < 0) {
-        reason = fault.reason;
+        // No rule chooses the record, or its record-type field does not decode.
+        reason = FaultText(fault.code != FaultCode::kOther ? fault.code : FaultCode::kRecordType, fault.reason);
         return -1;
     }
     const size_t t = static_cast<size_t>(type);
     const VariableRecords* variable = shownTypes_->Setup(t).Variable();
     const bool counted = variable != nullptr && variable->VariableLength();
     if (Variable() && !counted && record.bytes.size() != static_cast<size_t>(shownTypes_->Length(t))) {
-        reason = (options_.records == RecordFormat::kLines ? "line of " : "RDW record of ") +
-                 std::to_string(record.bytes.size()) + " bytes, record " + shownTypes_->Name(t) + " has " +
-                 std::to_string(shownTypes_->Length(t));
+        reason = FaultText(FaultCode::kRecordLength,
+                           (options_.records == RecordFormat::kLines ? "line of " : "RDW record of ") +
+                               std::to_string(record.bytes.size()) + " bytes, record " + shownTypes_->Name(t) +
+                               " has " + std::to_string(shownTypes_->Length(t)));
         return -1;
     }
     return type;
@@ -485,6 +498,9 @@ DataDocument::ScanProgress DataDocument::ScanSome(uint64_t maxBytes) {
         scanBase_ = from.offset;
         if (scanFile_ == nullptr || !SeekTo(scanFile_, from.offset)) {
             scanError_ = "read error";
+            scanFault_.record = scanCount_ + 1;
+            scanFault_.offset = from.offset;
+            scanFault_.text = FaultText(FaultCode::kIo, "the data file cannot be read");
             scanDone_ = true;
         } else {
             scanReader_.reset(new RecordReader(scanFile_, options_.records, static_cast<size_t>(recordLength_)));
@@ -501,6 +517,7 @@ DataDocument::ScanProgress DataDocument::ScanSome(uint64_t maxBytes) {
             }
             const unsigned char* data;
             size_t length;
+            const uint64_t before = scanBase_ + scanReader_->Consumed();
             RecordReader::Status status = scanReader_->Next(data, length, reason);
             if (status == RecordReader::kEnd) {
                 scanDone_ = true;
@@ -508,6 +525,9 @@ DataDocument::ScanProgress DataDocument::ScanSome(uint64_t maxBytes) {
             }
             if (status == RecordReader::kFatal) {
                 scanError_ = "record " + std::to_string(scanCount_ + 1) + ": " + reason;
+                scanFault_.record = scanCount_ + 1;
+                scanFault_.offset = before;
+                scanFault_.text = FaultText(FaultCode::kFraming, reason);
                 scanDone_ = true;
                 break;
             }
@@ -517,6 +537,9 @@ DataDocument::ScanProgress DataDocument::ScanSome(uint64_t maxBytes) {
         }
         if (scanReader_->ReadFailed()) {
             scanError_ = "read error";
+            scanFault_.record = scanCount_ + 1;
+            scanFault_.offset = scanBase_ + scanReader_->Consumed();
+            scanFault_.text = FaultText(FaultCode::kIo, std::string("read error (") + std::strerror(errno) + ")");
             scanDone_ = true;
         }
         if (scanDone_) {
@@ -623,7 +646,7 @@ void DataDocument::DecodeShown(long long index, const RawRecord& record, ShownRo
     const int v = ViewOf(record, reason);
     if (v < 0) {
         row.bad = true;
-        row.reason = ToShiftJis(reason);
+        row.reason = reason;
         // Without a layout to decode it by, every cell is bad (the record's name with
         // record types).
         for (size_t c = 0; c < row.cells.size(); ++c) {
@@ -651,7 +674,7 @@ void DataDocument::DecodeShown(long long index, const RawRecord& record, ShownRo
         cell.absent = absent != nullptr && (*absent)[i];
     }
     for (const RowFaults::Entry& entry : faults.entries) {
-        std::string text = ToShiftJis(entry.reason);
+        std::string text = entry.Text();
         const size_t column = view.firstColumn + static_cast<size_t>(entry.column);
         if (entry.column >= 0 && column < row.cells.size()) {
             ShownCell& cell = row.cells[column];
@@ -734,7 +757,7 @@ bool DataDocument::Detail(long long index, std::vector<DetailLine>& lines) {
         line.name = "(レコード種別なし)";
         line.length = static_cast<int>(record.bytes.size());
         line.bad = true;
-        line.reason = ToShiftJis(recordReason);
+        line.reason = recordReason;
         line.hex = Hex(record.bytes.data(), record.bytes.size(), kDetailHexBytes);
         lines.push_back(std::move(line));
         return true;
@@ -753,7 +776,7 @@ bool DataDocument::Detail(long long index, std::vector<DetailLine>& lines) {
     std::vector<std::string> reasons(plan.fields.size());
     for (const RowFaults::Entry& entry : faults.entries) {
         if (entry.column >= 0 && reasons[static_cast<size_t>(entry.column)].empty()) {
-            reasons[static_cast<size_t>(entry.column)] = ToShiftJis(entry.reason);
+            reasons[static_cast<size_t>(entry.column)] = entry.Text();
         }
     }
 
@@ -798,7 +821,7 @@ bool DataDocument::Detail(long long index, std::vector<DetailLine>& lines) {
         }
         if (!decoded && !line.group) {
             line.bad = true;
-            line.reason = ToShiftJis(recordReason);
+            line.reason = recordReason;
         }
         if (!line.absent && line.offset >= 0 && static_cast<size_t>(line.offset) < record.bytes.size()) {
             size_t available = record.bytes.size() - static_cast<size_t>(line.offset);
@@ -1102,7 +1125,7 @@ bool DataDocument::SetCell(long long index, size_t column, const std::string& te
     std::string recordReason;
     const int v = ViewOf(record, recordReason);
     if (v < 0) {
-        reason = "レイアウトで読めないレコードは編集できません (" + ToShiftJis(recordReason) + ")。";
+        reason = "レイアウトで読めないレコードは編集できません (" + recordReason + ")。";
         return false;
     }
     if (columnView_[column] != v) {
@@ -1129,7 +1152,7 @@ bool DataDocument::SetCell(long long index, size_t column, const std::string& te
     VariableRecords* variable = view.shown->Variable();
     if (variable == nullptr) {
         if (!values.Encode(field, kind, utf8, edited.data(), fault)) {
-            reason = ToShiftJis(fault.reason);
+            reason = FaultText(fault.code, fault.reason);
             return false;
         }
     } else {
@@ -1137,7 +1160,7 @@ bool DataDocument::SetCell(long long index, size_t column, const std::string& te
         PlaceFault place;
         const unsigned char* placed = nullptr;
         if (!variable->Place(record.bytes.data(), record.bytes.size(), values, placed, place)) {
-            reason = "レコードが OCCURS DEPENDING ON の個数に合いません (" + ToShiftJis(place.reason) + ")。";
+            reason = "レコードが OCCURS DEPENDING ON の個数に合いません (" + FaultText(FaultCode::kCounterRange, place.reason) + ")。";
             return false;
         }
         if (variable->Absent()[f]) {
@@ -1151,7 +1174,7 @@ bool DataDocument::SetCell(long long index, size_t column, const std::string& te
         // shorter than the longest 01).
         std::vector<unsigned char> full(placed, placed + view.shown->Plan().recordLength);
         if (!values.Encode(field, kind, utf8, full.data(), fault)) {
-            reason = ToShiftJis(fault.reason);
+            reason = FaultText(fault.code, fault.reason);
             return false;
         }
         const size_t at = static_cast<size_t>(storedBefore[f]);
@@ -1171,7 +1194,7 @@ bool DataDocument::SetCell(long long index, size_t column, const std::string& te
         }
         if (moved) {
             reason = fits ? "この値は OCCURS DEPENDING ON の個数を変え、レコード長が変わります。編集できません。"
-                          : "この値では OCCURS DEPENDING ON の個数がレコードに合いません (" + ToShiftJis(place.reason) + ")。";
+                          : "この値では OCCURS DEPENDING ON の個数がレコードに合いません (" + FaultText(FaultCode::kCounterRange, place.reason) + ")。";
             return false;
         }
     }
@@ -1190,7 +1213,7 @@ bool DataDocument::SetCell(long long index, size_t column, const std::string& te
         std::string afterReason;
         const int now = ViewOf(after, afterReason);
         if (now < 0 || (now != v && Variable())) {
-            reason = now < 0 ? "この値ではレコード種別が決まりません (" + ToShiftJis(afterReason) + ")。"
+            reason = now < 0 ? "この値ではレコード種別が決まりません (" + afterReason + ")。"
                              : "この値ではレコード種別が変わり、レコード長が変わります。編集できません。";
             return false;
         }
@@ -1229,6 +1252,7 @@ bool DataDocument::Save(std::string& error) {
     std::unique_ptr<unsigned char[]> chunk(new unsigned char[kCopyChunk]);
     uint64_t position = 0;
     bool ok = true;
+    int failure = 0;   // errno where the copy failed
     auto edit = edits_.begin();
     for (;;) {
         size_t got = std::fread(chunk.get(), 1, kCopyChunk, in);
@@ -1246,18 +1270,23 @@ bool DataDocument::Save(std::string& error) {
         while (edit != edits_.end() && edit->second.dataOffset + edit->second.bytes.size() <= end) ++edit;
         if (std::fwrite(chunk.get(), 1, got, output.File()) != got) {
             ok = false;
+            failure = errno;
             break;
         }
         position = end;
     }
-    if (std::ferror(in)) ok = false;
+    if (std::ferror(in)) {
+        ok = false;
+        failure = errno != 0 ? errno : EIO;
+    }
     std::fclose(in);
     if (ok && position != fileSize_) {
         error = "ファイルが開いた後で変更されています。保存しませんでした。";
         return false;
     }
     if (!ok) {
-        error = "保存できませんでした。元のファイルと編集はそのままです。";
+        error = "保存できませんでした (" + std::string(std::strerror(failure != 0 ? failure : EIO)) +
+                ")。元のファイルと編集はそのままです。";
         return false;
     }
     // The file is replaced with nothing of it open (Windows renames no open file); the
@@ -1272,11 +1301,15 @@ bool DataDocument::Save(std::string& error) {
     std::fclose(scanFile_);
     rowFile_ = scanFile_ = nullptr;
     const bool committed = output.Commit();
-    const int commitError = errno;
     rowFile_ = std::fopen(path_.c_str(), "rb");
     scanFile_ = std::fopen(path_.c_str(), "rb");
     if (!committed) {
-        error = "保存できませんでした (" + std::string(std::strerror(commitError)) + ")。元のファイルと編集はそのままです。";
+        if (output.CommitError() == EBUSY)
+            error = "ファイルがほかで開かれているため保存できませんでした (別のプログラムか、同じファイルの別のデータウィンドウ)。"
+                    "そちらを閉じてから保存し直してください。元のファイルと編集はそのままです。";
+        else
+            error = "保存できませんでした (" + std::string(std::strerror(output.CommitError())) +
+                    ")。元のファイルと編集はそのままです。";
         return false;
     }
     if (rowFile_ == nullptr || scanFile_ == nullptr) {

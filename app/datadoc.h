@@ -45,6 +45,8 @@ class RowDecoder;
 
 // What the window shows in place of a bad value.
 extern const char* const DATA_BAD_CELL_TEXT;   // "###"
+// The title of the column of a record's type (with record-type rules).
+extern const char* const kRecordTypeColumn;   // "レコード種別"
 
 // Called during a long search, filter or export: rows done so far and the rows known
 // (the record count so far); false cancels.
@@ -144,6 +146,15 @@ public:
     bool ScanDone() const { return scanDone_; }
     long long RecordCount() const { return count_; }
     const std::string& ScanError() const { return scanError_; }
+    // Where and why the scan stopped, in the window's words: the record it could not read
+    // (from 1), the file's byte where that record's framing begins (from 0), the reason
+    // (Shift_JIS Japanese). Record 0 while the scan has not stopped on an error.
+    struct ScanFault {
+        long long record = 0;
+        uint64_t offset = 0;
+        std::string text;
+    };
+    const ScanFault& ScanStop() const { return scanFault_; }
     // Entries of the sparse index (its memory: about 16 bytes each).
     size_t IndexEntries() const { return marks_.size(); }
 
@@ -201,7 +212,9 @@ public:
         // the value (### and the reason when bad), the bytes.
         std::string Text() const;
     };
-    static constexpr int kDetailHexBytes = 64;
+    // The bytes of a line shown at most (a record of more is cut): a whole record of any
+    // usual length.
+    static constexpr int kDetailHexBytes = 4096;
     // One line per item of the layout for row `index`; false when the row cannot be read.
     bool Detail(long long index, std::vector<DetailLine>& lines);
 
@@ -325,6 +338,7 @@ private:
     long long count_ = 0;
     bool scanDone_ = false;
     std::string scanError_;
+    ScanFault scanFault_;
     std::unique_ptr<RecordReader> scanReader_;
     uint64_t scanBase_ = 0;     // the file's byte where the scan's reader began
     long long scanCount_ = 0;   // records the scan has passed

@@ -144,12 +144,14 @@ bool HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         return true;
     }
     case WM_CLOSE: {
-        // The program ends with the main window: the data windows go first, each asking
-        // about its unsaved edits.
-        if (window == frontEnd.mainWindow && !CloseDataWindows())
-            return true;
-        if (ListView_GetItemCount(ItemList(window)) > 0 &&
+        // The program ends with the main window. The quit is confirmed first, while every
+        // window is still there (いいえ leaves them all as they were); then the data
+        // windows go, each asking about its unsaved edits (キャンセル keeps the program).
+        const bool mainProgram = window == frontEnd.mainWindow;
+        if ((ListView_GetItemCount(ItemList(window)) > 0 || (mainProgram && !DataWindows().empty())) &&
             modalUi.messageBox(window, "終了してもいいですか？", "確認", MB_ICONQUESTION | MB_YESNO) == IDNO)
+            return true;
+        if (mainProgram && !CloseDataWindows())
             return true;
         DestroyWindow(window);
         return true;

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -18,6 +19,7 @@
 #endif
 
 #include "copyplaces.h"
+#include "english.h"
 #include "output_file.h"
 #include "textcodec.h"
 #include "quillbox.h"
@@ -40,7 +42,7 @@ CommandFailure PathTooLong(const std::string& shown, const std::string& path) {
 }
 
 std::string OpenFailure(int error) {
-    return SystemToUtf8(OPEN_FAILED) + " (" + std::strerror(error) + ")";
+    return SystemToUtf8(OPEN_FAILED) + " (the file cannot be opened: " + std::strerror(error) + ")";
 }
 
 // The most bytes of copybook text read from standard input, a pipe or a device: a pipe
@@ -244,6 +246,23 @@ CommandFailure DefaultRulesFailure(const PlacedCopyAnalyzer& analyzer, const std
     return CommandFailure{shown + ":" + std::to_string(analyzer.FailedLine()), message};
 }
 
+// The folders a missing COPY member was looked for in, the COPY statement's file's
+// first, and how to add another.
+std::string MemberSearch(const CopybookArgument& argument, const std::string& including, const std::string& analysedPath,
+                         bool fromWorkingFolder) {
+    std::string folder;
+    if (including.empty() || including == analysedPath) {
+        folder = fromWorkingFolder ? "." : std::filesystem::path(analysedPath).parent_path().string();
+    } else {
+        folder = std::filesystem::path(including).parent_path().string();
+    }
+    if (folder.empty()) folder = ".";
+    std::string searched = SystemToUtf8(folder);
+    for (const std::string& dir : argument.includeDirs) searched += ", " + ArgumentToUtf8(dir);
+    return "looked for in " + searched + " (as NAME, NAME.cpy, NAME.cob or NAME.cbl); -I DIR adds the folder that "
+           "holds it";
+}
+
 void PrintWarning(const std::string& place, const std::string& message) {
     std::string line = TerminalSafe("quillbox-cli: " + place + ": warning: " + message) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
@@ -300,6 +319,10 @@ void LoadCopybook(const CopybookArgument& argument, LoadedCopybook& loaded) {
             std::string message = ExceptionMessage(refusal);
             const std::string entry = refusal.GetEntryText();
             if (!entry.empty()) message += "\n    " + SystemToUtf8(entry);
+            const std::string said = refusal.GetMessageText();   // the analysis's own text, Shift_JIS
+            if (said.find("COPYメンバ ") == 0 && said.find("が見つかりません") != std::string::npos) {
+                message += "\n    " + MemberSearch(argument, refusal.GetCopybookFile(), path, !copy.Path().empty());
+            }
             throw CommandFailure{CopybookPlace(refusal.GetCopybookFile(), refusal.GetCopybookLine(), path, shown),
                                  message};
         } catch (CItemLimitException&) {
@@ -341,7 +364,8 @@ const char* const OUTPUT_FILE_HELP =
     "(a link's target is replaced, the link kept), a pipe or a device is written directly, an input is refused";
 
 OutputFile::Texts ExportTexts() {
-    return OutputFile::Texts{SystemToUtf8("ファイルのオープンに失敗"), SystemToUtf8("ファイルの書き込みに失敗")};
+    return OutputFile::Texts{SystemToUtf8("ファイルのオープンに失敗") + " / the file cannot be opened for writing",
+                             SystemToUtf8("ファイルの書き込みに失敗") + " / the file could not be written"};
 }
 
 std::string SystemToUtf8(const std::string& text) { return quillbox::ShiftJisToUtf8(text); }
@@ -383,9 +407,9 @@ std::string ArgumentToShiftJis(const std::string& argument) {
 #endif
 }
 
-std::string ExceptionMessage(CException& error) { return SystemToUtf8(error.GetMessageText()); }
+std::string ExceptionMessage(CException& error) { return SystemToUtf8(WithEnglish(error.GetMessageText())); }
 
-std::string ExceptionMessage(CGIException& error) { return SystemToUtf8(error.GetMessageText()); }
+std::string ExceptionMessage(CGIException& error) { return SystemToUtf8(WithEnglish(error.GetMessageText())); }
 
 CLI::App* AddRowsCommand(CLI::App& program, const char* name, const char* description, bool& expand,
                          CopybookArgument& copybook) {

@@ -4,6 +4,9 @@
 #ifdef QB_HAVE_SQLITE
 #include "sqlitesink.h"
 #endif
+#ifdef QB_HAVE_POSTGRES
+#include "pgsink.h"
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -25,9 +28,12 @@
 #endif
 
 #include "data_run.h"
+#include "next_step.h"
 #include "verify_report.h"
 #include "output_file.h"
 #include "rectypes.h"
+#include "sqltable.h"
+#include "tableio.h"
 #include "textcodec.h"
 
 using namespace quillbox;
@@ -51,8 +57,10 @@ CLI::Validator OneOf(const char* const* names, const char* label) {
         label);
 }
 
-const char* const kFormats[] = {"csv", "jsonl", "sqlite", nullptr};
-const char* const kRecords[] = {"fixed", "lines", "rdw", "rdw-block", nullptr};
+const char* const kFormats[] = {"csv", "jsonl", "sqlite", "postgresql", nullptr};
+const char* const kRecords[] = {"fixed",      "lines",      "line-sequential", "rdw",        "rdw-block",
+                                 "gnucobol",   "gnucobol-0", "gnucobol-1",      "gnucobol-2", "gnucobol-3",
+                                 nullptr};
 const char* const kFloats[] = {"ieee-le", "ieee-be", "ibm-hex", nullptr};
 const char* const kRedefines[] = {"first", "all", nullptr};
 const char* const kPolicies[] = {"stop", "skip", "null", nullptr};
@@ -156,14 +164,20 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
                         "run ends with status 0 or 3 (a link's target, the link kept); a pipe or a device is written "
                         "directly; an input is refused");
     command->add_option("--format", options.format,
-                        "the table: csv (default), jsonl, or sqlite (decode: a table of the SQLite database -o names)")
-        ->check(OneOf(kFormats, "csv|jsonl|sqlite"));
+                        "the table: csv (default), jsonl, sqlite (decode: a table of the SQLite database -o names) "
+                        "or postgresql (decode: a table of the PostgreSQL database --db names)")
+        ->check(OneOf(kFormats, "csv|jsonl|sqlite|postgresql"));
     command->add_option("--table", options.table,
-                        "--format sqlite: the table (default: the copybook's record name)");
+                        "--format sqlite or postgresql: the table (default: the copybook's record name; with "
+                        "--record-type a table per record type, TABLE_RECORD)");
     command->add_option("--if-exists", options.ifExists,
-                        "--format sqlite, when the database has the table: fail (default, nothing is written), "
-                        "append the rows, or replace the table")
+                        "--format sqlite or postgresql, when the database has the table: fail (default, nothing is "
+                        "written), append the rows, or replace the table")
         ->check(CLI::IsMember({"fail", "append", "replace"}));
+    command->add_option("--db", options.db,
+                        "--format postgresql: libpq's connection string, such as \"host=/run/postgresql "
+                        "dbname=sales\" or postgresql://USER@HOST/DB (PG* environment variables fill in the rest); "
+                        "the whole load is one transaction, committed when the run ends with status 0 or 3");
     command->add_option("--encoding", options.encoding,
                         std::string("the code page of the data's text: ") + TextCodec::Names() + " (default cp932); " +
                             TextCodec::Aliases())
@@ -183,9 +197,15 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
             },
             "POS,NEG"));
     command->add_option("--records", options.records,
-                        "fixed (default): records of the record length; lines: one record per text line; "
-                        "rdw: variable records with a record descriptor word; rdw-block: the same in blocks")
-        ->check(OneOf(kRecords, "fixed|lines|rdw|rdw-block"));
+                        "fixed (default): records of the record length; lines: one record per text line (a "
+                        "short line whose missing bytes are all text is read padded with blanks); "
+                        "line-sequential: lines written as GnuCOBOL writes LINE SEQUENTIAL files, trailing "
+                        "blanks dropped; rdw: variable records with a record descriptor word; rdw-block: the same "
+                        "in blocks; gnucobol (or gnucobol-0), gnucobol-1, gnucobol-2, gnucobol-3: GnuCOBOL's "
+                        "variable sequential files of COB_VARSEQ_FORMAT 0 (its default: 2-byte big-endian data "
+                        "length, 2 zero bytes), 1 (4-byte big-endian), 2 (4-byte little-endian), 3 (2-byte "
+                        "big-endian)")
+        ->check(OneOf(kRecords, "fixed|lines|line-sequential|rdw|rdw-block|gnucobol|gnucobol-1|gnucobol-2|gnucobol-3"));
     command->add_option("--float", options.floats, "COMP-1/COMP-2 form: ieee-le (default), ieee-be, ibm-hex")
         ->check(OneOf(kFloats, "ieee-le|ieee-be|ibm-hex"));
     command->add_option("--native-order", options.nativeOrder,
@@ -206,6 +226,10 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
         ->check(OneOf(kRedefines, "first|all"));
     command->add_option("--skip", options.skip, "records passed over first")->check(CLI::NonNegativeNumber);
     command->add_option("--count", options.count, "records taken at most")->check(CLI::NonNegativeNumber);
+    command->add_option("--threads", options.threads,
+                        "decode: threads decoding the input (default 1); the output is the same whatever the "
+                        "number")
+        ->check(CLI::Range(1, 256));
     command->add_option("--on-error", options.onError,
                         "bad data: stop (default, exit 1), skip the record, or null (an empty value); "
                         "a summary follows on standard error, and exit 3 when bad data was met")
@@ -249,6 +273,20 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
 void ShowProgress(const DataCommandOptions& given, std::FILE* in, RunDisplay& display) {
     struct stat inputStatus;
     bool regular = fstat(QB_FILENO(in), &inputStatus) == 0 && S_ISREG(inputStatus.st_mode);
+    // What to suggest after bad data: from the options and the file's first bytes (read
+    // and put back, where the input is a file).
+    DataTold told;
+    std::string refused;
+    std::unique_ptr<TextCodec> codec = TextCodec::Create(given.encoding, refused);
+    told.ebcdicEncoding = codec != nullptr && codec->IsEbcdic();
+    ParseRecordFormat(given.records, told.records);
+    long at = regular ? std::ftell(in) : -1;
+    if (at >= 0) {
+        unsigned char head[512];
+        size_t got = std::fread(head, 1, sizeof head, in);
+        if (std::fseek(in, at, SEEK_SET) == 0) told.looks = LookAtData(head, got);
+    }
+    display.nextStep = [told](const RunFault& fault) { return NextStep(fault, told); };
     if (regular) display.inputSize = static_cast<uint64_t>(inputStatus.st_size);
     if (given.progress >= 0) display.progress = given.progress == 1;
     else display.progress = QB_ISATTY(QB_FILENO(stderr)) && (!regular || inputStatus.st_size >= kProgressFrom);
@@ -298,6 +336,16 @@ int RunRecordTypes(const DataCommandOptions& given, DataOptions& options, Loaded
         if (base.back() != '/' && base.back() != '\\') base += '/';
         const char* extension = options.format == TableFormat::kCsv ? ".csv" : ".jsonl";
         auto tableOf = [&](const std::string& record) -> std::FILE* {
+            // The file is named after the record: a name that is no plain file name would
+            // write elsewhere than in the folder (the analysis refuses such names already).
+            bool plain = !record.empty() && record != "." && record != ".." && record.find("..") == std::string::npos;
+            for (unsigned char c : record) plain = plain && c >= 0x20 && c != 0x7F && c != '/' && c != '\\' && c != ':';
+            if (!plain) {
+                std::string quoted;
+                AppendJsonString(quoted, record);
+                throw CommandFailure{ArgumentToUtf8(base),
+                                     "the record name " + quoted + " is no file name to write in this folder"};
+            }
             tables.emplace_back(new OutputFile(base + record + extension, {given.copybook.name, given.input},
                                                OutputFile::Texts{"", "the file could not be written"}));
             return tables.back()->File();
@@ -317,6 +365,46 @@ int RunRecordTypes(const DataCommandOptions& given, DataOptions& options, Loaded
     if (complete) made.Keep();
     return status;
 }
+
+#if defined(QB_HAVE_SQLITE) || defined(QB_HAVE_POSTGRES)
+// The table a load into a database makes of a copybook of one record: --table, or the
+// record's name; with --names sql a plain identifier.
+std::string DatabaseTableName(const DataCommandOptions& given, CopyItem* head, ColumnNaming naming) {
+    std::string table = ArgumentToUtf8(given.table);
+    if (table.empty()) {
+        for (const CopyItem* item = head; item != nullptr && table.empty(); item = item->next) {
+            if (item->level == 1 && item->name[0] != '\0') table = SystemToUtf8(ItemText(item->name).Get());
+        }
+        if (table.empty()) table = "RECORDS";
+    }
+    return TableNameAs(table, naming);
+}
+
+// The table of a load: --table (with record types, the prefix of the tables, which may
+// be empty), or for a copybook of one record the record's name; checked for `dialect`.
+std::string LoadTableName(const DataCommandOptions& given, CopyItem* head, ColumnNaming naming, bool recordTypes,
+                          SqlDialect dialect) {
+    if (recordTypes) return TableNameAs(ArgumentToUtf8(given.table), naming);
+    std::string table = DatabaseTableName(given, head, naming), error;
+    if (!CheckTableName(table, dialect, error)) throw CommandFailure{"", error};
+    return table;
+}
+
+// Decodes into database tables: `table` for a copybook of one record, or a table per
+// record type named after its record (`table` its prefix), each name checked for
+// `dialect`; `sinkOf` makes a table's sink.
+int DecodeIntoTables(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, RunDisplay& display,
+                     bool recordTypes, const std::string& table, SqlDialect dialect,
+                     const std::function<RowSink*(const std::string&)>& sinkOf) {
+    if (!recordTypes) return DecodeData(head, recordLength, options, in, *sinkOf(table), stderr, display);
+    return DecodeRecordTypesInto(head, options, in, [&](RecordTypes& types, size_t type) -> RowSink* {
+        std::string name = TableNameAs(table.empty() ? types.Name(type) : table + "_" + types.Name(type), options.naming);
+        std::string refused;
+        if (!CheckTableName(name, dialect, refused)) throw CommandFailure{"", refused};
+        return sinkOf(name);
+    }, stderr, display);
+}
+#endif
 
 #ifdef QB_HAVE_SQLITE
 // The temporary files new databases are built in, removed by a signal that ends the
@@ -360,15 +448,7 @@ int RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLen
                                        "a device or a pipe (-o FILE.db)"};
         }
     }
-    std::string table = given.table.empty() ? std::string() : ArgumentToUtf8(given.table);
-    std::string error;
-    if (table.empty() && !recordTypes) {
-        for (const CopyItem* item = head; item != nullptr && table.empty(); item = item->next) {
-            if (item->level == 1 && item->name[0] != '\0') table = SystemToUtf8(ItemText(item->name).Get());
-        }
-        if (table.empty()) table = "RECORDS";
-    }
-    if (!recordTypes && !CheckTableName(table, SqlDialect::kSqlite, error)) throw CommandFailure{"", error};
+    const std::string table = LoadTableName(given, head, options.naming, recordTypes, SqlDialect::kSqlite);
     IfExists ifExists = IfExists::kFail;
     ParseIfExists(given.ifExists, ifExists);
     std::FILE* in = OpenInput(given.input);
@@ -403,20 +483,11 @@ int RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLen
         failure = database.Failure();
         return false;
     };
-    int status;
-    if (recordTypes) {
-        auto sinkOf = [&](RecordTypes& types, size_t type) -> RowSink* {
-            std::string name = table.empty() ? types.Name(type) : table + "_" + types.Name(type);
-            std::string refused;
-            if (!CheckTableName(name, SqlDialect::kSqlite, refused)) throw CommandFailure{"", refused};
-            sinks.emplace_back(new SqliteSink(database, name, ifExists));
-            return sinks.back().get();
-        };
-        status = DecodeRecordTypesInto(head, options, in, sinkOf, stderr, display);
-    } else {
-        sinks.emplace_back(new SqliteSink(database, table, ifExists));
-        status = DecodeData(head, recordLength, options, in, *sinks.back(), stderr, display);
-    }
+    int status = DecodeIntoTables(head, recordLength, options, in, display, recordTypes, table, SqlDialect::kSqlite,
+                                  [&](const std::string& name) -> RowSink* {
+                                      sinks.emplace_back(new SqliteSink(database, name, ifExists));
+                                      return sinks.back().get();
+                                  });
     display.keep = nullptr;
     return status;
 #else
@@ -426,6 +497,64 @@ int RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLen
     (void)display;
     (void)recordTypes;
     throw CommandFailure{"", "this build of quillbox-cli has no SQLite output"};
+#endif
+}
+
+// decode --format postgresql: the rows into a table of the database --db names (with
+// record types, a table per record type, named after its record, --table their prefix),
+// all in one transaction, committed when the run ends with 0 or 3, rolled back (the
+// database as it was) otherwise. A load killed midway leaves nothing either: the server
+// rolls back the transaction of a lost connection. Returns the run's status.
+int RunIntoPostgres(const DataCommandOptions& given, CopyItem* head, int recordLength, const DataOptions& options,
+                    RunDisplay& display, bool decode, bool recordTypes) {
+    if (!decode) throw CommandFailure{"", "encode reads csv or jsonl; --format postgresql is decode's"};
+    if (given.db.empty()) {
+        throw CommandFailure{"", "--format postgresql loads into the database --db names: --db \"host=/run/postgresql "
+                                 "dbname=NAME\" (libpq's connection string)"};
+    }
+    if (given.output != "-") throw CommandFailure{"", "--format postgresql writes no file: --db names the database, not -o"};
+#ifdef QB_HAVE_POSTGRES
+    const std::string table = LoadTableName(given, head, options.naming, recordTypes, SqlDialect::kPostgresql);
+    IfExists ifExists = IfExists::kFail;
+    ParseIfExists(given.ifExists, ifExists);
+    std::FILE* in = OpenInput(given.input);
+    InputCloser closer{in};
+    ShowProgress(given, in, display);
+    // Messages name the database so, never by --db, which may hold a password.
+    display.tableName = "the PostgreSQL database";
+    PostgresDatabase database(given.db);
+    std::vector<std::unique_ptr<PostgresSink>> sinks;
+    display.keep = [&](bool complete, std::string& failure) {
+        if (!complete) {
+            database.Abandon();
+            return false;
+        }
+        // The rows still buffered go to the server before the commit.
+        for (auto& sink : sinks) {
+            if (!sink->Finish()) {
+                failure = sink->Failure();
+                database.Abandon();
+                return false;
+            }
+        }
+        if (database.Commit()) return true;
+        failure = database.Failure();
+        return false;
+    };
+    int status = DecodeIntoTables(head, recordLength, options, in, display, recordTypes, table,
+                                  SqlDialect::kPostgresql, [&](const std::string& name) -> RowSink* {
+                                      sinks.emplace_back(new PostgresSink(database, name, ifExists));
+                                      return sinks.back().get();
+                                  });
+    display.keep = nullptr;
+    return status;
+#else
+    (void)head;
+    (void)recordLength;
+    (void)options;
+    (void)display;
+    (void)recordTypes;
+    throw CommandFailure{"", "this build of quillbox-cli has no PostgreSQL output (it needs libpq: Debian's libpq-dev)"};
 #endif
 }
 
@@ -512,11 +641,17 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
         ParseSignZones(given.signZones, options.positiveZone, options.negativeZone);
         options.signZonesGiven = true;
     }
-    ParseRecordFormat(given.records, options.records);
+    if (given.records == "line-sequential") {
+        options.records = RecordFormat::kLines;
+        options.lineSequential = true;
+    } else {
+        ParseRecordFormat(given.records, options.records);
+    }
     ParseFloatFormat(given.floats, options.floats);
     options.redefinesAll = given.redefines == "all";
     options.skip = given.skip;
     options.count = given.count;
+    options.threads = given.threads > 0 ? given.threads : 1;
     ParseOnError(given.onError, options.onError);
     // verify reads the whole file: bad records are counted and passed over.
     if (verify && !given.onErrorGiven) options.onError = OnError::kSkip;
@@ -549,13 +684,24 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
     }
     options.recordTypeDefault = given.recordTypeDefault;
     const bool recordTypes = !options.recordTypes.empty() || !options.recordTypeDefault.empty();
+    // The table format of the codec's sinks does not name the database loads.
+    const bool postgres = given.format == "postgresql";
+    // The rows reach PostgreSQL as UTF-8, whatever --output-encoding says.
+    if (postgres) options.tableEncoding = "utf-8";
     std::vector<CopyItem*> records = RecordsOf(head);
+    // Without rules every record is the first 01's: variable records are as long as it
+    // is (a fixed file's records are as long as the longest, whichever 01 they hold).
+    std::unique_ptr<RecordAlone> firstAlone;
     if (!recordTypes && records.size() > 1 && records[1]->position == 1 && !options.redefinesAll) {
         std::fprintf(stderr,
                      "quillbox-cli: the copybook has %lu 01 records; every record is %s with the first, %s "
                      "(--record-type FIELD=VALUE:RECORD chooses the record of each)\n",
                      static_cast<unsigned long>(records.size()), decode ? "decoded" : "encoded",
                      RecordName(records[0]).c_str());
+        if (VariableFormat(options.records)) {
+            firstAlone.reset(new RecordAlone(records[0]));
+            recordLength = static_cast<int>(records[0]->byteLength);
+        }
     }
 
     // The bad records' bytes, in the input's record format (decode, verify), and the
@@ -612,6 +758,9 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
         status = RunIntoSqlite(given, head, recordLength, options, display, decode, recordTypes);
         finishExtras(status);
         EndIfSignalled();
+    } else if (postgres) {
+        status = RunIntoPostgres(given, head, recordLength, options, display, decode, recordTypes);
+        finishExtras(status);
     } else if (recordTypes) {
         status = RunRecordTypes(given, options, copybook, display, decode);
         finishExtras(status);

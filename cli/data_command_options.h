@@ -25,6 +25,7 @@ struct DataCommandOptions {
     std::string redefines = "first";
     long long skip = 0;
     long long count = -1;
+    int threads = 0;                  // --threads; 0: one
     std::string onError = "stop";
     bool trim = false;
     bool serialNo = false;
@@ -32,8 +33,9 @@ struct DataCommandOptions {
     std::string outputEncoding = "utf-8";
     size_t blockSize = 32760;
     TableColumnArguments columns;     // --no-filler, --names
-    std::string table;                // --table: the database table of --format sqlite
+    std::string table;                // --table: the database table of --format sqlite or postgresql
     std::string ifExists = "fail";    // --if-exists
+    std::string db;                   // --db: the connection string of --format postgresql
     std::string rejects;              // --rejects: the bad records' bytes (decode, verify)
     std::string report;               // --report: verify's JSON report
     bool onErrorGiven = false;        // --on-error given (verify reads on by default)

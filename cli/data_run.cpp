@@ -18,6 +18,9 @@
 #include "layoutplan.h"
 #include "records.h"
 #include "rectypes.h"
+#ifdef QB_HAVE_PARALLEL
+#include "parallel.h"
+#endif
 
 using namespace quillbox;
 
@@ -71,6 +74,13 @@ public:
             place += ", item " + fault.field->column + " (offset " + std::to_string(fault.offset) + ")";
         }
         place += ": " + fault.reason;
+        // The likely way out, once: under the message that stops the run, or the summary.
+        if (display_.nextStep && step_.empty() && fault.kind != RunFault::kView) {
+            step_ = display_.nextStep(fault);
+            if (!step_.empty() && (fault.kind == RunFault::kFatal || policy_ == OnError::kStop)) {
+                place += "\n    " + step_;
+            }
+        }
         ClearProgress();
         switch (fault.kind) {
         case RunFault::kFatal:
@@ -156,13 +166,20 @@ public:
     int Finish(const RunResult& result) {
         ClearProgress();
         bool quiet = !display_.verbose && result.bad == 0 && badPlaces_ == 0 && viewErrors_ == 0 && !failed_ &&
-                     !result.failed;
+                     !result.failed && result.padded == 0;
         if (!quiet) {
             // verify writes no table: its records are good or bad.
             const bool verify = std::strcmp(verb_, "verify") == 0;
             std::fprintf(err_, "%s: %lld records read, %lld %s, %lld bad", verb_, result.read,
                          verify ? result.read - result.bad : result.written, verify ? "good" : "written", result.bad);
             if (result.blanks > 0) std::fprintf(err_, ", %lld blank numbers read as %s", result.blanks, blankAs_);
+            if (result.padded > 0) {
+                // GnuCOBOL's LINE SEQUENTIAL files drop trailing blanks: such lines are read padded.
+                std::string lines;
+                for (long long line : result.firstPadded) lines += (lines.empty() ? "" : ", ") + std::to_string(line);
+                if (result.padded > static_cast<long long>(result.firstPadded.size())) lines += ", ...";
+                std::fprintf(err_, ", %lld short lines padded with blanks (%s)", result.padded, lines.c_str());
+            }
             std::fprintf(err_, "\n");
             if (rolledBack_) {
                 std::fprintf(err_, "%s: nothing was written: the load was rolled back (%s is as it was)\n", verb_,
@@ -172,6 +189,7 @@ public:
             if (badPlaces_ > static_cast<long long>(shown_.size())) {
                 std::fprintf(err_, "  ... %lld more bad places\n", badPlaces_ - static_cast<long long>(shown_.size()));
             }
+            if (!step_.empty() && !failed_ && !stopped_) std::fprintf(err_, "    %s\n", step_.c_str());
             if (viewErrors_ > 0) {
                 std::fprintf(err_, "%s: %lld redefining views did not decode\n", verb_, viewErrors_);
                 for (const std::string& place : viewShown_) std::fprintf(err_, "  view: %s\n", place.c_str());
@@ -191,6 +209,7 @@ private:
     long long badPlaces_ = 0, viewErrors_ = 0;
     std::vector<std::string> shown_, viewShown_;
     bool stopped_ = false, failed_ = false, rolledBack_ = false;
+    std::string step_;   // the next step said (or to say in the summary)
     int width_ = 80;
     size_t shownLength_ = 0;
 };
@@ -241,12 +260,31 @@ int RunTypes(CopyItem* head, const DataOptions& options, std::FILE* err, const R
     return RunPrepared(types, ready, error, options, err, display, verb, loop);
 }
 
+#ifdef QB_HAVE_PARALLEL
+// The bytes of a chunk of a decode on several threads: QUILLBOX_CHUNK_BYTES when set (the
+// tests cut small files into many chunks with it), otherwise the codec's.
+size_t ChunkBytes() {
+    const char* given = std::getenv("QUILLBOX_CHUNK_BYTES");
+    if (given == nullptr) return kParallelChunkBytes;
+    char* end = nullptr;
+    unsigned long long bytes = std::strtoull(given, &end, 10);
+    return end != given && *end == '\0' && bytes >= 1 && bytes <= (1ull << 30) ? static_cast<size_t>(bytes)
+                                                                              : kParallelChunkBytes;
+}
+#endif
+
 }  // namespace
 
 int DecodeData(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, std::FILE* out,
                std::FILE* err, const RunDisplay& display) {
     return Run(head, recordLength, options, err, display, "decode", [&](DataSetup& setup, RunReport& report) {
         RecordReader reader(in, options.records, static_cast<size_t>(recordLength));
+#ifdef QB_HAVE_PARALLEL
+        if (options.threads > 1) {
+            DecodeWork work(head, recordLength, options, options.threads);
+            return DecodeParallel(work, reader, {out}, report, ChunkBytes());
+        }
+#endif
         std::unique_ptr<RowSink> sink = MakeTableSink(setup, out);
         return DecodeRecords(setup, reader, *sink, report);
     });
@@ -273,6 +311,22 @@ int DecodeRecordTypeData(CopyItem* head, const DataOptions& options, std::FILE* 
                          const std::function<std::FILE*(const std::string&)>& tableOf, std::FILE* out, std::FILE* err,
                          const RunDisplay& display) {
     // A table file per record type, or one stream of JSON Lines with a "record" key.
+#ifdef QB_HAVE_PARALLEL
+    if (options.threads > 1) {
+        return RunTypes(head, options, err, display, display.verb != nullptr ? display.verb : "decode",
+                        [&](RecordTypes& types, RunReport& report) {
+            std::vector<std::FILE*> outputs;
+            if (tableOf) {
+                for (size_t t = 0; t < types.Count(); ++t) outputs.push_back(types.Chosen(t) ? tableOf(types.Name(t)) : nullptr);
+            } else {
+                outputs.push_back(out);
+            }
+            DecodeWork work(head, options, tableOf ? DecodeWork::kTypeTables : DecodeWork::kTypeStream, options.threads);
+            RecordReader reader(in, options.records, static_cast<size_t>(types.MaxLength()));
+            return DecodeParallel(work, reader, outputs, report, ChunkBytes());
+        });
+    }
+#endif
     std::vector<std::unique_ptr<RowSink>> owned;
     return DecodeRecordTypesInto(head, options, in, [&](RecordTypes& types, size_t type) -> RowSink* {
         if (!tableOf) {

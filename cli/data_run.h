@@ -28,6 +28,8 @@ struct RunDisplay {
     quillbox::RunObserver* also = nullptr;   // hears the run's faults and bad records too
     quillbox::RunResult* result = nullptr;   // receives the run's counts
     const char* verb = nullptr;              // the run's name in its summary (decode, encode)
+    // What to try after a fault (next_step.h), said under the message; empty: nothing.
+    std::function<std::string(const quillbox::RunFault&)> nextStep;
     // An output that keeps the run's rows only when the run completes (a database's one
     // transaction): called after the last record, before the summary, with whether the
     // run completed (it ends with status 0 or 3). It commits or rolls back; false when

@@ -39,7 +39,7 @@ bool WriteRecordTables(std::FILE* file, const std::vector<CopyItem*>& records, c
                        bool serialNo, bool quoteNames, bool noFiller, ColumnNaming naming) {
     bool ok = true;
     for (size_t i = 0; i < records.size(); ++i) {
-        std::string name = table + "_" + records[i]->name;
+        std::string name = quillbox::TableNameAs(table + "_" + records[i]->name, naming, true);
         name.resize(ShiftJisCutLength(name.data(), name.size(), TABLE_NAME_CAPACITY - 1, true));
         if (i > 0 && PrintText(file, "\n") < 0) ok = false;
         quillbox::WithRecordAlone(records[i], [&] {
@@ -60,12 +60,12 @@ bool WriteTableDdl(std::FILE* file, LoadedCopybook& copybook, const TableDdl& dd
     const bool noFiller = ddl.columns.noFiller;
     const ColumnNaming naming = ddl.columns.Naming();
     if (dialect == quillbox::SqlDialect::kGeneric) {
-        const std::string table = TableName(ddl.table);
+        const std::string table = quillbox::TableNameAs(TableName(ddl.table), naming, true);
         if (perRecord) return WriteRecordTables(file, records, table, ddl.serialNo, ddl.quoteNames, noFiller, naming);
         return WriteCreateTable(file, copybook.Head(), table.c_str(), ddl.serialNo, ddl.quoteNames, noFiller, naming);
     }
     // A database's dialect: the columns of the data table decode writes.
-    const std::string table = ArgumentToUtf8(ddl.table);
+    const std::string table = quillbox::TableNameAs(ArgumentToUtf8(ddl.table), naming);
     quillbox::ColumnChoice choice;
     choice.noFiller = noFiller;
     choice.naming = naming;
@@ -80,7 +80,9 @@ bool WriteTableDdl(std::FILE* file, LoadedCopybook& copybook, const TableDdl& dd
     };
     if (perRecord) {
         for (CopyItem* record : records) {
-            quillbox::WithRecordAlone(record, [&] { add(record, record->byteLength, table + "_" + quillbox::RecordName(record)); });
+            quillbox::WithRecordAlone(record, [&] {
+                add(record, record->byteLength, quillbox::TableNameAs(table + "_" + quillbox::RecordName(record), naming));
+            });
         }
     } else {
         add(copybook.Head(), static_cast<int>(copybook.RecordLength()), table);

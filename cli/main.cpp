@@ -128,6 +128,53 @@ std::string UnknownCommand(const CLI::App& program, int argc, char** argv) {
     return std::string();
 }
 
+// The option meant by an argument of the command line that names none of its command's
+// options: "--encoding" for "--encodng" (a near name), "--on-error" for "-on-error" (one
+// dash short). Returns "'WORD': did you mean 'OPTION'?"; empty when every option is known
+// or none is near.
+std::string MistypedOption(const CLI::App& program, int argc, char** argv) {
+    const CLI::App* command = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--") break;
+        if (command == nullptr) {
+            if (word.size() > 1 && word[0] == '-') continue;
+            for (const CLI::App* candidate : program.get_subcommands({})) {
+                if (candidate->get_name() == word) command = candidate;
+            }
+            if (command == nullptr) return std::string();
+            continue;
+        }
+        if (word.size() < 3 || word[0] != '-' || std::isdigit(static_cast<unsigned char>(word[1]))) continue;
+        const bool twoDashes = word[1] == '-';
+        const std::string name = word.substr(twoDashes ? 2 : 1, word.find('=') - (twoDashes ? 2 : 1));
+        std::string nearest;
+        std::size_t best = std::string::npos;
+        bool exact = false;
+        for (const CLI::Option* option : command->get_options()) {
+            for (const std::string& longName : option->get_lnames()) {
+                if (longName == name) {
+                    // Given with one dash, it was read as short options and their values.
+                    exact = twoDashes;
+                    if (!twoDashes) nearest = longName;
+                    break;
+                }
+                std::size_t distance = EditDistance(name, longName);
+                if (twoDashes && distance <= std::max<std::size_t>(1, longName.size() / 3) && distance < best) {
+                    best = distance;
+                    nearest = longName;
+                }
+            }
+            if (exact || (!twoDashes && !nearest.empty())) break;
+        }
+        if (exact) continue;
+        if (!nearest.empty()) {
+            return "'" + TerminalSafe(ArgumentToUtf8(word)) + "': did you mean '--" + nearest + "'?";
+        }
+    }
+    return std::string();
+}
+
 // Writes "quillbox-cli: FILE: MESSAGE" (a message of one line) to standard error.
 int Fail(const CommandFailure& failure) {
     std::string message = failure.message;
@@ -193,7 +240,10 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForVersion& version) {
         return program.exit(version);
     } catch (const CLI::ParseError& error) {
-        std::string text = "quillbox-cli: " + std::string(error.what()) + "\n" + UsageText(program, *formatter);
+        const std::string meant = MistypedOption(program, argc, argv);
+        std::string text = "quillbox-cli: " + std::string(error.what()) + "\n" +
+                           (meant.empty() ? std::string() : "quillbox-cli: " + meant + "\n") +
+                           UsageText(program, *formatter);
         std::fwrite(text.data(), 1, text.size(), stderr);
         return 2;
     } catch (const CommandFailure& failure) {

@@ -72,6 +72,8 @@ RunResult RunReport::Result() const {
     result.written = written;
     result.bad = bad;
     result.blanks = blanks;
+    result.padded = padded;
+    result.firstPadded = firstPadded;
     result.stopped = stopped;
     result.failed = failed;
     return result;
@@ -100,8 +102,13 @@ RecordCursor::RecordCursor(DataSetup& setup, RecordSource& source, std::vector<R
     : setup_(&setup), source_(source), sinks_(std::move(sinks)), observer_(observer) {
     sinks_.resize(1);
     // A record of OCCURS DEPENDING ON tables stored as their counts say is as long as
-    // what it holds: the decoder checks its length.
-    if (setup.Variable() != nullptr && setup.Variable()->VariableLength()) source_.AcceptShorter();
+    // what it holds: the decoder checks its length. A short text line whose missing
+    // bytes are all text is the record padded with blanks.
+    if (setup.Variable() != nullptr && setup.Variable()->VariableLength()) {
+        source_.AcceptShorter();
+    } else if (setup.Options().records == RecordFormat::kLines) {
+        source_.PadShortLines(LeastNonTextLength(setup.Plan()), setup.BlankByte());
+    }
     tee_.reset(new Tee(observer_, report_));
     decoders_.emplace_back(new RowDecoder(setup));
 }
@@ -212,7 +219,7 @@ RecordCursor::Step RecordCursor::Next() {
             RunFault fault;
             fault.kind = RunFault::kRecord;
             fault.record = number_;
-            fault.reason = (Options().records == RecordFormat::kLines ? "line of " : "RDW record of ") +
+            fault.reason = RecordOfText(Options().records) +
                            std::to_string(length) + " bytes, record " + types_->Name(type_) + " has " +
                            std::to_string(expected);
             fault.code = length < expected ? FaultCode::kShortRecord : FaultCode::kRecordLength;
@@ -309,6 +316,8 @@ RunResult RecordCursor::Finish() {
     long long blanks = 0;
     for (size_t t = 0; t < TypeCount(); ++t) blanks += SetupOf(t).Values().Blanks();
     report_.blanks = blanks - blanksBefore_;
+    report_.padded = source_.Padded();
+    report_.firstPadded = source_.FirstPadded();
     if (source_.ReadFailed()) {
         RunFault fault = Fatal(RunFault::kData, 0, "read error");
         fault.code = FaultCode::kIo;

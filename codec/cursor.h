@@ -51,6 +51,11 @@ public:
     virtual bool ReadFailed() const { return false; }
     // Records shorter than the longest are records (variable records, OCCURS DEPENDING ON).
     virtual void AcceptShorter() {}
+    // Short text lines read as the record padded with blanks (RecordReader::PadShortLines),
+    // and how many were, with the numbers of the first.
+    virtual void PadShortLines(size_t /*least*/, unsigned char /*blank*/) {}
+    virtual long long Padded() const { return 0; }
+    virtual std::vector<long long> FirstPadded() const { return {}; }
 };
 
 // The records of a RecordReader: `skip` records passed over first (numbers go on after
@@ -62,6 +67,9 @@ public:
     uint64_t Consumed() const override { return reader_.Consumed(); }
     bool ReadFailed() const override { return reader_.ReadFailed(); }
     void AcceptShorter() override { reader_.AcceptShorter(); }
+    void PadShortLines(size_t least, unsigned char blank) override { reader_.PadShortLines(least, blank); }
+    long long Padded() const override { return reader_.Padded(); }
+    std::vector<long long> FirstPadded() const override { return reader_.FirstPadded(); }
 
 private:
     RecordReader& reader_;
@@ -103,6 +111,8 @@ struct RunReport {
     long long bad = 0;       // records or rows with bad data (left out, nulled or stopped on)
     long long skipped = 0;   // records or rows that gave no output: bad ones left out, types not taken
     long long blanks = 0;    // blank numbers read as null or 0
+    long long padded = 0;    // short lines padded with blanks
+    std::vector<long long> firstPadded;
     bool stopped = false;    // ended on bad data under OnError::kStop
     bool failed = false;     // ended on a fatal fault
     long long faults = 0;    // bad-data faults heard (several may be in one record)

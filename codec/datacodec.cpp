@@ -117,6 +117,20 @@ bool DataSetup::Prepare(CopyItem* head, int recordLength, const DataOptions& opt
     return table_ != nullptr;
 }
 
+void PrepareReader(DataSetup& setup, RecordReader& reader) {
+    if (setup.Variable() != nullptr && setup.Variable()->VariableLength()) {
+        reader.AcceptShorter();
+    } else if (setup.Options().records == RecordFormat::kLines) {
+        reader.PadShortLines(LeastNonTextLength(setup.Plan()), setup.BlankByte());
+    }
+}
+
+unsigned char DataSetup::BlankByte() {
+    unsigned char blank = ' ';
+    values_->Blank(&blank, 1);
+    return blank;
+}
+
 namespace {
 
 void EmptyCell(Cell& cell) {
@@ -410,6 +424,11 @@ private:
 }  // namespace
 
 RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, RunObserver& observer) {
+    // GnuCOBOL's LINE SEQUENTIAL WRITE drops trailing blanks (never a number's bytes).
+    const DataOptions& options = setup.Options();
+    if (options.lineSequential && options.records == RecordFormat::kLines && setup.Variable() == nullptr) {
+        writer.TrimLines(LeastNonTextLength(setup.Plan()), setup.BlankByte());
+    }
     RowEncoder encoder(setup, static_cast<size_t>(setup.Plan().recordLength));
     SourceRows rows(setup, source);
     return EncodeLoop(rows, {&encoder}, nullptr, setup.Options(), writer, observer);

@@ -67,6 +67,7 @@ struct DataOptions {
     bool redefinesAll = false;               // every REDEFINES view, not only the first
     long long skip = 0;                      // records passed over first
     long long count = -1;                    // records taken at most; -1 all
+    int threads = 1;                         // decode: threads decoding one input (parallel.h)
     OnError onError = OnError::kStop;
     TableFormat format = TableFormat::kCsv;
     bool trim = false;                       // drop trailing blanks of text
@@ -74,6 +75,9 @@ struct DataOptions {
     bool crlf = false;                       // CSV (and line records) end in CR LF
     std::string tableEncoding = "utf-8";     // code page of the CSV/JSONL side
     size_t blockSize = 32760;                // largest block written in rdw-block
+    // Lines as GnuCOBOL's LINE SEQUENTIAL files hold them: encode drops trailing blanks of
+    // text (decode pads a short line whose missing bytes are all text with blanks anyway).
+    bool lineSequential = false;
     bool ignoreUnknown = false;              // encode: table columns and keys the layout lacks pass
     uint64_t maxLine = 64ull << 20;          // encode: the most bytes of a CSV row or JSON line
     // The table's columns: FILLER dropped (encode fills them with blanks), SQL-safe names.
@@ -206,6 +210,8 @@ struct RunResult {
     long long written = 0;   // rows or records written
     long long bad = 0;       // records or rows with bad data
     long long blanks = 0;    // numeric values of blanks or low-values read as null or 0 (BlankNumeric)
+    long long padded = 0;    // short lines read as the record padded with blanks (RecordReader::PadShortLines)
+    std::vector<long long> firstPadded;   // the numbers of the first of them
     bool stopped = false;    // ended on bad data under OnError::kStop
     bool failed = false;     // ended on a fatal fault
 };
@@ -222,6 +228,8 @@ public:
     const LayoutPlan& Plan() const { return *plan_; }
     ValueCodec& Values() { return *values_; }
     TextCodec* TableText() { return table_.get(); }
+    // The blank (space) byte of the data's code page.
+    unsigned char BlankByte();
     const DataOptions& Options() const { return options_; }
     // The counts and places of OCCURS DEPENDING ON records; null when the layout has no
     // such table. Its Absent() marks the columns of the row decoded last that are
@@ -235,6 +243,11 @@ private:
     std::unique_ptr<TextCodec> table_;
     DataOptions options_;
 };
+
+// Tells `reader` (of the setup's records) what the layout allows: variable records of
+// any length when DEPENDING ON tables make their length, and short text lines padded
+// with blanks when only text is missing (RecordReader::PadShortLines).
+void PrepareReader(DataSetup& setup, RecordReader& reader);
 
 // One record's cells, decoded and (for text) converted to the table's code page.
 // Faults go to `observer`; the outcome applies the policy of the setup's options.

@@ -1,6 +1,7 @@
 // The columns and the JSON nesting of a layout.
 #include "layoutplan.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -40,10 +41,12 @@ Field::Kind KindOf(const CopyItem* item) {
 std::string NameOf(const CopyItem* item) { return ShiftJisToUtf8(item->name); }
 
 // An item that redefines: by its REDEFINES clause, or a record after the first, which
-// shares the record's bytes with it.
+// shares the record's bytes with it. The list's first item redefines nothing in it: a
+// record that redefines another (01 B REDEFINES A), taken alone, is a record of its own.
 bool IsRedefining(const CopyItem* item, const CopyItem* head) {
-    return (item->flags & ITEM_REDEFINES) != 0 || (item->parent == nullptr && item != head && item->level != 66 &&
-                                                   item->position == 1 && item->level != 88);
+    if (item == head) return false;
+    return (item->flags & ITEM_REDEFINES) != 0 ||
+           (item->parent == nullptr && item->level != 66 && item->position == 1 && item->level != 88);
 }
 
 bool InRedefiningArea(const CopyItem* item, const CopyItem* head) {
@@ -185,6 +188,15 @@ bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool s
     TreeBuilder builder{fieldOf, redefinesAll, head};
     builder.Siblings(head, plan.roots);
     return true;
+}
+
+size_t LeastNonTextLength(const LayoutPlan& plan) {
+    size_t least = 0;
+    for (const Field& field : plan.fields) {
+        if (field.kind == Field::kText) continue;
+        least = std::max(least, static_cast<size_t>(field.offset) + static_cast<size_t>(field.length));
+    }
+    return least;
 }
 
 bool NativeBigEndian(NativeOrder order, bool ebcdic) {

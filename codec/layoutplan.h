@@ -61,6 +61,11 @@ struct ColumnChoice {
 // The same with the columns chosen and named so.
 bool BuildLayoutPlan(CopyItem* head, int recordLength, bool redefinesAll, bool serialNo, const ColumnChoice& choice,
                      LayoutPlan& plan, std::string& error);
+// The least length of a record that holds every column that is not single-byte text:
+// the bytes after it may be given as blanks (a text line whose trailing blanks were
+// dropped).
+size_t LeastNonTextLength(const LayoutPlan& plan);
+
 // Whether native binary is big-endian under `order` for data in an EBCDIC code page
 // (`ebcdic`) or not.
 bool NativeBigEndian(NativeOrder order, bool ebcdic);

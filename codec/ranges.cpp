@@ -95,6 +95,11 @@ bool BlockChain(DataWindow& window, uint64_t at) {
 // when none does.
 uint64_t GuessStart(DataWindow& window, RecordFormat format, uint64_t from, uint64_t until) {
     if (from == 0) return 0;
+    // GnuCOBOL's record headers carry no mark to tell a start by: the range is scanned
+    // from where the one before it ended (JoinScans).
+    if (format != RecordFormat::kLines && format != RecordFormat::kRdw && format != RecordFormat::kRdwBlock) {
+        return until;
+    }
     until = std::min(until, window.Size());
     for (uint64_t at = from; at < until; ++at) {
         if (format == RecordFormat::kLines) {

@@ -20,8 +20,38 @@ bool ParseRecordFormat(const std::string& name, RecordFormat& format) {
     else if (name == "lines") format = RecordFormat::kLines;
     else if (name == "rdw") format = RecordFormat::kRdw;
     else if (name == "rdw-block") format = RecordFormat::kRdwBlock;
+    else if (name == "gnucobol" || name == "gnucobol-0") format = RecordFormat::kGnuCobol;
+    else if (name == "gnucobol-1") format = RecordFormat::kGnuCobol1;
+    else if (name == "gnucobol-2") format = RecordFormat::kGnuCobol2;
+    else if (name == "gnucobol-3") format = RecordFormat::kGnuCobol3;
     else return false;
     return true;
+}
+
+bool VariableFormat(RecordFormat format) { return format != RecordFormat::kFixed; }
+
+const char* RecordOfText(RecordFormat format) {
+    switch (format) {
+    case RecordFormat::kLines: return "line of ";
+    case RecordFormat::kRdw:
+    case RecordFormat::kRdwBlock: return "RDW record of ";
+    default: return "record of ";
+    }
+}
+
+namespace {
+
+// The bytes of GnuCOBOL's record header.
+size_t GnuCobolHeader(RecordFormat format) { return format == RecordFormat::kGnuCobol3 ? 2 : 4; }
+
+}  // namespace
+
+void RecordReader::PadShortLines(size_t least, unsigned char blank) {
+    if (format_ != RecordFormat::kLines || least >= recordLength_) return;
+    padLines_ = true;
+    padLeast_ = least;
+    blank_ = blank;
+    paddedRecord_.reset(new unsigned char[recordLength_ + 1]);
 }
 
 RecordReader::RecordReader(std::FILE* in, RecordFormat format, size_t recordLength)
@@ -62,7 +92,9 @@ RecordReader::Status RecordReader::Next(const unsigned char*& data, size_t& leng
     switch (format_) {
     case RecordFormat::kFixed: return NextFixed(data, length, reason);
     case RecordFormat::kLines: return NextLine(data, length, reason);
-    default: return NextRdw(data, length, reason);
+    case RecordFormat::kRdw:
+    case RecordFormat::kRdwBlock: return NextRdw(data, length, reason);
+    default: return NextGnuCobol(data, length, reason);
     }
 }
 
@@ -72,6 +104,7 @@ RecordReader::Status RecordReader::NextFixed(const unsigned char*& data, size_t&
     length = end_ - begin_;
     if (length == 0) return kEnd;
     data = buffer_.get() + begin_;
+    ++records_;
     if (!whole) {
         begin_ = end_;
         consumed_ += length;
@@ -110,7 +143,59 @@ RecordReader::Status RecordReader::NextLine(const unsigned char*& data, size_t& 
         taken = length;
         if (length == 0) return kEnd;
     }
+    if (padLines_ && length >= padLeast_ && length < recordLength_ && !shorter_) {
+        // Only text positions are missing: GnuCOBOL's READ gives them as blanks.
+        std::memcpy(paddedRecord_.get(), data, length);
+        std::memset(paddedRecord_.get() + length, blank_, recordLength_ - length);
+        data = paddedRecord_.get();
+        ++padded_;
+        if (firstPadded_.size() < kPaddedShown) firstPadded_.push_back(records_ + 1);
+        length = recordLength_;
+    }
     return Take(taken, length, "line of ", reason);
+}
+
+RecordReader::Status RecordReader::NextGnuCobol(const unsigned char*& data, size_t& length, std::string& reason) {
+    const size_t header = GnuCobolHeader(format_);
+    if (!Fill(header)) {
+        if (end_ == begin_) return kEnd;
+        reason = "bad record header: " + std::to_string(end_ - begin_) + " bytes at the end of the file";
+        return kFatal;
+    }
+    const unsigned char* h = buffer_.get() + begin_;
+    uint64_t described = 0;
+    switch (format_) {
+    case RecordFormat::kGnuCobol:
+        if (h[2] != 0 || h[3] != 0) {
+            reason = "bad record header: bytes 3 and 4 are not zero (is this GnuCOBOL's variable format 0?)";
+            return kFatal;
+        }
+        described = (uint64_t{h[0]} << 8) | h[1];
+        break;
+    case RecordFormat::kGnuCobol1:
+        described = (uint64_t{h[0]} << 24) | (uint64_t{h[1]} << 16) | (uint64_t{h[2]} << 8) | h[3];
+        break;
+    case RecordFormat::kGnuCobol2:
+        described = (uint64_t{h[3]} << 24) | (uint64_t{h[2]} << 16) | (uint64_t{h[1]} << 8) | h[0];
+        break;
+    default:
+        described = (uint64_t{h[0]} << 8) | h[1];
+        break;
+    }
+    // A length far past the record's is no record of this layout: not a buffer to allocate.
+    if (described > recordLength_ + kLineSlack) {
+        reason = "bad record header: a record of " + std::to_string(described) + " bytes, the record has " +
+                 std::to_string(recordLength_);
+        return kFatal;
+    }
+    const size_t whole = header + static_cast<size_t>(described);
+    if (!Fill(whole)) {
+        reason = "bad record header: record of " + std::to_string(described) + " bytes cut by the end of the file";
+        return kFatal;
+    }
+    data = buffer_.get() + begin_ + header;
+    length = static_cast<size_t>(described);
+    return Take(whole, length, "record of ", reason);
 }
 
 RecordReader::Status RecordReader::NextRdw(const unsigned char*& data, size_t& length, std::string& reason) {
@@ -177,7 +262,8 @@ RecordReader::Status RecordReader::NextRdw(const unsigned char*& data, size_t& l
 RecordReader::Status RecordReader::Take(size_t taken, size_t length, const char* what, std::string& reason) {
     begin_ += taken;
     consumed_ += taken;
-    if (length != recordLength_ && !(shorter_ && length < recordLength_)) {
+    ++records_;
+    if (length != recordLength_ && !shorter_) {
         reason = what + std::to_string(length) + " bytes, the record has " + std::to_string(recordLength_);
         return kWrongLength;
     }
@@ -197,6 +283,7 @@ bool RecordReader::Skip(long long count, std::string& reason) {
 #endif
         if (sought) {
             consumed_ += static_cast<uint64_t>(bytes);
+            records_ += count;
             return true;
         }
         std::clearerr(in_);
@@ -255,9 +342,42 @@ bool RecordWriter::Write(const unsigned char* data, size_t length) {
         pending_.append(bytes, length);
         break;
     case RecordFormat::kLines:
+        if (trimLines_) {
+            while (length > trimLeast_ && data[length - 1] == trimBlank_) --length;
+        }
         pending_.append(bytes, length);
         pending_.append(crlf_ ? "\r\n" : "\n");
         break;
+    case RecordFormat::kGnuCobol:
+    case RecordFormat::kGnuCobol1:
+    case RecordFormat::kGnuCobol2:
+    case RecordFormat::kGnuCobol3: {
+        // The header holds the data's length alone.
+        const bool two = format_ == RecordFormat::kGnuCobol || format_ == RecordFormat::kGnuCobol3;
+        if ((two && length > 0xFFFF) || length > 0x7FFFFFFF) {
+            failed_ = true;
+            return false;
+        }
+        const uint32_t n = static_cast<uint32_t>(length);
+        char header[4] = {0, 0, 0, 0};
+        if (two) {
+            header[0] = static_cast<char>(n >> 8);
+            header[1] = static_cast<char>(n & 0xFF);
+        } else if (format_ == RecordFormat::kGnuCobol1) {
+            header[0] = static_cast<char>(n >> 24);
+            header[1] = static_cast<char>(n >> 16);
+            header[2] = static_cast<char>(n >> 8);
+            header[3] = static_cast<char>(n);
+        } else {
+            header[0] = static_cast<char>(n);
+            header[1] = static_cast<char>(n >> 8);
+            header[2] = static_cast<char>(n >> 16);
+            header[3] = static_cast<char>(n >> 24);
+        }
+        pending_.append(header, GnuCobolHeader(format_));
+        pending_.append(bytes, length);
+        break;
+    }
     case RecordFormat::kRdw:
     case RecordFormat::kRdwBlock: {
         size_t described = length + 4;

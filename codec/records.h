@@ -13,10 +13,23 @@
 
 namespace quillbox {
 
-enum class RecordFormat { kFixed, kLines, kRdw, kRdwBlock };
+// kGnuCobol..kGnuCobol3: GnuCOBOL's variable-length sequential files, each record after
+// a header holding the length of its data alone, in the forms of its runtime's
+// COB_VARSEQ_FORMAT 0 to 3: 0, 2 bytes big-endian and 2 zero bytes (its default); 1, 4
+// bytes big-endian; 2, 4 bytes in the machine's order (little-endian, as on the PCs it
+// runs on); 3, 2 bytes big-endian.
+enum class RecordFormat { kFixed, kLines, kRdw, kRdwBlock, kGnuCobol, kGnuCobol1, kGnuCobol2, kGnuCobol3 };
 
-// Parses "fixed", "lines", "rdw", "rdw-block"; false for anything else.
+// Parses "fixed", "lines", "rdw", "rdw-block", "gnucobol" (also "gnucobol-0"),
+// "gnucobol-1", "gnucobol-2", "gnucobol-3"; false for anything else.
 bool ParseRecordFormat(const std::string& name, RecordFormat& format);
+// Whether records of `format` carry their own length (every format but fixed).
+bool VariableFormat(RecordFormat format);
+// How a record of `format` is named in messages: "line of ", "RDW record of ", "record of ".
+const char* RecordOfText(RecordFormat format);
+
+// Of the short lines a reader pads with blanks, the first ones whose numbers it keeps.
+constexpr size_t kPaddedShown = 5;
 
 class RecordReader {
 public:
@@ -40,15 +53,26 @@ public:
     // Whether a reader opened at Consumed() reads the next record: always, except inside
     // a block of rdw-block records (a reader starts at a block descriptor).
     bool AtBoundary() const { return blockLeft_ == 0; }
-    // Records of lines or with an RDW shorter than the record length are records too
-    // (kRecord): variable records, whose length their contents say (OCCURS DEPENDING ON).
+    // Records of lines or with an RDW of any length are records too (kRecord): variable
+    // records, whose length their contents say (OCCURS DEPENDING ON). Longer ones too, so
+    // that the layout names what makes them so (a counter past its table's maximum).
     void AcceptShorter() { shorter_ = true; }
+    // Lines (kLines) shorter than the record but at least `least` bytes long are the
+    // record with the missing bytes `blank`, as GnuCOBOL reads a LINE SEQUENTIAL file
+    // whose trailing blanks were dropped: the caller gives the least length that holds
+    // every item that is not text.
+    void PadShortLines(size_t least, unsigned char blank);
+    // Records read so far (those passed over by Skip too), and the lines padded: how
+    // many, and the numbers of the first ones.
+    long long Padded() const { return padded_; }
+    const std::vector<long long>& FirstPadded() const { return firstPadded_; }
 
 private:
     bool Fill(size_t need);
     Status NextFixed(const unsigned char*& data, size_t& length, std::string& reason);
     Status NextLine(const unsigned char*& data, size_t& length, std::string& reason);
     Status NextRdw(const unsigned char*& data, size_t& length, std::string& reason);
+    Status NextGnuCobol(const unsigned char*& data, size_t& length, std::string& reason);
     // Moves past the `taken` bytes of a record of `length` bytes; kWrongLength (with `reason`
     // starting with `what`) when that is not the record length.
     Status Take(size_t taken, size_t length, const char* what, std::string& reason);
@@ -66,6 +90,12 @@ private:
     uint64_t blockLeft_ = 0;   // bytes of records left in the current block (rdw-block)
     bool inBlock_ = false;
     bool shorter_ = false;
+    bool padLines_ = false;               // PadShortLines
+    size_t padLeast_ = 0;
+    unsigned char blank_ = ' ';
+    std::unique_ptr<unsigned char[]> paddedRecord_;
+    long long records_ = 0, padded_ = 0;
+    std::vector<long long> firstPadded_;
 };
 
 class RecordWriter {
@@ -78,6 +108,14 @@ public:
     RecordWriter& operator=(const RecordWriter&) = delete;
     // False when the output cannot be written.
     bool Write(const unsigned char* data, size_t length);
+    // Lines (kLines) written as GnuCOBOL's LINE SEQUENTIAL WRITE writes them: trailing
+    // `blank` bytes dropped, but never below `least` bytes (every item that is not text),
+    // so that PadShortLines reads the record back.
+    void TrimLines(size_t least, unsigned char blank) {
+        trimLines_ = true;
+        trimLeast_ = least;
+        trimBlank_ = blank;
+    }
     // Writes what is buffered (and the last block); false when the output failed.
     bool Finish();
     // Records whose bytes reached the output.
@@ -95,6 +133,9 @@ private:
     std::string pending_;   // bytes waiting for the output
     std::string block_;     // the block being filled (rdw-block)
     long long pendingRecords_ = 0, blockRecords_ = 0, written_ = 0;
+    bool trimLines_ = false;   // TrimLines
+    size_t trimLeast_ = 0;
+    unsigned char trimBlank_ = ' ';
 };
 
 }  // namespace quillbox

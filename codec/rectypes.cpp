@@ -4,6 +4,7 @@
 #include "runfaults.h"
 #include "variableoccurs.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "layoutplan.h"
@@ -17,6 +18,14 @@ namespace {
 
 // Names of the copybook (records, items) compare as COBOL compares them: case folded.
 bool SameName(const std::string& a, const std::string& b) { return CompareNoCase(a.c_str(), b.c_str()) == 0; }
+
+// A rule's field and a column: the same name whatever the columns' naming (the copybook's
+// HDR-REC-TYPE is the column HDR_REC_TYPE under --names sql, and either is taken).
+bool SameColumn(std::string column, std::string given) {
+    std::replace(column.begin(), column.end(), '-', '_');
+    std::replace(given.begin(), given.end(), '-', '_');
+    return SameName(column, given);
+}
 
 std::string TrimmedBlanks(const std::string& text) {
     size_t end = text.size();
@@ -44,6 +53,46 @@ bool Matches(const Field& field, const std::string& shown, const std::string& wa
 }
 
 bool Variable(RecordFormat format) { return format != RecordFormat::kFixed; }
+
+// Why a rule's `wanted` can never be what `field` shows (the rule would never choose),
+// or empty when it can be.
+std::string NeverShown(const Field& field, const std::string& wanted) {
+    if (field.kind == Field::kFloat || field.kind == Field::kDouble) {
+        return "a floating-point field is no record-type code";
+    }
+    if (!IsNumber(field)) {
+        // Every character takes at least a byte of the field.
+        size_t characters = 0;
+        for (unsigned char c : TrimmedBlanks(wanted)) characters += (c & 0xC0) != 0x80;
+        if (characters > static_cast<size_t>(field.length)) {
+            return "\"" + wanted + "\" is longer than the field's " + std::to_string(field.length) + " bytes";
+        }
+        return "";
+    }
+    bool negative;
+    uint64_t magnitude;
+    std::string reason;
+    if (!ParseDecimal(wanted, field.scale, negative, magnitude, reason)) {
+        return "\"" + wanted + "\" is no value of the field (" + reason + ")";
+    }
+    if (negative && magnitude != 0 && !field.isSigned) return "the field is unsigned";
+    // Display and packed numbers hold the digits of their PICTURE; binary ones what their bytes hold.
+    const bool binary = field.kind == Field::kBinary || field.kind == Field::kComp5;
+    const int digits = binary ? -1 : field.digits + (field.scale < 0 ? -field.scale : 0);
+    if (digits >= 0 && digits < 20) {
+        uint64_t limit = 1;
+        for (int i = 0; i < digits; ++i) limit *= 10;
+        if (magnitude >= limit) {
+            return "\"" + wanted + "\" has more digits than the field's " + std::to_string(field.digits);
+        }
+    } else if (binary && field.length < 8) {
+        const uint64_t limit = uint64_t{1} << (8 * field.length - (field.isSigned ? 1 : 0));
+        if (magnitude > limit || (magnitude == limit && !negative)) {
+            return "\"" + wanted + "\" does not fit the field's " + std::to_string(field.length) + " bytes";
+        }
+    }
+    return "";
+}
 
 }  // namespace
 
@@ -129,7 +178,7 @@ bool RecordTypes::Prepare(CopyItem* head, const DataOptions& options, std::strin
             if (t >= types_.size()) continue;
             const std::vector<Field>& fields = types_[t].setup->Plan().fields;
             for (size_t f = 0; f < fields.size(); ++f) {
-                if (SameName(fields[f].column, given.field)) {
+                if (SameColumn(fields[f].column, given.field)) {
                     rule.keyType = t;
                     rule.keyField = f;
                     found = true;
@@ -137,9 +186,29 @@ bool RecordTypes::Prepare(CopyItem* head, const DataOptions& options, std::strin
                 }
             }
         }
+        const std::string shown = "--record-type " + given.field + "=" + given.value + ":" + given.record;
         if (!found) {
-            error = "no record has a column " + given.field + " (--record-type " + given.field + "=" + given.value +
-                    ":" + given.record + ")";
+            error = "no record has a column " + given.field + " (" + shown + ")";
+            return false;
+        }
+        // A rule that can never choose is a mistake to say now, not records refused later.
+        const Field& key = types_[rule.keyType].setup->Plan().fields[rule.keyField];
+        std::string never = NeverShown(key, given.value);
+        if (!never.empty()) {
+            error = shown + " can never match: " + never;
+            return false;
+        }
+        for (size_t r = 0; r < rules_.size(); ++r) {
+            const Rule& earlier = rules_[r];
+            const Field& earlierKey = types_[earlier.keyType].setup->Plan().fields[earlier.keyField];
+            if (earlierKey.offset != key.offset || earlierKey.length != key.length || earlierKey.kind != key.kind ||
+                !Matches(key, given.value, earlier.value)) {
+                continue;
+            }
+            const RecordTypeRule& first = options.recordTypes[r];
+            error = shown + " overlaps the earlier --record-type " + first.field + "=" + first.value + ":" +
+                    first.record + (earlier.type == rule.type ? ", which chooses the same record"
+                                                               : ", which chooses its records first");
             return false;
         }
         types_[rule.type].chosen = true;

@@ -24,8 +24,32 @@ std::vector<CopyItem*> RecordsOf(CopyItem* head);
 // The UTF-8 name of a record as its table and file are named.
 std::string RecordName(const CopyItem* record);
 
-// Calls `use` with the list of `record` alone (its items, no later record), then puts
-// the list back as it was. The list is not to be read by anything else meanwhile.
+// While it lives, the list from `record` is that record alone (its items, no later
+// record); the list is put back as it was when it ends. The list is not to be read by
+// anything else meanwhile.
+class RecordAlone {
+public:
+    explicit RecordAlone(CopyItem* record) : record_(record), last_(record), sibling_(record->nextSibling) {
+        while (last_->next != nullptr && last_->next->parent != nullptr) last_ = last_->next;
+        after_ = last_->next;
+        last_->next = nullptr;
+        record_->nextSibling = nullptr;
+    }
+    ~RecordAlone() {
+        last_->next = after_;
+        record_->nextSibling = sibling_;
+    }
+    RecordAlone(const RecordAlone&) = delete;
+    RecordAlone& operator=(const RecordAlone&) = delete;
+
+private:
+    CopyItem* record_;
+    CopyItem* last_;
+    CopyItem* sibling_;
+    CopyItem* after_ = nullptr;
+};
+
+// Calls `use` with the list of `record` alone (RecordAlone).
 template <typename Use>
 void WithRecordAlone(CopyItem* record, Use use);
 
@@ -99,19 +123,7 @@ bool TakeRecordKey(std::string& line, std::string& record);
 
 template <typename Use>
 void WithRecordAlone(CopyItem* record, Use use) {
-    CopyItem* last = record;
-    while (last->next != nullptr && last->next->parent != nullptr) last = last->next;
-    CopyItem* after = last->next;
-    CopyItem* sibling = record->nextSibling;
-    last->next = nullptr;
-    record->nextSibling = nullptr;
-    struct Restore {
-        CopyItem *last, *after, *record, *sibling;
-        ~Restore() {
-            last->next = after;
-            record->nextSibling = sibling;
-        }
-    } restore{last, after, record, sibling};
+    RecordAlone alone(record);
     use();
 }
 

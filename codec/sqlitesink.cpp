@@ -21,14 +21,6 @@ namespace {
 const char kInterrupted[] = "the load was interrupted";
 }
 
-bool ParseIfExists(const std::string& text, IfExists& ifExists) {
-    if (text == "fail") ifExists = IfExists::kFail;
-    else if (text == "append") ifExists = IfExists::kAppend;
-    else if (text == "replace") ifExists = IfExists::kReplace;
-    else return false;
-    return true;
-}
-
 namespace {
 
 // The folder part of a path, with its slash ("" for a bare name).

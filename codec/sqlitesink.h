@@ -23,11 +23,6 @@ struct sqlite3_stmt;
 
 namespace quillbox {
 
-// What to do when the database has the table already.
-enum class IfExists { kFail, kAppend, kReplace };
-// "fail", "append", "replace"; false for anything else.
-bool ParseIfExists(const std::string& text, IfExists& ifExists);
-
 // Rows whose values are ready to bind: each cell converted to the form of its column
 // (an integer, a double, text, null) and its text kept here.
 class SqliteRows {

@@ -81,6 +81,14 @@ bool ParseSqlDialect(const std::string& text, SqlDialect& dialect) {
     return true;
 }
 
+bool ParseIfExists(const std::string& text, IfExists& ifExists) {
+    if (text == "fail") ifExists = IfExists::kFail;
+    else if (text == "append") ifExists = IfExists::kAppend;
+    else if (text == "replace") ifExists = IfExists::kReplace;
+    else return false;
+    return true;
+}
+
 SqlColumnType SqlTypeOf(const Field& field, SqlDialect dialect) {
     const bool sqlite = dialect == SqlDialect::kSqlite, db2 = dialect == SqlDialect::kDb2;
     switch (field.kind) {
@@ -113,6 +121,22 @@ std::string SqlIdentifier(const std::string& name, bool quoteAll) {
         quoted.push_back(c);
     }
     return quoted + "\"";
+}
+
+std::string TableNameAs(const std::string& name, ColumnNaming naming, bool shiftJis) {
+    if (naming != ColumnNaming::kSql) return name;
+    std::string plain = name;
+    for (size_t i = 0; i < plain.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(plain[i]);
+        // The second byte of a Shift_JIS character may be an ASCII letter: it is kept.
+        if (shiftJis && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC))) {
+            ++i;
+            continue;
+        }
+        if (c == '-') plain[i] = '_';
+        else if (c >= 'A' && c <= 'Z') plain[i] = static_cast<char>(c - 'A' + 'a');
+    }
+    return plain;
 }
 
 bool CheckTableName(const std::string& name, SqlDialect dialect, std::string& error) {

@@ -16,6 +16,11 @@ enum class SqlDialect { kGeneric, kSqlite, kPostgresql, kDb2 };
 // "generic", "sqlite", "postgresql", "db2"; false for anything else.
 bool ParseSqlDialect(const std::string& text, SqlDialect& dialect);
 
+// What a load does when the database has the table already.
+enum class IfExists { kFail, kAppend, kReplace };
+// "fail", "append", "replace"; false for anything else.
+bool ParseIfExists(const std::string& text, IfExists& ifExists);
+
 // How a column's values are held in the dialect's type.
 enum class SqlValueForm {
     kInteger,     // a 64-bit integer
@@ -36,6 +41,13 @@ SqlColumnType SqlTypeOf(const Field& field, SqlDialect dialect);
 // no keyword, otherwise in double quotes (a quote in it doubled).
 // `quoteAll`: in double quotes whatever it is.
 std::string SqlIdentifier(const std::string& name, bool quoteAll = false);
+
+// A table name as the columns are named: with ColumnNaming::kSql a plain identifier
+// where its letters allow, "-" as "_" and in lower case (STMT_STM-DETAIL as
+// stmt_stm_detail), which no database needs quoted; as it is with kCobol. Only ASCII is
+// changed, never the bytes of a Japanese character (`name` is UTF-8, or Shift_JIS with
+// `shiftJis`).
+std::string TableNameAs(const std::string& name, ColumnNaming naming, bool shiftJis = false);
 
 // False with `error` when `name` cannot be a table name of the dialect: empty, with a
 // control character, or longer than the dialect allows.

@@ -393,7 +393,8 @@ char* CsvRowWriter::Put(char* out, const RowCells& row) const {
         if (kind == Cell::kNull) continue;
         const char* text = row.Text(i);
         size_t n = row.Length(i);
-        if (kind == Cell::kNumber || !NeedsCsvQuotes(text, n)) {
+        // Text with nothing in it is "": an empty field is an absent value (null).
+        if (kind == Cell::kNumber || (n > 0 && !NeedsCsvQuotes(text, n))) {
             out = CopyText(out, text, n);
             continue;
         }
@@ -515,6 +516,7 @@ void AppendCsvRow(std::string& out, const std::vector<Cell>& cells, const char* 
     for (size_t i = 0; i < cells.size(); ++i) {
         if (i > 0) out.push_back(',');
         if (cells[i].kind == Cell::kNumber) out += cells[i].text;
+        else if (cells[i].kind == Cell::kText && cells[i].text.empty()) out += "\"\"";   // not null: ""
         else if (cells[i].kind == Cell::kText) AppendCsvField(out, cells[i].text);
     }
     out += lineEnd;

@@ -870,6 +870,11 @@ char* ValueCodec::CsvCellInto(const Field& field, const unsigned char* record, c
     case Field::kNational: {
         char* end = TextInto(field, bytes, out);
         if (end != nullptr && NeedsCsvQuotes(out, static_cast<size_t>(end - out))) return nullptr;
+        // Blank text trimmed to nothing is "", not the empty field of an absent value.
+        if (end == out) {
+            *end++ = '"';
+            *end++ = '"';
+        }
         return end;
     }
     default: return nullptr;
@@ -1177,6 +1182,12 @@ bool ValueCodec::Encode(const Field& field, Cell::Kind kind, std::string_view te
             bool national = field.kind == Field::kNational;
             bool ok = national ? text_->EncodeNational(text.data(), text.size(), scratch_)
                                : text_->Encode(text.data(), text.size(), scratch_);
+            if (!ok && national && text_->Encode(text.data(), text.size(), scratch_)) {
+                // It converts, but not all into double-byte characters.
+                return Fail(fault, field.offset,
+                            Quoted(text) + u8" is not all double-byte (全角) characters, as a PIC N item must be",
+                            FaultCode::kNotDoubleByte);
+            }
             if (!ok) return Fail(fault, field.offset, Quoted(text) + " does not convert to " + options_.encoding, FaultCode::kTextEncode);
             if (scratch_.size() > static_cast<size_t>(field.length)) {
                 return Fail(fault, field.offset, "text of " + std::to_string(scratch_.size()) + " bytes does not fit the item's " + std::to_string(field.length), FaultCode::kTextTooLong);

@@ -59,6 +59,7 @@ bool VariableRecords::Build(CopyItem* head, const LayoutPlan& plan, const DataOp
     std::unordered_map<const CopyItem*, int> nodeOf;
     std::unordered_map<std::string, int> lastColumnNamed;   // integer items outside tables, by name
     std::unordered_map<int, int> tableUnder;                // a parent node's latest DEPENDING ON table
+    bool below01 = false;                                   // a top item is no 01 record
     for (CopyItem* item = head; item != nullptr; item = item->next) {
         if (item->flags & (ITEM_CONDITION | ITEM_RENAMES)) continue;
         Node node;
@@ -116,9 +117,22 @@ bool VariableRecords::Build(CopyItem* head, const LayoutPlan& plan, const DataOp
         nodeOf[item] = index;
         nodes_.push_back(node);
         if (parent >= 0) nodes_[static_cast<size_t>(parent)].children.push_back(index);
-        else roots_.push_back(index);
+        else {
+            roots_.push_back(index);
+            if (item->level != 1) below01 = true;
+        }
     }
     if (tables_.empty()) return true;
+    // A copybook that starts below 01 is one record of its top items: they are walked as
+    // the items of one group, so that a table among them moves those after it.
+    if (below01) {
+        Node record;
+        record.offset = 0;
+        record.length = recordLength_;
+        record.children = roots_;
+        roots_.assign(1, static_cast<int>(nodes_.size()));
+        nodes_.push_back(std::move(record));
+    }
     if (options.odo == OdoRecords::kVariable && options.records == RecordFormat::kFixed) {
         error = "records with OCCURS ... DEPENDING ON of their present length need records that carry their "
                 "length (--records rdw, rdw-block or lines); fixed records are read with --odo max";

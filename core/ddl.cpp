@@ -45,8 +45,9 @@ bool WriteCreateTable(std::FILE* file, const CopyItem* head, const char* tableNa
     std::vector<const CopyItem*> columns;
     const CopyItem* item = head;
     while (item != nullptr) {
-        if (item->flags & ITEM_REDEFINES) {
+        if ((item->flags & ITEM_REDEFINES) && item != head) {
             // A redefining area gives no column: skip the item and everything below it.
+            // (A record that redefines another, taken alone, is the area itself.)
             item = AfterSubtree(item);
             continue;
         }

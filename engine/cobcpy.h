@@ -61,6 +61,10 @@ struct CopyItem {
 // array expansion that would pass it raises CItemLimitException: a CMemoryException
 // with the message of a failed allocation, which a caller may tell apart by its class.
 constexpr long MAX_LIST_ITEMS = 8388608;
+// The most occurrences of an OCCURS ... DEPENDING ON table (COBOL rules). Every
+// occurrence is laid out, and records hold far fewer; a larger maximum is refused at
+// its entry, before anything is laid out.
+constexpr int MAX_VARIABLE_OCCURS = 100000;
 
 class CItemLimitException : public CMemoryException {
 public:

@@ -53,6 +53,11 @@ const char* CobolAnalyzer::DependingOn(const CopyItem* item) const {
     return found != work->depending.end() ? found->second.c_str() : "";
 }
 
+const std::vector<std::string>& CobolAnalyzer::SourceFiles() const {
+    static const std::vector<std::string> none;
+    return work != nullptr ? work->files : none;
+}
+
 int CobolAnalyzer::OccursMinimum(const CopyItem* item) const {
     if (work == nullptr) return 0;
     auto found = work->occursMinimum.find(item);

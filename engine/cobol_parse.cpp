@@ -6,6 +6,7 @@
 
 #include "cobol_internal.h"
 #include "keywords.h"
+#include "textrules.h"
 
 namespace {
 
@@ -498,6 +499,8 @@ void SkipQualifiers(Cursor& c) { Qualifiers(c); }
 void ClauseOccurs(Cursor& c) {
     if (c.item->level == 1 || c.item->level == 77 || c.item->level == 66 || c.item->level == 88)
         c.Fail("レベル " + std::to_string(c.item->level) + " の項目に OCCURS は書けません。");
+    // A second OCCURS would silently replace the first: which count is meant is unknown.
+    if (c.info.occursMax > 0) c.Fail("OCCURS が一つの記述項に二つあります。");
     int first = c.Number("OCCURS の回数");
     int min = first, max = first;
     if (c.Accept("TO")) {
@@ -508,6 +511,9 @@ void ClauseOccurs(Cursor& c) {
     c.Accept("TIMES");
     if (c.Accept("DEPENDING")) {
         c.Accept("ON");
+        if (max > MAX_VARIABLE_OCCURS)
+            c.Fail("OCCURS ... DEPENDING ON の最大回数 " + std::to_string(max) + " は上限 " +
+                   std::to_string(MAX_VARIABLE_OCCURS) + " を超えています。");
         c.info.dependingOn = c.Word("DEPENDING ON の項目名");
         SkipQualifiers(c);
         c.info.variable = true;
@@ -659,8 +665,10 @@ void CobolAnalyzer::ParseEntries() {
         Cursor c{*work, entry, 1, info, item, warnings};
         // The name: a word that is no clause keyword (FILLER included).
         if (!c.AtEnd() && c.Peek().kind == CobolToken::Word && !IsClauseWord(c.PeekUpper())) {
-            // A NUL byte would end the name where it stands: two names would read alike.
-            if (c.Peek().text.find('\0') != std::string_view::npos) c.Fail("名前に NUL 文字（0x00）があります。");
+            // A NUL byte would end the name where it stands (two names would read alike);
+            // a "/" or ".." would lead a file named after the record out of its folder.
+            const std::string_view name = c.Peek().text;
+            if (const char* fault = DataNameFault(name.data(), name.size())) c.Fail(fault);
             CopyTokenText(item->name, sizeof item->name, c.entry.tokens[c.i++].text);
         } else if (level == 66 || level == 88) {
             c.Fail("レベル " + std::to_string(level) + " の項目には名前が必要です。");

@@ -125,6 +125,9 @@ public:
     // item's `picture` keeps the clause's text cut to its size); both null for every
     // other item. Valid as long as the list is.
     virtual CobolRenamesRange RenamesRange(const CopyItem* item) const;
+    // The files the last Analyze read: the copybook first, then each COPY member as it
+    // was found (a member copied again is listed again). Empty before an analysis.
+    const std::vector<std::string>& SourceFiles() const;
 
     // The steps of the analysis, in the order Analyze calls them.
     void      LoadSource() override;        // reads the file and its COPY members into words

@@ -7,6 +7,8 @@
 #include <map>
 #include <set>
 
+#include "textrules.h"
+
 namespace {
 
 std::string NameText(const CopyItem* item, ColumnNaming naming) {
@@ -38,10 +40,38 @@ std::vector<int> TableIndexes(const CopyItem* item) {
     return indexes;
 }
 
-// The columns (their positions) of each name given to more than one.
+// A name as COBOL and SQL compare names: ASCII letters in upper case (the bytes of a
+// Shift_JIS double-byte character as they are). AMT and Amt are one name to both.
+std::string NameKey(const std::string& name) {
+    std::string key = name;
+    for (size_t i = 0; i < key.size(); ++i) {
+        if (IsShiftJisLeadByte(key[i]) && i + 1 < key.size()) {
+            ++i;
+        } else if (key[i] >= 'a' && key[i] <= 'z') {
+            key[i] = static_cast<char>(key[i] - 'a' + 'A');
+        }
+    }
+    return key;
+}
+
+// The names already given, compared as NameKey compares them.
+class TakenNames {
+public:
+    explicit TakenNames(const std::vector<std::string>& names) {
+        for (const std::string& name : names) Insert(name);
+    }
+    bool Has(const std::string& name) const { return keys_.count(NameKey(name)) != 0; }
+    void Insert(const std::string& name) { keys_.insert(NameKey(name)); }
+
+private:
+    std::set<std::string> keys_;
+};
+
+// The columns (their positions) of each name given to more than one, names that differ
+// only in case being one name.
 std::map<std::string, std::vector<size_t>> Repeated(const std::vector<std::string>& names) {
     std::map<std::string, std::vector<size_t>> of;
-    for (size_t i = 0; i < names.size(); ++i) of[names[i]].push_back(i);
+    for (size_t i = 0; i < names.size(); ++i) of[NameKey(names[i])].push_back(i);
     for (auto it = of.begin(); it != of.end();) {
         if (it->second.size() < 2) it = of.erase(it);
         else ++it;
@@ -85,7 +115,7 @@ std::vector<std::string> ColumnNamesOf(const std::vector<const CopyItem*>& items
         }
     }
     // 2. The nearest enclosing group the other columns of the name are not in.
-    std::set<std::string> taken(names.begin(), names.end());
+    TakenNames taken(names);
     for (const auto& repeat : Repeated(names)) {
         const std::vector<size_t>& columns = repeat.second;
         std::vector<std::string> chosen(columns.size());
@@ -99,7 +129,7 @@ std::vector<std::string> ColumnNamesOf(const std::vector<const CopyItem*>& items
                 }
                 if (shared) break;   // every group further out holds the other one too
                 std::string candidate = NameText(group, naming) + separator + names[columns[k]];
-                if (taken.count(candidate)) continue;
+                if (taken.Has(candidate)) continue;
                 chosen[k] = candidate;
                 break;
             }
@@ -107,21 +137,23 @@ std::vector<std::string> ColumnNamesOf(const std::vector<const CopyItem*>& items
         for (size_t k = 0; k < columns.size(); ++k) {
             if (chosen[k].empty()) continue;
             names[columns[k]] = chosen[k];
-            taken.insert(chosen[k]);
+            taken.Insert(chosen[k]);
         }
     }
     // 3. Numbered: the first keeps the name, the others _2, _3...
     for (const auto& repeat : Repeated(names)) {
         const std::vector<size_t>& columns = repeat.second;
-        std::string base = repeat.first.empty() ? std::string("FILLER") : repeat.first;
         int number = 1;
         for (size_t k = 1; k < columns.size(); ++k) {
+            // Each column's own spelling, numbered.
+            const std::string& name = names[columns[k]];
+            std::string base = name.empty() ? std::string("FILLER") : name;
             std::string candidate;
             do {
                 candidate = base + "_" + std::to_string(++number);
-            } while (taken.count(candidate));
+            } while (taken.Has(candidate));
             names[columns[k]] = candidate;
-            taken.insert(candidate);
+            taken.Insert(candidate);
         }
     }
     return names;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 
 #include "engine_internal.h"
 
@@ -49,6 +50,28 @@ bool IsDefaultPicture(const char* picture) {
     }
 }
 
+// The digit positions of a numeric picture (9 and 9(n), after an optional S); 0 for a
+// picture with any other symbol than S, V, P, 9 and repeats.
+long NumericPictureDigits(const char* picture) {
+    long digits = 0;
+    for (const char* p = picture; *p != '\0'; ++p) {
+        const char c = FoldByte(*p);
+        if (c == '(') {
+            char* end = nullptr;
+            long count = std::strtol(p + 1, &end, 10);
+            if (end == p + 1 || *end != ')' || count < 1) return 0;
+            // The repeat counts the symbol before it once more than written.
+            if (p > picture && FoldByte(p[-1]) == '9') digits += count - 1;
+            p = end;
+        } else if (c == '9') {
+            ++digits;
+        } else if (c != 's' && c != 'v' && c != 'p' && c != '.') {
+            return 0;
+        }
+    }
+    return digits;
+}
+
 // Whether the entry at `position` holds what the COBOL rules read and the default
 // analysis does not.
 bool ReadByCobolRules(const char* position) {
@@ -58,6 +81,8 @@ bool ReadByCobolRules(const char* position) {
     ForEachWord(position, [&](const char* word) {
         if (first && IsOneOf(word, {"66", "77", "88"})) cobol = true;
         if (picture && !IsDefaultPicture(word)) cobol = true;
+        // Numbers of more than the default analysis's 18 digits (up to COBOL's 38).
+        if (picture && NumericPictureDigits(word) > 18 && NumericPictureDigits(word) <= 38) cobol = true;
         picture = IsOneOf(word, {"PIC", "PICTURE"});
         if (IsOneOf(word, {"VALUE", "VALUES", "SIGN", "SEPARATE", "SYNC", "SYNCHRONIZED", "DEPENDING", "COPY",
                            "REPLACING", "RENAMES", "SECTION", "DIVISION", "EXEC", "JUST", "JUSTIFIED", "BLANK",

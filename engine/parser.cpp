@@ -4,8 +4,10 @@
 // the PICTURE clause, 4 the clauses after it, 5 ends the entry (EndEntry). Every
 // handler cuts words into a 64-byte buffer, so a word keeps at most 63 bytes.
 #include <climits>
+#include <cstring>
 
 #include "engine_internal.h"
+#include "textrules.h"
 
 namespace {
 
@@ -94,6 +96,8 @@ static char* TakeRedefines(CopyAnalyzer& analyzer, CopyItem* item, char* positio
 
 // The OCCURS clause, with the position at the count. The position is not moved.
 static void TakeOccurs(CopyItem* item, const char* position) {
+    // A second OCCURS would silently replace the first: which count is meant is unknown.
+    if (item->flags & ITEM_ARRAY) RAISE(CException, "OCCURS が一つの記述項に二つあります。");
     item->occursCount = ReadCount(position, "レコード長が大きすぎます。");
     item->flags |= ITEM_ARRAY;
     item->dimension = -1;
@@ -196,7 +200,11 @@ char* CopyAnalyzer::ParseName(CopyItem* item, char* position) {
     case KEYWORD_DEPENDING:
         RaiseDepending();
     default:
-        if (!ParseUsage(item, word)) CopyTextIn(item->name, sizeof item->name, word);
+        if (!ParseUsage(item, word)) {
+            // A name with a control character, "/" or ".." is no name (see DataNameFault).
+            if (const char* fault = DataNameFault(word, std::strlen(word))) RAISE(CException, fault);
+            CopyTextIn(item->name, sizeof item->name, word);
+        }
         break;
     }
     stage = 3;

@@ -135,11 +135,32 @@ void LoadCopybookText(const char* fileName, std::FILE*& sourceFile, char*& sourc
                 atEnd = true;
                 break;
             }
-            // A NUL byte would end the text early and lose every later line.
-            text[kept + length++] = c == '\0' ? ' ' : static_cast<char>(c);
+            text[kept + length++] = static_cast<char>(c);
             if (c == '\n') break;
         }
         if (length == 0) break;
+        // A NUL byte would end the text early and lose every later line: between words
+        // (and after a level number) it is a blank, inside a word it stays a control
+        // character, which no name may hold (a word read as two would make two items of one).
+        char* line = text + kept;
+        auto wordByte = [](char b) { return b != '\0' && b != ' ' && b != '\t' && b != '\n' && b != '\r' && b != '.'; };
+        for (std::size_t i = 0; i < length;) {
+            if (line[i] != '\0') {
+                ++i;
+                continue;
+            }
+            std::size_t end = i;
+            while (end < length && line[end] == '\0') ++end;
+            bool inWord = i > 0 && end < length && wordByte(line[i - 1]) && wordByte(line[end]);
+            // After a level number (digits alone) it separates the number from the name.
+            bool digits = true;
+            for (std::size_t k = i; inWord && k > 0 && wordByte(line[k - 1]); --k) {
+                digits = digits && line[k - 1] >= '0' && line[k - 1] <= '9';
+            }
+            inWord = inWord && !digits;
+            std::memset(line + i, inWord ? '\x01' : ' ', end - i);
+            i = end;
+        }
         if (KeepLine(text + kept, length, inFileDescription)) {
             if (lineStarts != nullptr) lineStarts->push_back(SourceLineStart{kept, lineNo});
             std::memmove(text + kept, text + kept + 6, length - 6);

@@ -1,13 +1,14 @@
-"""pip install --no-build-isolation ./python: the module quillbox built from the
-project's sources with Debian's setuptools and pybind11 (nothing is fetched). The C++
-sources are the ones the CMake build compiles into the support library, the engine,
-the data codec and the platform-free core of the layout outputs, read from their
-CMakeLists.txt files."""
+"""pip install ./python (pyproject.toml): the module quillbox built from the project's
+sources with setuptools and pybind11; pip install --no-build-isolation ./python does
+it with Debian's setuptools and pybind11 (nothing is fetched). The C++ sources are the
+ones the CMake build compiles into the support library, the engine, the data codec
+and the platform-free core of the layout outputs, read from their CMakeLists.txt
+files; the project's metadata (dependencies, the dask extra) is in pyproject.toml."""
 
 import os
 import re
 
-from pybind11.setup_helpers import Pybind11Extension, build_ext
+from pybind11.setup_helpers import ParallelCompile, Pybind11Extension, build_ext
 from setuptools import setup
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -27,7 +28,8 @@ def library_sources(folder, target):
 
 
 LIBRARIES = [("support", "cgiclib"), ("engine", "cobcpy"), ("codec", "quillbox_codec"), ("core", "quillbox_core")]
-sources = ["src/module.cpp"]
+sources = sorted(os.path.join("src", name) for name in os.listdir(os.path.join(HERE, "src"))
+                 if name.endswith(".cpp"))
 for folder, target in LIBRARIES:
     sources += library_sources(folder, target)
 
@@ -40,14 +42,11 @@ extension = Pybind11Extension(
     extra_compile_args=["-finput-charset=UTF-8", "-fexec-charset=CP932", "-O2"],
 )
 
+# Two compilers at once (QB_BUILD_JOBS=N for more; 0 for one a processor).
+ParallelCompile("QB_BUILD_JOBS", default=2).install()
+
 setup(
-    name="quillbox",
     version=version(),
-    description="COBOL copybook layouts and data files as pandas DataFrames, and on Dask clusters",
-    packages=["quillbox"],
     ext_modules=[extension],
     cmdclass={"build_ext": build_ext},
-    python_requires=">=3.9",
-    install_requires=[],
-    zip_safe=False,
 )

@@ -252,6 +252,17 @@ int ErrnoOf(DWORD error) {
         return EIO;
     }
 }
+// The errno of a rename over `target` that failed with `error`. A file open in another
+// program is EBUSY: Windows refuses it as a sharing violation, or as access denied, and
+// then it is in use when it cannot be opened for deletion alone either.
+int ReplaceErrno(const std::string& target, DWORD error) {
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return EBUSY;
+    if (error != ERROR_ACCESS_DENIED) return ErrnoOf(error);
+    HANDLE held = CreateFileA(target.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (held == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION ? EBUSY : EACCES;
+    CloseHandle(held);
+    return EACCES;
+}
 #else
 enum class Resolution { kFile, kProcessFile, kFailed };
 
@@ -626,7 +637,7 @@ bool FileReplacement::Commit() {
     if (mode_ == kRename) {
 #ifdef _WIN32
         ok = MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-        if (!ok) error = ErrnoOf(GetLastError());
+        if (!ok) error = ReplaceErrno(target_, GetLastError());
 #else
         ok = std::rename(temporary_.c_str(), target_.c_str()) == 0;
         if (!ok) error = errno;

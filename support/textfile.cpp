@@ -156,13 +156,17 @@ TextFileReplacement::~TextFileReplacement() { delete replacement; }
 std::FILE* TextFileReplacement::File() const { return replacement->File(); }
 
 bool TextFileReplacement::Commit() {
+    commitError = 0;
     if (replacement->Commit()) return true;
-    errno = replacement->Error();
+    commitError = replacement->Error() != 0 ? replacement->Error() : EIO;
+    errno = commitError;
     return false;
 }
 
 bool TextFileReplacement::CommitIfNew() {
+    commitError = 0;
     if (replacement->CommitIfNew()) return true;
-    errno = replacement->Error();
+    commitError = replacement->Error() != 0 ? replacement->Error() : EIO;
+    errno = commitError;
     return false;
 }

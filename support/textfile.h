@@ -59,8 +59,12 @@ public:
     // The temporary file, for WriteText, PrintText and the like.
     std::FILE* File() const;
     // Closes the temporary file and puts it in place of `path`; false (and nothing
-    // changed) when closing or renaming failed.
+    // changed) when closing or renaming failed: CommitError() then says why.
     bool Commit();
+    // Why the last Commit failed, read where it failed: the errno of the step (EBUSY
+    // when `path` is open in another program, which Windows does not let be replaced);
+    // 0 after a Commit that did not fail.
+    int CommitError() const { return commitError; }
     // Puts the text as far as it was written in place of `path` only when there was
     // no file at `path` before; otherwise removes it, like the destructor. For a
     // writer that leaves a partial new file behind when interrupted, but never
@@ -69,6 +73,7 @@ public:
 
 private:
     FileReplacement* replacement;
+    int commitError = 0;
 };
 
 // Writes `size` bytes with the text-mode rule as the new content of `path`, through a

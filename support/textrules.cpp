@@ -57,3 +57,18 @@ int CopyTextOut(const char* text, char* buffer, int size) {
     buffer[taken] = '\0';
     return static_cast<int>(taken);
 }
+
+const char* DataNameFault(const char* name, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (IsShiftJisLeadByte(c) && i + 1 < length) {
+            ++i;   // the second byte of a double-byte character may be 0x5C
+            continue;
+        }
+        if (c == 0) return "名前に NUL 文字（0x00）があります。";
+        if (c < 0x20 || c == 0x7F) return "名前に制御文字があります。";
+        if (c == '/' || c == '\\') return "名前に \"/\" や \"\\\" は使えません。";
+        if (c == '.' && i + 1 < length && name[i + 1] == '.') return "名前に \"..\" は使えません。";
+    }
+    return nullptr;
+}

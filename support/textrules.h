@@ -66,6 +66,12 @@ constexpr bool IsShiftJisLeadByte(char c) { return IsShiftJisLeadByte(static_cas
 // its own).
 inline std::size_t ShiftJisCharWidth(const char* p) { return (IsShiftJisLeadByte(p[0]) && p[1] != '\0') ? 2 : 1; }
 
+// Why the data name `name` (Shift_JIS, `length` bytes) is no name, or null when it is
+// one as far as these rules go: a control character (NUL included), "/" or "\\" outside
+// a double-byte character, or "..". COBOL allows none of them, and a name becomes a file
+// name, a column and an SQL name downstream.
+const char* DataNameFault(const char* name, std::size_t length);
+
 // The double-byte-safe cut: the byte count of the longest start of `text` (its first
 // `length` bytes) that has at most `limit` bytes and ends at a character boundary.
 // A first byte in the last place of the text has no second byte: with

@@ -20,9 +20,16 @@ import json
 import os
 
 from . import _core
-from ._core import DataError, Error, LayoutError
 
-__all__ = ["Layout", "read", "iter_records", "write", "Error", "LayoutError", "DataError"]
+# A subinterpreter that imports quillbox after the main interpreter did is given a copy
+# of the module without its initialisation (which refuses a subinterpreter itself).
+if not _core._main_interpreter():
+    raise ImportError("quillbox cannot be imported in a subinterpreter: its module serves the main interpreter "
+                      "only (import it there, or in a process of its own)")
+
+from ._core import DataError, DataWarning, Error, LayoutError  # noqa: E402
+
+__all__ = ["Layout", "read", "iter_records", "write", "Error", "LayoutError", "DataError", "DataWarning"]
 
 _DECIMALS = ("decimal", "float", "int")
 
@@ -36,7 +43,10 @@ class Layout:
     ``pointer_size`` 4 or 8, ``free_format`` free-format source.
     """
 
-    def __init__(self, source, cobol=False, include=(), replace=None, pointer_size=4, free_format=False):
+    def __init__(self, source, cobol=False, include=(), replace=None, pointer_size=4, free_format=False,
+                 _members=None):
+        if isinstance(include, (str, bytes, os.PathLike)):
+            include = [include]
         include = [os.fspath(d) for d in include]
         replace = dict(replace or {})
         path = None
@@ -44,40 +54,45 @@ class Layout:
             path = os.fspath(source)
             with open(path, "rb") as f:
                 text = f.read()
-            # COPY members beside the copybook are found there after a round trip as text.
-            folder = os.path.dirname(os.path.abspath(path))
-            if cobol and folder not in include:
-                include = include + [folder]
+        elif isinstance(source, str):
+            text = source.encode("cp932")
+        elif isinstance(source, (bytes, bytearray, memoryview)):
+            text = bytes(source)
         else:
-            text = source.encode("cp932") if isinstance(source, str) else bytes(source)
+            raise TypeError("Layout takes a copybook's path or its text (str, or bytes in Shift_JIS), not %s"
+                            % type(source).__name__)
         self._text = text
         self._args = dict(cobol=bool(cobol), include=include, replace=replace, pointer_size=int(pointer_size),
                           free_format=bool(free_format))
         self._name = path or "<copybook>"
-        self._core = self._analyse(path)
+        self._core = self._analyse(path, _members)
+        # The COPY members as the analysis read them: a pickled layout carries them, so
+        # that where it is analysed again (a Dask worker) no file is read again.
+        self._members = _members if _members is not None else _read_members(self._core.sources()[1:])
         self._items = None
 
-    def _analyse(self, path):
+    def _analyse(self, path, members=None):
         replace = [(str(k), str(v)) for k, v in self._args["replace"].items()]
+        cobol, pointer_size, free_format = self._args["cobol"], self._args["pointer_size"], self._args["free_format"]
         if path is not None:
-            return _core.Layout(path, self._args["cobol"], self._args["include"], replace,
-                                self._args["pointer_size"], self._args["free_format"])
+            return _core.Layout(path, cobol, self._args["include"], replace, pointer_size, free_format)
         import tempfile
-        folder = tempfile.mkdtemp(prefix="quillbox-")
-        try:
+        with tempfile.TemporaryDirectory(prefix="quillbox-") as folder:
+            # The copybook's members beside it (found there first), and no folder of the
+            # machine's when they are given.
+            include = self._args["include"] if members is None else []
+            for name, data in members or ():
+                with open(os.path.join(folder, name), "wb") as f:
+                    f.write(data)
             copybook = os.path.join(folder, "copybook.cpy")
             with open(copybook, "wb") as f:
                 f.write(self._text)
-            return _core.Layout(copybook, self._args["cobol"], self._args["include"], replace,
-                                self._args["pointer_size"], self._args["free_format"])
-        finally:
-            for name in os.listdir(folder):
-                os.remove(os.path.join(folder, name))
-            os.rmdir(folder)
+            return _core.Layout(copybook, cobol, include, replace, pointer_size, free_format)
 
-    # Travels as its copybook text and options (to Dask workers, through pickle).
+    # Travels as its copybook text, its COPY members and options (to Dask workers,
+    # through pickle): never as a path to read again.
     def __reduce__(self):
-        return (_from_text, (self._text, self._args))
+        return (_from_text, (self._text, self._args, self._members))
 
     @property
     def record_length(self):
@@ -121,8 +136,34 @@ class Layout:
         return "<quillbox.Layout %s: %d bytes>" % (self._name, self.record_length)
 
 
-def _from_text(text, args):
-    return Layout(text, **args)
+def _read_members(paths):
+    """[(file name, bytes)] of the COPY members the analysis read, each once."""
+    members, names = [], set()
+    for path in paths:
+        name = os.path.basename(path)
+        if name in names or name == "copybook.cpy":
+            continue
+        names.add(name)
+        with open(path, "rb") as f:
+            members.append((name, f.read()))
+    return members
+
+
+# The layouts unpickled in this process, by their pickled form: a Dask worker is handed
+# the layout with every task, and analyses it once.
+_UNPICKLED = {}
+_UNPICKLED_MOST = 16
+
+
+def _from_text(text, args, members=()):
+    key = (text, repr(sorted(args.items())), tuple(members))
+    layout = _UNPICKLED.get(key)
+    if layout is None:
+        layout = Layout(text, _members=list(members), **args)
+        if len(_UNPICKLED) >= _UNPICKLED_MOST:
+            _UNPICKLED.pop(next(iter(_UNPICKLED)))
+        _UNPICKLED[key] = layout
+    return layout
 
 
 def _looks_like_text(source):

@@ -324,3 +324,27 @@ def test_ranged_index_equals_one_scan_on_random_files(tmp_path, records):
         assert outcome(lambda: qdask.record_index(path, text, blocksize, tasks=10 ** 6, records=records)) == whole
         if not changed:
             assert whole[0] == "index" and sum(count for _, _, count in whole[1]) == len(payloads)
+
+
+def test_a_layout_travels_with_its_copy_members(tmp_path):
+    # The member changed, then removed, between read_data and compute in worker
+    # processes: the workers decode by the layout as it was analysed.
+    books = tmp_path / "books"
+    books.mkdir()
+    member = books / "KV.cpy"
+    member.write_text("           05  K  PIC 9(2).\n           05  V  PIC 9(1).\n")
+    copybook = books / "REC.cpy"
+    copybook.write_text("       01  R.\n           COPY KV.\n")
+    data = tmp_path / "kv.dat"
+    for layout in (quillbox.Layout(copybook, cobol=True),
+                   quillbox.Layout(copybook.read_text(), cobol=True, include=[books])):
+        quillbox.write([(i, i) for i in range(4)], data, layout)
+        frame = qdask.read_data(str(data), layout, blocksize=6)
+        assert frame.npartitions == 2
+        member.write_text("           05  K  PIC 9(1).\n           05  V  PIC 9(2).\n")
+        got = frame.compute(scheduler="processes")
+        assert got["K"].tolist() == [0, 1, 2, 3] and got["V"].tolist() == [0, 1, 2, 3]
+        member.unlink()
+        got = frame.compute(scheduler="processes")
+        assert got["K"].tolist() == [0, 1, 2, 3] and got["V"].tolist() == [0, 1, 2, 3]
+        member.write_text("           05  K  PIC 9(2).\n           05  V  PIC 9(1).\n")

@@ -127,14 +127,14 @@ TEST(DataDocument, ShiftJisFixedFileRowsDetailAndBadData) {
     ASSERT_NE(bad, nullptr);
     EXPECT_TRUE(bad->bad);
     EXPECT_TRUE(bad->cells[0].bad);
-    EXPECT_NE(bad->cells[0].reason.find("not a digit"), std::string::npos) << bad->cells[0].reason;
+    EXPECT_NE(bad->cells[0].reason.find("0x58"), std::string::npos) << bad->cells[0].reason;   // the X
     EXPECT_EQ(bad->cells[1].text, "田中      ");
     EXPECT_FALSE(bad->cells[1].bad);
     // The short last record: a bad row of the wrong length.
     const DataDocument::ShownRow* shortRow = doc.Row(6);
     ASSERT_NE(shortRow, nullptr);
     EXPECT_TRUE(shortRow->bad);
-    EXPECT_NE(shortRow->reason.find("short record"), std::string::npos) << shortRow->reason;
+    EXPECT_EQ(shortRow->reason, "レコードが短すぎます (4 バイト、レイアウトは 21 バイト)");
     EXPECT_EQ(doc.Row(7), nullptr);
     // Rows asked again are not counted again.
     doc.Row(3);
@@ -325,6 +325,12 @@ TEST_F(EbcdicRdw, BrokenFramingEndsTheScanAndKeepsTheRowsBefore) {
     EXPECT_EQ(doc.RecordCount(), 2);
     EXPECT_NE(doc.ScanError().find("record 3"), std::string::npos) << doc.ScanError();
     EXPECT_EQ(CellText(doc, 1, 0), "2");
+    // For the window: the record, the byte where its descriptor word begins, the reason
+    // in Japanese.
+    const DataDocument::ScanFault& stop = doc.ScanStop();
+    EXPECT_EQ(stop.record, 3);
+    EXPECT_EQ(stop.offset, static_cast<uint64_t>(Record(1, "A", 1).size() + Record(2, "B", 2).size()));
+    EXPECT_EQ(stop.text.rfind("RDW (レコード記述語) が正しくありません", 0), 0u) << stop.text;
 }
 
 // A go-to (or an export) beyond the rows indexed scans on with progress between slices
@@ -631,7 +637,7 @@ TEST(DataDocument, ExportEqualsTheBytesOfDecode) {
     DataDocument stopDoc;
     ASSERT_TRUE(stopDoc.Open(copybook.Head(), copybook.Length(), bad.Path(), DataOptions(), error)) << error;
     EXPECT_FALSE(stopDoc.Export(target, TableFormat::kCsv, nullptr, result, error));
-    EXPECT_NE(error.find("record 4"), std::string::npos) << error;
+    EXPECT_EQ(error.rfind("レコード 4、項目 ", 0), 0u) << error;   // in the window's words
     std::FILE* made = std::fopen(target.c_str(), "rb");
     EXPECT_EQ(made, nullptr);
     if (made != nullptr) std::fclose(made);
@@ -788,7 +794,7 @@ TEST_F(RecordTypesFile, EachRecordShowsTheColumnsOfItsType) {
     ASSERT_TRUE(doc.Open(copybook.Head(), copybook.Length(), data.Path(), Options(), error)) << error;
     ASSERT_TRUE(doc.RecordTyped());
     ASSERT_EQ(doc.ColumnCount(), 6u);   // the record's name, H-TYPE, H-DATE, D-TYPE, D-ITEM, D-QTY
-    EXPECT_EQ(doc.ColumnName(0), "RECORD");
+    EXPECT_EQ(doc.ColumnName(0), "レコード種別");
     EXPECT_EQ(doc.ColumnName(4), "D-ITEM");
     EXPECT_EQ(doc.ColumnRecord(4), 1);
     EXPECT_EQ(doc.RecordCount(), 4);
@@ -805,7 +811,7 @@ TEST_F(RecordTypesFile, EachRecordShowsTheColumnsOfItsType) {
     const DataDocument::ShownRow* unknown = doc.Row(3);
     EXPECT_TRUE(unknown->bad);
     EXPECT_TRUE(unknown->cells[0].bad);
-    EXPECT_NE(unknown->reason.find("matches no --record-type rule"), std::string::npos) << unknown->reason;
+    EXPECT_EQ(unknown->reason.rfind("どのレコード種別にも当たらないレコードです", 0), 0u) << unknown->reason;
     EXPECT_EQ(doc.BadRowsShown(), 1);
     // The detail walks the record's own 01.
     std::vector<DataDocument::DetailLine> lines;

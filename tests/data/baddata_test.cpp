@@ -145,7 +145,7 @@ TEST(BadData, ValuesThatDoNotFitAreNeverCut) {
         {"A,1.5,1,1,,10,1", "item QTY (offset 3): \"1.5\" has more than 0 decimal places"},
         {"A,1,x1,1,,10,1", "item AMT (offset 6): \"x1\" is not a decimal number"},
         {"A,1,1,-1,,10,1", "item CNT (offset 8): negative value -1 for an unsigned item"},
-        {"A,1,1,1,A,10,1", "item KANA (offset 10): \"A\" does not convert to cp932"},
+        {"A,1,1,1,A,10,1", "item KANA (offset 10): \"A\" is not all double-byte (\xE5\x85\xA8\xE8\xA7\x92) characters, as a PIC N item must be"},
         {"A,1,1,1,,12,1", "item FLAG (offset 12): \"12\" is not a string of 0 and 1"},
         {"A,1,1,1,,10,10101", "item BITS (offset 14): \"10101\" has more than the item's 4 bits"},
         {"A,,1,1,,10,1", "item QTY (offset 3): no value"},

@@ -43,8 +43,8 @@ TEST(DataCli, ShiftJisFileToCsvForExcelAndBackToAFixedFile) {
               "CUST-ADDR-KANJI,CUST-TEL-NO,CUST-OPEN-DATE,CUST-LAST-TRAN-DATE,CUST-CREDIT-LIMIT,CUST-BALANCE,"
               "CUST-RANK,FILLER\n");
     const std::string table = header.out +
-        u8"001,1234567,A,ﾔﾏﾀﾞ ﾀﾛｳ,山田　太郎,100-0001,13,東京都千代田区,03-1234-5678,20190401,20231231,1000000,-12345.67,A,\n" +
-        u8"002,7654321,D,\"ｽｽﾞｷ, ﾊﾅｺ\",鈴木花子,530-0001,27,大阪府大阪市,06-1111-2222,20200115,20240102,0,0.50,E,\n";
+        u8"001,1234567,A,ﾔﾏﾀﾞ ﾀﾛｳ,山田　太郎,100-0001,13,東京都千代田区,03-1234-5678,20190401,20231231,1000000,-12345.67,A,\"\"\n" +
+        u8"002,7654321,D,\"ｽｽﾞｷ, ﾊﾅｺ\",鈴木花子,530-0001,27,大阪府大阪市,06-1111-2222,20200115,20240102,0,0.50,E,\"\"\n";
     ASSERT_TRUE(qbtest::WriteFileBytes(csv, table));
     // CSV back to a fixed file.
     // Quiet on success; the summary with -v.

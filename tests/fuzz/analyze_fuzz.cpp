@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "cobcpy.h"
+#include "textrules.h"
 
 namespace {
 
@@ -43,6 +45,10 @@ void CheckList(CopyAnalyzer& analyzer, CopyItem* head) {
         if (item->byteLength < 0 || item->position < 1) Fail("negative length or position");
         if (item->name[63] != '\0' || item->remark[63] != '\0' || item->picture[63] != '\0')
             Fail("unterminated item text");
+        // A name becomes a file name under -o DIR/ and an SQL name: never one with a
+        // control character, a slash or "..".
+        if (item->name[63] == '\0' && DataNameFault(item->name, std::strlen(item->name)) != nullptr)
+            Fail("a data name that is no name was taken");
     }
     if (count != analyzer.GetItemCount()) Fail("item count differs from the list");
 }

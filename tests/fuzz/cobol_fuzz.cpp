@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "cobolrules.h"
@@ -69,6 +70,10 @@ void CheckList(CobolAnalyzer& analyzer, CopyItem* head) {
         if (item->byteLength < 0 || item->position < 1) Fail("negative length or position");
         if (item->name[63] != '\0' || item->remark[63] != '\0' || item->picture[63] != '\0')
             Fail("unterminated item text");
+        // A name becomes a file name under -o DIR/ and an SQL name: never one with a
+        // control character, a slash or "..".
+        if (item->name[63] == '\0' && DataNameFault(item->name, std::strlen(item->name)) != nullptr)
+            Fail("a data name that is no name was taken");
         if ((item->flags & ITEM_CONDITION) && item->byteLength != 0) Fail("a condition name with storage");
         if (!(item->flags & (ITEM_CONDITION | ITEM_RENAMES)) &&
             static_cast<unsigned>(item->position - 1 + item->byteLength) > analyzer.GetRecordLength())

@@ -1,11 +1,12 @@
 // libFuzzer target: arbitrary bytes as a data file, decoded with a few fixed layouts
-// (some with OCCURS DEPENDING ON tables, analysed by the COBOL rules, in records of
-// their present length or at the maximum) in every record format, code page and
-// policy, and the table decoded encoded back.
+// (some with OCCURS DEPENDING ON tables or numbers wider than 64 bits, analysed by the
+// COBOL rules, in records of their present length or at the maximum) in every record
+// format, code page and policy, and the table decoded encoded back.
 // Bad input must end as reported bad data; a table decode wrote without bad data must
 // encode again without any, to as many bytes as the records had. A first byte 0xFF
 // takes a copybook of several 01 records instead, the record types chosen by rules on
-// a type field (and a default or none), through the JSON Lines with the record key.
+// a type field (and a default or none), through the JSON Lines with the record key; a
+// first byte 0xFE takes record-type rules from the input before the data.
 #include <unistd.h>
 
 #include <cstddef>
@@ -18,6 +19,7 @@
 #include "cobcpy.h"
 #include "cobolrules.h"
 #include "data_run.h"
+#include "rectypes.h"
 
 using namespace quillbox;
 
@@ -66,9 +68,26 @@ const char* const kLayouts[] = {
     "          05 N2 PIC 9.\n"
     "          05 T2 OCCURS 0 TO 2 DEPENDING ON N2 PIC S9(3) COMP-3.\n"
     "          05 TAIL PIC X.\n",
+
+    // A copybook that starts below 01: one record, its table counted all the same.
+    "       03 CNT PIC S9(4) BINARY.\n"
+    "       03 ITEMS OCCURS 1 TO 5 DEPENDING ON CNT.\n"
+    "          05 ITM PIC X(3).\n"
+    "       03 AFTER PIC 9(2).\n",
+
+    // Numbers of more digits than 64 bits hold, in every form that takes them.
+    "       01 R.\n"
+    "          05 P PIC S9(29)V9(9) COMP-3.\n"
+    "          05 D PIC S9(31) SIGN LEADING SEPARATE.\n"
+    "          05 Z PIC 9(25)V99.\n"
+    "          05 T PIC S9(20).\n"
+    "          05 Q PIC 9(20) COMP-3.\n",
 };
 constexpr int kLayoutCount = sizeof kLayouts / sizeof kLayouts[0];
 constexpr int kFirstCobolLayout = 3;
+
+// fixed, lines, rdw, rdw-block and GnuCOBOL's four variable formats.
+constexpr unsigned kFormatCount = 8;
 
 const char* const kEncodings[] = {"cp932", "ascii", "utf-8", "ibm-037", "ibm-1047", "ibm-930", "ibm-1399",
                                   "latin-1", "ibm-1141"};
@@ -115,7 +134,10 @@ const char kTypedLayout[] =
     "             10 D-B PIC 9(4) COMP.\n"
     "       01 T-REC.\n"
     "          05 T-TYPE PIC 9.\n"
-    "          05 T-C PIC 9(3).\n";
+    "          05 T-C PIC 9(3).\n"
+    "       01 O-REC REDEFINES T-REC.\n"
+    "          05 O-TYPE PIC X.\n"
+    "          05 O-N PIC S9(3) COMP-3.\n";
 
 CopyAnalyzer& TypedAnalyzer() {
     static CopyAnalyzer* analyzer = [] {
@@ -139,14 +161,15 @@ int TypedRecords(const uint8_t* data, size_t size) {
     ++data;
     --size;
     DataOptions options;
-    options.records = static_cast<RecordFormat>(control % 4);
-    control /= 4;
+    options.records = static_cast<RecordFormat>(control % kFormatCount);
+    control /= kFormatCount;
     options.encoding = (control & 1) ? "ibm-037" : "cp932";
     options.onError = static_cast<OnError>((control >> 1) % 3);
     control /= 6;
     options.format = TableFormat::kJsonl;
     options.blockSize = 64;
-    options.recordTypes = {{"H-TYPE", "H", "H-REC"}, {"D-TYPE", "D", "D-REC"}, {"T-TYPE", "9", "T-REC"}};
+    options.recordTypes = {{"H-TYPE", "H", "H-REC"}, {"D-TYPE", "D", "D-REC"}, {"T-TYPE", "9", "T-REC"},
+                           {"O-TYPE", "O", "O-REC"}};
     if (control & 1) options.recordTypeDefault = "D-REC";
 
     CopyItem* head = TypedAnalyzer().GetHead();
@@ -176,10 +199,42 @@ int TypedRecords(const uint8_t* data, size_t size) {
     return 0;
 }
 
+// Record-type rules from the input: lines of FIELD=VALUE:RECORD up to an empty line, the
+// rest a data file decoded by them. A rule the layout cannot take (no such field or
+// record, a value the field never shows, an overlap) must end the run as a failure
+// before anything is read, never as a crash.
+int FuzzedRules(const uint8_t* data, size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    size_t end = text.find("\n\n");
+    if (end == std::string::npos) end = text.size();
+    DataOptions options;
+    options.records = RecordFormat::kLines;
+    options.format = TableFormat::kJsonl;
+    options.onError = OnError::kNull;
+    for (size_t at = 0; at < end;) {
+        size_t line = text.find('\n', at);
+        if (line == std::string::npos || line > end) line = end;
+        RecordTypeRule rule;
+        if (ParseRecordTypeRule(text.substr(at, line - at), rule)) options.recordTypes.push_back(rule);
+        at = line + 1;
+    }
+    if (options.recordTypes.size() > 16) return 0;
+    std::string rest = end + 2 <= text.size() ? text.substr(end + 2) : std::string();
+    if (rest.empty()) rest = "\n";   // fmemopen takes no empty buffer
+    std::FILE* null = std::fopen("/dev/null", "wb");
+    std::FILE* in = fmemopen(const_cast<char*>(rest.data()), rest.size(), "rb");
+    int decoded = DecodeRecordTypeData(TypedAnalyzer().GetHead(), options, in, nullptr, null, null);
+    std::fclose(in);
+    std::fclose(null);
+    if (decoded != kExitDone && decoded != kExitFailed && decoded != kExitBadData) Fail("decode ended oddly");
+    return 0;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0 && size <= 4096 && data[0] == 0xFF) return TypedRecords(data + 1, size - 1);
+    if (size > 0 && size <= 4096 && data[0] == 0xFE) return FuzzedRules(data + 1, size - 1);
     if (size < 2 || size > 4096) return 0;
     unsigned control = data[0] | (unsigned{data[1]} << 8);
     data += 2;
@@ -187,8 +242,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CopyAnalyzer* analyzer = Analyzers()[control % kLayoutCount];
     control /= kLayoutCount;
     DataOptions options;
-    options.records = static_cast<RecordFormat>(control % 4);
-    control /= 4;
+    options.records = static_cast<RecordFormat>(control % kFormatCount);
+    control /= kFormatCount;
     options.encoding = kEncodings[control % kEncodingCount];
     control /= kEncodingCount;
     options.onError = static_cast<OnError>(control % 3);
@@ -206,6 +261,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.blockSize = 64;
     options.variableOccurs = VariableOccursOf(*analyzer);
     options.odo = options.records == RecordFormat::kFixed || (control & 0x20) ? OdoRecords::kMax : OdoRecords::kAuto;
+    options.lineSequential = (control & 0x40) != 0;
 
     std::FILE* null = std::fopen("/dev/null", "wb");
     std::FILE* in = fmemopen(const_cast<uint8_t*>(data), size, "rb");

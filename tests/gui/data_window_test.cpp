@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -24,9 +25,15 @@ namespace {
 struct Box { std::string text, caption; };
 std::vector<Box> boxes;
 int boxAnswer = IDNO;
+std::vector<int> boxAnswers;   // the answers of the next boxes in turn, before boxAnswer
 int RecordBox(HWND, const char* text, const char* caption, UINT)
 {
     boxes.push_back({text, caption});
+    if (!boxAnswers.empty()) {
+        int answer = boxAnswers.front();
+        boxAnswers.erase(boxAnswers.begin());
+        return answer;
+    }
     return boxAnswer;
 }
 
@@ -74,6 +81,7 @@ protected:
         ForgetDataSettings();
         boxes.clear();
         boxAnswer = IDNO;
+        boxAnswers.clear();
         modalUi = RealModalUi();
         modalUi.messageBox = RecordBox;
         modalUi.getOpenFileName = AnswerOpen;
@@ -152,6 +160,50 @@ protected:
         SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
         return text;
     }
+    // The detail pane's rows of the items (the rows of their bytes after the first left out).
+    static std::vector<int> DetailItemRows(HWND detail)
+    {
+        std::vector<int> rows;
+        int count = static_cast<int>(SendMessageA(detail, LVM_GETITEMCOUNT, 0, 0));
+        for (int row = 0; row < count; ++row)
+            if (!ListText(detail, row, 0).empty())
+                rows.push_back(row);
+        return rows;
+    }
+    // The detail pane's row of the item `name`, -1 when none.
+    static int DetailRowOf(HWND detail, const std::string& name)
+    {
+        int rows = static_cast<int>(SendMessageA(detail, LVM_GETITEMCOUNT, 0, 0));
+        for (int row = 0; row < rows; ++row) {
+            std::string text = ListText(detail, row, 0);
+            if (text.size() >= name.size() + 1 && text.compare(text.size() - name.size() - 1, std::string::npos, " " + name) == 0)
+                return row;
+        }
+        return -1;
+    }
+    // Dispatches what waits for the window (timers, posted messages) for `ms`.
+    static void Pump(DWORD ms)
+    {
+        DWORD start = GetTickCount();
+        do {
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (!DataWindowMessage(message)) {
+                    TranslateMessage(&message);
+                    DispatchMessageA(&message);
+                }
+            }
+            Sleep(5);
+        } while (GetTickCount() - start < ms);
+    }
+    static bool Key(HWND target, WPARAM key)
+    {
+        MSG message = {};
+        message.hwnd = target;
+        message.message = WM_KEYDOWN;
+        message.wParam = key;
+        return DataWindowMessage(message);
+    }
     static int FocusedPosition(HWND list)
     {
         return static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
@@ -197,12 +249,25 @@ TEST_F(DataWindowTest, OpensTheCustomerFileAndShowsItsRowsAndDetail)
     std::vector<quillbox::DataDocument::DetailLine> lines;
     ASSERT_TRUE(expected.Detail(0, lines));
     HWND detail = DataWindowDetail(data);
-    ASSERT_EQ(SendMessageA(detail, LVM_GETITEMCOUNT, 0, 0), static_cast<LRESULT>(lines.size()));
-    EXPECT_EQ(ListText(detail, 1, 0), "  05 " + lines[1].name);   // indented under the 01 item
-    EXPECT_EQ(ListText(detail, 2, 1), lines[2].picture);
-    EXPECT_EQ(ListText(detail, 2, 3), std::to_string(lines[2].offset + 1));
-    EXPECT_EQ(ListText(detail, 2, 5), lines[2].value);
-    EXPECT_EQ(ListText(detail, 2, 6), lines[2].hex);
+    std::vector<int> rows = DetailItemRows(detail);
+    ASSERT_EQ(rows.size(), lines.size());
+    EXPECT_EQ(ListText(detail, rows[1], 0), "  05 " + lines[1].name);   // indented under the 01 item
+    EXPECT_EQ(ListText(detail, rows[2], 1), lines[2].picture);
+    // The record's bytes whole, 32 a row, on the rows below its line.
+    std::string hex;
+    for (int row = rows[0]; row < rows[1]; ++row)
+        hex += (hex.empty() ? "" : " ") + ListText(detail, row, 6);
+    EXPECT_EQ(hex, lines[0].hex);
+    EXPECT_EQ(rows[1] - rows[0], (lines[0].length + 31) / 32);
+    // The 値 column as wide as its widest value.
+    int widest = 0;
+    for (int row : rows)
+        widest = std::max(widest, static_cast<int>(SendMessageA(detail, LVM_GETSTRINGWIDTHA, 0,
+                                                                reinterpret_cast<LPARAM>(ListText(detail, row, 5).c_str()))));
+    EXPECT_GE(SendMessageA(detail, LVM_GETCOLUMNWIDTH, 5, 0), std::min(widest, 460));
+    EXPECT_EQ(ListText(detail, rows[2], 3), std::to_string(lines[2].offset + 1));
+    EXPECT_EQ(ListText(detail, rows[2], 5), lines[2].value);
+    EXPECT_EQ(ListText(detail, rows[2], 6), lines[2].hex);
 
     // Go to record 3: selected, and the detail follows.
     dialogScript = [](HWND dialog) {
@@ -213,8 +278,10 @@ TEST_F(DataWindowTest, OpensTheCustomerFileAndShowsItsRowsAndDetail)
     EXPECT_EQ(dialogShown, IDD_DATA_GOTO);
     EXPECT_EQ(FocusedPosition(list), 2);
     ASSERT_TRUE(expected.Detail(2, lines));
-    EXPECT_EQ(ListText(detail, static_cast<int>(lines.size()) - 1, 6), lines.back().hex);
-    EXPECT_EQ(ListText(detail, 3, 5), lines[3].value);
+    rows = DetailItemRows(detail);
+    ASSERT_EQ(rows.size(), lines.size());
+    EXPECT_EQ(ListText(detail, rows.back(), 6), lines.back().hex);
+    EXPECT_EQ(ListText(detail, rows[3], 5), lines[3].value);
     // A number past the file: told, the selection stays.
     dialogScript = [](HWND dialog) {
         SetDlgItemTextA(dialog, IDC_DG_NUMBER, "99");
@@ -359,23 +426,26 @@ TEST_F(DataWindowTest, EditCheckedThenSavedByteForByte)
     EXPECT_EQ(saved.substr(0, 3), "999");
     EXPECT_EQ(saved.substr(3), original.substr(3));
 
-    // Closing the main window closes the data window first, asking about its edits; No
-    // gives them up, and the main window goes on to its own question.
+    // Closing the main window asks first; then the data window asks about its edits:
+    // キャンセル keeps both windows, いいえ gives the edits up and the program ends.
     SendMessageA(data, WM_COMMAND, IDM_DATA_EDIT, 0);
     editor = GetDlgItem(list, IDC_DATA_EDIT);
     ASSERT_NE(editor, nullptr);
     SetWindowTextA(editor, "888");
     SendMessageA(editor, WM_KEYDOWN, VK_RETURN, 0);
     ASSERT_TRUE(DataWindowDocument(data)->Modified());
-    boxAnswer = IDCANCEL;
+    boxAnswers = {IDYES, IDCANCEL};
+    size_t before = boxes.size();
     SendMessageA(window, WM_CLOSE, 0, 0);
     ASSERT_TRUE(IsWindow(data));
     ASSERT_TRUE(IsWindow(window));
-    boxAnswer = IDNO;
-    size_t before = boxes.size();
+    EXPECT_EQ(boxes.size(), before + 2);   // the main window's question, then the data window's
+    boxAnswers = {IDYES, IDNO};
+    before = boxes.size();
     SendMessageA(window, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindow(data));
-    EXPECT_EQ(boxes.size(), before + 2);   // the data window's question, then the main window's
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(boxes.size(), before + 2);
     EXPECT_EQ(qbtest::ReadFileBytes("gui_edit.dat"), saved);
 }
 
@@ -419,7 +489,10 @@ TEST_F(DataWindowTest, BadPackedValueShownAndCounted)
     bool shown = false;
     for (size_t index = 0; index < lines.size(); ++index)
         if (lines[index].bad && lines[index].name == "CUST-CREDIT-LIMIT") {
-            EXPECT_EQ(ListText(detail, static_cast<int>(index), 5), "### " + lines[index].reason);
+            // Its row of the pane (the record's bytes take rows of their own above it).
+            int at = DetailRowOf(detail, "CUST-CREDIT-LIMIT");
+            ASSERT_GE(at, 0);
+            EXPECT_EQ(ListText(detail, at, 5), "### " + lines[index].reason);
             shown = !lines[index].reason.empty();
         }
     EXPECT_TRUE(shown);
@@ -571,6 +644,215 @@ TEST_F(DataWindowTest, KeysOfTheDataWindowAreItsOwn)
     // A message of the main window is left to the main loop.
     key.hwnd = GetDlgItem(window, IDC_ITEM_LIST);
     EXPECT_FALSE(DataWindowMessage(key));
+}
+
+// The cell cursor: Left and Right choose the column (the list scrolls to show it), F2
+// and Enter edit that cell; Tab and Shift+Tab go list -> detail pane -> list, and the
+// pane scrolls with the keys; every menu has its access key. A half-width text in the
+// PIC N item is refused as not double-byte.
+TEST_F(DataWindowTest, TheWholeWindowFromTheKeyboard)
+{
+    ASSERT_TRUE(qbtest::WriteFileBytes("gui_keys.dat", qbtest::ReadFileBytes(Example("custmast.dat"))));
+    HWND data = OpenData("gui_keys.dat");
+    ASSERT_NE(data, nullptr);
+    HWND list = DataWindowList(data), detail = DataWindowDetail(data);
+    quillbox::DataDocument* document = DataWindowDocument(data);
+    const int columns = static_cast<int>(document->ColumnCount());
+    ASSERT_GT(columns, 8);
+    SetForegroundWindow(data);
+    SetFocus(list);
+    EXPECT_EQ(DataWindowCursorColumn(data), 1);
+
+    // Right to the last column, one past it: the list scrolls so that the cell shows.
+    auto cellShown = [&](int column) {
+        RECT cell = {}, client = {};
+        cell.top = column;
+        cell.left = LVIR_BOUNDS;
+        SendMessageA(list, LVM_GETSUBITEMRECT, FocusedPosition(list), reinterpret_cast<LPARAM>(&cell));
+        GetClientRect(list, &client);
+        return cell.left >= client.left && (cell.right <= client.right || cell.left == client.left);
+    };
+    EXPECT_FALSE(cellShown(columns)) << "the last column shows without a scroll: the test proves nothing";
+    for (int step = 0; step <= columns; ++step)
+        SendMessageA(list, WM_KEYDOWN, VK_RIGHT, 0);
+    EXPECT_EQ(DataWindowCursorColumn(data), columns);
+    EXPECT_TRUE(cellShown(columns));
+    for (int step = 0; step <= columns; ++step)
+        SendMessageA(list, WM_KEYDOWN, VK_LEFT, 0);
+    EXPECT_EQ(DataWindowCursorColumn(data), 1);
+    EXPECT_TRUE(cellShown(1));
+
+    // To CUST-KANJI-NAME (PIC N(20)); F2 edits that cell: a half-width text is refused.
+    int kanji = -1;
+    for (int column = 0; column < columns; ++column)
+        if (document->ColumnName(static_cast<size_t>(column)) == "CUST-KANJI-NAME")
+            kanji = column + 1;
+    ASSERT_GT(kanji, 1);
+    for (int step = 1; step < kanji; ++step)
+        SendMessageA(list, WM_KEYDOWN, VK_RIGHT, 0);
+    ASSERT_EQ(DataWindowCursorColumn(data), kanji);
+    EXPECT_TRUE(Key(list, VK_F2));
+    HWND editor = GetDlgItem(list, IDC_DATA_EDIT);
+    ASSERT_NE(editor, nullptr);
+    RECT cell = {}, edit = {};
+    cell.top = kanji;
+    cell.left = LVIR_BOUNDS;
+    SendMessageA(list, LVM_GETSUBITEMRECT, FocusedPosition(list), reinterpret_cast<LPARAM>(&cell));
+    GetWindowRect(editor, &edit);
+    MapWindowPoints(nullptr, list, reinterpret_cast<POINT*>(&edit), 2);
+    EXPECT_EQ(edit.left, cell.left);
+    SetWindowTextA(editor, "ABC");
+    SendMessageA(editor, WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find("\"ABC\" は全角文字ではありません。"), std::string::npos) << boxes[0].text;
+    EXPECT_NE(boxes[0].text.find("全角 (2バイト) 文字で入力してください"), std::string::npos) << boxes[0].text;
+    EXPECT_FALSE(document->Modified());
+    // Enter edits the same cell; a double-byte text is taken.
+    SetFocus(list);
+    SendMessageA(list, WM_KEYDOWN, VK_RETURN, 0);
+    editor = GetDlgItem(list, IDC_DATA_EDIT);
+    ASSERT_NE(editor, nullptr);
+    SetWindowTextA(editor, "山田");
+    SendMessageA(editor, WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(document->Modified());
+    EXPECT_EQ(ListText(list, FocusedPosition(list), kanji).rfind("山田", 0), 0u);
+
+    // Tab to the detail pane, which scrolls with the keys; Tab (and Shift+Tab) back.
+    SetFocus(list);
+    EXPECT_TRUE(Key(list, VK_TAB));
+    EXPECT_EQ(GetFocus(), detail);
+    const int lines = static_cast<int>(SendMessageA(detail, LVM_GETITEMCOUNT, 0, 0));
+    ASSERT_GT(lines, static_cast<int>(SendMessageA(detail, LVM_GETCOUNTPERPAGE, 0, 0)));
+    EXPECT_EQ(SendMessageA(detail, LVM_GETTOPINDEX, 0, 0), 0);
+    SendMessageA(detail, WM_KEYDOWN, VK_END, 0);
+    EXPECT_EQ(SendMessageA(detail, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED), lines - 1);
+    EXPECT_GT(SendMessageA(detail, LVM_GETTOPINDEX, 0, 0), 0);
+    EXPECT_TRUE(Key(detail, VK_TAB));
+    EXPECT_EQ(GetFocus(), list);
+
+    // Every menu and every command of the data window and the main window has an access key.
+    for (HMENU bar : {GetMenu(data), GetMenu(window)}) {
+        for (int top = 0; top < GetMenuItemCount(bar); ++top) {
+            char text[128] = "";
+            GetMenuStringA(bar, static_cast<UINT>(top), text, sizeof text, MF_BYPOSITION);
+            EXPECT_NE(std::string(text).find('&'), std::string::npos) << text;
+            HMENU popup = GetSubMenu(bar, top);
+            for (int item = 0; popup && item < GetMenuItemCount(popup); ++item) {
+                if (GetMenuState(popup, static_cast<UINT>(item), MF_BYPOSITION) & MF_SEPARATOR)
+                    continue;
+                GetMenuStringA(popup, static_cast<UINT>(item), text, sizeof text, MF_BYPOSITION);
+                EXPECT_NE(std::string(text).find('&'), std::string::npos) << text;
+            }
+        }
+    }
+}
+
+// orders.vb with its second record's descriptor word broken (7F FF): the scan stops there;
+// a message box gives the whole reason in Japanese, the record and the file's byte, and the
+// status bar counts it as bad data.
+TEST_F(DataWindowTest, AScanStoppedByBadFramingSaysWhereAndWhy)
+{
+    std::string bytes = qbtest::ReadFileBytes(Example("orders.vb"));
+    ASSERT_GT(bytes.size(), 400u);
+    const size_t second = 4 + 361;   // after the block's word and the first record (357 bytes and its word)
+    ASSERT_EQ(bytes.substr(4, 4), std::string("\x01\x69\x00\x00", 4));
+    bytes[second] = '\x7F';
+    bytes[second + 1] = '\xFF';
+    ASSERT_TRUE(qbtest::WriteFileBytes("gui_framing.vb", bytes));
+    HWND data = OpenData("gui_framing.vb", "ORDERREC.cpy", [](HWND dialog) {
+        SendDlgItemMessageA(dialog, IDC_DS_ENCODING, CB_SETCURSEL, 1, 0);   // ibm-930
+        SendDlgItemMessageA(dialog, IDC_DS_FORMAT, CB_SETCURSEL, 3, 0);     // RDWブロック
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    });
+    ASSERT_NE(data, nullptr);
+    quillbox::DataDocument* document = DataWindowDocument(data);
+    for (int tick = 0; tick < 100 && !document->ScanDone(); ++tick)
+        Pump(20);
+    ASSERT_TRUE(document->ScanDone());
+    Pump(50);
+    EXPECT_EQ(document->RecordCount(), 1);
+    ASSERT_EQ(boxes.size(), 1u);
+    const std::string& text = boxes[0].text;
+    EXPECT_EQ(boxes[0].caption, "データファイル");
+    EXPECT_NE(text.find("gui_framing.vb は途中から先を読めません。"), std::string::npos) << text;
+    EXPECT_NE(text.find("レコード 2 (ファイルの先頭から 366 バイト目、0x16D):"), std::string::npos) << text;
+    EXPECT_NE(text.find("RDW (レコード記述語) が正しくありません: レコード長 32767 バイトがブロックの残り"),
+              std::string::npos) << text;
+    EXPECT_EQ(text.find("bad RDW"), std::string::npos) << text;
+    EXPECT_EQ(DataWindowStatus(data, 0), "レコード数 1 件 (レコード 2 から先は読めません)");
+    EXPECT_EQ(DataWindowStatus(data, 1), "不正データ 1 件");
+    // Said once, not at every update of the status bar.
+    SendMessageA(data, WM_COMMAND, IDM_DATA_SCOPE_ALL, 0);
+    Pump(50);
+    EXPECT_EQ(boxes.size(), 1u);
+}
+
+// 終了 asks first, every window still there: いいえ keeps them all, edits and all; はい
+// then asks each data window about its edits.
+TEST_F(DataWindowTest, QuitIsConfirmedBeforeTheDataWindowsAsk)
+{
+    ASSERT_TRUE(qbtest::WriteFileBytes("gui_quit.dat", qbtest::ReadFileBytes(Example("custmast.dat"))));
+    HWND data = OpenData("gui_quit.dat");
+    ASSERT_NE(data, nullptr);
+    std::string reason;
+    ASSERT_TRUE(DataWindowDocument(data)->SetCell(0, 0, "XYZ", reason)) << reason;
+    boxAnswer = IDNO;
+    SendMessageA(window, WM_COMMAND, IDM_EXIT, 0);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "終了してもいいですか？");
+    EXPECT_TRUE(IsWindow(window));
+    ASSERT_TRUE(IsWindow(data));
+    EXPECT_TRUE(DataWindowDocument(data)->Modified());
+
+    // はい to the quit, then はい to the save question: saved, and both windows gone.
+    boxes.clear();
+    boxAnswer = IDYES;
+    SendMessageA(window, WM_COMMAND, IDM_EXIT, 0);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "終了してもいいですか？");
+    EXPECT_EQ(boxes[1].text, "gui_quit.dat の編集を保存しますか？");
+    EXPECT_FALSE(IsWindow(data));
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(qbtest::ReadFileBytes("gui_quit.dat").substr(0, 3), "XYZ");
+}
+
+// The same file in two data windows: a save in one cannot replace the file the other
+// holds open, and says so (not an errno read after the failure); nothing is lost.
+TEST_F(DataWindowTest, ASaveOfAFileOpenElsewhereSaysSo)
+{
+    const std::string original = qbtest::ReadFileBytes(Example("custmast.dat"));
+    ASSERT_TRUE(qbtest::WriteFileBytes("gui_twice.dat", original));
+    HWND first = OpenData("gui_twice.dat");
+    ASSERT_NE(first, nullptr);
+    HWND second = OpenData("gui_twice.dat");
+    ASSERT_NE(second, nullptr);
+    ASSERT_NE(first, second);
+    // The second window cascades from the first, both from the main window.
+    RECT main = {}, one = {}, two = {};
+    GetWindowRect(window, &main);
+    GetWindowRect(first, &one);
+    GetWindowRect(second, &two);
+    EXPECT_GT(one.left, main.left);
+    EXPECT_GT(one.top, main.top);
+    EXPECT_GT(two.left, one.left);
+    EXPECT_GT(two.top, one.top);
+
+    std::string reason;
+    ASSERT_TRUE(DataWindowDocument(first)->SetCell(0, 0, "XYZ", reason)) << reason;
+    SendMessageA(first, WM_COMMAND, IDM_DATA_SAVE, 0);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find("ファイルがほかで開かれているため保存できませんでした"), std::string::npos) << boxes[0].text;
+    EXPECT_EQ(boxes[0].text.find("Success"), std::string::npos) << boxes[0].text;
+    EXPECT_TRUE(DataWindowDocument(first)->Modified());
+    EXPECT_EQ(qbtest::ReadFileBytes("gui_twice.dat"), original);
+    // The other window closed, the save goes through.
+    SendMessageA(second, WM_CLOSE, 0, 0);
+    boxes.clear();
+    SendMessageA(first, WM_COMMAND, IDM_DATA_SAVE, 0);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_FALSE(DataWindowDocument(first)->Modified());
+    EXPECT_EQ(qbtest::ReadFileBytes("gui_twice.dat").substr(0, 3), "XYZ");
 }
 
 // While a long search runs, its progress dialog shows; its キャンセル ends the search
@@ -946,8 +1228,9 @@ protected:
         std::vector<quillbox::DataDocument::DetailLine> lines;
         ASSERT_TRUE(customers.Detail((records - 1) % 4, lines));
         HWND detail = DataWindowDetail(data);
-        ASSERT_EQ(SendMessageA(detail, LVM_GETITEMCOUNT, 0, 0), static_cast<LRESULT>(lines.size()));
-        EXPECT_EQ(ListText(detail, 2, 5), lines[2].value);
+        std::vector<int> rows = DetailItemRows(detail);
+        ASSERT_EQ(rows.size(), lines.size());
+        EXPECT_EQ(ListText(detail, rows[2], 5), lines[2].value);
         CheckMemory(before, after);
     }
     void SetUp() override

@@ -2,7 +2,8 @@
 //   screenshot_probe start PROGRAM COPYBOOK RESULT [fit-columns|DATAFILE]  starts PROGRAM
 //                    (Quillbox.exe) on COPYBOOK, waits for its main window and checks that
 //                    its list view shows as many rows as the copybook has shown items; then
-//                    with fit-columns gives the window 設定 > 列幅の自動調整, or with DATAFILE
+//                    with fit-columns makes the window as large as the desktop and gives it
+//                    設定 > 列幅の自動調整, or with DATAFILE
 //                    opens it through ファイル > データファイルを開く (its open dialog and the
 //                    settings dialog answered as they come) and checks the data window's
 //                    rows; writes the verdict to RESULT
@@ -21,10 +22,10 @@
 #include "resource.h"
 
 // A top-level window of `className` (null: any) with `title` (null: any) of the process
-// `process`, waited for up to 10 s.
-static HWND WaitForWindow(const char* className, const char* title, DWORD process)
+// `process`, waited for up to `attempts` tenths of a second.
+static HWND WaitForWindow(const char* className, const char* title, DWORD process, int attempts = 100)
 {
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         for (HWND found = FindWindowExA(nullptr, nullptr, className, title); found;
              found = FindWindowExA(nullptr, found, className, title)) {
             DWORD owner = 0;
@@ -65,6 +66,12 @@ static int OpenDataFile(HWND window, const char* path)
         rows = ListView_GetItemCount(list);
         if (rows == 0)
             Sleep(100);
+    }
+    // From the keyboard, as the picture shows it: the cell cursor two columns on, then
+    // Tab to the detail pane.
+    for (WPARAM key : {WPARAM{VK_RIGHT}, WPARAM{VK_RIGHT}, WPARAM{VK_TAB}}) {
+        PostMessageA(list, WM_KEYDOWN, key, 0);
+        PostMessageA(list, WM_KEYUP, key, 0);
     }
     return rows;
 }
@@ -109,6 +116,14 @@ int main(int argc, char** argv)
         return 1;
     }
     if (std::strcmp(argv[1], "close") == 0) {
+        // The data windows first (they hold no edits), so that the quit has nothing to ask.
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        for (HWND data; (data = WaitForWindow("Quillbox_DataClass", nullptr, process, 1)) != nullptr;) {
+            SendMessageA(data, WM_CLOSE, 0, 0);
+            if (IsWindow(data))
+                break;
+        }
         SendMessageA(window, WM_COMMAND, IDM_CLOSE, 0);
         PostMessageA(window, WM_CLOSE, 0, 0);
         return 0;
@@ -128,8 +143,11 @@ int main(int argc, char** argv)
     bool ok = rows == expected && expected > 0;
     int records = -1;
     if (ok && argc > 5) {
-        if (std::strcmp(argv[5], "fit-columns") == 0)
+        if (std::strcmp(argv[5], "fit-columns") == 0) {
+            // The whole desktop, so that the fitted columns show as far as the remarks.
+            MoveWindow(window, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), TRUE);
             SendMessageA(window, WM_COMMAND, IDM_FIT_COLUMNS, 0);
+        }
         else
             records = OpenDataFile(window, argv[5]);
     }

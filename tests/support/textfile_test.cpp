@@ -1,6 +1,7 @@
 // Text-mode file rules: the same bytes on every platform.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -90,6 +91,37 @@ TEST(TextFileReplacement, OnlyACommitReplacesTheFile) {
     EXPECT_EQ(nullptr, TextFileReplacement((folder + "missing/out.txt").c_str()).File());
     EXPECT_EQ(nullptr, TextFileReplacement(folder.substr(0, folder.size() - 1).c_str()).File());
     EXPECT_FALSE(WriteTextFile((folder + "missing/out.txt").c_str(), "x", 1));
+    qbtest::RemoveFolder(folder);
+}
+
+// A Commit that cannot rename says why, as the rename failed: here the file was
+// replaced by a folder meanwhile (the removal of the temporary file after the failure
+// does not make the reason "Success").
+TEST(TextFileReplacement, AFailedCommitKeepsItsReason) {
+    const std::string folder = qbtest::ScratchFolder("replacereason");
+    const std::string path = folder + "out.txt";
+    ASSERT_TRUE(qbtest::WriteFileBytes(path, "old"));
+    TextFileReplacement replacement(path.c_str());
+    ASSERT_NE(nullptr, replacement.File());
+    WriteText(replacement.File(), "new");
+    ASSERT_EQ(0, std::remove(path.c_str()));
+    const std::string inner = path + "/kept";
+#ifdef _WIN32
+    ASSERT_EQ(0, _mkdir(path.c_str()));
+#else
+    ASSERT_EQ(0, mkdir(path.c_str(), 0777));
+#endif
+    ASSERT_TRUE(qbtest::WriteFileBytes(inner, "x"));
+    errno = 0;
+    EXPECT_FALSE(replacement.Commit());
+    EXPECT_NE(0, replacement.CommitError());
+    EXPECT_EQ(std::vector<std::string>{"out.txt"}, qbtest::FilesIn(folder));
+    std::remove(inner.c_str());
+#ifdef _WIN32
+    _rmdir(path.c_str());
+#else
+    rmdir(path.c_str());
+#endif
     qbtest::RemoveFolder(folder);
 }
 

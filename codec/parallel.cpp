@@ -1,0 +1,382 @@
+#include "parallel.h"
+
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "cursor.h"
+#include "rectypes.h"
+#include "runfaults.h"
+#include "variableoccurs.h"
+
+namespace quillbox {
+
+int DefaultThreads() {
+    unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : static_cast<int>(cores);
+}
+
+namespace {
+
+// The most records of a chunk (a file of very short records stays within bounds too).
+constexpr size_t kChunkRecords = 1u << 15;
+
+// A record of a chunk as the framing gave it.
+struct Entry {
+    long long number = 0;
+    size_t offset = 0, length = 0;
+    RecordSource::Status status = RecordSource::kRecord;
+    bool padded = false;  // a short line the reader padded with blanks
+    std::string reason;   // kWrongLength, kFatal
+};
+
+// What a chunk's decode met, in order, for the run's observer.
+struct Event {
+    bool rejected = false;   // a rejected record (its bytes), else a fault
+    RunFault fault;
+    long long record = 0;
+    std::string bytes;
+};
+
+// Records framed on the calling thread, decoded on a worker.
+struct Chunk {
+    std::vector<unsigned char> bytes;
+    std::vector<Entry> entries;
+    uint64_t consumed = 0;           // the input's bytes consumed after the chunk's records
+    std::vector<std::string> out;    // per output: the chunk's rows as written
+    std::vector<Event> events;
+    RunResult result;
+    size_t taken = 0;                // the records the chunk's cursor read
+    bool done = false;
+};
+
+// Hears a chunk's faults and rejected records for replay in file order.
+class ChunkLog : public RunObserver {
+public:
+    explicit ChunkLog(std::vector<Event>* events) : events_(events) {}
+    void Fault(const RunFault& fault) override {
+        if (events_ == nullptr) return;
+        Event event;
+        event.fault = fault;
+        events_->push_back(std::move(event));
+    }
+    void Rejected(long long record, const unsigned char* data, size_t length) override {
+        if (events_ == nullptr) return;
+        Event event;
+        event.rejected = true;
+        event.record = record;
+        event.bytes.assign(reinterpret_cast<const char*>(data), length);
+        events_->push_back(std::move(event));
+    }
+
+private:
+    std::vector<Event>* events_;
+};
+
+// An output in memory: a stream whose bytes are taken when it is closed.
+class MemoryStream {
+public:
+    MemoryStream() : file_(open_memstream(&data_, &size_)) {}
+    ~MemoryStream() {
+        if (file_ != nullptr) std::fclose(file_);
+        std::free(data_);
+    }
+    MemoryStream(const MemoryStream&) = delete;
+    MemoryStream& operator=(const MemoryStream&) = delete;
+    std::FILE* File() const { return file_; }
+    // Closes the stream; its bytes into `text`. False when it could not be written.
+    bool Take(std::string& text) {
+        if (file_ == nullptr) return false;
+        bool good = std::fclose(file_) == 0;
+        file_ = nullptr;
+        if (good && data_ != nullptr) text.assign(data_, size_);
+        return good;
+    }
+
+private:
+    char* data_ = nullptr;
+    size_t size_ = 0;
+    std::FILE* file_;
+};
+
+}  // namespace
+
+struct DecodeWork::Worker {
+    std::unique_ptr<DataSetup> setup;
+    std::unique_ptr<RecordTypes> types;
+
+    // Runs the records of `entries` over `bytes` through a cursor of this worker into
+    // `count` outputs (`taken` says which), their texts into `out`; faults into `log`.
+    RunResult Run(const std::vector<unsigned char>& bytes, const std::vector<Entry>& entries, Outputs kind,
+                  const std::vector<bool>& taken, std::vector<std::string>& out, RunObserver& log, size_t& read) {
+        const size_t count = taken.size();
+        std::vector<std::unique_ptr<MemoryStream>> streams(count);
+        for (size_t i = 0; i < count; ++i) {
+            if (!taken[i]) continue;
+            streams[i].reset(new MemoryStream());
+            if (streams[i]->File() == nullptr) throw std::bad_alloc();
+        }
+        std::vector<std::unique_ptr<RowSink>> owned;
+        std::vector<RowSink*> sinks;
+        if (kind == kOneTable) {
+            owned.push_back(MakeTableSink(*setup, streams[0]->File()));
+        } else if (kind == kTypeStream) {
+            owned = MakeRecordKeySinks(*types, streams[0]->File());
+        } else {
+            for (size_t t = 0; t < types->Count(); ++t) {
+                if (t < count && taken[t] && types->Chosen(t)) owned.push_back(MakeTableSink(types->Setup(t), streams[t]->File()));
+                else owned.emplace_back();
+            }
+        }
+        for (const std::unique_ptr<RowSink>& sink : owned) sinks.push_back(sink.get());
+        size_t next = 0;
+        FunctionRecords records([&](long long& number, const unsigned char*& data, size_t& length,
+                                    std::string& reason) -> RecordSource::Status {
+            if (next == entries.size()) return RecordSource::kEnd;
+            const Entry& entry = entries[next++];
+            number = entry.number;
+            data = bytes.data() + entry.offset;
+            length = entry.length;
+            reason = entry.reason;
+            return entry.status;
+        });
+        RunResult result;
+        if (setup != nullptr) {
+            RecordCursor cursor(*setup, records, sinks, log);
+            cursor.Run();
+            result = cursor.Finish();
+        } else {
+            RecordCursor cursor(*types, records, sinks, log);
+            cursor.Run();
+            result = cursor.Finish();
+        }
+        read = next;
+        out.assign(count, std::string());
+        for (size_t i = 0; i < count; ++i) {
+            if (streams[i] != nullptr && !streams[i]->Take(out[i])) throw std::bad_alloc();
+        }
+        return result;
+    }
+};
+
+DecodeWork::DecodeWork(CopyItem* head, int recordLength, const DataOptions& options, int threads)
+    : options_(options), outputs_(kOneTable) {
+    if (threads < 1) threads = 1;
+    for (int i = 0; i < threads && error_.empty(); ++i) {
+        std::unique_ptr<Worker> worker(new Worker());
+        worker->setup.reset(new DataSetup());
+        if (!worker->setup->Prepare(head, recordLength, options, error_)) break;
+        workers_.push_back(std::move(worker));
+    }
+}
+
+DecodeWork::DecodeWork(CopyItem* head, const DataOptions& options, Outputs outputs, int threads)
+    : options_(options), outputs_(outputs) {
+    if (threads < 1) threads = 1;
+    for (int i = 0; i < threads && error_.empty(); ++i) {
+        std::unique_ptr<Worker> worker(new Worker());
+        worker->types.reset(new RecordTypes());
+        if (!worker->types->Prepare(head, options, error_)) break;
+        workers_.push_back(std::move(worker));
+    }
+}
+
+DecodeWork::~DecodeWork() = default;
+
+RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vector<std::FILE*>& outputs,
+                         RunObserver& observer, size_t chunkBytes) {
+    RunResult total;
+    const size_t count = outputs.size();
+    std::vector<bool> taken(count);
+    for (size_t i = 0; i < count; ++i) taken[i] = outputs[i] != nullptr;
+    auto fatal = [&](RunFault::Side side, const std::string& reason) {
+        observer.Fault(Fatal(side, 0, reason, FaultCode::kIo));
+        total.failed = true;
+    };
+    if (work.workers_.empty()) {
+        fatal(RunFault::kData, "no worker could be prepared");
+        return total;
+    }
+
+    // What every chunk's output starts with (a CSV header): an empty run's output, written
+    // once here and cut from each chunk.
+    std::vector<std::string> prologue;
+    try {
+        ChunkLog none(nullptr);
+        size_t read = 0;
+        work.workers_[0]->Run(std::vector<unsigned char>(), std::vector<Entry>(), work.outputs_, taken, prologue,
+                              none, read);
+    } catch (const std::bad_alloc&) {
+        fatal(RunFault::kTable, "out of memory");
+        return total;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (!taken[i] || prologue[i].empty()) continue;
+        if (std::fwrite(prologue[i].data(), 1, prologue[i].size(), outputs[i]) != prologue[i].size()) {
+            fatal(RunFault::kTable, "cannot write the output");
+            return total;
+        }
+    }
+
+    std::mutex mutex;
+    std::condition_variable ready, finished;
+    std::deque<Chunk*> pending;          // chunks waiting for a worker
+    std::deque<std::unique_ptr<Chunk>> inHand;   // every chunk not yet written, in file order
+    bool closing = false;
+    std::vector<std::thread> threads;
+    for (size_t w = 0; w < work.workers_.size(); ++w) {
+        DecodeWork::Worker* worker = work.workers_[w].get();
+        threads.emplace_back([&, worker] {
+            for (;;) {
+                Chunk* chunk;
+                {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    ready.wait(lock, [&] { return closing || !pending.empty(); });
+                    if (pending.empty()) return;
+                    chunk = pending.front();
+                    pending.pop_front();
+                }
+                ChunkLog log(&chunk->events);
+                try {
+                    chunk->result = worker->Run(chunk->bytes, chunk->entries, work.outputs_, taken, chunk->out, log, chunk->taken);
+                } catch (const std::bad_alloc&) {
+                    chunk->events.clear();
+                    chunk->out.clear();
+                    chunk->result = RunResult();
+                    chunk->result.failed = true;
+                    Event event;
+                    event.fault = Fatal(RunFault::kData, chunk->entries.empty() ? 0 : chunk->entries.front().number,
+                                        "out of memory", FaultCode::kIo);
+                    chunk->events.push_back(std::move(event));
+                }
+                std::lock_guard<std::mutex> lock(mutex);
+                chunk->done = true;
+                finished.notify_all();
+            }
+        });
+    }
+
+    bool ended = false;   // stopped or failed: later chunks are not written
+    // Writes the oldest chunk in hand once it is decoded.
+    auto retire = [&] {
+        std::unique_ptr<Chunk> chunk;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            finished.wait(lock, [&] { return inHand.front()->done; });
+            chunk = std::move(inHand.front());
+            inHand.pop_front();
+        }
+        if (ended) return;
+        for (const Event& event : chunk->events) {
+            if (event.rejected) {
+                observer.Rejected(event.record, reinterpret_cast<const unsigned char*>(event.bytes.data()),
+                                  event.bytes.size());
+            } else {
+                observer.Fault(event.fault);
+            }
+        }
+        total.read += chunk->result.read;
+        // Short lines padded: those of the records the chunk's run read (not those framed
+        // after a stop), as one thread counts them.
+        for (size_t e = 0; e < chunk->taken && e < chunk->entries.size(); ++e) {
+            if (!chunk->entries[e].padded) continue;
+            ++total.padded;
+            if (total.firstPadded.size() < kPaddedShown) total.firstPadded.push_back(chunk->entries[e].number);
+        }
+        total.bad += chunk->result.bad;
+        total.blanks += chunk->result.blanks;
+        bool written = true;
+        for (size_t i = 0; i < count && i < chunk->out.size(); ++i) {
+            if (!taken[i]) continue;
+            const std::string& text = chunk->out[i];
+            size_t skip = prologue[i].size();
+            if (text.size() < skip || text.compare(0, skip, prologue[i]) != 0) skip = 0;
+            // The rows count as written once the output took them (through the stream's
+            // own buffer), as one thread counts them.
+            if (text.size() > skip && (std::fwrite(text.data() + skip, 1, text.size() - skip, outputs[i]) != text.size() - skip ||
+                                       std::fflush(outputs[i]) != 0)) {
+                written = false;
+            }
+        }
+        if (!written) {
+            fatal(RunFault::kTable, "cannot write the output");
+            ended = true;
+            return;
+        }
+        total.written += chunk->result.written;
+        observer.Progress(total.written, chunk->consumed);
+        if (chunk->result.stopped) total.stopped = true;
+        if (chunk->result.failed) total.failed = true;
+        if (total.stopped || total.failed) ended = true;
+    };
+
+    FileRecords records(reader, work.options_.skip, work.options_.count);
+    if (work.workers_[0]->setup != nullptr) {
+        VariableRecords* variable = work.workers_[0]->setup->Variable();
+        DataSetup& setup = *work.workers_[0]->setup;
+        if (variable != nullptr && variable->VariableLength()) {
+            records.AcceptShorter();
+        } else if (setup.Options().records == RecordFormat::kLines) {
+            records.PadShortLines(LeastNonTextLength(setup.Plan()), setup.BlankByte());
+        }
+    }
+    const size_t inFlight = 2 * work.workers_.size();
+    bool input = true;
+    while (input && !ended) {
+        std::unique_ptr<Chunk> chunk(new Chunk());
+        chunk->bytes.reserve(chunkBytes + 64 * 1024);
+        while (chunk->bytes.size() < chunkBytes && chunk->entries.size() < kChunkRecords) {
+            Entry entry;
+            const unsigned char* data = nullptr;
+            size_t length = 0;
+            const long long paddedBefore = records.Padded();
+            entry.status = records.Next(entry.number, data, length, entry.reason);
+            entry.padded = records.Padded() != paddedBefore;
+            if (entry.status == RecordSource::kEnd) {
+                input = false;
+                break;
+            }
+            entry.offset = chunk->bytes.size();
+            entry.length = length;
+            if (length > 0) chunk->bytes.insert(chunk->bytes.end(), data, data + length);
+            chunk->entries.push_back(std::move(entry));
+            if (chunk->entries.back().status == RecordSource::kFatal) {
+                input = false;
+                break;
+            }
+        }
+        chunk->consumed = records.Consumed();
+        if (chunk->entries.empty()) break;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            pending.push_back(chunk.get());
+            inHand.push_back(std::move(chunk));
+            ready.notify_one();
+        }
+        while (inHand.size() >= inFlight && !ended) retire();
+    }
+    while (!inHand.empty()) retire();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        closing = true;
+        ready.notify_all();
+    }
+    for (std::thread& thread : threads) thread.join();
+
+    if (!total.failed) {
+        for (size_t i = 0; i < count; ++i) {
+            if (taken[i] && std::fflush(outputs[i]) != 0) {
+                fatal(RunFault::kTable, "cannot write the output");
+                break;
+            }
+        }
+    }
+    if (records.ReadFailed()) fatal(RunFault::kData, "read error");
+    return total;
+}
+
+}  // namespace quillbox

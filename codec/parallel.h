@@ -1,0 +1,83 @@
+// A decode of one input on several threads. The calling thread frames the records (the
+// framing of every record format is cheap and must be read in order anyway, which also
+// serves standard input and pipes) and hands them out in chunks of a few MB; each
+// worker thread decodes its chunks with setups and sinks of its own into memory; the
+// calling thread then writes the chunks' output, and hands their faults to the run's
+// observer, in file order. What comes out is what one thread gives, byte for byte: the
+// same rows, the same record numbers, the same faults in the same order, the same stop.
+// Memory stays bounded: at most two chunks a thread are in hand at once. Each chunk
+// makes its sinks and decoders anew, which today costs more than a second thread gains
+// on most layouts: the command line takes one thread unless asked.
+//
+//     DecodeWork work(head, recordLength, options, threads, error);   // one layout
+//     RunResult result = DecodeParallel(work, reader, {out}, observer);
+#ifndef QUILLBOX_CODEC_PARALLEL_H
+#define QUILLBOX_CODEC_PARALLEL_H
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cobcpy.h"
+#include "datacodec.h"
+#include "records.h"
+
+namespace quillbox {
+
+class RecordTypes;
+
+// The number of threads a run takes when none is given: the machine's cores (1 when
+// the machine does not say).
+int DefaultThreads();
+
+// What the workers of a parallel decode need: a setup (or the record types) each, made
+// on the calling thread, since a setup's codecs keep state of their own.
+class DecodeWork {
+public:
+    // How the rows of a run with record types go out.
+    enum Outputs {
+        kOneTable,     // one layout: one table (CSV or JSON Lines)
+        kTypeTables,   // record types: a table per type taken (null output: the type is not taken)
+        kTypeStream    // record types: one JSON Lines stream naming each row's record
+    };
+    // One layout of `recordLength` bytes. `threads` workers (at least 1).
+    DecodeWork(CopyItem* head, int recordLength, const DataOptions& options, int threads);
+    // Record types (the rules in `options`), their rows to `outputs`.
+    DecodeWork(CopyItem* head, const DataOptions& options, Outputs outputs, int threads);
+    ~DecodeWork();
+    DecodeWork(const DecodeWork&) = delete;
+    DecodeWork& operator=(const DecodeWork&) = delete;
+
+    // False with `error` when a worker's setup could not be made (as the run's own).
+    bool Ready(std::string& error) const {
+        error = error_;
+        return error_.empty();
+    }
+    int Threads() const { return static_cast<int>(workers_.size()); }
+
+private:
+    friend RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vector<std::FILE*>& outputs,
+                                    RunObserver& observer, size_t chunkBytes);
+    struct Worker;
+    std::vector<std::unique_ptr<Worker>> workers_;
+    const DataOptions options_;
+    Outputs outputs_;
+    std::string error_;
+};
+
+// A chunk's records: about this many bytes of them.
+constexpr size_t kParallelChunkBytes = 256u << 10;
+
+// Decodes the records of `reader` (made as the one-thread run makes it) into `outputs`
+// (one for kOneTable and kTypeStream, one per record type for kTypeTables, null for a
+// type not taken) on the work's threads; the observer hears the faults, the rejected
+// records and the progress in file order on the calling thread. The counts are those
+// of one thread.
+RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vector<std::FILE*>& outputs,
+                         RunObserver& observer, size_t chunkBytes = kParallelChunkBytes);
+
+}  // namespace quillbox
+
+#endif

@@ -1,0 +1,93 @@
+// Decoded rows into tables of a PostgreSQL database (through libpq): each table made
+// with the postgresql dialect's CREATE TABLE (or appended to, or replaced), the rows sent
+// by COPY in its text form (every decimal as its exact text into NUMERIC), all of a load
+// in one transaction, so that a load that fails, stops or is killed leaves the database
+// as it was.
+#ifndef QUILLBOX_CODEC_PGSINK_H
+#define QUILLBOX_CODEC_PGSINK_H
+
+#include <string>
+#include <vector>
+
+#include "datacodec.h"
+#include "sqltable.h"
+
+struct pg_conn;
+
+namespace quillbox {
+
+// The connection of a load and its one transaction.
+class PostgresDatabase {
+public:
+    // `conninfo`: libpq's connection string ("host=/run/postgresql dbname=sales", or a
+    // postgresql:// URI).
+    explicit PostgresDatabase(std::string conninfo);
+    ~PostgresDatabase();   // what was not committed is rolled back
+    PostgresDatabase(const PostgresDatabase&) = delete;
+    PostgresDatabase& operator=(const PostgresDatabase&) = delete;
+
+    // Connects and begins the transaction; false with Failure() when it cannot.
+    bool Open();
+    // Commits the load; false (and the database as it was) when that failed.
+    bool Commit();
+    // Rolls the load back.
+    void Abandon();
+    // Keeps the first failure; `fromServer`: the server's or libpq's reason follows it.
+    bool Fail(const std::string& what, bool fromServer = true);
+    // Runs a statement that returns no rows.
+    bool Exec(const std::string& sql);
+    // Whether the table `identifier` (as SQL writes it: quoted or plain) exists for the
+    // connection's search path.
+    bool TableExists(const std::string& identifier, bool& exists);
+    // Runs `copy` (COPY ... FROM STDIN) with `data` (COPY's text rows).
+    bool Copy(const std::string& copy, const std::string& data);
+    bool IsOpen() const { return open_; }
+    const std::string& Failure() const { return failure_; }
+
+private:
+    std::string conninfo_;
+    pg_conn* conn_ = nullptr;
+    bool open_ = false;        // a transaction is open
+    bool committed_ = false;
+    std::string failure_;
+};
+
+class PostgresSink : public RowSink {
+public:
+    // Table `table` (UTF-8) of a database opened by the caller, who commits it (several
+    // tables in one load).
+    PostgresSink(PostgresDatabase& database, std::string table, IfExists ifExists);
+    PostgresSink(const PostgresSink&) = delete;
+    PostgresSink& operator=(const PostgresSink&) = delete;
+
+    bool Begin(const LayoutPlan& plan) override;
+    bool Row(const LayoutPlan& plan, const RowCells& cells) override;
+    // The rows stay in the open transaction: the database's Commit makes them the
+    // database's.
+    bool Finish() override;
+    std::string Failure() const override { return failure_; }
+    long long Stored(long long /*given*/) const override { return stored_; }
+
+    // Rows are sent in COPY statements of about this many bytes (a load of several
+    // tables holds one buffer per table).
+    static constexpr size_t kCopyBytes = 4 << 20;
+
+private:
+    bool Fail(const std::string& what, bool fromServer = true);
+    bool Flush();
+
+    PostgresDatabase& database_;
+    std::string table_;
+    IfExists ifExists_;
+    std::string copy_;       // COPY table (columns) FROM STDIN
+    std::string buffer_;     // COPY text rows not sent yet
+    long long buffered_ = 0, stored_ = 0;
+    std::string failure_;
+};
+
+// `text` (UTF-8) as a field of COPY's text form: backslash, tab, line ends escaped.
+void AppendCopyField(std::string& out, const char* text, size_t length);
+
+}  // namespace quillbox
+
+#endif

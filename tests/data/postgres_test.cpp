@@ -1,0 +1,355 @@
+// decode --format postgresql against a real server the test starts (initdb into a
+// temporary folder, a Unix socket there and no TCP, run as an ordinary user when the
+// tests run as root): every digit of NUMERIC read back, the types of the postgresql
+// DDL, record types a table each, --if-exists, and loads that fail or are killed
+// leaving the database as it was.
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kCli = QB_CLI_PATH;
+
+std::string Scratch(const std::string& name) { return qbtest::ProcessUniqueName("postgres_", name); }
+
+struct Result {
+    int status;
+    std::string err;
+};
+
+Result Cli(const std::string& arguments) {
+    std::string err = Scratch("err");
+    int raw = std::system(("'" + kCli + "' " + arguments + " >/dev/null 2>" + err).c_str());
+    Result result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, qbtest::ReadFileBytes(err)};
+    std::remove(err.c_str());
+    return result;
+}
+
+// The newest PostgreSQL server of Debian's packages: its bin folder, empty when none.
+std::string ServerBin() {
+    std::string best;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/usr/lib/postgresql", error)) {
+        const fs::path bin = entry.path() / "bin";
+        if (fs::exists(bin / "initdb") && fs::exists(bin / "pg_ctl") &&
+            (best.empty() || std::stoi(entry.path().filename().string()) > std::stoi(fs::path(best).parent_path().filename().string()))) {
+            best = bin.string();
+        }
+    }
+    return best;
+}
+
+// A throwaway server for the tests of this program, on a socket in its own folder.
+class Server {
+public:
+    // Starts it; false with `why` when it could not.
+    bool Start(std::string& why) {
+        bin_ = ServerBin();
+        if (bin_.empty()) {
+            why = "PostgreSQL's server is not installed (Debian's postgresql; scripts/install-deps installs it)";
+            return false;
+        }
+        char folder[] = "/tmp/qbpg.XXXXXX";
+        if (mkdtemp(folder) == nullptr) {
+            why = "cannot make a folder for the server";
+            return false;
+        }
+        folder_ = folder;
+        // The server refuses to run as root: as nobody then, in a folder of its own.
+        if (geteuid() == 0) {
+            if (chown(folder, 65534, 65534) != 0) {
+                why = "cannot give the server's folder to nobody";
+                return false;
+            }
+            as_ = "runuser -u nobody -- ";
+        }
+        const std::string log = folder_ + "/server.log";
+        if (!Run(bin_ + "/initdb -D " + folder_ + "/data -A trust -U qb -E UTF8 --locale=C --no-sync >" + folder_ +
+                 "/initdb.log 2>&1")) {
+            why = "initdb failed: " + qbtest::ReadFileBytes(folder_ + "/initdb.log");
+            return false;
+        }
+        if (!Run(bin_ + "/pg_ctl -D " + folder_ + "/data -l " + log + " -w -o \"-k " + folder_ +
+                 " -c listen_addresses= -F\" start >/dev/null 2>&1")) {
+            why = "the server did not start: " + qbtest::ReadFileBytes(log);
+            return false;
+        }
+        started_ = true;
+        return true;
+    }
+    void Stop() {
+        if (started_) Run(bin_ + "/pg_ctl -D " + folder_ + "/data -m immediate -w stop >/dev/null 2>&1");
+        started_ = false;
+        std::error_code error;
+        if (!folder_.empty()) fs::remove_all(folder_, error);
+    }
+    std::string Conninfo(const std::string& db = "postgres") const {
+        return "host=" + folder_ + " user=qb dbname=" + db;
+    }
+
+private:
+    bool Run(const std::string& command) { return std::system((as_ + command).c_str()) == 0; }
+    std::string bin_, folder_, as_;
+    bool started_ = false;
+};
+
+Server* server = nullptr;
+std::string serverMissing;
+
+// The rows of a query, values by spaces, rows on lines ("null" for NULL); the error's
+// first line when it fails.
+std::string Query(const std::string& sql, const std::string& db = "postgres") {
+    PGconn* conn = PQconnectdb(server->Conninfo(db).c_str());
+    std::string rows;
+    if (PQstatus(conn) != CONNECTION_OK) {
+        rows = std::string("cannot connect: ") + PQerrorMessage(conn);
+    } else {
+        PGresult* result = PQexec(conn, sql.c_str());
+        if (PQresultStatus(result) == PGRES_TUPLES_OK) {
+            for (int r = 0; r < PQntuples(result); ++r) {
+                for (int c = 0; c < PQnfields(result); ++c) {
+                    rows += std::string(c > 0 ? " " : "") + (PQgetisnull(result, r, c) ? "null" : PQgetvalue(result, r, c));
+                }
+                rows += "\n";
+            }
+        } else if (PQresultStatus(result) != PGRES_COMMAND_OK) {
+            rows = std::string("error: ") + PQresultErrorMessage(result);
+        }
+        PQclear(result);
+    }
+    PQfinish(conn);
+    return rows;
+}
+
+class PostgresEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        server = new Server;
+        if (!server->Start(serverMissing)) return;
+    }
+    void TearDown() override {
+        server->Stop();
+        delete server;
+        server = nullptr;
+    }
+};
+
+const auto* const environment = ::testing::AddGlobalTestEnvironment(new PostgresEnvironment);
+
+#define NEED_SERVER()                                  \
+    do {                                               \
+        if (!serverMissing.empty()) {                  \
+            if (ServerBin().empty()) GTEST_SKIP() << serverMissing; \
+            FAIL() << serverMissing;                   \
+        }                                              \
+    } while (0)
+
+class PostgresOutput : public ::testing::Test {
+protected:
+    void SetUp() override {
+        NEED_SERVER();
+        copybook_ = Scratch("rec.cpy");
+        csv_ = Scratch("rec.csv");
+        data_ = Scratch("rec.dat");
+        ASSERT_TRUE(qbtest::WriteFileBytes(copybook_, "       01 BIG-REC.\n"
+                                                      "          05 ID PIC 9(4).\n"
+                                                      "          05 BIG PIC S9(18) COMP.\n"
+                                                      "          05 AMT PIC S9(16)V99 COMP-3.\n"
+                                                      "          05 NUM18 PIC 9(18).\n"
+                                                      "          05 NAME PIC X(6).\n"
+                                                      "          05 RATE COMP-2.\n"
+                                                      "          05 SMALL PIC S9(4) COMP.\n"));
+        ASSERT_TRUE(qbtest::WriteFileBytes(csv_, "ID,BIG,AMT,NUM18,NAME,RATE,SMALL\n"
+                                                 "1,123456789012345678,-9999999999999999.99,999999999999999999,a\\b\t,0.5,-32768\n"
+                                                 "2,-9223372036854775808,0.01,0,      ,-1e+300,7\n"));
+        Result encoded = Cli("encode " + copybook_ + " " + csv_ + " -o " + data_);
+        ASSERT_EQ(encoded.status, 0) << encoded.err;
+        // Each test its own database, so that the tests' tables never meet.
+        db_ = "t" + std::to_string(getpid()) + "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        for (char& c : db_) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        ASSERT_EQ(Query("CREATE DATABASE " + db_), "");
+    }
+    void TearDown() override {
+        for (const std::string& path : {copybook_, csv_, data_}) {
+            if (!path.empty()) std::remove(path.c_str());
+        }
+    }
+    Result Load(const std::string& options = "", const std::string& data = "") {
+        return Cli("decode " + copybook_ + " " + (data.empty() ? data_ : data) + " --format postgresql --db '" +
+                   server->Conninfo(db_) + "' " + options);
+    }
+    std::string In(const std::string& sql) { return Query(sql, db_); }
+    std::string copybook_, csv_, data_, db_;
+};
+
+TEST_F(PostgresOutput, EveryDigitReadBackInTheTypesOfTheDdl) {
+    Result loaded = Load();
+    ASSERT_EQ(loaded.status, 0) << loaded.err;
+    EXPECT_EQ(In("SELECT id, big, amt, num18, name, rate, small FROM \"BIG-REC\" ORDER BY id"),
+              "1 123456789012345678 -9999999999999999.99 999999999999999999 a\\b\t   0.5 -32768\n"
+              "2 -9223372036854775808 0.01 0        -1e+300 7\n");
+    // The columns' types are those ddl --dialect postgresql writes.
+    const std::string ddl = Scratch("rec.sql");
+    ASSERT_EQ(Cli("ddl --dialect postgresql --table \"BIG-REC\" " + copybook_ + " " + ddl).status, 0);
+    EXPECT_EQ(In("SELECT string_agg(format_type(atttypid, atttypmod), ', ' ORDER BY attnum) FROM pg_attribute "
+                 "WHERE attrelid = '\"BIG-REC\"'::regclass AND attnum > 0"),
+              "numeric(4,0), bigint, numeric(18,2), numeric(18,0), character varying(6), double precision, smallint\n");
+    const std::string sql = qbtest::ReadFileBytes(ddl);
+    std::remove(ddl.c_str());
+    EXPECT_NE(sql.find("NUMERIC(18,2)"), std::string::npos) << sql;
+    EXPECT_NE(sql.find("SMALLINT"), std::string::npos) << sql;
+
+    // --table, bad data as NULL under --on-error null (exit 3, the rows committed).
+    std::string bytes = qbtest::ReadFileBytes(data_);
+    bytes[0] = 'x';
+    ASSERT_TRUE(qbtest::WriteFileBytes(data_, bytes));
+    loaded = Load("--table loaded --on-error null --trim");
+    EXPECT_EQ(loaded.status, 3) << loaded.err;
+    EXPECT_EQ(In("SELECT id, big, name = '' FROM loaded ORDER BY big"), "2 -9223372036854775808 t\nnull 123456789012345678 f\n");
+}
+
+TEST_F(PostgresOutput, ExistingTablesFailAppendOrReplace) {
+    ASSERT_EQ(Load().status, 0);
+    Result refused = Load();
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("the table BIG-REC exists (--if-exists append"), std::string::npos) << refused.err;
+    EXPECT_EQ(In("SELECT COUNT(*) FROM \"BIG-REC\""), "2\n");
+    ASSERT_EQ(Load("--if-exists append").status, 0);
+    EXPECT_EQ(In("SELECT COUNT(*) FROM \"BIG-REC\""), "4\n");
+    // Replace: the table made anew (a column of the old one gone).
+    ASSERT_EQ(In("ALTER TABLE \"BIG-REC\" ADD COLUMN extra INTEGER"), "");
+    ASSERT_EQ(Load("--if-exists replace").status, 0);
+    EXPECT_EQ(In("SELECT COUNT(*), COUNT(*) FILTER (WHERE amt = 0.01) FROM \"BIG-REC\""), "2 1\n");
+    EXPECT_EQ(In("SELECT COUNT(*) FROM information_schema.columns WHERE column_name = 'extra'"), "0\n");
+}
+
+TEST_F(PostgresOutput, FailedLoadsLeaveTheDatabaseAsItWas) {
+    ASSERT_EQ(Load().status, 0);
+    // Bad data in the second record stops the run: the first row does not stay.
+    std::string bytes = qbtest::ReadFileBytes(data_);
+    std::string bad = bytes;
+    bad[bad.size() / 2] = 'x';
+    const std::string badData = Scratch("bad.dat");
+    ASSERT_TRUE(qbtest::WriteFileBytes(badData, bad));
+    Result stopped = Load("--if-exists append", badData);
+    std::remove(badData.c_str());
+    EXPECT_EQ(stopped.status, 1) << stopped.err;
+    EXPECT_EQ(In("SELECT COUNT(*) FROM \"BIG-REC\""), "2\n");
+    // A replace that stops keeps the old table; a table made by a load that stops goes.
+    ASSERT_TRUE(qbtest::WriteFileBytes(badData, bad));
+    EXPECT_EQ(Load("--if-exists replace", badData).status, 1);
+    EXPECT_EQ(Load("--table other", badData).status, 1);
+    std::remove(badData.c_str());
+    EXPECT_EQ(In("SELECT COUNT(*) FROM \"BIG-REC\""), "2\n");
+    EXPECT_EQ(In("SELECT to_regclass('other') IS NULL"), "t\n");
+    // The server refuses a row (a check the table has): its reason, nothing added.
+    ASSERT_EQ(In("ALTER TABLE \"BIG-REC\" ADD CHECK (id < 2) NOT VALID"), "");
+    Result refused = Load("--if-exists append");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("did not take the rows 1 to 2"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("check constraint"), std::string::npos) << refused.err;
+    EXPECT_EQ(In("SELECT COUNT(*) FROM \"BIG-REC\""), "2\n");
+
+    // No server there: what failed and what --db takes.
+    Result nowhere = Cli("decode " + copybook_ + " " + data_ + " --format postgresql --db 'host=/nonexistent dbname=x'");
+    EXPECT_EQ(nowhere.status, 1);
+    EXPECT_NE(nowhere.err.find("cannot connect to the database"), std::string::npos) << nowhere.err;
+    EXPECT_NE(nowhere.err.find("/nonexistent"), std::string::npos) << nowhere.err;
+    // Without --db, with -o, or from encode: refused with what to do.
+    Result noDb = Cli("decode " + copybook_ + " " + data_ + " --format postgresql");
+    EXPECT_EQ(noDb.status, 1);
+    EXPECT_NE(noDb.err.find("--db \"host="), std::string::npos) << noDb.err;
+    EXPECT_EQ(Load("-o x.db").status, 1);
+    EXPECT_EQ(Cli("encode " + copybook_ + " " + csv_ + " --format postgresql --db 'x'").status, 1);
+}
+
+// A load killed midway, by SIGINT or SIGKILL, after rows reached the server: the
+// database as it was. The data comes through a pipe that the test keeps open, so the
+// load waits with its transaction open until the test kills it.
+void KillMidway(const std::string& options, int how, const std::string& db,
+                const std::string& copybook, const std::string& data, const std::string& conninfo) {
+    const std::string fifo = Scratch("fifo");
+    std::remove(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        execl(kCli.c_str(), kCli.c_str(), "decode", copybook.c_str(), fifo.c_str(), "--format", "postgresql", "--db",
+              conninfo.c_str(), "--if-exists", options.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // A load that ended early closes the pipe: a write then fails, and does not kill the test.
+    signal(SIGPIPE, SIG_IGN);
+    std::FILE* pipe = std::fopen(fifo.c_str(), "wb");
+    ASSERT_NE(pipe, nullptr);
+    // More rows than one COPY takes, so that some reach the server before the kill.
+    const std::string record = qbtest::ReadFileBytes(data);
+    for (size_t sent = 0; sent < 3 * (4u << 20); sent += record.size()) std::fwrite(record.data(), 1, record.size(), pipe);
+    std::fflush(pipe);
+    // Wait until the load's COPY has written into the table (its lock stays to the end).
+    bool copied = false;
+    for (int i = 0; i < 400 && !copied; ++i) {
+        copied = Query("SELECT COUNT(*) FROM pg_locks l JOIN pg_stat_activity a USING (pid) WHERE a.application_name = "
+                       "'quillbox-cli' AND l.mode = 'RowExclusiveLock' AND l.relation IS NOT NULL",
+                       db) != "0\n";
+        if (!copied) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(copied);
+    kill(child, how);
+    std::fclose(pipe);
+    int status = 0;
+    waitpid(child, &status, 0);
+    std::remove(fifo.c_str());
+    EXPECT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0));
+}
+
+TEST_F(PostgresOutput, InterruptedOrKilledLoadsLeaveTheDatabaseAsItWas) {
+    ASSERT_EQ(Load().status, 0);
+    KillMidway("append", SIGINT, db_, copybook_, data_, server->Conninfo(db_));
+    // The server ends the lost connection's transaction: no row of the load stays.
+    for (int i = 0; i < 100 && In("SELECT COUNT(*) FROM pg_stat_activity WHERE application_name = 'quillbox-cli'") != "0\n"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(In("SELECT COUNT(*) FROM \"BIG-REC\""), "2\n");
+    KillMidway("replace", SIGKILL, db_, copybook_, data_, server->Conninfo(db_));
+    for (int i = 0; i < 100 && In("SELECT COUNT(*) FROM pg_stat_activity WHERE application_name = 'quillbox-cli'") != "0\n"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(In("SELECT COUNT(*) FROM \"BIG-REC\""), "2\n");
+}
+
+TEST_F(PostgresOutput, RecordTypesATableEachWithSqlNames) {
+    const std::string examples = std::string(QB_SOURCE_DIR) + "/examples/";
+    const std::string run = "decode --cobol " + examples + "cobol/ORDTYPES.cpy " + examples +
+                            "ordtypes.vb --encoding ibm-037 --records rdw --format postgresql --db '" +
+                            server->Conninfo(db_) +
+                            "' --record-type ORD-TYPE=H:ORD-HEADER --record-type ORD-TYPE=D:ORD-LINE ";
+    Result loaded = Cli(run + "--record-type ORD-TYPE=T:ORD-TRAILER --table ord --names sql");
+    ASSERT_EQ(loaded.status, 0) << loaded.err;
+    EXPECT_EQ(In("SELECT tablename FROM pg_tables WHERE schemaname = 'public' ORDER BY 1"),
+              "ord_ord_header\nord_ord_line\nord_ord_trailer\n");
+    EXPECT_EQ(In("SELECT COUNT(*), SUM(line_qty), MAX(line_price) FROM ord_ord_line"), "4 992 1250.00\n");
+    // A record no rule chooses stops the run: nothing of the load is left.
+    Result stopped = Cli(run + "--table again");
+    EXPECT_EQ(stopped.status, 1) << stopped.err;
+    EXPECT_EQ(In("SELECT COUNT(*) FROM pg_tables WHERE tablename LIKE 'again%'"), "0\n");
+}
+
+}  // namespace
