@@ -62,15 +62,12 @@ def index_ranges(size, blocksize, tasks=None):
     """The byte ranges of a file's index pass: [(begin, end)], each a whole number of
     blocks (the last to the end of the file), at most ``tasks`` of them (INDEX_TASKS
     when not given)."""
-    tasks = INDEX_TASKS if tasks is None else tasks
-    blocks = max(1, -(-size // blocksize))
-    span = blocksize * -(-blocks // max(1, int(tasks)))
-    return [(begin, min(begin + span, size)) for begin in range(0, max(size, 1), span)]
+    return [tuple(r) for r in _core.index_ranges(size, blocksize, INDEX_TASKS if tasks is None else int(tasks))]
 
 
 def scan_range(path, layout, blocksize, begin, end, options, start=-1):
-    """A range's scan: (start, end, [(offset, records)], fault or None), from a guessed
-    record start unless ``start`` is given."""
+    """A range's scan: (start, end, [(offset, records)], (record, fault) or None), from
+    a guessed record start unless ``start`` is given."""
     return tuple(_core.scan_range(quillbox._layout(layout)._core, path, options, begin, end, blocksize, start))
 
 
@@ -80,19 +77,7 @@ def join_scans(path, layout, blocksize, options, ranges, scans):
     was wrong) is done again from there; a framing fault of a scan that counts is
     raised as DataError with its record number."""
     layout = quillbox._layout(layout)
-    parts = []
-    at, number = 0, 1
-    for (begin, end), scan in zip(ranges, scans):
-        start, stop, pieces, fault = scan
-        if start != at or fault is not None:
-            # From the start the previous scan ended on; a fault there is the file's.
-            start, stop, pieces, fault = _core.scan_range(layout._core, path, options, begin, end, blocksize, at,
-                                                          number)
-        for offset, records in pieces:
-            parts.append((offset, number, records))
-            number += records
-        at = stop
-    return parts
+    return [tuple(p) for p in _core.join_scans(layout._core, path, options, list(ranges), list(scans), blocksize)]
 
 
 def record_index(path, layout, blocksize, tasks=None, **options):
