@@ -117,14 +117,6 @@ bool DataSetup::Prepare(CopyItem* head, int recordLength, const DataOptions& opt
     return table_ != nullptr;
 }
 
-void PrepareReader(DataSetup& setup, RecordReader& reader) {
-    if (setup.Variable() != nullptr && setup.Variable()->VariableLength()) {
-        reader.AcceptShorter();
-    } else if (setup.Options().records == RecordFormat::kLines) {
-        reader.PadShortLines(LeastNonTextLength(setup.Plan()), setup.BlankByte());
-    }
-}
-
 unsigned char DataSetup::BlankByte() {
     unsigned char blank = ' ';
     values_->Blank(&blank, 1);

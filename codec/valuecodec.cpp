@@ -440,68 +440,18 @@ inline bool ParsePlainDecimal(std::string_view text, int scale, bool& negative, 
 
 bool ParseDecimal(std::string_view text, int scale, bool& negative, uint64_t& magnitude, std::string& reason) {
     if (ParsePlainDecimal(text, scale, negative, magnitude)) return true;
-    size_t i = 0, n = text.size();
-    while (i < n && text[i] == ' ') ++i;
-    while (n > i && text[n - 1] == ' ') --n;
-    negative = false;
-    if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    // The unscaled value, digit by digit; `significant` counts its digits after the
-    // leading zeros, so that more than 19 are refused before they overflow.
+    // Anything else by the one rule of decimal text, then into 64 bits: 19 digits always
+    // fit, more are refused.
+    std::string digits;
+    FaultCode code;
+    if (!ParseDecimalDigits(text, scale, negative, digits, reason, code)) return false;
+    if (digits.size() > static_cast<size_t>(kMostUint64Digits)) {
+        reason = Quoted(text) + " has too many digits";
+        return false;
+    }
     uint64_t value = 0;
-    int significant = 0, fraction = 0;
-    bool point = false, any = false, cutNonzero = false;
-    for (; i < n; ++i) {
-        char c = text[i];
-        if (c == '.' && !point) {
-            point = true;
-            continue;
-        }
-        if (c < '0' || c > '9') {
-            reason = Quoted(text) + " is not a decimal number";
-            return false;
-        }
-        any = true;
-        if (point && ++fraction > scale) {
-            if (c != '0') cutNonzero = true;
-            continue;
-        }
-        if (significant > 0 || c != '0') {
-            if (++significant > 19) {
-                reason = Quoted(text) + " has too many digits";
-                return false;
-            }
-            value = value * 10 + static_cast<uint64_t>(c - '0');
-        }
-    }
-    if (!any) {
-        reason = Quoted(text) + " is not a decimal number";
-        return false;
-    }
-    if (cutNonzero) {
-        reason = Quoted(text) + " has more than " + std::to_string(scale < 0 ? 0 : scale) + " decimal places";
-        return false;
-    }
-    // Decimal places not written are zeros.
-    for (int k = fraction; k < scale && value != 0; ++k) {
-        if (++significant > 19) {
-            reason = Quoted(text) + " has too many digits";
-            return false;
-        }
-        value *= 10;
-    }
-    if (scale < 0 && value != 0) {
-        // P scaling: the low digits the picture leaves out must be zeros.
-        int zeros = -scale;
-        for (int k = 0; k < zeros; ++k) {
-            if (value % 10 != 0) {
-                reason = Quoted(text) + " is not a multiple of 1" + std::string(static_cast<size_t>(zeros), '0');
-                return false;
-            }
-            value /= 10;
-        }
-    }
+    for (char c : digits) value = value * 10 + static_cast<uint64_t>(c - '0');
     magnitude = value;
-    if (magnitude == 0) negative = false;
     return true;
 }
 
