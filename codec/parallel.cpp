@@ -122,6 +122,14 @@ private:
     std::FILE* file_ = nullptr;
 };
 
+// A sink that takes every row and writes none: a check of the records.
+class NoRows : public RowSink {
+public:
+    bool Begin(const LayoutPlan&) override { return true; }
+    bool Row(const LayoutPlan&, const RowCells&) override { return true; }
+    bool Finish() override { return true; }
+};
+
 // A worker's sink as a chunk's cursor sees it: the sink itself lives for the whole run
 // (begun once, its buffers and writers kept); each chunk's cursor begins and finishes
 // this view of it, which flushes the chunk's rows and counts them apart from the
@@ -183,7 +191,13 @@ struct DecodeWork::Worker {
             streams[i].reset(new MemoryStream());
             if (streams[i]->File() == nullptr) return false;
         }
-        if (kind == kOneTable) {
+        if (kind == kNoTable) {
+            const size_t types = setup != nullptr ? 1 : this->types->Count();
+            for (size_t t = 0; t < types; ++t) {
+                if (setup != nullptr || this->types->Chosen(t)) owned.emplace_back(new NoRows());
+                else owned.emplace_back();
+            }
+        } else if (kind == kOneTable) {
             owned.push_back(MakeTableSink(*setup, streams[0]->File()));
         } else if (kind == kTypeStream) {
             owned = MakeRecordKeySinks(*types, streams[0]->File());
@@ -249,8 +263,8 @@ struct DecodeWork::Worker {
     }
 };
 
-DecodeWork::DecodeWork(CopyItem* head, int recordLength, const DataOptions& options, int threads)
-    : options_(options), outputs_(kOneTable) {
+DecodeWork::DecodeWork(CopyItem* head, int recordLength, const DataOptions& options, int threads, Outputs outputs)
+    : options_(options), outputs_(outputs == kNoTable ? kNoTable : kOneTable) {
     if (threads < 1) threads = 1;
     for (int i = 0; i < threads && error_.empty(); ++i) {
         std::unique_ptr<Worker> worker(new Worker());
