@@ -1,13 +1,12 @@
 // A decode of one input on several threads. The calling thread frames the records (the
 // framing of every record format is cheap and must be read in order anyway, which also
 // serves standard input and pipes) and hands them out in chunks of a few MB; each
-// worker thread decodes its chunks with setups and sinks of its own into memory; the
-// calling thread then writes the chunks' output, and hands their faults to the run's
-// observer, in file order. What comes out is what one thread gives, byte for byte: the
-// same rows, the same record numbers, the same faults in the same order, the same stop.
-// Memory stays bounded: at most two chunks a thread are in hand at once. Each chunk
-// makes its sinks and decoders anew, which today costs more than a second thread gains
-// on most layouts: the command line takes one thread unless asked.
+// worker thread decodes its chunks with a setup, sinks and output buffers of its own that
+// live for the whole run (begun once, emptied after each chunk); the calling thread then
+// writes the chunks' output, and hands their faults to the run's observer, in file order.
+// What comes out is what one thread gives, byte for byte: the same rows, the same record
+// numbers, the same faults in the same order, the same stop. Memory stays bounded: at
+// most two chunks a thread are in hand at once, and a written chunk's room is reused.
 //
 //     DecodeWork work(head, recordLength, options, threads, error);   // one layout
 //     RunResult result = DecodeParallel(work, reader, {out}, observer);
