@@ -440,17 +440,20 @@ inline bool ParsePlainDecimal(std::string_view text, int scale, bool& negative, 
 
 bool ParseDecimal(std::string_view text, int scale, bool& negative, uint64_t& magnitude, std::string& reason) {
     if (ParsePlainDecimal(text, scale, negative, magnitude)) return true;
-    // Anything else by the one rule of decimal text, then into 64 bits: 19 digits always
-    // fit, more are refused.
+    // Anything else by the one rule of decimal text, then into 64 bits, each step checked:
+    // a magnitude past 2^64 - 1 is refused (an unsigned 8-byte binary item holds up to it).
     std::string digits;
     FaultCode code;
     if (!ParseDecimalDigits(text, scale, negative, digits, reason, code)) return false;
-    if (digits.size() > static_cast<size_t>(kMostUint64Digits)) {
-        reason = Quoted(text) + " has too many digits";
-        return false;
-    }
     uint64_t value = 0;
-    for (char c : digits) value = value * 10 + static_cast<uint64_t>(c - '0');
+    for (char c : digits) {
+        const uint64_t digit = static_cast<uint64_t>(c - '0');
+        if (value > (UINT64_MAX - digit) / 10) {
+            reason = Quoted(text) + " has too many digits";
+            return false;
+        }
+        value = value * 10 + digit;
+    }
     magnitude = value;
     return true;
 }
@@ -1333,8 +1336,18 @@ bool ValueCodec::EncodeFloat(const Field& field, std::string_view text, unsigned
     if (!ParseFloatText(text, value)) return Fail(fault, field.offset, Quoted(text) + " is not a number", FaultCode::kNotNumber);
     unsigned char* bytes = record + field.offset;
     int n = field.length;
-    // A finite value beyond what the form holds is refused, never stored as Infinity.
-    if (std::isfinite(value) && std::fabs(value) > static_cast<long double>(n == 4 && options_.floats != FloatFormat::kIbmHex ? FLT_MAX : DBL_MAX)) {
+    // A finite value beyond what the form holds is refused, never stored as Infinity. An
+    // IEEE value is beyond only when it rounds to Infinity: the shortest text of the largest
+    // value ("3.4028235e+38", which decode writes) lies a little above it and rounds down.
+    bool beyond;
+    if (options_.floats == FloatFormat::kIbmHex) {
+        beyond = std::isfinite(value) && std::fabs(value) > static_cast<long double>(DBL_MAX);
+    } else if (n == 4) {
+        beyond = std::isfinite(value) && std::isinf(static_cast<float>(value));
+    } else {
+        beyond = std::isfinite(value) && std::isinf(static_cast<double>(value));
+    }
+    if (beyond) {
         return Fail(fault, field.offset, Shown(text) + " is out of the range of " +
                                              (options_.floats == FloatFormat::kIbmHex ? "IBM hexadecimal floating point"
                                               : n == 4 ? "IEEE single precision" : "IEEE double precision"),
