@@ -31,7 +31,7 @@ struct Entry {
     size_t offset = 0, length = 0;
     RecordSource::Status status = RecordSource::kRecord;
     bool padded = false;  // a short line the reader padded with blanks
-    std::string reason;   // kWrongLength, kFatal
+    int reason = -1;      // kWrongLength, kFatal: the reason's place in the chunk's reasons
 };
 
 // What a chunk's decode met, in order, for the run's observer.
@@ -46,6 +46,7 @@ struct Event {
 struct Chunk {
     std::vector<unsigned char> bytes;
     std::vector<Entry> entries;
+    std::vector<std::string> reasons;   // of the records framed as wrong or fatal
     uint64_t consumed = 0;           // the input's bytes consumed after the chunk's records
     std::vector<std::string> out;    // per output: the chunk's rows as written
     std::vector<Event> events;
@@ -122,6 +123,34 @@ private:
     std::FILE* file_ = nullptr;
 };
 
+// A sink that takes every row and writes none: a check of the records.
+class NoRows : public RowSink {
+public:
+    bool Begin(const LayoutPlan&) override { return true; }
+    bool Row(const LayoutPlan&, const RowCells&) override { return true; }
+    bool Finish() override { return true; }
+};
+
+// The records of a chunk, for a worker's cursor.
+class ChunkRecords : public RecordSource {
+public:
+    explicit ChunkRecords(const Chunk& chunk) : chunk_(chunk) {}
+    Status Next(long long& number, const unsigned char*& data, size_t& length, std::string& reason) override {
+        if (next_ == chunk_.entries.size()) return kEnd;
+        const Entry& entry = chunk_.entries[next_++];
+        number = entry.number;
+        data = chunk_.bytes.data() + entry.offset;
+        length = entry.length;
+        if (entry.reason >= 0) reason = chunk_.reasons[static_cast<size_t>(entry.reason)];
+        return entry.status;
+    }
+    size_t Read() const { return next_; }
+
+private:
+    const Chunk& chunk_;
+    size_t next_ = 0;
+};
+
 // A worker's sink as a chunk's cursor sees it: the sink itself lives for the whole run
 // (begun once, its buffers and writers kept); each chunk's cursor begins and finishes
 // this view of it, which flushes the chunk's rows and counts them apart from the
@@ -183,7 +212,13 @@ struct DecodeWork::Worker {
             streams[i].reset(new MemoryStream());
             if (streams[i]->File() == nullptr) return false;
         }
-        if (kind == kOneTable) {
+        if (kind == kNoTable) {
+            const size_t types = setup != nullptr ? 1 : this->types->Count();
+            for (size_t t = 0; t < types; ++t) {
+                if (setup != nullptr || this->types->Chosen(t)) owned.emplace_back(new NoRows());
+                else owned.emplace_back();
+            }
+        } else if (kind == kOneTable) {
             owned.push_back(MakeTableSink(*setup, streams[0]->File()));
         } else if (kind == kTypeStream) {
             owned = MakeRecordKeySinks(*types, streams[0]->File());
@@ -215,21 +250,11 @@ struct DecodeWork::Worker {
         return true;
     }
 
-    // Runs the records of `entries` over `bytes` through a cursor of this worker; the
-    // rows for each output into `out`, faults into `log`, the records read into `read`.
-    RunResult Run(const std::vector<unsigned char>& bytes, const std::vector<Entry>& entries,
-                  std::vector<std::string>& out, RunObserver& log, size_t& read) {
-        size_t next = 0;
-        FunctionRecords records([&](long long& number, const unsigned char*& data, size_t& length,
-                                    std::string& reason) -> RecordSource::Status {
-            if (next == entries.size()) return RecordSource::kEnd;
-            const Entry& entry = entries[next++];
-            number = entry.number;
-            data = bytes.data() + entry.offset;
-            length = entry.length;
-            if (!entry.reason.empty()) reason = entry.reason;
-            return entry.status;
-        });
+    // Runs the records of `chunk` through a cursor of this worker; the rows for each
+    // output into the chunk's `out`, faults into `log`, the records read into `taken`.
+    RunResult Run(Chunk& chunk, RunObserver& log) {
+        ChunkRecords records(chunk);
+        std::vector<std::string>& out = chunk.out;
         RunResult result;
         if (setup != nullptr) {
             RecordCursor cursor(*setup, records, sinks, log);
@@ -240,7 +265,7 @@ struct DecodeWork::Worker {
             cursor.Run();
             result = cursor.Finish();
         }
-        read = next;
+        chunk.taken = records.Read();
         out.resize(streams.size());
         for (size_t i = 0; i < streams.size(); ++i) {
             if (streams[i] != nullptr && !streams[i]->Take(out[i])) throw std::bad_alloc();
@@ -249,8 +274,8 @@ struct DecodeWork::Worker {
     }
 };
 
-DecodeWork::DecodeWork(CopyItem* head, int recordLength, const DataOptions& options, int threads)
-    : options_(options), outputs_(kOneTable) {
+DecodeWork::DecodeWork(CopyItem* head, int recordLength, const DataOptions& options, int threads, Outputs outputs)
+    : options_(options), outputs_(outputs == kNoTable ? kNoTable : kOneTable) {
     if (threads < 1) threads = 1;
     for (int i = 0; i < threads && error_.empty(); ++i) {
         std::unique_ptr<Worker> worker(new Worker());
@@ -331,7 +356,7 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
                 }
                 ChunkLog log(&chunk->events);
                 try {
-                    chunk->result = worker->Run(chunk->bytes, chunk->entries, chunk->out, log, chunk->taken);
+                    chunk->result = worker->Run(*chunk, log);
                 } catch (const std::bad_alloc&) {
                     chunk->events.clear();
                     chunk->out.clear();
@@ -365,6 +390,7 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
             std::vector<std::unique_ptr<Chunk>>& spare;
             ~Recycle() {
                 chunk->entries.clear();
+                chunk->reasons.clear();
                 chunk->bytes.clear();
                 chunk->events.clear();
                 chunk->result = RunResult();
@@ -427,6 +453,7 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
     }
     const size_t inFlight = 2 * work.workers_.size();
     bool input = true;
+    std::string reason;
     while (input && !ended) {
         std::unique_ptr<Chunk> chunk;
         if (!spare.empty()) {
@@ -441,8 +468,13 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
             const unsigned char* data = nullptr;
             size_t length = 0;
             const long long paddedBefore = records.Padded();
-            entry.status = records.Next(entry.number, data, length, entry.reason);
+            entry.status = records.Next(entry.number, data, length, reason);
             entry.padded = records.Padded() != paddedBefore;
+            if (!reason.empty()) {
+                entry.reason = static_cast<int>(chunk->reasons.size());
+                chunk->reasons.push_back(reason);
+                reason.clear();
+            }
             if (entry.status == RecordSource::kEnd) {
                 input = false;
                 break;

@@ -39,10 +39,12 @@ public:
     enum Outputs {
         kOneTable,     // one layout: one table (CSV or JSON Lines)
         kTypeTables,   // record types: a table per type taken (null output: the type is not taken)
-        kTypeStream    // record types: one JSON Lines stream naming each row's record
+        kTypeStream,   // record types: one JSON Lines stream naming each row's record
+        kNoTable       // every record decoded and checked, no row written (one layout or record types)
     };
-    // One layout of `recordLength` bytes. `threads` workers (at least 1).
-    DecodeWork(CopyItem* head, int recordLength, const DataOptions& options, int threads);
+    // One layout of `recordLength` bytes, its rows to `outputs` (kOneTable or kNoTable).
+    // `threads` workers (at least 1).
+    DecodeWork(CopyItem* head, int recordLength, const DataOptions& options, int threads, Outputs outputs = kOneTable);
     // Record types (the rules in `options`), their rows to `outputs`.
     DecodeWork(CopyItem* head, const DataOptions& options, Outputs outputs, int threads);
     ~DecodeWork();
@@ -71,7 +73,7 @@ constexpr size_t kParallelChunkBytes = 256u << 10;
 
 // Decodes the records of `reader` (made as the one-thread run makes it) into `outputs`
 // (one for kOneTable and kTypeStream, one per record type for kTypeTables, null for a
-// type not taken) on the work's threads; the observer hears the faults, the rejected
+// type not taken; none for kNoTable) on the work's threads; the observer hears the faults, the rejected
 // records and the progress in file order on the calling thread. The counts are those
 // of one thread.
 RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vector<std::FILE*>& outputs,

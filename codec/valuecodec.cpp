@@ -759,10 +759,49 @@ bool ValueCodec::PackedMagnitude(const Field& field, const unsigned char* bytes,
 }
 
 char* ValueCodec::PackedInto(const Field& field, const unsigned char* bytes, char* out) {
-    bool negative;
-    uint64_t magnitude;
-    if (!PackedMagnitude(field, bytes, negative, magnitude)) return nullptr;
-    return PutDecimal(out, negative, magnitude, field.scale);
+    const int length = field.length;
+    const int nibbles = 2 * length - 1;
+    const int scale = field.scale;
+    if (length < 1 || nibbles > 19 || scale < 0 || scale > 18) {
+        bool negative;
+        uint64_t magnitude;
+        if (!PackedMagnitude(field, bytes, negative, magnitude)) return nullptr;
+        return PutDecimal(out, negative, magnitude, scale);
+    }
+    // The digits are the nibbles: written as characters two at a time, with no number
+    // made of them and none divided back. Zeros ahead of them for places the value lacks.
+    char text[24 + 20];
+    std::memset(text, '0', 24);
+    char* const digits = text + 24;
+    unsigned bad = 0;
+    for (int i = 0; i < length - 1; ++i) {
+        const unsigned char pair = kDigits.packedValue[bytes[i]];
+        bad |= pair;
+        std::memcpy(digits + 2 * i, kDigits.pairs + 2 * (pair & 0x7F), 2);
+    }
+    const unsigned last = bytes[length - 1];
+    if ((bad & 0x80) || (last >> 4) > 9) return nullptr;
+    digits[nibbles - 1] = static_cast<char>('0' + (last >> 4));
+    // Leading nibbles the picture does not use hold zeros.
+    const int unused = nibbles - (field.digits < 0 ? 0 : field.digits);
+    int first = 0;
+    while (first < nibbles && digits[first] == '0') ++first;
+    if (first < unused) return nullptr;
+    const int signOf = PackedSignOf(last & 0x0F);
+    const bool negative = signOf < 0;
+    if (signOf == 0 || (negative && !field.isSigned)) return nullptr;
+    if (negative && first < nibbles) *out++ = '-';
+    const int wholeEnd = nibbles - scale;   // may be before the digits: zeros from text
+    if (first < wholeEnd) {
+        std::memcpy(out, digits + first, static_cast<size_t>(wholeEnd - first));
+        out += wholeEnd - first;
+    } else {
+        *out++ = '0';
+    }
+    if (scale == 0) return out;
+    *out++ = '.';
+    std::memcpy(out, digits + wholeEnd, static_cast<size_t>(scale));
+    return out + scale;
 }
 
 bool ValueCodec::NumberOf(const Field& field, const unsigned char* record, bool& negative, uint64_t& magnitude) const {
