@@ -10,6 +10,27 @@ namespace quillbox {
 
 RecordSource::~RecordSource() = default;
 
+namespace {
+
+// The one rule of records shorter than the layout: a record of OCCURS DEPENDING ON
+// tables stored as their counts say is as long as what it holds (the decoder checks its
+// length); a short text line whose missing bytes are all text is the record padded with
+// blanks.
+void AllowShortRecords(DataSetup& setup, RecordSource& source) {
+    if (setup.Variable() != nullptr && setup.Variable()->VariableLength()) {
+        source.AcceptShorter();
+    } else if (setup.Options().records == RecordFormat::kLines) {
+        source.PadShortLines(LeastNonTextLength(setup.Plan()), setup.BlankByte());
+    }
+}
+
+}  // namespace
+
+void PrepareReader(DataSetup& setup, RecordReader& reader) {
+    FileRecords records(reader, 0, -1);
+    AllowShortRecords(setup, records);
+}
+
 FileRecords::FileRecords(RecordReader& reader, long long skip, long long count, long long first)
     : reader_(reader), skip_(skip), count_(count), next_(first) {}
 
@@ -101,14 +122,7 @@ RecordCursor::RecordCursor(DataSetup& setup, RecordSource& source, std::vector<R
                            RunObserver& observer)
     : setup_(&setup), source_(source), sinks_(std::move(sinks)), observer_(observer) {
     sinks_.resize(1);
-    // A record of OCCURS DEPENDING ON tables stored as their counts say is as long as
-    // what it holds: the decoder checks its length. A short text line whose missing
-    // bytes are all text is the record padded with blanks.
-    if (setup.Variable() != nullptr && setup.Variable()->VariableLength()) {
-        source_.AcceptShorter();
-    } else if (setup.Options().records == RecordFormat::kLines) {
-        source_.PadShortLines(LeastNonTextLength(setup.Plan()), setup.BlankByte());
-    }
+    AllowShortRecords(setup, source_);
     tee_.reset(new Tee(observer_, report_));
     decoders_.emplace_back(new RowDecoder(setup));
 }

@@ -253,6 +253,13 @@ def read(data, layout, decimals="decimal", record_type=None, record_type_default
     (``"int"``); integers as int64 (Int64 when ``on_error="null"`` left some empty);
     text as str. Bad data raises DataError unless ``on_error`` is "skip" or "null".
 
+    The frame's ``attrs["quillbox"]`` holds the run's report: records ``read``, rows
+    ``written``, ``bad`` records, ``skipped`` records (left out), ``blanks``, ``padded``
+    lines, ``faults`` (bad values and records), ``by_code`` {fault code: count} and
+    ``first_faults`` [{record, item, offset, code, reason, fatal}] (the first 100).
+    When records were skipped or given null values for bad data, a
+    quillbox.DataWarning says how many and names the first fault.
+
     With ``record_type`` (rules "FIELD=VALUE:RECORD" as the command line's
     --record-type takes them, the first that matches choosing, or a dict
     {"FIELD=VALUE": "RECORD"}) and/or ``record_type_default`` (the 01 record of
@@ -264,9 +271,43 @@ def read(data, layout, decimals="decimal", record_type=None, record_type_default
     if _record_types(options, record_type, record_type_default):
         chunks = _core.TypeChunks(layout._core, _data(data), decimals, options, 0, 1)
         tables, _ = chunks.next(_ALL)
-        return {name: _frame(columns) for name, _, columns in tables}
-    columns = _core.read(layout._core, _data(data), decimals, options)
-    return _frame(columns)
+        report = chunks.report()
+        _warn_bad(report, stacklevel=3)
+        return {name: _with_report(_frame(columns), report) for name, _, columns in tables}
+    columns, report = _core.read(layout._core, _data(data), decimals, options)
+    _warn_bad(report, stacklevel=3)
+    return _with_report(_frame(columns), report)
+
+
+def _with_report(frame, report):
+    """``frame`` with the run's report in attrs["quillbox"]."""
+    frame.attrs["quillbox"] = report
+    return frame
+
+
+def _warn_bad(report, stacklevel=2):
+    """A DataWarning when the run left records out or gave rows with null values for
+    bad data (the report says which)."""
+    bad, skipped = report["bad"], report["skipped"]
+    if not bad:
+        return
+    import warnings
+    nulled = bad - skipped if bad > skipped else 0
+    parts = []
+    if skipped:
+        parts.append("%d skipped" % skipped)
+    if nulled:
+        parts.append("%d with null values" % nulled)
+    message = "%d of %d records had bad data (%s)" % (bad, report["read"], ", ".join(parts) or "kept")
+    first = [f for f in report["first_faults"] if not f["fatal"]]
+    if first:
+        f = first[0]
+        where = "record %s" % f["record"] if f["record"] is not None else "a record"
+        if f["item"] is not None:
+            where += ", item %s at offset %s" % (f["item"], f["offset"])
+        message += "; first: %s: %s [%s]" % (where, f["reason"], f["code"])
+    message += "; the counts are in attrs[\"quillbox\"]"
+    warnings.warn(message, DataWarning, stacklevel=stacklevel + 1)
 
 
 # Rows enough for any file in one run.
@@ -323,9 +364,10 @@ def iter_records(data, layout, decimals="decimal", chunksize=None, record_type=N
     while True:
         columns = chunks.next(rows)
         if columns is None:
+            _warn_bad(chunks.report(), stacklevel=3)
             return
         if chunksize is not None:
-            frame = _frame(columns)
+            frame = _with_report(_frame(columns), chunks.report())
             frame.index = range(start, start + len(frame))
             start += len(frame)
             yield frame
@@ -339,11 +381,13 @@ def _iter_types(layout, data, decimals, chunksize, rows, options):
     while True:
         got = chunks.next(rows)
         if got is None:
+            _warn_bad(chunks.report(), stacklevel=4)
             return
         tables, order = got
         if chunksize is not None:
             if first or len(order):
-                yield {name: _frame(columns) for name, _, columns in tables}
+                report = chunks.report()
+                yield {name: _with_report(_frame(columns), report) for name, _, columns in tables}
             first = False
             continue
         first = False

@@ -26,7 +26,7 @@ import os
 import quillbox
 from quillbox import _core
 
-__all__ = ["read_data"]
+__all__ = ["read_data", "report", "combine_reports"]
 
 
 def _block_bytes(blocksize):
@@ -62,15 +62,12 @@ def index_ranges(size, blocksize, tasks=None):
     """The byte ranges of a file's index pass: [(begin, end)], each a whole number of
     blocks (the last to the end of the file), at most ``tasks`` of them (INDEX_TASKS
     when not given)."""
-    tasks = INDEX_TASKS if tasks is None else tasks
-    blocks = max(1, -(-size // blocksize))
-    span = blocksize * -(-blocks // max(1, int(tasks)))
-    return [(begin, min(begin + span, size)) for begin in range(0, max(size, 1), span)]
+    return [tuple(r) for r in _core.index_ranges(size, blocksize, INDEX_TASKS if tasks is None else int(tasks))]
 
 
 def scan_range(path, layout, blocksize, begin, end, options, start=-1):
-    """A range's scan: (start, end, [(offset, records)], fault or None), from a guessed
-    record start unless ``start`` is given."""
+    """A range's scan: (start, end, [(offset, records)], (record, fault) or None), from
+    a guessed record start unless ``start`` is given."""
     return tuple(_core.scan_range(quillbox._layout(layout)._core, path, options, begin, end, blocksize, start))
 
 
@@ -80,19 +77,7 @@ def join_scans(path, layout, blocksize, options, ranges, scans):
     was wrong) is done again from there; a framing fault of a scan that counts is
     raised as DataError with its record number."""
     layout = quillbox._layout(layout)
-    parts = []
-    at, number = 0, 1
-    for (begin, end), scan in zip(ranges, scans):
-        start, stop, pieces, fault = scan
-        if start != at or fault is not None:
-            # From the start the previous scan ended on; a fault there is the file's.
-            start, stop, pieces, fault = _core.scan_range(layout._core, path, options, begin, end, blocksize, at,
-                                                          number)
-        for offset, records in pieces:
-            parts.append((offset, number, records))
-            number += records
-        at = stop
-    return parts
+    return [tuple(p) for p in _core.join_scans(layout._core, path, options, list(ranges), list(scans), blocksize)]
 
 
 def record_index(path, layout, blocksize, tasks=None, **options):
@@ -152,11 +137,13 @@ def read_part(path, layout, offset, first, count, decimals="decimal", **options)
     given["count"] = count
     chunks = _core.Chunks(layout._core, os.fspath(path), decimals, given, offset, first)
     columns = chunks.next(max(count, 1))
+    report = chunks.report()
+    quillbox._warn_bad(report)
     if columns is None:
-        return quillbox._empty_frame(layout, decimals, options)
+        return quillbox._with_report(quillbox._empty_frame(layout, decimals, options), report)
     frame = quillbox._frame(columns)
     frame.index = range(first - 1, first - 1 + len(frame))
-    return frame
+    return quillbox._with_report(frame, report)
 
 
 def _read_part(part, layout, decimals, options, meta_arg):
@@ -178,14 +165,16 @@ def _read_types_part(part, layout, decimals, options):
     given["count"] = part.records
     chunks = _core.TypeChunks(layout._core, part.path, decimals, given, part.offset, part.first)
     tables, _ = chunks.next(max(part.records, 1))
-    return {name: quillbox._frame(columns) for name, _, columns in tables}
+    report = chunks.report()
+    quillbox._warn_bad(report)
+    return {name: quillbox._with_report(quillbox._frame(columns), report) for name, _, columns in tables}
 
 
 def _table_of(tables, name, meta):
     """One record type's rows of a partition, in the dtypes of its meta."""
     frame = tables[name]
     if not len(frame):
-        return meta.copy()
+        return quillbox._with_report(meta.copy(), frame.attrs.get("quillbox"))
     for i, dtype in enumerate(meta.dtypes):
         if str(dtype) != str(frame.dtypes.iloc[i]):
             frame.isetitem(i, frame.iloc[:, i].astype(dtype))
@@ -196,17 +185,54 @@ def _types_meta(layout, decimals, options):
     """The empty DataFrame of each record type, from the layout alone."""
     chunks = _core.TypeChunks(layout._core, b"", decimals, dict(options), 0, 1)
     tables, _ = chunks.next(1)
+    # Integers that may be null are Int64, as quillbox.read gives them when they are:
+    # under on_error or blank_numeric "null", and an occurrence of an OCCURS DEPENDING ON
+    # table that a record may lack.
+    nullable = options.get("on_error") == "null" or options.get("blank_numeric") == "null"
+    optional = dict(chunks.optional())
     metas = {}
     for name, _, columns in tables:
         frame = quillbox._frame(columns)
-        if options.get("on_error") == "null":
-            frame = frame.astype({c: "Int64" for c in frame.columns[frame.dtypes == "int64"]})
+        for i, flag in enumerate(optional[name]):
+            if (nullable or flag) and str(frame.dtypes.iloc[i]) == "int64":
+                frame.isetitem(i, frame.iloc[:, i].astype("Int64"))
         metas[name] = frame
     return metas
 
 
 def _types_max_length(layout, options):
     return _core.TypeChunks(layout._core, b"", "decimal", dict(options), 0, 1).max_length
+
+
+def _report_of(frame):
+    return frame.attrs.get("quillbox")
+
+
+def combine_reports(reports):
+    """One run report of the reports of several partitions (in the order of the file):
+    the counts and the counts per fault code added, the first faults of each in turn
+    (their records are numbered as in the file), 100 at most."""
+    total = {"read": 0, "written": 0, "bad": 0, "skipped": 0, "blanks": 0, "padded": 0, "faults": 0,
+             "by_code": {}, "first_faults": []}
+    for report in reports:
+        if not report:
+            continue
+        for key in ("read", "written", "bad", "skipped", "blanks", "padded", "faults"):
+            total[key] += report[key]
+        for code, count in report["by_code"].items():
+            total["by_code"][code] = total["by_code"].get(code, 0) + count
+        total["first_faults"].extend(report["first_faults"][:max(0, 100 - len(total["first_faults"]))])
+    return total
+
+
+def report(frame):
+    """The run report of a DataFrame of read_data (one record type's frame of a file of
+    record types gives the report of the whole file's records): each partition carries
+    its own in its frame's attrs["quillbox"], and this computes the partitions (persist
+    the frame first to read the data once) and combines their reports."""
+    import dask
+    reports = dask.compute(*[dask.delayed(_report_of, pure=True)(part) for part in frame.to_delayed()])
+    return combine_reports(reports)
 
 
 def read_data(path_or_glob, layout, blocksize="64MB", decimals="decimal", record_type=None, record_type_default=None,
@@ -227,6 +253,11 @@ def read_data(path_or_glob, layout, blocksize="64MB", decimals="decimal", record
     of each partition when computed together (dask.compute(*frames.values())). Their
     rows are labelled from 0 in each partition (a record type's rows are not numbered
     as the file's records).
+
+    Each partition's frame carries the report of its records in attrs["quillbox"] (as
+    quillbox.read's frame does; records numbered as in the file) and warns with a
+    quillbox.DataWarning where it skipped or nulled records; report(frame) adds them
+    up (combine_reports) for the whole file.
     """
     import dask
     import dask.dataframe as dd

@@ -79,19 +79,12 @@ py::list PyLayout::Columns(const py::dict& given) const {
     }
     static const char* const kinds[] = {"display", "packed", "binary", "comp-5", "float", "double",
                                         "text", "national", "bits", "boolean"};
-    // The occurrences of DEPENDING ON tables that a record may lack (past the minimum).
-    std::vector<const CopyItem*> optional;
-    for (const VariableOccurs& table : VariableOccursOf(layout_->Analyzer())) {
-        if (table.item->elementNo > table.minimum) optional.push_back(table.item);
-    }
+    std::vector<bool> optional = Optional(plan);
     py::list columns;
-    for (const Field& field : plan.fields) {
+    for (size_t i = 0; i < plan.fields.size(); ++i) {
+        const Field& field = plan.fields[i];
         py::dict d;
-        bool absent = false;
-        for (const CopyItem* item = field.item; item != nullptr && !absent; item = item->parent) {
-            absent = std::find(optional.begin(), optional.end(), item) != optional.end();
-        }
-        d["optional"] = absent;
+        d["optional"] = static_cast<bool>(optional[i]);
         d["name"] = field.column;
         d["kind"] = kinds[field.kind];
         d["offset"] = field.offset;
@@ -102,6 +95,21 @@ py::list PyLayout::Columns(const py::dict& given) const {
         columns.append(d);
     }
     return columns;
+}
+
+std::vector<bool> PyLayout::Optional(const LayoutPlan& plan) const {
+    // The occurrences of DEPENDING ON tables that a record may lack (past the minimum).
+    std::vector<const CopyItem*> optional;
+    for (const VariableOccurs& table : VariableOccursOf(layout_->Analyzer())) {
+        if (table.item->elementNo > table.minimum) optional.push_back(table.item);
+    }
+    std::vector<bool> absent(plan.fields.size(), false);
+    for (size_t i = 0; i < plan.fields.size(); ++i) {
+        for (const CopyItem* item = plan.fields[i].item; item != nullptr && !absent[i]; item = item->parent) {
+            absent[i] = std::find(optional.begin(), optional.end(), item) != optional.end();
+        }
+    }
+    return absent;
 }
 
 // The CREATE TABLE text: in the generic dialect the desktop program's export (UTF-8

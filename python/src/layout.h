@@ -23,6 +23,9 @@ public:
     // The table columns of the codec's plan under `options` (redefines, serial_no,
     // no_filler, names).
     py::list Columns(const py::dict& given) const;
+    // For each column of `plan`, whether a record may lack it (an occurrence of an
+    // OCCURS DEPENDING ON table past the table's minimum): its integers may be null.
+    std::vector<bool> Optional(const LayoutPlan& plan) const;
     std::string Ddl(const std::string& table, bool serialNo, bool quoteNames, const std::string& dialectName,
                     bool noFiller, const std::string& names) const;
     // The files the analysis read: the copybook, then its COPY members (each once).

@@ -8,6 +8,7 @@ import os
 import re
 import pickle
 import struct
+import warnings
 
 import numpy as np
 import pandas as pd
@@ -180,6 +181,45 @@ def test_bad_data_stop_skip_null(tmp_path):
     assert nulled["AMT"].isna().tolist() == [False, True, False]
     assert nulled["QTY"].tolist() == [7, 8, 9]
     assert quillbox.read(data, copybook, on_error="null")["AMT"].tolist()[1] is None
+
+
+def test_run_report_and_data_warning(tmp_path):
+    copybook, data = packed_file(tmp_path)
+    bad = data + data[5:10]   # records 2 and 4 have a bad packed nibble
+    with pytest.warns(quillbox.DataWarning, match=r"2 of 4 records had bad data \(2 skipped\).*record 2, item AMT"):
+        skipped = quillbox.read(bad, copybook, on_error="skip")
+    report = skipped.attrs["quillbox"]
+    assert (report["read"], report["written"], report["bad"], report["skipped"]) == (4, 2, 2, 2)
+    assert report["faults"] == 2 and report["by_code"] == {report["first_faults"][0]["code"]: 2}
+    assert [(f["record"], f["item"], f["offset"], f["fatal"]) for f in report["first_faults"]] == \
+        [(2, "AMT", 0, False), (4, "AMT", 0, False)]
+    assert "nibble" in report["first_faults"][0]["reason"]
+    with pytest.warns(quillbox.DataWarning, match=r"2 with null values"):
+        nulled = quillbox.read(bad, copybook, on_error="null")
+    assert (nulled.attrs["quillbox"]["written"], nulled.attrs["quillbox"]["skipped"]) == (4, 0)
+    # Chunks: each frame carries the report so far; the warning comes when the records end.
+    with pytest.warns(quillbox.DataWarning, match="2 of 4 records"):
+        chunks = list(quillbox.iter_records(bad, copybook, chunksize=1, on_error="skip"))
+    assert [c.attrs["quillbox"]["bad"] for c in chunks] == [0, 1]   # record 4 comes after the last row
+    with pytest.warns(quillbox.DataWarning):
+        assert len(list(quillbox.iter_records(bad, copybook, on_error="skip"))) == 2
+    # Good data: a report of no faults, and no warning.
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        good = quillbox.read(data[:5] + data[10:], copybook).attrs["quillbox"]
+    assert (good["read"], good["written"], good["bad"], good["by_code"], good["first_faults"]) == (2, 2, 0, {}, [])
+
+
+def test_record_type_reports(tmp_path):
+    layout = quillbox.Layout(ORDTYPES, cobol=True)
+    data = os.path.join(EXAMPLES, "ordtypes.vb")
+    with pytest.warns(quillbox.DataWarning, match="skipped"):
+        tables = quillbox.read(data, layout, record_type=TYPE_RULES[:2], on_error="skip", encoding="ibm-037",
+                               records="rdw")
+    report = tables["ORD-HEADER"].attrs["quillbox"]
+    assert report is tables["ORD-LINE"].attrs["quillbox"]
+    assert report["written"] == 6 and report["skipped"] == report["bad"] == report["read"] - 6 > 0
+    assert report["first_faults"][0]["record"] == 5 and report["first_faults"][0]["item"] == "ORD-TYPE"
 
 
 def test_framing_and_option_errors(tmp_path):

@@ -54,7 +54,7 @@ def test_first_reads_from_eight_threads_in_a_fresh_interpreter():
         results, errors = [None] * 8, []
         def read(i):
             try:
-                results[i] = core.read(layout._core, %r, "decimal", {})
+                results[i] = core.read(layout._core, %r, "decimal", {})[0]
             except BaseException as failure:
                 errors.append(repr(failure))
         threads = [threading.Thread(target=read, args=(i,)) for i in range(8)]

@@ -52,7 +52,13 @@ public:
         for (const std::string& entry : entries) text += "       " + entry + "\n";
         qbtest::WriteFileBytes(path_, text);
         analyzer_->SetFileName(path_.c_str());
-        analyzer_->Analyze();
+        try {
+            analyzer_->Analyze();
+        } catch (...) {
+            // A refused copybook throws out of the constructor: no destructor removes it.
+            std::remove(path_.c_str());
+            throw;
+        }
     }
     ~Layout() { std::remove(path_.c_str()); }
     CopyItem* Head() { return analyzer_->GetHead(); }

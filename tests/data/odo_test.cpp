@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "cobc_program.h"
@@ -25,6 +26,16 @@ namespace {
 std::string Rdw(const std::string& data) {
     size_t n = data.size() + 4;
     return Bytes({static_cast<int>(n >> 8), static_cast<int>(n & 0xFF), 0, 0}) + data;
+}
+
+// Scratch copybooks of this process still in the working folder.
+int LeftScratchCopybooks() {
+    const std::string prefix = qbtest::ProcessUniqueName("datatmp_", "");
+    int left = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(".")) {
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) ++left;
+    }
+    return left;
 }
 
 const std::vector<std::string> kSimple = {"01 R.", "   05 CNT PIC 9(2).", "   05 T OCCURS 1 TO 3 DEPENDING ON CNT.",
@@ -206,6 +217,8 @@ TEST(OccursDependingOn, TheDefaultAnalysisStillRefusesDependingAndCountersMustCo
     } catch (CException& refusal) {
         EXPECT_STREQ(refusal.GetMessageText(), "DEPENDING指定の配列はサポートしていません。\n");
     }
+    // The refused copybook's scratch file is gone with it.
+    EXPECT_EQ(LeftScratchCopybooks(), 0);
     Layout after({"01 R.", "   05 T OCCURS 1 TO 3 DEPENDING ON CNT PIC X.", "   05 CNT PIC 9."}, true);
     ASSERT_GT(after.Length(), 0);
     RunResult refused = after.Decode("1abc", DataOptions());
