@@ -200,7 +200,8 @@ bool SameFile(const std::string& a, const std::string& b) {
     return same;
 }
 
-int RunCodec(bool decode, const std::string& from, const std::string& to, TableFormat format = TableFormat::kCsv) {
+int RunCodec(bool decode, const std::string& from, const std::string& to, TableFormat format = TableFormat::kCsv,
+             int threads = 1) {
     std::FILE* in = std::fopen(from.c_str(), "rb");
     std::FILE* out = std::fopen(to.c_str(), "wb");
     std::FILE* err = std::fopen("/dev/null", "wb");
@@ -209,6 +210,7 @@ int RunCodec(bool decode, const std::string& from, const std::string& to, TableF
     options.signZonesGiven = true;   // GnuCOBOL's sign zones, so that its program reads the same file
     options.positiveZone = 0x30;
     options.negativeZone = 0x70;
+    options.threads = threads;
     int status = decode ? DecodeData(analyzer->GetHead(), kRecordLength, options, in, out, err)
                         : EncodeData(analyzer->GetHead(), kRecordLength, options, in, out, err);
     std::fclose(in);
@@ -229,6 +231,21 @@ void BM_DecodeToCsv(benchmark::State& state) {
 void BM_DecodeToJsonl(benchmark::State& state) {
     for (auto _ : state) {
         if (RunCodec(true, dataPath, "/dev/null", TableFormat::kJsonl) != kExitDone) state.SkipWithError("decode failed");
+    }
+    state.SetBytesProcessed(state.iterations() * dataBytes);
+    PeakMemory(state);
+}
+
+// Decode on 1 and 2 threads (the first argument: 0 CSV, 1 JSON Lines; the second: the
+// threads), in wall time, since the CPU time of a run on several threads is no measure of
+// how long it takes.
+void BM_DecodeThreads(benchmark::State& state) {
+    const TableFormat format = state.range(0) == 0 ? TableFormat::kCsv : TableFormat::kJsonl;
+    const int threads = static_cast<int>(state.range(1));
+    state.SetLabel(std::string(format == TableFormat::kCsv ? "csv" : "jsonl") + ", " + std::to_string(threads) +
+                   (threads == 1 ? " thread" : " threads"));
+    for (auto _ : state) {
+        if (RunCodec(true, dataPath, "/dev/null", format, threads) != kExitDone) state.SkipWithError("decode failed");
     }
     state.SetBytesProcessed(state.iterations() * dataBytes);
     PeakMemory(state);
@@ -804,6 +821,8 @@ BENCHMARK(BM_DecodeToCsv)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_HandWrittenCsv)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_DecodeToJsonl)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_EncodeFromCsv)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_DecodeThreads)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime()
+    ->Args({0, 1})->Args({0, 2})->Args({1, 1})->Args({1, 2});
 #ifdef QB_HAVE_SQLITE
 BENCHMARK(BM_DecodeToSqlite)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_SqliteFloor)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

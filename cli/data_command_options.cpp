@@ -191,7 +191,7 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
     command->add_option("--skip", options.skip, "records passed over first")->check(CLI::NonNegativeNumber);
     command->add_option("--count", options.count, "records taken at most")->check(CLI::NonNegativeNumber);
     command->add_option("--threads", options.threads,
-                        "decode: threads decoding the input (default 1); the output is the same whatever the "
+                        "decode and verify: threads decoding the input (default 1); the output is the same whatever the "
                         "number")
         ->check(CLI::Range(1, 256));
     command->add_option("--on-error", options.onError,
@@ -516,14 +516,6 @@ int RunIntoPostgres(const DataCommandOptions& given, CopyItem* head, int recordL
 #endif
 }
 
-// A sink that takes every row and writes none: verify's.
-class NoTable : public RowSink {
-public:
-    bool Begin(const LayoutPlan&) override { return true; }
-    bool Row(const LayoutPlan&, const RowCells&) override { return true; }
-    bool Finish() override { return true; }
-};
-
 // The path an output name stands for when it is not there yet: its folder made
 // canonical, and its own name.
 std::string CanonicalNew(const std::string& name) {
@@ -700,16 +692,8 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
         ShowProgress(given, in, display);
         display.verbose = true;   // the counts are what verify is run for
         display.verb = "verify";
-        if (recordTypes) {
-            std::vector<std::unique_ptr<NoTable>> sinks;
-            status = DecodeRecordTypesInto(head, options, in, [&](RecordTypes&, size_t) -> RowSink* {
-                sinks.emplace_back(new NoTable);
-                return sinks.back().get();
-            }, stderr, display);
-        } else {
-            NoTable sink;
-            status = DecodeData(head, recordLength, options, in, sink, stderr, display);
-        }
+        status = recordTypes ? VerifyRecordTypeData(head, options, in, stderr, display)
+                             : VerifyData(head, recordLength, options, in, stderr, display);
         closer.Close();
         finishExtras(status);
     } else if (options.format == TableFormat::kSqlite) {

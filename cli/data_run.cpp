@@ -298,6 +298,55 @@ int DecodeData(CopyItem* head, int recordLength, const DataOptions& options, std
     });
 }
 
+namespace {
+
+// A sink that takes every row and writes none: verify's.
+class NoTable : public RowSink {
+public:
+    bool Begin(const LayoutPlan&) override { return true; }
+    bool Row(const LayoutPlan&, const RowCells&) override { return true; }
+    bool Finish() override { return true; }
+};
+
+}  // namespace
+
+int VerifyData(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, std::FILE* err,
+               const RunDisplay& display) {
+    const char* verb = display.verb != nullptr ? display.verb : "verify";
+    return Run(head, recordLength, options, err, display, verb, [&](DataSetup& setup, RunReport& report) {
+        RecordReader reader(in, options.records, static_cast<size_t>(recordLength));
+#ifdef QB_HAVE_PARALLEL
+        if (options.threads > 1) {
+            DecodeWork work(head, recordLength, options, options.threads, DecodeWork::kNoTable);
+            return DecodeParallel(work, reader, {}, report, ChunkBytes());
+        }
+#endif
+        NoTable sink;
+        return DecodeRecords(setup, reader, sink, report);
+    });
+}
+
+int VerifyRecordTypeData(CopyItem* head, const DataOptions& options, std::FILE* in, std::FILE* err,
+                         const RunDisplay& display) {
+    const char* verb = display.verb != nullptr ? display.verb : "verify";
+    return RunTypes(head, options, err, display, verb, [&](RecordTypes& types, RunReport& report) {
+        RecordReader reader(in, options.records, static_cast<size_t>(types.MaxLength()));
+#ifdef QB_HAVE_PARALLEL
+        if (options.threads > 1) {
+            DecodeWork work(head, options, DecodeWork::kNoTable, options.threads);
+            return DecodeParallel(work, reader, {}, report, ChunkBytes());
+        }
+#endif
+        std::vector<std::unique_ptr<NoTable>> owned;
+        std::vector<RowSink*> sinks;
+        for (size_t t = 0; t < types.Count(); ++t) {
+            if (types.Chosen(t)) owned.emplace_back(new NoTable());
+            sinks.push_back(types.Chosen(t) ? owned.back().get() : nullptr);
+        }
+        return DecodeRecordTypes(types, reader, sinks, report);
+    });
+}
+
 int EncodeData(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, std::FILE* out,
                std::FILE* err, const RunDisplay& display) {
     return Run(head, recordLength, options, err, display, "encode", [&](DataSetup& setup, RunReport& report) {

@@ -45,6 +45,13 @@ int DecodeData(CopyItem* head, int recordLength, const quillbox::DataOptions& op
 // The same into `sink` (a database table).
 int DecodeData(CopyItem* head, int recordLength, const quillbox::DataOptions& options, std::FILE* in,
                quillbox::RowSink& sink, std::FILE* err, const RunDisplay& display = RunDisplay());
+// Checks every record read from `in` as a decode would, writing no table (verify): with
+// options.threads above 1, on that many threads, with the same counts and faults.
+int VerifyData(CopyItem* head, int recordLength, const quillbox::DataOptions& options, std::FILE* in,
+               std::FILE* err, const RunDisplay& display = RunDisplay());
+// The same for a file of several record types.
+int VerifyRecordTypeData(CopyItem* head, const quillbox::DataOptions& options, std::FILE* in, std::FILE* err,
+                         const RunDisplay& display = RunDisplay());
 // Encodes the table read from `in` into records on `out`.
 int EncodeData(CopyItem* head, int recordLength, const quillbox::DataOptions& options, std::FILE* in,
                std::FILE* out, std::FILE* err, const RunDisplay& display = RunDisplay());

@@ -344,8 +344,25 @@ bool RowEncoder::Encode(long long number, const std::vector<Cell>& cells, std::v
     bool stored = variable != nullptr && variable->VariableLength();
     if (!result.stopped && !skipRecord && stored) bytes = variable->Compact(record, length);
     if (!result.stopped && !skipRecord && options.records == RecordFormat::kLines) {
-        // A record of text lines cannot hold the line end: it would read back as two.
+        // A record of text lines cannot hold the line end: it would read back as two. Nor
+        // can its line end in a carriage return (as written, after the blanks a LINE
+        // SEQUENTIAL write drops): a reader takes it for the CR of a CR LF and drops it.
         const unsigned char* end = static_cast<const unsigned char*>(std::memchr(bytes, '\n', length));
+        const char* reason = "the record holds the line end (byte 0x0A), which --records lines cannot keep";
+        if (end == nullptr && length > 0) {
+            size_t kept = length;
+            if (options.lineSequential && variable == nullptr) {
+                const unsigned char blank = setup_.BlankByte();
+                while (kept > 0 && bytes[kept - 1] == blank) --kept;
+                if (kept < length && kept > 0 && bytes[kept - 1] == '\r' && LeastNonTextLength(setup_.Plan()) > kept) {
+                    kept = 0;   // the blanks after it are kept: the line ends in a blank
+                }
+            }
+            if (kept > 0 && bytes[kept - 1] == '\r') {
+                end = bytes + kept - 1;
+                reason = "the record's line would end in a carriage return (byte 0x0D), which reads back as part of a CR LF line end";
+            }
+        }
         if (end != nullptr) {
             RunFault fault;
             fault.side = RunFault::kTable;
@@ -361,7 +378,7 @@ bool RowEncoder::Encode(long long number, const std::vector<Cell>& cells, std::v
                 }
             }
             if (fault.field == nullptr) fault.kind = RunFault::kRecord;
-            fault.reason = "the record holds the line end (byte 0x0A), which --records lines cannot keep";
+            fault.reason = reason;
             fault.code = FaultCode::kTextEncode;
             observer.Fault(fault);
             recordBad = true;

@@ -31,7 +31,7 @@ struct Entry {
     size_t offset = 0, length = 0;
     RecordSource::Status status = RecordSource::kRecord;
     bool padded = false;  // a short line the reader padded with blanks
-    std::string reason;   // kWrongLength, kFatal
+    int reason = -1;      // kWrongLength, kFatal: the reason's place in the chunk's reasons
 };
 
 // What a chunk's decode met, in order, for the run's observer.
@@ -46,6 +46,7 @@ struct Event {
 struct Chunk {
     std::vector<unsigned char> bytes;
     std::vector<Entry> entries;
+    std::vector<std::string> reasons;   // of the records framed as wrong or fatal
     uint64_t consumed = 0;           // the input's bytes consumed after the chunk's records
     std::vector<std::string> out;    // per output: the chunk's rows as written
     std::vector<Event> events;
@@ -77,30 +78,110 @@ private:
     std::vector<Event>* events_;
 };
 
-// An output in memory: a stream whose bytes are taken when it is closed.
+// An output in memory for the whole run: a stream whose bytes are appended to a string
+// that the caller takes (swaps out) after each chunk, so that neither the stream nor its
+// room is made anew for every chunk.
 class MemoryStream {
 public:
-    MemoryStream() : file_(open_memstream(&data_, &size_)) {}
+    MemoryStream() {
+        cookie_io_functions_t io;
+        std::memset(&io, 0, sizeof io);
+        io.write = &MemoryStream::Write;
+        file_ = fopencookie(this, "w", io);
+        // The sinks write large blocks: no second copy through a stream buffer.
+        if (file_ != nullptr) std::setvbuf(file_, nullptr, _IONBF, 0);
+    }
     ~MemoryStream() {
         if (file_ != nullptr) std::fclose(file_);
-        std::free(data_);
     }
     MemoryStream(const MemoryStream&) = delete;
     MemoryStream& operator=(const MemoryStream&) = delete;
     std::FILE* File() const { return file_; }
-    // Closes the stream; its bytes into `text`. False when it could not be written.
+    // The bytes written since the last take into `text` (whose own room is kept for the
+    // next ones). False when the stream could not take them all.
     bool Take(std::string& text) {
-        if (file_ == nullptr) return false;
-        bool good = std::fclose(file_) == 0;
-        file_ = nullptr;
-        if (good && data_ != nullptr) text.assign(data_, size_);
+        bool good = file_ != nullptr && std::fflush(file_) == 0 && !failed_;
+        text.clear();
+        text.swap(data_);
+        failed_ = false;
         return good;
     }
 
 private:
-    char* data_ = nullptr;
-    size_t size_ = 0;
-    std::FILE* file_;
+    static ssize_t Write(void* cookie, const char* data, size_t size) {
+        MemoryStream* self = static_cast<MemoryStream*>(cookie);
+        try {
+            self->data_.append(data, size);
+        } catch (const std::bad_alloc&) {
+            self->failed_ = true;
+            return 0;
+        }
+        return static_cast<ssize_t>(size);
+    }
+    std::string data_;
+    bool failed_ = false;
+    std::FILE* file_ = nullptr;
+};
+
+// A sink that takes every row and writes none: a check of the records.
+class NoRows : public RowSink {
+public:
+    bool Begin(const LayoutPlan&) override { return true; }
+    bool Row(const LayoutPlan&, const RowCells&) override { return true; }
+    bool Finish() override { return true; }
+};
+
+// The records of a chunk, for a worker's cursor.
+class ChunkRecords : public RecordSource {
+public:
+    explicit ChunkRecords(const Chunk& chunk) : chunk_(chunk) {}
+    Status Next(long long& number, const unsigned char*& data, size_t& length, std::string& reason) override {
+        if (next_ == chunk_.entries.size()) return kEnd;
+        const Entry& entry = chunk_.entries[next_++];
+        number = entry.number;
+        data = chunk_.bytes.data() + entry.offset;
+        length = entry.length;
+        if (entry.reason >= 0) reason = chunk_.reasons[static_cast<size_t>(entry.reason)];
+        return entry.status;
+    }
+    size_t Read() const { return next_; }
+
+private:
+    const Chunk& chunk_;
+    size_t next_ = 0;
+};
+
+// A worker's sink as a chunk's cursor sees it: the sink itself lives for the whole run
+// (begun once, its buffers and writers kept); each chunk's cursor begins and finishes
+// this view of it, which flushes the chunk's rows and counts them apart from the
+// chunks before.
+class ChunkSink : public RowSink {
+public:
+    explicit ChunkSink(RowSink& sink) : sink_(sink) {}
+    // Begins the sink itself, once for the run.
+    bool Open(const LayoutPlan& plan) { return sink_.Begin(plan); }
+    bool Begin(const LayoutPlan&) override {
+        givenBefore_ = given_;
+        storedBefore_ = sink_.Stored(given_);
+        return true;
+    }
+    bool Row(const LayoutPlan& plan, const RowCells& cells) override {
+        ++given_;
+        return sink_.Row(plan, cells);
+    }
+    bool DirectRow(const unsigned char* record, bool& failed) override {
+        if (!sink_.DirectRow(record, failed)) return false;
+        ++given_;
+        return true;
+    }
+    bool Finish() override { return sink_.Finish(); }
+    std::string Failure() const override { return sink_.Failure(); }
+    long long Stored(long long given) const override { return sink_.Stored(givenBefore_ + given) - storedBefore_; }
+
+private:
+    RowSink& sink_;
+    long long given_ = 0;   // rows given over the run
+    long long givenBefore_ = 0, storedBefore_ = 0;
 };
 
 }  // namespace
@@ -109,20 +190,35 @@ struct DecodeWork::Worker {
     std::unique_ptr<DataSetup> setup;
     std::unique_ptr<RecordTypes> types;
 
-    // Runs the records of `entries` over `bytes` through a cursor of this worker into
-    // `count` outputs (`taken` says which), their texts into `out`; faults into `log`.
-    RunResult Run(const std::vector<unsigned char>& bytes, const std::vector<Entry>& entries, Outputs kind,
-                  const std::vector<bool>& taken, std::vector<std::string>& out, RunObserver& log, size_t& read) {
+    // What lives for one run: the streams (one per output taken), the sinks and their
+    // chunk views.
+    std::vector<std::unique_ptr<MemoryStream>> streams;
+    std::vector<std::unique_ptr<RowSink>> owned;
+    std::vector<std::unique_ptr<ChunkSink>> views;
+    std::vector<RowSink*> sinks;
+
+    // Makes the run's streams and sinks for `taken` outputs and begins the sinks; what
+    // they write first (a CSV header) into `prologue`. False when out of memory or a sink
+    // would not begin.
+    bool Open(Outputs kind, const std::vector<bool>& taken, std::vector<std::string>& prologue) {
         const size_t count = taken.size();
-        std::vector<std::unique_ptr<MemoryStream>> streams(count);
+        streams.clear();
+        views.clear();
+        sinks.clear();
+        owned.clear();
+        streams.resize(count);
         for (size_t i = 0; i < count; ++i) {
             if (!taken[i]) continue;
             streams[i].reset(new MemoryStream());
-            if (streams[i]->File() == nullptr) throw std::bad_alloc();
+            if (streams[i]->File() == nullptr) return false;
         }
-        std::vector<std::unique_ptr<RowSink>> owned;
-        std::vector<RowSink*> sinks;
-        if (kind == kOneTable) {
+        if (kind == kNoTable) {
+            const size_t types = setup != nullptr ? 1 : this->types->Count();
+            for (size_t t = 0; t < types; ++t) {
+                if (setup != nullptr || this->types->Chosen(t)) owned.emplace_back(new NoRows());
+                else owned.emplace_back();
+            }
+        } else if (kind == kOneTable) {
             owned.push_back(MakeTableSink(*setup, streams[0]->File()));
         } else if (kind == kTypeStream) {
             owned = MakeRecordKeySinks(*types, streams[0]->File());
@@ -132,18 +228,33 @@ struct DecodeWork::Worker {
                 else owned.emplace_back();
             }
         }
-        for (const std::unique_ptr<RowSink>& sink : owned) sinks.push_back(sink.get());
-        size_t next = 0;
-        FunctionRecords records([&](long long& number, const unsigned char*& data, size_t& length,
-                                    std::string& reason) -> RecordSource::Status {
-            if (next == entries.size()) return RecordSource::kEnd;
-            const Entry& entry = entries[next++];
-            number = entry.number;
-            data = bytes.data() + entry.offset;
-            length = entry.length;
-            reason = entry.reason;
-            return entry.status;
-        });
+        for (size_t t = 0; t < owned.size(); ++t) {
+            if (owned[t] == nullptr) {
+                views.emplace_back();
+                sinks.push_back(nullptr);
+                continue;
+            }
+            views.emplace_back(new ChunkSink(*owned[t]));
+            const LayoutPlan& plan = setup != nullptr ? setup->Plan() : types->Setup(t).Plan();
+            if (!views.back()->Open(plan)) return false;
+            sinks.push_back(views.back().get());
+        }
+        // The sinks' first words go out once, ahead of every chunk's rows.
+        prologue.assign(count, std::string());
+        for (size_t t = 0; t < owned.size(); ++t) {
+            if (owned[t] != nullptr && !owned[t]->Finish()) return false;
+        }
+        for (size_t i = 0; i < count; ++i) {
+            if (streams[i] != nullptr && !streams[i]->Take(prologue[i])) return false;
+        }
+        return true;
+    }
+
+    // Runs the records of `chunk` through a cursor of this worker; the rows for each
+    // output into the chunk's `out`, faults into `log`, the records read into `taken`.
+    RunResult Run(Chunk& chunk, RunObserver& log) {
+        ChunkRecords records(chunk);
+        std::vector<std::string>& out = chunk.out;
         RunResult result;
         if (setup != nullptr) {
             RecordCursor cursor(*setup, records, sinks, log);
@@ -154,17 +265,17 @@ struct DecodeWork::Worker {
             cursor.Run();
             result = cursor.Finish();
         }
-        read = next;
-        out.assign(count, std::string());
-        for (size_t i = 0; i < count; ++i) {
+        chunk.taken = records.Read();
+        out.resize(streams.size());
+        for (size_t i = 0; i < streams.size(); ++i) {
             if (streams[i] != nullptr && !streams[i]->Take(out[i])) throw std::bad_alloc();
         }
         return result;
     }
 };
 
-DecodeWork::DecodeWork(CopyItem* head, int recordLength, const DataOptions& options, int threads)
-    : options_(options), outputs_(kOneTable) {
+DecodeWork::DecodeWork(CopyItem* head, int recordLength, const DataOptions& options, int threads, Outputs outputs)
+    : options_(options), outputs_(outputs == kNoTable ? kNoTable : kOneTable) {
     if (threads < 1) threads = 1;
     for (int i = 0; i < threads && error_.empty(); ++i) {
         std::unique_ptr<Worker> worker(new Worker());
@@ -202,14 +313,16 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
         return total;
     }
 
-    // What every chunk's output starts with (a CSV header): an empty run's output, written
-    // once here and cut from each chunk.
-    std::vector<std::string> prologue;
+    // Every worker's sinks begun once for the run; what they write first (a CSV header)
+    // goes out once, ahead of the rows.
+    std::vector<std::string> prologue, unused;
     try {
-        ChunkLog none(nullptr);
-        size_t read = 0;
-        work.workers_[0]->Run(std::vector<unsigned char>(), std::vector<Entry>(), work.outputs_, taken, prologue,
-                              none, read);
+        for (size_t w = 0; w < work.workers_.size(); ++w) {
+            if (!work.workers_[w]->Open(work.outputs_, taken, w == 0 ? prologue : unused)) {
+                fatal(RunFault::kTable, "cannot make the output's sinks");
+                return total;
+            }
+        }
     } catch (const std::bad_alloc&) {
         fatal(RunFault::kTable, "out of memory");
         return total;
@@ -226,6 +339,7 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
     std::condition_variable ready, finished;
     std::deque<Chunk*> pending;          // chunks waiting for a worker
     std::deque<std::unique_ptr<Chunk>> inHand;   // every chunk not yet written, in file order
+    std::vector<std::unique_ptr<Chunk>> spare;   // chunks written, their room kept for the next
     bool closing = false;
     std::vector<std::thread> threads;
     for (size_t w = 0; w < work.workers_.size(); ++w) {
@@ -242,7 +356,7 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
                 }
                 ChunkLog log(&chunk->events);
                 try {
-                    chunk->result = worker->Run(chunk->bytes, chunk->entries, work.outputs_, taken, chunk->out, log, chunk->taken);
+                    chunk->result = worker->Run(*chunk, log);
                 } catch (const std::bad_alloc&) {
                     chunk->events.clear();
                     chunk->out.clear();
@@ -270,6 +384,21 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
             chunk = std::move(inHand.front());
             inHand.pop_front();
         }
+        // The chunk's room is kept for a later one, whatever becomes of its rows.
+        struct Recycle {
+            std::unique_ptr<Chunk>& chunk;
+            std::vector<std::unique_ptr<Chunk>>& spare;
+            ~Recycle() {
+                chunk->entries.clear();
+                chunk->reasons.clear();
+                chunk->bytes.clear();
+                chunk->events.clear();
+                chunk->result = RunResult();
+                chunk->taken = 0;
+                chunk->done = false;
+                spare.push_back(std::move(chunk));
+            }
+        } recycle{chunk, spare};
         if (ended) return;
         for (const Event& event : chunk->events) {
             if (event.rejected) {
@@ -293,12 +422,10 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
         for (size_t i = 0; i < count && i < chunk->out.size(); ++i) {
             if (!taken[i]) continue;
             const std::string& text = chunk->out[i];
-            size_t skip = prologue[i].size();
-            if (text.size() < skip || text.compare(0, skip, prologue[i]) != 0) skip = 0;
             // The rows count as written once the output took them (through the stream's
             // own buffer), as one thread counts them.
-            if (text.size() > skip && (std::fwrite(text.data() + skip, 1, text.size() - skip, outputs[i]) != text.size() - skip ||
-                                       std::fflush(outputs[i]) != 0)) {
+            if (!text.empty() && (std::fwrite(text.data(), 1, text.size(), outputs[i]) != text.size() ||
+                                  std::fflush(outputs[i]) != 0)) {
                 written = false;
             }
         }
@@ -326,16 +453,28 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
     }
     const size_t inFlight = 2 * work.workers_.size();
     bool input = true;
+    std::string reason;
     while (input && !ended) {
-        std::unique_ptr<Chunk> chunk(new Chunk());
-        chunk->bytes.reserve(chunkBytes + 64 * 1024);
+        std::unique_ptr<Chunk> chunk;
+        if (!spare.empty()) {
+            chunk = std::move(spare.back());
+            spare.pop_back();
+        } else {
+            chunk.reset(new Chunk());
+            chunk->bytes.reserve(chunkBytes + 64 * 1024);
+        }
         while (chunk->bytes.size() < chunkBytes && chunk->entries.size() < kChunkRecords) {
             Entry entry;
             const unsigned char* data = nullptr;
             size_t length = 0;
             const long long paddedBefore = records.Padded();
-            entry.status = records.Next(entry.number, data, length, entry.reason);
+            entry.status = records.Next(entry.number, data, length, reason);
             entry.padded = records.Padded() != paddedBefore;
+            if (!reason.empty()) {
+                entry.reason = static_cast<int>(chunk->reasons.size());
+                chunk->reasons.push_back(reason);
+                reason.clear();
+            }
             if (entry.status == RecordSource::kEnd) {
                 input = false;
                 break;

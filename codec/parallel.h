@@ -1,13 +1,12 @@
 // A decode of one input on several threads. The calling thread frames the records (the
 // framing of every record format is cheap and must be read in order anyway, which also
 // serves standard input and pipes) and hands them out in chunks of a few MB; each
-// worker thread decodes its chunks with setups and sinks of its own into memory; the
-// calling thread then writes the chunks' output, and hands their faults to the run's
-// observer, in file order. What comes out is what one thread gives, byte for byte: the
-// same rows, the same record numbers, the same faults in the same order, the same stop.
-// Memory stays bounded: at most two chunks a thread are in hand at once. Each chunk
-// makes its sinks and decoders anew, which today costs more than a second thread gains
-// on most layouts: the command line takes one thread unless asked.
+// worker thread decodes its chunks with a setup, sinks and output buffers of its own that
+// live for the whole run (begun once, emptied after each chunk); the calling thread then
+// writes the chunks' output, and hands their faults to the run's observer, in file order.
+// What comes out is what one thread gives, byte for byte: the same rows, the same record
+// numbers, the same faults in the same order, the same stop. Memory stays bounded: at
+// most two chunks a thread are in hand at once, and a written chunk's room is reused.
 //
 //     DecodeWork work(head, recordLength, options, threads, error);   // one layout
 //     RunResult result = DecodeParallel(work, reader, {out}, observer);
@@ -40,10 +39,12 @@ public:
     enum Outputs {
         kOneTable,     // one layout: one table (CSV or JSON Lines)
         kTypeTables,   // record types: a table per type taken (null output: the type is not taken)
-        kTypeStream    // record types: one JSON Lines stream naming each row's record
+        kTypeStream,   // record types: one JSON Lines stream naming each row's record
+        kNoTable       // every record decoded and checked, no row written (one layout or record types)
     };
-    // One layout of `recordLength` bytes. `threads` workers (at least 1).
-    DecodeWork(CopyItem* head, int recordLength, const DataOptions& options, int threads);
+    // One layout of `recordLength` bytes, its rows to `outputs` (kOneTable or kNoTable).
+    // `threads` workers (at least 1).
+    DecodeWork(CopyItem* head, int recordLength, const DataOptions& options, int threads, Outputs outputs = kOneTable);
     // Record types (the rules in `options`), their rows to `outputs`.
     DecodeWork(CopyItem* head, const DataOptions& options, Outputs outputs, int threads);
     ~DecodeWork();
@@ -72,7 +73,7 @@ constexpr size_t kParallelChunkBytes = 256u << 10;
 
 // Decodes the records of `reader` (made as the one-thread run makes it) into `outputs`
 // (one for kOneTable and kTypeStream, one per record type for kTypeTables, null for a
-// type not taken) on the work's threads; the observer hears the faults, the rejected
+// type not taken; none for kNoTable) on the work's threads; the observer hears the faults, the rejected
 // records and the progress in file order on the calling thread. The counts are those
 // of one thread.
 RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vector<std::FILE*>& outputs,

@@ -369,11 +369,12 @@ char* PutDecimalAnyScale(char* out, uint64_t magnitude, int scale) {
 char* PutDecimal(char* out, bool negative, uint64_t magnitude, int scale) {
     if (negative && magnitude != 0) *out++ = '-';
     if (scale < 0 || scale > 18) return PutDecimalAnyScale(out, magnitude, scale);
-    // Right to left in a local buffer: the places after the point, the point, then the
-    // whole part (at least one digit); then 32 bytes copied at once (the text is at most
-    // 21 bytes, and the caller's room holds kDecimalRoom).
-    char text[64];
-    char* const end = text + 32;
+    // Right to left straight at its place: the digit count gives the end first. The
+    // places after the point, the point, then the whole part (at least one digit), two
+    // digits at a time; in 32 bits once the rest fits.
+    const int count = DigitCount(magnitude);
+    int whole = count > scale ? count - scale : 1;
+    char* const end = out + whole + (scale > 0 ? scale + 1 : 0);
     char* p = end;
     uint64_t rest = magnitude;
     if (scale > 0) {
@@ -390,19 +391,21 @@ char* PutDecimal(char* out, bool negative, uint64_t magnitude, int scale) {
         }
         *--p = '.';
     }
-    while (rest >= 100) {
+    while (whole >= 2 && rest > 0xFFFFFFFFu) {
         p -= 2;
         std::memcpy(p, kDigits.pairs + 2 * (rest % 100), 2);
         rest /= 100;
+        whole -= 2;
     }
-    if (rest >= 10) {
+    uint32_t low = static_cast<uint32_t>(rest);
+    while (whole >= 2) {
         p -= 2;
-        std::memcpy(p, kDigits.pairs + 2 * rest, 2);
-    } else {
-        *--p = static_cast<char>('0' + rest);
+        std::memcpy(p, kDigits.pairs + 2 * (low % 100), 2);
+        low /= 100;
+        whole -= 2;
     }
-    std::memcpy(out, p, 32);
-    return out + (end - p);
+    if (whole == 1) *--p = static_cast<char>('0' + low % 10);
+    return end;
 }
 
 void AppendDecimal(std::string& out, bool negative, uint64_t magnitude, int scale) {
@@ -440,17 +443,20 @@ inline bool ParsePlainDecimal(std::string_view text, int scale, bool& negative, 
 
 bool ParseDecimal(std::string_view text, int scale, bool& negative, uint64_t& magnitude, std::string& reason) {
     if (ParsePlainDecimal(text, scale, negative, magnitude)) return true;
-    // Anything else by the one rule of decimal text, then into 64 bits: 19 digits always
-    // fit, more are refused.
+    // Anything else by the one rule of decimal text, then into 64 bits, each step checked:
+    // a magnitude past 2^64 - 1 is refused (an unsigned 8-byte binary item holds up to it).
     std::string digits;
     FaultCode code;
     if (!ParseDecimalDigits(text, scale, negative, digits, reason, code)) return false;
-    if (digits.size() > static_cast<size_t>(kMostUint64Digits)) {
-        reason = Quoted(text) + " has too many digits";
-        return false;
-    }
     uint64_t value = 0;
-    for (char c : digits) value = value * 10 + static_cast<uint64_t>(c - '0');
+    for (char c : digits) {
+        const uint64_t digit = static_cast<uint64_t>(c - '0');
+        if (value > (UINT64_MAX - digit) / 10) {
+            reason = Quoted(text) + " has too many digits";
+            return false;
+        }
+        value = value * 10 + digit;
+    }
     magnitude = value;
     return true;
 }
@@ -756,10 +762,49 @@ bool ValueCodec::PackedMagnitude(const Field& field, const unsigned char* bytes,
 }
 
 char* ValueCodec::PackedInto(const Field& field, const unsigned char* bytes, char* out) {
-    bool negative;
-    uint64_t magnitude;
-    if (!PackedMagnitude(field, bytes, negative, magnitude)) return nullptr;
-    return PutDecimal(out, negative, magnitude, field.scale);
+    const int length = field.length;
+    const int nibbles = 2 * length - 1;
+    const int scale = field.scale;
+    if (length < 1 || nibbles > 19 || scale < 0 || scale > 18) {
+        bool negative;
+        uint64_t magnitude;
+        if (!PackedMagnitude(field, bytes, negative, magnitude)) return nullptr;
+        return PutDecimal(out, negative, magnitude, scale);
+    }
+    // The digits are the nibbles: written as characters two at a time, with no number
+    // made of them and none divided back. Zeros ahead of them for places the value lacks.
+    char text[24 + 20];
+    std::memset(text, '0', 24);
+    char* const digits = text + 24;
+    unsigned bad = 0;
+    for (int i = 0; i < length - 1; ++i) {
+        const unsigned char pair = kDigits.packedValue[bytes[i]];
+        bad |= pair;
+        std::memcpy(digits + 2 * i, kDigits.pairs + 2 * (pair & 0x7F), 2);
+    }
+    const unsigned last = bytes[length - 1];
+    if ((bad & 0x80) || (last >> 4) > 9) return nullptr;
+    digits[nibbles - 1] = static_cast<char>('0' + (last >> 4));
+    // Leading nibbles the picture does not use hold zeros.
+    const int unused = nibbles - (field.digits < 0 ? 0 : field.digits);
+    int first = 0;
+    while (first < nibbles && digits[first] == '0') ++first;
+    if (first < unused) return nullptr;
+    const int signOf = PackedSignOf(last & 0x0F);
+    const bool negative = signOf < 0;
+    if (signOf == 0 || (negative && !field.isSigned)) return nullptr;
+    if (negative && first < nibbles) *out++ = '-';
+    const int wholeEnd = nibbles - scale;   // may be before the digits: zeros from text
+    if (first < wholeEnd) {
+        std::memcpy(out, digits + first, static_cast<size_t>(wholeEnd - first));
+        out += wholeEnd - first;
+    } else {
+        *out++ = '0';
+    }
+    if (scale == 0) return out;
+    *out++ = '.';
+    std::memcpy(out, digits + wholeEnd, static_cast<size_t>(scale));
+    return out + scale;
 }
 
 bool ValueCodec::NumberOf(const Field& field, const unsigned char* record, bool& negative, uint64_t& magnitude) const {
@@ -1294,8 +1339,18 @@ bool ValueCodec::EncodeFloat(const Field& field, std::string_view text, unsigned
     if (!ParseFloatText(text, value)) return Fail(fault, field.offset, Quoted(text) + " is not a number", FaultCode::kNotNumber);
     unsigned char* bytes = record + field.offset;
     int n = field.length;
-    // A finite value beyond what the form holds is refused, never stored as Infinity.
-    if (std::isfinite(value) && std::fabs(value) > static_cast<long double>(n == 4 && options_.floats != FloatFormat::kIbmHex ? FLT_MAX : DBL_MAX)) {
+    // A finite value beyond what the form holds is refused, never stored as Infinity. An
+    // IEEE value is beyond only when it rounds to Infinity: the shortest text of the largest
+    // value ("3.4028235e+38", which decode writes) lies a little above it and rounds down.
+    bool beyond;
+    if (options_.floats == FloatFormat::kIbmHex) {
+        beyond = std::isfinite(value) && std::fabs(value) > static_cast<long double>(DBL_MAX);
+    } else if (n == 4) {
+        beyond = std::isfinite(value) && std::isinf(static_cast<float>(value));
+    } else {
+        beyond = std::isfinite(value) && std::isinf(static_cast<double>(value));
+    }
+    if (beyond) {
         return Fail(fault, field.offset, Shown(text) + " is out of the range of " +
                                              (options_.floats == FloatFormat::kIbmHex ? "IBM hexadecimal floating point"
                                               : n == 4 ? "IEEE single precision" : "IEEE double precision"),

@@ -203,7 +203,7 @@ private:
 };
 
 // Parses exact decimal text ("-1234.50") into an unscaled magnitude for an item of
-// `scale` decimal places; false with `reason` for anything else or more than 19 digits.
+// `scale` decimal places; false with `reason` for anything else or a magnitude past 64 bits.
 bool ParseDecimal(std::string_view text, int scale, bool& negative, uint64_t& magnitude, std::string& reason);
 // The same for a number of any digits (up to 64): its unscaled digits, without the zeros
 // before them (empty for zero), into `digits`; false with `reason` and `code` otherwise.

@@ -875,9 +875,11 @@ TEST(CliOutput, InterruptedRunRemovesItsTemporaryFilesAndKeepsTheOldFile) {
     // decode reads records from a pipe that this test feeds, then ends it by a signal
     // while it waits for more: the copybook comes through standard input (so that a
     // temporary copy of it exists too), the records through a FIFO.
+    // Also on four threads, where the signal may reach a worker while the others decode.
     signal(SIGPIPE, SIG_IGN);
+    for (const char* threads : {"1", "4"})
     for (int signalNumber : {SIGINT, SIGTERM}) {
-        SCOPED_TRACE(signalNumber);
+        SCOPED_TRACE(std::string("--threads ") + threads + ", signal " + std::to_string(signalNumber));
         ScratchFolder folder("interrupted"), temporaryFolder("interrupted-tmp");
         const std::string fifo = folder / "records", out = folder / "out.csv", copybook = folder / "r.cpy";
         ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
@@ -891,7 +893,8 @@ TEST(CliOutput, InterruptedRunRemovesItsTemporaryFilesAndKeepsTheOldFile) {
             signal(SIGINT, SIG_DFL);
             signal(SIGTERM, SIG_DFL);
             setenv("TMPDIR", temporaryFolder.path.c_str(), 1);
-            execl(QB_CLI_PATH, QB_CLI_PATH, "decode", "-", fifo.c_str(), "-o", out.c_str(), static_cast<char*>(nullptr));
+            execl(QB_CLI_PATH, QB_CLI_PATH, "decode", "-", fifo.c_str(), "-o", out.c_str(), "--threads", threads,
+                  static_cast<char*>(nullptr));
             _exit(127);
         }
         ASSERT_GT(child, 0);

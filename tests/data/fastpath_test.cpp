@@ -252,6 +252,54 @@ TEST(FastDecode, DisplayPackedAndBinaryGiveTheStringPathsValuesAndFaults) {
     }
 }
 
+// Packed numbers written digit for digit from their nibbles: the text of their value
+// (PackedMagnitude, then AppendDecimal), and refused where it is refused, for every
+// length, scale, sign nibble and a picture shorter than the nibbles.
+TEST(FastDecode, PackedTextFromItsNibblesAsFromItsValue) {
+    std::mt19937 random(23);
+    std::string error;
+    DataOptions options;
+    std::unique_ptr<ValueCodec> codec = ValueCodec::Create(options, 64, error);
+    ASSERT_TRUE(codec) << error;
+    int good = 0, refused = 0;
+    for (int trial = 0; trial < 200000; ++trial) {
+        Field field{};
+        field.column = "P";
+        field.kind = Field::kPacked;   // offset 0: the bytes are the record
+        field.length = 1 + static_cast<int>(random() % 11);
+        field.digits = 2 * field.length - 1 - static_cast<int>(random() % 3);
+        field.scale = static_cast<int>(random() % 24) - 3;
+        field.isSigned = random() % 2 == 0;
+        unsigned char bytes[16];
+        // Mostly zeros ahead (short values), now and then a leading digit the picture lacks.
+        const int zeros = static_cast<int>(random() % (2 * field.length));
+        for (int i = 0; i < field.length; ++i) {
+            unsigned high = random() % 10, low = random() % 10;
+            if (2 * i < zeros) high = 0;
+            if (2 * i + 1 < zeros) low = 0;
+            bytes[i] = static_cast<unsigned char>(high << 4 | low);
+        }
+        bytes[field.length - 1] = static_cast<unsigned char>((bytes[field.length - 1] & 0xF0) | (random() % 16));
+        if (random() % 8 == 0) bytes[random() % field.length] = static_cast<unsigned char>(random());
+        bool negative = false;
+        uint64_t magnitude = 0;
+        const bool valued = codec->NumberOf(field, bytes, negative, magnitude);
+        char out[kDecimalRoom];
+        char* end = codec->CsvCellInto(field, bytes, out);
+        ASSERT_EQ(end != nullptr, valued) << "length " << field.length << " digits " << field.digits;
+        if (!valued) {
+            ++refused;
+            continue;
+        }
+        ++good;
+        std::string expected;
+        AppendDecimal(expected, negative, magnitude, field.scale);
+        ASSERT_EQ(std::string(out, end), expected) << "length " << field.length << " scale " << field.scale;
+    }
+    EXPECT_GT(good, 40000);
+    EXPECT_GT(refused, 10000);
+}
+
 // The record object's setters, as encode stored numbers through them: SetInt64, then
 // EBCDIC digits and signs for display items.
 void SetterBytes(RecordImage& image, TextCodec& text, const Field& field, int64_t value, unsigned char* record) {

@@ -168,6 +168,44 @@ TEST(RoundTrip, LineRecordsAndTrimmedText) {
     EXPECT_EQ(layout.Decode("AB  007\r\n", options).out, "CODE,QTY\r\nAB,7\r\n");
 }
 
+TEST(RoundTrip, ALineThatWouldEndInACarriageReturnIsRefusedNotReadBackShort) {
+    // The reader takes a CR before the LF as part of a CR LF line end: a record whose line
+    // ends in one would come back with a blank in its place, so encode refuses it.
+    Layout text({"01 REC.", "   05 A PIC X(3).", "   05 B PIC X(2)."});
+    Layout number({"01 REC.", "   05 A PIC X(2).", "   05 P PIC 9(4) COMP."});
+    for (bool lineSequential : {false, true}) {
+        DataOptions options;
+        options.records = RecordFormat::kLines;
+        options.lineSequential = lineSequential;
+        options.onError = OnError::kSkip;
+        RunResult encoded = text.Encode("A,B\n\"ab\r\",xy\nab,\"x\r\"\n", options);
+        EXPECT_EQ(encoded.status, kExitBadData) << lineSequential;
+        // A CR inside the line stays, and is read back.
+        EXPECT_EQ(encoded.out, "ab\rxy\n") << lineSequential;
+        EXPECT_EQ(text.Decode(encoded.out, options).out, "A,B\n\"ab\r\",xy\n");
+        EXPECT_NE(encoded.err.find("record 2, item B (offset 4): the record's line would end in a carriage return"),
+                  std::string::npos) << encoded.err;
+        // A binary 13 at the end of the record is a CR too.
+        RunResult binary = number.Encode("A,P\nab,13\nab,3328\n", options);
+        EXPECT_EQ(binary.status, kExitBadData) << lineSequential;
+        EXPECT_EQ(binary.out, std::string("ab\x0D\x00\n", 5)) << lineSequential;
+        EXPECT_NE(binary.err.find("record 1, item P (offset 3): the record's line would end in a carriage return"),
+                  std::string::npos) << binary.err;
+    }
+    // GnuCOBOL's LINE SEQUENTIAL write drops trailing blanks: a CR before them ends the line.
+    DataOptions options;
+    options.records = RecordFormat::kLines;
+    options.lineSequential = true;
+    RunResult refused = text.Encode("A,B\n\"ab\r\",\n", options);
+    EXPECT_EQ(refused.status, kExitFailed);
+    EXPECT_NE(refused.err.find("record 1, item A (offset 2): the record's line would end in a carriage return"),
+              std::string::npos) << refused.err;
+    options.lineSequential = false;
+    RunResult kept = text.Encode("A,B\n\"ab\r\",\n", options);
+    EXPECT_EQ(kept.status, kExitDone) << kept.err;
+    EXPECT_EQ(text.Decode(kept.out, options).out, "A,B\n\"ab\r\",  \n");
+}
+
 TEST(RoundTrip, SkipAndCountCutTheFileIntoPieces) {
     Layout layout({"01 REC.", "   05 N PIC 9(2)."});
     DataOptions options;

@@ -208,4 +208,52 @@ TEST(Floats, AValueTooSmallForItsFormIsRefusedNotStoredAsZero) {
     }
 }
 
+TEST(WideValues, UnsignedEightByteBinaryValuesPast19DigitsEncodeAsDecodeWritesThem) {
+    Layout layout({"01 R.", "   05 U PIC 9(18) COMP-5.", "   05 B PIC 9(18) BINARY."}, true);
+    const std::string top(16, '\xFF');
+    RunResult decoded = layout.Decode(top, DataOptions());
+    ASSERT_EQ(decoded.status, kExitDone) << decoded.err;
+    EXPECT_EQ(decoded.out, "U,B\n18446744073709551615,18446744073709551615\n");
+    RunResult encoded = layout.Encode(decoded.out, DataOptions());
+    EXPECT_EQ(encoded.status, kExitDone) << encoded.err;
+    EXPECT_EQ(encoded.out, top);
+    encoded = layout.Encode("U,B\n10000000000000000000,0\n", DataOptions());
+    EXPECT_EQ(encoded.status, kExitDone) << encoded.err;
+    EXPECT_EQ(encoded.out, Bytes({0x00, 0x00, 0xE8, 0x89, 0x04, 0x23, 0xC7, 0x8A}) + std::string(8, '\0'));
+    // One past 64 bits, or a negative value, is refused with the item named.
+    for (const char* wrong : {"18446744073709551616", "99999999999999999999", "-1"}) {
+        RunResult refused = layout.Encode(std::string("U,B\n0,") + wrong + "\n", DataOptions());
+        EXPECT_EQ(refused.status, kExitFailed) << wrong;
+        EXPECT_NE(refused.err.find("item B (offset 8): "), std::string::npos) << refused.err;
+    }
+}
+
+TEST(Floats, TheLargestValuesComeBackFromTheTextDecodeWritesAndOnlyValuesPastThemAreRefused) {
+    Layout layout({"01 R.", "   05 F COMP-1.", "   05 G COMP-2."}, true);
+    for (FloatFormat format : {FloatFormat::kIeeeLe, FloatFormat::kIeeeBe}) {
+        DataOptions options;
+        options.floats = format;
+        // The largest values, each side.
+        std::string bytes = format == FloatFormat::kIeeeLe ? Bytes({0xFF, 0xFF, 0x7F, 0x7F}) + Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xEF, 0x7F})
+                                                           : Bytes({0x7F, 0x7F, 0xFF, 0xFF}) + Bytes({0x7F, 0xEF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+        RunResult decoded = layout.Decode(bytes, options);
+        ASSERT_EQ(decoded.status, kExitDone) << decoded.err;
+        RunResult encoded = layout.Encode(decoded.out, options);
+        EXPECT_EQ(encoded.status, kExitDone) << decoded.out << encoded.err;
+        EXPECT_EQ(encoded.out, bytes) << decoded.out;
+        // Rounded up to the largest value, still taken; past half a step beyond it, refused.
+        encoded = layout.Encode("F,G\n3.40282356e38,1.7976931348623158e308\n", options);
+        EXPECT_EQ(encoded.status, kExitDone) << encoded.err;
+        EXPECT_EQ(encoded.out, bytes);
+        RunResult refused = layout.Encode("F,G\n3.4028236e38,0\n", options);
+        EXPECT_EQ(refused.status, kExitFailed);
+        EXPECT_NE(refused.err.find("item F (offset 0): 3.4028236e38 is out of the range of IEEE single precision"),
+                  std::string::npos) << refused.err;
+        refused = layout.Encode("F,G\n0,-1.7976931348623159e308\n", options);
+        EXPECT_EQ(refused.status, kExitFailed);
+        EXPECT_NE(refused.err.find("item G (offset 4): -1.7976931348623159e308 is out of the range of IEEE double"),
+                  std::string::npos) << refused.err;
+    }
+}
+
 }  // namespace

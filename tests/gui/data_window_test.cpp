@@ -1149,11 +1149,11 @@ void CALLBACK CancelGoTo(HWND, UINT, UINT_PTR timer, DWORD)
 class BigDataFileTest : public DataWindowTest {
 protected:
     // Opens `path` through the window; then checks the first page against the customer
-    // file's rows (row k is customer k % 4) within 2 s and the memory, and reports both.
+    // file's rows (row k is customer k % 4) and the memory. (How soon it shows is measured
+    // by bench/datadoc_bench.)
     HWND OpenFirstPage(const std::string& path, void (*setup)(HWND))
     {
         Memory before = MemoryNow();
-        DWORD started = GetTickCount();
         HWND data = OpenData(path, "CUSTMAST.cpy", setup);
         if (!data) {
             ADD_FAILURE() << "no data window";
@@ -1166,15 +1166,12 @@ protected:
         EXPECT_GT(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), page);
         for (int row = 0; row < page; ++row)
             CheckRow(list, row, "first page");
-        DWORD elapsed = GetTickCount() - started;
         Memory after = MemoryNow();
-        std::printf("[ big file ] first page of %s: %lu ms, %lld rows known, working set %llu -> %llu MB "
+        std::printf("[ big file ] first page of %s: %lld rows known, working set %llu -> %llu MB "
                     "(peak %llu MB), committed %llu -> %llu MB\n",
-                    path.c_str(), static_cast<unsigned long>(elapsed),
-                    static_cast<long long>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0)), before.working / kMegabyte,
-                    after.working / kMegabyte, after.peak / kMegabyte, before.committed / kMegabyte,
-                    after.committed / kMegabyte);
-        EXPECT_LT(elapsed, 2000u);
+                    path.c_str(), static_cast<long long>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0)),
+                    before.working / kMegabyte, after.working / kMegabyte, after.peak / kMegabyte,
+                    before.committed / kMegabyte, after.committed / kMegabyte);
         CheckMemory(before, after);
         return data;
     }
@@ -1199,7 +1196,7 @@ protected:
         }
     }
     // Go to (Ctrl+G) the last record `records`: it is selected and shown as the customer
-    // file's row, its detail too; the time and memory reported.
+    // file's row, its detail too; the memory reported.
     void GoToLast(HWND data, long long records)
     {
         Memory before = MemoryNow();
@@ -1208,16 +1205,14 @@ protected:
             SetDlgItemTextA(dialog, IDC_DG_NUMBER, goToNumber.c_str());
             PostMessageA(dialog, WM_COMMAND, IDOK, 0);
         };
-        DWORD started = GetTickCount();
         SendMessageA(data, WM_COMMAND, IDM_DATA_GOTO, 0);
         EXPECT_EQ(dialogShown, IDD_DATA_GOTO);
         HWND list = DataWindowList(data);
         UpdateWindow(list);
-        DWORD elapsed = GetTickCount() - started;
         Memory after = MemoryNow();
-        std::printf("[ big file ] go to record %lld: %lu ms, working set %llu -> %llu MB (peak %llu MB), "
+        std::printf("[ big file ] go to record %lld: working set %llu -> %llu MB (peak %llu MB), "
                     "committed %llu -> %llu MB\n",
-                    records, static_cast<unsigned long>(elapsed), before.working / kMegabyte,
+                    records, before.working / kMegabyte,
                     after.working / kMegabyte, after.peak / kMegabyte, before.committed / kMegabyte,
                     after.committed / kMegabyte);
         EXPECT_TRUE(boxes.empty()) << boxes.front().text;
@@ -1255,16 +1250,10 @@ TEST_F(BigDataFileTest, FixedRecordsOfOneGigabyteShowTheirFirstPageAtOnceAndTheL
     EXPECT_EQ(SendMessageA(DataWindowList(data), LVM_GETITEMCOUNT, 0, 0), records);
     EXPECT_EQ(DataWindowStatus(data, 0), "レコード数 " + std::to_string(records) + " 件");
     EXPECT_EQ(DataWindowStatus(data, 1), "不正データ 0 件");
-    // Keys that move the selection, through the message loop's step: quick however many
-    // rows the file has.
+    // Keys that move the selection, through the message loop's step.
     HWND list = DataWindowList(data);
     for (WPARAM key : {VK_NEXT, VK_DOWN, VK_END, VK_HOME}) {
-        DWORD started = GetTickCount();
         EXPECT_TRUE(PressKey(list, key));
-        DWORD elapsed = GetTickCount() - started;
-        std::printf("[ big file ] key %u: %lu ms to row %d\n", static_cast<unsigned>(key),
-                    static_cast<unsigned long>(elapsed), FocusedPosition(list));
-        EXPECT_LT(elapsed, 2000u) << key;
         EXPECT_EQ(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0), 1) << key;
     }
     EXPECT_EQ(FocusedPosition(list), 0);
@@ -1275,11 +1264,8 @@ TEST_F(BigDataFileTest, FixedRecordsOfOneGigabyteShowTheirFirstPageAtOnceAndTheL
 TEST_F(BigDataFileTest, RdwRecordsOfOneGigabyteShowTheirFirstPageWhileTheScanRuns)
 {
     ScratchFile file("rdw.vb");
-    DWORD started = GetTickCount();
     const long long records = MakeRdwFile(file.path, customerBytes, kBigFileBytes);
     ASSERT_GT(records, 0);
-    std::printf("[ big file ] %lld RDW records written in %lu ms\n", records,
-                static_cast<unsigned long>(GetTickCount() - started));
     HWND data = OpenFirstPage(file.path, [](HWND dialog) {
         SendDlgItemMessageA(dialog, IDC_DS_FORMAT, CB_SETCURSEL, 2, 0);   // RDW
         PostMessageA(dialog, WM_COMMAND, IDOK, 0);
@@ -1300,11 +1286,10 @@ TEST_F(BigDataFileTest, RdwRecordsOfOneGigabyteShowTheirFirstPageWhileTheScanRun
     goToProgress.clear();
     goToWindow = data;
     UINT_PTR timer = SetTimer(nullptr, 0, USER_TIMER_MINIMUM, CancelGoTo);
-    started = GetTickCount();
     SendMessageA(data, WM_COMMAND, IDM_DATA_GOTO, 0);
     KillTimer(nullptr, timer);
-    std::printf("[ big file ] go to record 5000000 cancelled after %lu ms at %lld records (%s)\n",
-                static_cast<unsigned long>(GetTickCount() - started), document->RecordCount(), goToProgress.c_str());
+    std::printf("[ big file ] go to record 5000000 cancelled at %lld records (%s)\n", document->RecordCount(),
+                goToProgress.c_str());
     EXPECT_EQ(goToProgress.rfind("移動中 ", 0), 0u) << goToProgress;
     EXPECT_NE(goToProgress.find(" / 5000000 件"), std::string::npos) << goToProgress;
     EXPECT_TRUE(boxes.empty()) << boxes.front().text;
@@ -1341,16 +1326,11 @@ TEST_F(BigDataFileTest, RdwRecordsOfOneGigabyteShowTheirFirstPageWhileTheScanRun
     EXPECT_EQ(DataWindowStatus(data, 0), "レコード数 " + std::to_string(records) + " 件");
     EXPECT_LT(document->IndexEntries(), static_cast<size_t>(records / quillbox::DataDocument::kIndexStep + 2));
 
-    // Gestures that extend the selection over the millions of rows: each well under a
-    // second, selecting the rows a list view selects.
+    // Gestures that extend the selection over the millions of rows, selecting the rows a
+    // list view selects.
     const long long page = SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0);
     auto gesture = [&](const char* what, const std::function<void()>& act, long long selected, long long focus) {
-        DWORD begun = GetTickCount();
         act();
-        DWORD elapsed = GetTickCount() - begun;
-        std::printf("[ big file ] %-16s %4lu ms, %lld rows selected\n", what, static_cast<unsigned long>(elapsed),
-                    static_cast<long long>(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0)));
-        EXPECT_LT(elapsed, 500u) << what;
         EXPECT_EQ(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0), selected) << what;
         EXPECT_EQ(FocusedPosition(list), focus) << what;
     };
