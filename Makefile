@@ -16,12 +16,14 @@ EXAMPLE ?= examples/CUSTMAST.cpy
 WINE = bash scripts/wine-env build/win/wineprefix
 XVFB = xvfb-run -a -s "-screen 0 1280x1024x24"
 
-NATIVE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_FLAGS   = -DCMAKE_BUILD_TYPE=Debug -DQB_SANITIZE=ON -DQB_BENCH=OFF
 WIN_FLAGS    = -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release -DQB_BENCH=OFF
 # ccache where it is installed: the 64-bit build stands in for the window tests of every
 # `make test` on machines without 32-bit programs, mostly from its cache.
 CCACHE       = $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# The native build through ccache as well: the test of the README's commands builds a
+# copy of this tree, whose compiler runs are then this build's.
+NATIVE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CCACHE)
 WIN64_FLAGS  = -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DQB_BENCH=OFF $(CCACHE)
 # `wine` meaning Wine64, for the 64-bit stand-in of the Windows build.
 WINE64_PATH  = PATH=$(abspath build/w64/wine64):$$PATH
@@ -41,11 +43,12 @@ run:
 	@build/native/cli/quillbox-cli layout $(EXAMPLE)
 
 # The Python module into /usr/local/lib/python3.X/dist-packages, where Debian's
-# python3 finds it.
+# python3 finds it (PYTHON_PREFIX=DIR installs it under DIR instead, for a python3
+# whose PYTHONPATH names DIR/lib/python3.X/dist-packages).
 python:
 	@bash scripts/install-deps python
 	$(call build,native,$(NATIVE_FLAGS),--target quillbox_python)
-	@cmake --install build/native --component python >>build/native.log
+	@cmake --install build/native --component python $(if $(PYTHON_PREFIX),--prefix "$(PYTHON_PREFIX)") >>build/native.log
 	@/usr/bin/python3 -c "import quillbox; print('quillbox', quillbox.__file__)"
 
 test: deps

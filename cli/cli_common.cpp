@@ -331,7 +331,7 @@ void LoadCopybook(const CopybookArgument& argument, LoadedCopybook& loaded) {
             throw DefaultRulesFailure(*placed, shown, ExceptionMessage(error));
         } catch (const char* text) {
             if (placed == nullptr) throw;
-            throw DefaultRulesFailure(*placed, shown, SystemToUtf8(text));
+            throw DefaultRulesFailure(*placed, shown, SystemToUtf8(quillbox::WithEnglish(text)));
         }
         return 0;
     });
@@ -341,7 +341,8 @@ void LoadCopybook(const CopybookArgument& argument, LoadedCopybook& loaded) {
     loaded.recordLength = loaded.analyzer->GetRecordLength();
     if (CobolAnalyzer* cobol = loaded.Cobol()) {
         for (const CobolWarning& warning : cobol->Warnings())
-            PrintWarning(CopybookPlace(warning.fileName, warning.line, path, shown), SystemToUtf8(warning.message));
+            PrintWarning(CopybookPlace(warning.fileName, warning.line, path, shown),
+                         SystemToUtf8(quillbox::WithEnglish(warning.message)));
     }
     if (placed != nullptr) {
         for (const CopySourceNote& note : placed->Notes()) {
@@ -404,9 +405,9 @@ std::string ArgumentToShiftJis(const std::string& argument) {
 #endif
 }
 
-std::string ExceptionMessage(CException& error) { return SystemToUtf8(WithEnglish(error.GetMessageText())); }
+std::string ExceptionMessage(CException& error) { return SystemToUtf8(quillbox::WithEnglish(error.GetMessageText())); }
 
-std::string ExceptionMessage(CGIException& error) { return SystemToUtf8(WithEnglish(error.GetMessageText())); }
+std::string ExceptionMessage(CGIException& error) { return SystemToUtf8(quillbox::WithEnglish(error.GetMessageText())); }
 
 CLI::App* AddRowsCommand(CLI::App& program, const char* name, const char* description, bool& expand,
                          CopybookArgument& copybook) {

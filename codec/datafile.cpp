@@ -8,6 +8,7 @@
 #include <random>
 
 #include "cobolrules.h"
+#include "english.h"
 #include "rectypes.h"
 #include "textcodec.h"
 #include "variableoccurs.h"
@@ -132,11 +133,11 @@ Layout::Layout(const std::string& copybookPath, const LayoutOptions& options) {
         std::string file = refusal.GetCopybookFile();
         std::string place = file.empty() ? copybookPath : ShiftJisToUtf8(file);
         if (refusal.GetCopybookLine() > 0) place += ":" + std::to_string(refusal.GetCopybookLine());
-        throw Error(place + ": " + ShiftJisToUtf8(refusal.GetMessageText()));
+        throw Error(place + ": " + ShiftJisToUtf8(WithEnglish(refusal.GetMessageText())));
     } catch (CException& failure) {
-        throw Error(copybookPath + ": " + ShiftJisToUtf8(failure.GetMessageText()));
+        throw Error(copybookPath + ": " + ShiftJisToUtf8(WithEnglish(failure.GetMessageText())));
     } catch (CGIException& failure) {
-        throw Error(copybookPath + ": " + ShiftJisToUtf8(failure.GetMessageText()));
+        throw Error(copybookPath + ": " + ShiftJisToUtf8(WithEnglish(failure.GetMessageText())));
     }
     recordLength_ = static_cast<int>(analyzer_->GetRecordLength());
     if (head_ == nullptr || recordLength_ <= 0) throw Error(copybookPath + ": the copybook describes no record");

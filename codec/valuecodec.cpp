@@ -369,11 +369,12 @@ char* PutDecimalAnyScale(char* out, uint64_t magnitude, int scale) {
 char* PutDecimal(char* out, bool negative, uint64_t magnitude, int scale) {
     if (negative && magnitude != 0) *out++ = '-';
     if (scale < 0 || scale > 18) return PutDecimalAnyScale(out, magnitude, scale);
-    // Right to left in a local buffer: the places after the point, the point, then the
-    // whole part (at least one digit); then 32 bytes copied at once (the text is at most
-    // 21 bytes, and the caller's room holds kDecimalRoom).
-    char text[64];
-    char* const end = text + 32;
+    // Right to left straight at its place: the digit count gives the end first. The
+    // places after the point, the point, then the whole part (at least one digit), two
+    // digits at a time; in 32 bits once the rest fits.
+    const int count = DigitCount(magnitude);
+    int whole = count > scale ? count - scale : 1;
+    char* const end = out + whole + (scale > 0 ? scale + 1 : 0);
     char* p = end;
     uint64_t rest = magnitude;
     if (scale > 0) {
@@ -390,19 +391,21 @@ char* PutDecimal(char* out, bool negative, uint64_t magnitude, int scale) {
         }
         *--p = '.';
     }
-    while (rest >= 100) {
+    while (whole >= 2 && rest > 0xFFFFFFFFu) {
         p -= 2;
         std::memcpy(p, kDigits.pairs + 2 * (rest % 100), 2);
         rest /= 100;
+        whole -= 2;
     }
-    if (rest >= 10) {
+    uint32_t low = static_cast<uint32_t>(rest);
+    while (whole >= 2) {
         p -= 2;
-        std::memcpy(p, kDigits.pairs + 2 * rest, 2);
-    } else {
-        *--p = static_cast<char>('0' + rest);
+        std::memcpy(p, kDigits.pairs + 2 * (low % 100), 2);
+        low /= 100;
+        whole -= 2;
     }
-    std::memcpy(out, p, 32);
-    return out + (end - p);
+    if (whole == 1) *--p = static_cast<char>('0' + low % 10);
+    return end;
 }
 
 void AppendDecimal(std::string& out, bool negative, uint64_t magnitude, int scale) {

@@ -6,7 +6,9 @@
 // encode again without any, to as many bytes as the records had. A first byte 0xFF
 // takes a copybook of several 01 records instead, the record types chosen by rules on
 // a type field (and a default or none), through the JSON Lines with the record key; a
-// first byte 0xFE takes record-type rules from the input before the data.
+// first byte 0xFE takes record-type rules from the input before the data. Where threads
+// are built, the inputs of an odd length are decoded on three threads too, in chunks of a few bytes,
+// which must give the table, the messages and the status of one thread.
 #include <unistd.h>
 
 #include <cstddef>
@@ -120,6 +122,60 @@ void Fail(const char* what) {
     std::abort();
 }
 
+// What a decode gave: its status, its table and its messages.
+struct Decoded {
+    int status = 0;
+    std::string table, messages;
+};
+
+// Runs `decode` (given the input, the table's and the messages' streams) over `data`.
+template <typename Run>
+Decoded DecodeInMemory(const uint8_t* data, size_t size, Run decode) {
+    Decoded result;
+    std::FILE* in = fmemopen(const_cast<uint8_t*>(data), size, "rb");
+    char* table = nullptr;
+    char* messages = nullptr;
+    size_t tableSize = 0, messagesSize = 0;
+    std::FILE* out = open_memstream(&table, &tableSize);
+    std::FILE* err = open_memstream(&messages, &messagesSize);
+    result.status = decode(in, out, err);
+    std::fclose(in);
+    std::fclose(out);
+    std::fclose(err);
+    result.table.assign(table != nullptr ? table : "", tableSize);
+    result.messages.assign(messages != nullptr ? messages : "", messagesSize);
+    std::free(table);
+    std::free(messages);
+    return result;
+}
+
+// The same decode on one thread and on three must give the same.
+template <typename Run>
+void ExpectThreadsSame(const uint8_t* data, size_t size, DataOptions options, Run decode) {
+#ifdef QB_HAVE_PARALLEL
+    // Chunks of a few bytes: many of them, records across their ends.
+    static const bool chunked = setenv("QUILLBOX_CHUNK_BYTES", "37", 1) == 0;
+    (void)chunked;
+    if (size == 0) return;
+    options.threads = 1;
+    Decoded one = DecodeInMemory(data, size, [&](std::FILE* in, std::FILE* out, std::FILE* err) {
+        return decode(options, in, out, err);
+    });
+    options.threads = 3;
+    Decoded three = DecodeInMemory(data, size, [&](std::FILE* in, std::FILE* out, std::FILE* err) {
+        return decode(options, in, out, err);
+    });
+    if (one.status != three.status) Fail("three threads ended with another status");
+    if (one.table != three.table) Fail("three threads wrote another table");
+    if (one.messages != three.messages) Fail("three threads wrote other messages");
+#else
+    (void)data;
+    (void)size;
+    (void)options;
+    (void)decode;
+#endif
+}
+
 // Record types: three 01 records over the same bytes (the COBOL rules), the type in
 // the first byte, one record's type field a number.
 const char kTypedLayout[] =
@@ -173,6 +229,11 @@ int TypedRecords(const uint8_t* data, size_t size) {
     if (control & 1) options.recordTypeDefault = "D-REC";
 
     CopyItem* head = TypedAnalyzer().GetHead();
+    if (size % 2 == 1) {
+        ExpectThreadsSame(data, size, options, [&](const DataOptions& o, std::FILE* in, std::FILE* out, std::FILE* err) {
+            return DecodeRecordTypeData(head, o, in, nullptr, out, err);
+        });
+    }
     std::FILE* null = std::fopen("/dev/null", "wb");
     std::FILE* in = fmemopen(const_cast<uint8_t*>(data), size, "rb");
     char* table = nullptr;
@@ -263,12 +324,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.odo = options.records == RecordFormat::kFixed || (control & 0x20) ? OdoRecords::kMax : OdoRecords::kAuto;
     options.lineSequential = (control & 0x40) != 0;
 
+    int recordLength = static_cast<int>(analyzer->GetRecordLength());
+    if (size % 2 == 1) {   // the input's length chooses: the control bits are all taken
+        ExpectThreadsSame(data, size, options, [&](const DataOptions& o, std::FILE* in, std::FILE* out, std::FILE* err) {
+            return DecodeData(analyzer->GetHead(), recordLength, o, in, out, err);
+        });
+    }
     std::FILE* null = std::fopen("/dev/null", "wb");
     std::FILE* in = fmemopen(const_cast<uint8_t*>(data), size, "rb");
     char* table = nullptr;
     size_t tableSize = 0;
     std::FILE* out = open_memstream(&table, &tableSize);
-    int recordLength = static_cast<int>(analyzer->GetRecordLength());
     int decoded = DecodeData(analyzer->GetHead(), recordLength, options, in, out, null);
     std::fclose(in);
     std::fclose(out);
