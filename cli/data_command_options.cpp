@@ -227,7 +227,8 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
     command->add_option("--skip", options.skip, "records passed over first")->check(CLI::NonNegativeNumber);
     command->add_option("--count", options.count, "records taken at most")->check(CLI::NonNegativeNumber);
     command->add_option("--threads", options.threads,
-                        "decode and verify: threads decoding the input (default 1); the output is the same whatever the "
+                        "decode, verify and encode (CSV or JSON Lines into fixed, lines or rdw records): threads working on the "
+                        "input (default 1); the output is the same whatever the "
                         "number")
         ->check(CLI::Range(1, 256));
     command->add_option("--on-error", options.onError,

@@ -350,6 +350,11 @@ int VerifyRecordTypeData(CopyItem* head, const DataOptions& options, std::FILE* 
 int EncodeData(CopyItem* head, int recordLength, const DataOptions& options, std::FILE* in, std::FILE* out,
                std::FILE* err, const RunDisplay& display) {
     return Run(head, recordLength, options, err, display, "encode", [&](DataSetup& setup, RunReport& report) {
+#ifdef QB_HAVE_PARALLEL
+        if (options.threads > 1 && EncodeParallelTakes(options)) {
+            return EncodeParallel(head, recordLength, options, options.threads, in, out, report, ChunkBytes());
+        }
+#endif
         std::unique_ptr<RowSource> source = MakeTableSource(setup, in);
         RecordWriter writer(out, options.records, options.blockSize, options.crlf);
         return EncodeRows(setup, *source, writer, report);

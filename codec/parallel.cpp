@@ -518,4 +518,308 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
     return total;
 }
 
+bool EncodeParallelTakes(const DataOptions& options) {
+    return options.recordTypes.empty() && options.recordTypeDefault.empty() && options.skip <= 0 && options.count < 0 &&
+           (options.format == TableFormat::kCsv || options.format == TableFormat::kJsonl) &&
+           (options.records == RecordFormat::kFixed || options.records == RecordFormat::kLines ||
+            options.records == RecordFormat::kRdw);
+}
+
+namespace {
+
+// Finds the ends of a table's rows as TableReader reads them: a CSV row ends at a line
+// end outside quotes (a quote opens a quoted field only at the field's start), a JSON
+// line at every line end. The state carries over from one block to the next.
+class RowEnds {
+public:
+    explicit RowEnds(bool csv) : csv_(csv) {}
+    // Scans text[from, size); the place after the last row end found (0: none), or
+    // after the first with `first`.
+    size_t Scan(const char* text, size_t from, size_t size, bool first = false) {
+        size_t last = 0;
+        for (size_t i = from; i < size && !(first && last > 0); ++i) {
+            const char c = text[i];
+            if (!csv_) {
+                if (c == '\n') last = i + 1;
+                continue;
+            }
+            switch (state_) {
+            case kQuotedQuote:
+                if (c == '"') {   // a doubled quote: one quote of the field's text
+                    state_ = kQuoted;
+                    empty_ = false;
+                    continue;
+                }
+                // The quote closed the field: what follows is read as after its text.
+                state_ = empty_ ? kFieldStart : kUnquoted;
+                break;
+            case kQuoted:
+                if (c == '"') state_ = kQuotedQuote;
+                else empty_ = false;
+                continue;
+            default:
+                break;
+            }
+            if (c == '\n') {
+                state_ = kFieldStart;
+                last = i + 1;
+            } else if (c == ',') {
+                state_ = kFieldStart;
+            } else if (c == '"' && state_ == kFieldStart) {
+                state_ = kQuoted;
+                empty_ = true;
+            } else {
+                state_ = kUnquoted;
+            }
+        }
+        return last;
+    }
+
+private:
+    enum State { kFieldStart, kUnquoted, kQuoted, kQuotedQuote };
+    bool csv_;
+    State state_ = kFieldStart;
+    bool empty_ = true;   // the quoted field's text so far is empty
+};
+
+// Rows cut on the calling thread, encoded on a worker.
+struct TableChunk {
+    std::string text;                 // the header (CSV) and the chunk's rows
+    std::string out;                  // the chunk's records as written
+    std::vector<Event> events;
+    RunResult result;
+    uint64_t consumed = 0;
+    bool done = false;
+};
+
+}  // namespace
+
+RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& options, int threads, std::FILE* in,
+                         std::FILE* out, RunObserver& observer, size_t chunkBytes) {
+    RunResult total;
+    auto fatal = [&](RunFault::Side side, const std::string& reason) {
+        observer.Fault(Fatal(side, 0, reason, FaultCode::kIo));
+        total.failed = true;
+    };
+    if (threads < 1) threads = 1;
+    struct EncodeWorker {
+        DataSetup setup;
+        MemoryStream stream;
+    };
+    std::vector<std::unique_ptr<EncodeWorker>> workers;
+    for (int i = 0; i < threads; ++i) {
+        std::unique_ptr<EncodeWorker> worker(new EncodeWorker());
+        std::string error;
+        if (worker->stream.File() == nullptr) {
+            fatal(RunFault::kData, "out of memory");
+            return total;
+        }
+        if (!worker->setup.Prepare(head, recordLength, options, error)) {
+            fatal(RunFault::kData, error);
+            return total;
+        }
+        workers.push_back(std::move(worker));
+    }
+    const bool csv = options.format == TableFormat::kCsv;
+
+    std::mutex mutex;
+    std::condition_variable ready, finished;
+    std::deque<TableChunk*> pending;
+    std::deque<std::unique_ptr<TableChunk>> inHand;
+    std::vector<std::unique_ptr<TableChunk>> spare;
+    bool closing = false;
+    std::vector<std::thread> pool;
+    for (size_t w = 0; w < workers.size(); ++w) {
+        EncodeWorker* worker = workers[w].get();
+        pool.emplace_back([&, worker] {
+            for (;;) {
+                TableChunk* chunk;
+                {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    ready.wait(lock, [&] { return closing || !pending.empty(); });
+                    if (pending.empty()) return;
+                    chunk = pending.front();
+                    pending.pop_front();
+                }
+                ChunkLog log(&chunk->events);
+                // An empty table (no header row, or no rows) is read from an empty input.
+                std::FILE* text = chunk->text.empty() ? std::fopen("/dev/null", "rb")
+                                                      : fmemopen(&chunk->text[0], chunk->text.size(), "rb");
+                if (text == nullptr) {
+                    chunk->result = RunResult();
+                    chunk->result.failed = true;
+                    Event event;
+                    event.fault = Fatal(RunFault::kData, 0, "out of memory", FaultCode::kIo);
+                    chunk->events.push_back(std::move(event));
+                } else {
+                    std::unique_ptr<RowSource> source = MakeTableSource(worker->setup, text);
+                    {
+                        RecordWriter writer(worker->stream.File(), options.records, options.blockSize, options.crlf);
+                        chunk->result = EncodeRows(worker->setup, *source, writer, log);
+                    }
+                    source.reset();
+                    std::fclose(text);
+                    if (!worker->stream.Take(chunk->out)) {
+                        chunk->events.clear();
+                        chunk->result = RunResult();
+                        chunk->result.failed = true;
+                        Event event;
+                        event.fault = Fatal(RunFault::kData, 0, "out of memory", FaultCode::kIo);
+                        chunk->events.push_back(std::move(event));
+                    }
+                }
+                std::lock_guard<std::mutex> lock(mutex);
+                chunk->done = true;
+                finished.notify_all();
+            }
+        });
+    }
+
+    bool ended = false;
+    long long rowsBefore = 0;   // the rows of the chunks written
+    auto retire = [&] {
+        std::unique_ptr<TableChunk> chunk;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            finished.wait(lock, [&] { return inHand.front()->done; });
+            chunk = std::move(inHand.front());
+            inHand.pop_front();
+        }
+        struct Recycle {
+            std::unique_ptr<TableChunk>& chunk;
+            std::vector<std::unique_ptr<TableChunk>>& spare;
+            ~Recycle() {
+                chunk->text.clear();
+                chunk->events.clear();
+                chunk->result = RunResult();
+                chunk->done = false;
+                spare.push_back(std::move(chunk));
+            }
+        } recycle{chunk, spare};
+        if (ended) return;
+        // The chunk's rows are numbered from 1: as the whole table's from here.
+        for (Event& event : chunk->events) {
+            if (event.rejected) {
+                observer.Rejected(event.record + rowsBefore, reinterpret_cast<const unsigned char*>(event.bytes.data()),
+                                  event.bytes.size());
+            } else {
+                if (event.fault.record > 0) event.fault.record += rowsBefore;
+                observer.Fault(event.fault);
+            }
+        }
+        rowsBefore += chunk->result.read;
+        total.read += chunk->result.read;
+        total.bad += chunk->result.bad;
+        total.blanks += chunk->result.blanks;
+        if (!chunk->out.empty() && (std::fwrite(chunk->out.data(), 1, chunk->out.size(), out) != chunk->out.size() ||
+                                    std::fflush(out) != 0)) {
+            fatal(RunFault::kData, "cannot write the output");
+            ended = true;
+            return;
+        }
+        total.written += chunk->result.written;
+        observer.Progress(total.written, chunk->consumed);
+        if (chunk->result.stopped) total.stopped = true;
+        if (chunk->result.failed) total.failed = true;
+        if (total.stopped || total.failed) ended = true;
+    };
+
+    // The table read in blocks and cut after the first row end past chunkBytes; a row
+    // longer than the line limit is cut too (the worker refuses it as one thread does).
+    RowEnds ends(csv);
+    std::string header;          // the CSV header row, ahead of every chunk
+    bool headerTaken = !csv;
+    std::string text;            // read and not yet handed out
+    size_t scanned = 0, cut = 0; // scanned so far; the last row end in `text`
+    const size_t block = 1u << 20;
+    // Past this many bytes a row is refused by the reader before it could meet the cut
+    // end (quoted text is measured every 64 KB of it).
+    const uint64_t longest = options.maxLine + 2 * 65536 + 16;
+    bool eof = false, readFailed = false;
+    uint64_t consumed = 0;
+    const size_t inFlight = 2 * workers.size();
+    auto handOut = [&](size_t length) {
+        std::unique_ptr<TableChunk> chunk;
+        if (!spare.empty()) {
+            chunk = std::move(spare.back());
+            spare.pop_back();
+        } else {
+            chunk.reset(new TableChunk());
+        }
+        chunk->text.reserve(header.size() + length);
+        chunk->text.assign(header);
+        chunk->text.append(text, 0, length);
+        text.erase(0, length);
+        scanned -= length;
+        cut = 0;
+        chunk->consumed = consumed - text.size();
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            pending.push_back(chunk.get());
+            inHand.push_back(std::move(chunk));
+            ready.notify_one();
+        }
+        while (inHand.size() >= inFlight && !ended) retire();
+    };
+    while (!ended) {
+        if (!eof && cut < chunkBytes) {
+            const size_t before = text.size();
+            text.resize(before + block);
+            const size_t got = std::fread(&text[before], 1, block, in);
+            text.resize(before + got);
+            consumed += got;
+            if (got < block) {
+                eof = true;
+                if (std::ferror(in)) readFailed = true;
+            }
+        }
+        if (!headerTaken) {
+            const size_t first = ends.Scan(text.data(), scanned, text.size(), true);
+            scanned = first > 0 ? first : text.size();
+            if (first == 0 && !eof && text.size() <= longest) continue;
+            // The header: the first row (all of the input when it has no row end).
+            const size_t length = first > 0 ? first : text.size();
+            header.assign(text, 0, length);
+            text.erase(0, length);
+            scanned -= length;
+            cut = 0;
+            headerTaken = true;
+            // Nothing after the header (or a header longer than the limit, which ends the
+            // run): one chunk of it alone, as one thread reads it.
+            if ((text.empty() && eof) || header.size() > longest) {
+                handOut(0);
+                break;
+            }
+        }
+        const size_t last = ends.Scan(text.data(), scanned, text.size());
+        scanned = text.size();
+        if (last > 0) cut = last;
+        if (cut >= chunkBytes || (eof && !text.empty())) {
+            handOut(eof && (cut == 0 || text.size() - cut < chunkBytes) ? text.size() : cut);
+            if (eof && text.empty()) break;
+            continue;
+        }
+        if (text.size() - cut > longest) {
+            // A row longer than the limit: handed out cut, with the rows before it, to be
+            // refused there (the run ends on it).
+            handOut(text.size());
+            continue;
+        }
+        if (eof) {
+            // Nothing left (an empty table with no header row has one empty chunk).
+            if (inHand.empty() && total.read == 0 && rowsBefore == 0 && header.empty()) handOut(0);
+            break;
+        }
+    }
+    while (!inHand.empty()) retire();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        closing = true;
+        ready.notify_all();
+    }
+    for (std::thread& thread : pool) thread.join();
+    if (readFailed) fatal(RunFault::kTable, "read error");
+    return total;
+}
+
 }  // namespace quillbox

@@ -246,7 +246,7 @@ def column_dtypes(layout, decimals="decimal", redefines="first", serial_no=False
     return out
 
 
-def read(data, layout, decimals="decimal", record_type=None, record_type_default=None, **options):
+def read(data, layout, decimals="decimal", record_type=None, record_type_default=None, columns=None, **options):
     """The records of ``data`` (a path, bytes or a binary file object) as a DataFrame,
     a column per elementary item. Numbers with decimals come as decimal.Decimal
     (``decimals="decimal"``, exact), float (``"float"``) or their digits as int64
@@ -260,6 +260,9 @@ def read(data, layout, decimals="decimal", record_type=None, record_type_default
     When records were skipped or given null values for bad data, a
     quillbox.DataWarning says how many and names the first fault.
 
+    ``columns`` (names) gives only those columns, in the layout's order: every record
+    is still decoded and checked whole, but no Python objects are made for the others.
+
     With ``record_type`` (rules "FIELD=VALUE:RECORD" as the command line's
     --record-type takes them, the first that matches choosing, or a dict
     {"FIELD=VALUE": "RECORD"}) and/or ``record_type_default`` (the 01 record of
@@ -269,14 +272,31 @@ def read(data, layout, decimals="decimal", record_type=None, record_type_default
     layout = _layout(layout)
     _check_decimals(decimals)
     if _record_types(options, record_type, record_type_default):
+        if columns is not None:
+            raise ValueError("columns is for one record layout, not with record types")
         chunks = _core.TypeChunks(layout._core, _data(data), decimals, options, 0, 1)
         tables, _ = chunks.next(_ALL)
         report = chunks.report()
         _warn_bad(report, stacklevel=3)
         return {name: _with_report(_frame(columns), report) for name, _, columns in tables}
-    columns, report = _core.read(layout._core, _data(data), decimals, options)
+    got, report = _core.read(layout._core, _data(data), decimals, options, _positions(layout, options, columns))
     _warn_bad(report, stacklevel=3)
-    return _with_report(_frame(columns), report)
+    return _with_report(_frame(got), report)
+
+
+def _positions(layout, options, columns):
+    """The positions of the columns named (every column of a name that repeats); None
+    for all."""
+    if columns is None:
+        return None
+    if isinstance(columns, str):
+        columns = [columns]
+    names = [c["name"] for c in layout.columns_of(**_table_options(options))]
+    wanted = set(columns)
+    unknown = [str(c) for c in columns if c not in set(names)]
+    if unknown:
+        raise ValueError("columns: the layout has no column " + ", ".join(unknown[:5]))
+    return [i for i, name in enumerate(names) if name in wanted]
 
 
 def _with_report(frame, report):

@@ -124,37 +124,63 @@ def _unwrap(value):
     return value.data if isinstance(value, Serialize) else value
 
 
-def read_part(path, layout, offset, first, count, decimals="decimal", **options):
+def read_part(path, layout, offset, first, count, decimals="decimal", columns=None, **options):
     """One partition of an index ([(offset, first, count)], as record_index and
     join_scans give them) as a DataFrame labelled by record numbers from 0: the
     ``count`` records of ``path`` from byte ``offset``, the first numbered ``first``.
     For other engines that run the index pass and the partitions themselves (Spark's
-    mapInPandas)."""
+    mapInPandas). ``columns`` (names) as in quillbox.read."""
     layout = quillbox._layout(layout)
     quillbox._check_decimals(decimals)
     given = dict(options)
     given["skip"] = 0
     given["count"] = count
-    chunks = _core.Chunks(layout._core, os.fspath(path), decimals, given, offset, first)
-    columns = chunks.next(max(count, 1))
+    positions = quillbox._positions(layout, options, columns)
+    chunks = _core.Chunks(layout._core, os.fspath(path), decimals, given, offset, first, positions)
+    got = chunks.next(max(count, 1))
     report = chunks.report()
     quillbox._warn_bad(report)
-    if columns is None:
-        return quillbox._with_report(quillbox._empty_frame(layout, decimals, options), report)
-    frame = quillbox._frame(columns)
+    if got is None:
+        empty = quillbox._empty_frame(layout, decimals, options)
+        if positions is not None:
+            empty = empty.iloc[:, positions]
+        return quillbox._with_report(empty, report)
+    frame = quillbox._frame(got)
     frame.index = range(first - 1, first - 1 + len(frame))
     return quillbox._with_report(frame, report)
 
 
-def _read_part(part, layout, decimals, options, meta_arg):
-    meta = meta_arg
-    part = _unwrap(part)
-    frame = read_part(part.path, layout, part.offset, part.first, part.records, decimals, **options)
-    # The dtypes of the meta: Int64 where on_error="null" may leave integers empty.
-    for i, dtype in enumerate(meta.dtypes):
-        if str(dtype) != str(frame.dtypes.iloc[i]):
-            frame.isetitem(i, frame.iloc[:, i].astype(dtype))
-    return frame
+class _PartReader:
+    """The task of a partition (dask.dataframe's DataFrameIOFunction): reads the
+    columns that the computation uses (Dask hands the selection to project_columns),
+    into the dtypes of the meta. The layout and the options travel in every task; a
+    worker analyses the layout once (quillbox._from_text keeps it)."""
+
+    def __init__(self, layout, decimals, options, meta, columns=None):
+        self.layout, self.decimals, self.options, self.meta = layout, decimals, options, meta
+        self._columns = columns
+
+    @property
+    def columns(self):
+        return list(self.meta.columns) if self._columns is None else self._columns
+
+    def project_columns(self, columns):
+        columns = list(columns)
+        if columns == list(self.meta.columns):
+            return self
+        wanted = set(columns)
+        positions = [i for i, name in enumerate(self.meta.columns) if name in wanted]
+        return _PartReader(self.layout, self.decimals, self.options, self.meta.iloc[:, positions], columns)
+
+    def __call__(self, part):
+        part = _unwrap(part)
+        frame = read_part(part.path, self.layout, part.offset, part.first, part.records, self.decimals,
+                          columns=self._columns, **self.options)
+        # The dtypes of the meta: Int64 where on_error="null" may leave integers empty.
+        for i, dtype in enumerate(self.meta.dtypes):
+            if str(dtype) != str(frame.dtypes.iloc[i]):
+                frame.isetitem(i, frame.iloc[:, i].astype(dtype))
+        return frame
 
 
 def _read_types_part(part, layout, decimals, options):
@@ -297,5 +323,5 @@ def read_data(path_or_glob, layout, blocksize="64MB", decimals="decimal", record
                                       meta=meta, verify_meta=False)
                 for name, meta in metas.items()}
     meta = quillbox._empty_frame(layout, decimals, options)
-    return dd.from_map(_read_part, parts, layout=layout, decimals=decimals, options=options, meta=meta,
-                       meta_arg=meta, label="quillbox-read", enforce_metadata=False)
+    return dd.from_map(_PartReader(layout, decimals, options, meta), parts, meta=meta, label="quillbox-read",
+                       enforce_metadata=False)

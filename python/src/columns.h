@@ -282,8 +282,9 @@ private:
 };
 
 // The Python objects of a chunk's buffers: [(name, kind, values, mask or None)] with
-// kind "int64", "float64" or "object". Checks for signals as it goes.
-py::list ToPython(ColumnSink& sink);
+// kind "int64", "float64" or "object", of the columns `wanted` marks (every column when
+// it is empty). Checks for signals as it goes.
+py::list ToPython(ColumnSink& sink, const std::vector<bool>& wanted = std::vector<bool>());
 
 }  // namespace python
 }  // namespace quillbox

@@ -8,12 +8,15 @@
 namespace quillbox {
 namespace python {
 
-py::list ToPython(ColumnSink& sink) {
+py::list ToPython(ColumnSink& sink, const std::vector<bool>& wanted) {
     DecimalMaker& decimals = Decimals();
     ArenaScope arenas;
     py::list result;
     const size_t rows = sink.Rows();
-    for (Column& c : sink.Columns()) {
+    for (size_t i = 0; i < sink.Columns().size(); ++i) {
+        // A column nobody asked for costs no objects (a projection of Dask's).
+        if (!wanted.empty() && (i >= wanted.size() || !wanted[i])) continue;
+        Column& c = sink.Columns()[i];
         py::object mask = py::none();
         if (c.anyNull && c.output == kInt64) {
             py::array_t<bool> m(static_cast<py::ssize_t>(rows));

@@ -153,10 +153,21 @@ private:
 // partition).
 class Chunks {
 public:
+    // `columns`: the positions of the columns to give (None: all).
     Chunks(const PyLayout& layout, const py::object& data, const std::string& decimals, const py::dict& given,
-           uint64_t start, long long first)
+           uint64_t start, long long first, const py::object& columns)
         : run_(layout, data, given, start, first, false) {
         sink_.reset(new ColumnSink(run_.Setup(), ParseDecimals(decimals)));
+        if (!columns.is_none()) {
+            wanted_.assign(sink_->Columns().size(), false);
+            for (const py::handle& column : columns) {
+                const long long at = column.cast<long long>();
+                if (at < 0 || at >= static_cast<long long>(wanted_.size())) {
+                    throw py::value_error("columns: no column " + std::to_string(at));
+                }
+                wanted_[static_cast<size_t>(at)] = true;
+            }
+        }
         run_.Start({sink_.get()});
     }
 
@@ -169,14 +180,14 @@ public:
                                 static_cast<size_t>(rows)));
         run_.Step(-1, rows, {sink_.get()});
         if (sink_->Rows() == 0 && run_.Done()) return py::none();
-        return ToPython(*sink_);
+        return ToPython(*sink_, wanted_);
     }
 
     // Every row (the columns, also of no rows).
     py::list All() {
         sink_->Reserve(RowsAtMost(run_.Input(), run_.Layout().RecordLength(), run_.Options().count));
         run_.Step(-1, -1, {sink_.get()});
-        return ToPython(*sink_);
+        return ToPython(*sink_, wanted_);
     }
 
     py::dict ReportDict() const { return run_.Report(); }
@@ -184,13 +195,15 @@ public:
 private:
     CursorRun run_;
     std::unique_ptr<ColumnSink> sink_;
+    std::vector<bool> wanted_;
 };
 
 // quillbox.read: every record of the data into columns, with the run's report.
-py::tuple Read(const PyLayout& layout, const py::object& data, const std::string& decimals, const py::dict& given) {
-    Chunks chunks(layout, data, decimals, given, 0, 1);
-    py::list columns = chunks.All();
-    return py::make_tuple(columns, chunks.ReportDict());
+py::tuple Read(const PyLayout& layout, const py::object& data, const std::string& decimals, const py::dict& given,
+               const py::object& columns) {
+    Chunks chunks(layout, data, decimals, given, 0, 1, columns);
+    py::list got = chunks.All();
+    return py::make_tuple(got, chunks.ReportDict());
 }
 
 // The records of a file of several record types (record_type rules), a run of them at
@@ -273,11 +286,13 @@ private:
 }  // namespace
 
 void BindRead(py::module_& m) {
-    m.def("read", &Read, py::arg("layout"), py::arg("data"), py::arg("decimals"), py::arg("options"));
+    m.def("read", &Read, py::arg("layout"), py::arg("data"), py::arg("decimals"), py::arg("options"),
+          py::arg("columns") = py::none());
     py::class_<Chunks>(m, "Chunks")
-        .def(py::init<const PyLayout&, const py::object&, const std::string&, const py::dict&, uint64_t, long long>(),
+        .def(py::init<const PyLayout&, const py::object&, const std::string&, const py::dict&, uint64_t, long long,
+                      const py::object&>(),
              py::arg("layout"), py::arg("data"), py::arg("decimals"), py::arg("options"), py::arg("start"),
-             py::arg("first"), py::keep_alive<1, 2>())
+             py::arg("first"), py::arg("columns") = py::none(), py::keep_alive<1, 2>())
         .def("next", &Chunks::Next, py::arg("rows"))
         .def("report", &Chunks::ReportDict);
     py::class_<TypeChunks>(m, "TypeChunks")

@@ -108,6 +108,31 @@ def test_bad_data_names_the_file_record(tmp_path, layout):
     assert result["AMT"].isna().sum() == 1 and len(result) == 100
 
 
+def test_columns_a_computation_uses_are_the_columns_read(files, layout, tmp_path):
+    whole = quillbox.read(files["rdw"], layout, records="rdw")
+    frame = qdask.read_data(files["rdw"], layout, blocksize=10000, records="rdw")
+    picked = frame[["QTY", "ID"]]
+    # Dask hands the selection to the partitions' reader: the other columns cost no objects.
+    from dask.dataframe.optimize import optimize_dataframe_getitem
+    graph = optimize_dataframe_getitem(picked.__dask_graph__(), keys=[k[0] for k in picked.__dask_keys__()])
+    readers = [layer.io_func for layer in graph.layers.values() if hasattr(layer, "io_func")]
+    assert readers and all(r.columns == ["QTY", "ID"] for r in readers)
+    pd.testing.assert_frame_equal(picked.compute(scheduler="sync"), whole[["QTY", "ID"]])
+    assert int(frame["QTY"].sum().compute(scheduler="sync")) == int(whole["QTY"].sum())
+    assert list(quillbox.read(files["rdw"], layout, records="rdw", columns=["NAME", "ID"]).columns) == ["ID", "NAME"]
+    with pytest.raises(ValueError, match="NOPE"):
+        quillbox.read(files["rdw"], layout, records="rdw", columns=["ID", "NOPE"])
+    # A bad value in a column left out is still bad data.
+    path = tmp_path / "bad.dat"
+    quillbox.write(rows(10), path, layout)
+    data = bytearray(path.read_bytes())
+    data[LENGTH * 3 + 8] = 0xAB   # the packed item of record 4
+    path.write_bytes(bytes(data))
+    with pytest.raises(quillbox.DataError) as failure:
+        qdask.read_data(str(path), layout)[["ID"]].compute(scheduler="sync")
+    assert (failure.value.record, failure.value.item) == (4, "AMT")
+
+
 def test_partitions_carry_their_reports(tmp_path, layout):
     path = tmp_path / "bad.dat"
     quillbox.write(rows(100), path, layout)
