@@ -732,7 +732,9 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
     std::string text;            // read and not yet handed out
     size_t scanned = 0, cut = 0; // scanned so far; the last row end in `text`
     const size_t block = 1u << 20;
-    const uint64_t longest = options.maxLine + 2;
+    // Past this many bytes a row is refused by the reader before it could meet the cut
+    // end (quoted text is measured every 64 KB of it).
+    const uint64_t longest = options.maxLine + 2 * 65536 + 16;
     bool eof = false, readFailed = false;
     uint64_t consumed = 0;
     const size_t inFlight = 2 * workers.size();
@@ -784,7 +786,7 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
             headerTaken = true;
             // Nothing after the header (or a header longer than the limit, which ends the
             // run): one chunk of it alone, as one thread reads it.
-            if ((text.empty() && eof) || header.size() > options.maxLine) {
+            if ((text.empty() && eof) || header.size() > longest) {
                 handOut(0);
                 break;
             }
