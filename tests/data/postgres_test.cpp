@@ -392,6 +392,13 @@ TEST_F(PostgresOutput, BinaryAndTextFormsKeepEveryDigitAndScale) {
               "0.000000000 0.00000 0\n-99999999999999999999.999999999 -0.00001 -32768\n"
               "10000.000100000 0.10000 32767\n12345678901234567890.123456789 0.00010 1\n"
               "0.000000001 -0.99999 -1\n");
+    // A table the server refuses the rows of: its reason, and no option for reading the
+    // data (whose first bytes, "01" and a packed zero, look like a record descriptor word).
+    ASSERT_EQ(In("CREATE TABLE other (elsewhere text)"), "");
+    Result refused = Load("--cobol --table other --if-exists append");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("column \"id\" of relation \"other\" does not exist"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.err.find("try --records"), std::string::npos) << refused.err;
 }
 
 // NUMERIC's binary form: base-10000 groups aligned at the point, the leading and
