@@ -69,6 +69,30 @@ const char* const kBlankNumerics[] = {"error", "null", "zero", nullptr};
 const char* const kJsonNumbers[] = {"exact", "number", "string", nullptr};
 const char* const kOdo[] = {"variable", "max", nullptr};
 
+// A whole number from `low` to `high`, in decimal digits: anything else is refused with
+// the range and what the number counts (the parser names the option), never in the
+// parser's own words.
+CLI::Validator CountIn(unsigned long long low, unsigned long long high, const char* what) {
+    return CLI::Validator(
+        [=](std::string& value) {
+            bool digits = !value.empty() && value.size() <= 20;
+            unsigned long long number = 0;
+            for (size_t i = 0; digits && i < value.size(); ++i) {
+                const unsigned digit = static_cast<unsigned char>(value[i]) - '0';
+                if (digit > 9 || number > (ULLONG_MAX - digit) / 10) digits = false;
+                else number = number * 10 + digit;
+            }
+            if (digits && number >= low && number <= high) return std::string();
+            std::string shown = value.size() > 40 ? value.substr(0, 40) + "..." : value;
+            for (char& c : shown) {
+                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+            }
+            return "expects a whole number from " + std::to_string(low) + " to " + std::to_string(high) + " (" + what +
+                   "), not \"" + shown + "\"";
+        },
+        std::to_string(low) + ".." + std::to_string(high));
+}
+
 // Closes the input of a run on every way out.
 struct InputCloser {
     std::FILE* file;
@@ -224,13 +248,15 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
     command->add_option("--redefines", options.redefines,
                         "first (default): only items outside redefining areas, like the DDL; all: every view")
         ->check(OneOf(kRedefines, "first|all"));
-    command->add_option("--skip", options.skip, "records passed over first")->check(CLI::NonNegativeNumber);
-    command->add_option("--count", options.count, "records taken at most")->check(CLI::NonNegativeNumber);
+    command->add_option("--skip", options.skip, "records passed over first")
+        ->check(CountIn(0, LLONG_MAX, "the records to pass over"));
+    command->add_option("--count", options.count, "records taken at most")
+        ->check(CountIn(0, LLONG_MAX, "the most records to take"));
     command->add_option("--threads", options.threads,
                         "decode, verify and encode (CSV or JSON Lines into fixed, lines or rdw records): threads working on the "
                         "input (default 1); the output is the same whatever the "
                         "number")
-        ->check(CLI::Range(1, 256));
+        ->check(CountIn(1, 256, "the threads to run on"));
     command->add_option("--on-error", options.onError,
                         "bad data: stop (default, exit 1), skip the record, or null (an empty value); "
                         "a summary follows on standard error, and exit 3 when bad data was met")
@@ -253,13 +279,13 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
                       "CSV columns are then found by their names");
     command->add_option("--max-line", options.maxLine,
                         "encode: the most bytes of a CSV row or JSON line (default 64 MB); a longer one stops the run")
-        ->check(CLI::Range(static_cast<uint64_t>(1), static_cast<uint64_t>(1) << 40));
+        ->check(CountIn(1, 1ULL << 40, "the most bytes of a row or line"));
     command->add_flag("-v,--verbose", options.verbose, "the summary on standard error also when no bad data was met");
     command->add_flag("--progress,!--no-progress", options.progress,
                       "a progress line on standard error (default: on when standard error is a terminal and the "
                       "input is over 4 MB or of unknown size)");
     command->add_option("--block-size", options.blockSize, "the largest block encode writes in rdw-block (32760)")
-        ->check(CLI::Range(static_cast<size_t>(16), static_cast<size_t>(0x7FFFFFFF)));
+        ->check(CountIn(16, 0x7FFFFFFF, "the most bytes of a block"));
     AddRecordTypeOptions(command, options);
     // OCCURS DEPENDING ON
     command->add_option("--odo", options.odo,
@@ -398,8 +424,14 @@ int DecodeIntoTables(CopyItem* head, int recordLength, const DataOptions& option
                      bool recordTypes, const std::string& table, SqlDialect dialect,
                      const std::function<RowSink*(const std::string&)>& sinkOf) {
     if (!recordTypes) return DecodeData(head, recordLength, options, in, *sinkOf(table), stderr, display);
+    std::vector<std::string> tables;
     return DecodeRecordTypesInto(head, options, in, [&](RecordTypes& types, size_t type) -> RowSink* {
-        std::string name = TableNameAs(table.empty() ? types.Name(type) : table + "_" + types.Name(type), options.naming);
+        if (tables.empty()) {
+            std::vector<std::string> records;
+            for (size_t t = 0; t < types.Count(); ++t) records.push_back(types.Name(t));
+            tables = RecordTableNames(records, table, options.naming);
+        }
+        const std::string& name = tables[type];
         std::string refused;
         if (!CheckTableName(name, dialect, refused)) throw CommandFailure{"", refused};
         return sinkOf(name);

@@ -38,8 +38,11 @@ std::string TableName(const std::string& argument) {
 bool WriteRecordTables(std::FILE* file, const std::vector<CopyItem*>& records, const std::string& table,
                        bool serialNo, bool quoteNames, bool noFiller, ColumnNaming naming) {
     bool ok = true;
+    std::vector<std::string> names;
+    for (const CopyItem* record : records) names.push_back(record->name);
+    names = quillbox::RecordTableNames(names, table, naming, true);
     for (size_t i = 0; i < records.size(); ++i) {
-        std::string name = quillbox::TableNameAs(table + "_" + records[i]->name, naming, true);
+        std::string name = names[i];
         name.resize(ShiftJisCutLength(name.data(), name.size(), TABLE_NAME_CAPACITY - 1, true));
         if (i > 0 && PrintText(file, "\n") < 0) ok = false;
         quillbox::WithRecordAlone(records[i], [&] {
@@ -79,10 +82,11 @@ bool WriteTableDdl(std::FILE* file, LoadedCopybook& copybook, const TableDdl& dd
         sql += (sql.empty() ? "" : "\n") + quillbox::CreateTableSql(plan, name, dialect, ddl.quoteNames);
     };
     if (perRecord) {
-        for (CopyItem* record : records) {
-            quillbox::WithRecordAlone(record, [&] {
-                add(record, record->byteLength, quillbox::TableNameAs(table + "_" + quillbox::RecordName(record), naming));
-            });
+        std::vector<std::string> names;
+        for (const CopyItem* record : records) names.push_back(quillbox::RecordName(record));
+        names = quillbox::RecordTableNames(names, table, naming);
+        for (size_t i = 0; i < records.size(); ++i) {
+            quillbox::WithRecordAlone(records[i], [&] { add(records[i], records[i]->byteLength, names[i]); });
         }
     } else {
         add(copybook.Head(), static_cast<int>(copybook.RecordLength()), table);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "columnnames.h"
 #include "layoutplan.h"
 #include "tableio.h"
 #include "textcodec.h"
@@ -123,8 +124,13 @@ RecordTypes::RecordTypes() = default;
 RecordTypes::~RecordTypes() = default;
 
 int RecordTypes::Find(const std::string& name) const {
-    for (size_t i = 0; i < types_.size(); ++i) {
-        if (SameName(types_[i].name, name)) return static_cast<int>(i);
+    // As written first: of HDR and Hdr, "Hdr" is the second.
+    for (int folded = 0; folded < 2; ++folded) {
+        for (size_t i = 0; i < types_.size(); ++i) {
+            for (const std::string* own : {&types_[i].name, &types_[i].recordName}) {
+                if (folded ? SameName(*own, name) : *own == name) return static_cast<int>(i);
+            }
+        }
     }
     return -1;
 }
@@ -138,6 +144,7 @@ bool RecordTypes::Prepare(CopyItem* head, const DataOptions& options, std::strin
         Type type;
         type.record = record;
         type.name = RecordName(record);
+        type.recordName = type.name;
         type.length = static_cast<int>(record->byteLength);
         if (record->position != 1) {
             // The default analysis lays the 01 records one after the other in one record.
@@ -160,6 +167,10 @@ bool RecordTypes::Prepare(CopyItem* head, const DataOptions& options, std::strin
         error = "the copybook describes no record";
         return false;
     }
+    std::vector<std::string> names;
+    for (const Type& type : types_) names.push_back(type.name);
+    NumberRepeatedNames(names, false);
+    for (size_t i = 0; i < types_.size(); ++i) types_[i].name = names[i];
     auto record = [&](const std::string& name, int& type) {
         type = Find(name);
         if (type >= 0) return true;

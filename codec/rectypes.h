@@ -64,6 +64,9 @@ public:
     bool Prepare(CopyItem* head, const DataOptions& options, std::string& error);
 
     size_t Count() const { return types_.size(); }
+    // The type's name, which names its table, its file and the "record" key of its rows:
+    // the 01 record's name, numbered where another record has it too in any case (HDR
+    // and Hdr are HDR and Hdr_2, as SQL and a file system that ignores case tell them).
     const std::string& Name(size_t type) const { return types_[type].name; }
     DataSetup& Setup(size_t type) { return *types_[type].setup; }
     int Length(size_t type) const { return types_[type].length; }
@@ -73,7 +76,8 @@ public:
     bool Chosen(size_t type) const { return types_[type].chosen; }
     // Whether rules choose the types (else the default takes every record).
     bool HasRules() const { return !rules_.empty(); }
-    // The type named `name` (case folded); -1 when none.
+    // The type named `name`: its Name() or its record's name as written, else either
+    // with case folded; -1 when none.
     int Find(const std::string& name) const;
 
     // The type of a record of `length` bytes; -1 when it has none, with `fault` and the
@@ -84,6 +88,7 @@ private:
     struct Type {
         CopyItem* record = nullptr;
         std::string name;
+        std::string recordName;   // the record's own name, before numbering
         int length = 0;
         bool chosen = false;
         std::unique_ptr<DataSetup> setup;

@@ -139,6 +139,16 @@ std::string TableNameAs(const std::string& name, ColumnNaming naming, bool shift
     return plain;
 }
 
+std::vector<std::string> RecordTableNames(const std::vector<std::string>& records, const std::string& prefix,
+                                          ColumnNaming naming, bool shiftJis) {
+    std::vector<std::string> tables;
+    for (const std::string& record : records) {
+        tables.push_back(TableNameAs(prefix.empty() ? record : prefix + "_" + record, naming, shiftJis));
+    }
+    NumberRepeatedNames(tables, shiftJis);
+    return tables;
+}
+
 bool CheckTableName(const std::string& name, SqlDialect dialect, std::string& error) {
     const size_t limit = dialect == SqlDialect::kPostgresql ? 63 : dialect == SqlDialect::kDb2 ? 128 : 1023;
     if (name.empty()) {

@@ -6,6 +6,7 @@
 #define QUILLBOX_CODEC_SQLTABLE_H
 
 #include <string>
+#include <vector>
 
 #include "layoutplan.h"
 
@@ -48,6 +49,12 @@ std::string SqlIdentifier(const std::string& name, bool quoteAll = false);
 // changed, never the bytes of a Japanese character (`name` is UTF-8, or Shift_JIS with
 // `shiftJis`).
 std::string TableNameAs(const std::string& name, ColumnNaming naming, bool shiftJis = false);
+
+// The tables of record types, one per name of `records`: PREFIX_RECORD (RECORD alone
+// with no prefix) as TableNameAs makes it, numbered where two are one name to SQL
+// (T_HDR and T_Hdr_2).
+std::vector<std::string> RecordTableNames(const std::vector<std::string>& records, const std::string& prefix,
+                                          ColumnNaming naming, bool shiftJis = false);
 
 // False with `error` when `name` cannot be a table name of the dialect: empty, with a
 // control character, or longer than the dialect allows.

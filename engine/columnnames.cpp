@@ -42,10 +42,11 @@ std::vector<int> TableIndexes(const CopyItem* item) {
 
 // A name as COBOL and SQL compare names: ASCII letters in upper case (the bytes of a
 // Shift_JIS double-byte character as they are). AMT and Amt are one name to both.
-std::string NameKey(const std::string& name) {
+// In UTF-8 no byte of a longer character is an ASCII letter.
+std::string NameKey(const std::string& name, bool shiftJis = true) {
     std::string key = name;
     for (size_t i = 0; i < key.size(); ++i) {
-        if (IsShiftJisLeadByte(key[i]) && i + 1 < key.size()) {
+        if (shiftJis && IsShiftJisLeadByte(key[i]) && i + 1 < key.size()) {
             ++i;
         } else if (key[i] >= 'a' && key[i] <= 'z') {
             key[i] = static_cast<char>(key[i] - 'a' + 'A');
@@ -57,21 +58,22 @@ std::string NameKey(const std::string& name) {
 // The names already given, compared as NameKey compares them.
 class TakenNames {
 public:
-    explicit TakenNames(const std::vector<std::string>& names) {
+    explicit TakenNames(const std::vector<std::string>& names, bool shiftJis = true) : shiftJis_(shiftJis) {
         for (const std::string& name : names) Insert(name);
     }
-    bool Has(const std::string& name) const { return keys_.count(NameKey(name)) != 0; }
-    void Insert(const std::string& name) { keys_.insert(NameKey(name)); }
+    bool Has(const std::string& name) const { return keys_.count(NameKey(name, shiftJis_)) != 0; }
+    void Insert(const std::string& name) { keys_.insert(NameKey(name, shiftJis_)); }
 
 private:
+    bool shiftJis_;
     std::set<std::string> keys_;
 };
 
 // The columns (their positions) of each name given to more than one, names that differ
 // only in case being one name.
-std::map<std::string, std::vector<size_t>> Repeated(const std::vector<std::string>& names) {
+std::map<std::string, std::vector<size_t>> Repeated(const std::vector<std::string>& names, bool shiftJis = true) {
     std::map<std::string, std::vector<size_t>> of;
-    for (size_t i = 0; i < names.size(); ++i) of[NameKey(names[i])].push_back(i);
+    for (size_t i = 0; i < names.size(); ++i) of[NameKey(names[i], shiftJis)].push_back(i);
     for (auto it = of.begin(); it != of.end();) {
         if (it->second.size() < 2) it = of.erase(it);
         else ++it;
@@ -157,6 +159,22 @@ std::vector<std::string> ColumnNamesOf(const std::vector<const CopyItem*>& items
         }
     }
     return names;
+}
+
+void NumberRepeatedNames(std::vector<std::string>& names, bool shiftJis) {
+    TakenNames taken(names, shiftJis);
+    for (const auto& repeat : Repeated(names, shiftJis)) {
+        const std::vector<size_t>& at = repeat.second;
+        int number = 1;
+        for (size_t k = 1; k < at.size(); ++k) {
+            std::string candidate;
+            do {
+                candidate = names[at[k]] + "_" + std::to_string(++number);
+            } while (taken.Has(candidate));
+            names[at[k]] = candidate;
+            taken.Insert(candidate);
+        }
+    }
 }
 
 bool IsSqlKeyword(const std::string& name) {

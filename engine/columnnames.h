@@ -28,6 +28,13 @@ enum class ColumnNaming {
 std::vector<std::string> ColumnNamesOf(const std::vector<const CopyItem*>& items, bool useSerialNo,
                                        ColumnNaming naming = ColumnNaming::kCobol);
 
+// Makes `names` unique as the repeats of column names are numbered: names that differ
+// only in the case of ASCII letters are one name (to SQL, and to a file system that
+// ignores case); the first keeps it, the others get _2, _3... (a number no other name
+// holds). `shiftJis`: the names are Shift_JIS bytes, else UTF-8. The tables and files
+// of record types.
+void NumberRepeatedNames(std::vector<std::string>& names, bool shiftJis);
+
 // A FILLER item: named FILLER, or with no name.
 bool IsFillerItem(const CopyItem* item);
 

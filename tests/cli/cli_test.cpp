@@ -591,6 +591,36 @@ TEST(CliErrors, DataOptionErrorsCarryThePrefix) {
     EXPECT_EQ(0u, rule.err.find("quillbox-cli: ")) << rule.err;
 }
 
+// A count out of its range is refused naming the option, the range and what was given,
+// never in the parser's own words (a range up to 1.8e308) nor run as something else.
+TEST(CliErrors, CountsOutOfTheirRangeNameTheOptionAndTheRange) {
+    struct Case {
+        const char* option;
+        const char* value;
+        const char* range;
+    };
+    for (const Case& c : {Case{"--skip", "-1", "from 0 to 9223372036854775807"},
+                          Case{"--skip", "99999999999999999999", "from 0 to 9223372036854775807"},
+                          Case{"--skip", "1e3", "from 0 to 9223372036854775807"},
+                          Case{"--count", "-5", "from 0 to 9223372036854775807"},
+                          Case{"--count", "9223372036854775808", "from 0 to 9223372036854775807"},
+                          Case{"--threads", "0", "from 1 to 256"},
+                          Case{"--threads", "257", "from 1 to 256"},
+                          Case{"--max-line", "0", "from 1 to 1099511627776"},
+                          Case{"--block-size", "15", "from 16 to 2147483647"}}) {
+        Result r = RunCli({"decode", "examples/CUSTMAST.cpy", "examples/custmast.dat", c.option, c.value});
+        EXPECT_EQ(2, r.status) << c.option << " " << c.value;
+        EXPECT_EQ("", r.out);
+        EXPECT_EQ(0u, r.err.find(std::string("quillbox-cli: ") + c.option + ": expects a whole number ")) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(c.range)) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(std::string("\"") + c.value + "\"")) << r.err;
+        EXPECT_EQ(std::string::npos, r.err.find("not in range")) << r.err;
+    }
+    Result largest = RunCli({"decode", "examples/CUSTMAST.cpy", "examples/custmast.dat", "--skip",
+                             "9223372036854775807", "--count", "0"});
+    EXPECT_EQ(0, largest.status) << largest.err;
+}
+
 TEST(CliHelp, EachParagraphOnceExitStatusesAndOptionsNamed) {
     const std::string copybookParagraph = "COPYBOOK is a COBOL copybook in fixed format";
     for (const char* command : {"layout", "tsv", "html", "ddl", "json", "decode", "encode"}) {
@@ -996,6 +1026,52 @@ TEST(CliOutput, NameEndingInASlashIsSaidSoAndAFailedRunLeavesNoNewFolder) {
     Result done = run(data, folder / "tables/");
     EXPECT_EQ(0, done.status) << done.err;
     EXPECT_EQ((std::vector<std::string>{"R01.csv", "R02.csv"}), NamesIn(folder / "tables"));
+}
+
+// Records named alike but for case (or alike) are told apart in their files, the "record"
+// key of their rows and the tables of ddl, so that no file or table takes another's rows
+// on a file system or in a database that ignores case.
+TEST(CliRecordTypes, RecordNamesThatDifferOnlyInCaseAreNumbered) {
+    ScratchFolder folder("casenames");
+    const std::string copybook = folder / "r.cpy", data = folder / "r.dat";
+    ASSERT_TRUE(qbtest::WriteFileBytes(copybook, "       01 HDR.\n"
+                                                 "          05 H-TYPE PIC X.\n"
+                                                 "          05 H-TEXT PIC X(3).\n"
+                                                 "       01 Hdr.\n"
+                                                 "          05 D-TYPE PIC X.\n"
+                                                 "          05 D-AMT PIC 9(3).\n"
+                                                 "       01 HDR.\n"
+                                                 "          05 T-TYPE PIC X.\n"
+                                                 "          05 T-COUNT PIC 9(3).\n"));
+    ASSERT_TRUE(qbtest::WriteFileBytes(data, "HabcD123T002"));
+    const std::vector<std::string> rules = {"--record-type", "H-TYPE=H:HDR", "--record-type", "D-TYPE=D:Hdr",
+                                            "--record-type", "T-TYPE=T:HDR_3"};
+
+    // A file per record type: the second spelling is the second record, numbered.
+    Result files = RunCli(Args({"decode", "--cobol", copybook, data, "-o", folder / "out/"}, rules));
+    ASSERT_EQ(0, files.status) << files.err;
+    EXPECT_EQ((std::vector<std::string>{"HDR.csv", "HDR_3.csv", "Hdr_2.csv"}), NamesIn(folder / "out"));
+    EXPECT_NE(std::string::npos, qbtest::ReadFileBytes(folder / "out/HDR.csv").find("H,abc"));
+    EXPECT_NE(std::string::npos, qbtest::ReadFileBytes(folder / "out/Hdr_2.csv").find("D,123")) << files.err;
+    EXPECT_NE(std::string::npos, qbtest::ReadFileBytes(folder / "out/HDR_3.csv").find("T,2"));
+
+    // One stream: each row names its own record, and encode writes the file back byte for byte.
+    Result stream = RunCli(Args({"decode", "--cobol", copybook, data}, rules));
+    ASSERT_EQ(0, stream.status) << stream.err;
+    EXPECT_NE(std::string::npos, stream.out.find("{\"record\":\"Hdr_2\",")) << stream.out;
+    EXPECT_NE(std::string::npos, stream.out.find("{\"record\":\"HDR_3\",")) << stream.out;
+    ASSERT_TRUE(qbtest::WriteFileBytes(folder / "rows.jsonl", stream.out));
+    Result encoded =
+        RunCli(Args({"encode", "--cobol", copybook, folder / "rows.jsonl", "-o", folder / "back.dat"}, rules));
+    ASSERT_EQ(0, encoded.status) << encoded.err;
+    EXPECT_EQ("HabcD123T002", qbtest::ReadFileBytes(folder / "back.dat"));
+
+    // The CREATE TABLE file: three tables, none of one name with another.
+    Result ddl = RunCli({"ddl", "--cobol", "--table", "T", copybook, "-"});
+    ASSERT_EQ(0, ddl.status) << ddl.err;
+    for (const char* table : {"CREATE TABLE T_HDR (", "CREATE TABLE T_Hdr_2 (", "CREATE TABLE T_HDR_3 ("}) {
+        EXPECT_NE(std::string::npos, ddl.out.find(table)) << ddl.out;
+    }
 }
 
 TEST(CliOutput, InterruptedRunOfManyRecordTypesRemovesEveryTemporaryFile) {

@@ -184,6 +184,53 @@ TEST(SqliteRecordTypes, ATablePerRecordTypeInOneLoad) {
     for (const std::string& path : {db, rejects}) std::remove(path.c_str());
 }
 
+// Records whose names differ only in case (or are the same) are one table name to SQL:
+// each gets a table of its own, numbered as repeated columns are, and a rule naming the
+// second as written chooses the second.
+TEST(SqliteRecordTypes, RecordNamesThatDifferOnlyInCaseGetTablesOfTheirOwn) {
+    const std::string copybook = Scratch("case.cpy"), data = Scratch("case.dat"), db = Scratch("case.db");
+    ASSERT_TRUE(qbtest::WriteFileBytes(copybook, "       01 HDR.\n"
+                                                 "          05 H-TYPE PIC X.\n"
+                                                 "          05 H-TEXT PIC X(3).\n"
+                                                 "       01 Hdr.\n"
+                                                 "          05 D-TYPE PIC X.\n"
+                                                 "          05 D-AMT PIC 9(3).\n"
+                                                 "       01 HDR.\n"
+                                                 "          05 T-TYPE PIC X.\n"
+                                                 "          05 T-COUNT PIC 9(3).\n"));
+    ASSERT_TRUE(qbtest::WriteFileBytes(data, "HabcD123T002D045"));
+    const std::string rules = " --record-type H-TYPE=H:HDR --record-type D-TYPE=D:Hdr --record-type T-TYPE=T:HDR_3";
+    std::remove(db.c_str());
+    Result loaded = Cli("decode --cobol " + copybook + " " + data + " --format sqlite -o " + db + rules + " --table t");
+    ASSERT_EQ(loaded.status, 0) << loaded.err;
+    EXPECT_EQ(Query(db, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"),
+              "text:t_HDR\ntext:t_HDR_3\ntext:t_Hdr_2\n");
+    EXPECT_EQ(Query(db, "SELECT \"D-AMT\" FROM t_Hdr_2"), "int:123\nint:45\n");
+    EXPECT_EQ(Query(db, "SELECT \"T-COUNT\" FROM t_HDR_3"), "int:2\n");
+    EXPECT_EQ(Query(db, "SELECT \"H-TEXT\" FROM t_HDR"), "text:abc\n");
+    // The tables of ddl are those of the load, and a database takes them.
+    const std::string ddl = Scratch("case.sql");
+    Result written = Cli("ddl --cobol --dialect sqlite --table t " + copybook + " " + ddl);
+    ASSERT_EQ(written.status, 0) << written.err;
+    const std::string sql = qbtest::ReadFileBytes(ddl);
+    for (const char* table : {"CREATE TABLE t_HDR (", "CREATE TABLE t_Hdr_2 (", "CREATE TABLE t_HDR_3 ("}) {
+        EXPECT_NE(sql.find(table), std::string::npos) << sql;
+    }
+    sqlite3* memory = nullptr;
+    ASSERT_EQ(sqlite3_open(":memory:", &memory), SQLITE_OK);
+    char* refused = nullptr;
+    EXPECT_EQ(sqlite3_exec(memory, sql.c_str(), nullptr, nullptr, &refused), SQLITE_OK) << (refused ? refused : "");
+    sqlite3_free(refused);
+    sqlite3_close(memory);
+    // Under --names sql the names are lower case: still three tables.
+    std::remove(db.c_str());
+    Result lower = Cli("decode --cobol " + copybook + " " + data + " --format sqlite -o " + db + rules + " --names sql");
+    ASSERT_EQ(lower.status, 0) << lower.err;
+    EXPECT_EQ(Query(db, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"),
+              "text:hdr\ntext:hdr_2\ntext:hdr_3\n");
+    for (const std::string& path : {copybook, data, db, ddl}) std::remove(path.c_str());
+}
+
 // ---- Loads that own only what they made ----------------------------------------------
 
 namespace fs = std::filesystem;
