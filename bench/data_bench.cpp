@@ -251,6 +251,24 @@ void BM_DecodeThreads(benchmark::State& state) {
     PeakMemory(state);
 }
 
+// Encode from CSV on 1 and 2 threads (the argument), in wall time.
+void BM_EncodeThreads(benchmark::State& state) {
+    const int threads = static_cast<int>(state.range(0));
+    state.SetLabel(std::string("csv, ") + std::to_string(threads) + (threads == 1 ? " thread" : " threads"));
+    if (RunCodec(true, dataPath, csvPath) != kExitDone) {
+        state.SkipWithError("decode failed");
+        return;
+    }
+    for (auto _ : state) {
+        if (RunCodec(false, csvPath, "/dev/null", TableFormat::kCsv, threads) != kExitDone) {
+            state.SkipWithError("encode failed");
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * dataBytes);
+    PeakMemory(state);
+    std::remove(csvPath.c_str());
+}
+
 #ifdef QB_HAVE_SQLITE
 // The same records into a new table of an SQLite database (a file of the temporary
 // folder, made anew each time). Wall time: the rows are inserted on a second thread.
@@ -823,6 +841,7 @@ BENCHMARK(BM_DecodeToJsonl)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_EncodeFromCsv)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_DecodeThreads)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime()
     ->Args({0, 1})->Args({0, 2})->Args({1, 1})->Args({1, 2});
+BENCHMARK(BM_EncodeThreads)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime()->Arg(1)->Arg(2);
 #ifdef QB_HAVE_SQLITE
 BENCHMARK(BM_DecodeToSqlite)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_SqliteFloor)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

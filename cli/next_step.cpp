@@ -56,6 +56,9 @@ DataLooks LookAtData(const unsigned char* bytes, size_t length) {
 }
 
 std::string NextStep(const RunFault& fault, const DataTold& told) {
+    // The options that read the data say nothing about a table the run could not write
+    // (a database that refused the rows) or a file that could not be read at all.
+    if (fault.side == RunFault::kTable || fault.code == FaultCode::kIo) return std::string();
     const DataLooks& looks = told.looks;
     const bool unframed = told.records == RecordFormat::kFixed || told.records == RecordFormat::kLines;
     // Descriptor words at the start of a file read as records of the layout's length.

@@ -31,8 +31,27 @@ struct SchemaOptions {
     bool quoteNames = false;
     std::string redefines = "first";
     std::string jsonNumbers = "exact";
+    std::string encoding = "cp932";
     TableColumnArguments columns;
 };
+
+// How the text of an encoding fills an item's bytes: the JSON Schema's lengths count
+// characters, which are bytes only where every character takes one.
+struct TextBytes {
+    std::string encoding;     // its canonical name
+    bool singleByte = true;   // every character of alphanumeric text one byte
+    bool utf16 = false;       // national items in UTF-16BE (a character past U+FFFF takes 4 bytes)
+};
+
+TextBytes TextBytesOf(const std::string& name) {
+    TextBytes bytes;
+    bytes.encoding = TextCodec::CanonicalName(name);
+    const std::string& e = bytes.encoding;
+    const bool dbcs = e == "cp932" || e == "ibm-930" || e == "ibm-939" || e == "ibm-1390" || e == "ibm-1399";
+    bytes.singleByte = !dbcs && e != "utf-8";
+    bytes.utf16 = !dbcs;
+    return bytes;
+}
 
 // A regular expression of the decimal integers 0 to `top` (without sign; zeros before
 // them allowed): those of fewer digits, and those of as many that are not above it.
@@ -124,7 +143,7 @@ void NumberSchema(const Field& field, JsonNumbers numbers, ordered_json& schema)
 
 // The schema of a leaf value as JSON Lines writes it (null: bad data under
 // --on-error null, an absent occurrence, a blank number read as null).
-ordered_json LeafSchema(const Field& field, JsonNumbers numbers) {
+ordered_json LeafSchema(const Field& field, JsonNumbers numbers, const TextBytes& text) {
     ordered_json schema;
     switch (field.kind) {
     case Field::kDisplay:
@@ -139,8 +158,14 @@ ordered_json LeafSchema(const Field& field, JsonNumbers numbers) {
         schema["type"] = {"number", "string", "null"};
         break;
     case Field::kNational:
+        // Two bytes a character: exact, but for the characters UTF-16 writes in four.
         schema["type"] = {"string", "null"};
         schema["maxLength"] = field.length / 2;
+        if (text.utf16) {
+            schema["description"] = "at most " + std::to_string(field.length) + " bytes of UTF-16BE: " +
+                                    std::to_string(field.length / 2) +
+                                    " characters, a character past U+FFFF counting as two";
+        }
         break;
     case Field::kBits:
     case Field::kBoolChars:
@@ -149,8 +174,19 @@ ordered_json LeafSchema(const Field& field, JsonNumbers numbers) {
         schema["maxLength"] = field.kind == Field::kBits ? field.digits : field.length;
         break;
     case Field::kText:
+        // A character takes at least one byte: the bytes bound the characters, and are
+        // them in a single-byte code page.
         schema["type"] = {"string", "null"};
         schema["maxLength"] = field.length;
+        if (!text.singleByte) {
+            schema["description"] =
+                "at most " + std::to_string(field.length) + " bytes of " + text.encoding + ", not characters: " +
+                (text.encoding == "utf-8" ? std::string("a character takes 1 to 4 bytes")
+                 : text.encoding == "cp932"
+                     ? std::string("a double-byte character takes 2")
+                     : std::string("double-byte text takes 2 bytes a character and 2 more for shift-out and shift-in")) +
+                ", so maxLength (in characters) is a bound that longer text in bytes may pass";
+        }
         break;
     }
     std::string picture = ShiftJisToUtf8(ItemText(field.item->picture).Get());
@@ -158,12 +194,12 @@ ordered_json LeafSchema(const Field& field, JsonNumbers numbers) {
     return schema;
 }
 
-ordered_json NodeSchema(const JsonNode& node, const LayoutPlan& plan, JsonNumbers numbers) {
+ordered_json NodeSchema(const JsonNode& node, const LayoutPlan& plan, JsonNumbers numbers, const TextBytes& text) {
     switch (node.kind) {
-    case JsonNode::kLeaf: return LeafSchema(plan.fields[static_cast<size_t>(node.field)], numbers);
+    case JsonNode::kLeaf: return LeafSchema(plan.fields[static_cast<size_t>(node.field)], numbers, text);
     case JsonNode::kArray: {
         ordered_json schema = {{"type", "array"}, {"maxItems", node.children.size()}};
-        if (!node.children.empty()) schema["items"] = NodeSchema(node.children.front(), plan, numbers);
+        if (!node.children.empty()) schema["items"] = NodeSchema(node.children.front(), plan, numbers, text);
         return schema;
     }
     case JsonNode::kObject: break;
@@ -171,17 +207,17 @@ ordered_json NodeSchema(const JsonNode& node, const LayoutPlan& plan, JsonNumber
     ordered_json properties = ordered_json::object();
     ordered_json required = ordered_json::array();
     for (const JsonNode& child : node.children) {
-        properties[child.key] = NodeSchema(child, plan, numbers);
+        properties[child.key] = NodeSchema(child, plan, numbers, text);
         required.push_back(child.key);
     }
     return {{"type", "object"}, {"properties", properties}, {"required", required}, {"additionalProperties", false}};
 }
 
-ordered_json RowSchema(const LayoutPlan& plan, JsonNumbers numbers, const std::string& record) {
+ordered_json RowSchema(const LayoutPlan& plan, JsonNumbers numbers, const TextBytes& text, const std::string& record) {
     JsonNode top;
     top.kind = JsonNode::kObject;
     top.children = plan.roots;
-    ordered_json schema = NodeSchema(top, plan, numbers);
+    ordered_json schema = NodeSchema(top, plan, numbers, text);
     if (!record.empty()) {
         // A row of a file of record types names its record first.
         ordered_json properties = {{"record", {{"const", record}}}};
@@ -243,14 +279,15 @@ void WriteSchema(const SchemaOptions& options, LoadedCopybook& copybook) {
         text = std::string(types ? "record\t" : "") + "name\tkind\toffset\tlength\tusage\tpicture\n";
         for (const auto& table : tables) text += ColumnList(table.second->Plan(), table.first);
     } else {
+        const TextBytes textBytes = TextBytesOf(options.encoding);
         ordered_json schema = {{"$schema", "https://json-schema.org/draft/2020-12/schema"},
                                {"title", ArgumentToUtf8(options.copybook.name)}};
         if (types) {
             ordered_json one = ordered_json::array();
-            for (const auto& table : tables) one.push_back(RowSchema(table.second->Plan(), data.jsonNumbers, table.first));
+            for (const auto& table : tables) one.push_back(RowSchema(table.second->Plan(), data.jsonNumbers, textBytes, table.first));
             schema["oneOf"] = one;
         } else {
-            ordered_json row = RowSchema(tables.front().second->Plan(), data.jsonNumbers, "");
+            ordered_json row = RowSchema(tables.front().second->Plan(), data.jsonNumbers, textBytes, "");
             for (auto& entry : row.items()) schema[entry.key()] = entry.value();
         }
         text = schema.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
@@ -279,6 +316,17 @@ void AddSchemaCommand(CLI::App& program) {
     command->add_option("--json-numbers", options->jsonNumbers,
                         "which numbers are JSON strings, as decode's option: exact (default), number, string")
         ->check(CLI::IsMember({"exact", "number", "string"}));
+    command->add_option("--encoding", options->encoding,
+                        std::string("the code page of the data's text, as decode's option (default cp932): the text "
+                                    "columns' maxLength is exact where every character takes one byte, and says "
+                                    "its bytes where not; ") +
+                            TextCodec::Names())
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                std::string error;
+                return TextCodec::Create(value, error) ? std::string() : error;
+            },
+            "CODEPAGE"));
     AddTableColumnOptions(command, options->columns);
     AddCopybookArgument(command, options->copybook);
     OnLoadedCopybook(command, options, [](const auto& options, LoadedCopybook& copybook) { WriteSchema(*options, copybook); });

@@ -533,11 +533,70 @@ namespace {
 class RowEnds {
 public:
     explicit RowEnds(bool csv) : csv_(csv) {}
-    // Scans text[from, size); the place after the last row end found (0: none), or
-    // after the first with `first`.
-    size_t Scan(const char* text, size_t from, size_t size, bool first = false) {
+    // Scans text[from, size); the place after the last row end found (0: none). Outside
+    // quotes the text is searched for the next quote, and the row ends before it taken
+    // at once; quoted text is passed over to its next quote.
+    size_t Scan(const char* text, size_t from, size_t size) {
+        if (!csv_) {
+            const void* end = from < size ? memrchr(text + from, '\n', size - from) : nullptr;
+            return end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - text) + 1 : 0;
+        }
         size_t last = 0;
-        for (size_t i = from; i < size && !(first && last > 0); ++i) {
+        size_t i = from;
+        while (i < size) {
+            if (state_ == kQuoted) {
+                const char* quote = static_cast<const char*>(std::memchr(text + i, '"', size - i));
+                if (quote == nullptr) {
+                    empty_ = false;
+                    return last;
+                }
+                if (quote > text + i) empty_ = false;
+                i = static_cast<size_t>(quote - text) + 1;
+                state_ = kQuotedQuote;
+                continue;
+            }
+            if (state_ == kQuotedQuote) {
+                const char c = text[i++];
+                if (c == '"') {   // a doubled quote: one quote of the field's text
+                    state_ = kQuoted;
+                    empty_ = false;
+                } else if (c == '\n') {
+                    state_ = kFieldStart;
+                    last = i;
+                } else if (c == ',') {
+                    state_ = kFieldStart;
+                } else {
+                    state_ = kUnquoted;
+                }
+                continue;
+            }
+            const char* quote = static_cast<const char*>(std::memchr(text + i, '"', size - i));
+            const char* end = quote != nullptr ? quote : text + size;
+            const void* lineEnd = memrchr(text + i, '\n', static_cast<size_t>(end - (text + i)));
+            if (lineEnd != nullptr) last = static_cast<size_t>(static_cast<const char*>(lineEnd) - text) + 1;
+            if (quote == nullptr) {
+                const char c = text[size - 1];
+                state_ = c == '\n' || c == ',' ? kFieldStart : kUnquoted;
+                return last;
+            }
+            // The quote opens a quoted field at the field's start only.
+            const size_t at = static_cast<size_t>(quote - text);
+            const bool start = at == i ? state_ == kFieldStart : (text[at - 1] == ',' || text[at - 1] == '\n');
+            if (start) {
+                state_ = kQuoted;
+                empty_ = true;
+            } else {
+                state_ = kUnquoted;
+            }
+            i = at + 1;
+        }
+        return last;
+    }
+
+    // The place after the first row end in text[from, size) (0: none), byte by byte.
+    size_t ScanFirst(const char* text, size_t from, size_t size) {
+        size_t last = 0;
+        for (size_t i = from; i < size && last == 0; ++i) {
             const char c = text[i];
             if (!csv_) {
                 if (c == '\n') last = i + 1;
@@ -732,7 +791,9 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
     std::string text;            // read and not yet handed out
     size_t scanned = 0, cut = 0; // scanned so far; the last row end in `text`
     const size_t block = 1u << 20;
-    const uint64_t longest = options.maxLine + 2;
+    // Past this many bytes a row is refused by the reader before it could meet the cut
+    // end (quoted text is measured every 64 KB of it).
+    const uint64_t longest = options.maxLine + 2 * 65536 + 16;
     bool eof = false, readFailed = false;
     uint64_t consumed = 0;
     const size_t inFlight = 2 * workers.size();
@@ -772,7 +833,7 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
             }
         }
         if (!headerTaken) {
-            const size_t first = ends.Scan(text.data(), scanned, text.size(), true);
+            const size_t first = ends.ScanFirst(text.data(), scanned, text.size());
             scanned = first > 0 ? first : text.size();
             if (first == 0 && !eof && text.size() <= longest) continue;
             // The header: the first row (all of the input when it has no row end).
@@ -784,7 +845,7 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
             headerTaken = true;
             // Nothing after the header (or a header longer than the limit, which ends the
             // run): one chunk of it alone, as one thread reads it.
-            if ((text.empty() && eof) || header.size() > options.maxLine) {
+            if ((text.empty() && eof) || header.size() > longest) {
                 handOut(0);
                 break;
             }

@@ -4,6 +4,10 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 
 #include "valuecodec.h"
 
@@ -35,7 +39,149 @@ bool Drain(PGconn* conn) {
     return ok;
 }
 
+void PutInt16(std::string& out, int value) {
+    const uint16_t u = static_cast<uint16_t>(value);
+    out += static_cast<char>(u >> 8);
+    out += static_cast<char>(u & 0xFF);
+}
+
+void PutInt32(std::string& out, int32_t value) {
+    const uint32_t u = static_cast<uint32_t>(value);
+    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((u >> shift) & 0xFF);
+}
+
+void PutUint64(std::string& out, uint64_t u) {
+    for (int shift = 56; shift >= 0; shift -= 8) out += static_cast<char>((u >> shift) & 0xFF);
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The start of every COPY in the binary form: its signature, no flags, no extension.
+void PutBinaryHeader(std::string& out) {
+    static const char kSignature[11] = {'P', 'G', 'C', 'O', 'P', 'Y', '\n', '\377', '\r', '\n', '\0'};
+    out.append(kSignature, sizeof kSignature);
+    PutInt32(out, 0);
+    PutInt32(out, 0);
+}
+
+// A binary or floating value's text as the bytes of its column's type; false when the
+// text is no such value or does not fit.
+bool AppendBinaryNumber(std::string& out, PostgresSink::BinaryForm form, const char* text, size_t length) {
+    const char* end = text + length;
+    switch (form) {
+    case PostgresSink::BinaryForm::kInt2:
+    case PostgresSink::BinaryForm::kInt4:
+    case PostgresSink::BinaryForm::kInt8: {
+        long long value = 0;
+        const char* from = text != end && *text == '+' ? text + 1 : text;
+        const auto parsed = std::from_chars(from, end, value);
+        if (parsed.ec != std::errc() || parsed.ptr != end) return false;
+        if (form == PostgresSink::BinaryForm::kInt2) {
+            if (value < INT16_MIN || value > INT16_MAX) return false;
+            PutInt32(out, 2);
+            PutInt16(out, static_cast<int>(value));
+        } else if (form == PostgresSink::BinaryForm::kInt4) {
+            if (value < INT32_MIN || value > INT32_MAX) return false;
+            PutInt32(out, 4);
+            PutInt32(out, static_cast<int32_t>(value));
+        } else {
+            PutInt32(out, 8);
+            PutUint64(out, static_cast<uint64_t>(value));
+        }
+        return true;
+    }
+    case PostgresSink::BinaryForm::kFloat4:
+    case PostgresSink::BinaryForm::kFloat8: {
+        const std::string_view word(text, length);
+        double value = 0;
+        if (word == "NaN") {
+            value = std::numeric_limits<double>::quiet_NaN();
+        } else if (word == "Infinity" || word == "-Infinity") {
+            value = word[0] == '-' ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+        } else if (form == PostgresSink::BinaryForm::kFloat4) {
+            // Read as a float, as the server reads a REAL's text.
+            float single = 0;
+            const auto parsed = std::from_chars(text, end, single);
+            if (parsed.ec != std::errc() || parsed.ptr != end) return false;
+            value = single;
+        } else {
+            const auto parsed = std::from_chars(text, end, value);
+            if (parsed.ec != std::errc() || parsed.ptr != end) return false;
+        }
+        if (form == PostgresSink::BinaryForm::kFloat4) {
+            const float single = static_cast<float>(value);
+            uint32_t bits;
+            std::memcpy(&bits, &single, sizeof bits);
+            PutInt32(out, 4);
+            PutInt32(out, static_cast<int32_t>(bits));
+        } else {
+            uint64_t bits;
+            std::memcpy(&bits, &value, sizeof bits);
+            PutInt32(out, 8);
+            PutUint64(out, bits);
+        }
+        return true;
+    }
+    default: return false;
+    }
+}
+
 }  // namespace
+
+bool AppendBinaryNumeric(std::string& out, const char* text, size_t length) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < length && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    size_t intBegin = i;
+    while (i < length && IsDigit(text[i])) ++i;
+    const size_t intEnd = i;
+    size_t fracBegin = i, fracEnd = i;
+    if (i < length && text[i] == '.') {
+        fracBegin = ++i;
+        while (i < length && IsDigit(text[i])) ++i;
+        fracEnd = i;
+    }
+    if (i != length || (intEnd == intBegin && fracEnd == fracBegin)) return false;
+    while (intBegin < intEnd && text[intBegin] == '0') ++intBegin;
+    const size_t intDigits = intEnd - intBegin, fracDigits = fracEnd - fracBegin;
+    const size_t intGroups = (intDigits + 3) / 4, fracGroups = (fracDigits + 3) / 4;
+    // NUMERIC's digits are base-10000 groups aligned at the point; its display scale is
+    // the digits after the point. Far more than any item's digits is refused.
+    uint16_t groups[96];
+    if (intGroups + fracGroups > sizeof groups / sizeof groups[0]) return false;
+    size_t n = 0, at = intBegin;
+    for (size_t g = 0; g < intGroups; ++g) {
+        const size_t take = g == 0 && intDigits % 4 != 0 ? intDigits % 4 : 4;
+        int value = 0;
+        for (size_t k = 0; k < take; ++k) value = value * 10 + (text[at++] - '0');
+        groups[n++] = static_cast<uint16_t>(value);
+    }
+    at = fracBegin;
+    for (size_t g = 0; g < fracGroups; ++g) {
+        int value = 0;
+        for (size_t k = 0; k < 4; ++k) value = value * 10 + (at < fracEnd ? text[at++] - '0' : 0);
+        groups[n++] = static_cast<uint16_t>(value);
+    }
+    int weight = static_cast<int>(intGroups) - 1;
+    size_t first = 0, last = n;
+    while (first < last && groups[first] == 0) {
+        ++first;
+        --weight;
+    }
+    while (last > first && groups[last - 1] == 0) --last;
+    const size_t count = last - first;
+    if (count == 0) {
+        weight = 0;
+        negative = false;
+    }
+    PutInt32(out, static_cast<int32_t>(8 + 2 * count));
+    PutInt16(out, static_cast<int>(count));
+    PutInt16(out, weight);
+    PutInt16(out, negative ? 0x4000 : 0);
+    PutInt16(out, static_cast<int>(fracDigits));
+    for (size_t k = first; k < last; ++k) PutInt16(out, groups[k]);
+    return true;
+}
 
 void AppendCopyField(std::string& out, const char* text, size_t length) {
     size_t from = 0;
@@ -168,11 +314,32 @@ bool PostgresSink::Begin(const LayoutPlan& plan) {
     copy_ = "COPY " + name + " (";
     for (size_t i = 0; i < plan.fields.size(); ++i) copy_ += (i > 0 ? ", " : "") + SqlIdentifier(plan.fields[i].column);
     copy_ += ") FROM STDIN";
+    // The binary form only into a table of the load's own types: a table appended to
+    // may have others, which its text form converts to.
+    binary_ = !exists || ifExists_ == IfExists::kReplace;
+    if (binary_) {
+        copy_ += " WITH (FORMAT binary)";
+        forms_.clear();
+        for (const Field& field : plan.fields) {
+            const SqlColumnType type = SqlTypeOf(field, SqlDialect::kPostgresql);
+            BinaryForm form = BinaryForm::kBytes;
+            if (type.form == SqlValueForm::kDecimal) form = BinaryForm::kNumeric;
+            else if (type.type == "SMALLINT") form = BinaryForm::kInt2;
+            else if (type.type == "INTEGER") form = BinaryForm::kInt4;
+            else if (type.type == "BIGINT") form = BinaryForm::kInt8;
+            else if (type.type == "REAL") form = BinaryForm::kFloat4;
+            else if (type.type == "DOUBLE PRECISION") form = BinaryForm::kFloat8;
+            else if (type.form != SqlValueForm::kText) binary_ = false;   // a type of no binary form here
+            forms_.push_back(form);
+        }
+        if (!binary_) copy_.erase(copy_.size() - std::strlen(" WITH (FORMAT binary)"));
+    }
     buffer_.reserve(kCopyBytes + (64 << 10));
     return true;
 }
 
-bool PostgresSink::Row(const LayoutPlan&, const RowCells& cells) {
+bool PostgresSink::Row(const LayoutPlan& plan, const RowCells& cells) {
+    if (binary_) return BinaryRow(plan, cells);
     for (size_t i = 0; i < cells.Size(); ++i) {
         if (i > 0) buffer_ += '\t';
         if (cells.Kind(i) == Cell::kNull) buffer_ += "\\N";
@@ -183,9 +350,41 @@ bool PostgresSink::Row(const LayoutPlan&, const RowCells& cells) {
     return buffer_.size() < kCopyBytes || Flush();
 }
 
+bool PostgresSink::BinaryRow(const LayoutPlan& plan, const RowCells& cells) {
+    if (buffer_.empty()) PutBinaryHeader(buffer_);
+    PutInt16(buffer_, static_cast<int>(cells.Size()));
+    for (size_t i = 0; i < cells.Size(); ++i) {
+        if (cells.Kind(i) == Cell::kNull) {
+            PutInt32(buffer_, -1);
+            continue;
+        }
+        const char* text = cells.Text(i);
+        const size_t length = cells.Length(i);
+        const BinaryForm form = i < forms_.size() ? forms_[i] : BinaryForm::kBytes;
+        bool ok = true;
+        if (form == BinaryForm::kBytes) {
+            PutInt32(buffer_, static_cast<int32_t>(length));
+            buffer_.append(text, length);
+        } else if (form == BinaryForm::kNumeric) {
+            ok = AppendBinaryNumeric(buffer_, text, length);
+        } else {
+            ok = AppendBinaryNumber(buffer_, form, text, length);
+        }
+        if (!ok) {
+            const std::string column = i < plan.fields.size() ? plan.fields[i].column : std::to_string(i + 1);
+            return Fail("the table " + table_ + ", row " + std::to_string(stored_ + buffered_ + 1) + ", column " + column +
+                            ": the value " + std::string(text, length) + " is not one its type takes",
+                        false);
+        }
+    }
+    ++buffered_;
+    return buffer_.size() < kCopyBytes || Flush();
+}
+
 bool PostgresSink::Flush() {
     if (!failure_.empty()) return false;
     if (buffered_ == 0) return true;
+    if (binary_) PutInt16(buffer_, -1);   // the end of the rows
     if (!database_.Copy(copy_, buffer_)) {
         // The server names the row of this COPY and the column that it refused.
         return Fail("the table " + table_ + " did not take the rows " + std::to_string(stored_ + 1) + " to " +

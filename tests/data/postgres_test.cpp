@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "pgsink.h"
 #include "test_util.h"
 
 namespace {
@@ -350,6 +351,84 @@ TEST_F(PostgresOutput, RecordTypesATableEachWithSqlNames) {
     Result stopped = Cli(run + "--table again");
     EXPECT_EQ(stopped.status, 1) << stopped.err;
     EXPECT_EQ(In("SELECT COUNT(*) FROM pg_tables WHERE tablename LIKE 'again%'"), "0\n");
+}
+
+// Decimals in every position of NUMERIC's base-10000 groups, through the binary form of
+// a table the load makes and the text form of one appended to whose columns are text:
+// both keep every digit and the scale, and the text form converts to the table's types.
+TEST_F(PostgresOutput, BinaryAndTextFormsKeepEveryDigitAndScale) {
+    ASSERT_TRUE(qbtest::WriteFileBytes(copybook_, "       01 DEC-REC.\n"
+                                                  "          05 ID PIC 9(2).\n"
+                                                  "          05 WIDE PIC S9(20)V9(9) COMP-3.\n"
+                                                  "          05 TINY PIC SV9(5).\n"
+                                                  "          05 HALF PIC S9(4) COMP.\n"
+                                                  "          05 WORD PIC S9(9) COMP.\n"
+                                                  "          05 RATIO COMP-1.\n"
+                                                  "          05 NAME PIC N(2).\n"));
+    ASSERT_TRUE(qbtest::WriteFileBytes(csv_, "ID,WIDE,TINY,HALF,WORD,RATIO,NAME\n"
+                                             u8"1,0,0,0,0,0,漢字\n"
+                                             "2,-99999999999999999999.999999999,-0.00001,-32768,-2147483648,-1.5,\n"
+                                             "3,10000.0001,0.1,32767,2147483647,3.25,\n"
+                                             "4,12345678901234567890.123456789,0.00010,1,10000,0.5,\n"
+                                             "5,0.000000001,-0.99999,-1,-10000,1e+20,\n"));
+    Result encoded = Cli("encode --cobol " + copybook_ + " " + csv_ + " -o " + data_);
+    ASSERT_EQ(encoded.status, 0) << encoded.err;
+    const std::string blank = u8"\u3000\u3000";   // a blank PIC N(2): two ideographic spaces
+    const std::string expected = u8"1 0.000000000 0.00000 0 0 0 漢字\n"
+                                 "2 -99999999999999999999.999999999 -0.00001 -32768 -2147483648 -1.5 " + blank + "\n"
+                                 "3 10000.000100000 0.10000 32767 2147483647 3.25 " + blank + "\n"
+                                 "4 12345678901234567890.123456789 0.00010 1 10000 0.5 " + blank + "\n"
+                                 "5 0.000000001 -0.99999 -1 -10000 1e+20 " + blank + "\n";
+    ASSERT_EQ(Load("--cobol --table made").status, 0);
+    std::string made = In("SELECT id, wide, tiny, half, word, ratio, name FROM made ORDER BY id");
+    EXPECT_EQ(made, expected) << made;
+    EXPECT_EQ(In("SELECT format_type(atttypid, atttypmod) FROM pg_attribute WHERE attrelid = 'made'::regclass "
+                 "AND attname = 'wide'"),
+              "numeric(29,9)\n");
+    ASSERT_EQ(In("CREATE TABLE texts (id text, wide text, tiny text, half text, word text, ratio text, name text)"), "");
+    Result appended = Load("--cobol --table texts --if-exists append");
+    ASSERT_EQ(appended.status, 0) << appended.err;
+    EXPECT_EQ(In("SELECT wide, tiny, half FROM texts ORDER BY id"),
+              "0.000000000 0.00000 0\n-99999999999999999999.999999999 -0.00001 -32768\n"
+              "10000.000100000 0.10000 32767\n12345678901234567890.123456789 0.00010 1\n"
+              "0.000000001 -0.99999 -1\n");
+    // A table the server refuses the rows of: its reason, and no option for reading the
+    // data (whose first bytes, "01" and a packed zero, look like a record descriptor word).
+    ASSERT_EQ(In("CREATE TABLE other (elsewhere text)"), "");
+    Result refused = Load("--cobol --table other --if-exists append");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("column \"id\" of relation \"other\" does not exist"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.err.find("try --records"), std::string::npos) << refused.err;
+}
+
+// NUMERIC's binary form: base-10000 groups aligned at the point, the leading and
+// trailing zero groups left out, the display scale the digits after the point.
+TEST(PostgresBinary, NumericGroupsWeightSignAndScale) {
+    auto binary = [](const std::string& text) {
+        std::string out;
+        if (!quillbox::AppendBinaryNumeric(out, text.data(), text.size())) return std::string("refused");
+        std::string shown;
+        // length, then ndigits weight sign dscale digits... as numbers
+        for (size_t i = 4; i + 1 < out.size(); i += 2) {
+            const int value = (static_cast<unsigned char>(out[i]) << 8) | static_cast<unsigned char>(out[i + 1]);
+            shown += (shown.empty() ? "" : " ") + std::to_string(i == 6 && value >= 0x8000 ? value - 0x10000 : value);
+        }
+        const int length = (static_cast<unsigned char>(out[2]) << 8) | static_cast<unsigned char>(out[3]);
+        return std::to_string(length) + ": " + shown;
+    };
+    EXPECT_EQ(binary("0"), "8: 0 0 0 0");
+    EXPECT_EQ(binary("-0.00"), "8: 0 0 0 2");                  // no negative zero
+    EXPECT_EQ(binary("12.50"), "12: 2 0 0 2 12 5000");
+    EXPECT_EQ(binary("0.0001"), "10: 1 -1 0 4 1");
+    EXPECT_EQ(binary("-0.00001"), "10: 1 -2 16384 5 1000");
+    EXPECT_EQ(binary("10000"), "10: 1 1 0 0 1");               // the zero group after it left out
+    EXPECT_EQ(binary("00123456789.120"), "16: 4 2 0 3 1 2345 6789 1200");
+    EXPECT_EQ(binary("+7"), "10: 1 0 0 0 7");
+    EXPECT_EQ(binary(".5"), "10: 1 -1 0 1 5000");
+    for (const char* bad : {"", "-", ".", "1.2.3", "1e5", "12a", " 1", "1 ", "--1", "0x10"}) {
+        EXPECT_EQ(binary(bad), "refused") << bad;
+    }
+    EXPECT_EQ(binary(std::string(400, '9')), "refused");      // beyond any item's digits
 }
 
 }  // namespace

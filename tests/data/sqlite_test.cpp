@@ -414,7 +414,7 @@ TEST_F(SqliteLoads, RejectsAndReportsWithTheDatabase) {
 // The corpus' COPY members are stored under their project's prefix ("zappbuild-
 // epsmtinp.cpy" holds EPSMTINP): a folder of links under the member names finds them.
 std::string MemberFolder(const fs::path& corpus) {
-    const fs::path dir = fs::current_path() / "sqlite_corpus_members";
+    const fs::path dir = fs::current_path() / qbtest::ProcessUniqueName("sqlite_corpus_members_", "");
     std::error_code error;
     fs::create_directories(dir, error);
     for (const auto& entry : fs::directory_iterator(corpus)) {
@@ -474,6 +474,14 @@ TEST(SqliteCorpus, EveryCopybookLoadsItsDdlAndItsData) {
     if (!fs::is_directory(corpus, error)) GTEST_SKIP() << "no corpus at " << corpus;
     if (std::system("command -v sqlite3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "no sqlite3 shell";
     const std::string members = MemberFolder(corpus);
+    // The folder of links goes at the end, however the test ends.
+    struct RemovedAtEnd {
+        std::string path;
+        ~RemovedAtEnd() {
+            std::error_code ignored;
+            fs::remove_all(path, ignored);
+        }
+    } removeMembers{members};
     std::vector<fs::path> copybooks;
     for (const auto& entry : fs::directory_iterator(corpus)) {
         if (entry.path().extension() == ".cpy") copybooks.push_back(entry.path());

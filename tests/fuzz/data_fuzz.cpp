@@ -7,8 +7,9 @@
 // takes a copybook of several 01 records instead, the record types chosen by rules on
 // a type field (and a default or none), through the JSON Lines with the record key; a
 // first byte 0xFE takes record-type rules from the input before the data. Where threads
-// are built, the inputs of an odd length are decoded on three threads too, in chunks of a few bytes,
-// which must give the table, the messages and the status of one thread.
+// are built, the inputs of an odd length are decoded (and their tables encoded) on three
+// threads too, in chunks of a few bytes, which must give the output, the messages and
+// the status of one thread.
 #include <unistd.h>
 
 #include <cstddef>
@@ -348,6 +349,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int encoded = EncodeData(analyzer->GetHead(), recordLength, options, in, out, null);
         std::fclose(in);
         std::fclose(out);
+        if (size % 2 == 1) {   // encode on three threads too, the table cut into chunks of a few bytes
+            ExpectThreadsSame(reinterpret_cast<const uint8_t*>(table), tableSize, options,
+                              [&](const DataOptions& o, std::FILE* from, std::FILE* to, std::FILE* err) {
+                return EncodeData(analyzer->GetHead(), recordLength, o, from, to, err);
+            });
+        }
         if (encoded != kExitDone) Fail("a table decode wrote does not encode");
         if (options.records == RecordFormat::kFixed && recordsSize != size) Fail("encode wrote another length");
         std::free(records);
