@@ -206,6 +206,20 @@ def test_a_write_keeps_the_mode_of_the_file_it_replaces(tmp_path):
     assert os.stat(fresh).st_mode & 0o777 == 0o666 & ~umask
 
 
+def test_a_write_keeps_links_and_refuses_a_folder(tmp_path):
+    layout = quillbox.Layout(COPYBOOK)
+    path, link = tmp_path / "out.dat", tmp_path / "link.dat"
+    quillbox.write([(1, 1, 1, "OLD")], path, layout)
+    os.link(path, link)
+    quillbox.write([(2, 2, 2, "NEW")], path, layout)
+    assert os.path.samefile(path, link)                       # still one file of two names
+    assert quillbox.read(link, layout)["NAME"].str.strip().tolist() == ["NEW"]
+    with pytest.raises(IsADirectoryError) as failure:
+        quillbox.write([(1, 1, 1, "A")], tmp_path, layout)
+    assert str(tmp_path) in str(failure.value)
+    assert sorted(os.listdir(tmp_path)) == ["link.dat", "out.dat"]
+
+
 def test_decimal_makers_and_arena_allocators_give_equal_frames(tmp_path):
     # The direct Decimal and the constructor's, the huge-page arenas and the
     # interpreter's own: the same frames, pickled to compare them across processes.
