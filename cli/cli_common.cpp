@@ -45,8 +45,10 @@ std::string OpenFailure(int error) {
     return SystemToUtf8(OPEN_FAILED) + " (the file cannot be opened: " + std::strerror(error) + ")";
 }
 
-// The most bytes of copybook text an analysis takes, as of a file: under 2 GB.
-constexpr long long kMaxCopybookBytes = static_cast<long long>(INT_MAX) - 1;
+// The most bytes of copybook text read from standard input, a pipe or a device: a pipe
+// that never ends is refused there, before it fills the temporary folder. (A copybook
+// file may be larger, up to what an analysis takes: under 2 GB.)
+constexpr long long kMaxPipedCopybookBytes = 64LL * 1024 * 1024;
 
 // A copy of a copybook read from standard input, a pipe or a device, for the analysis,
 // which reads a file it can measure: in a folder of its own (created for this run,
@@ -61,7 +63,7 @@ public:
 
     const std::string& Path() const { return file_; }
 
-    // Copies everything `from` still holds, at most kMaxCopybookBytes. Failures name the
+    // Copies everything `from` still holds, at most kMaxPipedCopybookBytes. Failures name the
     // copybook as `shownName`.
     void Make(std::FILE* from, const std::string& shownName) {
         MakeFolder(shownName);
@@ -82,7 +84,7 @@ public:
         bool ok = true, tooLarge = false;
         while (ok && (got = std::fread(block, 1, sizeof block, from)) > 0) {
             total += static_cast<long long>(got);
-            if (total > kMaxCopybookBytes) {
+            if (total > kMaxPipedCopybookBytes) {
                 tooLarge = true;
                 break;
             }
@@ -100,8 +102,9 @@ public:
         if (ok && std::ferror(from)) ok = false;
         if (std::fclose(to) != 0) ok = false;
         if (tooLarge)
-            throw CommandFailure{shownName, "the copybook text reaches 2 GB, beyond what an analysis takes "
-                                            "(a copybook file must be smaller than 2 GB too)"};
+            throw CommandFailure{shownName, "the copybook text read from standard input, a pipe or a device goes "
+                                            "past 64 MB, the most taken from one; nothing was analysed (give a "
+                                            "copybook file instead)"};
         if (!ok) throw CommandFailure{shownName, "reading the copybook text failed (" + std::string(std::strerror(error)) + ")"};
     }
 

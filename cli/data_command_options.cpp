@@ -110,6 +110,42 @@ void AddRecordTypeOptions(CLI::App* command, DataCommandOptions& options) {
                         "the 01 record of records no --record-type rule matches (without it they are bad data)");
 }
 
+// A folder made for the tables of a run: removed again (when empty) unless Keep() says
+// the run completed, also when a signal ends the run.
+class MadeFolder {
+public:
+    MadeFolder() = default;
+    MadeFolder(const MadeFolder&) = delete;
+    MadeFolder& operator=(const MadeFolder&) = delete;
+    ~MadeFolder() {
+        if (path_.empty()) return;
+        if (!keep_) {
+#ifdef _WIN32
+            _rmdir(path_.c_str());
+#else
+            rmdir(path_.c_str());
+#endif
+        }
+        ForgetTemporaryFile(path_);
+    }
+    void Make(const std::string& path) {
+        TemporaryFileHold hold;
+#ifdef _WIN32
+        int made = _mkdir(path.c_str());
+#else
+        int made = mkdir(path.c_str(), 0777);
+#endif
+        if (made != 0) throw CommandFailure{ArgumentToUtf8(path), std::strerror(errno)};
+        path_ = path;
+        RegisterTemporaryFile(path_);
+    }
+    void Keep() { keep_ = true; }
+
+private:
+    std::string path_;
+    bool keep_ = false;
+};
+
 // A folder for the tables of record types: a name ending in a slash, or a folder there.
 bool IsFolderName(const std::string& name) {
     if (name.empty() || name == "-") return false;
@@ -274,15 +310,20 @@ int RunRecordTypes(const DataCommandOptions& given, DataOptions& options, Loaded
         }
         options.format = TableFormat::kJsonl;
     }
+    // A folder made for this run goes again when the run fails or is interrupted.
+    MadeFolder made;
     if (folder) {
         struct stat status;
         if (stat(given.output.c_str(), &status) != 0) {
-#ifdef _WIN32
-            int made = _mkdir(given.output.c_str());
-#else
-            int made = mkdir(given.output.c_str(), 0777);
-#endif
-            if (made != 0) throw CommandFailure{ArgumentToUtf8(given.output), std::strerror(errno)};
+            std::string bare = given.output;
+            while (bare.size() > 1 && (bare.back() == '/' || bare.back() == '\\')) bare.pop_back();
+            if (stat(bare.c_str(), &status) == 0 && !S_ISDIR(status.st_mode)) {
+                throw CommandFailure{ArgumentToUtf8(given.output),
+                                     "there is a file of that name: -o NAME/ (with the slash) names the folder of a "
+                                     "file per record type; choose another folder, or drop the slash and write one "
+                                     "JSON Lines stream"};
+            }
+            made.Make(given.output);
         }
     }
     std::FILE* in = OpenInput(given.input);
@@ -322,6 +363,7 @@ int RunRecordTypes(const DataCommandOptions& given, DataOptions& options, Loaded
     bool complete = status == kExitDone || status == kExitBadData;
     for (auto& table : tables) complete ? table->Commit() : table->Abandon();
     if (output) complete ? output->Commit() : output->Abandon();
+    if (complete) made.Keep();
     return status;
 }
 

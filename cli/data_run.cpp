@@ -84,7 +84,7 @@ public:
         ClearProgress();
         switch (fault.kind) {
         case RunFault::kFatal:
-            std::fprintf(err_, "%s\n", place.c_str());
+            std::fprintf(err_, "quillbox-cli: %s\n", place.c_str());
             failed_ = true;
             break;
         case RunFault::kView:
@@ -94,7 +94,7 @@ public:
         case RunFault::kValue:
         case RunFault::kRecord:
             if (policy_ == OnError::kStop) {
-                std::fprintf(err_, "%s\n", place.c_str());
+                std::fprintf(err_, "quillbox-cli: %s\n", place.c_str());
                 stopped_ = true;
                 break;
             }
@@ -224,7 +224,7 @@ template <typename Prepared, typename Loop>
 int RunPrepared(Prepared& prepared, bool ready, const std::string& error, const DataOptions& options,
                 std::FILE* err, const RunDisplay& display, const char* verb, Loop loop) {
     if (!ready) {
-        std::fprintf(err, "%s\n", error.c_str());
+        std::fprintf(err, "quillbox-cli: %s\n", error.c_str());
         return kExitFailed;
     }
     RunReport report(display, err, verb, options.onError, options.blankNumeric);

@@ -24,7 +24,7 @@ const char* const INPUT_HELP =
     "COPYBOOK is a COBOL copybook in fixed format: data description entries with level\n"
     "numbers 1 to 49, Shift_JIS text. Columns 1-6 (the sequence area) are ignored;\n"
     "column 7 is the indicator: \"*\" or \"/\" there makes a comment line. \"-\" reads the\n"
-    "copybook from standard input; pipes and devices work too.\n";
+    "copybook from standard input; pipes and devices work too (at most 64 MB from them).\n";
 
 // The exit statuses of the commands that show the layout (a data command lists its own).
 const char* const EXIT_HELP = "exit status: 0 done; 1 the analysis or a file failed; 2 bad usage";
@@ -193,6 +193,8 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
 #endif
+    // The temporary files of a run go when a signal ends it.
+    RemoveTemporaryFilesOnSignals();
     CLI::App program("The record layout of a COBOL copybook, for a terminal or a script.", "quillbox-cli");
     auto formatter = std::make_shared<HelpFormatter>();
     program.formatter(formatter);

@@ -1,16 +1,11 @@
 // The output file of a command (html, ddl, decode, encode), opened so that nothing is
-// lost and nothing is replaced by surprise:
-// - a regular file, or a name not there yet, is written as a temporary file in the same
-//   folder and renamed over the name only by Commit: a run that fails, stops on bad data
-//   or is interrupted leaves the file that was there as it was;
-// - a symbolic link is followed, and its target replaced that way; the link stays;
-// - "-" is standard output; a pipe (FIFO) and a device are written directly, and so is
-//   a name that stands for an open file of the process (/dev/stdout, /proc/self/fd/N);
-// - an output that is the same file as an input of the command (hard and symbolic links
-//   included) is refused before anything is opened for writing.
-// Temporary files, this one and the copy of a copybook read from a pipe, are kept in a
-// registry that a signal handler empties: SIGINT, SIGTERM, SIGHUP or SIGPIPE remove
-// them and end the program with 128 + the signal's number (130 for SIGINT).
+// lost and nothing is replaced by surprise, through FileReplacement (filereplace.h):
+// a temporary file beside the name renamed into place by Commit; links followed; "-",
+// pipes and devices written directly; an input refused; owner, mode and hard links
+// kept. The failures become CommandFailure naming the output as given.
+// Temporary files, this one and the copy of a copybook read from a pipe, are kept in the
+// registry of filereplace.h, which SIGINT, SIGTERM, SIGHUP or SIGPIPE empty (main()
+// asks for it) before ending the program with 128 + the signal's number.
 #ifndef QUILLBOX_CLI_OUTPUT_FILE_H
 #define QUILLBOX_CLI_OUTPUT_FILE_H
 
@@ -18,9 +13,7 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
-#include <signal.h>
-#endif
+#include "filereplace.h"
 
 class OutputFile {
 public:
@@ -41,9 +34,9 @@ public:
     ~OutputFile();
 
     // The stream to write, in binary mode.
-    std::FILE* File() const { return file; }
+    std::FILE* File() const { return replacement.File(); }
     // True when the output is written directly (standard output, a pipe, a device).
-    bool Direct() const { return temporary.empty(); }
+    bool Direct() const { return replacement.Direct(); }
 
     // Completes the output: the temporary file is flushed to the disk, closed and put in
     // place of the name; a direct output is flushed (and closed). Raises CommandFailure
@@ -54,41 +47,8 @@ public:
 
 private:
     std::string name;        // as given
-    std::string target;      // the path a temporary file is renamed to
-    std::string temporary;   // empty for a direct output
     Texts texts;
-    std::FILE* file = nullptr;
-};
-
-// Temporary files (and folders made for them) that a signal ending the program removes.
-// The path is registered right after it is created (the signals are held in between,
-// TemporaryFileHold) and forgotten right after it was removed or renamed.
-void RegisterTemporaryFile(const std::string& path);
-void ForgetTemporaryFile(const std::string& path);
-
-// A run that can end itself cleanly on a signal (a database load rolls back): while
-// `stop` is set, the first ending signal only calls it (it must be async-signal-safe)
-// and the run, stopping soon after, ends with 128 + the signal's number
-// (EndIfSignalled). A second signal ends the program at once, as without it.
-void SetSignalStop(void (*stop)());
-// Ends the program as the signal that asked the run to stop would have (its temporary
-// files removed first); returns when there was none.
-void EndIfSignalled();
-
-// Holds the signals that remove temporary files while a temporary file is created and
-// registered, so that none is left between the two.
-class TemporaryFileHold {
-public:
-    TemporaryFileHold();
-    ~TemporaryFileHold();
-    TemporaryFileHold(const TemporaryFileHold&) = delete;
-    TemporaryFileHold& operator=(const TemporaryFileHold&) = delete;
-
-private:
-#ifndef _WIN32
-    bool held = false;
-    sigset_t saved;   // the signal mask before
-#endif
+    FileReplacement replacement;
 };
 
 #endif

@@ -606,7 +606,8 @@ public:
             std::string expected = i < fields.size() ? fields[i].column : "(none)";
             std::string found = i < row_.size() ? row_[i] : "(none)";
             if (expected != found) {
-                error = "header column " + std::to_string(i + 1) + " is " + found + ", the layout has " + expected;
+                error = "header column " + std::to_string(i + 1) + " is " + ShownText(found) + ", the layout has " +
+                        ShownText(expected);
                 return false;
             }
         }
@@ -678,7 +679,7 @@ private:
             for (size_t f = 0; f < fields.size(); ++f) {
                 if (fields[f].column != row_[i]) continue;
                 if (taken[f]) {
-                    error = "header column " + std::to_string(i + 1) + " repeats " + row_[i];
+                    error = "header column " + std::to_string(i + 1) + " repeats " + ShownText(row_[i]);
                     return false;
                 }
                 taken[f] = true;

@@ -3,12 +3,13 @@
 
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 
 #include "cobolrules.h"
 #include "english.h"
+#include "filereplace.h"
 #include "rectypes.h"
 #include "textcodec.h"
 #include "variableoccurs.h"
@@ -286,35 +287,22 @@ DataWriter::DataWriter(const Layout& layout, const std::string& dataPath, const 
     : setup_(new DataSetup), path_(dataPath) {
     std::string error;
     if (!setup_->Prepare(layout.Head(), layout.RecordLength(), WithTables(layout, options), error)) throw Error(error);
-    // A temporary file in the same folder, so that the rename at Close() stays on one file system.
-    std::random_device random;
-    for (int attempt = 0; attempt < 100 && file_ == nullptr; ++attempt) {
-        temporary_ = dataPath + ".tmp" + std::to_string(random() % 1000000);
-#ifdef _WIN32
-        std::FILE* existing = std::fopen(temporary_.c_str(), "rb");
-        if (existing != nullptr) {
-            std::fclose(existing);
-            errno = EEXIST;
-            continue;
-        }
-        file_ = std::fopen(temporary_.c_str(), "wb");
-#else
-        file_ = std::fopen(temporary_.c_str(), "wbx");
-#endif
-        if (file_ == nullptr && errno != EEXIST) break;
+    // A temporary file in the same folder, renamed into place at Close().
+    output_.reset(new FileReplacement);
+    if (!output_->Open(dataPath)) {
+        if (output_->Why() == FileReplacement::kSystem)
+            throw Error(dataPath + ": cannot create a temporary file beside it (" + Posix(output_->Error()) + ")");
+        throw Error(dataPath + ": " + output_->Reason());
     }
-    if (file_ == nullptr) throw Error(dataPath + ": cannot create a temporary file beside it (" + Posix(errno) + ")");
+    file_ = output_->File();
     writer_.reset(new RecordWriter(file_, options.records, options.blockSize, options.crlf));
     cells_.resize(setup_->Plan().fields.size());
     record_.resize(static_cast<size_t>(layout.RecordLength()) + 16);
 }
 
 DataWriter::~DataWriter() {
-    if (file_ != nullptr) {
-        writer_.reset();
-        std::fclose(file_);
-        std::remove(temporary_.c_str());
-    }
+    // The writer flushes into the stream before the replacement removes it.
+    writer_.reset();
 }
 
 size_t DataWriter::ColumnCount() const { return cells_.size(); }
@@ -383,19 +371,15 @@ void DataWriter::Close() {
     if (file_ == nullptr) return;
     bool ok = writer_->Finish();
     writer_.reset();
-    if (std::fclose(file_) != 0) ok = false;
     file_ = nullptr;
     if (!ok) {
-        std::remove(temporary_.c_str());
+        output_->Abandon();
         throw Error(path_ + ": cannot write the file");
     }
-#ifdef _WIN32
-    std::remove(path_.c_str());
-#endif
-    if (std::rename(temporary_.c_str(), path_.c_str()) != 0) {
-        int error = errno;
-        std::remove(temporary_.c_str());
-        throw Error(path_ + ": cannot replace the file (" + Posix(error) + ")");
+    if (!output_->Commit()) {
+        if (output_->Why() == FileReplacement::kSystem)
+            throw Error(path_ + ": cannot replace the file (" + Posix(output_->Error()) + ")");
+        throw Error(path_ + ": cannot replace the file: " + output_->Reason());
     }
 }
 

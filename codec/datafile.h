@@ -33,6 +33,8 @@
 #include "records.h"
 #include "valuecodec.h"
 
+class FileReplacement;
+
 namespace quillbox {
 
 // A failure of the data file API: `what()` is English text naming the place.
@@ -197,8 +199,9 @@ public:
 
 private:
     std::unique_ptr<DataSetup> setup_;
-    std::string path_, temporary_;
-    std::FILE* file_ = nullptr;
+    std::string path_;
+    std::unique_ptr<FileReplacement> output_;   // written beside the file, put in place by Close()
+    std::FILE* file_ = nullptr;                 // output_'s stream while open
     std::unique_ptr<RecordWriter> writer_;
     std::vector<Cell> cells_;
     std::vector<unsigned char> record_;

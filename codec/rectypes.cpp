@@ -454,7 +454,7 @@ public:
                    !table->Decode(reinterpret_cast<const unsigned char*>(name_.data()), name_.size(), converted_)) {
             rowError = "\"record\": the value is no " + options.tableEncoding + " text";
         } else if ((chosen = types_.Find(table != nullptr ? converted_ : name_)) < 0) {
-            rowError = "\"record\": the copybook has no 01 record " + name_;
+            rowError = "\"record\": the copybook has no 01 record " + ShownText(name_);
         }
         type = chosen < 0 ? 0 : static_cast<size_t>(chosen);
         type_ = type;

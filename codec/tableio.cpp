@@ -229,12 +229,12 @@ bool FillFromJson(const JsonNode& node, const JsonValue* value, std::vector<Cell
                 bool known = false;
                 for (const JsonNode& child : node.children) known = known || child.key == key;
                 if (!known && !ignoreUnknown) {
-                    error = (path.empty() ? "" : path + ": ") + "the layout has no item \"" + key + "\"";
+                    error = (path.empty() ? "" : path + ": ") + "the layout has no item \"" + ShownText(key) + "\"";
                     return false;
                 }
                 for (size_t j = 0; j < i; ++j) {
                     if (value->members[j].first == key) {
-                        error = (path.empty() ? "" : path + ": ") + "\"" + key + "\" is given twice";
+                        error = (path.empty() ? "" : path + ": ") + "\"" + ShownText(key) + "\" is given twice";
                         return false;
                     }
                 }

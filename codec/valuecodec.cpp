@@ -110,29 +110,7 @@ inline void PutDigits(char* out, uint64_t v, int n) {
     if (n > 0) *--p = static_cast<char>('0' + w % 10);
 }
 
-// A value of the table as a message shows it: at most 80 bytes (cut between UTF-8
-// characters, with the length of the whole), control bytes escaped as \xNN.
-std::string Shown(std::string_view text) {
-    constexpr size_t kShown = 80;
-    size_t cut = text.size();
-    if (cut > kShown) {
-        cut = kShown;
-        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-    }
-    std::string out;
-    for (size_t i = 0; i < cut; ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7F) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02X", c);
-            out += escape;
-        } else {
-            out.push_back(static_cast<char>(c));
-        }
-    }
-    if (cut < text.size()) out += "... (" + std::to_string(text.size()) + " bytes)";
-    return out;
-}
+std::string Shown(std::string_view text) { return ShownText(text); }
 
 std::string Quoted(std::string_view text) { return "\"" + Shown(text) + "\""; }
 
@@ -320,6 +298,36 @@ void TrimBlanks(std::string& text, bool national) {
 }
 
 }  // namespace
+
+std::string ShownText(std::string_view text) {
+    constexpr size_t kShown = 80;
+    size_t cut = text.size();
+    if (cut > kShown) {
+        cut = kShown;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    }
+    std::string out;
+    for (size_t i = 0; i < cut; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        // The C0 controls, DEL, and the C1 controls as UTF-8 writes them (C2 80 to C2 9F).
+        const bool c1 = c == 0xC2 && i + 1 < cut && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if (c < 0x20 || c == 0x7F || c1) {
+            char escape[16];
+            if (c1) {
+                std::snprintf(escape, sizeof escape, "\\xC2\\x%02X", static_cast<unsigned char>(text[++i]));
+            } else {
+                std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            }
+            out += escape;
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    if (cut < text.size()) out += "... (" + std::to_string(text.size()) + " bytes)";
+    return out;
+}
+
 
 void RowCells::Grow(size_t n) {
     size_t capacity = capacity_ < 4096 ? 4096 : capacity_;

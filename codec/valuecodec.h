@@ -18,6 +18,12 @@
 
 namespace quillbox {
 
+// A text read from the input (a value, a header's column, a JSON key) as a message shows
+// it: at most 80 bytes (cut between UTF-8 characters, with the length of the whole), the
+// control bytes (line feed, ESC, the C1 controls ...) escaped as \xNN, so that the
+// message stays one line and cannot drive a terminal.
+std::string ShownText(std::string_view text);
+
 // A value of a table cell.
 struct Cell {
     enum Kind { kNull, kNumber, kText };

@@ -1,6 +1,8 @@
 // Text-mode file access with the Windows rules (see textfile.h).
 #include "textfile.h"
 
+#include "filereplace.h"
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
@@ -145,138 +147,26 @@ bool WriteTextFile(const char* path, const char* data, std::size_t size) {
 
 // ---- Replacing a file ---------------------------------------------------------------
 
-namespace {
-
-// Creates a new file that did not exist, for writing; -1 (errno set) on failure.
-int CreateNewFile(const std::string& path, int mode) {
-#ifdef _WIN32
-    (void)mode;
-    return _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-#else
-    return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-#endif
+TextFileReplacement::TextFileReplacement(const char* path) : replacement(new FileReplacement) {
+    if (path == nullptr || !replacement->Open(path)) errno = path == nullptr ? ENOENT : replacement->Error();
 }
 
-}  // namespace
+TextFileReplacement::~TextFileReplacement() { delete replacement; }
 
-TextFileReplacement::TextFileReplacement(const char* path)
-    : target(path != nullptr ? path : ""), file(nullptr), targetExisted(false) {
-    struct stat status;
-    bool exists = !target.empty() && stat(target.c_str(), &status) == 0;
-    targetExisted = exists;
-    if (target.empty()) {
-        errno = ENOENT;
-        return;
-    }
-    if (exists && S_ISDIR(status.st_mode)) {
-        errno = EISDIR;
-        return;
-    }
-#ifdef _WIN32
-    if (exists && _access(target.c_str(), 2) != 0) return;
-    int mode = 0;
-    unsigned long process = static_cast<unsigned long>(_getpid());
-#else
-    if (exists && access(target.c_str(), W_OK) != 0) return;
-    // A new file gets what a plain create would give it; a replacement keeps the
-    // permissions of the file it replaces.
-    int mode = exists ? static_cast<int>(status.st_mode & 07777) : 0666;
-    unsigned long process = static_cast<unsigned long>(getpid());
-#endif
-    const std::string folder = PathFolder(target);
-    static unsigned long counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char name[64];
-        std::snprintf(name, sizeof name, ".~qb%lx-%lx.tmp", process, ++counter);
-        std::string candidate = folder + name;
-        int fd = CreateNewFile(candidate, mode);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            return;
-        }
-#ifdef _WIN32
-        file = _fdopen(fd, "wb");
-        if (file == nullptr) _close(fd);
-#else
-        if (exists) fchmod(fd, static_cast<mode_t>(mode));
-        file = fdopen(fd, "wb");
-        if (file == nullptr) close(fd);
-#endif
-        if (file == nullptr) {
-            std::remove(candidate.c_str());
-            return;
-        }
-        temporary = candidate;
-        return;
-    }
-}
-
-TextFileReplacement::~TextFileReplacement() { Abandon(); }
-
-bool TextFileReplacement::CommitIfNew() {
-    struct stat status;
-    if (targetExisted || stat(target.c_str(), &status) == 0) {
-        Abandon();
-        return false;
-    }
-    return Commit();
-}
-
-void TextFileReplacement::Abandon() {
-    if (file != nullptr) std::fclose(file);
-    file = nullptr;
-    if (!temporary.empty()) std::remove(temporary.c_str());
-    temporary.clear();
-}
+std::FILE* TextFileReplacement::File() const { return replacement->File(); }
 
 bool TextFileReplacement::Commit() {
     commitError = 0;
-    if (file == nullptr) {
-        commitError = EBADF;
-        return false;
-    }
-    // Each step's errno is kept where it fails: the steps after it (the temporary
-    // file's removal among them) set errno again.
-    bool ok = std::fflush(file) == 0 && !std::ferror(file);
-    if (!ok) commitError = errno != 0 ? errno : EIO;
-#ifndef _WIN32
-    // The bytes are on the disk before the name points at them.
-    if (ok && fsync(fileno(file)) != 0) {
-        ok = false;
-        commitError = errno;
-    }
-#endif
-    if (std::fclose(file) != 0 && ok) {
-        ok = false;
-        commitError = errno;
-    }
-    file = nullptr;
-#ifdef _WIN32
-    if (ok && MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
-        ok = false;
-        const DWORD error = GetLastError();
-        commitError = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? EBUSY
-                      : error == ERROR_ACCESS_DENIED                                    ? EACCES
-                      : error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL     ? ENOSPC
-                                                                                        : EIO;
-        if (commitError == EACCES) {
-            // A file open in another program is refused as access denied: it is in use
-            // when it cannot be opened for deletion alone either.
-            HANDLE held = CreateFileA(target.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-            if (held == INVALID_HANDLE_VALUE) {
-                if (GetLastError() == ERROR_SHARING_VIOLATION) commitError = EBUSY;
-            } else {
-                CloseHandle(held);
-            }
-        }
-    }
-#else
-    if (ok && std::rename(temporary.c_str(), target.c_str()) != 0) {
-        ok = false;
-        commitError = errno;
-    }
-#endif
-    if (ok) temporary.clear();
-    Abandon();
-    return ok;
+    if (replacement->Commit()) return true;
+    commitError = replacement->Error() != 0 ? replacement->Error() : EIO;
+    errno = commitError;
+    return false;
+}
+
+bool TextFileReplacement::CommitIfNew() {
+    commitError = 0;
+    if (replacement->CommitIfNew()) return true;
+    commitError = replacement->Error() != 0 ? replacement->Error() : EIO;
+    errno = commitError;
+    return false;
 }

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <string>
 
+class FileReplacement;
+
 // Opens `path` for text access. `mode` is one of the C text modes ("r", "w", "a",
 // "r+", "w+", "a+"); the file is opened in the matching binary mode. Null on failure.
 std::FILE* OpenTextFile(const char* path, const char* mode);
@@ -36,15 +38,15 @@ int PrintText(std::FILE* file, const char* format, ...)
 #endif
     ;
 
-// A text-mode write that never destroys the file that was there. The text goes to a
-// new temporary file in the same folder as `path`; Commit closes it and renames it
-// over `path`. A write that fails, or that is abandoned (the object is destroyed
-// without a successful Commit, also while an exception passes), removes the
-// temporary file and leaves `path` as it was.
 // The folder part of `path`, separator included ("" for a bare name); on Windows the
 // second byte of a double-byte character is never taken for a backslash.
 std::string PathFolder(const std::string& path);
 
+// A text-mode write that never destroys the file that was there: a FileReplacement
+// (filereplace.h) of `path`. The text goes to a new temporary file in the same folder;
+// Commit closes it and puts it in place of `path`. A write that fails, or that is
+// abandoned (the object is destroyed without a successful Commit, also while an
+// exception passes), removes the temporary file and leaves `path` as it was.
 class TextFileReplacement {
 public:
     // Creates the temporary file. File() is null (errno set) when it could not be
@@ -55,7 +57,7 @@ public:
     ~TextFileReplacement();
 
     // The temporary file, for WriteText, PrintText and the like.
-    std::FILE* File() const { return file; }
+    std::FILE* File() const;
     // Closes the temporary file and puts it in place of `path`; false (and nothing
     // changed) when closing or renaming failed: CommitError() then says why.
     bool Commit();
@@ -70,11 +72,7 @@ public:
     bool CommitIfNew();
 
 private:
-    void Abandon();
-    std::string target;
-    std::string temporary;
-    std::FILE* file;
-    bool targetExisted;
+    FileReplacement* replacement;
     int commitError = 0;
 };
 

@@ -580,6 +580,17 @@ std::vector<std::string> With(std::vector<std::string> args, const std::string& 
     return args;
 }
 
+// Every message of a data command's options starts with the program's name, also those
+// found once the copybook is read.
+TEST(CliErrors, DataOptionErrorsCarryThePrefix) {
+    Result r = RunCli({"decode", "examples/CUSTMAST.cpy", "examples/custmast.dat", "--record-type-default", "NOPE"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(0u, r.err.find("quillbox-cli: the copybook has no 01 record NOPE\n")) << r.err;
+    Result rule = RunCli({"decode", "examples/CUSTMAST.cpy", "examples/custmast.dat", "--record-type", "NOPE=1:CUSTMAST"});
+    EXPECT_EQ(1, rule.status);
+    EXPECT_EQ(0u, rule.err.find("quillbox-cli: ")) << rule.err;
+}
+
 TEST(CliHelp, EachParagraphOnceExitStatusesAndOptionsNamed) {
     const std::string copybookParagraph = "COPYBOOK is a COBOL copybook in fixed format";
     for (const char* command : {"layout", "tsv", "html", "ddl", "json", "decode", "encode"}) {
@@ -927,6 +938,172 @@ TEST(CliOutput, InterruptedRunRemovesItsTemporaryFilesAndKeepsTheOldFile) {
     }
 }
 
+// A copybook of `types` record types R01, R02, ... of 8 bytes, told apart by their
+// first two bytes ("01", "02", ...), and the rules that choose them.
+std::string TypesCopybook(int types) {
+    std::string text;
+    for (int t = 1; t <= types; ++t) {
+        char entry[160];
+        std::snprintf(entry, sizeof entry, "       01  R%02d.\n           05  T%02d PIC X(2).\n           05  V%02d PIC X(6).\n",
+                      t, t, t);
+        text += entry;
+    }
+    return text;
+}
+
+std::vector<std::string> TypeRules(int types) {
+    std::vector<std::string> rules;
+    for (int t = 1; t <= types; ++t) {
+        char rule[32];
+        std::snprintf(rule, sizeof rule, "T01=%02d:R%02d", t, t);
+        rules.push_back("--record-type");
+        rules.push_back(rule);
+    }
+    return rules;
+}
+
+TEST(CliOutput, NameEndingInASlashIsSaidSoAndAFailedRunLeavesNoNewFolder) {
+    ScratchFolder folder("slash");
+    const std::string copybook = folder / "r.cpy", data = folder / "r.dat";
+    ASSERT_TRUE(qbtest::WriteFileBytes(copybook, TypesCopybook(2)));
+    ASSERT_TRUE(qbtest::WriteFileBytes(data, "01AAAAAA02BBBBBB01CCCCCC"));
+    std::vector<std::string> decode = {"decode", "--cobol", copybook};
+    for (const std::string& rule : TypeRules(2)) decode.push_back(rule);
+    auto run = [&](const std::string& input, const std::string& out) {
+        std::vector<std::string> args = decode;
+        args.insert(args.begin() + 3, input);
+        args.push_back("-o");
+        args.push_back(out);
+        return RunCli(args);
+    };
+
+    // One output: a name with a slash at its end names no file.
+    Result one = RunCli({"decode", "examples/CUSTMAST.cpy", "examples/custmast.dat", "-o", folder / "out.csv/"});
+    ExpectNamedFailure(one, folder / "out.csv/");
+    EXPECT_NE(std::string::npos, one.err.find("ends in a slash")) << one.err;
+    // A file per record type: a file of that name is no folder ...
+    ASSERT_TRUE(qbtest::WriteFileBytes(folder / "taken", "kept"));
+    Result taken = run(data, folder / "taken/");
+    ExpectNamedFailure(taken, folder / "taken/");
+    EXPECT_NE(std::string::npos, taken.err.find("there is a file of that name")) << taken.err;
+    EXPECT_EQ(std::string::npos, taken.err.find("File exists")) << taken.err;
+    EXPECT_EQ("kept", qbtest::ReadFileBytes(folder / "taken"));
+    // ... a run that fails removes the folder it made ...
+    Result failed = run(folder / "missing.dat", folder / "tables/");
+    EXPECT_EQ(1, failed.status) << failed.err;
+    EXPECT_EQ((std::vector<std::string>{"r.cpy", "r.dat", "taken"}), folder.Names());
+    // ... and one that completes keeps it, with its tables.
+    Result done = run(data, folder / "tables/");
+    EXPECT_EQ(0, done.status) << done.err;
+    EXPECT_EQ((std::vector<std::string>{"R01.csv", "R02.csv"}), NamesIn(folder / "tables"));
+}
+
+TEST(CliOutput, InterruptedRunOfManyRecordTypesRemovesEveryTemporaryFile) {
+    // 20 record types, a table file each: more temporary files than a fixed list of 16
+    // held. The records come through a FIFO that stays open, so the run waits with
+    // every table open until the signal ends it.
+    signal(SIGPIPE, SIG_IGN);
+    constexpr int kTypes = 20;
+    ScratchFolder folder("manytypes");
+    const std::string fifo = folder / "records", copybook = folder / "r.cpy", tables = folder / "tables/";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    ASSERT_TRUE(qbtest::WriteFileBytes(copybook, TypesCopybook(kTypes)));
+    std::vector<std::string> args = {QB_CLI_PATH, "decode", "--cobol", copybook, fifo, "-o", tables};
+    for (const std::string& rule : TypeRules(kTypes)) args.push_back(rule);
+    pid_t child = fork();
+    if (child == 0) {
+        int err = open("/dev/null", O_WRONLY);
+        if (err < 0 || dup2(err, 2) < 0) _exit(127);
+        signal(SIGTERM, SIG_DFL);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        execv(QB_CLI_PATH, argv.data());
+        _exit(127);
+    }
+    ASSERT_GT(child, 0);
+    int feed = -1;
+    EXPECT_TRUE(WaitFor([&] { return (feed = open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }));
+    if (feed < 0) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+    }
+    ASSERT_GE(feed, 0);
+    fcntl(feed, F_SETFL, fcntl(feed, F_GETFL) & ~O_NONBLOCK);
+    std::string records;
+    for (int t = 1; t <= kTypes; ++t) {
+        char record[16];
+        std::snprintf(record, sizeof record, "%02dVALUE.", t);
+        records += record;
+    }
+    EXPECT_EQ(static_cast<ssize_t>(records.size()), write(feed, records.data(), records.size()));
+    EXPECT_TRUE(WaitFor([&] { return NamesIn(tables).size() == kTypes; })) << NamesIn(tables).size();
+    kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    close(feed);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(128 + SIGTERM, WEXITSTATUS(status));
+    // Every temporary file went, and with them the folder the run made.
+    EXPECT_EQ((std::vector<std::string>{"r.cpy", "records"}), folder.Names());
+}
+
+TEST(CliOutput, ReplacedFileKeepsItsOwnerModeAndHardLinks) {
+    ScratchFolder folder("keep");
+    chmod(folder.path.c_str(), 0755);
+    const std::string out = folder / "out.csv", twin = folder / "twin.csv";
+    ASSERT_TRUE(qbtest::WriteFileBytes(out, "old table"));
+    ASSERT_EQ(0, link(out.c_str(), twin.c_str()));
+    ASSERT_EQ(0, chmod(out.c_str(), 0640));
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(0, chown(out.c_str(), 65534, 65534));
+    }
+    Result r = RunCli({"decode", "examples/CUSTMAST.cpy", "examples/custmast.dat", "-o", out});
+    EXPECT_EQ(0, r.status) << r.err;
+    const std::string table = qbtest::ReadFileBytes(out);
+    EXPECT_NE(std::string::npos, table.find("CUST-BRANCH-CD")) << table;
+    EXPECT_EQ(table, qbtest::ReadFileBytes(twin));
+    struct stat status;
+    ASSERT_EQ(0, stat(out.c_str(), &status));
+    EXPECT_EQ(2u, static_cast<unsigned>(status.st_nlink));
+    EXPECT_EQ(0640u, static_cast<unsigned>(status.st_mode & 07777));
+    if (root) {
+        EXPECT_EQ(65534u, static_cast<unsigned>(status.st_uid));
+        EXPECT_EQ(65534u, static_cast<unsigned>(status.st_gid));
+    }
+    EXPECT_EQ((std::vector<std::string>{"out.csv", "twin.csv"}), folder.Names());
+
+    // A file of nobody in a folder nobody may not write, replaced by nobody: written in
+    // place, as a shell redirect would, and said.
+    if (root) {
+        ASSERT_EQ(0, unlink(twin.c_str()));
+        char pattern[] = "/tmp/qb_cli_inplace.XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        chmod(pattern, 0755);
+        const std::string locked = std::string(pattern) + "/out.csv";
+        ASSERT_TRUE(qbtest::WriteFileBytes(locked, "old table"));
+        ASSERT_EQ(0, chown(locked.c_str(), 65534, 65534));
+        pid_t child = fork();
+        if (child == 0) {
+            int err = open((folder / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+            if (err < 0 || dup2(err, 2) < 0 || chdir(QB_SOURCE_DIR) != 0) _exit(127);
+            if (setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
+            execl(QB_CLI_PATH, QB_CLI_PATH, "decode", "examples/CUSTMAST.cpy", "examples/custmast.dat", "-o",
+                  locked.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int childStatus = -1;
+        ASSERT_EQ(child, waitpid(child, &childStatus, 0));
+        const std::string err = qbtest::ReadFileBytes(folder / "err");
+        EXPECT_TRUE(WIFEXITED(childStatus) && WEXITSTATUS(childStatus) == 0) << childStatus << err;
+        EXPECT_NE(std::string::npos, err.find("quillbox-cli: " + locked + ": warning: its folder cannot be written"))
+            << err;
+        EXPECT_EQ(table, qbtest::ReadFileBytes(locked));
+        RemoveTree(pattern);
+    }
+}
+
 }  // namespace
 #endif
 namespace {
@@ -1080,19 +1257,28 @@ TEST(CliStandardInput, CopyMembersAreSearchedInTheWorkingFolderNeverBesideTheTem
     EXPECT_EQ(std::vector<std::string>{"tests"}, temporary.Names()) << "a temporary file was left behind";
 }
 
-TEST(CliStandardInput, EndlessInputStopsAtTheSizeLimitOfAFile) {
+TEST(CliStandardInput, EndlessInputStopsAt64Megabytes) {
     TemporaryFolder temporary;
     RunOptions options;
     options.temporaryFolder = temporary.Path();
-    options.fileSizeLimit = 64L << 20;   // no disk is needed for zeros
+    // A copy may not grow past the bound (the holes of zeros take no disk anyway).
+    options.fileSizeLimit = (64L << 20) + 1;
     for (const char* cobol : {"", "--cobol"}) {
         std::vector<std::string> args{"layout"};
         if (*cobol != '\0') args.push_back(cobol);
         args.push_back("/dev/zero");
         Result r = RunCli(args, options);
         ExpectNamedFailure(r, "/dev/zero");
-        EXPECT_NE(std::string::npos, r.err.find("reaches 2 GB")) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find("goes past 64 MB")) << r.err;
     }
+    // Copybook text through a pipe that gives more than the bound.
+    std::string text;
+    while (text.size() <= (65u << 20)) text += "      * a comment line of a copybook that never ends\n";
+    options.input = text;
+    options.inputThroughPipe = true;
+    Result piped = RunCli({"layout", "-"}, options);
+    EXPECT_EQ(1, piped.status);
+    EXPECT_NE(std::string::npos, piped.err.find("goes past 64 MB")) << piped.err;
     EXPECT_TRUE(temporary.Names().empty()) << "a temporary file was left behind";
 }
 

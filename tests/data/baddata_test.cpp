@@ -228,6 +228,34 @@ TEST(BadData, EncodeRefusesWhatTheLayoutCannotTake) {
     EXPECT_EQ(lines.out, std::string("AB 001") + datatest::Bytes({0, 11}) + "x\n");
 }
 
+// Names read from the input (a CSV header's columns, JSON keys) are shown escaped and
+// bounded, so that a message stays one line and cannot drive a terminal; a run that
+// cannot start says so with the program's prefix.
+TEST(BadData, NamesFromTheInputAreEscapedInMessages) {
+    Layout layout({"01 R.", "05 N PIC 9(3).", "05 T PIC X(4)."});
+    DataOptions options;
+    datatest::RunResult header = layout.Encode("N,\"T\nX\x1b[2J\"\n1,a\n", options);
+    EXPECT_EQ(header.status, kExitFailed);
+    EXPECT_NE(header.err.find("quillbox-cli: "), std::string::npos) << header.err;
+    EXPECT_NE(header.err.find("header column 2 is T\\x0AX\\x1B[2J, the layout has T\n"), std::string::npos)
+        << header.err;
+    EXPECT_EQ(header.err.find('\x1b'), std::string::npos);
+    options.ignoreUnknown = true;
+    datatest::RunResult repeated = layout.Encode("N,T,\"N\"\n1,a,2\n", options);
+    EXPECT_NE(repeated.err.find("header column 3 repeats N"), std::string::npos) << repeated.err;
+    datatest::RunResult longName = layout.Encode("N,\"T" + std::string(500, 'x') + "\"\n1,a\n", DataOptions());
+    EXPECT_NE(longName.err.find("... (501 bytes), the layout has T"), std::string::npos) << longName.err;
+
+    options = DataOptions();
+    options.format = TableFormat::kJsonl;
+    datatest::RunResult key = layout.Encode("{\"R\":{\"N\":1,\"T\":\"a\",\"K\\u001b]0;x\\n\\u009b\":1}}\n", options);
+    EXPECT_EQ(key.status, kExitFailed);
+    EXPECT_NE(key.err.find("the layout has no item \"K\\x1B]0;x\\x0A\\xC2\\x9B\""), std::string::npos) << key.err;
+    EXPECT_EQ(key.err.find('\x1b'), std::string::npos);
+    datatest::RunResult twice = layout.Encode("{\"R\":{\"N\":1,\"T\":\"a\",\"N\":2}}\n", options);
+    EXPECT_NE(twice.err.find("\"N\" is given twice"), std::string::npos) << twice.err;
+}
+
 TEST(BadData, FloatsBeyondTheirRangeAreRefused) {
     Layout layout({"01 R.", "05 S COMP-1.", "05 D COMP-2."}, true);
     DataOptions options;
