@@ -95,7 +95,13 @@ def on_dask(frame, work):
     if work == "sum":
         numeric = frame[NUMERIC]
         return dask.compute(numeric.sum(), numeric[NUMERIC[0]].size)
-    return None, int(frame.map_partitions(len).sum().compute())
+    return None, int(frame.map_partitions(_rows_of, meta=(None, "int64")).sum().compute())
+
+
+def _rows_of(frame):
+    """A partition's rows, as a Series of one (every column read: no projection)."""
+    import pandas as pd
+    return pd.Series([len(frame)], dtype="int64")
 
 
 def timed(work):
