@@ -3,13 +3,16 @@
 about 200 MB, 750,000 records of 92 columns (text, packed and display decimals, binary
 and display integers), read whole by quillbox.read in this process, and by
 quillbox.dask.read_data on a LocalCluster of 1 and 2 worker processes (one thread
-each), computing a reduction over every numeric column and the row count, so that the
-figures are the workers' decoding and not the transfer of the rows to the client. The
-workers' CPU time is read from each worker process (resource.getrusage) before and
-after. Not a test: it prints seconds, MB/s and ratios; take the best of --runs.
+each), for two kinds of work, each the same in one process and on Dask, the frames freed
+within the timing: "sum", the sums and the rows of the 40 integer columns (one process
+reads them with columns=, Dask's partitions with its column projection), and "rows",
+every column read and the rows counted. The figures are the decoding, not a transfer
+of the rows to the client. The workers' CPU time is read from each worker process
+(resource.getrusage) before and after. Not a test: it prints seconds, MB/s and ratios;
+take the best of --runs.
 
     PYTHONPATH=build/native/python /usr/bin/python3 bench/python_dask_bench.py \\
-        [--mb 200] [--runs 2] [--decimals decimal] [--blocksize 64MB] [--keep DIR]
+        [--mb 200] [--runs 2] [--decimals decimal] [--blocksize 64MB] [--work sum,rows] [--keep DIR]
 
 The records are written by quillbox.write (1000 distinct ones, repeated); with --keep
 the file is made once in DIR and used again by later runs.
@@ -70,18 +73,51 @@ def worker_cpu():
     return usage.ru_utime + usage.ru_stime
 
 
-def summary(frame):
-    """A reduction of every numeric column and the rows: what a job computes."""
-    numeric = [c for c in frame.columns if c[0] in "BD"]
-    return frame[numeric].sum(), frame.shape[0]
+NUMERIC = None   # the binary and display integer columns (40 of 92), set in main
+
+
+def one_process(path, layout, decimals, work):
+    """The work in this process, the frame freed within the timing (as a worker frees
+    its partitions): ("sum", the sums and rows of the numeric columns, read with
+    columns=) or ("rows", every column read, rows counted)."""
+    if work == "sum":
+        frame = quillbox.read(path, layout, decimals=decimals, records=RECORDS, columns=NUMERIC)
+        result = (frame.sum(), len(frame))
+    else:
+        frame = quillbox.read(path, layout, decimals=decimals, records=RECORDS)
+        result = (None, len(frame))
+    del frame
+    return result
+
+
+def on_dask(frame, work):
+    import dask
+    if work == "sum":
+        numeric = frame[NUMERIC]
+        return dask.compute(numeric.sum(), numeric[NUMERIC[0]].size)
+    return None, int(frame.map_partitions(_rows_of, meta=(None, "int64")).sum().compute())
+
+
+def _rows_of(frame):
+    """A partition's rows, as a Series of one (every column read: no projection)."""
+    import pandas as pd
+    return pd.Series([len(frame)], dtype="int64")
+
+
+def timed(work):
+    start, cpu = time.perf_counter(), time.process_time()
+    result = work()
+    return time.perf_counter() - start, time.process_time() - cpu, result
 
 
 def main():
+    global NUMERIC
     parser = argparse.ArgumentParser()
     parser.add_argument("--mb", type=int, default=200)
     parser.add_argument("--runs", type=int, default=2)
     parser.add_argument("--decimals", default="decimal")
     parser.add_argument("--blocksize", default="64MB")
+    parser.add_argument("--work", default="sum,rows")
     parser.add_argument("--keep", help="a folder to keep the data file in")
     args = parser.parse_args()
 
@@ -89,45 +125,37 @@ def main():
     os.makedirs(folder, exist_ok=True)
     try:
         layout = quillbox.Layout(COPYBOOK)
+        NUMERIC = [c for c in layout.columns if c[0] in "BD"]
         path = make_file(folder, layout, args.mb)
         mb = os.path.getsize(path) / 1e6
-        print("load average %.2f %.2f %.2f" % os.getloadavg())
-        best = None
-        for _ in range(args.runs):
-            start, cpu = time.perf_counter(), time.process_time()
-            whole = quillbox.read(path, layout, decimals=args.decimals, records=RECORDS)
-            wall, cpu = time.perf_counter() - start, time.process_time() - cpu
-            rows = len(whole)
-            sums = whole[[c for c in whole.columns if c[0] in "BD"]].sum()
-            del whole
-            best = wall if best is None else min(best, wall)
-            print("quillbox.read: %d records, %d columns, %.0f MB: %.2f s (cpu %.2f s), %.1f MB/s"
-                  % (rows, len(layout.columns), mb, wall, cpu, mb / wall))
-        one = best
-
-        import dask
+        print("%s: %.0f MB, %d columns; load average %.2f %.2f %.2f"
+              % (os.path.basename(path), mb, len(layout.columns), *os.getloadavg()))
         from dask.distributed import Client, LocalCluster
         import quillbox.dask as qdask
-        for workers in (1, 2):
-            with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                              dashboard_address=None) as cluster, Client(cluster) as client:
-                client.wait_for_workers(workers)
-                client.run(lambda: __import__("quillbox") and None)
-                best = None
-                for _ in range(args.runs):
-                    before = sum(client.run(worker_cpu).values())
-                    start, cpu = time.perf_counter(), time.process_time()
-                    frame = qdask.read_data(path, layout, blocksize=args.blocksize, decimals=args.decimals,
-                                            records=RECORDS)
-                    got, count = dask.compute(*summary(frame))
-                    wall, cpu = time.perf_counter() - start, time.process_time() - cpu
-                    used = sum(client.run(worker_cpu).values()) - before
-                    assert count == rows and (got == sums).all()
-                    best = wall if best is None else min(best, wall)
-                    print("dask, %d worker process(es), %d partitions: %.2f s, %.1f MB/s; workers' cpu %.2f s, "
-                          "client's %.2f s" % (workers, frame.npartitions, wall, mb / wall, used, cpu))
-                print("dask, %d worker process(es): best %.2f s, %.2fx one process's throughput"
-                      % (workers, best, one / best))
+        for work in args.work.split(","):
+            best_one, expected = None, None
+            for _ in range(args.runs):
+                wall, cpu, expected = timed(lambda: one_process(path, layout, args.decimals, work))
+                best_one = wall if best_one is None else min(best_one, wall)
+                print("[%s] one process: %.2f s (cpu %.2f s), %.1f MB/s" % (work, wall, cpu, mb / wall))
+            for workers in (1, 2):
+                with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                                  dashboard_address=None) as cluster, Client(cluster) as client:
+                    client.wait_for_workers(workers)
+                    client.run(lambda: __import__("quillbox") and None)
+                    best = None
+                    for _ in range(args.runs):
+                        before = sum(client.run(worker_cpu).values())
+                        frame = qdask.read_data(path, layout, blocksize=args.blocksize, decimals=args.decimals,
+                                                records=RECORDS)
+                        wall, cpu, got = timed(lambda: on_dask(frame, work))
+                        used = sum(client.run(worker_cpu).values()) - before
+                        assert got[1] == expected[1] and (got[0] is None or (got[0] == expected[0]).all())
+                        best = wall if best is None else min(best, wall)
+                        print("[%s] dask, %d worker process(es), %d partitions: %.2f s, %.1f MB/s; workers' cpu "
+                              "%.2f s, client's %.2f s" % (work, workers, frame.npartitions, wall, mb / wall, used, cpu))
+                    print("[%s] dask, %d worker process(es): best %.2f s, %.2fx one process's throughput"
+                          % (work, workers, best, best_one / best))
         print("load average %.2f %.2f %.2f" % os.getloadavg())
     finally:
         if not args.keep:

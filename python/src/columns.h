@@ -67,6 +67,11 @@ public:
     bool Stop() {
         if (stopped_) return true;
         if (++rows_ % kRows != 0) return false;
+        return StopNow();
+    }
+    // The same, the clock read at once (between runs of records that may give no rows).
+    bool StopNow() {
+        if (stopped_) return true;
         const auto now = std::chrono::steady_clock::now();
         if (now - last_ < kEvery) return false;
         last_ = now;

@@ -115,12 +115,22 @@ public:
     // anything did: a signal handler's exception (set in the interpreter by the sink
     // that heard it), the fault that stopped it, a fatal fault. The records read.
     long long Step(long long records, long long rows, const std::vector<ColumnSink*>& columns) {
-        const long long before = cursor_->Report().read;
+        const RunReport& report = cursor_->Report();
+        const long long before = report.read, given = report.written;
         {
             py::gil_scoped_release unlocked;
-            cursor_->Run(records, rows);
+            // In runs of records, so that signals are heard also where records give no
+            // rows (bad data left out, types not taken): the sinks hear them per row.
+            while (!cursor_->Done()) {
+                long long slice = kSlice;
+                if (records >= 0) slice = std::min(slice, records - (report.read - before));
+                if (slice <= 0 || (rows >= 0 && report.written - given >= rows)) break;
+                cursor_->Run(slice, rows >= 0 ? rows - (report.written - given) : -1);
+                if (interrupts_.StopNow()) break;
+            }
             if (cursor_->Done()) cursor_->Finish();
         }
+        if (interrupts_.Stopped()) throw py::error_already_set();
         for (const ColumnSink* sink : columns) {
             if (sink->Interrupted()) throw py::error_already_set();
         }
@@ -145,8 +155,10 @@ private:
     std::unique_ptr<RecordTypes> types_;
     std::unique_ptr<RecordReader> reader_;
     std::unique_ptr<FileRecords> records_;
+    static constexpr long long kSlice = 4096;
     FaultKeeper keeper_;
     std::unique_ptr<RecordCursor> cursor_;
+    Interrupts interrupts_;
 };
 
 // The records of a data file of one layout chunk by chunk (read, iter_records, a Dask

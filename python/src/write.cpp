@@ -1,19 +1,12 @@
 // quillbox._core.write: rows of Python values encoded into records, written beside the
-// target under a name of their own and renamed into place when whole.
+// target under a name of their own and put into place when whole (filereplace.h).
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "common.h"
+#include "filereplace.h"
 #include "layout.h"
 #include "valuecodec.h"
 
@@ -93,45 +86,21 @@ private:
     throw py::error_already_set();
 }
 
-// The process's file mode creation mask, read without changing it (umask() sets it, for
-// every thread at once).
-mode_t CreationMask() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.compare(0, 6, "Umask:") == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+// Raises what stopped `output` from opening or completing as OSError naming `path`.
+[[noreturn]] void RaiseReplaceError(const FileReplacement& output, const std::string& path) {
+    switch (output.Why()) {
+    case FileReplacement::kSystem: RaiseOsError(output.Error(), path);
+    case FileReplacement::kFolderName: RaiseOsError(EISDIR, path);
+    case FileReplacement::kNoRoom: RaiseOsError(ENOSPC, path);
+    default: break;
     }
-    return 022;
+    PyErr_SetString(PyExc_OSError, (path + ": " + output.Reason()).c_str());
+    throw py::error_already_set();
 }
 
-// A file beside `path` under a name no other writer has (path.XXXXXX), with the
-// mode the target has, or a new file would have.
-struct Beside {
-    explicit Beside(const std::string& path) : name(path + ".XXXXXX") {
-        const int fd = mkstemp(&name[0]);
-        if (fd < 0) RaiseOsError(errno, path);
-        struct stat target;
-        const mode_t mode = stat(path.c_str(), &target) == 0 ? (target.st_mode & 07777) : (0666 & ~CreationMask());
-        fchmod(fd, mode);
-        file = fdopen(fd, "wb");
-        if (file == nullptr) {
-            const int error = errno;
-            close(fd);
-            std::remove(name.c_str());
-            RaiseOsError(error, path);
-        }
-    }
-    ~Beside() {
-        if (file != nullptr) std::fclose(file);
-        if (!kept) std::remove(name.c_str());
-    }
-    std::string name;
-    std::FILE* file = nullptr;
-    bool kept = false;
-};
-
 // quillbox.write: the rows (sequences in the layout's column order) encoded into `path`,
-// written beside it and renamed when done. Returns the records written.
+// written beside it (FileReplacement: a name of its own, the old file's mode and owner
+// kept) and put in place when whole. Returns the records written.
 long long Write(const PyLayout& layout, const py::iterable& rows, const std::string& path, const py::dict& given) {
     DataOptions options = MakeOptions(given, &layout.Get());
     DataSetup setup;
@@ -139,26 +108,23 @@ long long Write(const PyLayout& layout, const py::iterable& rows, const std::str
     if (!setup.Prepare(layout.Get().Head(), layout.RecordLength(), options, error)) {
         throw DataFailure{Error(error), path};
     }
-    Beside temporary(path);
+    FileReplacement output;
+    if (!output.Open(path)) RaiseReplaceError(output, path);
     const std::vector<Field>& fields = setup.Plan().fields;
     PyRows source(py::iter(rows), fields.data(), fields.size());
     FaultKeeper keeper;
     RunResult result;
     {
-        RecordWriter writer(temporary.file, options.records, options.blockSize, options.crlf);
+        RecordWriter writer(output.File(), options.records, options.blockSize, options.crlf);
         result = EncodeRows(setup, source, writer, keeper);
     }
-    const bool closed = std::fclose(temporary.file) == 0;
-    const int closeError = errno;
-    temporary.file = nullptr;
+    // Without Commit the temporary file goes and the old file stays.
     if (keeper.fatal_ || (result.stopped && keeper.last_)) {
         DataFailure failure = keeper.fatal_ ? *keeper.fatal_ : *keeper.last_;
         failure.path = path;
         throw failure;
     }
-    if (!closed) RaiseOsError(closeError, path);
-    if (std::rename(temporary.name.c_str(), path.c_str()) != 0) RaiseOsError(errno, path);
-    temporary.kept = true;
+    if (!output.Commit()) RaiseReplaceError(output, path);
     return result.written;
 }
 

@@ -169,6 +169,39 @@ def test_a_subinterpreter_is_refused_with_an_import_error(tmp_path):
         assert said.startswith("ImportError: quillbox cannot be imported in a subinterpreter"), said
 
 
+def test_ctrl_c_is_heard_where_every_record_is_left_out(tmp_path):
+    # Records that give no rows and reach no column sink (too short for the layout,
+    # under on_error="skip"); the read still hears SIGINT within 0.5 s.
+    path = tmp_path / "short.vb"
+    path.write_bytes(b"\x00\x05\x00\x00A" * (8 << 20))   # 8 million RDW records of 1 byte
+    code = """
+        import os, signal, threading, time, warnings
+        import quillbox
+        warnings.simplefilter("ignore")
+        layout = quillbox.Layout("       01  R.\\n           05  A  PIC S9(17) COMP-3.\\n"
+                                 "           05  B  PIC X.\\n")
+        sent = []
+        def interrupt():
+            sent.append(time.monotonic())
+            os.kill(os.getpid(), signal.SIGINT)
+        for chunked in (False, True):
+            threading.Timer(0.2, interrupt).start()
+            try:
+                if chunked:
+                    list(quillbox.iter_records(%r, layout, chunksize=1000, on_error="skip", records="rdw"))
+                else:
+                    quillbox.read(%r, layout, on_error="skip", records="rdw")
+                print("finished")
+            except KeyboardInterrupt:
+                print("interrupted %%.3f" %% (time.monotonic() - sent[-1]))
+    """ % (str(path), str(path))
+    code_, out, err = run_python(code, timeout=120)
+    assert code_ == 0, err
+    lines = out.split()
+    assert lines[0::2] == ["interrupted", "interrupted"], out
+    assert all(float(seconds) < 0.5 for seconds in lines[1::2]), out
+
+
 def test_writes_from_two_threads_to_one_path(tmp_path):
     layout = quillbox.Layout(COPYBOOK)
     path = tmp_path / "out.dat"
@@ -204,6 +237,20 @@ def test_a_write_keeps_the_mode_of_the_file_it_replaces(tmp_path):
     umask = os.umask(0)
     os.umask(umask)
     assert os.stat(fresh).st_mode & 0o777 == 0o666 & ~umask
+
+
+def test_a_write_keeps_links_and_refuses_a_folder(tmp_path):
+    layout = quillbox.Layout(COPYBOOK)
+    path, link = tmp_path / "out.dat", tmp_path / "link.dat"
+    quillbox.write([(1, 1, 1, "OLD")], path, layout)
+    os.link(path, link)
+    quillbox.write([(2, 2, 2, "NEW")], path, layout)
+    assert os.path.samefile(path, link)                       # still one file of two names
+    assert quillbox.read(link, layout)["NAME"].str.strip().tolist() == ["NEW"]
+    with pytest.raises(IsADirectoryError) as failure:
+        quillbox.write([(1, 1, 1, "A")], tmp_path, layout)
+    assert str(tmp_path) in str(failure.value)
+    assert sorted(os.listdir(tmp_path)) == ["link.dat", "out.dat"]
 
 
 def test_decimal_makers_and_arena_allocators_give_equal_frames(tmp_path):

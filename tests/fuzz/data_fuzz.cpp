@@ -297,10 +297,11 @@ int FuzzedRules(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0 && size <= 4096 && data[0] == 0xFF) return TypedRecords(data + 1, size - 1);
     if (size > 0 && size <= 4096 && data[0] == 0xFE) return FuzzedRules(data + 1, size - 1);
-    if (size < 2 || size > 4096) return 0;
-    unsigned control = data[0] | (unsigned{data[1]} << 8);
-    data += 2;
-    size -= 2;
+    if (size < 4 || size > 4096) return 0;
+    // Four control bytes: layout, format, code page and policy alone take more than 16 bits.
+    uint32_t control = data[0] | (uint32_t{data[1]} << 8) | (uint32_t{data[2]} << 16) | (uint32_t{data[3]} << 24);
+    data += 4;
+    size -= 4;
     CopyAnalyzer* analyzer = Analyzers()[control % kLayoutCount];
     control /= kLayoutCount;
     DataOptions options;
@@ -320,10 +321,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.jsonNumbers = static_cast<quillbox::JsonNumbers>(rest % 3);
     rest /= 3;
     options.nativeOrder = static_cast<quillbox::NativeOrder>(rest % 3);
+    rest /= 3;
     options.blockSize = 64;
     options.variableOccurs = VariableOccursOf(*analyzer);
-    options.odo = options.records == RecordFormat::kFixed || (control & 0x20) ? OdoRecords::kMax : OdoRecords::kAuto;
-    options.lineSequential = (control & 0x40) != 0;
+    options.odo = options.records == RecordFormat::kFixed || (rest & 1) ? OdoRecords::kMax : OdoRecords::kAuto;
+    options.lineSequential = (rest & 2) != 0;
 
     int recordLength = static_cast<int>(analyzer->GetRecordLength());
     if (size % 2 == 1) {   // the input's length chooses: the control bits are all taken
