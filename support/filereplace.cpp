@@ -636,8 +636,19 @@ bool FileReplacement::Commit() {
     }
     if (mode_ == kRename) {
 #ifdef _WIN32
-        ok = MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-        if (!ok) error = ReplaceErrno(target_, GetLastError());
+        // Another writer's rename over the same name refuses this one for a moment
+        // (access denied, a sharing violation): tried again for up to half a second.
+        for (int attempt = 0;; ++attempt) {
+            ok = MoveFileExA(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+            if (ok) break;
+            const DWORD refused = GetLastError();
+            if (attempt >= 50 || (refused != ERROR_ACCESS_DENIED && refused != ERROR_SHARING_VIOLATION &&
+                                  refused != ERROR_LOCK_VIOLATION)) {
+                error = ReplaceErrno(target_, refused);
+                break;
+            }
+            Sleep(10);
+        }
 #else
         ok = std::rename(temporary_.c_str(), target_.c_str()) == 0;
         if (!ok) error = errno;

@@ -31,11 +31,13 @@ bool WriteWhole(const std::string& path, const std::string& bytes, const Replace
     return out.Commit();
 }
 
+#ifndef _WIN32
 std::vector<std::string> SortedFilesIn(const std::string& folder) {
     std::vector<std::string> names = qbtest::FilesIn(folder);
     std::sort(names.begin(), names.end());
     return names;
 }
+#endif
 
 // Writers of one name at once (threads of one process, which share the temporary
 // names' counter): every one completes, and the name holds one writer's bytes, whole.
