@@ -436,8 +436,7 @@ JsonRowWriter::JsonRowWriter(const LayoutPlan& plan, JsonNumbers numbers) {
     directPieces_.append(RowCells::kSlack, '\0');
 }
 
-char* JsonRowWriter::PutDirect(char* out, ValueCodec& values, const std::vector<Field>& fields,
-                               const unsigned char* record) const {
+char* JsonRowWriter::PutDirect(char* out, ValueCodec& values, const DirectPlan& row, const unsigned char* record) const {
     for (const Step& step : steps_) {
         out = CopyText(out, directPieces_.data() + step.directAt, step.directLength);
         if (step.field < 0) {
@@ -445,7 +444,7 @@ char* JsonRowWriter::PutDirect(char* out, ValueCodec& values, const std::vector<
             out += 4;
             continue;
         }
-        out = values.JsonCellInto(fields[static_cast<size_t>(step.field)], record, out);
+        out = values.JsonCellInto(row, row.steps[static_cast<size_t>(step.field)], record, out);
         if (out == nullptr) return nullptr;
     }
     std::memcpy(out, directPieces_.data() + directAfter_, directAfterLength_);

@@ -327,7 +327,10 @@ private:
 
 class AsciiCodec : public TextCodec {
 public:
-    explicit AsciiCodec(bool utf8) : utf8_(utf8) { std::memcpy(nationalSpace_, "\x30\x00", 2); }
+    explicit AsciiCodec(bool utf8) : utf8_(utf8) {
+        std::memcpy(nationalSpace_, "\x30\x00", 2);
+        keepsAscii_ = true;
+    }
     bool Decode(const unsigned char* bytes, size_t length, std::string& out) override {
         if (utf8_ ? !IsUtf8(reinterpret_cast<const char*>(bytes), length) : !AllAscii(bytes, length)) return false;
         out.append(reinterpret_cast<const char*>(bytes), length);
@@ -371,6 +374,10 @@ public:
             utf8_[b] = text;
             SetEntry(entries_[b], true, text, kMostPerByte);
             if (reverse_.count(cp) == 0) reverse_[cp] = static_cast<unsigned char>(b);
+        }
+        keepsAscii_ = true;
+        for (int b = 0; b < 0x80; ++b) {
+            keepsAscii_ = keepsAscii_ && entries_[b].length == 1 && entries_[b].bytes[0] == static_cast<char>(b);
         }
     }
     bool Decode(const unsigned char* bytes, size_t length, std::string& out) override {
@@ -418,6 +425,7 @@ private:
 class MultiByteCodec : public TextCodec {
 public:
     explicit MultiByteCodec(const PageInfo& page) : to_(page, true), from_(page, false) {
+        keepsAscii_ = true;   // DecodeInto copies a text of ASCII bytes as it is
         if (to_.Usable()) {
             // A byte that converts alone is a character of its own; the others start a
             // double-byte character (or none).

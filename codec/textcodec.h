@@ -55,6 +55,9 @@ public:
     virtual Written DecodeNationalInto(const unsigned char* bytes, size_t length, char* out, char*& end);
 
     bool IsEbcdic() const { return ebcdic_; }
+    // Whether DecodeInto gives every byte below 0x80 as that same byte (ASCII kept as
+    // it is), so that a text of such bytes alone may be copied without the tables.
+    bool KeepsAscii() const { return keepsAscii_; }
     // The blank of alphanumeric items and the two bytes of a national blank.
     unsigned char Space() const { return ebcdic_ ? 0x40 : 0x20; }
     const char* NationalSpace() const { return nationalSpace_; }
@@ -64,6 +67,7 @@ public:
 
 protected:
     bool ebcdic_ = false;
+    bool keepsAscii_ = false;
     char nationalSpace_[2] = {'\x81', '\x40'};
 };
 
