@@ -294,6 +294,14 @@ int DecodeData(CopyItem* head, int recordLength, const DataOptions& options, std
                std::FILE* err, const RunDisplay& display) {
     return Run(head, recordLength, options, err, display, display.verb != nullptr ? display.verb : "decode", [&](DataSetup& setup, RunReport& report) {
         RecordReader reader(in, options.records, static_cast<size_t>(recordLength));
+#ifdef QB_HAVE_PARALLEL
+        // Decoded on the workers; the sink (a database's table) takes the rows in file
+        // order on this thread, as from one thread.
+        if (options.threads > 1) {
+            DecodeWork work(head, recordLength, options, options.threads);
+            return DecodeParallelInto(work, reader, {&sink}, report, ChunkBytes());
+        }
+#endif
         return DecodeRecords(setup, reader, sink, report);
     });
 }
@@ -402,6 +410,12 @@ int DecodeRecordTypesInto(CopyItem* head, const DataOptions& options, std::FILE*
         std::vector<RowSink*> sinks;
         for (size_t t = 0; t < types.Count(); ++t) sinks.push_back(types.Chosen(t) ? sinkOf(types, t) : nullptr);
         RecordReader reader(in, options.records, static_cast<size_t>(types.MaxLength()));
+#ifdef QB_HAVE_PARALLEL
+        if (options.threads > 1) {
+            DecodeWork work(head, options, DecodeWork::kTypeTables, options.threads);
+            return DecodeParallelInto(work, reader, sinks, report, ChunkBytes());
+        }
+#endif
         return DecodeRecordTypes(types, reader, sinks, report);
     });
 }

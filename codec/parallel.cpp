@@ -1,14 +1,12 @@
 #include "parallel.h"
 
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
-#include <mutex>
 #include <new>
 #include <thread>
 
 #include "cursor.h"
+#include "orderedpool.h"
 #include "rectypes.h"
 #include "runfaults.h"
 #include "variableoccurs.h"
@@ -37,9 +35,56 @@ struct Entry {
 // What a chunk's decode met, in order, for the run's observer.
 struct Event {
     bool rejected = false;   // a rejected record (its bytes), else a fault
+    size_t rows = 0;         // the chunk's rows given before it (rows to a caller's sinks)
     RunFault fault;
     long long record = 0;
     std::string bytes;
+};
+
+// Decoded rows kept for a caller's sinks: each row's record type and cells, the texts
+// one after another.
+class RowBlock {
+public:
+    size_t Rows() const { return rows_.size(); }
+    size_t Type(size_t row) const { return rows_[row].type; }
+    void Clear() {
+        rows_.clear();
+        ends_.clear();
+        kinds_.clear();
+        text_.clear();
+    }
+    void Add(size_t type, const RowCells& cells) {
+        const size_t count = cells.Size();
+        const size_t base = text_.size();
+        rows_.push_back(RowAt{type, ends_.size(), count, base});
+        if (count == 0) return;
+        const char* texts = cells.Text(0);
+        text_.append(texts, cells.TextBytes());
+        for (size_t i = 0; i < count; ++i) {
+            ends_.push_back(base + static_cast<size_t>(cells.Text(i) - texts) + cells.Length(i));
+            kinds_.push_back(cells.Kind(i));
+        }
+    }
+    // Row `row` into `cells`.
+    void Fill(size_t row, RowCells& cells) const {
+        const RowAt& at = rows_[row];
+        cells.Start(at.count);
+        size_t begin = at.text;
+        for (size_t i = 0; i < at.count; ++i) {
+            const size_t end = ends_[at.first + i];
+            cells.Put(i, kinds_[at.first + i], text_.data() + begin, end - begin);
+            begin = end;
+        }
+    }
+
+private:
+    struct RowAt {
+        size_t type, first, count, text;   // its cells' first end, their count, its texts' start
+    };
+    std::vector<RowAt> rows_;
+    std::vector<size_t> ends_;
+    std::vector<Cell::Kind> kinds_;
+    std::string text_;
 };
 
 // Records framed on the calling thread, decoded on a worker.
@@ -49,25 +94,54 @@ struct Chunk {
     std::vector<std::string> reasons;   // of the records framed as wrong or fatal
     uint64_t consumed = 0;           // the input's bytes consumed after the chunk's records
     std::vector<std::string> out;    // per output: the chunk's rows as written
+    RowBlock rows;                   // or the chunk's rows for a caller's sinks
     std::vector<Event> events;
     RunResult result;
     size_t taken = 0;                // the records the chunk's cursor read
-    bool done = false;
+
+    void Clear() {
+        entries.clear();
+        reasons.clear();
+        bytes.clear();
+        events.clear();
+        rows.Clear();
+        result = RunResult();
+        taken = 0;
+    }
+};
+
+// A worker's sink of a record type whose rows go to the caller's sink: the rows kept in
+// the block of the chunk at hand.
+class BlockSink : public RowSink {
+public:
+    BlockSink(RowBlock* const* block, size_t type) : block_(block), type_(type) {}
+    bool Begin(const LayoutPlan&) override { return true; }
+    bool Row(const LayoutPlan&, const RowCells& cells) override {
+        (*block_)->Add(type_, cells);
+        return true;
+    }
+    bool Finish() override { return true; }
+
+private:
+    RowBlock* const* block_;
+    size_t type_;
 };
 
 // Hears a chunk's faults and rejected records for replay in file order.
 class ChunkLog : public RunObserver {
 public:
-    explicit ChunkLog(std::vector<Event>* events) : events_(events) {}
+    explicit ChunkLog(std::vector<Event>* events, const RowBlock* rows = nullptr) : events_(events), rows_(rows) {}
     void Fault(const RunFault& fault) override {
         if (events_ == nullptr) return;
         Event event;
         event.fault = fault;
+        if (rows_ != nullptr) event.rows = rows_->Rows();
         events_->push_back(std::move(event));
     }
     void Rejected(long long record, const unsigned char* data, size_t length) override {
         if (events_ == nullptr) return;
         Event event;
+        if (rows_ != nullptr) event.rows = rows_->Rows();
         event.rejected = true;
         event.record = record;
         event.bytes.assign(reinterpret_cast<const char*>(data), length);
@@ -76,6 +150,7 @@ public:
 
 private:
     std::vector<Event>* events_;
+    const RowBlock* rows_;
 };
 
 // An output in memory for the whole run: a stream whose bytes are appended to a string
@@ -196,6 +271,21 @@ struct DecodeWork::Worker {
     std::vector<std::unique_ptr<RowSink>> owned;
     std::vector<std::unique_ptr<ChunkSink>> views;
     std::vector<RowSink*> sinks;
+    RowBlock* current = nullptr;   // the block of the chunk at hand (rows to a caller's sinks)
+
+    // Makes the run's sinks for rows that go to the caller's `callers` (one per record
+    // type, null: the type not taken): each keeps its rows in the block of the chunk at hand.
+    void OpenRows(const std::vector<RowSink*>& callers) {
+        streams.clear();
+        views.clear();
+        sinks.clear();
+        owned.clear();
+        for (size_t t = 0; t < callers.size(); ++t) {
+            if (callers[t] != nullptr) owned.emplace_back(new BlockSink(&current, t));
+            else owned.emplace_back();
+            sinks.push_back(owned.back().get());
+        }
+    }
 
     // Makes the run's streams and sinks for `taken` outputs and begins the sinks; what
     // they write first (a CSV header) into `prologue`. False when out of memory or a sink
@@ -254,6 +344,7 @@ struct DecodeWork::Worker {
     // output into the chunk's `out`, faults into `log`, the records read into `taken`.
     RunResult Run(Chunk& chunk, RunObserver& log) {
         ChunkRecords records(chunk);
+        current = &chunk.rows;
         std::vector<std::string>& out = chunk.out;
         RunResult result;
         if (setup != nullptr) {
@@ -298,6 +389,117 @@ DecodeWork::DecodeWork(CopyItem* head, const DataOptions& options, Outputs outpu
 
 DecodeWork::~DecodeWork() = default;
 
+// The loop of a decode on several threads, whatever its rows go to: the calling thread
+// frames the records into chunks, the workers decode them, and each decoded chunk is
+// delivered on the calling thread in file order.
+struct DecodeRunner {
+    // Tells a decoded chunk's faults and writes its rows, adding the rows written to
+    // `total`; false when the writing failed (the run ends; `total.failed` set, the fault
+    // told or left to `finish`).
+    using Deliver = std::function<bool(Chunk& chunk, RunResult& total)>;
+
+    // Runs the records of `reader` through `deliver`; then `finish` (the outputs ended)
+    // before a read error is told.
+    static void Run(DecodeWork& work, RecordReader& reader, RunObserver& observer, size_t chunkBytes,
+                    RunResult& total, const Deliver& deliver, const std::function<void()>& finish) {
+        bool ended = false;   // stopped or failed: later chunks are not delivered
+        auto retire = [&](Chunk& chunk) {
+            if (ended) return;
+            const bool delivered = deliver(chunk, total);
+            total.read += chunk.result.read;
+            // Short lines padded: those of the records the chunk's run read (not those
+            // framed after a stop), as one thread counts them.
+            for (size_t e = 0; e < chunk.taken && e < chunk.entries.size(); ++e) {
+                if (!chunk.entries[e].padded) continue;
+                ++total.padded;
+                if (total.firstPadded.size() < kPaddedShown) total.firstPadded.push_back(chunk.entries[e].number);
+            }
+            total.bad += chunk.result.bad;
+            total.blanks += chunk.result.blanks;
+            if (!delivered) {
+                total.failed = true;
+                ended = true;
+                return;
+            }
+            observer.Progress(total.written, chunk.consumed);
+            if (chunk.result.stopped) total.stopped = true;
+            if (chunk.result.failed) total.failed = true;
+            if (total.stopped || total.failed) ended = true;
+        };
+        auto decode = [&](size_t w, Chunk& chunk) {
+            ChunkLog log(&chunk.events, &chunk.rows);
+            try {
+                chunk.result = work.workers_[w]->Run(chunk, log);
+            } catch (const std::bad_alloc&) {
+                chunk.events.clear();
+                chunk.out.clear();
+                chunk.rows.Clear();
+                chunk.result = RunResult();
+                chunk.result.failed = true;
+                Event event;
+                event.fault = Fatal(RunFault::kData, chunk.entries.empty() ? 0 : chunk.entries.front().number,
+                                    "out of memory", FaultCode::kIo);
+                chunk.events.push_back(std::move(event));
+            }
+        };
+
+        FileRecords records(reader, work.options_.skip, work.options_.count);
+        if (work.workers_[0]->setup != nullptr) {
+            VariableRecords* variable = work.workers_[0]->setup->Variable();
+            DataSetup& setup = *work.workers_[0]->setup;
+            if (variable != nullptr && variable->VariableLength()) {
+                records.AcceptShorter();
+            } else if (setup.Options().records == RecordFormat::kLines) {
+                records.PadShortLines(LeastNonTextLength(setup.Plan()), setup.BlankByte());
+            }
+        }
+        {
+            OrderedPool<Chunk> pool(work.workers_.size(), 2 * work.workers_.size(), decode, retire,
+                                    [](Chunk& chunk) { chunk.Clear(); });
+            bool input = true;
+            std::string reason;
+            while (input && !ended) {
+                Chunk& chunk = pool.Next();
+                if (chunk.bytes.capacity() == 0) chunk.bytes.reserve(chunkBytes + 64 * 1024);
+                while (chunk.bytes.size() < chunkBytes && chunk.entries.size() < kChunkRecords) {
+                    Entry entry;
+                    const unsigned char* data = nullptr;
+                    size_t length = 0;
+                    const long long paddedBefore = records.Padded();
+                    entry.status = records.Next(entry.number, data, length, reason);
+                    entry.padded = records.Padded() != paddedBefore;
+                    if (!reason.empty()) {
+                        entry.reason = static_cast<int>(chunk.reasons.size());
+                        chunk.reasons.push_back(reason);
+                        reason.clear();
+                    }
+                    if (entry.status == RecordSource::kEnd) {
+                        input = false;
+                        break;
+                    }
+                    entry.offset = chunk.bytes.size();
+                    entry.length = length;
+                    if (length > 0) chunk.bytes.insert(chunk.bytes.end(), data, data + length);
+                    chunk.entries.push_back(std::move(entry));
+                    if (chunk.entries.back().status == RecordSource::kFatal) {
+                        input = false;
+                        break;
+                    }
+                }
+                chunk.consumed = records.Consumed();
+                if (chunk.entries.empty()) break;
+                pool.Submit();
+            }
+            pool.Close();
+        }
+        finish();
+        if (records.ReadFailed()) {
+            observer.Fault(Fatal(RunFault::kData, 0, "read error", FaultCode::kIo));
+            total.failed = true;
+        }
+    }
+};
+
 RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vector<std::FILE*>& outputs,
                          RunObserver& observer, size_t chunkBytes) {
     RunResult total;
@@ -335,72 +537,8 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
         }
     }
 
-    std::mutex mutex;
-    std::condition_variable ready, finished;
-    std::deque<Chunk*> pending;          // chunks waiting for a worker
-    std::deque<std::unique_ptr<Chunk>> inHand;   // every chunk not yet written, in file order
-    std::vector<std::unique_ptr<Chunk>> spare;   // chunks written, their room kept for the next
-    bool closing = false;
-    std::vector<std::thread> threads;
-    for (size_t w = 0; w < work.workers_.size(); ++w) {
-        DecodeWork::Worker* worker = work.workers_[w].get();
-        threads.emplace_back([&, worker] {
-            for (;;) {
-                Chunk* chunk;
-                {
-                    std::unique_lock<std::mutex> lock(mutex);
-                    ready.wait(lock, [&] { return closing || !pending.empty(); });
-                    if (pending.empty()) return;
-                    chunk = pending.front();
-                    pending.pop_front();
-                }
-                ChunkLog log(&chunk->events);
-                try {
-                    chunk->result = worker->Run(*chunk, log);
-                } catch (const std::bad_alloc&) {
-                    chunk->events.clear();
-                    chunk->out.clear();
-                    chunk->result = RunResult();
-                    chunk->result.failed = true;
-                    Event event;
-                    event.fault = Fatal(RunFault::kData, chunk->entries.empty() ? 0 : chunk->entries.front().number,
-                                        "out of memory", FaultCode::kIo);
-                    chunk->events.push_back(std::move(event));
-                }
-                std::lock_guard<std::mutex> lock(mutex);
-                chunk->done = true;
-                finished.notify_all();
-            }
-        });
-    }
-
-    bool ended = false;   // stopped or failed: later chunks are not written
-    // Writes the oldest chunk in hand once it is decoded.
-    auto retire = [&] {
-        std::unique_ptr<Chunk> chunk;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            finished.wait(lock, [&] { return inHand.front()->done; });
-            chunk = std::move(inHand.front());
-            inHand.pop_front();
-        }
-        // The chunk's room is kept for a later one, whatever becomes of its rows.
-        struct Recycle {
-            std::unique_ptr<Chunk>& chunk;
-            std::vector<std::unique_ptr<Chunk>>& spare;
-            ~Recycle() {
-                chunk->entries.clear();
-                chunk->reasons.clear();
-                chunk->bytes.clear();
-                chunk->events.clear();
-                chunk->result = RunResult();
-                chunk->taken = 0;
-                chunk->done = false;
-                spare.push_back(std::move(chunk));
-            }
-        } recycle{chunk, spare};
-        if (ended) return;
-        for (const Event& event : chunk->events) {
+    auto deliver = [&](Chunk& chunk, RunResult& sum) {
+        for (const Event& event : chunk.events) {
             if (event.rejected) {
                 observer.Rejected(event.record, reinterpret_cast<const unsigned char*>(event.bytes.data()),
                                   event.bytes.size());
@@ -408,20 +546,10 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
                 observer.Fault(event.fault);
             }
         }
-        total.read += chunk->result.read;
-        // Short lines padded: those of the records the chunk's run read (not those framed
-        // after a stop), as one thread counts them.
-        for (size_t e = 0; e < chunk->taken && e < chunk->entries.size(); ++e) {
-            if (!chunk->entries[e].padded) continue;
-            ++total.padded;
-            if (total.firstPadded.size() < kPaddedShown) total.firstPadded.push_back(chunk->entries[e].number);
-        }
-        total.bad += chunk->result.bad;
-        total.blanks += chunk->result.blanks;
         bool written = true;
-        for (size_t i = 0; i < count && i < chunk->out.size(); ++i) {
+        for (size_t i = 0; i < count && i < chunk.out.size(); ++i) {
             if (!taken[i]) continue;
-            const std::string& text = chunk->out[i];
+            const std::string& text = chunk.out[i];
             // The rows count as written once the output took them (through the stream's
             // own buffer), as one thread counts them.
             if (!text.empty() && (std::fwrite(text.data(), 1, text.size(), outputs[i]) != text.size() ||
@@ -431,90 +559,114 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
         }
         if (!written) {
             fatal(RunFault::kTable, "cannot write the output");
-            ended = true;
-            return;
+            return false;
         }
-        total.written += chunk->result.written;
-        observer.Progress(total.written, chunk->consumed);
-        if (chunk->result.stopped) total.stopped = true;
-        if (chunk->result.failed) total.failed = true;
-        if (total.stopped || total.failed) ended = true;
+        sum.written += chunk.result.written;
+        return true;
     };
-
-    FileRecords records(reader, work.options_.skip, work.options_.count);
-    if (work.workers_[0]->setup != nullptr) {
-        VariableRecords* variable = work.workers_[0]->setup->Variable();
-        DataSetup& setup = *work.workers_[0]->setup;
-        if (variable != nullptr && variable->VariableLength()) {
-            records.AcceptShorter();
-        } else if (setup.Options().records == RecordFormat::kLines) {
-            records.PadShortLines(LeastNonTextLength(setup.Plan()), setup.BlankByte());
-        }
-    }
-    const size_t inFlight = 2 * work.workers_.size();
-    bool input = true;
-    std::string reason;
-    while (input && !ended) {
-        std::unique_ptr<Chunk> chunk;
-        if (!spare.empty()) {
-            chunk = std::move(spare.back());
-            spare.pop_back();
-        } else {
-            chunk.reset(new Chunk());
-            chunk->bytes.reserve(chunkBytes + 64 * 1024);
-        }
-        while (chunk->bytes.size() < chunkBytes && chunk->entries.size() < kChunkRecords) {
-            Entry entry;
-            const unsigned char* data = nullptr;
-            size_t length = 0;
-            const long long paddedBefore = records.Padded();
-            entry.status = records.Next(entry.number, data, length, reason);
-            entry.padded = records.Padded() != paddedBefore;
-            if (!reason.empty()) {
-                entry.reason = static_cast<int>(chunk->reasons.size());
-                chunk->reasons.push_back(reason);
-                reason.clear();
-            }
-            if (entry.status == RecordSource::kEnd) {
-                input = false;
-                break;
-            }
-            entry.offset = chunk->bytes.size();
-            entry.length = length;
-            if (length > 0) chunk->bytes.insert(chunk->bytes.end(), data, data + length);
-            chunk->entries.push_back(std::move(entry));
-            if (chunk->entries.back().status == RecordSource::kFatal) {
-                input = false;
-                break;
-            }
-        }
-        chunk->consumed = records.Consumed();
-        if (chunk->entries.empty()) break;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            pending.push_back(chunk.get());
-            inHand.push_back(std::move(chunk));
-            ready.notify_one();
-        }
-        while (inHand.size() >= inFlight && !ended) retire();
-    }
-    while (!inHand.empty()) retire();
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        closing = true;
-        ready.notify_all();
-    }
-    for (std::thread& thread : threads) thread.join();
-
-    if (!total.failed) {
+    auto finish = [&] {
+        if (total.failed) return;
         for (size_t i = 0; i < count; ++i) {
             if (taken[i] && std::fflush(outputs[i]) != 0) {
                 fatal(RunFault::kTable, "cannot write the output");
                 break;
             }
         }
+    };
+    DecodeRunner::Run(work, reader, observer, chunkBytes, total, deliver, finish);
+    return total;
+}
+
+RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::vector<RowSink*>& sinks,
+                             RunObserver& observer, size_t chunkBytes) {
+    RunResult total;
+    if (work.workers_.empty()) {
+        observer.Fault(Fatal(RunFault::kData, 0, "no worker could be prepared", FaultCode::kIo));
+        total.failed = true;
+        return total;
     }
-    if (records.ReadFailed()) fatal(RunFault::kData, "read error");
+    DecodeWork::Worker& first = *work.workers_[0];
+    const size_t types = first.setup != nullptr ? 1 : first.types->Count();
+    std::vector<RowSink*> callers(types, nullptr);
+    for (size_t t = 0; t < types && t < sinks.size(); ++t) callers[t] = sinks[t];
+    auto planOf = [&](size_t t) -> const LayoutPlan& {
+        return first.setup != nullptr ? first.setup->Plan() : first.types->Setup(t).Plan();
+    };
+    for (auto& worker : work.workers_) worker->OpenRows(callers);
+
+    // The caller's sinks are begun, given the rows and finished on this thread, as the
+    // record loop of one thread does.
+    std::vector<bool> begun(types, false);
+    std::vector<long long> given(types, 0);
+    bool sinkFailed = false, beginFailed = false;
+    std::string failure;
+    for (size_t t = 0; t < types; ++t) {
+        if (callers[t] == nullptr) continue;
+        if (!callers[t]->Begin(planOf(t))) {
+            observer.Fault(Fatal(RunFault::kTable, 0, callers[t]->Failure(), FaultCode::kIo));
+            total.failed = true;
+            beginFailed = true;
+            break;
+        }
+        begun[t] = true;
+    }
+
+    RowCells cells;
+    // The chunk's faults and rows merged in the order the chunk's run met them.
+    auto deliver = [&](Chunk& chunk, RunResult& sum) {
+        size_t row = 0;
+        auto giveRows = [&](size_t upTo) {
+            for (; row < upTo; ++row) {
+                const size_t t = chunk.rows.Type(row);
+                chunk.rows.Fill(row, cells);
+                if (!callers[t]->Row(planOf(t), cells)) {
+                    sinkFailed = true;
+                    failure = callers[t]->Failure();
+                    return false;
+                }
+                ++given[t];
+                ++sum.written;
+            }
+            return true;
+        };
+        for (const Event& event : chunk.events) {
+            if (!giveRows(event.rows)) return false;
+            if (event.rejected) {
+                observer.Rejected(event.record, reinterpret_cast<const unsigned char*>(event.bytes.data()),
+                                  event.bytes.size());
+            } else {
+                observer.Fault(event.fault);
+            }
+        }
+        return giveRows(chunk.rows.Rows());
+    };
+    auto finish = [&] {
+        // Every sink begun is finished, also after a stop: the rows before it are kept.
+        bool finished = !sinkFailed;
+        for (size_t t = 0; t < types; ++t) {
+            if (!begun[t]) continue;
+            if (!callers[t]->Finish() && finished) {
+                finished = false;
+                failure = callers[t]->Failure();
+            }
+            if (sinkFailed && failure.empty()) failure = callers[t]->Failure();
+        }
+        if (!finished) {
+            observer.Fault(Fatal(RunFault::kTable, 0, failure.empty() ? "cannot write the output" : failure,
+                                 FaultCode::kIo));
+            total.failed = true;
+        }
+        long long stored = 0;
+        for (size_t t = 0; t < types; ++t) {
+            if (callers[t] != nullptr) stored += callers[t]->Stored(given[t]);
+        }
+        total.written = stored;
+    };
+    if (!beginFailed) {
+        DecodeRunner::Run(work, reader, observer, chunkBytes, total, deliver, finish);
+    } else {
+        finish();
+    }
     return total;
 }
 
@@ -648,7 +800,6 @@ struct TableChunk {
     std::vector<Event> events;
     RunResult result;
     uint64_t consumed = 0;
-    bool done = false;
 };
 
 }  // namespace
@@ -681,83 +832,40 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
     }
     const bool csv = options.format == TableFormat::kCsv;
 
-    std::mutex mutex;
-    std::condition_variable ready, finished;
-    std::deque<TableChunk*> pending;
-    std::deque<std::unique_ptr<TableChunk>> inHand;
-    std::vector<std::unique_ptr<TableChunk>> spare;
-    bool closing = false;
-    std::vector<std::thread> pool;
-    for (size_t w = 0; w < workers.size(); ++w) {
+    auto encode = [&](size_t w, TableChunk& chunk) {
         EncodeWorker* worker = workers[w].get();
-        pool.emplace_back([&, worker] {
-            for (;;) {
-                TableChunk* chunk;
-                {
-                    std::unique_lock<std::mutex> lock(mutex);
-                    ready.wait(lock, [&] { return closing || !pending.empty(); });
-                    if (pending.empty()) return;
-                    chunk = pending.front();
-                    pending.pop_front();
-                }
-                ChunkLog log(&chunk->events);
-                // An empty table (no header row, or no rows) is read from an empty input.
-                std::FILE* text = chunk->text.empty() ? std::fopen("/dev/null", "rb")
-                                                      : fmemopen(&chunk->text[0], chunk->text.size(), "rb");
-                if (text == nullptr) {
-                    chunk->result = RunResult();
-                    chunk->result.failed = true;
-                    Event event;
-                    event.fault = Fatal(RunFault::kData, 0, "out of memory", FaultCode::kIo);
-                    chunk->events.push_back(std::move(event));
-                } else {
-                    std::unique_ptr<RowSource> source = MakeTableSource(worker->setup, text);
-                    {
-                        RecordWriter writer(worker->stream.File(), options.records, options.blockSize, options.crlf);
-                        chunk->result = EncodeRows(worker->setup, *source, writer, log);
-                    }
-                    source.reset();
-                    std::fclose(text);
-                    if (!worker->stream.Take(chunk->out)) {
-                        chunk->events.clear();
-                        chunk->result = RunResult();
-                        chunk->result.failed = true;
-                        Event event;
-                        event.fault = Fatal(RunFault::kData, 0, "out of memory", FaultCode::kIo);
-                        chunk->events.push_back(std::move(event));
-                    }
-                }
-                std::lock_guard<std::mutex> lock(mutex);
-                chunk->done = true;
-                finished.notify_all();
-            }
-        });
-    }
+        ChunkLog log(&chunk.events);
+        // An empty table (no header row, or no rows) is read from an empty input.
+        std::FILE* text = chunk.text.empty() ? std::fopen("/dev/null", "rb")
+                                             : fmemopen(&chunk.text[0], chunk.text.size(), "rb");
+        auto outOfMemory = [&] {
+            chunk.events.clear();
+            chunk.result = RunResult();
+            chunk.result.failed = true;
+            Event event;
+            event.fault = Fatal(RunFault::kData, 0, "out of memory", FaultCode::kIo);
+            chunk.events.push_back(std::move(event));
+        };
+        if (text == nullptr) {
+            outOfMemory();
+            return;
+        }
+        std::unique_ptr<RowSource> source = MakeTableSource(worker->setup, text);
+        {
+            RecordWriter writer(worker->stream.File(), options.records, options.blockSize, options.crlf);
+            chunk.result = EncodeRows(worker->setup, *source, writer, log);
+        }
+        source.reset();
+        std::fclose(text);
+        if (!worker->stream.Take(chunk.out)) outOfMemory();
+    };
 
     bool ended = false;
     long long rowsBefore = 0;   // the rows of the chunks written
-    auto retire = [&] {
-        std::unique_ptr<TableChunk> chunk;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            finished.wait(lock, [&] { return inHand.front()->done; });
-            chunk = std::move(inHand.front());
-            inHand.pop_front();
-        }
-        struct Recycle {
-            std::unique_ptr<TableChunk>& chunk;
-            std::vector<std::unique_ptr<TableChunk>>& spare;
-            ~Recycle() {
-                chunk->text.clear();
-                chunk->events.clear();
-                chunk->result = RunResult();
-                chunk->done = false;
-                spare.push_back(std::move(chunk));
-            }
-        } recycle{chunk, spare};
+    auto retire = [&](TableChunk& chunk) {
         if (ended) return;
         // The chunk's rows are numbered from 1: as the whole table's from here.
-        for (Event& event : chunk->events) {
+        for (Event& event : chunk.events) {
             if (event.rejected) {
                 observer.Rejected(event.record + rowsBefore, reinterpret_cast<const unsigned char*>(event.bytes.data()),
                                   event.bytes.size());
@@ -766,22 +874,27 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
                 observer.Fault(event.fault);
             }
         }
-        rowsBefore += chunk->result.read;
-        total.read += chunk->result.read;
-        total.bad += chunk->result.bad;
-        total.blanks += chunk->result.blanks;
-        if (!chunk->out.empty() && (std::fwrite(chunk->out.data(), 1, chunk->out.size(), out) != chunk->out.size() ||
-                                    std::fflush(out) != 0)) {
+        rowsBefore += chunk.result.read;
+        total.read += chunk.result.read;
+        total.bad += chunk.result.bad;
+        total.blanks += chunk.result.blanks;
+        if (!chunk.out.empty() && (std::fwrite(chunk.out.data(), 1, chunk.out.size(), out) != chunk.out.size() ||
+                                   std::fflush(out) != 0)) {
             fatal(RunFault::kData, "cannot write the output");
             ended = true;
             return;
         }
-        total.written += chunk->result.written;
-        observer.Progress(total.written, chunk->consumed);
-        if (chunk->result.stopped) total.stopped = true;
-        if (chunk->result.failed) total.failed = true;
+        total.written += chunk.result.written;
+        observer.Progress(total.written, chunk.consumed);
+        if (chunk.result.stopped) total.stopped = true;
+        if (chunk.result.failed) total.failed = true;
         if (total.stopped || total.failed) ended = true;
     };
+    OrderedPool<TableChunk> pool(workers.size(), 2 * workers.size(), encode, retire, [](TableChunk& chunk) {
+        chunk.text.clear();
+        chunk.events.clear();
+        chunk.result = RunResult();
+    });
 
     // The table read in blocks and cut after the first row end past chunkBytes; a row
     // longer than the line limit is cut too (the worker refuses it as one thread does).
@@ -796,29 +909,18 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
     const uint64_t longest = options.maxLine + 2 * 65536 + 16;
     bool eof = false, readFailed = false;
     uint64_t consumed = 0;
-    const size_t inFlight = 2 * workers.size();
+    bool handedOut = false;
     auto handOut = [&](size_t length) {
-        std::unique_ptr<TableChunk> chunk;
-        if (!spare.empty()) {
-            chunk = std::move(spare.back());
-            spare.pop_back();
-        } else {
-            chunk.reset(new TableChunk());
-        }
-        chunk->text.reserve(header.size() + length);
-        chunk->text.assign(header);
-        chunk->text.append(text, 0, length);
+        TableChunk& chunk = pool.Next();
+        chunk.text.reserve(header.size() + length);
+        chunk.text.assign(header);
+        chunk.text.append(text, 0, length);
         text.erase(0, length);
         scanned -= length;
         cut = 0;
-        chunk->consumed = consumed - text.size();
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            pending.push_back(chunk.get());
-            inHand.push_back(std::move(chunk));
-            ready.notify_one();
-        }
-        while (inHand.size() >= inFlight && !ended) retire();
+        chunk.consumed = consumed - text.size();
+        handedOut = true;
+        pool.Submit();
     };
     while (!ended) {
         if (!eof && cut < chunkBytes) {
@@ -866,17 +968,11 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
         }
         if (eof) {
             // Nothing left (an empty table with no header row has one empty chunk).
-            if (inHand.empty() && total.read == 0 && rowsBefore == 0 && header.empty()) handOut(0);
+            if (!handedOut && header.empty()) handOut(0);
             break;
         }
     }
-    while (!inHand.empty()) retire();
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        closing = true;
-        ready.notify_all();
-    }
-    for (std::thread& thread : pool) thread.join();
+    pool.Close();
     if (readFailed) fatal(RunFault::kTable, "read error");
     return total;
 }

@@ -61,6 +61,9 @@ public:
 private:
     friend RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vector<std::FILE*>& outputs,
                                     RunObserver& observer, size_t chunkBytes);
+    friend RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::vector<RowSink*>& sinks,
+                                        RunObserver& observer, size_t chunkBytes);
+    friend struct DecodeRunner;
     struct Worker;
     std::vector<std::unique_ptr<Worker>> workers_;
     const DataOptions options_;
@@ -78,6 +81,20 @@ constexpr size_t kParallelChunkBytes = 256u << 10;
 // of one thread.
 RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vector<std::FILE*>& outputs,
                          RunObserver& observer, size_t chunkBytes = kParallelChunkBytes);
+
+// Decodes the records of `reader` on the work's threads into sinks of the caller's: one
+// per record type (one layout: one; null: the type not taken), as RecordCursor takes
+// them. The workers decode chunks of records into blocks of rows; the calling thread
+// begins the sinks, gives them the rows in file order (Row, never DirectRow), and
+// finishes them, so that a sink needs no lock and sees what one thread would give it:
+// the same rows in the same order, the faults heard by the observer between them where
+// one thread hears them, the same stop. The written count is what the sinks stored
+// (RowSink::Stored). The work's Outputs are not used.
+//
+//     DecodeWork work(head, recordLength, options, threads);
+//     RunResult result = DecodeParallelInto(work, reader, {&sink}, observer);
+RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::vector<RowSink*>& sinks,
+                             RunObserver& observer, size_t chunkBytes = kParallelChunkBytes);
 
 // Whether an encode with `options` can run on several threads: one layout's CSV or JSON
 // Lines into fixed records, lines or RDW records (blocks group records across rows),

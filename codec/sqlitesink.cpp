@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -27,6 +28,13 @@ namespace {
 std::string FolderOf(const std::string& path) {
     size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The CPU time the calling thread has spent, in ns.
+long long ThreadCpuNanoseconds() {
+    struct timespec now;
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) != 0) return 0;
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
 // Syncs the file or folder `path`; false when that failed.
@@ -194,6 +202,8 @@ bool SqliteDatabase::Drain() {
 }
 
 void SqliteDatabase::Write() {
+    const long long cpuBefore = ThreadCpuNanoseconds();
+    long long cpuShown = 0;
     for (;;) {
         std::unique_lock<std::mutex> lock(mutex_);
         queued_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
@@ -228,6 +238,9 @@ void SqliteDatabase::Write() {
             ++*work.stored;
         }
         work.rows->Clear();
+        const long long cpu = ThreadCpuNanoseconds() - cpuBefore;
+        insertingCpu_.fetch_add(cpu - cpuShown);
+        cpuShown = cpu;
         lock.lock();
         if (!failure.empty() && !writerFailed_) {
             writerFailed_ = true;

@@ -15,16 +15,19 @@ namespace quillbox {
 namespace python {
 
 // Memory for column values. A column of a large read is written once, from start to
-// end, and then handed to numpy as it is: blocks of 2 MB and more are mapped on their
-// own and asked for as huge pages, so that filling them takes one page fault for 2 MB
-// rather than one for each 4 KB (the faults, not the decoding, were most of a large
-// read's time).
+// end, and then handed to numpy as it is: blocks of 1 MB and more are mapped on their
+// own, in whole huge pages, and asked for as huge pages, so that filling them takes one
+// page fault for 2 MB rather than one for each 4 KB (the faults, not the decoding, were
+// most of a large read's time). A Dask partition's columns are mostly of 1 to 2 MB, and
+// a Dask worker's malloc maps each such block afresh (its nanny sets
+// MALLOC_TRIM_THRESHOLD_, which fixes malloc's mapping threshold at 128 KB).
 class Pages {
 public:
     static constexpr size_t kHuge = size_t{2} << 20;
+    static constexpr size_t kMapped = kHuge / 2;
 
     static void* Allocate(size_t bytes) {
-        if (bytes < kHuge) return std::malloc(bytes);
+        if (bytes < kMapped) return std::malloc(bytes);
         // Rounded up to whole huge pages, with room to start on one.
         size_t length = (bytes + kHuge - 1) / kHuge * kHuge + kHuge;
         void* mapped = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -43,7 +46,7 @@ public:
     }
     static void Free(void* block, size_t bytes) {
         if (block == nullptr) return;
-        if (bytes < kHuge) std::free(block);
+        if (bytes < kMapped) std::free(block);
         else munmap(block, (bytes + kHuge - 1) / kHuge * kHuge);
     }
 };

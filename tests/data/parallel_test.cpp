@@ -1,0 +1,218 @@
+// A decode on several threads into a caller's own sinks: the sinks hear, on the calling
+// thread, the rows and faults one thread gives them, in the same order, under every
+// policy, for one layout and for record types; a sink that fails ends the run as it
+// ends one thread's.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cursor.h"
+#include "data_test_util.h"
+#include "datafile.h"
+#include "layoutplan.h"
+#include "parallel.h"
+#include "rectypes.h"
+
+using namespace quillbox;
+
+namespace {
+
+// What a run gave, in the order it came: rows (their cells) and faults, one line each.
+struct Heard {
+    std::vector<std::string> lines;
+    std::vector<std::thread::id> threads;   // of every call to a sink
+};
+
+class LogSink : public RowSink {
+public:
+    LogSink(Heard& heard, const std::string& name, long long failAt = -1)
+        : heard_(heard), name_(name), failAt_(failAt) {}
+    bool Begin(const LayoutPlan&) override {
+        heard_.threads.push_back(std::this_thread::get_id());
+        heard_.lines.push_back(name_ + " begin");
+        return failAt_ != 0;
+    }
+    bool Row(const LayoutPlan&, const RowCells& cells) override {
+        heard_.threads.push_back(std::this_thread::get_id());
+        if (++rows_ == failAt_) return false;
+        std::string line = name_ + " row";
+        for (size_t i = 0; i < cells.Size(); ++i) {
+            line += cells.Kind(i) == Cell::kNull ? " (null)" : " [" + cells.String(i) + "]";
+        }
+        heard_.lines.push_back(line);
+        return true;
+    }
+    bool Finish() override {
+        heard_.threads.push_back(std::this_thread::get_id());
+        heard_.lines.push_back(name_ + " finish");
+        return true;
+    }
+    std::string Failure() const override { return name_ + " is full"; }
+    // It stores every other row (a sink that counts what reached its output itself).
+    long long Stored(long long given) const override { return given - given / 2; }
+
+private:
+    Heard& heard_;
+    std::string name_;
+    long long rows_ = 0, failAt_;
+};
+
+class LogFaults : public RunObserver {
+public:
+    explicit LogFaults(Heard& heard) : heard_(heard) {}
+    void Fault(const RunFault& fault) override {
+        heard_.lines.push_back("fault " + std::to_string(fault.record) + " " + fault.reason);
+    }
+    void Rejected(long long record, const unsigned char*, size_t length) override {
+        heard_.lines.push_back("rejected " + std::to_string(record) + " " + std::to_string(length));
+    }
+
+private:
+    Heard& heard_;
+};
+
+struct TempFile {
+    explicit TempFile(const std::string& bytes) : file(std::tmpfile()) {
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::rewind(file);
+    }
+    ~TempFile() { std::fclose(file); }
+    std::FILE* file;
+};
+
+const std::vector<std::string> kLayout = {"01  R.", "    05  K  PIC X.", "    05  N  PIC S9(5) COMP-3.",
+                                          "    05  T  PIC X(3)."};
+
+// `count` 7-byte records; every 97th has a bad packed sign nibble.
+std::string Records(int count) {
+    std::string data;
+    for (int i = 1; i <= count; ++i) {
+        data += static_cast<char>('A' + i % 26);
+        data += static_cast<char>(i % 10);
+        data += static_cast<char>((i % 100 / 10) << 4 | (i % 10));
+        data += static_cast<char>(i % 97 == 0 ? 0xAE : 0x0C);
+        data += i % 3 == 0 ? "xyz" : "ab ";
+    }
+    return data;
+}
+
+// One thread's run through the record loop, as the reference.
+RunResult OneThread(datatest::Layout& layout, const DataOptions& options, const std::string& data, Heard& heard,
+                    long long failAt = -1) {
+    DataSetup setup;
+    std::string error;
+    EXPECT_TRUE(setup.Prepare(layout.Head(), layout.Length(), options, error)) << error;
+    TempFile file(data);
+    RecordReader reader(file.file, options.records, static_cast<size_t>(layout.Length()));
+    LogSink sink(heard, "R", failAt);
+    LogFaults faults(heard);
+    return DecodeRecords(setup, reader, sink, faults);
+}
+
+RunResult Threads(datatest::Layout& layout, const DataOptions& options, const std::string& data, Heard& heard,
+                  size_t chunkBytes, long long failAt = -1) {
+    DecodeWork work(layout.Head(), layout.Length(), options, 3);
+    std::string error;
+    EXPECT_TRUE(work.Ready(error)) << error;
+    TempFile file(data);
+    RecordReader reader(file.file, options.records, static_cast<size_t>(layout.Length()));
+    LogSink sink(heard, "R", failAt);
+    LogFaults faults(heard);
+    return DecodeParallelInto(work, reader, {&sink}, faults, chunkBytes);
+}
+
+void ExpectSameResult(const RunResult& one, const RunResult& many) {
+    EXPECT_EQ(one.read, many.read);
+    EXPECT_EQ(one.written, many.written);
+    EXPECT_EQ(one.bad, many.bad);
+    EXPECT_EQ(one.stopped, many.stopped);
+    EXPECT_EQ(one.failed, many.failed);
+}
+
+TEST(DecodeParallelInto, GivesTheCallersSinkWhatOneThreadGivesUnderEveryPolicy) {
+    datatest::Layout layout(kLayout);
+    const std::string data = Records(3000);
+    for (OnError policy : {OnError::kSkip, OnError::kNull, OnError::kStop}) {
+        DataOptions options;
+        options.onError = policy;
+        options.skip = 5;
+        Heard one, many;
+        RunResult a = OneThread(layout, options, data, one);
+        // Chunks of a few records: many chunks, each boundary met.
+        RunResult b = Threads(layout, options, data, many, 64);
+        ExpectSameResult(a, b);
+        EXPECT_EQ(one.lines, many.lines) << "policy " << static_cast<int>(policy);
+        EXPECT_GT(one.lines.size(), policy == OnError::kStop ? 90u : 2900u);
+        // Every call to the sink on the calling thread.
+        for (const std::thread::id& id : many.threads) EXPECT_EQ(id, std::this_thread::get_id());
+    }
+}
+
+TEST(DecodeParallelInto, ASinkThatFailsEndsTheRunWhereOneThreadEndsIt) {
+    datatest::Layout layout(kLayout);
+    const std::string data = Records(2000);
+    DataOptions options;
+    options.onError = OnError::kNull;
+    for (long long failAt : {0LL, 1LL, 500LL, 1950LL}) {
+        Heard one, many;
+        RunResult a = OneThread(layout, options, data, one, failAt);
+        RunResult b = Threads(layout, options, data, many, 100, failAt);
+        EXPECT_TRUE(b.failed);
+        EXPECT_EQ(a.written, b.written) << "fail at " << failAt;
+        EXPECT_EQ(one.lines, many.lines) << "fail at " << failAt;
+    }
+}
+
+TEST(DecodeParallelInto, RecordTypesGoToTheirOwnSinksAndATypeWithoutOneIsSkipped) {
+    datatest::Layout layout({"01 HDR.", "   05 H-TYPE PIC X.", "   05 H-NUM PIC S9(3) COMP-3.", "01 DTL.",
+                             "   05 D-TYPE PIC X.", "   05 D-QTY PIC 9(2).", "01 TRL.", "   05 T-TYPE PIC X.",
+                             "   05 T-CNT PIC 9(3)."},
+                            true);
+    std::string data;
+    for (int i = 0; i < 1500; ++i) {
+        if (i % 50 == 0) data += std::string("H\x01\x2C\x00", 4);
+        else if (i % 50 == 49) data += i % 7 == 0 ? "T0x1" : "T049";
+        else data += i % 13 == 0 ? "DA1 " : "D" + std::to_string(10 + i % 90) + " ";
+        if (i == 777) data += "Z999";   // no rule chooses it
+    }
+    DataOptions options;
+    options.recordTypes = {{"H-TYPE", "H", "HDR"}, {"H-TYPE", "D", "DTL"}, {"H-TYPE", "T", "TRL"}};
+    for (OnError policy : {OnError::kSkip, OnError::kNull}) {
+        options.onError = policy;
+        Heard one, many;
+        RunResult a, b;
+        {
+            RecordTypes types;
+            std::string error;
+            ASSERT_TRUE(types.Prepare(layout.Head(), options, error)) << error;
+            TempFile file(data);
+            RecordReader reader(file.file, options.records, static_cast<size_t>(types.MaxLength()));
+            FileRecords records(reader, 0, -1);
+            LogSink hdr(one, "HDR"), dtl(one, "DTL");
+            LogFaults faults(one);
+            RecordCursor cursor(types, records, {&hdr, &dtl, nullptr}, faults);
+            cursor.Run();
+            a = cursor.Finish();
+        }
+        {
+            DecodeWork work(layout.Head(), options, DecodeWork::kTypeTables, 2);
+            std::string error;
+            ASSERT_TRUE(work.Ready(error)) << error;
+            TempFile file(data);
+            RecordTypes types;
+            ASSERT_TRUE(types.Prepare(layout.Head(), options, error)) << error;
+            RecordReader reader(file.file, options.records, static_cast<size_t>(types.MaxLength()));
+            LogSink hdr(many, "HDR"), dtl(many, "DTL");
+            LogFaults faults(many);
+            b = DecodeParallelInto(work, reader, {&hdr, &dtl, nullptr}, faults, 200);
+        }
+        ExpectSameResult(a, b);
+        EXPECT_GT(a.bad, 0);
+        EXPECT_EQ(one.lines, many.lines);
+    }
+}
+
+}  // namespace
