@@ -111,7 +111,10 @@ public:
     // The progress line, at most twice a second and never wider than the terminal: a
     // bar of the input read and the time left when its size is known, records/s, MB/s.
     void Progress(long long records, uint64_t bytes) override {
-        if (!display_.progress || (records & 1023) != 0) return;
+        // The clock is looked at every 1024 rows or so: one thread tells every row, a
+        // run on several threads a chunk's rows at once.
+        if (!display_.progress || records - lookedAt_ < 1024) return;
+        lookedAt_ = records;
         auto now = std::chrono::steady_clock::now();
         if (now - lastShown_ < std::chrono::milliseconds(500)) return;
         lastShown_ = now;
@@ -212,6 +215,7 @@ private:
     std::string step_;   // the next step said (or to say in the summary)
     int width_ = 80;
     size_t shownLength_ = 0;
+    long long lookedAt_ = 0;   // the rows when the clock was last looked at
 };
 
 }  // namespace

@@ -170,7 +170,7 @@ DirectPlan ValueCodec::CompileDirect(const LayoutPlan& plan) const {
             step.bigEndian = field.kind == Field::kBinary;
             break;
         case Field::kText:
-            if (!text_->KeepsAscii()) break;
+            if (!text_->AsciiAsIs()) break;
             step.op = DirectStep::kAsciiText;
             if (field.length < 16) {
                 if (end >= 16) {
