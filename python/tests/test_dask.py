@@ -158,6 +158,30 @@ def test_columns_left_out_change_no_row(tmp_path, layout, on_error):
         pd.testing.assert_frame_equal(part.reset_index(drop=True), whole[columns].reset_index(drop=True))
 
 
+def test_chunks_kept_and_freed_in_any_order(tmp_path, layout):
+    # Columns of 256 KB to 2 MB share regions of memory: chunks kept while later ones are
+    # read and others freed keep their values (a region is filled again only when none of
+    # its columns is left).
+    path = tmp_path / "many.dat"
+    quillbox.write(rows(120000), path, layout)
+    whole = quillbox.read(str(path), layout)
+    kept = []
+    for n, chunk in enumerate(quillbox.iter_records(str(path), layout, chunksize=40000)):
+        if n % 2 == 0:
+            kept.append(chunk)
+        del chunk
+        for again in quillbox.iter_records(str(path), layout, chunksize=35000):
+            pass
+    for chunk in kept:
+        pd.testing.assert_frame_equal(chunk, whole.iloc[chunk.index[0]:chunk.index[-1] + 1])
+    parts = [qdask.read_part(str(path), layout, LENGTH * first, first + 1, 33000, columns=["QTY", "AMT"])
+             for first in (0, 33000, 66000)]
+    del parts[1]
+    parts.append(qdask.read_part(str(path), layout, 0, 1, 120000, columns=["QTY"]))
+    for part in parts:
+        pd.testing.assert_frame_equal(part, whole.loc[part.index, part.columns])
+
+
 def test_partitions_carry_their_reports(tmp_path, layout):
     path = tmp_path / "bad.dat"
     quillbox.write(rows(100), path, layout)
