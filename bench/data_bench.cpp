@@ -938,7 +938,7 @@ BENCHMARK(BM_DecodeThreads)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRe
     ->Args({0, 1})->Args({0, 2})->Args({1, 1})->Args({1, 2});
 BENCHMARK(BM_EncodeThreads)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime()->Arg(1)->Arg(2);
 #ifdef QB_HAVE_SQLITE
-BENCHMARK(BM_SqliteLoadAgainstFloor)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime()->Arg(1);
+BENCHMARK(BM_SqliteLoadAgainstFloor)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime()->Arg(1)->Arg(2);
 #endif
 BENCHMARK(BM_GnuCobolCsv)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
 

@@ -253,7 +253,7 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
     command->add_option("--count", options.count, "records taken at most")
         ->check(CountIn(0, LLONG_MAX, "the most records to take"));
     command->add_option("--threads", options.threads,
-                        "decode, verify and encode (CSV or JSON Lines into fixed, lines or rdw records): threads working on the "
+                        "decode (the database loads too), verify and encode (CSV or JSON Lines into fixed, lines or rdw records): threads working on the "
                         "input (default 1); the output is the same whatever the "
                         "number")
         ->check(CountIn(1, 256, "the threads to run on"));
@@ -437,6 +437,43 @@ int DecodeIntoTables(CopyItem* head, int recordLength, const DataOptions& option
         return sinkOf(name);
     }, stderr, display);
 }
+
+// A load into a database (SqliteDatabase or PostgresDatabase, opened by its first sink):
+// the tables' sinks (SqliteSink or PostgresSink) made as DecodeIntoTables asks for them,
+// and the one step that ends the load: when the run completes, the rows the sinks still
+// hold go in and the load is committed; otherwise, or when that fails, it is rolled back
+// (the database as it was). Returns the run's status.
+template <typename Sink, typename Database>
+int LoadIntoTables(Database& database, IfExists ifExists, CopyItem* head, int recordLength, const DataOptions& options,
+                   std::FILE* in, RunDisplay& display, bool recordTypes, const std::string& table, SqlDialect dialect) {
+    std::vector<std::unique_ptr<Sink>> sinks;
+    display.keep = [&](bool complete, std::string& failure) {
+        if (!complete) {
+            database.Abandon();
+            return false;
+        }
+        for (auto& sink : sinks) {
+            if (!sink->Finish()) {
+                failure = sink->Failure();
+                database.Abandon();
+                return false;
+            }
+        }
+        if (database.Commit()) return true;
+        failure = database.Failure();
+        return false;
+    };
+    // The step holds this load's sinks: it ends with the load, also when a table's name is refused.
+    struct Forget {
+        RunDisplay& display;
+        ~Forget() { display.keep = nullptr; }
+    } forget{display};
+    return DecodeIntoTables(head, recordLength, options, in, display, recordTypes, table, dialect,
+                            [&](const std::string& name) -> RowSink* {
+                                sinks.emplace_back(new Sink(database, name, ifExists));
+                                return sinks.back().get();
+                            });
+}
 #endif
 
 #ifdef QB_HAVE_SQLITE
@@ -505,24 +542,8 @@ int RunIntoSqlite(const DataCommandOptions& given, CopyItem* head, int recordLen
             interruptible.store(nullptr);
         }
     } signalStop(database);
-    std::vector<std::unique_ptr<SqliteSink>> sinks;
-    display.keep = [&](bool complete, std::string& failure) {
-        if (!complete) {
-            database.Abandon();
-            return false;
-        }
-        for (auto& sink : sinks) sink->Finish();
-        if (database.Commit()) return true;
-        failure = database.Failure();
-        return false;
-    };
-    int status = DecodeIntoTables(head, recordLength, options, in, display, recordTypes, table, SqlDialect::kSqlite,
-                                  [&](const std::string& name) -> RowSink* {
-                                      sinks.emplace_back(new SqliteSink(database, name, ifExists));
-                                      return sinks.back().get();
-                                  });
-    display.keep = nullptr;
-    return status;
+    return LoadIntoTables<SqliteSink>(database, ifExists, head, recordLength, options, in, display, recordTypes, table,
+                                      SqlDialect::kSqlite);
 #else
     (void)head;
     (void)recordLength;
@@ -556,31 +577,8 @@ int RunIntoPostgres(const DataCommandOptions& given, CopyItem* head, int recordL
     // Messages name the database so, never by --db, which may hold a password.
     display.tableName = "the PostgreSQL database";
     PostgresDatabase database(given.db);
-    std::vector<std::unique_ptr<PostgresSink>> sinks;
-    display.keep = [&](bool complete, std::string& failure) {
-        if (!complete) {
-            database.Abandon();
-            return false;
-        }
-        // The rows still buffered go to the server before the commit.
-        for (auto& sink : sinks) {
-            if (!sink->Finish()) {
-                failure = sink->Failure();
-                database.Abandon();
-                return false;
-            }
-        }
-        if (database.Commit()) return true;
-        failure = database.Failure();
-        return false;
-    };
-    int status = DecodeIntoTables(head, recordLength, options, in, display, recordTypes, table,
-                                  SqlDialect::kPostgresql, [&](const std::string& name) -> RowSink* {
-                                      sinks.emplace_back(new PostgresSink(database, name, ifExists));
-                                      return sinks.back().get();
-                                  });
-    display.keep = nullptr;
-    return status;
+    return LoadIntoTables<PostgresSink>(database, ifExists, head, recordLength, options, in, display, recordTypes,
+                                        table, SqlDialect::kPostgresql);
 #else
     (void)head;
     (void)recordLength;

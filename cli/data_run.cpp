@@ -111,7 +111,10 @@ public:
     // The progress line, at most twice a second and never wider than the terminal: a
     // bar of the input read and the time left when its size is known, records/s, MB/s.
     void Progress(long long records, uint64_t bytes) override {
-        if (!display_.progress || (records & 1023) != 0) return;
+        // The clock is looked at every 1024 rows or so: one thread tells every row, a
+        // run on several threads a chunk's rows at once.
+        if (!display_.progress || records - lookedAt_ < 1024) return;
+        lookedAt_ = records;
         auto now = std::chrono::steady_clock::now();
         if (now - lastShown_ < std::chrono::milliseconds(500)) return;
         lastShown_ = now;
@@ -212,6 +215,7 @@ private:
     std::string step_;   // the next step said (or to say in the summary)
     int width_ = 80;
     size_t shownLength_ = 0;
+    long long lookedAt_ = 0;   // the rows when the clock was last looked at
 };
 
 }  // namespace
@@ -294,6 +298,14 @@ int DecodeData(CopyItem* head, int recordLength, const DataOptions& options, std
                std::FILE* err, const RunDisplay& display) {
     return Run(head, recordLength, options, err, display, display.verb != nullptr ? display.verb : "decode", [&](DataSetup& setup, RunReport& report) {
         RecordReader reader(in, options.records, static_cast<size_t>(recordLength));
+#ifdef QB_HAVE_PARALLEL
+        // Decoded on the workers; the sink (a database's table) takes the rows in file
+        // order on this thread, as from one thread.
+        if (options.threads > 1) {
+            DecodeWork work(head, recordLength, options, options.threads);
+            return DecodeParallelInto(work, reader, {&sink}, report, ChunkBytes());
+        }
+#endif
         return DecodeRecords(setup, reader, sink, report);
     });
 }
@@ -402,6 +414,12 @@ int DecodeRecordTypesInto(CopyItem* head, const DataOptions& options, std::FILE*
         std::vector<RowSink*> sinks;
         for (size_t t = 0; t < types.Count(); ++t) sinks.push_back(types.Chosen(t) ? sinkOf(types, t) : nullptr);
         RecordReader reader(in, options.records, static_cast<size_t>(types.MaxLength()));
+#ifdef QB_HAVE_PARALLEL
+        if (options.threads > 1) {
+            DecodeWork work(head, options, DecodeWork::kTypeTables, options.threads);
+            return DecodeParallelInto(work, reader, sinks, report, ChunkBytes());
+        }
+#endif
         return DecodeRecordTypes(types, reader, sinks, report);
     });
 }

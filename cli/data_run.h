@@ -42,7 +42,8 @@ struct RunDisplay {
 // bytes a record) into a table on `out`; messages and the summary go to `err`.
 int DecodeData(CopyItem* head, int recordLength, const quillbox::DataOptions& options, std::FILE* in,
                std::FILE* out, std::FILE* err, const RunDisplay& display = RunDisplay());
-// The same into `sink` (a database table).
+// The same into `sink` (a database table); with options.threads above 1 decoded on that
+// many threads, the sink taking the rows on the calling thread in file order.
 int DecodeData(CopyItem* head, int recordLength, const quillbox::DataOptions& options, std::FILE* in,
                quillbox::RowSink& sink, std::FILE* err, const RunDisplay& display = RunDisplay());
 // Checks every record read from `in` as a decode would, writing no table (verify): with
@@ -64,13 +65,15 @@ int EncodeData(CopyItem* head, int recordLength, const quillbox::DataOptions& op
 int DecodeRecordTypeData(CopyItem* head, const quillbox::DataOptions& options, std::FILE* in,
                          const std::function<std::FILE*(const std::string&)>& tableOf, std::FILE* out,
                          std::FILE* err, const RunDisplay& display = RunDisplay());
-// Encodes JSON Lines whose rows name their record in a "record" key into records of
-// those records' layouts.
 // The same into sinks the caller keeps: `sinkOf` gives the sink of each record type a
-// rule or the default chooses, null for none.
+// rule or the default chooses, null for none. With options.threads above 1 the records
+// are decoded on that many threads and the sinks take the rows on the calling thread in
+// file order, as from one thread.
 int DecodeRecordTypesInto(CopyItem* head, const quillbox::DataOptions& options, std::FILE* in,
                           const std::function<quillbox::RowSink*(quillbox::RecordTypes&, size_t)>& sinkOf,
                           std::FILE* err, const RunDisplay& display);
+// Encodes JSON Lines whose rows name their record in a "record" key into records of
+// those records' layouts.
 int EncodeRecordTypeData(CopyItem* head, const quillbox::DataOptions& options, std::FILE* in, std::FILE* out,
                          std::FILE* err, const RunDisplay& display = RunDisplay());
 

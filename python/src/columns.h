@@ -46,6 +46,7 @@ struct Column {
     Buffer<uint64_t> ends;        // where each row's text ends
     std::vector<uint8_t> nulls;   // a flag a row once the column has a null
     bool anyNull = false;
+    bool kept = true;             // false: decoded and checked, its values dropped at the row's end
 };
 
 // 10^0 .. 10^22: every one exact as a double.
@@ -171,6 +172,7 @@ public:
         for (Column& c : columns_) {
             if (c.anyNull) c.nulls.push_back(0);
         }
+        DropUnkept();
         ++rows_;
         return true;
     }
@@ -181,7 +183,7 @@ public:
             Column& c = columns_[i];
             bool null = cells.Kind(i) == Cell::kNull;
             // The null flags are kept from a column's first null on.
-            if (null && !c.anyNull) {
+            if (null && !c.anyNull && c.kept) {
                 c.nulls.assign(rows_, 0);
                 c.anyNull = true;
             }
@@ -207,13 +209,25 @@ public:
                 c.ints.push_back(value);
             }
         }
+        DropUnkept();
         ++rows_;
         return true;
+    }
+
+    // Keeps the values of the columns `wanted` marks only (all when it is empty): the
+    // others are still decoded and checked, row by row, and take no memory beyond a row.
+    void Keep(const std::vector<bool>& wanted) {
+        dropped_.clear();
+        for (size_t i = 0; i < columns_.size(); ++i) {
+            columns_[i].kept = wanted.empty() || (i < wanted.size() && wanted[i]);
+            if (!columns_[i].kept) dropped_.push_back(i);
+        }
     }
 
     // Room for `rows` rows, so that the buffers do not move while they fill.
     void Reserve(size_t rows) {
         for (Column& c : columns_) {
+            if (!c.kept) continue;
             if (c.textual) {
                 c.ends.reserve(rows);
                 // UTF-8 of two-byte text takes at most 3 bytes for 2, of one-byte text 3 for 1.
@@ -244,6 +258,16 @@ public:
     }
 
 private:
+    void DropUnkept() {
+        for (size_t i : dropped_) {
+            Column& c = columns_[i];
+            c.ints.clear();
+            c.floats.clear();
+            c.texts.Resize(0);
+            c.ends.clear();
+        }
+    }
+
     // Takes back the values a record left in the columns before `column`, so that the
     // codec's cells can bring the record; false for DirectRow to return.
     bool Undo(size_t column) {
@@ -282,6 +306,7 @@ private:
     ValueCodec& values_;
     Interrupts interrupts_;
     std::vector<Column> columns_;
+    std::vector<size_t> dropped_;   // the columns not kept
     size_t rows_ = 0;
     std::string failure_ = "cannot keep the rows";
 };

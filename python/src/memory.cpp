@@ -75,7 +75,70 @@ void Free(void*, void* arena, size_t size) {
     a.previous.free(a.previous.ctx, arena, size);
 }
 
+// The regions that blocks of 256 KB to 2 MB are carved from (Pages::Carve): each block
+// is preceded by a header naming its region; a region counts its blocks not yet freed.
+struct Region {
+    char* base;
+    size_t used;
+    size_t live;
+};
+
+struct Regions {
+    std::mutex lock;
+    Region* current = nullptr;   // the region being carved
+};
+
+Regions& CarvedState() {
+    static Regions* regions = new Regions();
+    return *regions;
+}
+
+constexpr size_t kCarveRegion = size_t{32} << 20;
+constexpr size_t kHeader = 64;   // keeps blocks 64-byte aligned
+
 }  // namespace
+
+void* Pages::Carve(size_t bytes) {
+    const size_t need = kHeader + (bytes + kHeader - 1) / kHeader * kHeader;
+    Regions& r = CarvedState();
+    std::lock_guard<std::mutex> hold(r.lock);
+    if (r.current == nullptr || kCarveRegion - r.current->used < need) {
+        void* base = Map(kCarveRegion);
+        if (base == nullptr) return nullptr;
+        Region* region = new (std::nothrow) Region{static_cast<char*>(base), 0, 0};
+        if (region == nullptr) {
+            munmap(base, kCarveRegion);
+            return nullptr;
+        }
+        Region* old = r.current;
+        r.current = region;
+        // The region left behind goes when its last block does (or now, with none left).
+        if (old != nullptr && old->live == 0) {
+            munmap(old->base, kCarveRegion);
+            delete old;
+        }
+    }
+    Region* region = r.current;
+    char* header = region->base + region->used;
+    region->used += need;
+    ++region->live;
+    *reinterpret_cast<Region**>(header) = region;
+    return header + kHeader;
+}
+
+void Pages::Release(void* block) {
+    Region* region = *reinterpret_cast<Region**>(static_cast<char*>(block) - kHeader);
+    Regions& r = CarvedState();
+    std::lock_guard<std::mutex> hold(r.lock);
+    if (--region->live > 0) return;
+    if (region == r.current) {
+        // Filled again from its start: its pages are in place already.
+        region->used = 0;
+        return;
+    }
+    munmap(region->base, kCarveRegion);
+    delete region;
+}
 
 void InstallArenas() {
     Arenas& a = State();

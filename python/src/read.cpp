@@ -179,6 +179,7 @@ public:
                 }
                 wanted_[static_cast<size_t>(at)] = true;
             }
+            sink_->Keep(wanted_);
         }
         run_.Start({sink_.get()});
     }

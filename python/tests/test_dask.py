@@ -133,6 +133,55 @@ def test_columns_a_computation_uses_are_the_columns_read(files, layout, tmp_path
     assert (failure.value.record, failure.value.item) == (4, "AMT")
 
 
+@pytest.mark.parametrize("on_error", ["null", "skip"])
+def test_columns_left_out_change_no_row(tmp_path, layout, on_error):
+    # The columns left out are decoded and dropped row by row: the rows, their values and
+    # their nulls are those of the whole read, with bad data in the columns kept and in
+    # those left out, in chunks of a partition's size and of a whole file.
+    path = tmp_path / "bad.dat"
+    quillbox.write(rows(50000), path, layout)
+    data = bytearray(path.read_bytes())
+    for record in (4, 2500, 49999):
+        data[LENGTH * (record - 1) + 8] = 0xAB          # AMT
+    for record in (100, 2500, 30000):
+        data[LENGTH * (record - 1) + 2] = ord("X")      # ID
+    path.write_bytes(bytes(data))
+    with pytest.warns(quillbox.DataWarning):
+        whole = quillbox.read(str(path), layout, on_error=on_error)
+    assert len(whole) == (50000 if on_error == "null" else 50000 - 5)
+    for columns in (["ID"], ["AMT"], ["QTY", "NAME"], ["NAME"], ["ID", "AMT", "QTY", "NAME"]):
+        with pytest.warns(quillbox.DataWarning):
+            got = quillbox.read(str(path), layout, on_error=on_error, columns=columns)
+        pd.testing.assert_frame_equal(got, whole[columns])
+        with pytest.warns(quillbox.DataWarning):
+            part = qdask.read_part(str(path), layout, 0, 1, 50000, columns=columns, on_error=on_error)
+        pd.testing.assert_frame_equal(part.reset_index(drop=True), whole[columns].reset_index(drop=True))
+
+
+def test_chunks_kept_and_freed_in_any_order(tmp_path, layout):
+    # Columns of 256 KB to 2 MB share regions of memory: chunks kept while later ones are
+    # read and others freed keep their values (a region is filled again only when none of
+    # its columns is left).
+    path = tmp_path / "many.dat"
+    quillbox.write(rows(120000), path, layout)
+    whole = quillbox.read(str(path), layout)
+    kept = []
+    for n, chunk in enumerate(quillbox.iter_records(str(path), layout, chunksize=40000)):
+        if n % 2 == 0:
+            kept.append(chunk)
+        del chunk
+        for again in quillbox.iter_records(str(path), layout, chunksize=35000):
+            pass
+    for chunk in kept:
+        pd.testing.assert_frame_equal(chunk, whole.iloc[chunk.index[0]:chunk.index[-1] + 1])
+    parts = [qdask.read_part(str(path), layout, LENGTH * first, first + 1, 33000, columns=["QTY", "AMT"])
+             for first in (0, 33000, 66000)]
+    del parts[1]
+    parts.append(qdask.read_part(str(path), layout, 0, 1, 120000, columns=["QTY"]))
+    for part in parts:
+        pd.testing.assert_frame_equal(part, whole.loc[part.index, part.columns])
+
+
 def test_partitions_carry_their_reports(tmp_path, layout):
     path = tmp_path / "bad.dat"
     quillbox.write(rows(100), path, layout)

@@ -2,6 +2,9 @@
 // its offset; the three policies stop, skip the record, or leave the value empty.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "data_test_util.h"
 
 using datatest::Bytes;
@@ -309,6 +312,44 @@ TEST(BadData, MessagesLinesAndOneWayCharactersAreBounded) {
         EXPECT_EQ(back.out, std::string("N,T\n1,") + text + " \n");
     }
     EXPECT_EQ(layout.Encode("N,T\n1,AB\n", options).status, kExitDone);
+}
+
+// The progress line shows on several threads too, where the rows are told a chunk at a
+// time (counts that are seldom a multiple of 1024; the line showed only at those).
+TEST(RunDisplay, ProgressShownOnOneThreadAndOnSeveral) {
+    Layout layout({"01 R.", "05 N PIC 9(4)."});
+    std::string data;
+    for (int i = 0; i < 20000; ++i) data += "1234";
+    // A sink slow enough that the run lasts beyond the half second before the first line.
+    class SlowSink : public quillbox::RowSink {
+    public:
+        bool Begin(const quillbox::LayoutPlan&) override { return true; }
+        bool Row(const quillbox::LayoutPlan&, const quillbox::RowCells&) override {
+            if (++rows_ % 1000 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            return true;
+        }
+        bool Finish() override { return true; }
+
+    private:
+        long long rows_ = 0;
+    };
+    for (int threads : {1, 4}) {
+        SCOPED_TRACE(threads);
+        quillbox::DataOptions options;
+        options.threads = threads;
+        RunDisplay display;
+        display.progress = true;
+        std::FILE* in = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        std::fwrite(data.data(), 1, data.size(), in);
+        std::rewind(in);
+        SlowSink sink;
+        EXPECT_EQ(DecodeData(layout.Head(), layout.Length(), options, in, sink, err, display), kExitDone);
+        const std::string said = datatest::ReadAll(err);
+        std::fclose(in);
+        std::fclose(err);
+        EXPECT_NE(said.find(" records, "), std::string::npos) << said;
+    }
 }
 
 }  // namespace

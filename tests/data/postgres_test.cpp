@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -283,7 +284,8 @@ TEST_F(PostgresOutput, FailedLoadsLeaveTheDatabaseAsItWas) {
 // database as it was. The data comes through a pipe that the test keeps open, so the
 // load waits with its transaction open until the test kills it.
 void KillMidway(const std::string& options, int how, const std::string& db,
-                const std::string& copybook, const std::string& data, const std::string& conninfo) {
+                const std::string& copybook, const std::string& data, const std::string& conninfo,
+                const char* threads = "1") {
     const std::string fifo = Scratch("fifo");
     std::remove(fifo.c_str());
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -293,7 +295,7 @@ void KillMidway(const std::string& options, int how, const std::string& db,
         int null = open("/dev/null", O_WRONLY);
         dup2(null, 2);
         execl(kCli.c_str(), kCli.c_str(), "decode", copybook.c_str(), fifo.c_str(), "--format", "postgresql", "--db",
-              conninfo.c_str(), "--if-exists", options.c_str(), static_cast<char*>(nullptr));
+              conninfo.c_str(), "--if-exists", options.c_str(), "--threads", threads, static_cast<char*>(nullptr));
         _exit(127);
     }
     // A load that ended early closes the pipe: a write then fails, and does not kill the test.
@@ -329,6 +331,12 @@ TEST_F(PostgresOutput, InterruptedOrKilledLoadsLeaveTheDatabaseAsItWas) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_EQ(In("SELECT COUNT(*) FROM \"BIG-REC\""), "2\n");
+    // Also with the records decoded on several threads.
+    KillMidway("append", SIGINT, db_, copybook_, data_, server->Conninfo(db_), "4");
+    for (int i = 0; i < 100 && In("SELECT COUNT(*) FROM pg_stat_activity WHERE application_name = 'quillbox-cli'") != "0\n"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(In("SELECT COUNT(*) FROM \"BIG-REC\""), "2\n");
     KillMidway("replace", SIGKILL, db_, copybook_, data_, server->Conninfo(db_));
     for (int i = 0; i < 100 && In("SELECT COUNT(*) FROM pg_stat_activity WHERE application_name = 'quillbox-cli'") != "0\n"; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -351,6 +359,76 @@ TEST_F(PostgresOutput, RecordTypesATableEachWithSqlNames) {
     Result stopped = Cli(run + "--table again");
     EXPECT_EQ(stopped.status, 1) << stopped.err;
     EXPECT_EQ(In("SELECT COUNT(*) FROM pg_tables WHERE tablename LIKE 'again%'"), "0\n");
+}
+
+// The tables of the public schema of `db` and their rows in the order a scan gives them
+// (the order of the load into a table it made), as text.
+std::string Tables(const std::string& db) {
+    std::string all;
+    std::string names = Query("SELECT tablename FROM pg_tables WHERE schemaname = 'public' ORDER BY 1", db);
+    for (size_t at = 0, end; (end = names.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string name = names.substr(at, end - at);
+        all += name + ":\n" + Query("SELECT * FROM \"" + name + "\"", db);
+    }
+    return all;
+}
+
+// --threads 4 loads what --threads 1 loads: the same tables and rows in the same order,
+// the same summary and exit status, under each policy, with a stop far into the file,
+// with record types (a table each) and appended to a table that is there. Chunks of
+// 64 KB, so that the records span many.
+TEST_F(PostgresOutput, ThreadsLoadWhatOneThreadLoads) {
+    const std::string examples = std::string(QB_SOURCE_DIR) + "/examples/";
+    const std::string record = qbtest::ReadFileBytes(examples + "custmast.dat");
+    const std::string ordtypes = qbtest::ReadFileBytes(examples + "ordtypes.vb");
+    std::string cm, types;
+    for (int i = 0; i < 3000; ++i) cm += record;
+    for (int i = 0; i < 2000; ++i) types += ordtypes;
+    std::string bad = cm, late = cm;
+    std::mt19937 random(7);
+    for (int i = 0; i < 300; ++i) bad[random() % bad.size()] = static_cast<char>(random() % 256);
+    std::fill(late.begin() + static_cast<long>(late.size() * 7 / 10), late.begin() + static_cast<long>(late.size() * 7 / 10 + 40), '\xff');
+    const std::string cmPath = Scratch("cm.dat"), badPath = Scratch("cm_bad.dat"), latePath = Scratch("cm_late.dat"),
+                      typesPath = Scratch("types.vb");
+    ASSERT_TRUE(qbtest::WriteFileBytes(cmPath, cm));
+    ASSERT_TRUE(qbtest::WriteFileBytes(badPath, bad));
+    ASSERT_TRUE(qbtest::WriteFileBytes(latePath, late));
+    ASSERT_TRUE(qbtest::WriteFileBytes(typesPath, types));
+    const std::string other = db_ + "_threads";
+    ASSERT_EQ(Query("CREATE DATABASE " + other), "");
+    setenv("QUILLBOX_CHUNK_BYTES", "65536", 1);
+    const std::string custmast = examples + "CUSTMAST.cpy ";
+    const std::string typeRules = "--cobol " + examples + "cobol/ORDTYPES.cpy " + typesPath +
+                                  " --encoding ibm-037 --records rdw --names sql --record-type ORD-TYPE=H:ORD-HEADER "
+                                  "--record-type ORD-TYPE=D:ORD-LINE ";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"fixed", custmast + cmPath},
+        {"bad data, stop", custmast + badPath + " --table c_stop"},
+        {"bad data, skip", custmast + badPath + " --table c_skip --on-error skip"},
+        {"bad data, null", custmast + badPath + " --table c_null --on-error null"},
+        {"bad data late, stop", custmast + latePath + " --table c_late"},
+        {"appended, bad data, null", custmast + badPath + " --on-error null --if-exists append"},
+        {"appended, bad data late, stop", custmast + latePath + " --if-exists append"},
+        {"record types", typeRules + "--record-type ORD-TYPE=T:ORD-TRAILER --table rt"},
+        {"record types, a record no rule takes, stop", typeRules + "--table rs"},
+        {"record types, a record no rule takes, skip", typeRules + "--table rk --on-error skip"},
+    };
+    for (const auto& run : cases) {
+        SCOPED_TRACE(run.first);
+        const std::string command = "decode " + run.second + " --format postgresql --db '";
+        Result one = Cli(command + server->Conninfo(db_) + "' --threads 1");
+        Result four = Cli(command + server->Conninfo(other) + "' --threads 4");
+        EXPECT_LE(one.status, 3) << one.err;
+        EXPECT_EQ(one.status, four.status);
+        EXPECT_EQ(one.err, four.err);
+    }
+    unsetenv("QUILLBOX_CHUNK_BYTES");
+    for (const std::string& path : {cmPath, badPath, latePath, typesPath}) std::remove(path.c_str());
+    const std::string loaded = Tables(db_);
+    EXPECT_NE(loaded.find("c_null:"), std::string::npos) << loaded.substr(0, 200);
+    EXPECT_NE(loaded.find("rk_ord_line:"), std::string::npos) << loaded.substr(0, 200);
+    EXPECT_EQ(loaded.find("c_stop"), std::string::npos);
+    EXPECT_TRUE(loaded == Tables(other)) << "the tables of --threads 4 differ from those of --threads 1";
 }
 
 // Decimals in every position of NUMERIC's base-10000 groups, through the binary form of

@@ -349,36 +349,41 @@ TEST_F(SqliteLoads, TwoLoadsIntoOneNewDatabaseLeaveOneWholeDatabase) {
 // nothing; SIGKILL: only its temporary file, never a broken database under the name).
 TEST_F(SqliteLoads, InterruptedLoadsLeaveNoBrokenDatabase) {
     WriteData(1500000);
-    for (int signalNumber : {SIGINT, SIGTERM, SIGKILL}) {
-        SCOPED_TRACE(signalNumber);
-        bool running = false;
-        const int status = Interrupt("", signalNumber, running);
-        ASSERT_TRUE(running) << "the load ended before the signal: a larger file is needed";
-        if (signalNumber != SIGKILL) {
-            EXPECT_EQ(status, 128 + signalNumber);
-            EXPECT_EQ(NamesIn(folder_), std::vector<std::string>{});
-        } else {
-            std::vector<std::string> left = NamesIn(folder_);
-            ASSERT_EQ(left.size(), 1u);
-            EXPECT_EQ(left[0].compare(0, 4, ".~qb"), 0) << left[0];
-            fs::remove(folder_ / left[0]);
+    // On one thread and on several (the workers decoding ahead of the inserts).
+    for (const std::string threads : {"", " --threads 4"}) {
+        SCOPED_TRACE(threads);
+        std::remove(db_.c_str());
+        for (int signalNumber : {SIGINT, SIGTERM, SIGKILL}) {
+            SCOPED_TRACE(signalNumber);
+            bool running = false;
+            const int status = Interrupt(threads, signalNumber, running);
+            ASSERT_TRUE(running) << "the load ended before the signal: a larger file is needed";
+            if (signalNumber != SIGKILL) {
+                EXPECT_EQ(status, 128 + signalNumber);
+                EXPECT_EQ(NamesIn(folder_), std::vector<std::string>{});
+            } else {
+                std::vector<std::string> left = NamesIn(folder_);
+                ASSERT_EQ(left.size(), 1u);
+                EXPECT_EQ(left[0].compare(0, 4, ".~qb"), 0) << left[0];
+                fs::remove(folder_ / left[0]);
+            }
         }
-    }
-    // A database that was there is rolled back to what it held: at once on SIGINT and
-    // SIGTERM (no journal left), after a kill by the journal when it is next opened.
-    ASSERT_EQ(std::system((LoadCommand("--count 10") + " 2>/dev/null").c_str()), 0);
-    for (int signalNumber : {SIGINT, SIGTERM, SIGKILL}) {
-        SCOPED_TRACE(signalNumber);
-        bool running = false;
-        const int status = Interrupt("--if-exists append", signalNumber, running);
-        ASSERT_TRUE(running);
-        if (signalNumber != SIGKILL) {
-            EXPECT_EQ(status, 128 + signalNumber);
-            EXPECT_EQ(NamesIn(folder_), std::vector<std::string>{"r.db"});
+        // A database that was there is rolled back to what it held: at once on SIGINT and
+        // SIGTERM (no journal left), after a kill by the journal when it is next opened.
+        ASSERT_EQ(std::system((LoadCommand("--count 10") + " 2>/dev/null").c_str()), 0);
+        for (int signalNumber : {SIGINT, SIGTERM, SIGKILL}) {
+            SCOPED_TRACE(signalNumber);
+            bool running = false;
+            const int status = Interrupt("--if-exists append" + threads, signalNumber, running);
+            ASSERT_TRUE(running);
+            if (signalNumber != SIGKILL) {
+                EXPECT_EQ(status, 128 + signalNumber);
+                EXPECT_EQ(NamesIn(folder_), std::vector<std::string>{"r.db"});
+            }
+            const bool writable = signalNumber == SIGKILL;
+            EXPECT_EQ(Query(db_, "SELECT COUNT(*) FROM R", writable), "int:10\n");
+            EXPECT_EQ(Query(db_, "PRAGMA integrity_check", writable), "text:ok\n");
         }
-        const bool writable = signalNumber == SIGKILL;
-        EXPECT_EQ(Query(db_, "SELECT COUNT(*) FROM R", writable), "int:10\n");
-        EXPECT_EQ(Query(db_, "PRAGMA integrity_check", writable), "text:ok\n");
     }
 }
 
