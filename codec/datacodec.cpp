@@ -273,7 +273,8 @@ RowDecoder::Outcome RowDecoder::DecodeRecord(long long record, const unsigned ch
 
 RowEncoder::RowEncoder(DataSetup& setup, size_t recordLength)
     : setup_(setup), length_(recordLength), record_(recordLength + 16),
-      converted_(setup.TableText() != nullptr ? setup.Plan().fields.size() : 0) {}
+      converted_(setup.TableText() != nullptr ? setup.Plan().fields.size() : 0),
+      quick_(setup.Values().QuickStores(setup.Plan().fields)) {}
 
 bool RowEncoder::Encode(long long number, const std::vector<Cell>& cells, std::vector<LentCell>& lent,
                         RunObserver& observer, RunResult& result, const unsigned char*& bytes, size_t& length) {
@@ -304,6 +305,8 @@ bool RowEncoder::Encode(long long number, const std::vector<Cell>& cells, std::v
     for (size_t i = 0; i < fields.size(); ++i) {
         LentCell& cell = lent[i];
         if (variable != nullptr && variable->Absent()[i]) continue;
+        // The usual values in a few steps; the others, and every refusal, by Encode.
+        if (table == nullptr && !cell.null && values.EncodeQuick(quick_[i], cell.text, record)) continue;
         Fault valueFault;
         bool good = true;
         if (table != nullptr && !cell.null) {

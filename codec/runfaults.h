@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "datacodec.h"
+#include "valuecodec.h"
 
 namespace quillbox {
 
@@ -36,6 +37,7 @@ private:
     size_t length_;
     std::vector<unsigned char> record_;
     std::vector<std::string> converted_;
+    std::vector<QuickStore> quick_;   // each column's quick form
 };
 
 // Lends the texts of `cells` to `lent`.

@@ -327,7 +327,10 @@ private:
 
 class AsciiCodec : public TextCodec {
 public:
-    explicit AsciiCodec(bool utf8) : utf8_(utf8) { std::memcpy(nationalSpace_, "\x30\x00", 2); }
+    explicit AsciiCodec(bool utf8) : utf8_(utf8) {
+        std::memcpy(nationalSpace_, "\x30\x00", 2);
+        MapAsciiAsIs();
+    }
     bool Decode(const unsigned char* bytes, size_t length, std::string& out) override {
         if (utf8_ ? !IsUtf8(reinterpret_cast<const char*>(bytes), length) : !AllAscii(bytes, length)) return false;
         out.append(reinterpret_cast<const char*>(bytes), length);
@@ -372,6 +375,19 @@ public:
             SetEntry(entries_[b], true, text, kMostPerByte);
             if (reverse_.count(cp) == 0) reverse_[cp] = static_cast<unsigned char>(b);
         }
+        // The bytes Encode writes for ASCII text, when the page has every ASCII character.
+        asciiMapped_ = true;
+        asciiAsIs_ = true;
+        for (uint32_t cp = 0; cp < 0x80; ++cp) {
+            auto found = reverse_.find(cp);
+            if (found == reverse_.end()) {
+                asciiMapped_ = false;
+                break;
+            }
+            asciiBytes_[cp] = found->second;
+            asciiAsIs_ = asciiAsIs_ && found->second == cp;
+        }
+        asciiAsIs_ = asciiAsIs_ && asciiMapped_;
     }
     bool Decode(const unsigned char* bytes, size_t length, std::string& out) override {
         for (size_t i = 0; i < length; ++i) {
@@ -418,6 +434,7 @@ private:
 class MultiByteCodec : public TextCodec {
 public:
     explicit MultiByteCodec(const PageInfo& page) : to_(page, true), from_(page, false) {
+        MapAsciiAsIs();   // Encode keeps ASCII text as it is
         if (to_.Usable()) {
             // A byte that converts alone is a character of its own; the others start a
             // double-byte character (or none).
@@ -808,6 +825,12 @@ bool IsUtf8(const char* text, size_t length) {
 }
 
 TextCodec::~TextCodec() = default;
+
+void TextCodec::MapAsciiAsIs() {
+    for (int c = 0; c < 0x80; ++c) asciiBytes_[c] = static_cast<unsigned char>(c);
+    asciiMapped_ = true;
+    asciiAsIs_ = true;
+}
 
 TextCodec::Written TextCodec::DecodeInto(const unsigned char*, size_t, char*, char*&) { return kUseDecode; }
 TextCodec::Written TextCodec::DecodeNationalInto(const unsigned char*, size_t, char*, char*&) { return kUseDecode; }

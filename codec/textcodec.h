@@ -54,6 +54,13 @@ public:
     virtual Written DecodeInto(const unsigned char* bytes, size_t length, char* out, char*& end);
     virtual Written DecodeNationalInto(const unsigned char* bytes, size_t length, char* out, char*& end);
 
+    // The code page's byte for each ASCII character (below 0x80), as Encode writes text
+    // of ASCII characters only, one byte each; null when the page has no such form for
+    // every one of them (the text then goes through Encode).
+    const unsigned char* AsciiBytes() const { return asciiMapped_ ? asciiBytes_ : nullptr; }
+    // Whether AsciiBytes maps every ASCII character to itself.
+    bool AsciiAsIs() const { return asciiAsIs_; }
+
     bool IsEbcdic() const { return ebcdic_; }
     // The blank of alphanumeric items and the two bytes of a national blank.
     unsigned char Space() const { return ebcdic_ ? 0x40 : 0x20; }
@@ -63,7 +70,11 @@ public:
     unsigned char Digit(int d) const { return static_cast<unsigned char>(DigitZone() | d); }
 
 protected:
+    // Sets AsciiBytes: each ASCII character as itself.
+    void MapAsciiAsIs();
     bool ebcdic_ = false;
+    bool asciiMapped_ = false, asciiAsIs_ = false;
+    unsigned char asciiBytes_[128] = {};
     char nationalSpace_[2] = {'\x81', '\x40'};
 };
 

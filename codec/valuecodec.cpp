@@ -67,6 +67,19 @@ constexpr DigitTables MakeDigitTables() {
 
 constexpr DigitTables kDigits = MakeDigitTables();
 
+// Whether the `n` bytes at `p` are all below 0x80; eight a step.
+inline bool AllAscii(const unsigned char* p, size_t n) {
+    size_t i = 0;
+    uint64_t any = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x;
+        std::memcpy(&x, p + i, 8);
+        any |= x;
+    }
+    for (; i < n; ++i) any |= p[i];
+    return (any & 0x8080808080808080ull) == 0;
+}
+
 // The value of a binary item's bytes (COMP-5: the first byte least significant) as a
 // magnitude and a sign.
 inline uint64_t BinaryMagnitude(const Field& field, const unsigned char* bytes, bool& negative) {
@@ -423,25 +436,55 @@ void AppendDecimal(std::string& out, bool negative, uint64_t magnitude, int scal
 
 namespace {
 
+// Takes the decimal digits of `p` from `i` (up to `n`) into `value` (value * 10 + digit
+// each, wrapping past 64 bits: the caller bounds the count); returns where they end.
+// Eight digits a step where eight bytes are left, found and added at once.
+inline size_t TakeDigits(const char* p, size_t i, size_t n, uint64_t& value) {
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    using numeric_forms_detail::kLanes;
+    while (i + 8 <= n) {
+        uint64_t chunk;
+        std::memcpy(&chunk, p + i, 8);
+        const uint64_t bad = numeric_forms_detail::BadDigitLanes(chunk, kLanes * '0');
+        if (bad == 0) {
+            value = value * 100000000u + numeric_forms_detail::EightDigits(chunk);
+            i += 8;
+            continue;
+        }
+        // The digits before the first other byte, moved to the end of the word (the zero
+        // bytes shifted in before them read as zeros).
+        const unsigned k = static_cast<unsigned>(__builtin_ctzll(bad)) / 8;
+        if (k > 0) value = value * kPowers[k] + numeric_forms_detail::EightDigits(chunk << (8 * (8 - k)));
+        return i + k;
+    }
+#endif
+    for (; i < n && static_cast<unsigned>(p[i] - '0') <= 9; ++i) value = value * 10 + static_cast<unsigned>(p[i] - '0');
+    return i;
+}
+
 // The usual text, "-1234.50": an optional minus, digits, and at most `scale` places
 // after a point, 18 digits at most with the places not written; false for anything
 // else, which ParseDecimal then reads in full.
 inline bool ParsePlainDecimal(std::string_view text, int scale, bool& negative, uint64_t& magnitude) {
     const char* p = text.data();
-    size_t n = text.size(), i = 0;
+    const size_t n = text.size();
     if (scale < 0 || n == 0) return false;
-    bool minus = p[0] == '-';
-    if (minus) ++i;
+    const bool minus = p[0] == '-';
+    const size_t first = minus ? 1 : 0;
     uint64_t value = 0;
-    int digits = 0, places = 0;
-    for (; i < n && static_cast<unsigned>(p[i] - '0') <= 9; ++i, ++digits) value = value * 10 + static_cast<unsigned>(p[i] - '0');
+    size_t i = TakeDigits(p, first, n, value);
+    const size_t digits = i - first;
+    size_t places = 0;
     if (i < n && p[i] == '.') {
-        for (++i; i < n && static_cast<unsigned>(p[i] - '0') <= 9; ++i, ++places) {
-            value = value * 10 + static_cast<unsigned>(p[i] - '0');
-        }
+        const size_t point = i + 1;
+        i = TakeDigits(p, point, n, value);
+        places = i - point;
     }
-    if (i != n || digits + places == 0 || places > scale || digits + scale > 18) return false;
-    for (int k = places; k < scale; ++k) value *= 10;
+    if (i != n || digits + places == 0 || places > static_cast<size_t>(scale) ||
+        digits + static_cast<size_t>(scale) > 18) {
+        return false;
+    }
+    value *= kPowers[static_cast<size_t>(scale) - places];
     negative = minus && value != 0;
     magnitude = value;
     return true;
@@ -1222,6 +1265,89 @@ bool ValueCodec::Encode(const Field& field, Cell::Kind kind, std::string_view te
         return Fail(fault, field.offset, "the value does not fit the item", FaultCode::kTextTooLong);
     }
     return false;
+}
+
+std::vector<QuickStore> ValueCodec::QuickStores(const std::vector<Field>& fields) const {
+    std::vector<QuickStore> stores(fields.size());
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const Field& field = fields[i];
+        QuickStore& store = stores[i];
+        store.offset = field.offset;
+        store.length = field.length;
+        store.scale = field.scale;
+        store.isSigned = field.isSigned;
+        if (field.length <= 0) continue;
+        if (field.kind == Field::kText) {
+            if (text_->AsciiBytes() != nullptr) store.op = QuickStore::kText;
+            continue;
+        }
+        // Numbers of up to 18 digits: those EncodeNumber stores by StoreNumber.
+        if (field.digits > 18 || field.scale < 0) continue;
+        store.limit = kPowers[field.digits < 0 ? 0 : field.digits];
+        switch (field.kind) {
+        case Field::kDisplay:
+            if (field.signSeparate) continue;
+            store.op = QuickStore::kZoned;
+            store.zone = static_cast<unsigned char>(digitZone_ << 4);
+            if (field.isSigned) store.signAt = field.signLeading ? 0 : field.length - 1;
+            store.signs[0] = signZone_[0];
+            store.signs[1] = signZone_[1];
+            break;
+        case Field::kPacked:
+            store.op = QuickStore::kPacked;
+            store.signs[0] = static_cast<unsigned char>(field.isSigned ? PACKED_POSITIVE : PACKED_UNSIGNED);
+            store.signs[1] = static_cast<unsigned char>(field.isSigned ? PACKED_NEGATIVE : PACKED_UNSIGNED);
+            break;
+        case Field::kBinary: store.op = QuickStore::kBigEndian; break;
+        case Field::kComp5: store.op = QuickStore::kLittleEndian; break;
+        default: break;
+        }
+    }
+    return stores;
+}
+
+bool ValueCodec::EncodeQuick(const QuickStore& store, std::string_view text, unsigned char* record) const {
+    unsigned char* bytes = record + store.offset;
+    const int length = store.length;
+    if (store.op == QuickStore::kText) {
+        const size_t n = text.size();
+        if (n > static_cast<size_t>(length)) return false;
+        const unsigned char* from = reinterpret_cast<const unsigned char*>(text.data());
+        if (!AllAscii(from, n)) return false;
+        if (text_->AsciiAsIs()) {
+            std::memcpy(bytes, from, n);
+        } else {
+            const unsigned char* map = text_->AsciiBytes();
+            for (size_t i = 0; i < n; ++i) bytes[i] = map[from[i]];
+        }
+        std::memset(bytes + n, text_->Space(), static_cast<size_t>(length) - n);
+        return true;
+    }
+    if (store.op == QuickStore::kGeneral) return false;
+    bool negative;
+    uint64_t magnitude;
+    if (!ParsePlainDecimal(text, store.scale, negative, magnitude) || magnitude >= store.limit ||
+        (negative && !store.isSigned)) {
+        return false;
+    }
+    // As StoreNumber stores them.
+    switch (store.op) {
+    case QuickStore::kZoned:
+        WriteZoned(bytes, length, magnitude, store.zone);
+        if (store.signAt >= 0) {
+            unsigned char& digit = bytes[store.signAt];
+            digit = static_cast<unsigned char>((digit & 0x0F) | store.signs[negative ? 1 : 0]);
+        }
+        return true;
+    case QuickStore::kPacked: WritePacked(bytes, length, magnitude, store.signs[negative ? 1 : 0]); return true;
+    case QuickStore::kBigEndian:
+        WriteBigEndian(bytes, length, negative ? 0 - magnitude : magnitude, negative ? 0xFF : 0x00);
+        return true;
+    case QuickStore::kLittleEndian:
+        WriteLittleEndian(bytes, length, negative ? 0 - magnitude : magnitude, negative ? 0xFF : 0x00);
+        return true;
+    default: return false;
+    }
 }
 
 bool ValueCodec::EncodeNumber(const Field& field, std::string_view text, unsigned char* record, Fault& fault) {

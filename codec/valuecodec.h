@@ -108,6 +108,21 @@ public:
     void Attach(unsigned char* buffer) { record = reinterpret_cast<char*>(buffer); }
 };
 
+// How a column's values are stored, decided once for a layout: the usual numbers (by
+// their digits, their sign and their form) and text of ASCII characters stored in a few
+// steps; everything else left to ValueCodec::Encode.
+struct QuickStore {
+    enum Op : unsigned char { kGeneral, kZoned, kPacked, kBigEndian, kLittleEndian, kText };
+    Op op = kGeneral;
+    bool isSigned = false;
+    int signAt = -1;             // zoned: the byte whose zone is the sign; -1 none
+    int offset = 0, length = 0;
+    int scale = 0;
+    uint64_t limit = 0;          // numbers: magnitudes below it fit the picture
+    unsigned char zone = 0;      // zoned: the digits' zone
+    unsigned char signs[2] = {};   // zoned: the sign zones (+, -); packed: the sign nibbles
+};
+
 class ValueCodec {
 public:
     // Null with `error` set when an encoding is unknown.
@@ -125,6 +140,12 @@ public:
     bool Encode(const Field& field, const Cell& cell, unsigned char* record, Fault& fault);
     // The same for a cell's kind and text held elsewhere (a table reader's buffer).
     bool Encode(const Field& field, Cell::Kind kind, std::string_view text, unsigned char* record, Fault& fault);
+    // The quick form of each column (QuickStore).
+    std::vector<QuickStore> QuickStores(const std::vector<Field>& fields) const;
+    // Stores the text of a cell that is not null by its column's quick form: false when
+    // Encode must take it (the value is unusual, does not fit or is refused; nothing
+    // is then written). What it stores is what Encode stores.
+    bool EncodeQuick(const QuickStore& store, std::string_view text, unsigned char* record) const;
     // The item's empty value: zero for numbers, blanks for text, zero bits.
     void Clear(const Field& field, unsigned char* record);
     // Fills a fresh record with blanks of the data's code page.

@@ -70,13 +70,114 @@ QB_NUMERIC_INLINE bool FitsBinary(uint64_t value, int count, bool isSigned) {
 // significant; bytes beyond the eighth (counted from the least significant) take
 // `fill` (0xFF continues a negative number, 0x00 a positive one).
 QB_NUMERIC_INLINE void WriteBigEndian(unsigned char* bytes, int length, uint64_t value, unsigned char fill) {
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    switch (length) {
+    case 2: {
+        const uint16_t word = __builtin_bswap16(static_cast<uint16_t>(value));
+        std::memcpy(bytes, &word, 2);
+        return;
+    }
+    case 4: {
+        const uint32_t word = __builtin_bswap32(static_cast<uint32_t>(value));
+        std::memcpy(bytes, &word, 4);
+        return;
+    }
+    case 8: {
+        const uint64_t word = __builtin_bswap64(value);
+        std::memcpy(bytes, &word, 8);
+        return;
+    }
+    default: break;
+    }
+#endif
     for (int i = 0; i < length; ++i) bytes[length - 1 - i] = i < 8 ? static_cast<unsigned char>(value >> (8 * i)) : fill;
 }
 
 // The same with the first byte least significant.
 QB_NUMERIC_INLINE void WriteLittleEndian(unsigned char* bytes, int length, uint64_t value, unsigned char fill) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    switch (length) {
+    case 2: {
+        const uint16_t word = static_cast<uint16_t>(value);
+        std::memcpy(bytes, &word, 2);
+        return;
+    }
+    case 4: {
+        const uint32_t word = static_cast<uint32_t>(value);
+        std::memcpy(bytes, &word, 4);
+        return;
+    }
+    case 8: std::memcpy(bytes, &value, 8); return;
+    default: break;
+    }
+#endif
     for (int i = 0; i < length; ++i) bytes[i] = i < 8 ? static_cast<unsigned char>(value >> (8 * i)) : fill;
 }
+
+// ---------------------------------------------------------------------------------
+// Digits a word at a time (little-endian machines)
+
+namespace numeric_forms_detail {
+
+constexpr uint64_t kLanes = 0x0101010101010101ull;
+
+// 10^0 to 10^16.
+constexpr uint64_t kTens[17] = {1ull,
+                                10ull,
+                                100ull,
+                                1000ull,
+                                10000ull,
+                                100000ull,
+                                1000000ull,
+                                10000000ull,
+                                100000000ull,
+                                1000000000ull,
+                                10000000000ull,
+                                100000000000ull,
+                                1000000000000ull,
+                                10000000000000ull,
+                                100000000000000ull,
+                                1000000000000000ull,
+                                10000000000000000ull};
+
+// The eight decimal digits of `value` (below 10^8), one a byte, the most significant in
+// the first byte in memory. No division: the quotients by 100 of the two 32-bit lanes
+// (each below 10^4) are (x * 10486) >> 20, those by 10 of the four 16-bit lanes (each
+// below 100) are (x * 103) >> 10, both exact over those ranges, and no lane's product
+// reaches the next lane.
+QB_NUMERIC_INLINE uint64_t DigitBytes(uint32_t value) {
+    uint64_t v = (value / 10000u) | (uint64_t{value % 10000u} << 32);
+    uint64_t q = ((v * 10486) >> 20) & 0x0000007F0000007Full;
+    v = q | ((v - q * 100) << 16);
+    q = ((v * 103) >> 10) & 0x000F000F000F000Full;
+    return q | ((v - q * 10) << 8);
+}
+
+// The last `count` (1 to 8) of the eight bytes of `word` (in memory order) stored at
+// `bytes`; nothing outside them is written.
+QB_NUMERIC_INLINE void StoreLastBytes(unsigned char* bytes, int count, uint64_t word) {
+    word >>= 8 * (8 - count);
+    if (count >= 4) {
+        const uint32_t head = static_cast<uint32_t>(word);
+        const uint32_t tail = static_cast<uint32_t>(word >> (8 * (count - 4)));
+        std::memcpy(bytes, &head, 4);
+        std::memcpy(bytes + count - 4, &tail, 4);
+        return;
+    }
+    bytes[0] = static_cast<unsigned char>(word);
+    if (count > 1) bytes[1] = static_cast<unsigned char>(word >> 8);
+    if (count > 2) bytes[2] = static_cast<unsigned char>(word >> 16);
+}
+
+// Bytes b0..b7 (each below 16, in memory order) as the four bytes b0 b1, b2 b3, ... of
+// two nibbles each, the first byte's in the high nibble.
+QB_NUMERIC_INLINE uint32_t PackNibblePairs(uint64_t x) {
+    uint64_t p = ((x & 0x00FF00FF00FF00FFull) << 4) | ((x >> 8) & 0x00FF00FF00FF00FFull);
+    p = (p | (p >> 8)) & 0x0000FFFF0000FFFFull;
+    return static_cast<uint32_t>(p | (p >> 16));
+}
+
+}  // namespace numeric_forms_detail
 
 // ---------------------------------------------------------------------------------
 // Packed decimal
@@ -154,6 +255,21 @@ QB_NUMERIC_INLINE uint64_t ReadPackedLenient(const unsigned char* bytes, int cou
 // magnitude other than 0, when nothing is written).
 QB_NUMERIC_INLINE bool WritePacked(unsigned char* bytes, int length, uint64_t magnitude, unsigned sign) {
     if (length <= 0) return magnitude == 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    if (length <= 8 && magnitude < numeric_forms_detail::kTens[2 * length - 1]) {
+        // Up to 15 digits that fit: the magnitude's 16 digits (the first is 0), shifted by
+        // one to end in the sign, then paired into bytes; the item takes the last ones.
+        using numeric_forms_detail::DigitBytes;
+        const uint64_t high = magnitude < 100000000u ? 0 : DigitBytes(static_cast<uint32_t>(magnitude / 100000000u));
+        const uint64_t low = DigitBytes(static_cast<uint32_t>(magnitude % 100000000u));
+        const uint64_t first = (high >> 8) | (low << 56);
+        const uint64_t second = (low >> 8) | (uint64_t{sign & 0x0Fu} << 56);
+        const uint64_t packed = numeric_forms_detail::PackNibblePairs(first) |
+                                (uint64_t{numeric_forms_detail::PackNibblePairs(second)} << 32);
+        numeric_forms_detail::StoreLastBytes(bytes, length, packed);
+        return true;
+    }
+#endif
     std::memset(bytes, 0, static_cast<size_t>(length));
     uint64_t rest = magnitude;
     bytes[length - 1] = static_cast<unsigned char>(((rest % 10) << 4) | (sign & 0x0Fu));
@@ -190,8 +306,6 @@ QB_NUMERIC_INLINE uint64_t ReadZonedDigits(const unsigned char* bytes, int count
 }
 
 namespace numeric_forms_detail {
-
-constexpr uint64_t kLanes = 0x0101010101010101ull;
 
 // Eight zoned bytes, the first in the lowest byte: their digits as one decimal number
 // (the low four bits of each, the first most significant). The lanes never carry into
@@ -306,6 +420,22 @@ QB_NUMERIC_INLINE int CheckZoned(const unsigned char* bytes, int count, unsigned
 // Stores `magnitude` as zoned digits in `length` bytes: `zero` characters, the digits
 // right-aligned ('0' + digit for zero '0'). Returns whether every digit fitted.
 QB_NUMERIC_INLINE bool WriteZoned(unsigned char* bytes, int length, uint64_t magnitude, unsigned char zero) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    if (length >= 1 && length <= 16 && (zero & 0x0Fu) == 0 && magnitude < numeric_forms_detail::kTens[length]) {
+        // Digits that fit, eight a word, the zone put in every byte at once.
+        using numeric_forms_detail::DigitBytes;
+        const uint64_t zones = numeric_forms_detail::kLanes * zero;
+        if (length <= 8) {
+            numeric_forms_detail::StoreLastBytes(bytes, length, DigitBytes(static_cast<uint32_t>(magnitude)) | zones);
+            return true;
+        }
+        const uint64_t low = DigitBytes(static_cast<uint32_t>(magnitude % 100000000u)) | zones;
+        numeric_forms_detail::StoreLastBytes(bytes, length - 8,
+                                             DigitBytes(static_cast<uint32_t>(magnitude / 100000000u)) | zones);
+        std::memcpy(bytes + length - 8, &low, 8);
+        return true;
+    }
+#endif
     if (length > 0) std::memset(bytes, zero, static_cast<size_t>(length));
     uint64_t rest = magnitude;
     int i = length - 1;

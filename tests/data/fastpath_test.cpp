@@ -471,3 +471,66 @@ TEST(LentCsvRows, TheSameFieldsAsTheCopiedRows) {
 }
 
 }  // namespace
+
+// Encode's quick forms (decided once for each column) against Encode itself: a value
+// they take gets Encode's bytes, and one they leave (unusual text, a value that does not
+// fit or is refused) is left with nothing written, for Encode to store or refuse.
+TEST(QuickStore, StoresWhatEncodeStoresAndLeavesTheRestUntouched) {
+    Layout layout({"01 R.", "   05 U  PIC 9(7).", "   05 S  PIC S9(5)V99.", "   05 L  PIC S9(4) SIGN LEADING.",
+                   "   05 SS PIC S9(6) SIGN TRAILING SEPARATE.", "   05 P1 PIC S9(7)V99 COMP-3.",
+                   "   05 P2 PIC 9(4) COMP-3.", "   05 P3 PIC S9(15) COMP-3.", "   05 P4 PIC S9(17)V9 COMP-3.",
+                   "   05 B1 PIC S9(4) COMP.", "   05 B2 PIC 9(9) BINARY.", "   05 B3 PIC S9(18) COMP.",
+                   "   05 C1 PIC S9(4) COMP-5.", "   05 C2 PIC 9(18) COMP-5.", "   05 D  PIC 9(18).",
+                   "   05 W  PIC 9(19).", "   05 Z  PIC S9(12)V9(6).", "   05 PP PIC 9(3)PP.", "   05 T  PIC X(6).",
+                   "   05 N  PIC N(3).", "   05 F  COMP-2."},
+                  true);
+    std::vector<std::string> texts = {"0", "-0", "7", "-7", "123", "1.5", "-1.50", "0.001", ".5", "5.", "-.5", "+5", " 5",
+                                      "5 ", "1e3", "-", ".", "--1", "1.2.3", "12345678", "123456789", "-12345678.9",
+                                      "99999", "100000", "-99999.99", "9999", "10000", "65535", "32768", "-32768",
+                                      "123456789012345678", "1234567890123456789", "999999999999999999",
+                                      "00000000000000000001", "0000000000000000000000", "0.10", "12345.678", "1,5",
+                                      "abc", "abcdef", "abcdefg", "a\"b", "\t\x7f", "\xE6\x97\xA5", "caf\xC3\xA9", "\xFF"};
+    std::mt19937_64 random(32);
+    for (int i = 0; i < 400; ++i) {
+        std::string digits = std::to_string(random() % 1000000000000000000ull).substr(0, 1 + random() % 18);
+        int point = static_cast<int>(random() % (digits.size() + 3));
+        if (point < static_cast<int>(digits.size())) digits.insert(static_cast<size_t>(point), ".");
+        texts.push_back((random() % 2 ? "-" : "") + digits);
+    }
+    for (const char* encoding : {"cp932", "ibm-037", "utf-8", "ascii", "latin-1", "ibm-930"}) {
+        for (bool zonesGiven : {false, true}) {
+            DataOptions options;
+            options.encoding = encoding;
+            if (zonesGiven) {
+                ASSERT_TRUE(ParseSignZones("0x30,0x70", options.positiveZone, options.negativeZone));
+            }
+            options.signZonesGiven = zonesGiven;
+            DataSetup setup;
+            std::string error;
+            ASSERT_TRUE(setup.Prepare(layout.Head(), layout.Length(), options, error)) << error;
+            ValueCodec& values = setup.Values();
+            const std::vector<Field>& fields = setup.Plan().fields;
+            const std::vector<QuickStore> quick = values.QuickStores(fields);
+            ASSERT_EQ(fields.size(), quick.size());
+            std::vector<unsigned char> got(static_cast<size_t>(layout.Length())), expected(got.size()),
+                untouched(got.size(), 0xAA);
+            int taken = 0;
+            for (size_t f = 0; f < fields.size(); ++f) {
+                for (const std::string& text : texts) {
+                    std::fill(got.begin(), got.end(), 0xAA);
+                    std::fill(expected.begin(), expected.end(), 0xAA);
+                    Fault fault;
+                    const bool stored = values.Encode(fields[f], Cell::kText, text, expected.data(), fault);
+                    if (!values.EncodeQuick(quick[f], text, got.data())) {
+                        ASSERT_EQ(untouched, got) << encoding << " " << fields[f].column << " \"" << text << "\"";
+                        continue;
+                    }
+                    ++taken;
+                    ASSERT_TRUE(stored) << encoding << " " << fields[f].column << " \"" << text << "\" " << fault.reason;
+                    ASSERT_EQ(expected, got) << encoding << " " << fields[f].column << " \"" << text << "\"";
+                }
+            }
+            EXPECT_GT(taken, 1000) << encoding;
+        }
+    }
+}

@@ -218,4 +218,71 @@ TEST(ZonedForm, WritingAndZones) {
     EXPECT_EQ(123u, ReadZonedDigits(digits.data(), 3));
 }
 
+// The writers store whole words for the usual lengths; every length from 0 to 20 bytes,
+// values at the edges of each digit count and in between, against a digit at a time:
+// the same bytes, the same result, and nothing written outside the item.
+TEST(NumberForms, WritersMatchDigitAtATimeAndStayInTheItem) {
+    std::vector<uint64_t> values = {0, 1, 9, 10, 99, 100, 12345678, 99999999, 100000000, 123456789012345ull,
+                                    999999999999999ull, 1000000000000000ull, 9999999999999999ull,
+                                    10000000000000000ull, UINT64_MAX};
+    uint64_t power = 1;
+    for (int d = 1; d < 20; ++d) {
+        power *= 10;
+        values.push_back(power - 1);
+        values.push_back(power);
+        values.push_back(power + power / 3);
+    }
+    uint64_t state = 0x9E3779B97F4A7C15ull;
+    for (int i = 0; i < 2000; ++i) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        values.push_back(state >> (state % 60));
+    }
+    for (int length = 0; length <= 20; ++length) {
+        for (uint64_t value : values) {
+            // Zoned: digits right-aligned after zeros, the low ones kept when they do not fit.
+            for (unsigned zero : {0x30u, 0xF0u, 0x35u}) {
+                Bytes expected(length + 2, 0xEE), got(length + 2, 0xEE);
+                uint64_t rest = value;
+                for (int i = length; i >= 1; --i, rest /= 10) expected[i] = static_cast<unsigned char>(zero + rest % 10);
+                ASSERT_EQ(rest == 0, WriteZoned(got.data() + 1, length, value, static_cast<unsigned char>(zero)))
+                    << length << " " << value;
+                ASSERT_EQ(expected, got) << "zoned " << length << " " << value << " " << zero;
+            }
+            // Packed: the last digit and the sign nibble in the last byte.
+            for (unsigned sign : {PACKED_POSITIVE, PACKED_NEGATIVE, PACKED_UNSIGNED}) {
+                Bytes expected(length + 2, 0xEE), got(length + 2, 0xEE);
+                uint64_t rest = value;
+                bool fits = length > 0 || value == 0;
+                if (length > 0) {
+                    for (int k = 2 * length - 1; k >= 0; --k) {
+                        unsigned nibble = k == 2 * length - 1 ? sign : static_cast<unsigned>(rest % 10);
+                        if (k != 2 * length - 1) rest /= 10;
+                        unsigned char& b = expected[1 + k / 2];
+                        b = static_cast<unsigned char>(k % 2 == 0 ? (nibble << 4) | (b & 0x0F) : (b & 0xF0) | nibble);
+                    }
+                    fits = rest == 0;
+                }
+                ASSERT_EQ(fits, WritePacked(got.data() + 1, length, value, sign)) << length << " " << value;
+                ASSERT_EQ(expected, got) << "packed " << length << " " << value << " " << sign;
+            }
+            // Binary: both byte orders, the fill past eight bytes.
+            for (unsigned char fill : {0x00, 0xFF}) {
+                Bytes big(length + 2, 0xEE), little(length + 2, 0xEE), expectBig(length + 2, 0xEE),
+                    expectLittle(length + 2, 0xEE);
+                for (int i = 0; i < length; ++i) {
+                    unsigned char b = i < 8 ? static_cast<unsigned char>(value >> (8 * i)) : fill;
+                    expectLittle[1 + i] = b;
+                    expectBig[length - i] = b;
+                }
+                WriteBigEndian(big.data() + 1, length, value, fill);
+                WriteLittleEndian(little.data() + 1, length, value, fill);
+                ASSERT_EQ(expectBig, big) << "big-endian " << length << " " << value;
+                ASSERT_EQ(expectLittle, little) << "little-endian " << length << " " << value;
+            }
+        }
+    }
+}
+
 }  // namespace
