@@ -262,6 +262,9 @@ def read(data, layout, decimals="decimal", record_type=None, record_type_default
 
     ``columns`` (names) gives only those columns, in the layout's order: every record
     is still decoded and checked whole, but no Python objects are made for the others.
+    With record types, ``columns`` is a list of names (each record type gives those of
+    its columns, possibly none) or a dict {record name: [names]} (the types not named
+    give all their columns).
 
     With ``record_type`` (rules "FIELD=VALUE:RECORD" as the command line's
     --record-type takes them, the first that matches choosing, or a dict
@@ -272,13 +275,12 @@ def read(data, layout, decimals="decimal", record_type=None, record_type_default
     layout = _layout(layout)
     _check_decimals(decimals)
     if _record_types(options, record_type, record_type_default):
-        if columns is not None:
-            raise ValueError("columns is for one record layout, not with record types")
-        chunks = _core.TypeChunks(layout._core, _data(data), decimals, options, 0, 1)
-        tables, _ = chunks.next(_ALL)
+        positions = _type_positions(layout, options, columns)
+        chunks = _core.TypeChunks(layout._core, _data(data), decimals, options, 0, 1, positions)
+        tables, order = chunks.next(_ALL)
         report = chunks.report()
         _warn_bad(report, stacklevel=3)
-        return {name: _with_report(_frame(columns), report) for name, _, columns in tables}
+        return _type_frames(tables, order, report)
     got, report = _core.read(layout._core, _data(data), decimals, options, _positions(layout, options, columns))
     _warn_bad(report, stacklevel=3)
     return _with_report(_frame(got), report)
@@ -297,6 +299,50 @@ def _positions(layout, options, columns):
     if unknown:
         raise ValueError("columns: the layout has no column " + ", ".join(unknown[:5]))
     return [i for i, name in enumerate(names) if name in wanted]
+
+
+def _type_columns(layout, options):
+    """{record name: [column names]} of the record types the options choose."""
+    tables, _ = _core.TypeChunks(layout._core, b"", "int", dict(options), 0, 1).next(1)
+    return {name: [c[0] for c in columns] for name, _, columns in tables}
+
+
+def _type_positions(layout, options, columns):
+    """{record name: positions of its columns named} of record types for TypeChunks;
+    None for all. ``columns``: names for every type, or {record name: names}."""
+    if columns is None:
+        return None
+    names = _type_columns(layout, options)
+    if isinstance(columns, dict):
+        unknown = [str(name) for name in columns if name not in names]
+        if unknown:
+            raise ValueError("columns: no record type %s (the types are %s)"
+                             % (", ".join(unknown), ", ".join(names)))
+        wanted = {name: ([picked] if isinstance(picked, str) else list(picked)) for name, picked in columns.items()}
+        for name, picked in wanted.items():
+            missing = [str(c) for c in picked if c not in set(names[name])]
+            if missing:
+                raise ValueError("columns: the record %s has no column %s" % (name, ", ".join(missing[:5])))
+    else:
+        picked = [columns] if isinstance(columns, str) else list(columns)
+        known = set(n for each in names.values() for n in each)
+        missing = [str(c) for c in picked if c not in known]
+        if missing:
+            raise ValueError("columns: no record type has a column " + ", ".join(missing[:5]))
+        wanted = {name: picked for name in names}
+    return {name: [i for i, n in enumerate(names[name]) if n in set(picked)] for name, picked in wanted.items()}
+
+
+def _type_frames(tables, order, report):
+    """{record name: DataFrame} of TypeChunks' tables: a type given no column keeps the
+    count of its rows (a frame of no columns and as many rows)."""
+    frames = {}
+    for name, index, columns in tables:
+        if columns:
+            frames[name] = _with_report(_frame(columns), report)
+        else:
+            frames[name] = _with_report(_frame(columns, index=range(int((order == index).sum()))), report)
+    return frames
 
 
 def _with_report(frame, report):

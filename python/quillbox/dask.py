@@ -183,17 +183,18 @@ class _PartReader:
         return frame
 
 
-def _read_types_part(part, layout, decimals, options):
-    """A partition of a file of record types: {record name: DataFrame}."""
+def _read_types_part(part, layout, decimals, options, positions=None):
+    """A partition of a file of record types: {record name: DataFrame}, of the columns
+    ``positions`` gives ({record name: positions}; None for all)."""
     part = _unwrap(part)
     given = dict(options)
     given["skip"] = 0
     given["count"] = part.records
-    chunks = _core.TypeChunks(layout._core, part.path, decimals, given, part.offset, part.first)
-    tables, _ = chunks.next(max(part.records, 1))
+    chunks = _core.TypeChunks(layout._core, part.path, decimals, given, part.offset, part.first, positions)
+    tables, order = chunks.next(max(part.records, 1))
     report = chunks.report()
     quillbox._warn_bad(report)
-    return {name: quillbox._with_report(quillbox._frame(columns), report) for name, _, columns in tables}
+    return quillbox._type_frames(tables, order, report)
 
 
 def _table_of(tables, name, meta):
@@ -205,6 +206,39 @@ def _table_of(tables, name, meta):
         if str(dtype) != str(frame.dtypes.iloc[i]):
             frame.isetitem(i, frame.iloc[:, i].astype(dtype))
     return frame
+
+
+class _TypeReader:
+    """The task of one record type's partition (a DataFrameIOFunction, as _PartReader):
+    every record of the partition is decoded and checked, and objects are made for the
+    columns of this type that the computation uses only (none for the other types)."""
+
+    def __init__(self, layout, decimals, options, name, types, meta, columns=None):
+        self.layout, self.decimals, self.options, self.name, self.types, self.meta = \
+            layout, decimals, options, name, types, meta
+        self._columns = columns
+
+    @property
+    def columns(self):
+        return list(self.meta.columns) if self._columns is None else self._columns
+
+    def project_columns(self, columns):
+        columns = list(columns)
+        if columns == list(self.meta.columns):
+            return self
+        wanted = set(columns)
+        positions = [i for i, name in enumerate(self.meta.columns) if name in wanted]
+        return _TypeReader(self.layout, self.decimals, self.options, self.name, self.types,
+                           self.meta.iloc[:, positions], columns)
+
+    def __call__(self, part):
+        names = list(self.meta.columns)
+        every = self.types[self.name]
+        wanted = set(names)
+        positions = {name: [] for name in self.types}
+        positions[self.name] = [i for i, column in enumerate(every) if column in wanted]
+        tables = _read_types_part(part, self.layout, self.decimals, self.options, positions)
+        return _table_of(tables, self.name, self.meta)
 
 
 def _types_meta(layout, decimals, options):
@@ -275,10 +309,12 @@ def read_data(path_or_glob, layout, blocksize="64MB", decimals="decimal", record
     record starts, and a task per file joins them.
 
     With record types (``record_type``, ``record_type_default`` as in quillbox.read)
-    the result is a dict {record name: dask DataFrame}; the frames share the decoding
-    of each partition when computed together (dask.compute(*frames.values())). Their
-    rows are labelled from 0 in each partition (a record type's rows are not numbered
-    as the file's records).
+    the result is a dict {record name: dask DataFrame}. Each type's partitions decode
+    and check every record of their range and make objects for the columns of their own
+    type that the computation uses only (Dask's column projection, as for one layout);
+    computed together, the frames decode each range once per type. Their rows are
+    labelled from 0 in each partition (a record type's rows are not numbered as the
+    file's records).
 
     Each partition's frame carries the report of its records in attrs["quillbox"] (as
     quillbox.read's frame does; records numbered as in the file) and warns with a
@@ -318,9 +354,9 @@ def read_data(path_or_glob, layout, blocksize="64MB", decimals="decimal", record
     parts = [_Part(*part) for part in parts]
     if typed:
         metas = _types_meta(layout, decimals, options)
-        decoded = [dask.delayed(_read_types_part, pure=True)(part, layout, decimals, options) for part in parts]
-        return {name: dd.from_delayed([dask.delayed(_table_of, pure=True)(tables, name, meta) for tables in decoded],
-                                      meta=meta, verify_meta=False)
+        types = {name: list(meta.columns) for name, meta in metas.items()}
+        return {name: dd.from_map(_TypeReader(layout, decimals, options, name, types, meta), parts, meta=meta,
+                                  label="quillbox-read-" + name, enforce_metadata=False)
                 for name, meta in metas.items()}
     meta = quillbox._empty_frame(layout, decimals, options)
     return dd.from_map(_PartReader(layout, decimals, options, meta), parts, meta=meta, label="quillbox-read",

@@ -223,17 +223,35 @@ py::tuple Read(const PyLayout& layout, const py::object& data, const std::string
 // a time. Each call decodes the next `rows` records at most (bad ones included).
 class TypeChunks {
 public:
+    // `columns`: {type name: positions of the columns to give} (None, or a type not
+    // named: all of its columns).
     TypeChunks(const PyLayout& layout, const py::object& data, const std::string& decimals, const py::dict& given,
-               uint64_t start, long long first)
+               uint64_t start, long long first, const py::object& columns)
         : run_(layout, data, given, start, first, true) {
         RecordTypes& types = run_.Types();
         const Decimals mode = ParseDecimals(decimals);
         std::vector<RowSink*> targets;
+        py::dict chosen = columns.is_none() ? py::dict() : columns.cast<py::dict>();
         for (size_t t = 0; t < types.Count(); ++t) {
             columns_.emplace_back(new ColumnSink(types.Setup(t), mode));
             sinks_.emplace_back(new TypeSink(*columns_.back(), order_, static_cast<uint16_t>(t)));
             targets.push_back(types.Chosen(t) ? sinks_.back().get() : nullptr);
             watched_.push_back(columns_.back().get());
+            wanted_.emplace_back();
+            const py::str name(types.Name(t));
+            if (!chosen.contains(name) || chosen[name].is_none()) continue;
+            std::vector<bool>& wanted = wanted_.back();
+            wanted.assign(columns_.back()->Columns().size(), false);
+            for (const py::handle& column : chosen[name]) {
+                const long long at = column.cast<long long>();
+                if (at < 0 || at >= static_cast<long long>(wanted.size())) {
+                    throw py::value_error("columns: " + types.Name(t) + " has no column " + std::to_string(at));
+                }
+                wanted[static_cast<size_t>(at)] = true;
+            }
+            // A type of which no column is wanted: its records are decoded and checked.
+            if (wanted.empty()) continue;
+            columns_.back()->Keep(wanted);
         }
         run_.Start(targets);
     }
@@ -278,7 +296,7 @@ public:
         RecordTypes& types = run_.Types();
         py::list tables;
         for (size_t t = 0; t < types.Count(); ++t) {
-            if (types.Chosen(t)) tables.append(py::make_tuple(types.Name(t), t, ToPython(*columns_[t])));
+            if (types.Chosen(t)) tables.append(py::make_tuple(types.Name(t), t, ToPython(*columns_[t], wanted_[t])));
         }
         py::array_t<uint16_t> order(static_cast<py::ssize_t>(order_.size()));
         std::copy(order_.begin(), order_.end(), order.mutable_data());
@@ -293,6 +311,7 @@ private:
     std::vector<std::unique_ptr<TypeSink>> sinks_;
     std::vector<ColumnSink*> watched_;
     std::vector<uint16_t> order_;
+    std::vector<std::vector<bool>> wanted_;   // each type's columns to give (empty: all)
     bool started_ = false;
 };
 
@@ -309,9 +328,10 @@ void BindRead(py::module_& m) {
         .def("next", &Chunks::Next, py::arg("rows"))
         .def("report", &Chunks::ReportDict);
     py::class_<TypeChunks>(m, "TypeChunks")
-        .def(py::init<const PyLayout&, const py::object&, const std::string&, const py::dict&, uint64_t, long long>(),
+        .def(py::init<const PyLayout&, const py::object&, const std::string&, const py::dict&, uint64_t, long long,
+                      const py::object&>(),
              py::arg("layout"), py::arg("data"), py::arg("decimals"), py::arg("options"), py::arg("start"),
-             py::arg("first"), py::keep_alive<1, 2>())
+             py::arg("first"), py::arg("columns") = py::none(), py::keep_alive<1, 2>())
         .def("names", &TypeChunks::Names)
         .def("optional", &TypeChunks::Optional)
         .def_property_readonly("max_length", [](TypeChunks& chunks) { return chunks.MaxLength(); })

@@ -387,6 +387,53 @@ def test_record_types_as_dask_frames(tmp_path):
     assert failure.value.record == expected_error.value.record == number
 
 
+def test_record_types_take_columns(tmp_path):
+    examples = os.path.join(os.path.dirname(__file__), "..", "..", "examples")
+    layout = quillbox.Layout(os.path.join(examples, "cobol", "ORDTYPES.cpy"), cobol=True)
+    rules = ["ORD-TYPE=H:ORD-HEADER", "ORD-TYPE=D:ORD-LINE", "ORD-TYPE=T:ORD-TRAILER"]
+    path = tmp_path / "types.vb"
+    path.write_bytes(open(os.path.join(examples, "ordtypes.vb"), "rb").read() * 8)
+    options = dict(encoding="ibm-037", records="rdw")
+    whole = quillbox.read(path, layout, record_type=rules, **options)
+    # Names for every type: each gives those it has, in its order; a type given none
+    # keeps its rows.
+    picked = quillbox.read(path, layout, record_type=rules, columns=["LINE-PRICE", "ORD-NO", "LINE-TYPE"], **options)
+    pd.testing.assert_frame_equal(picked["ORD-HEADER"], whole["ORD-HEADER"][["ORD-NO"]])
+    pd.testing.assert_frame_equal(picked["ORD-LINE"], whole["ORD-LINE"][["LINE-TYPE", "LINE-PRICE"]])
+    assert list(picked["ORD-TRAILER"].columns) == [] and len(picked["ORD-TRAILER"]) == len(whole["ORD-TRAILER"])
+    # Per type: the types not named come whole.
+    picked = quillbox.read(path, layout, record_type=rules, columns={"ORD-LINE": ["LINE-QTY"]}, **options)
+    pd.testing.assert_frame_equal(picked["ORD-LINE"], whole["ORD-LINE"][["LINE-QTY"]])
+    pd.testing.assert_frame_equal(picked["ORD-HEADER"], whole["ORD-HEADER"])
+    assert picked["ORD-LINE"].attrs["quillbox"] == whole["ORD-LINE"].attrs["quillbox"]
+    for wrong, message in ((["NOPE"], "NOPE"), ({"ORD-LINE": ["ORD-NO"]}, "ORD-LINE has no column ORD-NO"),
+                           ({"ORD-NONE": ["X"]}, "no record type ORD-NONE")):
+        with pytest.raises(ValueError, match=message):
+            quillbox.read(path, layout, record_type=rules, columns=wrong, **options)
+    # Dask: each type's frame takes the projection of the computation.
+    frames = qdask.read_data(str(path), layout, blocksize=40, record_type=rules, **options)
+    lines = frames["ORD-LINE"][["LINE-PRICE", "LINE-QTY"]]
+    from dask.dataframe.optimize import optimize_dataframe_getitem
+    graph = optimize_dataframe_getitem(lines.__dask_graph__(), keys=[k[0] for k in lines.__dask_keys__()])
+    readers = [layer.io_func for layer in graph.layers.values() if hasattr(layer, "io_func")]
+    assert readers and all(sorted(r.columns) == ["LINE-PRICE", "LINE-QTY"] for r in readers)
+    got = lines.compute(scheduler="sync").reset_index(drop=True)
+    pd.testing.assert_frame_equal(got, whole["ORD-LINE"][["LINE-PRICE", "LINE-QTY"]])
+    header, trailer = dask.compute(frames["ORD-HEADER"]["ORD-NO"], frames["ORD-TRAILER"], scheduler="sync")
+    pd.testing.assert_series_equal(header.reset_index(drop=True), whole["ORD-HEADER"]["ORD-NO"])
+    pd.testing.assert_frame_equal(trailer.reset_index(drop=True), whole["ORD-TRAILER"])
+    # Bad data in a type left out still stops the frame of another.
+    data = bytearray(path.read_bytes())
+    starts = record_starts(path, "rdw")
+    number = next(n for n in range(35, 64) if data[starts[n - 1] + 4] == 0xC4)   # a line
+    data[starts[number - 1] + 4] = 0xE7                                          # no rule matches
+    path.write_bytes(bytes(data))
+    frames = qdask.read_data(str(path), layout, blocksize=40, record_type=rules, **options)
+    with pytest.raises(quillbox.DataError) as failure:
+        frames["ORD-HEADER"]["ORD-NO"].compute(scheduler="sync")
+    assert failure.value.record == number
+
+
 def test_index_steps_for_other_engines(files, layout):
     # The steps as another engine runs them: ranges scanned apart, joined, each
     # partition read by itself.

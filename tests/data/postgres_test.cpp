@@ -280,6 +280,29 @@ TEST_F(PostgresOutput, FailedLoadsLeaveTheDatabaseAsItWas) {
     EXPECT_EQ(Cli("encode " + copybook_ + " " + csv_ + " --format postgresql --db 'x'").status, 1);
 }
 
+// A load of several COPY blocks whose first the server refuses, on one thread and on
+// four: the message names that block's rows, and nothing of the load stays.
+TEST_F(PostgresOutput, ARefusedBlockOfSeveralEndsTheLoadAndNothingStays) {
+    ASSERT_EQ(Load().status, 0);
+    const std::string two = qbtest::ReadFileBytes(data_);
+    std::string many;
+    for (int i = 0; i < 60000; ++i) many += two;   // blocks of several MB: more than one COPY
+    const std::string big = Scratch("many.dat");
+    ASSERT_TRUE(qbtest::WriteFileBytes(big, many));
+    ASSERT_EQ(In("ALTER TABLE \"BIG-REC\" ADD CHECK (id < 2) NOT VALID"), "");
+    for (const char* threads : {"1", "4"}) {
+        SCOPED_TRACE(threads);
+        Result refused = Load(std::string("--if-exists append --threads ") + threads, big);
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_NE(refused.err.find("the table BIG-REC did not take the rows 1 to "), std::string::npos) << refused.err;
+        EXPECT_EQ(refused.err.find("did not take the rows 1 to 120000"), std::string::npos) << refused.err;
+        EXPECT_NE(refused.err.find("check constraint"), std::string::npos) << refused.err;
+        EXPECT_NE(refused.err.find("nothing was written"), std::string::npos) << refused.err;
+        EXPECT_EQ(In("SELECT COUNT(*) FROM \"BIG-REC\""), "2\n");
+    }
+    std::remove(big.c_str());
+}
+
 // A load killed midway, by SIGINT or SIGKILL, after rows reached the server: the
 // database as it was. The data comes through a pipe that the test keeps open, so the
 // load waits with its transaction open until the test kills it.
