@@ -230,6 +230,21 @@ void BM_DecodeToJsonl(benchmark::State& state) {
     PeakMemory(state);
 }
 
+// The CPU time of every thread of the process so far, in seconds.
+double ProcessCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Beside a wall time: the CPU time of all threads a run took, which a busy machine does
+// not inflate as it does the wall time (a second thread should cost little more CPU
+// than one).
+void CpuAllThreads(benchmark::State& state, double before) {
+    state.counters["cpu_all_threads_s"] =
+        benchmark::Counter((ProcessCpuSeconds() - before) / static_cast<double>(state.iterations()));
+}
+
 // Decode on 1 and 2 threads (the first argument: 0 CSV, 1 JSON Lines; the second: the
 // threads), in wall time, since the CPU time of a run on several threads is no measure of
 // how long it takes.
@@ -238,9 +253,11 @@ void BM_DecodeThreads(benchmark::State& state) {
     const int threads = static_cast<int>(state.range(1));
     state.SetLabel(std::string(format == TableFormat::kCsv ? "csv" : "jsonl") + ", " + std::to_string(threads) +
                    (threads == 1 ? " thread" : " threads"));
+    const double cpu = ProcessCpuSeconds();
     for (auto _ : state) {
         if (RunCodec(true, dataPath, "/dev/null", format, threads) != kExitDone) state.SkipWithError("decode failed");
     }
+    CpuAllThreads(state, cpu);
     state.SetBytesProcessed(state.iterations() * dataBytes);
     PeakMemory(state);
 }
@@ -253,11 +270,13 @@ void BM_EncodeThreads(benchmark::State& state) {
         state.SkipWithError("decode failed");
         return;
     }
+    const double cpu = ProcessCpuSeconds();
     for (auto _ : state) {
         if (RunCodec(false, csvPath, "/dev/null", TableFormat::kCsv, threads) != kExitDone) {
             state.SkipWithError("encode failed");
         }
     }
+    CpuAllThreads(state, cpu);
     state.SetBytesProcessed(state.iterations() * dataBytes);
     PeakMemory(state);
     std::remove(csvPath.c_str());

@@ -302,10 +302,16 @@ bool RowEncoder::Encode(long long number, const std::vector<Cell>& cells, std::v
         if (options.onError == OnError::kStop) result.stopped = true;
         return false;
     }
+    // The usual values in a few steps, a run of columns at a time; the others, and every
+    // refusal, by Encode.
+    const bool quick = table == nullptr && variable == nullptr;
     for (size_t i = 0; i < fields.size(); ++i) {
+        if (quick) {
+            i = values.EncodeQuickRun(quick_, lent, i, record);
+            if (i == fields.size()) break;
+        }
         LentCell& cell = lent[i];
         if (variable != nullptr && variable->Absent()[i]) continue;
-        // The usual values in a few steps; the others, and every refusal, by Encode.
         if (table == nullptr && !cell.null && values.EncodeQuick(quick_[i], cell.text, record)) continue;
         Fault valueFault;
         bool good = true;

@@ -1,13 +1,24 @@
-// Tasks done on worker threads and retired on the calling thread in the order they were
-// handed out: the one hand-off of every run on several threads (decode, encode, a
-// caller's sink). The calling thread fills a task (Next), hands it out (Submit), and
-// each task, once a worker has done it, is retired (written, its faults told) in turn;
-// at most `inFlight` tasks are in hand at once, so memory stays bounded however slow
-// one task is. A retired task's room is kept for a later one (`reset` empties it).
+// Tasks done on several threads and retired (written, their faults told) one at a time
+// in the order they were filled: the hand-off of every run on several threads.
+//
+// RunInTurn: every one of N threads fills the next task
+// (in turn: reading and framing the input is done in order), does it, and, when it is
+// the oldest not yet retired, retires it and every later one already done. N threads
+// are busy and no more; no thread waits for another to hand it work or take its result.
+//
+//     RunInTurn<Chunk>(threads, 2 * threads, fill, work, retire, reset);
+//
+// OrderedPool: the calling thread fills the tasks (Next, Submit) and retires them itself,
+// in order, once workers have done them: for a caller whose outputs belong to its thread
+// (a program's sinks).
 //
 //     OrderedPool<Chunk> pool(workers, 2 * workers, work, retire, reset);
 //     while (more) { Chunk& chunk = pool.Next(); ...fill...; pool.Submit(); }
 //     pool.Close();   // every task retired, the workers ended
+//
+// Either way at most about `inFlight` tasks are in hand at once, so memory stays bounded
+// however slow one task is, and a retired task's room is kept for a later one (`reset`
+// empties it).
 #ifndef QUILLBOX_CODEC_ORDEREDPOOL_H
 #define QUILLBOX_CODEC_ORDEREDPOOL_H
 
@@ -15,6 +26,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -142,6 +154,91 @@ private:
     bool closing_ = false;
     std::vector<std::thread> threads_;
 };
+
+// Runs tasks on `threads` threads (the calling thread waits for them) until `fill`
+// gives none or `retire` ends the run. `fill(task)` fills the next task, one thread at a
+// time in order (false: no more; the task is left empty); `work(thread, task)` does it
+// (thread from 0); `retire(task)` takes it in fill order, one at a
+// time, on whichever thread finished the oldest (false: the run ends; tasks filled after
+// it are not retired). None of them may throw. At most `inFlight` tasks (and one more a
+// thread) are in hand.
+template <class Task>
+void RunInTurn(size_t threads, size_t inFlight, const std::function<bool(Task&)>& fill,
+               const std::function<void(size_t thread, Task&)>& work, const std::function<bool(Task&)>& retire,
+               const std::function<void(Task&)>& reset) {
+    if (threads < 1) threads = 1;
+    if (inFlight < threads) inFlight = threads;
+    std::mutex mutex;        // the state below
+    std::mutex filling;      // one thread fills at a time
+    std::condition_variable room;
+    std::vector<std::unique_ptr<Task>> spare;
+    std::map<size_t, std::unique_ptr<Task>> done;   // done, waiting for their turn
+    size_t filled = 0, retired = 0;
+    bool exhausted = false, ended = false, retiring = false;
+
+    auto serve = [&](size_t thread) {
+        for (;;) {
+            std::unique_ptr<Task> task;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                room.wait(lock, [&] { return ended || exhausted || filled < retired + inFlight; });
+                if (ended || exhausted) return;
+                if (!spare.empty()) {
+                    task = std::move(spare.back());
+                    spare.pop_back();
+                }
+            }
+            if (task == nullptr) task.reset(new Task());
+            size_t index;
+            {
+                std::lock_guard<std::mutex> turn(filling);
+                bool stop;
+                {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    stop = ended || exhausted;
+                }
+                if (stop || !fill(*task)) {
+                    reset(*task);
+                    std::lock_guard<std::mutex> lock(mutex);
+                    exhausted = true;
+                    spare.push_back(std::move(task));
+                    room.notify_all();
+                    return;
+                }
+                std::lock_guard<std::mutex> lock(mutex);
+                index = filled++;
+            }
+            work(thread, *task);
+            std::unique_lock<std::mutex> lock(mutex);
+            done.emplace(index, std::move(task));
+            if (retiring) continue;
+            // This thread retires the oldest tasks while they are done.
+            retiring = true;
+            while (!done.empty() && done.begin()->first == retired) {
+                std::unique_ptr<Task> next = std::move(done.begin()->second);
+                done.erase(done.begin());
+                bool goOn = true;
+                if (!ended) {
+                    lock.unlock();
+                    goOn = retire(*next);
+                    lock.lock();
+                }
+                if (!goOn) ended = true;
+                reset(*next);
+                spare.push_back(std::move(next));
+                ++retired;
+            }
+            retiring = false;
+            room.notify_all();
+        }
+    };
+    // The calling thread only waits: the threads of a pool keep the memory they free
+    // for their next tasks, where the process's first thread gives it back to the
+    // system at every task (and is then made to fault it in again).
+    std::vector<std::thread> pool;
+    for (size_t t = 0; t < threads; ++t) pool.emplace_back(serve, t);
+    for (std::thread& thread : pool) thread.join();
+}
 
 }  // namespace quillbox
 

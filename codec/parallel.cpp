@@ -1,7 +1,12 @@
 #include "parallel.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <new>
 #include <thread>
 
@@ -99,6 +104,18 @@ struct Chunk {
     RunResult result;
     size_t taken = 0;                // the records the chunk's cursor read
 
+    // Fixed records of a file read at its place by the worker: `whole` records of
+    // `length` bytes from byte `at` (numbered from `first`), then `tail` bytes of a short
+    // last record.
+    struct Fixed {
+        uint64_t at = 0;
+        size_t length = 0, whole = 0, tail = 0;
+        long long first = 0;
+    } fixed;
+    std::unique_ptr<unsigned char[]> block;   // their bytes
+    size_t blockRoom = 0;
+    bool readFailed = false;
+
     void Clear() {
         entries.clear();
         reasons.clear();
@@ -107,6 +124,8 @@ struct Chunk {
         rows.Clear();
         result = RunResult();
         taken = 0;
+        fixed = Fixed();
+        readFailed = false;
     }
 };
 
@@ -211,6 +230,23 @@ class ChunkRecords : public RecordSource {
 public:
     explicit ChunkRecords(const Chunk& chunk) : chunk_(chunk) {}
     Status Next(long long& number, const unsigned char*& data, size_t& length, std::string& reason) override {
+        const Chunk::Fixed& fixed = chunk_.fixed;
+        if (fixed.length > 0) {
+            if (next_ < fixed.whole) {
+                number = fixed.first + static_cast<long long>(next_);
+                data = chunk_.block.get() + next_ * fixed.length;
+                length = fixed.length;
+                ++next_;
+                return kRecord;
+            }
+            if (next_ > fixed.whole || fixed.tail == 0) return kEnd;
+            number = fixed.first + static_cast<long long>(next_);
+            data = chunk_.block.get() + next_ * fixed.length;
+            length = fixed.tail;
+            ++next_;
+            reason = "short record: " + std::to_string(fixed.tail) + " of " + std::to_string(fixed.length) + " bytes";
+            return kWrongLength;
+        }
         if (next_ == chunk_.entries.size()) return kEnd;
         const Entry& entry = chunk_.entries[next_++];
         number = entry.number;
@@ -225,6 +261,23 @@ private:
     const Chunk& chunk_;
     size_t next_ = 0;
 };
+
+// Reads the bytes of a chunk of fixed records at their place; false on a read error.
+bool ReadFixed(int fd, Chunk& chunk) {
+    const size_t size = chunk.fixed.whole * chunk.fixed.length + chunk.fixed.tail;
+    if (chunk.blockRoom < size) {
+        chunk.block.reset(new unsigned char[size]);
+        chunk.blockRoom = size;
+    }
+    size_t got = 0;
+    while (got < size) {
+        const ssize_t n = pread(fd, chunk.block.get() + got, size - got, static_cast<off_t>(chunk.fixed.at + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;   // an error, or the file cut short under the run
+        got += static_cast<size_t>(n);
+    }
+    return true;
+}
 
 // A worker's sink as a chunk's cursor sees it: the sink itself lives for the whole run
 // (begun once, its buffers and writers kept); each chunk's cursor begins and finishes
@@ -399,12 +452,20 @@ struct DecodeRunner {
     using Deliver = std::function<bool(Chunk& chunk, RunResult& total)>;
 
     // Runs the records of `reader` through `deliver`; then `finish` (the outputs ended)
-    // before a read error is told.
+    // before a read error is told. `callingThread`: every chunk delivered on the calling
+    // thread (a program's sinks); otherwise on whichever thread's turn it is.
     static void Run(DecodeWork& work, RecordReader& reader, RunObserver& observer, size_t chunkBytes,
-                    RunResult& total, const Deliver& deliver, const std::function<void()>& finish) {
+                    RunResult& total, const Deliver& deliver, const std::function<void()>& finish,
+                    bool callingThread) {
         bool ended = false;   // stopped or failed: later chunks are not delivered
+        bool readFailed = false;
         auto retire = [&](Chunk& chunk) {
-            if (ended) return;
+            if (ended) return false;
+            if (chunk.readFailed) {
+                readFailed = true;
+                ended = true;
+                return false;
+            }
             const bool delivered = deliver(chunk, total);
             total.read += chunk.result.read;
             // Short lines padded: those of the records the chunk's run read (not those
@@ -419,14 +480,21 @@ struct DecodeRunner {
             if (!delivered) {
                 total.failed = true;
                 ended = true;
-                return;
+                return false;
             }
             observer.Progress(total.written, chunk.consumed);
             if (chunk.result.stopped) total.stopped = true;
             if (chunk.result.failed) total.failed = true;
             if (total.stopped || total.failed) ended = true;
+            return !ended;
         };
+        std::FILE* in = reader.Input();
+        const int fd = in != nullptr ? fileno(in) : -1;
         auto decode = [&](size_t w, Chunk& chunk) {
+            if (chunk.fixed.length > 0 && !ReadFixed(fd, chunk)) {
+                chunk.readFailed = true;
+                return;
+            }
             ChunkLog log(&chunk.events, &chunk.rows);
             try {
                 chunk.result = work.workers_[w]->Run(chunk, log);
@@ -437,7 +505,7 @@ struct DecodeRunner {
                 chunk.result = RunResult();
                 chunk.result.failed = true;
                 Event event;
-                event.fault = Fatal(RunFault::kData, chunk.entries.empty() ? 0 : chunk.entries.front().number,
+                event.fault = Fatal(RunFault::kData, chunk.entries.empty() ? chunk.fixed.first : chunk.entries.front().number,
                                     "out of memory", FaultCode::kIo);
                 chunk.events.push_back(std::move(event));
             }
@@ -453,47 +521,91 @@ struct DecodeRunner {
                 records.PadShortLines(LeastNonTextLength(setup.Plan()), setup.BlankByte());
             }
         }
-        {
-            OrderedPool<Chunk> pool(work.workers_.size(), 2 * work.workers_.size(), decode, retire,
-                                    [](Chunk& chunk) { chunk.Clear(); });
-            bool input = true;
-            std::string reason;
-            while (input && !ended) {
-                Chunk& chunk = pool.Next();
-                if (chunk.bytes.capacity() == 0) chunk.bytes.reserve(chunkBytes + 64 * 1024);
-                while (chunk.bytes.size() < chunkBytes && chunk.entries.size() < kChunkRecords) {
-                    Entry entry;
-                    const unsigned char* data = nullptr;
-                    size_t length = 0;
-                    const long long paddedBefore = records.Padded();
-                    entry.status = records.Next(entry.number, data, length, reason);
-                    entry.padded = records.Padded() != paddedBefore;
-                    if (!reason.empty()) {
-                        entry.reason = static_cast<int>(chunk.reasons.size());
-                        chunk.reasons.push_back(reason);
-                        reason.clear();
-                    }
-                    if (entry.status == RecordSource::kEnd) {
-                        input = false;
-                        break;
-                    }
-                    entry.offset = chunk.bytes.size();
-                    entry.length = length;
-                    if (length > 0) chunk.bytes.insert(chunk.bytes.end(), data, data + length);
-                    chunk.entries.push_back(std::move(entry));
-                    if (chunk.entries.back().status == RecordSource::kFatal) {
-                        input = false;
-                        break;
-                    }
+
+        // Fixed records of a regular file not yet read: each chunk read at its place by
+        // the thread that decodes it, no byte framed or copied by another.
+        uint64_t start = 0, size = 0;
+        const size_t length = reader.RecordLength();
+        bool byPlace = false;
+        if (!callingThread && reader.Format() == RecordFormat::kFixed && length > 0 && reader.Untouched() &&
+            work.options_.skip <= 0 && work.options_.count < 0 && fd >= 0) {
+            struct stat info;
+            const off_t at = ftello(in);
+            if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && at >= 0 && info.st_size >= at) {
+                byPlace = true;
+                start = static_cast<uint64_t>(at);
+                size = static_cast<uint64_t>(info.st_size);
+            }
+        }
+        uint64_t next = start;
+        long long number = 1;
+        const size_t perChunk = std::max<size_t>(1, std::min(kChunkRecords, chunkBytes / std::max<size_t>(1, length)));
+        auto fillByPlace = [&](Chunk& chunk) {
+            if (next >= size) return false;
+            const uint64_t left = size - next;
+            chunk.fixed.at = next;
+            chunk.fixed.length = length;
+            chunk.fixed.first = number;
+            chunk.fixed.whole = static_cast<size_t>(std::min<uint64_t>(perChunk, left / length));
+            const uint64_t bytes = static_cast<uint64_t>(chunk.fixed.whole) * length;
+            chunk.fixed.tail = chunk.fixed.whole < perChunk ? static_cast<size_t>(left - bytes) : 0;
+            next += bytes + chunk.fixed.tail;
+            number += static_cast<long long>(chunk.fixed.whole + (chunk.fixed.tail > 0 ? 1 : 0));
+            chunk.consumed = next - start;
+            return true;
+        };
+
+        bool input = true;
+        std::string reason;
+        auto frame = [&](Chunk& chunk) {
+            if (!input) return false;
+            if (chunk.bytes.capacity() == 0) chunk.bytes.reserve(chunkBytes + 64 * 1024);
+            while (chunk.bytes.size() < chunkBytes && chunk.entries.size() < kChunkRecords) {
+                Entry entry;
+                const unsigned char* data = nullptr;
+                size_t got = 0;
+                const long long paddedBefore = records.Padded();
+                entry.status = records.Next(entry.number, data, got, reason);
+                entry.padded = records.Padded() != paddedBefore;
+                if (!reason.empty()) {
+                    entry.reason = static_cast<int>(chunk.reasons.size());
+                    chunk.reasons.push_back(reason);
+                    reason.clear();
                 }
-                chunk.consumed = records.Consumed();
-                if (chunk.entries.empty()) break;
+                if (entry.status == RecordSource::kEnd) {
+                    input = false;
+                    break;
+                }
+                entry.offset = chunk.bytes.size();
+                entry.length = got;
+                if (got > 0) chunk.bytes.insert(chunk.bytes.end(), data, data + got);
+                chunk.entries.push_back(std::move(entry));
+                if (chunk.entries.back().status == RecordSource::kFatal) {
+                    input = false;
+                    break;
+                }
+            }
+            chunk.consumed = records.Consumed();
+            return !chunk.entries.empty();
+        };
+        auto reset = [](Chunk& chunk) { chunk.Clear(); };
+
+        const size_t threads = work.workers_.size();
+        if (callingThread) {
+            OrderedPool<Chunk> pool(threads, 2 * threads, decode, [&](Chunk& chunk) { retire(chunk); }, reset);
+            while (!ended) {
+                Chunk& chunk = pool.Next();
+                if (!frame(chunk)) break;
                 pool.Submit();
             }
             pool.Close();
+        } else if (byPlace) {
+            RunInTurn<Chunk>(threads, 2 * threads, fillByPlace, decode, retire, reset);
+        } else {
+            RunInTurn<Chunk>(threads, 2 * threads, frame, decode, retire, reset);
         }
         finish();
-        if (records.ReadFailed()) {
+        if (records.ReadFailed() || readFailed) {
             observer.Fault(Fatal(RunFault::kData, 0, "read error", FaultCode::kIo));
             total.failed = true;
         }
@@ -573,7 +685,7 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
             }
         }
     };
-    DecodeRunner::Run(work, reader, observer, chunkBytes, total, deliver, finish);
+    DecodeRunner::Run(work, reader, observer, chunkBytes, total, deliver, finish, false);
     return total;
 }
 
@@ -663,7 +775,7 @@ RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::
         total.written = stored;
     };
     if (!beginFailed) {
-        DecodeRunner::Run(work, reader, observer, chunkBytes, total, deliver, finish);
+        DecodeRunner::Run(work, reader, observer, chunkBytes, total, deliver, finish, true);
     } else {
         finish();
     }
@@ -793,9 +905,96 @@ private:
     bool empty_ = true;   // the quoted field's text so far is empty
 };
 
-// Rows cut on the calling thread, encoded on a worker.
+// Bytes read from a table: room that is not cleared before it is read into (a string
+// would set every byte first).
+class Bytes {
+public:
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    char* data() { return data_.get(); }
+    const char* data() const { return data_.get(); }
+    void clear() { size_ = 0; }
+    void swap(Bytes& other) {
+        data_.swap(other.data_);
+        std::swap(size_, other.size_);
+        std::swap(room_, other.room_);
+    }
+    // Room for `n` bytes in all, the bytes held kept.
+    void Reserve(size_t n) {
+        if (n <= room_) return;
+        const size_t room = std::max(n, room_ + room_ / 2);
+        std::unique_ptr<char[]> more(new char[room]);
+        if (size_ > 0) std::memcpy(more.get(), data_.get(), size_);
+        data_.swap(more);
+        room_ = room;
+    }
+    void Resize(size_t n) {
+        Reserve(n);
+        size_ = n;
+    }
+    void Assign(const char* bytes, size_t n) {
+        Reserve(n);
+        if (n > 0) std::memcpy(data_.get(), bytes, n);
+        size_ = n;
+    }
+    void EraseFront(size_t n) {
+        if (n < size_) std::memmove(data_.get(), data_.get() + n, size_ - n);
+        size_ = n < size_ ? size_ - n : 0;
+    }
+
+private:
+    std::unique_ptr<char[]> data_;
+    size_t size_ = 0, room_ = 0;
+};
+
+// A stream that reads two strings one after the other (a table's header, then a chunk's
+// rows) where they are.
+class TwoPieces {
+public:
+    TwoPieces(const std::string& first, const char* second, size_t secondSize)
+        : first_(first), second_(second), secondSize_(secondSize) {
+        cookie_io_functions_t io;
+        std::memset(&io, 0, sizeof io);
+        io.read = &TwoPieces::Read;
+        file_ = fopencookie(this, "r", io);
+    }
+    ~TwoPieces() {
+        if (file_ != nullptr) std::fclose(file_);
+    }
+    TwoPieces(const TwoPieces&) = delete;
+    TwoPieces& operator=(const TwoPieces&) = delete;
+    std::FILE* File() const { return file_; }
+
+private:
+    static ssize_t Read(void* cookie, char* data, size_t size) {
+        TwoPieces* self = static_cast<TwoPieces*>(cookie);
+        size_t given = 0;
+        const size_t firstSize = self->first_.size();
+        if (self->at_ < firstSize) {
+            given = std::min(size, firstSize - self->at_);
+            std::memcpy(data, self->first_.data() + self->at_, given);
+            self->at_ += given;
+        }
+        if (given < size && self->at_ >= firstSize) {
+            const size_t at = self->at_ - firstSize;
+            const size_t n = std::min(size - given, self->secondSize_ - at);
+            if (n > 0) std::memcpy(data + given, self->second_ + at, n);
+            given += n;
+            self->at_ += n;
+        }
+        return static_cast<ssize_t>(given);
+    }
+    const std::string& first_;
+    const char* second_;
+    size_t secondSize_;
+    size_t at_ = 0;
+    std::FILE* file_ = nullptr;
+};
+
+// Rows cut in turn, encoded and written by the thread that cut them.
 struct TableChunk {
-    std::string text;                 // the header (CSV) and the chunk's rows
+    const std::string* header = nullptr;   // the table's header row (CSV), read ahead of the rows
+    Bytes text;                       // the chunk's rows
     std::string out;                  // the chunk's records as written
     std::vector<Event> events;
     RunResult result;
@@ -835,9 +1034,10 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
     auto encode = [&](size_t w, TableChunk& chunk) {
         EncodeWorker* worker = workers[w].get();
         ChunkLog log(&chunk.events);
-        // An empty table (no header row, or no rows) is read from an empty input.
-        std::FILE* text = chunk.text.empty() ? std::fopen("/dev/null", "rb")
-                                             : fmemopen(&chunk.text[0], chunk.text.size(), "rb");
+        // The header (CSV) and the chunk's rows, read where they are.
+        static const std::string kNone;
+        TwoPieces pieces(chunk.header != nullptr ? *chunk.header : kNone, chunk.text.data(), chunk.text.size());
+        std::FILE* text = pieces.File();
         auto outOfMemory = [&] {
             chunk.events.clear();
             chunk.result = RunResult();
@@ -856,14 +1056,13 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
             chunk.result = EncodeRows(worker->setup, *source, writer, log);
         }
         source.reset();
-        std::fclose(text);
         if (!worker->stream.Take(chunk.out)) outOfMemory();
     };
 
     bool ended = false;
     long long rowsBefore = 0;   // the rows of the chunks written
     auto retire = [&](TableChunk& chunk) {
-        if (ended) return;
+        if (ended) return false;
         // The chunk's rows are numbered from 1: as the whole table's from here.
         for (Event& event : chunk.events) {
             if (event.rejected) {
@@ -882,97 +1081,106 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
                                    std::fflush(out) != 0)) {
             fatal(RunFault::kData, "cannot write the output");
             ended = true;
-            return;
+            return false;
         }
         total.written += chunk.result.written;
         observer.Progress(total.written, chunk.consumed);
         if (chunk.result.stopped) total.stopped = true;
         if (chunk.result.failed) total.failed = true;
         if (total.stopped || total.failed) ended = true;
+        return !ended;
     };
-    OrderedPool<TableChunk> pool(workers.size(), 2 * workers.size(), encode, retire, [](TableChunk& chunk) {
-        chunk.text.clear();
-        chunk.events.clear();
-        chunk.result = RunResult();
-    });
 
     // The table read in blocks and cut after the first row end past chunkBytes; a row
     // longer than the line limit is cut too (the worker refuses it as one thread does).
     RowEnds ends(csv);
     std::string header;          // the CSV header row, ahead of every chunk
     bool headerTaken = !csv;
-    std::string text;            // read and not yet handed out
+    Bytes text;                  // read and not yet handed out
     size_t scanned = 0, cut = 0; // scanned so far; the last row end in `text`
-    const size_t block = 1u << 20;
+    const size_t block = std::max<size_t>(4096, std::min<size_t>(1u << 20, chunkBytes));
     // Past this many bytes a row is refused by the reader before it could meet the cut
     // end (quoted text is measured every 64 KB of it).
     const uint64_t longest = options.maxLine + 2 * 65536 + 16;
     bool eof = false, readFailed = false;
     uint64_t consumed = 0;
-    bool handedOut = false;
-    auto handOut = [&](size_t length) {
-        TableChunk& chunk = pool.Next();
-        chunk.text.reserve(header.size() + length);
-        chunk.text.assign(header);
-        chunk.text.append(text, 0, length);
-        text.erase(0, length);
-        scanned -= length;
-        cut = 0;
-        chunk.consumed = consumed - text.size();
-        handedOut = true;
-        pool.Submit();
-    };
-    while (!ended) {
-        if (!eof && cut < chunkBytes) {
-            const size_t before = text.size();
-            text.resize(before + block);
-            const size_t got = std::fread(&text[before], 1, block, in);
-            text.resize(before + got);
-            consumed += got;
-            if (got < block) {
-                eof = true;
-                if (std::ferror(in)) readFailed = true;
-            }
-        }
-        if (!headerTaken) {
-            const size_t first = ends.ScanFirst(text.data(), scanned, text.size());
-            scanned = first > 0 ? first : text.size();
-            if (first == 0 && !eof && text.size() <= longest) continue;
-            // The header: the first row (all of the input when it has no row end).
-            const size_t length = first > 0 ? first : text.size();
-            header.assign(text, 0, length);
-            text.erase(0, length);
+    bool handedOut = false, finished = false;
+    // Fills `chunk` with the next rows: false when the table has no more.
+    auto fill = [&](TableChunk& chunk) {
+        if (finished) return false;
+        bool given = false;
+        // The chunk takes the bytes read up to the cut (no copy); what follows stays.
+        auto handOut = [&](size_t length) {
+            chunk.text.swap(text);
+            text.Assign(chunk.text.data() + length, chunk.text.size() - length);
+            chunk.text.Resize(length);
+            chunk.header = &header;
             scanned -= length;
             cut = 0;
-            headerTaken = true;
-            // Nothing after the header (or a header longer than the limit, which ends the
-            // run): one chunk of it alone, as one thread reads it.
-            if ((text.empty() && eof) || header.size() > longest) {
-                handOut(0);
+            chunk.consumed = consumed - text.size();
+            handedOut = true;
+            given = true;
+        };
+        while (!given) {
+            if (!eof && cut < chunkBytes) {
+                const size_t before = text.size();
+                text.Resize(before + block);
+                const size_t got = std::fread(text.data() + before, 1, block, in);
+                text.Resize(before + got);
+                consumed += got;
+                if (got < block) {
+                    eof = true;
+                    if (std::ferror(in)) readFailed = true;
+                }
+            }
+            if (!headerTaken) {
+                const size_t first = ends.ScanFirst(text.data(), scanned, text.size());
+                scanned = first > 0 ? first : text.size();
+                if (first == 0 && !eof && text.size() <= longest) continue;
+                // The header: the first row (all of the input when it has no row end).
+                const size_t length = first > 0 ? first : text.size();
+                header.assign(text.data(), length);
+                text.EraseFront(length);
+                scanned -= length;
+                cut = 0;
+                headerTaken = true;
+                // Nothing after the header (or a header longer than the limit, which ends
+                // the run): one chunk of it alone, as one thread reads it.
+                if ((text.empty() && eof) || header.size() > longest) {
+                    handOut(0);
+                    finished = true;
+                    break;
+                }
+            }
+            const size_t last = ends.Scan(text.data(), scanned, text.size());
+            scanned = text.size();
+            if (last > 0) cut = last;
+            if (cut >= chunkBytes || (eof && !text.empty())) {
+                handOut(eof && (cut == 0 || text.size() - cut < chunkBytes) ? text.size() : cut);
+                if (eof && text.empty()) finished = true;
+                break;
+            }
+            if (text.size() - cut > longest) {
+                // A row longer than the limit: handed out cut, with the rows before it, to
+                // be refused there (the run ends on it).
+                handOut(text.size());
+                break;
+            }
+            if (eof) {
+                // Nothing left (an empty table with no header row has one empty chunk).
+                if (!handedOut && header.empty()) handOut(0);
+                finished = true;
                 break;
             }
         }
-        const size_t last = ends.Scan(text.data(), scanned, text.size());
-        scanned = text.size();
-        if (last > 0) cut = last;
-        if (cut >= chunkBytes || (eof && !text.empty())) {
-            handOut(eof && (cut == 0 || text.size() - cut < chunkBytes) ? text.size() : cut);
-            if (eof && text.empty()) break;
-            continue;
-        }
-        if (text.size() - cut > longest) {
-            // A row longer than the limit: handed out cut, with the rows before it, to be
-            // refused there (the run ends on it).
-            handOut(text.size());
-            continue;
-        }
-        if (eof) {
-            // Nothing left (an empty table with no header row has one empty chunk).
-            if (!handedOut && header.empty()) handOut(0);
-            break;
-        }
-    }
-    pool.Close();
+        return given;
+    };
+    RunInTurn<TableChunk>(workers.size(), 2 * workers.size(), fill, encode, retire, [](TableChunk& chunk) {
+        chunk.text.clear();
+        chunk.header = nullptr;
+        chunk.events.clear();
+        chunk.result = RunResult();
+    });
     if (readFailed) fatal(RunFault::kTable, "read error");
     return total;
 }

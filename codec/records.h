@@ -49,6 +49,12 @@ public:
     bool Skip(long long count, std::string& reason);
     // Bytes consumed from the input so far.
     uint64_t Consumed() const { return consumed_; }
+    // The input, and whether nothing of it has been read yet (a parallel run may then
+    // read it by other means, from the input's place on).
+    std::FILE* Input() const { return in_; }
+    bool Untouched() const { return end_ == 0 && consumed_ == 0 && !eof_ && !readFailed_; }
+    RecordFormat Format() const { return format_; }
+    size_t RecordLength() const { return recordLength_; }
     bool ReadFailed() const { return readFailed_; }
     // Whether a reader opened at Consumed() reads the next record: always, except inside
     // a block of rdw-block records (a reader starts at a block descriptor).

@@ -2,6 +2,9 @@
 #include "tableio.h"
 
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "textcodec.h"
 
@@ -82,6 +85,14 @@ private:
     bool String(std::string& out) {
         ++p_;   // the opening quote
         while (p_ != end_ && *p_ != '"') {
+            // The characters up to the next quote, backslash or control character at once.
+            const char* run = p_;
+            while (run != end_ && *run != '"' && *run != '\\' && static_cast<unsigned char>(*run) >= 0x20) ++run;
+            if (run != p_) {
+                out.append(p_, run);
+                p_ = run;
+                continue;
+            }
             unsigned char c = static_cast<unsigned char>(*p_++);
             if (c < 0x20) return Fail("control character in a JSON string");
             if (c != '\\') {
@@ -195,12 +206,98 @@ const char* JsonTypeName(JsonValue::Type type) {
     return "a value";
 }
 
+// Where a value lies in the row, for messages: made into text only when one is said.
+struct JsonPath {
+    const JsonPath* parent = nullptr;
+    const std::string* key = nullptr;   // a member's key; null for an array's element
+    size_t element = 0;                  // the element's number, from 1
+};
+
+// "GROUP.ITEM[2]"; empty for the row itself.
+std::string PathText(const JsonPath* path) {
+    if (path == nullptr) return std::string();
+    std::string parent = PathText(path->parent);
+    if (path->key != nullptr) return parent.empty() ? *path->key : parent + "." + *path->key;
+    return parent + "[" + std::to_string(path->element) + "]";
+}
+
+// "PATH: " before a message, nothing for the row itself.
+std::string PathPrefix(const JsonPath* path) {
+    std::string text = PathText(path);
+    return text.empty() ? text : text + ": ";
+}
+
+// A key's hash, so that keys are compared as strings only when their hashes agree.
+inline uint64_t KeyHash(const std::string& key) {
+    uint64_t hash = 1469598103934665603ull;
+    for (char c : key) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return hash ^ key.size();
+}
+
+bool FillFromJson(const JsonNode& node, const JsonValue* value, std::vector<Cell>& cells, bool ignoreUnknown,
+                  const JsonPath* path, std::string& error);
+
+// The members of `value` (none: the group is missing) into the cells of `children`. Keys
+// the layout does not have (unless `ignoreUnknown`) and keys given twice are refused,
+// the first of them in the object's order.
+bool FillObject(const std::vector<JsonNode>& children, const JsonValue* value, std::vector<Cell>& cells,
+                bool ignoreUnknown, const JsonPath* path, std::string& error) {
+    const size_t count = value != nullptr ? value->members.size() : 0;
+    // The members come in the layout's order as a rule: each key is looked for at the
+    // child after the last one found first.
+    std::vector<uint64_t> hashes(count);
+    size_t hint = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const std::string& key = value->members[i].first;
+        bool known = hint < children.size() && children[hint].key == key;
+        for (size_t c = 0; c < children.size() && !known; ++c) {
+            if (children[c].key == key) {
+                known = true;
+                hint = c;
+            }
+        }
+        if (known) ++hint;
+        if (!known && !ignoreUnknown) {
+            error = PathPrefix(path) + "the layout has no item \"" + ShownText(key) + "\"";
+            return false;
+        }
+        hashes[i] = KeyHash(key);
+        for (size_t j = 0; j < i; ++j) {
+            if (hashes[j] == hashes[i] && value->members[j].first == key) {
+                error = PathPrefix(path) + "\"" + ShownText(key) + "\" is given twice";
+                return false;
+            }
+        }
+    }
+    // Each key is given once: a child's member is the one of its key.
+    size_t next = 0;
+    for (const JsonNode& child : children) {
+        const JsonValue* member = nullptr;
+        if (next < count && value->members[next].first == child.key) {
+            member = &value->members[next++].second;
+        } else {
+            for (size_t m = 0; m < count; ++m) {
+                if (value->members[m].first == child.key) {
+                    member = &value->members[m].second;
+                    next = m + 1;
+                    break;
+                }
+            }
+        }
+        JsonPath at;
+        at.parent = path;
+        at.key = &child.key;
+        if (!FillFromJson(child, member, cells, ignoreUnknown, &at, error)) return false;
+    }
+    return true;
+}
+
 // Fills the cells under `node` from `value` (none: the key is missing, the cells null).
 // False with `error` for a value whose JSON type does not fit the item, and (unless
 // `ignoreUnknown`) a key the layout does not have or one given twice. `path` names the
 // place for the message.
 bool FillFromJson(const JsonNode& node, const JsonValue* value, std::vector<Cell>& cells, bool ignoreUnknown,
-                  const std::string& path, std::string& error) {
+                  const JsonPath* path, std::string& error) {
     if (value != nullptr && value->type == JsonValue::kNull) value = nullptr;
     switch (node.kind) {
     case JsonNode::kLeaf: {
@@ -211,68 +308,36 @@ bool FillFromJson(const JsonNode& node, const JsonValue* value, std::vector<Cell
             return true;
         }
         if (value->type != JsonValue::kString && value->type != JsonValue::kNumber) {
-            error = path + ": " + JsonTypeName(value->type) + " does not fit the item";
+            error = PathText(path) + ": " + JsonTypeName(value->type) + " does not fit the item";
             return false;
         }
         cell.kind = value->type == JsonValue::kString ? Cell::kText : Cell::kNumber;
         cell.text = value->text;
         return true;
     }
-    case JsonNode::kObject: {
+    case JsonNode::kObject:
         if (value != nullptr && value->type != JsonValue::kObject) {
-            error = path + ": " + JsonTypeName(value->type) + " where the layout has a group";
+            error = PathText(path) + ": " + JsonTypeName(value->type) + " where the layout has a group";
             return false;
         }
-        if (value != nullptr) {
-            for (size_t i = 0; i < value->members.size(); ++i) {
-                const std::string& key = value->members[i].first;
-                bool known = false;
-                for (const JsonNode& child : node.children) known = known || child.key == key;
-                if (!known && !ignoreUnknown) {
-                    error = (path.empty() ? "" : path + ": ") + "the layout has no item \"" + ShownText(key) + "\"";
-                    return false;
-                }
-                for (size_t j = 0; j < i; ++j) {
-                    if (value->members[j].first == key) {
-                        error = (path.empty() ? "" : path + ": ") + "\"" + ShownText(key) + "\" is given twice";
-                        return false;
-                    }
-                }
-            }
-        }
-        for (const JsonNode& child : node.children) {
-            const JsonValue* member = nullptr;
-            if (value != nullptr) {
-                for (const auto& m : value->members) {
-                    if (m.first == child.key) {
-                        member = &m.second;
-                        break;
-                    }
-                }
-            }
-            if (!FillFromJson(child, member, cells, ignoreUnknown, path.empty() ? child.key : path + "." + child.key, error)) {
-                return false;
-            }
-        }
-        return true;
-    }
+        return FillObject(node.children, value, cells, ignoreUnknown, path, error);
     case JsonNode::kArray:
         if (value != nullptr && value->type != JsonValue::kArray) {
-            error = path + ": " + JsonTypeName(value->type) + " where the layout has a table";
+            error = PathText(path) + ": " + JsonTypeName(value->type) + " where the layout has a table";
             return false;
         }
         if (value != nullptr && value->items.size() > node.children.size()) {
-            error = path + ": " + std::to_string(value->items.size()) + " elements, the table has " +
+            error = PathText(path) + ": " + std::to_string(value->items.size()) + " elements, the table has " +
                     std::to_string(node.children.size());
             return false;
         }
         for (size_t i = 0; i < node.children.size(); ++i) {
             const JsonValue* element = nullptr;
             if (value != nullptr && i < value->items.size()) element = &value->items[i];
-            if (!FillFromJson(node.children[i], element, cells, ignoreUnknown, path + "[" + std::to_string(i + 1) + "]",
-                              error)) {
-                return false;
-            }
+            JsonPath at;
+            at.parent = path;
+            at.element = i + 1;
+            if (!FillFromJson(node.children[i], element, cells, ignoreUnknown, &at, error)) return false;
         }
         return true;
     }
@@ -531,10 +596,7 @@ bool ReadJsonRow(const std::string& line, const LayoutPlan& plan, std::vector<Ce
         error = "a line that is no JSON object";
         return false;
     }
-    JsonNode top;
-    top.kind = JsonNode::kObject;
-    top.children = plan.roots;
-    return FillFromJson(top, &value, cells, ignoreUnknown, "", error);
+    return FillObject(plan.roots, &value, cells, ignoreUnknown, nullptr, error);
 }
 
 TableReader::TableReader(std::FILE* in, uint64_t maxLine) : in_(in), buffer_(new char[kChunk]), maxLine_(maxLine) {}
@@ -627,6 +689,53 @@ bool TableReader::NextCsvRow(std::vector<std::string>& fields, std::string& erro
     }
 }
 
+namespace {
+
+// The fields of an unquoted row at `begin` as views into the bytes, up to its line end
+// (LF) or `end`: the line end (or null when the bytes hold none) in `lineEnd`. False
+// when a quote comes first: the row may hold a quoted field. One pass over the bytes,
+// sixteen at a time where the machine has SSE2.
+bool SplitPlainRow(const char* begin, const char* end, std::vector<std::string_view>& fields, const char*& lineEnd) {
+    const char* field = begin;
+    const char* p = begin;
+#ifdef __SSE2__
+    const __m128i commas = _mm_set1_epi8(',');
+    const __m128i quotes = _mm_set1_epi8('"');
+    const __m128i feeds = _mm_set1_epi8('\n');
+    for (; end - p >= 16; p += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        unsigned comma = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, commas)));
+        const unsigned stop = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, quotes), _mm_cmpeq_epi8(block, feeds))));
+        if (stop != 0) comma &= (1u << __builtin_ctz(stop)) - 1;
+        while (comma != 0) {
+            const char* at = p + __builtin_ctz(comma);
+            fields.emplace_back(field, static_cast<size_t>(at - field));
+            field = at + 1;
+            comma &= comma - 1;
+        }
+        if (stop != 0) {
+            p += __builtin_ctz(stop);
+            break;
+        }
+    }
+#endif
+    for (; p < end && *p != '\n' && *p != '"'; ++p) {
+        if (*p == ',') {
+            fields.emplace_back(field, static_cast<size_t>(p - field));
+            field = p + 1;
+        }
+    }
+    if (p < end && *p == '"') return false;
+    lineEnd = p < end ? p : nullptr;
+    const char* rowEnd = p;
+    if (lineEnd != nullptr && rowEnd > field && rowEnd[-1] == '\r') --rowEnd;
+    fields.emplace_back(field, static_cast<size_t>(rowEnd - field));
+    return true;
+}
+
+}  // namespace
+
 bool TableReader::NextCsvRow(std::vector<std::string_view>& fields, std::vector<std::string>& store, std::string& error) {
     fields.clear();
     if (Peek() == EOF) return false;
@@ -634,22 +743,15 @@ bool TableReader::NextCsvRow(std::vector<std::string_view>& fields, std::vector<
     // quote in it (a quote may open a quoted field) and within the line limit.
     const char* begin = buffer_.get() + begin_;
     const char* end = buffer_.get() + end_;
-    const char* lineEnd = static_cast<const char*>(std::memchr(begin, '\n', static_cast<size_t>(end - begin)));
-    const char* rowEnd = lineEnd != nullptr ? lineEnd : eof_ ? end : nullptr;
-    if (rowEnd != nullptr && static_cast<uint64_t>(rowEnd - begin) <= maxLine_ &&
-        std::memchr(begin, '"', static_cast<size_t>(rowEnd - begin)) == nullptr) {
-        begin_ = lineEnd != nullptr ? static_cast<size_t>(lineEnd + 1 - buffer_.get()) : end_;
-        if (lineEnd != nullptr && rowEnd > begin && rowEnd[-1] == '\r') --rowEnd;
-        const char* field = begin;
-        for (;;) {
-            const char* comma = static_cast<const char*>(std::memchr(field, ',', static_cast<size_t>(rowEnd - field)));
-            if (comma == nullptr) break;
-            fields.emplace_back(field, static_cast<size_t>(comma - field));
-            field = comma + 1;
+    const char* lineEnd = nullptr;
+    if (SplitPlainRow(begin, end, fields, lineEnd) && (lineEnd != nullptr || eof_)) {
+        const char* rowEnd = lineEnd != nullptr ? lineEnd : end;
+        if (static_cast<uint64_t>(rowEnd - begin) <= maxLine_) {
+            begin_ = lineEnd != nullptr ? static_cast<size_t>(lineEnd + 1 - buffer_.get()) : end_;
+            return true;
         }
-        fields.emplace_back(field, static_cast<size_t>(rowEnd - field));
-        return true;
     }
+    fields.clear();
     if (!NextCsvRow(store, error)) return false;
     for (const std::string& text : store) fields.emplace_back(text);
     return true;
@@ -659,10 +761,21 @@ bool TableReader::NextLine(std::string& line, std::string& error) {
     for (;;) {
         line.clear();
         const uint64_t start = Position();
-        int c;
-        while ((c = Get()) != EOF && c != '\n') {
-            line.push_back(static_cast<char>(c));
-            if ((line.size() & 0xFFFF) == 0 && TooLong(start, error)) return false;
+        // The bytes up to the line feed a block at a time; the limit checked after each.
+        int c = EOF;
+        while (begin_ < end_ || Refill() != EOF) {
+            const char* from = buffer_.get() + begin_;
+            const size_t left = end_ - begin_;
+            const char* feed = static_cast<const char*>(std::memchr(from, '\n', left));
+            const size_t taken = feed != nullptr ? static_cast<size_t>(feed - from) : left;
+            line.append(from, taken);
+            begin_ += taken;
+            if (feed != nullptr) {
+                ++begin_;
+                c = '\n';
+                break;
+            }
+            if (TooLong(start, error)) return false;
         }
         if (TooLong(start, error)) return false;
         if (!line.empty() && line.back() == '\r') line.pop_back();

@@ -483,20 +483,20 @@ public:
             out.assign(text, length);
             return true;
         }
-        if (!IsUtf8(text, length)) return false;
+        // The walk refuses text that is no UTF-8 where it meets it; the converter is
+        // given only UTF-8.
         Written written = EncodeWalk(text, length, out);
         if (written != kUseDecode) return written == kWritten;
         out.clear();
-        return from_.Convert(text, length, out);
+        return IsUtf8(text, length) && from_.Convert(text, length, out);
     }
     bool EncodeNational(const char* text, size_t length, std::string& out) override {
         out.clear();
-        if (!IsUtf8(text, length)) return false;
         Written written = EncodeWalk(text, length, out);
         if (written == kNoText) return false;
         if (written == kUseDecode) {
             out.clear();
-            if (!from_.Convert(text, length, out)) return false;
+            if (!IsUtf8(text, length) || !from_.Convert(text, length, out)) return false;
         }
         for (size_t i = 0; i < out.size(); i += 2) {
             if (!IsShiftJisLeadByte(out[i]) || i + 1 >= out.size()) return false;
@@ -592,20 +592,42 @@ private:
     }
 
     // UTF-8 `text` (checked to be UTF-8) to Shift_JIS by the tables, appended to `out`.
+    // No UTF-8 is kNoText, where the walk meets it. Written into `out` grown once: a
+    // character takes at most two bytes here, and at least one of the text.
     Written EncodeWalk(const char* text, size_t length, std::string& out) {
         const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+        const size_t start = out.size();
+        out.resize(start + 2 * length);
+        char* o = &out[0] + start;
         for (size_t i = 0; i < length;) {
             uint32_t cp;
-            size_t n = Utf8Sequence(p + i, length - i, &cp);
-            if (n == 0) return kNoText;
-            uint32_t form = EncodedForm(cp);
-            if (form == 0) return kNoText;
-            if (form == kEncodeLonger) return kUseDecode;
-            if ((form >> 16) == 2) out.push_back(static_cast<char>((form >> 8) & 0xFF));
-            out.push_back(static_cast<char>(form & 0xFF));
+            size_t n;
+            if (p[i] < 0x80) {
+                cp = p[i];
+                n = 1;
+            } else if (length - i >= 3 && (p[i] & 0xF0) == 0xE0 && (p[i + 1] & 0xC0) == 0x80 && (p[i + 2] & 0xC0) == 0x80) {
+                // Three bytes (the Japanese characters): of U+0800 and above, no surrogate.
+                cp = (uint32_t{p[i] & 0x0Fu} << 12) | (uint32_t{p[i + 1] & 0x3Fu} << 6) | (p[i + 2] & 0x3Fu);
+                if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)) return Walked(out, o, kNoText);
+                n = 3;
+            } else {
+                n = Utf8Sequence(p + i, length - i, &cp);
+                if (n == 0) return Walked(out, o, kNoText);
+            }
+            const uint32_t* block = blocks_[cp >> 8].get();
+            uint32_t form = block != nullptr ? block[cp & 0xFF] : EncodedForm(cp);
+            if (form == 0) return Walked(out, o, kNoText);
+            if (form == kEncodeLonger) return Walked(out, o, kUseDecode);
+            if ((form >> 16) == 2) *o++ = static_cast<char>((form >> 8) & 0xFF);
+            *o++ = static_cast<char>(form & 0xFF);
             i += n;
         }
-        return kWritten;
+        return Walked(out, o, kWritten);
+    }
+    // `out` cut at `end`, where the walk stopped.
+    static Written Walked(std::string& out, const char* end, Written written) {
+        out.resize(static_cast<size_t>(end - out.data()));
+        return written;
     }
 
     Converter to_;

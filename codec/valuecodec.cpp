@@ -1306,6 +1306,14 @@ std::vector<QuickStore> ValueCodec::QuickStores(const std::vector<Field>& fields
     return stores;
 }
 
+size_t ValueCodec::EncodeQuickRun(const std::vector<QuickStore>& stores, const std::vector<LentCell>& cells,
+                                  size_t from, unsigned char* record) const {
+    const size_t count = stores.size() < cells.size() ? stores.size() : cells.size();
+    size_t i = from;
+    while (i < count && !cells[i].null && EncodeQuick(stores[i], cells[i].text, record)) ++i;
+    return i;
+}
+
 bool ValueCodec::EncodeQuick(const QuickStore& store, std::string_view text, unsigned char* record) const {
     unsigned char* bytes = record + store.offset;
     const int length = store.length;

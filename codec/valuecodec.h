@@ -146,6 +146,10 @@ public:
     // Encode must take it (the value is unusual, does not fit or is refused; nothing
     // is then written). What it stores is what Encode stores.
     bool EncodeQuick(const QuickStore& store, std::string_view text, unsigned char* record) const;
+    // The cells from column `from` on stored by their quick forms, up to the first that
+    // is null or that they do not take: its column (the count of columns when none).
+    size_t EncodeQuickRun(const std::vector<QuickStore>& stores, const std::vector<LentCell>& cells, size_t from,
+                          unsigned char* record) const;
     // The item's empty value: zero for numbers, blanks for text, zero bits.
     void Clear(const Field& field, unsigned char* record);
     // Fills a fresh record with blanks of the data's code page.

@@ -534,3 +534,78 @@ TEST(QuickStore, StoresWhatEncodeStoresAndLeavesTheRestUntouched) {
         }
     }
 }
+
+// JSON Lines rows: members in any order, missing or null, keys matched in and out of the
+// layout's order, refusals named by their place; lines read a block at a time across the
+// reader's blocks, CR LF and blank lines dropped as before.
+TEST(JsonRows, MembersInAnyOrderAndRefusalsByTheirPlace) {
+    Layout layout({"01 R.", "   05 A PIC X(4).", "   05 G OCCURS 2.", "      10 B PIC X(3).", "      10 N PIC 9(3).",
+                   "   05 C PIC 9(2)."});
+    DataOptions options;
+    DataSetup setup;
+    std::string error;
+    ASSERT_TRUE(setup.Prepare(layout.Head(), layout.Length(), options, error)) << error;
+    const LayoutPlan& plan = setup.Plan();
+    ASSERT_EQ(plan.fields.size(), 6u);
+    std::vector<Cell> cells(plan.fields.size());
+    const auto texts = [&cells]() {
+        std::string all;
+        for (const Cell& cell : cells) all += (cell.kind == Cell::kNull ? std::string("~") : cell.text) + "|";
+        return all;
+    };
+    ASSERT_TRUE(ReadJsonRow(R"({"R":{"C":7,"G":[{"N":1,"B":"x"},{"B":"y\"z","N":null}],"A":"ab\u00e9"}})", plan, cells,
+                            error))
+        << error;
+    EXPECT_EQ(texts(), u8"ab\u00e9|x|1|y\"z|~|7|");
+    ASSERT_TRUE(ReadJsonRow(R"({"R":{"A":"q","G":[{"B":"b"}]}})", plan, cells, error)) << error;
+    EXPECT_EQ(texts(), "q|b|~|~|~|~|");
+    struct {
+        const char* row;
+        bool ignoreUnknown;
+        const char* message;   // empty: taken
+    } cases[] = {
+        {R"({"R":{"A":"q","X":1,"X":2}})", true, "R: \"X\" is given twice"},
+        {R"({"R":{"A":"q","X":1}})", true, ""},
+        {R"({"R":{"A":"q","X":1}})", false, "R: the layout has no item \"X\""},
+        {R"({"R":{"C":1,"A":"q","C":2}})", false, "R: \"C\" is given twice"},
+        {R"({"R":{"G":[{"B":"b"},{"N":[1]}]}})", false, "R.G[2].N: an array does not fit the item"},
+        {R"({"R":{"G":[{},{},{}]}})", false, "R.G: 3 elements, the table has 2"},
+        {R"({"R":{"G":[{"B":"b"},{"Z":1}]}})", false, "R.G[2]: the layout has no item \"Z\""},
+        {R"({"S":1})", false, "the layout has no item \"S\""},
+    };
+    for (const auto& c : cases) {
+        error.clear();
+        const bool taken = ReadJsonRow(c.row, plan, cells, error, c.ignoreUnknown);
+        EXPECT_EQ(taken, c.message[0] == '\0') << c.row;
+        EXPECT_EQ(error, c.message) << c.row;
+    }
+
+    // Lines longer than the reader's block, CR LF, blank lines, a last line without LF.
+    const std::string longLine(3u << 20, 'x');
+    const std::string text = "first\r\n \t\n\n" + longLine + "\nshort\n" + longLine + "y";
+    std::FILE* in = std::tmpfile();
+    ASSERT_TRUE(in != nullptr);
+    std::fwrite(text.data(), 1, text.size(), in);
+    std::rewind(in);
+    TableReader reader(in);
+    std::string line;
+    std::vector<std::string> lines;
+    while (reader.NextLine(line, error)) lines.push_back(line);
+    std::fclose(in);
+    ASSERT_EQ(lines.size(), 4u) << error;
+    EXPECT_EQ(lines[0], "first");
+    EXPECT_TRUE(lines[1] == longLine);
+    EXPECT_EQ(lines[2], "short");
+    EXPECT_TRUE(lines[3] == longLine + "y");
+    // The limit counts the line feed: a line of the limit's bytes and its LF is refused.
+    for (uint64_t limit : {uint64_t{5}, uint64_t{6}}) {
+        in = std::tmpfile();
+        std::fwrite("12345\nab\n", 1, 9, in);
+        std::rewind(in);
+        TableReader limited(in, limit);
+        error.clear();
+        EXPECT_EQ(limited.NextLine(line, error), limit == 6) << limit;
+        EXPECT_EQ(error.empty(), limit == 6) << error;
+        std::fclose(in);
+    }
+}
