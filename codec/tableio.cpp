@@ -182,11 +182,17 @@ private:
             return Literal("null");
         }
         const char* start = p_;
-        while (p_ != end_ && (std::strchr("+-.eE", *p_) != nullptr || (*p_ >= '0' && *p_ <= '9'))) ++p_;
+        while (p_ != end_ && NumberByte(*p_)) ++p_;
         if (p_ == start) return Fail("not JSON");
         value.type = JsonValue::kNumber;
         value.text.assign(start, p_);
         return true;
+    }
+
+    // A byte a JSON number's text is taken with (the number's own check follows): a digit,
+    // a sign, a point, an exponent's letter, or a NUL byte.
+    static bool NumberByte(char c) {
+        return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E' || c == '\0';
     }
 
     const char* p_;
