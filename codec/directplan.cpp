@@ -189,7 +189,8 @@ DirectPlan ValueCodec::CompileDirect(const LayoutPlan& plan) const {
     return row;
 }
 
-char* ValueCodec::CsvCellInto(const DirectPlan& row, const DirectStep& step, const unsigned char* record, char* out) {
+[[gnu::always_inline]] inline char* ValueCodec::CsvCellInto(const DirectPlan& row, const DirectStep& step,
+                                                              const unsigned char* record, char* out) {
     switch (step.op) {
     case DirectStep::kShortDisplay: {
         uint64_t x;

@@ -431,6 +431,15 @@ void Flatten(const JsonNode& node, std::string& pending, std::vector<std::pair<s
 
 bool NeedsCsvQuotes(const char* p, size_t n) {
     size_t i = 0;
+#ifdef __SSE2__
+    // Sixteen bytes a step.
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(',')), _mm_cmpeq_epi8(v, _mm_set1_epi8('"'))),
+                                         _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))));
+        if (_mm_movemask_epi8(hit) != 0) return true;
+    }
+#endif
     for (; i + 8 <= n; i += 8) {
         uint64_t x;
         std::memcpy(&x, p + i, 8);
@@ -444,6 +453,16 @@ bool NeedsCsvQuotes(const char* p, size_t n) {
 
 bool NeedsJsonEscapes(const char* p, size_t n) {
     size_t i = 0;
+#ifdef __SSE2__
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        // Control characters: the bytes below 0x20 among those a signed compare puts at
+        // zero or above.
+        const __m128i control = _mm_andnot_si128(_mm_cmplt_epi8(v, _mm_setzero_si128()), _mm_cmplt_epi8(v, _mm_set1_epi8(0x20)));
+        const __m128i hit = _mm_or_si128(control, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
+        if (_mm_movemask_epi8(hit) != 0) return true;
+    }
+#endif
     for (; i + 8 <= n; i += 8) {
         uint64_t x;
         std::memcpy(&x, p + i, 8);
