@@ -24,38 +24,57 @@ namespace quillbox {
 namespace {
 
 constexpr uint64_t kOnes = 0x0101010101010101ull;
+// The digits read and written eight bytes at once lie first in the lowest byte.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr bool kLittleEndian = true;
+#else
+constexpr bool kLittleEndian = false;
+#endif
 constexpr uint64_t kTenDigits = 10000000000ull;
 
-// The five decimal digits of `x` (below 10^5) as characters at `d`: x / 10^4 as a
-// fraction of 2^32 (rounded up; the error stays below a unit of the last digit for
-// every x below 10^5), each digit the whole part of what is left times 10.
-inline void FiveDigits(uint32_t x, char* d) {
-    uint64_t y = uint64_t{x} * 429497u;
-    d[0] = static_cast<char>('0' + (y >> 32));
-    for (int i = 1; i < 5; ++i) {
-        y = (y & 0xFFFFFFFFu) * 10;
-        d[i] = static_cast<char>('0' + (y >> 32));
-    }
+// The eight decimal digits of `v` (below 10^8), each a byte of 0 to 9, the first in the
+// lowest byte: the two halves of four digits side by side in one 64-bit number, split
+// into pairs, then into digits, by multiplications by reciprocals (exact for these
+// ranges) and no division.
+inline uint64_t EightDigitBytes(uint32_t v) {
+    const uint64_t merged = (v / 10000) | (uint64_t{v % 10000} << 32);
+    const uint64_t top = ((merged * 10486) >> 20) & ((0x7Full << 32) | 0x7Full);   // each half / 100
+    const uint64_t bottom = merged - 100 * top;
+    const uint64_t hundreds = (bottom << 16) + top;
+    uint64_t tens = (hundreds * 103) >> 10;                                     // each pair / 10
+    tens &= (0xFull << 48) | (0xFull << 32) | (0xFull << 16) | 0xFull;
+    tens += (hundreds - 10 * tens) << 8;
+    return tens;
 }
 
 // `magnitude` (below 10^10) written at `out`, a minus before it when `negative` and not
 // zero; 16 bytes of room after its end.
 inline char* PutSmallInteger(char* out, bool negative, uint64_t magnitude) {
-    static constexpr uint64_t kPowers[11] = {1ull,         10ull,         100ull,        1000ull,
-                                             10000ull,     100000ull,     1000000ull,    10000000ull,
-                                             100000000ull, 1000000000ull, 10000000000ull};
     *out = '-';
     out += negative && magnitude != 0;
-    char digits[32];
-    const uint32_t top = static_cast<uint32_t>(magnitude / 100000);   // a multiplication by a constant
-    FiveDigits(top, digits);
-    FiveDigits(static_cast<uint32_t>(magnitude - uint64_t{top} * 100000), digits + 5);
-    // Its digit count from its bit length (log10 from log2: at most one low), at least one.
-    int count = ((64 - __builtin_clzll(magnitude | 1)) * 1233) >> 12;
-    count += magnitude >= kPowers[count];
-    count += count == 0;
-    std::memcpy(out, digits + 10 - count, 16);
-    return out + count;
+    const uint32_t high = static_cast<uint32_t>(magnitude / 100000000);   // 0 to 99
+    const uint64_t digits = EightDigitBytes(static_cast<uint32_t>(magnitude - uint64_t{high} * 100000000));
+    if (high != 0) {
+        if (high >= 10) {
+            out[0] = static_cast<char>('0' + high / 10);
+            out[1] = static_cast<char>('0' + high % 10);
+            out += 2;
+        } else {
+            *out++ = static_cast<char>('0' + high);
+        }
+        const uint64_t chars = digits | (kOnes * 0x30);
+        std::memcpy(out, &chars, 8);
+        return out + 8;
+    }
+    if (digits == 0) {
+        *out = '0';
+        return out + 1;
+    }
+    // From the first digit that is not zero.
+    const int lead = __builtin_ctzll(digits) / 8;
+    const uint64_t chars = (digits | (kOnes * 0x30)) >> (8 * lead);
+    std::memcpy(out, &chars, 8);
+    return out + 8 - lead;
 }
 
 // Nonzero when a byte of `x` is `c`.
@@ -134,7 +153,7 @@ DirectPlan ValueCodec::CompileDirect(const LayoutPlan& plan) const {
             // The digits (the sign digit among them) in the last bytes of the eight that
             // end with the item, read at once; as DisplayInto's fast branch.
             const int count = field.length;
-            if ((field.isSigned && field.signSeparate) || count < 1 || count > 8 || end < 8) break;
+            if (!kLittleEndian || (field.isSigned && field.signSeparate) || count < 1 || count > 8 || end < 8) break;
             const int skip = 8 - count;
             step.op = DirectStep::kShortDisplay;
             step.at = end - 8;
@@ -287,7 +306,7 @@ DirectPlan ValueCodec::CompileDirect(const LayoutPlan& plan) const {
         value = ExtendBinary(value, n, step.isSigned);
         const bool negative = step.isSigned && (value >> 63) != 0;
         const uint64_t magnitude = negative ? 0 - value : value;
-        if (magnitude < kTenDigits) return PutSmallInteger(out, negative, magnitude);
+        if (kLittleEndian && magnitude < kTenDigits) return PutSmallInteger(out, negative, magnitude);
         return PutDecimal(out, negative, magnitude, 0);
     }
     case DirectStep::kAsciiText: {

@@ -781,3 +781,44 @@ TEST(DirectPlan, Cp932NationalIntoEqualsTheStringPath) {
     }
     EXPECT_GT(written, 7000);
 }
+
+// Binary numbers at every change of their digit count, both signs, written by the
+// direct form as by the cell rule.
+TEST(DirectPlan, BinaryNumbersAtEveryDigitCount) {
+    std::string error;
+    DataOptions options;
+    std::unique_ptr<ValueCodec> codec = ValueCodec::Create(options, 16, error);
+    ASSERT_TRUE(codec) << error;
+    LayoutPlan plan;
+    plan.recordLength = 16;
+    for (bool isSigned : {true, false}) {
+        Field field{};
+        field.column = "B";
+        field.kind = Field::kComp5;
+        field.length = 8;
+        field.offset = isSigned ? 0 : 8;
+        field.digits = 18;
+        field.isSigned = isSigned;
+        plan.fields.push_back(field);
+    }
+    const DirectPlan compiled = codec->CompileDirect(plan);
+    uint64_t power = 1;
+    for (int k = 0; k <= 19; ++k, power *= 10) {
+        for (uint64_t value : {power - 1, power, power + 1, 0 - power, 0 - power + 1, 0 - power - 1}) {
+            unsigned char record[16];
+            std::memcpy(record, &value, 8);
+            std::memcpy(record + 8, &value, 8);
+            std::string expected;
+            for (const Field& field : plan.fields) {
+                char cell[kDecimalRoom];
+                char* end = codec->CsvCellInto(field, record, cell);
+                ASSERT_NE(end, nullptr);
+                expected += std::string(cell, end) + (&field == &plan.fields.back() ? "\n" : ",");
+            }
+            char out[512];
+            char* end = codec->CsvRowInto(compiled, record, out, "\n");
+            ASSERT_NE(end, nullptr);
+            ASSERT_EQ(std::string(out, end), expected) << value;
+        }
+    }
+}
