@@ -472,6 +472,7 @@ public:
         // a direct form and the table is UTF-8.
         direct_ = setup_.TableText() == nullptr;
         directRoom_ = 2 * plan.fields.size() + 16 + RowCells::kSlack;
+        if (direct_) directPlan_ = setup_.Values().CompileDirect(plan);
         for (const Field& field : plan.fields) {
             direct_ = direct_ && ValueCodec::HasCsvCell(field);
             directRoom_ += ValueCodec::CellRoom(field) + 2;
@@ -520,10 +521,9 @@ public:
             }
             Reserve(directRoom_);
         }
-        const std::vector<Field>& fields = setup_.Plan().fields;
         char* at = buffer_.get() + used_;
-        char* end = csv_ ? setup_.Values().CsvRowInto(fields, record, at, lineEndText_)
-                         : jsonWriter_->PutDirect(at, setup_.Values(), fields, record);
+        char* end = csv_ ? setup_.Values().CsvRowInto(directPlan_, record, at, lineEndText_)
+                         : jsonWriter_->PutDirect(at, setup_.Values(), directPlan_, record);
         if (end == nullptr) return false;
         used_ = static_cast<size_t>(end - buffer_.get());
         ++buffered_;
@@ -579,6 +579,7 @@ private:
     CsvRowWriter csvWriter_;
     std::unique_ptr<JsonRowWriter> jsonWriter_;
     bool direct_ = false;
+    DirectPlan directPlan_;   // the columns' direct forms, when direct_
     size_t directRoom_ = 0;
     std::string lineEndText_;
     bool failed_ = false;

@@ -35,6 +35,9 @@ bool Drain(PGconn* conn) {
         ExecStatusType status = PQresultStatus(result);
         if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) ok = false;
         PQclear(result);
+        // A connection left in a COPY (its end could not be sent) answers every call
+        // with the COPY's status again: the statement failed, and there is no more to take.
+        if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH) break;
     }
     return ok;
 }

@@ -52,7 +52,7 @@ public:
     // The JSON line of a record's good values written straight from its bytes (room:
     // FixedBytes() and each column's ValueCodec::CellRoom + 2); null when a value needs
     // the general path.
-    char* PutDirect(char* out, ValueCodec& values, const std::vector<Field>& fields, const unsigned char* record) const;
+    char* PutDirect(char* out, ValueCodec& values, const DirectPlan& row, const unsigned char* record) const;
     size_t FixedBytes() const { return fixed_; }
 
 private:

@@ -58,7 +58,8 @@ public:
     // of ASCII characters only, one byte each; null when the page has no such form for
     // every one of them (the text then goes through Encode).
     const unsigned char* AsciiBytes() const { return asciiMapped_ ? asciiBytes_ : nullptr; }
-    // Whether AsciiBytes maps every ASCII character to itself.
+    // Whether AsciiBytes maps every ASCII character to itself; DecodeInto then gives
+    // each byte below 0x80 as that same byte, so that a text of them is copied as it is.
     bool AsciiAsIs() const { return asciiAsIs_; }
 
     bool IsEbcdic() const { return ebcdic_; }

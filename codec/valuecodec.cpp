@@ -928,18 +928,6 @@ char* ValueCodec::JsonCellInto(const Field& field, const unsigned char* record, 
     return end;
 }
 
-char* ValueCodec::CsvRowInto(const std::vector<Field>& fields, const unsigned char* record, char* out,
-                             const std::string& lineEnd) {
-    const size_t count = fields.size();
-    for (size_t i = 0; i < count; ++i) {
-        if (i > 0) *out++ = ',';
-        out = CsvCellInto(fields[i], record, out);
-        if (out == nullptr) return nullptr;
-    }
-    std::memcpy(out, lineEnd.data(), lineEnd.size());
-    return out + lineEnd.size();
-}
-
 char* ValueCodec::TextInto(const Field& field, const unsigned char* bytes, char* out) {
     bool national = field.kind == Field::kNational;
     size_t length = static_cast<size_t>(field.length);

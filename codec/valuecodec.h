@@ -108,6 +108,39 @@ public:
     void Attach(unsigned char* buffer) { record = reinterpret_cast<char*>(buffer); }
 };
 
+// A column of a plan as the direct row writers take it, decided once for a layout
+// (ValueCodec::CompileDirect): the fast path that writes its usual values and what that
+// path needs, worked out ahead so that a record costs its values alone. Every value the
+// fast path does not take goes to CsvCellInto, which decides as before.
+struct DirectStep {
+    enum Op : unsigned char {
+        kCell,           // CsvCellInto itself
+        kShortDisplay,   // a display number of 1 to 8 digits, no separate sign
+        kPacked,         // a packed number of 1 to 8 bytes, 0 <= scale <= its digits
+        kBinary,         // binary or COMP-5 of scale 0
+        kAsciiText,      // text of a code page that keeps ASCII as it is
+    };
+    Op op = kCell;
+    bool isSigned = false;
+    bool bigEndian = false;   // kBinary
+    int scale = 0;
+    int length = 0;
+    int at = 0;               // the offset of the item; kShortDisplay, kPacked: of the 8 bytes that end with it
+    int signAt = -1;          // kShortDisplay: the offset of the digit whose zone is the sign
+    uint64_t mask = 0;        // kShortDisplay: the digits' bytes of the 8
+    uint64_t keep = 0;        // kShortDisplay: the bits of those bytes checked (not the sign's zone)
+    unsigned digitLanes = 0;  // kPacked: the nibbles of digits among the 16 of the 8 bytes
+    unsigned unusedLanes = 0; // kPacked: leading nibbles the picture does not use (zeros)
+    int tailAt = -1;          // kAsciiText shorter than 16 bytes: the offset of 16 bytes holding it
+    unsigned tailLanes = 0;   // the item's bytes among those 16
+    const Field* field = nullptr;
+};
+
+struct DirectPlan {
+    std::vector<DirectStep> steps;
+    signed char zoneSign[16] = {};   // a display sign digit's zone: 1 positive, -1 negative, 0 no sign
+};
+
 // How a column's values are stored, decided once for a layout: the usual numbers (by
 // their digits, their sign and their form) and text of ASCII characters stored in a few
 // steps; everything else left to ValueCodec::Encode.
@@ -158,11 +191,17 @@ public:
     // not quote), with CellRoom(field) bytes of room; null when the general path must
     // take the value (bad data, text to quote, a kind without a direct form).
     char* CsvCellInto(const Field& field, const unsigned char* record, char* out);
+    // The direct form of the columns of `plan` under this codec's options; the plan must
+    // outlive it.
+    DirectPlan CompileDirect(const LayoutPlan& plan) const;
     // The CSV line of a record's columns (cells between commas, then `lineEnd`) written
     // at `out`; null when a column needs the general path.
-    char* CsvRowInto(const std::vector<Field>& fields, const unsigned char* record, char* out, const std::string& lineEnd);
+    char* CsvRowInto(const DirectPlan& row, const unsigned char* record, char* out, const std::string& lineEnd);
+    // The value of one column as CsvCellInto writes it, by its direct form.
+    char* CsvCellInto(const DirectPlan& row, const DirectStep& step, const unsigned char* record, char* out);
     // The same as a JSON value: numbers bare, text as a string that needs no escapes.
     char* JsonCellInto(const Field& field, const unsigned char* record, char* out);
+    char* JsonCellInto(const DirectPlan& row, const DirectStep& step, const unsigned char* record, char* out);
     // The exact value of a display, packed, binary or COMP-5 item of `record` as its
     // digits and sign (the value is the digits over 10^scale), for callers that keep
     // numbers as numbers: the usual values only, as CsvCellInto takes them; false when

@@ -150,15 +150,19 @@ def read_part(path, layout, offset, first, count, decimals="decimal", columns=No
     return quillbox._with_report(frame, report)
 
 
-class _PartReader:
-    """The task of a partition (dask.dataframe's DataFrameIOFunction): reads the
-    columns that the computation uses (Dask hands the selection to project_columns),
-    into the dtypes of the meta. The layout and the options travel in every task; a
-    worker analyses the layout once (quillbox._from_text keeps it)."""
+def _in_meta_dtypes(frame, meta):
+    """``frame`` with the dtypes of ``meta`` (Int64 where on_error="null" or an
+    occurrence a record may lack leaves integers empty)."""
+    for i, dtype in enumerate(meta.dtypes):
+        if str(dtype) != str(frame.dtypes.iloc[i]):
+            frame.isetitem(i, frame.iloc[:, i].astype(dtype))
+    return frame
 
-    def __init__(self, layout, decimals, options, meta, columns=None):
-        self.layout, self.decimals, self.options, self.meta = layout, decimals, options, meta
-        self._columns = columns
+
+class _Projected:
+    """A partition task that takes the computation's column projection (dask.dataframe's
+    DataFrameIOFunction): ``meta`` holds the columns kept, ``_columns`` their names (None
+    for every column); ``_projected(meta, columns)`` makes the same task for fewer."""
 
     @property
     def columns(self):
@@ -170,17 +174,27 @@ class _PartReader:
             return self
         wanted = set(columns)
         positions = [i for i, name in enumerate(self.meta.columns) if name in wanted]
-        return _PartReader(self.layout, self.decimals, self.options, self.meta.iloc[:, positions], columns)
+        return self._projected(self.meta.iloc[:, positions], columns)
+
+
+class _PartReader(_Projected):
+    """The task of a partition: reads the columns that the computation uses (Dask hands
+    the selection to project_columns), into the dtypes of the meta. The layout and the
+    options travel in every task; a worker analyses the layout once (quillbox._from_text
+    keeps it)."""
+
+    def __init__(self, layout, decimals, options, meta, columns=None):
+        self.layout, self.decimals, self.options, self.meta = layout, decimals, options, meta
+        self._columns = columns
+
+    def _projected(self, meta, columns):
+        return _PartReader(self.layout, self.decimals, self.options, meta, columns)
 
     def __call__(self, part):
         part = _unwrap(part)
         frame = read_part(part.path, self.layout, part.offset, part.first, part.records, self.decimals,
                           columns=self._columns, **self.options)
-        # The dtypes of the meta: Int64 where on_error="null" may leave integers empty.
-        for i, dtype in enumerate(self.meta.dtypes):
-            if str(dtype) != str(frame.dtypes.iloc[i]):
-                frame.isetitem(i, frame.iloc[:, i].astype(dtype))
-        return frame
+        return _in_meta_dtypes(frame, self.meta)
 
 
 def _read_types_part(part, layout, decimals, options, positions=None):
@@ -202,34 +216,21 @@ def _table_of(tables, name, meta):
     frame = tables[name]
     if not len(frame):
         return quillbox._with_report(meta.copy(), frame.attrs.get("quillbox"))
-    for i, dtype in enumerate(meta.dtypes):
-        if str(dtype) != str(frame.dtypes.iloc[i]):
-            frame.isetitem(i, frame.iloc[:, i].astype(dtype))
-    return frame
+    return _in_meta_dtypes(frame, meta)
 
 
-class _TypeReader:
-    """The task of one record type's partition (a DataFrameIOFunction, as _PartReader):
-    every record of the partition is decoded and checked, and objects are made for the
-    columns of this type that the computation uses only (none for the other types)."""
+class _TypeReader(_Projected):
+    """The task of one record type's partition (as _PartReader): every record of the
+    partition is decoded and checked, and objects are made for the columns of this type
+    that the computation uses only (none for the other types)."""
 
     def __init__(self, layout, decimals, options, name, types, meta, columns=None):
         self.layout, self.decimals, self.options, self.name, self.types, self.meta = \
             layout, decimals, options, name, types, meta
         self._columns = columns
 
-    @property
-    def columns(self):
-        return list(self.meta.columns) if self._columns is None else self._columns
-
-    def project_columns(self, columns):
-        columns = list(columns)
-        if columns == list(self.meta.columns):
-            return self
-        wanted = set(columns)
-        positions = [i for i, name in enumerate(self.meta.columns) if name in wanted]
-        return _TypeReader(self.layout, self.decimals, self.options, self.name, self.types,
-                           self.meta.iloc[:, positions], columns)
+    def _projected(self, meta, columns):
+        return _TypeReader(self.layout, self.decimals, self.options, self.name, self.types, meta, columns)
 
     def __call__(self, part):
         names = list(self.meta.columns)

@@ -472,6 +472,144 @@ TEST(LentCsvRows, TheSameFieldsAsTheCopiedRows) {
 
 }  // namespace
 
+// The direct forms compiled once for a layout write every column as the per-cell rule
+// (CsvCellInto, JsonCellInto) does, and give way where it does: display numbers of every
+// length, sign place and scale (those of up to 8 digits read at once), packed numbers
+// (nibbles read at once) with pictures shorter than their nibbles, binary and COMP-5 of
+// every length and sign, ASCII text with the characters CSV quotes and JSON escapes,
+// bytes of 0x80 and above, trimmed or not; in code pages that keep ASCII and in EBCDIC.
+TEST(DirectPlan, RowsEqualTheCellByCellRule) {
+    std::mt19937 random(41);
+    struct Page {
+        const char* encoding;
+        unsigned positive, negative;   // 0: the page's own sign zones
+        bool trim;
+    };
+    const Page pages[] = {{"cp932", 0, 0, false}, {"cp932", 0x30, 0x70, true}, {"ibm-037", 0, 0, false},
+                          {"latin-1", 0, 0, true}, {"utf-8", 0x30, 0x70, false}};
+    const char kText[] = "AZaz09 ,\"\r\n\\\t\x7f\x80\xe3\x81\x82  ";
+    for (const Page& page : pages) {
+        DataOptions options;
+        options.encoding = page.encoding;
+        options.trim = page.trim;
+        if (page.positive != 0) {
+            options.signZonesGiven = true;
+            options.positiveZone = page.positive;
+            options.negativeZone = page.negative;
+        }
+        std::string error;
+        constexpr int kLength = 80;
+        std::unique_ptr<ValueCodec> codec = ValueCodec::Create(options, kLength, error);
+        ASSERT_TRUE(codec) << error;
+        const unsigned zone = codec->Text().DigitZone();
+        const bool ebcdic = codec->Text().IsEbcdic();
+        const unsigned signZones[] = {zone, page.positive != 0 ? page.positive : (ebcdic ? 0xC0u : 0x40u),
+                                      page.negative != 0 ? page.negative : (ebcdic ? 0xD0u : 0x50u), 0xB0, 0xF0};
+        int rows = 0, direct = 0;
+        for (int trial = 0; trial < 3000; ++trial) {
+            LayoutPlan plan;
+            plan.recordLength = kLength;
+            std::vector<unsigned char> record(kLength);
+            for (unsigned char& b : record) b = static_cast<unsigned char>(random());
+            const int columns = 1 + static_cast<int>(random() % 6);
+            for (int c = 0; c < columns; ++c) {
+                Field field{};
+                field.column = "F" + std::to_string(c);
+                const int kind = static_cast<int>(random() % 5);
+                field.isSigned = random() % 2 == 0;
+                field.scale = static_cast<int>(random() % 10) - (random() % 4 == 0 ? 3 : 0);
+                if (kind == 0) {
+                    field.kind = Field::kDisplay;
+                    field.signLeading = random() % 2 == 0;
+                    field.signSeparate = field.isSigned && random() % 4 == 0;
+                    field.digits = 1 + static_cast<int>(random() % 12);
+                    field.length = field.digits + (field.signSeparate ? 1 : 0);
+                } else if (kind == 1) {
+                    field.kind = Field::kPacked;
+                    field.length = 1 + static_cast<int>(random() % 10);
+                    field.digits = 2 * field.length - 1 - static_cast<int>(random() % 3);
+                } else if (kind == 2) {
+                    field.kind = random() % 2 ? Field::kBinary : Field::kComp5;
+                    field.length = 1 + static_cast<int>(random() % 8);
+                    field.scale = random() % 3 == 0 ? field.scale : 0;
+                    field.digits = 18;
+                } else {
+                    field.kind = Field::kText;
+                    field.length = 1 + static_cast<int>(random() % 40);
+                }
+                field.offset = static_cast<int>(random() % static_cast<unsigned>(kLength - field.length + 1));
+                unsigned char* bytes = record.data() + field.offset;
+                // Mostly good values, now and then a byte of anything.
+                if (field.kind == Field::kDisplay) {
+                    for (int i = 0; i < field.length; ++i) {
+                        bytes[i] = static_cast<unsigned char>(zone | (random() % 3 == 0 ? 0 : random() % 10));
+                    }
+                    if (field.isSigned && !field.signSeparate) {
+                        unsigned char& sign = bytes[field.signLeading ? 0 : field.length - 1];
+                        sign = static_cast<unsigned char>((sign & 0x0F) | signZones[random() % 5]);
+                    } else if (field.signSeparate) {
+                        bytes[field.signLeading ? 0 : field.length - 1] =
+                            random() % 2 ? (ebcdic ? 0x60 : '-') : (ebcdic ? 0x4E : '+');
+                    }
+                } else if (field.kind == Field::kPacked) {
+                    const int zeros = static_cast<int>(random() % (2 * field.length + 1));
+                    for (int i = 0; i < field.length; ++i) {
+                        unsigned high = 2 * i < zeros ? 0 : random() % 10, low = 2 * i + 1 < zeros ? 0 : random() % 10;
+                        bytes[i] = static_cast<unsigned char>(high << 4 | low);
+                    }
+                    const unsigned signs[] = {0x0C, 0x0D, 0x0F, 0x0B, 0x05};
+                    bytes[field.length - 1] = static_cast<unsigned char>((bytes[field.length - 1] & 0xF0) | signs[random() % 5]);
+                } else if (field.kind == Field::kText) {
+                    for (int i = 0; i < field.length; ++i) {
+                        bytes[i] = random() % 8 == 0 ? static_cast<unsigned char>(kText[random() % (sizeof kText - 1)])
+                                                     : static_cast<unsigned char>(ebcdic ? 0xC1 + random() % 9 : 'a' + random() % 26);
+                    }
+                    if (random() % 3 == 0) std::memset(bytes + random() % field.length, ebcdic ? 0x40 : ' ', 1);
+                    if (random() % 4 == 0) {
+                        for (int i = field.length / 2; i < field.length; ++i) bytes[i] = ebcdic ? 0x40 : ' ';
+                    }
+                }
+                if (random() % 10 == 0) bytes[random() % field.length] = static_cast<unsigned char>(random());
+                plan.fields.push_back(field);
+            }
+            const DirectPlan compiled = codec->CompileDirect(plan);
+            ASSERT_EQ(compiled.steps.size(), plan.fields.size());
+            // The row as the cells make it.
+            std::string expected;
+            bool whole = true;
+            for (const Field& field : plan.fields) {
+                std::vector<char> cell(ValueCodec::CellRoom(field) + 64);
+                char* end = codec->CsvCellInto(field, record.data(), cell.data());
+                if (end == nullptr) {
+                    whole = false;
+                    break;
+                }
+                if (&field != &plan.fields.front()) expected += ',';
+                expected.append(cell.data(), end);
+            }
+            expected += "\n";
+            std::vector<char> out(4096);
+            char* end = codec->CsvRowInto(compiled, record.data(), out.data(), "\n");
+            ++rows;
+            ASSERT_EQ(end != nullptr, whole) << page.encoding << " trial " << trial;
+            if (end != nullptr) {
+                ++direct;
+                ASSERT_EQ(std::string(out.data(), end), expected) << page.encoding << " trial " << trial;
+            }
+            for (size_t i = 0; i < plan.fields.size(); ++i) {
+                std::vector<char> a(ValueCodec::CellRoom(plan.fields[i]) + 64), b(a.size());
+                char* endA = codec->JsonCellInto(plan.fields[i], record.data(), a.data());
+                char* endB = codec->JsonCellInto(compiled, compiled.steps[i], record.data(), b.data());
+                ASSERT_EQ(endA != nullptr, endB != nullptr) << page.encoding << " trial " << trial << " column " << i;
+                if (endA != nullptr) {
+                    ASSERT_EQ(std::string(a.data(), endA), std::string(b.data(), endB)) << page.encoding << " column " << i;
+                }
+            }
+        }
+        EXPECT_GT(direct, rows / 5) << page.encoding << ": most rows take the direct path";
+    }
+}
+
 // Encode's quick forms (decided once for each column) against Encode itself: a value
 // they take gets Encode's bytes, and one they leave (unusual text, a value that does not
 // fit or is refused) is left with nothing written, for Encode to store or refuse.
