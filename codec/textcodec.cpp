@@ -475,7 +475,21 @@ public:
     }
     Written DecodeNationalInto(const unsigned char* bytes, size_t length, char* out, char*& end) override {
         if (length % 2 != 0 || !LeadBytes(bytes, length)) return kNoText;
-        return Walk(bytes, length, out, end);
+        // Walk's reading, a pair at a time: the table of each lead byte looked up in
+        // place, without a call for each character.
+        char* o = out;
+        for (size_t i = 0; i < length; i += 2) {
+            const unsigned char lead = bytes[i];
+            if (singles_[lead].length != 0) return Walk(bytes, length, out, end);   // a byte that is a character alone
+            const Utf8Entry* table = pairs_[lead] ? pairs_[lead].get() : Pairs(lead);
+            const Utf8Entry& entry = table[bytes[i + 1]];
+            if (entry.length == 0) return kNoText;
+            if (entry.length == Utf8Entry::kLonger) return kUseDecode;
+            std::memcpy(o, entry.bytes, sizeof entry.bytes);
+            o += entry.length;
+        }
+        end = o;
+        return kWritten;
     }
     bool Encode(const char* text, size_t length, std::string& out) override {
         out.clear();

@@ -747,3 +747,37 @@ TEST(JsonRows, MembersInAnyOrderAndRefusalsByTheirPlace) {
         std::fclose(in);
     }
 }
+
+// Shift_JIS national text written straight into a buffer gives the string path's text,
+// and refuses what it refuses: every double byte alone, and runs of them.
+TEST(DirectPlan, Cp932NationalIntoEqualsTheStringPath) {
+    std::string error;
+    std::unique_ptr<TextCodec> codec = TextCodec::Create("cp932", error);
+    ASSERT_TRUE(codec) << error;
+    std::mt19937 random(7);
+    int written = 0;
+    for (int code = 0; code < 0x10000 + 4000; ++code) {
+        std::vector<unsigned char> bytes;
+        if (code < 0x10000) {
+            bytes = {static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code)};
+        } else {
+            for (int n = 1 + static_cast<int>(random() % 12); n > 0; --n) {
+                const unsigned leads[] = {0x81, 0x82, 0x88, 0x93, 0x96, 0xE0, 0xEA, 0xFA, 0x41};
+                bytes.push_back(static_cast<unsigned char>(leads[random() % 9]));
+                bytes.push_back(static_cast<unsigned char>(0x40 + random() % 0xC0));
+            }
+        }
+        std::string expected;
+        const bool ok = codec->DecodeNational(bytes.data(), bytes.size(), expected);
+        std::vector<char> out(bytes.size() * TextCodec::kMostPerByte + TextCodec::kRoomAfter);
+        char* end = nullptr;
+        const TextCodec::Written result = codec->DecodeNationalInto(bytes.data(), bytes.size(), out.data(), end);
+        if (result == TextCodec::kUseDecode) continue;
+        ASSERT_EQ(result == TextCodec::kWritten, ok) << "code " << code;
+        if (ok) {
+            ++written;
+            ASSERT_EQ(std::string(out.data(), end), expected) << "code " << code;
+        }
+    }
+    EXPECT_GT(written, 7000);
+}
