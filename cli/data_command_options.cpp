@@ -29,6 +29,9 @@
 
 #include "data_run.h"
 #include "next_step.h"
+#ifdef QB_HAVE_PARALLEL
+#include "parallel.h"
+#endif
 #include "verify_report.h"
 #include "output_file.h"
 #include "rectypes.h"
@@ -254,7 +257,7 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
         ->check(CountIn(0, LLONG_MAX, "the most records to take"));
     command->add_option("--threads", options.threads,
                         "decode (the database loads too), verify and encode (CSV or JSON Lines into fixed, lines or rdw records): threads working on the "
-                        "input (default 1); the output is the same whatever the "
+                        "input (default: the machine's cores; 1 reads on one thread); the output is the same whatever the "
                         "number")
         ->check(CountIn(1, 256, "the threads to run on"));
     command->add_option("--on-error", options.onError,
@@ -674,7 +677,12 @@ void RunDataCommand(const DataCommandOptions& given, bool decode, bool verify) {
     options.redefinesAll = given.redefines == "all";
     options.skip = given.skip;
     options.count = given.count;
+    // Every core unless told otherwise; what cannot run on threads runs on one.
+#ifdef QB_HAVE_PARALLEL
+    options.threads = given.threads > 0 ? given.threads : DefaultThreads();
+#else
     options.threads = given.threads > 0 ? given.threads : 1;
+#endif
     ParseOnError(given.onError, options.onError);
     // verify reads the whole file: bad records are counted and passed over.
     if (verify && !given.onErrorGiven) options.onError = OnError::kSkip;

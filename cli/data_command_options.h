@@ -25,7 +25,7 @@ struct DataCommandOptions {
     std::string redefines = "first";
     long long skip = 0;
     long long count = -1;
-    int threads = 0;                  // --threads; 0: one
+    int threads = 0;                  // --threads; 0: the machine's cores
     std::string onError = "stop";
     bool trim = false;
     bool serialNo = false;

@@ -1,12 +1,14 @@
-// A decode of one input on several threads. The calling thread frames the records (the
-// framing of every record format is cheap and must be read in order anyway, which also
-// serves standard input and pipes) and hands them out in chunks of a few MB; each
-// worker thread decodes its chunks with a setup, sinks and output buffers of its own that
-// live for the whole run (begun once, emptied after each chunk); the calling thread then
-// writes the chunks' output, and hands their faults to the run's observer, in file order.
+// A decode of one input on several threads. Each thread takes the next chunk of a few
+// hundred KB in turn (fixed records of a regular file: read at their place by
+// arithmetic; other formats, standard input and pipes: framed in order, since framing
+// must read in order anyway), decodes it with a setup, sinks and output buffers of its
+// own that live for the whole run (begun once, emptied after each chunk), and writes the
+// chunk's output, and hands its faults to the run's observer, when its turn in file
+// order comes (the thread that finishes the oldest chunk writes it and every later one
+// already done). N threads are busy and no more.
 // What comes out is what one thread gives, byte for byte: the same rows, the same record
 // numbers, the same faults in the same order, the same stop. Memory stays bounded: at
-// most two chunks a thread are in hand at once, and a written chunk's room is reused.
+// most about two chunks a thread are in hand at once, and a written chunk's room is reused.
 //
 //     DecodeWork work(head, recordLength, options, threads, error);   // one layout
 //     RunResult result = DecodeParallel(work, reader, {out}, observer);
