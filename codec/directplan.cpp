@@ -133,6 +133,55 @@ inline bool PlainAscii(const unsigned char* record, const DirectStep& step, bool
     return true;
 }
 
+// `n` bytes of an item copied from `from` to `out` in whole words, the last word
+// overlapping the one before it (nothing read beyond the item); their end.
+inline char* CopyItem(char* out, const unsigned char* from, size_t n) {
+    if (n >= 16) {
+        size_t i = 0;
+        for (; i + 16 <= n; i += 16) std::memcpy(out + i, from + i, 16);
+        if (i < n) std::memcpy(out + n - 16, from + n - 16, 16);
+    } else if (n >= 8) {
+        std::memcpy(out, from, 8);
+        std::memcpy(out + n - 8, from + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(out, from, 4);
+        std::memcpy(out + n - 4, from + n - 4, 4);
+    } else {
+        for (size_t i = 0; i < n; ++i) out[i] = static_cast<char>(from[i]);
+    }
+    return out + n;
+}
+
+// `n` bytes of a text with DirectJson::kSlack bytes after it copied to `out` in blocks
+// of 16 (up to 15 bytes beyond its end written too, for the next value to overwrite).
+inline char* CopyPiece(char* out, const char* from, size_t n) {
+    for (size_t i = 0; i < n; i += 16) std::memcpy(out + i, from + i, 16);
+    return out + n;
+}
+
+// Whether `n` bytes of UTF-8 at `p` hold one that a JSON string escapes (quote,
+// backslash, control characters).
+inline bool NeedsEscapes(const char* p, size_t n) {
+#if QB_DIRECT_SSE2
+    if (n >= 16) {
+        auto special = [](const char* q) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+            // Control characters: below 0x20 among the bytes a signed compare puts at zero or above.
+            const __m128i control = _mm_andnot_si128(_mm_cmplt_epi8(v, _mm_setzero_si128()), _mm_cmplt_epi8(v, _mm_set1_epi8(0x20)));
+            const __m128i hit =
+                _mm_or_si128(control, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
+            return static_cast<unsigned>(_mm_movemask_epi8(hit));
+        };
+        unsigned any = 0;
+        size_t i = 0;
+        for (; i + 16 <= n; i += 16) any |= special(p + i);
+        if (i < n) any |= special(p + n - 16);
+        return any != 0;
+    }
+#endif
+    return NeedsJsonEscapes(p, n);
+}
+
 }  // namespace
 
 DirectPlan ValueCodec::CompileDirect(const LayoutPlan& plan) const {
@@ -201,6 +250,7 @@ DirectPlan ValueCodec::CompileDirect(const LayoutPlan& plan) const {
                 }
             }
             break;
+        case Field::kNational: step.op = DirectStep::kNational; break;
         default: break;
         }
         row.steps.push_back(step);
@@ -328,22 +378,60 @@ DirectPlan ValueCodec::CompileDirect(const LayoutPlan& plan) const {
     return CsvCellInto(*step.field, record, out);
 }
 
-char* ValueCodec::JsonCellInto(const DirectPlan& row, const DirectStep& step, const unsigned char* record, char* out) {
-    if (step.op != DirectStep::kAsciiText) {
-        if (step.field->kind == Field::kText || step.field->kind == Field::kNational) {
-            return JsonCellInto(*step.field, record, out);
+[[gnu::always_inline]] inline char* ValueCodec::JsonDirectCell(const DirectPlan& row, const DirectStep& step,
+                                                                 const unsigned char* record, char* out) {
+    switch (step.op) {
+    case DirectStep::kAsciiText: {
+        if (!PlainAscii(record, step, true)) return JsonCellInto(*step.field, record, out);
+        *out++ = '"';
+        char* end = CopyItem(out, record + step.at, static_cast<size_t>(step.length));
+        if (options_.trim) {
+            while (end > out && end[-1] == ' ') --end;
         }
-        return CsvCellInto(row, step, record, out);
+        *end++ = '"';
+        return end;
     }
-    if (!PlainAscii(record, step, true)) return JsonCellInto(*step.field, record, out);
-    *out++ = '"';
-    char* end = out + step.length;
-    std::memcpy(out, record + step.at, static_cast<size_t>(step.length));
-    if (options_.trim) {
-        while (end > out && end[-1] == ' ') --end;
+    case DirectStep::kNational: {
+        *out++ = '"';
+        char* end = nullptr;
+        if (text_->DecodeNationalInto(record + step.at, static_cast<size_t>(step.length), out, end) != TextCodec::kWritten) {
+            return nullptr;
+        }
+        if (options_.trim) {
+            // Trailing blanks: spaces and full-width spaces.
+            for (;;) {
+                if (end > out && end[-1] == ' ') --end;
+                else if (end - out >= 3 && std::memcmp(end - 3, "\xE3\x80\x80", 3) == 0) end -= 3;
+                else break;
+            }
+        }
+        if (NeedsEscapes(out, static_cast<size_t>(end - out))) return nullptr;
+        *end++ = '"';
+        return end;
     }
-    *end++ = '"';
-    return end;
+    default: break;
+    }
+    if (step.field->kind == Field::kText) return JsonCellInto(*step.field, record, out);
+    return CsvCellInto(row, step, record, out);
+}
+
+char* ValueCodec::JsonCellInto(const DirectPlan& row, const DirectStep& step, const unsigned char* record, char* out) {
+    return JsonDirectCell(row, step, record, out);
+}
+
+char* ValueCodec::JsonRowInto(const DirectPlan& row, const DirectJson& json, const unsigned char* record, char* out) {
+    const char* text = json.text.data();
+    for (const DirectJson::Piece& piece : json.pieces) {
+        out = CopyPiece(out, text + piece.at, piece.length);
+        if (piece.column < 0) {
+            std::memcpy(out, "null", 4);
+            out += 4;
+            continue;
+        }
+        out = JsonDirectCell(row, row.steps[static_cast<size_t>(piece.column)], record, out);
+        if (out == nullptr) return nullptr;
+    }
+    return CopyPiece(out, text + json.afterAt, json.afterLength);
 }
 
 char* ValueCodec::CsvRowInto(const DirectPlan& row, const unsigned char* record, char* out, const std::string& lineEnd) {

@@ -510,35 +510,29 @@ JsonRowWriter::JsonRowWriter(const LayoutPlan& plan, JsonNumbers numbers) {
     for (const auto& step : steps) {
         bool quoted = step.second >= 0 && JsonNumberAsString(plan.fields[static_cast<size_t>(step.second)], numbers);
         std::string direct = (quotedBefore ? "\"" : "") + step.first + (quoted ? "\"" : "");
-        steps_.push_back(Step{pieces_.size(), step.first.size(), step.second, quoted, directPieces_.size(), direct.size()});
+        steps_.push_back(Step{pieces_.size(), step.first.size(), step.second, quoted});
+        DirectJson::Piece piece;
+        piece.at = static_cast<uint32_t>(direct_.text.size());
+        piece.length = static_cast<uint32_t>(direct.size());
+        piece.column = step.second;
+        direct_.pieces.push_back(piece);
         pieces_ += step.first;
-        directPieces_ += direct;
+        direct_.text += direct;
         quotedBefore = quoted;
     }
     after_ = pieces_.size();
     pieces_ += pending + "\n";
     afterLength_ = pieces_.size() - after_;
-    directAfter_ = directPieces_.size();
-    directPieces_ += (quotedBefore ? "\"" : "") + pending + "\n";
-    directAfterLength_ = directPieces_.size() - directAfter_;
-    fixed_ = directPieces_.size() > pieces_.size() ? directPieces_.size() : pieces_.size();
+    direct_.afterAt = static_cast<uint32_t>(direct_.text.size());
+    direct_.text += (quotedBefore ? "\"" : "") + pending + "\n";
+    direct_.afterLength = static_cast<uint32_t>(direct_.text.size() - direct_.afterAt);
+    fixed_ = direct_.text.size() > pieces_.size() ? direct_.text.size() : pieces_.size();
     pieces_.append(RowCells::kSlack, '\0');
-    directPieces_.append(RowCells::kSlack, '\0');
+    direct_.text.append(DirectJson::kSlack, '\0');
 }
 
 char* JsonRowWriter::PutDirect(char* out, ValueCodec& values, const DirectPlan& row, const unsigned char* record) const {
-    for (const Step& step : steps_) {
-        out = CopyText(out, directPieces_.data() + step.directAt, step.directLength);
-        if (step.field < 0) {
-            std::memcpy(out, "null", 4);
-            out += 4;
-            continue;
-        }
-        out = values.JsonCellInto(row, row.steps[static_cast<size_t>(step.field)], record, out);
-        if (out == nullptr) return nullptr;
-    }
-    std::memcpy(out, directPieces_.data() + directAfter_, directAfterLength_);
-    return out + directAfterLength_;
+    return values.JsonRowInto(row, direct_, record, out);
 }
 
 char* JsonRowWriter::Put(char* out, const RowCells& row) const {

@@ -60,14 +60,12 @@ private:
         size_t at, length;   // the text before the value in pieces_: keys, braces, brackets, commas
         int field;           // the value's column; -1 for none (null)
         bool quoted;         // a number column written as a JSON string
-        size_t directAt, directLength;   // the same in directPieces_, the quotes of numbers written as strings in it
     };
     std::vector<Step> steps_;
     std::string pieces_;      // the texts before the values, then the text after the last
                               // (the line end included), then RowCells::kSlack bytes
-    std::string directPieces_;   // the same for PutDirect, a quoted number's quotes around its place
+    DirectJson direct_;       // the same for PutDirect, a quoted number's quotes around its place
     size_t after_ = 0, afterLength_ = 0;
-    size_t directAfter_ = 0, directAfterLength_ = 0;
     size_t fixed_ = 0;        // the bytes of all the pieces
 };
 

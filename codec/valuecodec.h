@@ -119,6 +119,7 @@ struct DirectStep {
         kPacked,         // a packed number of 1 to 8 bytes, 0 <= scale <= its digits
         kBinary,         // binary or COMP-5 of scale 0
         kAsciiText,      // text of a code page that keeps ASCII as it is
+        kNational,       // national text (JSON: decoded straight into the line)
     };
     Op op = kCell;
     bool isSigned = false;
@@ -139,6 +140,20 @@ struct DirectStep {
 struct DirectPlan {
     std::vector<DirectStep> steps;
     signed char zoneSign[16] = {};   // a display sign digit's zone: 1 positive, -1 negative, 0 no sign
+};
+
+// The texts of a JSON line between a plan's values (keys, braces, brackets, commas, the
+// quotes of numbers written as strings), made once by JsonRowWriter for JsonRowInto.
+struct DirectJson {
+    struct Piece {
+        uint32_t at = 0, length = 0;   // the text before the value in `text`
+        int column = -1;               // the value's column; -1 for none (null)
+    };
+    std::vector<Piece> pieces;
+    std::string text;   // the pieces, then the text after the last value (the line end
+                        // included), then kSlack bytes to copy whole blocks from
+    uint32_t afterAt = 0, afterLength = 0;
+    static constexpr size_t kSlack = 32;
 };
 
 // How a column's values are stored, decided once for a layout: the usual numbers (by
@@ -202,6 +217,10 @@ public:
     // The same as a JSON value: numbers bare, text as a string that needs no escapes.
     char* JsonCellInto(const Field& field, const unsigned char* record, char* out);
     char* JsonCellInto(const DirectPlan& row, const DirectStep& step, const unsigned char* record, char* out);
+    // The JSON line of a record's columns (`json`'s pieces between their values) written
+    // at `out` (room: json.text's size and each column's CellRoom + 2); null when a
+    // column needs the general path.
+    char* JsonRowInto(const DirectPlan& row, const DirectJson& json, const unsigned char* record, char* out);
     // The exact value of a display, packed, binary or COMP-5 item of `record` as its
     // digits and sign (the value is the digits over 10^scale), for callers that keep
     // numbers as numbers: the usual values only, as CsvCellInto takes them; false when
@@ -220,6 +239,8 @@ public:
 
 private:
     ValueCodec(const DataOptions& options, int recordLength);
+    // JsonCellInto by a direct form, inlined into JsonRowInto's loop.
+    char* JsonDirectCell(const DirectPlan& row, const DirectStep& step, const unsigned char* record, char* out);
     // Into a string: every kind, and the faults with their reasons.
     bool DecodeText(const Field& field, const unsigned char* record, Cell& cell, Fault& fault);
     bool DecodeDisplay(const Field& field, const unsigned char* bytes, Cell& cell, Fault& fault);

@@ -4,6 +4,7 @@
 // by encode against the record object's setters, and the row writers against the
 // cell-by-cell CSV and JSON writers; CSV rows lent from the reader's buffer against
 // the rows it copies.
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <iconv.h>
 
@@ -533,6 +534,9 @@ TEST(DirectPlan, RowsEqualTheCellByCellRule) {
                     field.length = 1 + static_cast<int>(random() % 8);
                     field.scale = random() % 3 == 0 ? field.scale : 0;
                     field.digits = 18;
+                } else if (kind == 4 && random() % 2 == 0) {
+                    field.kind = Field::kNational;
+                    field.length = 2 * (1 + static_cast<int>(random() % 16));
                 } else {
                     field.kind = Field::kText;
                     field.length = 1 + static_cast<int>(random() % 40);
@@ -568,6 +572,25 @@ TEST(DirectPlan, RowsEqualTheCellByCellRule) {
                     if (random() % 4 == 0) {
                         for (int i = field.length / 2; i < field.length; ++i) bytes[i] = ebcdic ? 0x40 : ' ';
                     }
+                } else if (field.kind == Field::kNational) {
+                    // Double bytes (the full-width space among them), now and then a byte alone
+                    // that JSON escapes or a blank, blanks at the end.
+                    const unsigned char pairs[][2] = {{0x81, 0x40}, {0x82, 0xA0}, {0x88, 0x9F}, {0x93, 0xFA}, {0x83, 0x41}};
+                    const unsigned char alone[] = {'"', '\\', ' ', 'A', 0x01, 0x7F};
+                    for (int i = 0; i + 1 < field.length; i += 2) {
+                        if (random() % 8 == 0) {
+                            bytes[i] = alone[random() % sizeof alone];
+                            bytes[i + 1] = alone[random() % sizeof alone];
+                        } else {
+                            std::memcpy(bytes + i, pairs[random() % 5], 2);
+                        }
+                    }
+                    if (random() % 3 == 0) {
+                        for (int i = field.length / 2 & ~1; i + 1 < field.length; i += 2) {
+                            if (random() % 2) std::memcpy(bytes + i, pairs[0], 2);
+                            else bytes[i] = bytes[i + 1] = ' ';
+                        }
+                    }
                 }
                 if (random() % 10 == 0) bytes[random() % field.length] = static_cast<unsigned char>(random());
                 plan.fields.push_back(field);
@@ -596,6 +619,11 @@ TEST(DirectPlan, RowsEqualTheCellByCellRule) {
                 ++direct;
                 ASSERT_EQ(std::string(out.data(), end), expected) << page.encoding << " trial " << trial;
             }
+            // The JSON line: keys of every length before the values, now and then a null
+            // between them, as the cells make it.
+            DirectJson json;
+            std::string expectedJson;
+            bool wholeJson = true;
             for (size_t i = 0; i < plan.fields.size(); ++i) {
                 std::vector<char> a(ValueCodec::CellRoom(plan.fields[i]) + 64), b(a.size());
                 char* endA = codec->JsonCellInto(plan.fields[i], record.data(), a.data());
@@ -603,7 +631,32 @@ TEST(DirectPlan, RowsEqualTheCellByCellRule) {
                 ASSERT_EQ(endA != nullptr, endB != nullptr) << page.encoding << " trial " << trial << " column " << i;
                 if (endA != nullptr) {
                     ASSERT_EQ(std::string(a.data(), endA), std::string(b.data(), endB)) << page.encoding << " column " << i;
+                    expectedJson += std::string(a.data(), endA);
+                } else {
+                    wholeJson = false;
                 }
+                for (int piece = random() % 4 == 0 ? 2 : 1; piece > 0; --piece) {
+                    const std::string key = (json.pieces.empty() ? "{\"" : ",\"") + std::string(random() % 40, 'k') + "\":";
+                    DirectJson::Piece p;
+                    p.at = static_cast<uint32_t>(json.text.size());
+                    p.length = static_cast<uint32_t>(key.size());
+                    p.column = piece == 1 ? static_cast<int>(i) : -1;
+                    json.pieces.push_back(p);
+                    json.text += key;
+                    expectedJson.insert(expectedJson.size() - (endA != nullptr ? static_cast<size_t>(endA - a.data()) : 0),
+                                        piece == 1 ? key : key + "null");
+                }
+            }
+            json.afterAt = static_cast<uint32_t>(json.text.size());
+            json.text += "}\n";
+            json.afterLength = 2;
+            json.text.append(DirectJson::kSlack, '\0');
+            expectedJson += "}\n";
+            std::fill(out.begin(), out.end(), '\xff');
+            end = codec->JsonRowInto(compiled, json, record.data(), out.data());
+            ASSERT_EQ(end != nullptr, wholeJson) << page.encoding << " trial " << trial;
+            if (end != nullptr) {
+                ASSERT_EQ(std::string(out.data(), end), expectedJson) << page.encoding << " trial " << trial;
             }
         }
         EXPECT_GT(direct, rows / 5) << page.encoding << ": most rows take the direct path";
