@@ -660,6 +660,15 @@ public:
     // CSV rows are lent from the reader's buffer; JSON Lines are read into cells.
     bool LendsRows() const override { return csv_; }
     bool NextLent(const LayoutPlan& plan, std::vector<LentCell>& cells, std::string& rowError, std::string& error) override {
+        if (columnOf_.empty() && cells.size() == plan.fields.size()) {
+            // The fields split straight into the cells.
+            size_t count = 0;
+            if (!reader_.NextCsvRow(cells, count, row_, error)) return false;
+            if (count != cells.size()) {
+                rowError = "a row of " + std::to_string(count) + " fields, the layout has " + std::to_string(cells.size());
+            }
+            return true;
+        }
         if (!reader_.NextCsvRow(views_, row_, error)) return false;
         const size_t columns = columnOf_.empty() ? plan.fields.size() : columnOf_.size();
         if (views_.size() != columns) {

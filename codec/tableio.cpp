@@ -709,11 +709,12 @@ bool TableReader::NextCsvRow(std::vector<std::string>& fields, std::string& erro
 
 namespace {
 
-// The fields of an unquoted row at `begin` as views into the bytes, up to its line end
-// (LF) or `end`: the line end (or null when the bytes hold none) in `lineEnd`. False
+// The fields of an unquoted row at `begin` handed to `put` (where and how many bytes),
+// up to its line end (LF) or `end`: the line end (or null when the bytes hold none) in `lineEnd`. False
 // when a quote comes first: the row may hold a quoted field. One pass over the bytes,
 // sixteen at a time where the machine has SSE2.
-bool SplitPlainRow(const char* begin, const char* end, std::vector<std::string_view>& fields, const char*& lineEnd) {
+template <class Put>
+bool SplitPlainRow(const char* begin, const char* end, Put put, const char*& lineEnd) {
     const char* field = begin;
     const char* p = begin;
 #ifdef __SSE2__
@@ -728,7 +729,7 @@ bool SplitPlainRow(const char* begin, const char* end, std::vector<std::string_v
         if (stop != 0) comma &= (1u << __builtin_ctz(stop)) - 1;
         while (comma != 0) {
             const char* at = p + __builtin_ctz(comma);
-            fields.emplace_back(field, static_cast<size_t>(at - field));
+            put(field, static_cast<size_t>(at - field));
             field = at + 1;
             comma &= comma - 1;
         }
@@ -740,7 +741,7 @@ bool SplitPlainRow(const char* begin, const char* end, std::vector<std::string_v
 #endif
     for (; p < end && *p != '\n' && *p != '"'; ++p) {
         if (*p == ',') {
-            fields.emplace_back(field, static_cast<size_t>(p - field));
+            put(field, static_cast<size_t>(p - field));
             field = p + 1;
         }
     }
@@ -748,7 +749,7 @@ bool SplitPlainRow(const char* begin, const char* end, std::vector<std::string_v
     lineEnd = p < end ? p : nullptr;
     const char* rowEnd = p;
     if (lineEnd != nullptr && rowEnd > field && rowEnd[-1] == '\r') --rowEnd;
-    fields.emplace_back(field, static_cast<size_t>(rowEnd - field));
+    put(field, static_cast<size_t>(rowEnd - field));
     return true;
 }
 
@@ -762,7 +763,8 @@ bool TableReader::NextCsvRow(std::vector<std::string_view>& fields, std::vector<
     const char* begin = buffer_.get() + begin_;
     const char* end = buffer_.get() + end_;
     const char* lineEnd = nullptr;
-    if (SplitPlainRow(begin, end, fields, lineEnd) && (lineEnd != nullptr || eof_)) {
+    auto put = [&fields](const char* at, size_t n) { fields.emplace_back(at, n); };
+    if (SplitPlainRow(begin, end, put, lineEnd) && (lineEnd != nullptr || eof_)) {
         const char* rowEnd = lineEnd != nullptr ? lineEnd : end;
         if (static_cast<uint64_t>(rowEnd - begin) <= maxLine_) {
             begin_ = lineEnd != nullptr ? static_cast<size_t>(lineEnd + 1 - buffer_.get()) : end_;
@@ -772,6 +774,35 @@ bool TableReader::NextCsvRow(std::vector<std::string_view>& fields, std::vector<
     fields.clear();
     if (!NextCsvRow(store, error)) return false;
     for (const std::string& text : store) fields.emplace_back(text);
+    return true;
+}
+
+bool TableReader::NextCsvRow(std::vector<LentCell>& cells, size_t& count, std::vector<std::string>& store,
+                             std::string& error) {
+    count = 0;
+    if (Peek() == EOF) return false;
+    const size_t room = cells.size();
+    LentCell* cell = cells.data();
+    auto put = [cell, room, &count](const char* at, size_t n) {
+        if (count < room) {
+            cell[count].null = n == 0;
+            cell[count].text = std::string_view(at, n);
+        }
+        ++count;
+    };
+    const char* begin = buffer_.get() + begin_;
+    const char* end = buffer_.get() + end_;
+    const char* lineEnd = nullptr;
+    if (SplitPlainRow(begin, end, put, lineEnd) && (lineEnd != nullptr || eof_)) {
+        const char* rowEnd = lineEnd != nullptr ? lineEnd : end;
+        if (static_cast<uint64_t>(rowEnd - begin) <= maxLine_) {
+            begin_ = lineEnd != nullptr ? static_cast<size_t>(lineEnd + 1 - buffer_.get()) : end_;
+            return true;
+        }
+    }
+    count = 0;
+    if (!NextCsvRow(store, error)) return false;
+    for (const std::string& text : store) put(text.data(), text.size());
     return true;
 }
 

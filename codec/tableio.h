@@ -81,6 +81,9 @@ public:
     // The same as views: into the reader's buffer when the row lies in it unquoted,
     // otherwise into the strings of `store`. They stay valid until the next call.
     bool NextCsvRow(std::vector<std::string_view>& fields, std::vector<std::string>& store, std::string& error);
+    // The same straight into `cells` (null for an empty field), as many as it has room
+    // for; `count` is the number of fields the row has, also when that is more.
+    bool NextCsvRow(std::vector<LentCell>& cells, size_t& count, std::vector<std::string>& store, std::string& error);
     // The next non-empty line; false at the end, with `error` set for a line longer
     // than the limit.
     bool NextLine(std::string& line, std::string& error);

@@ -23,26 +23,7 @@ namespace quillbox {
 
 namespace {
 
-const uint64_t kPowers[20] = {1ull,
-                              10ull,
-                              100ull,
-                              1000ull,
-                              10000ull,
-                              100000ull,
-                              1000000ull,
-                              10000000ull,
-                              100000000ull,
-                              1000000000ull,
-                              10000000000ull,
-                              100000000000ull,
-                              1000000000000ull,
-                              10000000000000ull,
-                              100000000000000ull,
-                              1000000000000000ull,
-                              10000000000000000ull,
-                              100000000000000000ull,
-                              1000000000000000000ull,
-                              10000000000000000000ull};
+using numeric_forms_detail::kTens;
 
 // Digit pairs "00" to "99"; the packed byte of a pair of digits.
 struct DigitTables {
@@ -93,7 +74,7 @@ inline uint64_t BinaryMagnitude(const Field& field, const unsigned char* bytes, 
 // The number of decimal digits of `v`: 1 for 0.
 inline int DigitCount(uint64_t v) {
     int guess = ((64 - __builtin_clzll(v | 1)) * 1233) >> 12;   // log10 from log2, at most one low
-    return guess + (v >= kPowers[guess] ? 1 : 0) + (guess == 0 && v < 1 ? 1 : 0);
+    return guess + (v >= kTens[guess] ? 1 : 0) + (guess == 0 && v < 1 ? 1 : 0);
 }
 
 // Exactly 8 digits of `v` (below 10^8) at `out`: four pairs, each found on its own.
@@ -454,7 +435,7 @@ inline size_t TakeDigits(const char* p, size_t i, size_t n, uint64_t& value) {
         // The digits before the first other byte, moved to the end of the word (the zero
         // bytes shifted in before them read as zeros).
         const unsigned k = static_cast<unsigned>(__builtin_ctzll(bad)) / 8;
-        if (k > 0) value = value * kPowers[k] + numeric_forms_detail::EightDigits(chunk << (8 * (8 - k)));
+        if (k > 0) value = value * kTens[k] + numeric_forms_detail::EightDigits(chunk << (8 * (8 - k)));
         return i + k;
     }
 #endif
@@ -484,7 +465,7 @@ inline bool ParsePlainDecimal(std::string_view text, int scale, bool& negative, 
         digits + static_cast<size_t>(scale) > 18) {
         return false;
     }
-    value *= kPowers[static_cast<size_t>(scale) - places];
+    value *= kTens[static_cast<size_t>(scale) - places];
     negative = minus && value != 0;
     magnitude = value;
     return true;
@@ -804,7 +785,7 @@ bool ValueCodec::PackedMagnitude(const Field& field, const unsigned char* bytes,
     if ((bad & 0x80) || (last >> 4) > 9) return false;
     value = value * 10 + (last >> 4);
     // Leading nibbles the picture does not use hold zeros.
-    if (field.digits < nibbles && value >= kPowers[field.digits < 0 ? 0 : field.digits]) return false;
+    if (field.digits < nibbles && value >= kTens[field.digits < 0 ? 0 : field.digits]) return false;
     const int signOf = PackedSignOf(last & 0x0F);
     negative = signOf < 0;
     if (signOf == 0 || (negative && !field.isSigned)) return false;
@@ -1271,7 +1252,7 @@ std::vector<QuickStore> ValueCodec::QuickStores(const std::vector<Field>& fields
         }
         // Numbers of up to 18 digits: those EncodeNumber stores by StoreNumber.
         if (field.digits > 18 || field.scale < 0) continue;
-        store.limit = kPowers[field.digits < 0 ? 0 : field.digits];
+        store.limit = kTens[field.digits < 0 ? 0 : field.digits];
         switch (field.kind) {
         case Field::kDisplay:
             if (field.signSeparate) continue;
@@ -1294,15 +1275,14 @@ std::vector<QuickStore> ValueCodec::QuickStores(const std::vector<Field>& fields
     return stores;
 }
 
-size_t ValueCodec::EncodeQuickRun(const std::vector<QuickStore>& stores, const std::vector<LentCell>& cells,
-                                  size_t from, unsigned char* record) const {
-    const size_t count = stores.size() < cells.size() ? stores.size() : cells.size();
-    size_t i = from;
-    while (i < count && !cells[i].null && EncodeQuick(stores[i], cells[i].text, record)) ++i;
-    return i;
-}
+namespace {
 
-bool ValueCodec::EncodeQuick(const QuickStore& store, std::string_view text, unsigned char* record) const {
+// EncodeQuick's work, inlined into the run over a row's columns (a call a cell costs as
+// much as storing a short number).
+#if defined(__GNUC__)
+__attribute__((always_inline))
+#endif
+inline bool StoreQuick(const TextCodec& codec, const QuickStore& store, std::string_view text, unsigned char* record) {
     unsigned char* bytes = record + store.offset;
     const int length = store.length;
     if (store.op == QuickStore::kText) {
@@ -1310,13 +1290,13 @@ bool ValueCodec::EncodeQuick(const QuickStore& store, std::string_view text, uns
         if (n > static_cast<size_t>(length)) return false;
         const unsigned char* from = reinterpret_cast<const unsigned char*>(text.data());
         if (!AllAscii(from, n)) return false;
-        if (text_->AsciiAsIs()) {
+        if (codec.AsciiAsIs()) {
             std::memcpy(bytes, from, n);
         } else {
-            const unsigned char* map = text_->AsciiBytes();
+            const unsigned char* map = codec.AsciiBytes();
             for (size_t i = 0; i < n; ++i) bytes[i] = map[from[i]];
         }
-        std::memset(bytes + n, text_->Space(), static_cast<size_t>(length) - n);
+        std::memset(bytes + n, codec.Space(), static_cast<size_t>(length) - n);
         return true;
     }
     if (store.op == QuickStore::kGeneral) return false;
@@ -1346,6 +1326,23 @@ bool ValueCodec::EncodeQuick(const QuickStore& store, std::string_view text, uns
     }
 }
 
+}  // namespace
+
+size_t ValueCodec::EncodeQuickRun(const std::vector<QuickStore>& stores, const std::vector<LentCell>& cells,
+                                  size_t from, unsigned char* record) const {
+    const size_t count = stores.size() < cells.size() ? stores.size() : cells.size();
+    const QuickStore* store = stores.data();
+    const LentCell* cell = cells.data();
+    const TextCodec& codec = *text_;
+    size_t i = from;
+    while (i < count && !cell[i].null && StoreQuick(codec, store[i], cell[i].text, record)) ++i;
+    return i;
+}
+
+bool ValueCodec::EncodeQuick(const QuickStore& store, std::string_view text, unsigned char* record) const {
+    return StoreQuick(*text_, store, text, record);
+}
+
 bool ValueCodec::EncodeNumber(const Field& field, std::string_view text, unsigned char* record, Fault& fault) {
     bool negative;
     uint64_t magnitude;
@@ -1359,7 +1356,7 @@ bool ValueCodec::EncodeNumber(const Field& field, std::string_view text, unsigne
     if (negative && !field.isSigned) return Fail(fault, field.offset, "negative value " + Shown(text) + " for an unsigned item", FaultCode::kUnsignedNegative);
     unsigned char* bytes = record + field.offset;
     bool binary = field.kind == Field::kBinary || field.kind == Field::kComp5;
-    bool fitsDigits = field.digits >= 19 || magnitude < kPowers[field.digits < 0 ? 0 : field.digits];
+    bool fitsDigits = field.digits >= 19 || magnitude < kTens[field.digits < 0 ? 0 : field.digits];
     if (fitsDigits && magnitude <= static_cast<uint64_t>(INT64_MAX)) {
         StoreNumber(field, negative, magnitude, bytes);
         return true;

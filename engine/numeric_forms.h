@@ -121,8 +121,8 @@ namespace numeric_forms_detail {
 
 constexpr uint64_t kLanes = 0x0101010101010101ull;
 
-// 10^0 to 10^16.
-constexpr uint64_t kTens[17] = {1ull,
+// 10^0 to 10^19 (the largest power of ten below 2^64).
+constexpr uint64_t kTens[20] = {1ull,
                                 10ull,
                                 100ull,
                                 1000ull,
@@ -138,7 +138,10 @@ constexpr uint64_t kTens[17] = {1ull,
                                 10000000000000ull,
                                 100000000000000ull,
                                 1000000000000000ull,
-                                10000000000000000ull};
+                                10000000000000000ull,
+                                100000000000000000ull,
+                                1000000000000000000ull,
+                                10000000000000000000ull};
 
 // The eight decimal digits of `value` (below 10^8), one a byte, the most significant in
 // the first byte in memory. No division: the quotients by 100 of the two 32-bit lanes

@@ -412,26 +412,41 @@ TEST(RowWriters, CsvAndJsonLinesAsTheCellByCellWriters) {
 void ExpectLentRowsAsCopied(const std::string& text, uint64_t maxLine) {
     std::FILE* copied = std::tmpfile();
     std::FILE* lent = std::tmpfile();
-    ASSERT_TRUE(copied != nullptr && lent != nullptr);
-    for (std::FILE* f : {copied, lent}) {
+    std::FILE* split = std::tmpfile();
+    ASSERT_TRUE(copied != nullptr && lent != nullptr && split != nullptr);
+    for (std::FILE* f : {copied, lent, split}) {
         ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), f), text.size());
         std::rewind(f);
     }
-    TableReader a(copied, maxLine), b(lent, maxLine);
-    std::vector<std::string> fields, store;
+    TableReader a(copied, maxLine), b(lent, maxLine), c(split, maxLine);
+    std::vector<std::string> fields, store, storeC;
     std::vector<std::string_view> views;
+    // The form that splits into cells has room for three: rows of fewer and of more
+    // fields are counted all the same.
+    std::vector<LentCell> cells(3);
     for (long rows = 0;; ++rows) {
-        std::string errorA, errorB;
+        std::string errorA, errorB, errorC;
         bool gotA = a.NextCsvRow(fields, errorA);
         bool gotB = b.NextCsvRow(views, store, errorB);
+        size_t count = 99;
+        bool gotC = c.NextCsvRow(cells, count, storeC, errorC);
         ASSERT_EQ(gotA, gotB) << "row " << rows;
+        ASSERT_EQ(gotA, gotC) << "row " << rows;
         EXPECT_EQ(errorA, errorB) << "row " << rows;
+        EXPECT_EQ(errorA, errorC) << "row " << rows;
         if (!gotA) break;
         ASSERT_EQ(std::vector<std::string>(views.begin(), views.end()), fields) << "row " << rows;
+        ASSERT_EQ(count, fields.size()) << "row " << rows;
+        for (size_t i = 0; i < count && i < cells.size(); ++i) {
+            EXPECT_EQ(std::string(cells[i].text), fields[i]) << "row " << rows << " field " << i;
+            EXPECT_EQ(cells[i].null, fields[i].empty()) << "row " << rows << " field " << i;
+        }
         EXPECT_EQ(a.Consumed(), b.Consumed());
+        EXPECT_EQ(a.Consumed(), c.Consumed());
     }
     std::fclose(copied);
     std::fclose(lent);
+    std::fclose(split);
 }
 
 TEST(LentCsvRows, TheSameFieldsAsTheCopiedRows) {
