@@ -161,6 +161,9 @@ TEST(DecodeParallelInto, ASinkThatFailsEndsTheRunWhereOneThreadEndsIt) {
         RunResult a = OneThread(layout, options, data, one, failAt);
         RunResult b = Threads(layout, options, data, many, 100, failAt);
         EXPECT_TRUE(b.failed);
+        // The records read up to the failing row's own, not the whole chunk's.
+        ExpectSameResult(a, b);
+        EXPECT_EQ(a.blanks, b.blanks) << "fail at " << failAt;
         EXPECT_EQ(a.written, b.written) << "fail at " << failAt;
         EXPECT_EQ(one.lines, many.lines) << "fail at " << failAt;
     }
