@@ -98,7 +98,8 @@ struct Chunk {
     std::vector<Entry> entries;
     std::vector<std::string> reasons;   // of the records framed as wrong or fatal
     uint64_t consumed = 0;           // the input's bytes consumed after the chunk's records
-    std::vector<std::string> out;    // per output: the chunk's rows as written
+    std::vector<std::string> out;    // per output: the chunk's rows as written through its stream
+    std::vector<HeldBytes> held;     // per output: then the rows its sink held (their room kept)
     RowBlock rows;                   // or the chunk's rows for a caller's sinks
     std::vector<Event> events;
     RunResult result;
@@ -112,8 +113,7 @@ struct Chunk {
         size_t length = 0, whole = 0, tail = 0;
         long long first = 0;
     } fixed;
-    std::unique_ptr<unsigned char[]> block;   // their bytes
-    size_t blockRoom = 0;
+    const unsigned char* block = nullptr;   // their bytes, in the room of the worker at it
     bool readFailed = false;
 
     void Clear() {
@@ -125,7 +125,10 @@ struct Chunk {
         result = RunResult();
         taken = 0;
         fixed = Fixed();
+        block = nullptr;
         readFailed = false;
+        for (std::string& text : out) text.clear();
+        for (HeldBytes& bytes : held) bytes.size = 0;
     }
 };
 
@@ -234,14 +237,14 @@ public:
         if (fixed.length > 0) {
             if (next_ < fixed.whole) {
                 number = fixed.first + static_cast<long long>(next_);
-                data = chunk_.block.get() + next_ * fixed.length;
+                data = chunk_.block + next_ * fixed.length;
                 length = fixed.length;
                 ++next_;
                 return kRecord;
             }
             if (next_ > fixed.whole || fixed.tail == 0) return kEnd;
             number = fixed.first + static_cast<long long>(next_);
-            data = chunk_.block.get() + next_ * fixed.length;
+            data = chunk_.block + next_ * fixed.length;
             length = fixed.tail;
             ++next_;
             reason = "short record: " + std::to_string(fixed.tail) + " of " + std::to_string(fixed.length) + " bytes";
@@ -262,16 +265,18 @@ private:
     size_t next_ = 0;
 };
 
-// Reads the bytes of a chunk of fixed records at their place; false on a read error.
-bool ReadFixed(int fd, Chunk& chunk) {
+// Reads the bytes of a chunk of fixed records at their place into `room` (of a worker:
+// the bytes are needed while the chunk is worked only); false on a read error.
+bool ReadFixed(int fd, Chunk& chunk, std::unique_ptr<unsigned char[]>& room, size_t& roomSize) {
     const size_t size = chunk.fixed.whole * chunk.fixed.length + chunk.fixed.tail;
-    if (chunk.blockRoom < size) {
-        chunk.block.reset(new unsigned char[size]);
-        chunk.blockRoom = size;
+    if (roomSize < size) {
+        room.reset(new unsigned char[size]);
+        roomSize = size;
     }
+    chunk.block = room.get();
     size_t got = 0;
     while (got < size) {
-        const ssize_t n = pread(fd, chunk.block.get() + got, size - got, static_cast<off_t>(chunk.fixed.at + got));
+        const ssize_t n = pread(fd, room.get() + got, size - got, static_cast<off_t>(chunk.fixed.at + got));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;   // an error, or the file cut short under the run
         got += static_cast<size_t>(n);
@@ -281,11 +286,14 @@ bool ReadFixed(int fd, Chunk& chunk) {
 
 // A worker's sink as a chunk's cursor sees it: the sink itself lives for the whole run
 // (begun once, its buffers and writers kept); each chunk's cursor begins and finishes
-// this view of it, which flushes the chunk's rows and counts them apart from the
-// chunks before.
+// this view of it, which takes the chunk's rows (into the chunk's held bytes when the
+// sink holds them, else through its stream) and counts them apart from the chunks
+// before.
 class ChunkSink : public RowSink {
 public:
     explicit ChunkSink(RowSink& sink) : sink_(sink) {}
+    // Where the chunk at hand takes the bytes the sink holds (null: through its stream).
+    void Hold(HeldBytes* held) { held_ = held; }
     // Begins the sink itself, once for the run.
     bool Open(const LayoutPlan& plan) { return sink_.Begin(plan); }
     bool Begin(const LayoutPlan&) override {
@@ -302,12 +310,18 @@ public:
         ++given_;
         return true;
     }
-    bool Finish() override { return sink_.Finish(); }
+    bool Finish() override {
+        // The rows' bytes handed over where the sink gathered them: not copied into the
+        // stream, written once when the chunk's turn comes.
+        if (held_ != nullptr && sink_.SwapHeld(*held_)) return true;
+        return sink_.Finish();
+    }
     std::string Failure() const override { return sink_.Failure(); }
     long long Stored(long long given) const override { return sink_.Stored(givenBefore_ + given) - storedBefore_; }
 
 private:
     RowSink& sink_;
+    HeldBytes* held_ = nullptr;
     long long given_ = 0;   // rows given over the run
     long long givenBefore_ = 0, storedBefore_ = 0;
 };
@@ -324,7 +338,10 @@ struct DecodeWork::Worker {
     std::vector<std::unique_ptr<RowSink>> owned;
     std::vector<std::unique_ptr<ChunkSink>> views;
     std::vector<RowSink*> sinks;
+    std::vector<int> heldOf;       // per view: the output whose held bytes it takes (-1: none)
     RowBlock* current = nullptr;   // the block of the chunk at hand (rows to a caller's sinks)
+    std::unique_ptr<unsigned char[]> block;   // the bytes of the fixed records at hand
+    size_t blockRoom = 0;
 
     // Makes the run's sinks for rows that go to the caller's `callers` (one per record
     // type, null: the type not taken): each keeps its rows in the block of the chunk at hand.
@@ -333,6 +350,7 @@ struct DecodeWork::Worker {
         views.clear();
         sinks.clear();
         owned.clear();
+        heldOf.clear();
         for (size_t t = 0; t < callers.size(); ++t) {
             if (callers[t] != nullptr) owned.emplace_back(new BlockSink(&current, t));
             else owned.emplace_back();
@@ -349,6 +367,7 @@ struct DecodeWork::Worker {
         views.clear();
         sinks.clear();
         owned.clear();
+        heldOf.clear();
         streams.resize(count);
         for (size_t i = 0; i < count; ++i) {
             if (!taken[i]) continue;
@@ -372,6 +391,9 @@ struct DecodeWork::Worker {
             }
         }
         for (size_t t = 0; t < owned.size(); ++t) {
+            // A sink of its own output may hold its rows for the chunk (those of one
+            // stream for every record type must go through it in the order written).
+            heldOf.push_back(kind == kOneTable ? 0 : kind == kTypeTables ? static_cast<int>(t) : -1);
             if (owned[t] == nullptr) {
                 views.emplace_back();
                 sinks.push_back(nullptr);
@@ -399,6 +421,10 @@ struct DecodeWork::Worker {
         ChunkRecords records(chunk);
         current = &chunk.rows;
         std::vector<std::string>& out = chunk.out;
+        chunk.held.resize(streams.size());
+        for (size_t t = 0; t < views.size(); ++t) {
+            if (views[t] != nullptr) views[t]->Hold(heldOf[t] >= 0 ? &chunk.held[static_cast<size_t>(heldOf[t])] : nullptr);
+        }
         RunResult result;
         if (setup != nullptr) {
             RecordCursor cursor(*setup, records, sinks, log);
@@ -491,16 +517,18 @@ struct DecodeRunner {
         std::FILE* in = reader.Input();
         const int fd = in != nullptr ? fileno(in) : -1;
         auto decode = [&](size_t w, Chunk& chunk) {
-            if (chunk.fixed.length > 0 && !ReadFixed(fd, chunk)) {
-                chunk.readFailed = true;
-                return;
-            }
+            DecodeWork::Worker& worker = *work.workers_[w];
             ChunkLog log(&chunk.events, &chunk.rows);
             try {
-                chunk.result = work.workers_[w]->Run(chunk, log);
+                if (chunk.fixed.length > 0 && !ReadFixed(fd, chunk, worker.block, worker.blockRoom)) {
+                    chunk.readFailed = true;
+                    return;
+                }
+                chunk.result = worker.Run(chunk, log);
             } catch (const std::bad_alloc&) {
                 chunk.events.clear();
                 chunk.out.clear();
+                for (HeldBytes& bytes : chunk.held) bytes.size = 0;
                 chunk.rows.Clear();
                 chunk.result = RunResult();
                 chunk.result.failed = true;
@@ -659,15 +687,23 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
             }
         }
         bool written = true;
-        for (size_t i = 0; i < count && i < chunk.out.size(); ++i) {
+        for (size_t i = 0; i < count; ++i) {
             if (!taken[i]) continue;
-            const std::string& text = chunk.out[i];
+            // What went through the worker's stream, then what its sink held.
+            const std::string* text = i < chunk.out.size() ? &chunk.out[i] : nullptr;
+            const HeldBytes* held = i < chunk.held.size() ? &chunk.held[i] : nullptr;
+            bool any = false;
+            if (text != nullptr && !text->empty()) {
+                any = true;
+                if (std::fwrite(text->data(), 1, text->size(), outputs[i]) != text->size()) written = false;
+            }
+            if (held != nullptr && held->size > 0) {
+                any = true;
+                if (std::fwrite(held->data.get(), 1, held->size, outputs[i]) != held->size) written = false;
+            }
             // The rows count as written once the output took them (through the stream's
             // own buffer), as one thread counts them.
-            if (!text.empty() && (std::fwrite(text.data(), 1, text.size(), outputs[i]) != text.size() ||
-                                  std::fflush(outputs[i]) != 0)) {
-                written = false;
-            }
+            if (any && std::fflush(outputs[i]) != 0) written = false;
         }
         if (!written) {
             fatal(RunFault::kTable, "cannot write the output");
