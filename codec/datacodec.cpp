@@ -442,6 +442,14 @@ private:
 }  // namespace
 
 RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, RunObserver& observer) {
+    RowSpan span;
+    span.skip = setup.Options().skip;
+    span.count = setup.Options().count;
+    return EncodeRows(setup, source, writer, observer, span);
+}
+
+RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, RunObserver& observer,
+                     RowSpan& span) {
     // GnuCOBOL's LINE SEQUENTIAL WRITE drops trailing blanks (never a number's bytes).
     const DataOptions& options = setup.Options();
     if (options.lineSequential && options.records == RecordFormat::kLines && setup.Variable() == nullptr) {
@@ -449,7 +457,7 @@ RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, 
     }
     RowEncoder encoder(setup, static_cast<size_t>(setup.Plan().recordLength));
     SourceRows rows(setup, source);
-    return EncodeLoop(rows, {&encoder}, nullptr, setup.Options(), writer, observer);
+    return EncodeLoop(rows, {&encoder}, nullptr, setup.Options(), writer, observer, &span);
 }
 
 namespace {

@@ -819,7 +819,7 @@ RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::
 }
 
 bool EncodeParallelTakes(const DataOptions& options) {
-    return options.recordTypes.empty() && options.recordTypeDefault.empty() && options.skip <= 0 && options.count < 0 &&
+    return options.recordTypes.empty() && options.recordTypeDefault.empty() &&
            (options.format == TableFormat::kCsv || options.format == TableFormat::kJsonl) &&
            (options.records == RecordFormat::kFixed || options.records == RecordFormat::kLines ||
             options.records == RecordFormat::kRdw);
@@ -1034,7 +1034,15 @@ struct TableChunk {
     std::string out;                  // the chunk's records as written
     std::vector<Event> events;
     RunResult result;
+    long long rows = 0;               // the rows its encode read (passed over and bad ones too)
     uint64_t consumed = 0;
+};
+
+// What encodes chunks: the layout's setup and a stream for the records, kept for the
+// whole run.
+struct EncodeWorker {
+    DataSetup setup;
+    MemoryStream stream;
 };
 
 }  // namespace
@@ -1047,12 +1055,10 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
         total.failed = true;
     };
     if (threads < 1) threads = 1;
-    struct EncodeWorker {
-        DataSetup setup;
-        MemoryStream stream;
-    };
+    // A worker for each thread, and one more for the chunks encoded again when their
+    // turn comes (those across the end of --skip or --count).
     std::vector<std::unique_ptr<EncodeWorker>> workers;
-    for (int i = 0; i < threads; ++i) {
+    for (int i = 0; i <= threads; ++i) {
         std::unique_ptr<EncodeWorker> worker(new EncodeWorker());
         std::string error;
         if (worker->stream.File() == nullptr) {
@@ -1065,10 +1071,15 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
         }
         workers.push_back(std::move(worker));
     }
+    const std::unique_ptr<EncodeWorker> againOwned = std::move(workers.back());
+    workers.pop_back();
+    EncodeWorker& again = *againOwned;
     const bool csv = options.format == TableFormat::kCsv;
 
-    auto encode = [&](size_t w, TableChunk& chunk) {
-        EncodeWorker* worker = workers[w].get();
+    // Encodes the rows of `chunk` that `span` takes (its rows numbered from 1).
+    auto encodeSpan = [&](EncodeWorker& worker, TableChunk& chunk, RowSpan span) {
+        chunk.events.clear();
+        chunk.result = RunResult();
         ChunkLog log(&chunk.events);
         // The header (CSV) and the chunk's rows, read where they are.
         static const std::string kNone;
@@ -1086,44 +1097,70 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
             outOfMemory();
             return;
         }
-        std::unique_ptr<RowSource> source = MakeTableSource(worker->setup, text);
+        std::unique_ptr<RowSource> source = MakeTableSource(worker.setup, text);
         {
-            RecordWriter writer(worker->stream.File(), options.records, options.blockSize, options.crlf);
-            chunk.result = EncodeRows(worker->setup, *source, writer, log);
+            RecordWriter writer(worker.stream.File(), options.records, options.blockSize, options.crlf);
+            chunk.result = EncodeRows(worker.setup, *source, writer, log, span);
         }
         source.reset();
-        if (!worker->stream.Take(chunk.out)) outOfMemory();
+        chunk.rows = span.rows;
+        if (!worker.stream.Take(chunk.out)) outOfMemory();
     };
+    // The workers take every row of their chunks: which of them --skip and --count take
+    // is known once the rows before are counted, when the chunk's turn comes.
+    auto encode = [&](size_t w, TableChunk& chunk) { encodeSpan(*workers[w], chunk, RowSpan()); };
 
-    bool ended = false;
+    const long long skip = options.skip > 0 ? options.skip : 0;
+    const long long count = options.count;
+    bool ended = false, early = false;   // early: the run ended before the table's end
     long long rowsBefore = 0;   // the rows of the chunks written
     auto retire = [&](TableChunk& chunk) {
         if (ended) return false;
+        const long long before = rowsBefore;
+        // Rows taken as one thread takes them: those past --skip, no more than --count
+        // (and the one past it read). A chunk of such rows alone stands as encoded; a
+        // chunk of passed-over rows alone is left out; one across either end is encoded
+        // again with the skip and count that fall within it.
+        const long long takenBefore = before > skip ? before - skip : 0;
+        const bool within = before >= skip && (count < 0 || chunk.rows <= count - takenBefore);
+        if (!within) {
+            const bool whole = !chunk.result.stopped && !chunk.result.failed;
+            if (whole && chunk.rows <= skip - before) {
+                rowsBefore += chunk.rows;
+                return true;
+            }
+            RowSpan span;
+            span.skip = before < skip ? skip - before : 0;
+            span.count = count < 0 ? -1 : count - takenBefore;
+            encodeSpan(again, chunk, span);
+        }
         // The chunk's rows are numbered from 1: as the whole table's from here.
         for (Event& event : chunk.events) {
             if (event.rejected) {
-                observer.Rejected(event.record + rowsBefore, reinterpret_cast<const unsigned char*>(event.bytes.data()),
+                observer.Rejected(event.record + before, reinterpret_cast<const unsigned char*>(event.bytes.data()),
                                   event.bytes.size());
             } else {
-                if (event.fault.record > 0) event.fault.record += rowsBefore;
+                if (event.fault.record > 0) event.fault.record += before;
                 observer.Fault(event.fault);
             }
         }
-        rowsBefore += chunk.result.read;
+        rowsBefore += chunk.rows;
         total.read += chunk.result.read;
         total.bad += chunk.result.bad;
         total.blanks += chunk.result.blanks;
         if (!chunk.out.empty() && (std::fwrite(chunk.out.data(), 1, chunk.out.size(), out) != chunk.out.size() ||
                                    std::fflush(out) != 0)) {
             fatal(RunFault::kData, "cannot write the output");
-            ended = true;
+            ended = early = true;
             return false;
         }
         total.written += chunk.result.written;
         observer.Progress(total.written, chunk.consumed);
         if (chunk.result.stopped) total.stopped = true;
         if (chunk.result.failed) total.failed = true;
-        if (total.stopped || total.failed) ended = true;
+        // Past the count one thread reads no further.
+        const bool counted = count >= 0 && rowsBefore - skip > count;
+        if (total.stopped || total.failed || counted) ended = early = true;
         return !ended;
     };
 
@@ -1216,8 +1253,10 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
         chunk.header = nullptr;
         chunk.events.clear();
         chunk.result = RunResult();
+        chunk.rows = 0;
     });
-    if (readFailed) fatal(RunFault::kTable, "read error");
+    // One thread reads no further than where the run ended.
+    if (readFailed && !early) fatal(RunFault::kTable, "read error");
     return total;
 }
 
