@@ -353,4 +353,60 @@ TEST(EncodeParallel, ARowOverTheLimitEndsTheRunWhereOneThreadReadsIt) {
     }
 }
 
+// A decode on several threads into table files writes what one thread writes, also
+// where a chunk's rows outgrow the sink's buffer (part of them written through its
+// stream on the way, the rest held for the chunk's turn) and where a chunk is a few
+// records.
+TEST(DecodeParallel, WritesWhatOneThreadWritesWhateverTheChunksRowsCome) {
+    // 60 two-byte binary items: a JSON line is about seven times its record.
+    std::vector<std::string> entries = {"01  W."};
+    for (int i = 1; i <= 60; ++i) entries.push_back("    05  F" + std::to_string(i) + "  PIC S9(4) COMP.");
+    datatest::Layout layout(entries);
+    std::string data;
+    for (int r = 0; r < 12000; ++r) {
+        for (int i = 0; i < 60; ++i) {
+            // Now and then a value wider than its four digits: bad data.
+            const int value = (r * 61 + i * 7) % 9973 + (r % 401 == 0 && i == 5 ? 20000 : 0);
+            data += static_cast<char>(value >> 8);
+            data += static_cast<char>(value & 0xFF);
+        }
+    }
+    for (bool jsonl : {false, true}) {
+        for (OnError policy : {OnError::kSkip, OnError::kStop}) {
+            DataOptions options;
+            options.format = jsonl ? TableFormat::kJsonl : TableFormat::kCsv;
+            options.onError = policy;
+            Encoded one;
+            {
+                DataSetup setup;
+                std::string error;
+                ASSERT_TRUE(setup.Prepare(layout.Head(), layout.Length(), options, error)) << error;
+                TempFile in(data);
+                RecordReader reader(in.file, options.records, static_cast<size_t>(layout.Length()));
+                MemoryOut out;
+                FaultList faults(one.faults);
+                std::unique_ptr<RowSink> sink = MakeTableSink(setup, out.file);
+                one.result = DecodeRecords(setup, reader, *sink, faults);
+                one.records = out.Take();
+            }
+            ASSERT_GT(one.records.size(), jsonl ? 4u << 20 : 100u);
+            for (size_t chunkBytes : {size_t(1) << 20, size_t(3000)}) {
+                const std::string what = std::string(jsonl ? "jsonl" : "csv") + " policy " +
+                                         std::to_string(static_cast<int>(policy)) + " chunk " + std::to_string(chunkBytes);
+                Encoded many;
+                DecodeWork work(layout.Head(), layout.Length(), options, 3);
+                std::string error;
+                ASSERT_TRUE(work.Ready(error)) << error;
+                TempFile in(data);
+                RecordReader reader(in.file, options.records, static_cast<size_t>(layout.Length()));
+                MemoryOut out;
+                FaultList faults(many.faults);
+                many.result = DecodeParallel(work, reader, {out.file}, faults, chunkBytes);
+                many.records = out.Take();
+                ExpectSameEncode(one, many, what);
+            }
+        }
+    }
+}
+
 }  // namespace
