@@ -358,8 +358,11 @@ RunResult DecodeRecordTypes(RecordTypes& types, RecordReader& reader, const std:
 }
 
 RunResult EncodeLoop(TypedRowSource& rows, const std::vector<RowEncoder*>& encoders, RecordTypes* types,
-                     const DataOptions& options, RecordWriter& writer, RunObserver& observer) {
+                     const DataOptions& options, RecordWriter& writer, RunObserver& observer, RowSpan* span) {
     RunResult result;
+    const long long skip = span != nullptr ? span->skip : options.skip;
+    const long long count = span != nullptr ? span->count : options.count;
+    if (span != nullptr) span->rows = 0;
     std::string error, rowError;
     if (!rows.Begin(error)) {
         observer.Fault(Fatal(RunFault::kTable, 0, error, FaultCode::kBadRow));
@@ -378,8 +381,8 @@ RunResult EncodeLoop(TypedRowSource& rows, const std::vector<RowEncoder*>& encod
             break;
         }
         ++number;
-        if (number <= options.skip) continue;
-        if (options.count >= 0 && number - options.skip > options.count) break;
+        if (number <= skip) continue;
+        if (count >= 0 && number - skip > count) break;
         ++result.read;
         if (!rowError.empty()) {
             if (BadRecord(RunFault::kTable, number, rowError, FaultCode::kBadRow, options, observer, result)) break;
@@ -431,6 +434,7 @@ RunResult EncodeLoop(TypedRowSource& rows, const std::vector<RowEncoder*>& encod
         result.failed = true;
     }
     result.written = writer.RecordsWritten();
+    if (span != nullptr) span->rows = number;
     if (rows.ReadFailed()) {
         observer.Fault(Fatal(RunFault::kTable, 0, "read error", FaultCode::kIo));
         result.failed = true;

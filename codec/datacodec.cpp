@@ -442,6 +442,14 @@ private:
 }  // namespace
 
 RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, RunObserver& observer) {
+    RowSpan span;
+    span.skip = setup.Options().skip;
+    span.count = setup.Options().count;
+    return EncodeRows(setup, source, writer, observer, span);
+}
+
+RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, RunObserver& observer,
+                     RowSpan& span) {
     // GnuCOBOL's LINE SEQUENTIAL WRITE drops trailing blanks (never a number's bytes).
     const DataOptions& options = setup.Options();
     if (options.lineSequential && options.records == RecordFormat::kLines && setup.Variable() == nullptr) {
@@ -449,7 +457,7 @@ RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, 
     }
     RowEncoder encoder(setup, static_cast<size_t>(setup.Plan().recordLength));
     SourceRows rows(setup, source);
-    return EncodeLoop(rows, {&encoder}, nullptr, setup.Options(), writer, observer);
+    return EncodeLoop(rows, {&encoder}, nullptr, setup.Options(), writer, observer, &span);
 }
 
 namespace {
@@ -547,6 +555,21 @@ public:
         if (!Flush()) return false;
         if (std::fflush(out_) != 0) failed_ = true;
         return !failed_;
+    }
+    bool SwapHeld(HeldBytes& held) override {
+        if (failed_) return false;
+        held.data.swap(buffer_);
+        std::swap(held.room, capacity_);
+        held.size = used_;
+        stored_ += buffered_;
+        used_ = 0;
+        buffered_ = 0;
+        // Room to gather up to a flush without growing on the way.
+        if (capacity_ < kFlushAt + 64 * 1024) {
+            buffer_.reset(new char[kFlushAt + 64 * 1024]);
+            capacity_ = kFlushAt + 64 * 1024;
+        }
+        return true;
     }
     long long Stored(long long) const override { return stored_; }
 

@@ -107,7 +107,8 @@ struct Chunk {
     std::vector<Entry> entries;
     std::vector<std::string> reasons;   // of the records framed as wrong or fatal
     uint64_t consumed = 0;           // the input's bytes consumed after the chunk's records
-    std::vector<std::string> out;    // per output: the chunk's rows as written
+    std::vector<std::string> out;    // per output: the chunk's rows as written through its stream
+    std::vector<HeldBytes> held;     // per output: then the rows its sink held (their room kept)
     RowBlock rows;                   // or the chunk's rows for a caller's sinks: their cells,
     std::vector<std::unique_ptr<BlockRowSink::Block>> blocks;   // or per type, made ready
     std::vector<RowMark> marks;      // and their order
@@ -123,8 +124,7 @@ struct Chunk {
         size_t length = 0, whole = 0, tail = 0;
         long long first = 0;
     } fixed;
-    std::unique_ptr<unsigned char[]> block;   // their bytes
-    size_t blockRoom = 0;
+    const unsigned char* block = nullptr;   // their bytes, in the room of the worker at it
     bool readFailed = false;
 
     void Clear() {
@@ -140,7 +140,10 @@ struct Chunk {
         result = RunResult();
         taken = 0;
         fixed = Fixed();
+        block = nullptr;
         readFailed = false;
+        for (std::string& text : out) text.clear();
+        for (HeldBytes& bytes : held) bytes.size = 0;
     }
 };
 
@@ -294,14 +297,14 @@ public:
         if (fixed.length > 0) {
             if (next_ < fixed.whole) {
                 number = fixed.first + static_cast<long long>(next_);
-                data = chunk_.block.get() + next_ * fixed.length;
+                data = chunk_.block + next_ * fixed.length;
                 length = fixed.length;
                 ++next_;
                 return kRecord;
             }
             if (next_ > fixed.whole || fixed.tail == 0) return kEnd;
             number = fixed.first + static_cast<long long>(next_);
-            data = chunk_.block.get() + next_ * fixed.length;
+            data = chunk_.block + next_ * fixed.length;
             length = fixed.tail;
             ++next_;
             reason = "short record: " + std::to_string(fixed.tail) + " of " + std::to_string(fixed.length) + " bytes";
@@ -326,16 +329,18 @@ void RowsAtHand::Mark(size_t type, size_t index) {
     chunk->marks.push_back(RowMark{type, index, records->Read(), Blanks() - blanksBefore});
 }
 
-// Reads the bytes of a chunk of fixed records at their place; false on a read error.
-bool ReadFixed(int fd, Chunk& chunk) {
+// Reads the bytes of a chunk of fixed records at their place into `room` (of a worker:
+// the bytes are needed while the chunk is worked only); false on a read error.
+bool ReadFixed(int fd, Chunk& chunk, std::unique_ptr<unsigned char[]>& room, size_t& roomSize) {
     const size_t size = chunk.fixed.whole * chunk.fixed.length + chunk.fixed.tail;
-    if (chunk.blockRoom < size) {
-        chunk.block.reset(new unsigned char[size]);
-        chunk.blockRoom = size;
+    if (roomSize < size) {
+        room.reset(new unsigned char[size]);
+        roomSize = size;
     }
+    chunk.block = room.get();
     size_t got = 0;
     while (got < size) {
-        const ssize_t n = pread(fd, chunk.block.get() + got, size - got, static_cast<off_t>(chunk.fixed.at + got));
+        const ssize_t n = pread(fd, room.get() + got, size - got, static_cast<off_t>(chunk.fixed.at + got));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;   // an error, or the file cut short under the run
         got += static_cast<size_t>(n);
@@ -345,11 +350,14 @@ bool ReadFixed(int fd, Chunk& chunk) {
 
 // A worker's sink as a chunk's cursor sees it: the sink itself lives for the whole run
 // (begun once, its buffers and writers kept); each chunk's cursor begins and finishes
-// this view of it, which flushes the chunk's rows and counts them apart from the
-// chunks before.
+// this view of it, which takes the chunk's rows (into the chunk's held bytes when the
+// sink holds them, else through its stream) and counts them apart from the chunks
+// before.
 class ChunkSink : public RowSink {
 public:
     explicit ChunkSink(RowSink& sink) : sink_(sink) {}
+    // Where the chunk at hand takes the bytes the sink holds (null: through its stream).
+    void Hold(HeldBytes* held) { held_ = held; }
     // Begins the sink itself, once for the run.
     bool Open(const LayoutPlan& plan) { return sink_.Begin(plan); }
     bool Begin(const LayoutPlan&) override {
@@ -366,12 +374,18 @@ public:
         ++given_;
         return true;
     }
-    bool Finish() override { return sink_.Finish(); }
+    bool Finish() override {
+        // The rows' bytes handed over where the sink gathered them: not copied into the
+        // stream, written once when the chunk's turn comes.
+        if (held_ != nullptr && sink_.SwapHeld(*held_)) return true;
+        return sink_.Finish();
+    }
     std::string Failure() const override { return sink_.Failure(); }
     long long Stored(long long given) const override { return sink_.Stored(givenBefore_ + given) - storedBefore_; }
 
 private:
     RowSink& sink_;
+    HeldBytes* held_ = nullptr;
     long long given_ = 0;   // rows given over the run
     long long givenBefore_ = 0, storedBefore_ = 0;
 };
@@ -388,7 +402,10 @@ struct DecodeWork::Worker {
     std::vector<std::unique_ptr<RowSink>> owned;
     std::vector<std::unique_ptr<ChunkSink>> views;
     std::vector<RowSink*> sinks;
-    RowsAtHand at;   // the chunk at hand (rows to a caller's sinks)
+    std::vector<int> heldOf;       // per view: the output whose held bytes it takes (-1: none)
+    RowsAtHand at;                 // the chunk at hand (rows to a caller's sinks)
+    std::unique_ptr<unsigned char[]> block;   // the bytes of the fixed records at hand
+    size_t blockRoom = 0;
 
     // Makes the run's sinks for rows that go to the caller's `callers` (one per record
     // type, null: the type not taken): each keeps its rows in the chunk at hand, made
@@ -398,6 +415,7 @@ struct DecodeWork::Worker {
         views.clear();
         sinks.clear();
         owned.clear();
+        heldOf.clear();
         for (size_t t = 0; t < callers.size(); ++t) {
             if (ready[t] != nullptr) owned.emplace_back(new ReadySink(&at, t));
             else if (callers[t] != nullptr) owned.emplace_back(new BlockSink(&at, t));
@@ -421,6 +439,7 @@ struct DecodeWork::Worker {
         views.clear();
         sinks.clear();
         owned.clear();
+        heldOf.clear();
         streams.resize(count);
         for (size_t i = 0; i < count; ++i) {
             if (!taken[i]) continue;
@@ -444,6 +463,9 @@ struct DecodeWork::Worker {
             }
         }
         for (size_t t = 0; t < owned.size(); ++t) {
+            // A sink of its own output may hold its rows for the chunk (those of one
+            // stream for every record type must go through it in the order written).
+            heldOf.push_back(kind == kOneTable ? 0 : kind == kTypeTables ? static_cast<int>(t) : -1);
             if (owned[t] == nullptr) {
                 views.emplace_back();
                 sinks.push_back(nullptr);
@@ -473,6 +495,10 @@ struct DecodeWork::Worker {
         at.records = &records;
         if (!at.values.empty()) at.blanksBefore = at.Blanks();
         std::vector<std::string>& out = chunk.out;
+        chunk.held.resize(streams.size());
+        for (size_t t = 0; t < views.size(); ++t) {
+            if (views[t] != nullptr) views[t]->Hold(heldOf[t] >= 0 ? &chunk.held[static_cast<size_t>(heldOf[t])] : nullptr);
+        }
         RunResult result;
         if (setup != nullptr) {
             RecordCursor cursor(*setup, records, sinks, log);
@@ -566,16 +592,18 @@ struct DecodeRunner {
         std::FILE* in = reader.Input();
         const int fd = in != nullptr ? fileno(in) : -1;
         auto decode = [&](size_t w, Chunk& chunk) {
-            if (chunk.fixed.length > 0 && !ReadFixed(fd, chunk)) {
-                chunk.readFailed = true;
-                return;
-            }
+            DecodeWork::Worker& worker = *work.workers_[w];
             ChunkLog log(&chunk.events, &chunk.marks);
             try {
-                chunk.result = work.workers_[w]->Run(chunk, log);
+                if (chunk.fixed.length > 0 && !ReadFixed(fd, chunk, worker.block, worker.blockRoom)) {
+                    chunk.readFailed = true;
+                    return;
+                }
+                chunk.result = worker.Run(chunk, log);
             } catch (const std::bad_alloc&) {
                 chunk.events.clear();
                 chunk.out.clear();
+                for (HeldBytes& bytes : chunk.held) bytes.size = 0;
                 chunk.rows.Clear();
                 chunk.marks.clear();
                 chunk.result = RunResult();
@@ -736,15 +764,23 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
             }
         }
         bool written = true;
-        for (size_t i = 0; i < count && i < chunk.out.size(); ++i) {
+        for (size_t i = 0; i < count; ++i) {
             if (!taken[i]) continue;
-            const std::string& text = chunk.out[i];
+            // What went through the worker's stream, then what its sink held.
+            const std::string* text = i < chunk.out.size() ? &chunk.out[i] : nullptr;
+            const HeldBytes* held = i < chunk.held.size() ? &chunk.held[i] : nullptr;
+            bool any = false;
+            if (text != nullptr && !text->empty()) {
+                any = true;
+                if (std::fwrite(text->data(), 1, text->size(), outputs[i]) != text->size()) written = false;
+            }
+            if (held != nullptr && held->size > 0) {
+                any = true;
+                if (std::fwrite(held->data.get(), 1, held->size, outputs[i]) != held->size) written = false;
+            }
             // The rows count as written once the output took them (through the stream's
             // own buffer), as one thread counts them.
-            if (!text.empty() && (std::fwrite(text.data(), 1, text.size(), outputs[i]) != text.size() ||
-                                  std::fflush(outputs[i]) != 0)) {
-                written = false;
-            }
+            if (any && std::fflush(outputs[i]) != 0) written = false;
         }
         if (!written) {
             fatal(RunFault::kTable, "cannot write the output");
@@ -899,7 +935,7 @@ RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::
 }
 
 bool EncodeParallelTakes(const DataOptions& options) {
-    return options.recordTypes.empty() && options.recordTypeDefault.empty() && options.skip <= 0 && options.count < 0 &&
+    return options.recordTypes.empty() && options.recordTypeDefault.empty() &&
            (options.format == TableFormat::kCsv || options.format == TableFormat::kJsonl) &&
            (options.records == RecordFormat::kFixed || options.records == RecordFormat::kLines ||
             options.records == RecordFormat::kRdw);
@@ -1114,7 +1150,15 @@ struct TableChunk {
     std::string out;                  // the chunk's records as written
     std::vector<Event> events;
     RunResult result;
+    long long rows = 0;               // the rows its encode read (passed over and bad ones too)
     uint64_t consumed = 0;
+};
+
+// What encodes chunks: the layout's setup and a stream for the records, kept for the
+// whole run.
+struct EncodeWorker {
+    DataSetup setup;
+    MemoryStream stream;
 };
 
 }  // namespace
@@ -1127,12 +1171,10 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
         total.failed = true;
     };
     if (threads < 1) threads = 1;
-    struct EncodeWorker {
-        DataSetup setup;
-        MemoryStream stream;
-    };
+    // A worker for each thread, and one more for the chunks encoded again when their
+    // turn comes (those across the end of --skip or --count).
     std::vector<std::unique_ptr<EncodeWorker>> workers;
-    for (int i = 0; i < threads; ++i) {
+    for (int i = 0; i <= threads; ++i) {
         std::unique_ptr<EncodeWorker> worker(new EncodeWorker());
         std::string error;
         if (worker->stream.File() == nullptr) {
@@ -1145,10 +1187,15 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
         }
         workers.push_back(std::move(worker));
     }
+    const std::unique_ptr<EncodeWorker> againOwned = std::move(workers.back());
+    workers.pop_back();
+    EncodeWorker& again = *againOwned;
     const bool csv = options.format == TableFormat::kCsv;
 
-    auto encode = [&](size_t w, TableChunk& chunk) {
-        EncodeWorker* worker = workers[w].get();
+    // Encodes the rows of `chunk` that `span` takes (its rows numbered from 1).
+    auto encodeSpan = [&](EncodeWorker& worker, TableChunk& chunk, RowSpan span) {
+        chunk.events.clear();
+        chunk.result = RunResult();
         ChunkLog log(&chunk.events);
         // The header (CSV) and the chunk's rows, read where they are.
         static const std::string kNone;
@@ -1166,44 +1213,70 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
             outOfMemory();
             return;
         }
-        std::unique_ptr<RowSource> source = MakeTableSource(worker->setup, text);
+        std::unique_ptr<RowSource> source = MakeTableSource(worker.setup, text);
         {
-            RecordWriter writer(worker->stream.File(), options.records, options.blockSize, options.crlf);
-            chunk.result = EncodeRows(worker->setup, *source, writer, log);
+            RecordWriter writer(worker.stream.File(), options.records, options.blockSize, options.crlf);
+            chunk.result = EncodeRows(worker.setup, *source, writer, log, span);
         }
         source.reset();
-        if (!worker->stream.Take(chunk.out)) outOfMemory();
+        chunk.rows = span.rows;
+        if (!worker.stream.Take(chunk.out)) outOfMemory();
     };
+    // The workers take every row of their chunks: which of them --skip and --count take
+    // is known once the rows before are counted, when the chunk's turn comes.
+    auto encode = [&](size_t w, TableChunk& chunk) { encodeSpan(*workers[w], chunk, RowSpan()); };
 
-    bool ended = false;
+    const long long skip = options.skip > 0 ? options.skip : 0;
+    const long long count = options.count;
+    bool ended = false, early = false;   // early: the run ended before the table's end
     long long rowsBefore = 0;   // the rows of the chunks written
     auto retire = [&](TableChunk& chunk) {
         if (ended) return false;
+        const long long before = rowsBefore;
+        // Rows taken as one thread takes them: those past --skip, no more than --count
+        // (and the one past it read). A chunk of such rows alone stands as encoded; a
+        // chunk of passed-over rows alone is left out; one across either end is encoded
+        // again with the skip and count that fall within it.
+        const long long takenBefore = before > skip ? before - skip : 0;
+        const bool within = before >= skip && (count < 0 || chunk.rows <= count - takenBefore);
+        if (!within) {
+            const bool whole = !chunk.result.stopped && !chunk.result.failed;
+            if (whole && chunk.rows <= skip - before) {
+                rowsBefore += chunk.rows;
+                return true;
+            }
+            RowSpan span;
+            span.skip = before < skip ? skip - before : 0;
+            span.count = count < 0 ? -1 : count - takenBefore;
+            encodeSpan(again, chunk, span);
+        }
         // The chunk's rows are numbered from 1: as the whole table's from here.
         for (Event& event : chunk.events) {
             if (event.rejected) {
-                observer.Rejected(event.record + rowsBefore, reinterpret_cast<const unsigned char*>(event.bytes.data()),
+                observer.Rejected(event.record + before, reinterpret_cast<const unsigned char*>(event.bytes.data()),
                                   event.bytes.size());
             } else {
-                if (event.fault.record > 0) event.fault.record += rowsBefore;
+                if (event.fault.record > 0) event.fault.record += before;
                 observer.Fault(event.fault);
             }
         }
-        rowsBefore += chunk.result.read;
+        rowsBefore += chunk.rows;
         total.read += chunk.result.read;
         total.bad += chunk.result.bad;
         total.blanks += chunk.result.blanks;
         if (!chunk.out.empty() && (std::fwrite(chunk.out.data(), 1, chunk.out.size(), out) != chunk.out.size() ||
                                    std::fflush(out) != 0)) {
             fatal(RunFault::kData, "cannot write the output");
-            ended = true;
+            ended = early = true;
             return false;
         }
         total.written += chunk.result.written;
         observer.Progress(total.written, chunk.consumed);
         if (chunk.result.stopped) total.stopped = true;
         if (chunk.result.failed) total.failed = true;
-        if (total.stopped || total.failed) ended = true;
+        // Past the count one thread reads no further.
+        const bool counted = count >= 0 && rowsBefore - skip > count;
+        if (total.stopped || total.failed || counted) ended = early = true;
         return !ended;
     };
 
@@ -1296,8 +1369,10 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
         chunk.header = nullptr;
         chunk.events.clear();
         chunk.result = RunResult();
+        chunk.rows = 0;
     });
-    if (readFailed) fatal(RunFault::kTable, "read error");
+    // One thread reads no further than where the run ended.
+    if (readFailed && !early) fatal(RunFault::kTable, "read error");
     return total;
 }
 

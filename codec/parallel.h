@@ -129,15 +129,16 @@ RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::
                              RunObserver& observer, size_t chunkBytes = kParallelChunkBytes);
 
 // Whether an encode with `options` can run on several threads: one layout's CSV or JSON
-// Lines into fixed records, lines or RDW records (blocks group records across rows),
-// every row taken (no skip or count).
+// Lines into fixed records, lines or RDW records (blocks group records across rows).
 bool EncodeParallelTakes(const DataOptions& options);
 
 // Encodes the table read from `in` (CSV or JSON Lines; EncodeParallelTakes) into records
 // on `out` on `threads` workers: the calling thread cuts the table at row ends (a CSV
 // header goes ahead of every chunk's rows), the workers encode the chunks, and the
 // records, the faults (rows numbered as in the whole table) and the counts come out in
-// file order, as one thread gives them.
+// file order, as one thread gives them. The options' skip and count take the rows one
+// thread takes: a chunk across the end of either is encoded again in its turn, with the
+// skip and count that fall within it.
 RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& options, int threads, std::FILE* in,
                          std::FILE* out, RunObserver& observer, size_t chunkBytes = kParallelChunkBytes);
 

@@ -497,6 +497,14 @@ private:
 }  // namespace
 
 RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& writer, RunObserver& observer) {
+    RowSpan span;
+    span.skip = types.Setup(0).Options().skip;
+    span.count = types.Setup(0).Options().count;
+    return EncodeRecordTypes(types, in, writer, observer, span);
+}
+
+RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& writer, RunObserver& observer,
+                            RowSpan& span) {
     const DataOptions& options = types.Setup(0).Options();
     // A fixed-length file's records are all as long as the longest record type.
     std::vector<std::unique_ptr<RowEncoder>> owned;
@@ -507,7 +515,7 @@ RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& wri
         encoders.push_back(owned.back().get());
     }
     RecordKeyRows rows(types, in);
-    return EncodeLoop(rows, encoders, &types, options, writer, observer);
+    return EncodeLoop(rows, encoders, &types, options, writer, observer, &span);
 }
 
 }  // namespace quillbox

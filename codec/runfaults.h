@@ -3,6 +3,7 @@
 #ifndef QUILLBOX_CODEC_RUNFAULTS_H
 #define QUILLBOX_CODEC_RUNFAULTS_H
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -61,11 +62,28 @@ public:
 
 class RecordTypes;
 
-// The one encode loop: the rows of `rows` (skip and count of `options` applied) into
-// records by the encoder of their type, written to `writer`. With `types`, a record
-// whose record-type field does not choose the row's type is bad data.
+// A part of a table encoded alone (a run on several threads): the rows of it passed
+// over and taken at most (in place of the options' skip and count), and, once the loop
+// has ended, the rows it read (passed over, bad and the one past the count included).
+struct RowSpan {
+    long long skip = 0;
+    long long count = -1;   // -1: every row
+    long long rows = 0;
+};
+
+// The one encode loop: the rows of `rows` (skip and count of `options` applied, or
+// those of `span`) into records by the encoder of their type, written to `writer`.
+// With `types`, a record whose record-type field does not choose the row's type is bad
+// data.
 RunResult EncodeLoop(TypedRowSource& rows, const std::vector<RowEncoder*>& encoders, RecordTypes* types,
-                     const DataOptions& options, RecordWriter& writer, RunObserver& observer);
+                     const DataOptions& options, RecordWriter& writer, RunObserver& observer,
+                     RowSpan* span = nullptr);
+
+// EncodeRows and EncodeRecordTypes over a span of a table.
+RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, RunObserver& observer,
+                     RowSpan& span);
+RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& writer, RunObserver& observer,
+                            RowSpan& span);
 
 }  // namespace quillbox
 

@@ -1,10 +1,13 @@
 // A decode on several threads into a caller's own sinks: the sinks hear, on the calling
 // thread, the rows and faults one thread gives them, in the same order, under every
 // policy, for one layout and for record types; a sink that fails ends the run as it
-// ends one thread's.
+// ends one thread's. An encode on several threads writes the records, hears the faults
+// and counts what one thread does: --skip and --count across chunk ends.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -335,6 +338,197 @@ TEST(DecodeParallelInto, RecordTypesGoToTheirOwnSinksAndATypeWithoutOneIsSkipped
         ExpectSameResult(a, b);
         EXPECT_GT(a.bad, 0);
         EXPECT_EQ(one.lines, many.lines);
+    }
+}
+
+// What an encode gave: its records, its faults in order, its counts.
+struct Encoded {
+    std::string records;
+    std::vector<std::string> faults;
+    RunResult result;
+};
+
+class FaultList : public RunObserver {
+public:
+    explicit FaultList(std::vector<std::string>& faults) : faults_(faults) {}
+    void Fault(const RunFault& fault) override {
+        faults_.push_back(std::to_string(fault.record) + " " + std::to_string(fault.offset) + " " + fault.reason);
+    }
+
+private:
+    std::vector<std::string>& faults_;
+};
+
+// Writes into a string: the records an encode wrote.
+struct MemoryOut {
+    MemoryOut() : file(open_memstream(&data, &size)) {}
+    ~MemoryOut() {
+        if (file != nullptr) std::fclose(file);
+        std::free(data);
+    }
+    std::string Take() {
+        std::fclose(file);
+        file = nullptr;
+        return std::string(data != nullptr ? data : "", size);
+    }
+    char* data = nullptr;
+    size_t size = 0;
+    std::FILE* file;
+};
+
+// `rows` CSV rows of kLayout (with the header) or JSON lines; every 89th row has a number
+// too wide for its item, every 211th too few fields, and now and then a quoted text
+// holds a line end.
+std::string Table(int rows, bool jsonl) {
+    std::string table = jsonl ? "" : "K,N,T\n";
+    for (int i = 1; i <= rows; ++i) {
+        const std::string k(1, static_cast<char>('A' + i % 26));
+        const std::string n = i % 89 == 0 ? "1234567" : std::to_string(i % 20000 - 9000);
+        const std::string t = i % 17 == 0 ? "a\nb" : i % 3 == 0 ? "xyz" : "ab";
+        if (jsonl) {
+            table += i % 211 == 0 ? "{\"K\":\"" + k + "\"}\n"
+                                  : "{\"K\":\"" + k + "\",\"N\":" + n + ",\"T\":\"" + (i % 17 == 0 ? "a\\nb" : t) + "\"}\n";
+        } else {
+            table += i % 211 == 0 ? k + "," + n + "\n" : k + "," + n + ",\"" + t + "\"\n";
+        }
+    }
+    return table;
+}
+
+Encoded EncodeOneThread(datatest::Layout& layout, const DataOptions& options, const std::string& table) {
+    Encoded encoded;
+    DataSetup setup;
+    std::string error;
+    EXPECT_TRUE(setup.Prepare(layout.Head(), layout.Length(), options, error)) << error;
+    TempFile in(table);
+    MemoryOut out;
+    FaultList faults(encoded.faults);
+    {
+        std::unique_ptr<RowSource> source = MakeTableSource(setup, in.file);
+        RecordWriter writer(out.file, options.records, options.blockSize, options.crlf);
+        encoded.result = EncodeRows(setup, *source, writer, faults);
+    }
+    encoded.records = out.Take();
+    return encoded;
+}
+
+Encoded EncodeThreads(datatest::Layout& layout, const DataOptions& options, const std::string& table,
+                      size_t chunkBytes) {
+    Encoded encoded;
+    TempFile in(table);
+    MemoryOut out;
+    FaultList faults(encoded.faults);
+    encoded.result = EncodeParallel(layout.Head(), layout.Length(), options, 3, in.file, out.file, faults, chunkBytes);
+    encoded.records = out.Take();
+    return encoded;
+}
+
+void ExpectSameEncode(const Encoded& one, const Encoded& many, const std::string& what) {
+    EXPECT_EQ(one.records, many.records) << what;
+    EXPECT_EQ(one.faults, many.faults) << what;
+    ExpectSameResult(one.result, many.result);
+    EXPECT_EQ(one.result.blanks, many.result.blanks) << what;
+}
+
+TEST(EncodeParallel, SkipAndCountTakeTheRowsOneThreadTakesAcrossChunks) {
+    datatest::Layout layout(kLayout);
+    // (skip, count): none; within the first chunk; ends inside later chunks; nothing
+    // taken; past the table's end; a count that ends where the rows end.
+    const std::vector<std::pair<long long, long long>> spans = {{0, -1},   {3, 4},     {100, 57}, {333, 1000}, {0, 0},
+                                                                {1000, -1}, {5000, 5}, {2, 2998}, {1777, 1223}};
+    for (bool jsonl : {false, true}) {
+        const std::string table = Table(3000, jsonl);
+        for (OnError policy : {OnError::kSkip, OnError::kNull, OnError::kStop}) {
+            for (const auto& span : spans) {
+                DataOptions options;
+                options.format = jsonl ? TableFormat::kJsonl : TableFormat::kCsv;
+                options.onError = policy;
+                options.skip = span.first;
+                options.count = span.second;
+                const std::string what = std::string(jsonl ? "jsonl" : "csv") + " policy " +
+                                         std::to_string(static_cast<int>(policy)) + " skip " +
+                                         std::to_string(span.first) + " count " + std::to_string(span.second);
+                ASSERT_TRUE(EncodeParallelTakes(options));
+                Encoded one = EncodeOneThread(layout, options, table);
+                // Chunks of a few rows: many chunks, the skip and the count ending inside them.
+                ExpectSameEncode(one, EncodeThreads(layout, options, table, 97), what);
+                ExpectSameEncode(one, EncodeThreads(layout, options, table, 4096), what);
+            }
+        }
+    }
+}
+
+// A row longer than the limit is fatal where one thread reads it: also the row just
+// past the count, and a row passed over; not a row further on.
+TEST(EncodeParallel, ARowOverTheLimitEndsTheRunWhereOneThreadReadsIt) {
+    datatest::Layout layout(kLayout);
+    std::string table = "K,N,T\n";
+    for (int i = 1; i <= 2000; ++i) table += i == 1201 ? "A,1," + std::string(300, 'x') + "\n" : "A,1,ab\n";
+    for (const auto& span : std::vector<std::pair<long long, long long>>{
+             {0, 1199}, {0, 1200}, {1100, 100}, {1100, 99}, {1500, -1}, {1200, 0}}) {
+        DataOptions options;
+        options.maxLine = 100;
+        options.skip = span.first;
+        options.count = span.second;
+        const std::string what = "skip " + std::to_string(span.first) + " count " + std::to_string(span.second);
+        Encoded one = EncodeOneThread(layout, options, table);
+        ExpectSameEncode(one, EncodeThreads(layout, options, table, 64), what);
+    }
+}
+
+// A decode on several threads into table files writes what one thread writes, also
+// where a chunk's rows outgrow the sink's buffer (part of them written through its
+// stream on the way, the rest held for the chunk's turn) and where a chunk is a few
+// records.
+TEST(DecodeParallel, WritesWhatOneThreadWritesWhateverTheChunksRowsCome) {
+    // 60 two-byte binary items: a JSON line is about seven times its record.
+    std::vector<std::string> entries = {"01  W."};
+    for (int i = 1; i <= 60; ++i) entries.push_back("    05  F" + std::to_string(i) + "  PIC S9(4) COMP.");
+    datatest::Layout layout(entries);
+    std::string data;
+    for (int r = 0; r < 12000; ++r) {
+        for (int i = 0; i < 60; ++i) {
+            // Now and then a value wider than its four digits: bad data.
+            const int value = (r * 61 + i * 7) % 9973 + (r % 401 == 0 && i == 5 ? 20000 : 0);
+            data += static_cast<char>(value >> 8);
+            data += static_cast<char>(value & 0xFF);
+        }
+    }
+    for (bool jsonl : {false, true}) {
+        for (OnError policy : {OnError::kSkip, OnError::kStop}) {
+            DataOptions options;
+            options.format = jsonl ? TableFormat::kJsonl : TableFormat::kCsv;
+            options.onError = policy;
+            Encoded one;
+            {
+                DataSetup setup;
+                std::string error;
+                ASSERT_TRUE(setup.Prepare(layout.Head(), layout.Length(), options, error)) << error;
+                TempFile in(data);
+                RecordReader reader(in.file, options.records, static_cast<size_t>(layout.Length()));
+                MemoryOut out;
+                FaultList faults(one.faults);
+                std::unique_ptr<RowSink> sink = MakeTableSink(setup, out.file);
+                one.result = DecodeRecords(setup, reader, *sink, faults);
+                one.records = out.Take();
+            }
+            ASSERT_GT(one.records.size(), jsonl ? 4u << 20 : 100u);
+            for (size_t chunkBytes : {size_t(1) << 20, size_t(3000)}) {
+                const std::string what = std::string(jsonl ? "jsonl" : "csv") + " policy " +
+                                         std::to_string(static_cast<int>(policy)) + " chunk " + std::to_string(chunkBytes);
+                Encoded many;
+                DecodeWork work(layout.Head(), layout.Length(), options, 3);
+                std::string error;
+                ASSERT_TRUE(work.Ready(error)) << error;
+                TempFile in(data);
+                RecordReader reader(in.file, options.records, static_cast<size_t>(layout.Length()));
+                MemoryOut out;
+                FaultList faults(many.faults);
+                many.result = DecodeParallel(work, reader, {out.file}, faults, chunkBytes);
+                many.records = out.Take();
+                ExpectSameEncode(one, many, what);
+            }
+        }
     }
 }
 
