@@ -7,9 +7,9 @@
 // takes a copybook of several 01 records instead, the record types chosen by rules on
 // a type field (and a default or none), through the JSON Lines with the record key; a
 // first byte 0xFE takes record-type rules from the input before the data. Where threads
-// are built, the inputs of an odd length are decoded (and their tables encoded) on three
-// threads too, in chunks of a few bytes, which must give the output, the messages and
-// the status of one thread.
+// are built, the inputs of an odd length are decoded (and their tables encoded, with a
+// skip and a count) on three threads too, in chunks of a few bytes, which must give the
+// output, the messages and the status of one thread.
 #include <unistd.h>
 
 #include <cstddef>
@@ -352,7 +352,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::fclose(in);
         std::fclose(out);
         if (size % 2 == 1) {   // encode on three threads too, the table cut into chunks of a few bytes
-            ExpectThreadsSame(reinterpret_cast<const uint8_t*>(table), tableSize, options,
+            // A skip and a count (the input's length chooses) whose ends fall inside chunks.
+            DataOptions spanned = options;
+            spanned.skip = static_cast<long long>(size / 2 % 3);
+            spanned.count = size % 5 == 0 ? -1 : static_cast<long long>(size / 2 % 7);
+            ExpectThreadsSame(reinterpret_cast<const uint8_t*>(table), tableSize, spanned,
                               [&](const DataOptions& o, std::FILE* from, std::FILE* to, std::FILE* err) {
                 return EncodeData(analyzer->GetHead(), recordLength, o, from, to, err);
             });
