@@ -556,6 +556,21 @@ public:
         if (std::fflush(out_) != 0) failed_ = true;
         return !failed_;
     }
+    bool SwapHeld(HeldBytes& held) override {
+        if (failed_) return false;
+        held.data.swap(buffer_);
+        std::swap(held.room, capacity_);
+        held.size = used_;
+        stored_ += buffered_;
+        used_ = 0;
+        buffered_ = 0;
+        // Room to gather up to a flush without growing on the way.
+        if (capacity_ < kFlushAt + 64 * 1024) {
+            buffer_.reset(new char[kFlushAt + 64 * 1024]);
+            capacity_ = kFlushAt + 64 * 1024;
+        }
+        return true;
+    }
     long long Stored(long long) const override { return stored_; }
 
 private:

@@ -154,6 +154,12 @@ public:
     virtual void Rejected(long long /*record*/, const unsigned char* /*data*/, size_t /*length*/) {}
 };
 
+// Output bytes a sink gathered in room of its own and has not written to its stream.
+struct HeldBytes {
+    std::unique_ptr<char[]> data;
+    size_t room = 0, size = 0;
+};
+
 // Where decoded rows go: a table file, a database, a window's list, a program's objects.
 class RowSink {
 public:
@@ -173,6 +179,11 @@ public:
     // it took the row (`failed` set when it could not write it); false leaves the row,
     // decoded, to Row (bad data, a value the direct form does not cover).
     virtual bool DirectRow(const unsigned char* /*record*/, bool& /*failed*/) { return false; }
+    // In place of Finish, for a caller that writes the bytes itself: a sink that gathers
+    // its rows' bytes in room of its own hands what it holds over in `held` (those rows
+    // count as stored) and takes `held`'s room for its next rows. False when it does not
+    // (or it failed): Finish is to be called.
+    virtual bool SwapHeld(HeldBytes& /*held*/) { return false; }
 };
 
 // A cell of a row lent by its source: null, or text kept by the source.

@@ -14,6 +14,7 @@
 #include "orderedpool.h"
 #include "rectypes.h"
 #include "runfaults.h"
+#include "valuecodec.h"
 #include "variableoccurs.h"
 
 namespace quillbox {
@@ -46,22 +47,21 @@ struct Event {
     std::string bytes;
 };
 
-// Decoded rows kept for a caller's sinks: each row's record type and cells, the texts
-// one after another.
+// Decoded rows kept for a caller's sinks that take rows one by one: each row's cells,
+// the texts one after another.
 class RowBlock {
 public:
     size_t Rows() const { return rows_.size(); }
-    size_t Type(size_t row) const { return rows_[row].type; }
     void Clear() {
         rows_.clear();
         ends_.clear();
         kinds_.clear();
         text_.clear();
     }
-    void Add(size_t type, const RowCells& cells) {
+    void Add(const RowCells& cells) {
         const size_t count = cells.Size();
         const size_t base = text_.size();
-        rows_.push_back(RowAt{type, ends_.size(), count, base});
+        rows_.push_back(RowAt{ends_.size(), count, base});
         if (count == 0) return;
         const char* texts = cells.Text(0);
         text_.append(texts, cells.TextBytes());
@@ -84,12 +84,21 @@ public:
 
 private:
     struct RowAt {
-        size_t type, first, count, text;   // its cells' first end, their count, its texts' start
+        size_t first, count, text;   // its cells' first end, their count, its texts' start
     };
     std::vector<RowAt> rows_;
     std::vector<size_t> ends_;
     std::vector<Cell::Kind> kinds_;
     std::string text_;
+};
+
+// A row of a chunk for a caller's sinks, in the order the chunk's run gave them: where it
+// is kept, and what the run had read when it gave it (for a sink that fails there).
+struct RowMark {
+    size_t type;       // the record type: the sink it goes to
+    size_t index;      // its row in the chunk's RowBlock, or in the type's ready block
+    size_t read;       // the chunk's records read, its own included
+    long long blanks;  // the chunk's blank numeric values read so far
 };
 
 // Records framed on the calling thread, decoded on a worker.
@@ -98,8 +107,11 @@ struct Chunk {
     std::vector<Entry> entries;
     std::vector<std::string> reasons;   // of the records framed as wrong or fatal
     uint64_t consumed = 0;           // the input's bytes consumed after the chunk's records
-    std::vector<std::string> out;    // per output: the chunk's rows as written
-    RowBlock rows;                   // or the chunk's rows for a caller's sinks
+    std::vector<std::string> out;    // per output: the chunk's rows as written through its stream
+    std::vector<HeldBytes> held;     // per output: then the rows its sink held (their room kept)
+    RowBlock rows;                   // or the chunk's rows for a caller's sinks: their cells,
+    std::vector<std::unique_ptr<BlockRowSink::Block>> blocks;   // or per type, made ready
+    std::vector<RowMark> marks;      // and their order
     std::vector<Event> events;
     RunResult result;
     size_t taken = 0;                // the records the chunk's cursor read
@@ -112,8 +124,7 @@ struct Chunk {
         size_t length = 0, whole = 0, tail = 0;
         long long first = 0;
     } fixed;
-    std::unique_ptr<unsigned char[]> block;   // their bytes
-    size_t blockRoom = 0;
+    const unsigned char* block = nullptr;   // their bytes, in the room of the worker at it
     bool readFailed = false;
 
     void Clear() {
@@ -122,45 +133,97 @@ struct Chunk {
         bytes.clear();
         events.clear();
         rows.Clear();
+        for (auto& block : blocks) {
+            if (block != nullptr) block->Clear();
+        }
+        marks.clear();
         result = RunResult();
         taken = 0;
         fixed = Fixed();
+        block = nullptr;
         readFailed = false;
+        for (std::string& text : out) text.clear();
+        for (HeldBytes& bytes : held) bytes.size = 0;
     }
 };
 
-// A worker's sink of a record type whose rows go to the caller's sink: the rows kept in
-// the block of the chunk at hand.
+// The records of a chunk, for a worker's cursor.
+class ChunkRecords;
+
+// What a worker's sinks for a caller's sinks know of the chunk at hand.
+struct RowsAtHand {
+    Chunk* chunk = nullptr;
+    const ChunkRecords* records = nullptr;
+    std::vector<const ValueCodec*> values;   // the worker's, one per layout
+    long long blanksBefore = 0;
+
+    long long Blanks() const {
+        long long blanks = 0;
+        for (const ValueCodec* codec : values) blanks += codec->Blanks();
+        return blanks;
+    }
+    // The row just given to type `type`'s sink, kept at `index`.
+    void Mark(size_t type, size_t index);
+};
+
+// A worker's sink of a record type whose rows go to a caller's sink that takes them one
+// by one: the rows' cells kept in the chunk at hand.
 class BlockSink : public RowSink {
 public:
-    BlockSink(RowBlock* const* block, size_t type) : block_(block), type_(type) {}
+    BlockSink(RowsAtHand* at, size_t type) : at_(at), type_(type) {}
     bool Begin(const LayoutPlan&) override { return true; }
     bool Row(const LayoutPlan&, const RowCells& cells) override {
-        (*block_)->Add(type_, cells);
+        RowBlock& rows = at_->chunk->rows;
+        const size_t index = rows.Rows();
+        rows.Add(cells);
+        at_->Mark(type_, index);
         return true;
     }
     bool Finish() override { return true; }
 
 private:
-    RowBlock* const* block_;
+    RowsAtHand* at_;
+    size_t type_;
+};
+
+// A worker's sink of a record type whose rows go to a caller's BlockRowSink: the rows
+// made ready in the chunk's block of that type. A row the block refuses is marked where
+// it would have been, and the caller's sink fails there when it takes it (the worker
+// goes on: its faults after that row are never told).
+class ReadySink : public RowSink {
+public:
+    ReadySink(RowsAtHand* at, size_t type) : at_(at), type_(type) {}
+    bool Begin(const LayoutPlan&) override { return true; }
+    bool Row(const LayoutPlan& plan, const RowCells& cells) override {
+        BlockRowSink::Block& block = *at_->chunk->blocks[type_];
+        const size_t index = block.Rows();
+        block.Add(plan, cells);
+        at_->Mark(type_, index);
+        return true;
+    }
+    bool Finish() override { return true; }
+
+private:
+    RowsAtHand* at_;
     size_t type_;
 };
 
 // Hears a chunk's faults and rejected records for replay in file order.
 class ChunkLog : public RunObserver {
 public:
-    explicit ChunkLog(std::vector<Event>* events, const RowBlock* rows = nullptr) : events_(events), rows_(rows) {}
+    explicit ChunkLog(std::vector<Event>* events, const std::vector<RowMark>* rows = nullptr)
+        : events_(events), rows_(rows) {}
     void Fault(const RunFault& fault) override {
         if (events_ == nullptr) return;
         Event event;
         event.fault = fault;
-        if (rows_ != nullptr) event.rows = rows_->Rows();
+        if (rows_ != nullptr) event.rows = rows_->size();
         events_->push_back(std::move(event));
     }
     void Rejected(long long record, const unsigned char* data, size_t length) override {
         if (events_ == nullptr) return;
         Event event;
-        if (rows_ != nullptr) event.rows = rows_->Rows();
+        if (rows_ != nullptr) event.rows = rows_->size();
         event.rejected = true;
         event.record = record;
         event.bytes.assign(reinterpret_cast<const char*>(data), length);
@@ -169,7 +232,7 @@ public:
 
 private:
     std::vector<Event>* events_;
-    const RowBlock* rows_;
+    const std::vector<RowMark>* rows_;
 };
 
 // An output in memory for the whole run: a stream whose bytes are appended to a string
@@ -234,14 +297,14 @@ public:
         if (fixed.length > 0) {
             if (next_ < fixed.whole) {
                 number = fixed.first + static_cast<long long>(next_);
-                data = chunk_.block.get() + next_ * fixed.length;
+                data = chunk_.block + next_ * fixed.length;
                 length = fixed.length;
                 ++next_;
                 return kRecord;
             }
             if (next_ > fixed.whole || fixed.tail == 0) return kEnd;
             number = fixed.first + static_cast<long long>(next_);
-            data = chunk_.block.get() + next_ * fixed.length;
+            data = chunk_.block + next_ * fixed.length;
             length = fixed.tail;
             ++next_;
             reason = "short record: " + std::to_string(fixed.tail) + " of " + std::to_string(fixed.length) + " bytes";
@@ -262,16 +325,22 @@ private:
     size_t next_ = 0;
 };
 
-// Reads the bytes of a chunk of fixed records at their place; false on a read error.
-bool ReadFixed(int fd, Chunk& chunk) {
+void RowsAtHand::Mark(size_t type, size_t index) {
+    chunk->marks.push_back(RowMark{type, index, records->Read(), Blanks() - blanksBefore});
+}
+
+// Reads the bytes of a chunk of fixed records at their place into `room` (of a worker:
+// the bytes are needed while the chunk is worked only); false on a read error.
+bool ReadFixed(int fd, Chunk& chunk, std::unique_ptr<unsigned char[]>& room, size_t& roomSize) {
     const size_t size = chunk.fixed.whole * chunk.fixed.length + chunk.fixed.tail;
-    if (chunk.blockRoom < size) {
-        chunk.block.reset(new unsigned char[size]);
-        chunk.blockRoom = size;
+    if (roomSize < size) {
+        room.reset(new unsigned char[size]);
+        roomSize = size;
     }
+    chunk.block = room.get();
     size_t got = 0;
     while (got < size) {
-        const ssize_t n = pread(fd, chunk.block.get() + got, size - got, static_cast<off_t>(chunk.fixed.at + got));
+        const ssize_t n = pread(fd, room.get() + got, size - got, static_cast<off_t>(chunk.fixed.at + got));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;   // an error, or the file cut short under the run
         got += static_cast<size_t>(n);
@@ -281,11 +350,14 @@ bool ReadFixed(int fd, Chunk& chunk) {
 
 // A worker's sink as a chunk's cursor sees it: the sink itself lives for the whole run
 // (begun once, its buffers and writers kept); each chunk's cursor begins and finishes
-// this view of it, which flushes the chunk's rows and counts them apart from the
-// chunks before.
+// this view of it, which takes the chunk's rows (into the chunk's held bytes when the
+// sink holds them, else through its stream) and counts them apart from the chunks
+// before.
 class ChunkSink : public RowSink {
 public:
     explicit ChunkSink(RowSink& sink) : sink_(sink) {}
+    // Where the chunk at hand takes the bytes the sink holds (null: through its stream).
+    void Hold(HeldBytes* held) { held_ = held; }
     // Begins the sink itself, once for the run.
     bool Open(const LayoutPlan& plan) { return sink_.Begin(plan); }
     bool Begin(const LayoutPlan&) override {
@@ -302,12 +374,18 @@ public:
         ++given_;
         return true;
     }
-    bool Finish() override { return sink_.Finish(); }
+    bool Finish() override {
+        // The rows' bytes handed over where the sink gathered them: not copied into the
+        // stream, written once when the chunk's turn comes.
+        if (held_ != nullptr && sink_.SwapHeld(*held_)) return true;
+        return sink_.Finish();
+    }
     std::string Failure() const override { return sink_.Failure(); }
     long long Stored(long long given) const override { return sink_.Stored(givenBefore_ + given) - storedBefore_; }
 
 private:
     RowSink& sink_;
+    HeldBytes* held_ = nullptr;
     long long given_ = 0;   // rows given over the run
     long long givenBefore_ = 0, storedBefore_ = 0;
 };
@@ -324,19 +402,31 @@ struct DecodeWork::Worker {
     std::vector<std::unique_ptr<RowSink>> owned;
     std::vector<std::unique_ptr<ChunkSink>> views;
     std::vector<RowSink*> sinks;
-    RowBlock* current = nullptr;   // the block of the chunk at hand (rows to a caller's sinks)
+    std::vector<int> heldOf;       // per view: the output whose held bytes it takes (-1: none)
+    RowsAtHand at;                 // the chunk at hand (rows to a caller's sinks)
+    std::unique_ptr<unsigned char[]> block;   // the bytes of the fixed records at hand
+    size_t blockRoom = 0;
 
     // Makes the run's sinks for rows that go to the caller's `callers` (one per record
-    // type, null: the type not taken): each keeps its rows in the block of the chunk at hand.
-    void OpenRows(const std::vector<RowSink*>& callers) {
+    // type, null: the type not taken): each keeps its rows in the chunk at hand, made
+    // ready for the sink where `ready` says it is a BlockRowSink.
+    void OpenRows(const std::vector<RowSink*>& callers, const std::vector<BlockRowSink*>& ready) {
         streams.clear();
         views.clear();
         sinks.clear();
         owned.clear();
+        heldOf.clear();
         for (size_t t = 0; t < callers.size(); ++t) {
-            if (callers[t] != nullptr) owned.emplace_back(new BlockSink(&current, t));
+            if (ready[t] != nullptr) owned.emplace_back(new ReadySink(&at, t));
+            else if (callers[t] != nullptr) owned.emplace_back(new BlockSink(&at, t));
             else owned.emplace_back();
             sinks.push_back(owned.back().get());
+        }
+        at.values.clear();
+        if (setup != nullptr) {
+            at.values.push_back(&setup->Values());
+        } else {
+            for (size_t t = 0; t < types->Count(); ++t) at.values.push_back(&types->Setup(t).Values());
         }
     }
 
@@ -349,6 +439,7 @@ struct DecodeWork::Worker {
         views.clear();
         sinks.clear();
         owned.clear();
+        heldOf.clear();
         streams.resize(count);
         for (size_t i = 0; i < count; ++i) {
             if (!taken[i]) continue;
@@ -372,6 +463,9 @@ struct DecodeWork::Worker {
             }
         }
         for (size_t t = 0; t < owned.size(); ++t) {
+            // A sink of its own output may hold its rows for the chunk (those of one
+            // stream for every record type must go through it in the order written).
+            heldOf.push_back(kind == kOneTable ? 0 : kind == kTypeTables ? static_cast<int>(t) : -1);
             if (owned[t] == nullptr) {
                 views.emplace_back();
                 sinks.push_back(nullptr);
@@ -397,8 +491,14 @@ struct DecodeWork::Worker {
     // output into the chunk's `out`, faults into `log`, the records read into `taken`.
     RunResult Run(Chunk& chunk, RunObserver& log) {
         ChunkRecords records(chunk);
-        current = &chunk.rows;
+        at.chunk = &chunk;
+        at.records = &records;
+        if (!at.values.empty()) at.blanksBefore = at.Blanks();
         std::vector<std::string>& out = chunk.out;
+        chunk.held.resize(streams.size());
+        for (size_t t = 0; t < views.size(); ++t) {
+            if (views[t] != nullptr) views[t]->Hold(heldOf[t] >= 0 ? &chunk.held[static_cast<size_t>(heldOf[t])] : nullptr);
+        }
         RunResult result;
         if (setup != nullptr) {
             RecordCursor cursor(*setup, records, sinks, log);
@@ -453,10 +553,11 @@ struct DecodeRunner {
 
     // Runs the records of `reader` through `deliver`; then `finish` (the outputs ended)
     // before a read error is told. `callingThread`: every chunk delivered on the calling
-    // thread (a program's sinks); otherwise on whichever thread's turn it is.
+    // thread (a program's sinks), each readied by `prepare` there before it is decoded;
+    // otherwise on whichever thread's turn it is.
     static void Run(DecodeWork& work, RecordReader& reader, RunObserver& observer, size_t chunkBytes,
                     RunResult& total, const Deliver& deliver, const std::function<void()>& finish,
-                    bool callingThread) {
+                    bool callingThread, const std::function<void(Chunk&)>& prepare = nullptr) {
         bool ended = false;   // stopped or failed: later chunks are not delivered
         bool readFailed = false;
         auto retire = [&](Chunk& chunk) {
@@ -491,17 +592,20 @@ struct DecodeRunner {
         std::FILE* in = reader.Input();
         const int fd = in != nullptr ? fileno(in) : -1;
         auto decode = [&](size_t w, Chunk& chunk) {
-            if (chunk.fixed.length > 0 && !ReadFixed(fd, chunk)) {
-                chunk.readFailed = true;
-                return;
-            }
-            ChunkLog log(&chunk.events, &chunk.rows);
+            DecodeWork::Worker& worker = *work.workers_[w];
+            ChunkLog log(&chunk.events, &chunk.marks);
             try {
-                chunk.result = work.workers_[w]->Run(chunk, log);
+                if (chunk.fixed.length > 0 && !ReadFixed(fd, chunk, worker.block, worker.blockRoom)) {
+                    chunk.readFailed = true;
+                    return;
+                }
+                chunk.result = worker.Run(chunk, log);
             } catch (const std::bad_alloc&) {
                 chunk.events.clear();
                 chunk.out.clear();
+                for (HeldBytes& bytes : chunk.held) bytes.size = 0;
                 chunk.rows.Clear();
+                chunk.marks.clear();
                 chunk.result = RunResult();
                 chunk.result.failed = true;
                 Event event;
@@ -527,7 +631,7 @@ struct DecodeRunner {
         uint64_t start = 0, size = 0;
         const size_t length = reader.RecordLength();
         bool byPlace = false;
-        if (!callingThread && reader.Format() == RecordFormat::kFixed && length > 0 && reader.Untouched() &&
+        if (reader.Format() == RecordFormat::kFixed && length > 0 && reader.Untouched() &&
             work.options_.skip <= 0 && work.options_.count < 0 && fd >= 0) {
             struct stat info;
             const off_t at = ftello(in);
@@ -595,7 +699,8 @@ struct DecodeRunner {
             OrderedPool<Chunk> pool(threads, 2 * threads, decode, [&](Chunk& chunk) { retire(chunk); }, reset);
             while (!ended) {
                 Chunk& chunk = pool.Next();
-                if (!frame(chunk)) break;
+                if (!(byPlace ? fillByPlace(chunk) : frame(chunk))) break;
+                if (prepare) prepare(chunk);
                 pool.Submit();
             }
             pool.Close();
@@ -659,15 +764,23 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
             }
         }
         bool written = true;
-        for (size_t i = 0; i < count && i < chunk.out.size(); ++i) {
+        for (size_t i = 0; i < count; ++i) {
             if (!taken[i]) continue;
-            const std::string& text = chunk.out[i];
+            // What went through the worker's stream, then what its sink held.
+            const std::string* text = i < chunk.out.size() ? &chunk.out[i] : nullptr;
+            const HeldBytes* held = i < chunk.held.size() ? &chunk.held[i] : nullptr;
+            bool any = false;
+            if (text != nullptr && !text->empty()) {
+                any = true;
+                if (std::fwrite(text->data(), 1, text->size(), outputs[i]) != text->size()) written = false;
+            }
+            if (held != nullptr && held->size > 0) {
+                any = true;
+                if (std::fwrite(held->data.get(), 1, held->size, outputs[i]) != held->size) written = false;
+            }
             // The rows count as written once the output took them (through the stream's
             // own buffer), as one thread counts them.
-            if (!text.empty() && (std::fwrite(text.data(), 1, text.size(), outputs[i]) != text.size() ||
-                                  std::fflush(outputs[i]) != 0)) {
-                written = false;
-            }
+            if (any && std::fflush(outputs[i]) != 0) written = false;
         }
         if (!written) {
             fatal(RunFault::kTable, "cannot write the output");
@@ -700,11 +813,15 @@ RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::
     DecodeWork::Worker& first = *work.workers_[0];
     const size_t types = first.setup != nullptr ? 1 : first.types->Count();
     std::vector<RowSink*> callers(types, nullptr);
-    for (size_t t = 0; t < types && t < sinks.size(); ++t) callers[t] = sinks[t];
+    std::vector<BlockRowSink*> ready(types, nullptr);   // the sinks whose rows are made ready on the workers
+    for (size_t t = 0; t < types && t < sinks.size(); ++t) {
+        callers[t] = sinks[t];
+        ready[t] = dynamic_cast<BlockRowSink*>(sinks[t]);
+    }
     auto planOf = [&](size_t t) -> const LayoutPlan& {
         return first.setup != nullptr ? first.setup->Plan() : first.types->Setup(t).Plan();
     };
-    for (auto& worker : work.workers_) worker->OpenRows(callers);
+    for (auto& worker : work.workers_) worker->OpenRows(callers, ready);
 
     // The caller's sinks are begun, given the rows and finished on this thread, as the
     // record loop of one thread does.
@@ -722,22 +839,57 @@ RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::
         }
         begun[t] = true;
     }
+    // Every chunk has a block of its own per ready sink, made here, after the sinks began.
+    auto prepare = [&](Chunk& chunk) {
+        if (chunk.blocks.size() == types) return;
+        chunk.blocks.resize(types);
+        for (size_t t = 0; t < types; ++t) {
+            if (ready[t] != nullptr) chunk.blocks[t] = ready[t]->NewBlock();
+        }
+    };
 
     RowCells cells;
     // The chunk's faults and rows merged in the order the chunk's run met them.
     auto deliver = [&](Chunk& chunk, RunResult& sum) {
         size_t row = 0;
+        // The sink of type `t` failed at the chunk's row `at`: the chunk counts what one
+        // thread counts when its sink fails there (the records up to that row's own).
+        auto failedAt = [&](size_t t, size_t at) {
+            sinkFailed = true;
+            failure = callers[t]->Failure();
+            const RowMark& mark = chunk.marks[at];
+            chunk.result.read = static_cast<long long>(mark.read);
+            chunk.result.blanks = mark.blanks;
+            chunk.taken = mark.read;
+            long long bad = 0;
+            for (const Event& event : chunk.events) {
+                if (event.rejected && event.rows <= at) ++bad;
+            }
+            chunk.result.bad = bad;
+            return false;
+        };
         auto giveRows = [&](size_t upTo) {
-            for (; row < upTo; ++row) {
-                const size_t t = chunk.rows.Type(row);
-                chunk.rows.Fill(row, cells);
-                if (!callers[t]->Row(planOf(t), cells)) {
-                    sinkFailed = true;
-                    failure = callers[t]->Failure();
-                    return false;
+            while (row < upTo) {
+                const RowMark& mark = chunk.marks[row];
+                const size_t t = mark.type;
+                if (ready[t] != nullptr) {
+                    // The type's rows up to the next of another type, in one block.
+                    size_t end = row + 1;
+                    while (end < upTo && chunk.marks[end].type == t) ++end;
+                    size_t taken = 0;
+                    const bool took = ready[t]->Take(chunk.blocks[t], mark.index, chunk.marks[end - 1].index + 1, taken);
+                    if (taken > end - row) taken = end - row;
+                    given[t] += static_cast<long long>(taken);
+                    sum.written += static_cast<long long>(taken);
+                    if (!took) return failedAt(t, std::min(row + taken, end - 1));
+                    row = end;
+                    continue;
                 }
+                chunk.rows.Fill(mark.index, cells);
+                if (!callers[t]->Row(planOf(t), cells)) return failedAt(t, row);
                 ++given[t];
                 ++sum.written;
+                ++row;
             }
             return true;
         };
@@ -750,7 +902,7 @@ RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::
                 observer.Fault(event.fault);
             }
         }
-        return giveRows(chunk.rows.Rows());
+        return giveRows(chunk.marks.size());
     };
     auto finish = [&] {
         // Every sink begun is finished, also after a stop: the rows before it are kept.
@@ -775,7 +927,7 @@ RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::
         total.written = stored;
     };
     if (!beginFailed) {
-        DecodeRunner::Run(work, reader, observer, chunkBytes, total, deliver, finish, true);
+        DecodeRunner::Run(work, reader, observer, chunkBytes, total, deliver, finish, true, prepare);
     } else {
         finish();
     }

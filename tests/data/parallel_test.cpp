@@ -64,6 +64,83 @@ private:
     long long rows_ = 0, failAt_;
 };
 
+// The same as a BlockRowSink: each row's line made on a worker; a row whose T is "xyz"
+// and whose K is the letter `refuse` places after A cannot go (the sink fails there).
+class LogBlockSink : public BlockRowSink {
+public:
+    LogBlockSink(Heard& heard, const std::string& name, int refuse = -1) : heard_(heard), name_(name), refuse_(refuse) {}
+    static std::string Line(const std::string& name, const RowCells& cells) {
+        std::string line = name + " row";
+        for (size_t i = 0; i < cells.Size(); ++i) {
+            line += cells.Kind(i) == Cell::kNull ? " (null)" : " [" + cells.String(i) + "]";
+        }
+        return line;
+    }
+    static bool Refused(const RowCells& cells, int refuse) {
+        return refuse >= 0 && cells.Kind(2) != Cell::kNull && cells.String(2) == "xyz" &&
+               cells.String(0) == std::string(1, static_cast<char>('A' + refuse));
+    }
+    class Lines : public Block {
+    public:
+        Lines(const std::string& name, int refuse) : name_(name), refuse_(refuse) {}
+        bool Add(const LayoutPlan&, const RowCells& cells) override {
+            if (refused_ || Refused(cells, refuse_)) return !(refused_ = true);
+            lines.push_back(Line(name_, cells));
+            threads.push_back(std::this_thread::get_id());
+            return true;
+        }
+        size_t Rows() const override { return lines.size(); }
+        void Clear() override {
+            lines.clear();
+            threads.clear();
+            refused_ = false;
+        }
+        std::vector<std::string> lines;
+        std::vector<std::thread::id> threads;
+
+    private:
+        std::string name_;
+        int refuse_;
+        bool refused_ = false;
+    };
+    bool Begin(const LayoutPlan&) override {
+        heard_.lines.push_back(name_ + " begin");
+        return true;
+    }
+    bool Row(const LayoutPlan&, const RowCells& cells) override {
+        if (Refused(cells, refuse_)) return false;
+        heard_.lines.push_back(Line(name_, cells));
+        return true;
+    }
+    bool Finish() override {
+        heard_.lines.push_back(name_ + " finish");
+        return true;
+    }
+    std::string Failure() const override { return name_ + " refused a row"; }
+    std::unique_ptr<Block> NewBlock() override {
+        ++blocks;
+        return std::unique_ptr<Block>(new Lines(name_, refuse_));
+    }
+    bool Take(std::unique_ptr<Block>& block, size_t from, size_t to, size_t& taken) override {
+        Lines& lines = static_cast<Lines&>(*block);
+        taken = 0;
+        for (size_t i = from; i < to; ++i) {
+            if (i >= lines.Rows()) return false;
+            heard_.lines.push_back(lines.lines[i]);
+            if (lines.threads[i] != std::this_thread::get_id()) ++madeOnWorkers;
+            ++taken;
+        }
+        return true;
+    }
+    int blocks = 0;
+    long long madeOnWorkers = 0;
+
+private:
+    Heard& heard_;
+    std::string name_;
+    int refuse_;
+};
+
 class LogFaults : public RunObserver {
 public:
     explicit LogFaults(Heard& heard) : heard_(heard) {}
@@ -165,8 +242,51 @@ TEST(DecodeParallelInto, ASinkThatFailsEndsTheRunWhereOneThreadEndsIt) {
         RunResult a = OneThread(layout, options, data, one, failAt);
         RunResult b = Threads(layout, options, data, many, 100, failAt);
         EXPECT_TRUE(b.failed);
+        // The records read up to the failing row's own, not the whole chunk's.
+        ExpectSameResult(a, b);
+        EXPECT_EQ(a.blanks, b.blanks) << "fail at " << failAt;
         EXPECT_EQ(a.written, b.written) << "fail at " << failAt;
         EXPECT_EQ(one.lines, many.lines) << "fail at " << failAt;
+    }
+}
+
+TEST(DecodeParallelInto, ABlockRowSinksRowsAreMadeOnTheWorkersAndTakenAsOneThreadGivesThem) {
+    datatest::Layout layout(kLayout);
+    const std::string data = Records(3000);
+    for (OnError policy : {OnError::kNull, OnError::kSkip, OnError::kStop}) {
+        // -1: every row goes; 7: the first row with K "H" and T "xyz" (the 33rd) cannot go.
+        for (int refuse : {-1, 7}) {
+            DataOptions options;
+            options.onError = policy;
+            Heard one, many;
+            RunResult a, b;
+            {
+                DataSetup setup;
+                std::string error;
+                ASSERT_TRUE(setup.Prepare(layout.Head(), layout.Length(), options, error)) << error;
+                TempFile file(data);
+                RecordReader reader(file.file, options.records, static_cast<size_t>(layout.Length()));
+                LogBlockSink sink(one, "R", refuse);
+                LogFaults faults(one);
+                a = DecodeRecords(setup, reader, sink, faults);
+            }
+            for (size_t chunkBytes : {size_t{64}, size_t{5000}}) {
+                many.lines.clear();
+                DecodeWork work(layout.Head(), layout.Length(), options, 3);
+                TempFile file(data);
+                RecordReader reader(file.file, options.records, static_cast<size_t>(layout.Length()));
+                LogBlockSink sink(many, "R", refuse);
+                LogFaults faults(many);
+                b = DecodeParallelInto(work, reader, {&sink}, faults, chunkBytes);
+                ExpectSameResult(a, b);
+                EXPECT_EQ(a.blanks, b.blanks);
+                EXPECT_EQ(one.lines, many.lines) << "policy " << static_cast<int>(policy) << ", refuse " << refuse
+                                                 << ", chunks of " << chunkBytes;
+                EXPECT_GT(sink.madeOnWorkers, 0);
+                EXPECT_GT(sink.blocks, 1);
+            }
+            EXPECT_EQ(refuse >= 0, a.failed);
+        }
     }
 }
 
@@ -195,7 +315,9 @@ TEST(DecodeParallelInto, RecordTypesGoToTheirOwnSinksAndATypeWithoutOneIsSkipped
             TempFile file(data);
             RecordReader reader(file.file, options.records, static_cast<size_t>(types.MaxLength()));
             FileRecords records(reader, 0, -1);
-            LogSink hdr(one, "HDR"), dtl(one, "DTL");
+            // DTL's rows made ready on the workers, HDR's given one by one.
+            LogSink hdr(one, "HDR");
+            LogBlockSink dtl(one, "DTL");
             LogFaults faults(one);
             RecordCursor cursor(types, records, {&hdr, &dtl, nullptr}, faults);
             cursor.Run();
@@ -209,7 +331,8 @@ TEST(DecodeParallelInto, RecordTypesGoToTheirOwnSinksAndATypeWithoutOneIsSkipped
             RecordTypes types;
             ASSERT_TRUE(types.Prepare(layout.Head(), options, error)) << error;
             RecordReader reader(file.file, options.records, static_cast<size_t>(types.MaxLength()));
-            LogSink hdr(many, "HDR"), dtl(many, "DTL");
+            LogSink hdr(many, "HDR");
+            LogBlockSink dtl(many, "DTL");
             LogFaults faults(many);
             b = DecodeParallelInto(work, reader, {&hdr, &dtl, nullptr}, faults, 200);
         }
@@ -377,6 +500,62 @@ TEST(EncodeParallel, EveryRecordFormatAsOneThreadWritesIt) {
             options.count = 1900;
             ExpectSameEncode(EncodeOneThread(layout, options, table), EncodeThreads(layout, options, table, 200),
                              what + " skip and count");
+        }
+    }
+}
+
+// A decode on several threads into table files writes what one thread writes, also
+// where a chunk's rows outgrow the sink's buffer (part of them written through its
+// stream on the way, the rest held for the chunk's turn) and where a chunk is a few
+// records.
+TEST(DecodeParallel, WritesWhatOneThreadWritesWhateverTheChunksRowsCome) {
+    // 60 two-byte binary items: a JSON line is about seven times its record.
+    std::vector<std::string> entries = {"01  W."};
+    for (int i = 1; i <= 60; ++i) entries.push_back("    05  F" + std::to_string(i) + "  PIC S9(4) COMP.");
+    datatest::Layout layout(entries);
+    std::string data;
+    for (int r = 0; r < 12000; ++r) {
+        for (int i = 0; i < 60; ++i) {
+            // Now and then a value wider than its four digits: bad data.
+            const int value = (r * 61 + i * 7) % 9973 + (r % 401 == 0 && i == 5 ? 20000 : 0);
+            data += static_cast<char>(value >> 8);
+            data += static_cast<char>(value & 0xFF);
+        }
+    }
+    for (bool jsonl : {false, true}) {
+        for (OnError policy : {OnError::kSkip, OnError::kStop}) {
+            DataOptions options;
+            options.format = jsonl ? TableFormat::kJsonl : TableFormat::kCsv;
+            options.onError = policy;
+            Encoded one;
+            {
+                DataSetup setup;
+                std::string error;
+                ASSERT_TRUE(setup.Prepare(layout.Head(), layout.Length(), options, error)) << error;
+                TempFile in(data);
+                RecordReader reader(in.file, options.records, static_cast<size_t>(layout.Length()));
+                MemoryOut out;
+                FaultList faults(one.faults);
+                std::unique_ptr<RowSink> sink = MakeTableSink(setup, out.file);
+                one.result = DecodeRecords(setup, reader, *sink, faults);
+                one.records = out.Take();
+            }
+            ASSERT_GT(one.records.size(), jsonl ? 4u << 20 : 100u);
+            for (size_t chunkBytes : {size_t(1) << 20, size_t(3000)}) {
+                const std::string what = std::string(jsonl ? "jsonl" : "csv") + " policy " +
+                                         std::to_string(static_cast<int>(policy)) + " chunk " + std::to_string(chunkBytes);
+                Encoded many;
+                DecodeWork work(layout.Head(), layout.Length(), options, 3);
+                std::string error;
+                ASSERT_TRUE(work.Ready(error)) << error;
+                TempFile in(data);
+                RecordReader reader(in.file, options.records, static_cast<size_t>(layout.Length()));
+                MemoryOut out;
+                FaultList faults(many.faults);
+                many.result = DecodeParallel(work, reader, {out.file}, faults, chunkBytes);
+                many.records = out.Take();
+                ExpectSameEncode(one, many, what);
+            }
         }
     }
 }
