@@ -935,8 +935,7 @@ RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::
 }
 
 bool EncodeParallelTakes(const DataOptions& options) {
-    return options.recordTypes.empty() && options.recordTypeDefault.empty() &&
-           (options.format == TableFormat::kCsv || options.format == TableFormat::kJsonl);
+    return options.format == TableFormat::kCsv || options.format == TableFormat::kJsonl;
 }
 
 namespace {
@@ -1155,14 +1154,14 @@ struct TableChunk {
 // What encodes chunks: the layout's setup and a stream for the records, kept for the
 // whole run.
 struct EncodeWorker {
-    DataSetup setup;
+    std::unique_ptr<DataSetup> setup;     // one layout
+    std::unique_ptr<RecordTypes> types;   // or record types
     MemoryStream stream;
 };
 
-}  // namespace
-
-RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& options, int threads, std::FILE* in,
-                         std::FILE* out, RunObserver& observer, size_t chunkBytes) {
+// The encode of one layout (`recordLength`) or of record types (`types`).
+RunResult EncodeTable(CopyItem* head, int recordLength, bool types, const DataOptions& options, int threads,
+                      std::FILE* in, std::FILE* out, RunObserver& observer, size_t chunkBytes) {
     RunResult total;
     auto fatal = [&](RunFault::Side side, const std::string& reason) {
         observer.Fault(Fatal(side, 0, reason, FaultCode::kIo));
@@ -1179,7 +1178,15 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
             fatal(RunFault::kData, "out of memory");
             return total;
         }
-        if (!worker->setup.Prepare(head, recordLength, options, error)) {
+        bool ready;
+        if (types) {
+            worker->types.reset(new RecordTypes());
+            ready = worker->types->Prepare(head, options, error);
+        } else {
+            worker->setup.reset(new DataSetup());
+            ready = worker->setup->Prepare(head, recordLength, options, error);
+        }
+        if (!ready) {
             fatal(RunFault::kData, error);
             return total;
         }
@@ -1188,7 +1195,8 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
     const std::unique_ptr<EncodeWorker> againOwned = std::move(workers.back());
     workers.pop_back();
     EncodeWorker& again = *againOwned;
-    const bool csv = options.format == TableFormat::kCsv;
+    // Record types come in JSON Lines, each naming its record.
+    const bool csv = !types && options.format == TableFormat::kCsv;
     // Blocks group records across rows and chunks: the workers write RDW records, and
     // the thread that retires a chunk puts them into the run's blocks, as one thread's
     // writer fills them.
@@ -1229,12 +1237,15 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
             outOfMemory();
             return;
         }
-        std::unique_ptr<RowSource> source = MakeTableSource(worker.setup, text);
         {
             RecordWriter writer(worker.stream.File(), chunkFormat, options.blockSize, options.crlf);
-            chunk.result = EncodeRows(worker.setup, *source, writer, log, span);
+            if (worker.types != nullptr) {
+                chunk.result = EncodeRecordTypes(*worker.types, text, writer, log, span);
+            } else {
+                std::unique_ptr<RowSource> source = MakeTableSource(*worker.setup, text);
+                chunk.result = EncodeRows(*worker.setup, *source, writer, log, span);
+            }
         }
-        source.reset();
         chunk.rows = span.rows;
         if (!worker.stream.Take(chunk.out)) outOfMemory();
     };
@@ -1404,6 +1415,18 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
     // One thread reads no further than where the run ended.
     if (readFailed && !early) fatal(RunFault::kTable, "read error");
     return total;
+}
+
+}  // namespace
+
+RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& options, int threads, std::FILE* in,
+                         std::FILE* out, RunObserver& observer, size_t chunkBytes) {
+    return EncodeTable(head, recordLength, false, options, threads, in, out, observer, chunkBytes);
+}
+
+RunResult EncodeRecordTypesParallel(CopyItem* head, const DataOptions& options, int threads, std::FILE* in,
+                                    std::FILE* out, RunObserver& observer, size_t chunkBytes) {
+    return EncodeTable(head, 0, true, options, threads, in, out, observer, chunkBytes);
 }
 
 }  // namespace quillbox
