@@ -935,10 +935,7 @@ RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::
 }
 
 bool EncodeParallelTakes(const DataOptions& options) {
-    return options.recordTypes.empty() && options.recordTypeDefault.empty() &&
-           (options.format == TableFormat::kCsv || options.format == TableFormat::kJsonl) &&
-           (options.records == RecordFormat::kFixed || options.records == RecordFormat::kLines ||
-            options.records == RecordFormat::kRdw);
+    return options.format == TableFormat::kCsv || options.format == TableFormat::kJsonl;
 }
 
 namespace {
@@ -1157,14 +1154,14 @@ struct TableChunk {
 // What encodes chunks: the layout's setup and a stream for the records, kept for the
 // whole run.
 struct EncodeWorker {
-    DataSetup setup;
+    std::unique_ptr<DataSetup> setup;     // one layout
+    std::unique_ptr<RecordTypes> types;   // or record types
     MemoryStream stream;
 };
 
-}  // namespace
-
-RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& options, int threads, std::FILE* in,
-                         std::FILE* out, RunObserver& observer, size_t chunkBytes) {
+// The encode of one layout (`recordLength`) or of record types (`types`).
+RunResult EncodeTable(CopyItem* head, int recordLength, bool types, const DataOptions& options, int threads,
+                      std::FILE* in, std::FILE* out, RunObserver& observer, size_t chunkBytes) {
     RunResult total;
     auto fatal = [&](RunFault::Side side, const std::string& reason) {
         observer.Fault(Fatal(side, 0, reason, FaultCode::kIo));
@@ -1181,7 +1178,15 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
             fatal(RunFault::kData, "out of memory");
             return total;
         }
-        if (!worker->setup.Prepare(head, recordLength, options, error)) {
+        bool ready;
+        if (types) {
+            worker->types.reset(new RecordTypes());
+            ready = worker->types->Prepare(head, options, error);
+        } else {
+            worker->setup.reset(new DataSetup());
+            ready = worker->setup->Prepare(head, recordLength, options, error);
+        }
+        if (!ready) {
             fatal(RunFault::kData, error);
             return total;
         }
@@ -1190,7 +1195,26 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
     const std::unique_ptr<EncodeWorker> againOwned = std::move(workers.back());
     workers.pop_back();
     EncodeWorker& again = *againOwned;
-    const bool csv = options.format == TableFormat::kCsv;
+    // Record types come in JSON Lines, each naming its record.
+    const bool csv = !types && options.format == TableFormat::kCsv;
+    // Blocks group records across rows and chunks: the workers write RDW records, and
+    // the thread that retires a chunk puts them into the run's blocks, as one thread's
+    // writer fills them.
+    const bool blocked = options.records == RecordFormat::kRdwBlock;
+    const RecordFormat chunkFormat = blocked ? RecordFormat::kRdw : options.records;
+    std::unique_ptr<RecordWriter> blocks;
+    if (blocked) blocks.reset(new RecordWriter(out, options.records, options.blockSize, options.crlf));
+    auto toBlocks = [&](const std::string& records) {
+        const unsigned char* at = reinterpret_cast<const unsigned char*>(records.data());
+        const unsigned char* end = at + records.size();
+        while (end - at >= 4) {
+            const size_t described = static_cast<size_t>(at[0]) << 8 | at[1];
+            if (described < 4 || described > static_cast<size_t>(end - at)) break;
+            if (!blocks->Write(at + 4, described - 4)) return false;
+            at += described;
+        }
+        return true;
+    };
 
     // Encodes the rows of `chunk` that `span` takes (its rows numbered from 1).
     auto encodeSpan = [&](EncodeWorker& worker, TableChunk& chunk, RowSpan span) {
@@ -1213,12 +1237,15 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
             outOfMemory();
             return;
         }
-        std::unique_ptr<RowSource> source = MakeTableSource(worker.setup, text);
         {
-            RecordWriter writer(worker.stream.File(), options.records, options.blockSize, options.crlf);
-            chunk.result = EncodeRows(worker.setup, *source, writer, log, span);
+            RecordWriter writer(worker.stream.File(), chunkFormat, options.blockSize, options.crlf);
+            if (worker.types != nullptr) {
+                chunk.result = EncodeRecordTypes(*worker.types, text, writer, log, span);
+            } else {
+                std::unique_ptr<RowSource> source = MakeTableSource(*worker.setup, text);
+                chunk.result = EncodeRows(*worker.setup, *source, writer, log, span);
+            }
         }
-        source.reset();
         chunk.rows = span.rows;
         if (!worker.stream.Take(chunk.out)) outOfMemory();
     };
@@ -1264,13 +1291,22 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
         total.read += chunk.result.read;
         total.bad += chunk.result.bad;
         total.blanks += chunk.result.blanks;
-        if (!chunk.out.empty() && (std::fwrite(chunk.out.data(), 1, chunk.out.size(), out) != chunk.out.size() ||
-                                   std::fflush(out) != 0)) {
-            fatal(RunFault::kData, "cannot write the output");
-            ended = early = true;
-            return false;
+        if (blocked) {
+            if (!toBlocks(chunk.out)) {
+                fatal(RunFault::kData, "cannot write the record");
+                ended = early = true;
+                return false;
+            }
+            total.written = blocks->RecordsWritten();
+        } else {
+            if (!chunk.out.empty() && (std::fwrite(chunk.out.data(), 1, chunk.out.size(), out) != chunk.out.size() ||
+                                       std::fflush(out) != 0)) {
+                fatal(RunFault::kData, "cannot write the output");
+                ended = early = true;
+                return false;
+            }
+            total.written += chunk.result.written;
         }
-        total.written += chunk.result.written;
         observer.Progress(total.written, chunk.consumed);
         if (chunk.result.stopped) total.stopped = true;
         if (chunk.result.failed) total.failed = true;
@@ -1371,9 +1407,26 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
         chunk.result = RunResult();
         chunk.rows = 0;
     });
+    if (blocked) {
+        // The last block, also after a stop or a failure, as one thread's writer ends.
+        if (!blocks->Finish()) fatal(RunFault::kData, "cannot write the output");
+        total.written = blocks->RecordsWritten();
+    }
     // One thread reads no further than where the run ended.
     if (readFailed && !early) fatal(RunFault::kTable, "read error");
     return total;
+}
+
+}  // namespace
+
+RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& options, int threads, std::FILE* in,
+                         std::FILE* out, RunObserver& observer, size_t chunkBytes) {
+    return EncodeTable(head, recordLength, false, options, threads, in, out, observer, chunkBytes);
+}
+
+RunResult EncodeRecordTypesParallel(CopyItem* head, const DataOptions& options, int threads, std::FILE* in,
+                                    std::FILE* out, RunObserver& observer, size_t chunkBytes) {
+    return EncodeTable(head, 0, true, options, threads, in, out, observer, chunkBytes);
 }
 
 }  // namespace quillbox

@@ -7,12 +7,12 @@
 // takes a copybook of several 01 records instead, the record types chosen by rules on
 // a type field (and a default or none), through the JSON Lines with the record key; a
 // first byte 0xFE takes record-type rules from the input before the data. Where threads
-// are built, the inputs of an odd length are decoded (and their tables encoded) on three
-// threads too, in chunks of a few bytes, which must give the output, the messages and
-// the status of one thread; and into sinks of a program's own (DecodeParallelInto): one
-// that takes rows one by one and one whose rows the workers make ready, each failing at
-// a row the input chooses, which must hear the rows, the messages and the counts of one
-// thread.
+// are built, the inputs of an odd length are decoded (and their tables encoded, with a
+// skip and a count) on three threads too, in chunks of a few bytes, which must give the
+// output, the messages and the status of one thread; and into sinks of a program's own
+// (DecodeParallelInto): one that takes rows one by one and one whose rows the workers
+// make ready, each failing at a row the input chooses, which must hear the rows, the
+// messages and the counts of one thread.
 #include <unistd.h>
 
 #include <cstddef>
@@ -398,6 +398,15 @@ int TypedRecords(const uint8_t* data, size_t size) {
         int encoded = EncodeRecordTypeData(head, options, in, out, null);
         std::fclose(in);
         std::fclose(out);
+        if (size % 2 == 1) {   // on three threads too, with a skip and a count
+            DataOptions spanned = options;
+            spanned.skip = static_cast<long long>(size / 2 % 3);
+            spanned.count = size % 5 == 0 ? -1 : static_cast<long long>(size / 2 % 7);
+            ExpectThreadsSame(reinterpret_cast<const uint8_t*>(table), tableSize, spanned,
+                              [&](const DataOptions& o, std::FILE* from, std::FILE* to, std::FILE* err) {
+                return EncodeRecordTypeData(head, o, from, to, err);
+            });
+        }
         if (encoded != kExitDone) Fail("a table of record types decode wrote does not encode");
         if (options.records == RecordFormat::kFixed && recordsSize != size) Fail("encode wrote another length");
         std::free(records);
@@ -503,7 +512,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::fclose(in);
         std::fclose(out);
         if (size % 2 == 1) {   // encode on three threads too, the table cut into chunks of a few bytes
-            ExpectThreadsSame(reinterpret_cast<const uint8_t*>(table), tableSize, options,
+            // A skip and a count (the input's length chooses) whose ends fall inside chunks.
+            DataOptions spanned = options;
+            spanned.skip = static_cast<long long>(size / 2 % 3);
+            spanned.count = size % 5 == 0 ? -1 : static_cast<long long>(size / 2 % 7);
+            ExpectThreadsSame(reinterpret_cast<const uint8_t*>(table), tableSize, spanned,
                               [&](const DataOptions& o, std::FILE* from, std::FILE* to, std::FILE* err) {
                 return EncodeData(analyzer->GetHead(), recordLength, o, from, to, err);
             });
