@@ -14,6 +14,7 @@
 #include "orderedpool.h"
 #include "rectypes.h"
 #include "runfaults.h"
+#include "valuecodec.h"
 #include "variableoccurs.h"
 
 namespace quillbox {
@@ -46,22 +47,21 @@ struct Event {
     std::string bytes;
 };
 
-// Decoded rows kept for a caller's sinks: each row's record type and cells, the texts
-// one after another.
+// Decoded rows kept for a caller's sinks that take rows one by one: each row's cells,
+// the texts one after another.
 class RowBlock {
 public:
     size_t Rows() const { return rows_.size(); }
-    size_t Type(size_t row) const { return rows_[row].type; }
     void Clear() {
         rows_.clear();
         ends_.clear();
         kinds_.clear();
         text_.clear();
     }
-    void Add(size_t type, const RowCells& cells) {
+    void Add(const RowCells& cells) {
         const size_t count = cells.Size();
         const size_t base = text_.size();
-        rows_.push_back(RowAt{type, ends_.size(), count, base});
+        rows_.push_back(RowAt{ends_.size(), count, base});
         if (count == 0) return;
         const char* texts = cells.Text(0);
         text_.append(texts, cells.TextBytes());
@@ -84,12 +84,21 @@ public:
 
 private:
     struct RowAt {
-        size_t type, first, count, text;   // its cells' first end, their count, its texts' start
+        size_t first, count, text;   // its cells' first end, their count, its texts' start
     };
     std::vector<RowAt> rows_;
     std::vector<size_t> ends_;
     std::vector<Cell::Kind> kinds_;
     std::string text_;
+};
+
+// A row of a chunk for a caller's sinks, in the order the chunk's run gave them: where it
+// is kept, and what the run had read when it gave it (for a sink that fails there).
+struct RowMark {
+    size_t type;       // the record type: the sink it goes to
+    size_t index;      // its row in the chunk's RowBlock, or in the type's ready block
+    size_t read;       // the chunk's records read, its own included
+    long long blanks;  // the chunk's blank numeric values read so far
 };
 
 // Records framed on the calling thread, decoded on a worker.
@@ -100,7 +109,9 @@ struct Chunk {
     uint64_t consumed = 0;           // the input's bytes consumed after the chunk's records
     std::vector<std::string> out;    // per output: the chunk's rows as written through its stream
     std::vector<HeldBytes> held;     // per output: then the rows its sink held (their room kept)
-    RowBlock rows;                   // or the chunk's rows for a caller's sinks
+    RowBlock rows;                   // or the chunk's rows for a caller's sinks: their cells,
+    std::vector<std::unique_ptr<BlockRowSink::Block>> blocks;   // or per type, made ready
+    std::vector<RowMark> marks;      // and their order
     std::vector<Event> events;
     RunResult result;
     size_t taken = 0;                // the records the chunk's cursor read
@@ -122,6 +133,10 @@ struct Chunk {
         bytes.clear();
         events.clear();
         rows.Clear();
+        for (auto& block : blocks) {
+            if (block != nullptr) block->Clear();
+        }
+        marks.clear();
         result = RunResult();
         taken = 0;
         fixed = Fixed();
@@ -132,38 +147,83 @@ struct Chunk {
     }
 };
 
-// A worker's sink of a record type whose rows go to the caller's sink: the rows kept in
-// the block of the chunk at hand.
+// The records of a chunk, for a worker's cursor.
+class ChunkRecords;
+
+// What a worker's sinks for a caller's sinks know of the chunk at hand.
+struct RowsAtHand {
+    Chunk* chunk = nullptr;
+    const ChunkRecords* records = nullptr;
+    std::vector<const ValueCodec*> values;   // the worker's, one per layout
+    long long blanksBefore = 0;
+
+    long long Blanks() const {
+        long long blanks = 0;
+        for (const ValueCodec* codec : values) blanks += codec->Blanks();
+        return blanks;
+    }
+    // The row just given to type `type`'s sink, kept at `index`.
+    void Mark(size_t type, size_t index);
+};
+
+// A worker's sink of a record type whose rows go to a caller's sink that takes them one
+// by one: the rows' cells kept in the chunk at hand.
 class BlockSink : public RowSink {
 public:
-    BlockSink(RowBlock* const* block, size_t type) : block_(block), type_(type) {}
+    BlockSink(RowsAtHand* at, size_t type) : at_(at), type_(type) {}
     bool Begin(const LayoutPlan&) override { return true; }
     bool Row(const LayoutPlan&, const RowCells& cells) override {
-        (*block_)->Add(type_, cells);
+        RowBlock& rows = at_->chunk->rows;
+        const size_t index = rows.Rows();
+        rows.Add(cells);
+        at_->Mark(type_, index);
         return true;
     }
     bool Finish() override { return true; }
 
 private:
-    RowBlock* const* block_;
+    RowsAtHand* at_;
+    size_t type_;
+};
+
+// A worker's sink of a record type whose rows go to a caller's BlockRowSink: the rows
+// made ready in the chunk's block of that type. A row the block refuses is marked where
+// it would have been, and the caller's sink fails there when it takes it (the worker
+// goes on: its faults after that row are never told).
+class ReadySink : public RowSink {
+public:
+    ReadySink(RowsAtHand* at, size_t type) : at_(at), type_(type) {}
+    bool Begin(const LayoutPlan&) override { return true; }
+    bool Row(const LayoutPlan& plan, const RowCells& cells) override {
+        BlockRowSink::Block& block = *at_->chunk->blocks[type_];
+        const size_t index = block.Rows();
+        block.Add(plan, cells);
+        at_->Mark(type_, index);
+        return true;
+    }
+    bool Finish() override { return true; }
+
+private:
+    RowsAtHand* at_;
     size_t type_;
 };
 
 // Hears a chunk's faults and rejected records for replay in file order.
 class ChunkLog : public RunObserver {
 public:
-    explicit ChunkLog(std::vector<Event>* events, const RowBlock* rows = nullptr) : events_(events), rows_(rows) {}
+    explicit ChunkLog(std::vector<Event>* events, const std::vector<RowMark>* rows = nullptr)
+        : events_(events), rows_(rows) {}
     void Fault(const RunFault& fault) override {
         if (events_ == nullptr) return;
         Event event;
         event.fault = fault;
-        if (rows_ != nullptr) event.rows = rows_->Rows();
+        if (rows_ != nullptr) event.rows = rows_->size();
         events_->push_back(std::move(event));
     }
     void Rejected(long long record, const unsigned char* data, size_t length) override {
         if (events_ == nullptr) return;
         Event event;
-        if (rows_ != nullptr) event.rows = rows_->Rows();
+        if (rows_ != nullptr) event.rows = rows_->size();
         event.rejected = true;
         event.record = record;
         event.bytes.assign(reinterpret_cast<const char*>(data), length);
@@ -172,7 +232,7 @@ public:
 
 private:
     std::vector<Event>* events_;
-    const RowBlock* rows_;
+    const std::vector<RowMark>* rows_;
 };
 
 // An output in memory for the whole run: a stream whose bytes are appended to a string
@@ -265,6 +325,10 @@ private:
     size_t next_ = 0;
 };
 
+void RowsAtHand::Mark(size_t type, size_t index) {
+    chunk->marks.push_back(RowMark{type, index, records->Read(), Blanks() - blanksBefore});
+}
+
 // Reads the bytes of a chunk of fixed records at their place into `room` (of a worker:
 // the bytes are needed while the chunk is worked only); false on a read error.
 bool ReadFixed(int fd, Chunk& chunk, std::unique_ptr<unsigned char[]>& room, size_t& roomSize) {
@@ -339,22 +403,30 @@ struct DecodeWork::Worker {
     std::vector<std::unique_ptr<ChunkSink>> views;
     std::vector<RowSink*> sinks;
     std::vector<int> heldOf;       // per view: the output whose held bytes it takes (-1: none)
-    RowBlock* current = nullptr;   // the block of the chunk at hand (rows to a caller's sinks)
+    RowsAtHand at;                 // the chunk at hand (rows to a caller's sinks)
     std::unique_ptr<unsigned char[]> block;   // the bytes of the fixed records at hand
     size_t blockRoom = 0;
 
     // Makes the run's sinks for rows that go to the caller's `callers` (one per record
-    // type, null: the type not taken): each keeps its rows in the block of the chunk at hand.
-    void OpenRows(const std::vector<RowSink*>& callers) {
+    // type, null: the type not taken): each keeps its rows in the chunk at hand, made
+    // ready for the sink where `ready` says it is a BlockRowSink.
+    void OpenRows(const std::vector<RowSink*>& callers, const std::vector<BlockRowSink*>& ready) {
         streams.clear();
         views.clear();
         sinks.clear();
         owned.clear();
         heldOf.clear();
         for (size_t t = 0; t < callers.size(); ++t) {
-            if (callers[t] != nullptr) owned.emplace_back(new BlockSink(&current, t));
+            if (ready[t] != nullptr) owned.emplace_back(new ReadySink(&at, t));
+            else if (callers[t] != nullptr) owned.emplace_back(new BlockSink(&at, t));
             else owned.emplace_back();
             sinks.push_back(owned.back().get());
+        }
+        at.values.clear();
+        if (setup != nullptr) {
+            at.values.push_back(&setup->Values());
+        } else {
+            for (size_t t = 0; t < types->Count(); ++t) at.values.push_back(&types->Setup(t).Values());
         }
     }
 
@@ -419,7 +491,9 @@ struct DecodeWork::Worker {
     // output into the chunk's `out`, faults into `log`, the records read into `taken`.
     RunResult Run(Chunk& chunk, RunObserver& log) {
         ChunkRecords records(chunk);
-        current = &chunk.rows;
+        at.chunk = &chunk;
+        at.records = &records;
+        if (!at.values.empty()) at.blanksBefore = at.Blanks();
         std::vector<std::string>& out = chunk.out;
         chunk.held.resize(streams.size());
         for (size_t t = 0; t < views.size(); ++t) {
@@ -479,10 +553,11 @@ struct DecodeRunner {
 
     // Runs the records of `reader` through `deliver`; then `finish` (the outputs ended)
     // before a read error is told. `callingThread`: every chunk delivered on the calling
-    // thread (a program's sinks); otherwise on whichever thread's turn it is.
+    // thread (a program's sinks), each readied by `prepare` there before it is decoded;
+    // otherwise on whichever thread's turn it is.
     static void Run(DecodeWork& work, RecordReader& reader, RunObserver& observer, size_t chunkBytes,
                     RunResult& total, const Deliver& deliver, const std::function<void()>& finish,
-                    bool callingThread) {
+                    bool callingThread, const std::function<void(Chunk&)>& prepare = nullptr) {
         bool ended = false;   // stopped or failed: later chunks are not delivered
         bool readFailed = false;
         auto retire = [&](Chunk& chunk) {
@@ -518,7 +593,7 @@ struct DecodeRunner {
         const int fd = in != nullptr ? fileno(in) : -1;
         auto decode = [&](size_t w, Chunk& chunk) {
             DecodeWork::Worker& worker = *work.workers_[w];
-            ChunkLog log(&chunk.events, &chunk.rows);
+            ChunkLog log(&chunk.events, &chunk.marks);
             try {
                 if (chunk.fixed.length > 0 && !ReadFixed(fd, chunk, worker.block, worker.blockRoom)) {
                     chunk.readFailed = true;
@@ -530,6 +605,7 @@ struct DecodeRunner {
                 chunk.out.clear();
                 for (HeldBytes& bytes : chunk.held) bytes.size = 0;
                 chunk.rows.Clear();
+                chunk.marks.clear();
                 chunk.result = RunResult();
                 chunk.result.failed = true;
                 Event event;
@@ -555,7 +631,7 @@ struct DecodeRunner {
         uint64_t start = 0, size = 0;
         const size_t length = reader.RecordLength();
         bool byPlace = false;
-        if (!callingThread && reader.Format() == RecordFormat::kFixed && length > 0 && reader.Untouched() &&
+        if (reader.Format() == RecordFormat::kFixed && length > 0 && reader.Untouched() &&
             work.options_.skip <= 0 && work.options_.count < 0 && fd >= 0) {
             struct stat info;
             const off_t at = ftello(in);
@@ -623,7 +699,8 @@ struct DecodeRunner {
             OrderedPool<Chunk> pool(threads, 2 * threads, decode, [&](Chunk& chunk) { retire(chunk); }, reset);
             while (!ended) {
                 Chunk& chunk = pool.Next();
-                if (!frame(chunk)) break;
+                if (!(byPlace ? fillByPlace(chunk) : frame(chunk))) break;
+                if (prepare) prepare(chunk);
                 pool.Submit();
             }
             pool.Close();
@@ -736,11 +813,15 @@ RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::
     DecodeWork::Worker& first = *work.workers_[0];
     const size_t types = first.setup != nullptr ? 1 : first.types->Count();
     std::vector<RowSink*> callers(types, nullptr);
-    for (size_t t = 0; t < types && t < sinks.size(); ++t) callers[t] = sinks[t];
+    std::vector<BlockRowSink*> ready(types, nullptr);   // the sinks whose rows are made ready on the workers
+    for (size_t t = 0; t < types && t < sinks.size(); ++t) {
+        callers[t] = sinks[t];
+        ready[t] = dynamic_cast<BlockRowSink*>(sinks[t]);
+    }
     auto planOf = [&](size_t t) -> const LayoutPlan& {
         return first.setup != nullptr ? first.setup->Plan() : first.types->Setup(t).Plan();
     };
-    for (auto& worker : work.workers_) worker->OpenRows(callers);
+    for (auto& worker : work.workers_) worker->OpenRows(callers, ready);
 
     // The caller's sinks are begun, given the rows and finished on this thread, as the
     // record loop of one thread does.
@@ -758,22 +839,57 @@ RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::
         }
         begun[t] = true;
     }
+    // Every chunk has a block of its own per ready sink, made here, after the sinks began.
+    auto prepare = [&](Chunk& chunk) {
+        if (chunk.blocks.size() == types) return;
+        chunk.blocks.resize(types);
+        for (size_t t = 0; t < types; ++t) {
+            if (ready[t] != nullptr) chunk.blocks[t] = ready[t]->NewBlock();
+        }
+    };
 
     RowCells cells;
     // The chunk's faults and rows merged in the order the chunk's run met them.
     auto deliver = [&](Chunk& chunk, RunResult& sum) {
         size_t row = 0;
+        // The sink of type `t` failed at the chunk's row `at`: the chunk counts what one
+        // thread counts when its sink fails there (the records up to that row's own).
+        auto failedAt = [&](size_t t, size_t at) {
+            sinkFailed = true;
+            failure = callers[t]->Failure();
+            const RowMark& mark = chunk.marks[at];
+            chunk.result.read = static_cast<long long>(mark.read);
+            chunk.result.blanks = mark.blanks;
+            chunk.taken = mark.read;
+            long long bad = 0;
+            for (const Event& event : chunk.events) {
+                if (event.rejected && event.rows <= at) ++bad;
+            }
+            chunk.result.bad = bad;
+            return false;
+        };
         auto giveRows = [&](size_t upTo) {
-            for (; row < upTo; ++row) {
-                const size_t t = chunk.rows.Type(row);
-                chunk.rows.Fill(row, cells);
-                if (!callers[t]->Row(planOf(t), cells)) {
-                    sinkFailed = true;
-                    failure = callers[t]->Failure();
-                    return false;
+            while (row < upTo) {
+                const RowMark& mark = chunk.marks[row];
+                const size_t t = mark.type;
+                if (ready[t] != nullptr) {
+                    // The type's rows up to the next of another type, in one block.
+                    size_t end = row + 1;
+                    while (end < upTo && chunk.marks[end].type == t) ++end;
+                    size_t taken = 0;
+                    const bool took = ready[t]->Take(chunk.blocks[t], mark.index, chunk.marks[end - 1].index + 1, taken);
+                    if (taken > end - row) taken = end - row;
+                    given[t] += static_cast<long long>(taken);
+                    sum.written += static_cast<long long>(taken);
+                    if (!took) return failedAt(t, std::min(row + taken, end - 1));
+                    row = end;
+                    continue;
                 }
+                chunk.rows.Fill(mark.index, cells);
+                if (!callers[t]->Row(planOf(t), cells)) return failedAt(t, row);
                 ++given[t];
                 ++sum.written;
+                ++row;
             }
             return true;
         };
@@ -786,7 +902,7 @@ RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::
                 observer.Fault(event.fault);
             }
         }
-        return giveRows(chunk.rows.Rows());
+        return giveRows(chunk.marks.size());
     };
     auto finish = [&] {
         // Every sink begun is finished, also after a stop: the rows before it are kept.
@@ -811,7 +927,7 @@ RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::
         total.written = stored;
     };
     if (!beginFailed) {
-        DecodeRunner::Run(work, reader, observer, chunkBytes, total, deliver, finish, true);
+        DecodeRunner::Run(work, reader, observer, chunkBytes, total, deliver, finish, true, prepare);
     } else {
         finish();
     }

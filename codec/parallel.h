@@ -84,6 +84,35 @@ constexpr size_t kParallelChunkBytes = 256u << 10;
 RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vector<std::FILE*>& outputs,
                          RunObserver& observer, size_t chunkBytes = kParallelChunkBytes);
 
+// A sink whose rows can be made ready on the decoding workers of DecodeParallelInto, so
+// that the thread that writes them (a database's inserts) only writes: each worker turns
+// the rows of its chunk into a block of the sink's own (values converted, bytes made),
+// and the calling thread hands the sink those blocks in file order. Run by one thread
+// (DecodeRecords), it is a RowSink like any other.
+class BlockRowSink : public RowSink {
+public:
+    // Rows made ready for the sink.
+    class Block {
+    public:
+        virtual ~Block() = default;
+        // On a worker: adds a row of `cells` (a cell per column of `plan`). False when the
+        // row cannot go (the block keeps why; it takes no row after it).
+        virtual bool Add(const LayoutPlan& plan, const RowCells& cells) = 0;
+        // The rows added.
+        virtual size_t Rows() const = 0;
+        // Empties the block for the next rows (its room kept).
+        virtual void Clear() = 0;
+    };
+    // An empty block, made on the calling thread after Begin. A worker fills it reading
+    // only what Begin set, and while it does the sink may go on taking other blocks.
+    virtual std::unique_ptr<Block> NewBlock() = 0;
+    // Takes rows [from, to) of `block` in file order on the calling thread, as many calls
+    // to Row would (the ranges of a block come in order; the sink may swap the block for
+    // another empty one). A row at or past block->Rows() is one that Add refused: the sink
+    // fails there. False when the sink failed, `taken` the rows it took before.
+    virtual bool Take(std::unique_ptr<Block>& block, size_t from, size_t to, size_t& taken) = 0;
+};
+
 // Decodes the records of `reader` on the work's threads into sinks of the caller's: one
 // per record type (one layout: one; null: the type not taken), as RecordCursor takes
 // them. The workers decode chunks of records into blocks of rows; the calling thread
@@ -91,7 +120,8 @@ RunResult DecodeParallel(DecodeWork& work, RecordReader& reader, const std::vect
 // finishes them, so that a sink needs no lock and sees what one thread would give it:
 // the same rows in the same order, the faults heard by the observer between them where
 // one thread hears them, the same stop. The written count is what the sinks stored
-// (RowSink::Stored). The work's Outputs are not used.
+// (RowSink::Stored). A BlockRowSink's rows are made ready on the workers and handed to
+// it in blocks (Take). The work's Outputs are not used.
 //
 //     DecodeWork work(head, recordLength, options, threads);
 //     RunResult result = DecodeParallelInto(work, reader, {&sink}, observer);

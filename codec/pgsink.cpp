@@ -301,6 +301,7 @@ bool PostgresSink::Begin(const LayoutPlan& plan) {
         failure_ = database_.Failure();
         return false;
     }
+    plan_ = &plan;
     const std::string name = SqlIdentifier(table_);
     bool exists = false;
     if (!database_.TableExists(name, exists)) return Fail("cannot read the database");
@@ -341,24 +342,21 @@ bool PostgresSink::Begin(const LayoutPlan& plan) {
     return true;
 }
 
-bool PostgresSink::Row(const LayoutPlan& plan, const RowCells& cells) {
-    if (binary_) return BinaryRow(plan, cells);
-    for (size_t i = 0; i < cells.Size(); ++i) {
-        if (i > 0) buffer_ += '\t';
-        if (cells.Kind(i) == Cell::kNull) buffer_ += "\\N";
-        else AppendCopyField(buffer_, cells.Text(i), cells.Length(i));
+bool PostgresSink::AppendRow(std::string& out, const RowCells& cells, size_t& refused) const {
+    const size_t before = out.size();
+    if (!binary_) {
+        for (size_t i = 0; i < cells.Size(); ++i) {
+            if (i > 0) out += '\t';
+            if (cells.Kind(i) == Cell::kNull) out += "\\N";
+            else AppendCopyField(out, cells.Text(i), cells.Length(i));
+        }
+        out += '\n';
+        return true;
     }
-    buffer_ += '\n';
-    ++buffered_;
-    return buffer_.size() < kCopyBytes || Flush();
-}
-
-bool PostgresSink::BinaryRow(const LayoutPlan& plan, const RowCells& cells) {
-    if (buffer_.empty()) PutBinaryHeader(buffer_);
-    PutInt16(buffer_, static_cast<int>(cells.Size()));
+    PutInt16(out, static_cast<int>(cells.Size()));
     for (size_t i = 0; i < cells.Size(); ++i) {
         if (cells.Kind(i) == Cell::kNull) {
-            PutInt32(buffer_, -1);
+            PutInt32(out, -1);
             continue;
         }
         const char* text = cells.Text(i);
@@ -366,22 +364,102 @@ bool PostgresSink::BinaryRow(const LayoutPlan& plan, const RowCells& cells) {
         const BinaryForm form = i < forms_.size() ? forms_[i] : BinaryForm::kBytes;
         bool ok = true;
         if (form == BinaryForm::kBytes) {
-            PutInt32(buffer_, static_cast<int32_t>(length));
-            buffer_.append(text, length);
+            PutInt32(out, static_cast<int32_t>(length));
+            out.append(text, length);
         } else if (form == BinaryForm::kNumeric) {
-            ok = AppendBinaryNumeric(buffer_, text, length);
+            ok = AppendBinaryNumeric(out, text, length);
         } else {
-            ok = AppendBinaryNumber(buffer_, form, text, length);
+            ok = AppendBinaryNumber(out, form, text, length);
         }
         if (!ok) {
-            const std::string column = i < plan.fields.size() ? plan.fields[i].column : std::to_string(i + 1);
-            return Fail("the table " + table_ + ", row " + std::to_string(stored_ + buffered_ + 1) + ", column " + column +
-                            ": the value " + std::string(text, length) + " is not one its type takes",
-                        false);
+            out.resize(before);
+            refused = i;
+            return false;
         }
     }
+    return true;
+}
+
+bool PostgresSink::Refuse(const LayoutPlan& plan, size_t i, const std::string& value) {
+    const std::string column = i < plan.fields.size() ? plan.fields[i].column : std::to_string(i + 1);
+    return Fail("the table " + table_ + ", row " + std::to_string(stored_ + buffered_ + 1) + ", column " + column +
+                    ": the value " + value + " is not one its type takes",
+                false);
+}
+
+bool PostgresSink::Row(const LayoutPlan& plan, const RowCells& cells) {
+    if (!failure_.empty()) return false;
+    if (binary_ && buffer_.empty()) PutBinaryHeader(buffer_);
+    size_t refused = 0;
+    if (!AppendRow(buffer_, cells, refused)) return Refuse(plan, refused, cells.String(refused));
     ++buffered_;
     return buffer_.size() < kCopyBytes || Flush();
+}
+
+// The COPY bytes of rows made on a decoding worker, and where each row ends.
+class PostgresSink::ReadyRows : public BlockRowSink::Block {
+public:
+    explicit ReadyRows(const PostgresSink& sink) : sink_(sink) {}
+    bool Add(const LayoutPlan&, const RowCells& cells) override {
+        if (refused_) return false;
+        size_t column = 0;
+        if (!sink_.AppendRow(bytes_, cells, column)) {
+            refused_ = true;
+            column_ = column;
+            value_ = cells.String(column);
+            return false;
+        }
+        ends_.push_back(bytes_.size());
+        return true;
+    }
+    size_t Rows() const override { return ends_.size(); }
+    void Clear() override {
+        bytes_.clear();
+        ends_.clear();
+        refused_ = false;
+    }
+
+private:
+    friend class PostgresSink;
+    const PostgresSink& sink_;
+    std::string bytes_;
+    std::vector<size_t> ends_;
+    bool refused_ = false;
+    size_t column_ = 0;     // of the row refused
+    std::string value_;     // its value there
+};
+
+std::unique_ptr<BlockRowSink::Block> PostgresSink::NewBlock() {
+    return std::unique_ptr<Block>(new ReadyRows(*this));
+}
+
+bool PostgresSink::Take(std::unique_ptr<Block>& block, size_t from, size_t to, size_t& taken) {
+    taken = 0;
+    if (!failure_.empty()) return false;
+    ReadyRows& ready = static_cast<ReadyRows&>(*block);
+    const size_t have = ready.ends_.size();
+    const size_t end = std::min(to, have);
+    const size_t* ends = ready.ends_.data();
+    size_t row = from;
+    while (row < end) {
+        if (binary_ && buffer_.empty()) PutBinaryHeader(buffer_);
+        // The rows up to the one that brings the buffer to kCopyBytes, after which one
+        // thread's Row sends them.
+        const size_t begin = row == 0 ? 0 : ends[row - 1];
+        const size_t room = kCopyBytes > buffer_.size() ? kCopyBytes - buffer_.size() : 0;
+        const size_t last = static_cast<size_t>(std::lower_bound(ends + row, ends + end, begin + room) - ends);
+        const size_t stop = last < end ? last + 1 : end;
+        buffer_.append(ready.bytes_.data() + begin, ends[stop - 1] - begin);
+        buffered_ += static_cast<long long>(stop - row);
+        if (last < end && !Flush()) {
+            taken += stop - row - 1;
+            return false;
+        }
+        taken += stop - row;
+        row = stop;
+    }
+    if (to > have) return Refuse(*plan_, ready.column_, ready.value_);
+    return true;
 }
 
 bool PostgresSink::Flush() {

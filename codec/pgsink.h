@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "datacodec.h"
+#include "parallel.h"
 #include "sqltable.h"
 
 struct pg_conn;
@@ -54,7 +55,10 @@ private:
     std::string failure_;
 };
 
-class PostgresSink : public RowSink {
+// A table's rows into the database. On several threads (DecodeParallelInto) the rows'
+// COPY bytes are made on the decoding workers; the calling thread sends them, in COPY
+// statements that end at the rows where one thread ends them.
+class PostgresSink : public BlockRowSink {
 public:
     // Table `table` (UTF-8) of a database opened by the caller, who commits it (several
     // tables in one load).
@@ -69,6 +73,8 @@ public:
     bool Finish() override;
     std::string Failure() const override { return failure_; }
     long long Stored(long long /*given*/) const override { return stored_; }
+    std::unique_ptr<Block> NewBlock() override;
+    bool Take(std::unique_ptr<Block>& block, size_t from, size_t to, size_t& taken) override;
 
     // Rows are sent in COPY statements of about this many bytes (a load of several
     // tables holds one buffer per table).
@@ -78,9 +84,15 @@ public:
     enum class BinaryForm { kBytes, kNumeric, kInt2, kInt4, kInt8, kFloat4, kFloat8 };
 
 private:
+    class ReadyRows;
     bool Fail(const std::string& what, bool fromServer = true);
     bool Flush();
-    bool BinaryRow(const LayoutPlan& plan, const RowCells& cells);
+    // The COPY bytes of a row of `cells` appended to `out` (the binary form: by the forms
+    // Begin found); false (`out` as it was, `refused` the column) for a value the
+    // column's type does not take.
+    bool AppendRow(std::string& out, const RowCells& cells, size_t& refused) const;
+    // The failure of a row whose value of column `column` is `value`.
+    bool Refuse(const LayoutPlan& plan, size_t column, const std::string& value);
 
     PostgresDatabase& database_;
     std::string table_;
@@ -89,6 +101,7 @@ private:
     std::string buffer_;     // COPY rows not sent yet
     bool binary_ = false;    // COPY's binary form, in the forms of `forms_`
     std::vector<BinaryForm> forms_;
+    const LayoutPlan* plan_ = nullptr;   // of the rows, from Begin
     long long buffered_ = 0, stored_ = 0;
     std::string failure_;
 };

@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -68,6 +69,7 @@ std::string SqliteRows::InsertSql(const LayoutPlan& plan, const std::string& tab
 
 bool SqliteRows::Add(const std::vector<SqlValueForm>& forms, const RowCells& cells) {
     columns_ = forms.size();
+    const size_t valuesBefore = values_.size(), textBefore = text_.size();
     for (size_t i = 0; i < forms.size(); ++i) {
         Value value;
         value.kind = Value::kNull;
@@ -113,14 +115,34 @@ bool SqliteRows::Add(const std::vector<SqlValueForm>& forms, const RowCells& cel
         case SqlValueForm::kDecimal:
         case SqlValueForm::kText: break;
         }
-        if (length > static_cast<size_t>(INT32_MAX)) return false;   // more than SQLite binds
+        if (length > static_cast<size_t>(INT32_MAX)) {   // more than SQLite binds
+            values_.resize(valuesBefore);
+            text_.resize(textBefore);
+            return false;
+        }
         value.kind = Value::kText;
         value.at = text_.size();
         value.length = static_cast<uint32_t>(length);
         text_.append(text, length);
         values_.push_back(value);
     }
+    ++rows_;
     return true;
+}
+
+void SqliteRows::Append(const SqliteRows& other, size_t from, size_t to) {
+    columns_ = other.columns_;
+    const Value* values = other.values_.data();
+    for (size_t i = from * columns_; i < to * columns_; ++i) {
+        Value value = values[i];
+        if (value.kind == Value::kText) {
+            const size_t at = text_.size();
+            text_.append(other.text_.data() + value.at, value.length);
+            value.at = at;
+        }
+        values_.push_back(value);
+    }
+    rows_ += to - from;
 }
 
 void SqliteRows::Bind(sqlite3_stmt* statement, size_t row) const {
@@ -142,6 +164,7 @@ void SqliteRows::Bind(sqlite3_stmt* statement, size_t row) const {
 void SqliteRows::Clear() {
     values_.clear();
     text_.clear();
+    rows_ = 0;
 }
 
 StagingFiles::~StagingFiles() = default;
@@ -513,13 +536,69 @@ constexpr size_t kBlockText = size_t{1} << 20;  // or bytes of its texts
 bool SqliteSink::Row(const LayoutPlan&, const RowCells& cells) {
     if (!failure_.empty()) return false;
     if (database_.Interrupted()) return Fail(kInterrupted, false);
-    if (!rows_->Add(forms_, cells)) {
-        rows_->Clear();
-        return Fail("a value of more than 2 GB does not go into the table " + table_, false);
-    }
+    if (!rows_->Add(forms_, cells)) return Fail("a value of more than 2 GB does not go into the table " + table_, false);
+    return InsertFull();
+}
+
+// Hands the block being filled to the inserting thread once it is full.
+bool SqliteSink::InsertFull() {
     if (rows_->Rows() >= kBlockRows || rows_->TextBytes() >= kBlockText) {
         if (!database_.Insert(insert_, &stored_, rows_)) return Fail(database_.Failure(), false);
     }
+    return true;
+}
+
+// A block of rows converted on a decoding worker by the forms Begin found.
+class SqliteSink::ReadyRows : public BlockRowSink::Block {
+public:
+    explicit ReadyRows(const std::vector<SqlValueForm>& forms) : forms_(forms), rows_(new SqliteRows) {}
+    bool Add(const LayoutPlan&, const RowCells& cells) override {
+        if (refused_ || !rows_->Add(forms_, cells)) {
+            refused_ = true;
+            return false;
+        }
+        return true;
+    }
+    size_t Rows() const override { return rows_->Rows(); }
+    void Clear() override {
+        rows_->Clear();
+        refused_ = false;
+    }
+
+private:
+    friend class SqliteSink;
+    const std::vector<SqlValueForm>& forms_;
+    std::unique_ptr<SqliteRows> rows_;   // handed to the inserting thread whole, or copied
+    bool refused_ = false;
+};
+
+std::unique_ptr<BlockRowSink::Block> SqliteSink::NewBlock() { return std::unique_ptr<Block>(new ReadyRows(forms_)); }
+
+bool SqliteSink::Take(std::unique_ptr<Block>& block, size_t from, size_t to, size_t& taken) {
+    taken = 0;
+    if (!failure_.empty()) return false;
+    if (database_.Interrupted()) return Fail(kInterrupted, false);
+    ReadyRows& ready = static_cast<ReadyRows&>(*block);
+    const size_t have = ready.rows_->Rows();
+    const size_t end = std::min(to, have);
+    if (from < end) {
+        if (from == 0 && end == have && rows_->Rows() == 0 && have >= kBlockRows / 8) {
+            // A large block goes to the inserting thread as it is (an empty one in its place).
+            if (!database_.Insert(insert_, &stored_, ready.rows_)) {
+                taken = end - from - 1;
+                return Fail(database_.Failure(), false);
+            }
+        } else {
+            // Smaller ones, or parts, are gathered into blocks of the usual size.
+            rows_->Append(*ready.rows_, from, end);
+            if (!InsertFull()) {
+                taken = end - from - 1;
+                return false;
+            }
+        }
+        taken = end - from;
+    }
+    if (to > have) return Fail("a value of more than 2 GB does not go into the table " + table_, false);
     return true;
 }
 

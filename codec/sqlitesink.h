@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "datacodec.h"
+#include "parallel.h"
 #include "sqltable.h"
 
 struct sqlite3;
@@ -32,12 +33,14 @@ public:
     // The INSERT statement of every column of `plan` into `table`.
     static std::string InsertSql(const LayoutPlan& plan, const std::string& table);
 
-    // Adds a row of `cells`, a cell per form; false (the block then unusable: Clear it)
-    // for a text longer than SQLite binds.
+    // Adds a row of `cells`, a cell per form; false (and the row not added) for a text
+    // longer than SQLite binds.
     bool Add(const std::vector<SqlValueForm>& forms, const RowCells& cells);
+    // Adds rows [from, to) of `other` (rows of the same forms).
+    void Append(const SqliteRows& other, size_t from, size_t to);
     // Binds row `row` to the parameters of `statement`; the texts stay here.
     void Bind(sqlite3_stmt* statement, size_t row) const;
-    size_t Rows() const { return columns_ == 0 ? 0 : values_.size() / columns_; }
+    size_t Rows() const { return rows_; }
     size_t TextBytes() const { return text_.size(); }
     void Clear();
 
@@ -51,7 +54,7 @@ private:
         uint32_t length;   // of the text (a cell's text is far shorter)
         enum Kind : uint8_t { kNull, kInteger, kReal, kText } kind;
     };
-    size_t columns_ = 0;
+    size_t columns_ = 0, rows_ = 0;
     std::vector<Value> values_;
     std::string text_;
 };
@@ -146,7 +149,9 @@ private:
     std::string failure_;
 };
 
-class SqliteSink : public RowSink {
+// A table's rows into the database. On several threads (DecodeParallelInto) the values
+// are converted on the decoding workers, and the inserting thread only binds and steps.
+class SqliteSink : public BlockRowSink {
 public:
     // Table `table` (UTF-8) of the database file `path`, a load of its own.
     SqliteSink(std::string path, std::string table, IfExists ifExists);
@@ -163,13 +168,17 @@ public:
     bool Finish() override;
     std::string Failure() const override { return failure_; }
     long long Stored(long long /*given*/) const override { return stored_; }
+    std::unique_ptr<Block> NewBlock() override;
+    bool Take(std::unique_ptr<Block>& block, size_t from, size_t to, size_t& taken) override;
 
     // The load of its own database: commit it (false when that failed) or roll it back.
     bool Commit();
     void Abandon();
 
 private:
+    class ReadyRows;
     bool Fail(const std::string& what, bool fromSqlite = true);
+    bool InsertFull();
 
     std::unique_ptr<SqliteDatabase> owned_;
     SqliteDatabase& database_;

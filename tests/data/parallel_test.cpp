@@ -63,6 +63,83 @@ private:
     long long rows_ = 0, failAt_;
 };
 
+// The same as a BlockRowSink: each row's line made on a worker; a row whose T is "xyz"
+// and whose K is the letter `refuse` places after A cannot go (the sink fails there).
+class LogBlockSink : public BlockRowSink {
+public:
+    LogBlockSink(Heard& heard, const std::string& name, int refuse = -1) : heard_(heard), name_(name), refuse_(refuse) {}
+    static std::string Line(const std::string& name, const RowCells& cells) {
+        std::string line = name + " row";
+        for (size_t i = 0; i < cells.Size(); ++i) {
+            line += cells.Kind(i) == Cell::kNull ? " (null)" : " [" + cells.String(i) + "]";
+        }
+        return line;
+    }
+    static bool Refused(const RowCells& cells, int refuse) {
+        return refuse >= 0 && cells.Kind(2) != Cell::kNull && cells.String(2) == "xyz" &&
+               cells.String(0) == std::string(1, static_cast<char>('A' + refuse));
+    }
+    class Lines : public Block {
+    public:
+        Lines(const std::string& name, int refuse) : name_(name), refuse_(refuse) {}
+        bool Add(const LayoutPlan&, const RowCells& cells) override {
+            if (refused_ || Refused(cells, refuse_)) return !(refused_ = true);
+            lines.push_back(Line(name_, cells));
+            threads.push_back(std::this_thread::get_id());
+            return true;
+        }
+        size_t Rows() const override { return lines.size(); }
+        void Clear() override {
+            lines.clear();
+            threads.clear();
+            refused_ = false;
+        }
+        std::vector<std::string> lines;
+        std::vector<std::thread::id> threads;
+
+    private:
+        std::string name_;
+        int refuse_;
+        bool refused_ = false;
+    };
+    bool Begin(const LayoutPlan&) override {
+        heard_.lines.push_back(name_ + " begin");
+        return true;
+    }
+    bool Row(const LayoutPlan&, const RowCells& cells) override {
+        if (Refused(cells, refuse_)) return false;
+        heard_.lines.push_back(Line(name_, cells));
+        return true;
+    }
+    bool Finish() override {
+        heard_.lines.push_back(name_ + " finish");
+        return true;
+    }
+    std::string Failure() const override { return name_ + " refused a row"; }
+    std::unique_ptr<Block> NewBlock() override {
+        ++blocks;
+        return std::unique_ptr<Block>(new Lines(name_, refuse_));
+    }
+    bool Take(std::unique_ptr<Block>& block, size_t from, size_t to, size_t& taken) override {
+        Lines& lines = static_cast<Lines&>(*block);
+        taken = 0;
+        for (size_t i = from; i < to; ++i) {
+            if (i >= lines.Rows()) return false;
+            heard_.lines.push_back(lines.lines[i]);
+            if (lines.threads[i] != std::this_thread::get_id()) ++madeOnWorkers;
+            ++taken;
+        }
+        return true;
+    }
+    int blocks = 0;
+    long long madeOnWorkers = 0;
+
+private:
+    Heard& heard_;
+    std::string name_;
+    int refuse_;
+};
+
 class LogFaults : public RunObserver {
 public:
     explicit LogFaults(Heard& heard) : heard_(heard) {}
@@ -164,8 +241,51 @@ TEST(DecodeParallelInto, ASinkThatFailsEndsTheRunWhereOneThreadEndsIt) {
         RunResult a = OneThread(layout, options, data, one, failAt);
         RunResult b = Threads(layout, options, data, many, 100, failAt);
         EXPECT_TRUE(b.failed);
+        // The records read up to the failing row's own, not the whole chunk's.
+        ExpectSameResult(a, b);
+        EXPECT_EQ(a.blanks, b.blanks) << "fail at " << failAt;
         EXPECT_EQ(a.written, b.written) << "fail at " << failAt;
         EXPECT_EQ(one.lines, many.lines) << "fail at " << failAt;
+    }
+}
+
+TEST(DecodeParallelInto, ABlockRowSinksRowsAreMadeOnTheWorkersAndTakenAsOneThreadGivesThem) {
+    datatest::Layout layout(kLayout);
+    const std::string data = Records(3000);
+    for (OnError policy : {OnError::kNull, OnError::kSkip, OnError::kStop}) {
+        // -1: every row goes; 7: the first row with K "H" and T "xyz" (the 33rd) cannot go.
+        for (int refuse : {-1, 7}) {
+            DataOptions options;
+            options.onError = policy;
+            Heard one, many;
+            RunResult a, b;
+            {
+                DataSetup setup;
+                std::string error;
+                ASSERT_TRUE(setup.Prepare(layout.Head(), layout.Length(), options, error)) << error;
+                TempFile file(data);
+                RecordReader reader(file.file, options.records, static_cast<size_t>(layout.Length()));
+                LogBlockSink sink(one, "R", refuse);
+                LogFaults faults(one);
+                a = DecodeRecords(setup, reader, sink, faults);
+            }
+            for (size_t chunkBytes : {size_t{64}, size_t{5000}}) {
+                many.lines.clear();
+                DecodeWork work(layout.Head(), layout.Length(), options, 3);
+                TempFile file(data);
+                RecordReader reader(file.file, options.records, static_cast<size_t>(layout.Length()));
+                LogBlockSink sink(many, "R", refuse);
+                LogFaults faults(many);
+                b = DecodeParallelInto(work, reader, {&sink}, faults, chunkBytes);
+                ExpectSameResult(a, b);
+                EXPECT_EQ(a.blanks, b.blanks);
+                EXPECT_EQ(one.lines, many.lines) << "policy " << static_cast<int>(policy) << ", refuse " << refuse
+                                                 << ", chunks of " << chunkBytes;
+                EXPECT_GT(sink.madeOnWorkers, 0);
+                EXPECT_GT(sink.blocks, 1);
+            }
+            EXPECT_EQ(refuse >= 0, a.failed);
+        }
     }
 }
 
@@ -194,7 +314,9 @@ TEST(DecodeParallelInto, RecordTypesGoToTheirOwnSinksAndATypeWithoutOneIsSkipped
             TempFile file(data);
             RecordReader reader(file.file, options.records, static_cast<size_t>(types.MaxLength()));
             FileRecords records(reader, 0, -1);
-            LogSink hdr(one, "HDR"), dtl(one, "DTL");
+            // DTL's rows made ready on the workers, HDR's given one by one.
+            LogSink hdr(one, "HDR");
+            LogBlockSink dtl(one, "DTL");
             LogFaults faults(one);
             RecordCursor cursor(types, records, {&hdr, &dtl, nullptr}, faults);
             cursor.Run();
@@ -208,7 +330,8 @@ TEST(DecodeParallelInto, RecordTypesGoToTheirOwnSinksAndATypeWithoutOneIsSkipped
             RecordTypes types;
             ASSERT_TRUE(types.Prepare(layout.Head(), options, error)) << error;
             RecordReader reader(file.file, options.records, static_cast<size_t>(types.MaxLength()));
-            LogSink hdr(many, "HDR"), dtl(many, "DTL");
+            LogSink hdr(many, "HDR");
+            LogBlockSink dtl(many, "DTL");
             LogFaults faults(many);
             b = DecodeParallelInto(work, reader, {&hdr, &dtl, nullptr}, faults, 200);
         }

@@ -290,9 +290,11 @@ TEST_F(PostgresOutput, ARefusedBlockOfSeveralEndsTheLoadAndNothingStays) {
     const std::string big = Scratch("many.dat");
     ASSERT_TRUE(qbtest::WriteFileBytes(big, many));
     ASSERT_EQ(In("ALTER TABLE \"BIG-REC\" ADD CHECK (id < 2) NOT VALID"), "");
+    std::vector<std::string> said;
     for (const char* threads : {"1", "4"}) {
         SCOPED_TRACE(threads);
         Result refused = Load(std::string("--if-exists append --threads ") + threads, big);
+        said.push_back(refused.err);
         EXPECT_EQ(refused.status, 1);
         EXPECT_NE(refused.err.find("the table BIG-REC did not take the rows 1 to "), std::string::npos) << refused.err;
         EXPECT_EQ(refused.err.find("did not take the rows 1 to 120000"), std::string::npos) << refused.err;
@@ -300,6 +302,8 @@ TEST_F(PostgresOutput, ARefusedBlockOfSeveralEndsTheLoadAndNothingStays) {
         EXPECT_NE(refused.err.find("nothing was written"), std::string::npos) << refused.err;
         EXPECT_EQ(In("SELECT COUNT(*) FROM \"BIG-REC\""), "2\n");
     }
+    // The same COPY blocks, the same records read up to the refused block.
+    EXPECT_EQ(said[0], said[1]);
     std::remove(big.c_str());
 }
 
