@@ -256,7 +256,7 @@ void AddDataOptions(CLI::App* command, DataCommandOptions& options, const char* 
     command->add_option("--count", options.count, "records taken at most")
         ->check(CountIn(0, LLONG_MAX, "the most records to take"));
     command->add_option("--threads", options.threads,
-                        "decode (the database loads too), verify and encode (CSV or JSON Lines into fixed, lines or rdw records): threads working on the "
+                        "decode (the database loads too), verify and encode: threads working on the "
                         "input (default: the machine's cores; 1 reads on one thread); the output is the same whatever the "
                         "number")
         ->check(CountIn(1, 256, "the threads to run on"));

@@ -422,7 +422,12 @@ RunResult EncodeLoop(TypedRowSource& rows, const std::vector<RowEncoder*>& encod
             }
         }
         if (!writer.Write(bytes, length)) {
-            observer.Fault(Fatal(RunFault::kData, 0, "cannot write the record", FaultCode::kIo));
+            if (!writer.Refused().empty()) {
+                // The row's record does not fit the record format: the records before it are kept.
+                observer.Fault(Fatal(RunFault::kTable, number, writer.Refused(), FaultCode::kRecordLength));
+            } else {
+                observer.Fault(Fatal(RunFault::kData, 0, "cannot write the record", FaultCode::kIo));
+            }
             result.failed = true;
             break;
         }

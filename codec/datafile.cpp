@@ -364,7 +364,9 @@ void DataWriter::Write() {
     const unsigned char* bytes = record_.data();
     size_t stored = static_cast<size_t>(length);
     if (variable != nullptr && variable->VariableLength()) bytes = variable->Compact(record_.data(), stored);
-    if (!writer_->Write(bytes, stored)) throw Error(path_ + ": cannot write the record", number_);
+    if (!writer_->Write(bytes, stored)) {
+        throw Error(path_ + ": " + (writer_->Refused().empty() ? "cannot write the record" : writer_->Refused()), number_);
+    }
 }
 
 void DataWriter::Close() {

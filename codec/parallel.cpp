@@ -936,9 +936,7 @@ RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::
 
 bool EncodeParallelTakes(const DataOptions& options) {
     return options.recordTypes.empty() && options.recordTypeDefault.empty() &&
-           (options.format == TableFormat::kCsv || options.format == TableFormat::kJsonl) &&
-           (options.records == RecordFormat::kFixed || options.records == RecordFormat::kLines ||
-            options.records == RecordFormat::kRdw);
+           (options.format == TableFormat::kCsv || options.format == TableFormat::kJsonl);
 }
 
 namespace {
@@ -1147,6 +1145,24 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
     workers.pop_back();
     EncodeWorker& again = *againOwned;
     const bool csv = options.format == TableFormat::kCsv;
+    // Blocks group records across rows and chunks: the workers write RDW records, and
+    // the thread that retires a chunk puts them into the run's blocks, as one thread's
+    // writer fills them.
+    const bool blocked = options.records == RecordFormat::kRdwBlock;
+    const RecordFormat chunkFormat = blocked ? RecordFormat::kRdw : options.records;
+    std::unique_ptr<RecordWriter> blocks;
+    if (blocked) blocks.reset(new RecordWriter(out, options.records, options.blockSize, options.crlf));
+    auto toBlocks = [&](const std::string& records) {
+        const unsigned char* at = reinterpret_cast<const unsigned char*>(records.data());
+        const unsigned char* end = at + records.size();
+        while (end - at >= 4) {
+            const size_t described = static_cast<size_t>(at[0]) << 8 | at[1];
+            if (described < 4 || described > static_cast<size_t>(end - at)) break;
+            if (!blocks->Write(at + 4, described - 4)) return false;
+            at += described;
+        }
+        return true;
+    };
 
     // Encodes the rows of `chunk` that `span` takes (its rows numbered from 1).
     auto encodeSpan = [&](EncodeWorker& worker, TableChunk& chunk, RowSpan span) {
@@ -1160,7 +1176,7 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
             std::unique_ptr<RowSource> source =
                 MakeTableSource(worker.setup, header != nullptr ? header->data() : nullptr,
                                 header != nullptr ? header->size() : 0, chunk.text.data(), chunk.text.size());
-            RecordWriter writer(worker.stream.File(), options.records, options.blockSize, options.crlf);
+            RecordWriter writer(worker.stream.File(), chunkFormat, options.blockSize, options.crlf);
             writer.Hold(&chunk.out);
             chunk.result = EncodeRows(worker.setup, *source, writer, log, span);
         } catch (const std::bad_alloc&) {
@@ -1216,13 +1232,22 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
         total.read += chunk.result.read;
         total.bad += chunk.result.bad;
         total.blanks += chunk.result.blanks;
-        if (!chunk.out.empty() && (std::fwrite(chunk.out.data(), 1, chunk.out.size(), out) != chunk.out.size() ||
-                                   std::fflush(out) != 0)) {
-            fatal(RunFault::kData, "cannot write the output");
-            ended = early = true;
-            return false;
+        if (blocked) {
+            if (!toBlocks(chunk.out)) {
+                fatal(RunFault::kData, "cannot write the record");
+                ended = early = true;
+                return false;
+            }
+            total.written = blocks->RecordsWritten();
+        } else {
+            if (!chunk.out.empty() && (std::fwrite(chunk.out.data(), 1, chunk.out.size(), out) != chunk.out.size() ||
+                                       std::fflush(out) != 0)) {
+                fatal(RunFault::kData, "cannot write the output");
+                ended = early = true;
+                return false;
+            }
+            total.written += chunk.result.written;
         }
-        total.written += chunk.result.written;
         observer.Progress(total.written, chunk.consumed);
         if (chunk.result.stopped) total.stopped = true;
         if (chunk.result.failed) total.failed = true;
@@ -1326,6 +1351,11 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
         chunk.result = RunResult();
         chunk.rows = 0;
     });
+    if (blocked) {
+        // The last block, also after a stop or a failure, as one thread's writer ends.
+        if (!blocks->Finish()) fatal(RunFault::kData, "cannot write the output");
+        total.written = blocks->RecordsWritten();
+    }
     // One thread reads no further than where the run ended.
     if (readFailed && !early) fatal(RunFault::kTable, "read error");
     return total;

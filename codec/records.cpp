@@ -359,6 +359,7 @@ bool RecordWriter::FlushBlock() {
 
 bool RecordWriter::Write(const unsigned char* data, size_t length) {
     const char* bytes = reinterpret_cast<const char*>(data);
+    refused_.clear();
     switch (format_) {
     case RecordFormat::kFixed:
         pending_.append(bytes, length);
@@ -377,7 +378,10 @@ bool RecordWriter::Write(const unsigned char* data, size_t length) {
         // The header holds the data's length alone.
         const bool two = format_ == RecordFormat::kGnuCobol || format_ == RecordFormat::kGnuCobol3;
         if ((two && length > 0xFFFF) || length > 0x7FFFFFFF) {
-            failed_ = true;
+            // Not the output's failure: the records before it stand.
+            refused_ = "a record of " + std::to_string(length) + " bytes is longer than its header can describe (" +
+                       (two ? "65535 bytes at most; --records gnucobol-1 or gnucobol-2 take longer ones)"
+                            : "2147483647 bytes at most)");
             return false;
         }
         const uint32_t n = static_cast<uint32_t>(length);
@@ -404,7 +408,9 @@ bool RecordWriter::Write(const unsigned char* data, size_t length) {
     case RecordFormat::kRdwBlock: {
         size_t described = length + 4;
         if (described > 0xFFFF) {
-            failed_ = true;
+            refused_ = "a record of " + std::to_string(length) +
+                       " bytes is longer than an RDW can describe (65531 bytes at most; --records gnucobol-1 or "
+                       "fixed take longer ones)";
             return false;
         }
         char rdw[4] = {static_cast<char>(described >> 8), static_cast<char>(described & 0xFF), 0, 0};

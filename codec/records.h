@@ -112,8 +112,11 @@ public:
     ~RecordWriter();
     RecordWriter(const RecordWriter&) = delete;
     RecordWriter& operator=(const RecordWriter&) = delete;
-    // False when the output cannot be written.
+    // False when the output cannot be written, or when the record is longer than its
+    // format can describe (Refused() says so; the writer takes the records after it).
     bool Write(const unsigned char* data, size_t length);
+    // Why the last record Write refused was refused; empty when the output failed.
+    const std::string& Refused() const { return refused_; }
     // Lines (kLines) written as GnuCOBOL's LINE SEQUENTIAL WRITE writes them: trailing
     // `blank` bytes dropped, but never below `least` bytes (every item that is not text),
     // so that PadShortLines reads the record back.
@@ -141,6 +144,7 @@ private:
     size_t blockSize_;
     bool crlf_;
     bool failed_ = false;
+    std::string refused_;
     std::string pending_;   // bytes waiting for the output
     std::string* held_ = nullptr;   // Hold
     std::string block_;     // the block being filled (rdw-block)

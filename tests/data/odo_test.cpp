@@ -436,4 +436,35 @@ TEST(OccursDependingOn, GnuCobolsVariableFileDecodesAndEncodesToItsBytes) {
     for (const std::string& name : {program, data, stem + ".log", stem}) std::remove(name.c_str());
 }
 
+// A record longer than its format's header describes (an RDW, GnuCOBOL's 2-byte header)
+// ends the run at its row with the reason; the records before it are written, on one
+// thread and on several alike.
+TEST(OccursDependingOn, ARecordLongerThanItsFormatDescribesEndsTheRunAndKeepsTheRecordsBefore) {
+    Layout layout({"01 R.", "   05 CNT PIC 9(4).", "   05 T OCCURS 1 TO 9000 DEPENDING ON CNT.", "      10 V PIC X(10)."},
+                  true);
+    auto row = [](int count) {
+        std::string line = "{\"R\":{\"CNT\":" + std::to_string(count) + ",\"T\":[";
+        for (int i = 0; i < count; ++i) line += std::string(i > 0 ? "," : "") + "{\"V\":\"v" + std::to_string(i) + "\"}";
+        return line + "]}}\n";
+    };
+    const std::string before = row(2) + row(30) + row(5);
+    for (RecordFormat format : {RecordFormat::kRdw, RecordFormat::kRdwBlock, RecordFormat::kGnuCobol,
+                                RecordFormat::kGnuCobol3}) {
+        for (int threads : {1, 3}) {
+            DataOptions options;
+            options.format = TableFormat::kJsonl;
+            options.records = format;
+            options.threads = threads;
+            RunResult fits = layout.Encode(before, options);
+            ASSERT_EQ(fits.status, kExitDone) << fits.err;
+            RunResult tooLong = layout.Encode(before + row(7000) + row(1), options);
+            EXPECT_EQ(tooLong.status, kExitFailed);
+            EXPECT_EQ(tooLong.out, fits.out) << "format " << static_cast<int>(format) << ", threads " << threads;
+            EXPECT_NE(tooLong.err.find(": record 4: a record of 70004 bytes is longer than"), std::string::npos)
+                << tooLong.err;
+            EXPECT_EQ(tooLong.err.find("cannot write"), std::string::npos) << tooLong.err;
+        }
+    }
+}
+
 }  // namespace

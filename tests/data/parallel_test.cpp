@@ -2,7 +2,8 @@
 // thread, the rows and faults one thread gives them, in the same order, under every
 // policy, for one layout and for record types; a sink that fails ends the run as it
 // ends one thread's. An encode on several threads writes the records, hears the faults
-// and counts what one thread does: --skip and --count across chunk ends.
+// and counts what one thread does: --skip and --count across chunk ends, every record
+// format.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -473,6 +474,33 @@ TEST(EncodeParallel, ARowOverTheLimitEndsTheRunWhereOneThreadReadsIt) {
         const std::string what = "skip " + std::to_string(span.first) + " count " + std::to_string(span.second);
         Encoded one = EncodeOneThread(layout, options, table);
         ExpectSameEncode(one, EncodeThreads(layout, options, table, 64), what);
+    }
+}
+
+// Every record format: blocks that group records across chunks (small blocks, the last
+// one partial), GnuCOBOL's record headers, lines; with a skip and a count, and a stop.
+TEST(EncodeParallel, EveryRecordFormatAsOneThreadWritesIt) {
+    datatest::Layout layout(kLayout);
+    const std::string table = Table(2500, false);
+    for (RecordFormat format : {RecordFormat::kFixed, RecordFormat::kLines, RecordFormat::kRdw, RecordFormat::kRdwBlock,
+                                RecordFormat::kGnuCobol, RecordFormat::kGnuCobol1, RecordFormat::kGnuCobol2,
+                                RecordFormat::kGnuCobol3}) {
+        for (OnError policy : {OnError::kSkip, OnError::kStop}) {
+            DataOptions options;
+            options.records = format;
+            options.onError = policy;
+            options.blockSize = 100;
+            options.crlf = true;
+            const std::string what = "format " + std::to_string(static_cast<int>(format)) + " policy " +
+                                     std::to_string(static_cast<int>(policy));
+            ASSERT_TRUE(EncodeParallelTakes(options));
+            Encoded one = EncodeOneThread(layout, options, table);
+            ExpectSameEncode(one, EncodeThreads(layout, options, table, 97), what);
+            options.skip = 300;
+            options.count = 1900;
+            ExpectSameEncode(EncodeOneThread(layout, options, table), EncodeThreads(layout, options, table, 200),
+                             what + " skip and count");
+        }
     }
 }
 

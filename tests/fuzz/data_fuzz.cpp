@@ -7,9 +7,12 @@
 // takes a copybook of several 01 records instead, the record types chosen by rules on
 // a type field (and a default or none), through the JSON Lines with the record key; a
 // first byte 0xFE takes record-type rules from the input before the data. Where threads
-// are built, the inputs of an odd length are decoded (and their tables encoded) on three
-// threads too, in chunks of a few bytes, which must give the output, the messages and
-// the status of one thread.
+// are built, the inputs of an odd length are decoded (and their tables encoded, with a
+// skip and a count) on three threads too, in chunks of a few bytes, which must give the
+// output, the messages and the status of one thread; and into sinks of a program's own
+// (DecodeParallelInto): one that takes rows one by one and one whose rows the workers
+// make ready, each failing at a row the input chooses, which must hear the rows, the
+// messages and the counts of one thread.
 #include <unistd.h>
 
 #include <cstddef>
@@ -22,6 +25,9 @@
 #include "cobcpy.h"
 #include "cobolrules.h"
 #include "data_run.h"
+#ifdef QB_HAVE_PARALLEL
+#include "parallel.h"
+#endif
 #include "rectypes.h"
 
 using namespace quillbox;
@@ -177,6 +183,138 @@ void ExpectThreadsSame(const uint8_t* data, size_t size, DataOptions options, Ru
 #endif
 }
 
+#ifdef QB_HAVE_PARALLEL
+// A row as a line of text.
+std::string LineOf(const RowCells& cells) {
+    std::string line;
+    for (size_t i = 0; i < cells.Size(); ++i) {
+        line += cells.Kind(i) == Cell::kNull ? "|~" : "|" + cells.String(i);
+    }
+    return line + "\n";
+}
+
+// A program's sink: the rows as lines, one by one; it fails at row `failAt` (from 1;
+// 0: never) and refuses a row whose line is of a length `refuse` divides (0: none).
+class LineSink : public RowSink {
+public:
+    LineSink(std::string& lines, long long failAt, size_t refuse) : lines_(lines), failAt_(failAt), refuse_(refuse) {}
+    bool Begin(const LayoutPlan&) override {
+        lines_ += "begin\n";
+        return true;
+    }
+    bool Row(const LayoutPlan&, const RowCells& cells) override {
+        std::string line = LineOf(cells);
+        if (Refused(line, refuse_)) return false;
+        return Put(line);
+    }
+    bool Finish() override {
+        lines_ += "finish\n";
+        return true;
+    }
+    std::string Failure() const override { return "the sink is full"; }
+    long long Stored(long long given) const override { return given - given / 3; }
+    static bool Refused(const std::string& line, size_t refuse) { return refuse > 0 && line.size() % refuse == 0; }
+
+protected:
+    bool Put(const std::string& line) {
+        if (++rows_ == failAt_) return false;
+        lines_ += line;
+        return true;
+    }
+    std::string& lines_;
+    long long failAt_, rows_ = 0;
+    size_t refuse_;
+};
+
+// The same, its lines made on the decoding workers.
+class ReadyLineSink : public BlockRowSink {
+public:
+    ReadyLineSink(std::string& lines, long long failAt, size_t refuse) : sink_(lines, failAt, refuse), refuse_(refuse) {}
+    bool Begin(const LayoutPlan& plan) override { return sink_.Begin(plan); }
+    bool Row(const LayoutPlan& plan, const RowCells& cells) override { return sink_.Row(plan, cells); }
+    bool Finish() override { return sink_.Finish(); }
+    std::string Failure() const override { return sink_.Failure(); }
+    long long Stored(long long given) const override { return sink_.Stored(given); }
+    class Lines : public Block {
+    public:
+        explicit Lines(size_t refuse) : refuse_(refuse) {}
+        bool Add(const LayoutPlan&, const RowCells& cells) override {
+            std::string line = LineOf(cells);
+            if (refused_ || LineSink::Refused(line, refuse_)) {
+                refused_ = true;
+                return false;
+            }
+            lines.push_back(line);
+            return true;
+        }
+        size_t Rows() const override { return lines.size(); }
+        void Clear() override {
+            lines.clear();
+            refused_ = false;
+        }
+        std::vector<std::string> lines;
+
+    private:
+        size_t refuse_;
+        bool refused_ = false;
+    };
+    std::unique_ptr<Block> NewBlock() override { return std::unique_ptr<Block>(new Lines(refuse_)); }
+    bool Take(std::unique_ptr<Block>& block, size_t from, size_t to, size_t& taken) override {
+        Lines& lines = static_cast<Lines&>(*block);
+        taken = 0;
+        for (size_t i = from; i < to; ++i, ++taken) {
+            if (i >= lines.Rows() || !sink_.Put(lines.lines[i])) return false;
+        }
+        return true;
+    }
+
+private:
+    class Open : public LineSink {
+    public:
+        using LineSink::LineSink;
+        using LineSink::Put;
+    } sink_;
+    size_t refuse_;
+};
+#endif
+
+// The same decode into sinks of a program's own on one thread and on three must give
+// the same rows, messages (every count told) and status. `decode` runs with the options,
+// the input, a sink maker (for its sinks) and the messages' stream.
+template <typename Run>
+void ExpectSinksSame(const uint8_t* data, size_t size, DataOptions options, unsigned choice, Run decode) {
+#ifdef QB_HAVE_PARALLEL
+    if (size == 0) return;
+    const bool ready = (choice & 1) != 0;
+    const long long failAt = (choice >> 1) % 5 == 0 ? static_cast<long long>((choice >> 4) % 64) + 1 : 0;
+    const size_t refuse = ready && (choice >> 1) % 5 == 1 ? 7 + (choice >> 4) % 11 : 0;
+    Decoded runs[2];
+    for (int run = 0; run < 2; ++run) {
+        options.threads = run == 0 ? 1 : 3;
+        std::string lines;
+        std::vector<std::unique_ptr<RowSink>> sinks;
+        auto sinkOf = [&]() -> RowSink* {
+            if (ready) sinks.emplace_back(new ReadyLineSink(lines, failAt, refuse));
+            else sinks.emplace_back(new LineSink(lines, failAt, refuse));
+            return sinks.back().get();
+        };
+        runs[run] = DecodeInMemory(data, size, [&](std::FILE* in, std::FILE*, std::FILE* err) {
+            return decode(options, in, sinkOf, err);
+        });
+        runs[run].table = lines;
+    }
+    if (runs[0].status != runs[1].status) Fail("three threads into a sink ended with another status");
+    if (runs[0].table != runs[1].table) Fail("three threads gave a sink other rows");
+    if (runs[0].messages != runs[1].messages) Fail("three threads into a sink wrote other messages");
+#else
+    (void)data;
+    (void)size;
+    (void)options;
+    (void)choice;
+    (void)decode;
+#endif
+}
+
 // Record types: three 01 records over the same bytes (the COBOL rules), the type in
 // the first byte, one record's type field a number.
 const char kTypedLayout[] =
@@ -233,6 +371,14 @@ int TypedRecords(const uint8_t* data, size_t size) {
     if (size % 2 == 1) {
         ExpectThreadsSame(data, size, options, [&](const DataOptions& o, std::FILE* in, std::FILE* out, std::FILE* err) {
             return DecodeRecordTypeData(head, o, in, nullptr, out, err);
+        });
+        // A sink per type taken (T-REC's rows not taken).
+        ExpectSinksSame(data, size, options, control + (unsigned{data[size - 1]} << 3), [&](const DataOptions& o, std::FILE* in, auto& sinkOf, std::FILE* err) {
+            RunDisplay display;
+            display.verbose = true;
+            return DecodeRecordTypesInto(head, o, in, [&](RecordTypes& types, size_t type) -> RowSink* {
+                return types.Name(type) == "T-REC" ? nullptr : sinkOf();
+            }, err, display);
         });
     }
     std::FILE* null = std::fopen("/dev/null", "wb");
@@ -332,6 +478,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ExpectThreadsSame(data, size, options, [&](const DataOptions& o, std::FILE* in, std::FILE* out, std::FILE* err) {
             return DecodeData(analyzer->GetHead(), recordLength, o, in, out, err);
         });
+        ExpectSinksSame(data, size, options, (rest >> 2) ^ (unsigned{data[size - 1]} << 1), [&](const DataOptions& o, std::FILE* in, auto& sinkOf, std::FILE* err) {
+            RunDisplay display;
+            display.verbose = true;
+            return DecodeData(analyzer->GetHead(), recordLength, o, in, *sinkOf(), err, display);
+        });
     }
     std::FILE* null = std::fopen("/dev/null", "wb");
     std::FILE* in = fmemopen(const_cast<uint8_t*>(data), size, "rb");
@@ -352,7 +503,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::fclose(in);
         std::fclose(out);
         if (size % 2 == 1) {   // encode on three threads too, the table cut into chunks of a few bytes
-            ExpectThreadsSame(reinterpret_cast<const uint8_t*>(table), tableSize, options,
+            // A skip and a count (the input's length chooses) whose ends fall inside chunks.
+            DataOptions spanned = options;
+            spanned.skip = static_cast<long long>(size / 2 % 3);
+            spanned.count = size % 5 == 0 ? -1 : static_cast<long long>(size / 2 % 7);
+            ExpectThreadsSame(reinterpret_cast<const uint8_t*>(table), tableSize, spanned,
                               [&](const DataOptions& o, std::FILE* from, std::FILE* to, std::FILE* err) {
                 return EncodeData(analyzer->GetHead(), recordLength, o, from, to, err);
             });
