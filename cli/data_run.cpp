@@ -427,6 +427,11 @@ int DecodeRecordTypesInto(CopyItem* head, const DataOptions& options, std::FILE*
 int EncodeRecordTypeData(CopyItem* head, const DataOptions& options, std::FILE* in, std::FILE* out, std::FILE* err,
                          const RunDisplay& display) {
     return RunTypes(head, options, err, display, "encode", [&](RecordTypes& types, RunReport& report) {
+#ifdef QB_HAVE_PARALLEL
+        if (options.threads > 1 && EncodeParallelTakes(options)) {
+            return EncodeRecordTypesParallel(head, options, options.threads, in, out, report, ChunkBytes());
+        }
+#endif
         RecordWriter writer(out, options.records, options.blockSize, options.crlf);
         return EncodeRecordTypes(types, in, writer, report);
     });

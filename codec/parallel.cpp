@@ -935,8 +935,7 @@ RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::
 }
 
 bool EncodeParallelTakes(const DataOptions& options) {
-    return options.recordTypes.empty() && options.recordTypeDefault.empty() &&
-           (options.format == TableFormat::kCsv || options.format == TableFormat::kJsonl);
+    return options.format == TableFormat::kCsv || options.format == TableFormat::kJsonl;
 }
 
 namespace {
@@ -1111,14 +1110,14 @@ struct TableChunk {
 // What encodes chunks, kept for the whole run: the layout's setup and a stream for its
 // record writers (which hold the records for the chunk instead of writing them to it).
 struct EncodeWorker {
-    DataSetup setup;
+    std::unique_ptr<DataSetup> setup;     // one layout
+    std::unique_ptr<RecordTypes> types;   // or record types
     MemoryStream stream;
 };
 
-}  // namespace
-
-RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& options, int threads, std::FILE* in,
-                         std::FILE* out, RunObserver& observer, size_t chunkBytes) {
+// The encode of one layout (`recordLength`) or of record types (`types`).
+RunResult EncodeTable(CopyItem* head, int recordLength, bool types, const DataOptions& options, int threads,
+                      std::FILE* in, std::FILE* out, RunObserver& observer, size_t chunkBytes) {
     RunResult total;
     auto fatal = [&](RunFault::Side side, const std::string& reason) {
         observer.Fault(Fatal(side, 0, reason, FaultCode::kIo));
@@ -1135,7 +1134,15 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
             fatal(RunFault::kData, "out of memory");
             return total;
         }
-        if (!worker->setup.Prepare(head, recordLength, options, error)) {
+        bool ready;
+        if (types) {
+            worker->types.reset(new RecordTypes());
+            ready = worker->types->Prepare(head, options, error);
+        } else {
+            worker->setup.reset(new DataSetup());
+            ready = worker->setup->Prepare(head, recordLength, options, error);
+        }
+        if (!ready) {
             fatal(RunFault::kData, error);
             return total;
         }
@@ -1144,7 +1151,8 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
     const std::unique_ptr<EncodeWorker> againOwned = std::move(workers.back());
     workers.pop_back();
     EncodeWorker& again = *againOwned;
-    const bool csv = options.format == TableFormat::kCsv;
+    // Record types come in JSON Lines, each naming its record.
+    const bool csv = !types && options.format == TableFormat::kCsv;
     // Blocks group records across rows and chunks: the workers write RDW records, and
     // the thread that retires a chunk puts them into the run's blocks, as one thread's
     // writer fills them.
@@ -1172,13 +1180,17 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
         try {
             // The header (CSV) and the chunk's rows, read where they are; the records
             // gathered in the chunk's room, written when its turn comes.
-            const std::string* header = chunk.header;
-            std::unique_ptr<RowSource> source =
-                MakeTableSource(worker.setup, header != nullptr ? header->data() : nullptr,
-                                header != nullptr ? header->size() : 0, chunk.text.data(), chunk.text.size());
             RecordWriter writer(worker.stream.File(), chunkFormat, options.blockSize, options.crlf);
             writer.Hold(&chunk.out);
-            chunk.result = EncodeRows(worker.setup, *source, writer, log, span);
+            if (worker.types != nullptr) {
+                chunk.result = EncodeRecordTypes(*worker.types, chunk.text.data(), chunk.text.size(), writer, log, span);
+            } else {
+                const std::string* header = chunk.header;
+                std::unique_ptr<RowSource> source =
+                    MakeTableSource(*worker.setup, header != nullptr ? header->data() : nullptr,
+                                    header != nullptr ? header->size() : 0, chunk.text.data(), chunk.text.size());
+                chunk.result = EncodeRows(*worker.setup, *source, writer, log, span);
+            }
         } catch (const std::bad_alloc&) {
             chunk.events.clear();
             chunk.out.clear();
@@ -1359,6 +1371,18 @@ RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& op
     // One thread reads no further than where the run ended.
     if (readFailed && !early) fatal(RunFault::kTable, "read error");
     return total;
+}
+
+}  // namespace
+
+RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& options, int threads, std::FILE* in,
+                         std::FILE* out, RunObserver& observer, size_t chunkBytes) {
+    return EncodeTable(head, recordLength, false, options, threads, in, out, observer, chunkBytes);
+}
+
+RunResult EncodeRecordTypesParallel(CopyItem* head, const DataOptions& options, int threads, std::FILE* in,
+                                    std::FILE* out, RunObserver& observer, size_t chunkBytes) {
+    return EncodeTable(head, 0, true, options, threads, in, out, observer, chunkBytes);
 }
 
 }  // namespace quillbox

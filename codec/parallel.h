@@ -128,8 +128,8 @@ public:
 RunResult DecodeParallelInto(DecodeWork& work, RecordReader& reader, const std::vector<RowSink*>& sinks,
                              RunObserver& observer, size_t chunkBytes = kParallelChunkBytes);
 
-// Whether an encode with `options` can run on several threads: one layout's CSV or JSON
-// Lines into fixed records, lines or RDW records (blocks group records across rows).
+// Whether an encode with `options` can run on several threads: a CSV or JSON Lines
+// table into any record format (one layout, or record types from JSON Lines).
 bool EncodeParallelTakes(const DataOptions& options);
 
 // Encodes the table read from `in` (CSV or JSON Lines; EncodeParallelTakes) into records
@@ -141,6 +141,11 @@ bool EncodeParallelTakes(const DataOptions& options);
 // skip and count that fall within it.
 RunResult EncodeParallel(CopyItem* head, int recordLength, const DataOptions& options, int threads, std::FILE* in,
                          std::FILE* out, RunObserver& observer, size_t chunkBytes = kParallelChunkBytes);
+
+// The same for record types (the rules in `options`): JSON lines, each naming its record
+// in a "record" key, into the records of their types, as EncodeRecordTypes writes them.
+RunResult EncodeRecordTypesParallel(CopyItem* head, const DataOptions& options, int threads, std::FILE* in,
+                                    std::FILE* out, RunObserver& observer, size_t chunkBytes = kParallelChunkBytes);
 
 }  // namespace quillbox
 

@@ -3,7 +3,7 @@
 // policy, for one layout and for record types; a sink that fails ends the run as it
 // ends one thread's. An encode on several threads writes the records, hears the faults
 // and counts what one thread does: --skip and --count across chunk ends, every record
-// format.
+// format, record types.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -500,6 +500,65 @@ TEST(EncodeParallel, EveryRecordFormatAsOneThreadWritesIt) {
             options.count = 1900;
             ExpectSameEncode(EncodeOneThread(layout, options, table), EncodeThreads(layout, options, table, 200),
                              what + " skip and count");
+        }
+    }
+}
+
+// Record types from one JSON Lines stream: each row's record named by its "record" key;
+// a row naming no record, a record that is none of the copybook's and a type field that
+// chooses another record are bad rows where one thread finds them.
+TEST(EncodeParallel, RecordTypesFromOneStreamAsOneThreadEncodesThem) {
+    datatest::Layout layout({"01 HDR.", "   05 H-TYPE PIC X.", "   05 H-NUM PIC S9(3) COMP-3.", "01 DTL.",
+                             "   05 D-TYPE PIC X.", "   05 D-QTY PIC 9(2).", "01 TRL.", "   05 T-TYPE PIC X.",
+                             "   05 T-CNT PIC 9(3)."},
+                            true);
+    std::string table;
+    for (int i = 0; i < 2400; ++i) {
+        if (i % 50 == 0) table += "{\"record\":\"HDR\",\"HDR\":{\"H-TYPE\":\"H\",\"H-NUM\":" + std::to_string(i % 999) + "}}\n";
+        else if (i % 50 == 49) table += "{\"record\":\"TRL\",\"TRL\":{\"T-TYPE\":\"T\",\"T-CNT\":49}}\n";
+        else if (i % 331 == 0) table += "{\"DTL\":{\"D-TYPE\":\"D\",\"D-QTY\":1}}\n";
+        else if (i % 457 == 0) table += "{\"record\":\"XYZ\",\"DTL\":{\"D-TYPE\":\"D\",\"D-QTY\":1}}\n";
+        else if (i % 199 == 0) table += "{\"record\":\"DTL\",\"DTL\":{\"D-TYPE\":\"T\",\"D-QTY\":1}}\n";
+        else table += "{\"record\":\"DTL\",\"DTL\":{\"D-TYPE\":\"D\",\"D-QTY\":" + std::to_string(i % 120) + "}}\n";
+    }
+    for (RecordFormat format : {RecordFormat::kFixed, RecordFormat::kRdwBlock, RecordFormat::kGnuCobol}) {
+        for (OnError policy : {OnError::kSkip, OnError::kNull, OnError::kStop}) {
+            for (long long skip : {0LL, 700LL}) {
+                DataOptions options;
+                options.format = TableFormat::kJsonl;
+                options.records = format;
+                options.onError = policy;
+                options.blockSize = 64;
+                options.skip = skip;
+                options.count = skip > 0 ? 1000 : -1;
+                options.recordTypes = {{"H-TYPE", "H", "HDR"}, {"H-TYPE", "D", "DTL"}, {"H-TYPE", "T", "TRL"}};
+                const std::string what = "format " + std::to_string(static_cast<int>(format)) + " policy " +
+                                         std::to_string(static_cast<int>(policy)) + " skip " + std::to_string(skip);
+                ASSERT_TRUE(EncodeParallelTakes(options));
+                Encoded one, many;
+                {
+                    RecordTypes types;
+                    std::string error;
+                    ASSERT_TRUE(types.Prepare(layout.Head(), options, error)) << error;
+                    TempFile in(table);
+                    MemoryOut out;
+                    FaultList faults(one.faults);
+                    {
+                        RecordWriter writer(out.file, options.records, options.blockSize, options.crlf);
+                        one.result = EncodeRecordTypes(types, in.file, writer, faults);
+                    }
+                    one.records = out.Take();
+                }
+                {
+                    TempFile in(table);
+                    MemoryOut out;
+                    FaultList faults(many.faults);
+                    many.result = EncodeRecordTypesParallel(layout.Head(), options, 3, in.file, out.file, faults, 300);
+                    many.records = out.Take();
+                }
+                EXPECT_GT(one.result.bad, 0) << what;
+                ExpectSameEncode(one, many, what);
+            }
         }
     }
 }

@@ -398,6 +398,15 @@ int TypedRecords(const uint8_t* data, size_t size) {
         int encoded = EncodeRecordTypeData(head, options, in, out, null);
         std::fclose(in);
         std::fclose(out);
+        if (size % 2 == 1) {   // on three threads too, with a skip and a count
+            DataOptions spanned = options;
+            spanned.skip = static_cast<long long>(size / 2 % 3);
+            spanned.count = size % 5 == 0 ? -1 : static_cast<long long>(size / 2 % 7);
+            ExpectThreadsSame(reinterpret_cast<const uint8_t*>(table), tableSize, spanned,
+                              [&](const DataOptions& o, std::FILE* from, std::FILE* to, std::FILE* err) {
+                return EncodeRecordTypeData(head, o, from, to, err);
+            });
+        }
         if (encoded != kExitDone) Fail("a table of record types decode wrote does not encode");
         if (options.records == RecordFormat::kFixed && recordsSize != size) Fail("encode wrote another length");
         std::free(records);
