@@ -1098,50 +1098,6 @@ private:
     size_t size_ = 0, room_ = 0;
 };
 
-// A stream that reads two strings one after the other (a table's header, then a chunk's
-// rows) where they are.
-class TwoPieces {
-public:
-    TwoPieces(const std::string& first, const char* second, size_t secondSize)
-        : first_(first), second_(second), secondSize_(secondSize) {
-        cookie_io_functions_t io;
-        std::memset(&io, 0, sizeof io);
-        io.read = &TwoPieces::Read;
-        file_ = fopencookie(this, "r", io);
-    }
-    ~TwoPieces() {
-        if (file_ != nullptr) std::fclose(file_);
-    }
-    TwoPieces(const TwoPieces&) = delete;
-    TwoPieces& operator=(const TwoPieces&) = delete;
-    std::FILE* File() const { return file_; }
-
-private:
-    static ssize_t Read(void* cookie, char* data, size_t size) {
-        TwoPieces* self = static_cast<TwoPieces*>(cookie);
-        size_t given = 0;
-        const size_t firstSize = self->first_.size();
-        if (self->at_ < firstSize) {
-            given = std::min(size, firstSize - self->at_);
-            std::memcpy(data, self->first_.data() + self->at_, given);
-            self->at_ += given;
-        }
-        if (given < size && self->at_ >= firstSize) {
-            const size_t at = self->at_ - firstSize;
-            const size_t n = std::min(size - given, self->secondSize_ - at);
-            if (n > 0) std::memcpy(data + given, self->second_ + at, n);
-            given += n;
-            self->at_ += n;
-        }
-        return static_cast<ssize_t>(given);
-    }
-    const std::string& first_;
-    const char* second_;
-    size_t secondSize_;
-    size_t at_ = 0;
-    std::FILE* file_ = nullptr;
-};
-
 // Rows cut in turn, encoded and written by the thread that cut them.
 struct TableChunk {
     const std::string* header = nullptr;   // the table's header row (CSV), read ahead of the rows
@@ -1154,8 +1110,8 @@ struct TableChunk {
     uint64_t consumed = 0;
 };
 
-// What encodes chunks: the layout's setup and a stream for the records, kept for the
-// whole run.
+// What encodes chunks, kept for the whole run: the layout's setup and a stream for its
+// record writers (which hold the records for the chunk instead of writing them to it).
 struct EncodeWorker {
     std::unique_ptr<DataSetup> setup;     // one layout
     std::unique_ptr<RecordTypes> types;   // or record types
@@ -1224,33 +1180,30 @@ RunResult EncodeTable(CopyItem* head, int recordLength, bool types, const DataOp
         chunk.events.clear();
         chunk.result = RunResult();
         ChunkLog log(&chunk.events);
-        // The header (CSV) and the chunk's rows, read where they are.
-        static const std::string kNone;
-        TwoPieces pieces(chunk.header != nullptr ? *chunk.header : kNone, chunk.text.data(), chunk.text.size());
-        std::FILE* text = pieces.File();
-        auto outOfMemory = [&] {
+        try {
+            // The header (CSV) and the chunk's rows, read where they are; the records
+            // gathered in the chunk's room, written when its turn comes.
+            RecordWriter writer(worker.stream.File(), chunkFormat, options.blockSize, options.crlf);
+            writer.Hold(&chunk.out);
+            if (worker.types != nullptr) {
+                chunk.result = EncodeRecordTypes(*worker.types, chunk.text.data(), chunk.text.size(), writer, log, span);
+            } else {
+                const std::string* header = chunk.header;
+                std::unique_ptr<RowSource> source =
+                    MakeTableSource(*worker.setup, header != nullptr ? header->data() : nullptr,
+                                    header != nullptr ? header->size() : 0, chunk.text.data(), chunk.text.size());
+                chunk.result = EncodeRows(*worker.setup, *source, writer, log, span);
+            }
+        } catch (const std::bad_alloc&) {
             chunk.events.clear();
+            chunk.out.clear();
             chunk.result = RunResult();
             chunk.result.failed = true;
             Event event;
             event.fault = Fatal(RunFault::kData, 0, "out of memory", FaultCode::kIo);
             chunk.events.push_back(std::move(event));
-        };
-        if (text == nullptr) {
-            outOfMemory();
-            return;
-        }
-        {
-            RecordWriter writer(worker.stream.File(), chunkFormat, options.blockSize, options.crlf);
-            if (worker.types != nullptr) {
-                chunk.result = EncodeRecordTypes(*worker.types, text, writer, log, span);
-            } else {
-                std::unique_ptr<RowSource> source = MakeTableSource(*worker.setup, text);
-                chunk.result = EncodeRows(*worker.setup, *source, writer, log, span);
-            }
         }
         chunk.rows = span.rows;
-        if (!worker.stream.Take(chunk.out)) outOfMemory();
     };
     const long long skip = options.skip > 0 ? options.skip : 0;
     const long long count = options.count;
@@ -1364,6 +1317,9 @@ RunResult EncodeTable(CopyItem* head, int recordLength, bool types, const DataOp
         while (!given) {
             if (!eof && cut < chunkBytes) {
                 const size_t before = text.size();
+                // Room for a whole chunk at once (the chunk's bytes are read in blocks up
+                // to the first row end past chunkBytes), not grown and copied on the way.
+                text.Reserve(std::max(before + block, chunkBytes + 2 * block));
                 text.Resize(before + block);
                 const size_t got = std::fread(text.data() + before, 1, block, in);
                 text.Resize(before + got);
