@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
+#include <atomic>
+#include <limits>
 #include <new>
 #include <thread>
 
@@ -1104,6 +1106,7 @@ struct TableChunk {
     std::vector<Event> events;
     RunResult result;
     long long rows = 0;               // the rows its encode read (passed over and bad ones too)
+    bool readOnly = false;            // its rows were only read (all taken as passed over)
     uint64_t consumed = 0;
 };
 
@@ -1202,12 +1205,21 @@ RunResult EncodeTable(CopyItem* head, int recordLength, bool types, const DataOp
         }
         chunk.rows = span.rows;
     };
-    // The workers take every row of their chunks: which of them --skip and --count take
-    // is known once the rows before are counted, when the chunk's turn comes.
-    auto encode = [&](size_t w, TableChunk& chunk) { encodeSpan(*workers[w], chunk, RowSpan()); };
-
     const long long skip = options.skip > 0 ? options.skip : 0;
     const long long count = options.count;
+    // The rows of the chunks retired so far. Which rows --skip and --count take is known
+    // once the rows before a chunk are counted, when its turn comes: the workers encode
+    // every row of their chunks, or, while the rows retired are fewer than the skip,
+    // only read them (a chunk wholly passed over then costs no encoding; one that
+    // reaches past the skip is encoded again in its turn).
+    std::atomic<long long> retiredRows(0);
+    auto encode = [&](size_t w, TableChunk& chunk) {
+        RowSpan span;
+        chunk.readOnly = retiredRows.load(std::memory_order_relaxed) < skip;
+        if (chunk.readOnly) span.skip = std::numeric_limits<long long>::max();
+        encodeSpan(*workers[w], chunk, span);
+    };
+
     bool ended = false, early = false;   // early: the run ended before the table's end
     long long rowsBefore = 0;   // the rows of the chunks written
     auto retire = [&](TableChunk& chunk) {
@@ -1215,14 +1227,16 @@ RunResult EncodeTable(CopyItem* head, int recordLength, bool types, const DataOp
         const long long before = rowsBefore;
         // Rows taken as one thread takes them: those past --skip, no more than --count
         // (and the one past it read). A chunk of such rows alone stands as encoded; a
-        // chunk of passed-over rows alone is left out; one across either end is encoded
-        // again with the skip and count that fall within it.
+        // chunk of passed-over rows alone is left out; one across either end (or only
+        // read) is encoded again with the skip and count that fall within it.
         const long long takenBefore = before > skip ? before - skip : 0;
-        const bool within = before >= skip && (count < 0 || chunk.rows <= count - takenBefore);
+        const bool within =
+            !chunk.readOnly && before >= skip && (count < 0 || chunk.rows <= count - takenBefore);
         if (!within) {
             const bool whole = !chunk.result.stopped && !chunk.result.failed;
             if (whole && chunk.rows <= skip - before) {
                 rowsBefore += chunk.rows;
+                retiredRows.store(rowsBefore, std::memory_order_relaxed);
                 return true;
             }
             RowSpan span;
@@ -1241,6 +1255,7 @@ RunResult EncodeTable(CopyItem* head, int recordLength, bool types, const DataOp
             }
         }
         rowsBefore += chunk.rows;
+        retiredRows.store(rowsBefore, std::memory_order_relaxed);
         total.read += chunk.result.read;
         total.bad += chunk.result.bad;
         total.blanks += chunk.result.blanks;
@@ -1362,6 +1377,7 @@ RunResult EncodeTable(CopyItem* head, int recordLength, bool types, const DataOp
         chunk.events.clear();
         chunk.result = RunResult();
         chunk.rows = 0;
+        chunk.readOnly = false;
     });
     if (blocked) {
         // The last block, also after a stop or a failure, as one thread's writer ends.
