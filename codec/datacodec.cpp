@@ -616,6 +616,10 @@ public:
     TableSource(DataSetup& setup, std::FILE* in) : setup_(setup), reader_(in, setup.Options().maxLine) {
         csv_ = setup.Options().format == TableFormat::kCsv;
     }
+    TableSource(DataSetup& setup, const char* first, size_t firstSize, const char* second, size_t secondSize)
+        : setup_(setup), reader_(first, firstSize, second, secondSize, setup.Options().maxLine) {
+        csv_ = setup.Options().format == TableFormat::kCsv;
+    }
     bool Begin(const LayoutPlan& plan, std::string& error) override {
         if (!csv_) return true;
         const std::vector<Field>& fields = plan.fields;
@@ -754,5 +758,10 @@ std::unique_ptr<RowSink> MakeTableSink(DataSetup& setup, std::FILE* out) {
 
 std::unique_ptr<RowSource> MakeTableSource(DataSetup& setup, std::FILE* in) {
     return std::unique_ptr<RowSource>(new TableSource(setup, in));
+}
+
+std::unique_ptr<RowSource> MakeTableSource(DataSetup& setup, const char* first, size_t firstSize, const char* second,
+                                           size_t secondSize) {
+    return std::unique_ptr<RowSource>(new TableSource(setup, first, firstSize, second, secondSize));
 }
 }  // namespace quillbox

@@ -304,6 +304,10 @@ RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, 
 std::unique_ptr<RowSink> MakeTableSink(DataSetup& setup, std::FILE* out);
 // The row source of a table file read from `in`.
 std::unique_ptr<RowSource> MakeTableSource(DataSetup& setup, std::FILE* in);
+// The same over bytes in memory, `first` then `second` (a header row, then rows), read
+// where they are; they must outlive the source.
+std::unique_ptr<RowSource> MakeTableSource(DataSetup& setup, const char* first, size_t firstSize, const char* second,
+                                           size_t secondSize);
 
 }  // namespace quillbox
 

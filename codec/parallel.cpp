@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
+#include <atomic>
+#include <limits>
 #include <new>
 #include <thread>
 
@@ -1096,50 +1098,6 @@ private:
     size_t size_ = 0, room_ = 0;
 };
 
-// A stream that reads two strings one after the other (a table's header, then a chunk's
-// rows) where they are.
-class TwoPieces {
-public:
-    TwoPieces(const std::string& first, const char* second, size_t secondSize)
-        : first_(first), second_(second), secondSize_(secondSize) {
-        cookie_io_functions_t io;
-        std::memset(&io, 0, sizeof io);
-        io.read = &TwoPieces::Read;
-        file_ = fopencookie(this, "r", io);
-    }
-    ~TwoPieces() {
-        if (file_ != nullptr) std::fclose(file_);
-    }
-    TwoPieces(const TwoPieces&) = delete;
-    TwoPieces& operator=(const TwoPieces&) = delete;
-    std::FILE* File() const { return file_; }
-
-private:
-    static ssize_t Read(void* cookie, char* data, size_t size) {
-        TwoPieces* self = static_cast<TwoPieces*>(cookie);
-        size_t given = 0;
-        const size_t firstSize = self->first_.size();
-        if (self->at_ < firstSize) {
-            given = std::min(size, firstSize - self->at_);
-            std::memcpy(data, self->first_.data() + self->at_, given);
-            self->at_ += given;
-        }
-        if (given < size && self->at_ >= firstSize) {
-            const size_t at = self->at_ - firstSize;
-            const size_t n = std::min(size - given, self->secondSize_ - at);
-            if (n > 0) std::memcpy(data + given, self->second_ + at, n);
-            given += n;
-            self->at_ += n;
-        }
-        return static_cast<ssize_t>(given);
-    }
-    const std::string& first_;
-    const char* second_;
-    size_t secondSize_;
-    size_t at_ = 0;
-    std::FILE* file_ = nullptr;
-};
-
 // Rows cut in turn, encoded and written by the thread that cut them.
 struct TableChunk {
     const std::string* header = nullptr;   // the table's header row (CSV), read ahead of the rows
@@ -1148,11 +1106,12 @@ struct TableChunk {
     std::vector<Event> events;
     RunResult result;
     long long rows = 0;               // the rows its encode read (passed over and bad ones too)
+    bool readOnly = false;            // its rows were only read (all taken as passed over)
     uint64_t consumed = 0;
 };
 
-// What encodes chunks: the layout's setup and a stream for the records, kept for the
-// whole run.
+// What encodes chunks, kept for the whole run: the layout's setup and a stream for its
+// record writers (which hold the records for the chunk instead of writing them to it).
 struct EncodeWorker {
     std::unique_ptr<DataSetup> setup;     // one layout
     std::unique_ptr<RecordTypes> types;   // or record types
@@ -1221,40 +1180,46 @@ RunResult EncodeTable(CopyItem* head, int recordLength, bool types, const DataOp
         chunk.events.clear();
         chunk.result = RunResult();
         ChunkLog log(&chunk.events);
-        // The header (CSV) and the chunk's rows, read where they are.
-        static const std::string kNone;
-        TwoPieces pieces(chunk.header != nullptr ? *chunk.header : kNone, chunk.text.data(), chunk.text.size());
-        std::FILE* text = pieces.File();
-        auto outOfMemory = [&] {
+        try {
+            // The header (CSV) and the chunk's rows, read where they are; the records
+            // gathered in the chunk's room, written when its turn comes.
+            RecordWriter writer(worker.stream.File(), chunkFormat, options.blockSize, options.crlf);
+            writer.Hold(&chunk.out);
+            if (worker.types != nullptr) {
+                chunk.result = EncodeRecordTypes(*worker.types, chunk.text.data(), chunk.text.size(), writer, log, span);
+            } else {
+                const std::string* header = chunk.header;
+                std::unique_ptr<RowSource> source =
+                    MakeTableSource(*worker.setup, header != nullptr ? header->data() : nullptr,
+                                    header != nullptr ? header->size() : 0, chunk.text.data(), chunk.text.size());
+                chunk.result = EncodeRows(*worker.setup, *source, writer, log, span);
+            }
+        } catch (const std::bad_alloc&) {
             chunk.events.clear();
+            chunk.out.clear();
             chunk.result = RunResult();
             chunk.result.failed = true;
             Event event;
             event.fault = Fatal(RunFault::kData, 0, "out of memory", FaultCode::kIo);
             chunk.events.push_back(std::move(event));
-        };
-        if (text == nullptr) {
-            outOfMemory();
-            return;
-        }
-        {
-            RecordWriter writer(worker.stream.File(), chunkFormat, options.blockSize, options.crlf);
-            if (worker.types != nullptr) {
-                chunk.result = EncodeRecordTypes(*worker.types, text, writer, log, span);
-            } else {
-                std::unique_ptr<RowSource> source = MakeTableSource(*worker.setup, text);
-                chunk.result = EncodeRows(*worker.setup, *source, writer, log, span);
-            }
         }
         chunk.rows = span.rows;
-        if (!worker.stream.Take(chunk.out)) outOfMemory();
     };
-    // The workers take every row of their chunks: which of them --skip and --count take
-    // is known once the rows before are counted, when the chunk's turn comes.
-    auto encode = [&](size_t w, TableChunk& chunk) { encodeSpan(*workers[w], chunk, RowSpan()); };
-
     const long long skip = options.skip > 0 ? options.skip : 0;
     const long long count = options.count;
+    // The rows of the chunks retired so far. Which rows --skip and --count take is known
+    // once the rows before a chunk are counted, when its turn comes: the workers encode
+    // every row of their chunks, or, while the rows retired are fewer than the skip,
+    // only read them (a chunk wholly passed over then costs no encoding; one that
+    // reaches past the skip is encoded again in its turn).
+    std::atomic<long long> retiredRows(0);
+    auto encode = [&](size_t w, TableChunk& chunk) {
+        RowSpan span;
+        chunk.readOnly = retiredRows.load(std::memory_order_relaxed) < skip;
+        if (chunk.readOnly) span.skip = std::numeric_limits<long long>::max();
+        encodeSpan(*workers[w], chunk, span);
+    };
+
     bool ended = false, early = false;   // early: the run ended before the table's end
     long long rowsBefore = 0;   // the rows of the chunks written
     auto retire = [&](TableChunk& chunk) {
@@ -1262,14 +1227,16 @@ RunResult EncodeTable(CopyItem* head, int recordLength, bool types, const DataOp
         const long long before = rowsBefore;
         // Rows taken as one thread takes them: those past --skip, no more than --count
         // (and the one past it read). A chunk of such rows alone stands as encoded; a
-        // chunk of passed-over rows alone is left out; one across either end is encoded
-        // again with the skip and count that fall within it.
+        // chunk of passed-over rows alone is left out; one across either end (or only
+        // read) is encoded again with the skip and count that fall within it.
         const long long takenBefore = before > skip ? before - skip : 0;
-        const bool within = before >= skip && (count < 0 || chunk.rows <= count - takenBefore);
+        const bool within =
+            !chunk.readOnly && before >= skip && (count < 0 || chunk.rows <= count - takenBefore);
         if (!within) {
             const bool whole = !chunk.result.stopped && !chunk.result.failed;
             if (whole && chunk.rows <= skip - before) {
                 rowsBefore += chunk.rows;
+                retiredRows.store(rowsBefore, std::memory_order_relaxed);
                 return true;
             }
             RowSpan span;
@@ -1288,6 +1255,7 @@ RunResult EncodeTable(CopyItem* head, int recordLength, bool types, const DataOp
             }
         }
         rowsBefore += chunk.rows;
+        retiredRows.store(rowsBefore, std::memory_order_relaxed);
         total.read += chunk.result.read;
         total.bad += chunk.result.bad;
         total.blanks += chunk.result.blanks;
@@ -1349,6 +1317,9 @@ RunResult EncodeTable(CopyItem* head, int recordLength, bool types, const DataOp
         while (!given) {
             if (!eof && cut < chunkBytes) {
                 const size_t before = text.size();
+                // Room for a whole chunk at once (the chunk's bytes are read in blocks up
+                // to the first row end past chunkBytes), not grown and copied on the way.
+                text.Reserve(std::max(before + block, chunkBytes + 2 * block));
                 text.Resize(before + block);
                 const size_t got = std::fread(text.data() + before, 1, block, in);
                 text.Resize(before + got);
@@ -1406,6 +1377,7 @@ RunResult EncodeTable(CopyItem* head, int recordLength, bool types, const DataOp
         chunk.events.clear();
         chunk.result = RunResult();
         chunk.rows = 0;
+        chunk.readOnly = false;
     });
     if (blocked) {
         // The last block, also after a stop or a failure, as one thread's writer ends.

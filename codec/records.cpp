@@ -304,8 +304,30 @@ RecordWriter::RecordWriter(std::FILE* out, RecordFormat format, size_t blockSize
 
 RecordWriter::~RecordWriter() = default;
 
+void RecordWriter::Hold(std::string* held) {
+    held_ = held;
+    held_->clear();
+    // A room already used (the caller's from an earlier run) in place of a fresh one.
+    if (pending_.empty() && held_->capacity() >= pending_.capacity()) pending_.swap(*held_);
+}
+
 bool RecordWriter::Drain(bool all) {
     if (failed_) return false;
+    if (held_ != nullptr) {
+        if (!pending_.empty() && (all || pending_.size() >= kChunk)) {
+            if (held_->empty()) {
+                held_->swap(pending_);
+                pending_.clear();
+                if (pending_.capacity() < kChunk + 64) pending_.reserve(kChunk + 64);
+            } else {
+                held_->append(pending_);
+                pending_.clear();
+            }
+            written_ += pendingRecords_;
+            pendingRecords_ = 0;
+        }
+        return true;
+    }
     if (!pending_.empty() && (all || pending_.size() >= kChunk)) {
         // Through the stream's own buffer too: the records counted are those the output took.
         if (std::fwrite(pending_.data(), 1, pending_.size(), out_) != pending_.size() || std::fflush(out_) != 0) {

@@ -125,6 +125,11 @@ public:
         trimLeast_ = least;
         trimBlank_ = blank;
     }
+    // The records' bytes gathered into `held` instead of written to the output, for a
+    // caller that writes them itself: swapped into it while it is empty (nothing
+    // copied), added to it after that; they count as written. `held`'s room is taken
+    // for the writer's own buffer until then.
+    void Hold(std::string* held);
     // Writes what is buffered (and the last block); false when the output failed.
     bool Finish();
     // Records whose bytes reached the output.
@@ -141,6 +146,7 @@ private:
     bool failed_ = false;
     std::string refused_;
     std::string pending_;   // bytes waiting for the output
+    std::string* held_ = nullptr;   // Hold
     std::string block_;     // the block being filled (rdw-block)
     long long pendingRecords_ = 0, blockRecords_ = 0, written_ = 0;
     bool trimLines_ = false;   // TrimLines

@@ -453,6 +453,11 @@ public:
         : types_(types), first_(types.Setup(0)), reader_(in, first_.Options().maxLine), cells_(types.Count()) {
         for (size_t t = 0; t < types.Count(); ++t) cells_[t].resize(types.Setup(t).Plan().fields.size());
     }
+    RecordKeyRows(RecordTypes& types, const char* lines, size_t size)
+        : types_(types), first_(types.Setup(0)), reader_(nullptr, 0, lines, size, first_.Options().maxLine),
+          cells_(types.Count()) {
+        for (size_t t = 0; t < types.Count(); ++t) cells_[t].resize(types.Setup(t).Plan().fields.size());
+    }
     bool Next(size_t& type, std::string& rowError, std::string& error) override {
         if (!reader_.NextLine(line_, error)) return false;
         const DataOptions& options = first_.Options();
@@ -503,8 +508,10 @@ RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& wri
     return EncodeRecordTypes(types, in, writer, observer, span);
 }
 
-RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& writer, RunObserver& observer,
-                            RowSpan& span) {
+namespace {
+
+RunResult EncodeKeyedRows(RecordTypes& types, RecordKeyRows& rows, RecordWriter& writer, RunObserver& observer,
+                          RowSpan& span) {
     const DataOptions& options = types.Setup(0).Options();
     // A fixed-length file's records are all as long as the longest record type.
     std::vector<std::unique_ptr<RowEncoder>> owned;
@@ -514,8 +521,21 @@ RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& wri
         owned.emplace_back(new RowEncoder(types.Setup(t), length));
         encoders.push_back(owned.back().get());
     }
-    RecordKeyRows rows(types, in);
     return EncodeLoop(rows, encoders, &types, options, writer, observer, &span);
+}
+
+}  // namespace
+
+RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& writer, RunObserver& observer,
+                            RowSpan& span) {
+    RecordKeyRows rows(types, in);
+    return EncodeKeyedRows(types, rows, writer, observer, span);
+}
+
+RunResult EncodeRecordTypes(RecordTypes& types, const char* lines, size_t size, RecordWriter& writer,
+                            RunObserver& observer, RowSpan& span) {
+    RecordKeyRows rows(types, lines, size);
+    return EncodeKeyedRows(types, rows, writer, observer, span);
 }
 
 }  // namespace quillbox

@@ -84,6 +84,9 @@ RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, 
                      RowSpan& span);
 RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& writer, RunObserver& observer,
                             RowSpan& span);
+// The same over JSON lines in memory, read where they are (they must outlive the run).
+RunResult EncodeRecordTypes(RecordTypes& types, const char* lines, size_t size, RecordWriter& writer,
+                            RunObserver& observer, RowSpan& span);
 
 }  // namespace quillbox
 

@@ -617,7 +617,16 @@ bool ReadJsonRow(const std::string& line, const LayoutPlan& plan, std::vector<Ce
     return FillObject(plan.roots, &value, cells, ignoreUnknown, nullptr, error);
 }
 
-TableReader::TableReader(std::FILE* in, uint64_t maxLine) : in_(in), buffer_(new char[kChunk]), maxLine_(maxLine) {}
+TableReader::TableReader(std::FILE* in, uint64_t maxLine) : in_(in), buffer_(new char[kChunk]), maxLine_(maxLine) {
+    data_ = buffer_.get();
+}
+
+TableReader::TableReader(const char* first, size_t firstSize, const char* second, size_t secondSize,
+                         uint64_t maxLine)
+    : in_(nullptr), maxLine_(maxLine) {
+    pieces_[0] = {first, firstSize};
+    pieces_[1] = {second, secondSize};
+}
 
 bool TableReader::TooLong(uint64_t start, std::string& error) const {
     if (Position() - start <= maxLine_) return false;
@@ -626,8 +635,24 @@ bool TableReader::TooLong(uint64_t start, std::string& error) const {
 }
 
 int TableReader::Refill() {
-    if (begin_ < end_) return static_cast<unsigned char>(buffer_[begin_]);
+    if (begin_ < end_) return static_cast<unsigned char>(data_[begin_]);
     if (eof_) return EOF;
+    if (in_ == nullptr) {
+        // Bytes in memory: the next piece that has any, as one block.
+        while (piece_ < 2 && pieces_[piece_].second == 0) ++piece_;
+        begin_ = end_ = 0;
+        if (piece_ == 2) {
+            eof_ = true;
+            return EOF;
+        }
+        data_ = pieces_[piece_].first;
+        end_ = pieces_[piece_].second;
+        consumed_ += end_;
+        ++piece_;
+        while (piece_ < 2 && pieces_[piece_].second == 0) ++piece_;
+        if (piece_ == 2) eof_ = true;
+        return static_cast<unsigned char>(data_[0]);
+    }
     end_ = std::fread(buffer_.get(), 1, kChunk, in_);
     begin_ = 0;
     consumed_ += end_;
@@ -636,7 +661,7 @@ int TableReader::Refill() {
         eof_ = true;
     }
     if (end_ == 0) return EOF;
-    return static_cast<unsigned char>(buffer_[begin_]);
+    return static_cast<unsigned char>(data_[begin_]);
 }
 
 bool TableReader::NextCsvRow(std::vector<std::string>& fields, std::string& error) {
@@ -692,17 +717,17 @@ bool TableReader::NextCsvRow(std::vector<std::string>& fields, std::string& erro
         // Eight bytes a step while none of them ends the field.
         while (run + 8 <= end_) {
             uint64_t x;
-            std::memcpy(&x, buffer_.get() + run, 8);
+            std::memcpy(&x, data_ + run, 8);
             if (HasByte(x, ',') | HasByte(x, '"') | HasByte(x, '\r') | HasByte(x, '\n')) break;
             run += 8;
         }
         while (run < end_) {
-            char d = buffer_[run];
+            char d = data_[run];
             if (d == ',' || d == '\n' || d == '\r' || d == '"') break;
             ++run;
         }
         field.push_back(static_cast<char>(c));
-        field.append(buffer_.get() + begin_, run - begin_);
+        field.append(data_ + begin_, run - begin_);
         begin_ = run;
     }
 }
@@ -760,14 +785,14 @@ bool TableReader::NextCsvRow(std::vector<std::string_view>& fields, std::vector<
     if (Peek() == EOF) return false;
     // The row in place: its line end in the buffer (or the input's end after it), no
     // quote in it (a quote may open a quoted field) and within the line limit.
-    const char* begin = buffer_.get() + begin_;
-    const char* end = buffer_.get() + end_;
+    const char* begin = data_ + begin_;
+    const char* end = data_ + end_;
     const char* lineEnd = nullptr;
     auto put = [&fields](const char* at, size_t n) { fields.emplace_back(at, n); };
     if (SplitPlainRow(begin, end, put, lineEnd) && (lineEnd != nullptr || eof_)) {
         const char* rowEnd = lineEnd != nullptr ? lineEnd : end;
         if (static_cast<uint64_t>(rowEnd - begin) <= maxLine_) {
-            begin_ = lineEnd != nullptr ? static_cast<size_t>(lineEnd + 1 - buffer_.get()) : end_;
+            begin_ = lineEnd != nullptr ? static_cast<size_t>(lineEnd + 1 - data_) : end_;
             return true;
         }
     }
@@ -790,13 +815,13 @@ bool TableReader::NextCsvRow(std::vector<LentCell>& cells, size_t& count, std::v
         }
         ++count;
     };
-    const char* begin = buffer_.get() + begin_;
-    const char* end = buffer_.get() + end_;
+    const char* begin = data_ + begin_;
+    const char* end = data_ + end_;
     const char* lineEnd = nullptr;
     if (SplitPlainRow(begin, end, put, lineEnd) && (lineEnd != nullptr || eof_)) {
         const char* rowEnd = lineEnd != nullptr ? lineEnd : end;
         if (static_cast<uint64_t>(rowEnd - begin) <= maxLine_) {
-            begin_ = lineEnd != nullptr ? static_cast<size_t>(lineEnd + 1 - buffer_.get()) : end_;
+            begin_ = lineEnd != nullptr ? static_cast<size_t>(lineEnd + 1 - data_) : end_;
             return true;
         }
     }
@@ -813,7 +838,7 @@ bool TableReader::NextLine(std::string& line, std::string& error) {
         // The bytes up to the line feed a block at a time; the limit checked after each.
         int c = EOF;
         while (begin_ < end_ || Refill() != EOF) {
-            const char* from = buffer_.get() + begin_;
+            const char* from = data_ + begin_;
             const size_t left = end_ - begin_;
             const char* feed = static_cast<const char*>(std::memchr(from, '\n', left));
             const size_t taken = feed != nullptr ? static_cast<size_t>(feed - from) : left;

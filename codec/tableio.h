@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "layoutplan.h"
@@ -74,6 +75,10 @@ class TableReader {
 public:
     // `maxLine`: the most bytes of a row or line; a longer one is refused, not held.
     explicit TableReader(std::FILE* in, uint64_t maxLine = kDefaultMaxLine);
+    // Reads bytes in memory, `first` then `second` (a table's header row, then rows of
+    // it), where they are: nothing copied. They must outlive the reader.
+    TableReader(const char* first, size_t firstSize, const char* second, size_t secondSize,
+                uint64_t maxLine = kDefaultMaxLine);
     static constexpr uint64_t kDefaultMaxLine = 64ull << 20;
     // The next CSV row into `fields`; false at the end. `error` is set (and false
     // returned) for a quote that is never closed and a row longer than the limit.
@@ -97,14 +102,17 @@ private:
         if (c != EOF) ++begin_;
         return c;
     }
-    int Peek() { return begin_ < end_ ? static_cast<unsigned char>(buffer_[begin_]) : Refill(); }
+    int Peek() { return begin_ < end_ ? static_cast<unsigned char>(data_[begin_]) : Refill(); }
     // The bytes taken from the input so far.
     uint64_t Position() const { return consumed_ - (end_ - begin_); }
     bool TooLong(uint64_t start, std::string& error) const;
     // Reads the next block when the buffer is used up; its first byte or EOF.
     int Refill();
-    std::FILE* in_;
+    std::FILE* in_;                    // null: the bytes are in pieces_
     std::unique_ptr<char[]> buffer_;   // not cleared: only bytes read are looked at
+    const char* data_ = nullptr;       // the block at hand: buffer_, or a piece in memory
+    std::pair<const char*, size_t> pieces_[2] = {};
+    size_t piece_ = 0;                 // the next piece
     size_t begin_ = 0, end_ = 0;
     bool eof_ = false, readFailed_ = false;
     uint64_t consumed_ = 0;

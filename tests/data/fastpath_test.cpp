@@ -419,7 +419,13 @@ void ExpectLentRowsAsCopied(const std::string& text, uint64_t maxLine) {
         std::rewind(f);
     }
     TableReader a(copied, maxLine), b(lent, maxLine), c(split, maxLine);
-    std::vector<std::string> fields, store, storeC;
+    // The same bytes in memory, read where they are: cut in two anywhere (inside a row
+    // too), and whole.
+    const size_t cut = text.size() / 3;
+    TableReader d(text.data(), cut, text.data() + cut, text.size() - cut, maxLine);
+    TableReader e(nullptr, 0, text.data(), text.size(), maxLine);
+    std::vector<std::string> fields, store, storeC, fieldsD, storeE;
+    std::vector<LentCell> cellsE(3);
     std::vector<std::string_view> views;
     // The form that splits into cells has room for three: rows of fewer and of more
     // fields are counted all the same.
@@ -430,11 +436,24 @@ void ExpectLentRowsAsCopied(const std::string& text, uint64_t maxLine) {
         bool gotB = b.NextCsvRow(views, store, errorB);
         size_t count = 99;
         bool gotC = c.NextCsvRow(cells, count, storeC, errorC);
+        std::string errorD, errorE;
+        bool gotD = d.NextCsvRow(fieldsD, errorD);
+        size_t countE = 99;
+        bool gotE = e.NextCsvRow(cellsE, countE, storeE, errorE);
         ASSERT_EQ(gotA, gotB) << "row " << rows;
         ASSERT_EQ(gotA, gotC) << "row " << rows;
+        ASSERT_EQ(gotA, gotD) << "row " << rows;
+        ASSERT_EQ(gotA, gotE) << "row " << rows;
         EXPECT_EQ(errorA, errorB) << "row " << rows;
         EXPECT_EQ(errorA, errorC) << "row " << rows;
+        EXPECT_EQ(errorA, errorD) << "row " << rows;
+        EXPECT_EQ(errorA, errorE) << "row " << rows;
         if (!gotA) break;
+        ASSERT_EQ(fieldsD, fields) << "row " << rows;
+        ASSERT_EQ(countE, fields.size()) << "row " << rows;
+        for (size_t i = 0; i < countE && i < cellsE.size(); ++i) {
+            EXPECT_EQ(std::string(cellsE[i].text), fields[i]) << "row " << rows << " field " << i;
+        }
         ASSERT_EQ(std::vector<std::string>(views.begin(), views.end()), fields) << "row " << rows;
         ASSERT_EQ(count, fields.size()) << "row " << rows;
         for (size_t i = 0; i < count && i < cells.size(); ++i) {
@@ -803,6 +822,11 @@ TEST(JsonRows, MembersInAnyOrderAndRefusalsByTheirPlace) {
     EXPECT_TRUE(lines[1] == longLine);
     EXPECT_EQ(lines[2], "short");
     EXPECT_TRUE(lines[3] == longLine + "y");
+    // The same bytes in memory, cut inside the first long line: the same lines.
+    TableReader inMemory(text.data(), 1u << 20, text.data() + (1u << 20), text.size() - (1u << 20));
+    std::vector<std::string> memoryLines;
+    while (inMemory.NextLine(line, error)) memoryLines.push_back(line);
+    EXPECT_TRUE(memoryLines == lines);
     // The limit counts the line feed: a line of the limit's bytes and its LF is refused.
     for (uint64_t limit : {uint64_t{5}, uint64_t{6}}) {
         in = std::tmpfile();
