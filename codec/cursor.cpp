@@ -358,11 +358,11 @@ RunResult DecodeRecordTypes(RecordTypes& types, RecordReader& reader, const std:
 }
 
 RunResult EncodeLoop(TypedRowSource& rows, const std::vector<RowEncoder*>& encoders, RecordTypes* types,
-                     const DataOptions& options, RecordWriter& writer, RunObserver& observer, RowSpan* span) {
+                     const DataOptions& options, RecordWriter& writer, RunObserver& observer, RowSpan& span) {
     RunResult result;
-    const long long skip = span != nullptr ? span->skip : options.skip;
-    const long long count = span != nullptr ? span->count : options.count;
-    if (span != nullptr) span->rows = 0;
+    const long long skip = span.skip;
+    const long long count = span.count;
+    span.rows = 0;
     std::string error, rowError;
     if (!rows.Begin(error)) {
         observer.Fault(Fatal(RunFault::kTable, 0, error, FaultCode::kBadRow));
@@ -439,7 +439,7 @@ RunResult EncodeLoop(TypedRowSource& rows, const std::vector<RowEncoder*>& encod
         result.failed = true;
     }
     result.written = writer.RecordsWritten();
-    if (span != nullptr) span->rows = number;
+    span.rows = number;
     if (rows.ReadFailed()) {
         observer.Fault(Fatal(RunFault::kTable, 0, "read error", FaultCode::kIo));
         result.failed = true;

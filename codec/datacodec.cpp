@@ -457,7 +457,7 @@ RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, 
     }
     RowEncoder encoder(setup, static_cast<size_t>(setup.Plan().recordLength));
     SourceRows rows(setup, source);
-    return EncodeLoop(rows, {&encoder}, nullptr, setup.Options(), writer, observer, &span);
+    return EncodeLoop(rows, {&encoder}, nullptr, setup.Options(), writer, observer, span);
 }
 
 namespace {

@@ -168,38 +168,26 @@ struct RowsAtHand {
     void Mark(size_t type, size_t index);
 };
 
-// A worker's sink of a record type whose rows go to a caller's sink that takes them one
-// by one: the rows' cells kept in the chunk at hand.
-class BlockSink : public RowSink {
+// A worker's sink of a record type whose rows go to a caller's sink: the rows kept in
+// the chunk at hand, as cells for a sink that takes them one by one, or made ready in
+// the chunk's block of that type for a BlockRowSink. A row the block refuses is marked
+// where it would have been, and the caller's sink fails there when it takes it (the
+// worker goes on: its faults after that row are never told).
+class ChunkRowSink : public RowSink {
 public:
-    BlockSink(RowsAtHand* at, size_t type) : at_(at), type_(type) {}
-    bool Begin(const LayoutPlan&) override { return true; }
-    bool Row(const LayoutPlan&, const RowCells& cells) override {
-        RowBlock& rows = at_->chunk->rows;
-        const size_t index = rows.Rows();
-        rows.Add(cells);
-        at_->Mark(type_, index);
-        return true;
-    }
-    bool Finish() override { return true; }
-
-private:
-    RowsAtHand* at_;
-    size_t type_;
-};
-
-// A worker's sink of a record type whose rows go to a caller's BlockRowSink: the rows
-// made ready in the chunk's block of that type. A row the block refuses is marked where
-// it would have been, and the caller's sink fails there when it takes it (the worker
-// goes on: its faults after that row are never told).
-class ReadySink : public RowSink {
-public:
-    ReadySink(RowsAtHand* at, size_t type) : at_(at), type_(type) {}
+    ChunkRowSink(RowsAtHand* at, size_t type, bool ready) : at_(at), type_(type), ready_(ready) {}
     bool Begin(const LayoutPlan&) override { return true; }
     bool Row(const LayoutPlan& plan, const RowCells& cells) override {
-        BlockRowSink::Block& block = *at_->chunk->blocks[type_];
-        const size_t index = block.Rows();
-        block.Add(plan, cells);
+        size_t index;
+        if (ready_) {
+            BlockRowSink::Block& block = *at_->chunk->blocks[type_];
+            index = block.Rows();
+            block.Add(plan, cells);
+        } else {
+            RowBlock& rows = at_->chunk->rows;
+            index = rows.Rows();
+            rows.Add(cells);
+        }
         at_->Mark(type_, index);
         return true;
     }
@@ -208,6 +196,7 @@ public:
 private:
     RowsAtHand* at_;
     size_t type_;
+    bool ready_;
 };
 
 // Hears a chunk's faults and rejected records for replay in file order.
@@ -419,8 +408,7 @@ struct DecodeWork::Worker {
         owned.clear();
         heldOf.clear();
         for (size_t t = 0; t < callers.size(); ++t) {
-            if (ready[t] != nullptr) owned.emplace_back(new ReadySink(&at, t));
-            else if (callers[t] != nullptr) owned.emplace_back(new BlockSink(&at, t));
+            if (callers[t] != nullptr) owned.emplace_back(new ChunkRowSink(&at, t, ready[t] != nullptr));
             else owned.emplace_back();
             sinks.push_back(owned.back().get());
         }
@@ -1110,12 +1098,11 @@ struct TableChunk {
     uint64_t consumed = 0;
 };
 
-// What encodes chunks, kept for the whole run: the layout's setup and a stream for its
-// record writers (which hold the records for the chunk instead of writing them to it).
+// What encodes chunks, kept for the whole run: the layout's setup (its record writers
+// hold the records in the chunk instead of writing them out).
 struct EncodeWorker {
     std::unique_ptr<DataSetup> setup;     // one layout
     std::unique_ptr<RecordTypes> types;   // or record types
-    MemoryStream stream;
 };
 
 // The encode of one layout (`recordLength`) or of record types (`types`).
@@ -1133,10 +1120,6 @@ RunResult EncodeTable(CopyItem* head, int recordLength, bool types, const DataOp
     for (int i = 0; i <= threads; ++i) {
         std::unique_ptr<EncodeWorker> worker(new EncodeWorker());
         std::string error;
-        if (worker->stream.File() == nullptr) {
-            fatal(RunFault::kData, "out of memory");
-            return total;
-        }
         bool ready;
         if (types) {
             worker->types.reset(new RecordTypes());
@@ -1183,7 +1166,7 @@ RunResult EncodeTable(CopyItem* head, int recordLength, bool types, const DataOp
         try {
             // The header (CSV) and the chunk's rows, read where they are; the records
             // gathered in the chunk's room, written when its turn comes.
-            RecordWriter writer(worker.stream.File(), chunkFormat, options.blockSize, options.crlf);
+            RecordWriter writer(nullptr, chunkFormat, options.blockSize, options.crlf);
             writer.Hold(&chunk.out);
             if (worker.types != nullptr) {
                 chunk.result = EncodeRecordTypes(*worker.types, chunk.text.data(), chunk.text.size(), writer, log, span);

@@ -433,7 +433,7 @@ bool RecordWriter::Write(const unsigned char* data, size_t length) {
 bool RecordWriter::Finish() {
     if (!FlushBlock()) return false;
     if (!Drain(true)) return false;
-    if (std::fflush(out_) != 0) failed_ = true;
+    if (held_ == nullptr && std::fflush(out_) != 0) failed_ = true;
     return !failed_;
 }
 

@@ -128,7 +128,8 @@ public:
     // The records' bytes gathered into `held` instead of written to the output, for a
     // caller that writes them itself: swapped into it while it is empty (nothing
     // copied), added to it after that; they count as written. `held`'s room is taken
-    // for the writer's own buffer until then.
+    // for the writer's own buffer until then. The writer's output is then never used (it
+    // may be null); call Hold before the first Write.
     void Hold(std::string* held);
     // Writes what is buffered (and the last block); false when the output failed.
     bool Finish();

@@ -501,13 +501,6 @@ private:
 
 }  // namespace
 
-RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& writer, RunObserver& observer) {
-    RowSpan span;
-    span.skip = types.Setup(0).Options().skip;
-    span.count = types.Setup(0).Options().count;
-    return EncodeRecordTypes(types, in, writer, observer, span);
-}
-
 namespace {
 
 RunResult EncodeKeyedRows(RecordTypes& types, RecordKeyRows& rows, RecordWriter& writer, RunObserver& observer,
@@ -521,13 +514,15 @@ RunResult EncodeKeyedRows(RecordTypes& types, RecordKeyRows& rows, RecordWriter&
         owned.emplace_back(new RowEncoder(types.Setup(t), length));
         encoders.push_back(owned.back().get());
     }
-    return EncodeLoop(rows, encoders, &types, options, writer, observer, &span);
+    return EncodeLoop(rows, encoders, &types, options, writer, observer, span);
 }
 
 }  // namespace
 
-RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& writer, RunObserver& observer,
-                            RowSpan& span) {
+RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& writer, RunObserver& observer) {
+    RowSpan span;
+    span.skip = types.Setup(0).Options().skip;
+    span.count = types.Setup(0).Options().count;
     RecordKeyRows rows(types, in);
     return EncodeKeyedRows(types, rows, writer, observer, span);
 }

@@ -71,20 +71,19 @@ struct RowSpan {
     long long rows = 0;
 };
 
-// The one encode loop: the rows of `rows` (skip and count of `options` applied, or
-// those of `span`) into records by the encoder of their type, written to `writer`.
+// The one encode loop: the rows of `rows` (skip and count of `span` applied: the
+// options' own for a whole table) into records by the encoder of their type, written to `writer`.
 // With `types`, a record whose record-type field does not choose the row's type is bad
 // data.
 RunResult EncodeLoop(TypedRowSource& rows, const std::vector<RowEncoder*>& encoders, RecordTypes* types,
                      const DataOptions& options, RecordWriter& writer, RunObserver& observer,
-                     RowSpan* span = nullptr);
+                     RowSpan& span);
 
-// EncodeRows and EncodeRecordTypes over a span of a table.
+// EncodeRows over a span of a table.
 RunResult EncodeRows(DataSetup& setup, RowSource& source, RecordWriter& writer, RunObserver& observer,
                      RowSpan& span);
-RunResult EncodeRecordTypes(RecordTypes& types, std::FILE* in, RecordWriter& writer, RunObserver& observer,
-                            RowSpan& span);
-// The same over JSON lines in memory, read where they are (they must outlive the run).
+// EncodeRecordTypes over JSON lines in memory, read where they are (they must outlive
+// the run).
 RunResult EncodeRecordTypes(RecordTypes& types, const char* lines, size_t size, RecordWriter& writer,
                             RunObserver& observer, RowSpan& span);
 
