@@ -252,7 +252,7 @@ RecordCursor::Step RecordCursor::Decode(const unsigned char* data, size_t length
     }
     DataSetup& setup = SetupOf(type_);
     bool directFailed = false;
-    if (setup.Variable() == nullptr && sink->DirectRow(data, directFailed)) {
+    if (setup.Variable() == nullptr && sink->DirectRow(setup.Values(), data, directFailed)) {
         if (directFailed) {
             sinkFailed_ = true;
             report_.failed = true;

@@ -520,7 +520,7 @@ public:
         ++buffered_;
         return used_ < kFlushAt || Flush();
     }
-    bool DirectRow(const unsigned char* record, bool& failed) override {
+    bool DirectRow(ValueCodec&, const unsigned char* record, bool& failed) override {
         if (!direct_) return false;
         if (capacity_ - used_ < directRoom_) {
             if (used_ > 0 && !Flush()) {

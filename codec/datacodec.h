@@ -177,8 +177,9 @@ public:
     virtual long long Stored(long long given) const { return given; }
     // A sink that writes a row of good values straight from the record's bytes: true when
     // it took the row (`failed` set when it could not write it); false leaves the row,
-    // decoded, to Row (bad data, a value the direct form does not cover).
-    virtual bool DirectRow(const unsigned char* /*record*/, bool& /*failed*/) { return false; }
+    // decoded, to Row (bad data, a value the direct form does not cover). `values` is the
+    // codec of the record's layout, for the sink to read the values with.
+    virtual bool DirectRow(ValueCodec& /*values*/, const unsigned char* /*record*/, bool& /*failed*/) { return false; }
     // In place of Finish, for a caller that writes the bytes itself: a sink that gathers
     // its rows' bytes in room of its own hands what it holds over in `held` (those rows
     // count as stored) and takes `held`'s room for its next rows. False when it does not

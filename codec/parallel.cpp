@@ -191,6 +191,14 @@ public:
         at_->Mark(type_, index);
         return true;
     }
+    bool DirectRow(ValueCodec& values, const unsigned char* record, bool&) override {
+        if (!ready_) return false;
+        BlockRowSink::Block& block = *at_->chunk->blocks[type_];
+        const size_t index = block.Rows();
+        if (!block.AddRecord(values, record)) return false;
+        at_->Mark(type_, index);
+        return true;
+    }
     bool Finish() override { return true; }
 
 private:
@@ -360,8 +368,8 @@ public:
         ++given_;
         return sink_.Row(plan, cells);
     }
-    bool DirectRow(const unsigned char* record, bool& failed) override {
-        if (!sink_.DirectRow(record, failed)) return false;
+    bool DirectRow(ValueCodec& values, const unsigned char* record, bool& failed) override {
+        if (!sink_.DirectRow(values, record, failed)) return false;
         ++given_;
         return true;
     }

@@ -98,6 +98,10 @@ public:
         // On a worker: adds a row of `cells` (a cell per column of `plan`). False when the
         // row cannot go (the block keeps why; it takes no row after it).
         virtual bool Add(const LayoutPlan& plan, const RowCells& cells) = 0;
+        // On a worker: adds a row of good values read straight from the record's bytes
+        // with `values` (the worker's codec of the layout), as RowSink::DirectRow does.
+        // False leaves the record, decoded, to Add (no row added).
+        virtual bool AddRecord(ValueCodec& /*values*/, const unsigned char* /*record*/) { return false; }
         // The rows added.
         virtual size_t Rows() const = 0;
         // Empties the block for the next rows (its room kept).

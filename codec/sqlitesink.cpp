@@ -51,6 +51,13 @@ bool SyncPath(const std::string& path, bool folder) {
 
 // ---- Rows ready to bind ------------------------------------------------------------------
 
+namespace {
+// Whether the magnitude with its sign is an int64.
+bool FitsInt64(bool negative, uint64_t magnitude) {
+    return magnitude <= (negative ? uint64_t{1} << 63 : static_cast<uint64_t>(INT64_MAX));
+}
+}  // namespace
+
 std::vector<SqlValueForm> SqliteRows::FormsOf(const LayoutPlan& plan) {
     std::vector<SqlValueForm> forms;
     for (const Field& field : plan.fields) forms.push_back(SqlTypeOf(field, SqlDialect::kSqlite).form);
@@ -67,64 +74,134 @@ std::string SqliteRows::InsertSql(const LayoutPlan& plan, const std::string& tab
     return insert + values + ")";
 }
 
+std::vector<SqliteRows::Direct> SqliteRows::DirectOf(const LayoutPlan& plan, const std::vector<SqlValueForm>& forms) {
+    std::vector<Direct> direct;
+    for (size_t i = 0; i < plan.fields.size(); ++i) {
+        const Field& field = plan.fields[i];
+        Direct column{Direct::kText, &field};
+        const bool text = field.kind == Field::kText || field.kind == Field::kNational;
+        const bool number = !text && ValueCodec::HasCsvCell(field);
+        if (forms[i] == SqlValueForm::kInteger && number) {
+            column.op = field.scale == 0 ? Direct::kInteger : Direct::kIntegerText;
+        } else if (forms[i] == SqlValueForm::kExactText && number) {
+            column.op = Direct::kNumber;
+        } else if (forms[i] == SqlValueForm::kText && text) {
+            column.op = Direct::kText;
+        } else {
+            return {};   // this column's values come through the cells only
+        }
+        direct.push_back(column);
+    }
+    return direct;
+}
+
+bool SqliteRows::Put(SqlValueForm form, const char* text, size_t length) {
+    Value value;
+    value.length = 0;
+    switch (form) {
+    case SqlValueForm::kInteger: {
+        // The exact text of an integer column that 64 bits hold.
+        uint64_t magnitude;
+        bool negative;
+        std::string reason;
+        if (ParseDecimal(std::string_view(text, length), 0, negative, magnitude, reason) &&
+            FitsInt64(negative, magnitude)) {
+            value.kind = Value::kInteger;
+            value.integer = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+            values_.push_back(value);
+            return true;
+        }
+        break;
+    }
+    case SqlValueForm::kReal: {
+        char copy[64];
+        if (length < sizeof copy) {
+            std::memcpy(copy, text, length);
+            copy[length] = '\0';
+            char* end = nullptr;
+            double real = std::strtod(copy, &end);
+            if (end == copy + length && !std::isnan(real)) {
+                value.kind = Value::kReal;
+                value.real = real;
+                values_.push_back(value);
+                return true;
+            }
+        }
+        break;
+    }
+    case SqlValueForm::kExactText:
+    case SqlValueForm::kDecimal:
+    case SqlValueForm::kText: break;
+    }
+    if (length > static_cast<size_t>(INT32_MAX)) return false;   // more than SQLite binds
+    value.kind = Value::kText;
+    value.at = textUsed_;
+    value.length = static_cast<uint32_t>(length);
+    if (length > 0) std::memcpy(TextRoom(length), text, length);
+    textUsed_ += length;
+    values_.push_back(value);
+    return true;
+}
+
 bool SqliteRows::Add(const std::vector<SqlValueForm>& forms, const RowCells& cells) {
     columns_ = forms.size();
-    const size_t valuesBefore = values_.size(), textBefore = text_.size();
+    const size_t valuesBefore = values_.size(), textBefore = textUsed_;
     for (size_t i = 0; i < forms.size(); ++i) {
-        Value value;
-        value.kind = Value::kNull;
-        value.length = 0;
         if (cells.Kind(i) == Cell::kNull) {
+            Value value;
+            value.kind = Value::kNull;
+            value.length = 0;
             values_.push_back(value);
-            continue;
-        }
-        const char* text = cells.Text(i);
-        const size_t length = cells.Length(i);
-        switch (forms[i]) {
-        case SqlValueForm::kInteger: {
-            // The exact text of an integer column that 64 bits hold.
-            uint64_t magnitude;
-            bool negative;
-            std::string reason;
-            if (ParseDecimal(std::string_view(text, length), 0, negative, magnitude, reason) &&
-                magnitude <= (negative ? uint64_t{1} << 63 : static_cast<uint64_t>(INT64_MAX))) {
-                value.kind = Value::kInteger;
-                value.integer = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
-                values_.push_back(value);
-                continue;
-            }
-            break;
-        }
-        case SqlValueForm::kReal: {
-            char copy[64];
-            if (length < sizeof copy) {
-                std::memcpy(copy, text, length);
-                copy[length] = '\0';
-                char* end = nullptr;
-                double real = std::strtod(copy, &end);
-                if (end == copy + length && !std::isnan(real)) {
-                    value.kind = Value::kReal;
-                    value.real = real;
-                    values_.push_back(value);
-                    continue;
-                }
-            }
-            break;
-        }
-        case SqlValueForm::kExactText:
-        case SqlValueForm::kDecimal:
-        case SqlValueForm::kText: break;
-        }
-        if (length > static_cast<size_t>(INT32_MAX)) {   // more than SQLite binds
+        } else if (!Put(forms[i], cells.Text(i), cells.Length(i))) {
             values_.resize(valuesBefore);
-            text_.resize(textBefore);
+            textUsed_ = textBefore;
             return false;
         }
-        value.kind = Value::kText;
-        value.at = text_.size();
-        value.length = static_cast<uint32_t>(length);
-        text_.append(text, length);
-        values_.push_back(value);
+    }
+    ++rows_;
+    return true;
+}
+
+bool SqliteRows::AddRecord(const std::vector<Direct>& direct, ValueCodec& values, const unsigned char* record) {
+    columns_ = direct.size();
+    const size_t valuesBefore = values_.size(), textBefore = textUsed_;
+    values_.resize(valuesBefore + direct.size());
+    Value* value = values_.data() + valuesBefore;
+    for (const Direct& column : direct) {
+        const Field& field = *column.field;
+        bool negative;
+        uint64_t magnitude;
+        if (column.op == Direct::kInteger) {
+            if (!values.NumberOf(field, record, negative, magnitude) || !FitsInt64(negative, magnitude)) break;
+            value->kind = Value::kInteger;
+            value->integer = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+        } else {
+            // A text at most CellRoom(field) bytes long, far less than SQLite binds.
+            char* out = TextRoom(ValueCodec::CellRoom(field));
+            char* end = column.op == Direct::kText ? values.TextCellInto(field, record, out)
+                                                   : values.CsvCellInto(field, record, out);
+            if (end == nullptr) break;
+            if (column.op == Direct::kIntegerText) {
+                std::string reason;
+                if (!ParseDecimal(std::string_view(out, static_cast<size_t>(end - out)), 0, negative, magnitude, reason) ||
+                    !FitsInt64(negative, magnitude)) {
+                    break;
+                }
+                value->kind = Value::kInteger;
+                value->integer = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+            } else {
+                value->kind = Value::kText;
+                value->at = textUsed_;
+                value->length = static_cast<uint32_t>(end - out);
+                textUsed_ += value->length;
+            }
+        }
+        ++value;
+    }
+    if (value != values_.data() + values_.size()) {
+        values_.resize(valuesBefore);
+        textUsed_ = textBefore;
+        return false;
     }
     ++rows_;
     return true;
@@ -136,8 +213,9 @@ void SqliteRows::Append(const SqliteRows& other, size_t from, size_t to) {
     for (size_t i = from * columns_; i < to * columns_; ++i) {
         Value value = values[i];
         if (value.kind == Value::kText) {
-            const size_t at = text_.size();
-            text_.append(other.text_.data() + value.at, value.length);
+            const size_t at = textUsed_;
+            if (value.length > 0) std::memcpy(TextRoom(value.length), other.text_.get() + value.at, value.length);
+            textUsed_ += value.length;
             value.at = at;
         }
         values_.push_back(value);
@@ -155,15 +233,24 @@ void SqliteRows::Bind(sqlite3_stmt* statement, size_t row) const {
         case Value::kInteger: sqlite3_bind_int64(statement, at, value.integer); break;
         case Value::kReal: sqlite3_bind_double(statement, at, value.real); break;
         case Value::kText:
-            sqlite3_bind_text(statement, at, text_.data() + value.at, static_cast<int>(value.length), SQLITE_STATIC);
+            sqlite3_bind_text(statement, at, text_.get() + value.at, static_cast<int>(value.length), SQLITE_STATIC);
             break;
         }
     }
 }
 
+void SqliteRows::GrowText(size_t n) {
+    size_t room = std::max<size_t>(textRoom_ * 2, 64 << 10);
+    while (room - textUsed_ < n) room *= 2;
+    std::unique_ptr<char[]> grown(new char[room]);
+    if (textUsed_ > 0) std::memcpy(grown.get(), text_.get(), textUsed_);
+    text_ = std::move(grown);
+    textRoom_ = room;
+}
+
 void SqliteRows::Clear() {
     values_.clear();
-    text_.clear();
+    textUsed_ = 0;
     rows_ = 0;
 }
 
@@ -520,6 +607,7 @@ bool SqliteSink::Begin(const LayoutPlan& plan) {
         return Fail("cannot create the table " + table_);
     }
     forms_ = SqliteRows::FormsOf(plan);
+    direct_ = SqliteRows::DirectOf(plan, forms_);
     const std::string insert = SqliteRows::InsertSql(plan, table_);
     if (sqlite3_prepare_v2(db, insert.c_str(), static_cast<int>(insert.size()), &insert_, nullptr) != SQLITE_OK) {
         return Fail("the table " + table_ + " does not take the layout's columns");
@@ -540,6 +628,13 @@ bool SqliteSink::Row(const LayoutPlan&, const RowCells& cells) {
     return InsertFull();
 }
 
+bool SqliteSink::DirectRow(ValueCodec& values, const unsigned char* record, bool& failed) {
+    if (direct_.empty() || !failure_.empty() || database_.Interrupted()) return false;   // Row says why
+    if (!rows_->AddRecord(direct_, values, record)) return false;
+    failed = !InsertFull();
+    return true;
+}
+
 // Hands the block being filled to the inserting thread once it is full.
 bool SqliteSink::InsertFull() {
     if (rows_->Rows() >= kBlockRows || rows_->TextBytes() >= kBlockText) {
@@ -551,13 +646,17 @@ bool SqliteSink::InsertFull() {
 // A block of rows converted on a decoding worker by the forms Begin found.
 class SqliteSink::ReadyRows : public BlockRowSink::Block {
 public:
-    explicit ReadyRows(const std::vector<SqlValueForm>& forms) : forms_(forms), rows_(new SqliteRows) {}
+    ReadyRows(const std::vector<SqlValueForm>& forms, const std::vector<SqliteRows::Direct>& direct)
+        : forms_(forms), direct_(direct), rows_(new SqliteRows) {}
     bool Add(const LayoutPlan&, const RowCells& cells) override {
         if (refused_ || !rows_->Add(forms_, cells)) {
             refused_ = true;
             return false;
         }
         return true;
+    }
+    bool AddRecord(ValueCodec& values, const unsigned char* record) override {
+        return !refused_ && !direct_.empty() && rows_->AddRecord(direct_, values, record);
     }
     size_t Rows() const override { return rows_->Rows(); }
     void Clear() override {
@@ -568,11 +667,12 @@ public:
 private:
     friend class SqliteSink;
     const std::vector<SqlValueForm>& forms_;
+    const std::vector<SqliteRows::Direct>& direct_;
     std::unique_ptr<SqliteRows> rows_;   // handed to the inserting thread whole, or copied
     bool refused_ = false;
 };
 
-std::unique_ptr<BlockRowSink::Block> SqliteSink::NewBlock() { return std::unique_ptr<Block>(new ReadyRows(forms_)); }
+std::unique_ptr<BlockRowSink::Block> SqliteSink::NewBlock() { return std::unique_ptr<Block>(new ReadyRows(forms_, direct_)); }
 
 bool SqliteSink::Take(std::unique_ptr<Block>& block, size_t from, size_t to, size_t& taken) {
     taken = 0;

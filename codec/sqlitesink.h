@@ -33,18 +33,47 @@ public:
     // The INSERT statement of every column of `plan` into `table`.
     static std::string InsertSql(const LayoutPlan& plan, const std::string& table);
 
+    // How a column's good values are read straight from a record (AddRecord).
+    struct Direct {
+        enum Op : unsigned char {
+            kInteger,       // an integer item that 64 bits hold: its value, never its text
+            kIntegerText,   // the same of a picture with P: read back from its text
+            kNumber,        // a number kept as its exact text
+            kText           // a text or national item's text
+        };
+        Op op;
+        const Field* field;
+    };
+    // The direct form of every column of `plan` (whose forms are `forms`); empty when a
+    // column has none, so that every record goes through its cells.
+    static std::vector<Direct> DirectOf(const LayoutPlan& plan, const std::vector<SqlValueForm>& forms);
+
     // Adds a row of `cells`, a cell per form; false (and the row not added) for a text
     // longer than SQLite binds.
     bool Add(const std::vector<SqlValueForm>& forms, const RowCells& cells);
+    // Adds the row of a record's good values read with `values` by the columns' direct
+    // forms (DirectOf), as Add adds them from the record's cells: no text is made of an
+    // integer. False (and nothing added) when a value is not one the direct forms read
+    // (bad data, blanks, an integer past 64 bits): the record's cells are then to be added.
+    bool AddRecord(const std::vector<Direct>& direct, ValueCodec& values, const unsigned char* record);
     // Adds rows [from, to) of `other` (rows of the same forms).
     void Append(const SqliteRows& other, size_t from, size_t to);
     // Binds row `row` to the parameters of `statement`; the texts stay here.
     void Bind(sqlite3_stmt* statement, size_t row) const;
     size_t Rows() const { return rows_; }
-    size_t TextBytes() const { return text_.size(); }
+    size_t TextBytes() const { return textUsed_; }
     void Clear();
 
 private:
+    // Room for `n` more bytes of text at the end of what is used.
+    char* TextRoom(size_t n) {
+        if (textRoom_ - textUsed_ < n) GrowText(n);
+        return text_.get() + textUsed_;
+    }
+    void GrowText(size_t n);
+    // Converts a value's text by the column's form (an integer, a double) or keeps it;
+    // false for a text longer than SQLite binds.
+    bool Put(SqlValueForm form, const char* text, size_t length);
     struct Value {
         union {
             int64_t integer;
@@ -56,7 +85,8 @@ private:
     };
     size_t columns_ = 0, rows_ = 0;
     std::vector<Value> values_;
-    std::string text_;
+    std::unique_ptr<char[]> text_;   // the texts one after another
+    size_t textUsed_ = 0, textRoom_ = 0;
 };
 
 // Makes the temporary files new databases are built in; a caller that removes them on
@@ -164,6 +194,8 @@ public:
 
     bool Begin(const LayoutPlan& plan) override;
     bool Row(const LayoutPlan& plan, const RowCells& cells) override;
+    // A record's good values converted straight from its bytes (SqliteRows::AddRecord).
+    bool DirectRow(ValueCodec& values, const unsigned char* record, bool& failed) override;
     // The rows stay in the open transaction: Commit makes them the database's.
     bool Finish() override;
     std::string Failure() const override { return failure_; }
@@ -187,6 +219,7 @@ private:
     sqlite3_stmt* insert_ = nullptr;
     long long stored_ = 0;
     std::vector<SqlValueForm> forms_;
+    std::vector<SqliteRows::Direct> direct_;   // empty: every row through its cells
     std::unique_ptr<SqliteRows> rows_;   // the block being filled
     std::string failure_;
 };

@@ -133,7 +133,7 @@ public:
     bool Finish() override { return true; }
     std::string Failure() const override { return failure_; }
 
-    bool DirectRow(const unsigned char* record, bool& failed) override {
+    bool DirectRow(ValueCodec&, const unsigned char* record, bool& failed) override {
         if (interrupts_.Stop()) {
             failed = true;
             return true;

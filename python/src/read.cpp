@@ -62,8 +62,8 @@ public:
         order_.push_back(type_);
         return true;
     }
-    bool DirectRow(const unsigned char* record, bool& failed) override {
-        if (!columns_.DirectRow(record, failed)) return false;
+    bool DirectRow(ValueCodec& values, const unsigned char* record, bool& failed) override {
+        if (!columns_.DirectRow(values, record, failed)) return false;
         order_.push_back(type_);
         return true;
     }
