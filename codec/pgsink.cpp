@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <system_error>
 
 #include "valuecodec.h"
 
@@ -236,7 +237,7 @@ bool PostgresDatabase::Open() {
 }
 
 bool PostgresDatabase::Exec(const std::string& sql) {
-    if (conn_ == nullptr) return false;
+    if (conn_ == nullptr || !Settled()) return false;
     PGresult* result = PQexec(conn_, sql.c_str());
     const ExecStatusType status = PQresultStatus(result);
     PQclear(result);
@@ -244,12 +245,40 @@ bool PostgresDatabase::Exec(const std::string& sql) {
 }
 
 bool PostgresDatabase::TableExists(const std::string& identifier, bool& exists) {
+    if (!Settled()) return false;
     const char* values[] = {identifier.c_str()};
     PGresult* result = PQexecParams(conn_, "SELECT to_regclass($1) IS NOT NULL", 1, nullptr, values, nullptr, nullptr, 0);
     const bool ok = PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1;
     if (ok) exists = PQgetvalue(result, 0, 0)[0] == 't';
     PQclear(result);
     return ok;
+}
+
+bool PostgresDatabase::Send(const std::string& copy, std::string& data, long long rows, long long* stored,
+                            std::string failure) {
+    if (!Wait()) return false;
+    sending_.copy = copy;
+    sending_.data.swap(data);
+    data.clear();   // the room of the COPY before, to fill again
+    sending_.rows = rows;
+    sending_.stored = stored;
+    sending_.failure = std::move(failure);
+    try {
+        sending_.done = std::async(std::launch::async, [this] { return Copy(sending_.copy, sending_.data); });
+    } catch (const std::system_error&) {
+        // No thread to be had: the COPY is run here.
+        std::promise<bool> ran;
+        ran.set_value(Copy(sending_.copy, sending_.data));
+        sending_.done = ran.get_future();
+    }
+    return true;
+}
+
+bool PostgresDatabase::Wait() {
+    if (!sending_.done.valid()) return failure_.empty();
+    if (!sending_.done.get()) return Fail(sending_.failure);
+    *sending_.stored += sending_.rows;
+    return failure_.empty();
 }
 
 bool PostgresDatabase::Copy(const std::string& copy, const std::string& data) {
@@ -270,7 +299,7 @@ bool PostgresDatabase::Copy(const std::string& copy, const std::string& data) {
 }
 
 bool PostgresDatabase::Commit() {
-    if (!open_ || !failure_.empty()) return false;
+    if (!Wait() || !open_ || !failure_.empty()) return false;
     if (!Exec("COMMIT")) {
         Fail("cannot commit the load");
         Abandon();
@@ -282,6 +311,7 @@ bool PostgresDatabase::Commit() {
 }
 
 void PostgresDatabase::Abandon() {
+    Settled();   // the connection is this thread's again
     if (committed_ || !open_) return;
     Exec("ROLLBACK");
     open_ = false;
@@ -382,7 +412,7 @@ bool PostgresSink::AppendRow(std::string& out, const RowCells& cells, size_t& re
 
 bool PostgresSink::Refuse(const LayoutPlan& plan, size_t i, const std::string& value) {
     const std::string column = i < plan.fields.size() ? plan.fields[i].column : std::to_string(i + 1);
-    return Fail("the table " + table_ + ", row " + std::to_string(stored_ + buffered_ + 1) + ", column " + column +
+    return Fail("the table " + table_ + ", row " + std::to_string(sent_ + buffered_ + 1) + ", column " + column +
                     ": the value " + value + " is not one its type takes",
                 false);
 }
@@ -466,17 +496,21 @@ bool PostgresSink::Flush() {
     if (!failure_.empty()) return false;
     if (buffered_ == 0) return true;
     if (binary_) PutInt16(buffer_, -1);   // the end of the rows
-    if (!database_.Copy(copy_, buffer_)) {
-        // The server names the row of this COPY and the column that it refused.
-        return Fail("the table " + table_ + " did not take the rows " + std::to_string(stored_ + 1) + " to " +
-                    std::to_string(stored_ + buffered_));
+    // The server names the row of this COPY and the column that it refused.
+    std::string failure = "the table " + table_ + " did not take the rows " + std::to_string(sent_ + 1) + " to " +
+                          std::to_string(sent_ + buffered_);
+    if (!database_.Send(copy_, buffer_, buffered_, &stored_, std::move(failure))) {
+        return Fail(database_.Failure(), false);
     }
-    stored_ += buffered_;
+    sent_ += buffered_;
     buffered_ = 0;
-    buffer_.clear();
     return true;
 }
 
-bool PostgresSink::Finish() { return Flush(); }
+bool PostgresSink::Finish() {
+    if (!Flush()) return false;
+    // The last COPY taken: the transaction may end.
+    return database_.Wait() || Fail(database_.Failure(), false);
+}
 
 }  // namespace quillbox

@@ -8,6 +8,7 @@
 #ifndef QUILLBOX_CODEC_PGSINK_H
 #define QUILLBOX_CODEC_PGSINK_H
 
+#include <future>
 #include <string>
 #include <vector>
 
@@ -42,17 +43,37 @@ public:
     // Whether the table `identifier` (as SQL writes it: quoted or plain) exists for the
     // connection's search path.
     bool TableExists(const std::string& identifier, bool& exists);
-    // Runs `copy` (COPY ... FROM STDIN) with `data` (COPY's text rows).
+    // Runs `copy` (COPY ... FROM STDIN) with `data` (COPY's rows).
     bool Copy(const std::string& copy, const std::string& data);
+    // Runs `copy` with `data` on a thread of its own while the caller makes the next
+    // rows, once the COPY sent before it has ended: `data` is swapped for an empty string
+    // to fill, and `rows` are added to `*stored` when the server has taken them. False
+    // when the COPY before failed (or this one could not start): Failure() then says
+    // `failure` of that COPY with the server's reason. One COPY is on its way at a time,
+    // so a failure is always found at the same COPY, however fast the server is.
+    bool Send(const std::string& copy, std::string& data, long long rows, long long* stored, std::string failure);
+    // Waits for the COPY on its way; false (with Failure) when it failed, or when the
+    // load failed before.
+    bool Wait();
     bool IsOpen() const { return open_; }
     const std::string& Failure() const { return failure_; }
 
 private:
+    // Waits for the COPY on its way, if any: false when it failed.
+    bool Settled() { return !sending_.done.valid() || Wait(); }
+    // The COPY on its way (Send).
+    struct Sending {
+        std::future<bool> done;
+        std::string copy, data, failure;
+        long long rows = 0;
+        long long* stored = nullptr;
+    };
     std::string conninfo_;
     pg_conn* conn_ = nullptr;
     bool open_ = false;        // a transaction is open
     bool committed_ = false;
     std::string failure_;
+    Sending sending_;
 };
 
 // A table's rows into the database. On several threads (DecodeParallelInto) the rows'
@@ -102,7 +123,9 @@ private:
     bool binary_ = false;    // COPY's binary form, in the forms of `forms_`
     std::vector<BinaryForm> forms_;
     const LayoutPlan* plan_ = nullptr;   // of the rows, from Begin
-    long long buffered_ = 0, stored_ = 0;
+    long long buffered_ = 0;   // rows in the buffer
+    long long sent_ = 0;       // rows sent (some may be on their way)
+    long long stored_ = 0;     // rows the server took
     std::string failure_;
 };
 
