@@ -43,19 +43,28 @@ bool Drain(PGconn* conn) {
     return ok;
 }
 
+// Big-endian integers of COPY's binary form, at `at` (returning the end) or appended.
+char* PutBig(char* at, uint64_t u, int bytes) {
+    for (int k = 0; k < bytes; ++k) at[k] = static_cast<char>((u >> (8 * (bytes - 1 - k))) & 0xFF);
+    return at + bytes;
+}
+
 void PutInt16(std::string& out, int value) {
-    const uint16_t u = static_cast<uint16_t>(value);
-    out += static_cast<char>(u >> 8);
-    out += static_cast<char>(u & 0xFF);
+    char bytes[2];
+    PutBig(bytes, static_cast<uint16_t>(value), 2);
+    out.append(bytes, 2);
 }
 
 void PutInt32(std::string& out, int32_t value) {
-    const uint32_t u = static_cast<uint32_t>(value);
-    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((u >> shift) & 0xFF);
+    char bytes[4];
+    PutBig(bytes, static_cast<uint32_t>(value), 4);
+    out.append(bytes, 4);
 }
 
 void PutUint64(std::string& out, uint64_t u) {
-    for (int shift = 56; shift >= 0; shift -= 8) out += static_cast<char>((u >> shift) & 0xFF);
+    char bytes[8];
+    PutBig(bytes, u, 8);
+    out.append(bytes, 8);
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -178,12 +187,15 @@ bool AppendBinaryNumeric(std::string& out, const char* text, size_t length) {
         weight = 0;
         negative = false;
     }
-    PutInt32(out, static_cast<int32_t>(8 + 2 * count));
-    PutInt16(out, static_cast<int>(count));
-    PutInt16(out, weight);
-    PutInt16(out, negative ? 0x4000 : 0);
-    PutInt16(out, static_cast<int>(fracDigits));
-    for (size_t k = first; k < last; ++k) PutInt16(out, groups[k]);
+    // The field's length, then NUMERIC's header and digits, appended at once.
+    char bytes[12 + 2 * sizeof groups / sizeof groups[0]];
+    char* end = PutBig(bytes, 8 + 2 * count, 4);
+    end = PutBig(end, count, 2);
+    end = PutBig(end, static_cast<uint16_t>(weight), 2);
+    end = PutBig(end, negative ? 0x4000 : 0, 2);
+    end = PutBig(end, fracDigits, 2);
+    for (size_t k = first; k < last; ++k) end = PutBig(end, groups[k], 2);
+    out.append(bytes, static_cast<size_t>(end - bytes));
     return true;
 }
 
@@ -368,7 +380,82 @@ bool PostgresSink::Begin(const LayoutPlan& plan) {
         }
         if (!binary_) copy_.erase(copy_.size() - std::strlen(" WITH (FORMAT binary)"));
     }
+    // A record's values straight into COPY: numbers of the usual usages and text, in
+    // binary integer and NUMERIC columns, or any column of the text form.
+    direct_ = true;
+    for (size_t i = 0; i < plan.fields.size(); ++i) {
+        const Field& field = plan.fields[i];
+        const bool text = field.kind == Field::kText || field.kind == Field::kNational;
+        const bool number = !text && ValueCodec::HasCsvCell(field);
+        const BinaryForm form = binary_ ? forms_[i] : BinaryForm::kBytes;
+        if (form == BinaryForm::kBytes ? !text && !(number && !binary_)
+                                       : !number || form == BinaryForm::kFloat4 || form == BinaryForm::kFloat8) {
+            direct_ = false;
+        }
+    }
     buffer_.reserve(kCopyBytes + (64 << 10));
+    return true;
+}
+
+bool PostgresSink::AppendRecord(std::string& out, ValueCodec& values, const unsigned char* record) const {
+    const size_t before = out.size();
+    const std::vector<Field>& fields = plan_->fields;
+    if (binary_) PutInt16(out, static_cast<int>(fields.size()));
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const Field& field = fields[i];
+        const BinaryForm form = binary_ ? forms_[i] : BinaryForm::kBytes;
+        bool ok = true;
+        if (form == BinaryForm::kInt2 || form == BinaryForm::kInt4 || form == BinaryForm::kInt8) {
+            bool negative;
+            uint64_t magnitude;
+            const int bytes = form == BinaryForm::kInt2 ? 2 : form == BinaryForm::kInt4 ? 4 : 8;
+            const uint64_t limit = uint64_t{1} << (8 * bytes - 1);   // of the negative; one less positive
+            ok = field.scale == 0 && values.NumberOf(field, record, negative, magnitude) &&
+                 magnitude <= (negative ? limit : limit - 1);
+            if (ok) {
+                const uint64_t value = negative ? 0 - magnitude : magnitude;
+                PutInt32(out, bytes);
+                if (bytes == 2) PutInt16(out, static_cast<int>(static_cast<int16_t>(value)));
+                else if (bytes == 4) PutInt32(out, static_cast<int32_t>(value));
+                else PutUint64(out, value);
+            }
+        } else if (form == BinaryForm::kNumeric) {
+            char text[kDecimalRoom];
+            const char* end = values.CsvCellInto(field, record, text);
+            ok = end != nullptr && AppendBinaryNumeric(out, text, static_cast<size_t>(end - text));
+        } else {
+            // Text (or, in the text form, a number's text) where it lands, its length
+            // before it in the binary form, escaped for the text form.
+            if (!binary_ && i > 0) out += '\t';
+            const size_t at = out.size(), room = ValueCodec::CellRoom(field);
+            const size_t head = binary_ ? 4 : 0;
+            out.resize(at + head + room);
+            char* start = &out[at + head];
+            const char* end = field.kind == Field::kText || field.kind == Field::kNational
+                                  ? values.TextCellInto(field, record, start)
+                                  : values.CsvCellInto(field, record, start);
+            ok = end != nullptr;
+            if (ok) {
+                const size_t length = static_cast<size_t>(end - start);
+                if (binary_) {
+                    for (int k = 0; k < 4; ++k) out[at + k] = static_cast<char>((length >> (24 - 8 * k)) & 0xFF);
+                    out.resize(at + head + length);
+                } else if (std::memchr(start, '\\', length) || std::memchr(start, '\t', length) ||
+                           std::memchr(start, '\n', length) || std::memchr(start, '\r', length)) {
+                    const std::string value(start, length);
+                    out.resize(at);
+                    AppendCopyField(out, value.data(), value.size());
+                } else {
+                    out.resize(at + length);
+                }
+            }
+        }
+        if (!ok) {
+            out.resize(before);
+            return false;
+        }
+    }
+    if (!binary_) out += '\n';
     return true;
 }
 
@@ -426,6 +513,15 @@ bool PostgresSink::Row(const LayoutPlan& plan, const RowCells& cells) {
     return buffer_.size() < kCopyBytes || Flush();
 }
 
+bool PostgresSink::DirectRow(ValueCodec& values, const unsigned char* record, bool& failed) {
+    if (!direct_ || !failure_.empty()) return false;   // Row says why
+    if (binary_ && buffer_.empty()) PutBinaryHeader(buffer_);
+    if (!AppendRecord(buffer_, values, record)) return false;
+    ++buffered_;
+    failed = buffer_.size() >= kCopyBytes && !Flush();
+    return true;
+}
+
 // The COPY bytes of rows made on a decoding worker, and where each row ends.
 class PostgresSink::ReadyRows : public BlockRowSink::Block {
 public:
@@ -439,6 +535,11 @@ public:
             value_ = cells.String(column);
             return false;
         }
+        ends_.push_back(bytes_.size());
+        return true;
+    }
+    bool AddRecord(ValueCodec& values, const unsigned char* record) override {
+        if (refused_ || !sink_.direct_ || !sink_.AppendRecord(bytes_, values, record)) return false;
         ends_.push_back(bytes_.size());
         return true;
     }

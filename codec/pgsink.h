@@ -89,6 +89,8 @@ public:
 
     bool Begin(const LayoutPlan& plan) override;
     bool Row(const LayoutPlan& plan, const RowCells& cells) override;
+    // A record's good values made into COPY bytes straight from its bytes (AppendRecord).
+    bool DirectRow(ValueCodec& values, const unsigned char* record, bool& failed) override;
     // The rows stay in the open transaction: the database's Commit makes them the
     // database's.
     bool Finish() override;
@@ -112,6 +114,10 @@ private:
     // Begin found); false (`out` as it was, `refused` the column) for a value the
     // column's type does not take.
     bool AppendRow(std::string& out, const RowCells& cells, size_t& refused) const;
+    // The same for a record's good values read with `values` straight from its bytes (no
+    // cell made of them); false (`out` as it was) when a value needs its cell: bad data,
+    // blanks, a value its column does not take, a column of no direct form.
+    bool AppendRecord(std::string& out, ValueCodec& values, const unsigned char* record) const;
     // The failure of a row whose value of column `column` is `value`.
     bool Refuse(const LayoutPlan& plan, size_t column, const std::string& value);
 
@@ -122,6 +128,7 @@ private:
     std::string buffer_;     // COPY rows not sent yet
     bool binary_ = false;    // COPY's binary form, in the forms of `forms_`
     std::vector<BinaryForm> forms_;
+    bool direct_ = false;    // every column has a form AppendRecord makes
     const LayoutPlan* plan_ = nullptr;   // of the rows, from Begin
     long long buffered_ = 0;   // rows in the buffer
     long long sent_ = 0;       // rows sent (some may be on their way)

@@ -18,7 +18,11 @@
 #include <string>
 #include <thread>
 
+#include "direct_rows.h"
+#include "parallel.h"
 #include "pgsink.h"
+#include "records.h"
+#include "sqltable.h"
 #include "test_util.h"
 
 namespace {
@@ -534,6 +538,102 @@ TEST(PostgresBinary, NumericGroupsWeightSignAndScale) {
         EXPECT_EQ(binary(bad), "refused") << bad;
     }
     EXPECT_EQ(binary(std::string(400, '9')), "refused");      // beyond any item's digits
+}
+
+
+// The sink, counting the rows it made straight from their records.
+class CountingSink : public quillbox::PostgresSink {
+public:
+    using PostgresSink::PostgresSink;
+    bool DirectRow(quillbox::ValueCodec& values, const unsigned char* record, bool& failed) override {
+        const bool took = PostgresSink::DirectRow(values, record, failed);
+        direct += took ? 1 : 0;
+        return took;
+    }
+    long long direct = 0;
+};
+
+// Every integer usage at the ends of its column's type and with a P, decimals, text with
+// COPY's escapes and national text, with blanks, low-values, bad digits and binary values
+// past their pictures among them: a load whose COPY rows are made straight from the
+// records' bytes stores what a load of the records' cells stores, in COPY's binary form
+// (a new table) and its text form (a table appended to), on one thread and on three,
+// under each policy.
+TEST_F(PostgresOutput, ValuesReadFromTheRecordsBytesAreThoseOfTheirCells) {
+    const std::string copybook = Scratch("direct.cpy"), data = Scratch("direct.dat");
+    std::string error;
+    ASSERT_TRUE(directrows::Write(kCli, copybook, data, error)) << error;
+    quillbox::LayoutOptions layoutOptions;
+    layoutOptions.cobol = true;
+    quillbox::Layout layout(copybook, layoutOptions);
+    const size_t length = static_cast<size_t>(layout.RecordLength());
+    int policyNumber = 0;
+    for (const directrows::Policy& policy : directrows::kPolicies) {
+        quillbox::DataOptions options;
+        options.onError = policy.onError;
+        options.blankNumeric = policy.blanks;
+        quillbox::DataSetup setup;
+        ASSERT_TRUE(setup.Prepare(layout.Head(), layout.RecordLength(), options, error)) << error;
+        ++policyNumber;
+        for (const bool appended : {false, true}) {
+            std::string tables[3], heard[3];
+            quillbox::RunResult results[3];
+            long long direct = 0;
+            for (int way = 0; way < 3; ++way) {
+                const std::string table = "d" + std::to_string(policyNumber) + (appended ? "a" : "n") + std::to_string(way);
+                if (appended) {
+                    ASSERT_EQ(In(quillbox::CreateTableSql(setup.Plan(), table, quillbox::SqlDialect::kPostgresql)), "");
+                }
+                std::FILE* in = std::fopen(data.c_str(), "rb");
+                ASSERT_NE(in, nullptr);
+                quillbox::RecordReader reader(in, options.records, length);
+                directrows::Faults faults;
+                {
+                    quillbox::PostgresDatabase database(server->Conninfo(db_));
+                    CountingSink sink(database, table, appended ? quillbox::IfExists::kAppend : quillbox::IfExists::kFail);
+                    if (way == 0) {
+                        results[way] = quillbox::DecodeRecords(setup, reader, sink, faults);
+                        direct = sink.direct;
+                    } else if (way == 1) {
+                        directrows::CellsOnly cells(sink);
+                        results[way] = quillbox::DecodeRecords(setup, reader, cells, faults);
+                    } else {
+                        quillbox::DecodeWork work(layout.Head(), layout.RecordLength(), options, 3);
+                        ASSERT_TRUE(work.Ready(error)) << error;
+                        results[way] = quillbox::DecodeParallelInto(work, reader, {&sink}, faults, 4096);
+                    }
+                    EXPECT_TRUE(sink.Finish() && database.Commit()) << sink.Failure() << database.Failure();
+                }
+                std::fclose(in);
+                tables[way] = In("SELECT * FROM " + table + " ORDER BY 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14");
+                heard[way] = faults.heard;
+            }
+            SCOPED_TRACE(appended ? "text form" : "binary form");
+            EXPECT_EQ(tables[0].find("error"), std::string::npos) << tables[0];
+            for (int way = 1; way < 3; ++way) {
+                SCOPED_TRACE(way == 1 ? "through the cells" : "on three threads");
+                EXPECT_EQ(tables[way], tables[0]);
+                EXPECT_EQ(heard[way], heard[0]);
+                EXPECT_EQ(results[way].written, results[0].written);
+                EXPECT_EQ(results[way].bad, results[0].bad);
+            }
+            EXPECT_GT(direct, directrows::kRows / 2);
+            EXPECT_LT(direct, results[0].written);
+        }
+    }
+    // The values at the ends of 64 bits and of the picture, the text with COPY's escapes:
+    // as many as the rows that hold them (direct_rows.h).
+    auto rowsWith = [](int every, int at) { return std::to_string((directrows::kRows - 1 - at) / every + 1) + "\n"; };
+    for (const char* table : {"d1n0", "d1a0"}) {
+        SCOPED_TRACE(table);
+        const std::string from = std::string("SELECT COUNT(*) FROM ") + table + " WHERE ";
+        EXPECT_EQ(In(from + "I8 IN (9223372036854775807, -9223372036854775808)"), rowsWith(19, 4));
+        EXPECT_EQ(In(from + "I4 = 18446744073709551615"), rowsWith(23, 6));
+        EXPECT_EQ(In(from + "I5 IN (9999, -9999)"), "200\n");
+        EXPECT_EQ(In(from + "rtrim(T1) = E'a\\\\b'"), rowsWith(10, 2));
+        EXPECT_EQ(In(from + "rtrim(T1) = E'x\\ty'"), rowsWith(10, 7));
+    }
+    for (const std::string& path : {copybook, data}) std::remove(path.c_str());
 }
 
 }  // namespace

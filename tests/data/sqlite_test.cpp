@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "datafile.h"
+#include "direct_rows.h"
 #include "parallel.h"
 #include "records.h"
 #include "sqlitesink.h"
@@ -475,19 +476,6 @@ TEST_F(SqliteLoads, RejectsAndReportsWithTheDatabase) {
 
 // ---- Values straight from the records' bytes --------------------------------------------
 
-// A SQLite sink seen only through rows of cells: every record decoded into its cells first.
-class CellsOnly : public quillbox::RowSink {
-public:
-    explicit CellsOnly(quillbox::SqliteSink& sink) : sink_(sink) {}
-    bool Begin(const quillbox::LayoutPlan& plan) override { return sink_.Begin(plan); }
-    bool Row(const quillbox::LayoutPlan& plan, const quillbox::RowCells& cells) override { return sink_.Row(plan, cells); }
-    bool Finish() override { return sink_.Finish(); }
-    long long Stored(long long given) const override { return sink_.Stored(given); }
-
-private:
-    quillbox::SqliteSink& sink_;
-};
-
 // The same sink, counting the rows it took straight from their records.
 class CountingSink : public quillbox::SqliteSink {
 public:
@@ -500,96 +488,19 @@ public:
     long long direct = 0;
 };
 
-class Faults : public quillbox::RunObserver {
-public:
-    void Fault(const quillbox::RunFault& fault) override { heard += std::to_string(fault.record) + " " + fault.reason + "\n"; }
-    std::string heard;
-};
-
 // Every integer usage at 64 bits' ends and with a P, the numbers kept as text, text and
 // national text, with blanks, low-values, bad digits and binary values past their
 // pictures among them: a load that reads the values straight from the records stores
 // what a load of the records' cells stores, on one thread and on three, under each policy.
 TEST(SqliteDirect, ValuesReadFromTheRecordsBytesAreThoseOfTheirCells) {
-    const std::string copybook = Scratch("direct.cpy"), csv = Scratch("direct.csv"), data = Scratch("direct.dat");
-    ASSERT_TRUE(qbtest::WriteFileBytes(copybook, "       01 R.\n"
-                                                 "          05 I1 PIC 9(4).\n"
-                                                 "          05 I2 PIC S9(18).\n"
-                                                 "          05 I3 PIC S9(18) COMP.\n"
-                                                 "          05 I4 PIC 9(18) COMP.\n"
-                                                 "          05 I5 PIC S9(4) COMP-5.\n"
-                                                 "          05 I6 PIC 9(5)PP.\n"
-                                                 "          05 I7 PIC S9(17) COMP-3.\n"
-                                                 "          05 I8 PIC S9(18) COMP-5.\n"
-                                                 "          05 N1 PIC S9(5)V99 COMP-3.\n"
-                                                 "          05 N2 PIC S9(3)V99 SIGN LEADING SEPARATE.\n"
-                                                 "          05 N3 PIC 9(19).\n"
-                                                 "          05 N4 PIC S9(9)V99 COMP.\n"
-                                                 "          05 T1 PIC X(8).\n"
-                                                 "          05 T2 PIC N(4).\n"));
+    const std::string copybook = Scratch("direct.cpy"), data = Scratch("direct.dat");
+    std::string error;
+    ASSERT_TRUE(directrows::Write(kCli, copybook, data, error)) << error;
     quillbox::LayoutOptions layoutOptions;
     layoutOptions.cobol = true;
     quillbox::Layout layout(copybook, layoutOptions);
-    quillbox::DataSetup probe;
-    std::string error;
-    ASSERT_TRUE(probe.Prepare(layout.Head(), layout.RecordLength(), quillbox::DataOptions(), error)) << error;
-    const std::vector<quillbox::Field>& fields = probe.Plan().fields;
-    ASSERT_EQ(fields.size(), 14u);
-
-    std::mt19937 random(32);
-    auto digits = [&random](int n) {
-        std::string text = std::to_string(1 + random() % 9);
-        for (int i = 1; i < n; ++i) text.push_back(static_cast<char>('0' + random() % 10));
-        return text;
-    };
-    const int kRows = 400;
-    std::string table = "I1,I2,I3,I4,I5,I6,I7,I8,N1,N2,N3,N4,T1,T2\n";
-    for (int row = 0; row < kRows; ++row) {
-        const int pick = row % 4;   // the largest, the smallest, zero, any
-        auto number = [&](int whole, int scale, bool isSigned) {
-            std::string text = pick == 2 ? "0" : pick < 2 ? std::string(static_cast<size_t>(whole), '9')
-                                                          : digits(1 + static_cast<int>(random() % whole));
-            if (scale > 0) text += "." + (pick == 2 ? std::string(static_cast<size_t>(scale), '0') : digits(scale));
-            return (isSigned && (pick == 1 || (pick == 3 && random() % 2)) ? "-" : "") + text;
-        };
-        table += number(4, 0, false) + "," + number(18, 0, true) + "," + number(18, 0, true) + "," +
-                 number(18, 0, false) + "," + number(4, 0, true) + "," + number(5, 0, false) + "00," +
-                 number(17, 0, true) + "," + number(18, 0, true) + "," + number(5, 2, true) + "," +
-                 number(3, 2, true) + "," + number(19, 0, false) + "," + number(9, 2, true) + "," +
-                 std::string(row % 5 == 0 ? "" : row % 5 == 1 ? "  a b" : "Zz-" + std::to_string(row)) + "," +
-                 (row % 3 == 0 ? "" : u8"漢字") + "\n";
-    }
-    ASSERT_TRUE(qbtest::WriteFileBytes(csv, table));
-    Result encoded = Cli("encode --cobol " + copybook + " " + csv + " -o " + data);
-    ASSERT_EQ(encoded.status, 0) << encoded.err;
-    std::string bytes = qbtest::ReadFileBytes(data);
     const size_t length = static_cast<size_t>(layout.RecordLength());
-    ASSERT_EQ(bytes.size(), length * kRows);
-    // Bytes no value of the CSV gives: blanks, low-values, a bad digit, binary past 18 digits.
-    auto at = [&](int row, size_t field) { return &bytes[static_cast<size_t>(row) * length + static_cast<size_t>(fields[field].offset)]; };
-    auto size = [&](size_t field) { return static_cast<size_t>(fields[field].length); };
-    for (int row = 0; row < kRows; ++row) {
-        if (row % 7 == 3) std::memset(at(row, 1), ' ', size(1));
-        if (row % 11 == 5) std::memset(at(row, 8), 0, size(8));
-        if (row % 13 == 2) at(row, 0)[2] = 'x';
-        if (row % 17 == 1) std::memset(at(row, 6), ' ', size(6));
-        if (row % 19 == 4) {   // I8 (little-endian): 2^63 - 1, then -2^63
-            std::memset(at(row, 7), row % 2 ? 0x00 : 0xFF, 8);
-            at(row, 7)[7] = static_cast<char>(row % 2 ? 0x80 : 0x7F);
-        }
-        if (row % 23 == 6) std::memset(at(row, 3), 0xFF, 8);   // I4: 2^64 - 1
-        if (row % 29 == 7) std::memset(at(row, 2), 0xFF, 8);   // I3: -1
-    }
-    ASSERT_TRUE(qbtest::WriteFileBytes(data, bytes));
-
-    struct Policy {
-        quillbox::OnError onError;
-        quillbox::BlankNumeric blanks;
-    };
-    const Policy policies[] = {{quillbox::OnError::kNull, quillbox::BlankNumeric::kNull},
-                               {quillbox::OnError::kSkip, quillbox::BlankNumeric::kZero},
-                               {quillbox::OnError::kNull, quillbox::BlankNumeric::kError}};
-    for (const Policy& policy : policies) {
+    for (const directrows::Policy& policy : directrows::kPolicies) {
         quillbox::DataOptions options;
         options.onError = policy.onError;
         options.blankNumeric = policy.blanks;
@@ -604,13 +515,13 @@ TEST(SqliteDirect, ValuesReadFromTheRecordsBytesAreThoseOfTheirCells) {
             std::FILE* in = std::fopen(data.c_str(), "rb");
             ASSERT_NE(in, nullptr);
             quillbox::RecordReader reader(in, options.records, length);
-            Faults faults;
+            directrows::Faults faults;
             CountingSink sink(db, "T", quillbox::IfExists::kFail);
             if (way == 0) {
                 results[way] = quillbox::DecodeRecords(setup, reader, sink, faults);
                 direct = sink.direct;
             } else if (way == 1) {
-                CellsOnly cells(sink);
+                directrows::CellsOnly cells(sink);
                 results[way] = quillbox::DecodeRecords(setup, reader, cells, faults);
             } else {
                 quillbox::DecodeWork work(layout.Head(), layout.RecordLength(), options, 3);
@@ -620,7 +531,7 @@ TEST(SqliteDirect, ValuesReadFromTheRecordsBytesAreThoseOfTheirCells) {
             std::fclose(in);
             EXPECT_TRUE(sink.Commit()) << sink.Failure();
             tables[way] = Query(db, "SELECT * FROM T ORDER BY rowid");
-            if (way == 0 && &policy == &policies[0]) {
+            if (way == 0 && &policy == &directrows::kPolicies[0]) {
                 // Binary values past their pictures: at 64 bits' ends an integer, past them the text.
                 EXPECT_EQ(Query(db, "SELECT I8 FROM T WHERE rowid IN (5, 24) ORDER BY rowid"),
                           "int:9223372036854775807\nint:-9223372036854775808\n");
@@ -639,11 +550,11 @@ TEST(SqliteDirect, ValuesReadFromTheRecordsBytesAreThoseOfTheirCells) {
             EXPECT_EQ(results[way].blanks, results[0].blanks);
         }
         // Most rows went the direct way, and the rows with bytes it does not read did not.
-        EXPECT_GT(direct, kRows / 2);
+        EXPECT_GT(direct, directrows::kRows / 2);
         EXPECT_LT(direct, results[0].written);
         EXPECT_GT(results[0].bad, 0);
     }
-    for (const std::string& path : {copybook, csv, data}) std::remove(path.c_str());
+    for (const std::string& path : {copybook, data}) std::remove(path.c_str());
 }
 
 std::string MemberFolder(const fs::path& corpus) {
