@@ -13,10 +13,15 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "datacodec.h"
 #include "datafile.h"
 #include "layoutplan.h"
+#include "parallel.h"
+#include "records.h"
 #include "test_util.h"
+#include "valuecodec.h"
 
 namespace directrows {
 
@@ -138,6 +143,68 @@ public:
     void Fault(const quillbox::RunFault& fault) override { heard += std::to_string(fault.record) + " " + fault.reason + "\n"; }
     std::string heard;
 };
+
+// A database's sink, counting the rows it took straight from their records.
+template <typename Sink>
+class Counting : public Sink {
+public:
+    using Sink::Sink;
+    bool DirectRow(quillbox::ValueCodec& values, const unsigned char* record, bool& failed) override {
+        const bool took = Sink::DirectRow(values, record, failed);
+        direct += took ? 1 : 0;
+        return took;
+    }
+    long long direct = 0;
+};
+
+// The ways a load is compared: 0 straight from the records where the sink can, 1 through
+// the cells only, 2 on three threads (chunks of 4 KB).
+constexpr int kWays = 3;
+inline const char* WayName(int way) {
+    return way == 0 ? "straight from the records" : way == 1 ? "through the cells" : "on three threads";
+}
+
+// Loads `data` (of `layout`, read with `options` by `setup`) into `sink` the way `way`.
+inline quillbox::RunResult Load(int way, quillbox::Layout& layout, quillbox::DataSetup& setup,
+                                const quillbox::DataOptions& options, const std::string& data,
+                                quillbox::BlockRowSink& sink, Faults& faults) {
+    quillbox::RunResult result;
+    std::FILE* in = std::fopen(data.c_str(), "rb");
+    EXPECT_NE(in, nullptr);
+    if (in == nullptr) return result;
+    quillbox::RecordReader reader(in, options.records, static_cast<size_t>(layout.RecordLength()));
+    if (way == 0) {
+        result = quillbox::DecodeRecords(setup, reader, sink, faults);
+    } else if (way == 1) {
+        CellsOnly cells(sink);
+        result = quillbox::DecodeRecords(setup, reader, cells, faults);
+    } else {
+        quillbox::DecodeWork work(layout.Head(), layout.RecordLength(), options, 3);
+        std::string error;
+        EXPECT_TRUE(work.Ready(error)) << error;
+        result = quillbox::DecodeParallelInto(work, reader, {&sink}, faults, 4096);
+    }
+    std::fclose(in);
+    return result;
+}
+
+// What the loads of every way stored (`tables`), heard and counted is the first way's;
+// most rows went straight from their records, and those with bytes that way does not
+// read did not.
+inline void ExpectSameLoads(const std::string* tables, const std::string* heard, const quillbox::RunResult* results,
+                            long long direct) {
+    for (int way = 1; way < kWays; ++way) {
+        SCOPED_TRACE(WayName(way));
+        EXPECT_EQ(tables[way], tables[0]);
+        EXPECT_EQ(heard[way], heard[0]);
+        EXPECT_EQ(results[way].written, results[0].written);
+        EXPECT_EQ(results[way].bad, results[0].bad);
+        EXPECT_EQ(results[way].blanks, results[0].blanks);
+    }
+    EXPECT_GT(direct, kRows / 2);
+    EXPECT_LT(direct, results[0].written);
+    EXPECT_GT(results[0].bad, 0);
+}
 
 }  // namespace directrows
 

@@ -19,9 +19,7 @@
 #include <thread>
 
 #include "direct_rows.h"
-#include "parallel.h"
 #include "pgsink.h"
-#include "records.h"
 #include "sqltable.h"
 #include "test_util.h"
 
@@ -541,18 +539,6 @@ TEST(PostgresBinary, NumericGroupsWeightSignAndScale) {
 }
 
 
-// The sink, counting the rows it made straight from their records.
-class CountingSink : public quillbox::PostgresSink {
-public:
-    using PostgresSink::PostgresSink;
-    bool DirectRow(quillbox::ValueCodec& values, const unsigned char* record, bool& failed) override {
-        const bool took = PostgresSink::DirectRow(values, record, failed);
-        direct += took ? 1 : 0;
-        return took;
-    }
-    long long direct = 0;
-};
-
 // Every integer usage at the ends of its column's type and with a P, decimals, text with
 // COPY's escapes and national text, with blanks, low-values, bad digits and binary values
 // past their pictures among them: a load whose COPY rows are made straight from the
@@ -566,7 +552,6 @@ TEST_F(PostgresOutput, ValuesReadFromTheRecordsBytesAreThoseOfTheirCells) {
     quillbox::LayoutOptions layoutOptions;
     layoutOptions.cobol = true;
     quillbox::Layout layout(copybook, layoutOptions);
-    const size_t length = static_cast<size_t>(layout.RecordLength());
     int policyNumber = 0;
     for (const directrows::Policy& policy : directrows::kPolicies) {
         quillbox::DataOptions options;
@@ -576,49 +561,29 @@ TEST_F(PostgresOutput, ValuesReadFromTheRecordsBytesAreThoseOfTheirCells) {
         ASSERT_TRUE(setup.Prepare(layout.Head(), layout.RecordLength(), options, error)) << error;
         ++policyNumber;
         for (const bool appended : {false, true}) {
-            std::string tables[3], heard[3];
-            quillbox::RunResult results[3];
+            SCOPED_TRACE(appended ? "text form" : "binary form");
+            std::string tables[directrows::kWays], heard[directrows::kWays];
+            quillbox::RunResult results[directrows::kWays];
             long long direct = 0;
-            for (int way = 0; way < 3; ++way) {
+            for (int way = 0; way < directrows::kWays; ++way) {
                 const std::string table = "d" + std::to_string(policyNumber) + (appended ? "a" : "n") + std::to_string(way);
                 if (appended) {
                     ASSERT_EQ(In(quillbox::CreateTableSql(setup.Plan(), table, quillbox::SqlDialect::kPostgresql)), "");
                 }
-                std::FILE* in = std::fopen(data.c_str(), "rb");
-                ASSERT_NE(in, nullptr);
-                quillbox::RecordReader reader(in, options.records, length);
                 directrows::Faults faults;
                 {
                     quillbox::PostgresDatabase database(server->Conninfo(db_));
-                    CountingSink sink(database, table, appended ? quillbox::IfExists::kAppend : quillbox::IfExists::kFail);
-                    if (way == 0) {
-                        results[way] = quillbox::DecodeRecords(setup, reader, sink, faults);
-                        direct = sink.direct;
-                    } else if (way == 1) {
-                        directrows::CellsOnly cells(sink);
-                        results[way] = quillbox::DecodeRecords(setup, reader, cells, faults);
-                    } else {
-                        quillbox::DecodeWork work(layout.Head(), layout.RecordLength(), options, 3);
-                        ASSERT_TRUE(work.Ready(error)) << error;
-                        results[way] = quillbox::DecodeParallelInto(work, reader, {&sink}, faults, 4096);
-                    }
+                    directrows::Counting<quillbox::PostgresSink> sink(
+                        database, table, appended ? quillbox::IfExists::kAppend : quillbox::IfExists::kFail);
+                    results[way] = directrows::Load(way, layout, setup, options, data, sink, faults);
+                    if (way == 0) direct = sink.direct;
                     EXPECT_TRUE(sink.Finish() && database.Commit()) << sink.Failure() << database.Failure();
                 }
-                std::fclose(in);
                 tables[way] = In("SELECT * FROM " + table + " ORDER BY 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14");
+                EXPECT_EQ(tables[way].find("error"), std::string::npos) << tables[way];
                 heard[way] = faults.heard;
             }
-            SCOPED_TRACE(appended ? "text form" : "binary form");
-            EXPECT_EQ(tables[0].find("error"), std::string::npos) << tables[0];
-            for (int way = 1; way < 3; ++way) {
-                SCOPED_TRACE(way == 1 ? "through the cells" : "on three threads");
-                EXPECT_EQ(tables[way], tables[0]);
-                EXPECT_EQ(heard[way], heard[0]);
-                EXPECT_EQ(results[way].written, results[0].written);
-                EXPECT_EQ(results[way].bad, results[0].bad);
-            }
-            EXPECT_GT(direct, directrows::kRows / 2);
-            EXPECT_LT(direct, results[0].written);
+            directrows::ExpectSameLoads(tables, heard, results, direct);
         }
     }
     // The values at the ends of 64 bits and of the picture, the text with COPY's escapes:

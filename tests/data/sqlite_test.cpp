@@ -18,8 +18,6 @@
 
 #include "datafile.h"
 #include "direct_rows.h"
-#include "parallel.h"
-#include "records.h"
 #include "sqlitesink.h"
 #include "sqltable.h"
 #include "test_util.h"
@@ -476,18 +474,6 @@ TEST_F(SqliteLoads, RejectsAndReportsWithTheDatabase) {
 
 // ---- Values straight from the records' bytes --------------------------------------------
 
-// The same sink, counting the rows it took straight from their records.
-class CountingSink : public quillbox::SqliteSink {
-public:
-    using SqliteSink::SqliteSink;
-    bool DirectRow(quillbox::ValueCodec& values, const unsigned char* record, bool& failed) override {
-        const bool took = SqliteSink::DirectRow(values, record, failed);
-        direct += took ? 1 : 0;
-        return took;
-    }
-    long long direct = 0;
-};
-
 // Every integer usage at 64 bits' ends and with a P, the numbers kept as text, text and
 // national text, with blanks, low-values, bad digits and binary values past their
 // pictures among them: a load that reads the values straight from the records stores
@@ -499,36 +485,22 @@ TEST(SqliteDirect, ValuesReadFromTheRecordsBytesAreThoseOfTheirCells) {
     quillbox::LayoutOptions layoutOptions;
     layoutOptions.cobol = true;
     quillbox::Layout layout(copybook, layoutOptions);
-    const size_t length = static_cast<size_t>(layout.RecordLength());
     for (const directrows::Policy& policy : directrows::kPolicies) {
         quillbox::DataOptions options;
         options.onError = policy.onError;
         options.blankNumeric = policy.blanks;
         quillbox::DataSetup setup;
         ASSERT_TRUE(setup.Prepare(layout.Head(), layout.RecordLength(), options, error)) << error;
-        std::string tables[3], heard[3];
-        quillbox::RunResult results[3];
+        std::string tables[directrows::kWays], heard[directrows::kWays];
+        quillbox::RunResult results[directrows::kWays];
         long long direct = 0;
-        for (int way = 0; way < 3; ++way) {
+        for (int way = 0; way < directrows::kWays; ++way) {
             const std::string db = Scratch("direct" + std::to_string(way) + ".db");
             std::remove(db.c_str());
-            std::FILE* in = std::fopen(data.c_str(), "rb");
-            ASSERT_NE(in, nullptr);
-            quillbox::RecordReader reader(in, options.records, length);
             directrows::Faults faults;
-            CountingSink sink(db, "T", quillbox::IfExists::kFail);
-            if (way == 0) {
-                results[way] = quillbox::DecodeRecords(setup, reader, sink, faults);
-                direct = sink.direct;
-            } else if (way == 1) {
-                directrows::CellsOnly cells(sink);
-                results[way] = quillbox::DecodeRecords(setup, reader, cells, faults);
-            } else {
-                quillbox::DecodeWork work(layout.Head(), layout.RecordLength(), options, 3);
-                ASSERT_TRUE(work.Ready(error)) << error;
-                results[way] = quillbox::DecodeParallelInto(work, reader, {&sink}, faults, 4096);
-            }
-            std::fclose(in);
+            directrows::Counting<quillbox::SqliteSink> sink(db, "T", quillbox::IfExists::kFail);
+            results[way] = directrows::Load(way, layout, setup, options, data, sink, faults);
+            if (way == 0) direct = sink.direct;
             EXPECT_TRUE(sink.Commit()) << sink.Failure();
             tables[way] = Query(db, "SELECT * FROM T ORDER BY rowid");
             if (way == 0 && &policy == &directrows::kPolicies[0]) {
@@ -541,18 +513,7 @@ TEST(SqliteDirect, ValuesReadFromTheRecordsBytesAreThoseOfTheirCells) {
             heard[way] = faults.heard;
             std::remove(db.c_str());
         }
-        for (int way = 1; way < 3; ++way) {
-            SCOPED_TRACE(way == 1 ? "through the cells" : "on three threads");
-            EXPECT_EQ(tables[way], tables[0]);
-            EXPECT_EQ(heard[way], heard[0]);
-            EXPECT_EQ(results[way].written, results[0].written);
-            EXPECT_EQ(results[way].bad, results[0].bad);
-            EXPECT_EQ(results[way].blanks, results[0].blanks);
-        }
-        // Most rows went the direct way, and the rows with bytes it does not read did not.
-        EXPECT_GT(direct, directrows::kRows / 2);
-        EXPECT_LT(direct, results[0].written);
-        EXPECT_GT(results[0].bad, 0);
+        directrows::ExpectSameLoads(tables, heard, results, direct);
     }
     for (const std::string& path : {copybook, data}) std::remove(path.c_str());
 }
