@@ -252,7 +252,10 @@ RecordCursor::Step RecordCursor::Decode(const unsigned char* data, size_t length
     }
     DataSetup& setup = SetupOf(type_);
     bool directFailed = false;
-    if (setup.Variable() == nullptr && sink->DirectRow(setup.Values(), data, directFailed)) {
+    // Straight from the record's bytes only where the cells would hold the codec's own
+    // UTF-8 (not text converted to a table's code page) at the layout's places.
+    if (setup.Variable() == nullptr && setup.TableText() == nullptr &&
+        sink->DirectRow(setup.Values(), data, directFailed)) {
         if (directFailed) {
             sinkFailed_ = true;
             report_.failed = true;

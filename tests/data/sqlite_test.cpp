@@ -518,6 +518,26 @@ TEST(SqliteDirect, ValuesReadFromTheRecordsBytesAreThoseOfTheirCells) {
     for (const std::string& path : {copybook, data}) std::remove(path.c_str());
 }
 
+// A row whose values go straight from the record and one that goes through its cells
+// (bad data elsewhere in the record) hold their text alike, also in the code page of
+// --output-encoding.
+TEST(SqliteDirect, TextAlikeWhicheverWayItsRowWent) {
+    const std::string copybook = Scratch("te.cpy"), data = Scratch("te.dat"), db = Scratch("te.db");
+    ASSERT_TRUE(qbtest::WriteFileBytes(copybook, "       01 R.\n          05 A PIC X(4).\n          05 N PIC 9(3).\n"));
+    ASSERT_TRUE(qbtest::WriteFileBytes(data, "\xe9t\xe9 012\xe9t\xe9 0x2"));   // Latin-1; the second N is bad
+    for (const std::string& encoding : {std::string(), std::string(" --output-encoding cp1252")}) {
+        SCOPED_TRACE(encoding);
+        std::remove(db.c_str());
+        Result loaded = Cli("decode " + copybook + " " + data + " --encoding latin1 --on-error null --format sqlite -o " +
+                            db + encoding);
+        EXPECT_EQ(loaded.status, 3) << loaded.err;
+        EXPECT_EQ(Query(db, "SELECT hex(A), N FROM R ORDER BY rowid"),
+                  encoding.empty() ? "text:C3A974C3A920 int:12\ntext:C3A974C3A920 null:\n"
+                                   : "text:E974E920 int:12\ntext:E974E920 null:\n");
+    }
+    for (const std::string& path : {copybook, data, db}) std::remove(path.c_str());
+}
+
 std::string MemberFolder(const fs::path& corpus) {
     const fs::path dir = fs::current_path() / qbtest::ProcessUniqueName("sqlite_corpus_members_", "");
     std::error_code error;
