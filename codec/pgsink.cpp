@@ -332,6 +332,11 @@ void PostgresDatabase::Abandon() {
 PostgresSink::PostgresSink(PostgresDatabase& database, std::string table, IfExists ifExists)
     : database_(database), table_(std::move(table)), ifExists_(ifExists) {}
 
+PostgresSink::~PostgresSink() {
+    // The COPY on its way counts its rows into this sink: it ends while the sink is here.
+    database_.Wait();
+}
+
 bool PostgresSink::Fail(const std::string& what, bool fromServer) {
     database_.Fail(what, fromServer);
     if (failure_.empty()) failure_ = database_.Failure().empty() ? what : database_.Failure();

@@ -84,6 +84,7 @@ public:
     // Table `table` (UTF-8) of a database opened by the caller, who commits it (several
     // tables in one load).
     PostgresSink(PostgresDatabase& database, std::string table, IfExists ifExists);
+    ~PostgresSink() override;   // waits for a COPY of its rows still on its way
     PostgresSink(const PostgresSink&) = delete;
     PostgresSink& operator=(const PostgresSink&) = delete;
 

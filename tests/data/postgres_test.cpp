@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -22,6 +23,7 @@
 #include "pgsink.h"
 #include "sqltable.h"
 #include "test_util.h"
+#include "valuecodec.h"
 
 namespace {
 
@@ -538,6 +540,37 @@ TEST(PostgresBinary, NumericGroupsWeightSignAndScale) {
     EXPECT_EQ(binary(std::string(400, '9')), "refused");      // beyond any item's digits
 }
 
+
+// A sink that ends (its load failed or was stopped) while a COPY of its rows is on its
+// way waits for it: the COPY counts its rows into the sink. The load rolled back, the
+// table is not there.
+TEST_F(PostgresOutput, ASinkEndingWithACopyOnItsWayWaitsForIt) {
+    quillbox::Layout layout(copybook_);
+    quillbox::DataSetup setup;
+    std::string error;
+    ASSERT_TRUE(setup.Prepare(layout.Head(), layout.RecordLength(), quillbox::DataOptions(), error)) << error;
+    const quillbox::LayoutPlan& plan = setup.Plan();
+    const char* const values[] = {"1", "-2", "3.25", "4", "abc", "0.5", "-6"};
+    ASSERT_EQ(plan.fields.size(), sizeof values / sizeof values[0]);
+    {
+        quillbox::PostgresDatabase database(server->Conninfo(db_));
+        {
+            quillbox::PostgresSink sink(database, "gone", quillbox::IfExists::kFail);
+            ASSERT_TRUE(sink.Begin(plan)) << sink.Failure();
+            quillbox::RowCells cells;
+            // More rows than one COPY takes: the first COPY is on its way when the sink ends.
+            for (int row = 0; row < 80000; ++row) {
+                cells.Start(plan.fields.size());
+                for (size_t i = 0; i < plan.fields.size(); ++i) {
+                    cells.Put(i, i == 4 ? quillbox::Cell::kText : quillbox::Cell::kNumber, values[i], std::strlen(values[i]));
+                }
+                ASSERT_TRUE(sink.Row(plan, cells)) << sink.Failure();
+            }
+        }
+        database.Abandon();
+    }
+    EXPECT_EQ(In("SELECT to_regclass('gone') IS NULL"), "t\n");
+}
 
 // Every integer usage at the ends of its column's type and with a P, decimals, text with
 // COPY's escapes and national text, with blanks, low-values, bad digits and binary values
