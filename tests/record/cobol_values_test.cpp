@@ -150,6 +150,9 @@ TEST(CobolRecord, SeedConstructorKeepsTheSeedRules) {
 // writes the same values, with the zones GnuCOBOL gives a sign in a digit's zone
 // (0x3 positive, 0x7 negative): both records must be byte for byte the same, and the
 // record object must read GnuCOBOL's values back.
+// Natively only: the Windows build's tests run under Wine, where there is no cobc (a
+// skip there would fail `make test`).
+#ifndef _WIN32
 TEST_F(CobolValues, SameBytesAsGnuCobolWrites) {
     if (std::system("command -v cobc >/dev/null 2>&1") != 0) GTEST_SKIP() << "cobc is not installed";
     ScratchFile source("cobol_values_prog.cob");
@@ -215,5 +218,6 @@ TEST_F(CobolValues, SameBytesAsGnuCobolWrites) {
     EXPECT_EQ(-1000000, record.GetInt32("PAYMENT.PAY-BIN"));
     EXPECT_DOUBLE_EQ(123.45, record.GetDouble("PAYMENT.PAY-PACK"));
 }
+#endif
 
 }  // namespace
