@@ -69,6 +69,11 @@ void PutUint64(std::string& out, uint64_t u) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// The escape of a character in a field of COPY's text form; null for one kept as it is.
+const char* CopyEscape(char c) {
+    return c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : nullptr;
+}
+
 // The start of every COPY in the binary form: its signature, no flags, no extension.
 void PutBinaryHeader(std::string& out) {
     static const char kSignature[11] = {'P', 'G', 'C', 'O', 'P', 'Y', '\n', '\377', '\r', '\n', '\0'};
@@ -202,8 +207,7 @@ bool AppendBinaryNumeric(std::string& out, const char* text, size_t length) {
 void AppendCopyField(std::string& out, const char* text, size_t length) {
     size_t from = 0;
     for (size_t i = 0; i < length; ++i) {
-        const char c = text[i];
-        const char* escape = c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : nullptr;
+        const char* escape = CopyEscape(text[i]);
         if (escape == nullptr) continue;
         out.append(text + from, i - from);
         out += escape;
@@ -443,10 +447,9 @@ bool PostgresSink::AppendRecord(std::string& out, ValueCodec& values, const unsi
             if (ok) {
                 const size_t length = static_cast<size_t>(end - start);
                 if (binary_) {
-                    for (int k = 0; k < 4; ++k) out[at + k] = static_cast<char>((length >> (24 - 8 * k)) & 0xFF);
+                    PutBig(&out[at], length, 4);
                     out.resize(at + head + length);
-                } else if (std::memchr(start, '\\', length) || std::memchr(start, '\t', length) ||
-                           std::memchr(start, '\n', length) || std::memchr(start, '\r', length)) {
+                } else if (std::find_if(start, start + length, CopyEscape) != start + length) {
                     const std::string value(start, length);
                     out.resize(at);
                     AppendCopyField(out, value.data(), value.size());

@@ -52,9 +52,11 @@ bool SyncPath(const std::string& path, bool folder) {
 // ---- Rows ready to bind ------------------------------------------------------------------
 
 namespace {
-// Whether the magnitude with its sign is an int64.
-bool FitsInt64(bool negative, uint64_t magnitude) {
-    return magnitude <= (negative ? uint64_t{1} << 63 : static_cast<uint64_t>(INT64_MAX));
+// The magnitude with its sign as an int64: false when 64 bits do not hold it.
+bool Int64Of(bool negative, uint64_t magnitude, int64_t& value) {
+    if (magnitude > (negative ? uint64_t{1} << 63 : static_cast<uint64_t>(INT64_MAX))) return false;
+    value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+    return true;
 }
 }  // namespace
 
@@ -105,9 +107,8 @@ bool SqliteRows::Put(SqlValueForm form, const char* text, size_t length) {
         bool negative;
         std::string reason;
         if (ParseDecimal(std::string_view(text, length), 0, negative, magnitude, reason) &&
-            FitsInt64(negative, magnitude)) {
+            Int64Of(negative, magnitude, value.integer)) {
             value.kind = Value::kInteger;
-            value.integer = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
             values_.push_back(value);
             return true;
         }
@@ -172,9 +173,10 @@ bool SqliteRows::AddRecord(const std::vector<Direct>& direct, ValueCodec& values
         bool negative;
         uint64_t magnitude;
         if (column.op == Direct::kInteger) {
-            if (!values.NumberOf(field, record, negative, magnitude) || !FitsInt64(negative, magnitude)) break;
+            if (!values.NumberOf(field, record, negative, magnitude) || !Int64Of(negative, magnitude, value->integer)) {
+                break;
+            }
             value->kind = Value::kInteger;
-            value->integer = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
         } else {
             // A text at most CellRoom(field) bytes long, far less than SQLite binds.
             char* out = TextRoom(ValueCodec::CellRoom(field));
@@ -184,11 +186,10 @@ bool SqliteRows::AddRecord(const std::vector<Direct>& direct, ValueCodec& values
             if (column.op == Direct::kIntegerText) {
                 std::string reason;
                 if (!ParseDecimal(std::string_view(out, static_cast<size_t>(end - out)), 0, negative, magnitude, reason) ||
-                    !FitsInt64(negative, magnitude)) {
+                    !Int64Of(negative, magnitude, value->integer)) {
                     break;
                 }
                 value->kind = Value::kInteger;
-                value->integer = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
             } else {
                 value->kind = Value::kText;
                 value->at = textUsed_;

@@ -44,6 +44,13 @@ const char kCopybook[] =
 
 constexpr int kRows = 400;
 
+// kCopybook is analysed by the COBOL rules.
+inline quillbox::LayoutOptions CobolRules() {
+    quillbox::LayoutOptions options;
+    options.cobol = true;
+    return options;
+}
+
 // Writes kCopybook (analysed by the COBOL rules) to `copybook` and kRows records of it to
 // `data`, encoded by the command line `cli`; false with `error`. Rows go by fours: the
 // largest values, the smallest, zeros, any; then some rows' bytes are overwritten:
@@ -52,9 +59,7 @@ constexpr int kRows = 400;
 // (% 19 == 4), I4 at 2^64 - 1 (% 23 == 6), I3 at -1 (% 29 == 7).
 inline bool Write(const std::string& cli, const std::string& copybook, const std::string& data, std::string& error) {
     if (!qbtest::WriteFileBytes(copybook, kCopybook)) return false;
-    quillbox::LayoutOptions layoutOptions;
-    layoutOptions.cobol = true;
-    quillbox::Layout layout(copybook, layoutOptions);
+    quillbox::Layout layout(copybook, CobolRules());
     quillbox::DataSetup setup;
     if (!setup.Prepare(layout.Head(), layout.RecordLength(), quillbox::DataOptions(), error)) return false;
     const std::vector<quillbox::Field>& fields = setup.Plan().fields;
@@ -122,6 +127,14 @@ struct Policy {
 const Policy kPolicies[] = {{quillbox::OnError::kNull, quillbox::BlankNumeric::kNull},
                             {quillbox::OnError::kSkip, quillbox::BlankNumeric::kZero},
                             {quillbox::OnError::kNull, quillbox::BlankNumeric::kError}};
+
+// The options of a run under `policy`.
+inline quillbox::DataOptions OptionsOf(const Policy& policy) {
+    quillbox::DataOptions options;
+    options.onError = policy.onError;
+    options.blankNumeric = policy.blanks;
+    return options;
+}
 
 // A sink seen only through rows of cells: every record decoded into its cells first.
 class CellsOnly : public quillbox::RowSink {

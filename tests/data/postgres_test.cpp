@@ -582,14 +582,10 @@ TEST_F(PostgresOutput, ValuesReadFromTheRecordsBytesAreThoseOfTheirCells) {
     const std::string copybook = Scratch("direct.cpy"), data = Scratch("direct.dat");
     std::string error;
     ASSERT_TRUE(directrows::Write(kCli, copybook, data, error)) << error;
-    quillbox::LayoutOptions layoutOptions;
-    layoutOptions.cobol = true;
-    quillbox::Layout layout(copybook, layoutOptions);
+    quillbox::Layout layout(copybook, directrows::CobolRules());
     int policyNumber = 0;
     for (const directrows::Policy& policy : directrows::kPolicies) {
-        quillbox::DataOptions options;
-        options.onError = policy.onError;
-        options.blankNumeric = policy.blanks;
+        const quillbox::DataOptions options = directrows::OptionsOf(policy);
         quillbox::DataSetup setup;
         ASSERT_TRUE(setup.Prepare(layout.Head(), layout.RecordLength(), options, error)) << error;
         ++policyNumber;
