@@ -518,6 +518,33 @@ public:
         return true;
     }
 
+    // Characters of three UTF-8 bytes (the Japanese ones) whose double-byte forms the
+    // tables hold; anything else EncodeNational's (which fills the tables).
+    bool EncodeNationalQuick(const char* text, size_t n, unsigned char* item, size_t length) const override {
+        // Written here first: nothing of the item changes unless all of it is written.
+        unsigned char out[256];
+        if (length % 2 != 0 || length > sizeof out || n % 3 != 0 || n / 3 * 2 > length) return false;
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+        size_t o = 0;
+        for (size_t i = 0; i < n; i += 3, o += 2) {
+            const unsigned first = p[i], second = p[i + 1], third = p[i + 2];
+            // 1110xxxx 10xxxxxx 10xxxxxx, of U+0800 and above, no surrogate.
+            if ((first & 0xF0) != 0xE0 || (((second & third) & 0x80) | ((second | third) & 0x40)) != 0x80) return false;
+            const uint32_t cp = ((first & 0x0Fu) << 12) | ((second & 0x3Fu) << 6) | (third & 0x3Fu);
+            if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+            const uint32_t* block = blocks_[cp >> 8].get();
+            if (block == nullptr) return false;
+            const uint32_t form = block[cp & 0xFF];
+            const unsigned char lead = static_cast<unsigned char>(form >> 8);
+            if ((form >> 16) != 2 || !IsShiftJisLeadByte(lead)) return false;
+            out[o] = lead;
+            out[o + 1] = static_cast<unsigned char>(form);
+        }
+        for (; o < length; o += 2) std::memcpy(out + o, nationalSpace_, 2);
+        std::memcpy(item, out, length);
+        return true;
+    }
+
 private:
     // The Shift_JIS bytes of one code point in the encoding tables: `bytes` (the first
     // in the high byte) and their count in the bits above; 0 when it has none,

@@ -53,6 +53,14 @@ public:
     static constexpr size_t kRoomAfter = 8;
     virtual Written DecodeInto(const unsigned char* bytes, size_t length, char* out, char*& end);
     virtual Written DecodeNationalInto(const unsigned char* bytes, size_t length, char* out, char*& end);
+    // A national item of `length` bytes at `out` holding UTF-8 `text` (national blanks
+    // after it), where the code page's tables already hold each of its characters: true
+    // when it is written, the bytes EncodeNational and the blanks give. False, nothing
+    // written, when the caller must take that way.
+    virtual bool EncodeNationalQuick(const char* /*text*/, size_t /*n*/, unsigned char* /*out*/,
+                                     size_t /*length*/) const {
+        return false;
+    }
 
     // The code page's byte for each ASCII character (below 0x80), as Encode writes text
     // of ASCII characters only, one byte each; null when the page has no such form for

@@ -1250,6 +1250,10 @@ std::vector<QuickStore> ValueCodec::QuickStores(const std::vector<Field>& fields
             if (text_->AsciiBytes() != nullptr) store.op = QuickStore::kText;
             continue;
         }
+        if (field.kind == Field::kNational) {
+            store.op = QuickStore::kNational;
+            continue;
+        }
         // Numbers of up to 18 digits: those EncodeNumber stores by StoreNumber.
         if (field.digits > 18 || field.scale < 0) continue;
         store.limit = kTens[field.digits < 0 ? 0 : field.digits];
@@ -1299,6 +1303,7 @@ inline bool StoreQuick(const TextCodec& codec, const QuickStore& store, std::str
         std::memset(bytes + n, codec.Space(), static_cast<size_t>(length) - n);
         return true;
     }
+    if (store.op == QuickStore::kNational) return codec.EncodeNationalQuick(text.data(), text.size(), bytes, static_cast<size_t>(length));
     if (store.op == QuickStore::kGeneral) return false;
     bool negative;
     uint64_t magnitude;

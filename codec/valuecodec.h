@@ -157,10 +157,11 @@ struct DirectJson {
 };
 
 // How a column's values are stored, decided once for a layout: the usual numbers (by
-// their digits, their sign and their form) and text of ASCII characters stored in a few
-// steps; everything else left to ValueCodec::Encode.
+// their digits, their sign and their form), text of ASCII characters and national text
+// of characters the code page's tables hold stored in a few steps; everything else left
+// to ValueCodec::Encode.
 struct QuickStore {
-    enum Op : unsigned char { kGeneral, kZoned, kPacked, kBigEndian, kLittleEndian, kText };
+    enum Op : unsigned char { kGeneral, kZoned, kPacked, kBigEndian, kLittleEndian, kText, kNational };
     Op op = kGeneral;
     bool isSigned = false;
     int signAt = -1;             // zoned: the byte whose zone is the sign; -1 none
