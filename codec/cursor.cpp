@@ -393,7 +393,7 @@ RunResult EncodeLoop(TypedRowSource& rows, const std::vector<RowEncoder*>& encod
         }
         const unsigned char* bytes;
         size_t length;
-        if (!encoders[type]->Encode(number, rows.Cells(), rows.Lent(), observer, result, bytes, length)) {
+        if (!encoders[type]->Encode(number, rows.Cells(), rows.Lent(), rows.LentBytes(), observer, result, bytes, length)) {
             if (result.stopped) break;
             continue;
         }

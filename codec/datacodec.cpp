@@ -276,7 +276,7 @@ RowEncoder::RowEncoder(DataSetup& setup, size_t recordLength)
       converted_(setup.TableText() != nullptr ? setup.Plan().fields.size() : 0),
       quick_(setup.Values().QuickStores(setup.Plan().fields)) {}
 
-bool RowEncoder::Encode(long long number, const std::vector<Cell>& cells, std::vector<LentCell>& lent,
+bool RowEncoder::Encode(long long number, const std::vector<Cell>& cells, std::vector<LentCell>& lent, LentSpan span,
                         RunObserver& observer, RunResult& result, const unsigned char*& bytes, size_t& length) {
     const DataOptions& options = setup_.Options();
     const std::vector<Field>& fields = setup_.Plan().fields;
@@ -307,7 +307,7 @@ bool RowEncoder::Encode(long long number, const std::vector<Cell>& cells, std::v
     const bool quick = table == nullptr && variable == nullptr;
     for (size_t i = 0; i < fields.size(); ++i) {
         if (quick) {
-            i = values.EncodeQuickRun(quick_, lent, i, record);
+            i = values.EncodeQuickRun(quick_, lent, i, record, span);
             if (i == fields.size()) break;
         }
         LentCell& cell = lent[i];
@@ -428,6 +428,7 @@ public:
     }
     const std::vector<Cell>& Cells() const override { return cells_; }
     std::vector<LentCell>& Lent() override { return lent_; }
+    LentSpan LentBytes() const override { return lends_ ? source_.LentBytes() : LentSpan(); }
     uint64_t Consumed() const override { return source_.Consumed(); }
     bool ReadFailed() const override { return source_.ReadFailed(); }
 
@@ -714,6 +715,7 @@ public:
     }
     bool ReadFailed() const override { return reader_.ReadFailed(); }
     uint64_t Consumed() const override { return reader_.Consumed(); }
+    LentSpan LentBytes() const override { return reader_.Block(); }
 
 private:
     // --ignore-unknown: the header's columns are found by name; columns the layout

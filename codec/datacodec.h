@@ -193,6 +193,13 @@ struct LentCell {
     std::string_view text;   // UTF-8, or the table's code page before conversion
 };
 
+// Where the texts of a row lie, when they lie in one block of memory (a table reader's
+// buffer): each text may be read past its end up to `end`. Empty for texts anywhere else.
+struct LentSpan {
+    const char* begin = nullptr;
+    const char* end = nullptr;
+};
+
 // Where encode's rows come from: a table file or a program.
 class RowSource {
 public:
@@ -214,6 +221,9 @@ public:
                           std::string& /*error*/) {
         return false;
     }
+    // The memory the texts of the row NextLent lent lie in, when they lie in one block:
+    // any byte of it may be read (until the next call). Empty by default.
+    virtual LentSpan LentBytes() const { return LentSpan(); }
 };
 
 // The counts of a run and how it ended.

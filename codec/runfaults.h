@@ -29,9 +29,9 @@ public:
     // variable tables) into a record: true with the `bytes` and `length` to write (the
     // present occurrences only in a variable record). False when the row is left out,
     // or the run stops (`result.stopped`); its faults heard by `observer` and counted in
-    // `result`.
-    bool Encode(long long number, const std::vector<Cell>& cells, std::vector<LentCell>& lent, RunObserver& observer,
-                RunResult& result, const unsigned char*& bytes, size_t& length);
+    // `result`. The texts within `span` may be read past their ends.
+    bool Encode(long long number, const std::vector<Cell>& cells, std::vector<LentCell>& lent, LentSpan span,
+                RunObserver& observer, RunResult& result, const unsigned char*& bytes, size_t& length);
 
 private:
     DataSetup& setup_;
@@ -56,6 +56,8 @@ public:
     virtual bool Next(size_t& type, std::string& rowError, std::string& error) = 0;
     virtual const std::vector<Cell>& Cells() const = 0;
     virtual std::vector<LentCell>& Lent() = 0;
+    // Where the texts of Lent() lie (RowSource::LentBytes); empty by default.
+    virtual LentSpan LentBytes() const { return LentSpan(); }
     virtual uint64_t Consumed() const = 0;
     virtual bool ReadFailed() const = 0;
 };

@@ -93,6 +93,9 @@ public:
     // than the limit.
     bool NextLine(std::string& line, std::string& error);
     bool ReadFailed() const { return readFailed_; }
+    // The bytes of the block at hand, which the texts of a row lent from the reader's
+    // buffer lie in (until the next call).
+    LentSpan Block() const { return LentSpan{data_, data_ + end_}; }
     // Bytes read from the input so far.
     uint64_t Consumed() const { return consumed_; }
 

@@ -1265,11 +1265,13 @@ std::vector<QuickStore> ValueCodec::QuickStores(const std::vector<Field>& fields
             if (field.isSigned) store.signAt = field.signLeading ? 0 : field.length - 1;
             store.signs[0] = signZone_[0];
             store.signs[1] = signZone_[1];
+            if (field.length <= 16 && field.digits <= 16) store.laneDigits = field.digits;
             break;
         case Field::kPacked:
             store.op = QuickStore::kPacked;
             store.signs[0] = static_cast<unsigned char>(field.isSigned ? PACKED_POSITIVE : PACKED_UNSIGNED);
             store.signs[1] = static_cast<unsigned char>(field.isSigned ? PACKED_NEGATIVE : PACKED_UNSIGNED);
+            if (field.length <= 8) store.laneDigits = field.digits;
             break;
         case Field::kBinary: store.op = QuickStore::kBigEndian; break;
         case Field::kComp5: store.op = QuickStore::kLittleEndian; break;
@@ -1281,12 +1283,105 @@ std::vector<QuickStore> ValueCodec::QuickStores(const std::vector<Field>& fields
 
 namespace {
 
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#define QB_DIGIT_LANES 1
+
+// The first `k` (0 to 8) byte lanes of a word, the first byte in memory the lowest.
+constexpr uint64_t kFirstLanes[9] = {0,
+                                     0xFFull,
+                                     0xFFFFull,
+                                     0xFFFFFFull,
+                                     0xFFFFFFFFull,
+                                     0xFFFFFFFFFFull,
+                                     0xFFFFFFFFFFFFull,
+                                     0xFFFFFFFFFFFFFFull,
+                                     ~0ull};
+
+// The number of the plain text ParsePlainDecimal takes as the digits of its value in
+// units of 10^-`scale`, without a number made of them: 16 digit values (0 to 9) a byte,
+// right-aligned after zeros, the first eight in `high` and the last eight in `low` (the
+// first in each in its lowest byte), and whether a minus came first. Eight bytes past
+// the text's end are read. False for other text, and where the whole digits are more
+// than eight or the places (or `scale`) more than eight: ParsePlainDecimal's then.
+inline bool DigitLanesOf(const char* p, size_t n, int scale, uint64_t& high, uint64_t& low, bool& minus) {
+    using numeric_forms_detail::BadDigitLanes;
+    using numeric_forms_detail::kLanes;
+    if (n == 0 || static_cast<unsigned>(scale) > 8) return false;
+    minus = p[0] == '-';
+    const size_t sign = minus ? 1 : 0;
+    const size_t left = n - sign;
+    if (left == 0) return false;
+    uint64_t head;
+    std::memcpy(&head, p + sign, 8);
+    // The whole digits: up to the first byte that is no digit, or the end.
+    uint64_t bad = BadDigitLanes(head, kLanes * '0');
+    if (left < 8) bad |= ~kFirstLanes[left] & (kLanes * 0x80);
+    const size_t whole = bad != 0 ? static_cast<size_t>(__builtin_ctzll(bad)) / 8 : 8;
+    uint64_t places = 0;
+    size_t placeCount = 0;
+    if (whole < left) {
+        // A point, then nothing but places.
+        if (whole == 8 || p[sign + whole] != '.') return false;
+        placeCount = left - whole - 1;
+        if (placeCount > static_cast<size_t>(scale)) return false;
+        std::memcpy(&places, p + sign + whole + 1, 8);
+        if ((BadDigitLanes(places, kLanes * '0') & kFirstLanes[placeCount]) != 0) return false;
+        places &= kFirstLanes[placeCount];
+    }
+    if (whole + placeCount == 0) return false;
+    // The places, padded with zeros to the scale, end the number; the whole digits come
+    // before them, `skip` lanes from its start.
+    const uint64_t digits = head & kFirstLanes[whole];
+    const size_t skip = 16 - static_cast<size_t>(scale) - whole;
+    low = scale > 0 ? places << (8 * (8 - scale)) : 0;
+    if (skip >= 8) {
+        high = 0;
+        low |= digits << (8 * (skip - 8));
+    } else {
+        high = digits << (8 * skip);
+        if (skip > 0) low |= digits >> (8 * (8 - skip));
+    }
+    high &= kLanes * 0x0F;
+    low &= kLanes * 0x0F;
+    return true;
+}
+
+// Stores the digits of DigitLanesOf by the zoned or packed form of `store` (laneDigits
+// set): false, nothing written, when they are more than the item's or negative for an
+// unsigned item.
+inline bool StoreDigitLanes(const QuickStore& store, uint64_t high, uint64_t low, bool minus, unsigned char* bytes) {
+    const int most = store.laneDigits;
+    if (most <= 8 ? (high != 0 || (low & kFirstLanes[8 - most]) != 0) : (high & kFirstLanes[16 - most]) != 0) return false;
+    const bool negative = minus && (high | low) != 0;
+    if (negative && !store.isSigned) return false;
+    const int length = store.length;
+    if (store.op == QuickStore::kPacked) {
+        numeric_forms_detail::StorePackedDigits(bytes, length, high, low, store.signs[negative ? 1 : 0]);
+        return true;
+    }
+    const uint64_t zones = numeric_forms_detail::kLanes * store.zone;
+    if (length <= 8) {
+        numeric_forms_detail::StoreLastBytes(bytes, length, low | zones);
+    } else {
+        const uint64_t last = low | zones;
+        std::memcpy(bytes + length - 8, &last, 8);
+        numeric_forms_detail::StoreLastBytes(bytes, length - 8, high | zones);
+    }
+    if (store.signAt >= 0) {
+        unsigned char& digit = bytes[store.signAt];
+        digit = static_cast<unsigned char>((digit & 0x0F) | store.signs[negative ? 1 : 0]);
+    }
+    return true;
+}
+#endif
+
 // EncodeQuick's work, inlined into the run over a row's columns (a call a cell costs as
 // much as storing a short number).
 #if defined(__GNUC__)
 __attribute__((always_inline))
 #endif
-inline bool StoreQuick(const TextCodec& codec, const QuickStore& store, std::string_view text, unsigned char* record) {
+inline bool StoreQuick(const TextCodec& codec, const QuickStore& store, std::string_view text, size_t room,
+                       unsigned char* record) {
     unsigned char* bytes = record + store.offset;
     const int length = store.length;
     if (store.op == QuickStore::kText) {
@@ -1305,6 +1400,17 @@ inline bool StoreQuick(const TextCodec& codec, const QuickStore& store, std::str
     }
     if (store.op == QuickStore::kNational) return codec.EncodeNationalQuick(text.data(), text.size(), bytes, static_cast<size_t>(length));
     if (store.op == QuickStore::kGeneral) return false;
+#ifdef QB_DIGIT_LANES
+    if (store.laneDigits > 0 && room >= text.size() + 8) {
+        uint64_t high, low;
+        bool minus;
+        if (DigitLanesOf(text.data(), text.size(), store.scale, high, low, minus)) {
+            return StoreDigitLanes(store, high, low, minus, bytes);
+        }
+    }
+#else
+    (void)room;
+#endif
     bool negative;
     uint64_t magnitude;
     if (!ParsePlainDecimal(text, store.scale, negative, magnitude) || magnitude >= store.limit ||
@@ -1334,18 +1440,28 @@ inline bool StoreQuick(const TextCodec& codec, const QuickStore& store, std::str
 }  // namespace
 
 size_t ValueCodec::EncodeQuickRun(const std::vector<QuickStore>& stores, const std::vector<LentCell>& cells,
-                                  size_t from, unsigned char* record) const {
+                                  size_t from, unsigned char* record, LentSpan span) const {
     const size_t count = stores.size() < cells.size() ? stores.size() : cells.size();
     const QuickStore* store = stores.data();
     const LentCell* cell = cells.data();
     const TextCodec& codec = *text_;
+    // The bytes of a text within the span may be read up to its end (compared as
+    // addresses: a text anywhere else is outside it).
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(span.begin);
+    const uintptr_t size = span.begin != nullptr ? static_cast<uintptr_t>(span.end - span.begin) : 0;
     size_t i = from;
-    while (i < count && !cell[i].null && StoreQuick(codec, store[i], cell[i].text, record)) ++i;
+    while (i < count && !cell[i].null) {
+        const std::string_view text = cell[i].text;
+        const uintptr_t at = reinterpret_cast<uintptr_t>(text.data()) - begin;
+        const size_t room = at < size ? static_cast<size_t>(size - at) : text.size();
+        if (!StoreQuick(codec, store[i], text, room, record)) break;
+        ++i;
+    }
     return i;
 }
 
 bool ValueCodec::EncodeQuick(const QuickStore& store, std::string_view text, unsigned char* record) const {
-    return StoreQuick(*text_, store, text, record);
+    return StoreQuick(*text_, store, text, text.size(), record);
 }
 
 bool ValueCodec::EncodeNumber(const Field& field, std::string_view text, unsigned char* record, Fault& fault) {

@@ -170,6 +170,9 @@ struct QuickStore {
     uint64_t limit = 0;          // numbers: magnitudes below it fit the picture
     unsigned char zone = 0;      // zoned: the digits' zone
     unsigned char signs[2] = {};   // zoned: the sign zones (+, -); packed: the sign nibbles
+    // Zoned items of at most 16 digits and bytes, packed items of at most 8 bytes: their
+    // digits, which text read past its end takes by DigitLanesOf; 0 for the others.
+    int laneDigits = 0;
 };
 
 class ValueCodec {
@@ -197,8 +200,9 @@ public:
     bool EncodeQuick(const QuickStore& store, std::string_view text, unsigned char* record) const;
     // The cells from column `from` on stored by their quick forms, up to the first that
     // is null or that they do not take: its column (the count of columns when none).
+    // Texts within `span` are read a word at a time, also past their ends.
     size_t EncodeQuickRun(const std::vector<QuickStore>& stores, const std::vector<LentCell>& cells, size_t from,
-                          unsigned char* record) const;
+                          unsigned char* record, LentSpan span = LentSpan()) const;
     // The item's empty value: zero for numbers, blanks for text, zero bits.
     void Clear(const Field& field, unsigned char* record);
     // Fills a fresh record with blanks of the data's code page.

@@ -180,6 +180,17 @@ QB_NUMERIC_INLINE uint32_t PackNibblePairs(uint64_t x) {
     return static_cast<uint32_t>(p | (p >> 16));
 }
 
+// Stores a number of 16 digits, `high` its first eight and `low` its last eight (one a
+// byte, below 10, in memory order), as packed decimal in `length` bytes (1 to 8): its
+// last 2 * `length` - 1 digits and the `sign` nibble. The digits before those must be 0.
+QB_NUMERIC_INLINE void StorePackedDigits(unsigned char* bytes, int length, uint64_t high, uint64_t low, unsigned sign) {
+    // The 16 digits shifted by one to end in the sign, then paired into bytes; the item
+    // takes the last ones.
+    const uint64_t first = (high >> 8) | (low << 56);
+    const uint64_t second = (low >> 8) | (uint64_t{sign & 0x0Fu} << 56);
+    StoreLastBytes(bytes, length, PackNibblePairs(first) | (uint64_t{PackNibblePairs(second)} << 32));
+}
+
 }  // namespace numeric_forms_detail
 
 // ---------------------------------------------------------------------------------
@@ -260,16 +271,11 @@ QB_NUMERIC_INLINE bool WritePacked(unsigned char* bytes, int length, uint64_t ma
     if (length <= 0) return magnitude == 0;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     if (length <= 8 && magnitude < numeric_forms_detail::kTens[2 * length - 1]) {
-        // Up to 15 digits that fit: the magnitude's 16 digits (the first is 0), shifted by
-        // one to end in the sign, then paired into bytes; the item takes the last ones.
+        // Up to 15 digits that fit: the magnitude's 16 digits (the first is 0).
         using numeric_forms_detail::DigitBytes;
         const uint64_t high = magnitude < 100000000u ? 0 : DigitBytes(static_cast<uint32_t>(magnitude / 100000000u));
         const uint64_t low = DigitBytes(static_cast<uint32_t>(magnitude % 100000000u));
-        const uint64_t first = (high >> 8) | (low << 56);
-        const uint64_t second = (low >> 8) | (uint64_t{sign & 0x0Fu} << 56);
-        const uint64_t packed = numeric_forms_detail::PackNibblePairs(first) |
-                                (uint64_t{numeric_forms_detail::PackNibblePairs(second)} << 32);
-        numeric_forms_detail::StoreLastBytes(bytes, length, packed);
+        numeric_forms_detail::StorePackedDigits(bytes, length, high, low, sign);
         return true;
     }
 #endif

@@ -699,7 +699,10 @@ TEST(DirectPlan, RowsEqualTheCellByCellRule) {
 
 // Encode's quick forms (decided once for each column) against Encode itself: a value
 // they take gets Encode's bytes, and one they leave (unusual text, a value that does not
-// fit or is refused) is left with nothing written, for Encode to store or refuse.
+// fit or is refused) is left with nothing written, for Encode to store or refuse. Each
+// text also lies in a block of memory with bytes after it (digits, a point, a minus, or
+// other bytes; seven, eight or nine of them), as a table reader lends it: read past its
+// end, it must still give the same bytes, and the bytes after it none of them.
 TEST(QuickStore, StoresWhatEncodeStoresAndLeavesTheRestUntouched) {
     Layout layout({"01 R.", "   05 U  PIC 9(7).", "   05 S  PIC S9(5)V99.", "   05 L  PIC S9(4) SIGN LEADING.",
                    "   05 SS PIC S9(6) SIGN TRAILING SEPARATE.", "   05 P1 PIC S9(7)V99 COMP-3.",
@@ -707,7 +710,8 @@ TEST(QuickStore, StoresWhatEncodeStoresAndLeavesTheRestUntouched) {
                    "   05 B1 PIC S9(4) COMP.", "   05 B2 PIC 9(9) BINARY.", "   05 B3 PIC S9(18) COMP.",
                    "   05 C1 PIC S9(4) COMP-5.", "   05 C2 PIC 9(18) COMP-5.", "   05 D  PIC 9(18).",
                    "   05 W  PIC 9(19).", "   05 Z  PIC S9(12)V9(6).", "   05 PP PIC 9(3)PP.", "   05 T  PIC X(6).",
-                   "   05 N  PIC N(3).", "   05 NL PIC N(130).", "   05 F  COMP-2."},
+                   "   05 N  PIC N(3).", "   05 NL PIC N(130).", "   05 F  COMP-2.", "   05 Y  PIC S9(10)V9(6).",
+                   "   05 Q  PIC 9(16).", "   05 E  PIC SV9(8).", "   05 G  PIC S9(3)V9(9).", "   05 P5 PIC 9(8)V9(7) COMP-3."},
                   true);
     std::vector<std::string> texts = {"0", "-0", "7", "-7", "123", "1.5", "-1.50", "0.001", ".5", "5.", "-.5", "+5", " 5",
                                       "5 ", "1e3", "-", ".", "--1", "1.2.3", "12345678", "123456789", "-12345678.9",
@@ -718,7 +722,9 @@ TEST(QuickStore, StoresWhatEncodeStoresAndLeavesTheRestUntouched) {
                                       // National text: double-byte characters, and those a
                                       // national item refuses or the tables do not hold.
                                       u8"日本語", u8"日本語日", u8"　", u8"髙①∵", u8"ｱ", u8"Aあ", u8"あA", u8"𠀋",
-                                      "\xED\xA0\x80", "\xE0\x80\x80", "\xE6\x97", "\xE6\x97\xA5\xE6"};
+                                      "\xED\xA0\x80", "\xE0\x80\x80", "\xE6\x97", "\xE6\x97\xA5\xE6",
+                                      "12345678", "12345678.12345678", "-12345678.1234567", "0.00000001", "-0.00000001",
+                                      "00000000012", "-00000000.00000000", "1234567.123456789", "123456789.1"};
     std::mt19937_64 random(32);
     for (int i = 0; i < 400; ++i) {
         std::string digits = std::to_string(random() % 1000000000000000000ull).substr(0, 1 + random() % 18);
@@ -743,13 +749,34 @@ TEST(QuickStore, StoresWhatEncodeStoresAndLeavesTheRestUntouched) {
             ASSERT_EQ(fields.size(), quick.size());
             std::vector<unsigned char> got(static_cast<size_t>(layout.Length())), expected(got.size()),
                 untouched(got.size(), 0xAA);
-            int taken = 0, national = 0;
+            int taken = 0, national = 0, lent = 0;
+            std::vector<LentCell> cells(fields.size());
+            std::vector<unsigned char> run(got.size());
+            const char* const afters[] = {"987654321", ".5.5.5.5.", "-1-1-1-1-", "\x80\xFF\x01 ,\n\0\x39\x30"};
             for (size_t f = 0; f < fields.size(); ++f) {
                 for (const std::string& text : texts) {
+                    // The text lent from a block with bytes after it.
+                    const size_t after = 7 + (lent + taken) % 3;
+                    std::vector<char> block(text.begin(), text.end());
+                    block.insert(block.end(), afters[(lent + taken) % 4], afters[(lent + taken) % 4] + after);
+                    cells[f].null = text.empty();
+                    cells[f].text = std::string_view(block.data(), text.size());
+                    std::fill(run.begin(), run.end(), 0xAA);
+                    const size_t next = values.EncodeQuickRun(quick, cells, f, run.data(),
+                                                              LentSpan{block.data(), block.data() + block.size()});
+                    cells[f].null = true;
                     std::fill(got.begin(), got.end(), 0xAA);
                     std::fill(expected.begin(), expected.end(), 0xAA);
                     Fault fault;
                     const bool stored = values.Encode(fields[f], Cell::kText, text, expected.data(), fault);
+                    if (next == f) {
+                        ASSERT_EQ(untouched, run) << encoding << " " << fields[f].column << " lent \"" << text << "\"";
+                    } else {
+                        ++lent;
+                        ASSERT_EQ(next, f + 1) << encoding << " " << fields[f].column << " lent \"" << text << "\"";
+                        ASSERT_TRUE(stored) << encoding << " " << fields[f].column << " lent \"" << text << "\" " << fault.reason;
+                        ASSERT_EQ(expected, run) << encoding << " " << fields[f].column << " lent \"" << text << "\"";
+                    }
                     if (!values.EncodeQuick(quick[f], text, got.data())) {
                         ASSERT_EQ(untouched, got) << encoding << " " << fields[f].column << " \"" << text << "\"";
                         continue;
@@ -761,6 +788,7 @@ TEST(QuickStore, StoresWhatEncodeStoresAndLeavesTheRestUntouched) {
                 }
             }
             EXPECT_GT(taken, 1000) << encoding;
+            EXPECT_EQ(lent, taken) << encoding << ": read past their ends or not, the same texts are taken";
             // Shift_JIS national text of characters met before goes the quick way: the four
             // texts of double-byte characters that N holds (NL is past its room).
             if (std::string(encoding) == "cp932") EXPECT_EQ(national, 4) << encoding;
