@@ -1380,8 +1380,8 @@ inline bool StoreDigitLanes(const QuickStore& store, uint64_t high, uint64_t low
 #if defined(__GNUC__)
 __attribute__((always_inline))
 #endif
-inline bool StoreQuick(const TextCodec& codec, const QuickStore& store, std::string_view text, size_t room,
-                       unsigned char* record) {
+inline bool StoreQuick(const TextCodec& codec, const QuickStore& store, std::string_view text, uintptr_t spanBegin,
+                       uintptr_t spanSize, unsigned char* record) {
     unsigned char* bytes = record + store.offset;
     const int length = store.length;
     if (store.op == QuickStore::kText) {
@@ -1401,7 +1401,10 @@ inline bool StoreQuick(const TextCodec& codec, const QuickStore& store, std::str
     if (store.op == QuickStore::kNational) return codec.EncodeNationalQuick(text.data(), text.size(), bytes, static_cast<size_t>(length));
     if (store.op == QuickStore::kGeneral) return false;
 #ifdef QB_DIGIT_LANES
-    if (store.laneDigits > 0 && room >= text.size() + 8) {
+    // Text whose bytes may be read eight past its end: within the span (compared as
+    // addresses, so that a text anywhere else is outside it).
+    const uintptr_t at = reinterpret_cast<uintptr_t>(text.data()) - spanBegin;
+    if (store.laneDigits > 0 && at < spanSize && spanSize - at >= text.size() + 8) {
         uint64_t high, low;
         bool minus;
         if (DigitLanesOf(text.data(), text.size(), store.scale, high, low, minus)) {
@@ -1409,7 +1412,8 @@ inline bool StoreQuick(const TextCodec& codec, const QuickStore& store, std::str
         }
     }
 #else
-    (void)room;
+    (void)spanBegin;
+    (void)spanSize;
 #endif
     bool negative;
     uint64_t magnitude;
@@ -1445,23 +1449,15 @@ size_t ValueCodec::EncodeQuickRun(const std::vector<QuickStore>& stores, const s
     const QuickStore* store = stores.data();
     const LentCell* cell = cells.data();
     const TextCodec& codec = *text_;
-    // The bytes of a text within the span may be read up to its end (compared as
-    // addresses: a text anywhere else is outside it).
     const uintptr_t begin = reinterpret_cast<uintptr_t>(span.begin);
     const uintptr_t size = span.begin != nullptr ? static_cast<uintptr_t>(span.end - span.begin) : 0;
     size_t i = from;
-    while (i < count && !cell[i].null) {
-        const std::string_view text = cell[i].text;
-        const uintptr_t at = reinterpret_cast<uintptr_t>(text.data()) - begin;
-        const size_t room = at < size ? static_cast<size_t>(size - at) : text.size();
-        if (!StoreQuick(codec, store[i], text, room, record)) break;
-        ++i;
-    }
+    while (i < count && !cell[i].null && StoreQuick(codec, store[i], cell[i].text, begin, size, record)) ++i;
     return i;
 }
 
 bool ValueCodec::EncodeQuick(const QuickStore& store, std::string_view text, unsigned char* record) const {
-    return StoreQuick(*text_, store, text, text.size(), record);
+    return StoreQuick(*text_, store, text, 0, 0, record);
 }
 
 bool ValueCodec::EncodeNumber(const Field& field, std::string_view text, unsigned char* record, Fault& fault) {
