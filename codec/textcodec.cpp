@@ -527,11 +527,8 @@ public:
         const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
         size_t o = 0;
         for (size_t i = 0; i < n; i += 3, o += 2) {
-            const unsigned first = p[i], second = p[i + 1], third = p[i + 2];
-            // 1110xxxx 10xxxxxx 10xxxxxx, of U+0800 and above, no surrogate.
-            if ((first & 0xF0) != 0xE0 || (((second & third) & 0x80) | ((second | third) & 0x40)) != 0x80) return false;
-            const uint32_t cp = ((first & 0x0Fu) << 12) | ((second & 0x3Fu) << 6) | (third & 0x3Fu);
-            if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+            uint32_t cp;
+            if (!ThreeByteForm(p + i) || !ThreeByteCharacter(p + i, cp)) return false;
             const uint32_t* block = blocks_[cp >> 8].get();
             if (block == nullptr) return false;
             const uint32_t form = block[cp & 0xFF];
@@ -546,6 +543,18 @@ public:
     }
 
 private:
+    // Whether three bytes have the form of a UTF-8 character of three: 1110xxxx 10xxxxxx
+    // 10xxxxxx.
+    static bool ThreeByteForm(const unsigned char* p) {
+        return (p[0] & 0xF0) == 0xE0 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80;
+    }
+    // The code point of such three bytes in `cp`: false when it is none (below U+0800 or
+    // a surrogate).
+    static bool ThreeByteCharacter(const unsigned char* p, uint32_t& cp) {
+        cp = (uint32_t{p[0] & 0x0Fu} << 12) | (uint32_t{p[1] & 0x3Fu} << 6) | (p[2] & 0x3Fu);
+        return cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF);
+    }
+
     // The Shift_JIS bytes of one code point in the encoding tables: `bytes` (the first
     // in the high byte) and their count in the bits above; 0 when it has none,
     // kEncodeLonger when it has more than two.
@@ -646,10 +655,9 @@ private:
             if (p[i] < 0x80) {
                 cp = p[i];
                 n = 1;
-            } else if (length - i >= 3 && (p[i] & 0xF0) == 0xE0 && (p[i + 1] & 0xC0) == 0x80 && (p[i + 2] & 0xC0) == 0x80) {
-                // Three bytes (the Japanese characters): of U+0800 and above, no surrogate.
-                cp = (uint32_t{p[i] & 0x0Fu} << 12) | (uint32_t{p[i + 1] & 0x3Fu} << 6) | (p[i + 2] & 0x3Fu);
-                if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)) return Walked(out, o, kNoText);
+            } else if (length - i >= 3 && ThreeByteForm(p + i)) {
+                // Three bytes (the Japanese characters).
+                if (!ThreeByteCharacter(p + i, cp)) return Walked(out, o, kNoText);
                 n = 3;
             } else {
                 n = Utf8Sequence(p + i, length - i, &cp);

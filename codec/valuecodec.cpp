@@ -1283,6 +1283,13 @@ std::vector<QuickStore> ValueCodec::QuickStores(const std::vector<Field>& fields
 
 namespace {
 
+// A zoned item's sign in the zone of its sign byte (when it has one), as StoreNumber puts it.
+inline void PutSignZone(const QuickStore& store, bool negative, unsigned char* bytes) {
+    if (store.signAt < 0) return;
+    unsigned char& digit = bytes[store.signAt];
+    digit = static_cast<unsigned char>((digit & 0x0F) | store.signs[negative ? 1 : 0]);
+}
+
 #if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 #define QB_DIGIT_LANES 1
 
@@ -1354,23 +1361,12 @@ inline bool StoreDigitLanes(const QuickStore& store, uint64_t high, uint64_t low
     if (most <= 8 ? (high != 0 || (low & kFirstLanes[8 - most]) != 0) : (high & kFirstLanes[16 - most]) != 0) return false;
     const bool negative = minus && (high | low) != 0;
     if (negative && !store.isSigned) return false;
-    const int length = store.length;
     if (store.op == QuickStore::kPacked) {
-        numeric_forms_detail::StorePackedDigits(bytes, length, high, low, store.signs[negative ? 1 : 0]);
+        numeric_forms_detail::StorePackedDigits(bytes, store.length, high, low, store.signs[negative ? 1 : 0]);
         return true;
     }
-    const uint64_t zones = numeric_forms_detail::kLanes * store.zone;
-    if (length <= 8) {
-        numeric_forms_detail::StoreLastBytes(bytes, length, low | zones);
-    } else {
-        const uint64_t last = low | zones;
-        std::memcpy(bytes + length - 8, &last, 8);
-        numeric_forms_detail::StoreLastBytes(bytes, length - 8, high | zones);
-    }
-    if (store.signAt >= 0) {
-        unsigned char& digit = bytes[store.signAt];
-        digit = static_cast<unsigned char>((digit & 0x0F) | store.signs[negative ? 1 : 0]);
-    }
+    numeric_forms_detail::StoreZonedDigits(bytes, store.length, high, low, store.zone);
+    PutSignZone(store, negative, bytes);
     return true;
 }
 #endif
@@ -1425,10 +1421,7 @@ inline bool StoreQuick(const TextCodec& codec, const QuickStore& store, std::str
     switch (store.op) {
     case QuickStore::kZoned:
         WriteZoned(bytes, length, magnitude, store.zone);
-        if (store.signAt >= 0) {
-            unsigned char& digit = bytes[store.signAt];
-            digit = static_cast<unsigned char>((digit & 0x0F) | store.signs[negative ? 1 : 0]);
-        }
+        PutSignZone(store, negative, bytes);
         return true;
     case QuickStore::kPacked: WritePacked(bytes, length, magnitude, store.signs[negative ? 1 : 0]); return true;
     case QuickStore::kBigEndian:

@@ -191,6 +191,19 @@ QB_NUMERIC_INLINE void StorePackedDigits(unsigned char* bytes, int length, uint6
     StoreLastBytes(bytes, length, PackNibblePairs(first) | (uint64_t{PackNibblePairs(second)} << 32));
 }
 
+// The same number's last `length` (1 to 16) digits as zoned digits, the zone of `zero`
+// (whose low four bits are 0) put in every byte at once.
+QB_NUMERIC_INLINE void StoreZonedDigits(unsigned char* bytes, int length, uint64_t high, uint64_t low, unsigned char zero) {
+    const uint64_t zones = kLanes * zero;
+    if (length <= 8) {
+        StoreLastBytes(bytes, length, low | zones);
+        return;
+    }
+    const uint64_t last = low | zones;
+    StoreLastBytes(bytes, length - 8, high | zones);
+    std::memcpy(bytes + length - 8, &last, 8);
+}
+
 }  // namespace numeric_forms_detail
 
 // ---------------------------------------------------------------------------------
@@ -431,17 +444,11 @@ QB_NUMERIC_INLINE int CheckZoned(const unsigned char* bytes, int count, unsigned
 QB_NUMERIC_INLINE bool WriteZoned(unsigned char* bytes, int length, uint64_t magnitude, unsigned char zero) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     if (length >= 1 && length <= 16 && (zero & 0x0Fu) == 0 && magnitude < numeric_forms_detail::kTens[length]) {
-        // Digits that fit, eight a word, the zone put in every byte at once.
+        // Digits that fit, eight a word.
         using numeric_forms_detail::DigitBytes;
-        const uint64_t zones = numeric_forms_detail::kLanes * zero;
-        if (length <= 8) {
-            numeric_forms_detail::StoreLastBytes(bytes, length, DigitBytes(static_cast<uint32_t>(magnitude)) | zones);
-            return true;
-        }
-        const uint64_t low = DigitBytes(static_cast<uint32_t>(magnitude % 100000000u)) | zones;
-        numeric_forms_detail::StoreLastBytes(bytes, length - 8,
-                                             DigitBytes(static_cast<uint32_t>(magnitude / 100000000u)) | zones);
-        std::memcpy(bytes + length - 8, &low, 8);
+        const uint64_t high = magnitude < 100000000u ? 0 : DigitBytes(static_cast<uint32_t>(magnitude / 100000000u));
+        const uint64_t low = DigitBytes(static_cast<uint32_t>(magnitude % 100000000u));
+        numeric_forms_detail::StoreZonedDigits(bytes, length, high, low, zero);
         return true;
     }
 #endif
